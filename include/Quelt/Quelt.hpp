@@ -1,0 +1,7 @@
+#pragma once
+
+// Everything the library exports.
+#include "Quelt/Device.hpp"
+#include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/Exception.hpp"
+#include "Quelt/MemoryResource.hpp"

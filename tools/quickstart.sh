@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then either runs the example program
+# ("example") or every test in a normal and a sanitizer build ("test").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-example}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(build-essential cmake ninja-build pkg-config libcereal-dev nlohmann-json3-dev
+          libgtest-dev libgmock-dev libbenchmark-dev librust-blake3-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+configure_and_build() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+case "$mode" in
+  example)
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_BUILD_TESTS=OFF -DQUELT_BUILD_BENCHMARKS=OFF
+    ./build/examples/quelt_example
+    ;;
+  test)
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_WERROR=ON -DQUELT_BUILD_BENCHMARKS=ON
+    (cd build && ctest --output-on-failure -j "$jobs")
+    configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_WERROR=ON \
+      -DQUELT_SANITIZE=ON -DQUELT_BUILD_BENCHMARKS=OFF -DQUELT_BUILD_EXAMPLES=OFF
+    (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --output-on-failure -j "$jobs")
+    ;;
+  *)
+    echo "usage: $0 [example|test]" >&2
+    exit 2
+    ;;
+esac
