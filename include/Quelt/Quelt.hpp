@@ -5,3 +5,4 @@
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
+#include "Quelt/Pointer.hpp"
