@@ -146,22 +146,31 @@ public:
             free(device, resource, block, size_ * sizeof(T), stream);
             throw;
         }
+        const std::uint64_t size = size_;
         release();
         device_ = device;
         resource_ = resource;
         stream_ = stream;
         data_ = block;
-        capacity_ = size_ * sizeof(T);
+        capacity_ = size * sizeof(T);
+        size_ = size;
     }
     void to(const Device &device) { to(device, getDefaultStream()); }
 
-    // Copies the source's elements to the start of this block; the caller
-    // guarantees the block is large enough. The size is not changed.
+    // Copies the source's elements to the start of this block; the size is not
+    // changed. Throws RuntimeException when the block cannot hold the source's
+    // elements, and "Not supported. Build with QUELT_CUDA flag." for any pair
+    // of devices other than host and host.
     void copyDataFrom(const DeviceSpecificArray &source) { copyDataFrom(source, stream_); }
     void copyDataFrom(const DeviceSpecificArray &source, const CudaStreamView &stream) {
+        if (source.size_ > capacity())
+            throw RuntimeException(kBlockTooSmall);
         detail::copyBetweenDevices(data_, device_, source.data_, source.device_,
                                    source.size_ * sizeof(T), stream);
     }
+
+    static constexpr const char *kBlockTooSmall =
+        "[DeviceSpecificArray] The target block is too small for the copy.";
 
     const Device &getDevice() const { return device_; }
     const CudaStreamView &getStream() const { return stream_; }

@@ -8,8 +8,11 @@
 #include <cereal/archives/portable_binary.hpp>
 #include <cereal/details/helpers.hpp>
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -37,6 +40,9 @@ inline constexpr std::uint64_t kDirectReadBytes = std::uint64_t{1} << 24;
 
 std::uint64_t bytesReadFromCerealMessage(const std::string &message);
 
+inline constexpr const char *kStoredCountTooLarge =
+    "[DeviceSpecificArray] Stored element count is too large.";
+
 } // namespace detail
 
 template <typename T>
@@ -61,9 +67,12 @@ void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array)
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
     std::uint64_t count = 0;
     ar(count);
-    const std::uint64_t bytes = detail::checkedByteCount(count, sizeof(T));
-    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max()))
-        throw RuntimeException("[DeviceSpecificArray] Stored element count is too large.");
+    // No stream can hold more than streamsize-max bytes; a larger count (or
+    // one whose byte size wraps around) is corrupt.
+    constexpr auto kMaxBytes = static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max());
+    if (count > kMaxBytes / sizeof(T))
+        throw RuntimeException(detail::kStoredCountTooLarge);
+    const std::uint64_t bytes = count * sizeof(T);
 
     DeviceSpecificArray<T> fresh(0, kHostDevice, array.getStream());
     if (bytes <= detail::kDirectReadBytes) {
