@@ -45,6 +45,10 @@ inline constexpr const char *kStoredCountTooLarge =
 
 } // namespace detail
 
+// Writes the size (not the capacity) and the elements of a host array. An
+// accelerator array throws "Not supported. Build with QUELT_CUDA flag." (it
+// would need a host copy first); any other non-host array throws the
+// unsupported-function message for "save".
 template <typename T>
 void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> &array) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
@@ -62,6 +66,12 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
                                                      static_cast<std::streamsize>(count * sizeof(T)));
 }
 
+// Reads a count and that many elements into a fresh host block on {0, 0} with
+// the array's stream, then installs it (capacity = size). The array changes
+// only when the whole read succeeds. A count whose byte size exceeds any
+// stream throws RuntimeException kStoredCountTooLarge; a stream that ends
+// early raises cereal's "Failed to read N bytes from input stream! Read M",
+// N and M counting the whole array's elements.
 template <typename T>
 void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
