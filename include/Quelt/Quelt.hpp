@@ -10,3 +10,4 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Pointer.hpp"
+#include "Quelt/Random.hpp"
