@@ -5,4 +5,5 @@
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
+#include "Quelt/Message.hpp"
 #include "Quelt/Pointer.hpp"
