@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace Quelt {

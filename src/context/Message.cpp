@@ -2,6 +2,7 @@
 
 #include "context/MessageImpl.hpp"
 
+#include <algorithm>
 #include <bit>
 
 namespace Quelt {

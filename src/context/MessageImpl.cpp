@@ -5,6 +5,7 @@
 
 #include <cereal/archives/portable_binary.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <fstream>
 
