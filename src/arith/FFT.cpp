@@ -41,9 +41,23 @@ void bitReverse(Complex *a, std::uint64_t n) {
     }
 }
 
+// Product of a value and a twiddle. The plain formula is what std::complex
+// computes first; std::complex only departs from it (to recover infinities)
+// when both parts come out NaN. Plain products vectorise; the transforms use
+// them only for inputs that cannot reach that case (see plainProductIsExact).
+template <bool Plain>
+inline Complex multiply(const Complex &x, const Complex &w) {
+    if constexpr (Plain) {
+        return Complex(x.real() * w.real() - x.imag() * w.imag(),
+                       x.real() * w.imag() + x.imag() * w.real());
+    } else {
+        return x * w;
+    }
+}
+
 // One stage of half-length k over n values; `twiddles` is the whole stage
 // table, so the stage reads its k entries from twiddles + k contiguously.
-template <bool Forward>
+template <bool Forward, bool Plain>
 void computeSingleStep(Complex *a, std::uint64_t n, std::uint64_t k, const Complex *twiddles) {
     const Complex *w = twiddles + k;
     for (std::uint64_t b = 0; b < n; b += 2 * k) {
@@ -52,14 +66,14 @@ void computeSingleStep(Complex *a, std::uint64_t n, std::uint64_t k, const Compl
         for (std::uint64_t j = 0; j < k; ++j) {
             if constexpr (Forward) {
                 const Complex u = lo[j];
-                const Complex v = hi[j] * w[j];
+                const Complex v = multiply<Plain>(hi[j], w[j]);
                 lo[j] = u + v;
                 hi[j] = u - v;
             } else {
                 const Complex u = lo[j];
                 const Complex v = hi[j];
                 lo[j] = u + v;
-                hi[j] = (u - v) * w[j];
+                hi[j] = multiply<Plain>(u - v, w[j]);
             }
         }
     }
@@ -70,7 +84,7 @@ void computeSingleStep(Complex *a, std::uint64_t n, std::uint64_t k, const Compl
 // butterfly stays inside its block of 8, so doing all three stages on one block
 // before the next gives the same operations on the same operands as doing them
 // stage after stage over the whole array. n >= 8.
-template <bool Forward>
+template <bool Forward, bool Plain>
 void computeSmallSteps(Complex *a, std::uint64_t n, const Complex *twiddles) {
     // Entries 1 to 7: the twiddles of the three stages, read once per call.
     Complex w[8];
@@ -83,7 +97,7 @@ void computeSmallSteps(Complex *a, std::uint64_t n, const Complex *twiddles) {
                 for (int s = 0; s < 8; s += 2 * k)
                     for (int j = 0; j < k; ++j) {
                         const Complex u = x[s + j];
-                        const Complex v = x[s + j + k] * w[k + j];
+                        const Complex v = multiply<Plain>(x[s + j + k], w[k + j]);
                         x[s + j] = u + v;
                         x[s + j + k] = u - v;
                     }
@@ -94,13 +108,63 @@ void computeSmallSteps(Complex *a, std::uint64_t n, const Complex *twiddles) {
                         const Complex u = x[s + j];
                         const Complex v = x[s + j + k];
                         x[s + j] = u + v;
-                        x[s + j + k] = (u - v) * w[k + j];
+                        x[s + j + k] = multiply<Plain>(u - v, w[k + j]);
                     }
         }
     }
 }
 
+// Twiddles have modulus 1 (up to rounding), so a stage at most doubles the
+// largest modulus and every product stays below it. Starting from parts below
+// 2^900, even 63 stages stay far below 2^1024: no infinity, hence no NaN pair,
+// can arise and the plain product is exactly std::complex's. NaN and infinite
+// parts fail the comparison and send the message down the std::complex path.
+bool plainProductIsExact(const Complex *a, std::uint64_t n) {
+    constexpr double kLimit = 0x1p900;
+    const double *parts = reinterpret_cast<const double *>(a);
+    std::uint64_t outside = 0;
+    for (std::uint64_t i = 0; i < 2 * n; ++i)
+        outside += !(std::fabs(parts[i]) < kLimit);
+    return outside == 0;
+}
+
+template <bool Forward>
+void runStages(Complex *a, std::uint64_t n, const Complex *twiddles) {
+    if (plainProductIsExact(a, n))
+        detail::fftStages<Forward, true>(a, n, twiddles);
+    else
+        detail::fftStages<Forward, false>(a, n, twiddles);
+}
+
 } // namespace
+
+namespace detail {
+
+template <bool Forward, bool Plain>
+void fftStages(Complex *a, std::uint64_t n, const Complex *twiddles) {
+    if constexpr (Forward) {
+        std::uint64_t k = 1;
+        if (n >= 8) {
+            computeSmallSteps<true, Plain>(a, n, twiddles);
+            k = 8;
+        }
+        for (; k < n; k <<= 1)
+            computeSingleStep<true, Plain>(a, n, k, twiddles);
+    } else {
+        const std::uint64_t last = n >= 8 ? 8 : 1;
+        for (std::uint64_t k = n / 2; k >= last; k >>= 1)
+            computeSingleStep<false, Plain>(a, n, k, twiddles);
+        if (n >= 8)
+            computeSmallSteps<false, Plain>(a, n, twiddles);
+    }
+}
+
+template void fftStages<true, true>(Complex *, std::uint64_t, const Complex *);
+template void fftStages<true, false>(Complex *, std::uint64_t, const Complex *);
+template void fftStages<false, true>(Complex *, std::uint64_t, const Complex *);
+template void fftStages<false, false>(Complex *, std::uint64_t, const Complex *);
+
+} // namespace detail
 
 FFT::FFT(std::uint64_t degree, const std::set<Device> &devices) : degree_(checkedDegree(degree)) {
     const std::uint64_t n = degree_;
@@ -173,15 +237,8 @@ void FFT::forwardFFT(Message &message) const {
         return;
 
     Complex *a = message.begin();
-    const Complex *w = twiddles.getData();
     bitReverse(a, n);
-    std::uint64_t k = 1;
-    if (n >= 8) {
-        computeSmallSteps<true>(a, n, w);
-        k = 8;
-    }
-    for (; k < n; k <<= 1)
-        computeSingleStep<true>(a, n, k, w);
+    runStages<true>(a, n, twiddles.getData());
 }
 
 void FFT::backwardFFT(Message &message) const {
@@ -200,17 +257,14 @@ void FFT::backwardFFT(Message &message) const {
         return;
 
     Complex *a = message.begin();
-    const Complex *w = twiddles.getData();
-    const std::uint64_t last = n >= 8 ? 8 : 1;
-    for (std::uint64_t k = n / 2; k >= last; k >>= 1)
-        computeSingleStep<false>(a, n, k, w);
-    if (n >= 8)
-        computeSmallSteps<false>(a, n, w);
+    runStages<false>(a, n, twiddles.getData());
     if (n > 1)
         bitReverse(a, n);
-    const double scale = static_cast<double>(n);
+    // n is a power of two, so 1/n is exact and x * (1/n) is the same correctly
+    // rounded number as x / n, subnormal results included.
+    const double inverse = 1.0 / static_cast<double>(n);
     for (std::uint64_t i = 0; i < n; ++i)
-        a[i] /= scale;
+        a[i] *= inverse;
 }
 
 void FFT::forwardFFTCUDA(Message &) const { throwUnsupportedFunction("forwardFFTCUDA"); }

@@ -11,6 +11,17 @@
 
 namespace Quelt {
 
+namespace detail {
+// The butterfly stages of a transform of n values (a power of two, at most the
+// twiddle table's size), without the bit reversal and the final division.
+// Plain = true uses the textbook complex product, which equals std::complex's
+// product unless that formula gives NaN in both parts; the transforms choose
+// it only for inputs whose parts are finite and below 2^900.
+template <bool Forward, bool Plain>
+void fftStages(std::complex<double> *values, std::uint64_t n,
+               const std::complex<double> *twiddles);
+} // namespace detail
+
 // Complex transform between the slots of a message and the coefficient-order
 // values of the canonical embedding of Z[X]/(X^N + 1).
 //

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <complex>
 #include <random>
 #include <vector>
@@ -229,4 +231,43 @@ TEST(FFT, RefusesBadDegrees) {
     }
     EXPECT_THAT([] { FFT(std::uint64_t{1} << 63, {kHostDevice}); },
                 testing::ThrowsMessage<RuntimeException>("[FFT] degree must not exceed 2^62."));
+}
+
+TEST(FFT, PlainProductStagesAreBitIdenticalToStdComplex) {
+    const std::uint64_t degree = 1 << 10;
+    const FFT fft(degree, {kHostDevice});
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-1070, 890); // subnormal to near the limit
+    for (bool forward : {true, false}) {
+        const auto &table = forward ? fft.getForwardTwiddles().at(kHostDevice)
+                                    : fft.getBackwardTwiddles().at(kHostDevice);
+        for (std::uint64_t n : {2u, 4u, 8u, 64u, 512u}) {
+            std::vector<Complex> plain(n);
+            for (auto &v : plain)
+                v = Complex(std::ldexp(mantissa(rng), exponent(rng)),
+                            std::ldexp(mantissa(rng), exponent(rng)));
+            std::vector<Complex> reference = plain;
+            if (forward) {
+                detail::fftStages<true, true>(plain.data(), n, table.getData());
+                detail::fftStages<true, false>(reference.data(), n, table.getData());
+            } else {
+                detail::fftStages<false, true>(plain.data(), n, table.getData());
+                detail::fftStages<false, false>(reference.data(), n, table.getData());
+            }
+            EXPECT_EQ(std::memcmp(plain.data(), reference.data(), n * sizeof(Complex)), 0)
+                << (forward ? "forward " : "backward ") << n;
+        }
+    }
+}
+
+TEST(FFT, NonFiniteInputsKeepTheRecoveringProduct) {
+    // (inf, NaN) x w gives NaN in both parts by the plain formula; the
+    // recovering product turns it into (inf, inf) for w = exp(i pi / 4).
+    const FFT fft(16, {kHostDevice});
+    const double inf = std::numeric_limits<double>::infinity();
+    Message m(std::vector<Complex>{{0.0, 0.0}, {inf, std::nan("")}});
+    fft.forwardFFT(m);
+    EXPECT_EQ(m[0], Complex(inf, inf));
+    EXPECT_EQ(m[1], Complex(-inf, -inf));
 }
