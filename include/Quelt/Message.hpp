@@ -26,7 +26,8 @@ public:
     // No slots, no storage.
     Message();
     // 2^logSlots slots with unspecified values. Throws RuntimeException when
-    // logSlots is 64 or more, or when the array cannot be sized.
+    // logSlots is 64 or more or the byte count overflows 64 bits, and
+    // std::bad_alloc when the memory is not available.
     explicit Message(std::uint64_t logSlots);
     // 2^logSlots slots, each equal to value. Same failures as above.
     Message(std::uint64_t logSlots, std::complex<double> value);
