@@ -9,5 +9,6 @@
 #include "Quelt/SecurityLevel.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
+#include "Quelt/Message.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"
