@@ -20,17 +20,20 @@ void backwardScalar(u64 *a, const Tables &t, int K);
 namespace {
 
 struct Constants {
-    __m256i p, p_hi, p2;
+    __m256i p, p_swapped, p2;
 };
 
-// One table constant w < p with companion c, split into the halves the
-// 32-bit multiplies need.
+// 32-bit halves of a word exchanged, for the cross products of the low word.
+QUELT_AVX2 inline __m256i swapHalves(__m256i v) { return _mm256_shuffle_epi32(v, 0xB1); }
+
+// One table constant w < p with companion c, prepared for the 32-bit
+// multiplies.
 struct Twiddle {
-    __m256i w, w_hi, c, c_hi;
+    __m256i w, w_swapped, c, c_hi;
 };
 
 QUELT_AVX2 inline Twiddle makeTwiddle(__m256i w, __m256i c) {
-    return {w, _mm256_srli_epi64(w, 32), c, _mm256_srli_epi64(c, 32)};
+    return {w, swapHalves(w), c, _mm256_srli_epi64(c, 32)};
 }
 
 QUELT_AVX2 inline Twiddle broadcastTwiddle(u64 w, u64 c) {
@@ -42,7 +45,7 @@ QUELT_AVX2 inline Twiddle broadcastTwiddle(u64 w, u64 c) {
 QUELT_AVX2 inline __m256i shoup4(__m256i y, const Twiddle &tw, const Constants &k) {
     const __m256i low32 = _mm256_set1_epi64x(0xffffffffLL);
     const __m256i y_hi = _mm256_srli_epi64(y, 32);
-    // High word of y c from its four 32 x 32 partial products.
+    // High word q of y c from its four 32 x 32 partial products.
     const __m256i ll = _mm256_mul_epu32(y, tw.c);
     const __m256i hl = _mm256_mul_epu32(y_hi, tw.c);
     const __m256i lh = _mm256_mul_epu32(y, tw.c_hi);
@@ -51,14 +54,16 @@ QUELT_AVX2 inline __m256i shoup4(__m256i y, const Twiddle &tw, const Constants &
     const __m256i mid2 = _mm256_add_epi64(lh, _mm256_and_si256(mid, low32));
     const __m256i q = _mm256_add_epi64(
         hh, _mm256_add_epi64(_mm256_srli_epi64(mid, 32), _mm256_srli_epi64(mid2, 32)));
-    // Low words of y w and q p: only the low 32 x 32 product and the two
-    // cross products (shifted up by 32) reach the low word.
-    const __m256i q_hi = _mm256_srli_epi64(q, 32);
+    // Low word of y w - q p: the low 32 x 32 products in full, plus the cross
+    // products modulo 2^32 shifted up by 32. A 32-bit multiply of a word by
+    // the half-swapped constant yields both cross products of a lane at once
+    // (low half: y_lo w_hi, high half: y_hi w_lo).
     const __m256i low = _mm256_sub_epi64(_mm256_mul_epu32(y, tw.w), _mm256_mul_epu32(q, k.p));
-    const __m256i cross = _mm256_sub_epi64(
-        _mm256_add_epi64(_mm256_mul_epu32(y_hi, tw.w), _mm256_mul_epu32(y, tw.w_hi)),
-        _mm256_add_epi64(_mm256_mul_epu32(q_hi, k.p), _mm256_mul_epu32(q, k.p_hi)));
-    return _mm256_add_epi64(low, _mm256_slli_epi64(cross, 32));
+    const __m256i cross = _mm256_sub_epi32(_mm256_mullo_epi32(y, tw.w_swapped),
+                                           _mm256_mullo_epi32(q, k.p_swapped));
+    const __m256i high_mask = _mm256_set1_epi64x(static_cast<long long>(0xffffffff00000000ULL));
+    return _mm256_add_epi64(_mm256_add_epi64(low, _mm256_slli_epi64(cross, 32)),
+                            _mm256_and_si256(cross, high_mask));
 }
 
 // x - b when x >= b, else x; for b < 2^63 and x < 2b. x - b wraps to at
@@ -102,7 +107,8 @@ QUELT_AVX2 inline void backwardButterfly4(__m256i &x, __m256i &y, const Twiddle 
 
 QUELT_AVX2 inline Constants constantsOf(const Tables &t) {
     const auto p = static_cast<long long>(t.prime);
-    return {_mm256_set1_epi64x(p), _mm256_set1_epi64x(p >> 32), _mm256_set1_epi64x(2 * p)};
+    const __m256i pv = _mm256_set1_epi64x(p);
+    return {pv, swapHalves(pv), _mm256_set1_epi64x(2 * p)};
 }
 
 QUELT_AVX2 inline __m256i load(const u64 *a) {
