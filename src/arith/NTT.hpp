@@ -54,9 +54,11 @@ public:
 
     // Type 2 pre-twist: out[0] = in[0], out[i] = (in[i] + psi^-N in[N-i]) psi^i
     // (below 2p for inputs below 4p). May run in place (in == out).
+    // Throws RuntimeException "[NTT] conversion and inversion exist only for
+    // the conjugate-invariant type." for types 0 and 1 (they have no twists).
     void conversion(const std::uint64_t *in, std::uint64_t *out) const;
     // Type 2 post-twist: out[0] = in[0], out[i] = (in[i] psi^-i + in[N-i] psi^i) / 2
-    // (below p). May run in place (in == out). Only for type 2.
+    // (below p for i > 0). May run in place (in == out). Throws as conversion.
     void inversion(const std::uint64_t *in, std::uint64_t *out) const;
 
     std::uint64_t getPrime() const { return prime_; }
