@@ -55,10 +55,11 @@ NTT::NTT(std::uint64_t N, std::uint64_t p, NttType type)
     : prime_(p), twice_prime_(2 * p), degree_(N), type_(type) {
     // p must be 1 modulo 2M with M = N (type 0) or 2N (types 1 and 2). 2M is
     // formed in 128 bits so that huge degrees cannot wrap; for N = 0 there is
-    // no order to test and the degree check below answers. p = 1 has no
-    // transform at all.
+    // no order to test and the degree check below answers. p must also be a
+    // prime (the root and the inverses rely on it) below 2^62, so that the
+    // lazily reduced values below 4p fit in a word.
     const u128 two_m = static_cast<u128>(N) * (type == NttType::NEGACYCLIC ? 2 : 4);
-    if (p <= 1 || (two_m != 0 && p % two_m != 1))
+    if (p >= (u64{1} << 62) || !utils::isPrime(p) || (two_m != 0 && p % two_m != 1))
         throw RuntimeException("The modulus " + std::to_string(p) + " is not NTT-friendly.");
     if (N == 0 || (N & (N - 1)) != 0)
         throw RuntimeException("[NTT] degree must be a power of two.");

@@ -27,9 +27,8 @@ class NTT {
 public:
     // Builds the tables for types 0, 1 and 2. Throws RuntimeException
     // "The modulus <p> is not NTT-friendly." when p is not 1 modulo 2N (type 0)
-    // or 4N (types 1 and 2), and otherwise "[NTT] degree must be a power of
-    // two." when N is 0 or not a power of two. p is expected to be a prime
-    // below 2^62.
+    // or 4N (types 1 and 2), is not prime or is not below 2^62; otherwise
+    // "[NTT] degree must be a power of two." when N is 0 or not a power of two.
     NTT(std::uint64_t N, std::uint64_t p, NttType type);
 
     // Forward transform of N values below 4p; the result lies below K p

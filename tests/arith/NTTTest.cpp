@@ -113,6 +113,10 @@ TEST(NTT, RejectsUnfriendlyModuliBeforeBadDegrees) {
     expectThrows(0, 97, NttType::CONJUGATE_INVARIANT, degree);
     expectThrows(8, 0, NttType::NEGACYCLIC, modulus(0));
     expectThrows(8, 1, NttType::NEGACYCLIC, modulus(1));
+    expectThrows(8, 33, NttType::NEGACYCLIC, modulus(33)); // 1 mod 16 but 3 x 11
+    expectThrows(0, 33, NttType::NEGACYCLIC, modulus(33));
+    // A prime 1 mod 16 above 2^62: 4p would not fit in a word.
+    expectThrows(8, 4611686018427388081ULL, NttType::NEGACYCLIC, modulus(4611686018427388081ULL));
     // 4N = 2^64 does not wrap to 0.
     expectThrows(u64{1} << 62, kPrime60, NttType::NEGACYCLIC_SQUARE_4N, modulus(kPrime60));
     EXPECT_NO_THROW(NTT(8, 17, NttType::NEGACYCLIC));
