@@ -1,4 +1,4 @@
-// AVX2 stage pieces of the number-theoretic transform, selected at run time.
+// AVX2 stage kernels of the number-theoretic transform, selected at run time.
 // Four butterflies run side by side; every lane computes the scalar formulas
 // word for word (64-bit products are assembled from 32-bit multiplies), so the
 // results are bit-identical to the scalar path.

@@ -48,7 +48,7 @@ std::atomic<bool> g_vector_enabled{true};
 
 } // namespace
 
-// Scalar stage pieces; the reference for every other path.
+// Scalar stage kernels; the reference for every other path.
 struct ScalarStages {
     static void forwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
         const u64 p = t.prime, p2 = 2 * p, m = t.degree / (2 * h);
