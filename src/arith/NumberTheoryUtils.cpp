@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -142,7 +143,9 @@ std::vector<std::uint64_t> seekPrimes(std::uint64_t center, std::uint64_t step,
         return primes;
     if (step == 0)
         throw RuntimeException(kZeroStep);
-    primes.reserve(count);
+    // The reservation is only a hint: a count beyond what the range can
+    // hold ends in the range error below, not in a failed allocation.
+    primes.reserve(std::min<u64>(count, 1024));
 
     // Candidates are formed exactly in 128 bits; leaving [0, 2^64) stops the
     // search instead of wrapping around to unrelated numbers.

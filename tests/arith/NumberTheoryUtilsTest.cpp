@@ -81,7 +81,8 @@ TEST(NumberTheoryUtils, SeekPrimesNeverWraps) {
     };
     // Below zero (downward and alternating) and above 2^64 - 1.
     for (const Case &c : {Case{16, 4, 100, true}, Case{10, 2, 10, false},
-                          Case{kMax - 1, 2, 2, false}, Case{kMax, 1, 1, false}}) {
+                          Case{kMax - 1, 2, 2, false}, Case{kMax, 1, 1, false},
+                          Case{1000, 2, u64{1} << 62, true}}) {
         try {
             utils::seekPrimes(c.center, c.step, c.count, c.downward);
             ADD_FAILURE() << "no exception for center " << c.center;
