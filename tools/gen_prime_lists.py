@@ -23,12 +23,15 @@ preset's scale factors share its first primes, and a few families share
 their base prime so that their sparse companion fits all of them).
 
 Inside a segment the order of the free primes is chosen from the top level
-down so that the default scale stays on its integer size: the scale of level
-l - 1 is twice that of level l minus log2(q_l), so its deviation doubles at
-every level and takes away log2(q_l) - round(log2(q_l)). Each level takes the
-remaining candidate that best cancels the deviation so far; with primes on
-one side only this puts the nearest primes at the top levels, where an error
-is doubled most often. Temporary primes are ordered nearest first.
+down so that the default scales stay on their integer sizes: the scale of
+level l - 1 is twice that of level l minus log2(q_l) (less an integer
+correction), so its deviation from the integer size doubles at every level
+and takes away log2(q_l) - round(log2(q_l)). Primes on both sides of 2^c
+cancel each other; a one-sided run is met with the deviation it will take
+away. A greedy pass over the nearest primes is tried first; where it leaves a
+deviation above SCALE_TARGET, a beam search may also look at primes a little
+farther out (near 2^25 to 2^31 the primes = 1 mod 4N are too sparse for the
+nearest ones to cancel). Temporary primes are ordered nearest first.
 
 The script checks every list against the bit-length profile table below
 before it writes anything.
@@ -37,6 +40,7 @@ before it writes anything.
 import math
 import os
 import sys
+import textwrap
 
 # ---------------------------------------------------------------------------
 # Primality (deterministic for 64-bit integers)
@@ -488,7 +492,7 @@ TOTAL_PRIMES = 1556
 # (EXTRA_STEPS more on each side).
 SCALE_TARGET = 0.005
 EXTRA_STEPS = (0, 2, 8, 32)
-BEAM = 24
+BEAM = 64
 
 
 def parse_profile():
@@ -520,37 +524,43 @@ def eps(p):
     return lg - math.floor(lg + 0.5)
 
 
-_PRIMES = {}
+_SEQ = {}
 
 
-def _is_prime_cached(v):
-    if v not in _PRIMES:
-        _PRIMES[v] = is_prime(v)
-    return _PRIMES[v]
+def prime_seq(c, side, M):
+    """Primes = 1 mod M next to 2^c on one side, nearest first (cached)."""
+    if (c, side, M) not in _SEQ:
+        _SEQ[(c, side, M)] = ([], iter(_candidates(c, side, M)))
+    return _SEQ[(c, side, M)]
 
 
-def candidates(c, side, M):
-    """Primes = 1 mod M next to 2^c on one side, nearest first."""
+def _candidates(c, side, M):
     k = 1
     while True:
         v = (1 << c) - k * M + 1 if side < 0 else (1 << c) + k * M + 1
         if side < 0 and v <= (1 << (c - 1)):
             return
-        if _is_prime_cached(v):
+        if is_prime(v):
             yield v
         k += 1
 
 
-def take(c, side, M, n, used):
+def take(c, side, M, n, used, also=()):
+    """The n nearest primes of prime_seq(c, side, M) outside used and also
+    (fewer when the side runs out)."""
+    seen, gen = prime_seq(c, side, M)
     out = []
-    if n == 0:
-        return out
-    for v in candidates(c, side, M):
-        if v not in used:
-            out.append(v)
-            used.add(v)
-            if len(out) == n:
+    i = 0
+    while len(out) < n:
+        if i == len(seen):
+            v = next(gen, None)
+            if v is None:
                 break
+            seen.append(v)
+        v = seen[i]
+        i += 1
+        if v not in used and v not in also:
+            out.append(v)
     return out
 
 
@@ -604,7 +614,7 @@ def build(key, lists, report):
             left.append({-1: nb, +1: na})
 
         def window(i, side, count, also=()):
-            return take(segs[i].c, side, M, count, set(used) | set(also))
+            return take(segs[i].c, side, M, count, used, also)
 
         def draw(i, side, value):
             used.add(value)
@@ -615,25 +625,31 @@ def build(key, lists, report):
             v = window(0, -1 if left[0][-1] else +1, 1)[0]
             draw(0, -1 if v < (1 << segs[0].c) else +1, v)
             out[0] = v
-        # quantize: top level down; each level takes, among the primes still
-        # needed and `extra` more on each side, the one that brings the scale
-        # deviation closest to the segment's resting value: 0 when the segment
-        # has primes on both sides of 2^c, else the deviation of a typical prime
-        # of the segment, which is what a one-sided segment can hold.
+        # quantize, top level down. Each level aims at a planned deviation:
+        # 0 at level 0 and, going up, half of (the plan below + the deviation
+        # of a typical prime of the level: 0 where the segment has primes on
+        # both sides of 2^c, else the middle one of its nearest primes). A
+        # one-sided run of coarse primes at the bottom is thereby met with
+        # the deviation it will cancel. Among the primes still needed and
+        # `extra` more on each side, a level takes the one closest to plan.
         model = d["model"]
         delta = -1.3e-10 if model == "clean" else (
             None if model == "plain" else eps(out[0]))
-        rest = {}
+        typical = {}
         for i, s in enumerate(segs):
             if s.below and s.above:
-                rest[i] = 0.0
+                typical[i] = 0.0
             else:
                 side = -1 if s.below else +1
                 near = window(i, side, s.count())
-                rest[i] = eps(near[len(near) // 2]) if near else 0.0
+                typical[i] = eps(near[len(near) // 2]) if near else 0.0
+        plan = [0.0] * L
+        for level in range(1, L):
+            e = (eps(out[level]) if out[level] is not None
+                 else typical[seg_of[level]])
+            plan[level] = (plan[level - 1] + e) / 2.0
         if not search:
-            # greedy: each level takes the candidate that brings the deviation
-            # closest to the segment's resting value
+            # greedy: each level takes the candidate closest to plan
             dl = delta
             for level in range(L - 1, 0, -1):
                 i = seg_of[level]
@@ -647,7 +663,7 @@ def build(key, lists, report):
 
                     def after(v):
                         return eps(v) if dl is None else 2.0 * dl - eps(v)
-                    best = min(cands, key=lambda m: (abs(after(m[1]) - rest[i]),
+                    best = min(cands, key=lambda m: (abs(after(m[1]) - plan[level - 1]),
                                                      abs(m[1] - (1 << c)), m[1]))
                     draw(i, best[0], best[1])
                     out[level] = best[1]
@@ -656,10 +672,10 @@ def build(key, lists, report):
             beam = None
         else:
             beam = [(0.0, 0, delta, {})]
-        # beam search over the free levels: a state is (worst deviation so
-        # far, summed distance from the powers of two, current deviation,
-        # chosen primes); states whose worst deviation is within
-        # SCALE_TARGET / 2 compete on nearness.
+        # beam search over the free levels: a state is (worst distance from
+        # plan so far, summed distance from the powers of two, current
+        # deviation, chosen primes); states within SCALE_TARGET / 2 of plan
+        # compete on nearness.
         for level in range(L - 1, 0, -1) if beam else ():
             i = seg_of[level]
             c = segs[i].c
@@ -681,7 +697,7 @@ def build(key, lists, report):
                     e = eps(v)
                     nd = e if dl is None else 2.0 * dl - e
                     ch = chosen if out[level] is not None else {**chosen, level: v}
-                    nxt.append((max(worst, abs(nd)), dist + k, nd, ch))
+                    nxt.append((max(worst, abs(nd - plan[level - 1])), dist + k, nd, ch))
             nxt.sort(key=lambda s: (max(s[0], SCALE_TARGET / 2), s[1], abs(s[2])))
             beam = nxt[:BEAM]
         for lv, v in (beam[0][3].items() if beam else ()):
@@ -835,13 +851,20 @@ def emit(lists, path):
         d = P[key]
         lst = lists[key]
         sharers = [k for k in sorted(lists) if seen[k] == key and k != key]
-        title = "// %d %s" % (key, d["name"])
+        title = "%d %s" % (key, d["name"])
         if sharers:
             title += " (also %s)" % ", ".join(
                 "%d %s" % (k, P[k]["name"]) for k in sharers)
-        w(title)
+        for line in textwrap.wrap(title, 77):
+            w("// " + line)
         w("// N = 2^%d, chain_length %d, num_tp %d"
           % (max(P[k]["logn"] for k in [key] + sharers), d["L"], d["K"]))
+        for first, src, sfirst, cnt in d["share"]:
+            span = ("prime %d" % first if cnt == 1 else
+                    "primes %d-%d" % (first, first + cnt - 1))
+            sspan = ("%d" % sfirst if cnt == 1 else
+                     "%d-%d" % (sfirst, sfirst + cnt - 1))
+            w("// %s = %s of preset %d %s" % (span, sspan, src, P[src]["name"]))
         w("constexpr u64 kPrimes%d[] = {" % key)
         L = d["L"]
         groups = [("base", lst[:1]), ("quantize", lst[1:L]),
@@ -883,10 +906,16 @@ def emit(lists, path):
     w("    static std::map<std::uint32_t, std::vector<u64>> const kLists = {")
     for v in sorted(LWE):
         name, ring, cnt = LWE[v]
-        vals = ", ".join("0x%x" % p for p in LWE_VALUES[v])
-        w("        // %s: the first %d of %d %s" % (name, cnt, ring,
-                                                     P[ring]["name"]))
-        w("        {%d, {%s}}," % (v, vals))
+        w("        // %s: the first %s of preset %d %s"
+          % (name, "prime" if cnt == 1 else "%d primes" % cnt, ring,
+             P[ring]["name"]))
+        w("        {%d," % v)
+        vals = LWE_VALUES[v]
+        for i in range(0, len(vals), 3):
+            chunk = ", ".join("0x%016x" % p for p in vals[i:i + 3])
+            head = "         {" if i == 0 else "          "
+            tail = "}}," if i + 3 >= len(vals) else ","
+            w(head + chunk + tail)
     w("    };")
     w("    return kLists.at(preset);")
     w("}")

@@ -103,14 +103,15 @@ constexpr u64 kPrimes3[] = {
 
 // 5 FGbSSE
 // N = 2^16, chain_length 24, num_tp 6
+// prime 0 = 0 of preset 3 FGb
 constexpr u64 kPrimes5[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x00000007ffc80001, 0x00000007ffd80001, 0x00000007fff80001,
-    0x00000400008a0001, 0x0000040000800001, 0x00000400006c0001,
-    0x00000400007a0001, 0x000003ffffbe0001, 0x00000400005c0001,
-    0x000003ffffd20001, 0x000003ffffca0001, 0x0000040000560001,
+    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
+    0x00000400008a0001, 0x0000040000800001, 0x00000400007a0001,
+    0x00000400006c0001, 0x000003ffffca0001, 0x000003ffffbe0001,
+    0x00000400005c0001, 0x000003ffffd20001, 0x0000040000560001,
     0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
     0x01fffffffffc0001, 0x03fffffffe800001, 0x03fffffffea00001,
     0x03fffffffeb00001, 0x03fffffffed00001, 0x03fffffffed60001,
@@ -126,12 +127,12 @@ constexpr u64 kPrimes12[] = {
     // base
     0x0000003fffe80001,
     // quantize
-    0x000000000fb40001, 0x0000000010420001, 0x000000000fd20001,
-    0x0000000010240001, 0x0000000010200001, 0x000000000ffa0001,
-    0x000000000fc60001, 0x00000001ffe60001, 0x0000003ffea60001,
-    0x0000003ffeb20001, 0x0000003fff300001, 0x0000003fff6c0001,
-    0x0000003fff900001, 0x0000003fff8e0001, 0x0000003fffb80001,
-    0x0000003fffb20001, 0x000001ffffea0001, 0x000001ffffd80001,
+    0x0000000010240001, 0x000000000fb40001, 0x0000000010420001,
+    0x000000000fc60001, 0x000000000ffa0001, 0x0000000010200001,
+    0x000000000fd20001, 0x00000001ffe60001, 0x0000003ffeb20001,
+    0x0000003ffeda0001, 0x0000003fff300001, 0x0000003fff6c0001,
+    0x0000003fff900001, 0x0000003fffb80001, 0x0000003fffb20001,
+    0x0000003fff8e0001, 0x000001ffffea0001, 0x000001ffffd80001,
     0x000001ffffb60001,
     // temporary
     0x000003ffffe80001, 0x000003ffffd20001,
@@ -285,6 +286,8 @@ constexpr u64 kPrimes25[] = {
 
 // 26 FGbD12NS6L1 (also 27 FGbD12NS3L1, 28 FGbD12NS2L1, 29 FGbD12NS1L1)
 // N = 2^12, chain_length 2, num_tp 1
+// primes 0-1 = 0-1 of preset 3 FGb
+// prime 2 = 1 of preset 30 FGbD9R3L0
 constexpr u64 kPrimes26[] = {
     // base
     0x03ffffffffbe0001,
@@ -294,8 +297,10 @@ constexpr u64 kPrimes26[] = {
     0x0007fffffffe0001,
 };
 
-// 30 FGbD9R3L0 (also 43 FGbL0, 44 FGbD12L0, 45 FGbD9R3L0, 46 FGbD8R4L0, 47 FGbD6R6L0)
+// 30 FGbD9R3L0 (also 43 FGbL0, 44 FGbD12L0, 45 FGbD9R3L0, 46 FGbD8R4L0, 47
+// FGbD6R6L0)
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 3 FGb
 constexpr u64 kPrimes30[] = {
     // base
     0x03ffffffffbe0001,
@@ -305,6 +310,7 @@ constexpr u64 kPrimes30[] = {
 
 // 38 FGxCOEFF
 // N = 2^16, chain_length 24, num_tp 6
+// prime 0 = 0 of preset 25 SGd0
 constexpr u64 kPrimes38[] = {
     // base
     0x03ffffffffbe0001,
@@ -328,12 +334,12 @@ constexpr u64 kPrimes40[] = {
     // base
     0x000007ffffd20001,
     // quantize
-    0x00000000012a0001, 0x0000000001f60001, 0x0000000001fc0001,
-    0x0000000080340001, 0x0000000080320001, 0x000000007fea0001,
-    0x000000007fd20001, 0x0000000080140001, 0x000000007ff80001,
+    0x0000000001de0001, 0x0000000001fc0001, 0x0000000001f60001,
+    0x0000000080340001, 0x000000007fd20001, 0x0000000080320001,
+    0x000000007fea0001, 0x0000000080140001, 0x000000007ff80001,
     0x000000007ffe0001, 0x00000040004a0001, 0x0000004000300001,
-    0x0000003fffe80001, 0x00000400007a0001, 0x00000400006c0001,
-    0x0000040000560001, 0x00000400005c0001, 0x000003ffffca0001,
+    0x0000003fffb80001, 0x00000400007a0001, 0x00000400006c0001,
+    0x00000400005c0001, 0x000003ffffca0001, 0x0000040000560001,
     0x000003ffffd20001, 0x000003ffffe80001,
     // temporary
     0x00001fffffc20001, 0x00001fffff980001, 0x00001fffff7e0001,
@@ -341,6 +347,7 @@ constexpr u64 kPrimes40[] = {
 
 // 41 STxCOEFF0
 // N = 2^15, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 40 FTxCOEFF
 constexpr u64 kPrimes41[] = {
     // base
     0x000007ffffd20001,
@@ -350,6 +357,9 @@ constexpr u64 kPrimes41[] = {
 
 // 48 FGbL7
 // N = 2^16, chain_length 20, num_tp 5
+// primes 0-7 = 0-7 of preset 3 FGb
+// primes 8-19 = 13-24 of preset 3 FGb
+// primes 20-24 = 25-29 of preset 3 FGb
 constexpr u64 kPrimes48[] = {
     // base
     0x03ffffffffbe0001,
@@ -368,6 +378,8 @@ constexpr u64 kPrimes48[] = {
 
 // 49 FGbSmall
 // N = 2^16, chain_length 5, num_tp 4
+// primes 0-4 = 0-4 of preset 3 FGb
+// primes 5-8 = 25-28 of preset 3 FGb
 constexpr u64 kPrimes49[] = {
     // base
     0x03ffffffffbe0001,
@@ -400,6 +412,7 @@ constexpr u64 kPrimes50[] = {
 
 // 51 FGfSmall
 // N = 2^16, chain_length 4, num_tp 3
+// primes 0-3 = 0-3 of preset 50 FGf
 constexpr u64 kPrimes51[] = {
     // base
     0x03ffffffff040001,
@@ -411,6 +424,8 @@ constexpr u64 kPrimes51[] = {
 
 // 52 FGfO
 // N = 2^16, chain_length 21, num_tp 5
+// prime 0 = 0 of preset 50 FGf
+// primes 9-20 = 13-24 of preset 50 FGf
 constexpr u64 kPrimes52[] = {
     // base
     0x03ffffffff040001,
@@ -427,7 +442,9 @@ constexpr u64 kPrimes52[] = {
     0x1ffffffffe4c0001, 0x1ffffffffdf40001,
 };
 
-// 53 FGfO0 (also 100 KAPLO_BTS_SPARSE, 103 KAPLO_BTS_L0, 104 KAPLO_BTS_D12L0, 106 KAPLO_2_BTS_SPARSE, 109 KAPLO_2_BTS_L0, 110 KAPLO_2_BTS_D12L0, 113 KAPLO_3_BTS_SPARSE, 117 KAPLO_3_BTS_L0, 118 KAPLO_3_BTS_D12L0)
+// 53 FGfO0 (also 100 KAPLO_BTS_SPARSE, 103 KAPLO_BTS_L0, 104 KAPLO_BTS_D12L0,
+// 106 KAPLO_2_BTS_SPARSE, 109 KAPLO_2_BTS_L0, 110 KAPLO_2_BTS_D12L0, 113
+// KAPLO_3_BTS_SPARSE, 117 KAPLO_3_BTS_L0, 118 KAPLO_3_BTS_D12L0)
 // N = 2^16, chain_length 1, num_tp 1
 constexpr u64 kPrimes53[] = {
     // base
@@ -438,6 +455,7 @@ constexpr u64 kPrimes53[] = {
 
 // 54 FGfL7
 // N = 2^16, chain_length 20, num_tp 5
+// prime 0 = 0 of preset 53 FGfO0
 constexpr u64 kPrimes54[] = {
     // base
     0x03ffffffff040001,
@@ -456,6 +474,8 @@ constexpr u64 kPrimes54[] = {
 
 // 55 FGfOL7
 // N = 2^16, chain_length 18, num_tp 6
+// prime 0 = 0 of preset 54 FGfL7
+// primes 6-17 = 8-19 of preset 54 FGfL7
 constexpr u64 kPrimes55[] = {
     // base
     0x03ffffffff040001,
@@ -473,6 +493,7 @@ constexpr u64 kPrimes55[] = {
 
 // 56 FGfL7Small
 // N = 2^16, chain_length 5, num_tp 4
+// primes 0-4 = 0-4 of preset 54 FGfL7
 constexpr u64 kPrimes56[] = {
     // base
     0x03ffffffff040001,
@@ -504,6 +525,8 @@ constexpr u64 kPrimes57[] = {
 
 // 58 FGfOL7Low
 // N = 2^16, chain_length 17, num_tp 7
+// primes 5-16 = 8-19 of preset 57 FGfL7Low
+// primes 17-22 = 20-25 of preset 57 FGfL7Low
 constexpr u64 kPrimes58[] = {
     // base
     0x0003ffffffb80001,
@@ -522,6 +545,8 @@ constexpr u64 kPrimes58[] = {
 
 // 59 FGfL7SmallLow
 // N = 2^16, chain_length 5, num_tp 3
+// primes 0-4 = 0-4 of preset 57 FGfL7Low
+// primes 5-7 = 20-22 of preset 57 FGfL7Low
 constexpr u64 kPrimes59[] = {
     // base
     0x0003ffffffb80001,
@@ -543,6 +568,7 @@ constexpr u64 kPrimes60[] = {
 
 // 61 FGfL0 (also 62 FGfD12L0)
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 50 FGf
 constexpr u64 kPrimes61[] = {
     // base
     0x03ffffffff040001,
@@ -556,17 +582,17 @@ constexpr u64 kPrimes63[] = {
     // base
     0x0000fffffffa0001,
     // quantize
-    0x0000000040e40001, 0x0000000040d40001, 0x000000003ef40001,
-    0x0000000041080001, 0x000000003ef80001, 0x0000000040f20001,
-    0x000000003f760001, 0x000000003f820001, 0x0000000040ec0001,
-    0x000000003f3a0001, 0x0000000040b00001, 0x000000003f5a0001,
-    0x0000000040720001, 0x000000003fac0001, 0x0000000040980001,
-    0x000000003f540001, 0x0000000040c20001, 0x000000003fd20001,
-    0x000000003fde0001, 0x0000000040080001, 0x000000003ffc0001,
+    0x0000000040f20001, 0x0000000040d40001, 0x000000003f760001,
+    0x0000000040e40001, 0x000000003ef40001, 0x0000000041080001,
+    0x000000003ef80001, 0x0000000040ec0001, 0x000000003f540001,
+    0x000000003fac0001, 0x0000000040b00001, 0x000000003f5a0001,
+    0x0000000040980001, 0x000000003fde0001, 0x000000003f820001,
+    0x0000000040c20001, 0x000000003f3a0001, 0x0000000040720001,
+    0x000000003fd20001, 0x0000000040080001, 0x000000003ffc0001,
     0x0000000040020001, 0x0001000000e00001, 0x0001000000c00001,
     0x0001000000ba0001, 0x0000ffffff6a0001, 0x0001000000720001,
     0x0001000000500001, 0x0001000000380001, 0x0001000000320001,
-    0x0000ffffffde0001, 0x0000fffffff00001, 0x00010000001a0001,
+    0x0000fffffff00001, 0x0000ffffffde0001, 0x00010000001a0001,
     0x00010000001e0001,
     // temporary
     0x0001ffffffea0001, 0x00020000001a0001, 0x0001ffffffba0001,
@@ -576,6 +602,7 @@ constexpr u64 kPrimes63[] = {
 
 // 64 FGhL0 (also 65 FGhD12L0)
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 63 FGh
 constexpr u64 kPrimes64[] = {
     // base
     0x0000fffffffa0001,
@@ -589,14 +616,14 @@ constexpr u64 kPrimes66[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffc80001, 0x00000007ffd80001,
+    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
     0x0000040001740001, 0x0000040001700001, 0x0000040001280001,
     0x0000040000b00001, 0x0000040000800001, 0x000003fffe880001,
     0x00000400006c0001, 0x00000400005c0001, 0x000003ffffe80001,
     0x00ffffffffd80001, 0x00fffffffff00001, 0x01fffffffffc0001,
     0x03fffffffe800001, 0x03fffffffea00001, 0x03fffffffeb00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x0400000000a40001,
-    0x0400000000c00001, 0x03ffffffff040001,
+    0x03fffffffed00001, 0x03ffffffff040001, 0x0400000000980001,
+    0x0400000000a40001, 0x0400000000c00001,
     // temporary
     0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
     0x07fffffffe900001, 0x0ffffffffffc0001, 0x0fffffffff840001,
@@ -604,6 +631,7 @@ constexpr u64 kPrimes66[] = {
 
 // 67 SGSa0 (also 69 SGSb0, 71 SGSc0, 73 SGSd0, 75 SGCa0)
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 66 FGSa
 constexpr u64 kPrimes67[] = {
     // base
     0x07ffffffffcc0001,
@@ -613,6 +641,7 @@ constexpr u64 kPrimes67[] = {
 
 // 68 FGSb
 // N = 2^16, chain_length 25, num_tp 5
+// prime 0 = 0 of preset 66 FGSa
 constexpr u64 kPrimes68[] = {
     // base
     0x07ffffffffcc0001,
@@ -623,8 +652,8 @@ constexpr u64 kPrimes68[] = {
     0x000003fffe880001, 0x00000400006c0001, 0x00000400005c0001,
     0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
     0x01fffffffffc0001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
-    0x0400000000a40001, 0x0400000000c00001, 0x03ffffffff040001,
+    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000a40001,
+    0x03ffffffff040001, 0x0400000000980001, 0x0400000000c00001,
     // temporary
     0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
     0x07fffffffe900001, 0x0ffffffffffc0001,
@@ -632,38 +661,40 @@ constexpr u64 kPrimes68[] = {
 
 // 70 FGSc
 // N = 2^16, chain_length 27, num_tp 3
+// prime 0 = 0 of preset 66 FGSa
 constexpr u64 kPrimes70[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
     0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
     0x0000040002840001, 0x0000040002640001, 0x0000040001740001,
-    0x0000040001700001, 0x0000040000b00001, 0x0000040001280001,
-    0x000003fffe800001, 0x0000040000800001, 0x000003fffe880001,
+    0x0000040001700001, 0x0000040001280001, 0x0000040000b00001,
+    0x000003fffe880001, 0x0000040000800001, 0x000003fffe800001,
     0x00000400006c0001, 0x00000400005c0001, 0x000003ffffe80001,
     0x00ffffffffd80001, 0x00fffffffff00001, 0x01fffffffffc0001,
-    0x03fffffffe800001, 0x03fffffffea00001, 0x03fffffffeb00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x0400000000a40001,
-    0x0400000000c00001, 0x03ffffffff040001,
+    0x03fffffffeb00001, 0x03fffffffed00001, 0x03fffffffea00001,
+    0x0400000000c00001, 0x03fffffffe800001, 0x0400000000a40001,
+    0x03ffffffff040001, 0x0400000000980001,
     // temporary
     0x07ffffffffb00001, 0x07ffffffff2c0001, 0x0ffffffffffc0001,
 };
 
 // 72 FGSd
 // N = 2^16, chain_length 28, num_tp 4
+// prime 0 = 0 of preset 66 FGSa
 constexpr u64 kPrimes72[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
     0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
     0x0000040002a00001, 0x0000040002840001, 0x0000040002640001,
-    0x0000040001740001, 0x0000040001700001, 0x0000040000b00001,
-    0x0000040001280001, 0x000003fffe800001, 0x0000040000800001,
-    0x000003fffe880001, 0x00000400006c0001, 0x00000400005c0001,
+    0x0000040001740001, 0x0000040001700001, 0x0000040001280001,
+    0x0000040000b00001, 0x000003fffe880001, 0x0000040000800001,
+    0x000003fffe800001, 0x00000400006c0001, 0x00000400005c0001,
     0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
-    0x01fffffffffc0001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
-    0x0400000000a40001, 0x0400000000c00001, 0x03ffffffff040001,
+    0x01fffffffffc0001, 0x03fffffffe800001, 0x03ffffffff040001,
+    0x03fffffffed00001, 0x0400000000c00001, 0x03fffffffea00001,
+    0x0400000000a40001, 0x03fffffffeb00001, 0x0400000000980001,
     // temporary
     0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
     0x0ffffffffffc0001,
@@ -671,6 +702,7 @@ constexpr u64 kPrimes72[] = {
 
 // 74 FGCa
 // N = 2^16, chain_length 24, num_tp 6
+// prime 0 = 0 of preset 66 FGSa
 constexpr u64 kPrimes74[] = {
     // base
     0x07ffffffffcc0001,
@@ -709,6 +741,8 @@ constexpr u64 kPrimes76[] = {
 
 // 77 FGeO
 // N = 2^16, chain_length 21, num_tp 5
+// prime 0 = 0 of preset 76 FGe
+// primes 9-20 = 13-24 of preset 76 FGe
 constexpr u64 kPrimes77[] = {
     // base
     0x03ffffffff040001,
@@ -725,8 +759,10 @@ constexpr u64 kPrimes77[] = {
     0x1ffffffffe4c0001, 0x1ffffffffdf40001,
 };
 
-// 79 Discrete_G8_Sparse (also 84 Discrete_G8A_Sparse, 85 Discrete_G8A_L0, 86 Discrete_G8A_D12L0, 87 Discrete_G8A_D9R3L0, 96 Discrete_G10A_Sparse)
+// 79 Discrete_G8_Sparse (also 84 Discrete_G8A_Sparse, 85 Discrete_G8A_L0, 86
+// Discrete_G8A_D12L0, 87 Discrete_G8A_D9R3L0, 96 Discrete_G10A_Sparse)
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 80 Discrete_G8A
 constexpr u64 kPrimes79[] = {
     // base
     0x00002000000a0001,
@@ -755,6 +791,8 @@ constexpr u64 kPrimes80[] = {
 
 // 81 Discrete_G8A_Small
 // N = 2^16, chain_length 5, num_tp 4
+// primes 0-4 = 0-4 of preset 80 Discrete_G8A
+// primes 5-8 = 23-26 of preset 80 Discrete_G8A
 constexpr u64 kPrimes81[] = {
     // base
     0x00002000000a0001,
@@ -768,6 +806,8 @@ constexpr u64 kPrimes81[] = {
 
 // 82 Discrete_G8A_OBTS
 // N = 2^16, chain_length 19, num_tp 9
+// prime 0 = 0 of preset 80 Discrete_G8A
+// primes 8-18 = 12-22 of preset 80 Discrete_G8A
 constexpr u64 kPrimes82[] = {
     // base
     0x00002000000a0001,
@@ -786,6 +826,7 @@ constexpr u64 kPrimes82[] = {
 
 // 83 Discrete_G8A_SHE
 // N = 2^16, chain_length 12, num_tp 8
+// primes 0-11 = 0-11 of preset 80 Discrete_G8A
 constexpr u64 kPrimes83[] = {
     // base
     0x00002000000a0001,
@@ -821,6 +862,8 @@ constexpr u64 kPrimes88[] = {
 
 // 89 Discrete_G8B_Small
 // N = 2^16, chain_length 4, num_tp 3
+// primes 0-3 = 0-3 of preset 88 Discrete_G8B
+// primes 4-6 = 23-25 of preset 88 Discrete_G8B
 constexpr u64 kPrimes89[] = {
     // base
     0x0000007fffe40001,
@@ -832,6 +875,8 @@ constexpr u64 kPrimes89[] = {
 
 // 90 Discrete_G8B_OBTS
 // N = 2^16, chain_length 18, num_tp 8
+// prime 0 = 0 of preset 88 Discrete_G8B
+// primes 7-17 = 12-22 of preset 88 Discrete_G8B
 constexpr u64 kPrimes90[] = {
     // base
     0x0000007fffe40001,
@@ -850,6 +895,7 @@ constexpr u64 kPrimes90[] = {
 
 // 91 Discrete_G8B_SHE
 // N = 2^16, chain_length 12, num_tp 7
+// primes 0-11 = 0-11 of preset 88 Discrete_G8B
 constexpr u64 kPrimes91[] = {
     // base
     0x0000007fffe40001,
@@ -866,6 +912,7 @@ constexpr u64 kPrimes91[] = {
 
 // 92 Discrete_G8B_Sparse
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 88 Discrete_G8B
 constexpr u64 kPrimes92[] = {
     // base
     0x0000007fffe40001,
@@ -894,6 +941,7 @@ constexpr u64 kPrimes93[] = {
 
 // 94 Discrete_G10_Sparse
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 93 Discrete_G10
 constexpr u64 kPrimes94[] = {
     // base
     0x000003ffffe80001,
@@ -903,6 +951,7 @@ constexpr u64 kPrimes94[] = {
 
 // 95 Discrete_G10A
 // N = 2^16, chain_length 25, num_tp 4
+// prime 0 = 0 of preset 80 Discrete_G8A
 constexpr u64 kPrimes95[] = {
     // base
     0x00002000000a0001,
@@ -942,6 +991,7 @@ constexpr u64 kPrimes97[] = {
 
 // 98 Discrete_G12_Sparse
 // N = 2^16, chain_length 1, num_tp 1
+// prime 0 = 0 of preset 97 Discrete_G12
 constexpr u64 kPrimes98[] = {
     // base
     0x000001ffffd80001,
@@ -969,6 +1019,8 @@ constexpr u64 kPrimes99[] = {
 
 // 101 KAPLO_BTS_OUTSOURCE
 // N = 2^16, chain_length 18, num_tp 6
+// prime 0 = 0 of preset 99 KAPLO_BTS
+// primes 7-17 = 11-21 of preset 99 KAPLO_BTS
 constexpr u64 kPrimes101[] = {
     // base
     0x03ffffffff040001,
@@ -986,6 +1038,8 @@ constexpr u64 kPrimes101[] = {
 
 // 102 KAPLO_BTS_SMALL
 // N = 2^16, chain_length 4, num_tp 3
+// primes 0-3 = 0-3 of preset 99 KAPLO_BTS
+// primes 4-6 = 22-24 of preset 99 KAPLO_BTS
 constexpr u64 kPrimes102[] = {
     // base
     0x03ffffffff040001,
@@ -997,18 +1051,19 @@ constexpr u64 kPrimes102[] = {
 
 // 105 KAPLO_2_BTS
 // N = 2^16, chain_length 25, num_tp 5
+// prime 0 = 0 of preset 53 FGfO0
 constexpr u64 kPrimes105[] = {
     // base
     0x03ffffffff040001,
     // quantize
     0x0000001000500001, 0x0000000ffa780001, 0x0000000ffa740001,
-    0x0000001ffac80001, 0x0000001ffe280001, 0x0000001ffeb40001,
+    0x0000001ffb040001, 0x0000001ffe280001, 0x0000001ffeb40001,
     0x0000001ffef00001, 0x0000001fff0c0001, 0x0000002000c40001,
     0x0000001fff8c0001, 0x0000002000580001, 0x0000002000140001,
     0x0000001ffffc0001, 0x03fffffffd3c0001, 0x03fffffffd900001,
     0x03fffffffdc80001, 0x03fffffffdd80001, 0x03fffffffe2c0001,
-    0x03fffffffe440001, 0x03fffffffea00001, 0x03fffffffeb00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffe800001,
+    0x03fffffffe440001, 0x03fffffffea00001, 0x03fffffffed00001,
+    0x0400000000980001, 0x03fffffffeb00001, 0x03fffffffe800001,
     // temporary
     0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
     0x0ffffffffffc0001, 0x0fffffffff840001,
@@ -1016,16 +1071,18 @@ constexpr u64 kPrimes105[] = {
 
 // 107 KAPLO_2_BTS_OUTSOURCE
 // N = 2^16, chain_length 20, num_tp 5
+// prime 0 = 0 of preset 105 KAPLO_2_BTS
+// primes 9-19 = 14-24 of preset 105 KAPLO_2_BTS
 constexpr u64 kPrimes107[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x07ffffffffcc0001, 0x0ffffffffffc0001, 0x0fffffffff840001,
-    0x0fffffffff240001, 0x0ffffffffe7c0001, 0x0ffffffffe740001,
-    0x0ffffffffe4c0001, 0x0ffffffffe440001, 0x03fffffffd3c0001,
+    0x07ffffffffcc0001, 0x0ffffffffe440001, 0x0ffffffffe4c0001,
+    0x0ffffffffe740001, 0x0ffffffffe7c0001, 0x0fffffffff240001,
+    0x0fffffffff840001, 0x0ffffffffffc0001, 0x03fffffffd3c0001,
     0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
     0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
+    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
     0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
@@ -1034,6 +1091,7 @@ constexpr u64 kPrimes107[] = {
 
 // 108 KAPLO_2_BTS_SMALL
 // N = 2^16, chain_length 4, num_tp 3
+// primes 0-3 = 0-3 of preset 105 KAPLO_2_BTS
 constexpr u64 kPrimes108[] = {
     // base
     0x03ffffffff040001,
@@ -1050,9 +1108,9 @@ constexpr u64 kPrimes111[] = {
     0x1ffffffffeb40001,
     // quantize
     0x0ffffffffe7c0001, 0x0fffffffff240001, 0x0fffffffff840001,
-    0x0ffffffffffc0001, 0x000000003ef40001, 0x000000003f540001,
-    0x000000003ffc0001, 0x0000000040d40001, 0x000000003ef80001,
-    0x0000000040e40001, 0x000000003fac0001, 0x0000000040080001,
+    0x0ffffffffffc0001, 0x000000003ef80001, 0x0000000041340001,
+    0x000000003ef40001, 0x0000000041080001, 0x000000003ffc0001,
+    0x000000003f540001, 0x0000000040ec0001, 0x000000003fac0001,
     // temporary
     0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
     0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffea440001,
@@ -1060,18 +1118,19 @@ constexpr u64 kPrimes111[] = {
 
 // 112 KAPLO_3_BTS
 // N = 2^16, chain_length 26, num_tp 6
+// prime 0 = 0 of preset 53 FGfO0
 constexpr u64 kPrimes112[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000801940001, 0x00000007ff900001, 0x00000007fa1c0001,
+    0x0000000801940001, 0x00000007fe540001, 0x00000007fb580001,
     0x00000008016c0001, 0x0000000801480001, 0x0000000801400001,
     0x00000008011c0001, 0x0000000800f40001, 0x00000008007c0001,
     0x00000007ff9c0001, 0x00000007ffc80001, 0x00000007ffd80001,
     0x0000000800280001, 0x00000007fff80001, 0x03fffffffd3c0001,
     0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
     0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
+    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
     0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
@@ -1080,16 +1139,18 @@ constexpr u64 kPrimes112[] = {
 
 // 114 KAPLO_3_BTS_OUTSOURCE
 // N = 2^16, chain_length 20, num_tp 10
+// prime 0 = 0 of preset 112 KAPLO_3_BTS
+// primes 9-19 = 15-25 of preset 112 KAPLO_3_BTS
 constexpr u64 kPrimes114[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
-    0x1ffffffffef00001, 0x1ffffffffee80001, 0x03fffffffd3c0001,
+    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
+    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
+    0x1fffffffffc80001, 0x1fffffffffe00001, 0x03fffffffd3c0001,
     0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
     0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
+    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
     0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
@@ -1100,16 +1161,17 @@ constexpr u64 kPrimes114[] = {
 
 // 115 KAPLO_3_BTS_OUTSOURCE_REAL
 // N = 2^16, chain_length 20, num_tp 7
+// primes 0-26 = 0-26 of preset 114 KAPLO_3_BTS_OUTSOURCE
 constexpr u64 kPrimes115[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
-    0x1ffffffffef00001, 0x1ffffffffee80001, 0x03fffffffd3c0001,
+    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
+    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
+    0x1fffffffffc80001, 0x1fffffffffe00001, 0x03fffffffd3c0001,
     0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
     0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000980001,
+    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
     0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
@@ -1119,11 +1181,12 @@ constexpr u64 kPrimes115[] = {
 
 // 116 KAPLO_3_BTS_SMALL
 // N = 2^16, chain_length 4, num_tp 3
+// primes 0-3 = 0-3 of preset 112 KAPLO_3_BTS
 constexpr u64 kPrimes116[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000801940001, 0x00000007ff900001, 0x00000007fa1c0001,
+    0x0000000801940001, 0x00000007fe540001, 0x00000007fb580001,
     // temporary
     0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
 };
@@ -1272,16 +1335,24 @@ std::vector<std::uint64_t> const &getLWEPresetPrimeList(std::uint32_t preset)
 {
     // each list is the beginning of the list of a ring preset
     static std::map<std::uint32_t, std::vector<u64>> const kLists = {
-        // SS7: the first 8 of 19 SS7
-        {0, {0x3ffffffb80001, 0x3ffffe80001, 0x3fffe880001, 0x3fffe800001, 0x3fffe580001, 0x3fffde00001, 0x3fffdb00001, 0x3fffd980001}},
-        // SD3: the first 4 of 20 SD3
-        {1, {0x7ffffff00001, 0x1ffffd80001, 0x1ffff680001, 0x1ffff380001}},
-        // FGbD12L0: the first 1 of 44 FGbD12L0
-        {3, {0x3ffffffffbe0001}},
-        // FGbD12L1: the first 2 of 3 FGb
-        {4, {0x3ffffffffbe0001, 0x3ffffe80001}},
-        // Discrete_G8A_LWE: the first 1 of 80 Discrete_G8A
-        {5, {0x2000000a0001}},
+        // SS7: the first 8 primes of preset 19 SS7
+        {0,
+         {0x0003ffffffb80001, 0x000003ffffe80001, 0x000003fffe880001,
+          0x000003fffe800001, 0x000003fffe580001, 0x000003fffde00001,
+          0x000003fffdb00001, 0x000003fffd980001}},
+        // SD3: the first 4 primes of preset 20 SD3
+        {1,
+         {0x00007ffffff00001, 0x000001ffffd80001, 0x000001ffff680001,
+          0x000001ffff380001}},
+        // FGbD12L0: the first prime of preset 44 FGbD12L0
+        {3,
+         {0x03ffffffffbe0001}},
+        // FGbD12L1: the first 2 primes of preset 3 FGb
+        {4,
+         {0x03ffffffffbe0001, 0x000003ffffe80001}},
+        // Discrete_G8A_LWE: the first prime of preset 80 Discrete_G8A
+        {5,
+         {0x00002000000a0001}},
     };
     return kLists.at(preset);
 }
