@@ -441,5 +441,18 @@ TEST(PrimeListsTest, FGbScaleFactors)
     }
 }
 
+// FGfO takes the corrections of FGf at levels 13 and 14 (its own 9 and 10):
+// only the step from the 42-bit to the 58-bit primes is corrected.
+TEST(PrimeListsTest, FGfCorrectionsAroundTheOutsourcedLevels)
+{
+    auto const f = ownFactors(profileOf(50), getPresetPrimeList(50));
+    EXPECT_EQ(f.corrections[13], 0);
+    EXPECT_EQ(f.corrections[14], -16);
+    auto const &fgfo = getPresetPrimeList(52);
+    auto const &fgf = getPresetPrimeList(50);
+    for (std::size_t l = 9; l < 21; ++l)
+        EXPECT_EQ(fgfo[l], fgf[l + 4]) << l;
+}
+
 } // namespace
 } // namespace Quelt
