@@ -37,8 +37,6 @@ constexpr const char *kMakeIntegerOutOfRange =
 
 constexpr u64 kPrimeLimit = u64{1} << 62;
 
-// Branch-free: the compiler turns it into a select.
-inline u64 negate(u64 x, u64 p) { return x == 0 ? 0 : p - x; }
 
 bool overlaps(const u64 *a, const u64 *b, u64 n) {
     const auto x = reinterpret_cast<std::uintptr_t>(a);
@@ -46,6 +44,10 @@ bool overlaps(const u64 *a, const u64 *b, u64 n) {
     const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(u64);
     return n != 0 && x < y + bytes && y < x + bytes;
 }
+
+// v + d when v > half, else v, for v and half below 2^63: the sign bit of
+// half - v decides, without a compare that SSE2 lacks for 64-bit lanes.
+inline u64 liftCentred(u64 v, u64 half, u64 d) { return v + (d & (0 - ((half - v) >> 63))); }
 
 } // namespace
 
@@ -107,11 +109,8 @@ void Modulus::addVector(std::uint64_t *out, const std::uint64_t *a, const std::u
 void Modulus::subVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                         std::uint64_t n) const {
     const u64 p = prime_;
-    for (u64 i = 0; i < n; ++i) {
-        const u64 x = a[i];
-        const u64 y = b[i];
-        out[i] = x >= y ? x - y : x + p - y;
-    }
+    for (u64 i = 0; i < n; ++i)
+        out[i] = subtractMod(a[i], b[i], p);
 }
 
 void Modulus::mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
@@ -165,9 +164,7 @@ void Modulus::tensorVector(std::uint64_t *d1, std::uint64_t *d2, std::uint64_t *
         const u64 s = reduceOnce(x0 + x1, p);
         const u64 t = reduceOnce(y0 + y1, p);
         const u64 u = barrett(s, t, shift, ratio, p);
-        u64 mid = u >= high ? u - high : u + p - high;
-        mid = mid >= low ? mid - low : mid + p - low;
-        d1[i] = mid;
+        d1[i] = subtractMod(subtractMod(u, high, p), low, p);
         d2[i] = high;
         d0[i] = low;
     }
@@ -244,7 +241,7 @@ void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, st
         const u64 quotient = word_quotient_;
         const u64 d = p - reduceWord(q);
         for (u64 i = 0; i < n; ++i) {
-            const u64 x = in[i] > half ? in[i] + d : in[i];
+            const u64 x = liftCentred(in[i], half, d);
             out[i] = reduceOnce(x - p * mulHigh(x, quotient), p);
         }
     } else {
@@ -253,7 +250,7 @@ void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, st
         // stands for +p and must come out as 0.
         const u64 d = p - q;
         for (u64 i = 0; i < n; ++i) {
-            const u64 x = in[i] > half ? in[i] + d : in[i];
+            const u64 x = liftCentred(in[i], half, d);
             out[i] = reduceOnce(x, p);
         }
     }
@@ -296,7 +293,7 @@ void Modulus::normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c,
     const u64 half = q >> 1;
     const u64 d = p - reduceWord(q);
     for (u64 i = 0; i < n; ++i) {
-        const u64 x = in[i] > half ? in[i] + d : in[i];
+        const u64 x = liftCentred(in[i], half, d);
         const u64 r = shoupProduct(x, w, wc, p);
         out[i] = Accumulate ? reduceOnce(out[i] + r, twice_p) : r;
     }

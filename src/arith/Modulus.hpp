@@ -122,7 +122,8 @@ public:
     void conjugateInvert(const std::uint64_t *in, std::uint64_t *out, std::uint64_t n,
                          std::uint64_t m) const;
     // Reads in[i] as a residue modulo another prime q in centred form (values
-    // above floor(q/2) stand for in[i] - q) and writes it modulo p.
+    // above floor(q/2) stand for in[i] - q) and writes it modulo p. q is a
+    // prime below 2^62 and in[i] < q.
     void normalizeModVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t q,
                             std::uint64_t n) const;
     // out[i] = in[i] * c mod p by a Shoup product; c and in[i] may be any
@@ -130,14 +131,15 @@ public:
     template <int K>
     void constMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t *out,
                    std::uint64_t n) const;
-    // out[i] = (a[i] - b[i]) * c mod p, as the Shoup product of p + a[i] - b[i]
-    // by c; K = 1: below p, K = 2: below 2p.
+    // out[i] = (a[i] - b[i]) * c mod p for a[i], b[i] < p, as the Shoup
+    // product of p + a[i] - b[i] by c; K = 1: below p, K = 2: below 2p.
     template <int K>
     void subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t c,
                          std::uint64_t *out, std::uint64_t n) const;
-    // Over N: the centred lift of in (residues modulo q) times c, as a Shoup
-    // product below 2p. Accumulate = false writes it to out; true adds it to
-    // out (whose values must be below 2p) and keeps the sum below 2p.
+    // Over N: the centred lift of in (residues modulo a prime q < 2^62, as in
+    // normalizeModVector) times c, as a Shoup product below 2p. Accumulate =
+    // false writes it to out; true adds it to out (whose values must be below
+    // 2p) and keeps the sum below 2p.
     template <bool Accumulate>
     void normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t q,
                                   std::uint64_t *out) const;
@@ -166,9 +168,21 @@ private:
     static std::uint64_t mulHigh(std::uint64_t a, std::uint64_t b) {
         return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
     }
+    // x - bound when x >= bound, else x, valid for bound <= 2^63 and
+    // x < bound + 2^63 (every use has x < 4p with p < 2^62): the sign bit of
+    // x - bound decides. Shifts, ands and adds keep it branch-free and let
+    // the element loops vectorise two words at a time even on plain SSE2.
     static std::uint64_t reduceOnce(std::uint64_t x, std::uint64_t bound) {
-        return x >= bound ? x - bound : x;
+        const std::uint64_t y = x - bound;
+        return y + (bound & (0 - (y >> 63)));
     }
+    // x - y mod p for x, y < p: the difference, plus p when it went negative.
+    static std::uint64_t subtractMod(std::uint64_t x, std::uint64_t y, std::uint64_t p) {
+        const std::uint64_t d = x - y;
+        return d + (p & (0 - (d >> 63)));
+    }
+    // -x mod p for x < p: 0 stays 0, anything else becomes p - x.
+    static std::uint64_t negate(std::uint64_t x, std::uint64_t p) { return reduceOnce(p - x, p); }
     // Shift that takes a 128-bit product of two residues to its top word.
     // The mask only matters for a default-constructed modulus (k = 0), where
     // a shift by -1 would be undefined.
@@ -176,7 +190,13 @@ private:
     static std::uint64_t barrett(std::uint64_t a, std::uint64_t b, unsigned shift,
                                  std::uint64_t ratio, std::uint64_t p) {
         const unsigned __int128 ab = static_cast<unsigned __int128>(a) * b;
-        const std::uint64_t q = mulHigh(static_cast<std::uint64_t>(ab >> shift), ratio);
+        // shift < 64, so the top word is one double-word shift (shrd) of the
+        // two halves; spelled out so the compiler does not emit the generic
+        // 128-bit shift.
+        const std::uint64_t hi = static_cast<std::uint64_t>(ab >> 64);
+        const std::uint64_t lo = static_cast<std::uint64_t>(ab);
+        const std::uint64_t x = ((hi << 1) << (63 - shift)) | (lo >> shift);
+        const std::uint64_t q = mulHigh(x, ratio);
         // ab - q p, exact modulo 2^64 because the true difference is below 3p.
         std::uint64_t r = static_cast<std::uint64_t>(ab) - q * p;
         // The quotient estimate can be two too small for primes between about
