@@ -67,7 +67,17 @@ u64 lazyShoup(u64 x, u64 w, u64 p) {
     return x * w - p * q;
 }
 
-Modulus makeModulus(const PrimeCase &c) { return Modulus(c.degree, c.p, c.type); }
+// The moduli of the table, built once (setting up the transforms of the
+// larger primes takes a moment) and shared by the tests.
+const Modulus &modulusOf(const PrimeCase &c) {
+    static const std::vector<Modulus> moduli = [] {
+        std::vector<Modulus> v;
+        for (const auto &x : kPrimes)
+            v.emplace_back(x.degree, x.p, x.type);
+        return v;
+    }();
+    return moduli.at(static_cast<std::size_t>(&c - kPrimes));
+}
 
 // n residues below p: boundary values first, then uniform draws.
 std::vector<u64> residues(u64 p, u64 n, std::mt19937_64 &rng) {
@@ -104,7 +114,7 @@ void expectThrowsMessage(F &&f, const std::string &message) {
 TEST(Modulus, ConstantsMatchIndependentValues) {
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         EXPECT_EQ(m.getPrime(), c.p);
         EXPECT_EQ(m.getTwicePrime(), 2 * c.p);
         EXPECT_EQ(m.getPrimeLog(), c.prime_log);
@@ -148,7 +158,7 @@ TEST(Modulus, ElementWiseKernelsMatchOracle) {
     std::mt19937_64 rng(101);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p, n = 200;
         const auto a = residues(p, n, rng);
         auto b = residues(p, n, rng);
@@ -193,7 +203,7 @@ TEST(Modulus, AccumulatingAndTwoOutputProductsMatchOracle) {
     std::mt19937_64 rng(202);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p, n = c.degree;
         const auto a = residues(p, n, rng);
         const auto b = residues(p, n, rng);
@@ -240,7 +250,7 @@ TEST(Modulus, TensorIsTheProductOfTwoLinearPolynomials) {
     std::mt19937_64 rng(303);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p, n = c.degree;
         const auto a0 = residues(p, n, rng);
         const auto a1 = residues(p, n, rng);
@@ -263,7 +273,7 @@ TEST(Modulus, InnerProductIsExact) {
     std::mt19937_64 rng(404);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p;
         const auto a = residues(p, 300, rng);
         const auto b = residues(p, 300, rng);
@@ -298,7 +308,7 @@ TEST(Modulus, ConstantProductsMatchOracleAndLazyFormula) {
     std::mt19937_64 rng(505);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p, n = 100;
         auto x = lazyValues(p, n, rng);
         x.push_back(kAllOnes); // any word is a valid input of a Shoup product
@@ -343,7 +353,7 @@ u64 centredModP(u64 r, u64 q, u64 p) {
 TEST(Modulus, NormalizeModLiftsCentredResidues) {
     std::mt19937_64 rng(606);
     for (const auto &c : kPrimes) {
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p;
         for (const auto &other : kPrimes) {
             const u64 q = other.p;
@@ -431,7 +441,7 @@ TEST(Modulus, MonomialAndConjugatePermutationsMatchOracle) {
     std::mt19937_64 rng(707);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p;
         const u64 n = 16;
         auto in = residues(p, n, rng);
@@ -489,7 +499,7 @@ TEST(Modulus, PermutationsRejectOutOfRangeShiftsAndOverlap) {
 TEST(Modulus, MakeIntegerTruncatesAndReduces) {
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
-        const Modulus m = makeModulus(c);
+        const Modulus &m = modulusOf(c);
         const u64 p = c.p;
         EXPECT_EQ(m.makeInteger(2.5, 1), 5u);
         EXPECT_EQ(m.makeInteger(-1.0, 0), p - 1);
