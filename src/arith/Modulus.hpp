@@ -32,9 +32,11 @@ public:
     // NEGACYCLIC_SQUARE_4N and CONJUGATE_INVARIANT, the NTT of degree N
     // (whose own checks on N and p apply). NONE builds no transform and puts
     // no condition on p or N.
-    // Throws RuntimeException when p < 2 or p >= 2^62, when the type is not
-    // one of the four values ("[Modulus] Not supported NTT type"), and for a
-    // transform type with N = 0 ("[NTT] degree must be a power of two.").
+    // Throws RuntimeException, checked in this order: p < 2 or p >= 2^62
+    // ("[Modulus] The prime must be at least 2 and below 2^62"); a type that
+    // is not one of the four values ("[Modulus] Not supported NTT type"); a
+    // transform type with N = 0 ("[NTT] degree must be a power of two.");
+    // then whatever the NTT constructor throws.
     Modulus(std::uint64_t N, std::uint64_t p, NttType type);
 
     std::uint64_t getPrime() const { return prime_; }
