@@ -1,0 +1,336 @@
+#include "arith/FastBaseConv.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "arith/NTT.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Quelt {
+
+namespace {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+namespace kk = keyswitch_kernels;
+
+// Coefficients converted together: the source words of one block (alpha or K
+// limbs of it) stay in the first-level cache while every target limb is
+// written.
+constexpr u64 kBlock = 256;
+
+u64 mulModExact(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
+
+u64 powModExact(u64 base, u64 exponent, u64 p) {
+    u64 result = 1 % p;
+    base %= p;
+    for (; exponent != 0; exponent >>= 1) {
+        if (exponent & 1)
+            result = mulModExact(result, base, p);
+        base = mulModExact(base, base, p);
+    }
+    return result;
+}
+
+// Inverse by Fermat's little theorem (p prime, a not a multiple of p).
+u64 invModExact(u64 a, u64 p) { return powModExact(a, p - 2, p); }
+
+u64 ceilDiv(u64 a, u64 b) { return a / b + (a % b != 0 ? 1 : 0); }
+
+} // namespace
+
+FastBaseConv::FastBaseConv(std::vector<Modulus> moduli, std::uint64_t length,
+                           std::uint64_t gadget_rank) {
+    if (length == 0)
+        throw RuntimeException(kNoBasePrimeMessage);
+    if (gadget_rank == 0)
+        throw RuntimeException(kNoGadgetRankMessage);
+    if (moduli.size() <= length)
+        throw RuntimeException(kNoTemporaryPrimeMessage);
+    const u64 degree = moduli.front().getDegree();
+    for (const Modulus &modulus : moduli) {
+        if (!modulus.getNTT() || modulus.getDegree() != degree || degree == 0)
+            throw RuntimeException(kNoTransformMessage);
+    }
+
+    moduli_ = std::move(moduli);
+    degree_ = degree;
+    num_base_primes_ = length;
+    num_all_primes_ = moduli_.size();
+    primes_per_digit_ = ceilDiv(length, gadget_rank);
+    buildTables();
+    buildFastPathConstants();
+}
+
+std::uint64_t FastBaseConv::getNumDigits(std::uint64_t level) const {
+    return level / primes_per_digit_ + 1;
+}
+
+const DeviceSpecificArray<std::uint64_t> &FastBaseConv::getDigitHatInvModQ() const {
+    return digit_hat_inv_mod_q_.at(kHostDevice);
+}
+const DeviceSpecificArray2D<std::uint64_t> &FastBaseConv::getDigitHatModQP() const {
+    return digit_hat_mod_qp_.at(kHostDevice);
+}
+const DeviceSpecificArray<std::uint64_t> &FastBaseConv::getPHatInvModP() const {
+    return p_hat_inv_mod_p_.at(kHostDevice);
+}
+const DeviceSpecificArray2D<std::uint64_t> &FastBaseConv::getPHatModQ() const {
+    return p_hat_mod_q_.at(kHostDevice);
+}
+const DeviceSpecificArray<std::uint64_t> &FastBaseConv::getPInvModQ() const {
+    return p_inv_mod_q_.at(kHostDevice);
+}
+
+void FastBaseConv::buildTables() {
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    const u64 K = LK - L;
+    const u64 alpha = primes_per_digit_;
+    auto prime = [this](u64 i) { return moduli_[i].getPrime(); };
+
+    DeviceSpecificArray<u64> digit_hat_inv(L);
+    DeviceSpecificArray2D<u64> digit_hat(L, LK);
+    for (u64 i = 0; i < L; ++i) {
+        const u64 s = (i / alpha) * alpha;
+        const u64 e = std::min(s + alpha, L);
+        u64 product = 1;
+        for (u64 m = s; m < e; ++m)
+            if (m != i)
+                product = mulModExact(product, prime(m) % prime(i), prime(i));
+        digit_hat_inv[i] = invModExact(product, prime(i));
+        for (u64 j = 0; j < LK; ++j) {
+            if (s <= j && j < e)
+                continue;
+            u64 hat = 1 % prime(j);
+            for (u64 m = s; m < e; ++m)
+                if (m != i)
+                    hat = mulModExact(hat, prime(m) % prime(j), prime(j));
+            digit_hat.at(i, j) = hat;
+        }
+    }
+
+    DeviceSpecificArray<u64> p_hat_inv(K);
+    for (u64 m = 0; m < K; ++m) {
+        const u64 pm = prime(L + m);
+        u64 product = 1;
+        for (u64 n = 0; n < K; ++n)
+            if (n != m)
+                product = mulModExact(product, prime(L + n) % pm, pm);
+        p_hat_inv[m] = invModExact(product, pm);
+    }
+
+    DeviceSpecificArray2D<u64> p_hat(K, L);
+    for (u64 m = 0; m < K; ++m)
+        for (u64 j = 0; j < L; ++j) {
+            u64 product = 1 % prime(j);
+            for (u64 n = 0; n < K; ++n)
+                if (n != m)
+                    product = mulModExact(product, prime(L + n) % prime(j), prime(j));
+            p_hat.at(m, j) = product;
+        }
+
+    DeviceSpecificArray<u64> p_inv(L);
+    for (u64 i = 0; i < L; ++i) {
+        u64 product = 1;
+        for (u64 n = 0; n < K; ++n)
+            product = mulModExact(product, prime(L + n) % prime(i), prime(i));
+        p_inv[i] = invModExact(product, prime(i));
+    }
+
+    digit_hat_inv_mod_q_.set(kHostDevice, std::move(digit_hat_inv));
+    digit_hat_mod_qp_.set(kHostDevice, std::move(digit_hat));
+    p_hat_inv_mod_p_.set(kHostDevice, std::move(p_hat_inv));
+    p_hat_mod_q_.set(kHostDevice, std::move(p_hat));
+    p_inv_mod_q_.set(kHostDevice, std::move(p_inv));
+}
+
+void FastBaseConv::buildFastPathConstants() {
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    const u64 K = LK - L;
+    auto prime = [this](u64 i) { return moduli_[i].getPrime(); };
+
+    fold_.clear();
+    u64 max_prime = 0;
+    for (const Modulus &modulus : moduli_) {
+        fold_.push_back(kk::FoldConstants::of(modulus));
+        max_prime = std::max(max_prime, modulus.getPrime());
+    }
+    // A lifted source value is below (source prime + target prime) and a
+    // factor below the target prime.
+    terms_per_fold_ = kk::termsPerFold(static_cast<u128>(2 * max_prime) * max_prime);
+
+    digit_correction_.assign(L * LK, 0);
+    for (u64 i = 0; i < L; ++i)
+        for (u64 j = 0; j < LK; ++j)
+            if (j != i)
+                digit_correction_[i * LK + j] = prime(j) - prime(i) % prime(j);
+    p_correction_.assign(K * L, 0);
+    for (u64 m = 0; m < K; ++m)
+        for (u64 j = 0; j < L; ++j)
+            p_correction_[m * L + j] = prime(j) - prime(L + m) % prime(j);
+}
+
+void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
+                                std::uint64_t level, std::uint64_t *out) const {
+    const u64 N = degree_;
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    const u64 alpha = primes_per_digit_;
+    const u64 m0 = digit * alpha;
+    const u64 m1 = std::min(m0 + alpha, level + 1);
+    const u64 digit_end = std::min(m0 + alpha, L);
+    const u64 count = m1 - m0;
+
+    std::vector<u64> targets;
+    targets.reserve(LK);
+    for (u64 j = 0; j <= level; ++j)
+        if (j < m0 || j >= digit_end)
+            targets.push_back(j);
+    for (u64 j = L; j < LK; ++j)
+        targets.push_back(j);
+
+    if (alpha == 1) {
+        const u64 q = moduli_[m0].getPrime();
+        for (u64 j : targets)
+            moduli_[j].normalizeModVector(out + j * N, t + m0 * N, q, N);
+        return;
+    }
+
+    const DeviceSpecificArray2D<u64> &hat = getDigitHatModQP();
+    std::vector<kk::ConversionTerm> terms(targets.size() * count);
+    for (u64 k = 0; k < targets.size(); ++k) {
+        const u64 j = targets[k];
+        for (u64 m = m0; m < m1; ++m) {
+            kk::ConversionTerm &term = terms[k * count + (m - m0)];
+            term.source = t + m * N;
+            term.half = moduli_[m].getPrime() / 2;
+            term.correction = digit_correction_[m * LK + j];
+            term.factor = hat.at(m, j);
+        }
+    }
+    std::vector<kk::ConversionTerm> shifted(count);
+    const u64 block = std::min(kBlock, N);
+    for (u64 b = 0; b < N; b += block) {
+        const u64 n = std::min(block, N - b);
+        for (u64 k = 0; k < targets.size(); ++k) {
+            for (u64 m = 0; m < count; ++m) {
+                shifted[m] = terms[k * count + m];
+                shifted[m].source += b;
+            }
+            const u64 j = targets[k];
+            kk::convertBlock(shifted.data(), count, terms_per_fold_, fold_[j], out + j * N + b, n);
+        }
+    }
+}
+
+void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                              std::uint64_t *const *outs) const {
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    if (level >= L)
+        throw RuntimeException(kLevelMessage);
+    const u64 N = degree_;
+    const u64 alpha = primes_per_digit_;
+    const u64 D = getNumDigits(level);
+    const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
+
+    // t_i = [a_i (Q_d / q_i)^-1]_{q_i} in coefficient form.
+    DeviceSpecificArray<u64> t((level + 1) * N);
+    for (u64 i = 0; i <= level; ++i) {
+        u64 *ti = t.getData() + i * N;
+        if (alpha == 1)
+            std::memcpy(ti, in + i * N, N * sizeof(u64));
+        else
+            moduli_[i].constMult<1>(in + i * N, hat_inv[i], ti, N);
+        if (in_ntt)
+            moduli_[i].getNTT()->computeBackward<1>(ti);
+    }
+
+    for (u64 d = 0; d < D; ++d) {
+        u64 *out = outs[d];
+        convertDigit(t.getData(), d, level, out);
+        const u64 m0 = d * alpha;
+        const u64 digit_end = std::min(m0 + alpha, L);
+        for (u64 j = 0; j <= level; ++j)
+            if (j < m0 || j >= digit_end)
+                moduli_[j].getNTT()->computeForward<1>(out + j * N);
+        for (u64 j = L; j < LK; ++j)
+            moduli_[j].getNTT()->computeForward<1>(out + j * N);
+        // The digit's own limbs are the input's.
+        for (u64 i = m0; i < std::min(digit_end, level + 1); ++i) {
+            std::memcpy(out + i * N, in + i * N, N * sizeof(u64));
+            if (!in_ntt)
+                moduli_[i].getNTT()->computeForward<1>(out + i * N);
+        }
+    }
+}
+
+void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
+                                bool ntt) const {
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    const u64 K = LK - L;
+    if (level >= L)
+        throw RuntimeException(kLevelMessage);
+    const u64 N = degree_;
+    const DeviceSpecificArray<u64> &p_hat_inv = getPHatInvModP();
+    const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
+    const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
+
+    // T_m = [a_{L+m} (P / p_m)^-1]_{p_m} in coefficient form; one more limb
+    // holds a base limb in coefficient form when the output wants that.
+    DeviceSpecificArray<u64> scratch((K + (ntt ? 0 : 1)) * N);
+    u64 *T = scratch.getData();
+    for (u64 m = 0; m < K; ++m) {
+        u64 *tm = T + m * N;
+        std::memcpy(tm, in + (L + m) * N, N * sizeof(u64));
+        moduli_[L + m].getNTT()->computeBackward<1>(tm);
+        if (K != 1)
+            moduli_[L + m].constMult<1>(tm, p_hat_inv[m], tm, N);
+    }
+
+    // C_i = X mod q_i, written into the output limbs block by block.
+    if (K == 1) {
+        const u64 p0 = moduli_[L].getPrime();
+        for (u64 i = 0; i <= level; ++i)
+            moduli_[i].normalizeModVector(out + i * N, T, p0, N);
+    } else {
+        std::vector<kk::ConversionTerm> terms(K);
+        const u64 block = std::min(kBlock, N);
+        for (u64 b = 0; b < N; b += block) {
+            const u64 n = std::min(block, N - b);
+            for (u64 i = 0; i <= level; ++i) {
+                for (u64 m = 0; m < K; ++m) {
+                    kk::ConversionTerm &term = terms[m];
+                    term.source = T + m * N + b;
+                    term.half = moduli_[L + m].getPrime() / 2;
+                    term.correction = p_correction_[m * L + i];
+                    term.factor = p_hat.at(m, i);
+                }
+                kk::convertBlock(terms.data(), K, terms_per_fold_, fold_[i], out + i * N + b, n);
+            }
+        }
+    }
+
+    u64 *base = ntt ? nullptr : T + K * N;
+    for (u64 i = 0; i <= level; ++i) {
+        const Modulus &modulus = moduli_[i];
+        u64 *c = out + i * N;
+        const u64 *b = in + i * N;
+        if (ntt) {
+            modulus.getNTT()->computeForward<1>(c);
+        } else {
+            const u64 q = modulus.getPrime();
+            for (u64 k = 0; k < N; ++k)
+                c[k] = kk::reduceOnce(kk::reduceOnce(c[k], 2 * q), q);
+            std::memcpy(base, b, N * sizeof(u64));
+            modulus.getNTT()->computeBackward<1>(base);
+            b = base;
+        }
+        modulus.subAndConstMult<1>(b, c, p_inv[i], c, N);
+    }
+}
+
+} // namespace Quelt

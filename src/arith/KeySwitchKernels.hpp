@@ -1,0 +1,80 @@
+#pragma once
+
+// Limb kernels of key switching that accumulate products lazily in 128 bits
+// and reduce once per output word: base conversion (the centred lift of a few
+// source limbs times per-pair constants, summed into one target limb) and the
+// two-output inner product of key switching.
+//
+// Residues are below 2^62, so one product of a residue by a lifted value
+// (below 2^63) stays below 2^125; every kernel takes the number of products
+// it may add before folding the accumulator (`terms_per_fold`, at least 1)
+// from the caller, which derives it from the actual prime sizes.
+
+#include "arith/Modulus.hpp"
+
+#include <cstdint>
+
+namespace Quelt::keyswitch_kernels {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+
+// Constants of the folding reduction of a 128-bit value modulo p < 2^62.
+struct FoldConstants {
+    u64 prime;
+    u64 word_quotient;           // floor(2^64 / p)
+    u64 word_residue;            // 2^64 mod p
+    u64 word_residue_companion;  // floor((2^64 mod p) 2^64 / p)
+
+    static FoldConstants of(const Modulus &modulus) {
+        return {modulus.getPrime(), modulus.getWordQuotient(), modulus.getWordResidue(),
+                modulus.getWordResidueCompanion()};
+    }
+};
+
+inline u64 mulHigh(u64 a, u64 b) { return static_cast<u64>((static_cast<u128>(a) * b) >> 64); }
+
+// h 2^64 + l folded to a value in [0, 4p) congruent to it: l less
+// p floor(l wq / 2^64) lies in [0, 2p), and so does the Shoup product of h by
+// 2^64 mod p. No division, no branch.
+inline u64 fold(u128 x, const FoldConstants &f) {
+    const u64 l = static_cast<u64>(x);
+    const u64 h = static_cast<u64>(x >> 64);
+    return l + f.word_residue * h - f.prime * (mulHigh(l, f.word_quotient) +
+                                               mulHigh(h, f.word_residue_companion));
+}
+
+// x - bound when x >= bound (x < bound + 2^63), branch-free.
+inline u64 reduceOnce(u64 x, u64 bound) {
+    const u64 y = x - bound;
+    return y + (bound & (0 - (y >> 63)));
+}
+
+// Number of products below `product_bound` that can be added to a value
+// below 2^64 without leaving 128 bits (at least 1).
+u64 termsPerFold(u128 product_bound);
+
+// One source limb of a base conversion as the target prime sees it: residues
+// s[c] modulo a source prime q, their centred lift (s[c] - q when
+// s[c] > half) taken as s[c] + correction (correction = target prime minus
+// q mod target prime), multiplied by `factor` (below the target prime).
+struct ConversionTerm {
+    const u64 *source;
+    u64 half;        // floor(q / 2)
+    u64 correction;  // p - (q mod p), in (0, p]
+    u64 factor;      // below p
+};
+
+// out[c] = sum over the terms of lift(source[c]) factor, for c < n, as a
+// value in [0, 4p) (a valid input of the forward transform). count >= 1.
+void convertBlock(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
+                  const FoldConstants &f, u64 *out, u64 n);
+
+// Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
+// c[k][c] modulo p, each below p. Every word of a term is read before the
+// outputs of that position are written, so outputs may alias the terms
+// position for position. count >= 1; inputs below p.
+void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n);
+
+} // namespace Quelt::keyswitch_kernels

@@ -1,0 +1,276 @@
+#include "arith/FastBaseConv.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "arith/NTT.hpp"
+#include "arith/NumberTheoryUtils.hpp"
+#include "support/BigInteger.hpp"
+#include "support/ModularReference.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace Quelt {
+namespace {
+
+using test::BigInteger;
+using test::u64;
+
+constexpr u64 kDegree = 16;
+
+// L primes of about 28 bits followed by K of about 30 bits, all 1 mod 2N:
+// small enough for the oracles to stay fast, distinct sizes so that base and
+// temporary primes lie on both sides of each other's halves.
+std::vector<Modulus> makeChain(u64 L, u64 K) {
+    std::vector<Modulus> moduli;
+    for (u64 p : utils::seekPrimes(u64{1} << 28, 2 * kDegree, L, true))
+        moduli.emplace_back(kDegree, p, NttType::NEGACYCLIC);
+    for (u64 p : utils::seekPrimes(u64{1} << 30, 2 * kDegree, K, true))
+        moduli.emplace_back(kDegree, p, NttType::NEGACYCLIC);
+    return moduli;
+}
+
+std::vector<u64> primesOf(const std::vector<Modulus> &moduli) {
+    std::vector<u64> primes;
+    for (const auto &m : moduli)
+        primes.push_back(m.getPrime());
+    return primes;
+}
+
+BigInteger centred(u64 r, u64 q) {
+    return r <= q / 2 ? BigInteger(r) : BigInteger(r) - BigInteger(q);
+}
+
+void forward(const Modulus &m, u64 *limb) { m.getNTT()->computeForward<1>(limb); }
+
+struct Shape {
+    u64 L, K, dnum, level;
+};
+
+// alpha = 2; partial top digit (alpha = 3, L = 5); a level below the top of a
+// digit (the top digit reaches prime 4 of [3, 6)); alpha = 1; K = 1; a single
+// digit covering the chain.
+const Shape kShapes[] = {{4, 2, 2, 3}, {5, 2, 2, 4}, {6, 2, 2, 4}, {3, 2, 3, 2},
+                         {4, 1, 2, 3}, {3, 1, 3, 1}, {3, 3, 1, 2}, {4, 2, 2, 0}};
+
+TEST(FastBaseConvTest, TableIdentities) {
+    for (const Shape &s : kShapes) {
+        const auto moduli = makeChain(s.L, s.K);
+        const auto q = primesOf(moduli);
+        FastBaseConv conv(moduli, s.L, s.dnum);
+        const u64 alpha = conv.getPrimesPerDigit();
+        ASSERT_EQ(alpha, (s.L + s.dnum - 1) / s.dnum);
+        ASSERT_EQ(conv.getNumAllPrimes(), s.L + s.K);
+        const auto &hat_inv = conv.getDigitHatInvModQ();
+        const auto &hat = conv.getDigitHatModQP();
+        ASSERT_EQ(hat.rows(), s.L);
+        ASSERT_EQ(hat.columns(), s.L + s.K);
+        for (u64 i = 0; i < s.L; ++i) {
+            const u64 begin = i / alpha * alpha, end = std::min(begin + alpha, s.L);
+            std::vector<u64> others;
+            for (u64 m = begin; m < end; ++m)
+                if (m != i)
+                    others.push_back(q[m]);
+            const BigInteger hat_value = BigInteger::product(others);
+            // (Q_d / q_i) times its stored inverse is 1 modulo q_i.
+            EXPECT_EQ(test::mulModRef(hat_value.mod(q[i]), hat_inv[i], q[i]), 1u);
+            for (u64 j = 0; j < s.L + s.K; ++j) {
+                if (j < begin || j >= end) {
+                    EXPECT_EQ(hat.at(i, j), hat_value.mod(q[j])) << i << " " << j;
+                }
+            }
+        }
+        std::vector<u64> temporary(q.begin() + s.L, q.end());
+        const BigInteger P = BigInteger::product(temporary);
+        for (u64 m = 0; m < s.K; ++m) {
+            const BigInteger p_hat = P.divideExact(temporary[m]);
+            EXPECT_EQ(test::mulModRef(p_hat.mod(temporary[m]), conv.getPHatInvModP()[m], temporary[m]), 1u);
+            for (u64 j = 0; j < s.L; ++j)
+                EXPECT_EQ(conv.getPHatModQ().at(m, j), p_hat.mod(q[j]));
+        }
+        for (u64 i = 0; i < s.L; ++i)
+            EXPECT_EQ(test::mulModRef(P.mod(q[i]), conv.getPInvModQ()[i], q[i]), 1u);
+    }
+}
+
+TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
+    std::mt19937_64 rng(7);
+    for (const Shape &s : kShapes) {
+        SCOPED_TRACE(::testing::Message() << "L " << s.L << " K " << s.K << " dnum " << s.dnum
+                                          << " level " << s.level);
+        const auto moduli = makeChain(s.L, s.K);
+        const auto q = primesOf(moduli);
+        FastBaseConv conv(moduli, s.L, s.dnum);
+        const u64 N = kDegree, l = s.level, alpha = conv.getPrimesPerDigit();
+        const u64 LK = s.L + s.K;
+        const u64 D = conv.getNumDigits(l);
+        ASSERT_EQ(D, l / alpha + 1);
+
+        std::vector<u64> coeff((l + 1) * N);
+        for (u64 i = 0; i <= l; ++i)
+            for (u64 c = 0; c < N; ++c)
+                coeff[i * N + c] = rng() % q[i];
+        std::vector<u64> ntt_form = coeff;
+        for (u64 i = 0; i <= l; ++i)
+            forward(moduli[i], ntt_form.data() + i * N);
+
+        std::vector<std::vector<u64>> from_coeff(D, std::vector<u64>(LK * N, 0xAAAA));
+        std::vector<std::vector<u64>> from_ntt(D, std::vector<u64>(LK * N, 0xAAAA));
+        std::vector<u64 *> outs_c, outs_n;
+        for (u64 d = 0; d < D; ++d) {
+            outs_c.push_back(from_coeff[d].data());
+            outs_n.push_back(from_ntt[d].data());
+        }
+        conv.modUpLimbs(coeff.data(), l, false, outs_c.data());
+        conv.modUpLimbs(ntt_form.data(), l, true, outs_n.data());
+
+        for (u64 d = 0; d < D; ++d) {
+            const u64 begin = d * alpha, end = std::min(begin + alpha, s.L);
+            std::vector<u64> digit_primes(q.begin() + begin, q.begin() + end);
+            const BigInteger Qd = BigInteger::product(digit_primes);
+            for (u64 c = 0; c < N; ++c) {
+                // X_d = sum over the digit's primes up to the level of the
+                // centred [a_m (Q_d/q_m)^-1]_{q_m} times Q_d/q_m.
+                BigInteger X;
+                for (u64 m = begin; m < std::min(end, l + 1); ++m) {
+                    const BigInteger hat = Qd.divideExact(q[m]);
+                    const u64 t = test::mulModRef(coeff[m * N + c], test::invModRef(hat.mod(q[m]), q[m]), q[m]);
+                    X = X + centred(t, q[m]) * hat;
+                }
+                for (u64 j = 0; j < LK; ++j) {
+                    if (j > l && j < s.L)
+                        continue;
+                    from_coeff[d][j * N + c] = X.mod(q[j]);  // expected, coefficient form
+                }
+            }
+            for (u64 j = 0; j < LK; ++j) {
+                if (j > l && j < s.L) {
+                    // Limbs above the level are left alone.
+                    for (u64 c = 0; c < N; ++c)
+                        EXPECT_EQ(from_ntt[d][j * N + c], 0xAAAAu);
+                    continue;
+                }
+                std::vector<u64> expected(from_coeff[d].begin() + j * N,
+                                          from_coeff[d].begin() + (j + 1) * N);
+                forward(moduli[j], expected.data());
+                std::vector<u64> got(from_ntt[d].begin() + j * N, from_ntt[d].begin() + (j + 1) * N);
+                EXPECT_EQ(got, expected) << "digit " << d << " limb " << j;
+            }
+        }
+        // The coefficient-form input gives the same outputs (checked limb by
+        // limb against the NTT-form run, since from_coeff now holds the oracle).
+        std::vector<std::vector<u64>> again(D, std::vector<u64>(LK * N, 0xAAAA));
+        std::vector<u64 *> outs_a;
+        for (u64 d = 0; d < D; ++d)
+            outs_a.push_back(again[d].data());
+        conv.modUpLimbs(coeff.data(), l, false, outs_a.data());
+        EXPECT_EQ(again, from_ntt);
+    }
+}
+
+TEST(FastBaseConvTest, ModDownDividesByP) {
+    std::mt19937_64 rng(11);
+    for (const Shape &s : kShapes) {
+        SCOPED_TRACE(::testing::Message() << "L " << s.L << " K " << s.K << " level " << s.level);
+        const auto moduli = makeChain(s.L, s.K);
+        const auto q = primesOf(moduli);
+        FastBaseConv conv(moduli, s.L, s.dnum);
+        const u64 N = kDegree, l = s.level, L = s.L, K = s.K, LK = L + K;
+
+        std::vector<u64> coeff(LK * N, 0);
+        for (u64 j = 0; j < LK; ++j) {
+            if (j > l && j < L)
+                continue;
+            for (u64 c = 0; c < N; ++c)
+                coeff[j * N + c] = rng() % q[j];
+        }
+        // Extreme residues at the first positions: 0, the largest, and the
+        // halves where the centred lift changes sign.
+        for (u64 j = L; j < LK; ++j) {
+            coeff[j * N + 0] = 0;
+            coeff[j * N + 1] = q[j] - 1;
+            coeff[j * N + 2] = q[j] / 2;
+            coeff[j * N + 3] = q[j] / 2 + 1;
+        }
+        std::vector<u64> in = coeff;
+        for (u64 j = 0; j < LK; ++j)
+            if (j <= l || j >= L)
+                forward(moduli[j], in.data() + j * N);
+
+        std::vector<u64> used_primes;
+        for (u64 j = 0; j <= l; ++j)
+            used_primes.push_back(q[j]);
+        for (u64 j = L; j < LK; ++j)
+            used_primes.push_back(q[j]);
+        std::vector<u64> temporary(q.begin() + L, q.end());
+        const BigInteger P = BigInteger::product(temporary);
+
+        std::vector<u64> expected((l + 1) * N);
+        for (u64 c = 0; c < N; ++c) {
+            std::vector<u64> residues;
+            for (u64 j = 0; j <= l; ++j)
+                residues.push_back(coeff[j * N + c]);
+            for (u64 j = L; j < LK; ++j)
+                residues.push_back(coeff[j * N + c]);
+            const BigInteger A = BigInteger::fromResidues(residues, used_primes);
+            BigInteger X;
+            for (u64 m = 0; m < K; ++m) {
+                const BigInteger hat = P.divideExact(temporary[m]);
+                const u64 t = test::mulModRef(coeff[(L + m) * N + c],
+                                              test::invModRef(hat.mod(temporary[m]), temporary[m]),
+                                              temporary[m]);
+                X = X + centred(t, temporary[m]) * hat;
+            }
+            BigInteger v = A - X;
+            for (u64 p : temporary)
+                v = v.divideExact(p);
+            for (u64 i = 0; i <= l; ++i)
+                expected[i * N + c] = v.mod(q[i]);
+        }
+
+        for (bool ntt : {false, true}) {
+            std::vector<u64> out((l + 1) * N, 0);
+            conv.modDownLimbs(in.data(), l, out.data(), ntt);
+            std::vector<u64> want = expected;
+            if (ntt)
+                for (u64 i = 0; i <= l; ++i)
+                    forward(moduli[i], want.data() + i * N);
+            EXPECT_EQ(out, want) << "ntt " << ntt;
+        }
+    }
+}
+
+TEST(FastBaseConvTest, RefusesUnusableChains) {
+    const auto moduli = makeChain(3, 2);
+    const std::vector<Modulus> no_tp(moduli.begin(), moduli.begin() + 3);
+    std::vector<Modulus> without_transform = moduli;
+    without_transform[4] = Modulus(kDegree, moduli[4].getPrime(), NttType::NONE);
+    struct Case {
+        std::vector<Modulus> chain;
+        u64 L, dnum;
+        const char *message;
+    } cases[] = {
+        {moduli, 0, 1, FastBaseConv::kNoBasePrimeMessage},
+        {moduli, 3, 0, FastBaseConv::kNoGadgetRankMessage},
+        {no_tp, 3, 1, FastBaseConv::kNoTemporaryPrimeMessage},
+        {moduli, 5, 1, FastBaseConv::kNoTemporaryPrimeMessage},
+        {without_transform, 3, 1, FastBaseConv::kNoTransformMessage},
+    };
+    for (const Case &c : cases) {
+        try {
+            FastBaseConv conv(c.chain, c.L, c.dnum);
+            ADD_FAILURE() << "accepted " << c.message;
+        } catch (const RuntimeException &e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+    FastBaseConv conv(moduli, 3, 2);
+    std::vector<u64> buffer(5 * kDegree * 2);
+    u64 *outs[2] = {buffer.data(), buffer.data() + 5 * kDegree};
+    EXPECT_THROW(conv.modUpLimbs(buffer.data(), 3, true, outs), RuntimeException);
+    EXPECT_THROW(conv.modDownLimbs(buffer.data(), 3, buffer.data(), true), RuntimeException);
+}
+
+} // namespace
+} // namespace Quelt
