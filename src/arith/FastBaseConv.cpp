@@ -146,30 +146,17 @@ void FastBaseConv::buildTables() {
 }
 
 void FastBaseConv::buildFastPathConstants() {
-    const u64 L = num_base_primes_;
-    const u64 LK = num_all_primes_;
-    const u64 K = LK - L;
-    auto prime = [this](u64 i) { return moduli_[i].getPrime(); };
-
     fold_.clear();
+    fold_bias_.clear();
     u64 max_prime = 0;
     for (const Modulus &modulus : moduli_) {
         fold_.push_back(kk::FoldConstants::of(modulus));
+        fold_bias_.push_back(kk::foldBias(modulus.getPrime()));
         max_prime = std::max(max_prime, modulus.getPrime());
     }
-    // A lifted source value is below (source prime + target prime) and a
+    // A centred source value is at most half its prime in magnitude, a
     // factor below the target prime.
-    terms_per_fold_ = kk::termsPerFold(static_cast<u128>(2 * max_prime) * max_prime);
-
-    digit_correction_.assign(L * LK, 0);
-    for (u64 i = 0; i < L; ++i)
-        for (u64 j = 0; j < LK; ++j)
-            if (j != i)
-                digit_correction_[i * LK + j] = prime(j) - prime(i) % prime(j);
-    p_correction_.assign(K * L, 0);
-    for (u64 m = 0; m < K; ++m)
-        for (u64 j = 0; j < L; ++j)
-            p_correction_[m * L + j] = prime(j) - prime(L + m) % prime(j);
+    terms_per_fold_ = kk::signedTermsPerFold(static_cast<u128>(max_prime / 2 + 1) * max_prime);
 }
 
 void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
@@ -200,14 +187,13 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
 
     const DeviceSpecificArray2D<u64> &hat = getDigitHatModQP();
     std::vector<kk::ConversionTerm> terms(targets.size() * count);
+    const auto *lifted = reinterpret_cast<const std::int64_t *>(t);
     for (u64 k = 0; k < targets.size(); ++k) {
         const u64 j = targets[k];
         for (u64 m = m0; m < m1; ++m) {
             kk::ConversionTerm &term = terms[k * count + (m - m0)];
-            term.source = t + m * N;
-            term.half = moduli_[m].getPrime() / 2;
-            term.correction = digit_correction_[m * LK + j];
-            term.factor = hat.at(m, j);
+            term.source = lifted + m * N;
+            term.factor = static_cast<std::int64_t>(hat.at(m, j));
         }
     }
     std::vector<kk::ConversionTerm> shifted(count);
@@ -220,7 +206,8 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
                 shifted[m].source += b;
             }
             const u64 j = targets[k];
-            kk::convertBlock(shifted.data(), count, terms_per_fold_, fold_[j], out + j * N + b, n);
+            kk::convertBlock(shifted.data(), count, terms_per_fold_, fold_[j], fold_bias_[j],
+                             out + j * N + b, n);
         }
     }
 }
@@ -246,6 +233,10 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
             moduli_[i].constMult<1>(in + i * N, hat_inv[i], ti, N);
         if (in_ntt)
             moduli_[i].getNTT()->computeBackward<1>(ti);
+        // The conversion reads centred values (signed words); the one-prime
+        // digits keep residues for normalizeModVector.
+        if (alpha != 1)
+            kk::centredLift(ti, moduli_[i].getPrime(), N);
     }
 
     for (u64 d = 0; d < D; ++d) {
@@ -287,8 +278,10 @@ void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, st
         u64 *tm = T + m * N;
         std::memcpy(tm, in + (L + m) * N, N * sizeof(u64));
         moduli_[L + m].getNTT()->computeBackward<1>(tm);
-        if (K != 1)
+        if (K != 1) {
             moduli_[L + m].constMult<1>(tm, p_hat_inv[m], tm, N);
+            kk::centredLift(tm, moduli_[L + m].getPrime(), N);
+        }
     }
 
     // C_i = X mod q_i, written into the output limbs block by block.
@@ -304,12 +297,11 @@ void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, st
             for (u64 i = 0; i <= level; ++i) {
                 for (u64 m = 0; m < K; ++m) {
                     kk::ConversionTerm &term = terms[m];
-                    term.source = T + m * N + b;
-                    term.half = moduli_[L + m].getPrime() / 2;
-                    term.correction = p_correction_[m * L + i];
-                    term.factor = p_hat.at(m, i);
+                    term.source = reinterpret_cast<const std::int64_t *>(T + m * N + b);
+                    term.factor = static_cast<std::int64_t>(p_hat.at(m, i));
                 }
-                kk::convertBlock(terms.data(), K, terms_per_fold_, fold_[i], out + i * N + b, n);
+                kk::convertBlock(terms.data(), K, terms_per_fold_, fold_[i], fold_bias_[i],
+                                 out + i * N + b, n);
             }
         }
     }

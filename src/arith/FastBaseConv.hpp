@@ -101,12 +101,10 @@ private:
     MultipleDevice<DeviceSpecificArray2D<std::uint64_t>> p_hat_mod_q_;
     MultipleDevice<DeviceSpecificArray<std::uint64_t>> p_inv_mod_q_;
 
-    // Host copies for the lazy kernels: per (source, target) pair the
-    // correction that turns a source residue above half its prime into its
-    // negative lift modulo the target, row-major like the tables.
-    std::vector<std::uint64_t> digit_correction_;  // L x (L + K)
-    std::vector<std::uint64_t> p_correction_;      // K x L
+    // Per prime: the constants that fold a 128-bit sum and the bias that
+    // makes a signed sum non-negative (lazy kernels).
     std::vector<keyswitch_kernels::FoldConstants> fold_;
+    std::vector<unsigned __int128> fold_bias_;
     std::uint64_t terms_per_fold_ = 1;
 };
 

@@ -6,45 +6,41 @@ namespace {
 
 constexpr u128 kMax128 = ~u128{0};
 
-inline u64 lift(u64 s, u64 half, u64 correction) {
-    return s + (correction & (0 - static_cast<u64>(s > half)));
-}
+using i128 = __int128;
 
 // The term count known at compile time lets the compiler keep the source
-// pointers and constants in registers and unroll the sum.
+// pointers and factors in registers and unroll the sum.
 template <int M>
-void convertFixed(const ConversionTerm *terms, const FoldConstants &f, u64 *out, u64 n) {
-    const u64 *source[M];
-    u64 half[M], correction[M], factor[M];
+void convertFixed(const ConversionTerm *terms, const FoldConstants &f, u128 bias, u64 *out,
+                  u64 n) {
+    const std::int64_t *source[M];
+    std::int64_t factor[M];
     for (int m = 0; m < M; ++m) {
         source[m] = terms[m].source;
-        half[m] = terms[m].half;
-        correction[m] = terms[m].correction;
         factor[m] = terms[m].factor;
     }
     for (u64 c = 0; c < n; ++c) {
-        u128 acc = 0;
+        i128 acc = 0;
         for (int m = 0; m < M; ++m)
-            acc += static_cast<u128>(lift(source[m][c], half[m], correction[m])) * factor[m];
-        out[c] = fold(acc, f);
+            acc += static_cast<i128>(source[m][c]) * factor[m];
+        out[c] = fold(static_cast<u128>(acc) + bias, f);
     }
 }
 
 void convertGeneric(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                    const FoldConstants &f, u64 *out, u64 n) {
+                    const FoldConstants &f, u128 bias, u64 *out, u64 n) {
     for (u64 c = 0; c < n; ++c) {
-        u128 acc = 0;
+        i128 acc = 0;
         u64 pending = 0;
         for (u64 m = 0; m < count; ++m) {
             if (pending == terms_per_fold) {
-                acc = fold(acc, f);
+                acc = static_cast<i128>(fold(static_cast<u128>(acc) + bias, f));
                 pending = 0;
             }
-            const ConversionTerm &t = terms[m];
-            acc += static_cast<u128>(lift(t.source[c], t.half, t.correction)) * t.factor;
+            acc += static_cast<i128>(terms[m].source[c]) * terms[m].factor;
             ++pending;
         }
-        out[c] = fold(acc, f);
+        out[c] = fold(static_cast<u128>(acc) + bias, f);
     }
 }
 
@@ -97,33 +93,52 @@ void innerProductGeneric(const u64 *const *a, const u64 *const *b, const u64 *co
 
 } // namespace
 
-u64 termsPerFold(u128 product_bound) {
+namespace {
+u64 termsWithin(u128 room, u128 product_bound) {
     if (product_bound == 0)
         return ~u64{0};
-    // The accumulator may start from a folded value below 2^64.
-    const u128 room = kMax128 - ~u64{0};
     const u128 terms = room / product_bound;
     if (terms == 0)
         return 1;
     return terms > ~u64{0} ? ~u64{0} : static_cast<u64>(terms);
 }
+} // namespace
+
+// An accumulator may start from a folded value below 2^64.
+u64 termsPerFold(u128 product_bound) { return termsWithin(kMax128 - ~u64{0}, product_bound); }
+
+// Signed sums must also stay below 2^127 - p in magnitude for the bias.
+u64 signedTermsPerFold(u128 product_bound) {
+    return termsWithin((kMax128 >> 2) - ~u64{0}, product_bound);
+}
+
+void centredLift(u64 *s, u64 q, u64 n) {
+    const u64 half = q / 2;
+    for (u64 c = 0; c < n; ++c)
+        s[c] -= q & (0 - static_cast<u64>(s[c] > half));
+}
+
+u128 foldBias(u64 p) {
+    const u128 top = u128{1} << 127;
+    return top - top % p - (top % p == 0 ? p : 0);
+}
 
 void convertBlock(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                  const FoldConstants &f, u64 *out, u64 n) {
+                  const FoldConstants &f, u128 bias, u64 *out, u64 n) {
     if (count <= terms_per_fold) {
         switch (count) {
-        case 1: return convertFixed<1>(terms, f, out, n);
-        case 2: return convertFixed<2>(terms, f, out, n);
-        case 3: return convertFixed<3>(terms, f, out, n);
-        case 4: return convertFixed<4>(terms, f, out, n);
-        case 5: return convertFixed<5>(terms, f, out, n);
-        case 6: return convertFixed<6>(terms, f, out, n);
-        case 7: return convertFixed<7>(terms, f, out, n);
-        case 8: return convertFixed<8>(terms, f, out, n);
+        case 1: return convertFixed<1>(terms, f, bias, out, n);
+        case 2: return convertFixed<2>(terms, f, bias, out, n);
+        case 3: return convertFixed<3>(terms, f, bias, out, n);
+        case 4: return convertFixed<4>(terms, f, bias, out, n);
+        case 5: return convertFixed<5>(terms, f, bias, out, n);
+        case 6: return convertFixed<6>(terms, f, bias, out, n);
+        case 7: return convertFixed<7>(terms, f, bias, out, n);
+        case 8: return convertFixed<8>(terms, f, bias, out, n);
         default: break;
         }
     }
-    convertGeneric(terms, count, terms_per_fold, f, out, n);
+    convertGeneric(terms, count, terms_per_fold, f, bias, out, n);
 }
 
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,

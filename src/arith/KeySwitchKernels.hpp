@@ -5,10 +5,11 @@
 // source limbs times per-pair constants, summed into one target limb) and the
 // two-output inner product of key switching.
 //
-// Residues are below 2^62, so one product of a residue by a lifted value
-// (below 2^63) stays below 2^125; every kernel takes the number of products
-// it may add before folding the accumulator (`terms_per_fold`, at least 1)
-// from the caller, which derives it from the actual prime sizes.
+// Residues are below 2^62, so a product of two residues stays below 2^124
+// and a product of a centred lift by a residue below 2^123 in magnitude;
+// every kernel takes the number of products it may add before folding the
+// accumulator (`terms_per_fold`, at least 1) from the caller, which derives
+// it from the actual prime sizes.
 
 #include "arith/Modulus.hpp"
 
@@ -50,25 +51,35 @@ inline u64 reduceOnce(u64 x, u64 bound) {
     return y + (bound & (0 - (y >> 63)));
 }
 
-// Number of products below `product_bound` that can be added to a value
-// below 2^64 without leaving 128 bits (at least 1).
+// Number of products below `product_bound` that can be added to a value below
+// 2^64 without leaving 128 bits (at least 1).
 u64 termsPerFold(u128 product_bound);
+// Number of signed products of magnitude below `product_bound` whose sum,
+// started from a value of magnitude below 2^64, stays below 2^126 in
+// magnitude (at least 1): room for foldBias.
+u64 signedTermsPerFold(u128 product_bound);
 
-// One source limb of a base conversion as the target prime sees it: residues
-// s[c] modulo a source prime q, their centred lift (s[c] - q when
-// s[c] > half) taken as s[c] + correction (correction = target prime minus
-// q mod target prime), multiplied by `factor` (below the target prime).
+// Centred lift of residues modulo q, in place: s[c] > floor(q / 2) becomes
+// the signed word s[c] - q. Values stay below 2^61 in magnitude.
+void centredLift(u64 *s, u64 q, u64 n);
+
+// A multiple of p in [2^127 - p, 2^127): added to a signed accumulator of
+// magnitude below 2^127 - p it gives a non-negative 128-bit value congruent
+// to the accumulator.
+u128 foldBias(u64 p);
+
+// One source limb of a base conversion: centred residues (centredLift) and
+// the per-pair factor below the target prime (below 2^62).
 struct ConversionTerm {
-    const u64 *source;
-    u64 half;        // floor(q / 2)
-    u64 correction;  // p - (q mod p), in (0, p]
-    u64 factor;      // below p
+    const std::int64_t *source;
+    std::int64_t factor;
 };
 
-// out[c] = sum over the terms of lift(source[c]) factor, for c < n, as a
-// value in [0, 4p) (a valid input of the forward transform). count >= 1.
+// out[c] = sum over the terms of source[c] factor, for c < n, as a value in
+// [0, 4p) (a valid input of the forward transform); bias = foldBias(p).
+// count >= 1.
 void convertBlock(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                  const FoldConstants &f, u64 *out, u64 n);
+                  const FoldConstants &f, u128 bias, u64 *out, u64 n);
 
 // Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
 // c[k][c] modulo p, each below p. Every word of a term is read before the
