@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -42,8 +45,12 @@ void expectInverseTable(const PrimeModuli &chain) {
     const u64 M = q.size();
     const DeviceSpecificArray<u64> &table = chain.getInvPrimeData(kHostDevice);
     ASSERT_EQ(table.size(), M * M);
-    for (u64 i = 1; i < M; ++i)
-        for (u64 j = 0; j < i; ++j) {
+    for (u64 i = 0; i < M; ++i)
+        for (u64 j = 0; j < M; ++j) {
+            if (j >= i) {
+                EXPECT_EQ(table[i * M + j], 0u); // unused, kept defined
+                continue;
+            }
             EXPECT_LT(table[i * M + j], q[j]);
             EXPECT_EQ(mulMod(q[i] % q[j], table[i * M + j], q[j]), 1u) << i << ", " << j;
         }
@@ -217,6 +224,8 @@ TEST(PrimeModuliTest, ChainFromModuli) {
                                                    Modulus(16, 1099511627689ULL, NttType::NONE)};
     expectThrowsWith([&] { PrimeModuli(withoutTransform, 16, {}); },
                      "[PrimeModuli] Modulus 1 of the list has no transform");
+    expectThrowsWith([] { PrimeModuli({Modulus()}, 16, {}); },
+                     "[PrimeModuli] Modulus 0 of the list has no transform");
     expectThrowsWith([&] { PrimeModuli({source.getModulus(0)}, 8, {}); },
                      "[PrimeModuli] Modulus 0 of the list has degree 16 instead of 8");
     expectThrowsWith(
