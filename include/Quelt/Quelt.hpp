@@ -3,6 +3,10 @@
 // Everything the library exports.
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/LWEParameterPreset.hpp"
+#include "Quelt/ParameterPreset.hpp"
+#include "Quelt/SecurityLevel.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Pointer.hpp"
