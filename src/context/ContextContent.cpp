@@ -157,10 +157,10 @@ std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(u64 log_slots, 
 
     std::set<std::int64_t> amounts;
     if (!skip_slot_to_coeff)
-        for (u64 step = 0; step < slot_to_coeff.getNumRadices(); ++step)
+        for (u64 step = 0; step < slot_to_coeff.num_radices; ++step)
             insertStepAmounts(amounts, slot_to_coeff, step, min_key);
     if (!parameter_.outsourced_bootstrap)
-        for (u64 step = first_coeff_to_slot_step; step < coeff_to_slot.getNumRadices(); ++step)
+        for (u64 step = first_coeff_to_slot_step; step < coeff_to_slot.num_radices; ++step)
             insertStepAmounts(amounts, coeff_to_slot, step, min_key);
     // Rotations that fold a sparse slot vector; log_slots <= 20 here.
     for (u64 p = u64{1} << log_slots; p < parameter_.num_slots; p <<= 1)
@@ -182,7 +182,7 @@ std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(const std::vect
     }
     const RadixDecomposition decomposition(log_radices);
     std::set<std::int64_t> amounts;
-    for (u64 step = 0; step < decomposition.getNumRadices(); ++step)
+    for (u64 step = 0; step < decomposition.num_radices; ++step)
         insertStepAmounts(amounts, decomposition, step, min_key);
     return amounts;
 }
