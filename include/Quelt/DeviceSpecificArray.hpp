@@ -37,8 +37,19 @@ void copyBetweenDevices(void *target, const Device &target_device, const void *s
 std::uint64_t checkedByteCount(std::uint64_t count, std::uint64_t width);
 } // namespace detail
 
-// Typed array in the memory of one device. Elements are never initialised by
-// the array; growth is exact and capacity never shrinks on resize.
+// Typed array in the memory of one device, allocated from that device's
+// MemoryResource. Elements are never initialised by the array; growth is exact
+// and capacity never shrinks on resize. An array is used by one thread at a
+// time.
+//
+// Allocation failures: a non-zero block on an accelerator {1, id} or pinned
+// {3, id} device throws "Cannot support the function 'doAllocate' in the
+// current build configuration"; a device type other than 0, 1 and 3 throws
+// "Cannot find a proper memory resource for the requested device."; a size
+// whose byte count overflows throws "[DeviceSpecificArray] Requested size is
+// too large.". Any copy that involves a non-host device throws
+// "Not supported. Build with QUELT_CUDA flag.". A failed operation leaves the
+// array as it was.
 template <typename T>
 class DeviceSpecificArray {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -47,6 +58,7 @@ public:
     using value_type = T;
 
     DeviceSpecificArray() : DeviceSpecificArray(0, kHostDevice, getDefaultStream()) {}
+    // A block of exactly n elements (none, and null data, for n = 0).
     explicit DeviceSpecificArray(std::uint64_t n, const Device &device = kHostDevice,
                                  const CudaStreamView &stream = getDefaultStream())
         : device_(device), resource_(getPerDeviceMemoryResource(device)), stream_(stream) {
@@ -55,6 +67,7 @@ public:
         size_ = n;
     }
 
+    // Same device and stream as `other`; the capacity is other's size.
     DeviceSpecificArray(const DeviceSpecificArray &other)
         : device_(other.device_), resource_(other.resource_), stream_(other.stream_) {
         data_ = allocate(device_, resource_, other.size_, stream_);
@@ -68,12 +81,14 @@ public:
         }
     }
 
+    // Takes other's block; other becomes the empty host array.
     DeviceSpecificArray(DeviceSpecificArray &&other) noexcept
         : device_(other.device_), capacity_(other.capacity_), resource_(other.resource_),
           stream_(other.stream_), data_(other.data_), size_(other.size_) {
         other.resetToEmptyHost();
     }
 
+    // Exchanges the two arrays' blocks; other frees the former block.
     DeviceSpecificArray &operator=(DeviceSpecificArray &&other) noexcept {
         if (this != &other) {
             std::swap(device_, other.device_);
@@ -86,6 +101,9 @@ public:
         return *this;
     }
 
+    // Copies into the current block when it is large enough and on the same
+    // device and stream; otherwise installs a block of exactly other's size on
+    // other's device with other's stream.
     DeviceSpecificArray &operator=(const DeviceSpecificArray &other) {
         if (this == &other)
             return *this;
@@ -115,6 +133,8 @@ public:
 
     ~DeviceSpecificArray() { release(); }
 
+    // Within the capacity only the size changes. Beyond it, a block of exactly
+    // n elements replaces the current one, keeping the leading elements.
     void resize(std::uint64_t n) {
         if (n <= capacity()) {
             size_ = n;
@@ -133,6 +153,8 @@ public:
         size_ = n;
     }
 
+    // Moves the elements to `device` with `stream` into a block of exactly the
+    // size. On the array's own device only the stream changes.
     void to(const Device &device, const CudaStreamView &stream) {
         if (device == device_) {
             stream_ = stream;
@@ -146,22 +168,31 @@ public:
             free(device, resource, block, size_ * sizeof(T), stream);
             throw;
         }
+        const std::uint64_t size = size_;
         release();
         device_ = device;
         resource_ = resource;
         stream_ = stream;
         data_ = block;
-        capacity_ = size_ * sizeof(T);
+        capacity_ = size * sizeof(T);
+        size_ = size;
     }
     void to(const Device &device) { to(device, getDefaultStream()); }
 
-    // Copies the source's elements to the start of this block; the caller
-    // guarantees the block is large enough. The size is not changed.
+    // Copies the source's elements to the start of this block; the size is not
+    // changed. Throws RuntimeException when the block cannot hold the source's
+    // elements, and "Not supported. Build with QUELT_CUDA flag." for any pair
+    // of devices other than host and host.
     void copyDataFrom(const DeviceSpecificArray &source) { copyDataFrom(source, stream_); }
     void copyDataFrom(const DeviceSpecificArray &source, const CudaStreamView &stream) {
+        if (source.size_ > capacity())
+            throw RuntimeException(kBlockTooSmall);
         detail::copyBetweenDevices(data_, device_, source.data_, source.device_,
                                    source.size_ * sizeof(T), stream);
     }
+
+    static constexpr const char *kBlockTooSmall =
+        "[DeviceSpecificArray] The target block is too small for the copy.";
 
     const Device &getDevice() const { return device_; }
     const CudaStreamView &getStream() const { return stream_; }
@@ -173,6 +204,7 @@ public:
     std::uint64_t capacityInBytes() const { return capacity_; }
     bool empty() const { return size_ == 0; }
 
+    // Element i; no bounds check (i < size() is the caller's duty).
     T &operator[](std::uint64_t i) { return data_[i]; }
     const T &operator[](std::uint64_t i) const { return data_[i]; }
     T *begin() { return data_; }

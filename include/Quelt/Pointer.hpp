@@ -20,9 +20,13 @@ public:
     explicit Pointer(std::unique_ptr<T> object) : object_(std::move(object)) {}
 
     Pointer(Pointer &&other) noexcept = default;
+    // Takes other's object, then destroys the one held before. Assigning a
+    // pointer to itself keeps its object.
     Pointer &operator=(Pointer &&other) noexcept {
-        std::unique_ptr<T> old = std::move(object_);
-        object_ = std::move(other.object_);
+        if (this != &other) {
+            std::unique_ptr<T> old = std::move(object_);
+            object_ = std::move(other.object_);
+        }
         return *this;
     }
 
@@ -46,10 +50,13 @@ public:
 
     bool isEmpty() const { return object_ == nullptr; }
 
+    static constexpr const char *kEmptyMessage =
+        "[Pointer] The object has been moved from and holds no data.";
+
 private:
     T &get() const {
         if (!object_)
-            throw RuntimeException("The object has been moved from and holds no data.");
+            throw RuntimeException(kEmptyMessage);
         return *object_;
     }
 

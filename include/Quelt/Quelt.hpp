@@ -11,4 +11,6 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/MemoryResource.hpp"
+#include "Quelt/Message.hpp"
 #include "Quelt/Pointer.hpp"
+#include "Quelt/Random.hpp"

@@ -8,8 +8,11 @@
 #include <cereal/archives/portable_binary.hpp>
 #include <cereal/details/helpers.hpp>
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -37,8 +40,15 @@ inline constexpr std::uint64_t kDirectReadBytes = std::uint64_t{1} << 24;
 
 std::uint64_t bytesReadFromCerealMessage(const std::string &message);
 
+inline constexpr const char *kStoredCountTooLarge =
+    "[DeviceSpecificArray] Stored element count is too large.";
+
 } // namespace detail
 
+// Writes the size (not the capacity) and the elements of a host array. An
+// accelerator array throws "Not supported. Build with QUELT_CUDA flag." (it
+// would need a host copy first); any other non-host array throws the
+// unsupported-function message for "save".
 template <typename T>
 void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> &array) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
@@ -56,14 +66,23 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
                                                      static_cast<std::streamsize>(count * sizeof(T)));
 }
 
+// Reads a count and that many elements into a fresh host block on {0, 0} with
+// the array's stream, then installs it (capacity = size). The array changes
+// only when the whole read succeeds. A count whose byte size exceeds any
+// stream throws RuntimeException kStoredCountTooLarge; a stream that ends
+// early raises cereal's "Failed to read N bytes from input stream! Read M",
+// N and M counting the whole array's elements.
 template <typename T>
 void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
     std::uint64_t count = 0;
     ar(count);
-    const std::uint64_t bytes = detail::checkedByteCount(count, sizeof(T));
-    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max()))
-        throw RuntimeException("[DeviceSpecificArray] Stored element count is too large.");
+    // No stream can hold more than streamsize-max bytes; a larger count (or
+    // one whose byte size wraps around) is corrupt.
+    constexpr auto kMaxBytes = static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max());
+    if (count > kMaxBytes / sizeof(T))
+        throw RuntimeException(detail::kStoredCountTooLarge);
+    const std::uint64_t bytes = count * sizeof(T);
 
     DeviceSpecificArray<T> fresh(0, kHostDevice, array.getStream());
     if (bytes <= detail::kDirectReadBytes) {

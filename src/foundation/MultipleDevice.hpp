@@ -7,6 +7,7 @@
 #include <complex>
 #include <map>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 
 namespace Quelt {
@@ -36,8 +37,12 @@ public:
     };
     using Map = std::map<Device, T, Comparator>;
 
-    // Starts with one host entry holding a default (empty) value.
-    MultipleDevice() { map_.emplace(kHostDevice, T()); }
+    // Maps of 64-bit word arrays start with one host entry holding an empty
+    // array; every other kind starts empty.
+    MultipleDevice() {
+        if constexpr (std::is_same_v<T, DeviceSpecificArray<std::uint64_t>>)
+            map_.emplace(kHostDevice, T());
+    }
     explicit MultipleDevice(T host_value) { map_.emplace(kHostDevice, std::move(host_value)); }
 
     MultipleDevice(const MultipleDevice &other) {

@@ -1,12 +1,134 @@
 #include "Quelt/Device.hpp"
+#include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <set>
+#include <thread>
+#include <vector>
+
 using namespace Quelt;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+namespace {
+const char *const kNoResource = "Cannot find a proper memory resource for the requested device.";
+const char *const kDoAllocate =
+    "Cannot support the function 'doAllocate' in the current build configuration";
+} // namespace
 
 TEST(Device, OrdersByIdThenType) {
-    EXPECT_TRUE((Device{1, 0} < Device{0, 1}));
-    EXPECT_TRUE((Device{0, 0} < Device{1, 0}));
-    EXPECT_FALSE((Device{0, 0} < Device{0, 0}));
+    struct Case {
+        Device a, b;
+        bool less;
+    };
+    const Case cases[] = {
+        {{1, 0}, {0, 1}, true},  {{0, 0}, {1, 0}, true},  {{0, 0}, {0, 0}, false},
+        {{0, 1}, {1, 0}, false}, {{3, 0}, {0, 1}, true},  {{0, -1}, {0, 0}, true},
+        {{-1, 0}, {0, 0}, true}, {{1, 2}, {0, 2}, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.a < c.b, c.less) << c.a.type << "," << c.a.id << " < " << c.b.type << "," << c.b.id;
+        EXPECT_EQ(std::less<Device>()(c.a, c.b), c.less);
+    }
+    const std::set<Device> devices{{0, 1}, {1, 0}, {0, 0}, {3, 0}};
+    EXPECT_EQ(*devices.begin(), (Device{0, 0}));
+    EXPECT_TRUE((Device{1, 2} == Device{1, 2}));
+    EXPECT_TRUE((Device{1, 2} != Device{2, 1}));
+}
+
+TEST(Device, StreamsAreNullHandles) {
+    EXPECT_EQ(getDefaultStream().handle, 0u);
+    CudaStream stream;
+    EXPECT_EQ(stream.view(), getDefaultStream());
+}
+
+TEST(MemoryResource, OneResourcePerDeviceAcrossThreads) {
+    const Device device{0, 7};
+    MemoryResource *first = getPerDeviceMemoryResource(device);
+    std::vector<MemoryResource *> seen(4);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < seen.size(); ++t)
+        threads.emplace_back([&seen, t, device] { seen[t] = getPerDeviceMemoryResource(device); });
+    for (auto &thread : threads)
+        thread.join();
+    for (auto *resource : seen)
+        EXPECT_EQ(resource, first);
+    EXPECT_NE(getPerDeviceMemoryResource({0, 0}), first);
+
+    EXPECT_NE(dynamic_cast<HostMemoryResource *>(getPerDeviceMemoryResource({0, 0})), nullptr);
+    EXPECT_NE(dynamic_cast<CudaMemoryResource *>(getPerDeviceMemoryResource({1, 0})), nullptr);
+    EXPECT_NE(dynamic_cast<PinnedMemoryResource *>(getPerDeviceMemoryResource({3, 0})), nullptr);
+}
+
+TEST(MemoryResource, UnknownDeviceTypesHaveNoResource) {
+    for (int type : {2, 4, -1, 100})
+        EXPECT_THAT([type] { getPerDeviceMemoryResource(Device{type, 0}); },
+                    ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
+}
+
+TEST(MemoryResource, HostBlocksAreAlignedAndZeroGivesNull) {
+    MemoryResource *host = getPerDeviceMemoryResource({0, 0});
+    EXPECT_EQ(host->doAllocate(0, getDefaultStream()), nullptr);
+    host->doDeallocate(nullptr, 0, getDefaultStream());
+    for (std::uint64_t bytes : {1, 7, 32, 33, 1000}) {
+        void *block = host->doAllocate(bytes, getDefaultStream());
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 32, 0u) << bytes;
+        static_cast<unsigned char *>(block)[bytes - 1] = 1;
+        host->doDeallocate(block, bytes, getDefaultStream());
+    }
+}
+
+TEST(MemoryResource, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
+    for (const Device device : {Device{1, 0}, Device{3, 0}}) {
+        MemoryResource *resource = getPerDeviceMemoryResource(device);
+        EXPECT_EQ(resource->doAllocate(0, getDefaultStream()), nullptr);
+        // A pinned block that is really null would let an array with a size
+        // point nowhere, so both kinds refuse every non-zero request.
+        for (std::uint64_t bytes : {1, 4096})
+            EXPECT_THAT([&] { resource->doAllocate(bytes, getDefaultStream()); },
+                        ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
+        resource->doDeallocate(nullptr, 0, getDefaultStream());
+    }
+}
+
+TEST(CudaTools, HostOnlyAnswers) {
+    EXPECT_FALSE(CudaTools::isAvailable());
+    EXPECT_EQ(CudaTools::cudaGetDeviceCount(), 0);
+    EXPECT_EQ(CudaTools::cudaGetDevice(), 0);
+    CudaTools::cudaSetDevice(3);
+    CudaTools::cudaDeviceSynchronize();
+    CudaTools::nvtxPush("label");
+    CudaTools::nvtxPop();
+    EXPECT_EQ(CudaTools::getCudaMemoryInfo(), (std::pair<std::uint64_t, std::uint64_t>{0, 0}));
+
+    EXPECT_EQ(getCurrentCudaDevice(), (Device{1, 0}));
+    setCurrentCudaDevice(5);
+    EXPECT_EQ(getCurrentCudaDevice(), (Device{1, 0}));
+    EXPECT_EQ(CudaTools::cudaGetDevice(), 0);
+}
+
+TEST(CudaTools, CollectsAcceleratorIds) {
+    EXPECT_EQ(deviceSet2CudaDeviceIds({{0, 0}, {1, 2}, {1, 0}, {3, 0}}), (std::set<int>{0, 2}));
+    EXPECT_TRUE(deviceSet2CudaDeviceIds({}).empty());
+    EXPECT_TRUE(deviceSet2CudaDeviceIds({{0, 0}, {3, 1}, {0, 4}}).empty());
+}
+
+TEST(CudaTools, UnsupportedOperationsAndCopies) {
+    EXPECT_EQ(unsupportedFunctionMessage("addCUDA"),
+              "Cannot support the function 'addCUDA' in the current build configuration");
+    EXPECT_THAT([] { throwUnsupportedFunction("save"); },
+                ThrowsMessage<RuntimeException>(
+                    StrEq("Cannot support the function 'save' in the current build configuration")));
+    std::uint64_t a = 1, b = 2;
+    EXPECT_THAT([&] { heteroDeviceCopy(&a, 8, &b, getDefaultStream()); },
+                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    EXPECT_THAT([&] { deviceToDeviceCopy(0, &a, 8, 1, &b, getDefaultStream()); },
+                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    EXPECT_EQ(b, 2u);
+    EXPECT_STREQ(kNotSupportedBuildCuda, "Not supported. Build with QUELT_CUDA flag.");
 }
