@@ -103,7 +103,7 @@ ContextContent::ContextContent(const Parameter &parameter, const std::vector<Mod
 std::vector<std::uint64_t> ContextContent::getPrimeValues() const {
     std::vector<std::uint64_t> values;
     for (const auto &modulus : prime_moduli_.getModuli())
-        values.push_back(modulus.getValue());
+        values.push_back(modulus.getPrime());
     return values;
 }
 

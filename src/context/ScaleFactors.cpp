@@ -87,7 +87,7 @@ using u64 = std::uint64_t;
 std::vector<u64> chainPrimes(const PrimeModuli &moduli) {
     std::vector<u64> primes;
     for (const auto &modulus : moduli.getModuli())
-        primes.push_back(modulus.getValue());
+        primes.push_back(modulus.getPrime());
     return primes;
 }
 

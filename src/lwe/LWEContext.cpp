@@ -60,7 +60,7 @@ ContextContent::ContextContent(u64 dimension, u64 chain_length, u64 base_bits, u
 std::vector<u64> ContextContent::getPrimeValues() const {
     std::vector<u64> values;
     for (const auto &modulus : prime_moduli_.getModuli())
-        values.push_back(modulus.getValue());
+        values.push_back(modulus.getPrime());
     return values;
 }
 
