@@ -166,13 +166,16 @@ TEST_F(ContextFileTest, OutOfRangeContentsAreRefused) {
         {21, 10, 4, 3, 50, 51, 40, 0, 1, 1},         {21, 10, 4, 3, 50, 51, 40, 51, 1, 1},
         {21, 10, 4, 0, 50, 51, 40, 5, 1, 1},         {21, 10, 4, 3, 50, 51, 40, 5, 2, 1},
         {21, 10, 4, 3, 70, 51, 40, 5, 1, 1},         {21, 10, 4, 3, 50, 0, 40, 5, 1, 1},
-        {21, 10, 4, 3, 50, 51, ~u64{0}, 5, 1, 1},    {21, 10, 4, ~u64{0}, 50, 51, 40, 5, 1, 1},
+        {21, 10, 4, 3, 50, 51, ~u64{0}, 5, 1, 1},    {21, 10, 4, 3, 40, 51, 50, 5, 1, 1},
     };
     for (std::size_t i = 0; i < bad.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
         writeBytes(path("bad"), contextFile(bad[i], false));
         EXPECT_THROW(makeContextFromFile(path("bad")), RuntimeException);
     }
+    // A gadget rank beyond the chain length is not out of range: one digit.
+    writeBytes(path("wide_gadget"), contextFile({21, 10, 4, ~u64{0}, 50, 51, 40, 5, 1, 1}, false));
+    EXPECT_EQ(getNumTP(makeContextFromFile(path("wide_gadget"))), 1u);
 }
 
 } // namespace
