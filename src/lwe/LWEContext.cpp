@@ -19,16 +19,6 @@ const ContextContent &contentOf(const std::shared_ptr<ContextContent> &ctx) {
     return *ctx;
 }
 
-// Sizes are checked before any prime is searched; the chain needs at least a
-// base prime and the vectors at least one coefficient.
-Parameter checkedParameter(u64 dimension, u64 chain_length, u64 base_bits, u64 quantize_bits) {
-    if (chain_length == 0)
-        throw RuntimeException("[Parameter] Invalid chain_length");
-    if (dimension == 0)
-        throw RuntimeException("[Parameter] Invalid dimension");
-    return Parameter(dimension, chain_length, base_bits, quantize_bits);
-}
-
 // The record fields of the LWE context file, in file order.
 struct LWEContextFileFields {
     std::uint32_t preset = 0;
@@ -52,7 +42,7 @@ ContextContent::ContextContent(const ParameterPreset &preset, const std::set<Dev
 
 ContextContent::ContextContent(u64 dimension, u64 chain_length, u64 base_bits, u64 quantize_bits,
                                const std::set<Device> &devices)
-    : devices_(devices), parameter_(checkedParameter(dimension, chain_length, base_bits, quantize_bits)),
+    : devices_(devices), parameter_(dimension, chain_length, base_bits, quantize_bits),
       prime_moduli_(dimension, chain_length, base_bits, quantize_bits, devices_),
       scale_factors_(parameter_, prime_moduli_),
       hash_(utils::computeContextHash(getPrimeValues(), parameter_.dimension)) {}

@@ -99,7 +99,7 @@ TEST(LWEContext, CustomContexts) {
 TEST(LWEContext, RefusedSizesAndDevices) {
     expectRuntimeError([] { makeContext(64, 51, 50, 40); }, "[Parameter] Invalid chain_length");
     expectRuntimeError([] { makeContext(64, 0, 50, 40); }, "[Parameter] Invalid chain_length");
-    EXPECT_THROW(makeContext(0, 2, 50, 40), RuntimeException);
+    expectRuntimeError([] { makeContext(0, 2, 50, 40); }, "[Parameter] Invalid dimension");
     expectRuntimeError([] { makeContext(64, 2, 62, 40); }, "[PrimeModuli] Prime size is too big. It should be < 62");
     expectRuntimeError([] { makeContext(64, 2, 40, 50); },
                        "[PrimeModuli] Base prime should be greater than quantize primes");

@@ -25,7 +25,8 @@ std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset, const
 // A CUSTOM context: one base prime below 2^base_bits and chain_length - 1
 // quantize primes below 2^quantize_bits. Throws RuntimeException for a
 // chain_length of 0 or above 50 ("[Parameter] Invalid chain_length"), a
-// dimension of 0, and the prime search's messages on the bit sizes.
+// dimension of 0 ("[Parameter] Invalid dimension"), and the prime search's
+// messages on the bit sizes.
 std::shared_ptr<ContextContent> makeContext(std::uint64_t dimension, std::uint64_t chain_length,
                                             std::uint64_t base_bits, std::uint64_t quantize_bits,
                                             const std::set<int> &cuda_ids = {});
