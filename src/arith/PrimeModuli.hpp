@@ -5,6 +5,7 @@
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "arith/Modulus.hpp"
+#include "arith/PolyIter.hpp"
 #include "arith/Validators.hpp"
 #include "foundation/MultipleDevice.hpp"
 
@@ -123,6 +124,65 @@ public:
     const DeviceSpecificArray<u64> &getInvPrimeData(const Device &device) const {
         return inv_prime_data_.at(device);
     }
+
+    // ---------------------------------------------------------------------
+    // Key-switching inner products (defined in PrimeModuliInnerProduct.hpp;
+    // include it where they are called)
+    // ---------------------------------------------------------------------
+
+    // For every prime index i of the extended walk of out1 (0 .. level, then
+    // the temporary primes when out1 is mod-up): out1_i = sum_k a_k,i b_k,i
+    // and out2_i = sum_k a_k,i c_k,i modulo q_i, k over [a_first, a_last); b
+    // and c advance with a and must hold at least as many elements. Limbs
+    // are read through the iterators' accessors (polynomials, plaintexts,
+    // ciphertext masks or bodies), all in NTT form; levels and flags of the
+    // outputs are not changed. Outputs may alias terms position for position.
+    // Throws RuntimeException, before anything is changed, in this order:
+    // kEmptyInnerProductMessage (no term), kInnerProductLevelsMessage,
+    // kInnerProductModUpMessage, kInnerProductDevicesMessage (first a, b and c
+    // elements on different devices), kInnerProductContextDeviceMessage; an
+    // accelerator device throws the accelerator-only failure for
+    // "innerProductCUDA", any other non-host device for "innerProduct";
+    // kInnerProductShapeMessage when an output does not fit the chain. The
+    // outputs are then moved to the operands' device.
+    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC,
+              typename AccC>
+    void innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
+                      PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
+                      Polynomial &out1, Polynomial &out2) const;
+
+    // Multi-secret key switching (out: numSecret + 1 polynomials; the key's
+    // body parts secret-major with `stride` parts per secret). No host
+    // arithmetic: after the output's level and mod-up checks
+    // (PolynomialVector), the empty-range, device and device-set checks, the
+    // accelerator dispatch ("innerProductCUDA", other non-host devices
+    // "innerProductMSRLWE") and the output allocation, the host path reaches
+    // the pointer-list Modulus::mulVector, which throws "Cannot support the
+    // function 'mulVector' in the current build configuration".
+    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC,
+              typename AccC>
+    void innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
+                            PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
+                            PolynomialVector &out, u64 numSecret, u64 stride) const;
+
+    // Plaintexts times accumulated key-switched parts (out: n + 1
+    // polynomials). Same checks as innerProductMSRLWE (own name
+    // "innerProductMSRLWEv2"); the host path throws the message of
+    // "mulVector".
+    template <typename ItM, typename AccM, typename ItX, typename AccX>
+    void innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
+                              PolyIterV2<ItX, AccX> ix, PolynomialVector &out, u64 n) const;
+
+    // Plaintexts times automorphism images of the polynomials of `in` (out:
+    // n + 1 polynomials). Reads the output's level, mod-up flag and device;
+    // an accelerator throws for "frobeniusAndInnerProductCUDA", another
+    // non-host device for "frobeniusAndInnerProduct"; an empty range throws
+    // kEmptyInnerProductMessage; the host path throws the message of
+    // "frobeniusAndMulVector".
+    template <typename ItM, typename AccM>
+    void frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
+                                  PolynomialVector &in, PolynomialVector &out, u64 n,
+                                  const std::vector<u64> &exponents) const;
 
     // ---------------------------------------------------------------------
     // Polynomial operations (PrimeModuliArith.cpp and siblings)

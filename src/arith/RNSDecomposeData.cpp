@@ -1,6 +1,9 @@
 #include "arith/RNSDecomposeData.hpp"
 
+#include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "context/ContextContent.hpp"
 
 #include <algorithm>
 
@@ -23,7 +26,17 @@ u64 invModExact(u64 a, u64 p) {
     return result;
 }
 
+std::vector<Modulus> chainModuli(const std::shared_ptr<ContextContent> &context) {
+    const u64 count = getLength(context) + getNumTP(context);
+    const std::vector<Modulus> &all = context->getPrimeModuli().getModuli();
+    return std::vector<Modulus>(all.begin(), all.begin() + std::min<u64>(count, all.size()));
+}
+
 } // namespace
+
+RNSDecomposeData::RNSDecomposeData(const std::shared_ptr<ContextContent> &context)
+    : RNSDecomposeData(chainModuli(context), Quelt::getLength(context),
+                       Quelt::getGadgetRank(context)) {}
 
 RNSDecomposeData::RNSDecomposeData(const std::vector<Modulus> &moduli, std::uint64_t length,
                                    std::uint64_t gadget_rank) {

@@ -6,9 +6,12 @@
 #include "foundation/MultipleDevice.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace Quelt {
+
+class ContextContent;
 
 // Per-prime constants of the gadget decomposition of hybrid key switching.
 // The L base and quantize primes q_0 .. q_{L-1} (product Q) are cut into
@@ -21,6 +24,12 @@ namespace Quelt {
 // threads at once.
 class RNSDecomposeData {
 public:
+    // The tables of the context's chain (getLength base and quantize primes,
+    // getNumTP temporary primes, gadget rank getGadgetRank). Throws the
+    // context getters' "[Context] The context is null" for an empty pointer
+    // and kNoGadgetRankMessage for a gadget rank of 0.
+    explicit RNSDecomposeData(const std::shared_ptr<ContextContent> &context);
+
     // From a chain of moduli: the first `length` are the base and quantize
     // primes, the rest the temporary primes (possibly none: P is then 1).
     // Throws RuntimeException kNoBasePrimeMessage (length 0 or fewer moduli
