@@ -1,7 +1,10 @@
 #include "arith/FastBaseConv.hpp"
 
+#include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "arith/NTT.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "context/ContextContent.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -37,7 +40,19 @@ u64 invModExact(u64 a, u64 p) { return powModExact(a, p - 2, p); }
 
 u64 ceilDiv(u64 a, u64 b) { return a / b + (a % b != 0 ? 1 : 0); }
 
+// The base, quantize and temporary moduli of a context's chain.
+std::vector<Modulus> chainModuli(const std::shared_ptr<ContextContent> &context) {
+    const u64 count = getLength(context) + getNumTP(context);
+    const std::vector<Modulus> &all = context->getPrimeModuli().getModuli();
+    return std::vector<Modulus>(all.begin(), all.begin() + std::min<u64>(count, all.size()));
+}
+
 } // namespace
+
+FastBaseConv::FastBaseConv(const std::shared_ptr<ContextContent> &context)
+    : FastBaseConv(chainModuli(context), getLength(context), getGadgetRank(context)) {
+    context_ = context;
+}
 
 FastBaseConv::FastBaseConv(std::vector<Modulus> moduli, std::uint64_t length,
                            std::uint64_t gadget_rank) {
@@ -161,6 +176,8 @@ void FastBaseConv::buildFastPathConstants() {
 
 void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
                                 std::uint64_t level, std::uint64_t *out) const {
+    // t holds the digit's centred source limbs at their own prime indices
+    // (it may be `out` itself: only limbs outside the digit are written).
     const u64 N = degree_;
     const u64 L = num_base_primes_;
     const u64 LK = num_all_primes_;
@@ -223,48 +240,58 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
     const u64 D = getNumDigits(level);
     const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
 
-    // t_i = [a_i (Q_d / q_i)^-1]_{q_i} in coefficient form.
-    DeviceSpecificArray<u64> t((level + 1) * N);
-    for (u64 i = 0; i <= level; ++i) {
-        u64 *ti = t.getData() + i * N;
-        if (alpha == 1)
-            std::memcpy(ti, in + i * N, N * sizeof(u64));
-        else
-            moduli_[i].constMult<1>(in + i * N, hat_inv[i], ti, N);
-        if (in_ntt)
-            moduli_[i].getNTT()->computeBackward<1>(ti);
-        // The conversion reads centred values (signed words); the one-prime
-        // digits keep residues for normalizeModVector.
-        if (alpha != 1)
-            kk::centredLift(ti, moduli_[i].getPrime(), N);
-    }
-
     for (u64 d = 0; d < D; ++d) {
         u64 *out = outs[d];
-        convertDigit(t.getData(), d, level, out);
         const u64 m0 = d * alpha;
         const u64 digit_end = std::min(m0 + alpha, L);
+        const u64 m1 = std::min(digit_end, level + 1);
+        // t_m = [a_m (Q_d / q_m)^-1]_{q_m} in coefficient form, held in the
+        // digit's own limbs of the output until the input replaces them.
+        for (u64 m = m0; m < m1; ++m) {
+            u64 *tm = out + m * N;
+            if (alpha == 1)
+                std::memcpy(tm, in + m * N, N * sizeof(u64));
+            else
+                moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
+            if (in_ntt)
+                moduli_[m].getNTT()->computeBackward<1>(tm);
+            // The conversion reads centred values (signed words); one-prime
+            // digits keep residues for normalizeModVector.
+            if (alpha != 1)
+                kk::centredLift(tm, moduli_[m].getPrime(), N);
+        }
+        convertDigit(out, d, level, out);
         for (u64 j = 0; j <= level; ++j)
             if (j < m0 || j >= digit_end)
                 moduli_[j].getNTT()->computeForward<1>(out + j * N);
         for (u64 j = L; j < LK; ++j)
             moduli_[j].getNTT()->computeForward<1>(out + j * N);
         // The digit's own limbs are the input's.
-        for (u64 i = m0; i < std::min(digit_end, level + 1); ++i) {
-            std::memcpy(out + i * N, in + i * N, N * sizeof(u64));
+        for (u64 m = m0; m < m1; ++m) {
+            std::memcpy(out + m * N, in + m * N, N * sizeof(u64));
             if (!in_ntt)
-                moduli_[i].getNTT()->computeForward<1>(out + i * N);
+                moduli_[m].getNTT()->computeForward<1>(out + m * N);
         }
     }
 }
 
 void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
                                 bool ntt) const {
+    if (level >= num_base_primes_)
+        throw RuntimeException(kLevelMessage);
+    DeviceSpecificArray<u64> scratch(modDownScratchWords(ntt));
+    modDownWithScratch(in, level, out, ntt, scratch.getData());
+}
+
+std::uint64_t FastBaseConv::modDownScratchWords(bool ntt) const {
+    return (num_all_primes_ - num_base_primes_ + (ntt ? 0 : 1)) * degree_;
+}
+
+void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t level,
+                                      std::uint64_t *out, bool ntt, std::uint64_t *scratch) const {
     const u64 L = num_base_primes_;
     const u64 LK = num_all_primes_;
     const u64 K = LK - L;
-    if (level >= L)
-        throw RuntimeException(kLevelMessage);
     const u64 N = degree_;
     const DeviceSpecificArray<u64> &p_hat_inv = getPHatInvModP();
     const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
@@ -272,8 +299,7 @@ void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, st
 
     // T_m = [a_{L+m} (P / p_m)^-1]_{p_m} in coefficient form; one more limb
     // holds a base limb in coefficient form when the output wants that.
-    DeviceSpecificArray<u64> scratch((K + (ntt ? 0 : 1)) * N);
-    u64 *T = scratch.getData();
+    u64 *T = scratch;
     for (u64 m = 0; m < K; ++m) {
         u64 *tm = T + m * N;
         std::memcpy(tm, in + (L + m) * N, N * sizeof(u64));

@@ -12,6 +12,11 @@
 
 namespace Quelt {
 
+class ContextContent;
+class ModPackKeyBundle;
+class Polynomial;
+class PolynomialVector;
+
 // Fast base conversion of hybrid key switching. The chain has L base and
 // quantize primes q_0 .. q_{L-1} and K temporary primes p_m = q_{L+m} with
 // product P; the gadget rank dnum cuts the L primes into digits of
@@ -27,6 +32,14 @@ namespace Quelt {
 // object may be used by several threads at once.
 class FastBaseConv {
 public:
+    // Builds the constants of the context's chain (getLength base and
+    // quantize primes, getNumTP temporary primes, gadget rank
+    // getGadgetRank) and keeps the context. Throws the context getters'
+    // "[Context] The context is null" for an empty pointer, and the chain
+    // constructor's messages below (a context without temporary primes or
+    // with gadget rank 0 is refused).
+    explicit FastBaseConv(const std::shared_ptr<ContextContent> &context);
+
     // Builds the constants of a chain of moduli: the first `length` are the
     // base and quantize primes, the rest the temporary primes. Every modulus
     // must carry a transform of one common degree.
@@ -46,6 +59,73 @@ public:
         "[FastBaseConv] Every prime of the chain needs a transform of the chain's degree.";
     static constexpr const char *kLevelMessage =
         "[FastBaseConv] The level is outside the chain.";
+
+    static constexpr const char *kInputShapeMessage =
+        "[FastBaseConv] The input polynomial does not fit the chain.";
+    static constexpr const char *kOutputShapeMessage =
+        "[FastBaseConv] The output polynomial does not fit the chain.";
+    static constexpr const char *kSharedOutputMessage =
+        "[FastBaseConv] An output shares its residues with another input.";
+    static constexpr const char *kNoContextMessage =
+        "[FastBaseConv] This operation needs a converter built from a context.";
+    static constexpr const char *kEmptyOperandMessage = "Operand is empty so device is not defined";
+    static constexpr const char *kOperandDevicesMessage = "Elements of operand are in different devices.";
+    static constexpr const char *kNullOperandMessage = "[FastBaseConv] An operand is null.";
+
+    // One mod-up polynomial per digit that the level l of `in` reaches
+    // (floor(l / alpha) + 1): mod-up and NTT flags set, level l, limbs
+    // 0 .. l and the temporary limbs in NTT form (digit d represents, at
+    // every prime, the integer sum over the digit's primes m <= l of
+    // centred [a_m (Q_d / q_m)^-1]_{q_m} times Q_d / q_m). `in` is read in
+    // NTT form when its NTT flag is set, else in coefficient form; its
+    // mod-up flag is not consulted (limbs 0 .. l at their own indices).
+    // A host input runs modUpCPUImpl; an accelerator input throws the
+    // accelerator-only failure for "modUpGPUImpl", any other device for
+    // "modUp". Throws kInputShapeMessage when `in` has another degree, a
+    // level at or above L, or an array or prime list without the chain's
+    // limbs 0 .. l;
+    // kNoContextMessage for a converter built from bare moduli.
+    std::vector<Polynomial> modUp(const Polynomial &in) const;
+    std::vector<Polynomial> modUpCPUImpl(const Polynomial &in) const;
+    [[noreturn]] std::vector<Polynomial> modUpGPUImpl(const Polynomial &in) const;
+
+    // out_k = (in_k - X_k) / P modulo q_0 .. q_l for every polynomial of
+    // `in`, l the level of in_0: X_k is the integer sum over the temporary
+    // primes of centred [in_k,L+m (P / p_m)^-1]_{p_m} times P / p_m.
+    // Inputs are mod-up polynomials whose limbs 0 .. l and L .. L + K - 1
+    // are in NTT form (flags not consulted). Outputs take level l (a plain
+    // output's array becomes (l + 1) N words) and the NTT flag `ntt`
+    // (NTT form when true, coefficient form when false, residues below
+    // their primes); mod-up flags are kept. An output may be its own input.
+    // The vector form takes the device of `in` (PolynomialVector::getDevice:
+    // std::out_of_range when empty, its message when mixed), resizes `out`
+    // to in's size, then dispatches: host runs modDownCPUImpl, accelerator
+    // throws for "modDownGPUImpl", other devices for "modDown".
+    // Throws, before any output is written: kInputShapeMessage (an input
+    // with another degree, without the L + K limbs of mod-up layout or with
+    // primes other than the chain's, or a level at or above L),
+    // kOutputShapeMessage (an output of another chain, or a mod-up output
+    // without limbs 0 .. l), kSharedOutputMessage (an output that is
+    // another polynomial's input).
+    void modDown(const PolynomialVector &in, PolynomialVector &out, bool ntt) const;
+    void modDown(const Polynomial &in, Polynomial &out, bool ntt) const;
+    void modDownCPUImpl(const Polynomial *in, std::uint64_t count, Polynomial *out,
+                        bool ntt) const;
+    [[noreturn]] void modDownGPUImpl(const Polynomial *in, std::uint64_t count, Polynomial *out,
+                                     bool ntt) const;
+
+    // Key switching for modulus packing. No host implementation: throws
+    // kEmptyOperandMessage (no operand), kNullOperandMessage,
+    // kOperandDevicesMessage (operands on different devices), then the
+    // accelerator-only failure for "modPackKeySwitchGPUImpl" (accelerator)
+    // or "modPackKeySwitch" (any other device, the host included). `keys`
+    // is never read.
+    [[noreturn]] void modPackKeySwitch(const std::vector<const Polynomial *> &operands,
+                                       const ModPackKeyBundle &keys,
+                                       std::uint64_t hat_q_inv) const;
+    [[noreturn]] void modPackKeySwitchGPUImpl(const std::vector<const Polynomial *> &operands,
+                                              const ModPackKeyBundle &keys,
+                                              std::uint64_t hat_q_inv) const;
 
     std::uint64_t getNumBasePrimes() const { return num_base_primes_; }
     std::uint64_t getNumAllPrimes() const { return num_all_primes_; }
@@ -87,9 +167,19 @@ public:
 private:
     void buildTables();
     void buildFastPathConstants();
+    // Words of scratch modDownWithScratch needs.
+    std::uint64_t modDownScratchWords(bool ntt) const;
+    void modDownWithScratch(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
+                            bool ntt, std::uint64_t *scratch) const;
     void convertDigit(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,
                       std::uint64_t *out) const;
 
+    // True when p has the chain's degree and chain length, and its array and
+    // prime list cover `limbs` limbs whose primes are the chain's.
+    bool fitsChain(const Polynomial &p, std::uint64_t limbs) const;
+    void checkModUpInput(const Polynomial &in) const;
+
+    std::shared_ptr<ContextContent> context_;
     std::vector<Modulus> moduli_;
     std::uint64_t degree_ = 0;
     std::uint64_t num_base_primes_ = 0;

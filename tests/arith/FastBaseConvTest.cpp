@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace Quelt {
