@@ -203,30 +203,21 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
     }
 
     const DeviceSpecificArray2D<u64> &hat = getDigitHatModQP();
-    std::vector<kk::ConversionTerm> terms(targets.size() * count);
-    const auto *lifted = reinterpret_cast<const std::int64_t *>(t);
+    std::vector<const std::int64_t *> sources(count);
+    for (u64 m = m0; m < m1; ++m)
+        sources[m - m0] = reinterpret_cast<const std::int64_t *>(t + m * N);
+    std::vector<std::int64_t> factors(targets.size() * count);
+    std::vector<kk::ConversionTarget> conversion(targets.size());
     for (u64 k = 0; k < targets.size(); ++k) {
         const u64 j = targets[k];
-        for (u64 m = m0; m < m1; ++m) {
-            kk::ConversionTerm &term = terms[k * count + (m - m0)];
-            term.source = lifted + m * N;
-            term.factor = static_cast<std::int64_t>(hat.at(m, j));
-        }
+        for (u64 m = m0; m < m1; ++m)
+            factors[k * count + (m - m0)] = static_cast<std::int64_t>(hat.at(m, j));
+        conversion[k] = {factors.data() + k * count, fold_[j], fold_bias_[j], out + j * N};
     }
-    std::vector<kk::ConversionTerm> shifted(count);
     const u64 block = std::min(kBlock, N);
-    for (u64 b = 0; b < N; b += block) {
-        const u64 n = std::min(block, N - b);
-        for (u64 k = 0; k < targets.size(); ++k) {
-            for (u64 m = 0; m < count; ++m) {
-                shifted[m] = terms[k * count + m];
-                shifted[m].source += b;
-            }
-            const u64 j = targets[k];
-            kk::convertBlock(shifted.data(), count, terms_per_fold_, fold_[j], fold_bias_[j],
-                             out + j * N + b, n);
-        }
-    }
+    for (u64 b = 0; b < N; b += block)
+        kk::convertBlock(sources.data(), count, conversion.data(), conversion.size(),
+                         terms_per_fold_, b, std::min(block, N - b));
 }
 
 void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
@@ -316,20 +307,20 @@ void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t lev
         for (u64 i = 0; i <= level; ++i)
             moduli_[i].normalizeModVector(out + i * N, T, p0, N);
     } else {
-        std::vector<kk::ConversionTerm> terms(K);
-        const u64 block = std::min(kBlock, N);
-        for (u64 b = 0; b < N; b += block) {
-            const u64 n = std::min(block, N - b);
-            for (u64 i = 0; i <= level; ++i) {
-                for (u64 m = 0; m < K; ++m) {
-                    kk::ConversionTerm &term = terms[m];
-                    term.source = reinterpret_cast<const std::int64_t *>(T + m * N + b);
-                    term.factor = static_cast<std::int64_t>(p_hat.at(m, i));
-                }
-                kk::convertBlock(terms.data(), K, terms_per_fold_, fold_[i], fold_bias_[i],
-                                 out + i * N + b, n);
-            }
+        std::vector<const std::int64_t *> sources(K);
+        for (u64 m = 0; m < K; ++m)
+            sources[m] = reinterpret_cast<const std::int64_t *>(T + m * N);
+        std::vector<std::int64_t> factors((level + 1) * K);
+        std::vector<kk::ConversionTarget> conversion(level + 1);
+        for (u64 i = 0; i <= level; ++i) {
+            for (u64 m = 0; m < K; ++m)
+                factors[i * K + m] = static_cast<std::int64_t>(p_hat.at(m, i));
+            conversion[i] = {factors.data() + i * K, fold_[i], fold_bias_[i], out + i * N};
         }
+        const u64 block = std::min(kBlock, N);
+        for (u64 b = 0; b < N; b += block)
+            kk::convertBlock(sources.data(), K, conversion.data(), conversion.size(),
+                             terms_per_fold_, b, std::min(block, N - b));
     }
 
     u64 *base = ntt ? nullptr : T + K * N;

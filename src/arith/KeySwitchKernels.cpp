@@ -8,40 +8,77 @@ constexpr u128 kMax128 = ~u128{0};
 
 using i128 = __int128;
 
-// The term count known at compile time lets the compiler keep the source
-// pointers and factors in registers and unroll the sum.
+// The source count known at compile time lets the compiler keep the source
+// pointers in registers and unroll the sums.
 template <int M>
-void convertFixed(const ConversionTerm *terms, const FoldConstants &f, u128 bias, u64 *out,
-                  u64 n) {
+void convertOne(const std::int64_t *const *sources, const ConversionTarget &t, u64 offset,
+                u64 n) {
     const std::int64_t *source[M];
     std::int64_t factor[M];
     for (int m = 0; m < M; ++m) {
-        source[m] = terms[m].source;
-        factor[m] = terms[m].factor;
+        source[m] = sources[m] + offset;
+        factor[m] = t.factors[m];
     }
+    u64 *out = t.out + offset;
     for (u64 c = 0; c < n; ++c) {
         i128 acc = 0;
         for (int m = 0; m < M; ++m)
             acc += static_cast<i128>(source[m][c]) * factor[m];
-        out[c] = fold(static_cast<u128>(acc) + bias, f);
+        out[c] = fold(static_cast<u128>(acc) + t.bias, t.fold);
     }
 }
 
-void convertGeneric(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                    const FoldConstants &f, u128 bias, u64 *out, u64 n) {
+template <int M>
+void convertTwo(const std::int64_t *const *sources, const ConversionTarget &t1,
+                const ConversionTarget &t2, u64 offset, u64 n) {
+    const std::int64_t *source[M];
+    std::int64_t factor1[M], factor2[M];
+    for (int m = 0; m < M; ++m) {
+        source[m] = sources[m] + offset;
+        factor1[m] = t1.factors[m];
+        factor2[m] = t2.factors[m];
+    }
+    u64 *out1 = t1.out + offset;
+    u64 *out2 = t2.out + offset;
     for (u64 c = 0; c < n; ++c) {
+        i128 acc1 = 0, acc2 = 0;
+        for (int m = 0; m < M; ++m) {
+            const std::int64_t x = source[m][c];
+            acc1 += static_cast<i128>(x) * factor1[m];
+            acc2 += static_cast<i128>(x) * factor2[m];
+        }
+        out1[c] = fold(static_cast<u128>(acc1) + t1.bias, t1.fold);
+        out2[c] = fold(static_cast<u128>(acc2) + t2.bias, t2.fold);
+    }
+}
+
+// Any count: the accumulator is folded (through the bias, so it restarts
+// non-negative) whenever terms_per_fold products have been added.
+void convertGeneric(const std::int64_t *const *sources, u64 count, const ConversionTarget &t,
+                    u64 terms_per_fold, u64 offset, u64 n) {
+    for (u64 c = offset; c < offset + n; ++c) {
         i128 acc = 0;
         u64 pending = 0;
         for (u64 m = 0; m < count; ++m) {
             if (pending == terms_per_fold) {
-                acc = static_cast<i128>(fold(static_cast<u128>(acc) + bias, f));
+                acc = static_cast<i128>(fold(static_cast<u128>(acc) + t.bias, t.fold));
                 pending = 0;
             }
-            acc += static_cast<i128>(terms[m].source[c]) * terms[m].factor;
+            acc += static_cast<i128>(sources[m][c]) * t.factors[m];
             ++pending;
         }
-        out[c] = fold(static_cast<u128>(acc) + bias, f);
+        t.out[c] = fold(static_cast<u128>(acc) + t.bias, t.fold);
     }
+}
+
+template <int M>
+void convertFixed(const std::int64_t *const *sources, const ConversionTarget *targets,
+                  u64 num_targets, u64 offset, u64 n) {
+    u64 t = 0;
+    for (; t + 1 < num_targets; t += 2)
+        convertTwo<M>(sources, targets[t], targets[t + 1], offset, n);
+    if (t < num_targets)
+        convertOne<M>(sources, targets[t], offset, n);
 }
 
 inline u64 reduceFully(u128 acc, const FoldConstants &f) {
@@ -123,22 +160,23 @@ u128 foldBias(u64 p) {
     return top - top % p - (top % p == 0 ? p : 0);
 }
 
-void convertBlock(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                  const FoldConstants &f, u128 bias, u64 *out, u64 n) {
+void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
+                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n) {
     if (count <= terms_per_fold) {
         switch (count) {
-        case 1: return convertFixed<1>(terms, f, bias, out, n);
-        case 2: return convertFixed<2>(terms, f, bias, out, n);
-        case 3: return convertFixed<3>(terms, f, bias, out, n);
-        case 4: return convertFixed<4>(terms, f, bias, out, n);
-        case 5: return convertFixed<5>(terms, f, bias, out, n);
-        case 6: return convertFixed<6>(terms, f, bias, out, n);
-        case 7: return convertFixed<7>(terms, f, bias, out, n);
-        case 8: return convertFixed<8>(terms, f, bias, out, n);
+        case 1: return convertFixed<1>(sources, targets, num_targets, offset, n);
+        case 2: return convertFixed<2>(sources, targets, num_targets, offset, n);
+        case 3: return convertFixed<3>(sources, targets, num_targets, offset, n);
+        case 4: return convertFixed<4>(sources, targets, num_targets, offset, n);
+        case 5: return convertFixed<5>(sources, targets, num_targets, offset, n);
+        case 6: return convertFixed<6>(sources, targets, num_targets, offset, n);
+        case 7: return convertFixed<7>(sources, targets, num_targets, offset, n);
+        case 8: return convertFixed<8>(sources, targets, num_targets, offset, n);
         default: break;
         }
     }
-    convertGeneric(terms, count, terms_per_fold, f, bias, out, n);
+    for (u64 t = 0; t < num_targets; ++t)
+        convertGeneric(sources, count, targets[t], terms_per_fold, offset, n);
 }
 
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,

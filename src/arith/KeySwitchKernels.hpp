@@ -68,18 +68,23 @@ void centredLift(u64 *s, u64 q, u64 n);
 // to the accumulator.
 u128 foldBias(u64 p);
 
-// One source limb of a base conversion: centred residues (centredLift) and
-// the per-pair factor below the target prime (below 2^62).
-struct ConversionTerm {
-    const std::int64_t *source;
-    std::int64_t factor;
+// One target limb of a base conversion: the factor of every source (below
+// the target prime, below 2^62), the target's fold constants and
+// foldBias(p), and the limb written.
+struct ConversionTarget {
+    const std::int64_t *factors;
+    FoldConstants fold;
+    u128 bias;
+    u64 *out;
 };
 
-// out[c] = sum over the terms of source[c] factor, for c < n, as a value in
-// [0, 4p) (a valid input of the forward transform); bias = foldBias(p).
-// count >= 1.
-void convertBlock(const ConversionTerm *terms, u64 count, u64 terms_per_fold,
-                  const FoldConstants &f, u128 bias, u64 *out, u64 n);
+// For every target t and offset <= c < offset + n:
+// t.out[c] = sum_m sources[m][c] t.factors[m], as a value in [0, 4p) (a
+// valid input of the forward transform). The sources hold centred residues
+// (centredLift). count >= 1; targets are converted two at a time so that
+// every source word loaded serves both.
+void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
+                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n);
 
 // Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
 // c[k][c] modulo p, each below p. Every word of a term is read before the
