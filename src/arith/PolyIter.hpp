@@ -19,6 +19,12 @@ struct PolynomialLimbAccessor {
     auto limb(Element &element, std::uint64_t prime_index) const {
         return element.getLimb(prime_index);
     }
+    // True when the element has the degree and its array reaches the limb.
+    template <typename Element>
+    bool holds(const Element &element, std::uint64_t prime_index, std::uint64_t degree) const {
+        return element.getDegree() == degree &&
+               element.getData().size() / degree > prime_index;
+    }
     template <typename Element>
     Device device(const Element &element) const {
         return element.getDevice();
@@ -68,6 +74,14 @@ public:
     auto limb(std::uint64_t prime_index) const { return accessor_.limb(*it_, prime_index); }
     // Device of the current element's residues.
     Device device() const { return accessor_.device(*it_); }
+    // Whether the current element holds the limb of a prime index at the
+    // given degree; accessors that cannot tell answer true.
+    bool holdsLimb(std::uint64_t prime_index, std::uint64_t degree) const {
+        if constexpr (requires { accessor_.holds(*it_, prime_index, degree); })
+            return accessor_.holds(*it_, prime_index, degree);
+        else
+            return true;
+    }
 
     PolyIter &operator++() {
         ++it_;

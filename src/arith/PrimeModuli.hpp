@@ -143,8 +143,10 @@ public:
     // elements on different devices), kInnerProductContextDeviceMessage; an
     // accelerator device throws the accelerator-only failure for
     // "innerProductCUDA", any other non-host device for "innerProduct";
-    // kInnerProductShapeMessage when an output does not fit the chain. The
-    // outputs are then moved to the operands' device.
+    // kInnerProductShapeMessage when an output does not fit the chain,
+    // kInnerProductTermMessage when a polynomial term has another degree or
+    // lacks a limb of the walk. The outputs are then moved to the operands'
+    // device.
     template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC,
               typename AccC>
     void innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,

@@ -1,6 +1,7 @@
 #include "arith/FastBaseConv.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "arith/KeySwitchKernels.hpp"
 #include "arith/NTT.hpp"
 #include "arith/NumberTheoryUtils.hpp"
 #include "support/BigInteger.hpp"
@@ -241,6 +242,60 @@ TEST(FastBaseConvTest, ModDownDividesByP) {
                 for (u64 i = 0; i <= l; ++i)
                     forward(moduli[i], want.data() + i * N);
             EXPECT_EQ(out, want) << "ntt " << ntt;
+        }
+    }
+}
+
+// The conversion kernel on the largest primes: sums of more products than
+// one 128-bit accumulator holds are folded on the way, every output is below
+// 4p and congruent to the exact sum.
+TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
+    namespace kk = keyswitch_kernels;
+    const std::vector<u64> primes = utils::seekPrimes(u64{1} << 62, 2, 12, true);
+    std::mt19937_64 rng(13);
+    const u64 n = 6;
+    const u64 per_fold = kk::signedTermsPerFold(
+        static_cast<unsigned __int128>(primes[0] / 2 + 1) * primes[0]);
+    EXPECT_GE(per_fold, 1u);
+    EXPECT_LT(per_fold, 9u);
+    for (u64 count : {u64{1}, u64{5}, u64{9}}) {
+        for (u64 terms_per_fold : {per_fold, u64{2}}) {
+            std::vector<std::vector<u64>> limbs(count, std::vector<u64>(n));
+            std::vector<const std::int64_t *> sources;
+            for (u64 m = 0; m < count; ++m) {
+                const u64 q = primes[m];
+                for (u64 c = 0; c < n; ++c)
+                    limbs[m][c] = c == 0 ? q - 1 : c == 1 ? q / 2 + 1 : c == 2 ? q / 2 : rng() % q;
+                kk::centredLift(limbs[m].data(), q, n);
+                sources.push_back(reinterpret_cast<const std::int64_t *>(limbs[m].data()));
+            }
+            // Three targets: a pair and a single one.
+            std::vector<std::vector<std::int64_t>> factors(3, std::vector<std::int64_t>(count));
+            std::vector<std::vector<u64>> outs(3, std::vector<u64>(n));
+            std::vector<kk::ConversionTarget> targets;
+            for (u64 t = 0; t < 3; ++t) {
+                const u64 p = primes[9 + t];
+                for (u64 m = 0; m < count; ++m)
+                    factors[t][m] = static_cast<std::int64_t>(t == 0 ? p - 1 : rng() % p);
+                const Modulus modulus(8, p, NttType::NONE);
+                targets.push_back({factors[t].data(), kk::FoldConstants::of(modulus),
+                                   kk::foldBias(p), outs[t].data()});
+            }
+            kk::convertBlock(sources.data(), count, targets.data(), targets.size(), terms_per_fold,
+                             0, n);
+            for (u64 t = 0; t < 3; ++t) {
+                const u64 p = primes[9 + t];
+                for (u64 c = 0; c < n; ++c) {
+                    BigInteger sum;
+                    for (u64 m = 0; m < count; ++m) {
+                        const auto v = static_cast<std::int64_t>(limbs[m][c]);
+                        sum = sum + BigInteger::fromSigned(v) *
+                                        BigInteger(static_cast<u64>(factors[t][m]));
+                    }
+                    EXPECT_LT(outs[t][c], 4 * p);
+                    EXPECT_EQ(outs[t][c] % p, sum.mod(p)) << count << " " << t << " " << c;
+                }
+            }
         }
     }
 }
