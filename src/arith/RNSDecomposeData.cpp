@@ -35,8 +35,8 @@ std::vector<Modulus> chainModuli(const std::shared_ptr<ContextContent> &context)
 } // namespace
 
 RNSDecomposeData::RNSDecomposeData(const std::shared_ptr<ContextContent> &context)
-    : RNSDecomposeData(chainModuli(context), Quelt::getLength(context),
-                       Quelt::getGadgetRank(context)) {}
+    : RNSDecomposeData(chainModuli(context), getLength(context),
+                       getGadgetRank(context)) {}
 
 RNSDecomposeData::RNSDecomposeData(const std::vector<Modulus> &moduli, std::uint64_t length,
                                    std::uint64_t gadget_rank) {
@@ -70,7 +70,6 @@ RNSDecomposeData::RNSDecomposeData(const std::vector<Modulus> &moduli, std::uint
     p_mod_.at(kHostDevice) = std::move(p_mod);
     hat_q_mod_.at(kHostDevice) = std::move(hat_q);
     hat_q_inv_mod_.at(kHostDevice) = std::move(hat_q_inv);
-    length_ = L;
 }
 
 const std::uint64_t *RNSDecomposeData::getPMod(const Device &device) const {

@@ -54,13 +54,10 @@ public:
     const std::uint64_t *getHatQMod(const Device &device) const;
     const std::uint64_t *getHatQInvMod(const Device &device) const;
 
-    std::uint64_t getLength() const { return length_; }
-
 private:
     MultipleDevice<DeviceSpecificArray<std::uint64_t>> p_mod_;
     MultipleDevice<DeviceSpecificArray<std::uint64_t>> hat_q_mod_;
     MultipleDevice<DeviceSpecificArray<std::uint64_t>> hat_q_inv_mod_;
-    std::uint64_t length_ = 0;
 };
 
 } // namespace Quelt
