@@ -181,6 +181,10 @@ FFT::FFT(std::uint64_t degree, const std::set<Device> &devices) : degree_(checke
         p = (p * 5) & mask;
     }
 
+    // The complex tables start without entries; the host ones are built here.
+    roots_.set(kHostDevice, ComplexTable());
+    forward_twiddles_.set(kHostDevice, ComplexTable());
+    backward_twiddles_.set(kHostDevice, ComplexTable());
     ComplexTable &roots = roots_.at(kHostDevice);
     roots.resize(twoN + 1);
     for (std::uint64_t k = 0; k < twoN; ++k) {

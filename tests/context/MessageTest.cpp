@@ -234,7 +234,7 @@ TEST(Message, FailedLoadsLeaveTheMessageUnchanged) {
     Message m(before);
     std::istringstream in(overflowCount);
     EXPECT_THAT([&] { m.load(in); },
-                ThrowsMessage<RuntimeException>("[DeviceSpecificArray] Requested size is too large."));
+                ThrowsMessage<RuntimeException>("[DeviceSpecificArray] Stored element count is too large."));
     EXPECT_EQ(slotsOf(m), before);
 }
 

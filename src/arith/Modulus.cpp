@@ -1,0 +1,353 @@
+#include "arith/Modulus.hpp"
+
+#include "arith/NTT.hpp"
+
+#include "Quelt/Device.hpp"
+#include "Quelt/Exception.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+// Every loop below copies the constants it needs into locals first: the
+// output pointers are plain u64*, so the compiler could otherwise assume
+// that a store may change a member and reload it on every iteration, which
+// also blocks vectorisation.
+
+namespace Quelt {
+
+namespace {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+
+constexpr const char *kPrimeOutOfRange = "[Modulus] The prime must be at least 2 and below 2^62";
+constexpr const char *kNotSupportedNttType = "[Modulus] Not supported NTT type";
+constexpr const char *kDegreeNotPowerOfTwo = "[NTT] degree must be a power of two.";
+constexpr const char *kMonomialOutOfRange =
+    "[Modulus] multMonomial: the exponent must lie in [-n, n]";
+constexpr const char *kMonomialOverlap =
+    "[Modulus] multMonomial: the input and output limbs must not overlap";
+constexpr const char *kConjugateShiftOutOfRange =
+    "[Modulus] conjugateInvert: the shift must be below the limb length";
+constexpr const char *kConjugateOverlap =
+    "[Modulus] conjugateInvert: the input and output limbs must not overlap";
+constexpr const char *kMakeIntegerOutOfRange =
+    "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
+
+constexpr u64 kPrimeLimit = u64{1} << 62;
+
+
+bool overlaps(const u64 *a, const u64 *b, u64 n) {
+    const auto x = reinterpret_cast<std::uintptr_t>(a);
+    const auto y = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(u64);
+    return n != 0 && x < y + bytes && y < x + bytes;
+}
+
+// v + d when v > half, else v, for v and half below 2^63: the sign bit of
+// half - v decides, without a compare that SSE2 lacks for 64-bit lanes.
+inline u64 liftCentred(u64 v, u64 half, u64 d) { return v + (d & (0 - ((half - v) >> 63))); }
+
+} // namespace
+
+Modulus::Modulus(std::uint64_t N, std::uint64_t p, NttType type) {
+    if (p < 2 || p >= kPrimeLimit)
+        throw RuntimeException(kPrimeOutOfRange);
+    const bool has_transform = type == NttType::NEGACYCLIC ||
+                               type == NttType::NEGACYCLIC_SQUARE_4N ||
+                               type == NttType::CONJUGATE_INVARIANT;
+    if (!has_transform && type != NttType::NONE)
+        throw RuntimeException(kNotSupportedNttType);
+    // The transform's test p mod 2N would divide by zero.
+    if (has_transform && N == 0)
+        throw RuntimeException(kDegreeNotPowerOfTwo);
+
+    const u64 k = static_cast<u64>(std::bit_width(p)) - 1;
+    prime_ = p;
+    twice_prime_ = 2 * p;
+    prime_log_ = k;
+    barrett_ratio_ = static_cast<u64>((u128{1} << (63 + k)) / p);
+    degree_ = N;
+    word_quotient_ = static_cast<u64>((u128{1} << 64) / p);
+    // 2^64 = 4^32: square 4 mod p five times.
+    u64 r = 4 % p;
+    for (int i = 0; i < 5; ++i)
+        r = static_cast<u64>(static_cast<u128>(r) * r % p);
+    word_residue_ = r;
+    word_residue_companion_ = static_cast<u64>((static_cast<u128>(r) << 64) / p);
+    ntt_type_ = type;
+    if (has_transform)
+        ntt_ = std::make_shared<NTT>(N, p, type);
+}
+
+std::uint64_t Modulus::shoupCompanion(std::uint64_t w) const {
+    // w 2^64 = w (p floor(2^64/p) + R), so floor(w 2^64 / p) is
+    // w floor(2^64/p) + floor(w R / p); the Shoup product of w by R leaves
+    // w R - p floor(w Rc / 2^64) in [0, 2p), which settles the last quotient.
+    const u64 p = prime_;
+    const u64 t = mulHigh(w, word_residue_companion_);
+    const u64 rest = w * word_residue_ - t * p;
+    return w * word_quotient_ + t + (rest >= p ? 1 : 0);
+}
+
+void Modulus::constAdd(const std::uint64_t *in, std::uint64_t c, std::uint64_t *out,
+                       std::uint64_t n) const {
+    const u64 p = prime_;
+    const u64 cr = reduceWord(c);
+    for (u64 i = 0; i < n; ++i)
+        out[i] = reduceOnce(in[i] + cr, p);
+}
+
+void Modulus::addVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
+                        std::uint64_t n) const {
+    const u64 p = prime_;
+    for (u64 i = 0; i < n; ++i)
+        out[i] = reduceOnce(a[i] + b[i], p);
+}
+
+void Modulus::subVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
+                        std::uint64_t n) const {
+    const u64 p = prime_;
+    for (u64 i = 0; i < n; ++i)
+        out[i] = subtractMod(a[i], b[i], p);
+}
+
+void Modulus::mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
+                        std::uint64_t n) const {
+    const u64 p = prime_;
+    const u64 ratio = barrett_ratio_;
+    const unsigned shift = barrettShift();
+    for (u64 i = 0; i < n; ++i)
+        out[i] = barrett(a[i], b[i], shift, ratio, p);
+}
+
+void Modulus::mulVector(std::uint64_t *out1, std::uint64_t *out2, const std::uint64_t *a,
+                        const std::uint64_t *b, const std::uint64_t *c) const {
+    // Two passes: out1 is complete before out2 reads a and c.
+    mulVector(out1, a, b, degree_);
+    mulVector(out2, a, c, degree_);
+}
+
+void Modulus::mulAddVector(std::uint64_t *out, const std::uint64_t *a,
+                           const std::uint64_t *b) const {
+    // Position i reads only a[i], b[i] and out[i], so fusing the product and
+    // the sum gives the same words as forming all products first.
+    const u64 p = prime_;
+    const u64 ratio = barrett_ratio_;
+    const unsigned shift = barrettShift();
+    const u64 n = degree_;
+    for (u64 i = 0; i < n; ++i)
+        out[i] = reduceOnce(out[i] + barrett(a[i], b[i], shift, ratio, p), p);
+}
+
+void Modulus::mulAddVector(std::uint64_t *out1, std::uint64_t *out2, const std::uint64_t *a,
+                           const std::uint64_t *b, const std::uint64_t *c) const {
+    mulAddVector(out1, a, b);
+    mulAddVector(out2, a, c);
+}
+
+void Modulus::tensorVector(std::uint64_t *d1, std::uint64_t *d2, std::uint64_t *d0,
+                           const std::uint64_t *a0, const std::uint64_t *a1,
+                           const std::uint64_t *b0, const std::uint64_t *b1) const {
+    const u64 p = prime_;
+    const u64 ratio = barrett_ratio_;
+    const unsigned shift = barrettShift();
+    const u64 n = degree_;
+    for (u64 i = 0; i < n; ++i) {
+        const u64 x0 = a0[i];
+        const u64 x1 = a1[i];
+        const u64 y0 = b0[i];
+        const u64 y1 = b1[i];
+        const u64 high = barrett(x1, y1, shift, ratio, p);
+        const u64 low = barrett(x0, y0, shift, ratio, p);
+        const u64 s = reduceOnce(x0 + x1, p);
+        const u64 t = reduceOnce(y0 + y1, p);
+        const u64 u = barrett(s, t, shift, ratio, p);
+        d1[i] = subtractMod(subtractMod(u, high, p), low, p);
+        d2[i] = high;
+        d0[i] = low;
+    }
+}
+
+void Modulus::innerProduct(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t *out,
+                           std::uint64_t n) const {
+    const u64 p = prime_;
+    const u64 residue = word_residue_;
+    const u64 companion = word_residue_companion_;
+    const u64 quotient = word_quotient_;
+    // 128-bit accumulator: a low word and a count of its wrap-arounds.
+    u64 low = 0;
+    u64 carries = 0;
+    for (u64 i = 0; i < n; ++i) {
+        const u128 product = static_cast<u128>(a[i]) * b[i];
+        const u64 r = fold(static_cast<u64>(product >> 64), static_cast<u64>(product), residue,
+                           companion, quotient, p);
+        low += r;
+        carries += low < r ? 1 : 0;
+    }
+    u64 r = fold(carries, low, residue, companion, quotient, p);
+    r = reduceOnce(r, twice_prime_);
+    *out = reduceOnce(r, p);
+}
+
+bool Modulus::isZero(const std::uint64_t *a) const {
+    const u64 n = degree_;
+    u64 any = 0;
+    for (u64 i = 0; i < n; ++i)
+        any |= a[i];
+    return any == 0;
+}
+
+void Modulus::multMonomial(const std::uint64_t *in, std::uint64_t *out, std::uint64_t n,
+                           std::int64_t k) const {
+    const u64 magnitude = k < 0 ? u64{0} - static_cast<u64>(k) : static_cast<u64>(k);
+    if (magnitude > n)
+        throw RuntimeException(kMonomialOutOfRange);
+    if (overlaps(in, out, n))
+        throw RuntimeException(kMonomialOverlap);
+    const u64 p = prime_;
+    if (k >= 0) {
+        for (u64 j = 0; j < n - magnitude; ++j)
+            out[j + magnitude] = in[j];
+        for (u64 j = 0; j < magnitude; ++j)
+            out[j] = negate(in[n - magnitude + j], p);
+    } else {
+        for (u64 i = 0; i < magnitude; ++i)
+            out[n - magnitude + i] = negate(in[i], p);
+        for (u64 j = 0; j < n - magnitude; ++j)
+            out[j] = in[j + magnitude];
+    }
+}
+
+void Modulus::conjugateInvert(const std::uint64_t *in, std::uint64_t *out, std::uint64_t n,
+                              std::uint64_t m) const {
+    if (m >= n)
+        throw RuntimeException(kConjugateShiftOutOfRange);
+    if (overlaps(in, out, n))
+        throw RuntimeException(kConjugateOverlap);
+    const u64 p = prime_;
+    for (u64 j = 0; j <= m; ++j)
+        out[j] = in[m - j];
+    for (u64 j = m + 1; j < n; ++j)
+        out[j] = negate(in[n + m - j], p);
+}
+
+void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t q,
+                                 std::uint64_t n) const {
+    const u64 p = prime_;
+    const u64 half = q >> 1;
+    if (half > p) {
+        const u64 quotient = word_quotient_;
+        const u64 d = p - reduceWord(q);
+        for (u64 i = 0; i < n; ++i) {
+            const u64 x = liftCentred(in[i], half, d);
+            out[i] = reduceOnce(x - p * mulHigh(x, quotient), p);
+        }
+    } else {
+        // in[i] - q + p lies in [0, p) for in[i] above q/2. The final
+        // subtraction only matters when q = 2p + 1 and in[i] = p, which
+        // stands for +p and must come out as 0.
+        const u64 d = p - q;
+        for (u64 i = 0; i < n; ++i) {
+            const u64 x = liftCentred(in[i], half, d);
+            out[i] = reduceOnce(x, p);
+        }
+    }
+}
+
+template <int K>
+void Modulus::constMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t *out,
+                        std::uint64_t n) const {
+    static_assert(K == 1 || K == 2);
+    const u64 p = prime_;
+    const u64 w = reduceWord(c);
+    const u64 wc = shoupCompanion(w);
+    for (u64 i = 0; i < n; ++i) {
+        const u64 r = shoupProduct(in[i], w, wc, p);
+        out[i] = K == 1 ? reduceOnce(r, p) : r;
+    }
+}
+
+template <int K>
+void Modulus::subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t c,
+                              std::uint64_t *out, std::uint64_t n) const {
+    static_assert(K == 1 || K == 2);
+    const u64 p = prime_;
+    const u64 w = reduceWord(c);
+    const u64 wc = shoupCompanion(w);
+    for (u64 i = 0; i < n; ++i) {
+        const u64 r = shoupProduct(p + a[i] - b[i], w, wc, p);
+        out[i] = K == 1 ? reduceOnce(r, p) : r;
+    }
+}
+
+template <bool Accumulate>
+void Modulus::normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t q,
+                                       std::uint64_t *out) const {
+    const u64 p = prime_;
+    const u64 twice_p = twice_prime_;
+    const u64 n = degree_;
+    const u64 w = reduceWord(c);
+    const u64 wc = shoupCompanion(w);
+    const u64 half = q >> 1;
+    const u64 d = p - reduceWord(q);
+    for (u64 i = 0; i < n; ++i) {
+        const u64 x = liftCentred(in[i], half, d);
+        const u64 r = shoupProduct(x, w, wc, p);
+        out[i] = Accumulate ? reduceOnce(out[i] + r, twice_p) : r;
+    }
+}
+
+std::uint64_t Modulus::makeInteger(double v, double s) const {
+    const double scaled = std::fabs(v) * std::pow(2.0, s);
+    // Also rejects NaN, which fails every comparison.
+    if (!(scaled < 0x1p128))
+        throw RuntimeException(kMakeIntegerOutOfRange);
+    const u128 z = static_cast<u128>(scaled);
+    const u64 p = prime_;
+    u64 r = fold(static_cast<u64>(z >> 64), static_cast<u64>(z), word_residue_,
+                 word_residue_companion_, word_quotient_, p);
+    r = reduceOnce(r, twice_prime_);
+    r = reduceOnce(r, p);
+    if (v < 0.0)
+        return r == 0 ? 0 : p - r;
+    return r;
+}
+
+void Modulus::mulAddVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
+                           const std::vector<const std::uint64_t *> &) const {
+    throwUnsupportedFunction("mulAddVector");
+}
+
+void Modulus::frobeniusAndMulAddVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
+                                       const std::vector<const std::uint64_t *> &,
+                                       const std::vector<std::uint64_t> &) const {
+    throwUnsupportedFunction("frobeniusAndMulAddVector");
+}
+
+void Modulus::mulVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
+                        const std::vector<const std::uint64_t *> &) const {
+    throwUnsupportedFunction("mulVector");
+}
+
+void Modulus::frobeniusAndMulVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
+                                    const std::vector<const std::uint64_t *> &,
+                                    const std::vector<std::uint64_t> &) const {
+    throwUnsupportedFunction("frobeniusAndMulVector");
+}
+
+template void Modulus::constMult<1>(const std::uint64_t *, std::uint64_t, std::uint64_t *,
+                                    std::uint64_t) const;
+template void Modulus::constMult<2>(const std::uint64_t *, std::uint64_t, std::uint64_t *,
+                                    std::uint64_t) const;
+template void Modulus::subAndConstMult<1>(const std::uint64_t *, const std::uint64_t *,
+                                          std::uint64_t, std::uint64_t *, std::uint64_t) const;
+template void Modulus::subAndConstMult<2>(const std::uint64_t *, const std::uint64_t *,
+                                          std::uint64_t, std::uint64_t *, std::uint64_t) const;
+template void Modulus::normalizeModAndConstMult<false>(const std::uint64_t *, std::uint64_t,
+                                                       std::uint64_t, std::uint64_t *) const;
+template void Modulus::normalizeModAndConstMult<true>(const std::uint64_t *, std::uint64_t,
+                                                      std::uint64_t, std::uint64_t *) const;
+
+} // namespace Quelt

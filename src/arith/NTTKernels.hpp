@@ -1,0 +1,56 @@
+#pragma once
+
+// Internal stage kernels of the number-theoretic transform. The scalar
+// kernels are the reference; a vector path, when compiled in and supported by
+// the processor, produces bit-identical words.
+
+#include <cstdint>
+
+namespace Quelt::ntt_kernels {
+
+using u64 = std::uint64_t;
+
+inline u64 mulHigh(u64 a, u64 b) {
+    return static_cast<u64>((static_cast<unsigned __int128>(a) * b) >> 64);
+}
+
+// Shoup product of any word x by w < p with companion wc = floor(w 2^64 / p):
+// the result is congruent to w x and lies in [0, 2p).
+inline u64 shoup(u64 x, u64 w, u64 wc, u64 p) { return x * w - mulHigh(x, wc) * p; }
+
+struct Tables {
+    const u64 *forward;             // W
+    const u64 *forward_companions;  // W'
+    const u64 *inverse;             // V, stage order
+    const u64 *inverse_companions;  // V'
+    u64 degree;
+    u64 prime;
+    u64 degree_inverse;
+    u64 degree_inverse_companion;
+    u64 last_twiddle;
+    u64 last_twiddle_companion;
+};
+
+// Single stages, as described on NTT.
+void forwardStage(u64 *a, const Tables &t, u64 half_distance);
+void backwardStage(u64 *a, const Tables &t, u64 half_distance);
+void backwardLast(u64 *a, const Tables &t);
+
+// All stages of one transform followed by the final reduction below K p
+// (forward: K = 1, 2, 4; backward: K = 1, 2). No twists.
+void forwardScalar(u64 *a, const Tables &t, int K);
+void backwardScalar(u64 *a, const Tables &t, int K);
+
+// Vector versions; only called when vectorPathAvailable() is true.
+void forwardVector(u64 *a, const Tables &t, int K);
+void backwardVector(u64 *a, const Tables &t, int K);
+
+// True when a vector path is compiled in and the processor supports it.
+bool vectorPathAvailable();
+// Name of the path the transforms take ("avx2" or "scalar").
+const char *activePathName();
+// Process-wide switch for tests and benchmarks: false forces the scalar path.
+void setVectorPathEnabled(bool enabled);
+bool vectorPathEnabled();
+
+} // namespace Quelt::ntt_kernels
