@@ -37,6 +37,7 @@ constexpr const char *kLoadPrimeCount = "[Polynomial::load] Prime count does not
 constexpr const char *kLoadPrimes = "[Polynomial::load] Primes do not match the context";
 constexpr const char *kLoadArrayLength =
     "[Polynomial::load] Array length does not match the header";
+constexpr const char *kIsZeroMismatch = "[isZero] The polynomial does not fit the context";
 constexpr const char *kPopulatePrimes = "[populateUniformPoly] Invalid prime list";
 
 // Spare words are fetched in runs of this many; most primes need none.
@@ -273,6 +274,32 @@ void populateUniformPoly(Polynomial &poly, bool newGerm) {
         throw RuntimeException(kPopulatePrimes);
     DeviceSpecificArray<std::uint64_t> fresh = detail::regenerateUniformResidues(germ, poly.degree_, poly.primes_);
     poly.data_ = std::move(fresh);
+}
+
+bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly) {
+    const Device &device = poly.getDevice();
+    if (device.type == Device::kCuda)
+        throwUnsupportedFunction("isZeroCUDA");
+    if (!device.isHost())
+        throwUnsupportedFunction("isZero");
+    const std::uint64_t n = poly.getDegree();
+    if (n != Quelt::getDegree(context) || poly.getData().size() < (poly.getTopIndex() + 1) * n)
+        throw RuntimeException(kIsZeroMismatch);
+    auto limbIsZero = [&](std::uint64_t i) {
+        const std::uint64_t *limb = poly.getLimb(i);
+        std::uint64_t any = 0;
+        for (std::uint64_t j = 0; j < n; ++j)
+            any |= limb[j];
+        return any == 0;
+    };
+    for (std::uint64_t i = 0; i <= poly.getLevel(); ++i)
+        if (!limbIsZero(i))
+            return false;
+    if (poly.isModUp())
+        for (std::uint64_t i = poly.getChainLength(); i < poly.getSize(); ++i)
+            if (!limbIsZero(i))
+                return false;
+    return true;
 }
 
 } // namespace Quelt

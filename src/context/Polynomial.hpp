@@ -119,6 +119,15 @@ private:
     Polynomial() = default;
     friend void populateUniformPoly(Polynomial &poly, bool newGerm);
 
+// True when every limb the polynomial uses is all zero: limbs 0..level, and in
+// mod-up form also the temporary limbs chainLength..size-1 (the unused limbs
+// between are not read). Host only: a polynomial on an accelerator throws
+// "Cannot support the function 'isZeroCUDA' in the current build
+// configuration", on any other device the same with 'isZero'. Throws
+// RuntimeException "[isZero] The polynomial does not fit the context" when its
+// degree differs from the context's or its array lacks a limb in use.
+bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
+
     std::uint64_t degree_ = 0;
     std::uint64_t chain_length_ = 0;
     std::uint64_t size_ = 0;
@@ -155,6 +164,15 @@ struct PolynomialView {
 // header and flags are unchanged. Without a germ, std::bad_optional_access is
 // thrown and the polynomial is unchanged.
 void populateUniformPoly(Polynomial &poly, bool newGerm);
+
+// True when every limb the polynomial uses is all zero: limbs 0..level, and in
+// mod-up form also the temporary limbs chainLength..size-1 (the unused limbs
+// between are not read). Host only: a polynomial on an accelerator throws
+// "Cannot support the function 'isZeroCUDA' in the current build
+// configuration", on any other device the same with 'isZero'. Throws
+// RuntimeException "[isZero] The polynomial does not fit the context" when its
+// degree differs from the context's or its array lacks a limb in use.
+bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
 
 namespace detail {
 // The residues populateUniformPoly derives from a germ for the given degree

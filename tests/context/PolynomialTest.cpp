@@ -82,6 +82,27 @@ TEST(PolynomialTest, SetLevelResizesOnlyPlainPolynomials) {
     EXPECT_EQ(plain.getData().size(), 3 * kN);
 }
 
+TEST(PolynomialTest, IsZeroReadsOnlyTheLimbsInUse) {
+    Polynomial up(smallContext(), true, false);
+    std::fill(up.getData().begin(), up.getData().end(), 0);
+    up.setLevel(0);
+    EXPECT_TRUE(isZero(smallContext(), up));
+    // Limbs strictly between the level and the first temporary prime are unused.
+    up.getLimb(1)[3] = 1;
+    up.getLimb(2)[0] = 1;
+    EXPECT_TRUE(isZero(smallContext(), up));
+    up.getLimb(3)[kN - 1] = 1;
+    EXPECT_FALSE(isZero(smallContext(), up));
+
+    Polynomial plain(smallContext(), false, false);
+    std::fill(plain.getData().begin(), plain.getData().end(), 0);
+    plain.getLimb(2)[5] = 4;
+    EXPECT_FALSE(isZero(smallContext(), plain));
+    plain.setLevel(1);
+    EXPECT_TRUE(isZero(smallContext(), plain));
+    EXPECT_THROW(isZero(test::otherContext(), plain), RuntimeException);
+}
+
 TEST(PolynomialTest, CopiesAreDeepAndDataExchanges) {
     Polynomial a(smallContext(), false, false);
     fillCounting(a, 5);
