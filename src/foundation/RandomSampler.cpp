@@ -5,11 +5,11 @@
 #include "Quelt/LWE/Context.hpp"
 #include "context/ContextContent.hpp"
 #include "context/LevelledElement.hpp"
-#include "lwe/LWEContext.hpp"
 #include "context/Polynomial.hpp"
 #include "foundation/RandomSamplerDetail.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "foundation/WordReduction.hpp"
+#include "lwe/LWEContext.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +22,7 @@ namespace {
 constexpr const char *kPolynomialMismatch =
     "[RandomSampler] The polynomial does not fit the context";
 constexpr const char *kVectorMismatch = "[RandomSampler] The vector does not fit the context";
+constexpr const char *kElementLevel = "[LevelledElement] Level exceeds the prime chain";
 constexpr const char *kHammingWeight = "[sampleHWT] The Hamming weight cannot be met: more "
                                        "blocks than entries, or a weight above the block length";
 
@@ -168,10 +169,11 @@ void RandomSampler::sampleUniform(LevelledVector &v,
 
 void RandomSampler::sampleGaussian(LevelledElement &e,
                                    const std::shared_ptr<LWE::ContextContent> &ctx) const {
-    // Checks the level against the context before the draw.
+    // The level is checked against the context before the draw, with the
+    // message the element's constructor would give.
     const std::uint64_t level = e.getLevel();
     if (level >= LWE::getEncryptionLevel(ctx) + 1)
-        throw RuntimeException("[LevelledElement] Level exceeds the prime chain");
+        throw RuntimeException(kElementLevel);
     long first = 0, second = 0;
     detail::getDiscreteGaussianError(ctx->getParameter().sigma,
                                      UniformRandomBitGenerator::getInstance()(), first, second);
