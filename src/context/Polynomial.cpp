@@ -264,16 +264,20 @@ void Polynomial::load(cereal::PortableBinaryInputArchive &ar,
 }
 
 void populateUniformPoly(Polynomial &poly, bool newGerm) {
-    if (newGerm) {
-        poly.germ_.reset();
-        poly.germ_.emplace();
-    }
-    const PolyGerm &germ = poly.germ_.value();
+    // A new germ is installed together with its residues, so that a failure
+    // (allocation) never leaves a germ that does not match the residues.
+    std::optional<PolyGerm> fresh_germ;
+    if (newGerm)
+        fresh_germ.emplace();
+    const PolyGerm &germ = newGerm ? *fresh_germ : poly.germ_.value();
     if (poly.primes_.size() != poly.size_ ||
         std::find(poly.primes_.begin(), poly.primes_.end(), 0) != poly.primes_.end())
         throw RuntimeException(kPopulatePrimes);
-    DeviceSpecificArray<std::uint64_t> fresh = detail::regenerateUniformResidues(germ, poly.degree_, poly.primes_);
-    poly.data_ = std::move(fresh);
+    DeviceSpecificArray<std::uint64_t> data =
+        detail::regenerateUniformResidues(germ, poly.degree_, poly.primes_);
+    if (newGerm)
+        poly.germ_ = fresh_germ;
+    poly.data_ = std::move(data);
 }
 
 bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly) {
