@@ -1,9 +1,17 @@
 #include "arith/FastBaseConv.hpp"
 
+#include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "arith/KeySwitchKernels.hpp"
 #include "arith/NTT.hpp"
 #include "arith/NumberTheoryUtils.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "arith/RNSDecomposeData.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
+#include "context/Polynomial.hpp"
+#include "context/PolynomialVector.hpp"
+#include "keys/ModPackKeyBundle.hpp"
 #include "support/BigInteger.hpp"
 #include "support/ModularReference.hpp"
 
@@ -329,6 +337,196 @@ TEST(FastBaseConvTest, RefusesUnusableChains) {
     u64 *outs[2] = {buffer.data(), buffer.data() + 5 * kDegree};
     EXPECT_THROW(conv.modUpLimbs(buffer.data(), 3, true, outs), RuntimeException);
     EXPECT_THROW(conv.modDownLimbs(buffer.data(), 3, buffer.data(), true), RuntimeException);
+}
+
+} // namespace
+} // namespace Quelt
+
+// ---- Polynomial level, on contexts ------------------------------------------
+
+namespace Quelt {
+namespace {
+
+std::string unsupported(const std::string &name) {
+    return "Cannot support the function '" + name + "' in the current build configuration";
+}
+
+template <typename F>
+std::string messageOf(F &&f) {
+    try {
+        f();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+// L = 5 with gadget rank 2 (alpha = 3, K = 3); L = 3 with gadget rank 3
+// (alpha = 1, K = 1).
+const std::shared_ptr<ContextContent> &wideContext() {
+    static const auto ctx = makeContext(6, 5, 40, 40, 40, 2);
+    return ctx;
+}
+const std::shared_ptr<ContextContent> &narrowContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3);
+    return ctx;
+}
+
+Polynomial randomPolynomial(const std::shared_ptr<ContextContent> &ctx, bool mod_up, u64 level,
+                            std::mt19937_64 &rng) {
+    Polynomial p(ctx, mod_up, true);
+    p.setLevel(level);
+    const u64 N = p.getDegree();
+    for (u64 i = 0; i < p.getData().size() / N; ++i)
+        for (u64 c = 0; c < N; ++c)
+            p.getLimb(i)[c] = rng() % ctx->getPrimeModuli().getModulus(i).getPrime();
+    return p;
+}
+
+TEST(FastBaseConvTest, PolynomialFormsFollowTheLimbForms) {
+    std::mt19937_64 rng(3);
+    for (const auto *ctx : {&wideContext(), &narrowContext()}) {
+        const FastBaseConv conv(*ctx);
+        const u64 L = getLength(*ctx), LK = L + getNumTP(*ctx), N = getDegree(*ctx);
+        EXPECT_EQ(conv.getNumBasePrimes(), L);
+        EXPECT_EQ(conv.getNumAllPrimes(), LK);
+        EXPECT_EQ(conv.getPrimesPerDigit(), (L + getGadgetRank(*ctx) - 1) / getGadgetRank(*ctx));
+        const u64 level = L - 2;
+        const Polynomial a = randomPolynomial(*ctx, false, level, rng);
+        const std::vector<Polynomial> digits = conv.modUp(a);
+        ASSERT_EQ(digits.size(), conv.getNumDigits(level));
+        std::vector<std::vector<u64>> expected(digits.size(), std::vector<u64>(LK * N));
+        std::vector<u64 *> outs;
+        for (auto &e : expected)
+            outs.push_back(e.data());
+        conv.modUpLimbs(a.getLimb(0), level, true, outs.data());
+        for (u64 d = 0; d < digits.size(); ++d) {
+            EXPECT_TRUE(digits[d].isModUp());
+            EXPECT_TRUE(digits[d].isNTT());
+            EXPECT_EQ(digits[d].getLevel(), level);
+            for (u64 j = 0; j < LK; ++j) {
+                if (j <= level || j >= L) {
+                    EXPECT_TRUE(std::equal(digits[d].getLimb(j), digits[d].getLimb(j) + N,
+                                           expected[d].data() + j * N));
+                }
+            }
+        }
+
+        // modDown of one polynomial, into a plain output and into itself.
+        const Polynomial up = randomPolynomial(*ctx, true, level, rng);
+        std::vector<u64> want((level + 1) * N);
+        conv.modDownLimbs(up.getLimb(0), level, want.data(), false);
+        Polynomial plain(*ctx, false, true);
+        conv.modDown(up, plain, false);
+        EXPECT_EQ(plain.getLevel(), level);
+        EXPECT_FALSE(plain.isNTT());
+        EXPECT_FALSE(plain.isModUp());
+        EXPECT_EQ(plain.getData().size(), (level + 1) * N);
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), plain.getLimb(0)));
+        Polynomial self = up;
+        conv.modDown(self, self, false);
+        EXPECT_TRUE(self.isModUp());
+        EXPECT_FALSE(self.isNTT());
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), self.getLimb(0)));
+
+        // The vector form converts every polynomial and sizes the output.
+        PolynomialVector in(*ctx, 0, true, true);
+        in.getPolys().push_back(up);
+        in.getPolys().push_back(randomPolynomial(*ctx, true, level, rng));
+        PolynomialVector out(*ctx, 5, false, false);
+        conv.modDown(in, out, true);
+        ASSERT_EQ(out.getSize(), 2u);
+        for (u64 k = 0; k < 2; ++k) {
+            std::vector<u64> w((level + 1) * N);
+            conv.modDownLimbs(in.getPoly(k).getLimb(0), level, w.data(), true);
+            EXPECT_TRUE(std::equal(w.begin(), w.end(), out.getPoly(k).getLimb(0)));
+            EXPECT_TRUE(out.getPoly(k).isNTT());
+        }
+    }
+}
+
+TEST(FastBaseConvTest, PolynomialMessages) {
+    std::mt19937_64 rng(5);
+    const auto &ctx = wideContext();
+    const FastBaseConv conv(ctx);
+    const Device kCuda{1, 0}, kPinned{3, 0};
+    auto emptyOn = [&](const Device &device, bool mod_up) {
+        Polynomial p(ctx, mod_up, true);
+        p.setData(DeviceSpecificArray<u64>(0, device));
+        return p;
+    };
+    const Polynomial up = randomPolynomial(ctx, true, 4, rng);
+    const Polynomial plain_in = randomPolynomial(ctx, false, 4, rng);
+    Polynomial out(ctx, false, true);
+    Polynomial other_context(narrowContext(), true, true);
+
+    EXPECT_EQ(messageOf([&] { conv.modUp(emptyOn(kCuda, false)); }), unsupported("modUpGPUImpl"));
+    EXPECT_EQ(messageOf([&] { conv.modUp(emptyOn(kPinned, false)); }), unsupported("modUp"));
+    EXPECT_EQ(messageOf([&] { conv.modUp(emptyOn(kHostDevice, false)); }),
+              FastBaseConv::kInputShapeMessage);
+    EXPECT_EQ(messageOf([&] { conv.modUp(Polynomial(narrowContext(), false, true)); }),
+              FastBaseConv::kInputShapeMessage);
+    EXPECT_EQ(messageOf([&] { conv.modDown(emptyOn(kCuda, true), out, true); }),
+              unsupported("modDownGPUImpl"));
+    EXPECT_EQ(messageOf([&] { conv.modDown(emptyOn(kPinned, true), out, true); }),
+              unsupported("modDown"));
+    // A plain input has no temporary limbs to read.
+    EXPECT_EQ(messageOf([&] { conv.modDown(plain_in, out, true); }), FastBaseConv::kInputShapeMessage);
+    EXPECT_EQ(messageOf([&] { conv.modDown(up, other_context, true); }),
+              FastBaseConv::kOutputShapeMessage);
+
+    PolynomialVector empty(ctx, 0, true, true);
+    PolynomialVector untouched(ctx, 3, false, true);
+    EXPECT_THROW(conv.modDown(empty, untouched, true), std::out_of_range);
+    EXPECT_EQ(untouched.getSize(), 3u);
+    PolynomialVector on_cuda(ctx, 1, true, true);
+    on_cuda.getPoly(0).setData(DeviceSpecificArray<u64>(0, kCuda));
+    PolynomialVector resized(ctx, 3, false, true);
+    EXPECT_EQ(messageOf([&] { conv.modDown(on_cuda, resized, true); }),
+              unsupported("modDownGPUImpl"));
+    EXPECT_EQ(resized.getSize(), 1u);
+    // An output that is another polynomial's input (out[0] is in[1]).
+    std::vector<Polynomial> chain_of_three = {up, up, up};
+    EXPECT_EQ(messageOf([&] {
+                  conv.modDownCPUImpl(chain_of_three.data(), 2, chain_of_three.data() + 1, true);
+              }),
+              FastBaseConv::kSharedOutputMessage);
+
+    // modPackKeySwitch has no host implementation.
+    alignas(64) unsigned char storage[64] = {};
+    const auto &keys = *reinterpret_cast<const ModPackKeyBundle *>(storage);
+    const Polynomial on_cuda_poly = emptyOn(kCuda, false);
+    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({}, keys, 1); }),
+              FastBaseConv::kEmptyOperandMessage);
+    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up, nullptr}, keys, 1); }),
+              FastBaseConv::kNullOperandMessage);
+    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up, &on_cuda_poly}, keys, 1); }),
+              FastBaseConv::kOperandDevicesMessage);
+    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up}, keys, 1); }),
+              unsupported("modPackKeySwitch"));
+    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&on_cuda_poly}, keys, 1); }),
+              unsupported("modPackKeySwitchGPUImpl"));
+}
+
+TEST(FastBaseConvTest, RefusesContextsWithoutTemporaryPrimesOrGadgetRank) {
+    const auto &base = narrowContext();
+    EXPECT_THROW(FastBaseConv(std::shared_ptr<ContextContent>()), RuntimeException);
+    const std::vector<Modulus> &all = base->getPrimeModuli().getModuli();
+    Parameter no_tp = base->getParameter();
+    no_tp.num_tp = 0;
+    const std::vector<Modulus> base_only(all.begin(), all.begin() + 3);
+    const auto without_tp =
+        std::make_shared<ContextContent>(no_tp, base_only, base->getScaleFactors(), std::set<Device>{});
+    EXPECT_EQ(messageOf([&] { FastBaseConv conv(without_tp); }),
+              FastBaseConv::kNoTemporaryPrimeMessage);
+    Parameter no_rank = base->getParameter();
+    no_rank.gadget_rank = 0;
+    const auto without_rank =
+        std::make_shared<ContextContent>(no_rank, all, base->getScaleFactors(), std::set<Device>{});
+    EXPECT_EQ(messageOf([&] { FastBaseConv conv(without_rank); }),
+              FastBaseConv::kNoGadgetRankMessage);
+    EXPECT_EQ(messageOf([&] { RNSDecomposeData data(without_rank); }),
+              RNSDecomposeData::kNoGadgetRankMessage);
 }
 
 } // namespace

@@ -1,0 +1,441 @@
+#include "arith/PrimeModuliInnerProduct.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/Exception.hpp"
+#include "arith/FastBaseConv.hpp"
+#include "arith/KeySwitchKernels.hpp"
+#include "arith/NTT.hpp"
+#include "arith/NumberTheoryUtils.hpp"
+#include "arith/RNSDecomposeData.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+#include "context/PolynomialVector.hpp"
+#include "support/ModularReference.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace Quelt {
+namespace {
+
+using test::u64;
+
+constexpr u64 kN = 64;
+constexpr u64 kSentinel = 0x5A5A5A5A;
+
+std::string unsupported(const std::string &name) {
+    return "Cannot support the function '" + name + "' in the current build configuration";
+}
+
+// L = 5 (digits {0, 1, 2} and {3, 4} with gadget rank 2), K = 3, N = 64.
+const std::shared_ptr<ContextContent> &ctx() {
+    static const auto context = makeContext(6, 5, 40, 40, 40, 2);
+    return context;
+}
+const PrimeModuli &chain() { return ctx()->getPrimeModuli(); }
+u64 prime(u64 i) { return chain().getModulus(i).getPrime(); }
+constexpr u64 kL = 5, kK = 3;
+
+std::mt19937_64 &rng() {
+    static std::mt19937_64 r(20261210);
+    return r;
+}
+
+// Random residues on every limb the array holds.
+Polynomial randomPoly(bool mod_up, u64 level = kL - 1) {
+    Polynomial p(ctx(), mod_up, true);
+    p.setLevel(level);
+    const u64 limbs = p.getData().size() / kN;
+    for (u64 i = 0; i < limbs; ++i)
+        for (u64 c = 0; c < kN; ++c)
+            p.getLimb(i)[c] = rng()() % prime(i);
+    return p;
+}
+
+Polynomial filled(bool mod_up, u64 level, u64 value) {
+    Polynomial p(ctx(), mod_up, true);
+    p.setLevel(level);
+    std::fill(p.getData().begin(), p.getData().end(), value);
+    return p;
+}
+
+// sum_k x_k,i y_k,i at every position of limb i.
+std::vector<u64> expectedSum(const std::vector<Polynomial> &x, const std::vector<Polynomial> &y,
+                             u64 i) {
+    std::vector<u64> s(kN, 0);
+    for (std::size_t k = 0; k < x.size(); ++k)
+        for (u64 c = 0; c < kN; ++c)
+            s[c] = test::addModRef(s[c], test::mulModRef(x[k].getLimb(i)[c], y[k].getLimb(i)[c],
+                                                         prime(i)), prime(i));
+    return s;
+}
+
+std::vector<u64> limbOf(const Polynomial &p, u64 i) {
+    return std::vector<u64>(p.getLimb(i), p.getLimb(i) + kN);
+}
+
+TEST(KeySwitchInnerProductTest, SumsOverTheExtendedWalk) {
+    for (bool mod_up : {true, false}) {
+        for (u64 count : {u64{1}, u64{3}}) {
+            const u64 level = 2;
+            SCOPED_TRACE(::testing::Message() << "mod-up " << mod_up << " terms " << count);
+            std::vector<Polynomial> a, b, c;
+            for (u64 k = 0; k < count; ++k) {
+                a.push_back(randomPoly(true, level));
+                b.push_back(randomPoly(true, level));
+                c.push_back(randomPoly(true, level));
+            }
+            const std::vector<Polynomial> &a_const = a;
+            Polynomial out1 = filled(mod_up, level, kSentinel);
+            Polynomial out2 = filled(mod_up, level, kSentinel);
+            chain().innerProduct(makePolyIter(a_const.begin()), makePolyIter(a_const.end()),
+                                 makePolyIter(b.begin()), makePolyIter(c.begin()), out1, out2);
+            const u64 limbs = out1.getData().size() / kN;
+            for (u64 i = 0; i < limbs; ++i) {
+                const bool walked = i <= level || (mod_up && i >= kL);
+                if (walked) {
+                    EXPECT_EQ(limbOf(out1, i), expectedSum(a, b, i)) << "limb " << i;
+                    EXPECT_EQ(limbOf(out2, i), expectedSum(a, c, i)) << "limb " << i;
+                } else {
+                    EXPECT_EQ(limbOf(out1, i), std::vector<u64>(kN, kSentinel)) << "limb " << i;
+                    EXPECT_EQ(limbOf(out2, i), std::vector<u64>(kN, kSentinel)) << "limb " << i;
+                }
+            }
+            EXPECT_EQ(out1.getLevel(), level);
+            EXPECT_EQ(out1.isModUp(), mod_up);
+        }
+    }
+}
+
+// Elements that reach their limbs through the plaintext and ciphertext
+// accessors.
+struct FakePlaintext {
+    Polynomial poly;
+    const u64 *getMxData(u64 i) const { return poly.getLimb(i); }
+    Device getDevice() const { return poly.getDevice(); }
+};
+struct FakeCiphertext {
+    Polynomial body, mask;
+    u64 *getPolyData(u64 j, u64 i) { return (j == 0 ? body : mask).getLimb(i); }
+    Device getDevice() const { return body.getDevice(); }
+};
+
+TEST(KeySwitchInnerProductTest, PlaintextAndCiphertextAccessors) {
+    std::vector<FakePlaintext> plain;
+    std::vector<FakeCiphertext> cipher;
+    std::vector<Polynomial> m, bodies, masks;
+    for (int k = 0; k < 2; ++k) {
+        plain.push_back({randomPoly(false)});
+        cipher.push_back({randomPoly(false), randomPoly(false)});
+        m.push_back(plain.back().poly);
+        bodies.push_back(cipher.back().body);
+        masks.push_back(cipher.back().mask);
+    }
+    const std::vector<FakePlaintext> &plain_const = plain;
+    Polynomial out1(ctx(), false, true), out2(ctx(), false, true);
+    chain().innerProduct(makeMxPolyIter(plain_const.begin()), makeMxPolyIter(plain_const.end()),
+                         makeAxPolyIter(cipher.begin()), makeBxPolyIter(cipher.begin()), out1,
+                         out2);
+    for (u64 i = 0; i < kL; ++i) {
+        EXPECT_EQ(limbOf(out1, i), expectedSum(m, masks, i));
+        EXPECT_EQ(limbOf(out2, i), expectedSum(m, bodies, i));
+    }
+}
+
+// The lazy kernel folds its 128-bit sums before they overflow: many terms of
+// maximal residues modulo a prime just below 2^62.
+TEST(KeySwitchInnerProductTest, KernelFoldsLongSums) {
+    const u64 p = utils::seekPrimes(u64{1} << 62, 2, 1, true)[0];
+    const Modulus modulus(8, p, NttType::NONE);
+    const u64 count = 40;
+    std::vector<std::vector<u64>> a(count, std::vector<u64>(8)), b = a, c = a;
+    for (u64 k = 0; k < count; ++k)
+        for (u64 i = 0; i < 8; ++i) {
+            a[k][i] = i < 4 ? p - 1 : rng()() % p;
+            b[k][i] = i < 2 ? p - 1 : rng()() % p;
+            c[k][i] = rng()() % p;
+        }
+    std::vector<const u64 *> pa, pb, pc;
+    for (u64 k = 0; k < count; ++k) {
+        pa.push_back(a[k].data());
+        pb.push_back(b[k].data());
+        pc.push_back(c[k].data());
+    }
+    const u64 per_fold = keyswitch_kernels::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
+    EXPECT_LT(per_fold, count);
+    for (u64 terms : {u64{5}, count}) {
+        std::vector<u64> out1(8), out2(8);
+        keyswitch_kernels::innerProductTwo(pa.data(), pb.data(), pc.data(), terms, per_fold,
+                                           keyswitch_kernels::FoldConstants::of(modulus),
+                                           out1.data(), out2.data(), 8);
+        for (u64 i = 0; i < 8; ++i) {
+            u64 s1 = 0, s2 = 0;
+            for (u64 k = 0; k < terms; ++k) {
+                s1 = test::addModRef(s1, test::mulModRef(a[k][i], b[k][i], p), p);
+                s2 = test::addModRef(s2, test::mulModRef(a[k][i], c[k][i], p), p);
+            }
+            EXPECT_EQ(out1[i], s1);
+            EXPECT_EQ(out2[i], s2);
+        }
+    }
+}
+
+// Decompose a, raise the digits, multiply them by key parts that carry the
+// gadget factor P (Q / Q_d) times s, sum, and divide by P again: the result
+// is a s exactly, and the key parts without s give back a.
+TEST(KeySwitchInnerProductTest, GadgetRoundTripGivesTheProduct) {
+    const RNSDecomposeData gadget(ctx());
+    const FastBaseConv conv(ctx());
+    const u64 *p_mod = gadget.getPMod(kHostDevice);
+    const u64 *hat_q = gadget.getHatQMod(kHostDevice);
+    const u64 *hat_q_inv = gadget.getHatQInvMod(kHostDevice);
+    const u64 alpha = conv.getPrimesPerDigit();
+    auto ntt = [](u64 i) { return chain().getModulus(i).getNTT(); };
+
+    for (u64 level : {kL - 1, u64{3}, u64{1}}) {
+        SCOPED_TRACE(::testing::Message() << "level " << level);
+        // a and s in coefficient form on limbs 0 .. level; s on every limb.
+        Polynomial a = randomPoly(false, level);
+        a.setNTT(false);
+        Polynomial s = randomPoly(true);
+        for (u64 j = 0; j < kL + kK; ++j)
+            for (u64 c = 0; c < kN; ++c)
+                s.getLimb(j)[c] %= u64{1} << 20;  // an integer polynomial, same at every prime
+        for (u64 j = 0; j < kL + kK; ++j)
+            for (u64 c = 0; c < kN; ++c)
+                s.getLimb(j)[c] = s.getLimb(0)[c];
+
+        Polynomial decomposed = a;
+        for (u64 i = 0; i <= level; ++i)
+            chain().getModulus(i).constMult<1>(a.getLimb(i), hat_q_inv[i], decomposed.getLimb(i), kN);
+        const std::vector<Polynomial> digits = conv.modUp(decomposed);
+        ASSERT_EQ(digits.size(), level / alpha + 1);
+
+        std::vector<Polynomial> with_s, without_s;
+        for (u64 d = 0; d < digits.size(); ++d) {
+            Polynomial ks(ctx(), true, true), k1(ctx(), true, true);
+            for (u64 j = 0; j < kL + kK; ++j) {
+                const bool own = j < kL && j / alpha == d;
+                const u64 gadget_j = own ? test::mulModRef(p_mod[j], hat_q[j], prime(j)) : 0;
+                std::vector<u64> sj(s.getLimb(j), s.getLimb(j) + kN);
+                ntt(j)->computeForward<1>(sj.data());
+                for (u64 c = 0; c < kN; ++c) {
+                    ks.getLimb(j)[c] = test::mulModRef(gadget_j, sj[c], prime(j));
+                    k1.getLimb(j)[c] = gadget_j;
+                }
+            }
+            with_s.push_back(std::move(ks));
+            without_s.push_back(std::move(k1));
+        }
+
+        PolynomialVector sums(ctx(), 2, true, true);
+        sums.setLevel(level);
+        chain().innerProduct(makePolyIter(digits.begin()), makePolyIter(digits.end()),
+                             makePolyIter(with_s.begin()), makePolyIter(without_s.begin()),
+                             sums.getPoly(0), sums.getPoly(1));
+        PolynomialVector result(ctx(), 0, false, false);
+        conv.modDown(sums, result, false);
+        ASSERT_EQ(result.getSize(), 2u);
+        for (u64 i = 0; i <= level; ++i) {
+            const std::vector<u64> ai = limbOf(a, i);
+            const std::vector<u64> si(s.getLimb(i), s.getLimb(i) + kN);
+            EXPECT_EQ(limbOf(result.getPoly(0), i), test::negacyclicProductRef(ai, si, prime(i)));
+            EXPECT_EQ(limbOf(result.getPoly(1), i), ai);
+        }
+        EXPECT_FALSE(result.getPoly(0).isNTT());
+        EXPECT_EQ(result.getLevel(), level);
+    }
+}
+
+TEST(KeySwitchInnerProductTest, MessagesInOrder) {
+    const Device kCuda{1, 0}, kPinned{3, 0}, kHostOne{0, 1};
+    static const PrimeModuli device_chain(6, 5, 40, 40, 40, 2, {kCuda, kPinned});
+    auto on = [](const Device &device, bool mod_up = true) {
+        Polynomial p = randomPoly(mod_up);
+        if (device != kHostDevice) {
+            const u64 n = device.type == Device::kHost ? p.getData().size() : 0;
+            p.setData(DeviceSpecificArray<u64>(n, device));
+        }
+        return p;
+    };
+    using Run = std::function<void()>;
+    struct Case {
+        const char *what;
+        Run run;
+        std::string message;
+    };
+    std::vector<Polynomial> none;
+    const std::vector<Polynomial> one_const = {randomPoly(true)};
+    std::vector<Polynomial> one = {randomPoly(true)};
+    const std::vector<Polynomial> plain_terms = {randomPoly(false)};
+    // Polynomials without host memory cannot be copied: build in place.
+    auto single = [&](const Device &device) {
+        std::vector<Polynomial> v;
+        v.push_back(on(device));
+        return v;
+    };
+    const std::vector<Polynomial> cuda_terms = single(kCuda);
+    std::vector<Polynomial> cuda_keys = single(kCuda);
+    const std::vector<Polynomial> pinned_terms = single(kPinned);
+    std::vector<Polynomial> pinned_keys = single(kPinned);
+    const std::vector<Polynomial> host_one_terms = single(kHostOne);
+    std::vector<Polynomial> host_one_keys = single(kHostOne);
+    const std::vector<Polynomial> &none_const = none;
+    auto ip = [&](const PrimeModuli &c, const std::vector<Polynomial> &a, std::vector<Polynomial> &b,
+                  std::vector<Polynomial> &cc, Polynomial &o1, Polynomial &o2) {
+        c.innerProduct(makePolyIter(a.begin()), makePolyIter(a.end()), makePolyIter(b.begin()),
+                       makePolyIter(cc.begin()), o1, o2);
+    };
+    Polynomial up = randomPoly(true), up2 = randomPoly(true), plain = randomPoly(false);
+    Polynomial low = randomPoly(true, 1), wrong_size(ctx(), true, true);
+    wrong_size.setData(DeviceSpecificArray<u64>(kN));
+    PolynomialVector out(ctx(), 3, true, true);
+    PolynomialVector mixed(ctx(), 2, true, true);
+    mixed.getPoly(1).setLevel(1);
+    std::vector<PolynomialVector> parts;
+    parts.emplace_back(ctx(), 3, true, true);
+
+    const std::vector<Case> cases = {
+        {"empty range", [&] { ip(chain(), none_const, one, one, up, up2); },
+         kEmptyInnerProductMessage},
+        {"levels", [&] { ip(chain(), one_const, one, one, up, low); }, kInnerProductLevelsMessage},
+        {"mod-up", [&] { ip(chain(), one_const, one, one, up, plain); }, kInnerProductModUpMessage},
+        {"devices", [&] { ip(chain(), one_const, cuda_keys, one, up, up2); },
+         kInnerProductDevicesMessage},
+        {"device set", [&] { ip(chain(), host_one_terms, host_one_keys, host_one_keys, up, up2); },
+         kInnerProductContextDeviceMessage},
+        {"accelerator",
+         [&] { ip(device_chain, cuda_terms, cuda_keys, cuda_keys, up, up2); },
+         unsupported("innerProductCUDA")},
+        {"pinned", [&] { ip(device_chain, pinned_terms, pinned_keys, pinned_keys, up, up2); },
+         unsupported("innerProduct")},
+        {"shape", [&] { ip(chain(), one_const, one, one, up, wrong_size); },
+         kInnerProductShapeMessage},
+        {"term without temporary limbs", [&] { ip(chain(), plain_terms, one, one, up, up2); },
+         kInnerProductTermMessage},
+        {"multi-secret: output levels",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
+                                        makePolyIter(one.begin()), makePolyIter(one.begin()), mixed,
+                                        1, 1);
+         },
+         "Polynomials have different levels"},
+        {"multi-secret: empty",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(none_const.begin()),
+                                        makePolyIter(none_const.end()), makePolyIter(one.begin()),
+                                        makePolyIter(one.begin()), out, 2, 1);
+         },
+         kEmptyInnerProductMessage},
+        {"multi-secret: devices",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
+                                        makePolyIter(cuda_keys.begin()), makePolyIter(one.begin()),
+                                        out, 2, 1);
+         },
+         kInnerProductDevicesMessage},
+        {"multi-secret: accelerator",
+         [&] {
+             device_chain.innerProductMSRLWE(makePolyIter(cuda_terms.begin()),
+                                             makePolyIter(cuda_terms.end()),
+                                             makePolyIter(cuda_keys.begin()),
+                                             makePolyIter(cuda_keys.begin()), out, 2, 1);
+         },
+         unsupported("innerProductCUDA")},
+        {"multi-secret: pinned",
+         [&] {
+             device_chain.innerProductMSRLWE(makePolyIter(pinned_terms.begin()),
+                                             makePolyIter(pinned_terms.end()),
+                                             makePolyIter(pinned_keys.begin()),
+                                             makePolyIter(pinned_keys.begin()), out, 2, 1);
+         },
+         unsupported("innerProductMSRLWE")},
+        {"multi-secret: host",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
+                                        makePolyIter(one.begin()), makePolyIter(one.begin()), out, 2,
+                                        0);
+         },
+         unsupported("mulVector")},
+        {"v2: empty",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(none_const.begin()),
+                                          makePolyIter(none_const.end()),
+                                          makeIxPolyIterBx(parts.begin()), out, 2);
+         },
+         kEmptyInnerProductMessage},
+        {"v2: devices",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(cuda_terms.begin()),
+                                          makePolyIter(cuda_terms.end()),
+                                          makeIxPolyIterBx(parts.begin()), out, 2);
+         },
+         kInnerProductDevicesMessage},
+        {"v2: pinned",
+         [&] {
+             std::vector<PolynomialVector> pinned_parts;
+             pinned_parts.emplace_back(ctx(), 1, true, true);
+             pinned_parts[0].getPoly(0).setData(DeviceSpecificArray<u64>(0, kPinned));
+             device_chain.innerProductMSRLWEv2(makePolyIter(pinned_terms.begin()),
+                                               makePolyIter(pinned_terms.end()),
+                                               makeIxPolyIterBx(pinned_parts.begin()), out, 0);
+         },
+         unsupported("innerProductMSRLWEv2")},
+        {"v2: host",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
+                                          makePolyIter(one_const.end()),
+                                          makeIxPolyIterBx(parts.begin()), out, 2);
+         },
+         unsupported("mulVector")},
+        {"frobenius: host",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), parts[0], out, 2, {5});
+         },
+         unsupported("frobeniusAndMulVector")},
+        {"frobenius: empty",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(none_const.begin()),
+                                              makePolyIter(none_const.end()), parts[0], out, 2, {5});
+         },
+         kEmptyInnerProductMessage},
+        {"frobenius: accelerator",
+         [&] {
+             PolynomialVector cuda_out(ctx(), 1, true, true);
+             cuda_out.getPoly(0).setData(DeviceSpecificArray<u64>(0, kCuda));
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), parts[0], cuda_out, 0,
+                                              {5});
+         },
+         unsupported("frobeniusAndInnerProductCUDA")},
+        {"frobenius: pinned",
+         [&] {
+             PolynomialVector pinned_out(ctx(), 1, true, true);
+             pinned_out.getPoly(0).setData(DeviceSpecificArray<u64>(0, kPinned));
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), parts[0], pinned_out,
+                                              0, {5});
+         },
+         unsupported("frobeniusAndInnerProduct")},
+    };
+    for (const Case &c : cases) {
+        try {
+            c.run();
+            ADD_FAILURE() << c.what << ": no exception";
+        } catch (const RuntimeException &e) {
+            EXPECT_EQ(std::string(e.what()), c.message) << c.what;
+        }
+    }
+    // Checks come before any change: the outputs keep their residues.
+    Polynomial keep = filled(true, kL - 1, 7), other = filled(true, 1, 7);
+    EXPECT_THROW(ip(chain(), one_const, one, one, keep, other), RuntimeException);
+    EXPECT_EQ(limbOf(keep, 0), std::vector<u64>(kN, 7));
+}
+
+} // namespace
+} // namespace Quelt
