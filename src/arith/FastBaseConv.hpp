@@ -69,7 +69,8 @@ public:
     static constexpr const char *kNoContextMessage =
         "[FastBaseConv] This operation needs a converter built from a context.";
     static constexpr const char *kEmptyOperandMessage = "Operand is empty so device is not defined";
-    static constexpr const char *kOperandDevicesMessage = "Elements of operand are in different devices.";
+    static constexpr const char *kOperandDevicesMessage =
+        "Elements of operand are in different devices.";
     static constexpr const char *kNullOperandMessage = "[FastBaseConv] An operand is null.";
 
     // One mod-up polynomial per digit that the level l of `in` reaches

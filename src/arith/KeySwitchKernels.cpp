@@ -28,27 +28,30 @@ void convertOne(const std::int64_t *const *sources, const ConversionTarget &t, u
     }
 }
 
-template <int M>
-void convertTwo(const std::int64_t *const *sources, const ConversionTarget &t1,
-                const ConversionTarget &t2, u64 offset, u64 n) {
+// T targets at once: every source word loaded serves all of them, and the T
+// independent sums keep the multiplier busy.
+template <int M, int T>
+void convertMany(const std::int64_t *const *sources, const ConversionTarget *targets, u64 offset,
+                 u64 n) {
     const std::int64_t *source[M];
-    std::int64_t factor1[M], factor2[M];
-    for (int m = 0; m < M; ++m) {
+    std::int64_t factor[T][M];
+    u64 *out[T];
+    for (int m = 0; m < M; ++m)
         source[m] = sources[m] + offset;
-        factor1[m] = t1.factors[m];
-        factor2[m] = t2.factors[m];
+    for (int t = 0; t < T; ++t) {
+        for (int m = 0; m < M; ++m)
+            factor[t][m] = targets[t].factors[m];
+        out[t] = targets[t].out + offset;
     }
-    u64 *out1 = t1.out + offset;
-    u64 *out2 = t2.out + offset;
     for (u64 c = 0; c < n; ++c) {
-        i128 acc1 = 0, acc2 = 0;
+        i128 acc[T] = {};
         for (int m = 0; m < M; ++m) {
             const std::int64_t x = source[m][c];
-            acc1 += static_cast<i128>(x) * factor1[m];
-            acc2 += static_cast<i128>(x) * factor2[m];
+            for (int t = 0; t < T; ++t)
+                acc[t] += static_cast<i128>(x) * factor[t][m];
         }
-        out1[c] = fold(static_cast<u128>(acc1) + t1.bias, t1.fold);
-        out2[c] = fold(static_cast<u128>(acc2) + t2.bias, t2.fold);
+        for (int t = 0; t < T; ++t)
+            out[t][c] = fold(static_cast<u128>(acc[t]) + targets[t].bias, targets[t].fold);
     }
 }
 
@@ -75,8 +78,10 @@ template <int M>
 void convertFixed(const std::int64_t *const *sources, const ConversionTarget *targets,
                   u64 num_targets, u64 offset, u64 n) {
     u64 t = 0;
-    for (; t + 1 < num_targets; t += 2)
-        convertTwo<M>(sources, targets[t], targets[t + 1], offset, n);
+    for (; t + 4 <= num_targets; t += 4)
+        convertMany<M, 4>(sources, targets + t, offset, n);
+    for (; t + 2 <= num_targets; t += 2)
+        convertMany<M, 2>(sources, targets + t, offset, n);
     if (t < num_targets)
         convertOne<M>(sources, targets[t], offset, n);
 }

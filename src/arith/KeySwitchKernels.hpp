@@ -81,8 +81,8 @@ struct ConversionTarget {
 // For every target t and offset <= c < offset + n:
 // t.out[c] = sum_m sources[m][c] t.factors[m], as a value in [0, 4p) (a
 // valid input of the forward transform). The sources hold centred residues
-// (centredLift). count >= 1; targets are converted two at a time so that
-// every source word loaded serves both.
+// (centredLift). count >= 1; targets are converted several at a time so that
+// every source word loaded serves all of them.
 void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
                   u64 num_targets, u64 terms_per_fold, u64 offset, u64 n);
 

@@ -98,7 +98,9 @@ TEST(FastBaseConvTest, TableIdentities) {
         const BigInteger P = BigInteger::product(temporary);
         for (u64 m = 0; m < s.K; ++m) {
             const BigInteger p_hat = P.divideExact(temporary[m]);
-            EXPECT_EQ(test::mulModRef(p_hat.mod(temporary[m]), conv.getPHatInvModP()[m], temporary[m]), 1u);
+            EXPECT_EQ(
+                test::mulModRef(p_hat.mod(temporary[m]), conv.getPHatInvModP()[m], temporary[m]),
+                1u);
             for (u64 j = 0; j < s.L; ++j)
                 EXPECT_EQ(conv.getPHatModQ().at(m, j), p_hat.mod(q[j]));
         }
@@ -148,7 +150,8 @@ TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
                 BigInteger X;
                 for (u64 m = begin; m < std::min(end, l + 1); ++m) {
                     const BigInteger hat = Qd.divideExact(q[m]);
-                    const u64 t = test::mulModRef(coeff[m * N + c], test::invModRef(hat.mod(q[m]), q[m]), q[m]);
+                    const u64 t = test::mulModRef(coeff[m * N + c],
+                                                  test::invModRef(hat.mod(q[m]), q[m]), q[m]);
                     X = X + centred(t, q[m]) * hat;
                 }
                 for (u64 j = 0; j < LK; ++j) {
@@ -167,7 +170,8 @@ TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
                 std::vector<u64> expected(from_coeff[d].begin() + j * N,
                                           from_coeff[d].begin() + (j + 1) * N);
                 forward(moduli[j], expected.data());
-                std::vector<u64> got(from_ntt[d].begin() + j * N, from_ntt[d].begin() + (j + 1) * N);
+                std::vector<u64> got(from_ntt[d].begin() + j * N,
+                                     from_ntt[d].begin() + (j + 1) * N);
                 EXPECT_EQ(got, expected) << "digit " << d << " limb " << j;
             }
         }
@@ -259,7 +263,7 @@ TEST(FastBaseConvTest, ModDownDividesByP) {
 // 4p and congruent to the exact sum.
 TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
     namespace kk = keyswitch_kernels;
-    const std::vector<u64> primes = utils::seekPrimes(u64{1} << 62, 2, 12, true);
+    const std::vector<u64> primes = utils::seekPrimes(u64{1} << 62, 2, 16, true);
     std::mt19937_64 rng(13);
     const u64 n = 6;
     const u64 per_fold = kk::signedTermsPerFold(
@@ -277,11 +281,13 @@ TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
                 kk::centredLift(limbs[m].data(), q, n);
                 sources.push_back(reinterpret_cast<const std::int64_t *>(limbs[m].data()));
             }
-            // Three targets: a pair and a single one.
-            std::vector<std::vector<std::int64_t>> factors(3, std::vector<std::int64_t>(count));
-            std::vector<std::vector<u64>> outs(3, std::vector<u64>(n));
+            // Seven targets: converted four, two and one at a time.
+            const u64 num_targets = 7;
+            std::vector<std::vector<std::int64_t>> factors(num_targets,
+                                                           std::vector<std::int64_t>(count));
+            std::vector<std::vector<u64>> outs(num_targets, std::vector<u64>(n));
             std::vector<kk::ConversionTarget> targets;
-            for (u64 t = 0; t < 3; ++t) {
+            for (u64 t = 0; t < num_targets; ++t) {
                 const u64 p = primes[9 + t];
                 for (u64 m = 0; m < count; ++m)
                     factors[t][m] = static_cast<std::int64_t>(t == 0 ? p - 1 : rng() % p);
@@ -291,7 +297,7 @@ TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
             }
             kk::convertBlock(sources.data(), count, targets.data(), targets.size(), terms_per_fold,
                              0, n);
-            for (u64 t = 0; t < 3; ++t) {
+            for (u64 t = 0; t < num_targets; ++t) {
                 const u64 p = primes[9 + t];
                 for (u64 c = 0; c < n; ++c) {
                     BigInteger sum;
@@ -471,7 +477,8 @@ TEST(FastBaseConvTest, PolynomialMessages) {
     EXPECT_EQ(messageOf([&] { conv.modDown(emptyOn(kPinned, true), out, true); }),
               unsupported("modDown"));
     // A plain input has no temporary limbs to read.
-    EXPECT_EQ(messageOf([&] { conv.modDown(plain_in, out, true); }), FastBaseConv::kInputShapeMessage);
+    EXPECT_EQ(messageOf([&] { conv.modDown(plain_in, out, true); }),
+              FastBaseConv::kInputShapeMessage);
     EXPECT_EQ(messageOf([&] { conv.modDown(up, other_context, true); }),
               FastBaseConv::kOutputShapeMessage);
 
@@ -515,8 +522,8 @@ TEST(FastBaseConvTest, RefusesContextsWithoutTemporaryPrimesOrGadgetRank) {
     Parameter no_tp = base->getParameter();
     no_tp.num_tp = 0;
     const std::vector<Modulus> base_only(all.begin(), all.begin() + 3);
-    const auto without_tp =
-        std::make_shared<ContextContent>(no_tp, base_only, base->getScaleFactors(), std::set<Device>{});
+    const auto without_tp = std::make_shared<ContextContent>(
+        no_tp, base_only, base->getScaleFactors(), std::set<Device>{});
     EXPECT_EQ(messageOf([&] { FastBaseConv conv(without_tp); }),
               FastBaseConv::kNoTemporaryPrimeMessage);
     Parameter no_rank = base->getParameter();

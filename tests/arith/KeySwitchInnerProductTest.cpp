@@ -165,7 +165,8 @@ TEST(KeySwitchInnerProductTest, KernelFoldsLongSums) {
         pb.push_back(b[k].data());
         pc.push_back(c[k].data());
     }
-    const u64 per_fold = keyswitch_kernels::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
+    const u64 per_fold =
+        keyswitch_kernels::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
     EXPECT_LT(per_fold, count);
     for (u64 terms : {u64{5}, count}) {
         std::vector<u64> out1(8), out2(8);
@@ -211,7 +212,8 @@ TEST(KeySwitchInnerProductTest, GadgetRoundTripGivesTheProduct) {
 
         Polynomial decomposed = a;
         for (u64 i = 0; i <= level; ++i)
-            chain().getModulus(i).constMult<1>(a.getLimb(i), hat_q_inv[i], decomposed.getLimb(i), kN);
+            chain().getModulus(i).constMult<1>(a.getLimb(i), hat_q_inv[i], decomposed.getLimb(i),
+                                               kN);
         const std::vector<Polynomial> digits = conv.modUp(decomposed);
         ASSERT_EQ(digits.size(), level / alpha + 1);
 
@@ -285,8 +287,9 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
     const std::vector<Polynomial> host_one_terms = single(kHostOne);
     std::vector<Polynomial> host_one_keys = single(kHostOne);
     const std::vector<Polynomial> &none_const = none;
-    auto ip = [&](const PrimeModuli &c, const std::vector<Polynomial> &a, std::vector<Polynomial> &b,
-                  std::vector<Polynomial> &cc, Polynomial &o1, Polynomial &o2) {
+    auto ip = [&](const PrimeModuli &c, const std::vector<Polynomial> &a,
+                  std::vector<Polynomial> &b, std::vector<Polynomial> &cc, Polynomial &o1,
+                  Polynomial &o2) {
         c.innerProduct(makePolyIter(a.begin()), makePolyIter(a.end()), makePolyIter(b.begin()),
                        makePolyIter(cc.begin()), o1, o2);
     };
@@ -308,8 +311,7 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
          kInnerProductDevicesMessage},
         {"device set", [&] { ip(chain(), host_one_terms, host_one_keys, host_one_keys, up, up2); },
          kInnerProductContextDeviceMessage},
-        {"accelerator",
-         [&] { ip(device_chain, cuda_terms, cuda_keys, cuda_keys, up, up2); },
+        {"accelerator", [&] { ip(device_chain, cuda_terms, cuda_keys, cuda_keys, up, up2); },
          unsupported("innerProductCUDA")},
         {"pinned", [&] { ip(device_chain, pinned_terms, pinned_keys, pinned_keys, up, up2); },
          unsupported("innerProduct")},
@@ -319,9 +321,9 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
          kInnerProductTermMessage},
         {"multi-secret: output levels",
          [&] {
-             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
-                                        makePolyIter(one.begin()), makePolyIter(one.begin()), mixed,
-                                        1, 1);
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()),
+                                        makePolyIter(one_const.end()), makePolyIter(one.begin()),
+                                        makePolyIter(one.begin()), mixed, 1, 1);
          },
          "Polynomials have different levels"},
         {"multi-secret: empty",
@@ -333,9 +335,9 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
          kEmptyInnerProductMessage},
         {"multi-secret: devices",
          [&] {
-             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
-                                        makePolyIter(cuda_keys.begin()), makePolyIter(one.begin()),
-                                        out, 2, 1);
+             chain().innerProductMSRLWE(
+                 makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
+                 makePolyIter(cuda_keys.begin()), makePolyIter(one.begin()), out, 2, 1);
          },
          kInnerProductDevicesMessage},
         {"multi-secret: accelerator",
@@ -356,9 +358,9 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
          unsupported("innerProductMSRLWE")},
         {"multi-secret: host",
          [&] {
-             chain().innerProductMSRLWE(makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
-                                        makePolyIter(one.begin()), makePolyIter(one.begin()), out, 2,
-                                        0);
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()),
+                                        makePolyIter(one_const.end()), makePolyIter(one.begin()),
+                                        makePolyIter(one.begin()), out, 2, 0);
          },
          unsupported("mulVector")},
         {"v2: empty",
@@ -401,7 +403,8 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
         {"frobenius: empty",
          [&] {
              chain().frobeniusAndInnerProduct(makePolyIter(none_const.begin()),
-                                              makePolyIter(none_const.end()), parts[0], out, 2, {5});
+                                              makePolyIter(none_const.end()), parts[0], out, 2,
+                                              {5});
          },
          kEmptyInnerProductMessage},
         {"frobenius: accelerator",

@@ -71,7 +71,8 @@ public:
         for (std::size_t i = 0; i < a.limbs_.size(); ++i) {
             u64 carry = 0;
             for (std::size_t j = 0; j < b.limbs_.size(); ++j) {
-                const u128 t = static_cast<u128>(a.limbs_[i]) * b.limbs_[j] + r.limbs_[i + j] + carry;
+                const u128 t =
+                    static_cast<u128>(a.limbs_[i]) * b.limbs_[j] + r.limbs_[i + j] + carry;
                 r.limbs_[i + j] = static_cast<u64>(t);
                 carry = static_cast<u64>(t >> 64);
             }
@@ -114,7 +115,8 @@ public:
 
     // The integer in [0, q_0 ... q_{n-1}) with the given residues (Garner's
     // mixed-radix form; the moduli are distinct primes).
-    static BigInteger fromResidues(const std::vector<u64> &residues, const std::vector<u64> &primes) {
+    static BigInteger fromResidues(const std::vector<u64> &residues,
+                                   const std::vector<u64> &primes) {
         std::vector<u64> digits(residues.size());
         for (std::size_t i = 0; i < residues.size(); ++i) {
             const u64 p = primes[i];
@@ -165,7 +167,8 @@ private:
         std::vector<u64> r(std::max(a.size(), b.size()) + 1, 0);
         u64 carry = 0;
         for (std::size_t i = 0; i + 1 < r.size(); ++i) {
-            const u128 t = static_cast<u128>(i < a.size() ? a[i] : 0) + (i < b.size() ? b[i] : 0) + carry;
+            const u128 t =
+                static_cast<u128>(i < a.size() ? a[i] : 0) + (i < b.size() ? b[i] : 0) + carry;
             r[i] = static_cast<u64>(t);
             carry = static_cast<u64>(t >> 64);
         }
