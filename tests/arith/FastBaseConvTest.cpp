@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -32,14 +33,14 @@ using test::u64;
 
 constexpr u64 kDegree = 16;
 
-// L primes of about 28 bits followed by K of about 30 bits, all 1 mod 2N:
-// small enough for the oracles to stay fast, distinct sizes so that base and
-// temporary primes lie on both sides of each other's halves.
-std::vector<Modulus> makeChain(u64 L, u64 K) {
+// L primes below 2^base_bits followed by K below 2^tp_bits, all 1 mod 2N.
+// The default sizes keep the oracles fast and put base and temporary primes
+// on both sides of each other's halves.
+std::vector<Modulus> makeChain(u64 L, u64 K, unsigned base_bits = 28, unsigned tp_bits = 30) {
     std::vector<Modulus> moduli;
-    for (u64 p : utils::seekPrimes(u64{1} << 28, 2 * kDegree, L, true))
+    for (u64 p : utils::seekPrimes(u64{1} << base_bits, 2 * kDegree, L, true))
         moduli.emplace_back(kDegree, p, NttType::NEGACYCLIC);
-    for (u64 p : utils::seekPrimes(u64{1} << 30, 2 * kDegree, K, true))
+    for (u64 p : utils::seekPrimes(u64{1} << tp_bits, 2 * kDegree, K, true))
         moduli.emplace_back(kDegree, p, NttType::NEGACYCLIC);
     return moduli;
 }
@@ -59,17 +60,30 @@ void forward(const Modulus &m, u64 *limb) { m.getNTT()->computeForward<1>(limb);
 
 struct Shape {
     u64 L, K, dnum, level;
+    unsigned base_bits = 28, tp_bits = 30;
 };
 
 // alpha = 2; partial top digit (alpha = 3, L = 5); a level below the top of a
 // digit (the top digit reaches prime 4 of [3, 6)); alpha = 1; K = 1; a single
-// digit covering the chain.
+// digit covering the chain; 60- and 61-bit primes.
 const Shape kShapes[] = {{4, 2, 2, 3}, {5, 2, 2, 4}, {6, 2, 2, 4}, {3, 2, 3, 2},
-                         {4, 1, 2, 3}, {3, 1, 3, 1}, {3, 3, 1, 2}, {4, 2, 2, 0}};
+                         {4, 1, 2, 3}, {3, 1, 3, 1}, {3, 3, 1, 2}, {4, 2, 2, 0},
+                         {5, 2, 2, 4, 60, 61}};
+
+// Chains are built once per shape: the transforms of large primes take a
+// while to set up.
+const std::vector<Modulus> &chainOf(const Shape &s) {
+    static std::map<std::vector<u64>, std::vector<Modulus>> cache;
+    const std::vector<u64> key = {s.L, s.K, s.base_bits, s.tp_bits};
+    auto it = cache.find(key);
+    if (it == cache.end())
+        it = cache.emplace(key, makeChain(s.L, s.K, s.base_bits, s.tp_bits)).first;
+    return it->second;
+}
 
 TEST(FastBaseConvTest, TableIdentities) {
     for (const Shape &s : kShapes) {
-        const auto moduli = makeChain(s.L, s.K);
+        const auto &moduli = chainOf(s);
         const auto q = primesOf(moduli);
         FastBaseConv conv(moduli, s.L, s.dnum);
         const u64 alpha = conv.getPrimesPerDigit();
@@ -114,7 +128,7 @@ TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
     for (const Shape &s : kShapes) {
         SCOPED_TRACE(::testing::Message() << "L " << s.L << " K " << s.K << " dnum " << s.dnum
                                           << " level " << s.level);
-        const auto moduli = makeChain(s.L, s.K);
+        const auto &moduli = chainOf(s);
         const auto q = primesOf(moduli);
         FastBaseConv conv(moduli, s.L, s.dnum);
         const u64 N = kDegree, l = s.level, alpha = conv.getPrimesPerDigit();
@@ -190,7 +204,7 @@ TEST(FastBaseConvTest, ModDownDividesByP) {
     std::mt19937_64 rng(11);
     for (const Shape &s : kShapes) {
         SCOPED_TRACE(::testing::Message() << "L " << s.L << " K " << s.K << " level " << s.level);
-        const auto moduli = makeChain(s.L, s.K);
+        const auto &moduli = chainOf(s);
         const auto q = primesOf(moduli);
         FastBaseConv conv(moduli, s.L, s.dnum);
         const u64 N = kDegree, l = s.level, L = s.L, K = s.K, LK = L + K;
