@@ -10,22 +10,11 @@ namespace Quelt {
 
 namespace {
 
+using utils::mulMod;
+using utils::powMod;
+
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
-
-u64 mulMod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
-
-u64 powMod(u64 base, u64 exponent, u64 p) {
-    u64 result = 1 % p;
-    base %= p;
-    while (exponent != 0) {
-        if (exponent & 1)
-            result = mulMod(result, base, p);
-        base = mulMod(base, base, p);
-        exponent >>= 1;
-    }
-    return result;
-}
 
 // floor(w 2^64 / p) for w < p.
 u64 companion(u64 w, u64 p) { return static_cast<u64>((static_cast<u128>(w) << 64) / p); }

@@ -13,20 +13,6 @@ namespace {
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 
-u64 mulMod(u64 a, u64 b, u64 n) { return static_cast<u64>(static_cast<u128>(a) * b % n); }
-
-u64 powMod(u64 base, u64 exponent, u64 n) {
-    u64 result = 1 % n;
-    base %= n;
-    while (exponent != 0) {
-        if (exponent & 1)
-            result = mulMod(result, base, n);
-        base = mulMod(base, base, n);
-        exponent >>= 1;
-    }
-    return result;
-}
-
 // n is divisible by the odd d exactly when n x d^-1 (mod 2^64) does not
 // exceed floor((2^64 - 1) / d): multiplication by the inverse maps the
 // multiples of d onto [0, floor((2^64 - 1) / d)].

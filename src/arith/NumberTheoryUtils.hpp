@@ -6,6 +6,24 @@
 
 namespace Quelt::utils {
 
+// a * b mod n through a 128-bit product; n must be non-zero.
+inline std::uint64_t mulMod(std::uint64_t a, std::uint64_t b, std::uint64_t n) {
+    return static_cast<std::uint64_t>(static_cast<unsigned __int128>(a) * b % n);
+}
+
+// base^exponent mod n by square-and-multiply; n must be non-zero.
+inline std::uint64_t powMod(std::uint64_t base, std::uint64_t exponent, std::uint64_t n) {
+    std::uint64_t result = 1 % n;
+    base %= n;
+    while (exponent != 0) {
+        if (exponent & 1)
+            result = mulMod(result, base, n);
+        base = mulMod(base, base, n);
+        exponent >>= 1;
+    }
+    return result;
+}
+
 // Deterministic primality test for every 64-bit value (trial division by the
 // primes below 11, then Miller-Rabin with seven fixed bases).
 bool isPrime(std::uint64_t n);
