@@ -36,6 +36,17 @@ inline std::uint64_t readLittle(const std::string &bytes, std::size_t offset, st
     return value;
 }
 
+// Offset of the first byte where the strings differ (a length difference
+// counts at the end of the shorter one); npos when they are equal. Keeps
+// failure output short for long stored forms.
+inline std::size_t firstDifference(const std::string &a, const std::string &b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return i;
+    return a.size() == b.size() ? std::string::npos : n;
+}
+
 // Accepts at most `limit` bytes, then reports every further write as short.
 class LimitedBuffer : public std::streambuf {
 public:
