@@ -1,8 +1,10 @@
 #pragma once
 
 // Everything the library exports.
+#include "Quelt/Ciphertext.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/EncodingType.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/ParameterPreset.hpp"
@@ -10,5 +12,6 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"
