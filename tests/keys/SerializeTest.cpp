@@ -462,6 +462,10 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
     EXPECT_THAT([&] { attempt(good.substr(0, 18)); },
                 ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 5"));
     EXPECT_THROW(attempt(good.substr(0, good.size() - 100)), cereal::Exception);
+    const QueltTest::TempFile cut("ciphertext_cut.bin");
+    cut.write(good.substr(0, 30));
+    EXPECT_THAT([&] { target.load(cut.path()); },
+                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 1"));
 
     EXPECT_EQ(stateOf(target), before);
     EXPECT_EQ(target.getNumPoly(), 2u);
