@@ -2,6 +2,7 @@
 
 // Everything the library exports.
 #include "Quelt/Ciphertext.hpp"
+#include "Quelt/Context.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EncodingType.hpp"
@@ -10,6 +11,7 @@
 #include "Quelt/ParameterPreset.hpp"
 #include "Quelt/SecurityLevel.hpp"
 #include "Quelt/Exception.hpp"
+#include "Quelt/LWE/Context.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/Plaintext.hpp"
