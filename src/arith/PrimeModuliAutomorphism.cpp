@@ -158,13 +158,13 @@ void shapeVector(LevelledVector &out, u64 level, const Device &device) {
 void PrimeModuli::conjugateInvert(const LevelledVector &in, LevelledVector &out, u64 k) const {
     if (&in == &out)
         throw RuntimeException(kAliasedOutputMessage);
+    const Device device = in.getDevice();
+    dispatch(device, "conjugateInvertCUDA", "conjugateInvert");
     checkVector(in, degree_, moduli_.size());
     if (out.getDimension() != degree_)
         throw RuntimeException(kShapeMismatchMessage);
     if (k >= degree_)
         throw RuntimeException(kConjugateInvertIndexMessage);
-    const Device device = in.getDevice();
-    dispatch(device, "conjugateInvertCUDA", "conjugateInvert");
     const u64 level = in.getLevel();
     shapeVector(out, level, device);
     for (u64 i = 0; i <= level; ++i)
@@ -173,6 +173,8 @@ void PrimeModuli::conjugateInvert(const LevelledVector &in, LevelledVector &out,
 
 void PrimeModuli::conjugateInvertBatch(const LevelledVector &in,
                                        const std::vector<LevelledVector *> &outs) const {
+    const Device device = in.getDevice();
+    dispatch(device, "conjugateInvertBatchCUDA", "conjugateInvertBatch");
     checkVector(in, degree_, moduli_.size());
     if (outs.size() > degree_)
         throw RuntimeException(kConjugateInvertCountMessage);
@@ -184,8 +186,6 @@ void PrimeModuli::conjugateInvertBatch(const LevelledVector &in,
         if (out->getDimension() != degree_)
             throw RuntimeException(kShapeMismatchMessage);
     }
-    const Device device = in.getDevice();
-    dispatch(device, "conjugateInvertBatchCUDA", "conjugateInvertBatch");
     const u64 level = in.getLevel();
     for (LevelledVector *out : outs)
         shapeVector(*out, level, device);

@@ -182,7 +182,9 @@ void PrimeModuli::rescale(Polynomial &p) const {
             if (!moduli_[i].getNTT())
                 throw RuntimeException(kNoTransformMessage);
     const u64 num_primes = moduli_.size();
-    const DeviceSpecificArray<u64> &inverses = getInvPrimeData(device);
+    // Host memory of any id reads the host table.
+    const DeviceSpecificArray<u64> &inverses =
+        getInvPrimeData(device.type == Device::kHost ? kHostDevice : device);
     if (inverses.size() < (level + 1) * num_primes)
         throw RuntimeException(kShapeMismatchMessage);
     // Row `level`: entry i is q_level^-1 mod q_i.

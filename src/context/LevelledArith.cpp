@@ -71,9 +71,9 @@ u64 PrimeModuli::inverseModPrime(u64 value, u64 prime_index) const {
 // ---------------------------------------------------------------------------
 
 void PrimeModuli::negate(const LevelledElement &a, LevelledElement &out) const {
-    checkElement(a, moduli_.size());
     const Device device = a.getDevice();
     dispatch(device, "negateCUDA", "negate");
+    checkElement(a, moduli_.size());
     if (a.getLevel() >= out.getSize() || (out.isModUp() && out.getSize() > moduli_.size()))
         throw RuntimeException(kShapeMismatchMessage);
     const u64 input_top = elementTop(a);
@@ -141,8 +141,8 @@ void PrimeModuli::mult(const LevelledElement &a, const LevelledElement &b,
 }
 
 void PrimeModuli::rescale(LevelledElement &a) const {
-    checkElement(a, moduli_.size());
     dispatch(a.getDevice(), "rescaleCUDA", "rescale");
+    checkElement(a, moduli_.size());
     const u64 level = a.getLevel();
     if (level == 0)
         throw RuntimeException(kRescaleBottomMessage);
@@ -163,11 +163,11 @@ void PrimeModuli::rescale(LevelledElement &a) const {
 // ---------------------------------------------------------------------------
 
 void PrimeModuli::negate(const LevelledVector &a, LevelledVector &out) const {
+    const Device device = a.getDevice();
+    dispatch(device, "negateCUDA", "negate");
     checkVector(a, degree_, moduli_.size());
     if (out.getDimension() != degree_)
         throw RuntimeException(kShapeMismatchMessage);
-    const Device device = a.getDevice();
-    dispatch(device, "negateCUDA", "negate");
     const u64 level = a.getLevel();
     shapeVector(out, level, device);
     for (u64 i = 0; i <= level; ++i)
@@ -234,8 +234,8 @@ void PrimeModuli::constMult(const LevelledVector &v, const LevelledElement &c,
 }
 
 void PrimeModuli::rescale(LevelledVector &v) const {
-    checkVector(v, degree_, moduli_.size());
     dispatch(v.getDevice(), "rescaleCUDA", "rescale");
+    checkVector(v, degree_, moduli_.size());
     const u64 level = v.getLevel();
     if (level == 0)
         throw RuntimeException(kRescaleBottomMessage);
