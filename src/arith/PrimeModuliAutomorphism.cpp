@@ -22,13 +22,6 @@ constexpr const char *kConjugateInvertCountMessage =
     "[PrimeModuli] conjugateInvertBatch takes at most as many outputs as the dimension, none "
     "of them null.";
 
-u64 reverseBits(u64 x, unsigned bits) {
-    u64 r = 0;
-    for (unsigned b = 0; b < bits; ++b, x >>= 1)
-        r = (r << 1) | (x & 1);
-    return r;
-}
-
 // k reduced into [0, 2N); 2N is a power of two, so the unsigned wrap of a
 // negative k already is a multiple of 2N away from it.
 u64 reduceExponent(std::int64_t k, u64 two_n) { return static_cast<u64>(k) & (two_n - 1); }
@@ -40,13 +33,16 @@ std::vector<u64> PrimeModuli::frobeniusTable(std::int64_t k) const {
     const u64 two_n = 2 * n;
     const unsigned bits = static_cast<unsigned>(std::countr_zero(n));
     const u64 kk = reduceExponent(k, two_n);
+    // Bit reversals of 0..N-1, each from the one of j / 2.
+    std::vector<u64> rev(n, 0);
+    for (u64 j = 1; j < n; ++j)
+        rev[j] = (rev[j >> 1] >> 1) | ((j & 1) << (bits - 1));
     std::vector<u64> table(n);
     // Slot j holds the value at zeta^(2 rev(j) + 1); X -> X^k moves it to the
     // slot of the exponent (2 rev(j) + 1) k mod 2N.
     for (u64 j = 0; j < n; ++j) {
-        const u64 r = reverseBits(j, bits);
-        const u64 t = ((2 * r + 1) * kk) & (two_n - 1);
-        table[j] = reverseBits((t - 1) / 2, bits);
+        const u64 t = ((2 * rev[j] + 1) * kk) & (two_n - 1);
+        table[j] = rev[(t - 1) / 2];
     }
     return table;
 }
