@@ -2,6 +2,7 @@
 
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/EncryptionType.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "arith/Modulus.hpp"
@@ -19,6 +20,9 @@ namespace Quelt {
 
 class ContextContent;
 class LevelledElement;
+class Plaintext;
+template <EncryptionType ET>
+class CiphertextBase;
 class LevelledVector;
 class Message;
 class Polynomial;
@@ -333,6 +337,18 @@ public:
     // 0..level of in; out's degree must be half of in's (a polynomial of the
     // chain of half the degree). Out takes in's level, coefficient form.
     void embedPolynomial(const Polynomial &in, Polynomial &out) const;
+    // Ciphertext form of embedPolynomial: out takes in's number of
+    // polynomials, level and rescale counter, and every polynomial keeps its
+    // even coefficients. out's context must have half the degree and the same
+    // primes up to the level; both are checked before out changes.
+    void embedCiphertext(const CiphertextBase<EncryptionType::RLWE> &in,
+                         CiphertextBase<EncryptionType::RLWE> &out) const;
+    // No host implementation: always throw (rotMulAddCUDA / modReductCUDA
+    // for a ciphertext on an accelerator, rotMulAdd / modReduct otherwise).
+    void rotMulAdd(CiphertextBase<EncryptionType::RLWE> &out,
+                   const CiphertextBase<EncryptionType::RLWE> &in, const Plaintext &ptxt,
+                   u64 index) const;
+    void modReduct(CiphertextBase<EncryptionType::RLWE> &ct) const;
     // No host implementation: always throws (multMonomialBatchCUDA for a
     // first input on an accelerator, multMonomialBatch otherwise).
     void multMonomialBatch(const std::vector<const Polynomial *> &ins,
