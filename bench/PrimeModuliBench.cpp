@@ -39,8 +39,8 @@ Polynomial randomPoly(bool ntt, std::uint64_t seed) {
 
 void setLimbRate(benchmark::State &state) {
     const u64 limbs = benchContext()->getPrimeModuli().getNumPrimes() - 5;
-    state.counters["limbs/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * limbs), benchmark::Counter::kIsRate);
+    state.counters["limbs/s"] = benchmark::Counter(static_cast<double>(state.iterations() * limbs),
+                                                   benchmark::Counter::kIsRate);
 }
 
 void BM_Add(benchmark::State &state) {

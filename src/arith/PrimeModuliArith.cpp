@@ -98,7 +98,8 @@ void forEachSharedLimb(const Polynomial &a, const Polynomial &b, const Polynomia
 template <typename V>
 void PrimeModuli::add(const Polynomial &a, const Polynomial &b, Polynomial &out,
                       V validator) const {
-    const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &out.getDevice()});
+    const Device device =
+        getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &out.getDevice()});
     dispatch(device, "addCUDA", "add");
     checkOperand(a);
     checkOperand(b);
@@ -114,10 +115,12 @@ void PrimeModuli::add(const Polynomial &a, const Polynomial &b, Polynomial &out,
 template void PrimeModuli::add<OutputModulusBoundValidator>(const Polynomial &, const Polynomial &,
                                                             Polynomial &,
                                                             OutputModulusBoundValidator) const;
-template void PrimeModuli::add<ModUpOutputModulusBoundEvalValidator>(
-    const Polynomial &, const Polynomial &, Polynomial &, ModUpOutputModulusBoundEvalValidator) const;
-template void PrimeModuli::add<AlwaysValidator>(const Polynomial &, const Polynomial &, Polynomial &,
-                                                AlwaysValidator) const;
+template void
+PrimeModuli::add<ModUpOutputModulusBoundEvalValidator>(const Polynomial &, const Polynomial &,
+                                                       Polynomial &,
+                                                       ModUpOutputModulusBoundEvalValidator) const;
+template void PrimeModuli::add<AlwaysValidator>(const Polynomial &, const Polynomial &,
+                                                Polynomial &, AlwaysValidator) const;
 
 void PrimeModuli::add(const Polynomial &a, const Polynomial &b, Polynomial &out) const {
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
@@ -191,8 +194,7 @@ void PrimeModuli::hadamardMultTwo(const Polynomial &a, const Polynomial &b, cons
     // out1 is written in full before b and c are read for out2.
     if (&out1 == &b || &out1 == &c || &out1 == &out2)
         throw RuntimeException(kAliasedOutputMessage);
-    const Device device =
-        getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &c.getDevice()});
+    const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &c.getDevice()});
     dispatch(device, "mulVectorCUDA", "hadamardMultTwo");
     checkOperand(a);
     checkOperand(b);
@@ -229,17 +231,16 @@ void PrimeModuli::hadamardMultTwoAndAdd(const Polynomial &a, const Polynomial &b
                                         Polynomial &out2) const {
     if (&out1 == &b || &out1 == &c || &out1 == &out2)
         throw RuntimeException(kAliasedOutputMessage);
-    const Device device =
-        getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &c.getDevice(),
-                                 &out1.getDevice(), &out2.getDevice()});
+    const Device device = getCommonDeviceAndCheck(
+        {&a.getDevice(), &b.getDevice(), &c.getDevice(), &out1.getDevice(), &out2.getDevice()});
     dispatch(device, "hadamardMultTwoAndAdd", "hadamardMultTwoAndAdd");
     checkOperand(a);
     checkOperand(b);
     checkOperand(c);
     checkOperand(out1);
     checkOperand(out2);
-    const u64 top = std::min(
-        {a.getLevel(), b.getLevel(), c.getLevel(), out1.getLevel(), out2.getLevel()});
+    const u64 top =
+        std::min({a.getLevel(), b.getLevel(), c.getLevel(), out1.getLevel(), out2.getLevel()});
     for (u64 i = 0; i <= top; ++i)
         moduli_[i].mulAddVector(out1.getLimb(i), out2.getLimb(i), c.getLimb(i), a.getLimb(i),
                                 b.getLimb(i));
@@ -270,8 +271,8 @@ void PrimeModuli::hadamardMultModUp(const Polynomial &a, const Polynomial &b,
 
 void PrimeModuli::tensor(const Polynomial &a, const Polynomial &b, const Polynomial &c,
                          const Polynomial &d, Polynomial &e, Polynomial &f, Polynomial &g) const {
-    const Device device = getCommonDeviceAndCheck(
-        {&a.getDevice(), &b.getDevice(), &c.getDevice(), &d.getDevice()});
+    const Device device =
+        getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &c.getDevice(), &d.getDevice()});
     dispatch(device, "tensorCUDA", "tensor");
     checkOperand(a);
     checkOperand(b);

@@ -146,8 +146,8 @@ void PrimeModuli::constAdd(const Polynomial &in, const LevelledElement &re,
             if (out.getLimb(i) != in.getLimb(i))
                 std::memcpy(out.getLimb(i), in.getLimb(i), degree_ * sizeof(u64));
             modulus.constAdd(in.getLimb(i), re.getData().getData()[i], out.getLimb(i), 1);
-            modulus.constAdd(in.getLimb(i) + half, im.getData().getData()[i],
-                             out.getLimb(i) + half, 1);
+            modulus.constAdd(in.getLimb(i) + half, im.getData().getData()[i], out.getLimb(i) + half,
+                             1);
         }
     }
     out.setNTT(ntt);

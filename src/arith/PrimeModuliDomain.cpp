@@ -100,8 +100,7 @@ void PrimeModuli::backwardNTT(const Device &device, u64 *, u64, V) const {
 
 template <typename V, int K>
 void PrimeModuli::forwardNTTWithSubAndConstMult(const Polynomial &a, const Polynomial &b,
-                                                const u64 *c, Polynomial &out,
-                                                V validator) const {
+                                                const u64 *c, Polynomial &out, V validator) const {
     static_assert(K == 1, "transforms of the chain reduce their outputs below the prime");
     const Device device =
         getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &out.getDevice()});
@@ -141,8 +140,8 @@ void PrimeModuli::backwardNTTWithConstMult(const Polynomial &in, const u64 *, Po
     throwUnsupportedFunction("backwardNTTWithConstMult");
 }
 
-#define QUELT_TRANSFORM_INSTANCES(V)                                                            \
-    template void PrimeModuli::forwardNTT<V, 1>(const Polynomial &, Polynomial &, V) const;     \
+#define QUELT_TRANSFORM_INSTANCES(V)                                                               \
+    template void PrimeModuli::forwardNTT<V, 1>(const Polynomial &, Polynomial &, V) const;        \
     template void PrimeModuli::forwardNTT<V, 1>(const Device &, u64 *, u64, V) const;
 QUELT_TRANSFORM_INSTANCES(AlwaysValidator)
 QUELT_TRANSFORM_INSTANCES(OutputModulusBoundValidator)
@@ -152,12 +151,14 @@ QUELT_TRANSFORM_INSTANCES(ModUpOutputModulusBoundEvalValidator)
 
 template void PrimeModuli::backwardNTT<AlwaysValidator, 1>(const Polynomial &, Polynomial &,
                                                            AlwaysValidator) const;
-template void PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(
-    const Polynomial &, Polynomial &, OutputModulusBoundValidator) const;
+template void
+PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(const Polynomial &, Polynomial &,
+                                                         OutputModulusBoundValidator) const;
 template void PrimeModuli::backwardNTT<AlwaysValidator, 1>(const Device &, u64 *, u64,
                                                            AlwaysValidator) const;
-template void PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(
-    const Device &, u64 *, u64, OutputModulusBoundValidator) const;
+template void
+PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(const Device &, u64 *, u64,
+                                                         OutputModulusBoundValidator) const;
 template void PrimeModuli::forwardNTTWithSubAndConstMult<OutputModulusBoundValidator, 1>(
     const Polynomial &, const Polynomial &, const u64 *, Polynomial &,
     OutputModulusBoundValidator) const;

@@ -46,7 +46,8 @@ bool fitsScaled(double x) { return std::isfinite(x) && std::fabs(x) < 0x1p126; }
 // z mod q in [0, q) for a signed 128-bit z: the magnitude h 2^64 + l is
 // reduced as (h mod q) (2^64 mod q) + (l mod q).
 u64 residue(const Modulus &modulus, i128 z) {
-    const u128 magnitude = z < 0 ? static_cast<u128>(0) - static_cast<u128>(z) : static_cast<u128>(z);
+    const u128 magnitude =
+        z < 0 ? static_cast<u128>(0) - static_cast<u128>(z) : static_cast<u128>(z);
     const u64 high = modulus.barrettProduct(modulus.reduceWord(static_cast<u64>(magnitude >> 64)),
                                             modulus.getWordResidue());
     const u64 low = modulus.reduceWord(static_cast<u64>(magnitude));

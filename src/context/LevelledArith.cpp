@@ -118,26 +118,23 @@ void elementBinary(const PrimeModuli &chain, const LevelledElement &a, const Lev
 
 void PrimeModuli::add(const LevelledElement &a, const LevelledElement &b,
                       LevelledElement &out) const {
-    elementBinary(*this, a, b, out, "addCUDA", "add",
-                  [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) {
-                      m.addVector(z, x, y, 1);
-                  });
+    elementBinary(
+        *this, a, b, out, "addCUDA", "add",
+        [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) { m.addVector(z, x, y, 1); });
 }
 
 void PrimeModuli::sub(const LevelledElement &a, const LevelledElement &b,
                       LevelledElement &out) const {
-    elementBinary(*this, a, b, out, "subCUDA", "sub",
-                  [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) {
-                      m.subVector(z, x, y, 1);
-                  });
+    elementBinary(
+        *this, a, b, out, "subCUDA", "sub",
+        [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) { m.subVector(z, x, y, 1); });
 }
 
 void PrimeModuli::mult(const LevelledElement &a, const LevelledElement &b,
                        LevelledElement &out) const {
-    elementBinary(*this, a, b, out, "multCUDA", "mult",
-                  [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) {
-                      m.mulVector(z, x, y, 1);
-                  });
+    elementBinary(
+        *this, a, b, out, "multCUDA", "mult",
+        [](const Modulus &m, u64 *z, const u64 *x, const u64 *y) { m.mulVector(z, x, y, 1); });
 }
 
 void PrimeModuli::rescale(LevelledElement &a) const {
@@ -200,16 +197,14 @@ void vectorBinary(const PrimeModuli &chain, const LevelledVector &a, const Level
 
 } // namespace
 
-void PrimeModuli::add(const LevelledVector &a, const LevelledVector &b,
-                      LevelledVector &out) const {
+void PrimeModuli::add(const LevelledVector &a, const LevelledVector &b, LevelledVector &out) const {
     vectorBinary(*this, a, b, out, "addCUDA", "add",
                  [](const Modulus &m, u64 *z, const u64 *x, const u64 *y, u64 n) {
                      m.addVector(z, x, y, n);
                  });
 }
 
-void PrimeModuli::sub(const LevelledVector &a, const LevelledVector &b,
-                      LevelledVector &out) const {
+void PrimeModuli::sub(const LevelledVector &a, const LevelledVector &b, LevelledVector &out) const {
     vectorBinary(*this, a, b, out, "subCUDA", "sub",
                  [](const Modulus &m, u64 *z, const u64 *x, const u64 *y, u64 n) {
                      m.subVector(z, x, y, n);

@@ -144,9 +144,9 @@ TEST_F(Arith, AccumulatingProductsStopAtTheLowestLevel) {
     chain().hadamardMultAndAdd(a, b, out);
     EXPECT_EQ(out.getLevel(), 0u);
     for (u64 j = 0; j < kN; ++j)
-        EXPECT_EQ(out.getLimb(0)[j],
-                  addModRef(before[j], mulModRef(a.getLimb(0)[j], b.getLimb(0)[j], prime(0)),
-                            prime(0)));
+        EXPECT_EQ(
+            out.getLimb(0)[j],
+            addModRef(before[j], mulModRef(a.getLimb(0)[j], b.getLimb(0)[j], prime(0)), prime(0)));
 }
 
 TEST_F(Arith, TwoOutputProductsRefuseAnOutputReadLater) {

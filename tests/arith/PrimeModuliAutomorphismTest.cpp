@@ -2,8 +2,8 @@
 
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/Exception.hpp"
-#include "Quelt/Plaintext.hpp"
 #include "Quelt/LWE/Context.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "lwe/LWEContext.hpp"
 
 namespace Quelt::test {
@@ -17,7 +17,8 @@ std::vector<u64> substitute(const std::vector<u64> &a, std::int64_t k, u64 p) {
     const std::int64_t two_n = static_cast<std::int64_t>(2 * n);
     std::vector<u64> out(n, 0);
     for (u64 j = 0; j < n; ++j) {
-        const u64 e = static_cast<u64>(((static_cast<std::int64_t>(j) * k) % two_n + two_n) % two_n);
+        const u64 e =
+            static_cast<u64>(((static_cast<std::int64_t>(j) * k) % two_n + two_n) % two_n);
         if (e < n)
             out[e] = addModRef(out[e], a[j], p);
         else
@@ -105,7 +106,8 @@ TEST_F(Automorphism, MonomialShiftsAnyExponent) {
         EXPECT_FALSE(out.isNTT());
         EXPECT_EQ(out.getLevel(), 2u);
         for (u64 i = 0; i <= 2; ++i)
-            EXPECT_EQ(limb(out, i), negacyclicProductRef(limb(a, i), monomial(k, kN, prime(i)), prime(i)))
+            EXPECT_EQ(limb(out, i),
+                      negacyclicProductRef(limb(a, i), monomial(k, kN, prime(i)), prime(i)))
                 << "k = " << k;
     }
     // X^(N/2) twice is -1.
@@ -186,13 +188,15 @@ TEST_F(Automorphism, NoHostPathForRotMulAddAndModReduct) {
         chain().rotMulAdd(out, ct, ptxt, 1);
         FAIL();
     } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Cannot support the function 'rotMulAdd' in the current build configuration");
+        EXPECT_STREQ(e.what(),
+                     "Cannot support the function 'rotMulAdd' in the current build configuration");
     }
     try {
         chain().modReduct(ct);
         FAIL();
     } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Cannot support the function 'modReduct' in the current build configuration");
+        EXPECT_STREQ(e.what(),
+                     "Cannot support the function 'modReduct' in the current build configuration");
     }
 }
 
@@ -203,8 +207,9 @@ TEST_F(Automorphism, NoHostPathForBatchedMonomials) {
         chain().multMonomialBatch(ins, outs, 1);
         FAIL();
     } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot support the function 'multMonomialBatch' in the current build configuration");
+        EXPECT_STREQ(
+            e.what(),
+            "Cannot support the function 'multMonomialBatch' in the current build configuration");
     }
 }
 
@@ -259,7 +264,8 @@ TEST_F(LweAutomorphism, BatchMatchesSingleCallsAndChecksItsOutputs) {
         LevelledVector single(lwe());
         chain().conjugateInvert(a, single, k);
         for (u64 i = 0; i <= 2; ++i)
-            EXPECT_TRUE(std::equal(single.getLimb(i), single.getLimb(i) + kDim, storage[k].getLimb(i)));
+            EXPECT_TRUE(
+                std::equal(single.getLimb(i), single.getLimb(i) + kDim, storage[k].getLimb(i)));
     }
     std::vector<LevelledVector> many(kDim + 1, LevelledVector(lwe()));
     std::vector<LevelledVector *> too_many;

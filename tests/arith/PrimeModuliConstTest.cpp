@@ -28,9 +28,8 @@ TEST_F(Const, IntegerAndLevelledProductsAgainstIntegersModQ) {
 
     // A constant at a lower level lowers the output's level.
     const u128 c = (static_cast<u128>(0x123456789abULL) << 40) | 0x55aa;
-    const LevelledElement ce = element({static_cast<u64>(c % prime(0)),
-                                        static_cast<u64>(c % prime(1))},
-                                       1);
+    const LevelledElement ce =
+        element({static_cast<u64>(c % prime(0)), static_cast<u64>(c % prime(1))}, 1);
     chain().constMult(a, ce, out);
     EXPECT_EQ(out.getLevel(), 1u);
     EXPECT_EQ(out.getData().size(), 2 * kN);
@@ -48,9 +47,10 @@ TEST_F(Const, RealConstantAddedInEitherForm) {
     const auto v = randomValues(q);
     const Polynomial a = fromValues(v, 2);
     const u128 c = q - 12345; // -12345
-    const LevelledElement ce = element(
-        {static_cast<u64>(c % prime(0)), static_cast<u64>(c % prime(1)), static_cast<u64>(c % prime(2))},
-        2);
+    const LevelledElement ce =
+        element({static_cast<u64>(c % prime(0)), static_cast<u64>(c % prime(1)),
+                 static_cast<u64>(c % prime(2))},
+                2);
     Polynomial coeff(ctx(), false, false);
     chain().constAdd(a, ce, coeff);
     EXPECT_FALSE(coeff.isNTT());
@@ -80,8 +80,8 @@ TEST_F(Const, ComplexConstantIsMultiplicationByReAndImTimesXHalf) {
         // a (re + im X^(N/2)) modulo X^N + 1.
         const auto shifted = negacyclicProductRef(limb(a, i), halfDegreeMonomial(kN), q);
         for (u64 j = 0; j < kN; ++j) {
-            const u64 expected =
-                addModRef(mulModRef(a.getLimb(i)[j], re_r[i], q), mulModRef(shifted[j], im_r[i], q), q);
+            const u64 expected = addModRef(mulModRef(a.getLimb(i)[j], re_r[i], q),
+                                           mulModRef(shifted[j], im_r[i], q), q);
             EXPECT_EQ(p.getLimb(i)[j], expected);
             u64 added = a.getLimb(i)[j];
             if (j == 0)
@@ -161,8 +161,9 @@ TEST_F(Const, SubtractAndMultiplyPerPrime) {
     EXPECT_EQ(out.getLevel(), 1u);
     for (u64 i = 0; i <= 1; ++i)
         for (u64 j = 0; j < kN; ++j)
-            EXPECT_EQ(out.getLimb(i)[j],
-                      mulModRef(subModRef(a.getLimb(i)[j], b.getLimb(i)[j], prime(i)), c[i], prime(i)));
+            EXPECT_EQ(
+                out.getLimb(i)[j],
+                mulModRef(subModRef(a.getLimb(i)[j], b.getLimb(i)[j], prime(i)), c[i], prime(i)));
 }
 
 TEST_F(Const, ValidatedKernelSkipsRejectedLimbs) {

@@ -156,9 +156,9 @@ TEST_F(Domain, ForwardTransformWithSubtractionAndMultiplication) {
     EXPECT_TRUE(a.isNTT());
     for (u64 i = 0; i <= 1; ++i)
         for (u64 j = 0; j < kN; ++j)
-            EXPECT_EQ(a.getLimb(i)[j],
-                      mulModRef(subModRef(b.getLimb(i)[j], ta.getLimb(i)[j], prime(i)), c[i],
-                                prime(i)));
+            EXPECT_EQ(
+                a.getLimb(i)[j],
+                mulModRef(subModRef(b.getLimb(i)[j], ta.getLimb(i)[j], prime(i)), c[i], prime(i)));
 }
 
 TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
@@ -181,8 +181,9 @@ TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
         chain().backwardNTT<OutputModulusBoundValidator, 1>(Device(1, 0), nullptr, 1, {0, 1});
         FAIL();
     } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot support the function 'execiNttBatch' in the current build configuration");
+        EXPECT_STREQ(
+            e.what(),
+            "Cannot support the function 'execiNttBatch' in the current build configuration");
     }
 }
 

@@ -54,8 +54,8 @@ TEST_F(Encoding, MessageLayoutAndRounding) {
 }
 
 TEST_F(Encoding, SparseMessageAndExtendedWalk) {
-    const Message msg(std::vector<std::complex<double>>{{1.5, -1.0}, {2.0, 0.0}, {-3.0, 4.0},
-                                                         {0.0, 0.5}});
+    const Message msg(
+        std::vector<std::complex<double>>{{1.5, -1.0}, {2.0, 0.0}, {-3.0, 4.0}, {0.0, 0.5}});
     Polynomial out = randomPoly(1, true);
     chain().embeddingToN(msg, 2.0, out, true);
     const u64 gap = kN / 2 / 4;
@@ -94,7 +94,8 @@ TEST_F(Encoding, RealValues) {
     for (u64 i = 0; i <= 1; ++i)
         for (u64 j = 0; j < kN; ++j)
             EXPECT_EQ(out.getLimb(i)[j],
-                      j % 4 == 0 ? signedResidueRef(2 * static_cast<int>(j / 4) - 15, prime(i)) : 0u);
+                      j % 4 == 0 ? signedResidueRef(2 * static_cast<int>(j / 4) - 15, prime(i))
+                                 : 0u);
     for (u64 n : {u64{3}, u64{0}}) {
         try {
             chain().embeddingToN(values.data(), n, 1.0, out);
@@ -152,7 +153,8 @@ TEST_F(Encoding, SignedCoefficientsIntoLevelledVector) {
     lwe_chain.coefficientsToLevelledVector(coeffs, v);
     for (u64 i = 0; i <= 1; ++i)
         for (u64 j = 0; j < 8; ++j)
-            EXPECT_EQ(v.getLimb(i)[j], signedResidueRef(values[j], lwe_chain.getModulus(i).getPrime()));
+            EXPECT_EQ(v.getLimb(i)[j],
+                      signedResidueRef(values[j], lwe_chain.getModulus(i).getPrime()));
     DeviceSpecificArray<int> wrong(7);
     try {
         lwe_chain.coefficientsToLevelledVector(wrong, v);

@@ -14,8 +14,8 @@ namespace {
 
 const Device kCuda{1, 0};
 const Device kPinned{3, 0};
-const Device kHostOne{0, 1};  // host memory, listed in the chain's device set
-const Device kHostTwo{0, 2};  // host memory, not listed
+const Device kHostOne{0, 1}; // host memory, listed in the chain's device set
+const Device kHostTwo{0, 2}; // host memory, not listed
 
 std::string unsupported(const std::string &name) {
     return "Cannot support the function '" + name + "' in the current build configuration";

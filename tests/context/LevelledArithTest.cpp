@@ -65,7 +65,10 @@ TEST_F(LevelledArith, ElementRescaleRoundsToTheNearest) {
     const u64 top = prime(2);
     // k q + r for r on both sides of zero, and the tie q/2 (rounded down).
     for (auto [k, r, expected] : std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>>{
-             {1000, 17, 1000}, {1000, -17, 1000}, {-3, 5, -3}, {7, static_cast<std::int64_t>(top / 2), 7}}) {
+             {1000, 17, 1000},
+             {1000, -17, 1000},
+             {-3, 5, -3},
+             {7, static_cast<std::int64_t>(top / 2), 7}}) {
         const u128 q = modulusQ(2);
         const __int128 value = static_cast<__int128>(k) * top + r;
         const u128 v = static_cast<u128>(value < 0 ? value + static_cast<__int128>(q) : value);
@@ -76,8 +79,9 @@ TEST_F(LevelledArith, ElementRescaleRoundsToTheNearest) {
         EXPECT_EQ(e.getLevel(), 1u);
         EXPECT_EQ(e.getData().size(), 2u);
         for (u64 i = 0; i <= 1; ++i)
-            EXPECT_EQ(e.getData().getData()[i],
-                      expected < 0 ? prime(i) - static_cast<u64>(-expected) : static_cast<u64>(expected));
+            EXPECT_EQ(e.getData().getData()[i], expected < 0
+                                                    ? prime(i) - static_cast<u64>(-expected)
+                                                    : static_cast<u64>(expected));
     }
     LevelledElement bottom(4, ctx(), false, 0);
     EXPECT_THROW(chain().rescale(bottom), RuntimeException);
@@ -138,7 +142,8 @@ TEST_F(LevelledVectorArith, InnerProductTakesTheLowerLevel) {
     for (u64 i = 0; i <= 2; ++i) {
         u64 expected = 0;
         for (u64 j = 0; j < kDim; ++j)
-            expected = addModRef(expected, mulModRef(a.getLimb(i)[j], b.getLimb(i)[j], prime(i)), prime(i));
+            expected = addModRef(expected, mulModRef(a.getLimb(i)[j], b.getLimb(i)[j], prime(i)),
+                                 prime(i));
         EXPECT_EQ(out.getData().getData()[i], expected);
     }
 }
