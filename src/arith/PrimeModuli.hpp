@@ -333,13 +333,9 @@ public:
     // outputs, none null and none equal to in.
     void conjugateInvertBatch(const LevelledVector &in,
                               const std::vector<LevelledVector *> &outs) const;
-    // Keeps every second coefficient: out_i[j] = in_i[2j] for the limbs
-    // 0..level of in; out's degree must be half of in's (a polynomial of the
-    // chain of half the degree). Out takes in's level, coefficient form.
-    void embedPolynomial(const Polynomial &in, Polynomial &out) const;
-    // Ciphertext form of embedPolynomial: out takes in's number of
-    // polynomials, level and rescale counter, and every polynomial keeps its
-    // even coefficients. out's context must have half the degree and the same
+    // The even part of a ciphertext of degree 2N as one of degree N: out
+    // takes in's number of polynomials, level and rescale counter, and limb i
+    // of each polynomial becomes out_i[j] = in_i[2j]. out's context must have half the degree and the same
     // primes up to the level; both are checked before out changes.
     void embedCiphertext(const CiphertextBase<EncryptionType::RLWE> &in,
                          CiphertextBase<EncryptionType::RLWE> &out) const;
@@ -477,9 +473,11 @@ private:
                         V validator) const;
     // The slot permutation of X -> X^k in the NTT order.
     std::vector<u64> frobeniusTable(std::int64_t k) const;
-    // Centred lift of the top residue and division by the top prime, limb by
-    // limb, for an element or a vector; shared by the two levelled rescales.
+    // value^-1 modulo prime prime_index, by Fermat's little theorem.
     u64 inverseModPrime(u64 value, u64 prime_index) const;
+    // One polynomial of embedCiphertext: out_i[j] = in_i[2j] for the limbs
+    // 0..level of in. Checks the half degree and the primes of the limbs.
+    void embedPolynomial(const Polynomial &in, Polynomial &out) const;
 
 private:
     void initICoefficients();
