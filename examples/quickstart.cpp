@@ -1,16 +1,75 @@
-// A tour of what the library offers so far.
+// A tour of what the library offers so far: a context made from a named
+// preset, its parameters, and a message taken through the slot FFT and back.
 #include "Quelt/Quelt.hpp"
 
+#include "arith/FFT.hpp"
+#include "context/ContextContent.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <complex>
 #include <iostream>
+#include <map>
+
+namespace {
+
+const char *securityName(Quelt::SecurityLevel level) {
+    switch (level) {
+    case Quelt::SecurityLevel::SL128:
+        return "128-bit";
+    case Quelt::SecurityLevel::SL192:
+        return "192-bit";
+    case Quelt::SecurityLevel::SL256:
+        return "256-bit";
+    default:
+        return "below 128-bit";
+    }
+}
+
+} // namespace
 
 int main() {
     using namespace Quelt;
-    std::cout << "Quelt: host build, accelerators available: "
-              << (CudaTools::isAvailable() ? "yes" : "no") << "\n";
-    DeviceSpecificArray<std::uint64_t> words(8);
-    for (std::uint64_t i = 0; i < words.size(); ++i)
-        words[i] = i * i;
-    std::cout << "A device array of " << words.size() << " words on the host, capacity "
-              << words.capacityInBytes() << " bytes\n";
-    return 0;
+    std::cout << "Quelt: host build, accelerators available: " << (CudaTools::isAvailable() ? "yes" : "no")
+              << "\n\n";
+
+    const auto ctx = makeContext(ParameterPreset::FGb);
+    std::cout << "Context of preset " << getParameterName(ctx) << "\n"
+              << "  ring degree N      : " << getDegree(ctx) << " (" << (std::uint64_t{1} << getLogFullSlots(ctx))
+              << " slots)\n"
+              << "  levels             : " << getLength(ctx) << " (fresh ciphertexts at level "
+              << getEncryptionLevel(ctx) << ")\n"
+              << "  temporary primes   : " << getNumTP(ctx) << ", gadget rank " << getGadgetRank(ctx) << "\n"
+              << "  security level     : " << securityName(getSecurityLevel(ctx)) << "\n"
+              << "  bootstrappable     : " << (isBootstrappableParameter(ctx) ? "yes" : "no") << "\n"
+              << "  identity hash      : 0x" << std::hex << ctx->getHash() << std::dec << "\n";
+
+    // Prime sizes in chain order: base, quantize, then temporary primes.
+    const std::vector<std::uint64_t> primes = getPrimeList(ctx);
+    std::cout << "  prime sizes (bits) :";
+    for (std::size_t i = 0; i < primes.size(); ++i) {
+        if (i == getLength(ctx))
+            std::cout << " |";
+        std::cout << " " << std::bit_width(primes[i]);
+    }
+    std::cout << "\n  log2 scale, level 0 and top: " << getDefaultScaleFactorList(ctx).front() << ", "
+              << getDefaultScaleFactorList(ctx).back() << "\n\n";
+
+    // Eight slots through the canonical embedding and back.
+    Message message(3);
+    for (std::uint64_t i = 0; i < message.getSize(); ++i)
+        message[i] = std::complex<double>(static_cast<double>(i) + 0.5, -static_cast<double>(i) / 4);
+    const Message original = message;
+    const FFT &fft = ctx->getFFT();
+    fft.backwardFFT(message);
+    std::cout << "Slots (" << message.getSize() << ") to coefficient-order values and back:\n";
+    std::cout << "  first value after backwardFFT: " << message[0] << "\n";
+    fft.forwardFFT(message);
+    double max_error = 0.0;
+    for (std::uint64_t i = 0; i < message.getSize(); ++i)
+        max_error = std::max(max_error, std::abs(message[i] - original[i]));
+    std::cout << "  slot 3 before " << original[3] << ", after " << message[3] << "\n"
+              << "  largest round-trip error: " << max_error << "\n";
+    return max_error < 1e-9 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 // Everything the library exports.
+#include "Quelt/Context.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EncryptionType.hpp"
@@ -8,6 +9,7 @@
 #include "Quelt/ParameterPreset.hpp"
 #include "Quelt/SecurityLevel.hpp"
 #include "Quelt/Exception.hpp"
+#include "Quelt/LWE/Context.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/Pointer.hpp"

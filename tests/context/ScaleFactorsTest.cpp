@@ -1,0 +1,272 @@
+#include "context/ScaleFactors.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "context/Parameter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Quelt {
+namespace {
+
+using u64 = std::uint64_t;
+
+void expectRuntimeError(const std::function<void()> &fn, const std::string &message) {
+    try {
+        fn();
+        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
+    } catch (const RuntimeException &e) {
+        EXPECT_EQ(std::string(e.what()), message);
+    }
+}
+
+ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset>(value); }
+
+// Values of the rules below were computed independently with big integers and
+// IEEE doubles (the same operations in another language).
+
+TEST(ScaleFactorsRules, PlainRuleFollowsPrimeSizesDownward) {
+    // The chain of the custom sizes (log_degree 10, L 5, b 50, q 40, t 50, d 3).
+    const std::vector<u64> primes{1125899906826241, 1099511592961, 1099511590913, 1099511560193,
+                                  1099511556097,    1125899906820097, 1125899906738177};
+    std::vector<double> factors(primes.size(), 0.0);
+    utils::applyPlainScaleRule(factors, primes, 5, std::log2(1099511556097.0));
+    const std::vector<double> expected{39.99999974471459, 39.999999849516506, 39.99999990057385,
+                                       39.9999999059483, 39.9999999059483};
+    for (u64 l = 0; l < 5; ++l)
+        EXPECT_NEAR(factors[l], expected[l], 1e-12) << "level " << l;
+    // Entries beyond the levels are left alone.
+    EXPECT_EQ(factors[5], 0.0);
+    EXPECT_EQ(factors[6], 0.0);
+}
+
+TEST(ScaleFactorsRules, BootstrappableRuleAppliesRoundedSizeCorrections) {
+    const std::vector<u64> primes{(1ULL << 58) - 27,  (1ULL << 42) - 11,  (1ULL << 43) + 5,
+                                  (1ULL << 42) - 105, (1ULL << 41) + 77,  (1ULL << 58) - 201,
+                                  (1ULL << 59) - 55,  (1ULL << 58) - 999, (1ULL << 60) - 3};
+    std::vector<double> factors(8, 0.0);
+    std::vector<std::int64_t> corrections(8, 0);
+    utils::applyBootstrappableScaleRule(factors, corrections, primes, 8, 3, 4);
+    const std::vector<double> expected{41.99999999973603, 41.99999999986621, 41.999999999933515, 41.99999999994954,
+                                       41.00000000000003, 41.000000000000014, 41.00000000000001, 41.0};
+    const std::vector<std::int64_t> expected_corrections{0, 0, 1, 0, 1, 17, 18, 17};
+    for (u64 l = 0; l < 8; ++l)
+        EXPECT_NEAR(factors[l], expected[l], 1e-12) << "level " << l;
+    EXPECT_EQ(corrections, expected_corrections);
+}
+
+TEST(ScaleFactorsRules, CleaningRuleMovesLevelOneCorrectionToLevelZero) {
+    const std::vector<u64> primes{(1ULL << 61) - 1,  (1ULL << 60) - 93, (1ULL << 60) - 1001, (1ULL << 30) + 3,
+                                  (1ULL << 31) - 5, (1ULL << 30) - 7,  (1ULL << 61) - 9};
+    std::vector<double> factors(6, 0.0);
+    utils::applyCleaningScaleRule(factors, primes, 6);
+    const std::vector<double> expected{60.000000157073714, 60.00000007853686, 60.00000003926843,
+                                       30.000000021649637, 31.0000000091453,  29.99999999987};
+    for (u64 l = 0; l < 6; ++l)
+        EXPECT_NEAR(factors[l], expected[l], 1e-12) << "level " << l;
+}
+
+TEST(ScaleFactorsRules, RulesRefuseListsShorterThanTheLevels) {
+    std::vector<double> factors(3, 0.0);
+    std::vector<std::int64_t> corrections(3, 0);
+    const std::vector<u64> primes{(1ULL << 40) + 1, (1ULL << 40) + 3};
+    EXPECT_THROW(utils::applyPlainScaleRule(factors, primes, 3, 40.0), RuntimeException);
+    EXPECT_THROW(utils::applyCleaningScaleRule(factors, primes, 3), RuntimeException);
+    EXPECT_THROW(utils::applyBootstrappableScaleRule(factors, corrections, primes, 2, 0, 5), RuntimeException);
+}
+
+TEST(ScaleFactorsPresets, EveryPresetHasFactorsForItsLevels) {
+    for (std::uint32_t v = 0; v <= 119; ++v) {
+        if (v == 21)
+            continue;
+        SCOPED_TRACE("preset " + std::to_string(v));
+        const Parameter parameter(preset(v));
+        const ScaleFactors factors(preset(v));
+        EXPECT_GE(factors.getFactors().size(), parameter.chain_length);
+        EXPECT_EQ(factors.getCorrections().size(), factors.getFactors().size());
+    }
+}
+
+TEST(ScaleFactorsPresets, FGbMeetsItsTolerances) {
+    const ScaleFactors factors(ParameterPreset::FGb);
+    ASSERT_EQ(factors.getFactors().size(), 25u);
+    for (u64 l = 13; l <= 24; ++l)
+        EXPECT_NEAR(factors.getFactors()[l], 58.0, 1e-3) << "level " << l;
+    for (u64 l = 0; l <= 12; ++l)
+        EXPECT_NEAR(factors.getFactors()[l], 42.0, 0.04) << "level " << l;
+    for (u64 l = 0; l < 25; ++l)
+        EXPECT_EQ(factors.getCorrections()[l], l == 13 ? -16 : 0) << "level " << l;
+}
+
+TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
+    // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
+    const ScaleFactors single(ParameterPreset::FGbL0);
+    ASSERT_EQ(single.getFactors().size(), 1u);
+    EXPECT_EQ(single.getFactors()[0], std::log2(static_cast<double>(PrimeModuli::getPrimeList(ParameterPreset::FGbL0)[0])));
+
+    // A levelled preset (ST7, L = 8): the plain rule over its list.
+    const auto &primes = PrimeModuli::getPrimeList(ParameterPreset::ST7);
+    const ScaleFactors levelled(ParameterPreset::ST7);
+    ASSERT_EQ(levelled.getFactors().size(), 8u);
+    double expected = std::log2(static_cast<double>(primes[7]));
+    for (u64 l = 7;; --l) {
+        EXPECT_NEAR(levelled.getFactors()[l], expected, 1e-12) << "level " << l;
+        if (l == 0)
+            break;
+        expected = 2 * expected - std::log2(static_cast<double>(primes[l]));
+    }
+}
+
+TEST(ScaleFactorsPresets, FVaAndGapResolvingPresetsUseThePlainRule) {
+    // FVa is bootstrappable but excluded from the correction rule.
+    const auto &fva_primes = PrimeModuli::getPrimeList(preset(0));
+    const ScaleFactors fva(preset(0));
+    EXPECT_EQ(fva.getFactors()[29], std::log2(static_cast<double>(fva_primes[29])));
+    // Discrete_G8 resolves its gap automatically: the top takes lg(q_0).
+    const auto &g8_primes = PrimeModuli::getPrimeList(preset(78));
+    const ScaleFactors g8(preset(78));
+    EXPECT_EQ(g8.getFactors()[22], std::log2(static_cast<double>(g8_primes[0])));
+    for (std::int64_t c : g8.getCorrections())
+        EXPECT_EQ(c, 0);
+}
+
+TEST(ScaleFactorsPresets, SmallCompanionsTakeTheirParentsLowerLevels) {
+    for (std::uint32_t small : {49u, 51u, 56u, 59u, 81u, 89u, 102u, 108u, 116u}) {
+        SCOPED_TRACE("preset " + std::to_string(small));
+        const Parameter parameter(preset(small));
+        ASSERT_TRUE(parameter.parent_preset.has_value());
+        const ScaleFactors parent(*parameter.parent_preset);
+        const ScaleFactors factors(preset(small));
+        ASSERT_EQ(factors.getFactors().size(), parameter.chain_length);
+        for (u64 l = 0; l < parameter.chain_length; ++l) {
+            EXPECT_EQ(factors.getFactors()[l], parent.getFactors()[l]);
+            EXPECT_EQ(factors.getCorrections()[l], parent.getCorrections()[l]);
+        }
+    }
+}
+
+TEST(ScaleFactorsPresets, FGfOTakesFGfFactorsByLevelAndPrime) {
+    const ScaleFactors fgf(ParameterPreset::FGf);
+    const ScaleFactors fgfo(ParameterPreset::FGfO);
+    const auto &f = fgfo.getFactors();
+    ASSERT_EQ(f.size(), 21u);
+    EXPECT_EQ(f[0], fgf.getFactors()[0]);
+    for (u64 l = 1; l <= 7; ++l)
+        EXPECT_EQ(f[l], 0.0) << "level " << l;
+    EXPECT_EQ(f[8], fgf.getFactors()[12]);
+    EXPECT_EQ(f[9], fgf.getFactors()[13]);
+    // From the top down, levels whose prime is also FGf's take FGf's factor.
+    const auto &primes = PrimeModuli::getPrimeList(ParameterPreset::FGfO);
+    const auto &parent_primes = PrimeModuli::getPrimeList(ParameterPreset::FGf);
+    u64 j = 24;
+    for (u64 i = 20; i >= 10; --i, --j) {
+        ASSERT_EQ(primes[i], parent_primes[j]) << "level " << i;
+        EXPECT_EQ(f[i], fgf.getFactors()[j]) << "level " << i;
+    }
+    for (u64 l = 0; l < 21; ++l)
+        EXPECT_EQ(fgfo.getCorrections()[l], l == 10 ? -16 : 0) << "level " << l;
+}
+
+TEST(ScaleFactorsPresets, OutsourcingCompanionsHaveNoFactorsBelowTheirEncryptionLevel) {
+    for (std::uint32_t v : {52u, 55u, 58u, 77u, 82u, 90u, 101u, 107u, 114u, 115u}) {
+        SCOPED_TRACE("preset " + std::to_string(v));
+        const Parameter parameter(preset(v));
+        const ScaleFactors factors(preset(v));
+        ASSERT_EQ(factors.getFactors().size(), parameter.chain_length);
+        EXPECT_NE(factors.getFactors()[0], 0.0);
+        EXPECT_NE(factors.getFactors()[parameter.encryption_level], 0.0);
+        for (u64 l = 1; l < parameter.encryption_level; ++l)
+            EXPECT_EQ(factors.getFactors()[l], 0.0) << "level " << l;
+        if (parameter.encryption_level > 1)
+            expectRuntimeError([&] { factors.getScaleFactor(1); }, kInvalidScaleFactorMessage);
+    }
+}
+
+TEST(ScaleFactorsPresets, BorrowedFactorsAreCopiedWholeOrCut) {
+    struct Case {
+        std::uint32_t preset, source;
+        bool whole;
+    };
+    const Case cases[] = {{4, 3, true},    {6, 5, true},    {11, 5, true},    {31, 25, true},  {37, 25, true},
+                          {83, 80, true},  {85, 80, true},  {87, 80, true},   {91, 88, true},  {26, 3, false},
+                          {30, 3, false},  {44, 3, false},  {47, 3, false},   {62, 50, false}, {65, 63, false},
+                          {103, 99, false}, {110, 105, false}, {118, 112, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE("preset " + std::to_string(c.preset));
+        const ScaleFactors source(preset(c.source));
+        const ScaleFactors factors(preset(c.preset));
+        const u64 length = Parameter(preset(c.preset)).chain_length;
+        const u64 expected_size = c.whole ? source.getFactors().size() : length;
+        ASSERT_EQ(factors.getFactors().size(), expected_size);
+        for (u64 l = 0; l < expected_size; ++l) {
+            EXPECT_EQ(factors.getFactors()[l], l < source.getFactors().size() ? source.getFactors()[l] : 0.0);
+            EXPECT_EQ(factors.getCorrections()[l], l < source.getCorrections().size() ? source.getCorrections()[l] : 0);
+        }
+    }
+    // Whole copies keep their source's length.
+    EXPECT_EQ(ScaleFactors(ParameterPreset::Discrete_G8A_L0).getFactors().size(), 23u);
+}
+
+TEST(ScaleFactorsPresets, CleaningPresetsUseTheCleaningRule) {
+    for (std::uint32_t v : {111u, 119u}) {
+        SCOPED_TRACE("preset " + std::to_string(v));
+        const u64 length = Parameter(preset(v)).chain_length;
+        const auto &primes = PrimeModuli::getPrimeList(preset(v));
+        std::vector<double> expected(length, 0.0);
+        utils::applyCleaningScaleRule(expected, primes, length);
+        const ScaleFactors factors(preset(v));
+        EXPECT_EQ(factors.getFactors(), expected);
+        EXPECT_EQ(factors.getFactors()[length - 1],
+                  static_cast<double>(utils::roundedLog2Prime(primes[length - 1])) - 1.3e-10);
+        for (std::int64_t c : factors.getCorrections())
+            EXPECT_EQ(c, 0);
+    }
+}
+
+TEST(ScaleFactorsPresets, InvalidPresetsAndLevelsAreRefused) {
+    expectRuntimeError([] { ScaleFactors{ParameterPreset::CUSTOM}; },
+                       "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectRuntimeError([] { ScaleFactors{preset(120)}; }, "The input parameter preset is not yet supported.");
+    const ScaleFactors factors(ParameterPreset::FGb);
+    expectRuntimeError([&] { factors.getScaleFactor(25); }, kInvalidScaleFactorMessage);
+    EXPECT_EQ(factors.getCorrection(13), -16);
+    EXPECT_EQ(factors.getCorrection(1000), 0);
+}
+
+TEST(ScaleFactorsLWE, PresetsFollowThePlainRuleOrTheirRingPreset) {
+    const ScaleFactors ss7(LWE::ParameterPreset::SS7);
+    const std::vector<double> expected_ss7{41.99986946420326, 41.99993447412777, 41.99996319546043,
+                                           41.99997747013495, 41.99998417751299, 41.99998624132283,
+                                           41.99998675727543, 41.99998675727543};
+    ASSERT_EQ(ss7.getFactors().size(), 8u);
+    for (u64 l = 0; l < 8; ++l)
+        EXPECT_NEAR(ss7.getFactors()[l], expected_ss7[l], 1e-12);
+    EXPECT_TRUE(ss7.getCorrections().empty());
+
+    const ScaleFactors sd3(LWE::ParameterPreset::SD3);
+    const std::vector<double> expected_sd3{40.99998039390656, 40.99998933703984, 40.99999140084248,
+                                           40.99999140084248};
+    ASSERT_EQ(sd3.getFactors().size(), 4u);
+    for (u64 l = 0; l < 4; ++l)
+        EXPECT_NEAR(sd3.getFactors()[l], expected_sd3[l], 1e-12);
+
+    const double ring44 = ScaleFactors(preset(44)).getFactors()[0];
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L0).getFactors(), std::vector<double>{ring44});
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L1).getFactors(), (std::vector<double>{ring44, 0.0}));
+    const double ring85 = ScaleFactors(preset(85)).getFactors()[0];
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::Discrete_G8A_LWE).getFactors(), std::vector<double>{ring85});
+
+    expectRuntimeError([] { ScaleFactors{LWE::ParameterPreset::CUSTOM}; },
+                       "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectRuntimeError([] { ScaleFactors{static_cast<LWE::ParameterPreset>(6)}; },
+                       "The input parameter preset is not yet supported.");
+}
+
+} // namespace
+} // namespace Quelt
