@@ -33,8 +33,9 @@ deviation above SCALE_TARGET, a beam search may also look at primes a little
 farther out (near 2^25 to 2^31 the primes = 1 mod 4N are too sparse for the
 nearest ones to cancel). Temporary primes are ordered nearest first.
 
-The script checks every list against the bit-length profile table below
-before it writes anything.
+The script checks every list against the bit-length profile table below,
+and the default scales of every preset that derives them from its own primes
+against their intended sizes, before it writes anything.
 """
 
 import math
@@ -107,8 +108,17 @@ def X(below, above, c):
 #   boot  - bootstrappable: the top scale is set by the base prime
 #   plain - the top scale is log2 of the top prime
 #   clean - cleaning presets: the top scale is the rounded top prime size
-#   other - the scales come from another preset or are resolved elsewhere;
-#           the order only follows the same rule as 'boot'
+#   gap   - bootstrappable with the gap resolved automatically: the top scale
+#           is log2 of the base prime and every level below follows from the
+#           primes alone, with no integer corrections. The one oversized
+#           "gap" prime must therefore have the rounded size 2 * upper -
+#           lower (upper: the size of the base prime and the primes above the
+#           gap, lower: the size below it), else every scale below it runs
+#           away: with primes of rounded size 45 above the gap and 37 below,
+#           the gap prime must round to 53 bits, so it lies just over 2^53,
+#           not just under 2^54 (both have bit length 54)
+#   other - the scales come from another preset; the order only follows the
+#           same rule as 'boot'
 #
 # Prescribed primes: `fixed` maps a position (negative counts from the end)
 # to a value; `share` lists (first position, source preset, first source
@@ -282,13 +292,13 @@ preset(77, "FGeO", 16, 21, 5, "other", B(1, 58), [B(8, 61), B(12, 58)],
 alias(78, "Discrete_G8", 16, 23, 6, 80)
 preset(79, "Discrete_G8_Sparse", 16, 1, 1, "other", A(1, 45), [], [B(1, 61)],
        share=[(0, 80, 0, 1)])
-preset(80, "Discrete_G8A", 16, 23, 6, "other", A(1, 45),
-       [X(2, 2, 37), X(4, 3, 37), B(1, 54), X(4, 6, 45)], [B(6, 61)],
+preset(80, "Discrete_G8A", 16, 23, 6, "gap", A(1, 45),
+       [X(2, 2, 37), X(4, 3, 37), A(1, 53), X(4, 6, 45)], [B(6, 61)],
        fixed={0: G8A_BASE})
 preset(81, "Discrete_G8A_Small", 16, 5, 4, "other", A(1, 45), [X(2, 2, 37)],
        [B(4, 61)], share=[(0, 80, 0, 5), (5, 80, 23, 4)])
 preset(82, "Discrete_G8A_OBTS", 16, 19, 9, "other", A(1, 45),
-       [B(6, 58), B(1, 59), B(1, 54), X(4, 6, 45)], [B(9, 61)],
+       [B(6, 58), B(1, 59), A(1, 53), X(4, 6, 45)], [B(9, 61)],
        share=[(0, 80, 0, 1), (8, 80, 12, 11)])
 preset(83, "Discrete_G8A_SHE", 16, 12, 8, "other", A(1, 45), [X(6, 5, 37)],
        [B(8, 61)], share=[(0, 80, 0, 12)])
@@ -296,12 +306,12 @@ alias(84, "Discrete_G8A_Sparse", 16, 1, 1, 79)
 alias(85, "Discrete_G8A_L0", 16, 1, 1, 79)
 alias(86, "Discrete_G8A_D12L0", 12, 1, 1, 79)
 alias(87, "Discrete_G8A_D9R3L0", 9, 1, 1, 79)
-preset(88, "Discrete_G8B", 16, 23, 6, "other", B(1, 39),
-       [X(1, 2, 33), X(4, 4, 33), B(1, 46), X(5, 5, 39)], [B(6, 61)])
+preset(88, "Discrete_G8B", 16, 23, 6, "gap", B(1, 39),
+       [X(1, 2, 33), X(4, 4, 33), A(1, 45), X(5, 5, 39)], [B(6, 61)])
 preset(89, "Discrete_G8B_Small", 16, 4, 3, "other", B(1, 39), [X(1, 2, 33)],
        [B(3, 61)], share=[(0, 88, 0, 4), (4, 88, 23, 3)])
 preset(90, "Discrete_G8B_OBTS", 16, 18, 8, "other", B(1, 39),
-       [B(1, 58), B(5, 61), B(1, 46), X(5, 5, 39)], [B(8, 61)],
+       [B(1, 58), B(5, 61), A(1, 45), X(5, 5, 39)], [B(8, 61)],
        share=[(0, 88, 0, 1), (7, 88, 12, 11)])
 preset(91, "Discrete_G8B_SHE", 16, 12, 7, "other", B(1, 39), [X(5, 6, 33)],
        [B(7, 61)], share=[(0, 88, 0, 12)])
@@ -311,8 +321,8 @@ preset(93, "Discrete_G10", 16, 25, 4, "boot", B(1, 42), [X(12, 12, 42)],
        [B(4, 61)], fixed={0: G10_BASE, -1: G10_LAST})
 preset(94, "Discrete_G10_Sparse", 16, 1, 1, "plain", B(1, 42), [], [B(1, 42)],
        share=[(0, 93, 0, 1)])
-preset(95, "Discrete_G10A", 16, 25, 4, "other", A(1, 45),
-       [X(7, 6, 37), B(1, 54), X(4, 6, 45)], [B(4, 61)],
+preset(95, "Discrete_G10A", 16, 25, 4, "gap", A(1, 45),
+       [X(7, 6, 37), A(1, 53), X(4, 6, 45)], [B(4, 61)],
        share=[(0, 80, 0, 1)])
 alias(96, "Discrete_G10A_Sparse", 16, 1, 1, 79)
 preset(97, "Discrete_G12", 16, 27, 6, "boot", B(1, 41), [X(12, 14, 40)],
@@ -491,6 +501,8 @@ TOTAL_PRIMES = 1556
 # have before its levels may choose among primes beyond the nearest ones
 # (EXTRA_STEPS more on each side).
 SCALE_TARGET = 0.005
+# Largest deviation a written list may have at all.
+SCALE_LIMIT = 0.04
 EXTRA_STEPS = (0, 2, 8, 32)
 BEAM = 64
 
@@ -798,6 +810,12 @@ def check(lists):
         assert all(lists[k] == lists[g[0]] for k in g), g
     for v, (name, ring, cnt) in LWE.items():
         assert lists[ring][:cnt] == LWE_VALUES[v], name
+    for key, lst in lists.items():
+        if P[key].get("same_as") is not None:
+            continue        # the list of another preset, checked there
+        dev = scale_deviation(key, lst)
+        assert dev <= SCALE_LIMIT, (
+            "preset %d: a default scale lies %.3g bits off its size" % (key, dev))
 
 
 # ---------------------------------------------------------------------------
@@ -925,16 +943,47 @@ def emit(lists, path):
         f.write("\n".join(out) + "\n")
 
 
+def rounded_size(p):
+    return math.floor(log2_exact(p) + 0.5)
+
+
+def intended_sizes(key, lst):
+    """The size the default scale of every level should keep under the plain
+    rule (models 'plain' and 'gap'): the rounded size of the prime the level
+    is rescaled by (level 0: that of level 1). The level of the gap prime of
+    a 'gap' preset keeps the size of the levels above it: squared and divided
+    by the gap prime, it lands on the size of the levels below."""
+    L = P[key]["L"]
+    want = [rounded_size(lst[max(level, 1)]) for level in range(L)]
+    if P[key]["model"] == "gap":
+        gap = max(range(1, L), key=lambda level: lst[level])
+        want[gap] = rounded_size(lst[gap + 1])
+    return want
+
+
 def scale_deviation(key, lst):
-    """Largest |factor - intended size| over the levels (0 when the factors
-    are not the preset's own)."""
+    """Largest |default scale - intended size| over the levels (0 when the
+    scales are not the preset's own or there is a single level).
+
+    The 'boot' and 'clean' rules correct every level by the change of rounded
+    prime size, so only the fractional deviation can build up; the plain rule
+    of 'plain' and 'gap' has no correction, so there the whole value is
+    followed and a list whose rounded sizes do not fit together shows up as a
+    runaway."""
     d = P[key]
     L = d["L"]
     model = d["model"]
     if model == "other" or L == 1:
         return 0.0
-    delta = {"boot": eps(lst[0]), "plain": eps(lst[L - 1]),
-             "clean": -1.3e-10}[model]
+    if model in ("plain", "gap"):
+        want = intended_sizes(key, lst)
+        s = log2_exact(lst[0] if model == "gap" else lst[L - 1])
+        worst = abs(s - want[L - 1])
+        for level in range(L - 1, 0, -1):
+            s = 2.0 * s - log2_exact(lst[level])
+            worst = max(worst, abs(s - want[level - 1]))
+        return worst
+    delta = {"boot": eps(lst[0]), "clean": -1.3e-10}[model]
     worst = abs(delta)
     for level in range(L - 1, 0, -1):
         delta = 2.0 * delta - eps(lst[level])

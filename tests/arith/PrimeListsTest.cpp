@@ -1,11 +1,14 @@
 #include "arith/PrimeLists.hpp"
 
 #include "arith/NumberTheoryUtils.hpp"
+#include "context/Parameter.hpp"
+#include "context/ScaleFactors.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -354,100 +357,76 @@ TEST(PrimeListsTest, CompanionsHoldTheirParentsPrimes)
     }
 }
 
-// Default scale factors of the presets that derive them from their own
-// primes, each next to the same recursion run on the rounded prime sizes
-// (the intended sizes). Returns {factors, intended, corrections}.
-struct Factors {
-    std::vector<double> value;
-    std::vector<double> intended;
-    std::vector<std::int64_t> corrections;
-};
-
-Factors ownFactors(Profile const &pr, std::vector<u64> const &q)
+// The size the default scale of every level should keep, for the presets
+// whose factors come from a rule over their own primes.
+std::vector<std::int64_t> intendedSizes(Parameter const &par, std::vector<u64> const &q)
 {
-    std::size_t const L = pr.chain_length;
-    Factors f{std::vector<double>(L, 0.0), std::vector<double>(L, 0.0),
-              std::vector<std::int64_t>(L, 0)};
-    auto &v = f.value;
-    auto &in = f.intended;
-    if (pr.key == 111 || pr.key == 119) {
-        std::int64_t prev = roundedBits(q[L - 1]);
-        v[L - 1] = static_cast<double>(prev) - 1.3e-10;
-        in[L - 1] = static_cast<double>(prev);
-        for (std::size_t l = L - 1; l >= 1; --l) {
-            std::int64_t const d = roundedBits(q[l]) - prev;
-            if (l > 1) {
-                v[l] += static_cast<double>(d);
-                in[l] += static_cast<double>(d);
-                v[l - 1] = 2 * v[l] - lg(q[l]);
-                in[l - 1] = 2 * in[l] - static_cast<double>(roundedBits(q[l]));
-            } else {
-                v[0] = 2 * v[1] - lg(q[1]) + static_cast<double>(d);
-                in[0] = 2 * in[1] - static_cast<double>(roundedBits(q[1])) + static_cast<double>(d);
-            }
-            prev = roundedBits(q[l]);
-        }
-    } else if (pr.has('B') && pr.key != 0) {
-        std::size_t const E = pr.encryption_level;
-        std::size_t const b = E + 1 + (pr.has('C') ? 3 : 0) + (pr.has('R') ? 1 : 0);
-        std::int64_t const B = roundedBits(q[b]), RE = roundedBits(q[E]);
-        v[L - 1] = static_cast<double>(B - roundedBits(q[0])) + lg(q[0]);
-        in[L - 1] = static_cast<double>(B);
-        for (std::size_t l = L - 1; l >= 1; --l) {
-            std::int64_t t = l <= b - 1 ? RE - roundedBits(q[l]) : B - roundedBits(q[l]);
-            if (l == b)
-                t += B - RE;
-            f.corrections[l] = -t;
-            v[l - 1] = 2 * v[l] - lg(q[l]) - static_cast<double>(t);
-            in[l - 1] = 2 * in[l] - static_cast<double>(roundedBits(q[l]) + t);
-        }
-    } else {
-        v[L - 1] = lg(q[L - 1]);
-        in[L - 1] = static_cast<double>(roundedBits(q[L - 1]));
-        for (std::size_t l = L - 1; l >= 1; --l) {
-            v[l - 1] = 2 * v[l] - lg(q[l]);
-            in[l - 1] = 2 * in[l] - static_cast<double>(roundedBits(q[l]));
-        }
+    std::size_t const L = par.chain_length;
+    std::vector<std::int64_t> want(L);
+    auto const key = static_cast<std::uint32_t>(par.preset);
+    if (par.bootstrappable && key != 0 && !par.automatic_gap_resolve) {
+        // Integer corrections keep the levels from b up on the size of q_b
+        // and the levels below on the size of q_E.
+        std::size_t const E = par.encryption_level;
+        std::size_t const b = E + 1 + (par.coeff_boot ? 3 : 0) + (par.re_remove_i ? 1 : 0);
+        for (std::size_t l = 0; l < L; ++l)
+            want[l] = roundedBits(q[l >= b ? b : E]);
+        return want;
     }
-    return f;
+    // The plain and the cleaning rules: every level keeps the size of the
+    // prime it is rescaled by, level 0 that of level 1.
+    for (std::size_t l = 0; l < L; ++l)
+        want[l] = roundedBits(q[std::max<std::size_t>(l, 1)]);
+    if (par.bootstrappable && key != 0) {
+        // Automatic gap resolution has no corrections: the top takes the
+        // size of the base prime and each level below is twice the one above
+        // less the size of its prime. The level of the one oversized gap
+        // prime keeps the size of the levels above it, so that squared and
+        // divided by the gap prime it lands on the size below (2 x 45 - 53 =
+        // 37). A gap prime of any other rounded size (just under 2^54 instead
+        // of just over 2^53) sends every level below it off by a doubling
+        // amount.
+        std::size_t const gap = static_cast<std::size_t>(
+            std::max_element(q.begin() + 1, q.begin() + static_cast<std::ptrdiff_t>(L)) - q.begin());
+        if (gap + 1 < L)
+            want[gap] = roundedBits(q[gap + 1]);
+    }
+    return want;
 }
 
 TEST(PrimeListsTest, OwnScaleFactorsStayOnTheirIntendedSizes)
 {
     // factors taken from another preset (small and outsourcing companions and
-    // the presets listed here) or resolved at run time (G) are not derived
+    // the presets listed here) are checked at their source
     std::set<std::uint32_t> const borrowed = {26, 27, 28, 29, 30, 44, 45, 46, 47, 62, 65, 83,
                                               85, 86, 87, 91, 103, 104, 109, 110, 117, 118};
+    std::size_t checked_gap_presets = 0;
     for (auto const &pr : profiles()) {
-        if (pr.parent >= 0 || pr.has('G') || borrowed.count(pr.key) || pr.chain_length < 2)
+        if (pr.parent >= 0 || borrowed.count(pr.key) || pr.chain_length < 2)
             continue;
         SCOPED_TRACE(pr.name);
-        double const tol = 0.04;
-        auto const f = ownFactors(pr, getPresetPrimeList(pr.key));
+        auto const preset = static_cast<ParameterPreset>(pr.key);
+        Parameter const par(preset);
+        ASSERT_EQ(par.chain_length, pr.chain_length);
+        if (par.automatic_gap_resolve)
+            ++checked_gap_presets;
+        auto const want = intendedSizes(par, getPresetPrimeList(pr.key));
+        ScaleFactors const scale_factors(preset);
+        auto const &factors = scale_factors.getFactors();
+        ASSERT_GE(factors.size(), pr.chain_length);
         for (std::size_t l = 0; l < pr.chain_length; ++l)
-            EXPECT_NEAR(f.value[l], f.intended[l], tol) << "level " << l;
+            EXPECT_NEAR(factors[l], static_cast<double>(want[l]), 0.04) << "level " << l;
     }
-}
-
-TEST(PrimeListsTest, FGbScaleFactors)
-{
-    auto const f = ownFactors(profileOf(3), getPresetPrimeList(3));
-    for (std::size_t l = 0; l < 25; ++l) {
-        if (l >= 13)
-            EXPECT_NEAR(f.value[l], 58.0, 1e-3) << l;
-        else
-            EXPECT_NEAR(f.value[l], 42.0, 0.04) << l;
-        EXPECT_EQ(f.corrections[l], l == 13 ? -16 : 0) << l;
-    }
+    EXPECT_EQ(checked_gap_presets, 4u); // Discrete_G8, G8A, G8B, G10A
 }
 
 // FGfO takes the corrections of FGf at levels 13 and 14 (its own 9 and 10):
 // only the step from the 42-bit to the 58-bit primes is corrected.
 TEST(PrimeListsTest, FGfCorrectionsAroundTheOutsourcedLevels)
 {
-    auto const f = ownFactors(profileOf(50), getPresetPrimeList(50));
-    EXPECT_EQ(f.corrections[13], 0);
-    EXPECT_EQ(f.corrections[14], -16);
+    ScaleFactors const fgf_factors(ParameterPreset::FGf);
+    EXPECT_EQ(fgf_factors.getCorrection(13), 0);
+    EXPECT_EQ(fgf_factors.getCorrection(14), -16);
     auto const &fgfo = getPresetPrimeList(52);
     auto const &fgf = getPresetPrimeList(50);
     for (std::size_t l = 9; l < 21; ++l)
