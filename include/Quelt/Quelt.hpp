@@ -1,6 +1,7 @@
 #pragma once
 
 // Everything the library exports.
+#include "Quelt/Bx.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"

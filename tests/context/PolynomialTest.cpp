@@ -1,0 +1,349 @@
+#include "context/Polynomial.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "context/ContextContent.hpp"
+#include "support/PolyTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace Quelt {
+namespace {
+
+using test::kSmallPrimes;
+using test::smallContext;
+
+constexpr std::uint64_t kN = 64;
+// The compiled-in prime just above 2^61; 2^64 mod q is close to 2^61, so about
+// one candidate in eight is rejected.
+constexpr std::uint64_t kQ61 = 0x2000000000a00001;
+
+PolyGerm germFromPattern(std::uint64_t mul, std::uint64_t add) {
+    PolyGerm germ;
+    for (std::size_t i = 0; i < PolyGerm::kBytes; ++i)
+        germ.data()[i] = static_cast<std::uint8_t>(i * mul + add);
+    return germ;
+}
+
+std::vector<std::uint64_t> toVector(const DeviceSpecificArray<std::uint64_t> &a) {
+    return {a.begin(), a.end()};
+}
+
+void fillCounting(Polynomial &p, std::uint64_t start) {
+    auto &data = p.getData();
+    for (std::uint64_t k = 0; k < data.size(); ++k)
+        data[k] = (start + k) % kSmallPrimes[0];
+}
+
+TEST(PolynomialTest, ShapeOfNewPolynomials) {
+    const Polynomial plain(smallContext(), false, true);
+    EXPECT_EQ(plain.getDegree(), kN);
+    EXPECT_EQ(plain.getChainLength(), 3u);
+    EXPECT_EQ(plain.getSize(), 3u);
+    EXPECT_EQ(plain.getLevel(), 2u);
+    EXPECT_FALSE(plain.isModUp());
+    EXPECT_TRUE(plain.isNTT());
+    EXPECT_EQ(plain.getPrimes(), std::vector<std::uint64_t>(kSmallPrimes.begin(), kSmallPrimes.begin() + 3));
+    EXPECT_EQ(plain.getData().size(), 3 * kN);
+    EXPECT_EQ(plain.getDevice(), kHostDevice);
+    EXPECT_FALSE(plain.hasGerm());
+
+    const Polynomial up(smallContext(), true, false);
+    EXPECT_EQ(up.getSize(), 4u);
+    EXPECT_EQ(up.getLevel(), 2u);
+    EXPECT_EQ(up.getTopIndex(), 3u);
+    EXPECT_EQ(up.getPrimes(), kSmallPrimes);
+    EXPECT_EQ(up.getData().size(), 4 * kN);
+}
+
+TEST(PolynomialTest, SetLevelResizesOnlyPlainPolynomials) {
+    Polynomial plain(smallContext(), false, false);
+    plain.setLevel(0);
+    EXPECT_EQ(plain.getData().size(), kN);
+    EXPECT_EQ(plain.getData().capacity(), 3 * kN);
+    plain.setLevel(2);
+    EXPECT_EQ(plain.getData().size(), 3 * kN);
+
+    Polynomial up(smallContext(), true, false);
+    up.setLevel(1);
+    EXPECT_EQ(up.getLevel(), 1u);
+    EXPECT_EQ(up.getData().size(), 4 * kN);
+
+    // A level outside the chain would send later walks past the prime list.
+    try {
+        plain.setLevel(3);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(), "[Polynomial] Level exceeds the prime chain");
+    }
+    EXPECT_EQ(plain.getLevel(), 2u);
+    EXPECT_EQ(plain.getData().size(), 3 * kN);
+}
+
+TEST(PolynomialTest, IsZeroReadsOnlyTheLimbsInUse) {
+    Polynomial up(smallContext(), true, false);
+    std::fill(up.getData().begin(), up.getData().end(), 0);
+    up.setLevel(0);
+    EXPECT_TRUE(isZero(smallContext(), up));
+    // Limbs strictly between the level and the first temporary prime are unused.
+    up.getLimb(1)[3] = 1;
+    up.getLimb(2)[0] = 1;
+    EXPECT_TRUE(isZero(smallContext(), up));
+    up.getLimb(3)[kN - 1] = 1;
+    EXPECT_FALSE(isZero(smallContext(), up));
+
+    Polynomial plain(smallContext(), false, false);
+    std::fill(plain.getData().begin(), plain.getData().end(), 0);
+    plain.getLimb(2)[5] = 4;
+    EXPECT_FALSE(isZero(smallContext(), plain));
+    plain.setLevel(1);
+    EXPECT_TRUE(isZero(smallContext(), plain));
+    EXPECT_THROW(isZero(test::otherContext(), plain), RuntimeException);
+}
+
+TEST(PolynomialTest, CopiesAreDeepAndDataExchanges) {
+    Polynomial a(smallContext(), false, false);
+    fillCounting(a, 5);
+    a.getGerm().emplace(germFromPattern(1, 0));
+    Polynomial b(smallContext(), true, true);
+    b = a;
+    EXPECT_EQ(b.getSize(), 3u);
+    EXPECT_FALSE(b.isModUp());
+    EXPECT_EQ(b.getGerm(), a.getGerm());
+    EXPECT_EQ(toVector(b.getData()), toVector(a.getData()));
+    b.getData()[0] = 77;
+    EXPECT_NE(a.getData()[0], 77u);
+
+    // setData with the polynomial's own array changes nothing; another array
+    // comes back holding the former contents.
+    const auto before = toVector(a.getData());
+    a.setData(std::move(a.getData()));
+    EXPECT_EQ(toVector(a.getData()), before);
+    DeviceSpecificArray<std::uint64_t> other(3 * kN);
+    std::fill(other.begin(), other.end(), 9);
+    a.setData(std::move(other));
+    EXPECT_EQ(toVector(other), before);
+    EXPECT_EQ(a.getData()[0], 9u);
+
+    // allocate on the device it already lives on keeps the residues.
+    a.allocate(kHostDevice);
+    EXPECT_EQ(a.getData()[5], 9u);
+}
+
+// Known answers: words of the unkeyed BLAKE3 output of the germ, computed with
+// an independent tool; residues are the accepted words mod q.
+TEST(PolynomialTest, RegenerationMatchesIndependentStream) {
+    const PolyGerm germ = germFromPattern(1, 0);
+    const auto residues = detail::regenerateUniformResidues(germ, 4, {kQ61, kSmallPrimes[0]});
+    const std::vector<std::uint64_t> expected = {
+        0x5d2ccdbb5f92184, 0xbcccf68d581a2c7, 0x16a32facebe5562e, 0x12b18cffa60db618,
+        0x46b1f3b6bf,      0x450cf34b85,      0x55f36a0978,       0x2169edc551};
+    EXPECT_EQ(toVector(residues), expected);
+    EXPECT_EQ(residues.getDevice(), kHostDevice);
+}
+
+TEST(PolynomialTest, RegenerationReplacesRejectedCandidatesBySpares) {
+    // N = 1, two primes: words 0 and 1 are the candidates, the spares of
+    // prime 0 start at word 2 and those of prime 1 at word 3.
+    // Germ 41: words 0 and 2 are rejected, so prime 0 takes word 3, running
+    // on into the spares of prime 1.
+    const auto runOn = detail::regenerateUniformResidues(germFromPattern(7, 41), 1, {kQ61, kQ61});
+    EXPECT_EQ(toVector(runOn), (std::vector<std::uint64_t>{0x1653810c914f1360, 0x1693ca79f0d218d7}));
+    // Germ 9: words 1 and 3 are rejected, so prime 1 needs word 4, past the
+    // 2 x N x S words; the output is prefix-stable, so it is simply extended.
+    const auto pastEnd = detail::regenerateUniformResidues(germFromPattern(7, 9), 1, {kQ61, kQ61});
+    EXPECT_EQ(toVector(pastEnd), (std::vector<std::uint64_t>{0x3b03b63766a083e, 0x1166d64817e8e2e8}));
+}
+
+TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
+    test::reseed();
+    const std::uint64_t first = test::peekWord();
+    Polynomial p(smallContext(), true, true);
+    p.setLevel(0);
+    populateUniformPoly(p, true);
+    ASSERT_TRUE(p.hasGerm());
+    // The germ holds the generator's next 128 words, little-endian.
+    std::uint64_t w0 = 0;
+    for (int b = 7; b >= 0; --b)
+        w0 = (w0 << 8) | p.getGerm()->data()[b];
+    EXPECT_EQ(w0, first);
+    // Every limb, also the unused ones between the level and the temporary prime.
+    EXPECT_EQ(toVector(p.getData()), toVector(detail::regenerateUniformResidues(*p.getGerm(), kN, kSmallPrimes)));
+    EXPECT_TRUE(p.isNTT());
+    EXPECT_EQ(p.getLevel(), 0u);
+    for (std::uint64_t i = 0; i < 4; ++i)
+        for (std::uint64_t j = 0; j < kN; ++j)
+            ASSERT_LT(p.getLimb(i)[j], kSmallPrimes[i]);
+
+    // Without a germ: bad_optional_access, nothing changed.
+    Polynomial q(smallContext(), false, false);
+    fillCounting(q, 3);
+    const auto before = toVector(q.getData());
+    EXPECT_THROW(populateUniformPoly(q, false), std::bad_optional_access);
+    EXPECT_EQ(toVector(q.getData()), before);
+}
+
+TEST(PolynomialTest, SeededFormIsTheGermAndDrawsExactly128WordsOnLoad) {
+    Polynomial p(smallContext(), true, true);
+    populateUniformPoly(p, true);
+    const std::string bytes = test::saveToString(p);
+    const std::size_t c = 4;
+    EXPECT_EQ(bytes.size(), 1 + 8 * (5 + c) + 3 + 1024);
+
+    Polynomial q(smallContext(), false, false);
+    test::reseed();
+    const std::uint64_t expectedNext = test::wordAhead(128);
+    test::loadFromString(q, bytes, smallContext());
+    EXPECT_EQ(test::peekWord(), expectedNext);
+    EXPECT_TRUE(q.isModUp());
+    EXPECT_TRUE(q.isNTT());
+    EXPECT_EQ(q.getGerm(), p.getGerm());
+    EXPECT_EQ(toVector(q.getData()), toVector(p.getData()));
+    EXPECT_EQ(q.getDevice(), kHostDevice);
+}
+
+TEST(PolynomialTest, ArrayFormRoundTripsWithoutDrawing) {
+    Polynomial p(smallContext(), false, false);
+    p.setLevel(1);
+    fillCounting(p, 11);
+    const std::string bytes = test::saveToString(p);
+    EXPECT_EQ(bytes.size(), 1 + 8 * (5 + 3) + 3 + 8 + 8 * 2 * kN);
+
+    Polynomial q(smallContext(), true, true);
+    q.getGerm().emplace(germFromPattern(1, 0));
+    const std::uint64_t next = test::peekWord();
+    test::loadFromString(q, bytes, smallContext());
+    EXPECT_EQ(test::peekWord(), next);
+    EXPECT_FALSE(q.hasGerm());
+    EXPECT_FALSE(q.isModUp());
+    EXPECT_EQ(q.getLevel(), 1u);
+    EXPECT_EQ(q.getSize(), 3u);
+    EXPECT_EQ(toVector(q.getData()), toVector(p.getData()));
+}
+
+// The same stream as a big-endian writer makes it: byte-order byte 0, every
+// multi-byte field reversed, the germ bytes as they are.
+std::string toBigEndian(const std::string &le, std::size_t primes, bool seeded) {
+    std::string be = le;
+    be[0] = 0;
+    auto swapAt = [&](std::size_t off) { std::reverse(be.begin() + off, be.begin() + off + 8); };
+    for (std::size_t off : {1, 9, 17, 25})
+        swapAt(off);
+    swapAt(35);
+    for (std::size_t k = 0; k < primes; ++k)
+        swapAt(43 + 8 * k);
+    const std::size_t after = 44 + 8 * primes;
+    if (!seeded) {
+        const std::uint64_t words = test::getWord(le, after);
+        for (std::uint64_t k = 0; k <= words; ++k)
+            swapAt(after + 8 * k);
+    }
+    return be;
+}
+
+TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
+    Polynomial p(smallContext(), true, false);
+    populateUniformPoly(p, true);
+    const std::string be = toBigEndian(test::saveToString(p), 4, true);
+    EXPECT_EQ(be.substr(be.size() - 1024), std::string(reinterpret_cast<const char *>(p.getGerm()->data()), 1024));
+    Polynomial q(smallContext(), false, false);
+    test::loadFromString(q, be, smallContext());
+    EXPECT_EQ(q.getGerm(), p.getGerm());
+    EXPECT_EQ(toVector(q.getData()), toVector(p.getData()));
+
+    Polynomial r(smallContext(), false, false);
+    fillCounting(r, 1);
+    const std::string beArray = toBigEndian(test::saveToString(r), 3, false);
+    Polynomial s(smallContext(), false, false);
+    test::loadFromString(s, beArray, smallContext());
+    EXPECT_EQ(toVector(s.getData()), toVector(r.getData()));
+}
+
+struct BadHeader {
+    const char *name;
+    std::size_t offset; // byte offset in the stream (after the byte-order byte at 0)
+    int width;          // 8 for a word, 1 for a byte
+    std::uint64_t value;
+    const char *message;
+};
+
+TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
+    // A plain polynomial at the top level: three primes, 3 * 64 array words.
+    Polynomial source(smallContext(), false, false);
+    fillCounting(source, 2);
+    const std::string good = test::saveToString(source);
+    const std::size_t flag = 43 + 8 * 3, count = flag + 1;
+    const BadHeader cases[] = {
+        {"degree", 1, 8, 128, "[Polynomial::load] Degree does not match the context"},
+        {"chain length", 9, 8, 4, "[Polynomial::load] Chain length does not match the context"},
+        {"size", 17, 8, 4, "[Polynomial::load] Size does not match the context"},
+        {"mod-up without the temporary prime", 33, 1, 1, "[Polynomial::load] Size does not match the context"},
+        {"level", 25, 8, 3, "[Polynomial::load] Level exceeds the prime chain"},
+        {"mod-up byte", 33, 1, 2, "[Polynomial::load] Invalid flag byte"},
+        {"ntt byte", 34, 1, 0xff, "[Polynomial::load] Invalid flag byte"},
+        {"prime count", 35, 8, 4, "[Polynomial::load] Prime count does not match the size"},
+        {"huge prime count", 35, 8, ~0ULL, "[Polynomial::load] Prime count does not match the size"},
+        {"prime value", 43 + 8, 8, kSmallPrimes[1] + 2, "[Polynomial::load] Primes do not match the context"},
+        {"zero prime", 43, 8, 0, "[Polynomial::load] Primes do not match the context"},
+        {"germ flag", flag, 1, 2, "[Polynomial::load] Invalid flag byte"},
+        {"partial limb", count, 8, 3 * 64 - 1, "[Polynomial::load] Array length does not match the header"},
+        {"limbs in use missing", count, 8, 2 * 64, "[Polynomial::load] Array length does not match the header"},
+        {"more limbs than primes", count, 8, 4 * 64, "[Polynomial::load] Array length does not match the header"},
+        {"huge array", count, 8, ~0ULL, "[Polynomial::load] Array length does not match the header"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bad = good;
+        if (c.width == 8)
+            test::putWord(bad, c.offset, c.value);
+        else
+            bad[c.offset] = static_cast<char>(c.value);
+
+        Polynomial target(smallContext(), true, true);
+        populateUniformPoly(target, true);
+        const std::string before = test::saveToString(target);
+        const auto data = toVector(target.getData());
+        try {
+            test::loadFromString(target, bad, smallContext());
+            ADD_FAILURE() << "no exception";
+        } catch (const RuntimeException &e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+        EXPECT_EQ(test::saveToString(target), before);
+        EXPECT_EQ(toVector(target.getData()), data);
+    }
+
+    // A mod-up polynomial must carry every limb.
+    Polynomial up(smallContext(), true, false);
+    fillCounting(up, 0);
+    std::string upBytes = test::saveToString(up);
+    test::putWord(upBytes, 44 + 8 * 4, 3 * 64);
+    Polynomial target(smallContext(), false, false);
+    EXPECT_THROW(test::loadFromString(target, upBytes, smallContext()), RuntimeException);
+
+    // Another context's polynomial does not fit.
+    Polynomial foreign(test::otherContext(), false, false);
+    EXPECT_THROW(test::loadFromString(target, test::saveToString(foreign), smallContext()), RuntimeException);
+}
+
+TEST(PolynomialTest, ShortReadsLeaveThePolynomialUnchanged) {
+    Polynomial seeded(smallContext(), false, false);
+    populateUniformPoly(seeded, true);
+    Polynomial plain(smallContext(), false, false);
+    fillCounting(plain, 7);
+    for (const std::string &full : {test::saveToString(seeded), test::saveToString(plain)}) {
+        for (std::size_t cut : {std::size_t{5}, std::size_t{40}, full.size() - 1}) {
+            Polynomial target(smallContext(), true, true);
+            fillCounting(target, 100);
+            const std::string before = test::saveToString(target);
+            EXPECT_THROW(test::loadFromString(target, full.substr(0, cut), smallContext()),
+                         cereal::Exception);
+            EXPECT_EQ(test::saveToString(target), before);
+        }
+    }
+}
+
+} // namespace
+} // namespace Quelt

@@ -1,0 +1,88 @@
+#pragma once
+
+// Small contexts and stream helpers shared by the polynomial, vector, levelled
+// constant and sampler tests.
+
+#include "Quelt/Context.hpp"
+#include "foundation/UniformRandomBitGenerator.hpp"
+
+#include <cereal/archives/portable_binary.hpp>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace Quelt::test {
+
+// N = 64, three base/quantize primes and one temporary prime, all of 40 bits:
+// 0xffffffe101, 0xffffffe681, 0xffffffeb81 | 0xffffffee81.
+inline std::shared_ptr<ContextContent> smallContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3);
+    return ctx;
+}
+inline const std::vector<std::uint64_t> kSmallPrimes = {0xffffffe101, 0xffffffe681, 0xffffffeb81,
+                                                        0xffffffee81};
+
+// N = 128 with the same sizes: a context the small context's objects do not fit.
+inline std::shared_ptr<ContextContent> otherContext() {
+    static const auto ctx = makeContext(7, 3, 40, 40, 40, 3);
+    return ctx;
+}
+
+// The seed of the known-answer vectors.
+inline const std::array<std::uint64_t, 4> kTestSeed = {1, 2, 3, 4};
+
+inline void reseed() { UniformRandomBitGenerator::getInstance().setSeed(kTestSeed); }
+
+// The next word of the calling thread's generator without consuming it.
+inline std::uint64_t peekWord() {
+    auto &gen = UniformRandomBitGenerator::getInstance();
+    const std::string state = gen.getState();
+    const std::uint64_t w = gen();
+    gen.setState(state);
+    return w;
+}
+
+// The word `skip` words ahead of the generator's position, without consuming.
+inline std::uint64_t wordAhead(std::uint64_t skip) {
+    auto &gen = UniformRandomBitGenerator::getInstance();
+    const std::string state = gen.getState();
+    for (std::uint64_t i = 0; i < skip; ++i)
+        gen();
+    const std::uint64_t w = gen();
+    gen.setState(state);
+    return w;
+}
+
+template <typename T>
+std::string saveToString(const T &object) {
+    std::ostringstream out;
+    {
+        cereal::PortableBinaryOutputArchive ar(out);
+        object.save(ar);
+    }
+    return out.str();
+}
+
+template <typename T, typename Ctx>
+void loadFromString(T &object, const std::string &bytes, const Ctx &ctx) {
+    std::istringstream in(bytes);
+    cereal::PortableBinaryInputArchive ar(in);
+    object.load(ar, ctx);
+}
+
+inline void putWord(std::string &bytes, std::size_t offset, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        bytes[offset + i] = static_cast<char>(value >> (8 * i));
+}
+inline std::uint64_t getWord(const std::string &bytes, std::size_t offset) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
+    return v;
+}
+
+} // namespace Quelt::test
