@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <iostream>
 #include <map>
 
@@ -71,5 +72,22 @@ int main() {
         max_error = std::max(max_error, std::abs(message[i] - original[i]));
     std::cout << "  slot 3 before " << original[3] << ", after " << message[3] << "\n"
               << "  largest round-trip error: " << max_error << "\n";
+
+    // A ciphertext of a small custom context (degree 64, four primes), saved
+    // to a file and read back into a ciphertext of the same context.
+    {
+        const auto small = makeContext(6, 4, 50, 40, 50, 2);
+        CiphertextBase<EncryptionType::RLWE> ct(small, false, true);
+        for (std::uint64_t i = 0; i < ct.getNumPoly(); ++i)
+            for (std::uint64_t j = 0; j <= ct.getLevel(); ++j)
+                std::fill_n(ct.getPolyData(i, j), getDegree(small), i + j);
+        const auto path = (std::filesystem::temp_directory_path() / "quelt_quickstart_ciphertext.bin").string();
+        ct.save(path);
+        CiphertextBase<EncryptionType::RLWE> back(small, false, true);
+        back.load(path);
+        std::cout << "\nA ciphertext of " << back.getNumPoly() << " polynomials at level " << back.getLevel()
+                  << " saved and reloaded: " << std::filesystem::file_size(path) << " bytes on disk\n";
+        std::filesystem::remove(path);
+    }
     return max_error < 1e-9 ? 0 : 1;
 }

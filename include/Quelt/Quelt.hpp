@@ -2,9 +2,11 @@
 
 // Everything the library exports.
 #include "Quelt/Bx.hpp"
+#include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/EncodingType.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/ParameterPreset.hpp"
@@ -13,5 +15,6 @@
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"

@@ -113,6 +113,12 @@ void Modulus::subVector(std::uint64_t *out, const std::uint64_t *a, const std::u
         out[i] = subtractMod(a[i], b[i], p);
 }
 
+void Modulus::negateVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t n) const {
+    const u64 p = prime_;
+    for (u64 i = 0; i < n; ++i)
+        out[i] = negate(in[i], p);
+}
+
 void Modulus::mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                         std::uint64_t n) const {
     const u64 p = prime_;

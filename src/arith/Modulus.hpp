@@ -90,6 +90,8 @@ public:
     // out[i] = a[i] - b[i] mod p.
     void subVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                    std::uint64_t n) const;
+    // out[i] = -in[i] mod p: p - in[i], and 0 stays 0.
+    void negateVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t n) const;
     // out[i] = a[i] * b[i] mod p (Barrett).
     void mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                    std::uint64_t n) const;

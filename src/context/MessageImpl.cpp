@@ -2,18 +2,15 @@
 
 #include "Quelt/Exception.hpp"
 #include "foundation/DeviceArraySerialization.hpp"
-
-#include <cereal/archives/portable_binary.hpp>
+#include "keys/Serialize.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <fstream>
 
 namespace Quelt {
 
 namespace {
 constexpr const char *kSizeNotPowerOfTwo = "[Message] The size of message must be a power of two";
-constexpr const char *kCannotOpenFile = "Cannot open file ";
 } // namespace
 
 MessageImpl::MessageImpl(const std::vector<std::complex<double>> &values) {
@@ -32,31 +29,22 @@ void MessageImpl::allocate(const Device &device) {
     slots_ = std::move(fresh);
 }
 
-void MessageImpl::save(std::ostream &stream) const {
-    // The archive writes the byte-order byte as it is constructed.
-    cereal::PortableBinaryOutputArchive archive(stream);
+void MessageImpl::save(std::ostream &stream) const { Serialize::save(stream, *this); }
+
+void MessageImpl::save(const std::string &path) const { Serialize::save(path, *this); }
+
+void MessageImpl::save(cereal::PortableBinaryOutputArchive &archive) const {
     Quelt::save(archive, slots_);
 }
 
-void MessageImpl::save(const std::string &path) const {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw RuntimeException(kCannotOpenFile + path);
-    save(file);
-}
+void MessageImpl::load(std::istream &stream) { Serialize::load(stream, *this); }
 
-void MessageImpl::load(std::istream &stream) {
-    cereal::PortableBinaryInputArchive archive(stream);
+void MessageImpl::load(const std::string &path) { Serialize::load(path, *this); }
+
+void MessageImpl::load(cereal::PortableBinaryInputArchive &archive) {
     // Reads into a fresh host array (with our stream) and installs it only once
     // every slot has arrived, so a failed load leaves the message as it was.
     Quelt::load(archive, slots_);
-}
-
-void MessageImpl::load(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw RuntimeException(kCannotOpenFile + path);
-    load(file);
 }
 
 } // namespace Quelt

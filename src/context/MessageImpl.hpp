@@ -10,6 +10,11 @@
 #include <utility>
 #include <vector>
 
+namespace cereal {
+class PortableBinaryOutputArchive;
+class PortableBinaryInputArchive;
+} // namespace cereal
+
 namespace Quelt {
 
 // The slot array behind a Message.
@@ -37,6 +42,9 @@ public:
     void save(std::ostream &stream) const;
     void load(const std::string &path);
     void load(std::istream &stream);
+    // The record inside an archive: the slot array (count, then the slots).
+    void save(cereal::PortableBinaryOutputArchive &archive) const;
+    void load(cereal::PortableBinaryInputArchive &archive);
 
     SlotArray &getSlots() { return slots_; }
     const SlotArray &getSlots() const { return slots_; }

@@ -1,0 +1,51 @@
+// Ciphertext-level members of the prime chain.
+
+#include "arith/PrimeModuli.hpp"
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/Context.hpp"
+#include "Quelt/Exception.hpp"
+#include "Quelt/Plaintext.hpp"
+#include "context/Polynomial.hpp"
+
+namespace Quelt {
+
+using u64 = std::uint64_t;
+using Rlwe = CiphertextBase<EncryptionType::RLWE>;
+
+void PrimeModuli::embedCiphertext(const Rlwe &in, Rlwe &out) const {
+    const Device device = in.getDevice();
+    dispatch(device, "embedPolynomialCUDA", "embedCiphertext");
+    const u64 level = in.getLevel();
+    const Polynomial &source = in.getPoly(0);
+    const Polynomial &target = out.getPoly(0);
+    if (target.getDegree() == 0 || source.getDegree() != 2 * target.getDegree())
+        throw RuntimeException(kHalfDegreeMessage);
+    // Limb i of both sides must be residues modulo the same prime.
+    const std::vector<u64> target_primes = Quelt::getPrimeList(out.getContext());
+    if (level >= Quelt::getLength(out.getContext()))
+        throw RuntimeException(kShapeMismatchMessage);
+    for (u64 i = 0; i <= level; ++i)
+        if (source.getPrimes().size() <= i || source.getPrimes()[i] != target_primes[i])
+            throw RuntimeException(kShapeMismatchMessage);
+
+    out.setNumPoly(in.getNumPoly());
+    out.setLevel(level);
+    out.setRescaleCounter(in.getRescaleCounter());
+    for (u64 p = 0; p < in.getNumPoly(); ++p)
+        embedPolynomial(in.getPoly(p), out.getPoly(p));
+}
+
+void PrimeModuli::rotMulAdd(Rlwe &, const Rlwe &in, const Plaintext &, u64) const {
+    if (in.getDevice().type == Device::kCuda)
+        rotMulAddCUDA();
+    throwUnsupportedFunction("rotMulAdd");
+}
+
+void PrimeModuli::modReduct(Rlwe &ct) const {
+    if (ct.getDevice().type == Device::kCuda)
+        modReductCUDA();
+    throwUnsupportedFunction("modReduct");
+}
+
+} // namespace Quelt

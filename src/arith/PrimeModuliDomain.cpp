@@ -1,0 +1,249 @@
+// Transforms between coefficient and NTT form, rescaling and the centred
+// lift of one limb into other primes.
+
+#include "arith/PrimeModuli.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "arith/NTT.hpp"
+#include "context/Polynomial.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Quelt {
+
+using u64 = std::uint64_t;
+
+namespace {
+
+constexpr const char *kNoTransformMessage = "[PrimeModuli] A prime of the walk has no transform.";
+constexpr const char *kGpuExpectedMessage = "GPU is expected";
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Transforms
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Shared body of the two polynomial transforms: checks, shaping, and per
+// accepted limb a copy (unless in place) followed by `transform`.
+template <typename V, typename Transform>
+void transformLimbs(const std::vector<Modulus> &moduli, u64 degree, const Polynomial &in,
+                    Polynomial &out, V validator, Transform &&transform) {
+    const u64 top = std::min(in.getTopIndex(), out.getTopIndex());
+    for (u64 i = 0; i <= top; ++i) {
+        if (!validator.validate(i))
+            continue;
+        u64 *limb = out.getLimb(i);
+        if (limb != in.getLimb(i))
+            std::memcpy(limb, in.getLimb(i), degree * sizeof(u64));
+        transform(*moduli[i].getNTT(), limb);
+    }
+}
+
+} // namespace
+
+template <typename V, int K>
+void PrimeModuli::forwardNTT(const Polynomial &in, Polynomial &out, V validator) const {
+    static_assert(K == 1, "transforms of the chain reduce their outputs below the prime");
+    const Device device = in.getDevice();
+    const bool cyclic = !moduli_.empty() && moduli_[0].getNttType() == NttType::CONJUGATE_INVARIANT;
+    dispatch(device, cyclic ? "convertNttBatch" : "execNttBatch", "forwardNTT");
+    checkOperand(in);
+    if (in.isModUp() != out.isModUp())
+        throw RuntimeException(kDifferentModUpMessage);
+    checkOutput(out, in.getLevel());
+    for (u64 i = 0; i <= in.getTopIndex(); ++i)
+        if (validator.validate(i) && !moduli_[i].getNTT())
+            throw RuntimeException(kNoTransformMessage);
+    shapeOutput(out, in.getLevel(), device);
+    transformLimbs(moduli_, degree_, in, out, validator,
+                   [](const NTT &ntt, u64 *limb) { ntt.computeForward<1>(limb); });
+    out.setNTT(true);
+}
+
+template <typename V, int K>
+void PrimeModuli::backwardNTT(const Polynomial &in, Polynomial &out, V validator) const {
+    static_assert(K == 1, "transforms of the chain reduce their outputs below the prime");
+    const Device device = in.getDevice();
+    dispatch(device, "execiNttBatch", "backwardNTT");
+    checkOperand(in);
+    if (in.isModUp() != out.isModUp())
+        throw RuntimeException(kDifferentModUpMessage);
+    checkOutput(out, in.getLevel());
+    for (u64 i = 0; i <= in.getTopIndex(); ++i)
+        if (validator.validate(i) && !moduli_[i].getNTT())
+            throw RuntimeException(kNoTransformMessage);
+    shapeOutput(out, in.getLevel(), device);
+    transformLimbs(moduli_, degree_, in, out, validator,
+                   [](const NTT &ntt, u64 *limb) { ntt.computeBackward<1>(limb); });
+    out.setNTT(false);
+}
+
+template <typename V, int K>
+void PrimeModuli::forwardNTT(const Device &device, u64 *, u64, V) const {
+    if (device.type != Device::kCuda)
+        throw RuntimeException(kGpuExpectedMessage);
+    if (!moduli_.empty() && moduli_[0].getNttType() == NttType::CONJUGATE_INVARIANT)
+        convertNttBatch();
+    execNttBatch();
+}
+
+template <typename V, int K>
+void PrimeModuli::backwardNTT(const Device &device, u64 *, u64, V) const {
+    if (device.type != Device::kCuda)
+        throw RuntimeException(kGpuExpectedMessage);
+    execiNttBatch();
+}
+
+template <typename V, int K>
+void PrimeModuli::forwardNTTWithSubAndConstMult(const Polynomial &a, const Polynomial &b,
+                                                const u64 *c, Polynomial &out, V validator) const {
+    static_assert(K == 1, "transforms of the chain reduce their outputs below the prime");
+    const Device device =
+        getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &out.getDevice()});
+    dispatch(device, "execNttBatchWithSubAndConstMult", "forwardNTTWithSubAndConstMult");
+    checkOperand(a);
+    checkOperand(b);
+    if (a.isModUp() != out.isModUp())
+        throw RuntimeException(kDifferentModUpMessage);
+    const u64 level = std::min(a.getLevel(), b.getLevel());
+    checkOutput(out, level);
+    const u64 input_top = std::min(a.getTopIndex(), b.getTopIndex());
+    for (u64 i = 0; i <= input_top; ++i)
+        if (validator.validate(i) && !moduli_[i].getNTT())
+            throw RuntimeException(kNoTransformMessage);
+    shapeOutput(out, level, device);
+    // One pass per limb: transform a into out, then out = (b - out) * c while
+    // the limb is still in cache.
+    const u64 top = std::min(input_top, out.getTopIndex());
+    for (u64 i = 0; i <= top; ++i) {
+        if (!validator.validate(i))
+            continue;
+        u64 *limb = out.getLimb(i);
+        if (limb != a.getLimb(i))
+            std::memcpy(limb, a.getLimb(i), degree_ * sizeof(u64));
+        moduli_[i].getNTT()->computeForward<1>(limb);
+        moduli_[i].subAndConstMult<1>(b.getLimb(i), limb, c[i], limb, degree_);
+    }
+    out.setNTT(true);
+}
+
+template <typename V, int K>
+void PrimeModuli::backwardNTTWithConstMult(const Polynomial &in, const u64 *, Polynomial &out,
+                                           V) const {
+    const Device device = getCommonDeviceAndCheck({&in.getDevice(), &out.getDevice()});
+    if (device.type == Device::kCuda)
+        execiNttBatch();
+    throwUnsupportedFunction("backwardNTTWithConstMult");
+}
+
+#define QUELT_TRANSFORM_INSTANCES(V)                                                               \
+    template void PrimeModuli::forwardNTT<V, 1>(const Polynomial &, Polynomial &, V) const;        \
+    template void PrimeModuli::forwardNTT<V, 1>(const Device &, u64 *, u64, V) const;
+QUELT_TRANSFORM_INSTANCES(AlwaysValidator)
+QUELT_TRANSFORM_INSTANCES(OutputModulusBoundValidator)
+QUELT_TRANSFORM_INSTANCES(ModUpOutputModulusBoundValidator)
+QUELT_TRANSFORM_INSTANCES(ModUpOutputModulusBoundEvalValidator)
+#undef QUELT_TRANSFORM_INSTANCES
+
+template void PrimeModuli::backwardNTT<AlwaysValidator, 1>(const Polynomial &, Polynomial &,
+                                                           AlwaysValidator) const;
+template void
+PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(const Polynomial &, Polynomial &,
+                                                         OutputModulusBoundValidator) const;
+template void PrimeModuli::backwardNTT<AlwaysValidator, 1>(const Device &, u64 *, u64,
+                                                           AlwaysValidator) const;
+template void
+PrimeModuli::backwardNTT<OutputModulusBoundValidator, 1>(const Device &, u64 *, u64,
+                                                         OutputModulusBoundValidator) const;
+template void PrimeModuli::forwardNTTWithSubAndConstMult<OutputModulusBoundValidator, 1>(
+    const Polynomial &, const Polynomial &, const u64 *, Polynomial &,
+    OutputModulusBoundValidator) const;
+template void PrimeModuli::backwardNTTWithConstMult<OutputModulusBoundValidator, 1>(
+    const Polynomial &, const u64 *, Polynomial &, OutputModulusBoundValidator) const;
+
+// ---------------------------------------------------------------------------
+// Level changes
+// ---------------------------------------------------------------------------
+
+void PrimeModuli::rescale(Polynomial &p) const {
+    const Device device = p.getDevice();
+    checkDeviceSupported(device);
+    dispatch(device, "rescaleCUDA", "rescale");
+    checkOperand(p);
+    const u64 level = p.getLevel();
+    if (level == 0)
+        throw RuntimeException(kRescaleBottomMessage);
+    const bool ntt = p.isNTT();
+    if (ntt)
+        for (u64 i = 0; i <= level; ++i)
+            if (!moduli_[i].getNTT())
+                throw RuntimeException(kNoTransformMessage);
+    const u64 num_primes = moduli_.size();
+    // Host memory of any id reads the host table.
+    const DeviceSpecificArray<u64> &inverses =
+        getInvPrimeData(device.type == Device::kHost ? kHostDevice : device);
+    if (inverses.size() < (level + 1) * num_primes)
+        throw RuntimeException(kShapeMismatchMessage);
+    // Row `level`: entry i is q_level^-1 mod q_i.
+    const u64 *row = inverses.getData() + level * num_primes;
+    DeviceSpecificArray<u64> lift(degree_);
+
+    // The top limb leaves the polynomial, so it is brought to coefficient
+    // form in place.
+    u64 *top = p.getLimb(level);
+    const u64 top_prime = moduli_[level].getPrime();
+    if (ntt)
+        moduli_[level].getNTT()->computeBackward<1>(top);
+    for (u64 i = 0; i < level; ++i) {
+        const Modulus &modulus = moduli_[i];
+        modulus.normalizeModVector(lift.getData(), top, top_prime, degree_);
+        if (ntt)
+            modulus.getNTT()->computeForward<1>(lift.getData());
+        modulus.subAndConstMult<1>(p.getLimb(i), lift.getData(), row[i], p.getLimb(i), degree_);
+    }
+    p.setLevel(level - 1);
+}
+
+void PrimeModuli::inverseRescale(Polynomial &p) const {
+    const Device device = p.getDevice();
+    checkDeviceSupported(device);
+    dispatch(device, "constMultBatchCUDA", "constMult");
+    checkOperand(p);
+    const u64 level = p.getLevel() + 1;
+    if (level >= p.getChainLength() || level >= moduli_.size())
+        throw RuntimeException(kInverseRescaleTopMessage);
+    p.setLevel(level);
+    // q_level is 0 modulo itself: the new limb is zero.
+    std::memset(p.getLimb(level), 0, degree_ * sizeof(u64));
+    const u64 factor = moduli_[level].getPrime();
+    for (u64 i = 0; i < level; ++i)
+        moduli_[i].constMult<1>(p.getLimb(i), factor, p.getLimb(i), degree_);
+    if (p.isModUp())
+        for (u64 i = p.getChainLength(); i < p.getSize(); ++i)
+            moduli_[i].constMult<1>(p.getLimb(i), factor, p.getLimb(i), degree_);
+}
+
+void PrimeModuli::normalizeMod(Polynomial &out, const Polynomial &in, u64 src, u64 level) const {
+    if (&out == &in)
+        throw RuntimeException(kAliasedOutputMessage);
+    const Device device = in.getDevice();
+    checkDeviceSupported(device);
+    dispatch(device, "normalizeModCUDA", "normalizeMod");
+    checkOperand(in);
+    const bool in_use =
+        src <= in.getLevel() || (in.isModUp() && src >= in.getChainLength() && src < in.getSize());
+    if (!in_use)
+        throw RuntimeException(kShapeMismatchMessage);
+    checkOutput(out, level);
+    shapeOutput(out, level, device);
+    out.setNTT(false);
+    const u64 source_prime = moduli_[src].getPrime();
+    for (u64 j = 0; j <= level; ++j)
+        moduli_[j].normalizeModVector(out.getLimb(j), in.getLimb(src), source_prime, degree_);
+}
+
+} // namespace Quelt

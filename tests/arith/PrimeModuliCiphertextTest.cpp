@@ -1,0 +1,67 @@
+#include "arith/PrimeModuliFixture.hpp"
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/Exception.hpp"
+#include "Quelt/Plaintext.hpp"
+
+namespace Quelt::test {
+namespace {
+
+using CiphertextMembers = PrimeModuliFixture;
+
+TEST_F(CiphertextMembers, CiphertextEmbedding) {
+    // With a 43-bit base prime both degrees share the base prime (the largest
+    // 43-bit prime that is 1 modulo 256); the quantize primes differ.
+    const auto big = makeContext(7, 3, 43, 40, 43, 3);
+    const auto small = makeContext(6, 3, 43, 40, 43, 3);
+    const PrimeModuli &chain = small->getPrimeModuli();
+    CiphertextBase<EncryptionType::RLWE> in(big, false, false), out(small, false, false);
+    in.setNumPoly(3);
+    in.setLevel(0);
+    in.setRescaleCounter(2);
+    ASSERT_EQ(in.getPoly(0).getPrime(0), chain.getModulus(0).getPrime());
+    ASSERT_NE(in.getPoly(0).getPrime(1), chain.getModulus(1).getPrime());
+    for (u64 p = 0; p < 3; ++p)
+        for (u64 j = 0; j < 2 * kN; ++j)
+            in.getPoly(p).getLimb(0)[j] = 1000 * p + j;
+    chain.embedCiphertext(in, out);
+    EXPECT_EQ(out.getNumPoly(), 3u);
+    EXPECT_EQ(out.getLevel(), 0u);
+    EXPECT_EQ(out.getRescaleCounter(), 2);
+    for (u64 p = 0; p < 3; ++p)
+        for (u64 j = 0; j < kN; ++j)
+            EXPECT_EQ(out.getPoly(p).getLimb(0)[j], 1000 * p + 2 * j);
+    // Another prime at level 1, and a target of the same degree.
+    in.setLevel(1);
+    EXPECT_THROW(chain.embedCiphertext(in, out), RuntimeException);
+    EXPECT_EQ(out.getLevel(), 0u);
+    CiphertextBase<EncryptionType::RLWE> same(small, false, false);
+    try {
+        chain.embedCiphertext(out, same);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(), PrimeModuli::kHalfDegreeMessage);
+    }
+}
+
+TEST_F(CiphertextMembers, NoHostPathForRotMulAddAndModReduct) {
+    CiphertextBase<EncryptionType::RLWE> ct(ctx(), false, true), out(ctx(), false, true);
+    const Plaintext ptxt(ctx());
+    try {
+        chain().rotMulAdd(out, ct, ptxt, 1);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(),
+                     "Cannot support the function 'rotMulAdd' in the current build configuration");
+    }
+    try {
+        chain().modReduct(ct);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(),
+                     "Cannot support the function 'modReduct' in the current build configuration");
+    }
+}
+
+} // namespace
+} // namespace Quelt::test

@@ -1,0 +1,290 @@
+#include "Quelt/Plaintext.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/Exception.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+#include "support/ByteStreams.hpp"
+#include "support/DataObjects.hpp"
+
+#include <cereal/details/helpers.hpp>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace Quelt;
+using QueltTest::bytesOf;
+using QueltTest::fillResidues;
+using QueltTest::smallContext;
+using QueltTest::wordsOf;
+using testing::ThrowsMessage;
+
+namespace {
+
+constexpr const char *kAboveLevel = "Rescale counter should be less than or equal to the level";
+constexpr const char *kNegative = "Rescale counter should be greater than or equal to zero";
+constexpr const char *kVerifier = "[Verifier::load] Validation failed during deserializing objects.";
+
+constexpr std::uint64_t kN = 64;
+
+std::string saved(const Plaintext &pt) {
+    std::ostringstream out;
+    pt.save(out);
+    return out.str();
+}
+
+// Everything a load could change.
+struct Snapshot {
+    std::uint64_t logSlots;
+    int counter;
+    std::uint64_t level;
+    bool ntt;
+    std::vector<std::uint64_t> words;
+    bool operator==(const Snapshot &) const = default;
+};
+Snapshot snapshot(const Plaintext &pt) {
+    return {pt.getLogSlots(), pt.getRescaleCounter(), pt.getLevel(), pt.getMx().isNTT(),
+            wordsOf(pt.getMx())};
+}
+
+// A plaintext at level 2 with known residues, log slot count 4 and counter 1.
+Plaintext samplePlaintext() {
+    Plaintext pt(smallContext());
+    pt.levelDrop(2);
+    fillResidues(pt.getMx(), 5);
+    pt.setLogSlots(4);
+    pt.setRescaleCounter(1);
+    return pt;
+}
+
+} // namespace
+
+TEST(Plaintext, NewPlaintextsSitAtTheTopLevel) {
+    const auto ctx = smallContext();
+    const Plaintext pt(ctx);
+    EXPECT_EQ(pt.getLogSlots(), 5u);
+    EXPECT_EQ(pt.getNumberOfSlots(), 32u);
+    EXPECT_EQ(pt.getRescaleCounter(), 0);
+    EXPECT_EQ(pt.getLevel(), 3u);
+    EXPECT_TRUE(pt.getMx().isNTT());
+    EXPECT_FALSE(pt.getMx().isModUp());
+    EXPECT_EQ(pt.getMx().getData().size(), 4 * kN);
+    EXPECT_EQ(pt.getMxData(2), pt.getMx().getData().begin() + 2 * kN);
+    EXPECT_TRUE(pt.getDevice().isHost());
+
+    const Plaintext up(ctx, true);
+    EXPECT_TRUE(up.getMx().isModUp());
+    EXPECT_EQ(up.getMx().getSize(), 6u);
+    EXPECT_EQ(up.getMx().getData().size(), 6 * kN);
+    EXPECT_EQ(up.getLevel(), 3u);
+
+    Plaintext wide(ctx);
+    wide.setLogSlots(64);
+    EXPECT_THAT([&] { (void)wide.getNumberOfSlots(); },
+                ThrowsMessage<RuntimeException>("[Plaintext] The log slot count must be below 64"));
+    EXPECT_THAT([] { Plaintext p(std::shared_ptr<ContextContent>{}); },
+                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+}
+
+TEST(Plaintext, RescaleCounterRules) {
+    struct Case {
+        std::uint64_t level;
+        int value;
+        const char *error; // nullptr: accepted
+    };
+    const Case cases[] = {
+        {0, 0, nullptr}, {0, 1, kAboveLevel}, {3, 3, nullptr},
+        {3, 4, kAboveLevel}, {3, -1, kNegative}, {2, -5, kNegative},
+    };
+    for (const Case &c : cases) {
+        Plaintext pt(smallContext());
+        pt.levelDrop(c.level);
+        pt.setRescaleCounter(0);
+        if (c.error) {
+            EXPECT_THAT([&] { pt.setRescaleCounter(c.value); }, ThrowsMessage<RuntimeException>(c.error))
+                << c.level << " " << c.value;
+            EXPECT_EQ(pt.getRescaleCounter(), 0);
+        } else {
+            pt.setRescaleCounter(c.value);
+            EXPECT_EQ(pt.getRescaleCounter(), c.value);
+        }
+    }
+}
+
+TEST(Plaintext, LevelDropAndSetLevel) {
+    Plaintext pt(smallContext());
+    fillResidues(pt.getMx(), 1);
+    const std::vector<std::uint64_t> before = wordsOf(pt.getMx());
+
+    pt.levelDrop(3); // the current level: nothing happens
+    EXPECT_EQ(wordsOf(pt.getMx()), before);
+    pt.levelDrop(1);
+    EXPECT_THAT([&] { pt.levelDrop(2); },
+                ThrowsMessage<RuntimeException>("[level drop] target level is greater than level of Plaintext."));
+    EXPECT_EQ(pt.getLevel(), 1u);
+    pt.levelDrop(0);
+    EXPECT_EQ(pt.getLevel(), 0u);
+    EXPECT_EQ(wordsOf(pt.getMx()), std::vector<std::uint64_t>(before.begin(), before.begin() + kN));
+
+    // setLevel may go up (the new limbs are unspecified) and checks no counter.
+    pt.setLevel(2);
+    EXPECT_EQ(pt.getLevel(), 2u);
+    EXPECT_EQ(pt.getMx().getData().size(), 3 * kN);
+    EXPECT_EQ(std::vector<std::uint64_t>(pt.getMx().getData().begin(), pt.getMx().getData().begin() + kN),
+              std::vector<std::uint64_t>(before.begin(), before.begin() + kN));
+    pt.setRescaleCounter(2);
+    pt.setLevel(0);
+    EXPECT_EQ(pt.getRescaleCounter(), 2);
+}
+
+TEST(Plaintext, IsZeroLooksAtTheLimbsInUse) {
+    Plaintext pt(smallContext());
+    pt.levelDrop(1);
+    std::fill(pt.getMx().getData().begin(), pt.getMx().getData().end(), 0);
+    EXPECT_TRUE(pt.isZero());
+    pt.getMxData(1)[kN - 1] = 1;
+    EXPECT_FALSE(pt.isZero());
+}
+
+TEST(Plaintext, CopiesAreDeep) {
+    Plaintext a = samplePlaintext();
+    Plaintext b(a);
+    EXPECT_EQ(snapshot(b), snapshot(a));
+    b.getMxData(0)[0] ^= 1;
+    EXPECT_NE(snapshot(b), snapshot(a));
+
+    Plaintext c(smallContext());
+    c = a;
+    EXPECT_EQ(snapshot(c), snapshot(a));
+    const Plaintext moved(std::move(c));
+    EXPECT_EQ(snapshot(moved), snapshot(a));
+}
+
+TEST(Plaintext, StoredFormIsByteExact) {
+    const auto ctx = smallContext();
+    const Plaintext pt = samplePlaintext();
+    const std::string bytes = saved(pt);
+    const std::vector<std::uint64_t> primes = pt.getMx().getPrimes();
+    const std::vector<std::uint64_t> chain = getPrimeList(ctx);
+    ASSERT_EQ(primes, std::vector<std::uint64_t>(chain.begin(), chain.begin() + 4));
+    const std::vector<std::uint64_t> words = wordsOf(pt.getMx());
+    ASSERT_EQ(words.size(), 3 * kN);
+    // 76 + 8 c + 8 w with c = 4 primes in the list and w = 3 N words.
+    ASSERT_EQ(bytes.size(), 76u + 8 * 4 + 8 * 3 * kN);
+
+    std::string expected = "\x01" + bytesOf(ctx->getHash()) + bytesOf(std::uint32_t{4});
+    expected += bytesOf(std::uint64_t{4}) + bytesOf(std::int32_t{1});
+    expected += bytesOf(kN) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{2});
+    expected += std::string("\x00\x01", 2);
+    expected += bytesOf(std::uint64_t{4});
+    for (const std::uint64_t p : primes)
+        expected += bytesOf(p);
+    expected += "\x01" + bytesOf(std::uint64_t{3 * kN});
+    for (const std::uint64_t w : words)
+        expected += bytesOf(w);
+    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(bytes[9], 4);
+}
+
+TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
+    const auto ctx = smallContext();
+    const std::vector<std::uint64_t> primes = Plaintext(ctx).getMx().getPrimes();
+    std::string bytes(1, '\x00');
+    bytes += bytesOf(ctx->getHash(), true) + bytesOf(std::uint32_t{4}, true);
+    bytes += bytesOf(std::uint64_t{3}, true) + bytesOf(std::int32_t{0}, true);
+    bytes += bytesOf(kN, true) + bytesOf(std::uint64_t{4}, true) + bytesOf(std::uint64_t{4}, true) +
+             bytesOf(std::uint64_t{0}, true);
+    bytes += std::string("\x00\x00", 2); // coefficient form
+    bytes += bytesOf(std::uint64_t{4}, true);
+    for (const std::uint64_t p : primes)
+        bytes += bytesOf(p, true);
+    bytes += "\x01" + bytesOf(kN, true);
+    for (std::uint64_t j = 0; j < kN; ++j)
+        bytes += bytesOf(j * 3 + 1, true);
+
+    Plaintext pt(smallContext());
+    std::istringstream in(bytes);
+    pt.load(in);
+    EXPECT_EQ(pt.getLogSlots(), 3u);
+    EXPECT_EQ(pt.getRescaleCounter(), 0);
+    EXPECT_EQ(pt.getLevel(), 0u);
+    EXPECT_FALSE(pt.getMx().isNTT());
+    ASSERT_EQ(pt.getMx().getData().size(), kN);
+    for (std::uint64_t j = 0; j < kN; ++j)
+        EXPECT_EQ(pt.getMxData(0)[j], j * 3 + 1);
+}
+
+TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
+    const Plaintext pt = samplePlaintext();
+    Plaintext fromStream(smallContext());
+    std::istringstream in(saved(pt));
+    fromStream.load(in);
+    EXPECT_EQ(snapshot(fromStream), snapshot(pt));
+
+    const QueltTest::TempFile file("plaintext.bin");
+    pt.save(file.path());
+    Plaintext fromFile(smallContext(), true);
+    fromFile.load(file.path());
+    EXPECT_EQ(snapshot(fromFile), snapshot(pt));
+    EXPECT_FALSE(fromFile.getMx().isModUp());
+
+    // A mod-up plaintext, and one stored as its seed.
+    Plaintext up(smallContext(), true);
+    fillResidues(up.getMx(), 9);
+    Plaintext upBack(smallContext());
+    std::istringstream upIn(saved(up));
+    upBack.load(upIn);
+    EXPECT_EQ(snapshot(upBack), snapshot(up));
+    EXPECT_TRUE(upBack.getMx().isModUp());
+
+    Plaintext seeded(smallContext());
+    populateUniformPoly(seeded.getMx(), true);
+    const std::string seededBytes = saved(seeded);
+    EXPECT_EQ(seededBytes.size(), 25u + 8 * (5 + 4) + 3 + 1024);
+    Plaintext seededBack(smallContext());
+    std::istringstream seededIn(seededBytes);
+    seededBack.load(seededIn);
+    EXPECT_EQ(snapshot(seededBack), snapshot(seeded));
+    EXPECT_TRUE(seededBack.getMx().hasGerm());
+
+    const std::string missing = file.path() + ".missing/x.bin";
+    EXPECT_THAT([&] { pt.save(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_THAT([&] { fromFile.load(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+}
+
+TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
+    const std::string good = saved(samplePlaintext());
+    Plaintext target(smallContext());
+    fillResidues(target.getMx(), 77);
+    const Snapshot before = snapshot(target);
+
+    const auto attempt = [&](const std::string &bytes) {
+        std::istringstream in(bytes);
+        target.load(in);
+    };
+    const auto patched = [&](std::size_t offset, const std::string &value) {
+        std::string bytes = good;
+        bytes.replace(offset, value.size(), value);
+        return bytes;
+    };
+
+    // Header: another context, another object code.
+    Plaintext foreign(QueltTest::otherSmallContext());
+    std::istringstream foreignIn(good);
+    EXPECT_THAT([&] { foreign.load(foreignIn); }, ThrowsMessage<RuntimeException>(kVerifier));
+    EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); }, ThrowsMessage<RuntimeException>(kVerifier));
+    // Counter above the level (2) or negative.
+    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{3}))); }, ThrowsMessage<RuntimeException>(kAboveLevel));
+    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); }, ThrowsMessage<RuntimeException>(kNegative));
+    // A polynomial that does not fit the context: another degree.
+    EXPECT_THROW(attempt(patched(25, bytesOf(std::uint64_t{128}))), RuntimeException);
+    // Cut short: inside the log slot count, and inside the residues.
+    EXPECT_THAT([&] { attempt(good.substr(0, 17)); },
+                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 4"));
+    EXPECT_THROW(attempt(good.substr(0, good.size() - 1)), cereal::Exception);
+    EXPECT_EQ(snapshot(target), before);
+}

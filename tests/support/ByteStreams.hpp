@@ -1,0 +1,92 @@
+#pragma once
+
+// Helpers for tests of stored forms: byte strings of numbers, a write buffer
+// that runs out, and self-removing temporary files.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <streambuf>
+#include <string>
+
+#include <unistd.h>
+
+namespace QueltTest {
+
+// The bytes of a number, little-endian, or big-endian with `big`.
+template <typename T>
+std::string bytesOf(T value, bool big = false) {
+    std::string out;
+    const auto word = static_cast<std::uint64_t>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        out.push_back(static_cast<char>((word >> (8 * i)) & 0xff));
+    if (big)
+        std::reverse(out.begin(), out.end());
+    return out;
+}
+
+// Reads the little-endian number of `width` bytes at `offset`.
+inline std::uint64_t readLittle(const std::string &bytes, std::size_t offset, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i)
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes.at(offset + i))) << (8 * i);
+    return value;
+}
+
+// Offset of the first byte where the strings differ (a length difference
+// counts at the end of the shorter one); npos when they are equal. Keeps
+// failure output short for long stored forms.
+inline std::size_t firstDifference(const std::string &a, const std::string &b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return i;
+    return a.size() == b.size() ? std::string::npos : n;
+}
+
+// Accepts at most `limit` bytes, then reports every further write as short.
+class LimitedBuffer : public std::streambuf {
+public:
+    explicit LimitedBuffer(std::streamsize limit) : limit_(limit) {}
+
+protected:
+    std::streamsize xsputn(const char *, std::streamsize n) override {
+        const std::streamsize taken = std::min(n, limit_ - written_);
+        written_ += taken;
+        return taken;
+    }
+    int_type overflow(int_type c) override {
+        return xsputn(nullptr, 1) == 1 ? c : traits_type::eof();
+    }
+
+private:
+    std::streamsize limit_;
+    std::streamsize written_ = 0;
+};
+
+// A path in the temporary directory, removed when the object goes.
+class TempFile {
+public:
+    explicit TempFile(const std::string &name)
+        : path_((std::filesystem::temp_directory_path() /
+                 ("quelt_" + std::to_string(::getpid()) + "_" + name))
+                    .string()) {}
+    ~TempFile() { std::remove(path_.c_str()); }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+
+    const std::string &path() const { return path_; }
+    void write(const std::string &bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
+    std::string read() const {
+        std::ifstream in(path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::string path_;
+};
+
+} // namespace QueltTest

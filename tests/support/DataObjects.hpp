@@ -1,0 +1,46 @@
+#pragma once
+
+// Small contexts and residue fillers for tests of plaintexts, ciphertexts and
+// their stored forms.
+
+#include "Quelt/Context.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace QueltTest {
+
+// Degree 64, four base and quantize primes (50 and 40 bits), two temporary
+// primes of 50 bits.
+inline std::shared_ptr<Quelt::ContextContent> smallContext() {
+    static const auto context = Quelt::makeContext(6, 4, 50, 40, 50, 2);
+    return context;
+}
+
+// The same degree with other primes (and so another identity hash).
+inline std::shared_ptr<Quelt::ContextContent> otherSmallContext() {
+    static const auto context = Quelt::makeContext(6, 5, 52, 41, 52, 2);
+    return context;
+}
+
+// Residue j of limb i becomes a value below its prime that depends on the
+// seed, the limb and the position.
+inline void fillResidues(Quelt::Polynomial &poly, std::uint64_t seed) {
+    const std::uint64_t n = poly.getDegree();
+    const std::uint64_t limbs = poly.getData().size() / n;
+    for (std::uint64_t i = 0; i < limbs; ++i) {
+        const std::uint64_t q = poly.getPrimes().at(i);
+        for (std::uint64_t j = 0; j < n; ++j)
+            poly.getLimb(i)[j] = (seed * 0x9e3779b97f4a7c15ULL + i * 1000003 + j * 7919) % q;
+    }
+}
+
+inline std::vector<std::uint64_t> wordsOf(const Quelt::Polynomial &poly) {
+    const auto &data = poly.getData();
+    return std::vector<std::uint64_t>(data.begin(), data.end());
+}
+
+} // namespace QueltTest
