@@ -150,9 +150,9 @@ public:
     // ciphertext masks or bodies), all in NTT form; levels and flags of the
     // outputs are not changed. Outputs may alias terms position for position.
     // Throws RuntimeException, before anything is changed, in this order:
-    // kEmptyInnerProductMessage (no term), kInnerProductLevelsMessage,
-    // kInnerProductModUpMessage, kInnerProductDevicesMessage (first a, b and c
-    // elements on different devices), kInnerProductContextDeviceMessage; an
+    // kEmptyInnerProductMessage (no term), kDifferentLevelsMessage,
+    // kDifferentModUpMessage, kDifferentDevicesMessage (first a, b and c
+    // elements on different devices), kUnsupportedDeviceMessage; an
     // accelerator device throws the accelerator-only failure for
     // "innerProductCUDA", any other non-host device for "innerProduct";
     // kInnerProductShapeMessage when an output does not fit the chain,

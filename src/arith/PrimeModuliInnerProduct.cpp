@@ -20,11 +20,6 @@ std::vector<std::uint64_t> extendedWalk(const Polynomial &out) {
     return primes;
 }
 
-void checkInnerProductDevice(const PrimeModuli &chain, const Device &device) {
-    if (device != kHostDevice && chain.getDevices().count(device) == 0)
-        throw RuntimeException(kInnerProductContextDeviceMessage);
-}
-
 void checkInnerProductOutput(const PrimeModuli &chain, const Polynomial &out) {
     const u64 N = out.getDegree();
     const bool fits = N == chain.getDegree() && out.getLevel() < out.getChainLength() &&

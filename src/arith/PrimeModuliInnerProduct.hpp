@@ -14,12 +14,6 @@
 
 namespace Quelt {
 
-inline constexpr const char *kInnerProductLevelsMessage = "Operands have different levels.";
-inline constexpr const char *kInnerProductModUpMessage = "Operands have different mod-up states.";
-inline constexpr const char *kInnerProductDevicesMessage = "Operands are in different devices.";
-inline constexpr const char *kInnerProductContextDeviceMessage =
-    "The generated context does not support the operation with current operands; check the "
-    "device.";
 inline constexpr const char *kEmptyInnerProductMessage =
     "[PrimeModuli] The inner product needs at least one term.";
 inline constexpr const char *kInnerProductShapeMessage =
@@ -44,10 +38,6 @@ void innerProductHost(const std::vector<Modulus> &moduli, const std::vector<std:
                       const std::vector<std::uint64_t *> &out1,
                       const std::vector<std::uint64_t *> &out2);
 
-// Throws kInnerProductContextDeviceMessage for a device other than the default host
-// that is not in the chain's set.
-void checkInnerProductDevice(const PrimeModuli &chain, const Device &device);
-
 // Throws kInnerProductShapeMessage unless the output has the chain's degree,
 // its walk lies inside the chain and its array holds every limb of the walk.
 void checkInnerProductOutput(const PrimeModuli &chain, const Polynomial &out);
@@ -61,15 +51,15 @@ void PrimeModuli::innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> 
     if (a_first == a_last)
         throw RuntimeException(kEmptyInnerProductMessage);
     if (out1.getLevel() != out2.getLevel())
-        throw RuntimeException(kInnerProductLevelsMessage);
+        throw RuntimeException(kDifferentLevelsMessage);
     if (out1.isModUp() != out2.isModUp())
-        throw RuntimeException(kInnerProductModUpMessage);
+        throw RuntimeException(kDifferentModUpMessage);
     const Device device = a_first.device();
     if (b_first.device() != device || c_first.device() != device)
-        throw RuntimeException(kInnerProductDevicesMessage);
-    detail::checkInnerProductDevice(*this, device);
+        throw RuntimeException(kDifferentDevicesMessage);
+    checkDeviceSupported(device);
     if (device.type == Device::kCuda)
-        throwUnsupportedFunction("innerProductCUDA");
+        innerProductCUDA();
     if (device.type != Device::kHost)
         throwUnsupportedFunction("innerProduct");
     detail::checkInnerProductOutput(*this, out1);
@@ -124,10 +114,10 @@ void PrimeModuli::innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, 
         throw RuntimeException(kEmptyInnerProductMessage);
     const Device device = a_first.device();
     if (b_first.device() != device || c_first.device() != device)
-        throw RuntimeException(kInnerProductDevicesMessage);
-    detail::checkInnerProductDevice(*this, device);
+        throw RuntimeException(kDifferentDevicesMessage);
+    checkDeviceSupported(device);
     if (device.type == Device::kCuda)
-        throwUnsupportedFunction("innerProductCUDA");
+        innerProductCUDA();
     if (device.type != Device::kHost)
         throwUnsupportedFunction("innerProductMSRLWE");
     if (out.getPoly(0).getDevice() != device)
@@ -157,10 +147,10 @@ void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<It
         throw RuntimeException(kEmptyInnerProductMessage);
     const Device device = mx_first.device();
     if (ix.device() != device)
-        throw RuntimeException(kInnerProductDevicesMessage);
-    detail::checkInnerProductDevice(*this, device);
+        throw RuntimeException(kDifferentDevicesMessage);
+    checkDeviceSupported(device);
     if (device.type == Device::kCuda)
-        throwUnsupportedFunction("innerProductCUDA");
+        innerProductCUDA();
     if (device.type != Device::kHost)
         throwUnsupportedFunction("innerProductMSRLWEv2");
     if (out.getPoly(0).getDevice() != device)
@@ -184,7 +174,7 @@ void PrimeModuli::frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first,
     (void)out.isModUp();
     const Device device = out.getDevice();
     if (device.type == Device::kCuda)
-        throwUnsupportedFunction("frobeniusAndInnerProductCUDA");
+        frobeniusAndInnerProductCUDA();
     if (device.type != Device::kHost)
         throwUnsupportedFunction("frobeniusAndInnerProduct");
     if (mx_first == mx_last)

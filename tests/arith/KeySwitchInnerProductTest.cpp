@@ -1,7 +1,9 @@
 #include "arith/PrimeModuliInnerProduct.hpp"
 
+#include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "arith/FastBaseConv.hpp"
 #include "arith/KeySwitchKernels.hpp"
 #include "arith/NTT.hpp"
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -111,31 +114,25 @@ TEST(KeySwitchInnerProductTest, SumsOverTheExtendedWalk) {
     }
 }
 
-// Elements that reach their limbs through the plaintext and ciphertext
-// accessors.
-struct FakePlaintext {
-    Polynomial poly;
-    const u64 *getMxData(u64 i) const { return poly.getLimb(i); }
-    Device getDevice() const { return poly.getDevice(); }
-};
-struct FakeCiphertext {
-    Polynomial body, mask;
-    u64 *getPolyData(u64 j, u64 i) { return (j == 0 ? body : mask).getLimb(i); }
-    Device getDevice() const { return body.getDevice(); }
-};
-
+// Plaintexts times ciphertext masks and bodies, through their accessors.
 TEST(KeySwitchInnerProductTest, PlaintextAndCiphertextAccessors) {
-    std::vector<FakePlaintext> plain;
-    std::vector<FakeCiphertext> cipher;
+    std::vector<Plaintext> plain;
+    std::vector<CiphertextBase<EncryptionType::RLWE>> cipher;
     std::vector<Polynomial> m, bodies, masks;
     for (int k = 0; k < 2; ++k) {
-        plain.push_back({randomPoly(false)});
-        cipher.push_back({randomPoly(false), randomPoly(false)});
-        m.push_back(plain.back().poly);
-        bodies.push_back(cipher.back().body);
-        masks.push_back(cipher.back().mask);
+        plain.emplace_back(ctx());
+        cipher.emplace_back(ctx(), false, true);
+        const Polynomial pm = randomPoly(false), body = randomPoly(false), mask = randomPoly(false);
+        for (u64 i = 0; i < kL; ++i) {
+            std::copy(pm.getLimb(i), pm.getLimb(i) + kN, plain.back().getMxData(i));
+            std::copy(body.getLimb(i), body.getLimb(i) + kN, cipher.back().getPolyData(0, i));
+            std::copy(mask.getLimb(i), mask.getLimb(i) + kN, cipher.back().getPolyData(1, i));
+        }
+        m.push_back(pm);
+        bodies.push_back(body);
+        masks.push_back(mask);
     }
-    const std::vector<FakePlaintext> &plain_const = plain;
+    const std::vector<Plaintext> &plain_const = plain;
     Polynomial out1(ctx(), false, true), out2(ctx(), false, true);
     chain().innerProduct(makeMxPolyIter(plain_const.begin()), makeMxPolyIter(plain_const.end()),
                          makeAxPolyIter(cipher.begin()), makeBxPolyIter(cipher.begin()), out1,
@@ -305,12 +302,14 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
     const std::vector<Case> cases = {
         {"empty range", [&] { ip(chain(), none_const, one, one, up, up2); },
          kEmptyInnerProductMessage},
-        {"levels", [&] { ip(chain(), one_const, one, one, up, low); }, kInnerProductLevelsMessage},
-        {"mod-up", [&] { ip(chain(), one_const, one, one, up, plain); }, kInnerProductModUpMessage},
+        {"levels", [&] { ip(chain(), one_const, one, one, up, low); },
+         PrimeModuli::kDifferentLevelsMessage},
+        {"mod-up", [&] { ip(chain(), one_const, one, one, up, plain); },
+         PrimeModuli::kDifferentModUpMessage},
         {"devices", [&] { ip(chain(), one_const, cuda_keys, one, up, up2); },
-         kInnerProductDevicesMessage},
+         PrimeModuli::kDifferentDevicesMessage},
         {"device set", [&] { ip(chain(), host_one_terms, host_one_keys, host_one_keys, up, up2); },
-         kInnerProductContextDeviceMessage},
+         PrimeModuli::kUnsupportedDeviceMessage},
         {"accelerator", [&] { ip(device_chain, cuda_terms, cuda_keys, cuda_keys, up, up2); },
          unsupported("innerProductCUDA")},
         {"pinned", [&] { ip(device_chain, pinned_terms, pinned_keys, pinned_keys, up, up2); },
@@ -339,7 +338,7 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
                  makePolyIter(one_const.begin()), makePolyIter(one_const.end()),
                  makePolyIter(cuda_keys.begin()), makePolyIter(one.begin()), out, 2, 1);
          },
-         kInnerProductDevicesMessage},
+         PrimeModuli::kDifferentDevicesMessage},
         {"multi-secret: accelerator",
          [&] {
              device_chain.innerProductMSRLWE(makePolyIter(cuda_terms.begin()),
@@ -376,7 +375,7 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
                                           makePolyIter(cuda_terms.end()),
                                           makeIxPolyIterBx(parts.begin()), out, 2);
          },
-         kInnerProductDevicesMessage},
+         PrimeModuli::kDifferentDevicesMessage},
         {"v2: pinned",
          [&] {
              std::vector<PolynomialVector> pinned_parts;
