@@ -35,7 +35,7 @@ case "$mode" in
   test)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_WERROR=ON -DQUELT_BUILD_BENCHMARKS=ON
     (cd build && ctest --output-on-failure -j "$jobs")
-    configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELT_WERROR=ON \
+    configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1" -DQUELT_WERROR=ON \
       -DQUELT_SANITIZE=ON -DQUELT_BUILD_BENCHMARKS=OFF -DQUELT_BUILD_EXAMPLES=OFF
     (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --output-on-failure -j "$jobs")
