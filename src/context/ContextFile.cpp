@@ -2,10 +2,9 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "keys/Serialize.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
-
-#include <fstream>
 
 namespace Quelt {
 
@@ -69,22 +68,12 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
     fields.rank = parameter.rank;
     fields.num_secret = parameter.num_secret;
 
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open())
-        throw RuntimeException("Cannot open file " + path);
-    cereal::PortableBinaryOutputArchive archive(file);
-    archive(fields);
+    Serialize::save(path, fields);
 }
 
 std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids) {
     ContextFileFields fields;
-    {
-        std::ifstream file(path, std::ios::binary);
-        if (!file.is_open())
-            throw RuntimeException("Cannot open file " + path);
-        cereal::PortableBinaryInputArchive archive(file);
-        archive(fields);
-    }
+    Serialize::load(path, fields);
     const std::set<Device> devices = cudaIdsToDevices(cuda_ids);
     const auto preset = static_cast<ParameterPreset>(fields.preset);
     // The stored encryption level is not used: the custom record derives it.

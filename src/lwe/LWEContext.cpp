@@ -2,10 +2,9 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "keys/Serialize.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
-
-#include <fstream>
 
 namespace Quelt::LWE {
 
@@ -108,22 +107,12 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
     fields.quantize_bits = parameter.quantize_bits;
     fields.chain_length = parameter.chain_length;
 
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open())
-        throw RuntimeException("Cannot open file " + path);
-    cereal::PortableBinaryOutputArchive archive(file);
-    archive(fields);
+    Serialize::save(path, fields);
 }
 
 std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids) {
     LWEContextFileFields fields;
-    {
-        std::ifstream file(path, std::ios::binary);
-        if (!file.is_open())
-            throw RuntimeException("Cannot open file " + path);
-        cereal::PortableBinaryInputArchive archive(file);
-        archive(fields);
-    }
+    Serialize::load(path, fields);
     const std::set<Device> devices = cudaIdsToDevices(cuda_ids);
     const auto preset = static_cast<ParameterPreset>(fields.preset);
     if (preset == ParameterPreset::CUSTOM)
