@@ -1,6 +1,7 @@
 #include "Quelt/Message.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ByteStreams.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gmock/gmock.h>
@@ -43,45 +44,8 @@ void appendBig(std::string &bytes, std::uint64_t word) {
         bytes.push_back(static_cast<char>((word >> (8 * i)) & 0xff));
 }
 
-class TempFile {
-public:
-    explicit TempFile(const std::string &name)
-        : path_((std::filesystem::temp_directory_path() /
-                 ("quelt_message_" + std::to_string(::getpid()) + "_" + name))
-                    .string()) {}
-    ~TempFile() { std::remove(path_.c_str()); }
-    const std::string &path() const { return path_; }
-    void write(const std::string &bytes) const {
-        std::ofstream(path_, std::ios::binary) << bytes;
-    }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-private:
-    std::string path_;
-};
-
-// Accepts at most `limit` bytes, then reports every further write as short.
-class LimitedBuffer : public std::streambuf {
-public:
-    explicit LimitedBuffer(std::streamsize limit) : limit_(limit) {}
-
-protected:
-    std::streamsize xsputn(const char *, std::streamsize n) override {
-        const std::streamsize taken = std::min(n, limit_ - written_);
-        written_ += taken;
-        return taken;
-    }
-    int_type overflow(int_type c) override {
-        return xsputn(nullptr, 1) == 1 ? c : traits_type::eof();
-    }
-
-private:
-    std::streamsize limit_;
-    std::streamsize written_ = 0;
-};
+using QueltTest::LimitedBuffer;
+using QueltTest::TempFile;
 
 const std::vector<Complex> kFour = {{1.5, -2.0}, {0.25, 3.0}, {-0.0, 1e300}, {-7.125, 0.5}};
 
