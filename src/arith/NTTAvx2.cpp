@@ -137,15 +137,24 @@ QUELT_AVX2 inline Twiddle quadTwiddle(const u64 *W, const u64 *Wc) {
 }
 
 struct Avx2Stages {
-    QUELT_AVX2 static void forwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
-        const Constants k = constantsOf(t);
-        const u64 m = t.degree / (2 * h);
-        const u64 *W = t.forward + m, *Wc = t.forward_companions + m;
+    // One stage with half-distance h over groups [begin, end). Half-distances
+    // 1 and 2 are regrouped inside registers so that every lane still holds a
+    // butterfly of its own; the two directions share the layout and differ only
+    // in the butterfly and the table they read.
+    template <bool Forward>
+    QUELT_AVX2 static void stageGroups(u64 *a, const u64 *W, const u64 *Wc, const Constants &k, u64 h,
+                                       u64 begin, u64 end) {
+        const auto butterfly = [&k](__m256i &x, __m256i &y, const Twiddle &tw) QUELT_AVX2 {
+            if constexpr (Forward)
+                forwardButterfly4(x, y, tw, k);
+            else
+                backwardButterfly4(x, y, tw, k);
+        };
         if (h == 1) {
             for (u64 i = begin; i < end; i += 4) {
                 const __m256i v0 = load(a + 2 * i), v1 = load(a + 2 * i + 4);
                 __m256i x = _mm256_unpacklo_epi64(v0, v1), y = _mm256_unpackhi_epi64(v0, v1);
-                forwardButterfly4(x, y, quadTwiddle(W + i, Wc + i), k);
+                butterfly(x, y, quadTwiddle(W + i, Wc + i));
                 store(a + 2 * i, _mm256_unpacklo_epi64(x, y));
                 store(a + 2 * i + 4, _mm256_unpackhi_epi64(x, y));
             }
@@ -156,7 +165,7 @@ struct Avx2Stages {
                 const __m256i v0 = load(a + 4 * i), v1 = load(a + 4 * i + 4);
                 __m256i x = _mm256_permute2x128_si256(v0, v1, 0x20);
                 __m256i y = _mm256_permute2x128_si256(v0, v1, 0x31);
-                forwardButterfly4(x, y, pairTwiddle(W + i, Wc + i), k);
+                butterfly(x, y, pairTwiddle(W + i, Wc + i));
                 store(a + 4 * i, _mm256_permute2x128_si256(x, y, 0x20));
                 store(a + 4 * i + 4, _mm256_permute2x128_si256(x, y, 0x31));
             }
@@ -167,11 +176,16 @@ struct Avx2Stages {
             const Twiddle tw = broadcastTwiddle(W[i], Wc[i]);
             for (u64 j = 0; j < h; j += 4) {
                 __m256i X = load(x + j), Y = load(y + j);
-                forwardButterfly4(X, Y, tw, k);
+                butterfly(X, Y, tw);
                 store(x + j, X);
                 store(y + j, Y);
             }
         }
+    }
+
+    QUELT_AVX2 static void forwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
+        const u64 m = t.degree / (2 * h);
+        stageGroups<true>(a, t.forward + m, t.forward_companions + m, constantsOf(t), h, begin, end);
     }
 
     template <int K>
@@ -191,40 +205,10 @@ struct Avx2Stages {
     }
 
     QUELT_AVX2 static void backwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
-        const Constants k = constantsOf(t);
         const u64 N = t.degree, m = N / (2 * h);
-        const u64 *V = t.inverse + (N + 1 - 2 * m), *Vc = t.inverse_companions + (N + 1 - 2 * m);
-        if (h == 1) {
-            for (u64 i = begin; i < end; i += 4) {
-                const __m256i v0 = load(a + 2 * i), v1 = load(a + 2 * i + 4);
-                __m256i x = _mm256_unpacklo_epi64(v0, v1), y = _mm256_unpackhi_epi64(v0, v1);
-                backwardButterfly4(x, y, quadTwiddle(V + i, Vc + i), k);
-                store(a + 2 * i, _mm256_unpacklo_epi64(x, y));
-                store(a + 2 * i + 4, _mm256_unpackhi_epi64(x, y));
-            }
-            return;
-        }
-        if (h == 2) {
-            for (u64 i = begin; i < end; i += 2) {
-                const __m256i v0 = load(a + 4 * i), v1 = load(a + 4 * i + 4);
-                __m256i x = _mm256_permute2x128_si256(v0, v1, 0x20);
-                __m256i y = _mm256_permute2x128_si256(v0, v1, 0x31);
-                backwardButterfly4(x, y, pairTwiddle(V + i, Vc + i), k);
-                store(a + 4 * i, _mm256_permute2x128_si256(x, y, 0x20));
-                store(a + 4 * i + 4, _mm256_permute2x128_si256(x, y, 0x31));
-            }
-            return;
-        }
-        for (u64 i = begin; i < end; ++i) {
-            u64 *x = a + 2 * i * h, *y = x + h;
-            const Twiddle tw = broadcastTwiddle(V[i], Vc[i]);
-            for (u64 j = 0; j < h; j += 4) {
-                __m256i X = load(x + j), Y = load(y + j);
-                backwardButterfly4(X, Y, tw, k);
-                store(x + j, X);
-                store(y + j, Y);
-            }
-        }
+        const u64 offset = N + 1 - 2 * m;
+        stageGroups<false>(a, t.inverse + offset, t.inverse_companions + offset, constantsOf(t), h, begin,
+                           end);
     }
 
     template <int K>
