@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "boot/RadixDecomposition.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace Quelt {
@@ -115,7 +116,14 @@ std::vector<NttType> ContextContent::getNttTypes() const {
 }
 
 std::uint64_t ContextContent::computeHash() const {
-    return utils::computeContextHash(getPrimeValues(), parameter_.degree);
+    std::uint64_t hash = utils::computeContextHash(getPrimeValues(), parameter_.degree);
+    // The conjugate-invariant transform turns the same primes and degree into
+    // another ring. Marking it keeps a saved object of one from passing the
+    // verifier of the other, where it would load silently and decode wrongly.
+    const std::vector<NttType> types = getNttTypes();
+    if (std::find(types.begin(), types.end(), NttType::CONJUGATE_INVARIANT) != types.end())
+        foldInto(hash, static_cast<std::uint64_t>(NttType::CONJUGATE_INVARIANT));
+    return hash;
 }
 
 bool ContextContent::operator==(const ContextContent &other) const {

@@ -67,6 +67,9 @@ public:
     const PrimeModuli &getPrimeModuli() const { return prime_moduli_; }
     const ScaleFactors &getScaleFactors() const { return scale_factors_; }
     const FFT &getFFT() const { return fft_; }
+    // computeContextHash of the primes and the degree; a chain with
+    // conjugate-invariant transforms folds in one more value, since it is a
+    // different ring over the same primes.
     std::uint64_t getHash() const { return hash_; }
 
     // The values of every modulus of the chain, in chain order.

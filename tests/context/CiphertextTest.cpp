@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -270,13 +271,28 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
 TEST(Ciphertext, CopyRefusesOtherTransforms) {
     const auto plain = presetContext(ParameterPreset::SD3D6R2);
     const auto cyclic = makeContext(ParameterPreset::SD3D6R2, "SD3D6R2cyclic", 1, true, false);
-    ASSERT_EQ(cyclic->getHash(), plain->getHash());
     const Mlwe ct(plain, false, true);
     EXPECT_THAT([&] { Mlwe c(cyclic, ct); },
                 ThrowsMessage<RuntimeException>("[Ciphertext] The transform types of input ciphertext do not match the context"));
     Mlwe rebound(plain, false, true);
     EXPECT_THAT([&] { rebound.setContext(cyclic); }, ThrowsMessage<RuntimeException>(kIncompatible));
     EXPECT_EQ(rebound.getContext(), plain);
+}
+
+TEST(Ciphertext, VerifierTellsTheCyclicRingFromItsPreset) {
+    const auto plain = presetContext(ParameterPreset::SD3D6R2);
+    const auto cyclic = makeContext(ParameterPreset::SD3D6R2, "SD3D6R2cyclic", 1, true, false);
+    EXPECT_NE(cyclic->getHash(), plain->getHash());
+    Mlwe saved(cyclic, false, true);
+    for (std::uint64_t i = 0; i < saved.getNumPoly(); ++i)
+        for (std::uint64_t w = 0; w < (saved.getLevel() + 1) * getDegree(cyclic); ++w)
+            saved.getPolyData(i, 0)[w] = 0;
+    std::stringstream stream;
+    saved.save(stream);
+    Mlwe target(plain, false, true);
+    EXPECT_THAT([&] { target.load(stream); },
+                ThrowsMessage<RuntimeException>("[Verifier::load] Validation failed during deserializing objects."));
+    EXPECT_EQ(target.getContext(), plain);
 }
 
 TEST(Ciphertext, SetContext) {

@@ -234,6 +234,11 @@ TEST(ContextEquality, DoubleDegreeAndCyclicVariantsAreOtherRings) {
     EXPECT_TRUE(*plain != *cyclic);
     EXPECT_TRUE(*cyclic != *plain);
     EXPECT_TRUE(*plain == *renamed);
+    // Same primes and degree, but the cyclic ring gets an identity of its own,
+    // which its multi-secret copies keep.
+    EXPECT_NE(cyclic->getHash(), plain->getHash());
+    EXPECT_EQ(renamed->getHash(), plain->getHash());
+    EXPECT_EQ(genMultiSecretContext(cyclic, "cyclic4", 4)->getHash(), cyclic->getHash());
     for (NttType type : cyclic->getNttTypes())
         EXPECT_EQ(type, NttType::CONJUGATE_INVARIANT);
     for (NttType type : doubled->getNttTypes())
