@@ -3,6 +3,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "arith/NTT.hpp"
+#include "arith/NumberTheoryUtils.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
 
@@ -22,21 +23,10 @@ namespace kk = keyswitch_kernels;
 // written.
 constexpr u64 kBlock = 256;
 
-u64 mulModExact(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
-
-u64 powModExact(u64 base, u64 exponent, u64 p) {
-    u64 result = 1 % p;
-    base %= p;
-    for (; exponent != 0; exponent >>= 1) {
-        if (exponent & 1)
-            result = mulModExact(result, base, p);
-        base = mulModExact(base, base, p);
-    }
-    return result;
-}
+using utils::mulMod;
 
 // Inverse by Fermat's little theorem (p prime, a not a multiple of p).
-u64 invModExact(u64 a, u64 p) { return powModExact(a, p - 2, p); }
+u64 invModExact(u64 a, u64 p) { return utils::powMod(a, p - 2, p); }
 
 u64 ceilDiv(u64 a, u64 b) { return a / b + (a % b != 0 ? 1 : 0); }
 
@@ -112,7 +102,7 @@ void FastBaseConv::buildTables() {
         u64 product = 1;
         for (u64 m = s; m < e; ++m)
             if (m != i)
-                product = mulModExact(product, prime(m) % prime(i), prime(i));
+                product = mulMod(product, prime(m) % prime(i), prime(i));
         digit_hat_inv[i] = invModExact(product, prime(i));
         for (u64 j = 0; j < LK; ++j) {
             if (s <= j && j < e)
@@ -120,7 +110,7 @@ void FastBaseConv::buildTables() {
             u64 hat = 1 % prime(j);
             for (u64 m = s; m < e; ++m)
                 if (m != i)
-                    hat = mulModExact(hat, prime(m) % prime(j), prime(j));
+                    hat = mulMod(hat, prime(m) % prime(j), prime(j));
             digit_hat.at(i, j) = hat;
         }
     }
@@ -131,7 +121,7 @@ void FastBaseConv::buildTables() {
         u64 product = 1;
         for (u64 n = 0; n < K; ++n)
             if (n != m)
-                product = mulModExact(product, prime(L + n) % pm, pm);
+                product = mulMod(product, prime(L + n) % pm, pm);
         p_hat_inv[m] = invModExact(product, pm);
     }
 
@@ -141,7 +131,7 @@ void FastBaseConv::buildTables() {
             u64 product = 1 % prime(j);
             for (u64 n = 0; n < K; ++n)
                 if (n != m)
-                    product = mulModExact(product, prime(L + n) % prime(j), prime(j));
+                    product = mulMod(product, prime(L + n) % prime(j), prime(j));
             p_hat.at(m, j) = product;
         }
 
@@ -149,7 +139,7 @@ void FastBaseConv::buildTables() {
     for (u64 i = 0; i < L; ++i) {
         u64 product = 1;
         for (u64 n = 0; n < K; ++n)
-            product = mulModExact(product, prime(L + n) % prime(i), prime(i));
+            product = mulMod(product, prime(L + n) % prime(i), prime(i));
         p_inv[i] = invModExact(product, prime(i));
     }
 

@@ -509,7 +509,8 @@ public:
     [[noreturn]] void modReductCUDA() const;
     [[noreturn]] void embedPolynomialCUDA() const;
 
-private:
+    // The device checks of the operation frame, shared with the arithmetic on
+    // levelled constants.
     // Check 2 of the frame for one device.
     void checkDeviceSupported(const Device &device) const;
     // Checks 1 and 2 of the frame; returns the common device.
@@ -517,6 +518,8 @@ private:
     // Check 3: returns for host devices; type 1 runs the twin (which throws),
     // any other type throws with `own`.
     static void dispatch(const Device &device, const char *twin, const char *own);
+
+private:
     // Throws kShapeMismatchMessage unless p has the chain's degree, its top
     // index is a prime of the chain and its array holds limbs 0..top.
     void checkOperand(const Polynomial &p) const;

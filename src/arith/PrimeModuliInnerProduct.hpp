@@ -58,10 +58,7 @@ void PrimeModuli::innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> 
     if (b_first.device() != device || c_first.device() != device)
         throw RuntimeException(kDifferentDevicesMessage);
     checkDeviceSupported(device);
-    if (device.type == Device::kCuda)
-        innerProductCUDA();
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("innerProduct");
+    dispatch(device, "innerProductCUDA", "innerProduct");
     detail::checkInnerProductOutput(*this, out1);
     detail::checkInnerProductOutput(*this, out2);
     if (out1.getSize() != out2.getSize() || out1.getChainLength() != out2.getChainLength())
@@ -107,19 +104,17 @@ template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC
 void PrimeModuli::innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
                                      PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
                                      PolynomialVector &out, u64 numSecret, u64 stride) const {
-    const u64 level = out.getLevel();
-    (void)out.isModUp();
-    (void)level;
+    // The output vector's getters check that its polynomials agree in level
+    // and mod-up state; that check comes first.
+    out.getLevel();
+    out.isModUp();
     if (a_first == a_last)
         throw RuntimeException(kEmptyInnerProductMessage);
     const Device device = a_first.device();
     if (b_first.device() != device || c_first.device() != device)
         throw RuntimeException(kDifferentDevicesMessage);
     checkDeviceSupported(device);
-    if (device.type == Device::kCuda)
-        innerProductCUDA();
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("innerProductMSRLWE");
+    dispatch(device, "innerProductCUDA", "innerProductMSRLWE");
     if (out.getPoly(0).getDevice() != device)
         out.allocate(device);
 
@@ -141,18 +136,17 @@ template <typename ItM, typename AccM, typename ItX, typename AccX>
 void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
                                        PolyIterV2<ItX, AccX> ix, PolynomialVector &out,
                                        u64 n) const {
-    (void)out.getLevel();
-    (void)out.isModUp();
+    // The output vector's getters check that its polynomials agree in level
+    // and mod-up state; that check comes first.
+    out.getLevel();
+    out.isModUp();
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
     const Device device = mx_first.device();
     if (ix.device() != device)
         throw RuntimeException(kDifferentDevicesMessage);
     checkDeviceSupported(device);
-    if (device.type == Device::kCuda)
-        innerProductCUDA();
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("innerProductMSRLWEv2");
+    dispatch(device, "innerProductCUDA", "innerProductMSRLWEv2");
     if (out.getPoly(0).getDevice() != device)
         out.allocate(device);
 
@@ -170,13 +164,8 @@ void PrimeModuli::frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first,
                                            PolyIter<ItM, AccM> mx_last, PolynomialVector &in,
                                            PolynomialVector &out, u64 n,
                                            const std::vector<u64> &exponents) const {
-    (void)out.getLevel();
-    (void)out.isModUp();
     const Device device = out.getDevice();
-    if (device.type == Device::kCuda)
-        frobeniusAndInnerProductCUDA();
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("frobeniusAndInnerProduct");
+    dispatch(device, "frobeniusAndInnerProductCUDA", "frobeniusAndInnerProduct");
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
 

@@ -2,6 +2,7 @@
 // and levelled vectors (one limb of residues per prime).
 
 #include "arith/PrimeModuli.hpp"
+#include "arith/NumberTheoryUtils.hpp"
 #include "arith/PrimeModuliDetail.hpp"
 
 #include "Quelt/Exception.hpp"
@@ -45,25 +46,12 @@ void shapeVector(LevelledVector &out, u64 level, const Device &device) {
     out.allocate(device);
 }
 
-// x^(p - 2) mod p by square-and-multiply: the inverse of x modulo the prime p.
-u64 fermatInverse(const Modulus &modulus, u64 x) {
-    const u64 p = modulus.getPrime();
-    if (p == 2)
-        return 1;
-    u64 base = modulus.reduceWord(x);
-    u64 result = 1;
-    for (u64 e = p - 2; e != 0; e >>= 1) {
-        if (e & 1)
-            result = modulus.barrettProduct(result, base);
-        base = modulus.barrettProduct(base, base);
-    }
-    return result;
-}
-
 } // namespace
 
 u64 PrimeModuli::inverseModPrime(u64 value, u64 prime_index) const {
-    return fermatInverse(moduli_[prime_index], value);
+    // Fermat: value^(p - 2) is the inverse of value modulo the prime p.
+    const u64 p = moduli_[prime_index].getPrime();
+    return utils::powMod(value, p - 2, p);
 }
 
 // ---------------------------------------------------------------------------
@@ -92,13 +80,8 @@ template <typename Kernel>
 void elementBinary(const PrimeModuli &chain, const LevelledElement &a, const LevelledElement &b,
                    LevelledElement &out, const char *twin, const char *own, Kernel &&kernel) {
     checkEqualLevels(a.getLevel(), b.getLevel());
-    if (a.getDevice() != b.getDevice())
-        throw RuntimeException(PrimeModuli::kDifferentDevicesMessage);
-    const Device device = a.getDevice();
-    if (device != kHostDevice && chain.getDevices().count(device) == 0)
-        throw RuntimeException(PrimeModuli::kUnsupportedDeviceMessage);
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction(device.type == Device::kCuda ? twin : own);
+    const Device device = chain.getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
+    PrimeModuli::dispatch(device, twin, own);
     const u64 num_primes = chain.getNumPrimes();
     checkElement(a, num_primes);
     checkElement(b, num_primes);
@@ -177,13 +160,8 @@ template <typename Kernel>
 void vectorBinary(const PrimeModuli &chain, const LevelledVector &a, const LevelledVector &b,
                   LevelledVector &out, const char *twin, const char *own, Kernel &&kernel) {
     checkEqualLevels(a.getLevel(), b.getLevel());
-    if (a.getDevice() != b.getDevice())
-        throw RuntimeException(PrimeModuli::kDifferentDevicesMessage);
-    const Device device = a.getDevice();
-    if (device != kHostDevice && chain.getDevices().count(device) == 0)
-        throw RuntimeException(PrimeModuli::kUnsupportedDeviceMessage);
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction(device.type == Device::kCuda ? twin : own);
+    const Device device = chain.getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
+    PrimeModuli::dispatch(device, twin, own);
     const u64 n = chain.getDegree();
     checkVector(a, n, chain.getNumPrimes());
     checkVector(b, n, chain.getNumPrimes());
