@@ -56,10 +56,9 @@ struct Setup {
     void modUp() { digits = conv.modUp(input); }
     void innerProduct() {
         const std::vector<Polynomial> &a = digits;
-        ctx->getPrimeModuli().innerProduct(makePolyIter(a.begin()), makePolyIter(a.end()),
-                                           makePolyIter(key_mask.begin()),
-                                           makePolyIter(key_body.begin()), sums.getPoly(0),
-                                           sums.getPoly(1));
+        ctx->getPrimeModuli().innerProduct(
+            makePolyIter(a.begin()), makePolyIter(a.end()), makePolyIter(key_mask.begin()),
+            makePolyIter(key_body.begin()), sums.getPoly(0), sums.getPoly(1));
     }
     void modDown() { conv.modDown(sums, result, true); }
 };

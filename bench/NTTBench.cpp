@@ -44,8 +44,8 @@ std::vector<u64> randomLimb(const NTT &ntt) {
 
 template <bool Forward, bool Scalar>
 void benchTransform(benchmark::State &state) {
-    const NTT &ntt = transformFor(static_cast<unsigned>(state.range(0)),
-                                  static_cast<unsigned>(state.range(1)));
+    const NTT &ntt =
+        transformFor(static_cast<unsigned>(state.range(0)), static_cast<unsigned>(state.range(1)));
     std::vector<u64> a = randomLimb(ntt);
     ntt_kernels::setVectorPathEnabled(!Scalar);
     for (auto _ : state) {
@@ -66,9 +66,8 @@ void degreesAndPrimes(benchmark::internal::Benchmark *b) {
             b->Args({log_n, bits});
     b->ArgNames({"logN", "bits"})->Unit(benchmark::kMicrosecond);
     // On a shared machine the least disturbed repetition is the telling one.
-    b->ComputeStatistics("min", [](const std::vector<double> &v) {
-        return *std::min_element(v.begin(), v.end());
-    });
+    b->ComputeStatistics(
+        "min", [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 } // namespace

@@ -32,18 +32,20 @@ const char *securityName(Quelt::SecurityLevel level) {
 
 int main() {
     using namespace Quelt;
-    std::cout << "Quelt: host build, accelerators available: " << (CudaTools::isAvailable() ? "yes" : "no")
-              << "\n\n";
+    std::cout << "Quelt: host build, accelerators available: "
+              << (CudaTools::isAvailable() ? "yes" : "no") << "\n\n";
 
     const auto ctx = makeContext(ParameterPreset::FGb);
     std::cout << "Context of preset " << getParameterName(ctx) << "\n"
-              << "  ring degree N      : " << getDegree(ctx) << " (" << (std::uint64_t{1} << getLogFullSlots(ctx))
-              << " slots)\n"
+              << "  ring degree N      : " << getDegree(ctx) << " ("
+              << (std::uint64_t{1} << getLogFullSlots(ctx)) << " slots)\n"
               << "  levels             : " << getLength(ctx) << " (fresh ciphertexts at level "
               << getEncryptionLevel(ctx) << ")\n"
-              << "  temporary primes   : " << getNumTP(ctx) << ", gadget rank " << getGadgetRank(ctx) << "\n"
+              << "  temporary primes   : " << getNumTP(ctx) << ", gadget rank "
+              << getGadgetRank(ctx) << "\n"
               << "  security level     : " << securityName(getSecurityLevel(ctx)) << "\n"
-              << "  bootstrappable     : " << (isBootstrappableParameter(ctx) ? "yes" : "no") << "\n"
+              << "  bootstrappable     : " << (isBootstrappableParameter(ctx) ? "yes" : "no")
+              << "\n"
               << "  identity hash      : 0x" << std::hex << ctx->getHash() << std::dec << "\n";
 
     // Prime sizes in chain order: base, quantize, then temporary primes.
@@ -54,13 +56,14 @@ int main() {
             std::cout << " |";
         std::cout << " " << std::bit_width(primes[i]);
     }
-    std::cout << "\n  log2 scale, level 0 and top: " << getDefaultScaleFactorList(ctx).front() << ", "
-              << getDefaultScaleFactorList(ctx).back() << "\n\n";
+    std::cout << "\n  log2 scale, level 0 and top: " << getDefaultScaleFactorList(ctx).front()
+              << ", " << getDefaultScaleFactorList(ctx).back() << "\n\n";
 
     // Eight slots through the canonical embedding and back.
     Message message(3);
     for (std::uint64_t i = 0; i < message.getSize(); ++i)
-        message[i] = std::complex<double>(static_cast<double>(i) + 0.5, -static_cast<double>(i) / 4);
+        message[i] =
+            std::complex<double>(static_cast<double>(i) + 0.5, -static_cast<double>(i) / 4);
     const Message original = message;
     const FFT &fft = ctx->getFFT();
     fft.backwardFFT(message);
@@ -81,12 +84,14 @@ int main() {
         for (std::uint64_t i = 0; i < ct.getNumPoly(); ++i)
             for (std::uint64_t j = 0; j <= ct.getLevel(); ++j)
                 std::fill_n(ct.getPolyData(i, j), getDegree(small), i + j);
-        const auto path = (std::filesystem::temp_directory_path() / "quelt_quickstart_ciphertext.bin").string();
+        const auto path =
+            (std::filesystem::temp_directory_path() / "quelt_quickstart_ciphertext.bin").string();
         ct.save(path);
         CiphertextBase<EncryptionType::RLWE> back(small, false, true);
         back.load(path);
-        std::cout << "\nA ciphertext of " << back.getNumPoly() << " polynomials at level " << back.getLevel()
-                  << " saved and reloaded: " << std::filesystem::file_size(path) << " bytes on disk\n";
+        std::cout << "\nA ciphertext of " << back.getNumPoly() << " polynomials at level "
+                  << back.getLevel() << " saved and reloaded: " << std::filesystem::file_size(path)
+                  << " bytes on disk\n";
         std::filesystem::remove(path);
     }
     return max_error < 1e-9 ? 0 : 1;

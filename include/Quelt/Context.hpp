@@ -26,14 +26,15 @@ class ContextContent;
 // The context of a named preset. CUSTOM throws "Need to specify some parameters
 // in order to use CUSTOM parameters."; an unknown value throws "The input
 // parameter preset is not yet supported.".
-std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset, const std::set<int> &cuda_ids = {});
+std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset,
+                                            const std::set<int> &cuda_ids = {});
 
 // A multi-secret variant of a preset: the preset's primes under a new name and
 // number of secrets. `cyclic_ntt` gives every prime the conjugate-invariant
 // transform; `double_degree` serves the ring of twice the preset's degree.
 std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset, const std::string &name,
-                                            std::uint64_t num_secret, bool cyclic_ntt, bool double_degree,
-                                            const std::set<int> &cuda_ids = {});
+                                            std::uint64_t num_secret, bool cyclic_ntt,
+                                            bool double_degree, const std::set<int> &cuda_ids = {});
 
 // A CUSTOM context whose primes are searched from the bit sizes of the base,
 // quantize and temporary primes. Throws the parameter record's messages
@@ -57,12 +58,14 @@ std::shared_ptr<ContextContent> makeContext(std::uint64_t log_degree, std::uint6
 // A copy of the context under a new name and number of secrets: same preset,
 // flags, degree, primes, scale factors, devices and identity hash.
 std::shared_ptr<ContextContent> genMultiSecretContext(const std::shared_ptr<ContextContent> &ctx,
-                                                      const std::string &name, std::uint64_t num_secret);
+                                                      const std::string &name,
+                                                      std::uint64_t num_secret);
 
 // n multi-secret copies with 2, 4, ..., 2^n secrets, named
 // <name>NS<2^i><suffix>. n = 0 gives an empty vector; n above 63 throws.
 std::vector<std::shared_ptr<ContextContent>>
-genMultiSecretContextVector(const std::shared_ptr<ContextContent> &ctx, std::uint64_t n, const std::string &suffix);
+genMultiSecretContextVector(const std::shared_ptr<ContextContent> &ctx, std::uint64_t n,
+                            const std::string &suffix);
 
 // Writes the preset and nine sizes of the context's record (77 bytes). Throws
 // RuntimeException "Cannot open file <path>" when the file cannot be opened,
@@ -76,7 +79,8 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
 // file rebuilds the custom context from its sizes. Throws "Cannot open file
 // <path>", the serialisation library's exception on a short file, and the
 // constructors' messages on a stored preset or sizes out of range.
-std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids = {});
+std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path,
+                                                    const std::set<int> &cuda_ids = {});
 
 // Getters. Every one throws RuntimeException "[Context] The context is null"
 // on an empty pointer.
@@ -133,6 +137,7 @@ std::set<std::int64_t> getRotIndicesForBootstrap(const std::shared_ptr<ContextCo
 // non-empty and strictly increasing, else RuntimeException; the context is not
 // consulted.
 std::set<std::int64_t> getRotIndicesForBootstrap(const std::shared_ptr<ContextContent> &ctx,
-                                                 const std::vector<std::uint64_t> &log_dft_sizes, bool min_key);
+                                                 const std::vector<std::uint64_t> &log_dft_sizes,
+                                                 bool min_key);
 
 } // namespace Quelt

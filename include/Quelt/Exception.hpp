@@ -9,10 +9,8 @@ namespace Quelt {
 // English sentence; the sentences are part of the interface.
 class RuntimeException : public std::runtime_error {
 public:
-    explicit RuntimeException(const std::string &message)
-        : std::runtime_error(message) {}
-    explicit RuntimeException(const char *message)
-        : std::runtime_error(message) {}
+    explicit RuntimeException(const std::string &message) : std::runtime_error(message) {}
+    explicit RuntimeException(const char *message) : std::runtime_error(message) {}
 };
 
 } // namespace Quelt

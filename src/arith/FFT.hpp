@@ -18,8 +18,7 @@ namespace detail {
 // product unless that formula gives NaN in both parts; the transforms choose
 // it only for inputs whose parts are finite and below 2^900.
 template <bool Forward, bool Plain>
-void fftStages(std::complex<double> *values, std::uint64_t n,
-               const std::complex<double> *twiddles);
+void fftStages(std::complex<double> *values, std::uint64_t n, const std::complex<double> *twiddles);
 } // namespace detail
 
 // Complex transform between the slots of a message and the coefficient-order

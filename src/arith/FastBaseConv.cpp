@@ -164,8 +164,8 @@ void FastBaseConv::buildFastPathConstants() {
     terms_per_fold_ = kk::signedTermsPerFold(static_cast<u128>(max_prime / 2 + 1) * max_prime);
 }
 
-void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit,
-                                std::uint64_t level, std::uint64_t *out) const {
+void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,
+                                std::uint64_t *out) const {
     // t holds the digit's centred source limbs at their own prime indices
     // (it may be `out` itself: only limbs outside the digit are written).
     const u64 N = degree_;

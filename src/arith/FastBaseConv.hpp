@@ -57,8 +57,7 @@ public:
         "[FastBaseConv] Key switching needs at least one temporary prime.";
     static constexpr const char *kNoTransformMessage =
         "[FastBaseConv] Every prime of the chain needs a transform of the chain's degree.";
-    static constexpr const char *kLevelMessage =
-        "[FastBaseConv] The level is outside the chain.";
+    static constexpr const char *kLevelMessage = "[FastBaseConv] The level is outside the chain.";
 
     static constexpr const char *kInputShapeMessage =
         "[FastBaseConv] The input polynomial does not fit the chain.";
@@ -110,8 +109,7 @@ public:
     // another polynomial's input).
     void modDown(const PolynomialVector &in, PolynomialVector &out, bool ntt) const;
     void modDown(const Polynomial &in, Polynomial &out, bool ntt) const;
-    void modDownCPUImpl(const Polynomial *in, std::uint64_t count, Polynomial *out,
-                        bool ntt) const;
+    void modDownCPUImpl(const Polynomial *in, std::uint64_t count, Polynomial *out, bool ntt) const;
     [[noreturn]] void modDownGPUImpl(const Polynomial *in, std::uint64_t count, Polynomial *out,
                                      bool ntt) const;
 
@@ -122,8 +120,7 @@ public:
     // or "modPackKeySwitch" (any other device, the host included). `keys`
     // is never read.
     [[noreturn]] void modPackKeySwitch(const std::vector<const Polynomial *> &operands,
-                                       const ModPackKeyBundle &keys,
-                                       std::uint64_t hat_q_inv) const;
+                                       const ModPackKeyBundle &keys, std::uint64_t hat_q_inv) const;
     [[noreturn]] void modPackKeySwitchGPUImpl(const std::vector<const Polynomial *> &operands,
                                               const ModPackKeyBundle &keys,
                                               std::uint64_t hat_q_inv) const;

@@ -11,8 +11,7 @@ using i128 = __int128;
 // The source count known at compile time lets the compiler keep the source
 // pointers in registers and unroll the sums.
 template <int M>
-void convertOne(const std::int64_t *const *sources, const ConversionTarget &t, u64 offset,
-                u64 n) {
+void convertOne(const std::int64_t *const *sources, const ConversionTarget &t, u64 offset, u64 n) {
     const std::int64_t *source[M];
     std::int64_t factor[M];
     for (int m = 0; m < M; ++m) {
@@ -111,9 +110,8 @@ void innerProductFixed(const u64 *const *a, const u64 *const *b, const u64 *cons
     }
 }
 
-void innerProductGeneric(const u64 *const *a, const u64 *const *b, const u64 *const *cc,
-                         u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
-                         u64 *out2, u64 n) {
+void innerProductGeneric(const u64 *const *a, const u64 *const *b, const u64 *const *cc, u64 count,
+                         u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
     for (u64 i = 0; i < n; ++i) {
         u128 acc1 = 0, acc2 = 0;
         u64 pending = 0;
@@ -169,15 +167,24 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
                   u64 num_targets, u64 terms_per_fold, u64 offset, u64 n) {
     if (count <= terms_per_fold) {
         switch (count) {
-        case 1: return convertFixed<1>(sources, targets, num_targets, offset, n);
-        case 2: return convertFixed<2>(sources, targets, num_targets, offset, n);
-        case 3: return convertFixed<3>(sources, targets, num_targets, offset, n);
-        case 4: return convertFixed<4>(sources, targets, num_targets, offset, n);
-        case 5: return convertFixed<5>(sources, targets, num_targets, offset, n);
-        case 6: return convertFixed<6>(sources, targets, num_targets, offset, n);
-        case 7: return convertFixed<7>(sources, targets, num_targets, offset, n);
-        case 8: return convertFixed<8>(sources, targets, num_targets, offset, n);
-        default: break;
+        case 1:
+            return convertFixed<1>(sources, targets, num_targets, offset, n);
+        case 2:
+            return convertFixed<2>(sources, targets, num_targets, offset, n);
+        case 3:
+            return convertFixed<3>(sources, targets, num_targets, offset, n);
+        case 4:
+            return convertFixed<4>(sources, targets, num_targets, offset, n);
+        case 5:
+            return convertFixed<5>(sources, targets, num_targets, offset, n);
+        case 6:
+            return convertFixed<6>(sources, targets, num_targets, offset, n);
+        case 7:
+            return convertFixed<7>(sources, targets, num_targets, offset, n);
+        case 8:
+            return convertFixed<8>(sources, targets, num_targets, offset, n);
+        default:
+            break;
         }
     }
     for (u64 t = 0; t < num_targets; ++t)
@@ -188,15 +195,24 @@ void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const 
                      u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
     if (count <= terms_per_fold) {
         switch (count) {
-        case 1: return innerProductFixed<1>(a, b, c, f, out1, out2, n);
-        case 2: return innerProductFixed<2>(a, b, c, f, out1, out2, n);
-        case 3: return innerProductFixed<3>(a, b, c, f, out1, out2, n);
-        case 4: return innerProductFixed<4>(a, b, c, f, out1, out2, n);
-        case 5: return innerProductFixed<5>(a, b, c, f, out1, out2, n);
-        case 6: return innerProductFixed<6>(a, b, c, f, out1, out2, n);
-        case 7: return innerProductFixed<7>(a, b, c, f, out1, out2, n);
-        case 8: return innerProductFixed<8>(a, b, c, f, out1, out2, n);
-        default: break;
+        case 1:
+            return innerProductFixed<1>(a, b, c, f, out1, out2, n);
+        case 2:
+            return innerProductFixed<2>(a, b, c, f, out1, out2, n);
+        case 3:
+            return innerProductFixed<3>(a, b, c, f, out1, out2, n);
+        case 4:
+            return innerProductFixed<4>(a, b, c, f, out1, out2, n);
+        case 5:
+            return innerProductFixed<5>(a, b, c, f, out1, out2, n);
+        case 6:
+            return innerProductFixed<6>(a, b, c, f, out1, out2, n);
+        case 7:
+            return innerProductFixed<7>(a, b, c, f, out1, out2, n);
+        case 8:
+            return innerProductFixed<8>(a, b, c, f, out1, out2, n);
+        default:
+            break;
         }
     }
     innerProductGeneric(a, b, c, count, terms_per_fold, f, out1, out2, n);

@@ -23,9 +23,9 @@ using u128 = unsigned __int128;
 // Constants of the folding reduction of a 128-bit value modulo p < 2^62.
 struct FoldConstants {
     u64 prime;
-    u64 word_quotient;           // floor(2^64 / p)
-    u64 word_residue;            // 2^64 mod p
-    u64 word_residue_companion;  // floor((2^64 mod p) 2^64 / p)
+    u64 word_quotient;          // floor(2^64 / p)
+    u64 word_residue;           // 2^64 mod p
+    u64 word_residue_companion; // floor((2^64 mod p) 2^64 / p)
 
     static FoldConstants of(const Modulus &modulus) {
         return {modulus.getPrime(), modulus.getWordQuotient(), modulus.getWordResidue(),
@@ -41,8 +41,8 @@ inline u64 mulHigh(u64 a, u64 b) { return static_cast<u64>((static_cast<u128>(a)
 inline u64 fold(u128 x, const FoldConstants &f) {
     const u64 l = static_cast<u64>(x);
     const u64 h = static_cast<u64>(x >> 64);
-    return l + f.word_residue * h - f.prime * (mulHigh(l, f.word_quotient) +
-                                               mulHigh(h, f.word_residue_companion));
+    return l + f.word_residue * h -
+           f.prime * (mulHigh(l, f.word_quotient) + mulHigh(h, f.word_residue_companion));
 }
 
 // x - bound when x >= bound (x < bound + 2^63), branch-free.

@@ -37,7 +37,6 @@ constexpr const char *kMakeIntegerOutOfRange =
 
 constexpr u64 kPrimeLimit = u64{1} << 62;
 
-
 bool overlaps(const u64 *a, const u64 *b, u64 n) {
     const auto x = reinterpret_cast<std::uintptr_t>(a);
     const auto y = reinterpret_cast<std::uintptr_t>(b);

@@ -186,8 +186,7 @@ bool useVectorPath() {
 } // namespace
 
 template <int K>
-    requires(K == 1 || K == 2 || K == 4)
-void NTT::computeForward(std::uint64_t *a) const {
+requires(K == 1 || K == 2 || K == 4) void NTT::computeForward(std::uint64_t *a) const {
     if (type_ == NttType::CONJUGATE_INVARIANT)
         conversion(a, a);
     const ntt_kernels::Tables tables = tablesOf(*this);
@@ -198,8 +197,7 @@ void NTT::computeForward(std::uint64_t *a) const {
 }
 
 template <int K>
-    requires(K == 1 || K == 2)
-void NTT::computeBackward(std::uint64_t *a) const {
+requires(K == 1 || K == 2) void NTT::computeBackward(std::uint64_t *a) const {
     const ntt_kernels::Tables tables = tablesOf(*this);
     if (useVectorPath())
         ntt_kernels::backwardVector(a, tables, K);

@@ -34,15 +34,13 @@ public:
     // Forward transform of N values below 4p; the result lies below K p
     // (K = 1, 2 or 4).
     template <int K>
-        requires(K == 1 || K == 2 || K == 4)
-    void computeForward(std::uint64_t *a) const;
+    requires(K == 1 || K == 2 || K == 4) void computeForward(std::uint64_t *a) const;
 
     // Inverse transform (including the factor N^-1) of N values below 2p; the
     // result lies below K p (K = 1 or 2). computeBackward<1> exactly undoes
     // computeForward<1>.
     template <int K>
-        requires(K == 1 || K == 2)
-    void computeBackward(std::uint64_t *a) const;
+    requires(K == 1 || K == 2) void computeBackward(std::uint64_t *a) const;
 
     // One forward stage with half-distance t (values below 4p stay below 4p);
     // nothing happens for t = 0 or t > N/2.

@@ -59,8 +59,8 @@ QUELT_AVX2 inline __m256i shoup4(__m256i y, const Twiddle &tw, const Constants &
     // the half-swapped constant yields both cross products of a lane at once
     // (low half: y_lo w_hi, high half: y_hi w_lo).
     const __m256i low = _mm256_sub_epi64(_mm256_mul_epu32(y, tw.w), _mm256_mul_epu32(q, k.p));
-    const __m256i cross = _mm256_sub_epi32(_mm256_mullo_epi32(y, tw.w_swapped),
-                                           _mm256_mullo_epi32(q, k.p_swapped));
+    const __m256i cross =
+        _mm256_sub_epi32(_mm256_mullo_epi32(y, tw.w_swapped), _mm256_mullo_epi32(q, k.p_swapped));
     const __m256i high_mask = _mm256_set1_epi64x(static_cast<long long>(0xffffffff00000000ULL));
     return _mm256_add_epi64(_mm256_add_epi64(low, _mm256_slli_epi64(cross, 32)),
                             _mm256_and_si256(cross, high_mask));
@@ -70,8 +70,8 @@ QUELT_AVX2 inline __m256i shoup4(__m256i y, const Twiddle &tw, const Constants &
 // least 2^64 - b >= 2^63 exactly when x < b, so its sign bit selects.
 QUELT_AVX2 inline __m256i subIfAtLeast(__m256i x, __m256i b) {
     const __m256i d = _mm256_sub_epi64(x, b);
-    return _mm256_castpd_si256(_mm256_blendv_pd(_mm256_castsi256_pd(d), _mm256_castsi256_pd(x),
-                                                _mm256_castsi256_pd(d)));
+    return _mm256_castpd_si256(
+        _mm256_blendv_pd(_mm256_castsi256_pd(d), _mm256_castsi256_pd(x), _mm256_castsi256_pd(d)));
 }
 
 template <int K>
@@ -142,8 +142,8 @@ struct Avx2Stages {
     // butterfly of its own; the two directions share the layout and differ only
     // in the butterfly and the table they read.
     template <bool Forward>
-    QUELT_AVX2 static void stageGroups(u64 *a, const u64 *W, const u64 *Wc, const Constants &k, u64 h,
-                                       u64 begin, u64 end) {
+    QUELT_AVX2 static void stageGroups(u64 *a, const u64 *W, const u64 *Wc, const Constants &k,
+                                       u64 h, u64 begin, u64 end) {
         const auto butterfly = [&k](__m256i &x, __m256i &y, const Twiddle &tw) QUELT_AVX2 {
             if constexpr (Forward)
                 forwardButterfly4(x, y, tw, k);
@@ -185,7 +185,8 @@ struct Avx2Stages {
 
     QUELT_AVX2 static void forwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
         const u64 m = t.degree / (2 * h);
-        stageGroups<true>(a, t.forward + m, t.forward_companions + m, constantsOf(t), h, begin, end);
+        stageGroups<true>(a, t.forward + m, t.forward_companions + m, constantsOf(t), h, begin,
+                          end);
     }
 
     template <int K>
@@ -207,8 +208,8 @@ struct Avx2Stages {
     QUELT_AVX2 static void backwardGroups(u64 *a, const Tables &t, u64 h, u64 begin, u64 end) {
         const u64 N = t.degree, m = N / (2 * h);
         const u64 offset = N + 1 - 2 * m;
-        stageGroups<false>(a, t.inverse + offset, t.inverse_companions + offset, constantsOf(t), h, begin,
-                           end);
+        stageGroups<false>(a, t.inverse + offset, t.inverse_companions + offset, constantsOf(t), h,
+                           begin, end);
     }
 
     template <int K>
@@ -222,7 +223,8 @@ struct Avx2Stages {
             const __m256i X = load(a + j), Y = load(b + j);
             const __m256i S = subIfAtLeast(_mm256_add_epi64(X, Y), k.p2);
             store(a + j, reduceFrom2p<K>(shoup4(S, ni, k), k));
-            store(b + j, reduceFrom2p<K>(shoup4(_mm256_sub_epi64(_mm256_add_epi64(X, k.p2), Y), lt, k), k));
+            store(b + j, reduceFrom2p<K>(
+                             shoup4(_mm256_sub_epi64(_mm256_add_epi64(X, k.p2), Y), lt, k), k));
         }
     }
 };

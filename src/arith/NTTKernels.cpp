@@ -134,9 +134,9 @@ void backwardLast(u64 *a, const Tables &t) {
 void forwardScalar(u64 *a, const Tables &t, int K) {
     if (t.degree < 2) { // N = 1: no stage
         if (t.degree == 1)
-            a[0] = K == 1 ? reduceFrom4p<1>(a[0], t.prime, 2 * t.prime)
-                 : K == 2 ? reduceFrom4p<2>(a[0], t.prime, 2 * t.prime)
-                          : a[0];
+            a[0] = K == 1   ? reduceFrom4p<1>(a[0], t.prime, 2 * t.prime)
+                   : K == 2 ? reduceFrom4p<2>(a[0], t.prime, 2 * t.prime)
+                            : a[0];
         return;
     }
     if (K == 1)
@@ -166,7 +166,9 @@ const char *activePathName() {
     return vectorPathAvailable() && vectorPathEnabled() ? "avx2" : "scalar";
 }
 
-void setVectorPathEnabled(bool enabled) { g_vector_enabled.store(enabled, std::memory_order_relaxed); }
+void setVectorPathEnabled(bool enabled) {
+    g_vector_enabled.store(enabled, std::memory_order_relaxed);
+}
 bool vectorPathEnabled() { return g_vector_enabled.load(std::memory_order_relaxed); }
 
 } // namespace Quelt::ntt_kernels

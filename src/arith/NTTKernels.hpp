@@ -19,10 +19,10 @@ inline u64 mulHigh(u64 a, u64 b) {
 inline u64 shoup(u64 x, u64 w, u64 wc, u64 p) { return x * w - mulHigh(x, wc) * p; }
 
 struct Tables {
-    const u64 *forward;             // W
-    const u64 *forward_companions;  // W'
-    const u64 *inverse;             // V, stage order
-    const u64 *inverse_companions;  // V'
+    const u64 *forward;            // W
+    const u64 *forward_companions; // W'
+    const u64 *inverse;            // V, stage order
+    const u64 *inverse_companions; // V'
     u64 degree;
     u64 prime;
     u64 degree_inverse;

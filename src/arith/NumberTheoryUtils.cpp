@@ -48,8 +48,7 @@ bool isPrime(std::uint64_t n) {
         d >>= 1;
         ++s;
     }
-    static constexpr std::array<u64, 7> kBases = {2,      325,     9375,      28178,
-                                                 450775, 9780504, 1795265022};
+    static constexpr std::array<u64, 7> kBases = {2, 325, 9375, 28178, 450775, 9780504, 1795265022};
     for (u64 a : kBases) {
         if (a % n == 0)
             continue;
@@ -118,8 +117,8 @@ std::uint64_t findPrimitiveRoot(std::uint64_t p) {
     return 0;
 }
 
-std::vector<std::uint64_t> seekPrimes(std::uint64_t center, std::uint64_t step,
-                                      std::uint64_t count, bool downward_only) {
+std::vector<std::uint64_t> seekPrimes(std::uint64_t center, std::uint64_t step, std::uint64_t count,
+                                      bool downward_only) {
     static constexpr const char *kZeroStep = "[seekPrimes] The step must not be zero.";
     static constexpr const char *kOutOfRange =
         "[seekPrimes] Not enough primes: the search left the range of 64-bit integers.";

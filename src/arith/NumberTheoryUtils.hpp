@@ -45,7 +45,7 @@ std::uint64_t findPrimitiveRoot(std::uint64_t p);
 // count = 0 returns an empty vector. Throws RuntimeException when step is 0
 // (and count > 0), or when the next candidate would lie below 0 or above
 // 2^64 - 1 before `count` primes have been found.
-std::vector<std::uint64_t> seekPrimes(std::uint64_t center, std::uint64_t step,
-                                      std::uint64_t count, bool downward_only);
+std::vector<std::uint64_t> seekPrimes(std::uint64_t center, std::uint64_t step, std::uint64_t count,
+                                      bool downward_only);
 
 } // namespace Quelt::utils

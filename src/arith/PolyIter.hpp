@@ -22,8 +22,7 @@ struct PolynomialLimbAccessor {
     // True when the element has the degree and its array reaches the limb.
     template <typename Element>
     bool holds(const Element &element, std::uint64_t prime_index, std::uint64_t degree) const {
-        return element.getDegree() == degree &&
-               element.getData().size() / degree > prime_index;
+        return element.getDegree() == degree && element.getData().size() / degree > prime_index;
     }
     template <typename Element>
     Device device(const Element &element) const {

@@ -23,20 +23,45 @@ constexpr u64 kPrimes0[] = {
     // base
     0x1ffffffffc000001,
     // quantize
-    0x0007fffff8280001, 0x0007fffff9000001, 0x0007fffff9c00001,
-    0x0007fffffa380001, 0x0007fffffac80001, 0x0008000002200001,
-    0x0008000002a80001, 0x0007fffffad00001, 0x0008000006200001,
-    0x0007fffffbb80001, 0x0008000005f00001, 0x0007fffffc900001,
-    0x0008000005c00001, 0x0007fffffca80001, 0x0008000002080001,
-    0x0007fffffd880001, 0x0008000002000001, 0x0008000003680001,
-    0x0007fffffdb00001, 0x0007fffffd280001, 0x0008000001d00001,
-    0x0008000002480001, 0x0007ffffff080001, 0x0007fffffe900001,
-    0x0008000001a80001, 0x0007ffffff900001, 0x0007fffffe780001,
-    0x0008000001600001, 0x0008000000500001,
+    0x0007fffff8280001,
+    0x0007fffff9000001,
+    0x0007fffff9c00001,
+    0x0007fffffa380001,
+    0x0007fffffac80001,
+    0x0008000002200001,
+    0x0008000002a80001,
+    0x0007fffffad00001,
+    0x0008000006200001,
+    0x0007fffffbb80001,
+    0x0008000005f00001,
+    0x0007fffffc900001,
+    0x0008000005c00001,
+    0x0007fffffca80001,
+    0x0008000002080001,
+    0x0007fffffd880001,
+    0x0008000002000001,
+    0x0008000003680001,
+    0x0007fffffdb00001,
+    0x0007fffffd280001,
+    0x0008000001d00001,
+    0x0008000002480001,
+    0x0007ffffff080001,
+    0x0007fffffe900001,
+    0x0008000001a80001,
+    0x0007ffffff900001,
+    0x0007fffffe780001,
+    0x0008000001600001,
+    0x0008000000500001,
     // temporary
-    0x001fffffffd80001, 0x001fffffff900001, 0x001fffffff200001,
-    0x001ffffffee80001, 0x001ffffffed80001, 0x001ffffffed00001,
-    0x001ffffffe880001, 0x001ffffffd400001, 0x001ffffffcf00001,
+    0x001fffffffd80001,
+    0x001fffffff900001,
+    0x001fffffff200001,
+    0x001ffffffee80001,
+    0x001ffffffed80001,
+    0x001ffffffed00001,
+    0x001ffffffe880001,
+    0x001ffffffd400001,
+    0x001ffffffcf00001,
     0x001ffffff6000001,
 };
 
@@ -46,20 +71,45 @@ constexpr u64 kPrimes1[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x0007fffffca80001, 0x0007fffffd280001, 0x0007fffffd880001,
-    0x0007fffffdb00001, 0x0007fffffe780001, 0x0007fffffe900001,
-    0x0007ffffff080001, 0x0007ffffff900001, 0x0008000000500001,
-    0x0008000001600001, 0x0008000001a80001, 0x0008000001d00001,
-    0x0008000002000001, 0x007fffffff380001, 0x01fffffff9f80001,
-    0x01fffffffb300001, 0x01fffffffc800001, 0x1ffffffffb300001,
-    0x1ffffffffb880001, 0x1ffffffffc000001, 0x1ffffffffc680001,
-    0x1ffffffffe600001, 0x1ffffffffe780001, 0x1ffffffffee80001,
-    0x1ffffffffef00001, 0x1fffffffff000001, 0x1fffffffff380001,
-    0x1fffffffff500001, 0x1fffffffffc80001,
+    0x0007fffffca80001,
+    0x0007fffffd280001,
+    0x0007fffffd880001,
+    0x0007fffffdb00001,
+    0x0007fffffe780001,
+    0x0007fffffe900001,
+    0x0007ffffff080001,
+    0x0007ffffff900001,
+    0x0008000000500001,
+    0x0008000001600001,
+    0x0008000001a80001,
+    0x0008000001d00001,
+    0x0008000002000001,
+    0x007fffffff380001,
+    0x01fffffff9f80001,
+    0x01fffffffb300001,
+    0x01fffffffc800001,
+    0x1ffffffffb300001,
+    0x1ffffffffb880001,
+    0x1ffffffffc000001,
+    0x1ffffffffc680001,
+    0x1ffffffffe600001,
+    0x1ffffffffe780001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffc80001,
     // temporary
-    0x1ffffffffa400001, 0x1ffffffff9d80001, 0x1ffffffff8a80001,
-    0x1ffffffff7800001, 0x1ffffffff7680001, 0x1ffffffff7080001,
-    0x1ffffffff6c80001, 0x1ffffffff5700001, 0x1ffffffff4380001,
+    0x1ffffffffa400001,
+    0x1ffffffff9d80001,
+    0x1ffffffff8a80001,
+    0x1ffffffff7800001,
+    0x1ffffffff7680001,
+    0x1ffffffff7080001,
+    0x1ffffffff6c80001,
+    0x1ffffffff5700001,
+    0x1ffffffff4380001,
     0x1ffffffff0d80001,
 };
 
@@ -69,16 +119,33 @@ constexpr u64 kPrimes2[] = {
     // base
     0x0ffffffffffc0001,
     // quantize
-    0x00001ffffe640001, 0x00001ffffeb40001, 0x00001fffff980001,
-    0x0000fffffe4c0001, 0x0000fffffe580001, 0x0000fffffe5c0001,
-    0x0000fffffebc0001, 0x0000ffffff280001, 0x0000fffffff00001,
-    0x00ffffffff780001, 0x00ffffffffd80001, 0x00fffffffff00001,
-    0x0ffffffffd000001, 0x0ffffffffd680001, 0x0ffffffffd840001,
-    0x0ffffffffdbc0001, 0x0ffffffffe400001, 0x0ffffffffe440001,
-    0x0ffffffffe4c0001, 0x0ffffffffe740001, 0x0ffffffffe7c0001,
-    0x0fffffffff240001, 0x0fffffffff840001,
+    0x00001ffffe640001,
+    0x00001ffffeb40001,
+    0x00001fffff980001,
+    0x0000fffffe4c0001,
+    0x0000fffffe580001,
+    0x0000fffffe5c0001,
+    0x0000fffffebc0001,
+    0x0000ffffff280001,
+    0x0000fffffff00001,
+    0x00ffffffff780001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x0ffffffffd000001,
+    0x0ffffffffd680001,
+    0x0ffffffffd840001,
+    0x0ffffffffdbc0001,
+    0x0ffffffffe400001,
+    0x0ffffffffe440001,
+    0x0ffffffffe4c0001,
+    0x0ffffffffe740001,
+    0x0ffffffffe7c0001,
+    0x0fffffffff240001,
+    0x0fffffffff840001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
     0x1fffffffff500001,
 };
 
@@ -88,17 +155,36 @@ constexpr u64 kPrimes3[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x000003ffffe80001, 0x000003fffe560001, 0x000003fffe580001,
-    0x000003fffe800001, 0x000003fffe820001, 0x000003fffe880001,
-    0x000003fffee60001, 0x000003fffefa0001, 0x000003ffff4e0001,
-    0x000003ffffbe0001, 0x000003ffffca0001, 0x000003ffffd20001,
-    0x03fffffffdd80001, 0x03fffffffdfe0001, 0x03fffffffe2c0001,
-    0x03fffffffe320001, 0x03fffffffe440001, 0x03fffffffe800001,
-    0x03fffffffea00001, 0x03fffffffeb00001, 0x03fffffffed00001,
-    0x03fffffffed60001, 0x03ffffffff040001, 0x03ffffffff3a0001,
+    0x000003ffffe80001,
+    0x000003fffe560001,
+    0x000003fffe580001,
+    0x000003fffe800001,
+    0x000003fffe820001,
+    0x000003fffe880001,
+    0x000003fffee60001,
+    0x000003fffefa0001,
+    0x000003ffff4e0001,
+    0x000003ffffbe0001,
+    0x000003ffffca0001,
+    0x000003ffffd20001,
+    0x03fffffffdd80001,
+    0x03fffffffdfe0001,
+    0x03fffffffe2c0001,
+    0x03fffffffe320001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03fffffffed60001,
+    0x03ffffffff040001,
+    0x03ffffffff3a0001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffba0001, 0x07ffffffffb00001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffba0001,
+    0x07ffffffffb00001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 5 FGbSSE
@@ -108,17 +194,36 @@ constexpr u64 kPrimes5[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
-    0x00000400008a0001, 0x0000040000800001, 0x00000400007a0001,
-    0x00000400006c0001, 0x000003ffffca0001, 0x000003ffffbe0001,
-    0x00000400005c0001, 0x000003ffffd20001, 0x0000040000560001,
-    0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
-    0x01fffffffffc0001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x03fffffffed60001,
-    0x03ffffffff040001, 0x03ffffffff3a0001,
+    0x00000007fff80001,
+    0x00000007ffd80001,
+    0x00000007ffc80001,
+    0x00000400008a0001,
+    0x0000040000800001,
+    0x00000400007a0001,
+    0x00000400006c0001,
+    0x000003ffffca0001,
+    0x000003ffffbe0001,
+    0x00000400005c0001,
+    0x000003ffffd20001,
+    0x0000040000560001,
+    0x000003ffffe80001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x01fffffffffc0001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03fffffffed60001,
+    0x03ffffffff040001,
+    0x03ffffffff3a0001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffba0001, 0x07ffffffffb00001,
-    0x07ffffffff320001, 0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffba0001,
+    0x07ffffffffb00001,
+    0x07ffffffff320001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 12 FTa
@@ -127,15 +232,28 @@ constexpr u64 kPrimes12[] = {
     // base
     0x0000003fffe80001,
     // quantize
-    0x0000000010240001, 0x000000000fb40001, 0x0000000010420001,
-    0x000000000fc60001, 0x000000000ffa0001, 0x0000000010200001,
-    0x000000000fd20001, 0x00000001ffe60001, 0x0000003ffeb20001,
-    0x0000003ffeda0001, 0x0000003fff300001, 0x0000003fff6c0001,
-    0x0000003fff900001, 0x0000003fffb80001, 0x0000003fffb20001,
-    0x0000003fff8e0001, 0x000001ffffea0001, 0x000001ffffd80001,
+    0x0000000010240001,
+    0x000000000fb40001,
+    0x0000000010420001,
+    0x000000000fc60001,
+    0x000000000ffa0001,
+    0x0000000010200001,
+    0x000000000fd20001,
+    0x00000001ffe60001,
+    0x0000003ffeb20001,
+    0x0000003ffeda0001,
+    0x0000003fff300001,
+    0x0000003fff6c0001,
+    0x0000003fff900001,
+    0x0000003fffb80001,
+    0x0000003fffb20001,
+    0x0000003fff8e0001,
+    0x000001ffffea0001,
+    0x000001ffffd80001,
     0x000001ffffb60001,
     // temporary
-    0x000003ffffe80001, 0x000003ffffd20001,
+    0x000003ffffe80001,
+    0x000003ffffd20001,
 };
 
 // 13 FTb
@@ -144,11 +262,21 @@ constexpr u64 kPrimes13[] = {
     // base
     0x0001ffffffea0001,
     // quantize
-    0x00000001ffe60001, 0x00000001fff00001, 0x00000001fff60001,
-    0x0000000ffff00001, 0x00007fffffda0001, 0x00007fffffe40001,
-    0x00007ffffff00001, 0x0001fffffee80001, 0x0001ffffff5c0001,
-    0x0001ffffff780001, 0x0001ffffffa20001, 0x0001ffffffb00001,
-    0x0001ffffffb40001, 0x0001ffffffba0001, 0x0001ffffffd40001,
+    0x00000001ffe60001,
+    0x00000001fff00001,
+    0x00000001fff60001,
+    0x0000000ffff00001,
+    0x00007fffffda0001,
+    0x00007fffffe40001,
+    0x00007ffffff00001,
+    0x0001fffffee80001,
+    0x0001ffffff5c0001,
+    0x0001ffffff780001,
+    0x0001ffffffa20001,
+    0x0001ffffffb00001,
+    0x0001ffffffb40001,
+    0x0001ffffffba0001,
+    0x0001ffffffd40001,
     // temporary
     0x003fffffffd60001,
 };
@@ -159,12 +287,24 @@ constexpr u64 kPrimes14[] = {
     // base
     0x0003ffffffd20001,
     // quantize
-    0x000000fffe2c0001, 0x000000fffe4a0001, 0x000000fffe620001,
-    0x000000ffffe80001, 0x000000fffe680001, 0x000000ffffc40001,
-    0x000000fffe9e0001, 0x000000ffffb20001, 0x000000fffeb00001,
-    0x000000ffff8a0001, 0x000000ffff940001, 0x000000fffeb60001,
-    0x000000ffff820001, 0x000000fffe860001, 0x000000ffff780001,
-    0x000000ffff580001, 0x000000ffff340001, 0x000000ffff480001,
+    0x000000fffe2c0001,
+    0x000000fffe4a0001,
+    0x000000fffe620001,
+    0x000000ffffe80001,
+    0x000000fffe680001,
+    0x000000ffffc40001,
+    0x000000fffe9e0001,
+    0x000000ffffb20001,
+    0x000000fffeb00001,
+    0x000000ffff8a0001,
+    0x000000ffff940001,
+    0x000000fffeb60001,
+    0x000000ffff820001,
+    0x000000fffe860001,
+    0x000000ffff780001,
+    0x000000ffff580001,
+    0x000000ffff340001,
+    0x000000ffff480001,
     0x000000ffff420001,
     // temporary
     0x0003ffffffb80001,
@@ -176,14 +316,26 @@ constexpr u64 kPrimes15[] = {
     // base
     0x0000fffffffa0001,
     // quantize
-    0x000003ffffe80001, 0x000003ffffd20001, 0x000003ffffca0001,
-    0x000003ffffbe0001, 0x000003fffe220001, 0x000003ffff4e0001,
-    0x000003fffe560001, 0x000003fffefa0001, 0x000003fffe580001,
-    0x000003fffe1a0001, 0x000003fffee60001, 0x000003fffe800001,
-    0x000003fffe820001, 0x000003fffe880001,
+    0x000003ffffe80001,
+    0x000003ffffd20001,
+    0x000003ffffca0001,
+    0x000003ffffbe0001,
+    0x000003fffe220001,
+    0x000003ffff4e0001,
+    0x000003fffe560001,
+    0x000003fffefa0001,
+    0x000003fffe580001,
+    0x000003fffe1a0001,
+    0x000003fffee60001,
+    0x000003fffe800001,
+    0x000003fffe820001,
+    0x000003fffe880001,
     // temporary
-    0x00003fffffcc0001, 0x00003fffffb20001, 0x00003fffffa80001,
-    0x00003fffff960001, 0x00003fffff8e0001,
+    0x00003fffffcc0001,
+    0x00003fffffb20001,
+    0x00003fffffa80001,
+    0x00003fffff960001,
+    0x00003fffff8e0001,
 };
 
 // 16 ST11
@@ -192,12 +344,21 @@ constexpr u64 kPrimes16[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x0007ffffff080001, 0x0007ffffff240001, 0x0007ffffff900001,
-    0x0007ffffff9c0001, 0x0007ffffff7e0001, 0x00080000002c0001,
-    0x0008000000500001, 0x0007ffffffd20001, 0x0007ffffffc60001,
-    0x00080000001c0001, 0x0007fffffffe0001,
+    0x0007ffffff080001,
+    0x0007ffffff240001,
+    0x0007ffffff900001,
+    0x0007ffffff9c0001,
+    0x0007ffffff7e0001,
+    0x00080000002c0001,
+    0x0008000000500001,
+    0x0007ffffffd20001,
+    0x0007ffffffc60001,
+    0x00080000001c0001,
+    0x0007fffffffe0001,
     // temporary
-    0x1fffffffffc80001, 0x1fffffffffb40001, 0x1fffffffff500001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
     0x1fffffffff420001,
 };
 
@@ -207,11 +368,18 @@ constexpr u64 kPrimes17[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x0007ffffff7e0001, 0x0007ffffff900001, 0x0007ffffff9c0001,
-    0x00080000002c0001, 0x0007ffffffd20001, 0x0007ffffffc60001,
-    0x00080000001c0001, 0x0007fffffffe0001,
+    0x0007ffffff7e0001,
+    0x0007ffffff900001,
+    0x0007ffffff9c0001,
+    0x00080000002c0001,
+    0x0007ffffffd20001,
+    0x0007ffffffc60001,
+    0x00080000001c0001,
+    0x0007fffffffe0001,
     // temporary
-    0x1fffffffffc80001, 0x1fffffffffb40001, 0x1fffffffff500001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
 };
 
 // 18 ST7
@@ -220,11 +388,17 @@ constexpr u64 kPrimes18[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x0007ffffff7e0001, 0x0007ffffff900001, 0x0007ffffff9c0001,
-    0x0007ffffffd20001, 0x0007ffffffc60001, 0x00080000001c0001,
+    0x0007ffffff7e0001,
+    0x0007ffffff900001,
+    0x0007ffffff9c0001,
+    0x0007ffffffd20001,
+    0x0007ffffffc60001,
+    0x00080000001c0001,
     0x0007fffffffe0001,
     // temporary
-    0x1fffffffffc80001, 0x1fffffffffb40001, 0x1fffffffff500001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
     0x1fffffffff420001,
 };
 
@@ -234,11 +408,16 @@ constexpr u64 kPrimes19[] = {
     // base
     0x0003ffffffb80001,
     // quantize
-    0x000003ffffe80001, 0x000003fffe880001, 0x000003fffe800001,
-    0x000003fffe580001, 0x000003fffde00001, 0x000003fffdb00001,
+    0x000003ffffe80001,
+    0x000003fffe880001,
+    0x000003fffe800001,
+    0x000003fffe580001,
+    0x000003fffde00001,
+    0x000003fffdb00001,
     0x000003fffd980001,
     // temporary
-    0x00003ffffff70001, 0x00003fffffe50001,
+    0x00003ffffff70001,
+    0x00003fffffe50001,
 };
 
 // 20 SD3 (also 42 SD3D6R2)
@@ -247,7 +426,9 @@ constexpr u64 kPrimes20[] = {
     // base
     0x00007ffffff00001,
     // quantize
-    0x000001ffffd80001, 0x000001ffff680001, 0x000001ffff380001,
+    0x000001ffffd80001,
+    0x000001ffff680001,
+    0x000001ffff380001,
     // temporary
     0x00007ffffffc8001,
 };
@@ -258,20 +439,45 @@ constexpr u64 kPrimes22[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x003ffffff4f00001, 0x003ffffff6700001, 0x003ffffff8a00001,
-    0x003ffffff8c80001, 0x003ffffff9780001, 0x003ffffff9a80001,
-    0x003ffffffa300001, 0x003ffffffb580001, 0x003ffffffd480001,
-    0x003ffffffe080001, 0x003ffffffe800001, 0x003fffffff000001,
-    0x01fffffff9f80001, 0x01fffffffb300001, 0x01fffffffc800001,
-    0x03fffffffed00001, 0x1ffffffffa400001, 0x1ffffffffb300001,
-    0x1ffffffffb880001, 0x1ffffffffc000001, 0x1ffffffffc680001,
-    0x1ffffffffe600001, 0x1ffffffffe780001, 0x1ffffffffee80001,
-    0x1ffffffffef00001, 0x1fffffffff000001, 0x1fffffffff380001,
-    0x1fffffffff500001, 0x1fffffffffc80001,
+    0x003ffffff4f00001,
+    0x003ffffff6700001,
+    0x003ffffff8a00001,
+    0x003ffffff8c80001,
+    0x003ffffff9780001,
+    0x003ffffff9a80001,
+    0x003ffffffa300001,
+    0x003ffffffb580001,
+    0x003ffffffd480001,
+    0x003ffffffe080001,
+    0x003ffffffe800001,
+    0x003fffffff000001,
+    0x01fffffff9f80001,
+    0x01fffffffb300001,
+    0x01fffffffc800001,
+    0x03fffffffed00001,
+    0x1ffffffffa400001,
+    0x1ffffffffb300001,
+    0x1ffffffffb880001,
+    0x1ffffffffc000001,
+    0x1ffffffffc680001,
+    0x1ffffffffe600001,
+    0x1ffffffffe780001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffc80001,
     // temporary
-    0x1ffffffff9d80001, 0x1ffffffff8a80001, 0x1ffffffff7800001,
-    0x1ffffffff7680001, 0x1ffffffff7080001, 0x1ffffffff6c80001,
-    0x1ffffffff5700001, 0x1ffffffff4380001, 0x1ffffffff0d80001,
+    0x1ffffffff9d80001,
+    0x1ffffffff8a80001,
+    0x1ffffffff7800001,
+    0x1ffffffff7680001,
+    0x1ffffffff7080001,
+    0x1ffffffff6c80001,
+    0x1ffffffff5700001,
+    0x1ffffffff4380001,
+    0x1ffffffff0d80001,
     0x1ffffffff0c80001,
 };
 
@@ -315,17 +521,36 @@ constexpr u64 kPrimes38[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x0000040000fe0001, 0x0000040000b00001, 0x00000400008a0001,
-    0x00000400007a0001, 0x000003ffff4e0001, 0x00000400006c0001,
-    0x0000040000800001, 0x000003ffffbe0001, 0x00000400005c0001,
-    0x000003ffffd20001, 0x000003ffffca0001, 0x0000040000560001,
-    0x000003ffffe80001, 0x03fffffffe2c0001, 0x03fffffffe320001,
-    0x03fffffffe440001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x03fffffffed60001,
-    0x03ffffffff040001, 0x03ffffffff3a0001,
+    0x0000040000fe0001,
+    0x0000040000b00001,
+    0x00000400008a0001,
+    0x00000400007a0001,
+    0x000003ffff4e0001,
+    0x00000400006c0001,
+    0x0000040000800001,
+    0x000003ffffbe0001,
+    0x00000400005c0001,
+    0x000003ffffd20001,
+    0x000003ffffca0001,
+    0x0000040000560001,
+    0x000003ffffe80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe320001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03fffffffed60001,
+    0x03ffffffff040001,
+    0x03ffffffff3a0001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffba0001, 0x07ffffffffb00001,
-    0x07ffffffff320001, 0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffba0001,
+    0x07ffffffffb00001,
+    0x07ffffffff320001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 40 FTxCOEFF
@@ -334,15 +559,30 @@ constexpr u64 kPrimes40[] = {
     // base
     0x000007ffffd20001,
     // quantize
-    0x0000000001de0001, 0x0000000001fc0001, 0x0000000001f60001,
-    0x0000000080340001, 0x000000007fd20001, 0x0000000080320001,
-    0x000000007fea0001, 0x0000000080140001, 0x000000007ff80001,
-    0x000000007ffe0001, 0x00000040004a0001, 0x0000004000300001,
-    0x0000003fffb80001, 0x00000400007a0001, 0x00000400006c0001,
-    0x00000400005c0001, 0x000003ffffca0001, 0x0000040000560001,
-    0x000003ffffd20001, 0x000003ffffe80001,
+    0x0000000001de0001,
+    0x0000000001fc0001,
+    0x0000000001f60001,
+    0x0000000080340001,
+    0x000000007fd20001,
+    0x0000000080320001,
+    0x000000007fea0001,
+    0x0000000080140001,
+    0x000000007ff80001,
+    0x000000007ffe0001,
+    0x00000040004a0001,
+    0x0000004000300001,
+    0x0000003fffb80001,
+    0x00000400007a0001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffca0001,
+    0x0000040000560001,
+    0x000003ffffd20001,
+    0x000003ffffe80001,
     // temporary
-    0x00001fffffc20001, 0x00001fffff980001, 0x00001fffff7e0001,
+    0x00001fffffc20001,
+    0x00001fffff980001,
+    0x00001fffff7e0001,
 };
 
 // 41 STxCOEFF0
@@ -364,16 +604,31 @@ constexpr u64 kPrimes48[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x000003ffffe80001, 0x000003fffe560001, 0x000003fffe580001,
-    0x000003fffe800001, 0x000003fffe820001, 0x000003fffe880001,
-    0x000003fffee60001, 0x03fffffffdd80001, 0x03fffffffdfe0001,
-    0x03fffffffe2c0001, 0x03fffffffe320001, 0x03fffffffe440001,
-    0x03fffffffe800001, 0x03fffffffea00001, 0x03fffffffeb00001,
-    0x03fffffffed00001, 0x03fffffffed60001, 0x03ffffffff040001,
+    0x000003ffffe80001,
+    0x000003fffe560001,
+    0x000003fffe580001,
+    0x000003fffe800001,
+    0x000003fffe820001,
+    0x000003fffe880001,
+    0x000003fffee60001,
+    0x03fffffffdd80001,
+    0x03fffffffdfe0001,
+    0x03fffffffe2c0001,
+    0x03fffffffe320001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03fffffffed60001,
+    0x03ffffffff040001,
     0x03ffffffff3a0001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffba0001, 0x07ffffffffb00001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffba0001,
+    0x07ffffffffb00001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 49 FGbSmall
@@ -384,10 +639,14 @@ constexpr u64 kPrimes49[] = {
     // base
     0x03ffffffffbe0001,
     // quantize
-    0x000003ffffe80001, 0x000003fffe560001, 0x000003fffe580001,
+    0x000003ffffe80001,
+    0x000003fffe560001,
+    0x000003fffe580001,
     0x000003fffe800001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffba0001, 0x07ffffffffb00001,
+    0x07ffffffffcc0001,
+    0x07ffffffffba0001,
+    0x07ffffffffb00001,
     0x0ffffffffffc0001,
 };
 
@@ -397,17 +656,36 @@ constexpr u64 kPrimes50[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000ffff00001, 0x0000001005100001, 0x0000001005480001,
-    0x000003fffcd80001, 0x000003fffcfc0001, 0x000003fffd540001,
-    0x000003fffd980001, 0x000003fffdb00001, 0x000003fffde00001,
-    0x000003fffe580001, 0x000003fffe800001, 0x000003fffe880001,
-    0x000003ffffe80001, 0x03fffffffce80001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffe800001,
-    0x03fffffffea00001, 0x03fffffffeb00001, 0x03fffffffed00001,
+    0x0000000ffff00001,
+    0x0000001005100001,
+    0x0000001005480001,
+    0x000003fffcd80001,
+    0x000003fffcfc0001,
+    0x000003fffd540001,
+    0x000003fffd980001,
+    0x000003fffdb00001,
+    0x000003fffde00001,
+    0x000003fffe580001,
+    0x000003fffe800001,
+    0x000003fffe880001,
+    0x000003ffffe80001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 51 FGfSmall
@@ -417,9 +695,13 @@ constexpr u64 kPrimes51[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000ffff00001, 0x0000001005100001, 0x0000001005480001,
+    0x0000000ffff00001,
+    0x0000001005100001,
+    0x0000001005480001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 52 FGfO
@@ -430,16 +712,32 @@ constexpr u64 kPrimes52[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
-    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
-    0x1fffffffffc80001, 0x1fffffffffe00001, 0x000003ffffe80001,
-    0x03fffffffce80001, 0x03fffffffd3c0001, 0x03fffffffd900001,
-    0x03fffffffdc80001, 0x03fffffffdd80001, 0x03fffffffe2c0001,
-    0x03fffffffe440001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffb40001,
+    0x1fffffffffc80001,
+    0x1fffffffffe00001,
+    0x000003ffffe80001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
     // temporary
-    0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
-    0x1ffffffffe4c0001, 0x1ffffffffdf40001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
+    0x1ffffffffdf40001,
 };
 
 // 53 FGfO0 (also 100 KAPLO_BTS_SPARSE, 103 KAPLO_BTS_L0, 104 KAPLO_BTS_D12L0,
@@ -460,16 +758,31 @@ constexpr u64 kPrimes54[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x000000ffffe80001, 0x0000010000140001, 0x0000010000500001,
-    0x000003fffde00001, 0x000003fffe580001, 0x000003fffe800001,
-    0x000003fffe880001, 0x000003ffffe80001, 0x03fffffffce80001,
-    0x03fffffffd3c0001, 0x03fffffffd900001, 0x03fffffffdc80001,
-    0x03fffffffdd80001, 0x03fffffffe2c0001, 0x03fffffffe440001,
-    0x03fffffffe800001, 0x03fffffffea00001, 0x03fffffffeb00001,
+    0x000000ffffe80001,
+    0x0000010000140001,
+    0x0000010000500001,
+    0x000003fffde00001,
+    0x000003fffe580001,
+    0x000003fffe800001,
+    0x000003fffe880001,
+    0x000003ffffe80001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
     0x03fffffffed00001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 55 FGfOL7
@@ -480,15 +793,30 @@ constexpr u64 kPrimes55[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x03fffffffa800001, 0x03fffffffaa40001, 0x03fffffffbbc0001,
-    0x03fffffffc600001, 0x03fffffffcc00001, 0x000003ffffe80001,
-    0x03fffffffce80001, 0x03fffffffd3c0001, 0x03fffffffd900001,
-    0x03fffffffdc80001, 0x03fffffffdd80001, 0x03fffffffe2c0001,
-    0x03fffffffe440001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001,
+    0x03fffffffa800001,
+    0x03fffffffaa40001,
+    0x03fffffffbbc0001,
+    0x03fffffffc600001,
+    0x03fffffffcc00001,
+    0x000003ffffe80001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
 };
 
 // 56 FGfL7Small
@@ -498,10 +826,14 @@ constexpr u64 kPrimes56[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x000000ffffe80001, 0x0000010000140001, 0x0000010000500001,
+    0x000000ffffe80001,
+    0x0000010000140001,
+    0x0000010000500001,
     0x000003fffde00001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
     0x1fffffffff500001,
 };
 
@@ -511,16 +843,32 @@ constexpr u64 kPrimes57[] = {
     // base
     0x0003ffffffb80001,
     // quantize
-    0x0000000010240001, 0x000000000f880001, 0x00000000100c0001,
-    0x0000000010200001, 0x000000000f9c0001, 0x0000000010600001,
-    0x0000000010840001, 0x000000000fb40001, 0x0003fffffd500001,
-    0x0003fffffd540001, 0x0003fffffd900001, 0x0003fffffdd40001,
-    0x0004000001bc0001, 0x0004000001700001, 0x0003fffffe940001,
-    0x0003fffffea40001, 0x0003fffffec80001, 0x0004000000800001,
+    0x0000000010240001,
+    0x000000000f880001,
+    0x00000000100c0001,
+    0x0000000010200001,
+    0x000000000f9c0001,
+    0x0000000010600001,
+    0x0000000010840001,
+    0x000000000fb40001,
+    0x0003fffffd500001,
+    0x0003fffffd540001,
+    0x0003fffffd900001,
+    0x0003fffffdd40001,
+    0x0004000001bc0001,
+    0x0004000001700001,
+    0x0003fffffe940001,
+    0x0003fffffea40001,
+    0x0003fffffec80001,
+    0x0004000000800001,
     0x0004000001340001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
 };
 
 // 58 FGfOL7Low
@@ -531,15 +879,29 @@ constexpr u64 kPrimes58[] = {
     // base
     0x0003ffffffb80001,
     // quantize
-    0x0004000003680001, 0x0003fffffcb40001, 0x0003fffffcc40001,
-    0x0004000002100001, 0x000000000fb40001, 0x0003fffffd500001,
-    0x0003fffffd540001, 0x0003fffffd900001, 0x0003fffffdd40001,
-    0x0004000001bc0001, 0x0004000001700001, 0x0003fffffe940001,
-    0x0003fffffea40001, 0x0003fffffec80001, 0x0004000000800001,
+    0x0004000003680001,
+    0x0003fffffcb40001,
+    0x0003fffffcc40001,
+    0x0004000002100001,
+    0x000000000fb40001,
+    0x0003fffffd500001,
+    0x0003fffffd540001,
+    0x0003fffffd900001,
+    0x0003fffffdd40001,
+    0x0004000001bc0001,
+    0x0004000001700001,
+    0x0003fffffe940001,
+    0x0003fffffea40001,
+    0x0003fffffec80001,
+    0x0004000000800001,
     0x0004000001340001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
     0x2000000000a00001,
 };
 
@@ -551,10 +913,14 @@ constexpr u64 kPrimes59[] = {
     // base
     0x0003ffffffb80001,
     // quantize
-    0x0000000010240001, 0x000000000f880001, 0x00000000100c0001,
+    0x0000000010240001,
+    0x000000000f880001,
+    0x00000000100c0001,
     0x0000000010200001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 60 FGfO0Low
@@ -582,21 +948,47 @@ constexpr u64 kPrimes63[] = {
     // base
     0x0000fffffffa0001,
     // quantize
-    0x0000000040f20001, 0x0000000040d40001, 0x000000003f760001,
-    0x0000000040e40001, 0x000000003ef40001, 0x0000000041080001,
-    0x000000003ef80001, 0x0000000040ec0001, 0x000000003f540001,
-    0x000000003fac0001, 0x0000000040b00001, 0x000000003f5a0001,
-    0x0000000040980001, 0x000000003fde0001, 0x000000003f820001,
-    0x0000000040c20001, 0x000000003f3a0001, 0x0000000040720001,
-    0x000000003fd20001, 0x0000000040080001, 0x000000003ffc0001,
-    0x0000000040020001, 0x0001000000e00001, 0x0001000000c00001,
-    0x0001000000ba0001, 0x0000ffffff6a0001, 0x0001000000720001,
-    0x0001000000500001, 0x0001000000380001, 0x0001000000320001,
-    0x0000fffffff00001, 0x0000ffffffde0001, 0x00010000001a0001,
+    0x0000000040f20001,
+    0x0000000040d40001,
+    0x000000003f760001,
+    0x0000000040e40001,
+    0x000000003ef40001,
+    0x0000000041080001,
+    0x000000003ef80001,
+    0x0000000040ec0001,
+    0x000000003f540001,
+    0x000000003fac0001,
+    0x0000000040b00001,
+    0x000000003f5a0001,
+    0x0000000040980001,
+    0x000000003fde0001,
+    0x000000003f820001,
+    0x0000000040c20001,
+    0x000000003f3a0001,
+    0x0000000040720001,
+    0x000000003fd20001,
+    0x0000000040080001,
+    0x000000003ffc0001,
+    0x0000000040020001,
+    0x0001000000e00001,
+    0x0001000000c00001,
+    0x0001000000ba0001,
+    0x0000ffffff6a0001,
+    0x0001000000720001,
+    0x0001000000500001,
+    0x0001000000380001,
+    0x0001000000320001,
+    0x0000fffffff00001,
+    0x0000ffffffde0001,
+    0x00010000001a0001,
     0x00010000001e0001,
     // temporary
-    0x0001ffffffea0001, 0x00020000001a0001, 0x0001ffffffba0001,
-    0x0001ffffffb40001, 0x00020000005e0001, 0x0002000000860001,
+    0x0001ffffffea0001,
+    0x00020000001a0001,
+    0x0001ffffffba0001,
+    0x0001ffffffb40001,
+    0x00020000005e0001,
+    0x0002000000860001,
     0x0001ffffffd40001,
 };
 
@@ -616,17 +1008,36 @@ constexpr u64 kPrimes66[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
-    0x0000040001740001, 0x0000040001700001, 0x0000040001280001,
-    0x0000040000b00001, 0x0000040000800001, 0x000003fffe880001,
-    0x00000400006c0001, 0x00000400005c0001, 0x000003ffffe80001,
-    0x00ffffffffd80001, 0x00fffffffff00001, 0x01fffffffffc0001,
-    0x03fffffffe800001, 0x03fffffffea00001, 0x03fffffffeb00001,
-    0x03fffffffed00001, 0x03ffffffff040001, 0x0400000000980001,
-    0x0400000000a40001, 0x0400000000c00001,
+    0x00000007fff80001,
+    0x00000007ffd80001,
+    0x00000007ffc80001,
+    0x0000040001740001,
+    0x0000040001700001,
+    0x0000040001280001,
+    0x0000040000b00001,
+    0x0000040000800001,
+    0x000003fffe880001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffe80001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x01fffffffffc0001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03ffffffff040001,
+    0x0400000000980001,
+    0x0400000000a40001,
+    0x0400000000c00001,
     // temporary
-    0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
-    0x07fffffffe900001, 0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x07ffffffff240001,
+    0x07fffffffe900001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 67 SGSa0 (also 69 SGSb0, 71 SGSc0, 73 SGSd0, 75 SGCa0)
@@ -646,17 +1057,36 @@ constexpr u64 kPrimes68[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
-    0x0000040002640001, 0x0000040001740001, 0x0000040001700001,
-    0x0000040001280001, 0x0000040000b00001, 0x0000040000800001,
-    0x000003fffe880001, 0x00000400006c0001, 0x00000400005c0001,
-    0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
-    0x01fffffffffc0001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x0400000000a40001,
-    0x03ffffffff040001, 0x0400000000980001, 0x0400000000c00001,
+    0x00000007fff80001,
+    0x00000007ffd80001,
+    0x00000007ffc80001,
+    0x0000040002640001,
+    0x0000040001740001,
+    0x0000040001700001,
+    0x0000040001280001,
+    0x0000040000b00001,
+    0x0000040000800001,
+    0x000003fffe880001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffe80001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x01fffffffffc0001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x0400000000a40001,
+    0x03ffffffff040001,
+    0x0400000000980001,
+    0x0400000000c00001,
     // temporary
-    0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
-    0x07fffffffe900001, 0x0ffffffffffc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x07ffffffff240001,
+    0x07fffffffe900001,
+    0x0ffffffffffc0001,
 };
 
 // 70 FGSc
@@ -666,17 +1096,36 @@ constexpr u64 kPrimes70[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
-    0x0000040002840001, 0x0000040002640001, 0x0000040001740001,
-    0x0000040001700001, 0x0000040001280001, 0x0000040000b00001,
-    0x000003fffe880001, 0x0000040000800001, 0x000003fffe800001,
-    0x00000400006c0001, 0x00000400005c0001, 0x000003ffffe80001,
-    0x00ffffffffd80001, 0x00fffffffff00001, 0x01fffffffffc0001,
-    0x03fffffffeb00001, 0x03fffffffed00001, 0x03fffffffea00001,
-    0x0400000000c00001, 0x03fffffffe800001, 0x0400000000a40001,
-    0x03ffffffff040001, 0x0400000000980001,
+    0x00000007fff80001,
+    0x00000007ffd80001,
+    0x00000007ffc80001,
+    0x0000040002840001,
+    0x0000040002640001,
+    0x0000040001740001,
+    0x0000040001700001,
+    0x0000040001280001,
+    0x0000040000b00001,
+    0x000003fffe880001,
+    0x0000040000800001,
+    0x000003fffe800001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffe80001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x01fffffffffc0001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
+    0x03fffffffea00001,
+    0x0400000000c00001,
+    0x03fffffffe800001,
+    0x0400000000a40001,
+    0x03ffffffff040001,
+    0x0400000000980001,
     // temporary
-    0x07ffffffffb00001, 0x07ffffffff2c0001, 0x0ffffffffffc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
 };
 
 // 72 FGSd
@@ -686,17 +1135,37 @@ constexpr u64 kPrimes72[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x00000007fff80001, 0x00000007ffd80001, 0x00000007ffc80001,
-    0x0000040002a00001, 0x0000040002840001, 0x0000040002640001,
-    0x0000040001740001, 0x0000040001700001, 0x0000040001280001,
-    0x0000040000b00001, 0x000003fffe880001, 0x0000040000800001,
-    0x000003fffe800001, 0x00000400006c0001, 0x00000400005c0001,
-    0x000003ffffe80001, 0x00ffffffffd80001, 0x00fffffffff00001,
-    0x01fffffffffc0001, 0x03fffffffe800001, 0x03ffffffff040001,
-    0x03fffffffed00001, 0x0400000000c00001, 0x03fffffffea00001,
-    0x0400000000a40001, 0x03fffffffeb00001, 0x0400000000980001,
+    0x00000007fff80001,
+    0x00000007ffd80001,
+    0x00000007ffc80001,
+    0x0000040002a00001,
+    0x0000040002840001,
+    0x0000040002640001,
+    0x0000040001740001,
+    0x0000040001700001,
+    0x0000040001280001,
+    0x0000040000b00001,
+    0x000003fffe880001,
+    0x0000040000800001,
+    0x000003fffe800001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffe80001,
+    0x00ffffffffd80001,
+    0x00fffffffff00001,
+    0x01fffffffffc0001,
+    0x03fffffffe800001,
+    0x03ffffffff040001,
+    0x03fffffffed00001,
+    0x0400000000c00001,
+    0x03fffffffea00001,
+    0x0400000000a40001,
+    0x03fffffffeb00001,
+    0x0400000000980001,
     // temporary
-    0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x07ffffffff240001,
     0x0ffffffffffc0001,
 };
 
@@ -707,17 +1176,36 @@ constexpr u64 kPrimes74[] = {
     // base
     0x07ffffffffcc0001,
     // quantize
-    0x0000040001740001, 0x000003fffe580001, 0x0000040001700001,
-    0x000003fffde00001, 0x0000040001280001, 0x0000040000b00001,
-    0x000003fffe880001, 0x0000040000800001, 0x000003fffe800001,
-    0x00000400006c0001, 0x00000400005c0001, 0x000003ffffe80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffe800001,
-    0x03fffffffea00001, 0x03fffffffeb00001, 0x0400000000a40001,
-    0x0400000000c00001, 0x03fffffffed00001, 0x0400000000980001,
-    0x0400000001700001, 0x03ffffffff040001,
+    0x0000040001740001,
+    0x000003fffe580001,
+    0x0000040001700001,
+    0x000003fffde00001,
+    0x0000040001280001,
+    0x0000040000b00001,
+    0x000003fffe880001,
+    0x0000040000800001,
+    0x000003fffe800001,
+    0x00000400006c0001,
+    0x00000400005c0001,
+    0x000003ffffe80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x0400000000a40001,
+    0x0400000000c00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x0400000001700001,
+    0x03ffffffff040001,
     // temporary
-    0x07ffffffffb00001, 0x07ffffffff2c0001, 0x07ffffffff240001,
-    0x07fffffffe900001, 0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x07ffffffff240001,
+    0x07fffffffe900001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 76 FGe
@@ -726,17 +1214,36 @@ constexpr u64 kPrimes76[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000ffff00001, 0x0000001005100001, 0x0000001005480001,
-    0x000003fffcfc0001, 0x000003fffd540001, 0x000003fffd980001,
-    0x000003fffdb00001, 0x000003fffde00001, 0x000003fffe580001,
-    0x000003fffe800001, 0x000003fffe880001, 0x000003ffffe80001,
-    0x03fffffffcc00001, 0x03fffffffce80001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffe800001,
-    0x03fffffffea00001, 0x03fffffffeb00001, 0x03fffffffed00001,
+    0x0000000ffff00001,
+    0x0000001005100001,
+    0x0000001005480001,
+    0x000003fffcfc0001,
+    0x000003fffd540001,
+    0x000003fffd980001,
+    0x000003fffdb00001,
+    0x000003fffde00001,
+    0x000003fffe580001,
+    0x000003fffe800001,
+    0x000003fffe880001,
+    0x000003ffffe80001,
+    0x03fffffffcc00001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 77 FGeO
@@ -747,16 +1254,32 @@ constexpr u64 kPrimes77[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
-    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
-    0x1fffffffffc80001, 0x1fffffffffe00001, 0x03fffffffcc00001,
-    0x03fffffffce80001, 0x03fffffffd3c0001, 0x03fffffffd900001,
-    0x03fffffffdc80001, 0x03fffffffdd80001, 0x03fffffffe2c0001,
-    0x03fffffffe440001, 0x03fffffffe800001, 0x03fffffffea00001,
-    0x03fffffffeb00001, 0x03fffffffed00001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffb40001,
+    0x1fffffffffc80001,
+    0x1fffffffffe00001,
+    0x03fffffffcc00001,
+    0x03fffffffce80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffe800001,
+    0x03fffffffea00001,
+    0x03fffffffeb00001,
+    0x03fffffffed00001,
     // temporary
-    0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
-    0x1ffffffffe4c0001, 0x1ffffffffdf40001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
+    0x1ffffffffdf40001,
 };
 
 // 79 Discrete_G8_Sparse (also 84 Discrete_G8A_Sparse, 85 Discrete_G8A_L0, 86
@@ -776,17 +1299,35 @@ constexpr u64 kPrimes80[] = {
     // base
     0x00002000000a0001,
     // quantize
-    0x0000001fff8c0001, 0x0000002000760001, 0x0000001fffaa0001,
-    0x0000002000580001, 0x00000020004a0001, 0x0000001fffb60001,
-    0x0000002000140001, 0x0000001fffea0001, 0x00000020000e0001,
-    0x0000001ffffc0001, 0x0000001ffffe0001, 0x00200000000e0001,
-    0x0000200000860001, 0x00001fffff7e0001, 0x00002000006a0001,
-    0x00001fffff360001, 0x0000200000500001, 0x0000200000620001,
-    0x00001fffffc20001, 0x00001fffff980001, 0x0000200000440001,
+    0x0000001fff8c0001,
+    0x0000002000760001,
+    0x0000001fffaa0001,
+    0x0000002000580001,
+    0x00000020004a0001,
+    0x0000001fffb60001,
+    0x0000002000140001,
+    0x0000001fffea0001,
+    0x00000020000e0001,
+    0x0000001ffffc0001,
+    0x0000001ffffe0001,
+    0x00200000000e0001,
+    0x0000200000860001,
+    0x00001fffff7e0001,
+    0x00002000006a0001,
+    0x00001fffff360001,
+    0x0000200000500001,
+    0x0000200000620001,
+    0x00001fffffc20001,
+    0x00001fffff980001,
+    0x0000200000440001,
     0x00002000000e0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff420001, 0x1fffffffff380001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff420001,
+    0x1fffffffff380001,
 };
 
 // 81 Discrete_G8A_Small
@@ -797,10 +1338,14 @@ constexpr u64 kPrimes81[] = {
     // base
     0x00002000000a0001,
     // quantize
-    0x0000001fff8c0001, 0x0000002000760001, 0x0000001fffaa0001,
+    0x0000001fff8c0001,
+    0x0000002000760001,
+    0x0000001fffaa0001,
     0x0000002000580001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
     0x1fffffffff500001,
 };
 
@@ -812,16 +1357,34 @@ constexpr u64 kPrimes82[] = {
     // base
     0x00002000000a0001,
     // quantize
-    0x03ffffffffbe0001, 0x03ffffffff3a0001, 0x03ffffffff040001,
-    0x03fffffffed60001, 0x03fffffffed00001, 0x03fffffffeb00001,
-    0x07ffffffffcc0001, 0x00200000000e0001, 0x0000200000860001,
-    0x00001fffff7e0001, 0x00002000006a0001, 0x00001fffff360001,
-    0x0000200000500001, 0x0000200000620001, 0x00001fffffc20001,
-    0x00001fffff980001, 0x0000200000440001, 0x00002000000e0001,
+    0x03ffffffffbe0001,
+    0x03ffffffff3a0001,
+    0x03ffffffff040001,
+    0x03fffffffed60001,
+    0x03fffffffed00001,
+    0x03fffffffeb00001,
+    0x07ffffffffcc0001,
+    0x00200000000e0001,
+    0x0000200000860001,
+    0x00001fffff7e0001,
+    0x00002000006a0001,
+    0x00001fffff360001,
+    0x0000200000500001,
+    0x0000200000620001,
+    0x00001fffffc20001,
+    0x00001fffff980001,
+    0x0000200000440001,
+    0x00002000000e0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff420001, 0x1fffffffff380001,
-    0x1fffffffff000001, 0x1ffffffffef00001, 0x1ffffffffee80001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff420001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
+    0x1ffffffffef00001,
+    0x1ffffffffee80001,
 };
 
 // 83 Discrete_G8A_SHE
@@ -831,14 +1394,26 @@ constexpr u64 kPrimes83[] = {
     // base
     0x00002000000a0001,
     // quantize
-    0x0000001fff8c0001, 0x0000002000760001, 0x0000001fffaa0001,
-    0x0000002000580001, 0x00000020004a0001, 0x0000001fffb60001,
-    0x0000002000140001, 0x0000001fffea0001, 0x00000020000e0001,
-    0x0000001ffffc0001, 0x0000001ffffe0001,
+    0x0000001fff8c0001,
+    0x0000002000760001,
+    0x0000001fffaa0001,
+    0x0000002000580001,
+    0x00000020004a0001,
+    0x0000001fffb60001,
+    0x0000002000140001,
+    0x0000001fffea0001,
+    0x00000020000e0001,
+    0x0000001ffffc0001,
+    0x0000001ffffe0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff420001, 0x1fffffffff380001,
-    0x1fffffffff000001, 0x1ffffffffef00001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff420001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
+    0x1ffffffffef00001,
 };
 
 // 88 Discrete_G8B
@@ -847,17 +1422,35 @@ constexpr u64 kPrimes88[] = {
     // base
     0x0000007fffe40001,
     // quantize
-    0x0000000200f80001, 0x0000000201580001, 0x00000001ff2c0001,
-    0x00000001fe580001, 0x0000000200dc0001, 0x0000000200e00001,
-    0x00000001ff780001, 0x0000000200100001, 0x0000000200080001,
-    0x00000001fff00001, 0x00000001ff740001, 0x0000200000440001,
-    0x0000008002000001, 0x0000008001240001, 0x0000008001040001,
-    0x0000008000f80001, 0x0000007fff800001, 0x0000007fff680001,
-    0x0000008000e80001, 0x0000007fffb40001, 0x0000007fffe00001,
+    0x0000000200f80001,
+    0x0000000201580001,
+    0x00000001ff2c0001,
+    0x00000001fe580001,
+    0x0000000200dc0001,
+    0x0000000200e00001,
+    0x00000001ff780001,
+    0x0000000200100001,
+    0x0000000200080001,
+    0x00000001fff00001,
+    0x00000001ff740001,
+    0x0000200000440001,
+    0x0000008002000001,
+    0x0000008001240001,
+    0x0000008001040001,
+    0x0000008000f80001,
+    0x0000007fff800001,
+    0x0000007fff680001,
+    0x0000008000e80001,
+    0x0000007fffb40001,
+    0x0000007fffe00001,
     0x0000007fffd80001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
 };
 
 // 89 Discrete_G8B_Small
@@ -868,9 +1461,13 @@ constexpr u64 kPrimes89[] = {
     // base
     0x0000007fffe40001,
     // quantize
-    0x0000000200f80001, 0x0000000201580001, 0x00000001ff2c0001,
+    0x0000000200f80001,
+    0x0000000201580001,
+    0x00000001ff2c0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 90 Discrete_G8B_OBTS
@@ -881,16 +1478,32 @@ constexpr u64 kPrimes90[] = {
     // base
     0x0000007fffe40001,
     // quantize
-    0x03ffffffff040001, 0x1fffffffffe00001, 0x1fffffffffc80001,
-    0x1fffffffffb40001, 0x1fffffffff500001, 0x1fffffffff380001,
-    0x0000200000440001, 0x0000008002000001, 0x0000008001240001,
-    0x0000008001040001, 0x0000008000f80001, 0x0000007fff800001,
-    0x0000007fff680001, 0x0000008000e80001, 0x0000007fffb40001,
-    0x0000007fffe00001, 0x0000007fffd80001,
+    0x03ffffffff040001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x0000200000440001,
+    0x0000008002000001,
+    0x0000008001240001,
+    0x0000008001040001,
+    0x0000008000f80001,
+    0x0000007fff800001,
+    0x0000007fff680001,
+    0x0000008000e80001,
+    0x0000007fffb40001,
+    0x0000007fffe00001,
+    0x0000007fffd80001,
     // temporary
-    0x1fffffffff000001, 0x1ffffffffef00001, 0x1ffffffffee80001,
-    0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
-    0x1ffffffffe4c0001, 0x1ffffffffdf40001,
+    0x1fffffffff000001,
+    0x1ffffffffef00001,
+    0x1ffffffffee80001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
+    0x1ffffffffdf40001,
 };
 
 // 91 Discrete_G8B_SHE
@@ -900,13 +1513,24 @@ constexpr u64 kPrimes91[] = {
     // base
     0x0000007fffe40001,
     // quantize
-    0x0000000200f80001, 0x0000000201580001, 0x00000001ff2c0001,
-    0x00000001fe580001, 0x0000000200dc0001, 0x0000000200e00001,
-    0x00000001ff780001, 0x0000000200100001, 0x0000000200080001,
-    0x00000001fff00001, 0x00000001ff740001,
+    0x0000000200f80001,
+    0x0000000201580001,
+    0x00000001ff2c0001,
+    0x00000001fe580001,
+    0x0000000200dc0001,
+    0x0000000200e00001,
+    0x00000001ff780001,
+    0x0000000200100001,
+    0x0000000200080001,
+    0x00000001fff00001,
+    0x00000001ff740001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
     0x1ffffffffef00001,
 };
 
@@ -926,16 +1550,34 @@ constexpr u64 kPrimes93[] = {
     // base
     0x000003ffffe80001,
     // quantize
-    0x000003fffca00001, 0x000003fffcd80001, 0x000003fffd540001,
-    0x000003fffcfc0001, 0x000003fffc700001, 0x0000040002a00001,
-    0x0000040002dc0001, 0x0000040002fc0001, 0x000003fffd980001,
-    0x0000040002840001, 0x000003fffdb00001, 0x000003fffc480001,
-    0x0000040002640001, 0x000003fffde00001, 0x0000040001700001,
-    0x000003fffe580001, 0x0000040001280001, 0x0000040000800001,
-    0x0000040001740001, 0x000003fffe800001, 0x00000400006c0001,
-    0x0000040000b00001, 0x000003fffe880001, 0x00000400005c0001,
+    0x000003fffca00001,
+    0x000003fffcd80001,
+    0x000003fffd540001,
+    0x000003fffcfc0001,
+    0x000003fffc700001,
+    0x0000040002a00001,
+    0x0000040002dc0001,
+    0x0000040002fc0001,
+    0x000003fffd980001,
+    0x0000040002840001,
+    0x000003fffdb00001,
+    0x000003fffc480001,
+    0x0000040002640001,
+    0x000003fffde00001,
+    0x0000040001700001,
+    0x000003fffe580001,
+    0x0000040001280001,
+    0x0000040000800001,
+    0x0000040001740001,
+    0x000003fffe800001,
+    0x00000400006c0001,
+    0x0000040000b00001,
+    0x000003fffe880001,
+    0x00000400005c0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
     0x1fffffffff500001,
 };
 
@@ -956,16 +1598,34 @@ constexpr u64 kPrimes95[] = {
     // base
     0x00002000000a0001,
     // quantize
-    0x0000001fff0c0001, 0x0000002000be0001, 0x0000002000580001,
-    0x0000001fffaa0001, 0x0000001fff8c0001, 0x00000020004a0001,
-    0x0000002000760001, 0x0000001fffb60001, 0x0000002000140001,
-    0x0000001fffea0001, 0x00000020000e0001, 0x0000001ffffc0001,
-    0x0000001ffffe0001, 0x00200000000e0001, 0x0000200000860001,
-    0x00001fffff7e0001, 0x00002000006a0001, 0x00001fffff360001,
-    0x0000200000500001, 0x0000200000620001, 0x00001fffffc20001,
-    0x00001fffff980001, 0x0000200000440001, 0x00002000000e0001,
+    0x0000001fff0c0001,
+    0x0000002000be0001,
+    0x0000002000580001,
+    0x0000001fffaa0001,
+    0x0000001fff8c0001,
+    0x00000020004a0001,
+    0x0000002000760001,
+    0x0000001fffb60001,
+    0x0000002000140001,
+    0x0000001fffea0001,
+    0x00000020000e0001,
+    0x0000001ffffc0001,
+    0x0000001ffffe0001,
+    0x00200000000e0001,
+    0x0000200000860001,
+    0x00001fffff7e0001,
+    0x00002000006a0001,
+    0x00001fffff360001,
+    0x0000200000500001,
+    0x0000200000620001,
+    0x00001fffffc20001,
+    0x00001fffff980001,
+    0x0000200000440001,
+    0x00002000000e0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
     0x1fffffffff500001,
 };
 
@@ -975,18 +1635,39 @@ constexpr u64 kPrimes97[] = {
     // base
     0x000001ffffd80001,
     // quantize
-    0x0000010002a80001, 0x00000100027c0001, 0x0000010002300001,
-    0x0000010001f40001, 0x000000fffd800001, 0x0000010001e00001,
-    0x000000fffe100001, 0x0000010001bc0001, 0x0000010003080001,
-    0x000000fffe2c0001, 0x0000010002c00001, 0x000000fffeb00001,
-    0x0000010001940001, 0x000000ffff340001, 0x000000ffff480001,
-    0x00000100018c0001, 0x000000ffff580001, 0x000000fffe680001,
-    0x0000010001680001, 0x0000010000140001, 0x000000ffff780001,
-    0x0000010000a40001, 0x000000ffff940001, 0x0000010000500001,
-    0x000000ffffc40001, 0x000000ffffe80001,
+    0x0000010002a80001,
+    0x00000100027c0001,
+    0x0000010002300001,
+    0x0000010001f40001,
+    0x000000fffd800001,
+    0x0000010001e00001,
+    0x000000fffe100001,
+    0x0000010001bc0001,
+    0x0000010003080001,
+    0x000000fffe2c0001,
+    0x0000010002c00001,
+    0x000000fffeb00001,
+    0x0000010001940001,
+    0x000000ffff340001,
+    0x000000ffff480001,
+    0x00000100018c0001,
+    0x000000ffff580001,
+    0x000000fffe680001,
+    0x0000010001680001,
+    0x0000010000140001,
+    0x000000ffff780001,
+    0x0000010000a40001,
+    0x000000ffff940001,
+    0x0000010000500001,
+    0x000000ffffc40001,
+    0x000000ffffe80001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffff000001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
 };
 
 // 98 Discrete_G12_Sparse
@@ -1005,16 +1686,34 @@ constexpr u64 kPrimes99[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x00000020016c0001, 0x0000001ffef00001, 0x0000001ffeb40001,
-    0x0000002001580001, 0x0000001fff0c0001, 0x0000002000580001,
-    0x0000002000c40001, 0x0000001fff8c0001, 0x0000002000140001,
-    0x0000001ffffc0001, 0x03fffffffea00001, 0x0400000001700001,
-    0x0400000001740001, 0x03fffffffed00001, 0x03fffffffe800001,
-    0x0400000000c00001, 0x03fffffffeb00001, 0x0400000000a40001,
-    0x03fffffffe440001, 0x0400000000980001, 0x03fffffffe2c0001,
+    0x00000020016c0001,
+    0x0000001ffef00001,
+    0x0000001ffeb40001,
+    0x0000002001580001,
+    0x0000001fff0c0001,
+    0x0000002000580001,
+    0x0000002000c40001,
+    0x0000001fff8c0001,
+    0x0000002000140001,
+    0x0000001ffffc0001,
+    0x03fffffffea00001,
+    0x0400000001700001,
+    0x0400000001740001,
+    0x03fffffffed00001,
+    0x03fffffffe800001,
+    0x0400000000c00001,
+    0x03fffffffeb00001,
+    0x0400000000a40001,
+    0x03fffffffe440001,
+    0x0400000000980001,
+    0x03fffffffe2c0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffebac0001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffebac0001,
 };
 
 // 101 KAPLO_BTS_OUTSOURCE
@@ -1025,15 +1724,30 @@ constexpr u64 kPrimes101[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1fffffffff000001, 0x1fffffffff380001, 0x1fffffffff500001,
-    0x1fffffffffb40001, 0x1fffffffffc80001, 0x1fffffffffe00001,
-    0x03fffffffea00001, 0x0400000001700001, 0x0400000001740001,
-    0x03fffffffed00001, 0x03fffffffe800001, 0x0400000000c00001,
-    0x03fffffffeb00001, 0x0400000000a40001, 0x03fffffffe440001,
-    0x0400000000980001, 0x03fffffffe2c0001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffb40001,
+    0x1fffffffffc80001,
+    0x1fffffffffe00001,
+    0x03fffffffea00001,
+    0x0400000001700001,
+    0x0400000001740001,
+    0x03fffffffed00001,
+    0x03fffffffe800001,
+    0x0400000000c00001,
+    0x03fffffffeb00001,
+    0x0400000000a40001,
+    0x03fffffffe440001,
+    0x0400000000980001,
+    0x03fffffffe2c0001,
     // temporary
-    0x1ffffffffef00001, 0x1ffffffffee80001, 0x1ffffffffeb40001,
-    0x1ffffffffe780001, 0x1ffffffffe600001, 0x1ffffffffe4c0001,
+    0x1ffffffffef00001,
+    0x1ffffffffee80001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
 };
 
 // 102 KAPLO_BTS_SMALL
@@ -1044,9 +1758,13 @@ constexpr u64 kPrimes102[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x00000020016c0001, 0x0000001ffef00001, 0x0000001ffeb40001,
+    0x00000020016c0001,
+    0x0000001ffef00001,
+    0x0000001ffeb40001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 105 KAPLO_2_BTS
@@ -1056,17 +1774,36 @@ constexpr u64 kPrimes105[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000001000500001, 0x0000000ffa780001, 0x0000000ffa740001,
-    0x0000001ffb040001, 0x0000001ffe280001, 0x0000001ffeb40001,
-    0x0000001ffef00001, 0x0000001fff0c0001, 0x0000002000c40001,
-    0x0000001fff8c0001, 0x0000002000580001, 0x0000002000140001,
-    0x0000001ffffc0001, 0x03fffffffd3c0001, 0x03fffffffd900001,
-    0x03fffffffdc80001, 0x03fffffffdd80001, 0x03fffffffe2c0001,
-    0x03fffffffe440001, 0x03fffffffea00001, 0x03fffffffed00001,
-    0x0400000000980001, 0x03fffffffeb00001, 0x03fffffffe800001,
+    0x0000001000500001,
+    0x0000000ffa780001,
+    0x0000000ffa740001,
+    0x0000001ffb040001,
+    0x0000001ffe280001,
+    0x0000001ffeb40001,
+    0x0000001ffef00001,
+    0x0000001fff0c0001,
+    0x0000002000c40001,
+    0x0000001fff8c0001,
+    0x0000002000580001,
+    0x0000002000140001,
+    0x0000001ffffc0001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffea00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x03fffffffeb00001,
+    0x03fffffffe800001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
-    0x0ffffffffffc0001, 0x0fffffffff840001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
 };
 
 // 107 KAPLO_2_BTS_OUTSOURCE
@@ -1077,16 +1814,31 @@ constexpr u64 kPrimes107[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x07ffffffffcc0001, 0x0ffffffffe440001, 0x0ffffffffe4c0001,
-    0x0ffffffffe740001, 0x0ffffffffe7c0001, 0x0fffffffff240001,
-    0x0fffffffff840001, 0x0ffffffffffc0001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
+    0x07ffffffffcc0001,
+    0x0ffffffffe440001,
+    0x0ffffffffe4c0001,
+    0x0ffffffffe740001,
+    0x0ffffffffe7c0001,
+    0x0fffffffff240001,
+    0x0fffffffff840001,
+    0x0ffffffffffc0001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffea00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
 };
 
 // 108 KAPLO_2_BTS_SMALL
@@ -1096,9 +1848,13 @@ constexpr u64 kPrimes108[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000001000500001, 0x0000000ffa780001, 0x0000000ffa740001,
+    0x0000001000500001,
+    0x0000000ffa780001,
+    0x0000000ffa740001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 111 KAPLO_2_CLEANING
@@ -1107,13 +1863,25 @@ constexpr u64 kPrimes111[] = {
     // base
     0x1ffffffffeb40001,
     // quantize
-    0x0ffffffffe7c0001, 0x0fffffffff240001, 0x0fffffffff840001,
-    0x0ffffffffffc0001, 0x000000003ef80001, 0x0000000041340001,
-    0x000000003ef40001, 0x0000000041080001, 0x000000003ffc0001,
-    0x000000003f540001, 0x0000000040ec0001, 0x000000003fac0001,
+    0x0ffffffffe7c0001,
+    0x0fffffffff240001,
+    0x0fffffffff840001,
+    0x0ffffffffffc0001,
+    0x000000003ef80001,
+    0x0000000041340001,
+    0x000000003ef40001,
+    0x0000000041080001,
+    0x000000003ffc0001,
+    0x000000003f540001,
+    0x0000000040ec0001,
+    0x000000003fac0001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
-    0x1fffffffff500001, 0x1fffffffff380001, 0x1fffffffea440001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffea440001,
 };
 
 // 112 KAPLO_3_BTS
@@ -1123,18 +1891,38 @@ constexpr u64 kPrimes112[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000801940001, 0x00000007fe540001, 0x00000007fb580001,
-    0x00000008016c0001, 0x0000000801480001, 0x0000000801400001,
-    0x00000008011c0001, 0x0000000800f40001, 0x00000008007c0001,
-    0x00000007ff9c0001, 0x00000007ffc80001, 0x00000007ffd80001,
-    0x0000000800280001, 0x00000007fff80001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
+    0x0000000801940001,
+    0x00000007fe540001,
+    0x00000007fb580001,
+    0x00000008016c0001,
+    0x0000000801480001,
+    0x0000000801400001,
+    0x00000008011c0001,
+    0x0000000800f40001,
+    0x00000008007c0001,
+    0x00000007ff9c0001,
+    0x00000007ffc80001,
+    0x00000007ffd80001,
+    0x0000000800280001,
+    0x00000007fff80001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffea00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
-    0x07ffffffffcc0001, 0x07ffffffffb00001, 0x07ffffffff2c0001,
-    0x0ffffffffffc0001, 0x0fffffffff840001, 0x1fffffffffe00001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x07ffffffff2c0001,
+    0x0ffffffffffc0001,
+    0x0fffffffff840001,
+    0x1fffffffffe00001,
 };
 
 // 114 KAPLO_3_BTS_OUTSOURCE
@@ -1145,17 +1933,35 @@ constexpr u64 kPrimes114[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
-    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
-    0x1fffffffffc80001, 0x1fffffffffe00001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffb40001,
+    0x1fffffffffc80001,
+    0x1fffffffffe00001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffea00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
-    0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
-    0x1ffffffffe4c0001, 0x1ffffffffdf40001, 0x1ffffffffdac0001,
-    0x1ffffffffda40001, 0x1ffffffffc680001, 0x1ffffffffc000001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
+    0x1ffffffffdf40001,
+    0x1ffffffffdac0001,
+    0x1ffffffffda40001,
+    0x1ffffffffc680001,
+    0x1ffffffffc000001,
     0x1ffffffffb880001,
 };
 
@@ -1166,16 +1972,32 @@ constexpr u64 kPrimes115[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x1ffffffffee80001, 0x1ffffffffef00001, 0x1fffffffff000001,
-    0x1fffffffff380001, 0x1fffffffff500001, 0x1fffffffffb40001,
-    0x1fffffffffc80001, 0x1fffffffffe00001, 0x03fffffffd3c0001,
-    0x03fffffffd900001, 0x03fffffffdc80001, 0x03fffffffdd80001,
-    0x03fffffffe2c0001, 0x03fffffffe440001, 0x03fffffffea00001,
-    0x03fffffffed00001, 0x0400000000980001, 0x03fffffffeb00001,
+    0x1ffffffffee80001,
+    0x1ffffffffef00001,
+    0x1fffffffff000001,
+    0x1fffffffff380001,
+    0x1fffffffff500001,
+    0x1fffffffffb40001,
+    0x1fffffffffc80001,
+    0x1fffffffffe00001,
+    0x03fffffffd3c0001,
+    0x03fffffffd900001,
+    0x03fffffffdc80001,
+    0x03fffffffdd80001,
+    0x03fffffffe2c0001,
+    0x03fffffffe440001,
+    0x03fffffffea00001,
+    0x03fffffffed00001,
+    0x0400000000980001,
+    0x03fffffffeb00001,
     0x03fffffffe800001,
     // temporary
-    0x1ffffffffeb40001, 0x1ffffffffe780001, 0x1ffffffffe600001,
-    0x1ffffffffe4c0001, 0x1ffffffffdf40001, 0x1ffffffffdac0001,
+    0x1ffffffffeb40001,
+    0x1ffffffffe780001,
+    0x1ffffffffe600001,
+    0x1ffffffffe4c0001,
+    0x1ffffffffdf40001,
+    0x1ffffffffdac0001,
     0x1ffffffffda40001,
 };
 
@@ -1186,9 +2008,13 @@ constexpr u64 kPrimes116[] = {
     // base
     0x03ffffffff040001,
     // quantize
-    0x0000000801940001, 0x00000007fe540001, 0x00000007fb580001,
+    0x0000000801940001,
+    0x00000007fe540001,
+    0x00000007fb580001,
     // temporary
-    0x1fffffffffe00001, 0x1fffffffffc80001, 0x1fffffffffb40001,
+    0x1fffffffffe00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
 };
 
 // 119 KAPLO_3_CLEANING
@@ -1197,162 +2023,164 @@ constexpr u64 kPrimes119[] = {
     // base
     0x1fffffffffe00001,
     // quantize
-    0x0800000000f40001, 0x0800000000b80001, 0x07ffffffffcc0001,
-    0x07ffffffffb00001, 0x0000000010600001, 0x000000000f600001,
-    0x0000000010240001, 0x000000000fb40001, 0x0000000010840001,
-    0x000000000f880001, 0x0000000010740001, 0x000000000f9c0001,
+    0x0800000000f40001,
+    0x0800000000b80001,
+    0x07ffffffffcc0001,
+    0x07ffffffffb00001,
+    0x0000000010600001,
+    0x000000000f600001,
+    0x0000000010240001,
+    0x000000000fb40001,
+    0x0000000010840001,
+    0x000000000f880001,
+    0x0000000010740001,
+    0x000000000f9c0001,
     0x0000000010200001,
     // temporary
-    0x1fffffffffc80001, 0x1fffffffffb40001, 0x1fffffffff500001,
-    0x1fffffffff380001, 0x1fffffffff000001, 0x1ffffffffef00001,
+    0x1fffffffffc80001,
+    0x1fffffffffb40001,
+    0x1fffffffff500001,
+    0x1fffffffff380001,
+    0x1fffffffff000001,
+    0x1ffffffffef00001,
 };
 
 template <std::size_t Size>
-std::vector<u64> toVector(u64 const (&primes)[Size])
-{
+std::vector<u64> toVector(u64 const (&primes)[Size]) {
     return std::vector<u64>(std::begin(primes), std::end(primes));
 }
 
 } // namespace
 
-std::vector<std::uint64_t> const &getPresetPrimeList(std::uint32_t preset)
-{
+std::vector<std::uint64_t> const &getPresetPrimeList(std::uint32_t preset) {
     static std::map<std::uint32_t, std::vector<u64>> const kLists = [] {
         std::pair<std::uint32_t, std::vector<u64>> const entries[] = {
-            {0, toVector(kPrimes0)}, // FVa
-            {1, toVector(kPrimes1)}, // FVb
-            {2, toVector(kPrimes2)}, // FGa
-            {3, toVector(kPrimes3)}, // FGb
-            {5, toVector(kPrimes5)}, // FGbSSE
-            {12, toVector(kPrimes12)}, // FTa
-            {13, toVector(kPrimes13)}, // FTb
-            {14, toVector(kPrimes14)}, // ST19
-            {15, toVector(kPrimes15)}, // ST14
-            {16, toVector(kPrimes16)}, // ST11
-            {17, toVector(kPrimes17)}, // ST8
-            {18, toVector(kPrimes18)}, // ST7
-            {19, toVector(kPrimes19)}, // SS7
-            {20, toVector(kPrimes20)}, // SD3
-            {22, toVector(kPrimes22)}, // FVc
-            {23, toVector(kPrimes3)}, // FX
-            {24, toVector(kPrimes3)}, // FGd
-            {25, toVector(kPrimes25)}, // SGd0
-            {26, toVector(kPrimes26)}, // FGbD12NS6L1
-            {27, toVector(kPrimes26)}, // FGbD12NS3L1
-            {28, toVector(kPrimes26)}, // FGbD12NS2L1
-            {29, toVector(kPrimes26)}, // FGbD12NS1L1
-            {30, toVector(kPrimes30)}, // FGbD9R3L0
-            {38, toVector(kPrimes38)}, // FGxCOEFF
-            {39, toVector(kPrimes25)}, // SGxCOEFF0
-            {40, toVector(kPrimes40)}, // FTxCOEFF
-            {41, toVector(kPrimes41)}, // STxCOEFF0
-            {42, toVector(kPrimes20)}, // SD3D6R2
-            {43, toVector(kPrimes30)}, // FGbL0
-            {44, toVector(kPrimes30)}, // FGbD12L0
-            {45, toVector(kPrimes30)}, // FGbD9R3L0
-            {46, toVector(kPrimes30)}, // FGbD8R4L0
-            {47, toVector(kPrimes30)}, // FGbD6R6L0
-            {48, toVector(kPrimes48)}, // FGbL7
-            {49, toVector(kPrimes49)}, // FGbSmall
-            {50, toVector(kPrimes50)}, // FGf
-            {51, toVector(kPrimes51)}, // FGfSmall
-            {52, toVector(kPrimes52)}, // FGfO
-            {53, toVector(kPrimes53)}, // FGfO0
-            {54, toVector(kPrimes54)}, // FGfL7
-            {55, toVector(kPrimes55)}, // FGfOL7
-            {56, toVector(kPrimes56)}, // FGfL7Small
-            {57, toVector(kPrimes57)}, // FGfL7Low
-            {58, toVector(kPrimes58)}, // FGfOL7Low
-            {59, toVector(kPrimes59)}, // FGfL7SmallLow
-            {60, toVector(kPrimes60)}, // FGfO0Low
-            {61, toVector(kPrimes61)}, // FGfL0
-            {62, toVector(kPrimes61)}, // FGfD12L0
-            {63, toVector(kPrimes63)}, // FGh
-            {64, toVector(kPrimes64)}, // FGhL0
-            {65, toVector(kPrimes64)}, // FGhD12L0
-            {66, toVector(kPrimes66)}, // FGSa
-            {67, toVector(kPrimes67)}, // SGSa0
-            {68, toVector(kPrimes68)}, // FGSb
-            {69, toVector(kPrimes67)}, // SGSb0
-            {70, toVector(kPrimes70)}, // FGSc
-            {71, toVector(kPrimes67)}, // SGSc0
-            {72, toVector(kPrimes72)}, // FGSd
-            {73, toVector(kPrimes67)}, // SGSd0
-            {74, toVector(kPrimes74)}, // FGCa
-            {75, toVector(kPrimes67)}, // SGCa0
-            {76, toVector(kPrimes76)}, // FGe
-            {77, toVector(kPrimes77)}, // FGeO
-            {78, toVector(kPrimes80)}, // Discrete_G8
-            {79, toVector(kPrimes79)}, // Discrete_G8_Sparse
-            {80, toVector(kPrimes80)}, // Discrete_G8A
-            {81, toVector(kPrimes81)}, // Discrete_G8A_Small
-            {82, toVector(kPrimes82)}, // Discrete_G8A_OBTS
-            {83, toVector(kPrimes83)}, // Discrete_G8A_SHE
-            {84, toVector(kPrimes79)}, // Discrete_G8A_Sparse
-            {85, toVector(kPrimes79)}, // Discrete_G8A_L0
-            {86, toVector(kPrimes79)}, // Discrete_G8A_D12L0
-            {87, toVector(kPrimes79)}, // Discrete_G8A_D9R3L0
-            {88, toVector(kPrimes88)}, // Discrete_G8B
-            {89, toVector(kPrimes89)}, // Discrete_G8B_Small
-            {90, toVector(kPrimes90)}, // Discrete_G8B_OBTS
-            {91, toVector(kPrimes91)}, // Discrete_G8B_SHE
-            {92, toVector(kPrimes92)}, // Discrete_G8B_Sparse
-            {93, toVector(kPrimes93)}, // Discrete_G10
-            {94, toVector(kPrimes94)}, // Discrete_G10_Sparse
-            {95, toVector(kPrimes95)}, // Discrete_G10A
-            {96, toVector(kPrimes79)}, // Discrete_G10A_Sparse
-            {97, toVector(kPrimes97)}, // Discrete_G12
-            {98, toVector(kPrimes98)}, // Discrete_G12_Sparse
-            {99, toVector(kPrimes99)}, // KAPLO_BTS
-            {100, toVector(kPrimes53)}, // KAPLO_BTS_SPARSE
+            {0, toVector(kPrimes0)},     // FVa
+            {1, toVector(kPrimes1)},     // FVb
+            {2, toVector(kPrimes2)},     // FGa
+            {3, toVector(kPrimes3)},     // FGb
+            {5, toVector(kPrimes5)},     // FGbSSE
+            {12, toVector(kPrimes12)},   // FTa
+            {13, toVector(kPrimes13)},   // FTb
+            {14, toVector(kPrimes14)},   // ST19
+            {15, toVector(kPrimes15)},   // ST14
+            {16, toVector(kPrimes16)},   // ST11
+            {17, toVector(kPrimes17)},   // ST8
+            {18, toVector(kPrimes18)},   // ST7
+            {19, toVector(kPrimes19)},   // SS7
+            {20, toVector(kPrimes20)},   // SD3
+            {22, toVector(kPrimes22)},   // FVc
+            {23, toVector(kPrimes3)},    // FX
+            {24, toVector(kPrimes3)},    // FGd
+            {25, toVector(kPrimes25)},   // SGd0
+            {26, toVector(kPrimes26)},   // FGbD12NS6L1
+            {27, toVector(kPrimes26)},   // FGbD12NS3L1
+            {28, toVector(kPrimes26)},   // FGbD12NS2L1
+            {29, toVector(kPrimes26)},   // FGbD12NS1L1
+            {30, toVector(kPrimes30)},   // FGbD9R3L0
+            {38, toVector(kPrimes38)},   // FGxCOEFF
+            {39, toVector(kPrimes25)},   // SGxCOEFF0
+            {40, toVector(kPrimes40)},   // FTxCOEFF
+            {41, toVector(kPrimes41)},   // STxCOEFF0
+            {42, toVector(kPrimes20)},   // SD3D6R2
+            {43, toVector(kPrimes30)},   // FGbL0
+            {44, toVector(kPrimes30)},   // FGbD12L0
+            {45, toVector(kPrimes30)},   // FGbD9R3L0
+            {46, toVector(kPrimes30)},   // FGbD8R4L0
+            {47, toVector(kPrimes30)},   // FGbD6R6L0
+            {48, toVector(kPrimes48)},   // FGbL7
+            {49, toVector(kPrimes49)},   // FGbSmall
+            {50, toVector(kPrimes50)},   // FGf
+            {51, toVector(kPrimes51)},   // FGfSmall
+            {52, toVector(kPrimes52)},   // FGfO
+            {53, toVector(kPrimes53)},   // FGfO0
+            {54, toVector(kPrimes54)},   // FGfL7
+            {55, toVector(kPrimes55)},   // FGfOL7
+            {56, toVector(kPrimes56)},   // FGfL7Small
+            {57, toVector(kPrimes57)},   // FGfL7Low
+            {58, toVector(kPrimes58)},   // FGfOL7Low
+            {59, toVector(kPrimes59)},   // FGfL7SmallLow
+            {60, toVector(kPrimes60)},   // FGfO0Low
+            {61, toVector(kPrimes61)},   // FGfL0
+            {62, toVector(kPrimes61)},   // FGfD12L0
+            {63, toVector(kPrimes63)},   // FGh
+            {64, toVector(kPrimes64)},   // FGhL0
+            {65, toVector(kPrimes64)},   // FGhD12L0
+            {66, toVector(kPrimes66)},   // FGSa
+            {67, toVector(kPrimes67)},   // SGSa0
+            {68, toVector(kPrimes68)},   // FGSb
+            {69, toVector(kPrimes67)},   // SGSb0
+            {70, toVector(kPrimes70)},   // FGSc
+            {71, toVector(kPrimes67)},   // SGSc0
+            {72, toVector(kPrimes72)},   // FGSd
+            {73, toVector(kPrimes67)},   // SGSd0
+            {74, toVector(kPrimes74)},   // FGCa
+            {75, toVector(kPrimes67)},   // SGCa0
+            {76, toVector(kPrimes76)},   // FGe
+            {77, toVector(kPrimes77)},   // FGeO
+            {78, toVector(kPrimes80)},   // Discrete_G8
+            {79, toVector(kPrimes79)},   // Discrete_G8_Sparse
+            {80, toVector(kPrimes80)},   // Discrete_G8A
+            {81, toVector(kPrimes81)},   // Discrete_G8A_Small
+            {82, toVector(kPrimes82)},   // Discrete_G8A_OBTS
+            {83, toVector(kPrimes83)},   // Discrete_G8A_SHE
+            {84, toVector(kPrimes79)},   // Discrete_G8A_Sparse
+            {85, toVector(kPrimes79)},   // Discrete_G8A_L0
+            {86, toVector(kPrimes79)},   // Discrete_G8A_D12L0
+            {87, toVector(kPrimes79)},   // Discrete_G8A_D9R3L0
+            {88, toVector(kPrimes88)},   // Discrete_G8B
+            {89, toVector(kPrimes89)},   // Discrete_G8B_Small
+            {90, toVector(kPrimes90)},   // Discrete_G8B_OBTS
+            {91, toVector(kPrimes91)},   // Discrete_G8B_SHE
+            {92, toVector(kPrimes92)},   // Discrete_G8B_Sparse
+            {93, toVector(kPrimes93)},   // Discrete_G10
+            {94, toVector(kPrimes94)},   // Discrete_G10_Sparse
+            {95, toVector(kPrimes95)},   // Discrete_G10A
+            {96, toVector(kPrimes79)},   // Discrete_G10A_Sparse
+            {97, toVector(kPrimes97)},   // Discrete_G12
+            {98, toVector(kPrimes98)},   // Discrete_G12_Sparse
+            {99, toVector(kPrimes99)},   // KAPLO_BTS
+            {100, toVector(kPrimes53)},  // KAPLO_BTS_SPARSE
             {101, toVector(kPrimes101)}, // KAPLO_BTS_OUTSOURCE
             {102, toVector(kPrimes102)}, // KAPLO_BTS_SMALL
-            {103, toVector(kPrimes53)}, // KAPLO_BTS_L0
-            {104, toVector(kPrimes53)}, // KAPLO_BTS_D12L0
+            {103, toVector(kPrimes53)},  // KAPLO_BTS_L0
+            {104, toVector(kPrimes53)},  // KAPLO_BTS_D12L0
             {105, toVector(kPrimes105)}, // KAPLO_2_BTS
-            {106, toVector(kPrimes53)}, // KAPLO_2_BTS_SPARSE
+            {106, toVector(kPrimes53)},  // KAPLO_2_BTS_SPARSE
             {107, toVector(kPrimes107)}, // KAPLO_2_BTS_OUTSOURCE
             {108, toVector(kPrimes108)}, // KAPLO_2_BTS_SMALL
-            {109, toVector(kPrimes53)}, // KAPLO_2_BTS_L0
-            {110, toVector(kPrimes53)}, // KAPLO_2_BTS_D12L0
+            {109, toVector(kPrimes53)},  // KAPLO_2_BTS_L0
+            {110, toVector(kPrimes53)},  // KAPLO_2_BTS_D12L0
             {111, toVector(kPrimes111)}, // KAPLO_2_CLEANING
             {112, toVector(kPrimes112)}, // KAPLO_3_BTS
-            {113, toVector(kPrimes53)}, // KAPLO_3_BTS_SPARSE
+            {113, toVector(kPrimes53)},  // KAPLO_3_BTS_SPARSE
             {114, toVector(kPrimes114)}, // KAPLO_3_BTS_OUTSOURCE
             {115, toVector(kPrimes115)}, // KAPLO_3_BTS_OUTSOURCE_REAL
             {116, toVector(kPrimes116)}, // KAPLO_3_BTS_SMALL
-            {117, toVector(kPrimes53)}, // KAPLO_3_BTS_L0
-            {118, toVector(kPrimes53)}, // KAPLO_3_BTS_D12L0
+            {117, toVector(kPrimes53)},  // KAPLO_3_BTS_L0
+            {118, toVector(kPrimes53)},  // KAPLO_3_BTS_D12L0
             {119, toVector(kPrimes119)}, // KAPLO_3_CLEANING
         };
-        return std::map<std::uint32_t, std::vector<u64>>(
-            std::begin(entries), std::end(entries));
+        return std::map<std::uint32_t, std::vector<u64>>(std::begin(entries), std::end(entries));
     }();
     return kLists.at(preset);
 }
 
-std::vector<std::uint64_t> const &getLWEPresetPrimeList(std::uint32_t preset)
-{
+std::vector<std::uint64_t> const &getLWEPresetPrimeList(std::uint32_t preset) {
     // each list is the beginning of the list of a ring preset
     static std::map<std::uint32_t, std::vector<u64>> const kLists = {
         // SS7: the first 8 primes of preset 19 SS7
         {0,
-         {0x0003ffffffb80001, 0x000003ffffe80001, 0x000003fffe880001,
-          0x000003fffe800001, 0x000003fffe580001, 0x000003fffde00001,
-          0x000003fffdb00001, 0x000003fffd980001}},
+         {0x0003ffffffb80001, 0x000003ffffe80001, 0x000003fffe880001, 0x000003fffe800001,
+          0x000003fffe580001, 0x000003fffde00001, 0x000003fffdb00001, 0x000003fffd980001}},
         // SD3: the first 4 primes of preset 20 SD3
-        {1,
-         {0x00007ffffff00001, 0x000001ffffd80001, 0x000001ffff680001,
-          0x000001ffff380001}},
+        {1, {0x00007ffffff00001, 0x000001ffffd80001, 0x000001ffff680001, 0x000001ffff380001}},
         // FGbD12L0: the first prime of preset 44 FGbD12L0
-        {3,
-         {0x03ffffffffbe0001}},
+        {3, {0x03ffffffffbe0001}},
         // FGbD12L1: the first 2 primes of preset 3 FGb
-        {4,
-         {0x03ffffffffbe0001, 0x000003ffffe80001}},
+        {4, {0x03ffffffffbe0001, 0x000003ffffe80001}},
         // Discrete_G8A_LWE: the first prime of preset 80 Discrete_G8A
-        {5,
-         {0x00002000000a0001}},
+        {5, {0x00002000000a0001}},
     };
     return kLists.at(preset);
 }

@@ -63,8 +63,8 @@ std::vector<u64> seekPrimesOfSize(u64 bits, u64 step, u128 count) {
     // step does not fit in the upper half of the range.
     const u64 candidates = (bits == 0 || step == 0) ? 0 : (u64{1} << (bits - 1)) / step;
     const auto fail = [&] {
-        throw RuntimeException("[PrimeModuli] Cannot find " + toDecimal(count) +
-                               " primes of " + std::to_string(bits) + " bits congruent to 1 modulo " +
+        throw RuntimeException("[PrimeModuli] Cannot find " + toDecimal(count) + " primes of " +
+                               std::to_string(bits) + " bits congruent to 1 modulo " +
                                std::to_string(step));
     };
     if (count > candidates)
@@ -198,10 +198,9 @@ PrimeModuli::PrimeModuli(std::vector<Modulus> moduli, u64 degree, std::set<Devic
             throw RuntimeException("[PrimeModuli] Modulus " + std::to_string(i) +
                                    " of the list has no transform");
         if (modulus.getDegree() != degree)
-            throw RuntimeException("[PrimeModuli] Modulus " + std::to_string(i) +
-                                   " of the list has degree " +
-                                   std::to_string(modulus.getDegree()) + " instead of " +
-                                   std::to_string(degree));
+            throw RuntimeException(
+                "[PrimeModuli] Modulus " + std::to_string(i) + " of the list has degree " +
+                std::to_string(modulus.getDegree()) + " instead of " + std::to_string(degree));
         primes.push_back(modulus.getPrime());
     }
     checkDistinct(primes);

@@ -159,11 +159,10 @@ public:
     // kInnerProductTermMessage when a polynomial term has another degree or
     // lacks a limb of the walk. The outputs are then moved to the operands'
     // device.
-    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC,
-              typename AccC>
+    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC, typename AccC>
     void innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
-                      PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
-                      Polynomial &out1, Polynomial &out2) const;
+                      PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first, Polynomial &out1,
+                      Polynomial &out2) const;
 
     // Multi-secret key switching (out: numSecret + 1 polynomials; the key's
     // body parts secret-major with `stride` parts per secret). No host
@@ -173,8 +172,7 @@ public:
     // "innerProductMSRLWE") and the output allocation, the host path reaches
     // the pointer-list Modulus::mulVector, which throws "Cannot support the
     // function 'mulVector' in the current build configuration".
-    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC,
-              typename AccC>
+    template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC, typename AccC>
     void innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
                             PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
                             PolynomialVector &out, u64 numSecret, u64 stride) const;
@@ -278,8 +276,8 @@ public:
     void hadamardMultModUp(const Polynomial &a, const Polynomial &b, Polynomial &out) const;
     // Product of the two-part ciphertexts (b + a Y) and (d + c Y):
     // e = a d + b c, f = b d, g = a c, all shaped to the smallest input level.
-    void tensor(const Polynomial &a, const Polynomial &b, const Polynomial &c,
-                const Polynomial &d, Polynomial &e, Polynomial &f, Polynomial &g) const;
+    void tensor(const Polynomial &a, const Polynomial &b, const Polynomial &c, const Polynomial &d,
+                Polynomial &e, Polynomial &f, Polynomial &g) const;
     // True when every limb a uses (0..level, and the temporary limbs of a
     // mod-up polynomial) is zero.
     bool isZero(const Polynomial &a) const;
@@ -470,8 +468,7 @@ public:
     void constMult(const LevelledVector &v, const LevelledElement &c, LevelledVector &out) const;
     void rescale(LevelledVector &v) const;
     // out_i = sum_j a_i[j] b_i[j] for i up to the smaller level.
-    void innerProduct(const LevelledVector &a, const LevelledVector &b,
-                      LevelledElement &out) const;
+    void innerProduct(const LevelledVector &a, const LevelledVector &b, LevelledElement &out) const;
 
     // ---- Accelerator twins (PrimeModuliAccel.cpp) --------------------------
     // This build has no accelerator: each only throws "Cannot support the

@@ -126,8 +126,9 @@ void PrimeModuli::innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, 
         outs.push_back(out.getPoly(j).getLimb(0));
     std::vector<const u64 *> ins;
     for (u64 j = 0; j < numSecret; ++j)
-        ins.push_back((c_first + static_cast<typename PolyIter<ItC, AccC>::difference_type>(
-                                     j * stride)).limb(0));
+        ins.push_back(
+            (c_first + static_cast<typename PolyIter<ItC, AccC>::difference_type>(j * stride))
+                .limb(0));
     ins.push_back(b_first.limb(0));
     moduli_.at(0).mulVector(outs, a_first.limb(0), ins);
 }

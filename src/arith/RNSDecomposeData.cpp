@@ -35,8 +35,7 @@ std::vector<Modulus> chainModuli(const std::shared_ptr<ContextContent> &context)
 } // namespace
 
 RNSDecomposeData::RNSDecomposeData(const std::shared_ptr<ContextContent> &context)
-    : RNSDecomposeData(chainModuli(context), getLength(context),
-                       getGadgetRank(context)) {}
+    : RNSDecomposeData(chainModuli(context), getLength(context), getGadgetRank(context)) {}
 
 RNSDecomposeData::RNSDecomposeData(const std::vector<Modulus> &moduli, std::uint64_t length,
                                    std::uint64_t gadget_rank) {

@@ -14,7 +14,8 @@ constexpr const char *kTooManyRadices = "[RadixDecomposition] The number of radi
 constexpr const char *kLogSlotsTooLarge = "[RadixDecomposition] log_slots value is too large";
 constexpr const char *kSetBabyStepIndex = "[setBabyStep] idx must be less than num_radices";
 constexpr const char *kBabyStepNotDivisor = "[setBabyStep] baby_step must divide the radix ";
-constexpr const char *kBabyRotIndex = "[getRotIndicesForBabyStep] idx must be less than num_radices";
+constexpr const char *kBabyRotIndex =
+    "[getRotIndicesForBabyStep] idx must be less than num_radices";
 constexpr const char *kGiantRotIndex =
     "[getRotIndicesForGiantStep] idx must be less than num_radices";
 
@@ -73,8 +74,8 @@ void RadixDecomposition::initRadices(const std::vector<std::uint64_t> &list) {
     for (std::uint64_t i = 0; i < n; ++i) {
         const std::uint64_t l = list[i];
         fresh.radices[i] = std::uint64_t{1} << l;
-        fresh.strides[i] = i == 0 ? std::uint64_t{1} << (sum - l)
-                                  : fresh.strides[i - 1] / fresh.radices[i];
+        fresh.strides[i] =
+            i == 0 ? std::uint64_t{1} << (sum - l) : fresh.strides[i - 1] / fresh.radices[i];
         // Step 0 multiplies by a radix-sized band of diagonals, the later
         // steps by a band twice as wide, hence the extra factor 2 there.
         if (i == 0) {

@@ -5,11 +5,13 @@
 namespace Quelt {
 
 template <EncryptionType ET>
-CiphertextBase<ET>::CiphertextBase(const std::shared_ptr<ContextContent> &context, bool modUp, bool isNTT)
+CiphertextBase<ET>::CiphertextBase(const std::shared_ptr<ContextContent> &context, bool modUp,
+                                   bool isNTT)
     : impl_(std::make_unique<CiphertextImpl<ET>>(context, modUp, isNTT)) {}
 
 template <EncryptionType ET>
-CiphertextBase<ET>::CiphertextBase(const std::shared_ptr<ContextContent> &context, const CiphertextBase &other)
+CiphertextBase<ET>::CiphertextBase(const std::shared_ptr<ContextContent> &context,
+                                   const CiphertextBase &other)
     : impl_(std::make_unique<CiphertextImpl<ET>>(context, *other.impl_)) {}
 
 template <EncryptionType ET>

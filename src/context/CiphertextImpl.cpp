@@ -16,7 +16,8 @@ namespace {
 
 // Polynomials of a new ciphertext: one per part of the secret (rank x number
 // of secrets) plus one.
-std::uint64_t newPolyCount(const std::shared_ptr<ContextContent> &context, const char *multiSecretMLWE) {
+std::uint64_t newPolyCount(const std::shared_ptr<ContextContent> &context,
+                           const char *multiSecretMLWE) {
     const std::uint64_t rank = getRank(context);
     const std::uint64_t secrets = getNumSecret(context);
     if (rank != 1 && secrets != 1)
@@ -38,7 +39,8 @@ std::vector<std::uint64_t> indicesInUse(const Polynomial &poly) {
 
 // True when both lists have an entry at every index and the entries agree.
 template <typename T>
-bool agreeAt(const std::vector<T> &a, const std::vector<T> &b, const std::vector<std::uint64_t> &indices) {
+bool agreeAt(const std::vector<T> &a, const std::vector<T> &b,
+             const std::vector<std::uint64_t> &indices) {
     return std::all_of(indices.begin(), indices.end(), [&](std::uint64_t i) {
         return i < a.size() && i < b.size() && a[i] == b[i];
     });
@@ -47,13 +49,15 @@ bool agreeAt(const std::vector<T> &a, const std::vector<T> &b, const std::vector
 } // namespace
 
 template <EncryptionType ET>
-CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &context, bool modUp, bool isNTT)
+CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &context, bool modUp,
+                                   bool isNTT)
     : context_(context), log_slots_(getLogFullSlots(context)), rescale_counter_(0),
       encoding_type_(EncodingType::SLOT),
       polys_(context, newPolyCount(context, kMultiSecretMLWE), modUp, isNTT) {}
 
 template <EncryptionType ET>
-CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &context, const CiphertextImpl &other)
+CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &context,
+                                   const CiphertextImpl &other)
     : context_(context), log_slots_(getLogFullSlots(context)), rescale_counter_(0),
       encoding_type_(other.encoding_type_), polys_(context, 0, false, false) {
     const PolynomialVector &source = other.polys_;
@@ -73,10 +77,12 @@ CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &contex
     for (const Polynomial &poly : source.getPolys()) {
         if (poly.getDegree() != degree)
             throw RuntimeException(kDegreeMismatch);
-        if (modUp && (poly.getChainLength() != length || poly.getSize() != length + getNumTP(context)))
+        if (modUp &&
+            (poly.getChainLength() != length || poly.getSize() != length + getNumTP(context)))
             throw RuntimeException(kModUpChainMismatch);
     }
-    if (!agreeAt(other.context_->getNttTypes(), context->getNttTypes(), indicesInUse(source.getPoly(0))))
+    if (!agreeAt(other.context_->getNttTypes(), context->getNttTypes(),
+                 indicesInUse(source.getPoly(0))))
         throw RuntimeException(kTransformMismatch);
     checkRescaleCounter(other.getRescaleCounter(), level);
 

@@ -28,7 +28,8 @@ class CiphertextImpl {
 public:
     static constexpr const char *kMultiSecretMLWE =
         "[Ciphertext] The format of multi-secret MLWE is currently not supported";
-    static constexpr const char *kSizeTooSmall = "The size of a ciphertext should be greater than 1";
+    static constexpr const char *kSizeTooSmall =
+        "The size of a ciphertext should be greater than 1";
     static constexpr const char *kLevelDoesNotFit =
         "The level of input ciphertext does not fit in current context";
     static constexpr const char *kDegreeMismatch =
@@ -44,7 +45,8 @@ public:
         "Rescale counter should be less than or equal to the level";
     static constexpr const char *kAlreadyNTT = "The polynomial is already in NTT form";
     static constexpr const char *kAlreadyINTT = "The polynomial is already in iNTT form";
-    static constexpr const char *kLogSlotsTooLarge = "[Ciphertext] The log slot count must be below 64";
+    static constexpr const char *kLogSlotsTooLarge =
+        "[Ciphertext] The log slot count must be below 64";
     static constexpr const char *kUnknownEncodingType =
         "[Ciphertext] The stored encoding type is not known";
 

@@ -13,7 +13,8 @@ namespace {
 using u64 = std::uint64_t;
 
 constexpr const char *kNotBootstrappableMessage = "The parameter dose not support bootstrap.";
-constexpr const char *kFuseModRaiseDegreeMessage = "Currently, FuseModRaise is only supported for degree 2^16";
+constexpr const char *kFuseModRaiseDegreeMessage =
+    "Currently, FuseModRaise is only supported for degree 2^16";
 constexpr const char *kInvalidDftSizesMessage =
     "[getRotIndicesForBootstrap] The DFT sizes must be a non-empty, non-decreasing list";
 
@@ -45,8 +46,8 @@ void foldInto(std::uint64_t &seed, std::uint64_t value) {
 }
 
 // Baby-step then giant-step amounts of one step of a decomposition.
-void insertStepAmounts(std::set<std::int64_t> &amounts, const RadixDecomposition &decomposition, u64 step,
-                       bool min_key) {
+void insertStepAmounts(std::set<std::int64_t> &amounts, const RadixDecomposition &decomposition,
+                       u64 step, bool min_key) {
     for (std::int64_t amount : decomposition.getRotIndicesForBabyStep(step, min_key))
         amounts.insert(amount);
     for (std::int64_t amount : decomposition.getRotIndicesForGiantStep(step, min_key))
@@ -78,23 +79,27 @@ std::set<Device> cudaIdsToDevices(const std::set<int> &cuda_ids) {
 
 ContextContent::ContextContent(const ParameterPreset &preset, const std::set<Device> &devices)
     : devices_(devices), parameter_(preset),
-      prime_moduli_(preset, parameter_.chain_length + parameter_.num_tp, parameter_.degree, devices_, false,
-                    false),
+      prime_moduli_(preset, parameter_.chain_length + parameter_.num_tp, parameter_.degree,
+                    devices_, false, false),
       scale_factors_(preset), fft_(parameter_.degree, devices_), hash_(computeHash()) {}
 
-ContextContent::ContextContent(const ParameterPreset &preset, const std::string &name, u64 num_secret,
-                               bool cyclic_ntt, bool double_degree, const std::set<Device> &devices)
+ContextContent::ContextContent(const ParameterPreset &preset, const std::string &name,
+                               u64 num_secret, bool cyclic_ntt, bool double_degree,
+                               const std::set<Device> &devices)
     : devices_(devices), parameter_(preset, name, num_secret, cyclic_ntt, double_degree),
-      prime_moduli_(preset, parameter_.chain_length + parameter_.num_tp, parameter_.degree, devices_, cyclic_ntt,
-                    double_degree),
+      prime_moduli_(preset, parameter_.chain_length + parameter_.num_tp, parameter_.degree,
+                    devices_, cyclic_ntt, double_degree),
       scale_factors_(preset), fft_(parameter_.degree, devices_), hash_(computeHash()) {}
 
-ContextContent::ContextContent(u64 log_degree, u64 chain_length, u64 log_bpsize, u64 log_qpsize, u64 log_tpsize,
-                               u64 gadget_rank, u64 rank, u64 num_secret, const std::set<Device> &devices)
-    : devices_(devices),
-      parameter_(log_degree, chain_length, gadget_rank, log_bpsize, log_qpsize, log_tpsize, rank, num_secret),
-      prime_moduli_(log_degree, chain_length, log_bpsize, log_qpsize, log_tpsize, gadget_rank, devices_),
-      scale_factors_(parameter_, prime_moduli_), fft_(parameter_.degree, devices_), hash_(computeHash()) {}
+ContextContent::ContextContent(u64 log_degree, u64 chain_length, u64 log_bpsize, u64 log_qpsize,
+                               u64 log_tpsize, u64 gadget_rank, u64 rank, u64 num_secret,
+                               const std::set<Device> &devices)
+    : devices_(devices), parameter_(log_degree, chain_length, gadget_rank, log_bpsize, log_qpsize,
+                                    log_tpsize, rank, num_secret),
+      prime_moduli_(log_degree, chain_length, log_bpsize, log_qpsize, log_tpsize, gadget_rank,
+                    devices_),
+      scale_factors_(parameter_, prime_moduli_), fft_(parameter_.degree, devices_),
+      hash_(computeHash()) {}
 
 ContextContent::ContextContent(const Parameter &parameter, const std::vector<Modulus> &moduli,
                                const ScaleFactors &scale_factors, const std::set<Device> &devices)
@@ -133,8 +138,9 @@ bool ContextContent::operator==(const ContextContent &other) const {
     if (a.preset != ParameterPreset::CUSTOM) {
         same = a.preset == b.preset;
     } else {
-        same = b.preset == ParameterPreset::CUSTOM && a.log_degree == b.log_degree && a.num_tp == b.num_tp &&
-               a.log_bpsize == b.log_bpsize && a.log_qpsize == b.log_qpsize && a.log_tpsize == b.log_tpsize &&
+        same = b.preset == ParameterPreset::CUSTOM && a.log_degree == b.log_degree &&
+               a.num_tp == b.num_tp && a.log_bpsize == b.log_bpsize &&
+               a.log_qpsize == b.log_qpsize && a.log_tpsize == b.log_tpsize &&
                a.gadget_rank == b.gadget_rank;
     }
     if (!same || a.degree != b.degree)
@@ -143,7 +149,8 @@ bool ContextContent::operator==(const ContextContent &other) const {
     // chains of different lengths (CUSTOM) can still be equal.
     const std::vector<NttType> types_a = getNttTypes();
     const std::vector<NttType> types_b = other.getNttTypes();
-    return std::set<NttType>(types_a.begin(), types_a.end()) == std::set<NttType>(types_b.begin(), types_b.end());
+    return std::set<NttType>(types_a.begin(), types_a.end()) ==
+           std::set<NttType>(types_b.begin(), types_b.end());
 }
 
 std::shared_ptr<ContextContent> ContextContent::genMultiSecretContext(const std::string &name,
@@ -151,7 +158,8 @@ std::shared_ptr<ContextContent> ContextContent::genMultiSecretContext(const std:
     Parameter parameter = parameter_;
     parameter.name = name;
     parameter.num_secret = num_secret;
-    return std::make_shared<ContextContent>(parameter, prime_moduli_.getModuli(), scale_factors_, devices_);
+    return std::make_shared<ContextContent>(parameter, prime_moduli_.getModuli(), scale_factors_,
+                                            devices_);
 }
 
 std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(u64 log_slots, bool min_key,
@@ -176,8 +184,9 @@ std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(u64 log_slots, 
     return amounts;
 }
 
-std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(const std::vector<u64> &log_dft_sizes,
-                                                                 bool min_key) const {
+std::set<std::int64_t>
+ContextContent::getRotIndicesForBootstrap(const std::vector<u64> &log_dft_sizes,
+                                          bool min_key) const {
     if (log_dft_sizes.empty())
         throw RuntimeException(kInvalidDftSizesMessage);
     // A repeated total gives a zero radix, which the decomposition refuses; a

@@ -55,12 +55,13 @@ public:
     bool operator==(const ContextContent &other) const;
     bool operator!=(const ContextContent &other) const { return !(*this == other); }
 
-    std::shared_ptr<ContextContent> genMultiSecretContext(const std::string &name, std::uint64_t num_secret) const;
+    std::shared_ptr<ContextContent> genMultiSecretContext(const std::string &name,
+                                                          std::uint64_t num_secret) const;
 
     std::set<std::int64_t> getRotIndicesForBootstrap(std::uint64_t log_slots, bool min_key,
                                                      bool skip_slot_to_coeff) const;
-    std::set<std::int64_t> getRotIndicesForBootstrap(const std::vector<std::uint64_t> &log_dft_sizes,
-                                                     bool min_key) const;
+    std::set<std::int64_t>
+    getRotIndicesForBootstrap(const std::vector<std::uint64_t> &log_dft_sizes, bool min_key) const;
 
     const std::set<Device> &getDevices() const { return devices_; }
     const Parameter &getParameter() const { return parameter_; }

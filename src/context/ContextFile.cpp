@@ -27,8 +27,8 @@ struct ContextFileFields {
 
     template <class Archive>
     void serialize(Archive &archive) {
-        archive(preset, log_degree, encryption_level, gadget_rank, log_bpsize, log_tpsize, log_qpsize,
-                chain_length, rank, num_secret);
+        archive(preset, log_degree, encryption_level, gadget_rank, log_bpsize, log_tpsize,
+                log_qpsize, chain_length, rank, num_secret);
     }
 };
 
@@ -40,13 +40,15 @@ void checkReproducible(const ContextContent &content) {
     if (parameter.preset == ParameterPreset::CUSTOM)
         return;
     const Parameter rebuilt(parameter.preset);
-    const NttType expected = rebuilt.re_remove_i ? NttType::NEGACYCLIC_SQUARE_4N : NttType::NEGACYCLIC;
+    const NttType expected =
+        rebuilt.re_remove_i ? NttType::NEGACYCLIC_SQUARE_4N : NttType::NEGACYCLIC;
     bool same = rebuilt.degree == parameter.degree;
     for (NttType type : content.getNttTypes())
         same = same && type == expected;
     if (!same)
-        throw RuntimeException("[saveContextToFile] A context with a doubled degree or cyclic transforms "
-                               "cannot be saved to a context file");
+        throw RuntimeException(
+            "[saveContextToFile] A context with a doubled degree or cyclic transforms "
+            "cannot be saved to a context file");
 }
 
 } // namespace
@@ -71,16 +73,17 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
     Serialize::save(path, fields);
 }
 
-std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids) {
+std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path,
+                                                    const std::set<int> &cuda_ids) {
     ContextFileFields fields;
     Serialize::load(path, fields);
     const std::set<Device> devices = cudaIdsToDevices(cuda_ids);
     const auto preset = static_cast<ParameterPreset>(fields.preset);
     // The stored encryption level is not used: the custom record derives it.
     if (preset == ParameterPreset::CUSTOM)
-        return std::make_shared<ContextContent>(fields.log_degree, fields.chain_length, fields.log_bpsize,
-                                                fields.log_qpsize, fields.log_tpsize, fields.gadget_rank,
-                                                fields.rank, fields.num_secret, devices);
+        return std::make_shared<ContextContent>(
+            fields.log_degree, fields.chain_length, fields.log_bpsize, fields.log_qpsize,
+            fields.log_tpsize, fields.gadget_rank, fields.rank, fields.num_secret, devices);
     return std::make_shared<ContextContent>(preset, devices);
 }
 

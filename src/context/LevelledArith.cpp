@@ -1,8 +1,8 @@
 // Arithmetic of the prime chain on levelled elements (one residue per prime)
 // and levelled vectors (one limb of residues per prime).
 
-#include "arith/PrimeModuli.hpp"
 #include "arith/NumberTheoryUtils.hpp"
+#include "arith/PrimeModuli.hpp"
 #include "arith/PrimeModuliDetail.hpp"
 
 #include "Quelt/Exception.hpp"

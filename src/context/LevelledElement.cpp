@@ -4,9 +4,9 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "context/ContextContent.hpp"
-#include "lwe/LWEContext.hpp"
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/WordReduction.hpp"
+#include "lwe/LWEContext.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
 
@@ -111,8 +111,8 @@ void LevelledElement::load(cereal::PortableBinaryInputArchive &ar,
     loadChecked(ar, LWE::getEncryptionLevel(context) + 1, 0);
 }
 
-void LevelledElement::loadChecked(cereal::PortableBinaryInputArchive &ar,
-                                  std::uint64_t plain_size, std::uint64_t mod_up_size) {
+void LevelledElement::loadChecked(cereal::PortableBinaryInputArchive &ar, std::uint64_t plain_size,
+                                  std::uint64_t mod_up_size) {
     std::uint64_t size = 0, level = 0;
     std::uint8_t mod_up = 0;
     ar(size, level, mod_up);

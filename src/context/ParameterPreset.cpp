@@ -114,8 +114,9 @@ EncryptionType getEncryptionType(ParameterPreset preset) {
 }
 
 ParameterPreset getSparseParameterPresetFor(ParameterPreset preset) {
-    return findCompanion(kSparseCompanions, preset,
-                         "This parameter preset does not have corresponding sparse parameter preset");
+    return findCompanion(
+        kSparseCompanions, preset,
+        "This parameter preset does not have corresponding sparse parameter preset");
 }
 
 ParameterPreset getOutsourcingParameterPresetFor(ParameterPreset preset) {
@@ -125,8 +126,9 @@ ParameterPreset getOutsourcingParameterPresetFor(ParameterPreset preset) {
 }
 
 ParameterPreset getSmallParameterPresetFor(ParameterPreset preset) {
-    return findCompanion(kSmallCompanions, preset,
-                         "This parameter preset does not have corresponding small parameter preset");
+    return findCompanion(
+        kSmallCompanions, preset,
+        "This parameter preset does not have corresponding small parameter preset");
 }
 
 ParameterPreset getMultiSecretParameterPresetFor(ParameterPreset preset, std::uint64_t num_secret) {

@@ -20,20 +20,47 @@ consteval std::uint32_t flagsFromLetters(const char *letters) {
     std::uint32_t flags = 0;
     for (const char *c = letters; *c != '\0'; ++c) {
         switch (*c) {
-        case 'B': flags |= kFlagBootstrappable; break;
-        case 'X': flags |= kFlagExtendedBootstrap; break;
-        case 'S': flags |= kFlagSparseSecretEncapsulation; break;
-        case 'H': flags |= kFlagDoubleHoisting; break;
-        case 'T': flags |= kFlagBatchBootstrap; break;
-        case 'F': flags |= kFlagFuseModRaise; break;
-        case 'C': flags |= kFlagCoeffBoot; break;
-        case 'R': flags |= kFlagReRemoveI; break;
-        case 'O': flags |= kFlagOutsourcedBootstrap; break;
-        case 'U': flags |= kFlagOutsourcingParameter; break;
-        case 'M': flags |= kFlagSmallParameter; break;
-        case 'P': flags |= kFlagFullPackedBaseModulus; break;
-        case 'G': flags |= kFlagAutomaticGapResolve; break;
-        default: throw "unknown preset flag letter"; // rejected at compile time
+        case 'B':
+            flags |= kFlagBootstrappable;
+            break;
+        case 'X':
+            flags |= kFlagExtendedBootstrap;
+            break;
+        case 'S':
+            flags |= kFlagSparseSecretEncapsulation;
+            break;
+        case 'H':
+            flags |= kFlagDoubleHoisting;
+            break;
+        case 'T':
+            flags |= kFlagBatchBootstrap;
+            break;
+        case 'F':
+            flags |= kFlagFuseModRaise;
+            break;
+        case 'C':
+            flags |= kFlagCoeffBoot;
+            break;
+        case 'R':
+            flags |= kFlagReRemoveI;
+            break;
+        case 'O':
+            flags |= kFlagOutsourcedBootstrap;
+            break;
+        case 'U':
+            flags |= kFlagOutsourcingParameter;
+            break;
+        case 'M':
+            flags |= kFlagSmallParameter;
+            break;
+        case 'P':
+            flags |= kFlagFullPackedBaseModulus;
+            break;
+        case 'G':
+            flags |= kFlagAutomaticGapResolve;
+            break;
+        default:
+            throw "unknown preset flag letter"; // rejected at compile time
         }
     }
     return flags;
@@ -52,10 +79,13 @@ consteval PresetRow row(P preset, const char *name, std::uint64_t log_degree, st
                         std::uint64_t encryption_level, RemoveILevels remove_i,
                         std::uint64_t hamming_weight, std::optional<ParameterPreset> parent,
                         const char *flag_letters) {
-    return PresetRow{preset,         name,         log_degree,     rank,
-                     num_secret,     chain_length, gadget_rank,    num_tp,
-                     encryption_level, remove_i.begin, remove_i.end, hamming_weight,
-                     parent,         flagsFromLetters(flag_letters)};
+    return PresetRow{preset,           name,
+                     log_degree,       rank,
+                     num_secret,       chain_length,
+                     gadget_rank,      num_tp,
+                     encryption_level, remove_i.begin,
+                     remove_i.end,     hamming_weight,
+                     parent,           flagsFromLetters(flag_letters)};
 }
 
 // Placeholder at the value of CUSTOM; never handed out.
@@ -126,7 +156,8 @@ constexpr std::array<PresetRow, kMaxParameterPresetValue + 1> kPresetTable{{
     row(P::FGfL7Small, "FGfL7Small", 16, 1, 1, 5, 1, 4, 4, kNoRemoveI, 192, P::FGfL7, "BXTROM"),
     row(P::FGfL7Low, "FGfL7Low", 16, 1, 1, 20, 2, 6, 7, {16, 8}, 192, kNoParent, "BXTRO"),
     row(P::FGfOL7Low, "FGfOL7Low", 16, 1, 1, 17, 2, 7, 4, {13, 5}, 192, P::FGfL7Low, "BXSFRU"),
-    row(P::FGfL7SmallLow, "FGfL7SmallLow", 16, 1, 1, 5, 1, 3, 4, kNoRemoveI, 192, P::FGfL7Low, "BXTROM"),
+    row(P::FGfL7SmallLow, "FGfL7SmallLow", 16, 1, 1, 5, 1, 3, 4, kNoRemoveI, 192, P::FGfL7Low,
+        "BXTROM"),
     row(P::FGfO0Low, "FGfO0Low", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, "R"),
     row(P::FGfL0, "FGfL0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, ""),
     row(P::FGfD12L0, "FGfD12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, ""),
@@ -146,47 +177,82 @@ constexpr std::array<PresetRow, kMaxParameterPresetValue + 1> kPresetTable{{
     row(P::FGe, "FGe", 16, 1, 1, 25, 5, 5, 12, kNoRemoveI, 192, kNoParent, "BXFO"),
     row(P::FGeO, "FGeO", 16, 1, 1, 21, 5, 5, 8, kNoRemoveI, 192, P::FGe, "BXFU"),
     row(P::Discrete_G8, "Discrete_G8", 16, 1, 1, 23, 3, 6, 11, kNoRemoveI, 192, kNoParent, "BSPG"),
-    row(P::Discrete_G8_Sparse, "Discrete_G8_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
-    row(P::Discrete_G8A, "Discrete_G8A", 16, 1, 1, 23, 3, 6, 11, kNoRemoveI, 192, kNoParent, "BSFOPG"),
-    row(P::Discrete_G8A_Small, "Discrete_G8A_Small", 16, 1, 1, 5, 1, 4, 4, kNoRemoveI, 192, P::Discrete_G8A, "BOMP"),
-    row(P::Discrete_G8A_OBTS, "Discrete_G8A_OBTS", 16, 1, 1, 19, 2, 9, 7, kNoRemoveI, 192, P::Discrete_G8A, "BSFUPG"),
-    row(P::Discrete_G8A_SHE, "Discrete_G8A_SHE", 16, 1, 1, 12, 1, 8, 11, kNoRemoveI, 192, kNoParent, ""),
-    row(P::Discrete_G8A_Sparse, "Discrete_G8A_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
-    row(P::Discrete_G8A_L0, "Discrete_G8A_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, ""),
-    row(P::Discrete_G8A_D12L0, "Discrete_G8A_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, ""),
-    row(P::Discrete_G8A_D9R3L0, "Discrete_G8A_D9R3L0", 9, 8, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, ""),
-    row(P::Discrete_G8B, "Discrete_G8B", 16, 1, 1, 23, 3, 6, 11, kNoRemoveI, 192, kNoParent, "BSFOPG"),
-    row(P::Discrete_G8B_Small, "Discrete_G8B_Small", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192, P::Discrete_G8B, "BOMP"),
-    row(P::Discrete_G8B_OBTS, "Discrete_G8B_OBTS", 16, 1, 1, 18, 2, 8, 6, kNoRemoveI, 192, P::Discrete_G8B, "BSFUPG"),
-    row(P::Discrete_G8B_SHE, "Discrete_G8B_SHE", 16, 1, 1, 12, 1, 7, 11, kNoRemoveI, 192, kNoParent, ""),
-    row(P::Discrete_G8B_Sparse, "Discrete_G8B_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
+    row(P::Discrete_G8_Sparse, "Discrete_G8_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
+    row(P::Discrete_G8A, "Discrete_G8A", 16, 1, 1, 23, 3, 6, 11, kNoRemoveI, 192, kNoParent,
+        "BSFOPG"),
+    row(P::Discrete_G8A_Small, "Discrete_G8A_Small", 16, 1, 1, 5, 1, 4, 4, kNoRemoveI, 192,
+        P::Discrete_G8A, "BOMP"),
+    row(P::Discrete_G8A_OBTS, "Discrete_G8A_OBTS", 16, 1, 1, 19, 2, 9, 7, kNoRemoveI, 192,
+        P::Discrete_G8A, "BSFUPG"),
+    row(P::Discrete_G8A_SHE, "Discrete_G8A_SHE", 16, 1, 1, 12, 1, 8, 11, kNoRemoveI, 192, kNoParent,
+        ""),
+    row(P::Discrete_G8A_Sparse, "Discrete_G8A_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
+    row(P::Discrete_G8A_L0, "Discrete_G8A_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent,
+        ""),
+    row(P::Discrete_G8A_D12L0, "Discrete_G8A_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730,
+        kNoParent, ""),
+    row(P::Discrete_G8A_D9R3L0, "Discrete_G8A_D9R3L0", 9, 8, 1, 1, 1, 1, 0, kNoRemoveI, 2730,
+        kNoParent, ""),
+    row(P::Discrete_G8B, "Discrete_G8B", 16, 1, 1, 23, 3, 6, 11, kNoRemoveI, 192, kNoParent,
+        "BSFOPG"),
+    row(P::Discrete_G8B_Small, "Discrete_G8B_Small", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192,
+        P::Discrete_G8B, "BOMP"),
+    row(P::Discrete_G8B_OBTS, "Discrete_G8B_OBTS", 16, 1, 1, 18, 2, 8, 6, kNoRemoveI, 192,
+        P::Discrete_G8B, "BSFUPG"),
+    row(P::Discrete_G8B_SHE, "Discrete_G8B_SHE", 16, 1, 1, 12, 1, 7, 11, kNoRemoveI, 192, kNoParent,
+        ""),
+    row(P::Discrete_G8B_Sparse, "Discrete_G8B_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
     row(P::Discrete_G10, "Discrete_G10", 16, 1, 1, 25, 5, 4, 13, kNoRemoveI, 192, kNoParent, "BSP"),
-    row(P::Discrete_G10_Sparse, "Discrete_G10_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
-    row(P::Discrete_G10A, "Discrete_G10A", 16, 1, 1, 25, 5, 4, 13, kNoRemoveI, 192, kNoParent, "BSPG"),
-    row(P::Discrete_G10A_Sparse, "Discrete_G10A_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
+    row(P::Discrete_G10_Sparse, "Discrete_G10_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
+    row(P::Discrete_G10A, "Discrete_G10A", 16, 1, 1, 25, 5, 4, 13, kNoRemoveI, 192, kNoParent,
+        "BSPG"),
+    row(P::Discrete_G10A_Sparse, "Discrete_G10A_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
     row(P::Discrete_G12, "Discrete_G12", 16, 1, 1, 27, 3, 6, 15, kNoRemoveI, 192, kNoParent, "BSP"),
-    row(P::Discrete_G12_Sparse, "Discrete_G12_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, ""),
+    row(P::Discrete_G12_Sparse, "Discrete_G12_Sparse", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, ""),
     row(P::KAPLO_BTS, "KAPLO_BTS", 16, 1, 1, 22, 4, 6, 9, {18, 10}, 192, kNoParent, "BXSTFRO"),
-    row(P::KAPLO_BTS_SPARSE, "KAPLO_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, "R"),
-    row(P::KAPLO_BTS_OUTSOURCE, "KAPLO_BTS_OUTSOURCE", 16, 1, 1, 18, 3, 6, 5, {14, 6}, 192, P::KAPLO_BTS, "BXSFRU"),
-    row(P::KAPLO_BTS_SMALL, "KAPLO_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192, P::KAPLO_BTS, "BXTROM"),
+    row(P::KAPLO_BTS_SPARSE, "KAPLO_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent,
+        "R"),
+    row(P::KAPLO_BTS_OUTSOURCE, "KAPLO_BTS_OUTSOURCE", 16, 1, 1, 18, 3, 6, 5, {14, 6}, 192,
+        P::KAPLO_BTS, "BXSFRU"),
+    row(P::KAPLO_BTS_SMALL, "KAPLO_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192, P::KAPLO_BTS,
+        "BXTROM"),
     row(P::KAPLO_BTS_L0, "KAPLO_BTS_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
-    row(P::KAPLO_BTS_D12L0, "KAPLO_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
+    row(P::KAPLO_BTS_D12L0, "KAPLO_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent,
+        "R"),
     row(P::KAPLO_2_BTS, "KAPLO_2_BTS", 16, 1, 1, 25, 5, 5, 12, {21, 13}, 192, kNoParent, "BXSTFRO"),
-    row(P::KAPLO_2_BTS_SPARSE, "KAPLO_2_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, "R"),
-    row(P::KAPLO_2_BTS_OUTSOURCE, "KAPLO_2_BTS_OUTSOURCE", 16, 1, 1, 20, 4, 5, 7, {16, 8}, 192, P::KAPLO_2_BTS, "BXSFRU"),
-    row(P::KAPLO_2_BTS_SMALL, "KAPLO_2_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192, P::KAPLO_2_BTS, "BXTROM"),
-    row(P::KAPLO_2_BTS_L0, "KAPLO_2_BTS_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
-    row(P::KAPLO_2_BTS_D12L0, "KAPLO_2_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
-    row(P::KAPLO_2_CLEANING, "KAPLO_2_CLEANING", 16, 1, 1, 13, 2, 6, 12, kNoRemoveI, 192, kNoParent, "R"),
+    row(P::KAPLO_2_BTS_SPARSE, "KAPLO_2_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, "R"),
+    row(P::KAPLO_2_BTS_OUTSOURCE, "KAPLO_2_BTS_OUTSOURCE", 16, 1, 1, 20, 4, 5, 7, {16, 8}, 192,
+        P::KAPLO_2_BTS, "BXSFRU"),
+    row(P::KAPLO_2_BTS_SMALL, "KAPLO_2_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192,
+        P::KAPLO_2_BTS, "BXTROM"),
+    row(P::KAPLO_2_BTS_L0, "KAPLO_2_BTS_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent,
+        "R"),
+    row(P::KAPLO_2_BTS_D12L0, "KAPLO_2_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730,
+        kNoParent, "R"),
+    row(P::KAPLO_2_CLEANING, "KAPLO_2_CLEANING", 16, 1, 1, 13, 2, 6, 12, kNoRemoveI, 192, kNoParent,
+        "R"),
     row(P::KAPLO_3_BTS, "KAPLO_3_BTS", 16, 1, 1, 26, 5, 6, 13, {22, 14}, 192, kNoParent, "BXSTFRO"),
-    row(P::KAPLO_3_BTS_SPARSE, "KAPLO_3_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32, kNoParent, "R"),
-    row(P::KAPLO_3_BTS_OUTSOURCE, "KAPLO_3_BTS_OUTSOURCE", 16, 1, 1, 20, 2, 10, 7, {16, 8}, 192, P::KAPLO_3_BTS, "BXSFRU"),
-    row(P::KAPLO_3_BTS_OUTSOURCE_REAL, "KAPLO_3_BTS_OUTSOURCE_REAL", 16, 1, 1, 20, 3, 7, 7, {16, 8}, 192, P::KAPLO_3_BTS, "BXSFRU"),
-    row(P::KAPLO_3_BTS_SMALL, "KAPLO_3_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192, P::KAPLO_3_BTS, "BXTROM"),
-    row(P::KAPLO_3_BTS_L0, "KAPLO_3_BTS_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
-    row(P::KAPLO_3_BTS_D12L0, "KAPLO_3_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent, "R"),
-    row(P::KAPLO_3_CLEANING, "KAPLO_3_CLEANING", 16, 1, 1, 14, 2, 6, 13, kNoRemoveI, 192, kNoParent, "R"),
+    row(P::KAPLO_3_BTS_SPARSE, "KAPLO_3_BTS_SPARSE", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 32,
+        kNoParent, "R"),
+    row(P::KAPLO_3_BTS_OUTSOURCE, "KAPLO_3_BTS_OUTSOURCE", 16, 1, 1, 20, 2, 10, 7, {16, 8}, 192,
+        P::KAPLO_3_BTS, "BXSFRU"),
+    row(P::KAPLO_3_BTS_OUTSOURCE_REAL, "KAPLO_3_BTS_OUTSOURCE_REAL", 16, 1, 1, 20, 3, 7, 7, {16, 8},
+        192, P::KAPLO_3_BTS, "BXSFRU"),
+    row(P::KAPLO_3_BTS_SMALL, "KAPLO_3_BTS_SMALL", 16, 1, 1, 4, 1, 3, 3, kNoRemoveI, 192,
+        P::KAPLO_3_BTS, "BXTROM"),
+    row(P::KAPLO_3_BTS_L0, "KAPLO_3_BTS_L0", 16, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730, kNoParent,
+        "R"),
+    row(P::KAPLO_3_BTS_D12L0, "KAPLO_3_BTS_D12L0", 12, 1, 1, 1, 1, 1, 0, kNoRemoveI, 2730,
+        kNoParent, "R"),
+    row(P::KAPLO_3_CLEANING, "KAPLO_3_CLEANING", 16, 1, 1, 14, 2, 6, 13, kNoRemoveI, 192, kNoParent,
+        "R"),
 }};
 
 consteval bool rowsFollowTheirValues() {

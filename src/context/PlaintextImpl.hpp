@@ -26,7 +26,8 @@ public:
         "[level drop] target level is greater than level of Plaintext.";
     static constexpr const char *kRescaleCounterAboveLevel =
         "Rescale counter should be less than or equal to the level";
-    static constexpr const char *kLogSlotsTooLarge = "[Plaintext] The log slot count must be below 64";
+    static constexpr const char *kLogSlotsTooLarge =
+        "[Plaintext] The log slot count must be below 64";
 
     explicit PlaintextImpl(const std::shared_ptr<ContextContent> &context, bool modUp = false);
 

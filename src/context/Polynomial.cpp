@@ -74,8 +74,9 @@ private:
 
 namespace detail {
 
-DeviceSpecificArray<std::uint64_t> regenerateUniformResidues(const PolyGerm &germ, std::uint64_t degree,
-                                                      const std::vector<std::uint64_t> &primes) {
+DeviceSpecificArray<std::uint64_t>
+regenerateUniformResidues(const PolyGerm &germ, std::uint64_t degree,
+                          const std::vector<std::uint64_t> &primes) {
     const std::uint64_t n = degree;
     const std::uint64_t s = primes.size();
     DeviceSpecificArray<std::uint64_t> out(n * s, kHostDevice, getDefaultStream());

@@ -119,14 +119,14 @@ private:
     Polynomial() = default;
     friend void populateUniformPoly(Polynomial &poly, bool newGerm);
 
-// True when every limb the polynomial uses is all zero: limbs 0..level, and in
-// mod-up form also the temporary limbs chainLength..size-1 (the unused limbs
-// between are not read). Host only: a polynomial on an accelerator throws
-// "Cannot support the function 'isZeroCUDA' in the current build
-// configuration", on any other device the same with 'isZero'. Throws
-// RuntimeException "[isZero] The polynomial does not fit the context" when its
-// degree differs from the context's or its array lacks a limb in use.
-bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
+    // True when every limb the polynomial uses is all zero: limbs 0..level, and in
+    // mod-up form also the temporary limbs chainLength..size-1 (the unused limbs
+    // between are not read). Host only: a polynomial on an accelerator throws
+    // "Cannot support the function 'isZeroCUDA' in the current build
+    // configuration", on any other device the same with 'isZero'. Throws
+    // RuntimeException "[isZero] The polynomial does not fit the context" when its
+    // degree differs from the context's or its array lacks a limb in use.
+    bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
 
     std::uint64_t degree_ = 0;
     std::uint64_t chain_length_ = 0;
@@ -178,9 +178,9 @@ namespace detail {
 // The residues populateUniformPoly derives from a germ for the given degree
 // and primes (each non-zero), as a fresh host array of primes.size() * degree
 // words.
-DeviceSpecificArray<std::uint64_t> regenerateUniformResidues(const PolyGerm &germ,
-                                                             std::uint64_t degree,
-                                                             const std::vector<std::uint64_t> &primes);
+DeviceSpecificArray<std::uint64_t>
+regenerateUniformResidues(const PolyGerm &germ, std::uint64_t degree,
+                          const std::vector<std::uint64_t> &primes);
 } // namespace detail
 
 } // namespace Quelt

@@ -19,7 +19,9 @@ std::int64_t roundedLog2Prime(std::uint64_t prime) { return std::llround(log2Pri
 namespace {
 // 2 * s - lg(q) as one fused multiply-subtract (2 * s is exact, so this is
 // also the correctly rounded difference).
-double doubledMinusLog(double s, std::uint64_t prime) { return std::fma(2.0, s, -log2Prime(prime)); }
+double doubledMinusLog(double s, std::uint64_t prime) {
+    return std::fma(2.0, s, -log2Prime(prime));
+}
 } // namespace
 
 void applyPlainScaleRule(std::vector<double> &factors, const std::vector<std::uint64_t> &primes,
@@ -33,7 +35,8 @@ void applyPlainScaleRule(std::vector<double> &factors, const std::vector<std::ui
         factors[l - 1] = doubledMinusLog(factors[l], primes[l]);
 }
 
-void applyBootstrappableScaleRule(std::vector<double> &factors, std::vector<std::int64_t> &corrections,
+void applyBootstrappableScaleRule(std::vector<double> &factors,
+                                  std::vector<std::int64_t> &corrections,
                                   const std::vector<std::uint64_t> &primes, std::uint64_t length,
                                   std::uint64_t low_level, std::uint64_t boot_level) {
     if (length == 0)
@@ -100,8 +103,12 @@ struct BorrowedFactors {
 
 std::optional<BorrowedFactors> borrowedFactorsOf(ParameterPreset preset) {
     const auto v = static_cast<std::uint32_t>(preset);
-    auto whole = [](std::uint32_t s) { return BorrowedFactors{static_cast<ParameterPreset>(s), false}; };
-    auto cut = [](std::uint32_t s) { return BorrowedFactors{static_cast<ParameterPreset>(s), true}; };
+    auto whole = [](std::uint32_t s) {
+        return BorrowedFactors{static_cast<ParameterPreset>(s), false};
+    };
+    auto cut = [](std::uint32_t s) {
+        return BorrowedFactors{static_cast<ParameterPreset>(s), true};
+    };
     if (v == 4)
         return whole(3);
     if (v >= 6 && v <= 11)
@@ -197,8 +204,7 @@ ScaleFactors::ScaleFactors(const ParameterPreset &preset) {
         const u64 parent_level = parent_parameter.encryption_level;
         const u64 extra = parameter.re_remove_i ? 2 : 1;
         if (length == 0 || parent_length == 0 || length > primes.size() ||
-            parent_length > parent_primes.size() ||
-            level + extra >= length)
+            parent_length > parent_primes.size() || level + extra >= length)
             throw RuntimeException("[ScaleFactors] The chain is shorter than the number of levels");
 
         std::vector<double> factors(length, 0.0);
@@ -247,15 +253,18 @@ ScaleFactors::ScaleFactors(const ParameterPreset &preset) {
         return;
     }
 
-    const bool bootstrap_rule = parameter.bootstrappable && preset != static_cast<ParameterPreset>(0);
+    const bool bootstrap_rule =
+        parameter.bootstrappable && preset != static_cast<ParameterPreset>(0);
     if (bootstrap_rule && !parameter.automatic_gap_resolve) {
         u64 low_level = parameter.encryption_level;
-        u64 boot_level = low_level + 1 + (parameter.coeff_boot ? 3 : 0) + (parameter.re_remove_i ? 1 : 0);
+        u64 boot_level =
+            low_level + 1 + (parameter.coeff_boot ? 3 : 0) + (parameter.re_remove_i ? 1 : 0);
         if (parameter.gap_level != 0) {
             low_level = parameter.gap_level;
             boot_level = parameter.gap_level + 1;
         }
-        utils::applyBootstrappableScaleRule(factors_, corrections_, primes, length, low_level, boot_level);
+        utils::applyBootstrappableScaleRule(factors_, corrections_, primes, length, low_level,
+                                            boot_level);
     } else if (bootstrap_rule) {
         // The top level takes the size of the base prime.
         utils::applyPlainScaleRule(factors_, primes, length, utils::log2Prime(primes[0]));
@@ -285,8 +294,12 @@ ScaleFactors::ScaleFactors(const LWE::ParameterPreset &preset) {
         utils::applyPlainScaleRule(factors_, primes, length, utils::log2Prime(primes[length - 1]));
 }
 
-double ScaleFactors::getScaleFactor(std::uint64_t level) const { return takeValidFactor(factors_, level); }
+double ScaleFactors::getScaleFactor(std::uint64_t level) const {
+    return takeValidFactor(factors_, level);
+}
 
-std::int64_t ScaleFactors::getCorrection(std::uint64_t level) const { return correctionAt(corrections_, level); }
+std::int64_t ScaleFactors::getCorrection(std::uint64_t level) const {
+    return correctionAt(corrections_, level);
+}
 
 } // namespace Quelt

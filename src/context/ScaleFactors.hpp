@@ -81,7 +81,8 @@ void applyPlainScaleRule(std::vector<double> &factors, const std::vector<std::ui
 // the primes so that the levels from b = boot_level on keep the size of q_b,
 // the levels below keep the size of q_E (E = low_level). Fills `length` entries
 // of both lists.
-void applyBootstrappableScaleRule(std::vector<double> &factors, std::vector<std::int64_t> &corrections,
+void applyBootstrappableScaleRule(std::vector<double> &factors,
+                                  std::vector<std::int64_t> &corrections,
                                   const std::vector<std::uint64_t> &primes, std::uint64_t length,
                                   std::uint64_t low_level, std::uint64_t boot_level);
 

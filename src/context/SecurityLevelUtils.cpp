@@ -30,7 +30,8 @@ constexpr std::array<SecurityBounds, 8> kSecurityTable{{
 
 } // namespace
 
-SecurityLevel computeLWESecurityLevel(std::uint64_t log_dimension, std::uint64_t total_modulus_bits) {
+SecurityLevel computeLWESecurityLevel(std::uint64_t log_dimension,
+                                      std::uint64_t total_modulus_bits) {
     if (log_dimension < kMinTabledLogDimension ||
         log_dimension - kMinTabledLogDimension >= kSecurityTable.size())
         return SecurityLevel::NONE;

@@ -10,6 +10,7 @@ namespace Quelt {
 // 2^log_dimension and a modulus of total_modulus_bits bits, for ternary
 // secrets. Dimensions 2^10 to 2^17 are tabled; any other dimension, and a
 // modulus of 0 bits (which describes no modulus at all), gets NONE.
-SecurityLevel computeLWESecurityLevel(std::uint64_t log_dimension, std::uint64_t total_modulus_bits);
+SecurityLevel computeLWESecurityLevel(std::uint64_t log_dimension,
+                                      std::uint64_t total_modulus_bits);
 
 } // namespace Quelt

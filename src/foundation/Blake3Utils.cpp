@@ -23,8 +23,8 @@ void doBLAKE3Hash(void *out, std::uint64_t out_length, const void *in, std::uint
     hashInto(hasher, out, out_length, in, in_length);
 }
 
-void doBLAKE3KeyedHash(void *out, std::uint64_t out_length, const void *in,
-                       std::uint64_t in_length, const void *key) {
+void doBLAKE3KeyedHash(void *out, std::uint64_t out_length, const void *in, std::uint64_t in_length,
+                       const void *key) {
     blake3_hasher hasher;
     blake3_hasher_init_keyed(&hasher, static_cast<const std::uint8_t *>(key));
     hashInto(hasher, out, out_length, in, in_length);

@@ -9,7 +9,7 @@ namespace Quelt::utils {
 void doBLAKE3Hash(void *out, std::uint64_t out_length, const void *in, std::uint64_t in_length);
 
 // The same under the 32-byte key at `key` (BLAKE3 keyed mode).
-void doBLAKE3KeyedHash(void *out, std::uint64_t out_length, const void *in,
-                       std::uint64_t in_length, const void *key);
+void doBLAKE3KeyedHash(void *out, std::uint64_t out_length, const void *in, std::uint64_t in_length,
+                       const void *key);
 
 } // namespace Quelt::utils

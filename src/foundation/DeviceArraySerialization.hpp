@@ -30,8 +30,8 @@ inline constexpr bool kSerializableElement =
 // is two doubles, each reversed on its own so that the real and imaginary parts
 // keep their places.
 template <typename T>
-inline constexpr std::size_t kSwapUnit =
-    std::is_same_v<T, std::complex<double>> ? sizeof(double) : sizeof(T);
+inline constexpr std::size_t kSwapUnit = std::is_same_v<T, std::complex<double>> ? sizeof(double)
+                                                                                 : sizeof(T);
 
 // Arrays up to this many bytes are read straight into their final block; larger
 // ones are read piecewise, so that a corrupt count cannot make us allocate far
@@ -62,8 +62,8 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
     const std::uint64_t count = array.size();
     ar(count);
     if (count != 0)
-        ar.template saveBinary<detail::kSwapUnit<T>>(array.getData(),
-                                                     static_cast<std::streamsize>(count * sizeof(T)));
+        ar.template saveBinary<detail::kSwapUnit<T>>(
+            array.getData(), static_cast<std::streamsize>(count * sizeof(T)));
 }
 
 // Reads a count and that many elements into a fresh host block on {0, 0} with
@@ -79,7 +79,8 @@ void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array)
     ar(count);
     // No stream can hold more than streamsize-max bytes; a larger count (or
     // one whose byte size wraps around) is corrupt.
-    constexpr auto kMaxBytes = static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max());
+    constexpr auto kMaxBytes =
+        static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max());
     if (count > kMaxBytes / sizeof(T))
         throw RuntimeException(detail::kStoredCountTooLarge);
     const std::uint64_t bytes = count * sizeof(T);

@@ -15,8 +15,8 @@ public:
     DeviceSpecificArray2D(std::uint64_t rows, std::uint64_t columns,
                           const Device &device = kHostDevice,
                           const CudaStreamView &stream = getDefaultStream())
-        : data_(detail::checkedByteCount(rows, columns), device, stream),
-          rows_(rows), columns_(columns) {}
+        : data_(detail::checkedByteCount(rows, columns), device, stream), rows_(rows),
+          columns_(columns) {}
 
     std::uint64_t rows() const { return rows_; }
     std::uint64_t columns() const { return columns_; }

@@ -27,7 +27,8 @@ const nlohmann::json &defaultJsonConfig() {
 void requireObject(const nlohmann::json &value) {
     if (!value.is_object())
         throw nlohmann::json::type_error::create(
-            305, std::string("cannot use operator[] with a string argument with ") + value.type_name(),
+            305,
+            std::string("cannot use operator[] with a string argument with ") + value.type_name(),
             &value);
 }
 
@@ -65,7 +66,9 @@ bool GlobalConfiguration::isFeatureEnabled(const char *name) const {
     return found->get<bool>();
 }
 
-void GlobalConfiguration::setFeature(const char *name, bool value) { setFeature(name, json(value)); }
+void GlobalConfiguration::setFeature(const char *name, bool value) {
+    setFeature(name, json(value));
+}
 
 void GlobalConfiguration::setFeature(const char *name, const json &value) {
     const std::string key(name);

@@ -50,9 +50,15 @@ MemoryResource *getPerDeviceMemoryResource(const Device &device) {
         return found->second.get();
     std::unique_ptr<MemoryResource> resource;
     switch (device.type) {
-    case Device::kHost: resource = std::make_unique<HostMemoryResource>(); break;
-    case Device::kCuda: resource = std::make_unique<CudaMemoryResource>(); break;
-    case Device::kPinned: resource = std::make_unique<PinnedMemoryResource>(); break;
+    case Device::kHost:
+        resource = std::make_unique<HostMemoryResource>();
+        break;
+    case Device::kCuda:
+        resource = std::make_unique<CudaMemoryResource>();
+        break;
+    case Device::kPinned:
+        resource = std::make_unique<PinnedMemoryResource>();
+        break;
     default:
         throw RuntimeException("Cannot find a proper memory resource for the requested device.");
     }

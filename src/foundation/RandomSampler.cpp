@@ -97,7 +97,8 @@ void RandomSampler::sampleUniform(Polynomial &p, const std::shared_ptr<ContextCo
         detail::fillUniformResidues(p.getLimb(i), p.getDegree(), p.getPrimes()[i]);
 }
 
-void RandomSampler::sampleGaussian(Polynomial &p, const std::shared_ptr<ContextContent> &ctx) const {
+void RandomSampler::sampleGaussian(Polynomial &p,
+                                   const std::shared_ptr<ContextContent> &ctx) const {
     const std::uint64_t limbs = selectedLimbCount(p, ctx);
     const double sigma = ctx->getParameter().sigma;
     const std::uint64_t n = p.getDegree();

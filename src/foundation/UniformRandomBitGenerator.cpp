@@ -102,7 +102,9 @@ UniformRandomBitGenerator &UniformRandomBitGenerator::getInstance() {
     return urbg;
 }
 
-std::array<std::uint64_t, 4> getSeed() { return UniformRandomBitGenerator::getInstance().getSeed(); }
+std::array<std::uint64_t, 4> getSeed() {
+    return UniformRandomBitGenerator::getInstance().getSeed();
+}
 
 void setSeed(const std::array<std::uint64_t, 4> &seed) {
     UniformRandomBitGenerator::getInstance().setSeed(seed);

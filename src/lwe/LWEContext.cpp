@@ -36,8 +36,10 @@ struct LWEContextFileFields {
 
 ContextContent::ContextContent(const ParameterPreset &preset, const std::set<Device> &devices)
     : devices_(devices), parameter_(preset),
-      prime_moduli_(preset, PrimeModuli::getPrimeList(preset).size(), parameter_.dimension, devices_),
-      scale_factors_(preset), hash_(utils::computeContextHash(getPrimeValues(), parameter_.dimension)) {}
+      prime_moduli_(preset, PrimeModuli::getPrimeList(preset).size(), parameter_.dimension,
+                    devices_),
+      scale_factors_(preset),
+      hash_(utils::computeContextHash(getPrimeValues(), parameter_.dimension)) {}
 
 ContextContent::ContextContent(u64 dimension, u64 chain_length, u64 base_bits, u64 quantize_bits,
                                const std::set<Device> &devices)
@@ -58,21 +60,24 @@ bool ContextContent::operator==(const ContextContent &other) const {
     const Parameter &b = other.parameter_;
     if (a.preset != ParameterPreset::CUSTOM)
         return a.preset == b.preset;
-    return b.preset == ParameterPreset::CUSTOM && a.dimension == b.dimension && a.base_bits == b.base_bits &&
-           a.quantize_bits == b.quantize_bits;
+    return b.preset == ParameterPreset::CUSTOM && a.dimension == b.dimension &&
+           a.base_bits == b.base_bits && a.quantize_bits == b.quantize_bits;
 }
 
-std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset, const std::set<int> &cuda_ids) {
+std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset,
+                                            const std::set<int> &cuda_ids) {
     return std::make_shared<ContextContent>(preset, cudaIdsToDevices(cuda_ids));
 }
 
-std::shared_ptr<ContextContent> makeContext(u64 dimension, u64 chain_length, u64 base_bits, u64 quantize_bits,
-                                            const std::set<int> &cuda_ids) {
+std::shared_ptr<ContextContent> makeContext(u64 dimension, u64 chain_length, u64 base_bits,
+                                            u64 quantize_bits, const std::set<int> &cuda_ids) {
     return std::make_shared<ContextContent>(dimension, chain_length, base_bits, quantize_bits,
                                             cudaIdsToDevices(cuda_ids));
 }
 
-u64 getDimension(const std::shared_ptr<ContextContent> &ctx) { return contentOf(ctx).getParameter().dimension; }
+u64 getDimension(const std::shared_ptr<ContextContent> &ctx) {
+    return contentOf(ctx).getParameter().dimension;
+}
 
 u64 getEncryptionLevel(const std::shared_ptr<ContextContent> &ctx) {
     return contentOf(ctx).getParameter().chain_length - 1;
@@ -110,14 +115,15 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
     Serialize::save(path, fields);
 }
 
-std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids) {
+std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path,
+                                                    const std::set<int> &cuda_ids) {
     LWEContextFileFields fields;
     Serialize::load(path, fields);
     const std::set<Device> devices = cudaIdsToDevices(cuda_ids);
     const auto preset = static_cast<ParameterPreset>(fields.preset);
     if (preset == ParameterPreset::CUSTOM)
-        return std::make_shared<ContextContent>(fields.dimension, fields.chain_length, fields.base_bits,
-                                                fields.quantize_bits, devices);
+        return std::make_shared<ContextContent>(fields.dimension, fields.chain_length,
+                                                fields.base_bits, fields.quantize_bits, devices);
     return std::make_shared<ContextContent>(preset, devices);
 }
 

@@ -59,8 +59,9 @@ Parameter::Parameter(std::uint64_t dimension_, std::uint64_t chain_length_,
 
     const auto log_dimension = static_cast<std::uint64_t>(std::bit_width(dimension) - 1);
     // Saturate rather than wrap: a huge size must still read as "too many bits".
-    const unsigned __int128 total = static_cast<unsigned __int128>(base_bits) +
-                                    static_cast<unsigned __int128>(chain_length - 1) * quantize_bits;
+    const unsigned __int128 total =
+        static_cast<unsigned __int128>(base_bits) +
+        static_cast<unsigned __int128>(chain_length - 1) * quantize_bits;
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     const std::uint64_t total_bits = total > kMax ? kMax : static_cast<std::uint64_t>(total);
     security_level = computeLWESecurityLevel(log_dimension, total_bits);
@@ -69,7 +70,8 @@ Parameter::Parameter(std::uint64_t dimension_, std::uint64_t chain_length_,
 Parameter::Parameter(const ParameterPreset &preset_) {
     const auto value = static_cast<std::uint32_t>(preset_);
     if (preset_ == ParameterPreset::CUSTOM)
-        throw RuntimeException("Need to specify some parameters in order to use CUSTOM parameters.");
+        throw RuntimeException(
+            "Need to specify some parameters in order to use CUSTOM parameters.");
     if (value > kMaxParameterPresetValue)
         throw RuntimeException("The input parameter preset is not yet supported.");
 

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <limits>
-#include <complex>
 #include <random>
 #include <vector>
 
@@ -226,8 +226,9 @@ TEST(FFT, RefusesMessagesOffTheHost) {
 
 TEST(FFT, RefusesBadDegrees) {
     for (std::uint64_t degree : {0ull, 12ull, 3ull << 20}) {
-        EXPECT_THAT([&] { FFT(degree, {kHostDevice}); },
-                    testing::ThrowsMessage<RuntimeException>("[FFT] degree must be a power of two."));
+        EXPECT_THAT(
+            [&] { FFT(degree, {kHostDevice}); },
+            testing::ThrowsMessage<RuntimeException>("[FFT] degree must be a power of two."));
     }
     EXPECT_THAT([] { FFT(std::uint64_t{1} << 63, {kHostDevice}); },
                 testing::ThrowsMessage<RuntimeException>("[FFT] degree must not exceed 2^62."));

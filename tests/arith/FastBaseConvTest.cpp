@@ -66,9 +66,9 @@ struct Shape {
 // alpha = 2; partial top digit (alpha = 3, L = 5); a level below the top of a
 // digit (the top digit reaches prime 4 of [3, 6)); alpha = 1; K = 1; a single
 // digit covering the chain; 60- and 61-bit primes.
-const Shape kShapes[] = {{4, 2, 2, 3}, {5, 2, 2, 4}, {6, 2, 2, 4}, {3, 2, 3, 2},
-                         {4, 1, 2, 3}, {3, 1, 3, 1}, {3, 3, 1, 2}, {4, 2, 2, 0},
-                         {5, 2, 2, 4, 60, 61}};
+const Shape kShapes[] = {{4, 2, 2, 3}, {5, 2, 2, 4}, {6, 2, 2, 4},
+                         {3, 2, 3, 2}, {4, 1, 2, 3}, {3, 1, 3, 1},
+                         {3, 3, 1, 2}, {4, 2, 2, 0}, {5, 2, 2, 4, 60, 61}};
 
 // Chains are built once per shape: the transforms of large primes take a
 // while to set up.
@@ -126,8 +126,8 @@ TEST(FastBaseConvTest, TableIdentities) {
 TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
     std::mt19937_64 rng(7);
     for (const Shape &s : kShapes) {
-        SCOPED_TRACE(::testing::Message() << "L " << s.L << " K " << s.K << " dnum " << s.dnum
-                                          << " level " << s.level);
+        SCOPED_TRACE(::testing::Message()
+                     << "L " << s.L << " K " << s.K << " dnum " << s.dnum << " level " << s.level);
         const auto &moduli = chainOf(s);
         const auto q = primesOf(moduli);
         FastBaseConv conv(moduli, s.L, s.dnum);
@@ -171,7 +171,7 @@ TEST(FastBaseConvTest, ModUpMatchesExactDigits) {
                 for (u64 j = 0; j < LK; ++j) {
                     if (j > l && j < s.L)
                         continue;
-                    from_coeff[d][j * N + c] = X.mod(q[j]);  // expected, coefficient form
+                    from_coeff[d][j * N + c] = X.mod(q[j]); // expected, coefficient form
                 }
             }
             for (u64 j = 0; j < LK; ++j) {
@@ -280,8 +280,8 @@ TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
     const std::vector<u64> primes = utils::seekPrimes(u64{1} << 62, 2, 16, true);
     std::mt19937_64 rng(13);
     const u64 n = 6;
-    const u64 per_fold = kk::signedTermsPerFold(
-        static_cast<unsigned __int128>(primes[0] / 2 + 1) * primes[0]);
+    const u64 per_fold =
+        kk::signedTermsPerFold(static_cast<unsigned __int128>(primes[0] / 2 + 1) * primes[0]);
     EXPECT_GE(per_fold, 1u);
     EXPECT_LT(per_fold, 9u);
     for (u64 count : {u64{1}, u64{5}, u64{9}}) {
@@ -519,9 +519,13 @@ TEST(FastBaseConvTest, PolynomialMessages) {
     const Polynomial on_cuda_poly = emptyOn(kCuda, false);
     EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({}, keys, 1); }),
               FastBaseConv::kEmptyOperandMessage);
-    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up, nullptr}, keys, 1); }),
+    EXPECT_EQ(messageOf([&] {
+                  conv.modPackKeySwitch({&up, nullptr}, keys, 1);
+              }),
               FastBaseConv::kNullOperandMessage);
-    EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up, &on_cuda_poly}, keys, 1); }),
+    EXPECT_EQ(messageOf([&] {
+                  conv.modPackKeySwitch({&up, &on_cuda_poly}, keys, 1);
+              }),
               FastBaseConv::kOperandDevicesMessage);
     EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({&up}, keys, 1); }),
               unsupported("modPackKeySwitch"));

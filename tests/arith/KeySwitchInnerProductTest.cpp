@@ -72,8 +72,8 @@ std::vector<u64> expectedSum(const std::vector<Polynomial> &x, const std::vector
     std::vector<u64> s(kN, 0);
     for (std::size_t k = 0; k < x.size(); ++k)
         for (u64 c = 0; c < kN; ++c)
-            s[c] = test::addModRef(s[c], test::mulModRef(x[k].getLimb(i)[c], y[k].getLimb(i)[c],
-                                                         prime(i)), prime(i));
+            s[c] = test::addModRef(
+                s[c], test::mulModRef(x[k].getLimb(i)[c], y[k].getLimb(i)[c], prime(i)), prime(i));
     return s;
 }
 
@@ -202,7 +202,7 @@ TEST(KeySwitchInnerProductTest, GadgetRoundTripGivesTheProduct) {
         Polynomial s = randomPoly(true);
         for (u64 j = 0; j < kL + kK; ++j)
             for (u64 c = 0; c < kN; ++c)
-                s.getLimb(j)[c] %= u64{1} << 20;  // an integer polynomial, same at every prime
+                s.getLimb(j)[c] %= u64{1} << 20; // an integer polynomial, same at every prime
         for (u64 j = 0; j < kL + kK; ++j)
             for (u64 c = 0; c < kN; ++c)
                 s.getLimb(j)[c] = s.getLimb(0)[c];
@@ -341,18 +341,16 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
          PrimeModuli::kDifferentDevicesMessage},
         {"multi-secret: accelerator",
          [&] {
-             device_chain.innerProductMSRLWE(makePolyIter(cuda_terms.begin()),
-                                             makePolyIter(cuda_terms.end()),
-                                             makePolyIter(cuda_keys.begin()),
-                                             makePolyIter(cuda_keys.begin()), out, 2, 1);
+             device_chain.innerProductMSRLWE(
+                 makePolyIter(cuda_terms.begin()), makePolyIter(cuda_terms.end()),
+                 makePolyIter(cuda_keys.begin()), makePolyIter(cuda_keys.begin()), out, 2, 1);
          },
          unsupported("innerProductCUDA")},
         {"multi-secret: pinned",
          [&] {
-             device_chain.innerProductMSRLWE(makePolyIter(pinned_terms.begin()),
-                                             makePolyIter(pinned_terms.end()),
-                                             makePolyIter(pinned_keys.begin()),
-                                             makePolyIter(pinned_keys.begin()), out, 2, 1);
+             device_chain.innerProductMSRLWE(
+                 makePolyIter(pinned_terms.begin()), makePolyIter(pinned_terms.end()),
+                 makePolyIter(pinned_keys.begin()), makePolyIter(pinned_keys.begin()), out, 2, 1);
          },
          unsupported("innerProductMSRLWE")},
         {"multi-secret: host",

@@ -35,10 +35,10 @@ struct PrimeCase {
 };
 
 const PrimeCase kPrimes[] = {
-    {131009ULL, 16, 4613903699801651698ULL, 140805166619923ULL, 59309ULL,
-     8351013627061040056ULL, NttType::NEGACYCLIC, 32},
-    {33553537ULL, 24, 4611809029571831260ULL, 549770477959ULL, 4560633ULL,
-     2507301384206207933ULL, NttType::NEGACYCLIC_SQUARE_4N, 16},
+    {131009ULL, 16, 4613903699801651698ULL, 140805166619923ULL, 59309ULL, 8351013627061040056ULL,
+     NttType::NEGACYCLIC, 32},
+    {33553537ULL, 24, 4611809029571831260ULL, 549770477959ULL, 4560633ULL, 2507301384206207933ULL,
+     NttType::NEGACYCLIC_SQUARE_4N, 16},
     {1099511626049ULL, 39, 4611686025670950923ULL, 16777216ULL, 28974252032ULL,
      486107285542830337ULL, NttType::CONJUGATE_INVARIANT, 16},
     {1125899906842177ULL, 49, 4611686018429218816ULL, 16384ULL, 7323648ULL, 119990648832ULL,
@@ -144,10 +144,9 @@ TEST(Modulus, ConstructionRejectsBadArguments) {
     for (std::uint32_t t : {4u, 0xFFFFFFFFu})
         expectThrowsMessage([&] { Modulus(16, 131009, static_cast<NttType>(t)); },
                             "[Modulus] Not supported NTT type");
-    for (auto t : {NttType::NEGACYCLIC, NttType::NEGACYCLIC_SQUARE_4N,
-                   NttType::CONJUGATE_INVARIANT})
-        expectThrowsMessage([&] { Modulus(0, 131009, t); },
-                            "[NTT] degree must be a power of two.");
+    for (auto t :
+         {NttType::NEGACYCLIC, NttType::NEGACYCLIC_SQUARE_4N, NttType::CONJUGATE_INVARIANT})
+        expectThrowsMessage([&] { Modulus(0, 131009, t); }, "[NTT] degree must be a power of two.");
     // Type NONE puts no condition on p or N.
     const Modulus lwe(7, 11, NttType::NONE);
     EXPECT_EQ(lwe.getNTT(), nullptr);
@@ -259,8 +258,7 @@ TEST(Modulus, TensorIsTheProductOfTwoLinearPolynomials) {
         std::reverse(b0.begin(), b0.end());
         std::rotate(b1.begin(), b1.begin() + 3, b1.end());
         std::vector<u64> d0(n), d1(n), d2(n);
-        m.tensorVector(d1.data(), d2.data(), d0.data(), a0.data(), a1.data(), b0.data(),
-                       b1.data());
+        m.tensorVector(d1.data(), d2.data(), d0.data(), a0.data(), a1.data(), b0.data(), b1.data());
         for (u64 i = 0; i < n; ++i) {
             EXPECT_EQ(d0[i], mulMod(a0[i], b0[i], p));
             EXPECT_EQ(d1[i], addMod(mulMod(a0[i], b1[i], p), mulMod(a1[i], b0[i], p), p));
@@ -448,8 +446,8 @@ TEST(Modulus, MonomialAndConjugatePermutationsMatchOracle) {
         in[5] = 0; // a zero stays zero under negation
         const auto sn = static_cast<std::int64_t>(n);
         std::vector<u64> out(n);
-        for (std::int64_t k : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1},
-                               std::int64_t{7}, std::int64_t{-9}, sn - 1, -sn + 1, sn, -sn}) {
+        for (std::int64_t k : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{7},
+                               std::int64_t{-9}, sn - 1, -sn + 1, sn, -sn}) {
             m.multMonomial(in.data(), out.data(), n, k);
             EXPECT_EQ(out, monomialOracle(in, k, p)) << k;
         }
@@ -476,9 +474,9 @@ TEST(Modulus, PermutationsRejectOutOfRangeShiftsAndOverlap) {
     const Modulus m(16, 131009, NttType::NONE);
     std::vector<u64> in(32, 1), out(32, 0);
     const std::string range = "[Modulus] multMonomial: the exponent must lie in [-n, n]";
-    for (std::int64_t k : {std::int64_t{17}, std::int64_t{-17},
-                           std::numeric_limits<std::int64_t>::min(),
-                           std::numeric_limits<std::int64_t>::max()})
+    for (std::int64_t k :
+         {std::int64_t{17}, std::int64_t{-17}, std::numeric_limits<std::int64_t>::min(),
+          std::numeric_limits<std::int64_t>::max()})
         expectThrowsMessage([&] { m.multMonomial(in.data(), out.data(), 16, k); }, range);
     const std::string monomial_overlap =
         "[Modulus] multMonomial: the input and output limbs must not overlap";
@@ -526,9 +524,9 @@ TEST(Modulus, MakeIntegerRejectsValuesOutside128Bits) {
         "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::pair<double, double> bad[] = {
-        {nan, 0}, {-nan, 3}, {inf, 0}, {-inf, 0}, {1.0, 128}, {-1.0, 128},
-        {0x1p100, 28}, {1.0, 1e6}, {1.0, nan}, {1.0, inf}, {0.0, inf}};
+    const std::pair<double, double> bad[] = {{nan, 0},   {-nan, 3},   {inf, 0},      {-inf, 0},
+                                             {1.0, 128}, {-1.0, 128}, {0x1p100, 28}, {1.0, 1e6},
+                                             {1.0, nan}, {1.0, inf},  {0.0, inf}};
     for (const auto &[v, s] : bad)
         expectThrowsMessage([&, v = v, s = s] { (void)m.makeInteger(v, s); }, message);
 }

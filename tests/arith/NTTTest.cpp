@@ -59,7 +59,9 @@ std::vector<u64> forwardRef(const std::vector<u64> &a, u64 p, NttType type) {
             const u64 x = powModRef(psi, 4 * r + 1, p), xi = invModRef(x, p);
             u64 s = a[0] % p;
             for (u64 l = 1; l < N; ++l)
-                s = addModRef(s, mulModRef(a[l], addModRef(powModRef(x, l, p), powModRef(xi, l, p), p), p), p);
+                s = addModRef(
+                    s, mulModRef(a[l], addModRef(powModRef(x, l, p), powModRef(xi, l, p), p), p),
+                    p);
             out[j] = s;
         }
     }
@@ -104,7 +106,9 @@ void expectRoundTrips(const NTT &ntt, const std::vector<u64> &input) {
 
 TEST(NTT, RejectsUnfriendlyModuliBeforeBadDegrees) {
     const std::string degree = "[NTT] degree must be a power of two.";
-    auto modulus = [](u64 p) { return "The modulus " + std::to_string(p) + " is not NTT-friendly."; };
+    auto modulus = [](u64 p) {
+        return "The modulus " + std::to_string(p) + " is not NTT-friendly.";
+    };
     expectThrows(8, 17, NttType::NEGACYCLIC_SQUARE_4N, modulus(17)); // 17 is not 1 mod 32
     expectThrows(8, 17, NttType::CONJUGATE_INVARIANT, modulus(17));
     expectThrows(12, 73, NttType::NEGACYCLIC, degree); // 73 = 1 mod 24
@@ -146,11 +150,10 @@ TEST(NTT, RootChoice) {
         NttType type;
         u64 psi;
     };
-    for (const Case &c : {Case{16, 193, NttType::NEGACYCLIC, 8},
-                          Case{16, 193, NttType::NEGACYCLIC_SQUARE_4N, 121},
-                          Case{16, 641, NttType::NEGACYCLIC, 4},
-                          Case{16, 641, NttType::NEGACYCLIC_SQUARE_4N, 4},
-                          Case{8, 17, NttType::NEGACYCLIC, 3}}) {
+    for (const Case &c :
+         {Case{16, 193, NttType::NEGACYCLIC, 8}, Case{16, 193, NttType::NEGACYCLIC_SQUARE_4N, 121},
+          Case{16, 641, NttType::NEGACYCLIC, 4}, Case{16, 641, NttType::NEGACYCLIC_SQUARE_4N, 4},
+          Case{8, 17, NttType::NEGACYCLIC, 3}}) {
         NTT ntt(c.N, c.p, c.type);
         EXPECT_EQ(c.psi, rootRef(c.N, c.p, c.type));
         // W[rev(1)] = W[N/2] = psi.
@@ -166,11 +169,14 @@ TEST(NTT, TablesAndCompanions) {
             ASSERT_EQ(ntt.getForwardTwiddles().size(), N);
             ASSERT_EQ(ntt.getInverseTwiddles().size(), N);
             auto companionOk = [p](u64 w, u64 c) {
-                return w < p && c == static_cast<u64>((static_cast<unsigned __int128>(w) << 64) / p);
+                return w < p &&
+                       c == static_cast<u64>((static_cast<unsigned __int128>(w) << 64) / p);
             };
             for (u64 i = 0; i < N; ++i) {
-                EXPECT_TRUE(companionOk(ntt.getForwardTwiddles()[i], ntt.getForwardTwiddleCompanions()[i]));
-                EXPECT_TRUE(companionOk(ntt.getInverseTwiddles()[i], ntt.getInverseTwiddleCompanions()[i]));
+                EXPECT_TRUE(
+                    companionOk(ntt.getForwardTwiddles()[i], ntt.getForwardTwiddleCompanions()[i]));
+                EXPECT_TRUE(
+                    companionOk(ntt.getInverseTwiddles()[i], ntt.getInverseTwiddleCompanions()[i]));
             }
             // Stage-order inverse twiddles: the stage with m groups reads
             // V[N + 1 - 2m + i], the inverse of the forward twiddle W[m + i].
@@ -191,9 +197,11 @@ TEST(NTT, TablesAndCompanions) {
                 for (u64 j = 0; j <= N; ++j) {
                     if (j < N) {
                         EXPECT_EQ(ntt.getTwistPowers()[j], powModRef(psi, j, p));
-                        EXPECT_TRUE(companionOk(ntt.getTwistPowers()[j], ntt.getTwistCompanions()[j]));
+                        EXPECT_TRUE(
+                            companionOk(ntt.getTwistPowers()[j], ntt.getTwistCompanions()[j]));
                     }
-                    EXPECT_EQ(mulModRef(ntt.getInverseTwistPowers()[j], powModRef(psi, j, p), p), 1u);
+                    EXPECT_EQ(mulModRef(ntt.getInverseTwistPowers()[j], powModRef(psi, j, p), p),
+                              1u);
                     EXPECT_TRUE(companionOk(ntt.getInverseTwistPowers()[j],
                                             ntt.getInverseTwistCompanions()[j]));
                 }
@@ -366,21 +374,23 @@ TEST(NTT, VectorPathMatchesScalarWordForWord) {
                 for (int K : {1, 2, 4}) {
                     std::vector<u64> scalar = in4, vector = in4;
                     ntt_kernels::setVectorPathEnabled(false);
-                    K == 1 ? ntt.computeForward<1>(scalar.data())
-                           : K == 2 ? ntt.computeForward<2>(scalar.data())
-                                    : ntt.computeForward<4>(scalar.data());
+                    K == 1   ? ntt.computeForward<1>(scalar.data())
+                    : K == 2 ? ntt.computeForward<2>(scalar.data())
+                             : ntt.computeForward<4>(scalar.data());
                     ntt_kernels::setVectorPathEnabled(true);
-                    K == 1 ? ntt.computeForward<1>(vector.data())
-                           : K == 2 ? ntt.computeForward<2>(vector.data())
-                                    : ntt.computeForward<4>(vector.data());
+                    K == 1   ? ntt.computeForward<1>(vector.data())
+                    : K == 2 ? ntt.computeForward<2>(vector.data())
+                             : ntt.computeForward<4>(vector.data());
                     EXPECT_EQ(scalar, vector) << "forward K = " << K << ", N = " << N;
                 }
                 for (int K : {1, 2}) {
                     std::vector<u64> scalar = in2, vector = in2;
                     ntt_kernels::setVectorPathEnabled(false);
-                    K == 1 ? ntt.computeBackward<1>(scalar.data()) : ntt.computeBackward<2>(scalar.data());
+                    K == 1 ? ntt.computeBackward<1>(scalar.data())
+                           : ntt.computeBackward<2>(scalar.data());
                     ntt_kernels::setVectorPathEnabled(true);
-                    K == 1 ? ntt.computeBackward<1>(vector.data()) : ntt.computeBackward<2>(vector.data());
+                    K == 1 ? ntt.computeBackward<1>(vector.data())
+                           : ntt.computeBackward<2>(vector.data());
                     EXPECT_EQ(scalar, vector) << "backward K = " << K << ", N = " << N;
                 }
             }

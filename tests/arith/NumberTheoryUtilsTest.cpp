@@ -17,17 +17,35 @@ constexpr u64 kMax = std::numeric_limits<u64>::max();
 }
 
 TEST(NumberTheoryUtils, IsPrimeKnownValues) {
-    const std::vector<u64> primes = {2,         3,         5,   7,   11, 113, 193, 407521,
-                                     299210837, 1009,      65537,
-                                     (u64{1} << 61) - 1, kMax - 58, 4611686018425815041ULL};
+    const std::vector<u64> primes = {2,         3,
+                                     5,         7,
+                                     11,        113,
+                                     193,       407521,
+                                     299210837, 1009,
+                                     65537,     (u64{1} << 61) - 1,
+                                     kMax - 58, 4611686018425815041ULL};
     for (u64 n : primes)
         EXPECT_TRUE(utils::isPrime(n)) << n;
     // 3215031751 and 3825123056546413051 are strong pseudoprimes to many small
     // bases; 561 is a Carmichael number.
-    const std::vector<u64> composites = {0,   1,   4,          6,     8,     9,  25, 49,
-                                         119, 121, 561,        1025,  65535, kMax,
-                                         3215031751ULL,        3825123056546413051ULL,
-                                         (u64{1} << 62) + 1,   407521ULL * 299210837ULL};
+    const std::vector<u64> composites = {0,
+                                         1,
+                                         4,
+                                         6,
+                                         8,
+                                         9,
+                                         25,
+                                         49,
+                                         119,
+                                         121,
+                                         561,
+                                         1025,
+                                         65535,
+                                         kMax,
+                                         3215031751ULL,
+                                         3825123056546413051ULL,
+                                         (u64{1} << 62) + 1,
+                                         407521ULL * 299210837ULL};
     for (u64 n : composites)
         EXPECT_FALSE(utils::isPrime(n)) << n;
 }
@@ -53,9 +71,9 @@ TEST(NumberTheoryUtils, FindPrimeFactors) {
 }
 
 TEST(NumberTheoryUtils, FindPrimitiveRoot) {
-    const std::vector<std::pair<u64, u64>> cases = {
-        {0, 0}, {1, 0}, {2, 0}, {3, 2}, {7, 3}, {17, 3}, {193, 5}, {65537, 3},
-        {(u64{1} << 61) - 1, 37}};
+    const std::vector<std::pair<u64, u64>> cases = {{0, 0},   {1, 0},     {2, 0},
+                                                    {3, 2},   {7, 3},     {17, 3},
+                                                    {193, 5}, {65537, 3}, {(u64{1} << 61) - 1, 37}};
     for (auto [p, g] : cases)
         EXPECT_EQ(utils::findPrimitiveRoot(p), g) << p;
 }
@@ -80,9 +98,9 @@ TEST(NumberTheoryUtils, SeekPrimesNeverWraps) {
         bool downward;
     };
     // Below zero (downward and alternating) and above 2^64 - 1.
-    for (const Case &c : {Case{16, 4, 100, true}, Case{10, 2, 10, false},
-                          Case{kMax - 1, 2, 2, false}, Case{kMax, 1, 1, false},
-                          Case{1000, 2, u64{1} << 62, true}}) {
+    for (const Case &c :
+         {Case{16, 4, 100, true}, Case{10, 2, 10, false}, Case{kMax - 1, 2, 2, false},
+          Case{kMax, 1, 1, false}, Case{1000, 2, u64{1} << 62, true}}) {
         try {
             utils::seekPrimes(c.center, c.step, c.count, c.downward);
             ADD_FAILURE() << "no exception for center " << c.center;

@@ -30,7 +30,8 @@ TEST(PrimeListsParameter, EveryPresetListHasOnePrimePerChainSlot) {
             continue;
         SCOPED_TRACE(value);
         const Parameter parameter(preset);
-        const auto &primes = PrimeModuli::getPrimeList(static_cast<ParameterPreset>(listOwner(value)));
+        const auto &primes =
+            PrimeModuli::getPrimeList(static_cast<ParameterPreset>(listOwner(value)));
         EXPECT_EQ(primes.size(), parameter.chain_length + parameter.num_tp);
         // Every prime supports the preset's own transform size.
         const std::uint64_t step = (parameter.re_remove_i ? 4 : 2) * parameter.degree;

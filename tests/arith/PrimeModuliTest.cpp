@@ -82,22 +82,45 @@ struct SizeCase {
 const std::vector<SizeCase> &sizeCases() {
     static const std::vector<SizeCase> cases = {
         // b = q = t: one search for L + K primes, taken ascending.
-        {"EqualSizes", 4, 3, 50, 50, 50, 3,
+        {"EqualSizes",
+         4,
+         3,
+         50,
+         50,
+         50,
+         3,
          {1125899906840897ULL, 1125899906841377ULL, 1125899906842177ULL, 1125899906842273ULL}},
         // b = q != t.
-        {"BaseEqualsQuantize", 4, 2, 40, 40, 45, 1,
+        {"BaseEqualsQuantize",
+         4,
+         2,
+         40,
+         40,
+         45,
+         1,
          {1099511627297ULL, 1099511626049ULL, 35184372088673ULL, 35184372088321ULL}},
         // t = b != q: the first prime of the temporary search is the base prime
         // and is skipped.
-        {"TemporaryEqualsBase", 4, 3, 45, 36, 45, 2,
-         {35184372088673ULL, 68719476577ULL, 68719476257ULL, 35184372088321ULL,
-          35184372088097ULL}},
+        {"TemporaryEqualsBase",
+         4,
+         3,
+         45,
+         36,
+         45,
+         2,
+         {35184372088673ULL, 68719476577ULL, 68719476257ULL, 35184372088321ULL, 35184372088097ULL}},
         // L = 1: no quantize prime, the base prime and one temporary prime.
         {"SingleLevel", 4, 1, 45, 40, 50, 1, {35184372088673ULL, 1125899906842177ULL}},
         // L = 1 with equal sizes.
         {"SingleLevelEqualSizes", 4, 1, 40, 40, 40, 1, {1099511626049ULL, 1099511627297ULL}},
         // floor(6 * 41 / 4) = 61 >= 45 passes although K * t = 41 is below b.
-        {"TemporaryCheckRoundsAfterProduct", 4, 3, 45, 40, 41, 4,
+        {"TemporaryCheckRoundsAfterProduct",
+         4,
+         3,
+         45,
+         40,
+         41,
+         4,
          {35184372088673ULL, 1099511627297ULL, 1099511626049ULL, 2199023255489ULL}},
     };
     return cases;
@@ -122,13 +145,15 @@ TEST(PrimeModuliTest, ChainsFromSizesMatchKnownAnswers) {
 TEST(PrimeModuliTest, FullSizeChainMatchesKnownAnswer) {
     // log_degree 16, L 25, b 58, q 42, t 60, gadget rank 5: K = 5.
     const std::vector<u64> expected = {
-        288230376147386369ULL, 4398044938241ULL, 4398043496449ULL, 4398042972161ULL,
-        4398042185729ULL, 4398034845697ULL, 4398029340673ULL, 4398028029953ULL,
-        4398021869569ULL, 4398021476353ULL, 4398021345281ULL, 4398018723841ULL,
-        4398018592769ULL, 4398015184897ULL, 4398014660609ULL, 4398010859521ULL,
-        4398008893441ULL, 4398007713793ULL, 4398006140929ULL, 4398001684481ULL,
-        4397995917313ULL, 4397993951233ULL, 4397993558017ULL, 4397989888001ULL,
-        4397989232641ULL, 1152921504598720513ULL, 1152921504597016577ULL,
+        288230376147386369ULL,  4398044938241ULL,       4398043496449ULL,
+        4398042972161ULL,       4398042185729ULL,       4398034845697ULL,
+        4398029340673ULL,       4398028029953ULL,       4398021869569ULL,
+        4398021476353ULL,       4398021345281ULL,       4398018723841ULL,
+        4398018592769ULL,       4398015184897ULL,       4398014660609ULL,
+        4398010859521ULL,       4398008893441ULL,       4398007713793ULL,
+        4398006140929ULL,       4398001684481ULL,       4397995917313ULL,
+        4397993951233ULL,       4397993558017ULL,       4397989888001ULL,
+        4397989232641ULL,       1152921504598720513ULL, 1152921504597016577ULL,
         1152921504595968001ULL, 1152921504592822273ULL, 1152921504592429057ULL};
     const PrimeModuli chain(16, 25, 58, 42, 60, 5, {});
     EXPECT_EQ(primesOf(chain), expected);
@@ -197,8 +222,8 @@ TEST(PrimeModuliTest, RepeatedPrimesAreRejected) {
                      "[PrimeModuli] The prime 1099511626049 occurs more than once in the chain");
     // With L = 2 the only quantize prime is the skipped one: no repetition.
     const PrimeModuli chain(4, 2, 45, 40, 40, 2, {});
-    EXPECT_EQ(primesOf(chain), (std::vector<u64>{35184372088673ULL, 1099511627297ULL,
-                                                 1099511626049ULL}));
+    EXPECT_EQ(primesOf(chain),
+              (std::vector<u64>{35184372088673ULL, 1099511627297ULL, 1099511626049ULL}));
 }
 
 TEST(PrimeModuliTest, ChainFromModuli) {
@@ -229,7 +254,9 @@ TEST(PrimeModuliTest, ChainFromModuli) {
     expectThrowsWith([&] { PrimeModuli({source.getModulus(0)}, 8, {}); },
                      "[PrimeModuli] Modulus 0 of the list has degree 16 instead of 8");
     expectThrowsWith(
-        [&] { PrimeModuli({source.getModulus(1), source.getModulus(1)}, 16, {}); },
+        [&] {
+            PrimeModuli({source.getModulus(1), source.getModulus(1)}, 16, {});
+        },
         "[PrimeModuli] The prime 68719476577 occurs more than once in the chain");
 }
 
@@ -276,8 +303,8 @@ TEST(PrimeModuliTest, PresetTransformType) {
         {25, true, true, NttType::CONJUGATE_INVARIANT},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.value << " " << c.conj_invariant << " "
-                                        << c.force_negacyclic);
+        SCOPED_TRACE(testing::Message()
+                     << c.value << " " << c.conj_invariant << " " << c.force_negacyclic);
         const PrimeModuli chain(preset(c.value), 2, 16, {}, c.conj_invariant, c.force_negacyclic);
         EXPECT_EQ(primesOf(chain), PrimeModuli::getPrimeList(preset(c.value)));
         for (const Modulus &m : chain.getModuli())

@@ -52,8 +52,8 @@ TEST(RadixDecomposition, DefaultSplits) {
         EXPECT_EQ(d.bit_ranges, ranges);
     }
 
-    for (const RadixDecomposition &empty : {RadixDecomposition(), RadixDecomposition(0),
-                                           RadixDecomposition(U64s{})}) {
+    for (const RadixDecomposition &empty :
+         {RadixDecomposition(), RadixDecomposition(0), RadixDecomposition(U64s{})}) {
         EXPECT_EQ(empty.num_radices, 0u);
         EXPECT_TRUE(empty.log_radices.empty() && empty.radices.empty() && empty.strides.empty() &&
                     empty.baby_steps.empty() && empty.giant_steps.empty() &&
@@ -168,8 +168,9 @@ TEST(RadixDecomposition, SetBabyStep) {
     EXPECT_THAT([&] { d.setBabyStep(3, 4); },
                 ThrowsMessage<RuntimeException>("[setBabyStep] idx must be less than num_radices"));
     for (std::uint64_t bad : {0u, 3u, 64u})
-        EXPECT_THAT([&] { d.setBabyStep(1, bad); },
-                    ThrowsMessage<RuntimeException>("[setBabyStep] baby_step must divide the radix 32"));
+        EXPECT_THAT(
+            [&] { d.setBabyStep(1, bad); },
+            ThrowsMessage<RuntimeException>("[setBabyStep] baby_step must divide the radix 32"));
     EXPECT_EQ(d.baby_steps, before.baby_steps);
     EXPECT_EQ(d.giant_steps, before.giant_steps);
 
@@ -207,9 +208,9 @@ TEST(RadixDecomposition, RefusesBadLogRadices) {
     }
     EXPECT_NO_THROW(RadixDecomposition(U64s(20, 1)));
     for (std::uint64_t log_slots : {21ull, 64ull, 0xffffffffffffffffull})
-        EXPECT_THAT([&] { RadixDecomposition d(log_slots); },
-                    ThrowsMessage<RuntimeException>(
-                        "[RadixDecomposition] log_slots value is too large"));
+        EXPECT_THAT(
+            [&] { RadixDecomposition d(log_slots); },
+            ThrowsMessage<RuntimeException>("[RadixDecomposition] log_slots value is too large"));
 }
 
 TEST(RadixDecomposition, RefusesStepsOutOfRange) {

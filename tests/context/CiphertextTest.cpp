@@ -31,11 +31,14 @@ using Msrlwe = CiphertextBase<EncryptionType::MSRLWE>;
 constexpr const char *kAboveLevel = "Rescale counter should be less than or equal to the level";
 constexpr const char *kNegative = "Rescale counter should be greater than or equal to zero";
 constexpr const char *kSizeTooSmall = "The size of a ciphertext should be greater than 1";
-constexpr const char *kIncompatible = "[setContext] Input context is not compatible with the ciphertext.";
+constexpr const char *kIncompatible =
+    "[setContext] Input context is not compatible with the ciphertext.";
 
 constexpr std::uint64_t kN = 64;
 
-std::shared_ptr<ContextContent> presetContext(ParameterPreset preset) { return makeContext(preset); }
+std::shared_ptr<ContextContent> presetContext(ParameterPreset preset) {
+    return makeContext(preset);
+}
 
 std::vector<std::vector<std::uint64_t>> allWords(const Rlwe &ct) {
     std::vector<std::vector<std::uint64_t>> words;
@@ -105,7 +108,8 @@ TEST(Ciphertext, NewCiphertextShapes) {
 
     const auto multiSecretModule = genMultiSecretContext(mlweContext, "SD3D6R2NS2", 2);
     EXPECT_THAT([&] { Mlwe bad(multiSecretModule, false, true); },
-                ThrowsMessage<RuntimeException>("[Ciphertext] The format of multi-secret MLWE is currently not supported"));
+                ThrowsMessage<RuntimeException>(
+                    "[Ciphertext] The format of multi-secret MLWE is currently not supported"));
 }
 
 TEST(Ciphertext, NumberOfPolynomials) {
@@ -129,14 +133,15 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
         const char *error; // nullptr: accepted
     };
     const Case cases[] = {
-        {0, 5, nullptr}, {0, 0, nullptr}, {3, 3, nullptr}, {3, 4, kAboveLevel},
+        {0, 5, nullptr},     {0, 0, nullptr},    {3, 3, nullptr},    {3, 4, kAboveLevel},
         {2, 3, kAboveLevel}, {3, -1, kNegative}, {0, -1, kNegative},
     };
     for (const Case &c : cases) {
         Rlwe ct(smallContext(), false, true);
         ct.setLevel(c.level);
         if (c.error) {
-            EXPECT_THAT([&] { ct.setRescaleCounter(c.value); }, ThrowsMessage<RuntimeException>(c.error))
+            EXPECT_THAT([&] { ct.setRescaleCounter(c.value); },
+                        ThrowsMessage<RuntimeException>(c.error))
                 << c.level << " " << c.value;
             EXPECT_EQ(ct.getRescaleCounter(), 0);
         } else {
@@ -153,11 +158,13 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
     EXPECT_EQ(ct.getPoly(0).getData().size(), 2 * kN);
     EXPECT_EQ(ct.getCurrentScaleFactor(), smallContext()->getScaleFactors().getScaleFactor(1));
     ct.getPoly(1).setLevel(0);
-    EXPECT_THAT([&] { (void)ct.getLevel(); }, ThrowsMessage<RuntimeException>("Polynomials have different levels"));
+    EXPECT_THAT([&] { (void)ct.getLevel(); },
+                ThrowsMessage<RuntimeException>("Polynomials have different levels"));
 
     ct.setLogSlots(64);
-    EXPECT_THAT([&] { (void)ct.getNumberOfSlots(); },
-                ThrowsMessage<RuntimeException>("[Ciphertext] The log slot count must be below 64"));
+    EXPECT_THAT(
+        [&] { (void)ct.getNumberOfSlots(); },
+        ThrowsMessage<RuntimeException>("[Ciphertext] The log slot count must be below 64"));
     ct.setEncodingType(EncodingType::COEFFICIENT);
     EXPECT_EQ(ct.getEncodingType(), EncodingType::COEFFICIENT);
 }
@@ -170,17 +177,20 @@ TEST(Ciphertext, TransformsCheckEveryPolynomialFirst) {
     for (std::uint64_t i = 0; i < 2; ++i) {
         Polynomial copy = ct.getPoly(i);
         copy.setNTT(false);
-        ctx->getPrimeModuli().forwardNTT<OutputModulusBoundValidator, 1>(copy, copy, OutputModulusBoundValidator(0, 3));
+        ctx->getPrimeModuli().forwardNTT<OutputModulusBoundValidator, 1>(
+            copy, copy, OutputModulusBoundValidator(0, 3));
         expected.push_back(wordsOf(copy));
     }
 
     const auto before = allWords(ct);
     // Polynomial 0 in coefficient form, polynomial 1 already in NTT form.
     ct.getPoly(0).setNTT(false);
-    EXPECT_THAT([&] { ct.forwardNTT(); }, ThrowsMessage<RuntimeException>("The polynomial is already in NTT form"));
+    EXPECT_THAT([&] { ct.forwardNTT(); },
+                ThrowsMessage<RuntimeException>("The polynomial is already in NTT form"));
     EXPECT_FALSE(ct.getPoly(0).isNTT());
     EXPECT_EQ(allWords(ct), before);
-    EXPECT_THAT([&] { ct.backwardNTT(); }, ThrowsMessage<RuntimeException>("The polynomial is already in iNTT form"));
+    EXPECT_THAT([&] { ct.backwardNTT(); },
+                ThrowsMessage<RuntimeException>("The polynomial is already in iNTT form"));
     EXPECT_TRUE(ct.getPoly(1).isNTT());
     EXPECT_EQ(allWords(ct), before);
 
@@ -239,17 +249,20 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
     EXPECT_EQ(copy.getEncodingType(), EncodingType::COEFFICIENT);
     EXPECT_TRUE(copy.getPoly(0).isNTT());
     const auto primes = getPrimeList(target);
-    EXPECT_EQ(copy.getPoly(0).getPrimes(), std::vector<std::uint64_t>(primes.begin(), primes.begin() + 5));
+    EXPECT_EQ(copy.getPoly(0).getPrimes(),
+              std::vector<std::uint64_t>(primes.begin(), primes.begin() + 5));
 
     // A level the target chain cannot hold.
     Rlwe high(target, false, true);
     EXPECT_EQ(high.getLevel(), 4u);
     EXPECT_THAT([&] { Rlwe c(smallContext(), high); },
-                ThrowsMessage<RuntimeException>("The level of input ciphertext does not fit in current context"));
+                ThrowsMessage<RuntimeException>(
+                    "The level of input ciphertext does not fit in current context"));
     // Another degree, though the level would fit.
     const auto wider = makeContext(7, 4, 50, 40, 50, 2);
     EXPECT_THAT([&] { Rlwe c(wider, source); },
-                ThrowsMessage<RuntimeException>("[Ciphertext] The degree of input ciphertext does not match the context"));
+                ThrowsMessage<RuntimeException>(
+                    "[Ciphertext] The degree of input ciphertext does not match the context"));
     // One polynomial only.
     Rlwe single = sampleCiphertext(1);
     single.getPolyVector().setSize(1);
@@ -262,8 +275,8 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
     // Mod-up ciphertexts need the same chain shape.
     const Rlwe up(smallContext(), true, true);
     EXPECT_THAT([&] { Rlwe c(target, up); },
-                ThrowsMessage<RuntimeException>(
-                    "[Ciphertext] A mod-up ciphertext needs a context with the same chain length and temporary primes"));
+                ThrowsMessage<RuntimeException>("[Ciphertext] A mod-up ciphertext needs a context "
+                                                "with the same chain length and temporary primes"));
     const Rlwe upCopy(makeContext(6, 4, 50, 40, 50, 2), up);
     EXPECT_TRUE(upCopy.isModUp());
 }
@@ -272,10 +285,13 @@ TEST(Ciphertext, CopyRefusesOtherTransforms) {
     const auto plain = presetContext(ParameterPreset::SD3D6R2);
     const auto cyclic = makeContext(ParameterPreset::SD3D6R2, "SD3D6R2cyclic", 1, true, false);
     const Mlwe ct(plain, false, true);
-    EXPECT_THAT([&] { Mlwe c(cyclic, ct); },
-                ThrowsMessage<RuntimeException>("[Ciphertext] The transform types of input ciphertext do not match the context"));
+    EXPECT_THAT(
+        [&] { Mlwe c(cyclic, ct); },
+        ThrowsMessage<RuntimeException>(
+            "[Ciphertext] The transform types of input ciphertext do not match the context"));
     Mlwe rebound(plain, false, true);
-    EXPECT_THAT([&] { rebound.setContext(cyclic); }, ThrowsMessage<RuntimeException>(kIncompatible));
+    EXPECT_THAT([&] { rebound.setContext(cyclic); },
+                ThrowsMessage<RuntimeException>(kIncompatible));
     EXPECT_EQ(rebound.getContext(), plain);
 }
 
@@ -291,7 +307,8 @@ TEST(Ciphertext, VerifierTellsTheCyclicRingFromItsPreset) {
     saved.save(stream);
     Mlwe target(plain, false, true);
     EXPECT_THAT([&] { target.load(stream); },
-                ThrowsMessage<RuntimeException>("[Verifier::load] Validation failed during deserializing objects."));
+                ThrowsMessage<RuntimeException>(
+                    "[Verifier::load] Validation failed during deserializing objects."));
     EXPECT_EQ(target.getContext(), plain);
 }
 
@@ -324,7 +341,8 @@ TEST(Ciphertext, SetContext) {
     EXPECT_EQ(top.getPolyVector().getContext(), ctx);
 
     // Different primes at a level in use.
-    EXPECT_THAT([&] { ct.setContext(QueltTest::otherSmallContext()); }, ThrowsMessage<RuntimeException>(kIncompatible));
+    EXPECT_THAT([&] { ct.setContext(QueltTest::otherSmallContext()); },
+                ThrowsMessage<RuntimeException>(kIncompatible));
     EXPECT_THAT([&] { ct.setContext(nullptr); }, ThrowsMessage<RuntimeException>(kIncompatible));
 
     // Presets of degree 2^13 and 2^6 share one prime list; the degree decides.

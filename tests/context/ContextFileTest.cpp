@@ -48,7 +48,8 @@ protected:
     }
     static void writeBytes(const std::string &file, const Bytes &bytes) {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char *>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
     }
 
     std::filesystem::path dir_;
@@ -116,8 +117,8 @@ TEST_F(ContextFileTest, MultiSecretVariantsReloadAsThePlainPreset) {
 }
 
 TEST_F(ContextFileTest, VariantsOfAnotherRingAreNotSaved) {
-    const std::string message =
-        "[saveContextToFile] A context with a doubled degree or cyclic transforms cannot be saved to a context file";
+    const std::string message = "[saveContextToFile] A context with a doubled degree or cyclic "
+                                "transforms cannot be saved to a context file";
     const auto doubled = makeContext(ParameterPreset::FGfO0, "doubled", 1, false, true);
     const auto cyclic = makeContext(ParameterPreset::FGfO0, "cyclic", 1, true, false);
     writeBytes(path("kept"), {42});
@@ -125,7 +126,8 @@ TEST_F(ContextFileTest, VariantsOfAnotherRingAreNotSaved) {
     expectRuntimeError([&] { saveContextToFile(cyclic, path("kept")); }, message);
     // Refused before the file is opened: the old contents stay.
     EXPECT_EQ(readBytes(path("kept")), Bytes{42});
-    expectRuntimeError([&] { saveContextToFile(genMultiSecretContext(cyclic, "c2", 2), path("new")); }, message);
+    expectRuntimeError(
+        [&] { saveContextToFile(genMultiSecretContext(cyclic, "c2", 2), path("new")); }, message);
     EXPECT_FALSE(std::filesystem::exists(path("new")));
 }
 
@@ -143,14 +145,17 @@ TEST_F(ContextFileTest, BigEndianFilesAreRead) {
 
 TEST_F(ContextFileTest, OpeningAndShortFiles) {
     const auto ctx = makeContext(ParameterPreset::FGbL0);
-    expectRuntimeError([&] { makeContextFromFile(path("missing")); }, "Cannot open file " + path("missing"));
-    expectRuntimeError([&] { saveContextToFile(ctx, dir_.string()); }, "Cannot open file " + dir_.string());
+    expectRuntimeError([&] { makeContextFromFile(path("missing")); },
+                       "Cannot open file " + path("missing"));
+    expectRuntimeError([&] { saveContextToFile(ctx, dir_.string()); },
+                       "Cannot open file " + dir_.string());
     saveContextToFile(ctx, path("full"));
     Bytes bytes = readBytes(path("full"));
     bytes.resize(76);
     writeBytes(path("short"), bytes);
     EXPECT_THROW(makeContextFromFile(path("short")), cereal::Exception);
-    expectRuntimeError([&] { makeContextFromFile(path("full"), {0}); }, "Invalid CUDA device ID: 0");
+    expectRuntimeError([&] { makeContextFromFile(path("full"), {0}); },
+                       "Invalid CUDA device ID: 0");
 }
 
 TEST_F(ContextFileTest, OutOfRangeContentsAreRefused) {
@@ -162,11 +167,11 @@ TEST_F(ContextFileTest, OutOfRangeContentsAreRefused) {
                        "The input parameter preset is not yet supported.");
     // Custom sizes: log_degree, chain_length, gadget_rank, rank and bit sizes out of range.
     const std::vector<std::vector<u64>> bad{
-        {21, 64, 4, 3, 50, 51, 40, 5, 1, 1},         {21, ~u64{0}, 4, 3, 50, 51, 40, 5, 1, 1},
-        {21, 10, 4, 3, 50, 51, 40, 0, 1, 1},         {21, 10, 4, 3, 50, 51, 40, 51, 1, 1},
-        {21, 10, 4, 0, 50, 51, 40, 5, 1, 1},         {21, 10, 4, 3, 50, 51, 40, 5, 2, 1},
-        {21, 10, 4, 3, 70, 51, 40, 5, 1, 1},         {21, 10, 4, 3, 50, 0, 40, 5, 1, 1},
-        {21, 10, 4, 3, 50, 51, ~u64{0}, 5, 1, 1},    {21, 10, 4, 3, 40, 51, 50, 5, 1, 1},
+        {21, 64, 4, 3, 50, 51, 40, 5, 1, 1},      {21, ~u64{0}, 4, 3, 50, 51, 40, 5, 1, 1},
+        {21, 10, 4, 3, 50, 51, 40, 0, 1, 1},      {21, 10, 4, 3, 50, 51, 40, 51, 1, 1},
+        {21, 10, 4, 0, 50, 51, 40, 5, 1, 1},      {21, 10, 4, 3, 50, 51, 40, 5, 2, 1},
+        {21, 10, 4, 3, 70, 51, 40, 5, 1, 1},      {21, 10, 4, 3, 50, 0, 40, 5, 1, 1},
+        {21, 10, 4, 3, 50, 51, ~u64{0}, 5, 1, 1}, {21, 10, 4, 3, 40, 51, 50, 5, 1, 1},
     };
     for (std::size_t i = 0; i < bad.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));

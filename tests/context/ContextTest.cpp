@@ -39,20 +39,42 @@ struct CustomCase {
 
 const std::vector<CustomCase> &customCases() {
     static const std::vector<CustomCase> cases{
-        {10, 5, 50, 40, 50, 3,
-         {1125899906826241, 1099511592961, 1099511590913, 1099511560193, 1099511556097, 1125899906820097,
-          1125899906738177},
+        {10,
+         5,
+         50,
+         40,
+         50,
+         3,
+         {1125899906826241, 1099511592961, 1099511590913, 1099511560193, 1099511556097,
+          1125899906820097, 1125899906738177},
          0x7e50e92e035bcb48ULL,
-         {39.99999974471459, 39.999999849516506, 39.99999990057385, 39.9999999059483, 39.9999999059483}},
-        {10, 3, 45, 45, 45, 3,
+         {39.99999974471459, 39.999999849516506, 39.99999990057385, 39.9999999059483,
+          39.9999999059483}},
+        {10,
+         3,
+         45,
+         45,
+         45,
+         3,
          {35184371884033, 35184371961857, 35184371986433, 35184372060161},
          0xfef563f80ec411daULL,
          {44.99999999680896, 44.99999999580125, 44.99999999580125}},
-        {10, 4, 45, 45, 50, 2,
-         {35184372060161, 35184371986433, 35184371961857, 35184371884033, 1125899906826241, 1125899906820097},
+        {10,
+         4,
+         45,
+         45,
+         50,
+         2,
+         {35184372060161, 35184371986433, 35184371961857, 35184371884033, 1125899906826241,
+          1125899906820097},
          0x21fb90fb7bad6488ULL,
          {44.99999998102149, 44.99999998841137, 44.99999999160245, 44.99999999160245}},
-        {6, 3, 50, 50, 50, 3,
+        {6,
+         3,
+         50,
+         50,
+         50,
+         3,
          {1125899906826241, 1125899906837633, 1125899906839937, 1125899906840833},
          0xa33b5b67b37f8568ULL,
          {49.9999999999995, 49.999999999996554, 49.999999999996554}},
@@ -62,9 +84,10 @@ const std::vector<CustomCase> &customCases() {
 
 TEST(ContextIdentity, CustomContextsMatchIndependentHashes) {
     for (const CustomCase &c : customCases()) {
-        SCOPED_TRACE("log_degree " + std::to_string(c.log_degree) + ", L " + std::to_string(c.chain_length));
-        const auto ctx = makeContext(c.log_degree, c.chain_length, c.log_bpsize, c.log_qpsize, c.log_tpsize,
-                                     c.gadget_rank);
+        SCOPED_TRACE("log_degree " + std::to_string(c.log_degree) + ", L " +
+                     std::to_string(c.chain_length));
+        const auto ctx = makeContext(c.log_degree, c.chain_length, c.log_bpsize, c.log_qpsize,
+                                     c.log_tpsize, c.gadget_rank);
         EXPECT_EQ(getPrimeList(ctx), c.primes);
         EXPECT_EQ(ctx->getHash(), c.hash);
         EXPECT_EQ(utils::computeContextHash(c.primes, u64{1} << c.log_degree), c.hash);
@@ -115,11 +138,16 @@ TEST(ContextGetters, FGbRecordAndChain) {
 
 TEST(ContextGetters, PredicatesFollowTheFlags) {
     using Predicate = bool (*)(const std::shared_ptr<ContextContent> &);
-    const Predicate predicates[] = {isBootstrappableParameter,  isExtendedBootstrapSupported,
-                                    isSparseSecretEncapsulationSupported, isDoubleHoistingSupported,
-                                    isFuseModRaiseSupported,   isCoeffBoot,
-                                    isReRemoveI,               isOutsourcedBootstrapSupported,
-                                    isFullPackedBaseModulus,   isAutomaticGapResolve};
+    const Predicate predicates[] = {isBootstrappableParameter,
+                                    isExtendedBootstrapSupported,
+                                    isSparseSecretEncapsulationSupported,
+                                    isDoubleHoistingSupported,
+                                    isFuseModRaiseSupported,
+                                    isCoeffBoot,
+                                    isReRemoveI,
+                                    isOutsourcedBootstrapSupported,
+                                    isFullPackedBaseModulus,
+                                    isAutomaticGapResolve};
     struct Case {
         ParameterPreset preset;
         std::vector<bool> expected;
@@ -128,7 +156,8 @@ TEST(ContextGetters, PredicatesFollowTheFlags) {
     const Case cases[] = {
         {ParameterPreset::FGf, {true, true, true, false, true, false, true, true, false, false}},
         {preset(80), {true, false, true, false, true, false, false, true, true, true}},
-        {ParameterPreset::FFFMS, {true, true, true, true, false, false, false, false, false, false}},
+        {ParameterPreset::FFFMS,
+         {true, true, true, true, false, false, false, false, false, false}},
         {preset(74), {true, false, true, false, false, true, true, false, false, false}},
     };
     for (const Case &c : cases) {
@@ -170,15 +199,19 @@ TEST(ContextGetters, NullContextIsRefused) {
     expectRuntimeError([&] { getDegree(none); }, kNullContextMessage);
     expectRuntimeError([&] { getPrimeList(none); }, kNullContextMessage);
     expectRuntimeError([&] { genMultiSecretContext(none, "x", 2); }, kNullContextMessage);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(none, 4, false, false); }, kNullContextMessage);
+    expectRuntimeError([&] { getRotIndicesForBootstrap(none, 4, false, false); },
+                       kNullContextMessage);
 }
 
 TEST(ContextFactories, DevicesAndParameterFailures) {
-    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {0}); }, "Invalid CUDA device ID: 0");
-    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {-1}); }, "Invalid CUDA device ID: -1");
+    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {0}); },
+                       "Invalid CUDA device ID: 0");
+    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {-1}); },
+                       "Invalid CUDA device ID: -1");
     expectRuntimeError([] { makeContext(ParameterPreset::CUSTOM); },
                        "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { makeContext(preset(120)); }, "The input parameter preset is not yet supported.");
+    expectRuntimeError([] { makeContext(preset(120)); },
+                       "The input parameter preset is not yet supported.");
     expectRuntimeError([] { makeContext(5, 3, 50, 40, 50, 3); }, "[Parameter] Invalid log_degree");
     expectRuntimeError([] { makeContext(10, 3, 50, 40, 50, 3, 2); },
                        "[Parameter] custom parameter with rank > 1 is not supported.");
@@ -287,10 +320,10 @@ TEST(ContextMultiSecret, VectorOfFGbSSE) {
 TEST(ContextBootstrapRotations, FGbFullSlots) {
     const auto ctx = makeContext(ParameterPreset::FGb);
     // {5, 5, 5}: strides 1024, 32, 1; baby 8, 8, 8; giant 4, 8, 8. No folding.
-    const std::set<std::int64_t> expected{-16384, -8192, -1024, -768, -512, -256, -32, -24, -16, -8, 0,
-                                          1,      2,     3,     4,    5,    6,    7,   8,   16,  24, 32,
-                                          64,     96,    128,   160,  192,  224,  256, 512, 768, 1024, 2048,
-                                          3072,   4096,  5120,  6144, 7168, 8192};
+    const std::set<std::int64_t> expected{
+        -16384, -8192, -1024, -768, -512, -256, -32,  -24,  -16,  -8,   0,    1,    2,
+        3,      4,     5,     6,    7,    8,    16,   24,   32,   64,   96,   128,  160,
+        192,    224,   256,   512,  768,  1024, 2048, 3072, 4096, 5120, 6144, 7168, 8192};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, 15, false, false), expected);
     // {4, 4, 4} in minimal-key mode, then folding by 4096, 8192 and 16384.
     const std::set<std::int64_t> min_key{-1024, -128, -8, 1, 8, 16, 128, 256, 4096, 8192, 16384};
@@ -302,7 +335,8 @@ TEST(ContextBootstrapRotations, FGbFullSlots) {
 TEST(ContextBootstrapRotations, OutsourcedFGfKeepsOnlySlotToCoeff) {
     const auto ctx = makeContext(ParameterPreset::FGf);
     // SlotToCoeff {4, 3, 3} minimal: strides 64, 8, 1; folding 2^10 .. 2^14.
-    const std::set<std::int64_t> expected{-256, -32, -4, 1, 4, 8, 32, 64, 1024, 2048, 4096, 8192, 16384};
+    const std::set<std::int64_t> expected{-256, -32,  -4,   1,    4,    8,    32,
+                                          64,   1024, 2048, 4096, 8192, 16384};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, 10, true, false), expected);
     const std::set<std::int64_t> folding_only{1024, 2048, 4096, 8192, 16384};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, 10, false, true), folding_only);
@@ -311,21 +345,23 @@ TEST(ContextBootstrapRotations, OutsourcedFGfKeepsOnlySlotToCoeff) {
 TEST(ContextBootstrapRotations, FusedContextsSkipTheFirstCoeffToSlotStep) {
     // FGbSSE: CoeffToSlot {6, 3, 3, 3} from step 1 adds -64 and -4 to FGb's set.
     const auto sse = makeContext(ParameterPreset::FGbSSE);
-    const std::set<std::int64_t> expected{-16384, -8192, -1024, -768, -512, -256, -64, -32, -24, -16, -8,
-                                          -4,     0,     1,     2,    3,    4,    5,   6,   7,   8,   16,
-                                          24,     32,    64,    96,   128,  160,  192, 224, 256, 512, 768,
-                                          1024,   2048,  3072,  4096, 5120, 6144, 7168, 8192};
+    const std::set<std::int64_t> expected{
+        -16384, -8192, -1024, -768, -512, -256, -64,  -32,  -24,  -16,  -8,   -4,   0,   1,
+        2,      3,     4,     5,    6,    7,    8,    16,   24,   32,   64,   96,   128, 160,
+        192,    224,   256,   512,  768,  1024, 2048, 3072, 4096, 5120, 6144, 7168, 8192};
     EXPECT_EQ(getRotIndicesForBootstrap(sse, 15, false, false), expected);
     // Discrete_G8A_OBTS: CoeffToSlot {4, 4, 3, 4}.
     const auto obts = makeContext(preset(82));
-    const std::set<std::int64_t> obts_expected{-1024, -256, -64, -32, -8,   -4,   1,    4,    8,    16,
-                                               32,    64,   128, 512, 1024, 2048, 4096, 8192, 16384};
+    const std::set<std::int64_t> obts_expected{-1024, -256, -64,  -32,  -8,   -4,  1,
+                                               4,     8,    16,   32,   64,   128, 512,
+                                               1024,  2048, 4096, 8192, 16384};
     EXPECT_EQ(getRotIndicesForBootstrap(obts, 9, true, false), obts_expected);
 }
 
 TEST(ContextBootstrapRotations, RefusedContexts) {
-    expectRuntimeError([] { getRotIndicesForBootstrap(makeContext(ParameterPreset::FGbL0), 4, false, false); },
-                       "The parameter dose not support bootstrap.");
+    expectRuntimeError(
+        [] { getRotIndicesForBootstrap(makeContext(ParameterPreset::FGbL0), 4, false, false); },
+        "The parameter dose not support bootstrap.");
     const auto doubled = makeContext(ParameterPreset::FGfO0, "x", 1, false, true);
     expectRuntimeError([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
                        "The parameter dose not support bootstrap.");
@@ -340,16 +376,21 @@ TEST(ContextBootstrapRotations, FusedContextOfAnotherDegreeIsRefused) {
 
 TEST(ContextBootstrapRotations, ListFormFromRunningTotals) {
     const auto ctx = makeContext(ParameterPreset::FGbL0);
-    const std::set<std::int64_t> expected{-16384, -12288, -8192, -4096, -512, -256, -64, -32, -8, -4, 0,
-                                          1,      2,      3,     4,     8,    16,   24,  32,  64, 128, 192,
-                                          256,    512,    1024,  1536,  2048, 2560, 3072, 3584, 4096, 8192, 12288};
+    const std::set<std::int64_t> expected{
+        -16384, -12288, -8192, -4096, -512, -256, -64,  -32,  -8,   -4,   0,
+        1,      2,      3,     4,     8,    16,   24,   32,   64,   128,  192,
+        256,    512,    1024,  1536,  2048, 2560, 3072, 3584, 4096, 8192, 12288};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 9, 12, 15}, false), expected);
     const std::set<std::int64_t> min_key{-4096, -256, -32, -4, 1, 4, 8, 32, 64, 256, 512};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 9, 12, 15}, true), min_key);
     EXPECT_THROW(getRotIndicesForBootstrap(ctx, std::vector<u64>{}, false), RuntimeException);
-    EXPECT_THROW(getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 3, 20}, false), RuntimeException);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 6}, false); },
-                       "[RadixDecomposition] Each radix has to be non-zero.");
+    EXPECT_THROW(getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 3, 20}, false),
+                 RuntimeException);
+    expectRuntimeError(
+        [&] {
+            getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 6}, false);
+        },
+        "[RadixDecomposition] Each radix has to be non-zero.");
 }
 
 } // namespace
@@ -371,7 +412,8 @@ TEST(ContextPresets, EveryPresetBuildsItsContext) {
         const std::vector<u64> primes = getPrimeList(ctx);
         EXPECT_EQ(primes.size(), parameter.chain_length + parameter.num_tp);
         EXPECT_EQ(ctx->getHash(), utils::computeContextHash(primes, parameter.degree));
-        const NttType expected = parameter.re_remove_i ? NttType::NEGACYCLIC_SQUARE_4N : NttType::NEGACYCLIC;
+        const NttType expected =
+            parameter.re_remove_i ? NttType::NEGACYCLIC_SQUARE_4N : NttType::NEGACYCLIC;
         for (NttType type : ctx->getNttTypes())
             EXPECT_EQ(type, expected);
     }

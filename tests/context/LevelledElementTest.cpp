@@ -57,7 +57,8 @@ TEST(LevelledElementTest, ZeroConstants) {
 TEST(LevelledElementTest, ResiduesOfSignedValues) {
     const std::int64_t q0 = static_cast<std::int64_t>(kSmallPrimes[0]);
     const std::int64_t q1 = static_cast<std::int64_t>(kSmallPrimes[1]);
-    const std::int64_t values[] = {0, 5, -1, -3, -q0, -2 * q1, q1 + 7, INT64_MAX, INT64_MIN, INT64_MIN + 1};
+    const std::int64_t values[] = {0,       5,      -1,        -3,        -q0,
+                                   -2 * q1, q1 + 7, INT64_MAX, INT64_MIN, INT64_MIN + 1};
     for (const std::int64_t v : values) {
         SCOPED_TRACE(v);
         for (std::uint64_t level = 0; level < 3; ++level) {
@@ -126,13 +127,17 @@ TEST(LevelledElementTest, LoadRefusesFormsThatDoNotFitTheContext) {
     const std::string good = test::saveToString(LevelledElement(-9, smallContext(), false, 1));
     const BadField cases[] = {
         {"size", 1, 8, 4, "[LevelledElement::load] Size does not match the context"},
-        {"mod-up without the temporary prime", 17, 1, 1, "[LevelledElement::load] Size does not match the context"},
+        {"mod-up without the temporary prime", 17, 1, 1,
+         "[LevelledElement::load] Size does not match the context"},
         {"flag byte", 17, 1, 2, "[LevelledElement::load] Invalid flag byte"},
         {"level", 9, 8, 3, "[LevelledElement::load] Level exceeds the prime chain"},
         {"huge level", 9, 8, ~0ULL, "[LevelledElement::load] Level exceeds the prime chain"},
-        {"residues below the level missing", 18, 8, 1, "[LevelledElement::load] Array length does not match the header"},
-        {"more residues than primes", 18, 8, 4, "[LevelledElement::load] Array length does not match the header"},
-        {"huge array", 18, 8, ~0ULL, "[LevelledElement::load] Array length does not match the header"},
+        {"residues below the level missing", 18, 8, 1,
+         "[LevelledElement::load] Array length does not match the header"},
+        {"more residues than primes", 18, 8, 4,
+         "[LevelledElement::load] Array length does not match the header"},
+        {"huge array", 18, 8, ~0ULL,
+         "[LevelledElement::load] Array length does not match the header"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -180,11 +185,13 @@ TEST(LevelledElementTest, LweConstants) {
     // LWE constants are never mod-up.
     std::string modUp = test::saveToString(e);
     modUp[17] = 1;
-    expectMessage([&] { test::loadFromString(f, modUp, ctx); }, "[LevelledElement::load] Invalid flag byte");
+    expectMessage([&] { test::loadFromString(f, modUp, ctx); },
+                  "[LevelledElement::load] Invalid flag byte");
     // A ring context's constant does not fit an LWE context of another length.
     LevelledElement g(ctx);
-    EXPECT_THROW(test::loadFromString(g, test::saveToString(LevelledElement(smallContext(), true)), ctx),
-                 RuntimeException);
+    EXPECT_THROW(
+        test::loadFromString(g, test::saveToString(LevelledElement(smallContext(), true)), ctx),
+        RuntimeException);
 }
 
 TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
@@ -205,9 +212,12 @@ TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
     const BadField cases[] = {
         {"dimension", 1, 8, 17, "[LevelledVector::load] Dimension does not match the context"},
         {"level", 9, 8, 3, "[LevelledVector::load] Level exceeds the prime chain"},
-        {"partial limb", 17, 8, 47, "[LevelledVector::load] Array length does not match the header"},
-        {"limbs in use missing", 17, 8, 32, "[LevelledVector::load] Array length does not match the header"},
-        {"huge array", 17, 8, ~0ULL, "[LevelledVector::load] Array length does not match the header"},
+        {"partial limb", 17, 8, 47,
+         "[LevelledVector::load] Array length does not match the header"},
+        {"limbs in use missing", 17, 8, 32,
+         "[LevelledVector::load] Array length does not match the header"},
+        {"huge array", 17, 8, ~0ULL,
+         "[LevelledVector::load] Array length does not match the header"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -198,7 +198,8 @@ TEST(Message, FailedLoadsLeaveTheMessageUnchanged) {
     Message m(before);
     std::istringstream in(overflowCount);
     EXPECT_THAT([&] { m.load(in); },
-                ThrowsMessage<RuntimeException>("[DeviceSpecificArray] Stored element count is too large."));
+                ThrowsMessage<RuntimeException>(
+                    "[DeviceSpecificArray] Stored element count is too large."));
     EXPECT_EQ(slotsOf(m), before);
 }
 
@@ -213,8 +214,8 @@ TEST(Message, ReportsUnopenableFilesAndShortWrites) {
 
     LimitedBuffer buffer(5);
     std::ostream out(&buffer);
-    EXPECT_THAT([&] { m.save(out); },
-                ThrowsMessage<cereal::Exception>("Failed to write 8 bytes to output stream! Wrote 4"));
+    EXPECT_THAT([&] { m.save(out); }, ThrowsMessage<cereal::Exception>(
+                                          "Failed to write 8 bytes to output stream! Wrote 4"));
 }
 
 TEST(Message, CopiesAreDeep) {

@@ -35,19 +35,32 @@ std::vector<std::uint32_t> namedPresetValues() {
 // (cyclic_ntt has no letter; presets never set it).
 std::string flagLetters(const Parameter &p) {
     std::string s;
-    if (p.bootstrappable) s += 'B';
-    if (p.extended_bootstrap) s += 'X';
-    if (p.sparse_secret_encapsulation) s += 'S';
-    if (p.double_hoisting) s += 'H';
-    if (p.batch_bootstrap) s += 'T';
-    if (p.fuse_mod_raise) s += 'F';
-    if (p.coeff_boot) s += 'C';
-    if (p.re_remove_i) s += 'R';
-    if (p.outsourced_bootstrap) s += 'O';
-    if (p.outsourcing_parameter) s += 'U';
-    if (p.small_parameter) s += 'M';
-    if (p.full_packed_base_modulus) s += 'P';
-    if (p.automatic_gap_resolve) s += 'G';
+    if (p.bootstrappable)
+        s += 'B';
+    if (p.extended_bootstrap)
+        s += 'X';
+    if (p.sparse_secret_encapsulation)
+        s += 'S';
+    if (p.double_hoisting)
+        s += 'H';
+    if (p.batch_bootstrap)
+        s += 'T';
+    if (p.fuse_mod_raise)
+        s += 'F';
+    if (p.coeff_boot)
+        s += 'C';
+    if (p.re_remove_i)
+        s += 'R';
+    if (p.outsourced_bootstrap)
+        s += 'O';
+    if (p.outsourcing_parameter)
+        s += 'U';
+    if (p.small_parameter)
+        s += 'M';
+    if (p.full_packed_base_modulus)
+        s += 'P';
+    if (p.automatic_gap_resolve)
+        s += 'G';
     return s;
 }
 
@@ -149,7 +162,8 @@ TEST(ParameterPreset, RecordsMatchTheirTableRows) {
         if (row.parent < 0)
             EXPECT_FALSE(p.parent_preset.has_value());
         else
-            EXPECT_EQ(p.parent_preset, std::optional(preset(static_cast<std::uint32_t>(row.parent))));
+            EXPECT_EQ(p.parent_preset,
+                      std::optional(preset(static_cast<std::uint32_t>(row.parent))));
         EXPECT_EQ(flagLetters(p), row.flags);
         EXPECT_FALSE(p.cyclic_ntt);
         EXPECT_EQ(p.gap_level, 0u);
@@ -236,9 +250,9 @@ TEST(ParameterPreset, CustomAndOutOfRangeValuesAreRejected) {
 
 TEST(ParameterPreset, EncryptionTypeFollowsRankAndSecrets) {
     const std::vector<std::pair<std::uint32_t, EncryptionType>> cases = {
-        {30, EncryptionType::MLWE},   {45, EncryptionType::MLWE},   {42, EncryptionType::MLWE},
-        {4, EncryptionType::MSRLWE},  {26, EncryptionType::MSRLWE}, {35, EncryptionType::MSRLWE},
-        {3, EncryptionType::RLWE},    {0, EncryptionType::RLWE},    {119, EncryptionType::RLWE},
+        {30, EncryptionType::MLWE},  {45, EncryptionType::MLWE},   {42, EncryptionType::MLWE},
+        {4, EncryptionType::MSRLWE}, {26, EncryptionType::MSRLWE}, {35, EncryptionType::MSRLWE},
+        {3, EncryptionType::RLWE},   {0, EncryptionType::RLWE},    {119, EncryptionType::RLWE},
     };
     for (const auto &[v, type] : cases)
         EXPECT_EQ(getEncryptionType(preset(v)), type) << v;
@@ -283,12 +297,13 @@ TEST(CustomParameter, DerivedSizes) {
         std::uint64_t num_tp, hamming_weight;
     };
     const std::vector<Case> cases = {
-        {6, 1, 1, 1, 43},        {20, 50, 1, 50, 699051}, {16, 7, 3, 3, 43691},
-        {16, 6, 3, 2, 43691},    {16, 7, 7, 1, 43691},    {16, 7, 8, 1, 43691},
+        {6, 1, 1, 1, 43},           {20, 50, 1, 50, 699051}, {16, 7, 3, 3, 43691},
+        {16, 6, 3, 2, 43691},       {16, 7, 7, 1, 43691},    {16, 7, 8, 1, 43691},
         {16, 7, kU64Max, 1, 43691}, {16, 50, 49, 2, 43691},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.log_degree << " " << c.chain_length << " " << c.gadget_rank);
+        SCOPED_TRACE(testing::Message()
+                     << c.log_degree << " " << c.chain_length << " " << c.gadget_rank);
         const Parameter p(c.log_degree, c.chain_length, c.gadget_rank, 1, 1, 1, 1, 1);
         EXPECT_EQ(p.num_tp, c.num_tp);
         EXPECT_EQ(p.hamming_weight, c.hamming_weight);
@@ -328,7 +343,8 @@ TEST(CustomParameter, SecurityFromTotalModulusBits) {
         {16, 2, 1, kU64Max, kU64Max, kU64Max, SecurityLevel::NONE},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.log_degree << " " << c.bp << " " << c.qp << " " << c.tp);
+        SCOPED_TRACE(testing::Message()
+                     << c.log_degree << " " << c.bp << " " << c.qp << " " << c.tp);
         const Parameter p(c.log_degree, c.chain_length, c.gadget_rank, c.bp, c.qp, c.tp, 1, 1);
         EXPECT_EQ(p.security_level, c.expected);
     }
@@ -366,7 +382,9 @@ TEST(CustomParameter, ChecksRunInOrderWithTheirMessages) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.log_degree << " " << c.chain_length << " "
                                         << c.gadget_rank << " " << c.rank);
-        auto build = [&] { Parameter p(c.log_degree, c.chain_length, c.gadget_rank, 50, 40, 50, c.rank, 1); };
+        auto build = [&] {
+            Parameter p(c.log_degree, c.chain_length, c.gadget_rank, 50, 40, 50, c.rank, 1);
+        };
         if (c.message.empty())
             EXPECT_NO_THROW(build());
         else
@@ -438,25 +456,30 @@ TEST(MultiSecretParameter, ModuleRankBecomesOneAndFXKeepsNoSecurity) {
 
 namespace {
 
-const std::string kNoSparse = "This parameter preset does not have corresponding sparse parameter preset";
+const std::string kNoSparse =
+    "This parameter preset does not have corresponding sparse parameter preset";
 const std::string kNoOutsourcing =
     "This parameter preset does not have corresponding outsourcing parameter preset";
-const std::string kNoSmall = "This parameter preset does not have corresponding small parameter preset";
-const std::string kNoMultiSecret = "This parameter preset does not have corresponding multi-secret preset";
+const std::string kNoSmall =
+    "This parameter preset does not have corresponding small parameter preset";
+const std::string kNoMultiSecret =
+    "This parameter preset does not have corresponding multi-secret preset";
 
 // Companion pairs by value, as listed in the companion tables.
 const std::map<std::uint32_t, std::uint32_t> kSparsePairs = {
-    {5, 31},  {6, 32},  {7, 33},  {8, 34},  {9, 35},  {10, 36},  {11, 37},  {24, 25},  {38, 39},
-    {40, 41}, {50, 53}, {52, 53}, {54, 53}, {55, 53}, {57, 60},  {58, 60},  {66, 67},  {68, 69},
-    {70, 71}, {72, 73}, {74, 75}, {78, 79}, {80, 84}, {82, 84},  {88, 92},  {90, 92},  {93, 94},
-    {95, 96}, {97, 98}, {99, 100}, {101, 100}, {105, 106}, {107, 106}, {112, 113}, {114, 113},
+    {5, 31},  {6, 32},   {7, 33},    {8, 34},    {9, 35},    {10, 36},   {11, 37},
+    {24, 25}, {38, 39},  {40, 41},   {50, 53},   {52, 53},   {54, 53},   {55, 53},
+    {57, 60}, {58, 60},  {66, 67},   {68, 69},   {70, 71},   {72, 73},   {74, 75},
+    {78, 79}, {80, 84},  {82, 84},   {88, 92},   {90, 92},   {93, 94},   {95, 96},
+    {97, 98}, {99, 100}, {101, 100}, {105, 106}, {107, 106}, {112, 113}, {114, 113},
 };
 const std::map<std::uint32_t, std::uint32_t> kOutsourcingPairs = {
-    {50, 52}, {51, 52}, {54, 55}, {56, 55}, {57, 58}, {59, 58}, {76, 77}, {80, 82}, {81, 82},
-    {88, 90}, {89, 90}, {99, 101}, {102, 101}, {105, 107}, {108, 107}, {112, 114}, {116, 114},
+    {50, 52},   {51, 52},   {54, 55},   {56, 55},   {57, 58},   {59, 58},
+    {76, 77},   {80, 82},   {81, 82},   {88, 90},   {89, 90},   {99, 101},
+    {102, 101}, {105, 107}, {108, 107}, {112, 114}, {116, 114},
 };
 const std::map<std::uint32_t, std::uint32_t> kSmallPairs = {
-    {3, 49},  {48, 49}, {50, 51}, {54, 56}, {57, 59},
+    {3, 49},  {48, 49}, {50, 51},  {54, 56},   {57, 59},
     {80, 81}, {88, 89}, {99, 102}, {105, 108}, {112, 116},
 };
 

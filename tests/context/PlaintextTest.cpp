@@ -27,7 +27,8 @@ namespace {
 
 constexpr const char *kAboveLevel = "Rescale counter should be less than or equal to the level";
 constexpr const char *kNegative = "Rescale counter should be greater than or equal to zero";
-constexpr const char *kVerifier = "[Verifier::load] Validation failed during deserializing objects.";
+constexpr const char *kVerifier =
+    "[Verifier::load] Validation failed during deserializing objects.";
 
 constexpr std::uint64_t kN = 64;
 
@@ -97,15 +98,16 @@ TEST(Plaintext, RescaleCounterRules) {
         const char *error; // nullptr: accepted
     };
     const Case cases[] = {
-        {0, 0, nullptr}, {0, 1, kAboveLevel}, {3, 3, nullptr},
-        {3, 4, kAboveLevel}, {3, -1, kNegative}, {2, -5, kNegative},
+        {0, 0, nullptr},     {0, 1, kAboveLevel}, {3, 3, nullptr},
+        {3, 4, kAboveLevel}, {3, -1, kNegative},  {2, -5, kNegative},
     };
     for (const Case &c : cases) {
         Plaintext pt(smallContext());
         pt.levelDrop(c.level);
         pt.setRescaleCounter(0);
         if (c.error) {
-            EXPECT_THAT([&] { pt.setRescaleCounter(c.value); }, ThrowsMessage<RuntimeException>(c.error))
+            EXPECT_THAT([&] { pt.setRescaleCounter(c.value); },
+                        ThrowsMessage<RuntimeException>(c.error))
                 << c.level << " " << c.value;
             EXPECT_EQ(pt.getRescaleCounter(), 0);
         } else {
@@ -124,7 +126,8 @@ TEST(Plaintext, LevelDropAndSetLevel) {
     EXPECT_EQ(wordsOf(pt.getMx()), before);
     pt.levelDrop(1);
     EXPECT_THAT([&] { pt.levelDrop(2); },
-                ThrowsMessage<RuntimeException>("[level drop] target level is greater than level of Plaintext."));
+                ThrowsMessage<RuntimeException>(
+                    "[level drop] target level is greater than level of Plaintext."));
     EXPECT_EQ(pt.getLevel(), 1u);
     pt.levelDrop(0);
     EXPECT_EQ(pt.getLevel(), 0u);
@@ -134,8 +137,9 @@ TEST(Plaintext, LevelDropAndSetLevel) {
     pt.setLevel(2);
     EXPECT_EQ(pt.getLevel(), 2u);
     EXPECT_EQ(pt.getMx().getData().size(), 3 * kN);
-    EXPECT_EQ(std::vector<std::uint64_t>(pt.getMx().getData().begin(), pt.getMx().getData().begin() + kN),
-              std::vector<std::uint64_t>(before.begin(), before.begin() + kN));
+    EXPECT_EQ(
+        std::vector<std::uint64_t>(pt.getMx().getData().begin(), pt.getMx().getData().begin() + kN),
+        std::vector<std::uint64_t>(before.begin(), before.begin() + kN));
     pt.setRescaleCounter(2);
     pt.setLevel(0);
     EXPECT_EQ(pt.getRescaleCounter(), 2);
@@ -178,7 +182,8 @@ TEST(Plaintext, StoredFormIsByteExact) {
 
     std::string expected = "\x01" + bytesOf(ctx->getHash()) + bytesOf(std::uint32_t{4});
     expected += bytesOf(std::uint64_t{4}) + bytesOf(std::int32_t{1});
-    expected += bytesOf(kN) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{2});
+    expected += bytesOf(kN) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{4}) +
+                bytesOf(std::uint64_t{2});
     expected += std::string("\x00\x01", 2);
     expected += bytesOf(std::uint64_t{4});
     for (const std::uint64_t p : primes)
@@ -252,8 +257,10 @@ TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
     EXPECT_TRUE(seededBack.getMx().hasGerm());
 
     const std::string missing = file.path() + ".missing/x.bin";
-    EXPECT_THAT([&] { pt.save(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { fromFile.load(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_THAT([&] { pt.save(missing); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_THAT([&] { fromFile.load(missing); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
 }
 
 TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
@@ -276,15 +283,19 @@ TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
     Plaintext foreign(QueltTest::otherSmallContext());
     std::istringstream foreignIn(good);
     EXPECT_THAT([&] { foreign.load(foreignIn); }, ThrowsMessage<RuntimeException>(kVerifier));
-    EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); }, ThrowsMessage<RuntimeException>(kVerifier));
+    EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); },
+                ThrowsMessage<RuntimeException>(kVerifier));
     // Counter above the level (2) or negative.
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{3}))); }, ThrowsMessage<RuntimeException>(kAboveLevel));
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); }, ThrowsMessage<RuntimeException>(kNegative));
+    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{3}))); },
+                ThrowsMessage<RuntimeException>(kAboveLevel));
+    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); },
+                ThrowsMessage<RuntimeException>(kNegative));
     // A polynomial that does not fit the context: another degree.
     EXPECT_THROW(attempt(patched(25, bytesOf(std::uint64_t{128}))), RuntimeException);
     // Cut short: inside the log slot count, and inside the residues.
-    EXPECT_THAT([&] { attempt(good.substr(0, 17)); },
-                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 4"));
+    EXPECT_THAT(
+        [&] { attempt(good.substr(0, 17)); },
+        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 4"));
     EXPECT_THROW(attempt(good.substr(0, good.size() - 1)), cereal::Exception);
     EXPECT_EQ(snapshot(target), before);
 }

@@ -45,7 +45,8 @@ TEST(PolynomialTest, ShapeOfNewPolynomials) {
     EXPECT_EQ(plain.getLevel(), 2u);
     EXPECT_FALSE(plain.isModUp());
     EXPECT_TRUE(plain.isNTT());
-    EXPECT_EQ(plain.getPrimes(), std::vector<std::uint64_t>(kSmallPrimes.begin(), kSmallPrimes.begin() + 3));
+    EXPECT_EQ(plain.getPrimes(),
+              std::vector<std::uint64_t>(kSmallPrimes.begin(), kSmallPrimes.begin() + 3));
     EXPECT_EQ(plain.getData().size(), 3 * kN);
     EXPECT_EQ(plain.getDevice(), kHostDevice);
     EXPECT_FALSE(plain.hasGerm());
@@ -150,11 +151,13 @@ TEST(PolynomialTest, RegenerationReplacesRejectedCandidatesBySpares) {
     // Germ 41: words 0 and 2 are rejected, so prime 0 takes word 3, running
     // on into the spares of prime 1.
     const auto runOn = detail::regenerateUniformResidues(germFromPattern(7, 41), 1, {kQ61, kQ61});
-    EXPECT_EQ(toVector(runOn), (std::vector<std::uint64_t>{0x1653810c914f1360, 0x1693ca79f0d218d7}));
+    EXPECT_EQ(toVector(runOn),
+              (std::vector<std::uint64_t>{0x1653810c914f1360, 0x1693ca79f0d218d7}));
     // Germ 9: words 1 and 3 are rejected, so prime 1 needs word 4, past the
     // 2 x N x S words; the output is prefix-stable, so it is simply extended.
     const auto pastEnd = detail::regenerateUniformResidues(germFromPattern(7, 9), 1, {kQ61, kQ61});
-    EXPECT_EQ(toVector(pastEnd), (std::vector<std::uint64_t>{0x3b03b63766a083e, 0x1166d64817e8e2e8}));
+    EXPECT_EQ(toVector(pastEnd),
+              (std::vector<std::uint64_t>{0x3b03b63766a083e, 0x1166d64817e8e2e8}));
 }
 
 TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
@@ -170,7 +173,8 @@ TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
         w0 = (w0 << 8) | p.getGerm()->data()[b];
     EXPECT_EQ(w0, first);
     // Every limb, also the unused ones between the level and the temporary prime.
-    EXPECT_EQ(toVector(p.getData()), toVector(detail::regenerateUniformResidues(*p.getGerm(), kN, kSmallPrimes)));
+    EXPECT_EQ(toVector(p.getData()),
+              toVector(detail::regenerateUniformResidues(*p.getGerm(), kN, kSmallPrimes)));
     EXPECT_TRUE(p.isNTT());
     EXPECT_EQ(p.getLevel(), 0u);
     for (std::uint64_t i = 0; i < 4; ++i)
@@ -247,7 +251,8 @@ TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
     Polynomial p(smallContext(), true, false);
     populateUniformPoly(p, true);
     const std::string be = toBigEndian(test::saveToString(p), 4, true);
-    EXPECT_EQ(be.substr(be.size() - 1024), std::string(reinterpret_cast<const char *>(p.getGerm()->data()), 1024));
+    EXPECT_EQ(be.substr(be.size() - 1024),
+              std::string(reinterpret_cast<const char *>(p.getGerm()->data()), 1024));
     Polynomial q(smallContext(), false, false);
     test::loadFromString(q, be, smallContext());
     EXPECT_EQ(q.getGerm(), p.getGerm());
@@ -279,19 +284,26 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
         {"degree", 1, 8, 128, "[Polynomial::load] Degree does not match the context"},
         {"chain length", 9, 8, 4, "[Polynomial::load] Chain length does not match the context"},
         {"size", 17, 8, 4, "[Polynomial::load] Size does not match the context"},
-        {"mod-up without the temporary prime", 33, 1, 1, "[Polynomial::load] Size does not match the context"},
+        {"mod-up without the temporary prime", 33, 1, 1,
+         "[Polynomial::load] Size does not match the context"},
         {"level", 25, 8, 3, "[Polynomial::load] Level exceeds the prime chain"},
         {"mod-up byte", 33, 1, 2, "[Polynomial::load] Invalid flag byte"},
         {"ntt byte", 34, 1, 0xff, "[Polynomial::load] Invalid flag byte"},
         {"prime count", 35, 8, 4, "[Polynomial::load] Prime count does not match the size"},
-        {"huge prime count", 35, 8, ~0ULL, "[Polynomial::load] Prime count does not match the size"},
-        {"prime value", 43 + 8, 8, kSmallPrimes[1] + 2, "[Polynomial::load] Primes do not match the context"},
+        {"huge prime count", 35, 8, ~0ULL,
+         "[Polynomial::load] Prime count does not match the size"},
+        {"prime value", 43 + 8, 8, kSmallPrimes[1] + 2,
+         "[Polynomial::load] Primes do not match the context"},
         {"zero prime", 43, 8, 0, "[Polynomial::load] Primes do not match the context"},
         {"germ flag", flag, 1, 2, "[Polynomial::load] Invalid flag byte"},
-        {"partial limb", count, 8, 3 * 64 - 1, "[Polynomial::load] Array length does not match the header"},
-        {"limbs in use missing", count, 8, 2 * 64, "[Polynomial::load] Array length does not match the header"},
-        {"more limbs than primes", count, 8, 4 * 64, "[Polynomial::load] Array length does not match the header"},
-        {"huge array", count, 8, ~0ULL, "[Polynomial::load] Array length does not match the header"},
+        {"partial limb", count, 8, 3 * 64 - 1,
+         "[Polynomial::load] Array length does not match the header"},
+        {"limbs in use missing", count, 8, 2 * 64,
+         "[Polynomial::load] Array length does not match the header"},
+        {"more limbs than primes", count, 8, 4 * 64,
+         "[Polynomial::load] Array length does not match the header"},
+        {"huge array", count, 8, ~0ULL,
+         "[Polynomial::load] Array length does not match the header"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -325,7 +337,8 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
 
     // Another context's polynomial does not fit.
     Polynomial foreign(test::otherContext(), false, false);
-    EXPECT_THROW(test::loadFromString(target, test::saveToString(foreign), smallContext()), RuntimeException);
+    EXPECT_THROW(test::loadFromString(target, test::saveToString(foreign), smallContext()),
+                 RuntimeException);
 }
 
 TEST(PolynomialTest, ShortReadsLeaveThePolynomialUnchanged) {

@@ -57,7 +57,8 @@ TEST(PolynomialVectorTest, EmptyVectorThrowsOutOfRangeButKnowsItsDegree) {
         v.getPoly(0);
         FAIL();
     } catch (const std::out_of_range &e) {
-        EXPECT_STREQ(e.what(), "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)");
+        EXPECT_STREQ(e.what(),
+                     "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)");
     }
     // The degree and the growth come from the context.
     EXPECT_EQ(v.getDegree(), kN);

@@ -33,8 +33,9 @@ ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset
 
 TEST(ScaleFactorsRules, PlainRuleFollowsPrimeSizesDownward) {
     // The chain of the custom sizes (log_degree 10, L 5, b 50, q 40, t 50, d 3).
-    const std::vector<u64> primes{1125899906826241, 1099511592961, 1099511590913, 1099511560193,
-                                  1099511556097,    1125899906820097, 1125899906738177};
+    const std::vector<u64> primes{1125899906826241, 1099511592961, 1099511590913,
+                                  1099511560193,    1099511556097, 1125899906820097,
+                                  1125899906738177};
     std::vector<double> factors(primes.size(), 0.0);
     utils::applyPlainScaleRule(factors, primes, 5, std::log2(1099511556097.0));
     const std::vector<double> expected{39.99999974471459, 39.999999849516506, 39.99999990057385,
@@ -53,8 +54,9 @@ TEST(ScaleFactorsRules, BootstrappableRuleAppliesRoundedSizeCorrections) {
     std::vector<double> factors(8, 0.0);
     std::vector<std::int64_t> corrections(8, 0);
     utils::applyBootstrappableScaleRule(factors, corrections, primes, 8, 3, 4);
-    const std::vector<double> expected{41.99999999973603, 41.99999999986621, 41.999999999933515, 41.99999999994954,
-                                       41.00000000000003, 41.000000000000014, 41.00000000000001, 41.0};
+    const std::vector<double> expected{
+        41.99999999973603, 41.99999999986621,  41.999999999933515, 41.99999999994954,
+        41.00000000000003, 41.000000000000014, 41.00000000000001,  41.0};
     const std::vector<std::int64_t> expected_corrections{0, 0, 1, 0, 1, 17, 18, 17};
     for (u64 l = 0; l < 8; ++l)
         EXPECT_NEAR(factors[l], expected[l], 1e-12) << "level " << l;
@@ -62,8 +64,9 @@ TEST(ScaleFactorsRules, BootstrappableRuleAppliesRoundedSizeCorrections) {
 }
 
 TEST(ScaleFactorsRules, CleaningRuleMovesLevelOneCorrectionToLevelZero) {
-    const std::vector<u64> primes{(1ULL << 61) - 1,  (1ULL << 60) - 93, (1ULL << 60) - 1001, (1ULL << 30) + 3,
-                                  (1ULL << 31) - 5, (1ULL << 30) - 7,  (1ULL << 61) - 9};
+    const std::vector<u64> primes{(1ULL << 61) - 1, (1ULL << 60) - 93, (1ULL << 60) - 1001,
+                                  (1ULL << 30) + 3, (1ULL << 31) - 5,  (1ULL << 30) - 7,
+                                  (1ULL << 61) - 9};
     std::vector<double> factors(6, 0.0);
     utils::applyCleaningScaleRule(factors, primes, 6);
     const std::vector<double> expected{60.000000157073714, 60.00000007853686, 60.00000003926843,
@@ -78,7 +81,8 @@ TEST(ScaleFactorsRules, RulesRefuseListsShorterThanTheLevels) {
     const std::vector<u64> primes{(1ULL << 40) + 1, (1ULL << 40) + 3};
     EXPECT_THROW(utils::applyPlainScaleRule(factors, primes, 3, 40.0), RuntimeException);
     EXPECT_THROW(utils::applyCleaningScaleRule(factors, primes, 3), RuntimeException);
-    EXPECT_THROW(utils::applyBootstrappableScaleRule(factors, corrections, primes, 2, 0, 5), RuntimeException);
+    EXPECT_THROW(utils::applyBootstrappableScaleRule(factors, corrections, primes, 2, 0, 5),
+                 RuntimeException);
 }
 
 TEST(ScaleFactorsPresets, EveryPresetHasFactorsForItsLevels) {
@@ -108,7 +112,8 @@ TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
     // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
     const ScaleFactors single(ParameterPreset::FGbL0);
     ASSERT_EQ(single.getFactors().size(), 1u);
-    EXPECT_EQ(single.getFactors()[0], std::log2(static_cast<double>(PrimeModuli::getPrimeList(ParameterPreset::FGbL0)[0])));
+    EXPECT_EQ(single.getFactors()[0],
+              std::log2(static_cast<double>(PrimeModuli::getPrimeList(ParameterPreset::FGbL0)[0])));
 
     // A levelled preset (ST7, L = 8): the plain rule over its list.
     const auto &primes = PrimeModuli::getPrimeList(ParameterPreset::ST7);
@@ -193,10 +198,11 @@ TEST(ScaleFactorsPresets, BorrowedFactorsAreCopiedWholeOrCut) {
         std::uint32_t preset, source;
         bool whole;
     };
-    const Case cases[] = {{4, 3, true},    {6, 5, true},    {11, 5, true},    {31, 25, true},  {37, 25, true},
-                          {83, 80, true},  {85, 80, true},  {87, 80, true},   {91, 88, true},  {26, 3, false},
-                          {30, 3, false},  {44, 3, false},  {47, 3, false},   {62, 50, false}, {65, 63, false},
-                          {103, 99, false}, {110, 105, false}, {118, 112, false}};
+    const Case cases[] = {{4, 3, true},      {6, 5, true},     {11, 5, true},   {31, 25, true},
+                          {37, 25, true},    {83, 80, true},   {85, 80, true},  {87, 80, true},
+                          {91, 88, true},    {26, 3, false},   {30, 3, false},  {44, 3, false},
+                          {47, 3, false},    {62, 50, false},  {65, 63, false}, {103, 99, false},
+                          {110, 105, false}, {118, 112, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE("preset " + std::to_string(c.preset));
         const ScaleFactors source(preset(c.source));
@@ -205,8 +211,10 @@ TEST(ScaleFactorsPresets, BorrowedFactorsAreCopiedWholeOrCut) {
         const u64 expected_size = c.whole ? source.getFactors().size() : length;
         ASSERT_EQ(factors.getFactors().size(), expected_size);
         for (u64 l = 0; l < expected_size; ++l) {
-            EXPECT_EQ(factors.getFactors()[l], l < source.getFactors().size() ? source.getFactors()[l] : 0.0);
-            EXPECT_EQ(factors.getCorrections()[l], l < source.getCorrections().size() ? source.getCorrections()[l] : 0);
+            EXPECT_EQ(factors.getFactors()[l],
+                      l < source.getFactors().size() ? source.getFactors()[l] : 0.0);
+            EXPECT_EQ(factors.getCorrections()[l],
+                      l < source.getCorrections().size() ? source.getCorrections()[l] : 0);
         }
     }
     // Whole copies keep their source's length.
@@ -232,7 +240,8 @@ TEST(ScaleFactorsPresets, CleaningPresetsUseTheCleaningRule) {
 TEST(ScaleFactorsPresets, InvalidPresetsAndLevelsAreRefused) {
     expectRuntimeError([] { ScaleFactors{ParameterPreset::CUSTOM}; },
                        "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { ScaleFactors{preset(120)}; }, "The input parameter preset is not yet supported.");
+    expectRuntimeError([] { ScaleFactors{preset(120)}; },
+                       "The input parameter preset is not yet supported.");
     const ScaleFactors factors(ParameterPreset::FGb);
     expectRuntimeError([&] { factors.getScaleFactor(25); }, kInvalidScaleFactorMessage);
     EXPECT_EQ(factors.getCorrection(13), -16);
@@ -257,10 +266,13 @@ TEST(ScaleFactorsLWE, PresetsFollowThePlainRuleOrTheirRingPreset) {
         EXPECT_NEAR(sd3.getFactors()[l], expected_sd3[l], 1e-12);
 
     const double ring44 = ScaleFactors(preset(44)).getFactors()[0];
-    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L0).getFactors(), std::vector<double>{ring44});
-    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L1).getFactors(), (std::vector<double>{ring44, 0.0}));
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L0).getFactors(),
+              std::vector<double>{ring44});
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L1).getFactors(),
+              (std::vector<double>{ring44, 0.0}));
     const double ring85 = ScaleFactors(preset(85)).getFactors()[0];
-    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::Discrete_G8A_LWE).getFactors(), std::vector<double>{ring85});
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::Discrete_G8A_LWE).getFactors(),
+              std::vector<double>{ring85});
 
     expectRuntimeError([] { ScaleFactors{LWE::ParameterPreset::CUSTOM}; },
                        "Need to specify some parameters in order to use CUSTOM parameters.");

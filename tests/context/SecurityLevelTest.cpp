@@ -17,7 +17,7 @@ struct Bounds {
     std::uint64_t log_dimension, b128, b192, b256;
 };
 const std::vector<Bounds> kBounds = {
-    {10, 27, 19, 14},   {11, 54, 37, 29},     {12, 109, 75, 58},    {13, 218, 152, 118},
+    {10, 27, 19, 14},    {11, 54, 37, 29},    {12, 109, 75, 58},     {13, 218, 152, 118},
     {14, 438, 305, 237}, {15, 881, 611, 476}, {16, 1750, 1199, 929}, {17, 3523, 2411, 1867},
 };
 
@@ -56,8 +56,8 @@ TEST(SecurityLevel, KnownPoints) {
 }
 
 TEST(SecurityLevel, UntabledDimensionsAndEmptyModulusHaveNoClaim) {
-    for (std::uint64_t d : {std::uint64_t{0}, std::uint64_t{9}, std::uint64_t{18},
-                            std::uint64_t{64}, kU64Max}) {
+    for (std::uint64_t d :
+         {std::uint64_t{0}, std::uint64_t{9}, std::uint64_t{18}, std::uint64_t{64}, kU64Max}) {
         EXPECT_EQ(computeLWESecurityLevel(d, 100), SecurityLevel::NONE) << d;
         EXPECT_EQ(computeLWESecurityLevel(d, 1), SecurityLevel::NONE) << d;
     }

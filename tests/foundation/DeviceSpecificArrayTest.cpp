@@ -53,8 +53,8 @@ bool holds(const DeviceSpecificArray<T> &array, std::uint64_t count, std::uint64
 template <typename T>
 class DeviceSpecificArrayTyped : public ::testing::Test {};
 
-using ElementTypes = ::testing::Types<std::uint64_t, std::uint64_t *, double, std::complex<double>, int,
-                                      bool, unsigned __int128, __int128>;
+using ElementTypes = ::testing::Types<std::uint64_t, std::uint64_t *, double, std::complex<double>,
+                                      int, bool, unsigned __int128, __int128>;
 TYPED_TEST_SUITE(DeviceSpecificArrayTyped, ElementTypes);
 
 } // namespace
@@ -212,8 +212,11 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
                 ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
     EXPECT_THAT([] { DeviceSpecificArray<std::uint64_t> a(1, kPinned); },
                 ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
-    EXPECT_THAT([] { DeviceSpecificArray<std::uint64_t> a(0, Device{2, 0}); },
-                ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
+    EXPECT_THAT(
+        [] {
+            DeviceSpecificArray<std::uint64_t> a(0, Device{2, 0});
+        },
+        ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
     EXPECT_THAT([&] { cuda_empty.resize(2); }, ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
     EXPECT_EQ(cuda_empty.size(), 0u);
 
@@ -247,7 +250,8 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
                 ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
     DeviceSpecificArray<std::uint64_t> target(2);
     fill(target);
-    EXPECT_THAT([&] { target = cuda_empty; }, ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    EXPECT_THAT([&] { target = cuda_empty; },
+                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
     EXPECT_EQ(target.getDevice(), kHostDevice);
     EXPECT_TRUE(holds(target, 2));
 }

@@ -31,7 +31,8 @@ TEST(Device, OrdersByIdThenType) {
         {{-1, 0}, {0, 0}, true}, {{1, 2}, {0, 2}, false},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(c.a < c.b, c.less) << c.a.type << "," << c.a.id << " < " << c.b.type << "," << c.b.id;
+        EXPECT_EQ(c.a < c.b, c.less)
+            << c.a.type << "," << c.a.id << " < " << c.b.type << "," << c.b.id;
         EXPECT_EQ(std::less<Device>()(c.a, c.b), c.less);
     }
     const std::set<Device> devices{{0, 1}, {1, 0}, {0, 0}, {3, 0}};
@@ -66,8 +67,11 @@ TEST(MemoryResource, OneResourcePerDeviceAcrossThreads) {
 
 TEST(MemoryResource, UnknownDeviceTypesHaveNoResource) {
     for (int type : {2, 4, -1, 100})
-        EXPECT_THAT([type] { getPerDeviceMemoryResource(Device{type, 0}); },
-                    ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
+        EXPECT_THAT(
+            [type] {
+                getPerDeviceMemoryResource(Device{type, 0});
+            },
+            ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
 }
 
 TEST(MemoryResource, HostBlocksAreAlignedAndZeroGivesNull) {
@@ -122,8 +126,8 @@ TEST(CudaTools, UnsupportedOperationsAndCopies) {
     EXPECT_EQ(unsupportedFunctionMessage("addCUDA"),
               "Cannot support the function 'addCUDA' in the current build configuration");
     EXPECT_THAT([] { throwUnsupportedFunction("save"); },
-                ThrowsMessage<RuntimeException>(
-                    StrEq("Cannot support the function 'save' in the current build configuration")));
+                ThrowsMessage<RuntimeException>(StrEq(
+                    "Cannot support the function 'save' in the current build configuration")));
     std::uint64_t a = 1, b = 2;
     EXPECT_THAT([&] { heteroDeviceCopy(&a, 8, &b, getDefaultStream()); },
                 ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));

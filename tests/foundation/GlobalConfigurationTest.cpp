@@ -59,7 +59,8 @@ TEST(GlobalConfiguration, TakesTheDocument) {
     config.setFeature("b", json("text"));
     EXPECT_TRUE(config.isFeatureEnabled("a"));
     EXPECT_EQ(config.getFeature("b"), json("text"));
-    expectTypeError([&] { config.isFeatureEnabled("b"); }, 302, "type must be boolean, but is string");
+    expectTypeError([&] { config.isFeatureEnabled("b"); }, 302,
+                    "type must be boolean, but is string");
 }
 
 TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
@@ -89,7 +90,8 @@ TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
             expectTypeError([&] { config.getFeature("x"); }, 305, prefix + c.get_error);
         else
             EXPECT_THAT([&] { config.getFeature("x"); },
-                        ThrowsMessage<RuntimeException>(StrEq("[GlobalConfiguration] No feature named 'x'.")));
+                        ThrowsMessage<RuntimeException>(
+                            StrEq("[GlobalConfiguration] No feature named 'x'.")));
     }
 
     // Setting a switch creates the feature object where it is missing.
@@ -104,8 +106,12 @@ TEST(GlobalConfiguration, NullNamesAreRefused) {
     GlobalConfiguration config(json::parse(R"({"features": {}})"));
     const char *null_name = nullptr;
     const auto null_string = StrEq("basic_string: construction from null is not valid");
-    EXPECT_THAT([&] { config.isFeatureEnabled(null_name); }, ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.getFeature(null_name); }, ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.setFeature(null_name, true); }, ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.setFeature(null_name, json(1)); }, ThrowsMessage<std::logic_error>(null_string));
+    EXPECT_THAT([&] { config.isFeatureEnabled(null_name); },
+                ThrowsMessage<std::logic_error>(null_string));
+    EXPECT_THAT([&] { config.getFeature(null_name); },
+                ThrowsMessage<std::logic_error>(null_string));
+    EXPECT_THAT([&] { config.setFeature(null_name, true); },
+                ThrowsMessage<std::logic_error>(null_string));
+    EXPECT_THAT([&] { config.setFeature(null_name, json(1)); },
+                ThrowsMessage<std::logic_error>(null_string));
 }

@@ -1,5 +1,5 @@
-#include "foundation/DeviceSpecificArray2D.hpp"
 #include "foundation/MultipleDevice.hpp"
+#include "foundation/DeviceSpecificArray2D.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -54,9 +54,17 @@ TEST(MultipleDevice, DefaultMapsOfWordsHoldAnEmptyHostEntry) {
 
 TEST(MultipleDevice, AtOfAnAbsentDeviceThrowsAndReleasesTheLock) {
     MultipleDevice<Words> tables;
-    EXPECT_THAT([&] { tables.at(Device{0, 1}); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    EXPECT_THAT(
+        [&] {
+            tables.at(Device{0, 1});
+        },
+        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
     const auto &constant = tables;
-    EXPECT_THAT([&] { constant.at(Device{1, 0}); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    EXPECT_THAT(
+        [&] {
+            constant.at(Device{1, 0});
+        },
+        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
     // The map still answers: a lock left held would deadlock here.
     tables.set(Device{0, 1}, words({1}));
     EXPECT_EQ(tables.size(), 2u);
@@ -76,15 +84,24 @@ TEST(MultipleDevice, CopyToCopiesMovesAndReplaces) {
     EXPECT_EQ(contents(tables.at(Device{0, 1})), (std::vector<std::uint64_t>{10, 2, 3}));
     EXPECT_EQ(tables.size(), 2u);
 
-    EXPECT_THAT([&] { tables.copyTo(Device{0, 5}, kHostDevice); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    EXPECT_THAT(
+        [&] {
+            tables.copyTo(Device{0, 5}, kHostDevice);
+        },
+        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
     // No accelerator: the move fails and the map stays as it was.
-    EXPECT_THAT([&] { tables.copyTo(kHostDevice, Device{1, 0}); },
-                ThrowsMessage<RuntimeException>(
-                    StrEq("Cannot support the function 'doAllocate' in the current build configuration")));
+    EXPECT_THAT(
+        [&] {
+            tables.copyTo(kHostDevice, Device{1, 0});
+        },
+        ThrowsMessage<RuntimeException>(
+            StrEq("Cannot support the function 'doAllocate' in the current build configuration")));
     MultipleDevice<Words> empty_tables;
-    EXPECT_THAT([&] { empty_tables.copyTo(kHostDevice, Device{1, 0}); },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    EXPECT_THAT(
+        [&] {
+            empty_tables.copyTo(kHostDevice, Device{1, 0});
+        },
+        ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
     EXPECT_EQ(tables.size(), 2u);
     EXPECT_FALSE(tables.contains(Device{1, 0}));
     EXPECT_EQ(empty_tables.size(), 1u);
@@ -128,7 +145,8 @@ TEST(MultipleDevice, CopyFromAnyDeviceToTakesTheSmallestDevice) {
 
 TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     MultipleDevice<WordLists> parts;
-    EXPECT_THAT([&] { parts.removeExcept(kHostDevice); }, ThrowsMessage<RuntimeException>(StrEq(kEmptyMap)));
+    EXPECT_THAT([&] { parts.removeExcept(kHostDevice); },
+                ThrowsMessage<RuntimeException>(StrEq(kEmptyMap)));
 
     parts.set(Device{0, 2}, list({2}, Device{0, 2}));
     parts.set(Device{0, 1}, list({1}, Device{0, 1}));
@@ -173,6 +191,10 @@ TEST(DeviceSpecificArray2D, RowMajorLayout) {
     table.to(Device{0, 1});
     EXPECT_EQ(table.getDevice(), (Device{0, 1}));
     EXPECT_EQ(table.at(1, 0), 10u);
-    EXPECT_THAT([] { DeviceSpecificArray2D<std::uint64_t> t(std::uint64_t{1} << 32, std::uint64_t{1} << 32); },
-                ThrowsMessage<RuntimeException>(StrEq("[DeviceSpecificArray] Requested size is too large.")));
+    EXPECT_THAT(
+        [] {
+            DeviceSpecificArray2D<std::uint64_t> t(std::uint64_t{1} << 32, std::uint64_t{1} << 32);
+        },
+        ThrowsMessage<RuntimeException>(
+            StrEq("[DeviceSpecificArray] Requested size is too large.")));
 }

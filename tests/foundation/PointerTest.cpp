@@ -105,7 +105,8 @@ TEST_F(PointerTest, EmptyPointersThrowInsteadOfDereferencingNull) {
     EXPECT_THAT([&] { (void)moved->tag; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
     EXPECT_THAT([&] { (void)*constant; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
     EXPECT_THAT([&] { (void)constant->tag; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { Pointer<Impl> copy(constant); }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
+    EXPECT_THAT([&] { Pointer<Impl> copy(constant); },
+                ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
     EXPECT_THAT([&] { empty = constant; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
     EXPECT_EQ(empty->values, (std::vector<int>{1}));
 

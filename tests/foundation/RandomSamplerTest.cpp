@@ -23,15 +23,15 @@ constexpr std::uint64_t kN = 64;
 // Known answers below come from an independent replica of the samplers over
 // the generator stream of seed {1, 2, 3, 4} (keyed BLAKE3 of block 0).
 
-const std::int64_t kGaussian[kN] = {
-    0, -3, -1, 10, 2,  -1, 4,  6,  -1, 0, 0,  -3, -1, 0, -7, 7, -1, -2, -2, 2,  0, -4,
-    -2, 3, 0,  3,  -1, 4,  -3, -3, 5,  3, 2,  2,  3,  1, -2, 1, -3, 1,  1,  2,  -9, -6,
-    2, 1, 1,  3,  2,  -7, 1,  0,  5,  -2, 0, -1, 2,  -1, -4, -2, -2, 2,  -4, 3};
+const std::int64_t kGaussian[kN] = {0,  -3, -1, 10, 2,  -1, 4,  6,  -1, 0,  0,  -3, -1, 0,  -7, 7,
+                                    -1, -2, -2, 2,  0,  -4, -2, 3,  0,  3,  -1, 4,  -3, -3, 5,  3,
+                                    2,  2,  3,  1,  -2, 1,  -3, 1,  1,  2,  -9, -6, 2,  1,  1,  3,
+                                    2,  -7, 1,  0,  5,  -2, 0,  -1, 2,  -1, -4, -2, -2, 2,  -4, 3};
 
-const int kTernary[kN] = {-1, 1, -1, 0, -1, 0,  0,  -1, 1,  -1, 0, 0, 0, -1, 1, -1,
-                          -1, 0, 1,  1, -1, 0,  0,  0,  1,  0,  0, 1, 1, 0,  0, 1,
-                          0,  1, -1, 0, 1,  1,  0,  1,  0,  0,  -1, 0, 0, 0,  0, 0,
-                          -1, 0, 1,  -1, 1, 0,  1,  -1, 1,  -1, 1,  -1, 0, 0,  0, 0};
+const int kTernary[kN] = {-1, 1, -1, 0,  -1, 0, 0, -1, 1, -1, 0,  0,  0, -1, 1, -1,
+                          -1, 0, 1,  1,  -1, 0, 0, 0,  1, 0,  0,  1,  1, 0,  0, 1,
+                          0,  1, -1, 0,  1,  1, 0, 1,  0, 0,  -1, 0,  0, 0,  0, 0,
+                          -1, 0, 1,  -1, 1,  0, 1, -1, 1, -1, 1,  -1, 0, 0,  0, 0};
 
 std::uint64_t residue(std::int64_t v, std::uint64_t q) {
     return v < 0 ? q - static_cast<std::uint64_t>(-v) : static_cast<std::uint64_t>(v);
@@ -113,7 +113,8 @@ TEST(RandomSamplerTest, HammingWeightThatCannotBeMetIsRefused) {
     struct Case {
         std::uint64_t dim, hw, blocks;
     };
-    for (const Case c : {Case{4, 1, 5}, Case{0, 1, 1}, Case{8, 5, 2}, Case{10, 4, 3}, Case{8, ~0ULL, 1}}) {
+    for (const Case c :
+         {Case{4, 1, 5}, Case{0, 1, 1}, Case{8, 5, 2}, Case{10, 4, 3}, Case{8, ~0ULL, 1}}) {
         DeviceSpecificArray<int> out(3);
         std::fill(out.begin(), out.end(), 7);
         const std::uint64_t next = test::peekWord();
@@ -162,16 +163,36 @@ TEST(RandomSamplerTest, RestoringTheStateRepeatsEverySampler) {
     const auto ctx = smallContext();
     const auto lwe = LWE::makeContext(16, 2, 45, 40);
     const std::vector<std::function<std::string()>> runs = {
-        [&] { Polynomial p(ctx, false, false); sampler.sampleUniform(p, ctx); return test::saveToString(p); },
-        [&] { Polynomial p(ctx, true, false); sampler.sampleGaussian(p, ctx); return test::saveToString(p); },
-        [&] { Polynomial p(ctx, false, false); sampler.sampleZO(p, ctx); return test::saveToString(p); },
+        [&] {
+            Polynomial p(ctx, false, false);
+            sampler.sampleUniform(p, ctx);
+            return test::saveToString(p);
+        },
+        [&] {
+            Polynomial p(ctx, true, false);
+            sampler.sampleGaussian(p, ctx);
+            return test::saveToString(p);
+        },
+        [&] {
+            Polynomial p(ctx, false, false);
+            sampler.sampleZO(p, ctx);
+            return test::saveToString(p);
+        },
         [&] {
             DeviceSpecificArray<int> out;
             sampler.sampleHWT(out, 64, 5, 4);
             return std::string(reinterpret_cast<const char *>(out.getData()), out.sizeInBytes());
         },
-        [&] { LevelledVector v(lwe); sampler.sampleUniform(v, lwe); return test::saveToString(v); },
-        [&] { LevelledElement e(lwe); sampler.sampleGaussian(e, lwe); return test::saveToString(e); },
+        [&] {
+            LevelledVector v(lwe);
+            sampler.sampleUniform(v, lwe);
+            return test::saveToString(v);
+        },
+        [&] {
+            LevelledElement e(lwe);
+            sampler.sampleGaussian(e, lwe);
+            return test::saveToString(e);
+        },
     };
     auto &gen = UniformRandomBitGenerator::getInstance();
     // A fixed seed keeps the check that two draws differ deterministic: a single
@@ -225,10 +246,10 @@ TEST(RandomSamplerTest, ObjectsOfAnotherContextAreRefusedBeforeDrawing) {
     const RandomSampler sampler;
     Polynomial p(test::otherContext(), false, false);
     const std::uint64_t next = test::peekWord();
-    for (const auto &run : std::vector<std::function<void()>>{
-             [&] { sampler.sampleUniform(p, smallContext()); },
-             [&] { sampler.sampleGaussian(p, smallContext()); },
-             [&] { sampler.sampleZO(p, smallContext()); }}) {
+    for (const auto &run :
+         std::vector<std::function<void()>>{[&] { sampler.sampleUniform(p, smallContext()); },
+                                            [&] { sampler.sampleGaussian(p, smallContext()); },
+                                            [&] { sampler.sampleZO(p, smallContext()); }}) {
         try {
             run();
             ADD_FAILURE();

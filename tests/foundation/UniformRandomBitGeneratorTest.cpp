@@ -1,6 +1,6 @@
+#include "foundation/UniformRandomBitGenerator.hpp"
 #include "Quelt/Random.hpp"
 #include "foundation/Blake3Utils.hpp"
-#include "foundation/UniformRandomBitGenerator.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -176,7 +176,7 @@ TEST(UniformRandomBitGenerator, ShortStateLeavesTheGeneratorAsItWas) {
         std::string message;
     };
     const Case cases[] = {
-        {0, shortRead(1, 0)}, {1, shortRead(8, 0)},   {20, shortRead(8, 3)},
+        {0, shortRead(1, 0)},  {1, shortRead(8, 0)},  {20, shortRead(8, 3)},
         {33, shortRead(8, 0)}, {41, shortRead(8, 0)}, {48, shortRead(8, 7)},
     };
     for (const auto &c : cases) {

@@ -8,8 +8,8 @@
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
-#include "support/DataObjects.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/DataObjects.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gmock/gmock.h>
@@ -152,13 +152,15 @@ TEST(Serialize, VerifierHeaderForms) {
     // Another context's hash, or another code with the right hash.
     Record other{record.hash + 1, 5, {1, 2}, "old"};
     std::istringstream in2(bytes);
-    EXPECT_THAT([&] { Serialize::load(in2, other); }, ThrowsMessage<RuntimeException>(kVerifierMessage));
+    EXPECT_THAT([&] { Serialize::load(in2, other); },
+                ThrowsMessage<RuntimeException>(kVerifierMessage));
     EXPECT_EQ(other.value, 5u);
     std::string wrongCode = bytes;
     wrongCode[9] = 4;
     Record target{record.hash, 5, {1, 2}, "old"};
     std::istringstream in3(wrongCode);
-    EXPECT_THAT([&] { Serialize::load(in3, target); }, ThrowsMessage<RuntimeException>(kVerifierMessage));
+    EXPECT_THAT([&] { Serialize::load(in3, target); },
+                ThrowsMessage<RuntimeException>(kVerifierMessage));
     EXPECT_EQ(target.words, (std::vector<std::uint64_t>{1, 2}));
 
     // Key form: code first, only the code is checked, the hash comes back.
@@ -184,12 +186,14 @@ TEST(Serialize, VerifierHeaderForms) {
 TEST(Serialize, ShortReadsAndWrites) {
     std::istringstream in("\x01" + std::string("\x05\x00\x00", 3));
     std::uint64_t word = 0;
-    EXPECT_THAT([&] { Serialize::load(in, word); },
-                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 3"));
+    EXPECT_THAT(
+        [&] { Serialize::load(in, word); },
+        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 3"));
     QueltTest::LimitedBuffer buffer(4);
     std::ostream out(&buffer);
-    EXPECT_THAT([&] { Serialize::save(out, word); },
-                ThrowsMessage<cereal::Exception>("Failed to write 8 bytes to output stream! Wrote 3"));
+    EXPECT_THAT(
+        [&] { Serialize::save(out, word); },
+        ThrowsMessage<cereal::Exception>("Failed to write 8 bytes to output stream! Wrote 3"));
 }
 
 TEST(Serialize, FilesAndOpenFailures) {
@@ -306,7 +310,8 @@ TEST(CiphertextFile, IsByteExact) {
     expected += bytesOf(std::uint64_t{2});
     for (std::uint64_t i = 0; i < 2; ++i) {
         const Polynomial &p = ct.getPoly(i);
-        expected += bytesOf(kN) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{1});
+        expected += bytesOf(kN) + bytesOf(std::uint64_t{4}) + bytesOf(std::uint64_t{4}) +
+                    bytesOf(std::uint64_t{1});
         expected += std::string("\x00\x01", 2);
         expected += bytesOf(std::uint64_t{4});
         for (const std::uint64_t q : primes)
@@ -329,11 +334,12 @@ TEST(CiphertextFile, ReadsAHandMadeBigEndianFile) {
     const std::vector<std::uint64_t> primes = Rlwe(ctx, false, true).getPoly(0).getPrimes();
     std::string bytes(1, '\x00');
     bytes += bytesOf(ctx->getHash(), true) + bytesOf(std::uint32_t{3}, true);
-    bytes += bytesOf(std::uint64_t{2}, true) + bytesOf(std::int32_t{4}, true) + bytesOf(std::uint32_t{0}, true);
+    bytes += bytesOf(std::uint64_t{2}, true) + bytesOf(std::int32_t{4}, true) +
+             bytesOf(std::uint32_t{0}, true);
     bytes += bytesOf(std::uint64_t{2}, true);
     for (std::uint64_t i = 0; i < 2; ++i) {
-        bytes += bytesOf(kN, true) + bytesOf(std::uint64_t{4}, true) + bytesOf(std::uint64_t{4}, true) +
-                 bytesOf(std::uint64_t{0}, true);
+        bytes += bytesOf(kN, true) + bytesOf(std::uint64_t{4}, true) +
+                 bytesOf(std::uint64_t{4}, true) + bytesOf(std::uint64_t{0}, true);
         bytes += std::string("\x00\x01", 2);
         bytes += bytesOf(std::uint64_t{4}, true);
         for (const std::uint64_t q : primes)
@@ -404,8 +410,10 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
     EXPECT_EQ(stateOf(b), stateOf(second));
 
     const std::string missing = file.path() + ".missing/c.bin";
-    EXPECT_THAT([&] { rlwe.save(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { a.load(missing); }, ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_THAT([&] { rlwe.save(missing); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_THAT([&] { a.load(missing); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
 }
 
 TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
@@ -424,7 +432,9 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
         bytes.replace(offset, value.size(), value);
         return bytes;
     };
-    const auto refused = [](const char *message) { return ThrowsMessage<RuntimeException>(message); };
+    const auto refused = [](const char *message) {
+        return ThrowsMessage<RuntimeException>(message);
+    };
 
     // The verifier: another context, a plaintext, another code.
     Rlwe foreign(QueltTest::otherSmallContext(), false, true);
@@ -456,16 +466,19 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
     // Polynomials at different levels.
     Rlwe mixed = sampleCiphertext();
     mixed.getPoly(0).setLevel(0);
-    EXPECT_THAT([&] { attempt(savedCiphertext(mixed)); }, refused("Polynomials have different levels"));
+    EXPECT_THAT([&] { attempt(savedCiphertext(mixed)); },
+                refused("Polynomials have different levels"));
 
     // Truncated: inside the log slot count, inside the second polynomial.
-    EXPECT_THAT([&] { attempt(good.substr(0, 18)); },
-                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 5"));
+    EXPECT_THAT(
+        [&] { attempt(good.substr(0, 18)); },
+        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 5"));
     EXPECT_THROW(attempt(good.substr(0, good.size() - 100)), cereal::Exception);
     const QueltTest::TempFile cut("ciphertext_cut.bin");
     cut.write(good.substr(0, 30));
-    EXPECT_THAT([&] { target.load(cut.path()); },
-                ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 1"));
+    EXPECT_THAT(
+        [&] { target.load(cut.path()); },
+        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 1"));
 
     EXPECT_EQ(stateOf(target), before);
     EXPECT_EQ(target.getNumPoly(), 2u);

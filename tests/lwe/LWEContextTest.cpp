@@ -42,14 +42,23 @@ struct PresetCase {
 
 const std::vector<PresetCase> &presetCases() {
     static const std::vector<PresetCase> cases{
-        {ParameterPreset::SS7, 1024, 7,
-         {1125899902124033, 4398044938241, 4398021869569, 4398021345281, 4398018723841, 4398010859521,
-          4398007713793, 4398006140929},
+        {ParameterPreset::SS7,
+         1024,
+         7,
+         {1125899902124033, 4398044938241, 4398021869569, 4398021345281, 4398018723841,
+          4398010859521, 4398007713793, 4398006140929},
          0x46f127cb33526a12ULL},
-        {ParameterPreset::SD3, 32, 3, {140737487306753, 2199020634113, 2199013294081, 2199010148353},
+        {ParameterPreset::SD3,
+         32,
+         3,
+         {140737487306753, 2199020634113, 2199013294081, 2199010148353},
          0x72525cdf9a76976cULL},
         {ParameterPreset::FGbD12L0, 4096, 0, {288230376147386369}, 0x87641f65d24aedc7ULL},
-        {ParameterPreset::FGbD12L1, 4096, 1, {288230376147386369, 4398044938241}, 0xc654ba628a047ed5ULL},
+        {ParameterPreset::FGbD12L1,
+         4096,
+         1,
+         {288230376147386369, 4398044938241},
+         0xc654ba628a047ed5ULL},
         {ParameterPreset::Discrete_G8A_LWE, 4096, 0, {35184372744193}, 0x4265a4de54d843c8ULL},
     };
     return cases;
@@ -71,14 +80,16 @@ TEST(LWEContext, PresetContexts) {
 
 TEST(LWEContext, DefaultScaleFactors) {
     const std::vector<double> ss7 = getDefaultScaleFactorList(makeContext(ParameterPreset::SS7));
-    const std::vector<double> expected{41.99986946420326, 41.99993447412777, 41.99996319546043, 41.99997747013495,
-                                       41.99998417751299, 41.99998624132283, 41.99998675727543, 41.99998675727543};
+    const std::vector<double> expected{41.99986946420326, 41.99993447412777, 41.99996319546043,
+                                       41.99997747013495, 41.99998417751299, 41.99998624132283,
+                                       41.99998675727543, 41.99998675727543};
     ASSERT_EQ(ss7.size(), 8u);
     for (u64 l = 0; l < 8; ++l)
         EXPECT_NEAR(ss7[l], expected[l], 1e-12);
     // FGbD12L0 takes the ring preset's first factor.
-    EXPECT_EQ(getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L0)),
-              std::vector<double>{ScaleFactors(static_cast<Quelt::ParameterPreset>(44)).getFactors()[0]});
+    EXPECT_EQ(
+        getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L0)),
+        std::vector<double>{ScaleFactors(static_cast<Quelt::ParameterPreset>(44)).getFactors()[0]});
     // FGbD12L1 takes a one-level list extended with 0.0, so its top level has no default.
     expectRuntimeError([] { getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L1)); },
                        kInvalidScaleFactorMessage);
@@ -86,7 +97,8 @@ TEST(LWEContext, DefaultScaleFactors) {
 
 TEST(LWEContext, CustomContexts) {
     const auto ctx = makeContext(64, 3, 50, 40);
-    EXPECT_EQ(getPrimeList(ctx), (std::vector<u64>{1125899906842597, 1099511627689, 1099511627609}));
+    EXPECT_EQ(getPrimeList(ctx),
+              (std::vector<u64>{1125899906842597, 1099511627689, 1099511627609}));
     EXPECT_EQ(ctx->getHash(), 0xd77269a2a3547db1ULL);
     EXPECT_EQ(getDimension(ctx), 64u);
     EXPECT_EQ(getEncryptionLevel(ctx), 2u);
@@ -100,7 +112,8 @@ TEST(LWEContext, RefusedSizesAndDevices) {
     expectRuntimeError([] { makeContext(64, 51, 50, 40); }, "[Parameter] Invalid chain_length");
     expectRuntimeError([] { makeContext(64, 0, 50, 40); }, "[Parameter] Invalid chain_length");
     expectRuntimeError([] { makeContext(0, 2, 50, 40); }, "[Parameter] Invalid dimension");
-    expectRuntimeError([] { makeContext(64, 2, 62, 40); }, "[PrimeModuli] Prime size is too big. It should be < 62");
+    expectRuntimeError([] { makeContext(64, 2, 62, 40); },
+                       "[PrimeModuli] Prime size is too big. It should be < 62");
     expectRuntimeError([] { makeContext(64, 2, 40, 50); },
                        "[PrimeModuli] Base prime should be greater than quantize primes");
     expectRuntimeError([] { makeContext(64, 2, 40, 35); },
@@ -145,7 +158,8 @@ protected:
     }
     static void writeBytes(const std::string &file, const Bytes &bytes) {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char *>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
     }
     std::filesystem::path dir_;
 };
@@ -194,16 +208,18 @@ TEST_F(LWEContextFileTest, BigEndianShortAndInvalidFiles) {
     bytes.pop_back();
     writeBytes(path("short"), bytes);
     EXPECT_THROW(makeContextFromFile(path("short")), cereal::Exception);
-    expectRuntimeError([&] { makeContextFromFile(path("missing")); }, "Cannot open file " + path("missing"));
+    expectRuntimeError([&] { makeContextFromFile(path("missing")); },
+                       "Cannot open file " + path("missing"));
     expectRuntimeError([&] { saveContextToFile(makeContext(ParameterPreset::SD3), dir_.string()); },
                        "Cannot open file " + dir_.string());
 
     writeBytes(path("preset"), lweFile({9, 1024, 0, 0, 8}, false));
     expectRuntimeError([&] { makeContextFromFile(path("preset")); },
                        "The input parameter preset is not yet supported.");
-    for (const std::vector<u64> &bad : {std::vector<u64>{2, 64, 50, 40, 0}, std::vector<u64>{2, 0, 50, 40, 3},
-                                        std::vector<u64>{2, 64, 50, 40, 51}, std::vector<u64>{2, 64, 99, 40, 3},
-                                        std::vector<u64>{2, 64, 50, ~u64{0}, 3}}) {
+    for (const std::vector<u64> &bad :
+         {std::vector<u64>{2, 64, 50, 40, 0}, std::vector<u64>{2, 0, 50, 40, 3},
+          std::vector<u64>{2, 64, 50, 40, 51}, std::vector<u64>{2, 64, 99, 40, 3},
+          std::vector<u64>{2, 64, 50, ~u64{0}, 3}}) {
         writeBytes(path("bad"), lweFile(bad, false));
         EXPECT_THROW(makeContextFromFile(path("bad")), RuntimeException);
     }

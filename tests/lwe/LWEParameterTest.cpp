@@ -97,32 +97,38 @@ TEST(LWEParameter, SecurityFromSizes) {
         SecurityLevel expected;
     };
     const std::vector<Case> cases = {
-        {2048, 2, 30, 10, SecurityLevel::SL128},  // 40 bits over 2^11
-        {2048, 2, 20, 9, SecurityLevel::SL256},   // 29
-        {3000, 1, 37, 0, SecurityLevel::SL192},   // floor(log2 3000) = 11
+        {2048, 2, 30, 10, SecurityLevel::SL128}, // 40 bits over 2^11
+        {2048, 2, 20, 9, SecurityLevel::SL256},  // 29
+        {3000, 1, 37, 0, SecurityLevel::SL192},  // floor(log2 3000) = 11
         {3000, 1, 38, 0, SecurityLevel::SL128},
-        {4095, 1, 58, 0, SecurityLevel::NONE},    // 2^11: above 54 bits
-        {4096, 1, 58, 0, SecurityLevel::SL256},   // 2^12
+        {4095, 1, 58, 0, SecurityLevel::NONE},     // 2^11: above 54 bits
+        {4096, 1, 58, 0, SecurityLevel::SL256},    // 2^12
         {65536, 50, 60, 34, SecurityLevel::SL128}, // 60 + 49 * 34 = 1726
         {65536, 50, 60, 36, SecurityLevel::NONE},  // 1824
-        {1000, 1, 10, 0, SecurityLevel::NONE},    // 2^9 is not tabled
+        {1000, 1, 10, 0, SecurityLevel::NONE},     // 2^9 is not tabled
         {1 << 18, 1, 10, 0, SecurityLevel::NONE},
-        {1024, 1, 0, 0, SecurityLevel::NONE},     // no modulus
+        {1024, 1, 0, 0, SecurityLevel::NONE}, // no modulus
         // sizes whose sum exceeds 64 bits must not wrap around to a small total
         {1024, 3, 0, std::uint64_t{1} << 63, SecurityLevel::NONE},
         {1024, 2, kU64Max, kU64Max, SecurityLevel::NONE},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.dimension << " " << c.chain_length << " " << c.base_bits
-                                        << " " << c.quantize_bits);
-        EXPECT_EQ(LWE::Parameter(c.dimension, c.chain_length, c.base_bits, c.quantize_bits).security_level,
+        SCOPED_TRACE(testing::Message() << c.dimension << " " << c.chain_length << " "
+                                        << c.base_bits << " " << c.quantize_bits);
+        EXPECT_EQ(LWE::Parameter(c.dimension, c.chain_length, c.base_bits, c.quantize_bits)
+                      .security_level,
                   c.expected);
     }
 }
 
 TEST(LWEParameter, HammingWeightRoundsHalfAwayFromZero) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> cases = {
-        {1, 1}, {2, 1}, {3, 2}, {32, 21}, {1024, 683}, {4096, 2731},
+        {1, 1},
+        {2, 1},
+        {3, 2},
+        {32, 21},
+        {1024, 683},
+        {4096, 2731},
         {kU64Max, 12297829382473033728ull},
     };
     for (const auto &[dimension, weight] : cases)

@@ -18,7 +18,7 @@ public:
     using u128 = unsigned __int128;
 
     BigInteger() = default;
-    BigInteger(u64 value) {  // NOLINT: implicit from a word on purpose
+    BigInteger(u64 value) { // NOLINT: implicit from a word on purpose
         if (value != 0)
             limbs_.push_back(value);
     }

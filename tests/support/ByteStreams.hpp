@@ -32,7 +32,8 @@ std::string bytesOf(T value, bool big = false) {
 inline std::uint64_t readLittle(const std::string &bytes, std::size_t offset, std::size_t width) {
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i)
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes.at(offset + i))) << (8 * i);
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes.at(offset + i)))
+                 << (8 * i);
     return value;
 }
 

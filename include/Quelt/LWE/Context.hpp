@@ -20,7 +20,8 @@ class ContextContent;
 // in order to use CUSTOM parameters."; an unknown value throws "The input
 // parameter preset is not yet supported."; a negative or absent accelerator id
 // throws "Invalid CUDA device ID: <id>".
-std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset, const std::set<int> &cuda_ids = {});
+std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset,
+                                            const std::set<int> &cuda_ids = {});
 
 // A CUSTOM context: one base prime below 2^base_bits and chain_length - 1
 // quantize primes below 2^quantize_bits. Throws RuntimeException for a
@@ -50,6 +51,7 @@ void saveContextToFile(const std::shared_ptr<ContextContent> &ctx, const std::st
 // gives the preset's context, a CUSTOM file the context of its sizes. Throws
 // "Cannot open file <path>", the serialisation library's exception on a short
 // file, and the constructors' messages on a stored preset or sizes out of range.
-std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path, const std::set<int> &cuda_ids = {});
+std::shared_ptr<ContextContent> makeContextFromFile(const std::string &path,
+                                                    const std::set<int> &cuda_ids = {});
 
 } // namespace Quelt::LWE
