@@ -8,7 +8,7 @@ mode=${1:-example}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(build-essential cmake ninja-build pkg-config libcereal-dev nlohmann-json3-dev
-          libgtest-dev libgmock-dev libbenchmark-dev librust-blake3-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev librust-blake3-dev clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -33,6 +33,7 @@ case "$mode" in
     ./build/examples/quelt_example
     ;;
   test)
+    bash tools/check_format.sh
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_WERROR=ON -DQUELT_BUILD_BENCHMARKS=ON
     (cd build && ctest --output-on-failure -j "$jobs")
     configure_and_build build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1" -DQUELT_WERROR=ON \
