@@ -4,6 +4,10 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/Plaintext.hpp"
 
+#include <algorithm>
+#include <sstream>
+#include <string>
+
 namespace Quelt::test {
 namespace {
 
@@ -42,6 +46,39 @@ TEST_F(CiphertextMembers, CiphertextEmbedding) {
     } catch (const RuntimeException &e) {
         EXPECT_STREQ(e.what(), PrimeModuli::kHalfDegreeMessage);
     }
+}
+
+TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput) {
+    const auto big = makeContext(7, 3, 43, 40, 43, 3);
+    const auto small = makeContext(6, 3, 43, 40, 43, 3);
+    const PrimeModuli &chain = small->getPrimeModuli();
+    CiphertextBase<EncryptionType::RLWE> in(big, false, false), out(small, false, false);
+    in.setNumPoly(3);
+    in.setLevel(0);
+    in.setRescaleCounter(2);
+    for (u64 p = 0; p < 3; ++p)
+        std::fill(in.getPoly(p).getData().begin(), in.getPoly(p).getData().end(), 7 + p);
+    for (u64 p = 0; p < 2; ++p)
+        std::fill(out.getPoly(p).getData().begin(), out.getPoly(p).getData().end(), 0);
+    auto savedBytes = [](const CiphertextBase<EncryptionType::RLWE> &ct) {
+        std::ostringstream stream;
+        ct.save(stream);
+        return stream.str();
+    };
+    const std::string before = savedBytes(out);
+
+    // The second polynomial lost the limb of its level: refused, and out keeps
+    // its two polynomials, its top level and its counter.
+    in.getPoly(1).getData().resize(kN);
+    try {
+        chain.embedCiphertext(in, out);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
+    }
+    EXPECT_EQ(savedBytes(out), before);
+    EXPECT_EQ(out.getNumPoly(), 2u);
+    EXPECT_EQ(out.getLevel(), 2u);
 }
 
 TEST_F(CiphertextMembers, NoHostPathForRotMulAddAndModReduct) {
