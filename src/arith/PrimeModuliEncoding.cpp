@@ -72,9 +72,10 @@ u64 residue(const Modulus &modulus, int c) {
 
 // The scaled values of one embedding, rounded once and then written into
 // every limb. Values below 2^63 in magnitude (all of them, in any sensible
-// encoding) are kept in 64 bits, so that a limb costs one Shoup product per
-// value, or a conditional addition when they are also below the prime; a
-// larger value sends the whole set through the 128-bit reduction.
+// encoding) are kept in 64 bits, so that a limb costs one word reduction or
+// Shoup product per value, or a conditional addition when they are also
+// below the prime; a larger value sends the whole set through the 128-bit
+// reduction.
 class RoundedValues {
 public:
     // value(k) for k < count is the unscaled value k. Throws
