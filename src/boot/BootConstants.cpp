@@ -428,16 +428,22 @@ bool BootConstants::isIn_(const Device &device) const {
     return held(v0_) && held(inv_v0_);
 }
 
-void BootConstants::copyToIfNotExistsV0(const Device &device) {
+void BootConstants::copyToIfNotExists(EncodingMap &map, const Device &device) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto &entry : v0_)
+    for (auto &entry : map)
         entry.second.copyFromAnyDeviceTo(device);
 }
 
-void BootConstants::copyToIfNotExistsInvV0(const Device &device) {
+void BootConstants::removeExcept(EncodingMap &map, const Device &device) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto &entry : inv_v0_)
-        entry.second.copyFromAnyDeviceTo(device);
+    for (auto &entry : map)
+        entry.second.removeExcept(device);
+}
+
+void BootConstants::copyToIfNotExistsV0(const Device &device) { copyToIfNotExists(v0_, device); }
+
+void BootConstants::copyToIfNotExistsInvV0(const Device &device) {
+    copyToIfNotExists(inv_v0_, device);
 }
 
 void BootConstants::copyToIfNotExists(const Device &device) {
@@ -445,16 +451,8 @@ void BootConstants::copyToIfNotExists(const Device &device) {
     copyToIfNotExistsInvV0(device);
 }
 
-void BootConstants::removeExceptV0(const Device &device) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto &entry : v0_)
-        entry.second.removeExcept(device);
-}
+void BootConstants::removeExceptV0(const Device &device) { removeExcept(v0_, device); }
 
-void BootConstants::removeExceptInvV0(const Device &device) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto &entry : inv_v0_)
-        entry.second.removeExcept(device);
-}
+void BootConstants::removeExceptInvV0(const Device &device) { removeExcept(inv_v0_, device); }
 
 } // namespace Quelt

@@ -226,6 +226,9 @@ private:
     // Stores encodings, replacing entries that exist (their copies on other
     // devices included).
     void store(EncodingMap &map, PendingEncodings &&pending);
+    // The device copies of every entry of one map, under the constants mutex.
+    void copyToIfNotExists(EncodingMap &map, const Device &device);
+    void removeExcept(EncodingMap &map, const Device &device);
     static const std::vector<Plaintext> &lookUp(const EncodingMap &map, const Device &device,
                                                 const EncodingKey &key);
 

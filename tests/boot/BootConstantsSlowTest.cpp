@@ -8,6 +8,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "arith/Validators.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/BootTestSupport.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "support/CrtReference.hpp"
@@ -25,24 +26,8 @@ namespace {
 using u64 = std::uint64_t;
 using P = ParameterPreset;
 
-std::vector<Message> diagonals(u64 log_slots, const RadixDecomposition &rd, u64 step, bool c2s,
-                               double factor, bool zero_first_offset) {
-    std::vector<SparseComplexMatrix> stages;
-    if (c2s)
-        BootConstants::buildInvV0(log_slots, stages);
-    else
-        BootConstants::buildV0(log_slots, stages);
-    return BootConstants::diagonalsOfStep(
-        BootConstants::stepMatrix(stages, rd.bit_ranges[step], c2s), rd, step, factor,
-        zero_first_offset);
-}
-
-double maxDistance(const Message &a, const Message &b) {
-    double worst = 0.0;
-    for (u64 i = 0; i < a.getSize(); ++i)
-        worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
-}
+using test::maxDistance;
+using test::stepDiagonals;
 
 TEST(BootConstantsPresets, FusedContextKeysStepZeroAboveTheChain) {
     const auto ctx = makeContext(P::FGbSSE);
@@ -61,7 +46,7 @@ TEST(BootConstantsPresets, FusedContextKeysStepZeroAboveTheChain) {
     // limbs all hold the same integers.
     const std::vector<u64> primes = getPrimeList(ctx);
     const double scale = static_cast<double>(primes[chain_length + 1]);
-    const std::vector<Message> expected0 = diagonals(5, rd, 0, true, factor, true);
+    const std::vector<Message> expected0 = stepDiagonals(5, rd, 0, true, factor, true);
     ASSERT_EQ(step0.size(), expected0.size());
     const EnDecoder decoder(ctx);
     const PrimeModuli &chain = ctx->getPrimeModuli();
@@ -99,7 +84,7 @@ TEST(BootConstantsPresets, FusedContextKeysStepZeroAboveTheChain) {
     }
 
     // Step 1: an ordinary encoding at L - 1.
-    const std::vector<Message> expected1 = diagonals(5, rd, 1, true, factor, true);
+    const std::vector<Message> expected1 = stepDiagonals(5, rd, 1, true, factor, true);
     ASSERT_EQ(step1.size(), expected1.size());
     for (u64 k = 0; k < step1.size(); ++k) {
         EXPECT_EQ(step1[k].getLevel(), chain_length - 1);
@@ -116,7 +101,7 @@ TEST(BootConstantsPresets, CoefficientBootstrappingEncodesSlotToCoeffHigher) {
     EXPECT_EQ(&step0, &constants.getV0(kHostDevice, {0, 2}, 1));
     EXPECT_THROW(constants.getV0(kHostDevice, {0, 2}, encryption_level + 1), std::out_of_range);
     const std::vector<Message> expected =
-        diagonals(2, RadixDecomposition(2), 0, false, std::cbrt(bp.s2c_scale), false);
+        stepDiagonals(2, RadixDecomposition(2), 0, false, std::cbrt(bp.s2c_scale));
     ASSERT_EQ(step0.size(), expected.size());
     const EnDecoder decoder(ctx);
     for (u64 k = 0; k < step0.size(); ++k) {

@@ -27,6 +27,8 @@ using u64 = std::uint64_t;
 using i64 = std::int64_t;
 using cd = std::complex<double>;
 using test::expectThrowsMessage;
+using test::maxDistance;
+using test::stepDiagonals;
 
 Message randomMessage(u64 log_slots, std::mt19937_64 &rng) {
     std::uniform_real_distribution<double> value(-1.0, 1.0);
@@ -65,14 +67,6 @@ Message apply(const SparseComplexMatrix &a, const Message &x) {
         if (!it.isEmpty())
             y[it.row()] += it.value() * x[it.col()];
     return y;
-}
-
-double maxDistance(const Message &a, const Message &b) {
-    EXPECT_EQ(a.getSize(), b.getSize());
-    double worst = 0.0;
-    for (u64 i = 0; i < a.getSize() && i < b.getSize(); ++i)
-        worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
 }
 
 Message bitReversed(const Message &m) {
@@ -271,18 +265,6 @@ TEST(BootConstantsLayout, RefusesAZeroBabyCount) {
                         BootConstants::kBabyStepMessage);
 }
 
-// The diagonals a BootConstants of log_slots encodes for one step.
-std::vector<Message> expectedDiagonals(u64 log_slots, const RadixDecomposition &rd, u64 step,
-                                       bool c2s, double factor) {
-    std::vector<SparseComplexMatrix> stages;
-    if (c2s)
-        BootConstants::buildInvV0(log_slots, stages);
-    else
-        BootConstants::buildV0(log_slots, stages);
-    return BootConstants::diagonalsOfStep(
-        BootConstants::stepMatrix(stages, rd.bit_ranges[step], c2s), rd, step, factor, false);
-}
-
 void expectDecodesTo(const std::shared_ptr<ContextContent> &ctx,
                      const std::vector<Plaintext> &plaintexts, u64 level,
                      const std::vector<Message> &expected) {
@@ -315,11 +297,11 @@ TEST(BootConstantsEncodings, FXEntriesDecodeToTheScaledDiagonals) {
             SCOPED_TRACE(j);
             const auto &v0 = constants.getV0(kHostDevice, j);
             EXPECT_EQ(&v0, &constants.getV0(kHostDevice, rd.bit_ranges[j], j + 1));
-            expectDecodesTo(ctx, v0, j + 1, expectedDiagonals(log_slots, rd, j, false, s2c_factor));
+            expectDecodesTo(ctx, v0, j + 1, stepDiagonals(log_slots, rd, j, false, s2c_factor));
             const u64 level = chain_length - 1 - j;
             const auto &inv = constants.getInvV0(kHostDevice, j);
             EXPECT_EQ(&inv, &constants.getInvV0(kHostDevice, rd.bit_ranges[j], level));
-            expectDecodesTo(ctx, inv, level, expectedDiagonals(log_slots, rd, j, true, c2s_factor));
+            expectDecodesTo(ctx, inv, level, stepDiagonals(log_slots, rd, j, true, c2s_factor));
         }
     }
 }
@@ -363,12 +345,12 @@ TEST(BootConstantsEncodings, CustomSplits) {
     for (u64 j = 0; j < 2; ++j) {
         const u64 level = j == 0 ? 4 : 6;
         expectDecodesTo(ctx, constants.getV0(kHostDevice, rd.bit_ranges[j], level), level,
-                        expectedDiagonals(5, rd, j, false, 3.0));
+                        stepDiagonals(5, rd, j, false, 3.0));
     }
     // Regenerating replaces the entry instead of appending to it.
     constants.generateDFTEncodingsForS2C(bp, {2, 5}, {4, 6}, std::nullopt);
     expectDecodesTo(ctx, constants.getV0(kHostDevice, {0, 2}, 4), 4,
-                    expectedDiagonals(5, rd, 0, false, std::sqrt(bp.s2c_scale)));
+                    stepDiagonals(5, rd, 0, false, std::sqrt(bp.s2c_scale)));
     // The default entries are still there.
     EXPECT_EQ(constants.getV0(kHostDevice, 0).size(), 8u);
 
@@ -389,7 +371,7 @@ TEST(BootConstantsEncodings, CustomSplits) {
     ASSERT_EQ(messages.size(), 2u);
     for (u64 j = 0; j < 2; ++j) {
         const std::vector<Message> expected =
-            expectedDiagonals(5, rd, j, false, std::sqrt(bp.s2c_scale));
+            stepDiagonals(5, rd, j, false, std::sqrt(bp.s2c_scale));
         ASSERT_EQ(messages[j].size(), expected.size());
         for (u64 k = 0; k < expected.size(); ++k)
             EXPECT_EQ(maxDistance(messages[j][k], expected[k]), 0.0);
