@@ -1,9 +1,10 @@
-#include "foundation/MultipleDevice.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "foundation/DeviceSpecificArray2D.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <complex>
 #include <cstdint>
 #include <stdexcept>
@@ -160,6 +161,53 @@ TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     EXPECT_EQ(parts.size(), 1u);
     EXPECT_EQ(contents(parts.at(Device{0, 3})[0]), (std::vector<std::uint64_t>{1}));
     EXPECT_EQ(parts.at(Device{0, 3})[0].getDevice(), (Device{0, 3}));
+}
+
+// A per-device value that counts how often it is copied.
+struct CountedValue {
+    static inline std::atomic<int> copies{0};
+    CountedValue() = default;
+    CountedValue(const CountedValue &) { ++copies; }
+    CountedValue(CountedValue &&) noexcept {}
+    CountedValue &operator=(const CountedValue &) {
+        ++copies;
+        return *this;
+    }
+    CountedValue &operator=(CountedValue &&) noexcept { return *this; }
+    void to(const Device &) {}
+};
+
+TEST(MultipleDevice, ConcurrentCopiesToOneDeviceCopyOnce) {
+    // Callers released together all ask for the same missing entry: exactly
+    // one of them may copy, the others find its copy.
+    for (int round = 0; round < 200; ++round) {
+        MultipleDevice<CountedValue> values{CountedValue()};
+        CountedValue::copies = 0;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&values, &ready] {
+                ++ready;
+                while (ready < 4) {
+                }
+                values.copyFromAnyDeviceTo(Device{0, 1});
+            });
+        for (auto &thread : threads)
+            thread.join();
+        ASSERT_EQ(CountedValue::copies, 1) << "round " << round;
+        EXPECT_EQ(values.size(), 2u);
+    }
+}
+
+TEST(MultipleDevice, ResetToLeavesOneEntry) {
+    MultipleDevice<WordLists> parts;
+    parts.resetTo(Device{0, 2}, list({2}, Device{0, 2}));
+    parts.set(kHostDevice, list({1}, kHostDevice));
+    parts.set(Device{0, 3}, list({3}, Device{0, 3}));
+    parts.resetTo(kHostDevice, list({4}, kHostDevice));
+    EXPECT_EQ(parts.size(), 1u);
+    EXPECT_EQ(contents(parts.at(kHostDevice)[0]), (std::vector<std::uint64_t>{4}));
+    EXPECT_FALSE(parts.contains(Device{0, 2}));
 }
 
 TEST(MultipleDevice, ConcurrentLookupsAndInsertions) {
