@@ -66,17 +66,17 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
             array.getData(), static_cast<std::streamsize>(count * sizeof(T)));
 }
 
-// Reads a count and that many elements into a fresh host block on {0, 0} with
-// the array's stream, then installs it (capacity = size). The array changes
-// only when the whole read succeeds. A count whose byte size exceeds any
+// Reads `count` elements, stored back to back, into a fresh host block on
+// {0, 0} with the given stream (capacity = size) and returns it. Memory grows
+// only as the data arrives, so a damaged count runs into the end of the stream
+// instead of reserving memory for it. A count whose byte size exceeds any
 // stream throws RuntimeException kStoredCountTooLarge; a stream that ends
 // early raises cereal's "Failed to read N bytes from input stream! Read M",
 // N and M counting the whole array's elements.
 template <typename T>
-void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
+DeviceSpecificArray<T> loadElements(cereal::PortableBinaryInputArchive &ar, std::uint64_t count,
+                                    const CudaStreamView &stream) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
-    std::uint64_t count = 0;
-    ar(count);
     // No stream can hold more than streamsize-max bytes; a larger count (or
     // one whose byte size wraps around) is corrupt.
     constexpr auto kMaxBytes =
@@ -85,7 +85,7 @@ void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array)
         throw RuntimeException(detail::kStoredCountTooLarge);
     const std::uint64_t bytes = count * sizeof(T);
 
-    DeviceSpecificArray<T> fresh(0, kHostDevice, array.getStream());
+    DeviceSpecificArray<T> fresh(0, kHostDevice, stream);
     if (bytes <= detail::kDirectReadBytes) {
         fresh.resize(count);
         if (bytes != 0)
@@ -113,7 +113,17 @@ void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array)
         fresh.resize(count);
         std::memcpy(fresh.getData(), staging.data(), bytes);
     }
-    array = std::move(fresh);
+    return fresh;
+}
+
+// Reads a count and that many elements (loadElements, with the array's
+// stream), then installs them. The array changes only when the whole read
+// succeeds.
+template <typename T>
+void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
+    std::uint64_t count = 0;
+    ar(count);
+    array = loadElements<T>(ar, count, array.getStream());
 }
 
 } // namespace Quelt
