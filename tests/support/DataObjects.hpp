@@ -26,6 +26,19 @@ inline std::shared_ptr<Quelt::ContextContent> otherSmallContext() {
     return context;
 }
 
+// smallContext's primes (and so its identity hash) with four secrets.
+inline std::shared_ptr<Quelt::ContextContent> multiSecretContext() {
+    static const auto context = Quelt::makeContext(6, 4, 50, 40, 50, 2, 1, 4);
+    return context;
+}
+
+// Degree 64, five base and quantize primes, gadget rank 5 (one prime per
+// digit) and so one temporary prime.
+inline std::shared_ptr<Quelt::ContextContent> fiveDigitContext() {
+    static const auto context = Quelt::makeContext(6, 5, 50, 40, 50, 5);
+    return context;
+}
+
 // Residue j of limb i becomes a value below primes[i] that depends on the
 // seed, the limb and the position.
 inline void fillResidues(Quelt::Polynomial &poly, std::uint64_t seed,
