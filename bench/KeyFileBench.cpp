@@ -1,8 +1,8 @@
 // One rotation key of preset FGb (N = 2^16, 5 gadget digits, 25 + 5 primes)
 // written to and read from a file that stays in the page cache, beside a
 // plain write and read of the same number of bytes and the regeneration of
-// the key's 5 masks from their seeds. Run with TMPDIR=/dev/shm to keep the
-// files in memory:
+// the key's 5 masks from their seeds. The files live in the temporary
+// directory; run with TMPDIR=/dev/shm to keep them in memory:
 //   TMPDIR=/dev/shm ./build/bench/quelt_bench --benchmark_filter='RotationKey|KeySize'
 // A load fills new arrays, so where the allocator hands back memory to the
 // system after each load the figures include first-touch page faults; the
@@ -14,17 +14,15 @@
 #include "context/Polynomial.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
 #include "keys/Serialize.hpp"
+#include "support/ByteStreams.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -34,23 +32,6 @@ const std::shared_ptr<ContextContent> &fgbContext() {
     static const auto ctx = makeContext(ParameterPreset::FGb);
     return ctx;
 }
-
-// A file in the temporary directory (set TMPDIR=/dev/shm to keep it in
-// memory), removed when the program ends.
-class BenchFile {
-public:
-    explicit BenchFile(const char *name)
-        : path_((std::filesystem::temp_directory_path() /
-                 ("quelt_bench_" + std::to_string(::getpid()) + "_" + name))
-                    .string()) {}
-    ~BenchFile() { std::remove(path_.c_str()); }
-    BenchFile(const BenchFile &) = delete;
-    BenchFile &operator=(const BenchFile &) = delete;
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // A rotation key as the key generator leaves it: bodies with residues, masks
 // carrying their seeds.
@@ -74,8 +55,8 @@ const EvaluationKey &rotationKey() {
 }
 
 // The key's file, written once.
-struct KeyFile : BenchFile {
-    KeyFile() : BenchFile("rotation_key.bin") { Serialize::save(path(), rotationKey()); }
+struct KeyFile : QueltTest::TempFile {
+    KeyFile() : TempFile("rotation_key.bin") { Serialize::save(path(), rotationKey()); }
 };
 
 const std::string &keyFile() {
@@ -94,7 +75,7 @@ void setBytes(benchmark::State &state, std::uint64_t bytes) {
 // Writes replace a file that already exists, as a key directory's files are
 // rewritten; the first write of a new file is left out of the timing.
 void BM_RotationKeySave(benchmark::State &state) {
-    static const BenchFile file("rotation_key_save.bin");
+    static const QueltTest::TempFile file("rotation_key_save.bin");
     Serialize::save(file.path(), rotationKey());
     for (auto _ : state)
         Serialize::save(file.path(), rotationKey());
@@ -103,7 +84,7 @@ void BM_RotationKeySave(benchmark::State &state) {
 BENCHMARK(BM_RotationKeySave)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PlainWriteOfKeySize(benchmark::State &state) {
-    static const BenchFile file("plain_write.bin");
+    static const QueltTest::TempFile file("plain_write.bin");
     const std::vector<char> buffer(keyFileBytes(), 1);
     auto write = [&] {
         std::ofstream out(file.path(), std::ios::binary | std::ios::out);

@@ -259,21 +259,13 @@ TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
     EXPECT_EQ(toVector(s.getData()), toVector(r.getData()));
 }
 
-struct BadHeader {
-    const char *name;
-    std::size_t offset; // byte offset in the stream (after the byte-order byte at 0)
-    int width;          // 8 for a word, 1 for a byte
-    std::uint64_t value;
-    const char *message;
-};
-
 TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     // A plain polynomial at the top level: three primes, 3 * 64 array words.
     Polynomial source(smallContext(), false, false);
     fillCounting(source, 2);
     const std::string good = test::saveToString(source);
     const std::size_t flag = 43 + 8 * 3, count = flag + 1;
-    const BadHeader cases[] = {
+    const test::DamagedField cases[] = {
         {"degree", 1, 8, 128, "[Polynomial::load] Degree does not match the context"},
         {"chain length", 9, 8, 4, "[Polynomial::load] Chain length does not match the context"},
         {"size", 17, 8, 4, "[Polynomial::load] Size does not match the context"},
@@ -300,11 +292,7 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string bad = good;
-        if (c.width == 8)
-            test::putWord(bad, c.offset, c.value);
-        else
-            bad[c.offset] = static_cast<char>(c.value);
+        const std::string bad = c.appliedTo(good);
 
         Polynomial target(smallContext(), true, true);
         populateUniformPoly(target, true);
@@ -476,7 +464,7 @@ TEST(PolynomialTest, ContextFreeReaderChecksTheRecordItself) {
     fillCounting(source, 2);
     const std::string good = test::saveToString(source);
     const std::size_t flag = 43 + 8 * 3, count = flag + 1;
-    const BadHeader cases[] = {
+    const test::DamagedField cases[] = {
         {"degree 0", 1, 8, 0, "[Polynomial::load] Invalid degree"},
         {"degree not a power of two", 1, 8, 96, "[Polynomial::load] Invalid degree"},
         {"degree above every context", 1, 8, std::uint64_t{1} << 22,
@@ -500,11 +488,7 @@ TEST(PolynomialTest, ContextFreeReaderChecksTheRecordItself) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string bad = good;
-        if (c.width == 8)
-            test::putWord(bad, c.offset, c.value);
-        else
-            bad[c.offset] = static_cast<char>(c.value);
+        const std::string bad = c.appliedTo(good);
         expectRefused(bad, readFree, c.message);
     }
 

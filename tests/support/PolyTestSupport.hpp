@@ -87,6 +87,25 @@ inline std::uint64_t getWord(const std::string &bytes, std::size_t offset) {
     return v;
 }
 
+// One field of a stored form replaced by another value, and the message a
+// reader must refuse it with.
+struct DamagedField {
+    const char *name;
+    std::size_t offset; // byte offset in the stream (the byte-order byte is at 0)
+    int width;          // 8 for a word, 1 for a byte
+    std::uint64_t value;
+    const char *message;
+
+    std::string appliedTo(const std::string &good) const {
+        std::string bad = good;
+        if (width == 8)
+            putWord(bad, offset, value);
+        else
+            bad[offset] = static_cast<char>(value);
+        return bad;
+    }
+};
+
 // Rewrites the stored polynomial that starts at `offset` of a little-endian
 // stream as a big-endian writer makes it (every multi-byte number reversed,
 // the germ bytes as they are) and returns the offset just after it.
