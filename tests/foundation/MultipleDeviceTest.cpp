@@ -4,11 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <complex>
 #include <cstdint>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 using namespace Quelt;
@@ -163,42 +161,6 @@ TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     EXPECT_EQ(parts.at(Device{0, 3})[0].getDevice(), (Device{0, 3}));
 }
 
-// A per-device value that counts how often it is copied.
-struct CountedValue {
-    static inline std::atomic<int> copies{0};
-    CountedValue() = default;
-    CountedValue(const CountedValue &) { ++copies; }
-    CountedValue(CountedValue &&) noexcept {}
-    CountedValue &operator=(const CountedValue &) {
-        ++copies;
-        return *this;
-    }
-    CountedValue &operator=(CountedValue &&) noexcept { return *this; }
-    void to(const Device &) {}
-};
-
-TEST(MultipleDevice, ConcurrentCopiesToOneDeviceCopyOnce) {
-    // Callers released together all ask for the same missing entry: exactly
-    // one of them may copy, the others find its copy.
-    for (int round = 0; round < 200; ++round) {
-        MultipleDevice<CountedValue> values{CountedValue()};
-        CountedValue::copies = 0;
-        std::atomic<int> ready{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back([&values, &ready] {
-                ++ready;
-                while (ready < 4) {
-                }
-                values.copyFromAnyDeviceTo(Device{0, 1});
-            });
-        for (auto &thread : threads)
-            thread.join();
-        ASSERT_EQ(CountedValue::copies, 1) << "round " << round;
-        EXPECT_EQ(values.size(), 2u);
-    }
-}
-
 TEST(MultipleDevice, ResetToLeavesOneEntry) {
     MultipleDevice<WordLists> parts;
     parts.resetTo(Device{0, 2}, list({2}, Device{0, 2}));
@@ -208,22 +170,6 @@ TEST(MultipleDevice, ResetToLeavesOneEntry) {
     EXPECT_EQ(parts.size(), 1u);
     EXPECT_EQ(contents(parts.at(kHostDevice)[0]), (std::vector<std::uint64_t>{4}));
     EXPECT_FALSE(parts.contains(Device{0, 2}));
-}
-
-TEST(MultipleDevice, ConcurrentLookupsAndInsertions) {
-    MultipleDevice<Words> tables;
-    tables.set(kHostDevice, words({5}));
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&tables, t] {
-            for (int k = 0; k < 50; ++k) {
-                EXPECT_EQ(tables.at(kHostDevice)[0], 5u);
-                tables.copyTo(kHostDevice, Device{0, 1 + (t * 50 + k) % 7});
-            }
-        });
-    for (auto &thread : threads)
-        thread.join();
-    EXPECT_EQ(tables.size(), 8u);
 }
 
 TEST(DeviceSpecificArray2D, RowMajorLayout) {
