@@ -217,7 +217,7 @@ TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
     const auto ctx = QueltTest::smallContext();
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 1);
-    key->copyTo(Device{0, 1});
+    key->removeExcept(Device{0, 1}); // moved away: no host entry left
     EvaluationKey blank;
     blank.copyTo(Device{0, 2});
     auto source = makeEmptyMultKey(ctx);
