@@ -6,6 +6,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/EnDecoder.hpp"
 #include "Quelt/EncodingType.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/EvaluationKey.hpp"
