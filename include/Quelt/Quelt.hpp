@@ -7,6 +7,7 @@
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EncodingType.hpp"
+#include "Quelt/EncryptionKey.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Context.hpp"
@@ -17,4 +18,5 @@
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"
+#include "Quelt/SecretKey.hpp"
 #include "Quelt/SecurityLevel.hpp"
