@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,6 +212,75 @@ TEST(Serialize, FilesAndOpenFailures) {
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
     EXPECT_THAT([&] { Serialize::load(missing, value); },
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+}
+
+namespace {
+
+// Writes a number, then throws as a writer that fails part-way does.
+struct FailingRecord {
+    void save(cereal::PortableBinaryOutputArchive &ar) const {
+        ar(std::uint64_t{7});
+        throw RuntimeException("writer failed");
+    }
+};
+
+// Notes the directory's entries while it is being written.
+struct PeekingRecord {
+    const QueltTest::TempDirectory *dir;
+    std::vector<std::string> *seen;
+    void save(cereal::PortableBinaryOutputArchive &ar) const {
+        *seen = dir->entries();
+        ar(std::uint32_t{1});
+    }
+};
+
+} // namespace
+
+TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
+    const QueltTest::TempDirectory dir("serialize_replace");
+    const std::string path = dir.file("RotKey5.bin");
+    Serialize::save(path, std::uint64_t{11}, std::string("old"));
+    const std::string before = QueltTest::TempFile::contentsOf(path);
+
+    // A writer that throws part-way leaves the previous file and no temporary.
+    EXPECT_THAT([&] { Serialize::save(path, FailingRecord{}); },
+                ThrowsMessage<RuntimeException>("writer failed"));
+    EXPECT_EQ(QueltTest::TempFile::contentsOf(path), before);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"RotKey5.bin"});
+
+    // While a file is written, its temporary sits beside it under a name that
+    // the key directory's scans never take for a key file.
+    for (const std::string name : {"RotKey5.bin", "RotKey3_0.bin", "EncKey.bin"}) {
+        std::vector<std::string> seen;
+        Serialize::save(dir.file(name), PeekingRecord{&dir, &seen});
+        // The temporary is the entry seen then that is gone now.
+        std::vector<std::string> temporaries;
+        for (const std::string &entry : seen)
+            if (!std::filesystem::exists(dir.file(entry)))
+                temporaries.push_back(entry);
+        ASSERT_EQ(temporaries.size(), 1u) << name;
+        const std::string &temporary = temporaries.front();
+        EXPECT_EQ(temporary.front(), '.') << temporary;
+        EXPECT_FALSE(std::regex_match(temporary, std::regex("RotKey(\\d*)\\.bin")));
+        EXPECT_FALSE(std::regex_match(temporary, std::regex("RotKey(\\d*)_(\\d*).bin")));
+    }
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"EncKey.bin", "RotKey3_0.bin", "RotKey5.bin"}));
+
+    // A path naming a directory, or a directory that is missing, cannot be
+    // opened; nothing is left behind.
+    const std::string sub = dir.file("PK");
+    std::filesystem::create_directory(sub);
+    EXPECT_THAT([&] { Serialize::save(sub, std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + sub));
+    EXPECT_THAT([&] { Serialize::save(sub + "/", std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + sub + "/"));
+    const std::string missing = dir.file("missing/EncKey.bin");
+    EXPECT_THAT([&] { Serialize::save(missing, std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"EncKey.bin", "PK", "RotKey3_0.bin", "RotKey5.bin"}));
+    EXPECT_TRUE(std::filesystem::is_empty(sub));
 }
 
 TEST(Serialize, MessagesKeepTheirForm) {

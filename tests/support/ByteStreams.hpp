@@ -83,8 +83,10 @@ public:
 
     const std::string &path() const { return path_; }
     void write(const std::string &bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
+    std::string read() const { return contentsOf(path_); }
+    // The bytes of any file (empty when it cannot be read).
+    static std::string contentsOf(const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
