@@ -41,8 +41,6 @@ public:
     const Polynomial &getAx() const { return ax_; }
     Polynomial &getBx() { return bx_; }
     const Polynomial &getBx() const { return bx_; }
-    std::uint64_t getContextHash() const { return context_hash_; }
-    const std::shared_ptr<ContextContent> &getContext() const { return context_; }
 
     void to(const Device &device);
     void allocate(const Device &device);

@@ -112,9 +112,6 @@ public:
     Device getDevice() const { return sx_.getDevice(); }
     void to(const Device &device) { sx_.to(device); }
 
-    bool isRandom() const { return is_random_; }
-    const std::string &getSeed() const { return seed_; }
-
 private:
     friend class detail::CerealAdaptor<const SecretKeyImpl>;
     friend class detail::CerealAdaptor<SecretKeyImpl>;

@@ -54,11 +54,47 @@ private:
     std::filesystem::path path_;
 };
 
+// Writes `write`'s bytes to an opened stream, then flushes, closes and checks
+// it.
+void writeAndClose(std::ofstream &file, const std::string &path,
+                   const std::function<void(std::ostream &)> &write) {
+    if (!file.is_open())
+        throw RuntimeException(Serialize::kCannotOpenFile + path);
+    write(file);
+    // Buffered bytes reach the file only here; a full disk shows now.
+    file.flush();
+    file.close();
+    if (file.fail())
+        throw RuntimeException(Serialize::kCannotWriteFile + path);
+}
+
+// The file that a write to `target` ends in: a symbolic link is followed, so
+// that the link stays and the file it names is replaced.
+std::filesystem::path finalTarget(const std::filesystem::path &target) {
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, error))) {
+        std::filesystem::path resolved = std::filesystem::canonical(target, error);
+        if (!error)
+            return resolved;
+    }
+    return target;
+}
+
 } // namespace
 
 void Serialize::detail::saveToFile(const std::string &path,
                                    const std::function<void(std::ostream &)> &write) {
-    const std::filesystem::path target(path);
+    const std::filesystem::path target = finalTarget(path);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(target, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_directory(status)) {
+        // A device or a pipe (/dev/null, a FIFO) takes the bytes as they
+        // come; replacing it by a file would be wrong.
+        std::ofstream file(target, std::ios::binary | std::ios::out);
+        writeAndClose(file, path, write);
+        return;
+    }
     const std::filesystem::path temporary =
         target.has_filename() ? createTemporaryBeside(target) : std::filesystem::path();
     if (temporary.empty())
@@ -66,16 +102,8 @@ void Serialize::detail::saveToFile(const std::string &path,
     RemoveUnlessKept cleanup(temporary);
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::out);
-        if (!file.is_open())
-            throw RuntimeException(kCannotOpenFile + path);
-        write(file);
-        // Buffered bytes reach the file only here; a full disk shows now.
-        file.flush();
-        file.close();
-        if (file.fail())
-            throw RuntimeException(kCannotWriteFile + path);
+        writeAndClose(file, path, write);
     }
-    std::error_code error;
     std::filesystem::rename(temporary, target, error);
     if (error)
         throw RuntimeException(kCannotOpenFile + path);

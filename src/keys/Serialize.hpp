@@ -48,10 +48,12 @@ namespace detail {
 // `path`, which is flushed, closed and checked, then renamed onto `path`.
 // The temporary's name begins with a dot, so it never matches a scan for key
 // file names, and it is removed on every failure; an existing file at `path`
-// is then left untouched. Throws RuntimeException "Cannot open file <path>"
-// when the temporary cannot be created or cannot replace `path` (a missing
-// directory, a directory at `path`), "Cannot write file <path>" when the
-// data cannot be flushed or closed, and lets whatever `write` throws through.
+// is then left untouched. A symbolic link at `path` stays and the file it
+// names is replaced; a device or a pipe (/dev/null, a FIFO) is written to
+// directly. Throws RuntimeException "Cannot open file <path>" when the
+// temporary cannot be created or cannot replace `path` (a missing directory,
+// a directory at `path`), "Cannot write file <path>" when the data cannot be
+// flushed or closed, and lets whatever `write` throws through.
 void saveToFile(const std::string &path, const std::function<void(std::ostream &)> &write);
 
 // A library object writes itself through a member save(archive) (and reads

@@ -24,6 +24,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Quelt;
 using QueltTest::bytesOf;
 using QueltTest::fillResidues;
@@ -281,6 +285,32 @@ TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
     EXPECT_EQ(dir.entries(),
               (std::vector<std::string>{"EncKey.bin", "PK", "RotKey3_0.bin", "RotKey5.bin"}));
     EXPECT_TRUE(std::filesystem::is_empty(sub));
+}
+
+TEST(Serialize, LinksAndPipesKeepTheirKind) {
+    const QueltTest::TempDirectory dir("serialize_kinds");
+    const std::string real = dir.file("real.bin");
+    const std::string link = dir.file("link.bin");
+    Serialize::save(real, std::uint32_t{1});
+    std::filesystem::create_symlink(real, link);
+    Serialize::save(link, std::uint32_t{2});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(QueltTest::TempFile::contentsOf(real), "\x01" + bytesOf(std::uint32_t{2}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.bin", "real.bin"}));
+
+    // A pipe receives the record and stays a pipe. It is held open at both
+    // ends here, so that neither the writer nor this test blocks.
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int fd = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    Serialize::save(pipe, std::uint32_t{3});
+    char buffer[16];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "\x01" + bytesOf(std::uint32_t{3}));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 TEST(Serialize, MessagesKeepTheirForm) {
