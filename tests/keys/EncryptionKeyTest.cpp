@@ -11,7 +11,7 @@
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
-#include "support/EncryptionKeyReplay.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <cereal/archives/portable_binary.hpp>

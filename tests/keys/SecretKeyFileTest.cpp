@@ -9,6 +9,7 @@
 #include "keys/SecretKeyImpl.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <cereal/details/helpers.hpp>
@@ -30,6 +31,10 @@ namespace Quelt {
 namespace {
 
 using QueltTest::bytesOf;
+using test::coefficientsOf;
+using test::fullRecord;
+using test::residuesOf;
+using test::seedRecord;
 using testing::ThrowsMessage;
 using Mlwe = SecretKeyBase<EncryptionType::MLWE>;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
@@ -40,38 +45,6 @@ constexpr const char *kVerifier =
     "[Verifier::load] Validation failed during deserializing objects.";
 constexpr const char *kInvalidOption = "[load SecretKey] Invalid serialize option";
 constexpr std::uint64_t kStateBytes = UniformRandomBitGenerator::kStateBytes;
-
-std::uint64_t coefficientCount(const std::shared_ptr<ContextContent> &ctx) {
-    return getRank(ctx) * getNumSecret(ctx) * getDegree(ctx);
-}
-
-template <EncryptionType ET>
-std::vector<int> coefficientsOf(const SecretKeyBase<ET> &key) {
-    const int *c = key.getCoefficients();
-    return std::vector<int>(c, c + coefficientCount(key.getContext()));
-}
-
-template <EncryptionType ET>
-std::vector<std::vector<std::uint64_t>> residuesOf(const SecretKeyBase<ET> &key) {
-    std::vector<std::vector<std::uint64_t>> words;
-    for (const Polynomial &poly : key.getSxVec().getPolys())
-        words.emplace_back(poly.getData().begin(), poly.getData().end());
-    return words;
-}
-
-template <EncryptionType ET>
-std::string fullRecord(const SecretKeyBase<ET> &key) {
-    std::ostringstream out;
-    key.save(out);
-    return out.str();
-}
-
-template <EncryptionType ET>
-std::string seedRecord(const SecretKeyBase<ET> &key) {
-    std::ostringstream out;
-    key.saveSeedOnly(out);
-    return out.str();
-}
 
 template <typename Key>
 Key loaded(const std::shared_ptr<ContextContent> &ctx, const std::string &bytes) {
@@ -122,7 +95,7 @@ void checkFullRecordLayout(const std::shared_ptr<ContextContent> &ctx) {
     const SecretKeyBase<ET> key(ctx);
     const std::string bytes = fullRecord(key);
     const std::uint64_t n = getDegree(ctx);
-    const std::uint64_t count = coefficientCount(ctx);
+    const std::uint64_t count = test::secretCoefficientCount(ctx);
     const std::uint64_t polys = count / n;
     const std::uint64_t length = getLength(ctx);
     const std::uint64_t primes = length + getNumTP(ctx);
@@ -204,7 +177,7 @@ TEST(SecretKeyFile, SeedOnlyRecordSamplesForTheReceivingContext) {
         const Key expected(other);
         const Key reloaded = loaded<Key>(other, bytes);
         EXPECT_EQ(reloaded.getContext(), other);
-        EXPECT_EQ(coefficientsOf(reloaded).size(), coefficientCount(other));
+        EXPECT_EQ(coefficientsOf(reloaded).size(), test::secretCoefficientCount(other));
         expectSameKey(reloaded, expected);
     };
     // Another degree; more secrets (each block of h nonzeros).
@@ -255,7 +228,7 @@ TEST(SecretKeyFile, ReadsTheOtherByteOrder) {
     big += '\0' + bytesOf(std::uint32_t{1}, true) + bytesOf(std::uint32_t{2}, true);
     big += bytesOf(ctx->getHash(), true) + bytesOf(std::uint32_t{2}, true) + "\x01";
     big += bytesOf(kStateBytes, true) + state;
-    big += bytesOf(coefficientCount(ctx), true);
+    big += bytesOf(test::secretCoefficientCount(ctx), true);
     for (const int c : coefficientsOf(key))
         big += bytesOf(std::int32_t{c}, true);
     big += bytesOf(std::uint64_t{2}, true);

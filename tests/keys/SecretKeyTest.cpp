@@ -8,6 +8,7 @@
 #include "context/PolynomialVector.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "keys/SecretKeyImpl.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -24,6 +25,9 @@
 namespace Quelt {
 namespace {
 
+using test::coefficientsOf;
+using test::recordedState;
+using test::residuesOf;
 using testing::ThrowsMessage;
 using Mlwe = SecretKeyBase<EncryptionType::MLWE>;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
@@ -33,32 +37,6 @@ constexpr const char *kRLWEShape = SecretKeyImpl<EncryptionType::RLWE>::kRLWESha
 constexpr const char *kMLWEShape = SecretKeyImpl<EncryptionType::MLWE>::kMLWEShape;
 constexpr const char *kWeight = "[sampleHWT] The Hamming weight cannot be met: more blocks than "
                                 "entries, or a weight above the block length";
-
-std::uint64_t coefficientCount(const std::shared_ptr<ContextContent> &ctx) {
-    return getRank(ctx) * getNumSecret(ctx) * getDegree(ctx);
-}
-
-template <EncryptionType ET>
-std::vector<int> coefficientsOf(const SecretKeyBase<ET> &key) {
-    const int *c = key.getCoefficients();
-    return std::vector<int>(c, c + coefficientCount(key.getContext()));
-}
-
-template <EncryptionType ET>
-std::vector<std::vector<std::uint64_t>> residuesOf(const SecretKeyBase<ET> &key) {
-    std::vector<std::vector<std::uint64_t>> words;
-    for (const Polynomial &poly : key.getSxVec().getPolys())
-        words.emplace_back(poly.getData().begin(), poly.getData().end());
-    return words;
-}
-
-// The generator state a sampled key recorded: the tail of its seed-only form.
-template <EncryptionType ET>
-std::string recordedState(const SecretKeyBase<ET> &key) {
-    std::ostringstream out;
-    key.saveSeedOnly(out);
-    return out.str().substr(out.str().size() - UniformRandomBitGenerator::kStateBytes);
-}
 
 // Exactly h entries in {-1, +1} in every run of `run` coefficients, zeros
 // elsewhere.

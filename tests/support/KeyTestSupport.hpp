@@ -1,11 +1,11 @@
 #pragma once
 
-// The defining check of an encryption key, by replaying its draws: generation
-// takes the 128-word seed of ax, then one Gaussian error polynomial e at the
-// encryption level l, from the calling thread's generator; the key must then
-// hold ax regenerated from that seed over all chain primes at level l, and bx
-// with bx + ax * s = NTT(e) exactly on primes 0..l. Shared by every way of
-// generating the key.
+// Views of keys for tests, and the defining check of an encryption key by
+// replaying its draws (generation takes the 128-word seed of ax, then one
+// Gaussian error polynomial e at the encryption level l, from the calling
+// thread's generator; the key must then hold ax regenerated from that seed
+// over all chain primes at level l, and bx with bx + ax * s = NTT(e) exactly
+// on primes 0..l), shared by every way of generating the key.
 
 #include "Quelt/Context.hpp"
 #include "Quelt/EncryptionKey.hpp"
@@ -14,6 +14,7 @@
 #include "context/ContextContent.hpp"
 #include "context/PolyGerm.hpp"
 #include "context/Polynomial.hpp"
+#include "context/PolynomialVector.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "support/ModularReference.hpp"
@@ -23,10 +24,53 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace Quelt::test {
+
+// rank x secrets x N: the coefficients of a secret key of the context.
+inline std::uint64_t secretCoefficientCount(const std::shared_ptr<ContextContent> &ctx) {
+    return getRank(ctx) * getNumSecret(ctx) * getDegree(ctx);
+}
+
+template <EncryptionType ET>
+std::vector<int> coefficientsOf(const SecretKeyBase<ET> &key) {
+    const int *c = key.getCoefficients();
+    return std::vector<int>(c, c + secretCoefficientCount(key.getContext()));
+}
+
+// The words of every polynomial of sx.
+template <EncryptionType ET>
+std::vector<std::vector<std::uint64_t>> residuesOf(const SecretKeyBase<ET> &key) {
+    std::vector<std::vector<std::uint64_t>> words;
+    for (const Polynomial &poly : key.getSxVec().getPolys())
+        words.emplace_back(poly.getData().begin(), poly.getData().end());
+    return words;
+}
+
+// The full and the seed-only record of a secret key.
+template <EncryptionType ET>
+std::string fullRecord(const SecretKeyBase<ET> &key) {
+    std::ostringstream out;
+    key.save(out);
+    return out.str();
+}
+
+template <EncryptionType ET>
+std::string seedRecord(const SecretKeyBase<ET> &key) {
+    std::ostringstream out;
+    key.saveSeedOnly(out);
+    return out.str();
+}
+
+// The generator state a sampled key recorded: the tail of its seed-only form.
+template <EncryptionType ET>
+std::string recordedState(const SecretKeyBase<ET> &key) {
+    const std::string bytes = seedRecord(key);
+    return bytes.substr(bytes.size() - UniformRandomBitGenerator::kStateBytes);
+}
 
 // Generates a key with `generate` from the seed {1, 2, 3, 4}, replays the
 // draws and checks the key against them. Returns the key.
