@@ -242,10 +242,18 @@ TEST(EncryptionKey, EmptyKeyDevicesAndCopies) {
     g.key.allocate(kHostDevice);
     EXPECT_EQ(saved(g.key), bytes);
     // bx on another device (an empty pinned array stands for one).
+    const QueltTest::TempFile file("EncKey.bin");
+    g.key.save(file.path());
     g.key.getBx().setData(DeviceSpecificArray<std::uint64_t>(0, Device{Device::kPinned, 0}));
     EXPECT_THAT(
         [&] { g.key.getDevice(); },
         ThrowsMessage<RuntimeException>("Polynomials in a ciphertext are in different devices"));
+    // Its record cannot be written past the header; the file saved before
+    // stays as it was.
+    EXPECT_THAT([&] { g.key.save(file.path()); },
+                ThrowsMessage<RuntimeException>(
+                    "Cannot support the function 'save' in the current build configuration"));
+    EXPECT_EQ(file.read(), bytes);
 }
 
 } // namespace
