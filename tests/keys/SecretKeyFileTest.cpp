@@ -17,14 +17,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Quelt {
@@ -294,45 +292,6 @@ TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
     }
     for (const std::uint64_t w : next)
         EXPECT_EQ(gen(), w);
-}
-
-TEST(SecretKeyConcurrency, SeedOnlyLoadsOnOneThreadLeaveAnotherThreadsStreamAlone) {
-    test::reseed();
-    const Rlwe source(test::smallContext());
-    const std::string bytes = seedRecord(source);
-    constexpr std::size_t kWords = 4096;
-
-    const auto drawFrom = [](std::array<std::uint64_t, 4> seed) {
-        UniformRandomBitGenerator::getInstance().setSeed(seed);
-        std::vector<std::uint64_t> words(kWords);
-        for (auto &w : words)
-            w = UniformRandomBitGenerator::getInstance()();
-        return words;
-    };
-    std::vector<std::uint64_t> expected;
-    std::thread reference([&] { expected = drawFrom({9, 9, 9, 9}); });
-    reference.join();
-
-    std::atomic<bool> go{false};
-    std::vector<std::uint64_t> drawn;
-    std::thread drawer([&] {
-        while (!go.load())
-            std::this_thread::yield();
-        drawn = drawFrom({9, 9, 9, 9});
-    });
-    bool allEqual = true;
-    std::thread loader([&] {
-        while (!go.load())
-            std::this_thread::yield();
-        for (int i = 0; i < 20; ++i)
-            allEqual = allEqual && coefficientsOf(loaded<Rlwe>(test::smallContext(), bytes)) ==
-                                       coefficientsOf(source);
-    });
-    go.store(true);
-    drawer.join();
-    loader.join();
-    EXPECT_TRUE(allEqual);
-    EXPECT_EQ(drawn, expected);
 }
 
 // ---------------------------------------------------------------------------
