@@ -8,6 +8,7 @@
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EnDecoder.hpp"
 #include "Quelt/EncodingType.hpp"
+#include "Quelt/EncryptionKey.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Context.hpp"
@@ -18,4 +19,5 @@
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"
+#include "Quelt/SecretKey.hpp"
 #include "Quelt/SecurityLevel.hpp"
