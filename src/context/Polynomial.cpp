@@ -298,7 +298,8 @@ Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
         throw RuntimeException(kLoadPrimeCount);
     std::vector<std::uint64_t> primes;
     if (reader == Reader::WithoutContext) {
-        const auto stored = loadElements<std::uint64_t>(ar, count, getDefaultStream());
+        DeviceSpecificArray<std::uint64_t> stored;
+        loadElements(ar, stored, count);
         primes.assign(stored.begin(), stored.end());
         if (std::find(primes.begin(), primes.end(), 0) != primes.end())
             throw RuntimeException(kLoadFreePrimes);
@@ -336,7 +337,7 @@ Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
         if (words % degree != 0 || words < least || words > most)
             throw RuntimeException(kLoadArrayLength);
         if (reader == Reader::WithoutContext) {
-            data = loadElements<std::uint64_t>(ar, words, getDefaultStream());
+            loadElements(ar, data, words);
         } else {
             data.resize(words);
             ar(cereal::binary_data(data.getData(), words * sizeof(std::uint64_t)));

@@ -66,16 +66,16 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
             array.getData(), static_cast<std::streamsize>(count * sizeof(T)));
 }
 
-// Reads `count` elements, stored back to back, into a fresh host block on
-// {0, 0} with the given stream (capacity = size) and returns it. Memory grows
-// only as the data arrives, so a damaged count runs into the end of the stream
-// instead of reserving memory for it. A count whose byte size exceeds any
-// stream throws RuntimeException kStoredCountTooLarge; a stream that ends
-// early raises cereal's "Failed to read N bytes from input stream! Read M",
-// N and M counting the whole array's elements.
+// Reads `count` elements (whose count the caller has already read and
+// checked) into a fresh host block on {0, 0} with the array's stream, then
+// installs it (capacity = size). The array changes only when the whole read
+// succeeds. A count whose byte size exceeds any stream throws
+// RuntimeException kStoredCountTooLarge; a stream that ends early raises
+// cereal's "Failed to read N bytes from input stream! Read M", N and M
+// counting the whole array's elements.
 template <typename T>
-DeviceSpecificArray<T> loadElements(cereal::PortableBinaryInputArchive &ar, std::uint64_t count,
-                                    const CudaStreamView &stream) {
+void loadElements(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array,
+                  std::uint64_t count) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
     // No stream can hold more than streamsize-max bytes; a larger count (or
     // one whose byte size wraps around) is corrupt.
@@ -85,7 +85,7 @@ DeviceSpecificArray<T> loadElements(cereal::PortableBinaryInputArchive &ar, std:
         throw RuntimeException(detail::kStoredCountTooLarge);
     const std::uint64_t bytes = count * sizeof(T);
 
-    DeviceSpecificArray<T> fresh(0, kHostDevice, stream);
+    DeviceSpecificArray<T> fresh(0, kHostDevice, array.getStream());
     if (bytes <= detail::kDirectReadBytes) {
         fresh.resize(count);
         if (bytes != 0)
@@ -113,17 +113,15 @@ DeviceSpecificArray<T> loadElements(cereal::PortableBinaryInputArchive &ar, std:
         fresh.resize(count);
         std::memcpy(fresh.getData(), staging.data(), bytes);
     }
-    return fresh;
+    array = std::move(fresh);
 }
 
-// Reads a count and that many elements (loadElements, with the array's
-// stream), then installs them. The array changes only when the whole read
-// succeeds.
+// Reads a count and that many elements (loadElements).
 template <typename T>
 void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
     std::uint64_t count = 0;
     ar(count);
-    array = loadElements<T>(ar, count, array.getStream());
+    loadElements(ar, array, count);
 }
 
 } // namespace Quelt
