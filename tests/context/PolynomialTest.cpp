@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -357,12 +358,7 @@ Polynomial readFusedOver(const std::string &bytes, const std::shared_ptr<Context
 
 template <typename Read>
 void expectRefused(const std::string &bytes, Read read, const char *message) {
-    try {
-        read(bytes);
-        ADD_FAILURE() << "no exception";
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), message);
-    }
+    test::expectThrowsMessage([&] { read(bytes); }, message);
 }
 
 void expectSamePolynomial(const Polynomial &a, const Polynomial &b) {

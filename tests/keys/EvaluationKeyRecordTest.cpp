@@ -6,7 +6,7 @@
 #include "context/Polynomial.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
-#include "support/KeyObjects.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -20,12 +20,12 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bodiesOf;
 using QueltTest::bytesOf;
-using QueltTest::fillKey;
-using QueltTest::keyWords;
-using QueltTest::masksOf;
-using QueltTest::savedKey;
+using test::bodiesOf;
+using test::fillKey;
+using test::keyWords;
+using test::masksOf;
+using test::savedKey;
 using testing::StrEq;
 using testing::ThrowsMessage;
 

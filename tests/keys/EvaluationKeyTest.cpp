@@ -4,7 +4,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
-#include "support/KeyObjects.hpp"
+#include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,10 +16,10 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bodiesOf;
-using QueltTest::fillKey;
-using QueltTest::keyWords;
-using QueltTest::masksOf;
+using test::bodiesOf;
+using test::fillKey;
+using test::keyWords;
+using test::masksOf;
 using testing::StrEq;
 using testing::ThrowsMessage;
 

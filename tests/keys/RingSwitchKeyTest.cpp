@@ -5,7 +5,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "support/ByteStreams.hpp"
-#include "support/KeyObjects.hpp"
+#include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::fillKey;
-using QueltTest::keyWords;
-using QueltTest::savedKey;
+using test::fillKey;
+using test::keyWords;
+using test::savedKey;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
@@ -59,9 +59,9 @@ std::unique_ptr<EvaluationKey> filledPair(RingSwitchKey &handle, std::uint64_t s
     fillKey(*key, seed);
     for (std::uint64_t i = 0; i < 2; ++i)
         for (std::uint64_t j = 0; j < kPrimes; ++j) {
-            std::copy_n(QueltTest::masksOf(*key)[i].getLimb(j), kN,
+            std::copy_n(test::masksOf(*key)[i].getLimb(j), kN,
                         handle.getAxPolyData(i, j, kHostDevice));
-            std::copy_n(QueltTest::bodiesOf(*key)[i].getLimb(j), kN,
+            std::copy_n(test::bodiesOf(*key)[i].getLimb(j), kN,
                         handle.getBxPolyData(i, j, kHostDevice));
         }
     return key;

@@ -5,7 +5,7 @@
 #include "context/ContextContent.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
-#include "support/KeyObjects.hpp"
+#include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,11 +15,11 @@
 #include <string>
 
 using namespace Quelt;
-using QueltTest::bodiesOf;
-using QueltTest::fillKey;
-using QueltTest::keyWords;
-using QueltTest::masksOf;
-using QueltTest::savedKey;
+using test::bodiesOf;
+using test::fillKey;
+using test::keyWords;
+using test::masksOf;
+using test::savedKey;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
