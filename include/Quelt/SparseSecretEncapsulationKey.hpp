@@ -7,14 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace cereal {
-class PortableBinaryOutputArchive;
-class PortableBinaryInputArchive;
-} // namespace cereal
-
 namespace Quelt {
-
-class ContextContent;
 
 // The pair of switching keys of sparse-secret encapsulation between a context
 // and its sparse companion: the DTS part (type 's') over the sparse context
