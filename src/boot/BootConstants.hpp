@@ -2,10 +2,10 @@
 
 #include "Quelt/Device.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "boot/RadixDecomposition.hpp"
 #include "boot/SparseComplexMatrix.hpp"
-#include "foundation/MultipleDevice.hpp"
 
 #include <cstdint>
 #include <map>

@@ -4,11 +4,14 @@
 // constant and sampler tests.
 
 #include "Quelt/Context.hpp"
+#include "context/ContextContent.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -30,6 +33,34 @@ inline const std::vector<std::uint64_t> kSmallPrimes = {0xffffffe101, 0xffffffe6
 inline std::shared_ptr<ContextContent> otherContext() {
     static const auto ctx = makeContext(7, 3, 40, 40, 40, 3);
     return ctx;
+}
+
+// The other shapes of secret at N = 64: the module preset of rank 4 (four
+// base and quantize primes, one temporary prime), and the small context's
+// sizes with two or four secrets.
+inline std::shared_ptr<ContextContent> rankFourContext() {
+    static const auto ctx = makeContext(ParameterPreset::SD3D6R2);
+    return ctx;
+}
+inline std::shared_ptr<ContextContent> twoSecretContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3, 1, 2);
+    return ctx;
+}
+inline std::shared_ptr<ContextContent> fourSecretContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3, 1, 4);
+    return ctx;
+}
+
+// A copy of ctx (same primes, transforms, scale factors and identity hash)
+// whose parameter record is changed by `change`: shapes no preset or custom
+// size gives, such as a Hamming weight above the degree.
+template <typename Change>
+std::shared_ptr<ContextContent> withParameter(const std::shared_ptr<ContextContent> &ctx,
+                                              Change change) {
+    Parameter parameter = ctx->getParameter();
+    change(parameter);
+    return std::make_shared<ContextContent>(parameter, ctx->getPrimeModuli().getModuli(),
+                                            ctx->getScaleFactors(), ctx->getDevices());
 }
 
 // The seed of the known-answer vectors.
@@ -83,6 +114,50 @@ inline std::uint64_t getWord(const std::string &bytes, std::size_t offset) {
     for (int i = 7; i >= 0; --i)
         v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
     return v;
+}
+
+// One field of a stored form replaced by another value, and the message a
+// reader must refuse it with.
+struct DamagedField {
+    const char *name;
+    std::size_t offset; // byte offset in the stream (the byte-order byte is at 0)
+    int width;          // 8 for a word, 1 for a byte
+    std::uint64_t value;
+    const char *message;
+
+    std::string appliedTo(const std::string &good) const {
+        std::string bad = good;
+        if (width == 8)
+            putWord(bad, offset, value);
+        else
+            bad[offset] = static_cast<char>(value);
+        return bad;
+    }
+};
+
+// Rewrites the stored polynomial that starts at `offset` of a little-endian
+// stream as a big-endian writer makes it (every multi-byte number reversed,
+// the germ bytes as they are) and returns the offset just after it.
+inline std::size_t reversePolynomialRecord(std::string &bytes, std::size_t offset) {
+    auto swapAt = [&](std::size_t at) {
+        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    };
+    // degree, chain length, size, level; the two flag bytes; the primes.
+    for (std::size_t k = 0; k < 4; ++k)
+        swapAt(offset + 8 * k);
+    const std::size_t countAt = offset + 34;
+    const std::uint64_t primes = getWord(bytes, countAt);
+    for (std::uint64_t k = 0; k <= primes; ++k)
+        swapAt(countAt + 8 * k);
+    const std::size_t germFlag = countAt + 8 + 8 * primes;
+    if (bytes[germFlag] == 0)
+        return germFlag + 1 + 1024;
+    const std::size_t wordsAt = germFlag + 1;
+    const std::uint64_t words = getWord(bytes, wordsAt);
+    for (std::uint64_t k = 0; k <= words; ++k)
+        swapAt(wordsAt + 8 * k);
+    return wordsAt + 8 + 8 * words;
 }
 
 } // namespace Quelt::test
