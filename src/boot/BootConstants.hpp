@@ -169,7 +169,8 @@ public:
     getMsgV0(const std::vector<std::uint64_t> &log_dft_sizes) const;
 
     // True when every entry of both maps has a copy on the device. isIn takes
-    // the constants mutex; isIn_ expects the caller to hold it.
+    // the constants mutex; isIn_ takes none, for a caller that already
+    // excludes concurrent changes of the maps.
     bool isIn(const Device &device) const;
     bool isIn_(const Device &device) const;
 
