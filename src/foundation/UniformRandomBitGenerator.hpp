@@ -66,6 +66,17 @@ public:
     void load(std::istream &stream);
     void setState(const std::string &state);
 
+    // The stream position (seed, block counter, index) as plain words.
+    // Taking and restoring one allocates nothing and cannot fail, so a scope
+    // guard can put a generator back from its destructor.
+    struct Position {
+        std::array<std::uint64_t, 4> seed;
+        std::uint64_t counter;
+        std::uint64_t index;
+    };
+    Position getPosition() const noexcept { return {seed_, counter_, index_}; }
+    void setPosition(const Position &position) noexcept;
+
     // The calling thread's generator, built on its first use.
     static UniformRandomBitGenerator &getInstance();
 
@@ -75,6 +86,22 @@ private:
     std::uint64_t index_ = 0;
     // 1 MiB per generator: on the heap so that generators can live on the stack.
     std::unique_ptr<std::uint64_t[]> buffer_;
+};
+
+// Puts the calling thread's generator back at the position it had when the
+// guard was made, on every way out of the scope (exceptions included).
+class GeneratorStateGuard {
+public:
+    GeneratorStateGuard()
+        : generator_(UniformRandomBitGenerator::getInstance()),
+          position_(generator_.getPosition()) {}
+    ~GeneratorStateGuard() { generator_.setPosition(position_); }
+    GeneratorStateGuard(const GeneratorStateGuard &) = delete;
+    GeneratorStateGuard &operator=(const GeneratorStateGuard &) = delete;
+
+private:
+    UniformRandomBitGenerator &generator_;
+    UniformRandomBitGenerator::Position position_;
 };
 
 } // namespace Quelt
