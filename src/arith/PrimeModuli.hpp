@@ -351,7 +351,9 @@ public:
     template <typename V, int K>
     void forwardNTTWithSubAndConstMult(const Polynomial &a, const Polynomial &b, const u64 *c,
                                        Polynomial &out, V validator) const;
-    // No host implementation: clears out's NTT flag and throws.
+    // No host implementation: after the device checks of the frame, clears
+    // out's NTT flag and throws the accelerator-only failure (execiNttBatch
+    // on an accelerator, backwardNTTWithConstMult elsewhere).
     template <typename V, int K>
     void backwardNTTWithConstMult(const Polynomial &in, const u64 *c, Polynomial &out,
                                   V validator) const;
@@ -395,8 +397,10 @@ public:
                               const std::vector<LevelledVector *> &outs) const;
     // The even part of a ciphertext of degree 2N as one of degree N: out
     // takes in's number of polynomials, level and rescale counter, and limb i
-    // of each polynomial becomes out_i[j] = in_i[2j]. out's context must have half the degree and the same
-    // primes up to the level; both are checked before out changes.
+    // of each polynomial becomes out_i[j] = in_i[2j]. out's context must have
+    // half the degree and the same primes up to the level, and every
+    // polynomial of in must hold its limbs 0..level; all of it is checked
+    // before out changes (kHalfDegreeMessage, kShapeMismatchMessage).
     void embedCiphertext(const CiphertextBase<EncryptionType::RLWE> &in,
                          CiphertextBase<EncryptionType::RLWE> &out) const;
     // No host implementation: always throw (rotMulAddCUDA / modReductCUDA
@@ -423,7 +427,8 @@ public:
     // Rounds scale * v half away from zero and writes the n = msg.getSize()
     // real parts at coefficients k * gap and the imaginary parts at N/2 + k *
     // gap, gap = (N/2) / n, of every limb (extended: also the temporary limbs
-    // of a mod-up out); every other coefficient is 0 and the NTT flag is
+    // of a mod-up out, whose unused limbs between the level and the chain
+    // length become 0); every other coefficient is 0 and the NTT flag is
     // cleared. n must be a power of two at most N/2, every scaled value finite
     // and below 2^126 in magnitude.
     void embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended) const;
@@ -546,8 +551,13 @@ private:
     std::vector<u64> frobeniusTable(std::int64_t k) const;
     // value^-1 modulo prime prime_index, by Fermat's little theorem.
     u64 inverseModPrime(u64 value, u64 prime_index) const;
-    // One polynomial of embedCiphertext: out_i[j] = in_i[2j] for the limbs
-    // 0..level of in. Checks the half degree and the primes of the limbs.
+    // The checks of one polynomial pair of embedCiphertext at `level`: half
+    // degree, the limbs 0..level present in in and within out's chain, the
+    // same primes on both sides, and a mod-up out that holds its whole
+    // layout.
+    void checkEmbedPolynomial(const Polynomial &in, const Polynomial &out, u64 level) const;
+    // One checked polynomial of embedCiphertext: out_i[j] = in_i[2j] for the
+    // limbs 0..level of in.
     void embedPolynomial(const Polynomial &in, Polynomial &out) const;
 
 private:

@@ -86,15 +86,20 @@ void PrimeModuli::embeddingToN(const Message &msg, double scale, Polynomial &out
     }
     out.setNTT(false);
     const u64 gap = half / n;
+    // The extended walk of a mod-up output zeroes its whole array, so the
+    // limbs between the level and the chain length read 0 afterwards; a plain
+    // output's array ends at its level.
+    const bool temporary = extended && out.isModUp();
+    const u64 zeroed = temporary ? out.getSize() : out.getLevel() + 1;
+    std::memset(out.getLimb(0), 0, zeroed * degree_ * sizeof(u64));
     auto write_limb = [&](u64 i) {
         u64 *limb = out.getLimb(i);
-        std::memset(limb, 0, degree_ * sizeof(u64));
         for (u64 t = 0; t < 2 * n; ++t)
             limb[t * gap] = residue(moduli_[i], rounded[t]);
     };
     for (u64 i = 0; i <= out.getLevel(); ++i)
         write_limb(i);
-    if (extended && out.isModUp())
+    if (temporary)
         for (u64 i = out.getChainLength(); i < out.getSize(); ++i)
             write_limb(i);
 }

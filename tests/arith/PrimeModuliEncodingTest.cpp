@@ -70,6 +70,35 @@ TEST_F(Encoding, SparseMessageAndExtendedWalk) {
     }
 }
 
+TEST_F(Encoding, ExtendedWalkZeroesTheLimbsBetweenLevelAndTemporaryPrimes) {
+    // Level 0 of a mod-up polynomial whose every limb holds residues: limbs 1
+    // and 2 lie between the level and the chain length, limb 3 is the
+    // temporary prime.
+    const Message msg(std::vector<std::complex<double>>{{5.0, -7.0}});
+    const Polynomial filled = randomPoly(0, true);
+    ASSERT_EQ(filled.getData().size(), (kL + kK) * kN);
+    auto encoded = [](u64 p) {
+        std::vector<u64> limb(kN, 0);
+        limb[0] = 5;
+        limb[kN / 2] = p - 7;
+        return limb;
+    };
+
+    Polynomial out = filled;
+    chain().embeddingToN(msg, 1.0, out, true);
+    EXPECT_EQ(limb(out, 0), encoded(prime(0)));
+    EXPECT_EQ(limb(out, 1), std::vector<u64>(kN, 0));
+    EXPECT_EQ(limb(out, 2), std::vector<u64>(kN, 0));
+    EXPECT_EQ(limb(out, 3), encoded(prime(3)));
+
+    // Without the extended walk only the limbs up to the level are written.
+    Polynomial plain = filled;
+    chain().embeddingToN(msg, 1.0, plain, false);
+    EXPECT_EQ(limb(plain, 0), encoded(prime(0)));
+    for (u64 i = 1; i < kL + kK; ++i)
+        EXPECT_EQ(limb(plain, i), limb(filled, i)) << i;
+}
+
 TEST_F(Encoding, MessageSizesAndValuesAreChecked) {
     Polynomial out(ctx(), false, false);
     const auto before = limb(out, 0);
