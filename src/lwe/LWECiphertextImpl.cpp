@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "keys/Serialize.hpp"
 #include "lwe/LWEContext.hpp"
+#include "lwe/LWEParameter.hpp"
 
 #include <stdexcept>
 
@@ -46,7 +47,7 @@ void CiphertextImpl::setLevel(u64 level) {
         throw RuntimeException(kLevelOutOfChain);
     // Both arrays are resized first: a failed allocation leaves the levels
     // as they were.
-    ax_.getData().resize(ax_.getDimension() * (level + 1));
+    ax_.getData().resize(vectorWordCount(ax_.getDimension(), level + 1));
     bx_.getData().resize(level + 1);
     ax_.setLevel(level);
     bx_.setLevel(level);
@@ -103,7 +104,7 @@ void CiphertextImpl::load(cereal::PortableBinaryInputArchive &archive) {
     bx.load(archive, context_);
     const u64 level = ax.getLevel();
     // Every operation leaves the mask with exactly the limbs of its level.
-    if (ax.getData().size() != (level + 1) * ax.getDimension())
+    if (ax.getData().size() != vectorWordCount(ax.getDimension(), level + 1))
         throw RuntimeException(kMaskArrayLength);
     if (bx.getLevel() != level)
         throw RuntimeException(kDifferentLevels);

@@ -16,11 +16,6 @@ namespace {
 
 constexpr const char *kDifferentDimension = "[decrypt] ctxt and sk have different dimension";
 
-const std::shared_ptr<ContextContent> &checkedContext(const std::shared_ptr<ContextContent> &ctx) {
-    getDimension(ctx); // throws for an empty pointer
-    return ctx;
-}
-
 } // namespace
 
 Decryptor::Decryptor(const std::shared_ptr<ContextContent> &context)

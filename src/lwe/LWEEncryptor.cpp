@@ -16,13 +16,7 @@ using u64 = std::uint64_t;
 namespace {
 
 constexpr const char *kLevelAboveTop = "[encrypt] The level is above the top level of the context";
-constexpr const char *kDoesNotFit =
-    "[encrypt] The secret key or the output does not fit the context";
-
-const std::shared_ptr<ContextContent> &checkedContext(const std::shared_ptr<ContextContent> &ctx) {
-    getDimension(ctx); // throws for an empty pointer
-    return ctx;
-}
+constexpr const char *kKeyDoesNotFit = "[encrypt] The secret key does not fit the context";
 
 } // namespace
 
@@ -41,10 +35,9 @@ void Encryptor::encrypt(double value, const SecretKey &sk, Ciphertext &out, u64 
         throw RuntimeException(kLevelAboveTop);
     CiphertextImpl::checkRescaleCounter(rescale_counter, level);
     const LevelledVector &sx = sk.getSx();
-    if (sx.getDimension() != parameter.dimension || sx.getLevel() < level ||
-        out.getAx().getDimension() != parameter.dimension ||
-        LWE::getEncryptionLevel(out.getContext()) < level)
-        throw RuntimeException(kDoesNotFit);
+    if (sx.getDimension() != parameter.dimension || sx.getLevel() < level)
+        throw RuntimeException(kKeyDoesNotFit);
+    detail::checkOutput(out, context);
     // The message is encoded before the first draw: a value or level that
     // cannot be encoded leaves the generator and out untouched.
     LevelledElement m = encodeConstant(context_, value, level, rescale_counter);

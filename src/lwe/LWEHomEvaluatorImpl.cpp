@@ -28,9 +28,7 @@ void moveTo(LevelledElement &element, const Device &device) {
 } // namespace
 
 HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context)
-    : context_(context) {
-    getDimension(context_); // throws for an empty pointer
-}
+    : context_(checkedContext(context)) {}
 
 void HomEvaluatorImpl::negate(const Ciphertext &ct, Ciphertext &out) const {
     checkOperand(ct, *context_);

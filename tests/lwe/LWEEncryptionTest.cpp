@@ -184,7 +184,8 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     Encryptor(ctx).encrypt(1.0, sk, ct, 1, 1);
     Ciphertext other_out(lweContext(ParameterPreset::SS7));
     const Encryptor encryptor(ctx);
-    const std::string kFit = "[encrypt] The secret key or the output does not fit the context";
+    const std::string kKeyFit = "[encrypt] The secret key does not fit the context";
+    const std::string kOutFit = "[LWE] The ciphertext does not fit the context";
     const std::string kInteger =
         "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
     struct Case {
@@ -201,8 +202,9 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
          "Rescale counter should be less than or equal to the level"},
         {"negative counter", [&] { encryptor.encrypt(1.0, sk, ct, 2, -1); },
          "Rescale counter should be greater than or equal to zero"},
-        {"key of another dimension", [&] { encryptor.encrypt(1.0, other_sk, ct, 2, 0); }, kFit},
-        {"output of another dimension", [&] { encryptor.encrypt(1.0, sk, other_out, 2, 0); }, kFit},
+        {"key of another dimension", [&] { encryptor.encrypt(1.0, other_sk, ct, 2, 0); }, kKeyFit},
+        {"output of another dimension", [&] { encryptor.encrypt(1.0, sk, other_out, 2, 0); },
+         kOutFit},
         {"NaN", [&] { encryptor.encrypt(std::nan(""), sk, ct, 2, 0); }, kInteger},
         {"infinity", [&] { encryptor.encrypt(-INFINITY, sk, ct, 2, 0); }, kInteger},
         {"too large", [&] { encryptor.encrypt(1e30, sk, ct); }, kInteger},

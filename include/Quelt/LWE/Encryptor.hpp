@@ -31,10 +31,10 @@ public:
     //   "Rescale counter should be less than or equal to the level" when
     //   r > level; "Rescale counter should be greater than or equal to zero"
     //   when r < 0;
-    //   "[encrypt] The secret key or the output does not fit the context"
-    //   when the key's sx is not of the context's dimension or has no limb
-    //   `level`, or out belongs to a context of another dimension or a
-    //   shorter chain;
+    //   "[encrypt] The secret key does not fit the context" when the key's
+    //   sx is not of the context's dimension or has no limb `level`;
+    //   "[LWE] The ciphertext does not fit the context" when out has a mask
+    //   of another dimension or a body over another number of primes;
     //   "[ScaleFactors] The scale factor for given level is not valid" when
     //   level - r has no scale factor;
     //   "[Modulus] makeInteger: the scaled value must be finite and below
