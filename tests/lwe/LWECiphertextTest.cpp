@@ -1,7 +1,6 @@
 #include "Quelt/LWE/Ciphertext.hpp"
 
 #include "Quelt/Exception.hpp"
-#include "Quelt/LWE/HomEvaluator.hpp"
 #include "lwe/LWEPrecondition.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/LweTestSupport.hpp"

@@ -2,7 +2,6 @@
 #include "Quelt/LWE/Encryptor.hpp"
 
 #include "Quelt/Exception.hpp"
-#include "Quelt/Random.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "support/LweTestSupport.hpp"
@@ -11,13 +10,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Quelt::test {
@@ -255,37 +251,6 @@ TEST(LWEEncryption, DecryptorRefusals) {
                 ThrowsMessage<RuntimeException>(
                     "[ScaleFactors] The scale factor for given level is not valid"));
     EXPECT_EQ(out, 42);
-}
-
-// Two threads, each seeding its own generator, make keys and encrypt at the
-// same time; each gets exactly what it gets alone.
-TEST(LWEEncryption, ThreadsReproduceTheirSingleThreadResults) {
-    const auto ctx = lweContext(ParameterPreset::SD3);
-    auto job = [&](const std::array<u64, 4> &seed) {
-        setSeed(seed);
-        std::vector<std::string> records;
-        for (int k = 0; k < 4; ++k) {
-            const SecretKey sk(ctx);
-            records.push_back(streamBytes(sk));
-            Ciphertext ct(ctx);
-            for (double value : {0.25, -3.0, 100.5}) {
-                Encryptor(ctx).encrypt(value, sk, ct);
-                records.push_back(streamBytes(ct));
-            }
-        }
-        return records;
-    };
-    const std::array<u64, 4> seed_a{11, 12, 13, 14}, seed_b{21, 22, 23, 24};
-    const auto alone_a = job(seed_a);
-    const auto alone_b = job(seed_b);
-    ASSERT_NE(alone_a, alone_b);
-    std::vector<std::string> together_a, together_b;
-    std::thread a([&] { together_a = job(seed_a); });
-    std::thread b([&] { together_b = job(seed_b); });
-    a.join();
-    b.join();
-    EXPECT_EQ(together_a, alone_a);
-    EXPECT_EQ(together_b, alone_b);
 }
 
 } // namespace

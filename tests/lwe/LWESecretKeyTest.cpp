@@ -17,7 +17,6 @@
 #include <numeric>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Quelt::test {
@@ -196,16 +195,6 @@ TEST(LWESecretKey, RoundTripsThroughStreamsAndFiles) {
     const std::string missing = "/nonexistent-directory/sk.bin";
     EXPECT_THAT([&] { SecretKey(sd3(), missing); },
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-}
-
-// A seed saved on one thread gives the same key on another.
-TEST(LWESecretKey, SeedReloadsOnAnotherThread) {
-    reseed();
-    const SecretKey key(sd3());
-    const std::string seed_record = seedOnlyBytes(key);
-    std::string reloaded;
-    std::thread([&] { reloaded = streamBytes(loadKey(seed_record)); }).join();
-    EXPECT_EQ(reloaded, streamBytes(key));
 }
 
 TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
