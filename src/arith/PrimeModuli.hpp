@@ -430,11 +430,30 @@ public:
     // of a mod-up out, whose unused limbs between the level and the chain
     // length become 0); every other coefficient is 0 and the NTT flag is
     // cleared. n must be a power of two at most N/2, every scaled value finite
-    // and below 2^126 in magnitude.
-    void embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended) const;
+    // and below 2^126 in magnitude. With `factors`, the values written to limb
+    // i are also multiplied by factors[i] modulo q_i (one entry per limb
+    // written), in the same pass.
+    void embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended,
+                      const u64 *factors = nullptr) const;
     // Real values: value k at coefficient k * (N / n) of limbs 0..level; n
-    // must divide N (and be nonzero).
-    void embeddingToN(const double *values, u64 n, double scale, Polynomial &out) const;
+    // must divide N (and be nonzero). `factors` as above.
+    void embeddingToN(const double *values, u64 n, double scale, Polynomial &out,
+                      const u64 *factors = nullptr) const;
+    // Entry i, for i = 0..level: the product of the top `count` primes of the
+    // level, q_(level - count + 1) ... q_level, modulo q_i, accumulated from
+    // q_level downward (0 for i > level - count; 1 everywhere for count 0).
+    // Throws kShapeMismatchMessage unless count <= level < number of primes.
+    std::vector<u64> topPrimeProducts(u64 level, u64 count) const;
+    // out[k] for k < count: coefficient k * stride of p as a signed integer,
+    // converted to double. At level 0 the residue r modulo q_0 stands for r
+    // when r <= floor(q_0 / 2), else for r - q_0; at higher levels limbs 0
+    // and 1 are combined modulo Q = q_0 q_1 and split at floor(Q / 2) the
+    // same way (no higher limb is read). Limbs in NTT form are
+    // inverse-transformed in scratch memory; p is not changed. Throws
+    // kShapeMismatchMessage when p does not fit the chain, its primes of the
+    // limbs read are not the chain's, stride is 0 or (count - 1) * stride is
+    // not below N.
+    void liftToReal(const Polynomial &p, u64 count, u64 stride, double *out) const;
     // Signed coefficients (m * N of them for m polynomials) into residues and
     // NTT form.
     void coefficientsToPolyVector(const DeviceSpecificArray<int> &coeffs,
