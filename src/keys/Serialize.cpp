@@ -149,7 +149,7 @@ void Serialize::saveOptional(cereal::PortableBinaryOutputArchive &archive,
 std::optional<std::uint32_t> Serialize::loadOptional(cereal::PortableBinaryInputArchive &archive) {
     std::uint8_t absent = 0;
     archive(absent);
-    if (absent != 0)
+    if ((absent & 1) != 0)
         return std::nullopt;
     std::uint32_t value = 0;
     archive(value);

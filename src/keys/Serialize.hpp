@@ -160,8 +160,8 @@ namespace Serialize {
 // the value when there is one.
 void saveOptional(cereal::PortableBinaryOutputArchive &archive,
                   const std::optional<std::uint32_t> &value);
-// Reads such a field. Any flag byte other than 0 reads as no value, and then
-// nothing more is read.
+// Reads such a field. Only the lowest bit of the flag byte counts (an odd
+// byte reads as no value, and then nothing more is read).
 std::optional<std::uint32_t> loadOptional(cereal::PortableBinaryInputArchive &archive);
 
 // Reads a string field (u64 length, then the bytes) whose length must be

@@ -4,6 +4,7 @@
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
+#include "keys/SecretKeyRecord.hpp"
 #include "keys/Serialize.hpp"
 #include "lwe/LWEContext.hpp"
 
@@ -13,6 +14,7 @@
 namespace Quelt::LWE {
 
 using u64 = std::uint64_t;
+using namespace SecretKeyRecord;
 
 namespace {
 
@@ -125,68 +127,41 @@ void SecretKeyImpl::saveRecord(cereal::PortableBinaryOutputArchive &archive,
     Serialize::saveOptional(archive, option);
     if (option == kSeedOnlyForm) {
         // No context hash: only the object code travels with the seed.
-        archive(static_cast<std::uint32_t>(ObjectCode::SECRET_KEY), seed_);
+        saveSeedOnlyBody(archive, seed_);
         return;
     }
     Verifier::save(archive, context_->getHash(), ObjectCode::SECRET_KEY);
-    archive(static_cast<std::uint8_t>(random_ ? 1 : 0), seed_);
+    saveRandomFlagAndSeed(archive, random_, seed_);
     Quelt::save(archive, coefficients_);
     sx_.save(archive);
 }
 
 void SecretKeyImpl::loadRecord(cereal::PortableBinaryInputArchive &archive) {
-    const std::optional<std::uint32_t> option = Serialize::loadOptional(archive);
-    if (option == kFullForm)
+    if (checkedForm(Serialize::loadOptional(archive)) == kFullForm)
         loadFullForm(archive);
-    else if (option == kSeedOnlyForm)
-        loadSeedOnlyForm(archive);
     else
-        throw RuntimeException(kLoadInvalidOption);
+        loadSeedOnlyForm(archive);
 }
 
 void SecretKeyImpl::loadFullForm(cereal::PortableBinaryInputArchive &archive) {
     Verifier::load(archive, context_->getHash(), ObjectCode::SECRET_KEY);
-    std::uint8_t random = 0;
-    archive(random);
-    if (random > 1)
-        throw RuntimeException(kLoadRandomFlag);
-    std::string seed = Serialize::loadStringOfLength(
-        archive, random != 0 ? UniformRandomBitGenerator::kStateBytes : 0, kLoadSeedLength);
-
-    // The count is checked before the coefficients are read, so that a
-    // damaged count neither reserves memory nor builds a key of another size.
-    std::uint64_t count = 0;
-    archive(count);
-    if (count != getDimension(context_))
-        throw RuntimeException(kLoadCoefficientCount);
-    DeviceSpecificArray<int> coefficients;
-    loadElements(archive, coefficients, count);
-
+    auto [random, seed] = loadRandomFlagAndSeed(archive);
+    DeviceSpecificArray<int> coefficients = loadCoefficients(archive, getDimension(context_));
     LevelledVector sx(context_);
     sx.load(archive, context_);
     if (sx.getLevel() != getEncryptionLevel(context_))
         throw RuntimeException(kLoadSxLevel);
 
-    random_ = random != 0;
+    random_ = random;
     seed_ = std::move(seed);
     coefficients_ = std::move(coefficients);
     sx_ = std::move(sx);
 }
 
 void SecretKeyImpl::loadSeedOnlyForm(cereal::PortableBinaryInputArchive &archive) {
-    std::uint32_t code = 0;
-    archive(code);
-    if (code != static_cast<std::uint32_t>(ObjectCode::SECRET_KEY))
-        throw RuntimeException(Verifier::kValidationFailed);
-    std::string seed = Serialize::loadStringOfLength(
-        archive, UniformRandomBitGenerator::kStateBytes, kLoadStateLength);
-    {
-        // The thread's generator runs from the stored state for the draws and
-        // is put back afterwards, whatever happens.
-        const GeneratorStateGuard guard;
-        UniformRandomBitGenerator::getInstance().setState(seed);
-        sampleFromGenerator();
-    }
+    loadSeedOnlyCode(archive);
+    std::string seed = loadSeedOnlyState(archive);
+    sampleFromState(seed, [this] { sampleFromGenerator(); });
     random_ = true;
     seed_ = std::move(seed);
 }

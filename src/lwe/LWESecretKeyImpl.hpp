@@ -22,23 +22,8 @@ class ContextContent;
 // behaviour of each member.
 class SecretKeyImpl {
 public:
-    static constexpr const char *kNullCoefficients = "[Secret Key] The coefficients are null";
-    static constexpr const char *kNotRandom = "The secret key is not randomly generated";
-    static constexpr const char *kLoadInvalidOption = "[load SecretKey] Invalid serialize option";
-    static constexpr const char *kLoadRandomFlag =
-        "[load SecretKey] The stored random flag is neither 0 nor 1";
-    static constexpr const char *kLoadSeedLength =
-        "[load SecretKey] The stored seed length does not match the random flag";
-    static constexpr const char *kLoadStateLength =
-        "[load SecretKey] The stored generator state does not have 49 bytes";
-    static constexpr const char *kLoadCoefficientCount =
-        "[load SecretKey] The stored coefficient count does not match the context";
     static constexpr const char *kLoadSxLevel =
         "[load SecretKey] The stored sx is not at the top level";
-
-    // The option of a record.
-    static constexpr std::uint32_t kFullForm = 1;
-    static constexpr std::uint32_t kSeedOnlyForm = 2;
 
     explicit SecretKeyImpl(const std::shared_ptr<ContextContent> &context);
     SecretKeyImpl(const std::shared_ptr<ContextContent> &context, const int *coefficients);

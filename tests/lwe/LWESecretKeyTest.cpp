@@ -218,7 +218,7 @@ TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
     };
     const std::vector<Case> cases{
         {"option absent", edited(full, 1, std::string(1, '\1')), kOption},
-        {"option byte 2", edited(full, 1, std::string(1, '\2')), kOption},
+        {"option byte 3", edited(full, 1, std::string(1, '\3')), kOption},
         {"option 0", edited(full, 2, bytesOf<std::uint32_t>(0)), kOption},
         {"option 3", edited(full, 2, bytesOf<std::uint32_t>(3)), kOption},
         {"hash", edited(full, 6, bytesOf<u64>(kSD3Hash ^ 1)), kValidation},
@@ -249,6 +249,9 @@ TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
             EXPECT_THAT([&] { loadKey(c.record()); }, ThrowsMessage<RuntimeException>(c.message));
         EXPECT_EQ(UniformRandomBitGenerator::getInstance().getState(), state);
     }
+    // As in the ring schemes' records, only the lowest bit of the option's
+    // flag byte counts: 2 says present.
+    EXPECT_EQ(streamBytes(loadKey(edited(full, 1, std::string(1, '\2'))())), full);
 }
 
 } // namespace

@@ -78,7 +78,8 @@ public:
     ~SecretKey();
 
     // Full record (option 1): the byte-order byte; the option as an optional
-    // 32-bit number (a byte 0 meaning present, then 1); the context's
+    // 32-bit number (a byte 0 meaning present, then 1; on loading only the
+    // lowest bit of that byte counts, an odd byte meaning absent); the context's
     // identity hash (8 bytes) and object code 2 (4); the random flag (1);
     // the seed (length 8, then its bytes: the generator's 49-byte state, or
     // nothing for a key from given coefficients); the coefficients (count 8,
