@@ -454,6 +454,11 @@ public:
     // limbs read are not the chain's, stride is 0 or (count - 1) * stride is
     // not below N.
     void liftToReal(const Polynomial &p, u64 count, u64 stride, double *out) const;
+    // The same for one levelled element (the value of its residues 0, and 1
+    // above level 0). Throws kShapeMismatchMessage when x does not hold those
+    // residues of this chain, and the accelerator message ("liftToReal") for
+    // a non-host element.
+    double liftToReal(const LevelledElement &x) const;
     // Signed coefficients (m * N of them for m polynomials) into residues and
     // NTT form.
     void coefficientsToPolyVector(const DeviceSpecificArray<int> &coeffs,
@@ -493,15 +498,6 @@ public:
     void rescale(LevelledVector &v) const;
     // out_i = sum_j a_i[j] b_i[j] for i up to the smaller level.
     void innerProduct(const LevelledVector &a, const LevelledVector &b, LevelledElement &out) const;
-    // The signed integer that x stands for, as a double: at level 0 residue
-    // r_0 centred modulo q_0 (r_0 itself when r_0 <= floor(q_0 / 2), else
-    // r_0 - q_0); at higher levels residues 0 and 1 combined modulo Q = q_0
-    // q_1 and centred at floor(Q / 2) the same way (no higher residue is
-    // read). The 128-bit magnitude is converted to double with the usual
-    // rounding. Throws kShapeMismatchMessage when x does not hold those
-    // residues of this chain, and the accelerator message ("liftToReal") for
-    // a non-host element.
-    double liftToReal(const LevelledElement &x) const;
 
     // ---- Accelerator twins (PrimeModuliAccel.cpp) --------------------------
     // This build has no accelerator: each only throws "Cannot support the

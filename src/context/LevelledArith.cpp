@@ -240,26 +240,4 @@ void PrimeModuli::innerProduct(const LevelledVector &a, const LevelledVector &b,
         moduli_[i].innerProduct(a.getLimb(i), b.getLimb(i), &z[i], degree_);
 }
 
-double PrimeModuli::liftToReal(const LevelledElement &x) const {
-    dispatch(x.getDevice(), "liftToReal", "liftToReal");
-    checkElement(x, moduli_.size());
-    const u64 *r = x.getData().getData();
-    const u64 q0 = moduli_[0].getPrime();
-    if (x.getLevel() == 0) {
-        const u64 v = r[0];
-        return v <= q0 / 2 ? static_cast<double>(v) : -static_cast<double>(q0 - v);
-    }
-    // v = r_0 (q_1^-1 mod q_0) q_1 + r_1 (q_0^-1 mod q_1) q_0 lies in [0, 2Q)
-    // and is congruent to the value modulo both primes; Q < 2^124.
-    using u128 = unsigned __int128;
-    const u64 q1 = moduli_[1].getPrime();
-    const u64 y0 = moduli_[0].barrettProduct(r[0], inverseModPrime(q1, 0));
-    const u64 y1 = moduli_[1].barrettProduct(r[1], inverseModPrime(q0, 1));
-    const u128 big_q = static_cast<u128>(q0) * q1;
-    u128 v = static_cast<u128>(y0) * q1 + static_cast<u128>(y1) * q0;
-    if (v >= big_q)
-        v -= big_q;
-    return v <= big_q / 2 ? static_cast<double>(v) : -static_cast<double>(big_q - v);
-}
-
 } // namespace Quelt

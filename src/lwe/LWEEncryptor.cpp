@@ -3,9 +3,9 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Ciphertext.hpp"
 #include "Quelt/LWE/SecretKey.hpp"
+#include "client/ConstantEnDecoder.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
-#include "lwe/LWEConstantEncoding.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEPrecondition.hpp"
 
@@ -40,7 +40,7 @@ void Encryptor::encrypt(double value, const SecretKey &sk, Ciphertext &out, u64 
     detail::checkOutput(out, context);
     // The message is encoded before the first draw: a value or level that
     // cannot be encoded leaves the generator and out untouched.
-    LevelledElement m = encodeConstant(context_, value, level, rescale_counter);
+    LevelledElement m = ConstantEnDecoder(context_).encodeConst(value, level, rescale_counter);
 
     // Draws: the mask first, then the error.
     const RandomSampler sampler;

@@ -2,8 +2,8 @@
 
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Ciphertext.hpp"
+#include "client/ConstantEnDecoder.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
-#include "lwe/LWEConstantEncoding.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEPrecondition.hpp"
 
@@ -44,7 +44,7 @@ void HomEvaluatorImpl::add(const Ciphertext &ct, const double &c, Ciphertext &ou
     const u64 level = checkOperand(ct, *context_);
     checkOutput(out, *context_);
     const int counter = ct.getRescaleCounter();
-    LevelledElement m = encodeConstant(context_, c, level, counter);
+    LevelledElement m = ConstantEnDecoder(context_).encodeConst(c, level, counter);
     moveTo(m, ct.getDevice());
     if (&out != &ct)
         out.getAx() = ct.getAx();
@@ -137,7 +137,7 @@ void HomEvaluatorImpl::multWithoutRescale(const Ciphertext &ct, const double &c,
                                           Ciphertext &out) const {
     const u64 level = checkOperand(ct, *context_);
     checkOutput(out, *context_);
-    LevelledElement m = encodeConstant(context_, c, level, 0);
+    LevelledElement m = ConstantEnDecoder(context_).encodeConst(c, level, 0);
     const int counter = ct.getRescaleCounter() + 1;
     CiphertextImpl::checkRescaleCounter(counter, level);
     moveTo(m, ct.getDevice());
