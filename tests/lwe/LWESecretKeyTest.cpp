@@ -4,6 +4,7 @@
 #include "Quelt/Random.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/LweTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -135,7 +136,7 @@ TEST(LWESecretKey, GivenCoefficientsAreCopied) {
     EXPECT_THAT([&] { SecretKey(sd3(), null); },
                 ThrowsMessage<RuntimeException>("[Secret Key] The coefficients are null"));
     const TempFile file("lwe_not_random");
-    EXPECT_THAT([&] { seedOnlyBytes(key); },
+    EXPECT_THAT([&] { seedRecord(key); },
                 ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
     EXPECT_THAT([&] { key.saveSeedOnly(file.path()); },
                 ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
@@ -160,7 +161,7 @@ TEST(LWESecretKey, SeedOnlyRecordIsByteExactAndReloadsTheSameKey) {
     const SecretKey key(sd3());
     const std::string little = seedOnlyRecord(freshState(), false);
     ASSERT_EQ(little.size(), 67u);
-    EXPECT_EQ(seedOnlyBytes(key), little);
+    EXPECT_EQ(seedRecord(key), little);
 
     // The full record of the sampled key carries the same state as its seed.
     const std::string full = streamBytes(key);
@@ -187,7 +188,7 @@ TEST(LWESecretKey, RoundTripsThroughStreamsAndFiles) {
     key.save(file.path());
     key.saveSeedOnly(seed_file.path());
     EXPECT_EQ(file.read(), full);
-    EXPECT_EQ(seed_file.read(), seedOnlyBytes(key));
+    EXPECT_EQ(seed_file.read(), seedRecord(key));
     EXPECT_EQ(streamBytes(SecretKey(sd3(), file.path())), full);
     EXPECT_EQ(streamBytes(SecretKey(sd3(), seed_file.path())), full);
     EXPECT_EQ(streamBytes(loadKey(full)), full);

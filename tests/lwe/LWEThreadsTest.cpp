@@ -2,6 +2,7 @@
 #include "Quelt/LWE/Encryptor.hpp"
 #include "Quelt/LWE/SecretKey.hpp"
 #include "Quelt/Random.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/LweTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -57,7 +58,7 @@ TEST(LWEThreads, SeedReloadsOnAnotherThread) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     reseed();
     const SecretKey key(ctx);
-    const std::string seed_record = seedOnlyBytes(key);
+    const std::string seed_record = seedRecord(key);
     std::string reloaded;
     std::thread([&] {
         std::istringstream in(seed_record);

@@ -41,12 +41,6 @@ std::string streamBytes(const T &object) {
     return out.str();
 }
 
-inline std::string seedOnlyBytes(const LWE::SecretKey &key) {
-    std::ostringstream out;
-    key.saveSeedOnly(out);
-    return out.str();
-}
-
 // b + <a, s> modulo q_0 (and q_1 when ct's level is at least 1), from the key's
 // integer coefficients, reconstructed by CRT and centred: the signed integer
 // the decryptor reads, computed without the library's arithmetic.
