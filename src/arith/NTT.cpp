@@ -178,31 +178,18 @@ inline u64 twistSum(u64 x, u64 q, u64 p2) {
     const u64 s = x + q;
     return s >= p2 ? s - p2 : s;
 }
-
-bool useVectorPath() {
-    static const bool available = ntt_kernels::vectorPathAvailable();
-    return available && ntt_kernels::vectorPathEnabled();
-}
 } // namespace
 
 template <int K>
 requires(K == 1 || K == 2 || K == 4) void NTT::computeForward(std::uint64_t *a) const {
     if (type_ == NttType::CONJUGATE_INVARIANT)
         conversion(a, a);
-    const ntt_kernels::Tables tables = tablesOf(*this);
-    if (useVectorPath())
-        ntt_kernels::forwardVector(a, tables, K);
-    else
-        ntt_kernels::forwardScalar(a, tables, K);
+    ntt_kernels::forward(a, tablesOf(*this), K);
 }
 
 template <int K>
 requires(K == 1 || K == 2) void NTT::computeBackward(std::uint64_t *a) const {
-    const ntt_kernels::Tables tables = tablesOf(*this);
-    if (useVectorPath())
-        ntt_kernels::backwardVector(a, tables, K);
-    else
-        ntt_kernels::backwardScalar(a, tables, K);
+    ntt_kernels::backward(a, tablesOf(*this), K);
     if (type_ == NttType::CONJUGATE_INVARIANT)
         inversion(a, a);
 }

@@ -1,8 +1,7 @@
 #include "arith/NTTKernels.hpp"
 
 #include "arith/NTTDriver.hpp"
-
-#include <atomic>
+#include "foundation/SimdPath.hpp"
 
 namespace Quelt::ntt_kernels {
 
@@ -43,8 +42,6 @@ inline u64 reduceFrom2p(u64 x, u64 p) {
         x -= x >= p ? p : 0;
     return x;
 }
-
-std::atomic<bool> g_vector_enabled{true};
 
 } // namespace
 
@@ -156,19 +153,39 @@ void backwardScalar(u64 *a, const Tables &t, int K) {
         backwardDriver<ScalarStages, 2>(a, t);
 }
 
-#if !defined(__x86_64__)
-bool vectorPathAvailable() { return false; }
-void forwardVector(u64 *a, const Tables &t, int K) { forwardScalar(a, t, K); }
-void backwardVector(u64 *a, const Tables &t, int K) { backwardScalar(a, t, K); }
+void forward(u64 *a, const Tables &t, int K) {
+#if defined(__x86_64__)
+    using simd::Path;
+    const Path path = simd::activePath();
+    if (path >= Path::Avx512 && t.degree >= 16)
+        return path == Path::Ifma && t.prime < simd::kIfmaPrimeLimit ? forwardIfma(a, t, K)
+                                                                     : forwardAvx512(a, t, K);
+    if (path >= Path::Avx2)
+        return forwardVector(a, t, K);
 #endif
-
-const char *activePathName() {
-    return vectorPathAvailable() && vectorPathEnabled() ? "avx2" : "scalar";
+    forwardScalar(a, t, K);
 }
+
+void backward(u64 *a, const Tables &t, int K) {
+#if defined(__x86_64__)
+    using simd::Path;
+    const Path path = simd::activePath();
+    if (path >= Path::Avx512 && t.degree >= 16)
+        return path == Path::Ifma && t.prime < simd::kIfmaPrimeLimit ? backwardIfma(a, t, K)
+                                                                     : backwardAvx512(a, t, K);
+    if (path >= Path::Avx2)
+        return backwardVector(a, t, K);
+#endif
+    backwardScalar(a, t, K);
+}
+
+bool vectorPathAvailable() { return simd::bestPath() != simd::Path::Scalar; }
+
+const char *activePathName() { return simd::pathName(simd::activePath()); }
 
 void setVectorPathEnabled(bool enabled) {
-    g_vector_enabled.store(enabled, std::memory_order_relaxed);
+    simd::setActivePath(enabled ? simd::bestPath() : simd::Path::Scalar);
 }
-bool vectorPathEnabled() { return g_vector_enabled.load(std::memory_order_relaxed); }
+bool vectorPathEnabled() { return simd::activePath() != simd::Path::Scalar; }
 
 } // namespace Quelt::ntt_kernels

@@ -41,15 +41,27 @@ void backwardLast(u64 *a, const Tables &t);
 void forwardScalar(u64 *a, const Tables &t, int K);
 void backwardScalar(u64 *a, const Tables &t, int K);
 
-// Vector versions; only called when vectorPathAvailable() is true.
+// The same through the path selected by simd::activePath() (the AVX-512
+// paths need N >= 16, the AVX2 path N >= 8; smaller degrees run the scalar
+// kernels).
+void forward(u64 *a, const Tables &t, int K);
+void backward(u64 *a, const Tables &t, int K);
+
+// AVX2 versions; only called when the processor has AVX2.
 void forwardVector(u64 *a, const Tables &t, int K);
 void backwardVector(u64 *a, const Tables &t, int K);
+// AVX-512 versions (N >= 16); the IFMA ones also need p < 2^50.
+void forwardAvx512(u64 *a, const Tables &t, int K);
+void backwardAvx512(u64 *a, const Tables &t, int K);
+void forwardIfma(u64 *a, const Tables &t, int K);
+void backwardIfma(u64 *a, const Tables &t, int K);
 
 // True when a vector path is compiled in and the processor supports it.
 bool vectorPathAvailable();
-// Name of the path the transforms take ("avx2" or "scalar").
+// Name of the path the transforms take (simd::pathName of the active path).
 const char *activePathName();
-// Process-wide switch for tests and benchmarks: false forces the scalar path.
+// Switch for tests and benchmarks over simd::setActivePath: false forces the
+// scalar path, true restores the fastest path of the processor.
 void setVectorPathEnabled(bool enabled);
 bool vectorPathEnabled();
 

@@ -1,0 +1,392 @@
+#pragma once
+
+// Stage kernels and drivers of the number-theoretic transform on eight lanes,
+// written once for two kinds of arithmetic: Arith::Twiddle holds a table
+// constant prepared for Arith::shoup, the exact Shoup product of the scalar
+// butterflies. The including file defines QUELT_STAGE_TARGET, the target
+// attribute of the instruction set its Arith needs, before including this
+// header; each including file gets its own copy (internal linkage).
+//
+// Stage order is the scalar order, merged: the upper stages run two at a time
+// on four vectors (radix 4), the groups of the lower stages are taken block by
+// block so that a block stays in the first-level cache through all of them,
+// and the four stages of half-distance 8, 4, 2 and 1 run together on sixteen
+// words held in two registers, with the final reduction (forward) or the
+// first load (inverse). Every butterfly still sees the operands it sees stage
+// after stage, so the words produced are the scalar words.
+
+#include "arith/Avx512Arith.hpp"
+#include "arith/NTTKernels.hpp"
+
+#include <algorithm>
+
+#if defined(__x86_64__)
+
+#ifndef QUELT_STAGE_TARGET
+#error "QUELT_STAGE_TARGET must name the target attribute of the including file"
+#endif
+
+namespace Quelt::ntt_kernels {
+
+namespace {
+
+using avx512::add;
+using avx512::lanes;
+using avx512::load;
+using avx512::set1;
+using avx512::store;
+using avx512::sub;
+using avx512::subIfAtLeast;
+using avx512::V;
+
+// Words of one block of the lower stages (32 KiB).
+constexpr u64 kBlockWords = 4096;
+// The drivers need at least the sixteen words of the fused lower stages.
+constexpr u64 kMinDegree = 16;
+
+template <class Arith>
+struct Stages {
+    using Twiddle = typename Arith::Twiddle;
+    using Constants = typename Arith::Constants;
+
+    QUELT_STAGE_TARGET static Twiddle broadcast(const u64 *W, const u64 *Wc, u64 i) {
+        return Arith::twiddle(set1(W[i]), set1(Wc[i]));
+    }
+    // (W[0] W[1]) and (W[0] W[1] W[2] W[3]) repeated over the lanes: each a
+    // single broadcast load.
+    QUELT_STAGE_TARGET static V repeat2(const u64 *W) {
+        return _mm512_broadcast_i64x2(_mm_loadu_si128(reinterpret_cast<const __m128i *>(W)));
+    }
+    QUELT_STAGE_TARGET static V repeat4(const u64 *W) {
+        return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(W)));
+    }
+
+    // Interleaving (X0 Y0 X1 Y1 ...) and its inverse (the even lanes of X Y,
+    // then the odd ones), in pairs of outputs.
+    QUELT_STAGE_TARGET static void zip(V &x, V &y) {
+        const V lo = _mm512_permutex2var_epi64(x, lanes(0, 8, 1, 9, 2, 10, 3, 11), y);
+        y = _mm512_permutex2var_epi64(x, lanes(4, 12, 5, 13, 6, 14, 7, 15), y);
+        x = lo;
+    }
+    QUELT_STAGE_TARGET static void unzip(V &x, V &y) {
+        const V evens = _mm512_permutex2var_epi64(x, lanes(0, 2, 4, 6, 8, 10, 12, 14), y);
+        y = _mm512_permutex2var_epi64(x, lanes(1, 3, 5, 7, 9, 11, 13, 15), y);
+        x = evens;
+    }
+
+    // Forward butterfly: X below 2p, Q the Shoup product below 2p.
+    QUELT_STAGE_TARGET static void forward(V &x, V &y, const Twiddle &w, const Constants &k) {
+        const V X = subIfAtLeast(x, k.p2);
+        const V Q = Arith::shoup(y, w, k);
+        x = add(X, Q);
+        y = sub(add(X, k.p2), Q);
+    }
+
+    QUELT_STAGE_TARGET static void backward(V &x, V &y, const Twiddle &v, const Constants &k) {
+        const V X = x, Y = y;
+        x = subIfAtLeast(add(X, Y), k.p2);
+        y = Arith::shoup(sub(add(X, k.p2), Y), v, k);
+    }
+
+    template <int K>
+    QUELT_STAGE_TARGET static V reduceFrom4p(V x, const Constants &k) {
+        if constexpr (K <= 2)
+            x = subIfAtLeast(x, k.p2);
+        if constexpr (K == 1)
+            x = subIfAtLeast(x, k.p);
+        return x;
+    }
+
+    template <int K>
+    QUELT_STAGE_TARGET static V reduceFrom2p(V x, const Constants &k) {
+        if constexpr (K == 1)
+            x = subIfAtLeast(x, k.p);
+        return x;
+    }
+
+    // ---- forward ---------------------------------------------------------
+
+    // Stage with half-distance h >= 8, groups [g0, g1).
+    QUELT_STAGE_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                const Constants &k) {
+        const u64 m = t.degree / (2 * h);
+        for (u64 g = g0; g < g1; ++g) {
+            const Twiddle w = broadcast(t.forward + m, t.forward_companions + m, g);
+            u64 *x = a + 2 * g * h, *y = x + h;
+            for (u64 j = 0; j < h; j += 8) {
+                V X = load(x + j), Y = load(y + j);
+                forward(X, Y, w, k);
+                store(x + j, X);
+                store(y + j, Y);
+            }
+        }
+    }
+
+    // Stages h and h/2 (h >= 16) over the groups [g0, g1) of stage h: four
+    // quarters of a group, one twiddle for the first stage and one per half
+    // for the second.
+    QUELT_STAGE_TARGET static void forwardPair(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                               const Constants &k) {
+        const u64 m = t.degree / (2 * h), q = h / 2;
+        const u64 *W1 = t.forward + m, *W1c = t.forward_companions + m;
+        const u64 *W2 = t.forward + 2 * m, *W2c = t.forward_companions + 2 * m;
+        for (u64 g = g0; g < g1; ++g) {
+            const Twiddle w1 = broadcast(W1, W1c, g);
+            const Twiddle w2a = broadcast(W2, W2c, 2 * g), w2b = broadcast(W2, W2c, 2 * g + 1);
+            u64 *p0 = a + 2 * g * h, *p1 = p0 + q, *p2 = p0 + h, *p3 = p2 + q;
+            for (u64 j = 0; j < q; j += 8) {
+                V x0 = load(p0 + j), x1 = load(p1 + j), x2 = load(p2 + j), x3 = load(p3 + j);
+                forward(x0, x2, w1, k);
+                forward(x1, x3, w1, k);
+                forward(x0, x1, w2a, k);
+                forward(x2, x3, w2b, k);
+                store(p0 + j, x0);
+                store(p1 + j, x1);
+                store(p2 + j, x2);
+                store(p3 + j, x3);
+            }
+        }
+    }
+
+    // Stages 8, 4, 2 and 1 on the sixteen-word blocks [b0, b1), then the
+    // reduction below K p. Between stages the lanes are interleaved, so that
+    // (X, Y) holds the positions
+    //   h = 8: X 0 1 2 3 4 5 6 7,     Y 8 9 10 11 12 13 14 15
+    //   h = 4: X 0 8 1 9 2 10 3 11,   Y 4 12 5 13 6 14 7 15
+    //   h = 2: X 0 4 8 12 1 5 9 13,   Y 2 6 10 14 3 7 11 15
+    //   h = 1: X 0 2 4 6 8 10 12 14,  Y 1 3 5 7 9 11 13 15
+    // and the twiddles of the block are one word, two words or four words
+    // repeated, or eight in order; a last interleaving restores the order.
+    template <int K>
+    QUELT_STAGE_TARGET static void forwardTail(u64 *a, const Tables &t, u64 b0, u64 b1,
+                                               const Constants &k) {
+        const u64 N = t.degree;
+        const u64 *W = t.forward, *Wc = t.forward_companions;
+        for (u64 b = b0; b < b1; ++b) {
+            u64 *block = a + 16 * b;
+            V X = load(block), Y = load(block + 8);
+            forward(X, Y, broadcast(W + N / 16, Wc + N / 16, b), k);
+            zip(X, Y);
+            const u64 m4 = N / 8 + 2 * b;
+            forward(X, Y, Arith::twiddle(repeat2(W + m4), repeat2(Wc + m4)), k);
+            zip(X, Y);
+            const u64 m2 = N / 4 + 4 * b;
+            forward(X, Y, Arith::twiddle(repeat4(W + m2), repeat4(Wc + m2)), k);
+            zip(X, Y);
+            const u64 m1 = N / 2 + 8 * b;
+            forward(X, Y, Arith::twiddle(load(W + m1), load(Wc + m1)), k);
+            X = reduceFrom4p<K>(X, k);
+            Y = reduceFrom4p<K>(Y, k);
+            zip(X, Y);
+            store(block, X);
+            store(block + 8, Y);
+        }
+    }
+
+    template <int K>
+    QUELT_STAGE_TARGET static void forwardAll(u64 *a, const Tables &t) {
+        const Constants k = Arith::constants(t.prime);
+        const u64 N = t.degree;
+        const u64 block = std::min(N, kBlockWords);
+        // Pairs of stages whose groups span more than a block run over the
+        // whole limb; the rest run block by block.
+        u64 h = N / 2;
+        for (; h >= 32 && 2 * h > block; h /= 4)
+            forwardPair(a, t, h, 0, N / (2 * h), k);
+        for (u64 s = 0; s < N; s += block) {
+            u64 g = h;
+            for (; g >= 32; g /= 4)
+                forwardPair(a, t, g, s / (2 * g), (s + block) / (2 * g), k);
+            if (g == 16)
+                forwardStage(a, t, 16, s / 32, (s + block) / 32, k);
+            forwardTail<K>(a, t, s / 16, (s + block) / 16, k);
+        }
+    }
+
+    // ---- inverse ---------------------------------------------------------
+
+    // The stage with m groups reads V[N + 1 - 2m + i].
+    static const u64 *inverseOf(const Tables &t, u64 h) {
+        return t.inverse + (t.degree + 1 - t.degree / h);
+    }
+    static const u64 *inverseCompanionsOf(const Tables &t, u64 h) {
+        return t.inverse_companions + (t.degree + 1 - t.degree / h);
+    }
+
+    // The last stage (half-distance N/2) with the factor N^-1, then the
+    // reduction below K p.
+    template <int K>
+    QUELT_STAGE_TARGET static void last(V &x, V &y, const Twiddle &ni, const Twiddle &lt,
+                                        const Constants &k) {
+        const V X = x, Y = y;
+        const V S = subIfAtLeast(add(X, Y), k.p2);
+        x = reduceFrom2p<K>(Arith::shoup(S, ni, k), k);
+        y = reduceFrom2p<K>(Arith::shoup(sub(add(X, k.p2), Y), lt, k), k);
+    }
+
+    // Stages 1, 2, 4 and 8 on the sixteen-word blocks [b0, b1), with the lane
+    // orders of forwardTail taken the other way (each regrouping undoes an
+    // interleaving). For N = 16 the stage of half-distance 8 is the last one
+    // (WithLast).
+    template <bool WithLast, int K>
+    QUELT_STAGE_TARGET static void backwardHead(u64 *a, const Tables &t, u64 b0, u64 b1,
+                                                const Constants &k) {
+        const u64 *V1 = inverseOf(t, 1), *V1c = inverseCompanionsOf(t, 1);
+        const u64 *V2 = inverseOf(t, 2), *V2c = inverseCompanionsOf(t, 2);
+        const u64 *V4 = inverseOf(t, 4), *V4c = inverseCompanionsOf(t, 4);
+        const u64 *V8 = inverseOf(t, 8), *V8c = inverseCompanionsOf(t, 8);
+        const Twiddle ni = Arith::twiddle(set1(t.degree_inverse), set1(t.degree_inverse_companion));
+        const Twiddle lt = Arith::twiddle(set1(t.last_twiddle), set1(t.last_twiddle_companion));
+        for (u64 b = b0; b < b1; ++b) {
+            u64 *block = a + 16 * b;
+            V X = load(block), Y = load(block + 8);
+            unzip(X, Y);
+            backward(X, Y, Arith::twiddle(load(V1 + 8 * b), load(V1c + 8 * b)), k);
+            unzip(X, Y);
+            backward(X, Y, Arith::twiddle(repeat4(V2 + 4 * b), repeat4(V2c + 4 * b)), k);
+            unzip(X, Y);
+            backward(X, Y, Arith::twiddle(repeat2(V4 + 2 * b), repeat2(V4c + 2 * b)), k);
+            unzip(X, Y);
+            if constexpr (WithLast)
+                last<K>(X, Y, ni, lt, k);
+            else
+                backward(X, Y, broadcast(V8, V8c, b), k);
+            store(block, X);
+            store(block + 8, Y);
+        }
+    }
+
+    // Stage with half-distance h >= 8, groups [g0, g1).
+    QUELT_STAGE_TARGET static void backwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                 const Constants &k) {
+        const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
+        for (u64 g = g0; g < g1; ++g) {
+            const Twiddle v = broadcast(Vh, Vhc, g);
+            u64 *x = a + 2 * g * h, *y = x + h;
+            for (u64 j = 0; j < h; j += 8) {
+                V X = load(x + j), Y = load(y + j);
+                backward(X, Y, v, k);
+                store(x + j, X);
+                store(y + j, Y);
+            }
+        }
+    }
+
+    // Stages h and 2h (h >= 8) over the groups [G0, G1) of stage 2h.
+    QUELT_STAGE_TARGET static void backwardPair(u64 *a, const Tables &t, u64 h, u64 G0, u64 G1,
+                                                const Constants &k) {
+        const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
+        const u64 *V2 = inverseOf(t, 2 * h), *V2c = inverseCompanionsOf(t, 2 * h);
+        for (u64 G = G0; G < G1; ++G) {
+            const Twiddle va = broadcast(Vh, Vhc, 2 * G), vb = broadcast(Vh, Vhc, 2 * G + 1);
+            const Twiddle v2 = broadcast(V2, V2c, G);
+            u64 *p0 = a + 4 * G * h, *p1 = p0 + h, *p2 = p1 + h, *p3 = p2 + h;
+            for (u64 j = 0; j < h; j += 8) {
+                V x0 = load(p0 + j), x1 = load(p1 + j), x2 = load(p2 + j), x3 = load(p3 + j);
+                backward(x0, x1, va, k);
+                backward(x2, x3, vb, k);
+                backward(x0, x2, v2, k);
+                backward(x1, x3, v2, k);
+                store(p0 + j, x0);
+                store(p1 + j, x1);
+                store(p2 + j, x2);
+                store(p3 + j, x3);
+            }
+        }
+    }
+
+    // The stage of half-distance N/4 (two groups) and the last stage, for
+    // N >= 64; without the first for N = 32 (Pair false).
+    template <bool Pair, int K>
+    QUELT_STAGE_TARGET static void backwardEnd(u64 *a, const Tables &t, const Constants &k) {
+        const u64 N = t.degree;
+        const Twiddle ni = Arith::twiddle(set1(t.degree_inverse), set1(t.degree_inverse_companion));
+        const Twiddle lt = Arith::twiddle(set1(t.last_twiddle), set1(t.last_twiddle_companion));
+        if constexpr (!Pair) {
+            u64 *b = a + N / 2;
+            for (u64 j = 0; j < N / 2; j += 8) {
+                V X = load(a + j), Y = load(b + j);
+                last<K>(X, Y, ni, lt, k);
+                store(a + j, X);
+                store(b + j, Y);
+            }
+        } else {
+            const u64 q = N / 4;
+            const u64 *Vq = inverseOf(t, q), *Vqc = inverseCompanionsOf(t, q);
+            const Twiddle va = broadcast(Vq, Vqc, 0), vb = broadcast(Vq, Vqc, 1);
+            u64 *p1 = a + q, *p2 = p1 + q, *p3 = p2 + q;
+            for (u64 j = 0; j < q; j += 8) {
+                V x0 = load(a + j), x1 = load(p1 + j), x2 = load(p2 + j), x3 = load(p3 + j);
+                backward(x0, x1, va, k);
+                backward(x2, x3, vb, k);
+                last<K>(x0, x2, ni, lt, k);
+                last<K>(x1, x3, ni, lt, k);
+                store(a + j, x0);
+                store(p1 + j, x1);
+                store(p2 + j, x2);
+                store(p3 + j, x3);
+            }
+        }
+    }
+
+    template <int K>
+    QUELT_STAGE_TARGET static void backwardAll(u64 *a, const Tables &t) {
+        const Constants k = Arith::constants(t.prime);
+        const u64 N = t.degree;
+        if (N == 16)
+            return backwardHead<true, K>(a, t, 0, 1, k);
+        if (N == 32) {
+            backwardHead<false, K>(a, t, 0, 2, k);
+            return backwardEnd<false, K>(a, t, k);
+        }
+        // Stages 16 .. N/8 lie between the head and the end, in pairs, with a
+        // single stage first when their number is odd.
+        const u64 block = std::min(N, kBlockWords);
+        const u64 top = N / 8;
+        u64 count = 0;
+        for (u64 h = 16; h <= top; h *= 2)
+            ++count;
+        const bool single = count % 2 == 1;
+        u64 h = single ? 32 : 16;
+        while (2 * h <= top && 4 * h <= block)
+            h *= 4;
+        // h is now the first pair that spans more than a block.
+        for (u64 s = 0; s < N; s += block) {
+            backwardHead<false, K>(a, t, s / 16, (s + block) / 16, k);
+            u64 g = 16;
+            if (single) {
+                backwardStage(a, t, 16, s / 32, (s + block) / 32, k);
+                g = 32;
+            }
+            for (; g < h; g *= 4)
+                backwardPair(a, t, g, s / (4 * g), (s + block) / (4 * g), k);
+        }
+        for (; 2 * h <= top; h *= 4)
+            backwardPair(a, t, h, 0, N / (4 * h), k);
+        backwardEnd<true, K>(a, t, k);
+    }
+};
+
+template <class Arith>
+QUELT_STAGE_TARGET void forwardWith(u64 *a, const Tables &t, int K) {
+    if (K == 1)
+        Stages<Arith>::template forwardAll<1>(a, t);
+    else if (K == 2)
+        Stages<Arith>::template forwardAll<2>(a, t);
+    else
+        Stages<Arith>::template forwardAll<4>(a, t);
+}
+
+template <class Arith>
+QUELT_STAGE_TARGET void backwardWith(u64 *a, const Tables &t, int K) {
+    if (K == 1)
+        Stages<Arith>::template backwardAll<1>(a, t);
+    else
+        Stages<Arith>::template backwardAll<2>(a, t);
+}
+
+} // namespace
+
+} // namespace Quelt::ntt_kernels
+
+#endif
