@@ -157,30 +157,51 @@ struct Stages {
     //   h = 1: X 0 2 4 6 8 10 12 14,  Y 1 3 5 7 9 11 13 15
     // and the twiddles of the block are one word, two words or four words
     // repeated, or eight in order; a last interleaving restores the order.
+    template <int Count, int K>
+    QUELT_STAGE_TARGET static void forwardTailBlocks(u64 *a, const Tables &t, u64 b,
+                                                     const Constants &k) {
+        const u64 N = t.degree;
+        const u64 *W = t.forward, *Wc = t.forward_companions;
+        V X[Count], Y[Count];
+        for (int i = 0; i < Count; ++i) {
+            X[i] = load(a + 16 * (b + i));
+            Y[i] = load(a + 16 * (b + i) + 8);
+        }
+        for (int i = 0; i < Count; ++i) {
+            forward(X[i], Y[i], broadcast(W + N / 16, Wc + N / 16, b + i), k);
+            zip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m4 = N / 8 + 2 * (b + i);
+            forward(X[i], Y[i], Arith::twiddle(repeat2(W + m4), repeat2(Wc + m4)), k);
+            zip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m2 = N / 4 + 4 * (b + i);
+            forward(X[i], Y[i], Arith::twiddle(repeat4(W + m2), repeat4(Wc + m2)), k);
+            zip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m1 = N / 2 + 8 * (b + i);
+            forward(X[i], Y[i], Arith::twiddle(load(W + m1), load(Wc + m1)), k);
+            X[i] = reduceFrom4p<K>(X[i], k);
+            Y[i] = reduceFrom4p<K>(Y[i], k);
+            zip(X[i], Y[i]);
+            store(a + 16 * (b + i), X[i]);
+            store(a + 16 * (b + i) + 8, Y[i]);
+        }
+    }
+
     template <int K>
     QUELT_STAGE_TARGET static void forwardTail(u64 *a, const Tables &t, u64 b0, u64 b1,
                                                const Constants &k) {
-        const u64 N = t.degree;
-        const u64 *W = t.forward, *Wc = t.forward_companions;
-        for (u64 b = b0; b < b1; ++b) {
-            u64 *block = a + 16 * b;
-            V X = load(block), Y = load(block + 8);
-            forward(X, Y, broadcast(W + N / 16, Wc + N / 16, b), k);
-            zip(X, Y);
-            const u64 m4 = N / 8 + 2 * b;
-            forward(X, Y, Arith::twiddle(repeat2(W + m4), repeat2(Wc + m4)), k);
-            zip(X, Y);
-            const u64 m2 = N / 4 + 4 * b;
-            forward(X, Y, Arith::twiddle(repeat4(W + m2), repeat4(Wc + m2)), k);
-            zip(X, Y);
-            const u64 m1 = N / 2 + 8 * b;
-            forward(X, Y, Arith::twiddle(load(W + m1), load(Wc + m1)), k);
-            X = reduceFrom4p<K>(X, k);
-            Y = reduceFrom4p<K>(Y, k);
-            zip(X, Y);
-            store(block, X);
-            store(block + 8, Y);
-        }
+        // Two blocks at a time: their independent chains of four stages
+        // overlap.
+        u64 b = b0;
+        for (; b + 2 <= b1; b += 2)
+            forwardTailBlocks<2, K>(a, t, b, k);
+        if (b < b1)
+            forwardTailBlocks<1, K>(a, t, b, k);
     }
 
     template <int K>
@@ -224,36 +245,61 @@ struct Stages {
         y = reduceFrom2p<K>(Arith::shoup(sub(add(X, k.p2), Y), lt, k), k);
     }
 
-    // Stages 1, 2, 4 and 8 on the sixteen-word blocks [b0, b1), with the lane
+    // Stages 1, 2, 4 and 8 on the sixteen-word blocks [b, b + Count), with the lane
     // orders of forwardTail taken the other way (each regrouping undoes an
     // interleaving). For N = 16 the stage of half-distance 8 is the last one
     // (WithLast).
-    template <bool WithLast, int K>
-    QUELT_STAGE_TARGET static void backwardHead(u64 *a, const Tables &t, u64 b0, u64 b1,
-                                                const Constants &k) {
+    template <int Count, bool WithLast, int K>
+    QUELT_STAGE_TARGET static void backwardHeadBlocks(u64 *a, const Tables &t, u64 b,
+                                                      const Constants &k) {
         const u64 *V1 = inverseOf(t, 1), *V1c = inverseCompanionsOf(t, 1);
         const u64 *V2 = inverseOf(t, 2), *V2c = inverseCompanionsOf(t, 2);
         const u64 *V4 = inverseOf(t, 4), *V4c = inverseCompanionsOf(t, 4);
         const u64 *V8 = inverseOf(t, 8), *V8c = inverseCompanionsOf(t, 8);
-        const Twiddle ni = Arith::twiddle(set1(t.degree_inverse), set1(t.degree_inverse_companion));
-        const Twiddle lt = Arith::twiddle(set1(t.last_twiddle), set1(t.last_twiddle_companion));
-        for (u64 b = b0; b < b1; ++b) {
-            u64 *block = a + 16 * b;
-            V X = load(block), Y = load(block + 8);
-            unzip(X, Y);
-            backward(X, Y, Arith::twiddle(load(V1 + 8 * b), load(V1c + 8 * b)), k);
-            unzip(X, Y);
-            backward(X, Y, Arith::twiddle(repeat4(V2 + 4 * b), repeat4(V2c + 4 * b)), k);
-            unzip(X, Y);
-            backward(X, Y, Arith::twiddle(repeat2(V4 + 2 * b), repeat2(V4c + 2 * b)), k);
-            unzip(X, Y);
-            if constexpr (WithLast)
-                last<K>(X, Y, ni, lt, k);
-            else
-                backward(X, Y, broadcast(V8, V8c, b), k);
-            store(block, X);
-            store(block + 8, Y);
+        V X[Count], Y[Count];
+        for (int i = 0; i < Count; ++i) {
+            X[i] = load(a + 16 * (b + i));
+            Y[i] = load(a + 16 * (b + i) + 8);
+            unzip(X[i], Y[i]);
         }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m1 = 8 * (b + i);
+            backward(X[i], Y[i], Arith::twiddle(load(V1 + m1), load(V1c + m1)), k);
+            unzip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m2 = 4 * (b + i);
+            backward(X[i], Y[i], Arith::twiddle(repeat4(V2 + m2), repeat4(V2c + m2)), k);
+            unzip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            const u64 m4 = 2 * (b + i);
+            backward(X[i], Y[i], Arith::twiddle(repeat2(V4 + m4), repeat2(V4c + m4)), k);
+            unzip(X[i], Y[i]);
+        }
+        for (int i = 0; i < Count; ++i) {
+            if constexpr (WithLast) {
+                const Twiddle ni =
+                    Arith::twiddle(set1(t.degree_inverse), set1(t.degree_inverse_companion));
+                const Twiddle lt =
+                    Arith::twiddle(set1(t.last_twiddle), set1(t.last_twiddle_companion));
+                last<K>(X[i], Y[i], ni, lt, k);
+            } else {
+                backward(X[i], Y[i], broadcast(V8, V8c, b + i), k);
+            }
+            store(a + 16 * (b + i), X[i]);
+            store(a + 16 * (b + i) + 8, Y[i]);
+        }
+    }
+
+    template <bool WithLast, int K>
+    QUELT_STAGE_TARGET static void backwardHead(u64 *a, const Tables &t, u64 b0, u64 b1,
+                                                const Constants &k) {
+        u64 b = b0;
+        for (; b + 2 <= b1; b += 2)
+            backwardHeadBlocks<2, WithLast, K>(a, t, b, k);
+        if (b < b1)
+            backwardHeadBlocks<1, WithLast, K>(a, t, b, k);
     }
 
     // Stage with half-distance h >= 8, groups [g0, g1).
