@@ -99,8 +99,8 @@ QUELT_AVX512 inline void mulWide(V a, V a_hi, V b, V b_hi, V &hi, V &lo) {
     const V mid = add(hl, _mm512_srli_epi64(ll, 32));
     const V mid2 = add(lh, _mm512_and_si512(mid, low32));
     hi = add(hh, add(_mm512_srli_epi64(mid, 32), _mm512_srli_epi64(mid2, 32)));
-    // (mid2 << 32) | (ll & low32): 0xEA is A | (B & C).
-    lo = _mm512_ternarylogic_epi64(_mm512_slli_epi64(mid2, 32), ll, low32, 0xEA);
+    // (mid2 << 32) | (ll & low32): 0xF8 is A | (B & C).
+    lo = _mm512_ternarylogic_epi64(_mm512_slli_epi64(mid2, 32), ll, low32, 0xF8);
 }
 
 // (hi, lo) += (h, l) modulo 2^128.
@@ -152,25 +152,35 @@ QUELT_IFMA inline V shoup52(V x, const ShoupConstant52 &c, V neg_p, V mask52) {
 // ---- Barrett products a b mod p for a, b < p, fully reduced ------------
 
 struct BarrettConstants {
-    V p, ratio, ratio_hi;
+    V p, p2, ratio, ratio_hi;
     V shift_lo, shift_hi; // k - 1 and 64 - (k - 1)
 };
 
 // ratio = floor(2^(63 + k) / p), shift = k - 1 with k = floor(log2 p).
 QUELT_AVX512 inline BarrettConstants barrettConstants(u64 p, u64 ratio, unsigned shift) {
-    return {set1(p), set1(ratio), set1(ratio >> 32), set1(shift), set1(64 - shift)};
+    return {set1(p), set1(2 * p), set1(ratio), set1(ratio >> 32), set1(shift), set1(64 - shift)};
 }
 
-// The scalar Barrett product step by step: the top word of the product
-// shifted down by k - 1 (a shift by 64 gives 0, as the scalar (hi << 1) <<
-// 63 does), the quotient estimate, the difference, two subtractions.
+// a b mod p, fully reduced, as the scalar Barrett product forms it: the top
+// word of the product shifted down by k - 1 (a shift by 64 gives 0, as the
+// scalar (hi << 1) << 63 does) times the ratio gives the quotient estimate.
+// Its high word is taken without the lowest of the four partial products,
+// which can only make it one smaller, so ab - q p lies in [0, 4p) (below
+// 2^64 for p < 2^62) and two subtractions, of 2p and of p, leave the residue:
+// the scalar word.
 QUELT_AVX512 inline V barrett(V a, V b, const BarrettConstants &c) {
     V hi, lo;
     mulWide(a, _mm512_srli_epi64(a, 32), b, _mm512_srli_epi64(b, 32), hi, lo);
     const V x =
         _mm512_or_si512(_mm512_sllv_epi64(hi, c.shift_hi), _mm512_srlv_epi64(lo, c.shift_lo));
-    const V r = sub(lo, mulLow(mulHigh(x, c.ratio, c.ratio_hi), c.p));
-    return reduceOnce(reduceOnce(r, c.p), c.p);
+    const V x_hi = _mm512_srli_epi64(x, 32);
+    const V lh = _mm512_mul_epu32(x, c.ratio_hi);
+    const V hl = _mm512_mul_epu32(x_hi, c.ratio);
+    const V hh = _mm512_mul_epu32(x_hi, c.ratio_hi);
+    const V mid = add(lh, _mm512_and_si512(hl, set1(0xffffffffULL)));
+    const V q = add(hh, add(_mm512_srli_epi64(hl, 32), _mm512_srli_epi64(mid, 32)));
+    const V r = sub(lo, mulLow(q, c.p));
+    return subIfAtLeast(subIfAtLeast(r, c.p2), c.p);
 }
 
 // The same product for p < 2^50 from 52-bit multiply-adds. With

@@ -4,7 +4,7 @@
 
 #include "arith/Avx512Arith.hpp"
 
-#define QUELT_STAGE_TARGET QUELT_AVX512
+#define QUELT_VECTOR_TARGET QUELT_AVX512
 #include "arith/NTTAvx512Stages.hpp"
 
 #if defined(__x86_64__)

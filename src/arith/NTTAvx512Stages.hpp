@@ -3,7 +3,7 @@
 // Stage kernels and drivers of the number-theoretic transform on eight lanes,
 // written once for two kinds of arithmetic: Arith::Twiddle holds a table
 // constant prepared for Arith::shoup, the exact Shoup product of the scalar
-// butterflies. The including file defines QUELT_STAGE_TARGET, the target
+// butterflies. The including file defines QUELT_VECTOR_TARGET, the target
 // attribute of the instruction set its Arith needs, before including this
 // header; each including file gets its own copy (internal linkage).
 //
@@ -22,8 +22,8 @@
 
 #if defined(__x86_64__)
 
-#ifndef QUELT_STAGE_TARGET
-#error "QUELT_STAGE_TARGET must name the target attribute of the including file"
+#ifndef QUELT_VECTOR_TARGET
+#error "QUELT_VECTOR_TARGET must name the target attribute of the including file"
 #endif
 
 namespace Quelt::ntt_kernels {
@@ -49,47 +49,47 @@ struct Stages {
     using Twiddle = typename Arith::Twiddle;
     using Constants = typename Arith::Constants;
 
-    QUELT_STAGE_TARGET static Twiddle broadcast(const u64 *W, const u64 *Wc, u64 i) {
+    QUELT_VECTOR_TARGET static Twiddle broadcast(const u64 *W, const u64 *Wc, u64 i) {
         return Arith::twiddle(set1(W[i]), set1(Wc[i]));
     }
     // (W[0] W[1]) and (W[0] W[1] W[2] W[3]) repeated over the lanes: each a
     // single broadcast load.
-    QUELT_STAGE_TARGET static V repeat2(const u64 *W) {
+    QUELT_VECTOR_TARGET static V repeat2(const u64 *W) {
         return _mm512_broadcast_i64x2(_mm_loadu_si128(reinterpret_cast<const __m128i *>(W)));
     }
-    QUELT_STAGE_TARGET static V repeat4(const u64 *W) {
+    QUELT_VECTOR_TARGET static V repeat4(const u64 *W) {
         return _mm512_broadcast_i64x4(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(W)));
     }
 
     // Interleaving (X0 Y0 X1 Y1 ...) and its inverse (the even lanes of X Y,
     // then the odd ones), in pairs of outputs.
-    QUELT_STAGE_TARGET static void zip(V &x, V &y) {
+    QUELT_VECTOR_TARGET static void zip(V &x, V &y) {
         const V lo = _mm512_permutex2var_epi64(x, lanes(0, 8, 1, 9, 2, 10, 3, 11), y);
         y = _mm512_permutex2var_epi64(x, lanes(4, 12, 5, 13, 6, 14, 7, 15), y);
         x = lo;
     }
-    QUELT_STAGE_TARGET static void unzip(V &x, V &y) {
+    QUELT_VECTOR_TARGET static void unzip(V &x, V &y) {
         const V evens = _mm512_permutex2var_epi64(x, lanes(0, 2, 4, 6, 8, 10, 12, 14), y);
         y = _mm512_permutex2var_epi64(x, lanes(1, 3, 5, 7, 9, 11, 13, 15), y);
         x = evens;
     }
 
     // Forward butterfly: X below 2p, Q the Shoup product below 2p.
-    QUELT_STAGE_TARGET static void forward(V &x, V &y, const Twiddle &w, const Constants &k) {
+    QUELT_VECTOR_TARGET static void forward(V &x, V &y, const Twiddle &w, const Constants &k) {
         const V X = subIfAtLeast(x, k.p2);
         const V Q = Arith::shoup(y, w, k);
         x = add(X, Q);
         y = sub(add(X, k.p2), Q);
     }
 
-    QUELT_STAGE_TARGET static void backward(V &x, V &y, const Twiddle &v, const Constants &k) {
+    QUELT_VECTOR_TARGET static void backward(V &x, V &y, const Twiddle &v, const Constants &k) {
         const V X = x, Y = y;
         x = subIfAtLeast(add(X, Y), k.p2);
         y = Arith::shoup(sub(add(X, k.p2), Y), v, k);
     }
 
     template <int K>
-    QUELT_STAGE_TARGET static V reduceFrom4p(V x, const Constants &k) {
+    QUELT_VECTOR_TARGET static V reduceFrom4p(V x, const Constants &k) {
         if constexpr (K <= 2)
             x = subIfAtLeast(x, k.p2);
         if constexpr (K == 1)
@@ -98,7 +98,7 @@ struct Stages {
     }
 
     template <int K>
-    QUELT_STAGE_TARGET static V reduceFrom2p(V x, const Constants &k) {
+    QUELT_VECTOR_TARGET static V reduceFrom2p(V x, const Constants &k) {
         if constexpr (K == 1)
             x = subIfAtLeast(x, k.p);
         return x;
@@ -107,8 +107,8 @@ struct Stages {
     // ---- forward ---------------------------------------------------------
 
     // Stage with half-distance h >= 8, groups [g0, g1).
-    QUELT_STAGE_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
-                                                const Constants &k) {
+    QUELT_VECTOR_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                 const Constants &k) {
         const u64 m = t.degree / (2 * h);
         for (u64 g = g0; g < g1; ++g) {
             const Twiddle w = broadcast(t.forward + m, t.forward_companions + m, g);
@@ -125,8 +125,8 @@ struct Stages {
     // Stages h and h/2 (h >= 16) over the groups [g0, g1) of stage h: four
     // quarters of a group, one twiddle for the first stage and one per half
     // for the second.
-    QUELT_STAGE_TARGET static void forwardPair(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
-                                               const Constants &k) {
+    QUELT_VECTOR_TARGET static void forwardPair(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                const Constants &k) {
         const u64 m = t.degree / (2 * h), q = h / 2;
         const u64 *W1 = t.forward + m, *W1c = t.forward_companions + m;
         const u64 *W2 = t.forward + 2 * m, *W2c = t.forward_companions + 2 * m;
@@ -158,8 +158,8 @@ struct Stages {
     // and the twiddles of the block are one word, two words or four words
     // repeated, or eight in order; a last interleaving restores the order.
     template <int Count, int K>
-    QUELT_STAGE_TARGET static void forwardTailBlocks(u64 *a, const Tables &t, u64 b,
-                                                     const Constants &k) {
+    QUELT_VECTOR_TARGET static void forwardTailBlocks(u64 *a, const Tables &t, u64 b,
+                                                      const Constants &k) {
         const u64 N = t.degree;
         const u64 *W = t.forward, *Wc = t.forward_companions;
         V X[Count], Y[Count];
@@ -193,8 +193,8 @@ struct Stages {
     }
 
     template <int K>
-    QUELT_STAGE_TARGET static void forwardTail(u64 *a, const Tables &t, u64 b0, u64 b1,
-                                               const Constants &k) {
+    QUELT_VECTOR_TARGET static void forwardTail(u64 *a, const Tables &t, u64 b0, u64 b1,
+                                                const Constants &k) {
         // Two blocks at a time: their independent chains of four stages
         // overlap.
         u64 b = b0;
@@ -205,7 +205,7 @@ struct Stages {
     }
 
     template <int K>
-    QUELT_STAGE_TARGET static void forwardAll(u64 *a, const Tables &t) {
+    QUELT_VECTOR_TARGET static void forwardAll(u64 *a, const Tables &t) {
         const Constants k = Arith::constants(t.prime);
         const u64 N = t.degree;
         const u64 block = std::min(N, kBlockWords);
@@ -237,8 +237,8 @@ struct Stages {
     // The last stage (half-distance N/2) with the factor N^-1, then the
     // reduction below K p.
     template <int K>
-    QUELT_STAGE_TARGET static void last(V &x, V &y, const Twiddle &ni, const Twiddle &lt,
-                                        const Constants &k) {
+    QUELT_VECTOR_TARGET static void last(V &x, V &y, const Twiddle &ni, const Twiddle &lt,
+                                         const Constants &k) {
         const V X = x, Y = y;
         const V S = subIfAtLeast(add(X, Y), k.p2);
         x = reduceFrom2p<K>(Arith::shoup(S, ni, k), k);
@@ -250,8 +250,8 @@ struct Stages {
     // interleaving). For N = 16 the stage of half-distance 8 is the last one
     // (WithLast).
     template <int Count, bool WithLast, int K>
-    QUELT_STAGE_TARGET static void backwardHeadBlocks(u64 *a, const Tables &t, u64 b,
-                                                      const Constants &k) {
+    QUELT_VECTOR_TARGET static void backwardHeadBlocks(u64 *a, const Tables &t, u64 b,
+                                                       const Constants &k) {
         const u64 *V1 = inverseOf(t, 1), *V1c = inverseCompanionsOf(t, 1);
         const u64 *V2 = inverseOf(t, 2), *V2c = inverseCompanionsOf(t, 2);
         const u64 *V4 = inverseOf(t, 4), *V4c = inverseCompanionsOf(t, 4);
@@ -293,8 +293,8 @@ struct Stages {
     }
 
     template <bool WithLast, int K>
-    QUELT_STAGE_TARGET static void backwardHead(u64 *a, const Tables &t, u64 b0, u64 b1,
-                                                const Constants &k) {
+    QUELT_VECTOR_TARGET static void backwardHead(u64 *a, const Tables &t, u64 b0, u64 b1,
+                                                 const Constants &k) {
         u64 b = b0;
         for (; b + 2 <= b1; b += 2)
             backwardHeadBlocks<2, WithLast, K>(a, t, b, k);
@@ -303,8 +303,8 @@ struct Stages {
     }
 
     // Stage with half-distance h >= 8, groups [g0, g1).
-    QUELT_STAGE_TARGET static void backwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
-                                                 const Constants &k) {
+    QUELT_VECTOR_TARGET static void backwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                  const Constants &k) {
         const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
         for (u64 g = g0; g < g1; ++g) {
             const Twiddle v = broadcast(Vh, Vhc, g);
@@ -319,8 +319,8 @@ struct Stages {
     }
 
     // Stages h and 2h (h >= 8) over the groups [G0, G1) of stage 2h.
-    QUELT_STAGE_TARGET static void backwardPair(u64 *a, const Tables &t, u64 h, u64 G0, u64 G1,
-                                                const Constants &k) {
+    QUELT_VECTOR_TARGET static void backwardPair(u64 *a, const Tables &t, u64 h, u64 G0, u64 G1,
+                                                 const Constants &k) {
         const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
         const u64 *V2 = inverseOf(t, 2 * h), *V2c = inverseCompanionsOf(t, 2 * h);
         for (u64 G = G0; G < G1; ++G) {
@@ -344,7 +344,7 @@ struct Stages {
     // The stage of half-distance N/4 (two groups) and the last stage, for
     // N >= 64; without the first for N = 32 (Pair false).
     template <bool Pair, int K>
-    QUELT_STAGE_TARGET static void backwardEnd(u64 *a, const Tables &t, const Constants &k) {
+    QUELT_VECTOR_TARGET static void backwardEnd(u64 *a, const Tables &t, const Constants &k) {
         const u64 N = t.degree;
         const Twiddle ni = Arith::twiddle(set1(t.degree_inverse), set1(t.degree_inverse_companion));
         const Twiddle lt = Arith::twiddle(set1(t.last_twiddle), set1(t.last_twiddle_companion));
@@ -376,7 +376,7 @@ struct Stages {
     }
 
     template <int K>
-    QUELT_STAGE_TARGET static void backwardAll(u64 *a, const Tables &t) {
+    QUELT_VECTOR_TARGET static void backwardAll(u64 *a, const Tables &t) {
         const Constants k = Arith::constants(t.prime);
         const u64 N = t.degree;
         if (N == 16)
@@ -414,7 +414,7 @@ struct Stages {
 };
 
 template <class Arith>
-QUELT_STAGE_TARGET void forwardWith(u64 *a, const Tables &t, int K) {
+QUELT_VECTOR_TARGET void forwardWith(u64 *a, const Tables &t, int K) {
     if (K == 1)
         Stages<Arith>::template forwardAll<1>(a, t);
     else if (K == 2)
@@ -424,7 +424,7 @@ QUELT_STAGE_TARGET void forwardWith(u64 *a, const Tables &t, int K) {
 }
 
 template <class Arith>
-QUELT_STAGE_TARGET void backwardWith(u64 *a, const Tables &t, int K) {
+QUELT_VECTOR_TARGET void backwardWith(u64 *a, const Tables &t, int K) {
     if (K == 1)
         Stages<Arith>::template backwardAll<1>(a, t);
     else

@@ -5,7 +5,7 @@
 
 #include "arith/Avx512Arith.hpp"
 
-#define QUELT_STAGE_TARGET QUELT_IFMA
+#define QUELT_VECTOR_TARGET QUELT_IFMA
 #include "arith/NTTAvx512Stages.hpp"
 
 #if defined(__x86_64__)

@@ -8,9 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
+
+namespace Quelt::simd {
+// Parameter names in GoogleTest's messages.
+inline void PrintTo(Path path, std::ostream *os) { *os << pathName(path); }
+} // namespace Quelt::simd
 
 namespace Quelt::test {
 
