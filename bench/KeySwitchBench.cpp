@@ -3,8 +3,10 @@
 // modUp of one polynomial in NTT form into 5 digits, the inner product of the
 // digits with a 5-digit key (mask and body parts) over the extended basis,
 // and modDown of the two sums back to NTT form. Each step is timed alone,
-// then the three together, through the same calls the key switcher makes.
+// then the three together, through the same calls the key switcher makes, on
+// every instruction-set path side by side.
 
+#include "BenchPaths.hpp"
 #include "Quelt/Context.hpp"
 #include "arith/FastBaseConv.hpp"
 #include "arith/PrimeModuli.hpp"
@@ -68,32 +70,16 @@ Setup &setup() {
     return s;
 }
 
-void BM_ModUp(benchmark::State &state) {
-    Setup &s = setup();
-    for (auto _ : state) {
-        s.modUp();
-        benchmark::ClobberMemory();
-    }
-}
-
-void BM_InnerProduct(benchmark::State &state) {
-    Setup &s = setup();
-    for (auto _ : state) {
-        s.innerProduct();
-        benchmark::ClobberMemory();
-    }
-}
-
-void BM_ModDown(benchmark::State &state) {
+void keySwitchStep(benchmark::State &state, void (Setup::*step)()) {
     Setup &s = setup();
     s.innerProduct();
     for (auto _ : state) {
-        s.modDown();
+        (s.*step)();
         benchmark::ClobberMemory();
     }
 }
 
-void BM_KeySwitch(benchmark::State &state) {
+void keySwitchWhole(benchmark::State &state) {
     Setup &s = setup();
     for (auto _ : state) {
         s.modUp();
@@ -103,9 +89,21 @@ void BM_KeySwitch(benchmark::State &state) {
     }
 }
 
-} // namespace
+const bool kRegistered = [] {
+    using bench::registerForEachPath;
+    registerForEachPath(
+        "KeySwitch/FGb/modUp", [](benchmark::State &state) { keySwitchStep(state, &Setup::modUp); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/innerProduct",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::innerProduct); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/modDownTwo",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::modDown); },
+        benchmark::kMillisecond);
+    registerForEachPath("KeySwitch/FGb/whole", keySwitchWhole, benchmark::kMillisecond);
+    return true;
+}();
 
-BENCHMARK(BM_ModUp)->Name("KeySwitch/FGb/modUp")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InnerProduct)->Name("KeySwitch/FGb/innerProduct")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ModDown)->Name("KeySwitch/FGb/modDownTwo")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeySwitch)->Name("KeySwitch/FGb/whole")->Unit(benchmark::kMillisecond);
+} // namespace
