@@ -2,7 +2,8 @@
 // primes, 5 temporary primes, gadget rank 5), single thread, full level:
 // modUp of one polynomial in NTT form into 5 digits, the inner product of the
 // digits with a 5-digit key (mask and body parts) over the extended basis,
-// and modDown of the two sums back to NTT form. Each step is timed alone,
+// and modDown of the two sums back to NTT form ("modUpInPlace" is modUp into
+// the digits of the last call, without allocating). Each step is timed alone,
 // then the three together, through the same calls the key switcher makes, on
 // every instruction-set path side by side.
 
@@ -56,6 +57,14 @@ struct Setup {
     }
 
     void modUp() { digits = conv.modUp(input); }
+    // The same conversion into the digits already there: no allocation, so
+    // no first touch of fresh pages.
+    void modUpInPlace() {
+        std::vector<u64 *> outs;
+        for (Polynomial &d : digits)
+            outs.push_back(d.getData().getData());
+        conv.modUpLimbs(input.getData().getData(), input.getLevel(), true, outs.data());
+    }
     void innerProduct() {
         const std::vector<Polynomial> &a = digits;
         ctx->getPrimeModuli().innerProduct(
@@ -93,6 +102,10 @@ const bool kRegistered = [] {
     using bench::registerForEachPath;
     registerForEachPath(
         "KeySwitch/FGb/modUp", [](benchmark::State &state) { keySwitchStep(state, &Setup::modUp); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/modUpInPlace",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::modUpInPlace); },
         benchmark::kMillisecond);
     registerForEachPath(
         "KeySwitch/FGb/innerProduct",

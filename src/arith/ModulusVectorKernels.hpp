@@ -103,6 +103,8 @@ struct VectorKernels {
         });
     }
 
+    // A Shoup product lies below 2p < 2^63 for every input word, where the
+    // unsigned minimum and the scalar sign-bit subtraction agree.
     template <int K>
     QUELT_VECTOR_TARGET static void constMult(const Modulus &m, const u64 *in, u64 w, u64 wc,
                                               u64 *out, u64 n) {
@@ -110,7 +112,7 @@ struct VectorKernels {
         const V p = set1(m.getPrime());
         forEachVector(n, [&](u64 i, Mask k) QUELT_VECTOR_TARGET {
             const V r = Arith::shoup(load(in + i, k), c);
-            store(out + i, k, K == 1 ? reduceOnce(r, p) : r);
+            store(out + i, k, K == 1 ? avx512::subIfAtLeast(r, p) : r);
         });
     }
 
@@ -121,7 +123,7 @@ struct VectorKernels {
         const V p = set1(m.getPrime());
         forEachVector(n, [&](u64 i, Mask k) QUELT_VECTOR_TARGET {
             const V r = Arith::shoup(sub(add(p, load(a + i, k)), load(b + i, k)), c);
-            store(out + i, k, K == 1 ? reduceOnce(r, p) : r);
+            store(out + i, k, K == 1 ? avx512::subIfAtLeast(r, p) : r);
         });
     }
 
