@@ -165,6 +165,15 @@ ntt_kernels::Tables tablesOf(const NTT &ntt) {
             ntt.getLastTwiddleCompanion()};
 }
 
+ntt_kernels::Twists twistsOf(const NTT &ntt) {
+    return {ntt.getTwistPowers().getData(),
+            ntt.getTwistCompanions().getData(),
+            ntt.getInverseTwistPowers().getData(),
+            ntt.getInverseTwistCompanions().getData(),
+            ntt.getDegree(),
+            ntt.getPrime()};
+}
+
 // The twist tables exist for type 2 only.
 constexpr const char *kTwistNeedsType2 =
     "[NTT] conversion and inversion exist only for the conjugate-invariant type.";
@@ -216,6 +225,8 @@ void NTT::conversion(const std::uint64_t *in, std::uint64_t *out) const {
     using ntt_kernels::shoup;
     if (type_ != NttType::CONJUGATE_INVARIANT)
         throw RuntimeException(kTwistNeedsType2);
+    if (ntt_kernels::conversionVector(in, out, twistsOf(*this)))
+        return;
     const u64 N = degree_, p = prime_, p2 = twice_prime_;
     const u64 *psi = twist_.getData(), *psi_c = twist_companions_.getData();
     const u64 c = inverse_twist_[N], cc = inverse_twist_companions_[N]; // psi^-N
@@ -237,6 +248,8 @@ void NTT::inversion(const std::uint64_t *in, std::uint64_t *out) const {
     using ntt_kernels::shoup;
     if (type_ != NttType::CONJUGATE_INVARIANT)
         throw RuntimeException(kTwistNeedsType2);
+    if (ntt_kernels::inversionVector(in, out, twistsOf(*this)))
+        return;
     const u64 N = degree_, p = prime_, p2 = twice_prime_;
     const u64 *psi = twist_.getData(), *psi_c = twist_companions_.getData();
     const u64 *ipsi = inverse_twist_.getData(), *ipsi_c = inverse_twist_companions_.getData();

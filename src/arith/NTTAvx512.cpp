@@ -30,6 +30,12 @@ struct Arith64 {
 
 void forwardAvx512(u64 *a, const Tables &t, int K) { forwardWith<Arith64>(a, t, K); }
 void backwardAvx512(u64 *a, const Tables &t, int K) { backwardWith<Arith64>(a, t, K); }
+void conversionAvx512(const u64 *in, u64 *out, const Twists &t) {
+    Twist<Arith64>::conversion(in, out, t);
+}
+void inversionAvx512(const u64 *in, u64 *out, const Twists &t) {
+    Twist<Arith64>::inversion(in, out, t);
+}
 
 } // namespace Quelt::ntt_kernels
 

@@ -33,6 +33,7 @@ namespace {
 using avx512::add;
 using avx512::lanes;
 using avx512::load;
+using avx512::Mask;
 using avx512::set1;
 using avx512::store;
 using avx512::sub;
@@ -410,6 +411,74 @@ struct Stages {
         for (; 2 * h <= top; h *= 4)
             backwardPair(a, t, h, 0, N / (4 * h), k);
         backwardEnd<true, K>(a, t, k);
+    }
+};
+
+// The twists of type 2, eight pairs of positions i and N - i at a time: the
+// block of positions i0 .. i0 + 7 and the block N - i0 - 7 .. N - i0 meet with
+// their lanes reversed. Both blocks are read before either is written, so the
+// twists work in place; the middle position N/2 lies in both blocks of the
+// last pair and is written twice with the same word.
+template <class Arith>
+struct Twist {
+    using Twiddle = typename Arith::Twiddle;
+    using Constants = typename Arith::Constants;
+
+    QUELT_VECTOR_TARGET static V reversed(V x) {
+        return _mm512_permutexvar_epi64(lanes(7, 6, 5, 4, 3, 2, 1, 0), x);
+    }
+    QUELT_VECTOR_TARGET static Twiddle at(const u64 *w, const u64 *wc, u64 i) {
+        return Arith::twiddle(load(w + i), load(wc + i));
+    }
+
+    // x + q less 2p once when the sum reaches 2p, for x < 4p and q < 2p,
+    // with 2p taken off x first when x is that large (as the scalar twist
+    // does, so that the sum stays below 2^64).
+    QUELT_VECTOR_TARGET static V sum(V x, V q, const Constants &k) {
+        const Mask large = _mm512_cmpge_epu64_mask(x, k.p2);
+        const V s = add(_mm512_mask_sub_epi64(x, large, x, k.p2), q);
+        return _mm512_mask_mov_epi64(subIfAtLeast(s, k.p2), large, s);
+    }
+
+    // s below 4p reduced below p, then halved modulo p.
+    QUELT_VECTOR_TARGET static V halve(V s, const Constants &k) {
+        s = subIfAtLeast(subIfAtLeast(s, k.p2), k.p);
+        const Mask odd = _mm512_test_epi64_mask(s, set1(1));
+        return _mm512_srli_epi64(_mm512_mask_add_epi64(s, odd, s, k.p), 1);
+    }
+
+    QUELT_VECTOR_TARGET static void conversion(const u64 *in, u64 *out, const Twists &t) {
+        const Constants k = Arith::constants(t.prime);
+        const u64 N = t.degree;
+        const Twiddle c =
+            Arith::twiddle(set1(t.inverse_powers[N]), set1(t.inverse_companions[N])); // psi^-N
+        out[0] = in[0];
+        for (u64 i0 = 1; i0 + 7 <= N / 2; i0 += 8) {
+            const u64 j0 = N - i0 - 7;
+            const V xi = load(in + i0), xj = load(in + j0);
+            const V si = sum(xi, reversed(Arith::shoup(xj, c, k)), k);
+            const V sj = sum(xj, reversed(Arith::shoup(xi, c, k)), k);
+            store(out + i0, Arith::shoup(si, at(t.powers, t.companions, i0), k));
+            store(out + j0, Arith::shoup(sj, at(t.powers, t.companions, j0), k));
+        }
+    }
+
+    QUELT_VECTOR_TARGET static void inversion(const u64 *in, u64 *out, const Twists &t) {
+        const Constants k = Arith::constants(t.prime);
+        const u64 N = t.degree;
+        const u64 *psi = t.powers, *psi_c = t.companions;
+        const u64 *ipsi = t.inverse_powers, *ipsi_c = t.inverse_companions;
+        out[0] = in[0];
+        for (u64 i0 = 1; i0 + 7 <= N / 2; i0 += 8) {
+            const u64 j0 = N - i0 - 7;
+            const V xi = load(in + i0), xj = load(in + j0);
+            const V si = add(Arith::shoup(xi, at(ipsi, ipsi_c, i0), k),
+                             Arith::shoup(reversed(xj), at(psi, psi_c, i0), k));
+            const V sj = add(Arith::shoup(xj, at(ipsi, ipsi_c, j0), k),
+                             Arith::shoup(reversed(xi), at(psi, psi_c, j0), k));
+            store(out + i0, halve(si, k));
+            store(out + j0, halve(sj, k));
+        }
     }
 };
 

@@ -33,6 +33,12 @@ struct Arith52 {
 
 void forwardIfma(u64 *a, const Tables &t, int K) { forwardWith<Arith52>(a, t, K); }
 void backwardIfma(u64 *a, const Tables &t, int K) { backwardWith<Arith52>(a, t, K); }
+void conversionIfma(const u64 *in, u64 *out, const Twists &t) {
+    Twist<Arith52>::conversion(in, out, t);
+}
+void inversionIfma(const u64 *in, u64 *out, const Twists &t) {
+    Twist<Arith52>::inversion(in, out, t);
+}
 
 } // namespace Quelt::ntt_kernels
 

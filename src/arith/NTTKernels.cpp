@@ -179,6 +179,32 @@ void backward(u64 *a, const Tables &t, int K) {
     backwardScalar(a, t, K);
 }
 
+bool conversionVector(const u64 *in, u64 *out, const Twists &t) {
+#if defined(__x86_64__)
+    const simd::Path path = simd::activePath();
+    if (path >= simd::Path::Avx512 && t.degree >= 16) {
+        path == simd::Path::Ifma &&t.prime < simd::kIfmaPrimeLimit ? conversionIfma(in, out, t)
+                                                                   : conversionAvx512(in, out, t);
+        return true;
+    }
+#endif
+    (void)in, (void)out, (void)t;
+    return false;
+}
+
+bool inversionVector(const u64 *in, u64 *out, const Twists &t) {
+#if defined(__x86_64__)
+    const simd::Path path = simd::activePath();
+    if (path >= simd::Path::Avx512 && t.degree >= 16) {
+        path == simd::Path::Ifma &&t.prime < simd::kIfmaPrimeLimit ? inversionIfma(in, out, t)
+                                                                   : inversionAvx512(in, out, t);
+        return true;
+    }
+#endif
+    (void)in, (void)out, (void)t;
+    return false;
+}
+
 bool vectorPathAvailable() { return simd::bestPath() != simd::Path::Scalar; }
 
 const char *activePathName() { return simd::pathName(simd::activePath()); }

@@ -56,6 +56,28 @@ void backwardAvx512(u64 *a, const Tables &t, int K);
 void forwardIfma(u64 *a, const Tables &t, int K);
 void backwardIfma(u64 *a, const Tables &t, int K);
 
+// The twists of type 2: psi^j (j < N) and psi^-j (j <= N) with their
+// companions.
+struct Twists {
+    const u64 *powers;
+    const u64 *companions;
+    const u64 *inverse_powers;
+    const u64 *inverse_companions;
+    u64 degree;
+    u64 prime;
+};
+
+// NTT::conversion and NTT::inversion through the vector path selected by
+// simd::activePath() (in == out or not overlapping). False when no vector
+// path serves them (N < 16 or the scalar or AVX2 path): the caller runs its
+// scalar loop.
+bool conversionVector(const u64 *in, u64 *out, const Twists &t);
+bool inversionVector(const u64 *in, u64 *out, const Twists &t);
+void conversionAvx512(const u64 *in, u64 *out, const Twists &t);
+void inversionAvx512(const u64 *in, u64 *out, const Twists &t);
+void conversionIfma(const u64 *in, u64 *out, const Twists &t);
+void inversionIfma(const u64 *in, u64 *out, const Twists &t);
+
 // True when a vector path is compiled in and the processor supports it.
 bool vectorPathAvailable();
 // Name of the path the transforms take (simd::pathName of the active path).

@@ -93,4 +93,28 @@ TEST_P(NTTPaths, MatchScalarWordForWordAtLargeDegreesSlow) {
                 expectSameWords(GetParam(), u64{1} << log_n, p, type, rng);
 }
 
+// The twists of type 2 alone, into another limb and in place: the pre-twist
+// of inputs below 4p, the post-twist of inputs below 2p.
+TEST_P(NTTPaths, TwistsMatchScalarWordForWord) {
+    std::mt19937_64 rng(13);
+    for (u64 p : kAllPrimes) {
+        for (unsigned log_n = 1; log_n <= 10; ++log_n) {
+            const u64 N = u64{1} << log_n;
+            const NTT ntt(N, p, NttType::CONJUGATE_INVARIANT);
+            const std::vector<u64> below4p = wordsNearTop(N, 4 * p, rng);
+            const std::vector<u64> below2p = wordsNearTop(N, 2 * p, rng);
+            const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
+                std::vector<u64> converted(N), inverted(N), in_place1 = below4p,
+                                                            in_place2 = below2p;
+                ntt.conversion(below4p.data(), converted.data());
+                ntt.conversion(in_place1.data(), in_place1.data());
+                ntt.inversion(below2p.data(), inverted.data());
+                ntt.inversion(in_place2.data(), in_place2.data());
+                return std::vector<std::vector<u64>>{converted, in_place1, inverted, in_place2};
+            });
+            ASSERT_EQ(scalar, vector) << "N = " << N << ", p = " << p;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Simd, NTTPaths, testing::ValuesIn(kVectorPaths), pathParamName);
