@@ -227,14 +227,48 @@ QUELT_AVX512 inline V fold(V h, V l, const FoldConstants &c) {
     return sub(add(l, mulLow(c.residue, h)), mulLow(c.p, q));
 }
 
-// (hi, lo) = hi52 2^52 + lo52 as a 128-bit value, for the column sums of
-// 52-bit multiply-adds (both below 2^64).
-QUELT_AVX512 inline void joinColumns(V hi52, V lo52, V &hi, V &lo) {
-    const V shifted = _mm512_slli_epi64(hi52, 52);
-    lo = add(lo52, shifted);
-    const Mask carry = _mm512_cmplt_epu64_mask(lo, shifted);
-    hi = _mm512_mask_sub_epi64(_mm512_srli_epi64(hi52, 12), carry, _mm512_srli_epi64(hi52, 12),
-                               set1(~u64{0}));
+// ---- Sums of products in 52-bit columns ------------------------------------
+
+// A sum c0 + c1 2^52 + c2 2^104 of products, as 52-bit multiply-adds leave
+// it: with x = x1 2^52 + x0 and y = y1 2^52 + y0 (x, y below 2^64), the
+// multiplier reads x0 and y0 by itself, and the parts x1 y0, x0 y1 and x1 y1
+// are needed only when x1 or y1 can be non-zero. A product adds less than
+// 3 x 2^52 to a column, so a column takes 1024 products without carrying out
+// of its word.
+struct Columns {
+    V c0, c1, c2;
+};
+
+QUELT_AVX512 inline Columns zeroColumns() { return {zero(), zero(), zero()}; }
+
+// s += x y, with x1 = x >> 52 and y1 = y >> 52 (read only when WideX, WideY).
+template <bool WideX, bool WideY>
+QUELT_IFMA inline void addProduct(Columns &s, V x, V x1, V y, V y1) {
+    s.c0 = _mm512_madd52lo_epu64(s.c0, x, y);
+    s.c1 = _mm512_madd52hi_epu64(s.c1, x, y);
+    if constexpr (WideX) {
+        s.c1 = _mm512_madd52lo_epu64(s.c1, x1, y);
+        s.c2 = _mm512_madd52hi_epu64(s.c2, x1, y);
+    }
+    if constexpr (WideY) {
+        s.c1 = _mm512_madd52lo_epu64(s.c1, x, y1);
+        s.c2 = _mm512_madd52hi_epu64(s.c2, x, y1);
+    }
+    if constexpr (WideX && WideY)
+        s.c2 = _mm512_madd52lo_epu64(s.c2, x1, y1);
+}
+
+// The sum as a 128-bit value (hi, lo), modulo 2^128.
+QUELT_AVX512 inline void joinColumns(const Columns &s, V &hi, V &lo) {
+    lo = add(s.c0, _mm512_slli_epi64(s.c1, 52));
+    const Mask carry = _mm512_cmplt_epu64_mask(lo, s.c0);
+    const V top = add(_mm512_srli_epi64(s.c1, 12), _mm512_slli_epi64(s.c2, 40));
+    hi = _mm512_mask_sub_epi64(top, carry, top, set1(~u64{0}));
+}
+
+// A word below 2^64 as the columns of a new sum.
+QUELT_AVX512 inline Columns columnsOf(V w) {
+    return {_mm512_and_si512(w, set1((u64{1} << 52) - 1)), _mm512_srli_epi64(w, 52), zero()};
 }
 
 } // namespace Quelt::avx512

@@ -10,7 +10,10 @@
 // scalar words.
 
 #include "arith/Avx512Arith.hpp"
+
+#define QUELT_VECTOR_TARGET QUELT_AVX512
 #include "arith/KeySwitchKernelsVector.hpp"
+#include "arith/VectorLoop.hpp"
 #include "foundation/SimdPath.hpp"
 
 #include <algorithm>
@@ -24,6 +27,7 @@ extern const Kernels kIfmaKernels;
 
 namespace {
 
+using avx512::forEachVector;
 using avx512::load;
 using avx512::Mask;
 using avx512::set1;
@@ -38,20 +42,6 @@ QUELT_AVX512 inline V highHalf(const std::int64_t &w) {
     return _mm512_set1_epi32(static_cast<int>(h));
 }
 
-QUELT_AVX512 inline avx512::FoldConstants foldOf(const FoldConstants &f) {
-    return avx512::foldConstants(f.prime, f.word_quotient, f.word_residue,
-                                 f.word_residue_companion);
-}
-
-template <typename Body>
-QUELT_AVX512 inline void forEachVector(u64 n, const Body &body) {
-    u64 i = 0;
-    for (; i + 8 <= n; i += 8)
-        body(i, avx512::kAllLanes);
-    if (i < n)
-        body(i, avx512::firstLanes(n - i));
-}
-
 template <int T>
 QUELT_AVX512 void convertGroup(const std::int64_t *const *sources, u64 count,
                                const ConversionTarget *targets, u64 offset, u64 n) {
@@ -64,7 +54,7 @@ QUELT_AVX512 void convertGroup(const std::int64_t *const *sources, u64 count,
         const u128 bias = targets[t].bias - (factor_sum << 63);
         bias_hi[t] = set1(static_cast<u64>(bias >> 64));
         bias_lo[t] = set1(static_cast<u64>(bias));
-        fold[t] = foldOf(targets[t].fold);
+        fold[t] = avx512::foldConstantsOf(targets[t].fold);
     }
     const V sign = set1(u64{1} << 63);
     forEachVector(n, [&](u64 i, Mask k) QUELT_AVX512 {
@@ -108,7 +98,7 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
 QUELT_AVX512 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                   u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
                                   u64 *out2, u64 n) {
-    const avx512::FoldConstants fold = foldOf(f);
+    const avx512::FoldConstants fold = avx512::foldConstantsOf(f);
     const V p = set1(f.prime), p2 = set1(2 * f.prime);
     forEachVector(n, [&](u64 i, Mask k) QUELT_AVX512 {
         V hi1 = avx512::zero(), lo1 = hi1, hi2 = hi1, lo2 = hi1;

@@ -1,10 +1,6 @@
-// IFMA key-switching kernels. A product of two words below 2^64 is added to
-// three column sums of 52-bit multiply-adds (weights 1, 2^52 and 2^104):
-// with x = x1 2^52 + x0 and y = y1 2^52 + y0, the multiplier reads x0 and y0
-// by itself, and the parts x1 y0, x0 y1 and x1 y1 are needed only when x1 or
-// y1 can be non-zero. The columns never carry: a product adds less than
-// 3 x 2^52 to a column, and at most kColumnTerms products go into them before
-// they are joined into a 128-bit value.
+// IFMA key-switching kernels: products go into three column sums of 52-bit
+// multiply-adds (avx512::Columns), at most kColumnTerms of them before the
+// columns are joined into a 128-bit value.
 //
 // Base conversion reads each source word as x + 2^51 (when every source word
 // of the block lies in [-2^51, 2^51), which makes x1 zero) or as x + 2^63,
@@ -12,7 +8,10 @@
 // and reduced as there, the words are the scalar words.
 
 #include "arith/Avx512Arith.hpp"
+
+#define QUELT_VECTOR_TARGET QUELT_IFMA
 #include "arith/KeySwitchKernelsVector.hpp"
+#include "arith/VectorLoop.hpp"
 #include "foundation/SimdPath.hpp"
 
 #include <array>
@@ -25,6 +24,7 @@ extern const Kernels kAvx512Kernels;
 
 namespace {
 
+using avx512::forEachVector;
 using avx512::load;
 using avx512::Mask;
 using avx512::set1;
@@ -33,56 +33,6 @@ using avx512::V;
 
 constexpr u64 kColumnTerms = 1024;
 constexpr u64 kLimb52 = u64{1} << 52;
-
-template <typename Body>
-QUELT_IFMA inline void forEachVector(u64 n, const Body &body) {
-    u64 i = 0;
-    for (; i + 8 <= n; i += 8)
-        body(i, avx512::kAllLanes);
-    if (i < n)
-        body(i, avx512::firstLanes(n - i));
-}
-
-struct Columns {
-    V c0, c1, c2;
-};
-
-QUELT_IFMA inline Columns zeroColumns() { return {avx512::zero(), avx512::zero(), avx512::zero()}; }
-
-// s += x y, with x1 = x >> 52 and y1 = y >> 52 (used only when WideX, WideY).
-template <bool WideX, bool WideY>
-QUELT_IFMA inline void addProduct(Columns &s, V x, V x1, V y, V y1) {
-    s.c0 = _mm512_madd52lo_epu64(s.c0, x, y);
-    s.c1 = _mm512_madd52hi_epu64(s.c1, x, y);
-    if constexpr (WideX) {
-        s.c1 = _mm512_madd52lo_epu64(s.c1, x1, y);
-        s.c2 = _mm512_madd52hi_epu64(s.c2, x1, y);
-    }
-    if constexpr (WideY) {
-        s.c1 = _mm512_madd52lo_epu64(s.c1, x, y1);
-        s.c2 = _mm512_madd52hi_epu64(s.c2, x, y1);
-    }
-    if constexpr (WideX && WideY)
-        s.c2 = _mm512_madd52lo_epu64(s.c2, x1, y1);
-}
-
-// c0 + c1 2^52 + c2 2^104 modulo 2^128.
-QUELT_IFMA inline void joinColumns(const Columns &s, V &hi, V &lo) {
-    lo = avx512::add(s.c0, _mm512_slli_epi64(s.c1, 52));
-    const Mask carry = _mm512_cmplt_epu64_mask(lo, s.c0);
-    const V top = avx512::add(_mm512_srli_epi64(s.c1, 12), _mm512_slli_epi64(s.c2, 40));
-    hi = _mm512_mask_sub_epi64(top, carry, top, set1(~u64{0}));
-}
-
-// A word below 2^64 as the columns of a new sum.
-QUELT_IFMA inline Columns columnsOf(V w) {
-    return {_mm512_and_si512(w, set1(kLimb52 - 1)), _mm512_srli_epi64(w, 52), avx512::zero()};
-}
-
-QUELT_IFMA inline avx512::FoldConstants foldOf(const FoldConstants &f) {
-    return avx512::foldConstants(f.prime, f.word_quotient, f.word_residue,
-                                 f.word_residue_companion);
-}
 
 // ---- base conversion -----------------------------------------------------
 
@@ -112,25 +62,25 @@ QUELT_IFMA void convertGroup(const std::int64_t *const *sources, u64 count,
         const u128 bias = targets[t]->bias - factor_sum * lift;
         bias_hi[t] = set1(static_cast<u64>(bias >> 64));
         bias_lo[t] = set1(static_cast<u64>(bias));
-        fold[t] = foldOf(targets[t]->fold);
+        fold[t] = avx512::foldConstantsOf(targets[t]->fold);
     }
     const V lifted = set1(lift);
     forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
         const u64 c = offset + i;
-        Columns sum[T];
+        avx512::Columns sum[T];
         for (int t = 0; t < T; ++t)
-            sum[t] = zeroColumns();
+            sum[t] = avx512::zeroColumns();
         for (u64 m = 0; m < count; ++m) {
             const V x = avx512::add(load(reinterpret_cast<const u64 *>(sources[m]) + c, k), lifted);
             const V x1 = _mm512_srli_epi64(x, 52);
             for (int t = 0; t < T; ++t) {
                 const u64 f = static_cast<u64>(targets[t]->factors[m]);
-                addProduct<WideX, WideF>(sum[t], x, x1, set1(f), set1(f >> 52));
+                avx512::addProduct<WideX, WideF>(sum[t], x, x1, set1(f), set1(f >> 52));
             }
         }
         for (int t = 0; t < T; ++t) {
             V hi, lo;
-            joinColumns(sum[t], hi, lo);
+            avx512::joinColumns(sum[t], hi, lo);
             avx512::add128(hi, lo, bias_hi[t], bias_lo[t]);
             store(targets[t]->out + c, k, avx512::fold(hi, lo, fold[t]));
         }
@@ -188,26 +138,26 @@ template <bool Wide>
 QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                     u64 count, u64 chunk, const FoldConstants &f, u64 *out1,
                                     u64 *out2, u64 n) {
-    const avx512::FoldConstants fold = foldOf(f);
+    const avx512::FoldConstants fold = avx512::foldConstantsOf(f);
     const V p = set1(f.prime), p2 = set1(2 * f.prime);
-    auto folded = [&](const Columns &s) QUELT_IFMA {
+    auto folded = [&](const avx512::Columns &s) QUELT_IFMA {
         V hi, lo;
-        joinColumns(s, hi, lo);
+        avx512::joinColumns(s, hi, lo);
         return avx512::fold(hi, lo, fold);
     };
     forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
-        Columns s1 = zeroColumns(), s2 = zeroColumns();
+        avx512::Columns s1 = avx512::zeroColumns(), s2 = avx512::zeroColumns();
         u64 pending = 0;
         for (u64 j = 0; j < count; ++j) {
             if (pending == chunk) {
-                s1 = columnsOf(folded(s1));
-                s2 = columnsOf(folded(s2));
+                s1 = avx512::columnsOf(folded(s1));
+                s2 = avx512::columnsOf(folded(s2));
                 pending = 0;
             }
             const V x = load(a[j] + i, k), y = load(b[j] + i, k), z = load(c[j] + i, k);
             const V x1 = _mm512_srli_epi64(x, 52);
-            addProduct<Wide, Wide>(s1, x, x1, y, _mm512_srli_epi64(y, 52));
-            addProduct<Wide, Wide>(s2, x, x1, z, _mm512_srli_epi64(z, 52));
+            avx512::addProduct<Wide, Wide>(s1, x, x1, y, _mm512_srli_epi64(y, 52));
+            avx512::addProduct<Wide, Wide>(s2, x, x1, z, _mm512_srli_epi64(z, 52));
             ++pending;
         }
         using avx512::subIfAtLeast;

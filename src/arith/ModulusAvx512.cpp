@@ -5,7 +5,6 @@
 #include "arith/Avx512Arith.hpp"
 
 #define QUELT_VECTOR_TARGET QUELT_AVX512
-#include "arith/KeySwitchKernels.hpp"
 #include "arith/ModulusVectorKernels.hpp"
 #include "foundation/SimdPath.hpp"
 
@@ -43,8 +42,7 @@ struct Arith64 {
     QUELT_AVX512 static void innerProduct(const Modulus &m, const u64 *a, const u64 *b, u64 *out,
                                           u64 n) {
         const kk::FoldConstants scalar = kk::FoldConstants::of(m);
-        const avx512::FoldConstants f = avx512::foldConstants(
-            scalar.prime, scalar.word_quotient, scalar.word_residue, scalar.word_residue_companion);
+        const avx512::FoldConstants f = avx512::foldConstantsOf(scalar);
         const u64 p = m.getPrime();
         const u64 terms = kk::termsPerFold(static_cast<u128>(p) * p);
         V hi = avx512::zero(), lo = avx512::zero();
@@ -61,12 +59,7 @@ struct Arith64 {
             avx512::add128(hi, lo, h, l);
             ++pending;
         });
-        u64 lanes[8];
-        store(lanes, avx512::fold(hi, lo, f));
-        u128 sum = 0;
-        for (u64 lane : lanes)
-            sum += lane;
-        *out = kk::reduceOnce(kk::reduceOnce(kk::fold(sum, scalar), 2 * p), p);
+        *out = avx512::reduceLanes(avx512::fold(hi, lo, f), scalar);
     }
 };
 

@@ -6,7 +6,6 @@
 #include "arith/Avx512Arith.hpp"
 
 #define QUELT_VECTOR_TARGET QUELT_IFMA
-#include "arith/KeySwitchKernels.hpp"
 #include "arith/ModulusVectorKernels.hpp"
 
 #if defined(__x86_64__)
@@ -50,34 +49,25 @@ struct Arith52 {
     QUELT_IFMA static void innerProduct(const Modulus &m, const u64 *a, const u64 *b, u64 *out,
                                         u64 n) {
         const kk::FoldConstants scalar = kk::FoldConstants::of(m);
-        const avx512::FoldConstants f = avx512::foldConstants(
-            scalar.prime, scalar.word_quotient, scalar.word_residue, scalar.word_residue_companion);
-        const u64 p = m.getPrime();
+        const avx512::FoldConstants f = avx512::foldConstantsOf(scalar);
         constexpr u64 kTerms = u64{1} << 11;
-        V hi52 = avx512::zero(), lo52 = avx512::zero();
+        avx512::Columns sum = avx512::zeroColumns();
         u64 pending = 0;
         auto folded = [&]() QUELT_IFMA {
             V hi, lo;
-            avx512::joinColumns(hi52, lo52, hi, lo);
+            avx512::joinColumns(sum, hi, lo);
             return avx512::fold(hi, lo, f);
         };
         forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
             if (pending == kTerms) {
-                lo52 = folded();
-                hi52 = avx512::zero();
+                sum = avx512::columnsOf(folded());
                 pending = 0;
             }
             const V x = load(a + i, k), y = load(b + i, k);
-            lo52 = _mm512_madd52lo_epu64(lo52, x, y);
-            hi52 = _mm512_madd52hi_epu64(hi52, x, y);
+            avx512::addProduct<false, false>(sum, x, x, y, y);
             ++pending;
         });
-        u64 lanes[8];
-        store(lanes, folded());
-        u128 sum = 0;
-        for (u64 lane : lanes)
-            sum += lane;
-        *out = kk::reduceOnce(kk::reduceOnce(kk::fold(sum, scalar), 2 * p), p);
+        *out = avx512::reduceLanes(folded(), scalar);
     }
 };
 

@@ -10,8 +10,8 @@
 // written through lane masks. Each vector of eight positions is read whole
 // before it is written, so outputs may alias inputs position for position.
 
-#include "arith/Avx512Arith.hpp"
 #include "arith/ModulusVector.hpp"
+#include "arith/VectorLoop.hpp"
 
 #if defined(__x86_64__)
 
@@ -24,6 +24,7 @@ namespace Quelt::modulus_vector {
 namespace {
 
 using avx512::add;
+using avx512::forEachVector;
 using avx512::load;
 using avx512::Mask;
 using avx512::reduceOnce;
@@ -33,17 +34,6 @@ using avx512::sub;
 using avx512::subtractMod;
 using avx512::u128;
 using avx512::V;
-
-// body(i, lanes) for every vector of eight positions from i, the last one
-// with only the lanes below n.
-template <typename Body>
-QUELT_VECTOR_TARGET inline void forEachVector(u64 n, const Body &body) {
-    u64 i = 0;
-    for (; i + 8 <= n; i += 8)
-        body(i, avx512::kAllLanes);
-    if (i < n)
-        body(i, avx512::firstLanes(n - i));
-}
 
 template <class Arith>
 struct VectorKernels {

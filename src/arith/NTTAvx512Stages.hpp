@@ -105,48 +105,84 @@ struct Stages {
         return x;
     }
 
-    // ---- forward ---------------------------------------------------------
+    // ---- stages of both directions ---------------------------------------
 
-    // Stage with half-distance h >= 8, groups [g0, g1).
-    QUELT_VECTOR_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
-                                                 const Constants &k) {
-        const u64 m = t.degree / (2 * h);
+    template <bool Forward>
+    QUELT_VECTOR_TARGET static void butterfly(V &x, V &y, const Twiddle &w, const Constants &k) {
+        if constexpr (Forward)
+            forward(x, y, w, k);
+        else
+            backward(x, y, w, k);
+    }
+
+    // One stage with half-distance h >= 8 over its groups [g0, g1); W, Wc
+    // the twiddles of the stage.
+    template <bool Forward>
+    QUELT_VECTOR_TARGET static void stage(u64 *a, const u64 *W, const u64 *Wc, u64 h, u64 g0,
+                                          u64 g1, const Constants &k) {
         for (u64 g = g0; g < g1; ++g) {
-            const Twiddle w = broadcast(t.forward + m, t.forward_companions + m, g);
+            const Twiddle w = broadcast(W, Wc, g);
             u64 *x = a + 2 * g * h, *y = x + h;
             for (u64 j = 0; j < h; j += 8) {
                 V X = load(x + j), Y = load(y + j);
-                forward(X, Y, w, k);
+                butterfly<Forward>(X, Y, w, k);
                 store(x + j, X);
                 store(y + j, Y);
             }
         }
     }
 
-    // Stages h and h/2 (h >= 16) over the groups [g0, g1) of stage h: four
-    // quarters of a group, one twiddle for the first stage and one per half
-    // for the second.
-    QUELT_VECTOR_TARGET static void forwardPair(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
-                                                const Constants &k) {
-        const u64 m = t.degree / (2 * h), q = h / 2;
-        const u64 *W1 = t.forward + m, *W1c = t.forward_companions + m;
-        const u64 *W2 = t.forward + 2 * m, *W2c = t.forward_companions + 2 * m;
+    // Two stages over the groups [g0, g1) of span 4d (d >= 8), on four
+    // quarters at distance d: the outer stage pairs quarters 0-2 and 1-3 with
+    // the twiddle Wo[g], the inner one pairs 0-1 and 2-3 with Wi[2g] and
+    // Wi[2g + 1]. The forward transform runs the outer stage first, the
+    // inverse the inner one.
+    template <bool Forward>
+    QUELT_VECTOR_TARGET static void pair(u64 *a, const u64 *Wo, const u64 *Woc, const u64 *Wi,
+                                         const u64 *Wic, u64 d, u64 g0, u64 g1,
+                                         const Constants &k) {
         for (u64 g = g0; g < g1; ++g) {
-            const Twiddle w1 = broadcast(W1, W1c, g);
-            const Twiddle w2a = broadcast(W2, W2c, 2 * g), w2b = broadcast(W2, W2c, 2 * g + 1);
-            u64 *p0 = a + 2 * g * h, *p1 = p0 + q, *p2 = p0 + h, *p3 = p2 + q;
-            for (u64 j = 0; j < q; j += 8) {
+            const Twiddle outer = broadcast(Wo, Woc, g);
+            const Twiddle inner0 = broadcast(Wi, Wic, 2 * g),
+                          inner1 = broadcast(Wi, Wic, 2 * g + 1);
+            u64 *p0 = a + 4 * g * d, *p1 = p0 + d, *p2 = p1 + d, *p3 = p2 + d;
+            for (u64 j = 0; j < d; j += 8) {
                 V x0 = load(p0 + j), x1 = load(p1 + j), x2 = load(p2 + j), x3 = load(p3 + j);
-                forward(x0, x2, w1, k);
-                forward(x1, x3, w1, k);
-                forward(x0, x1, w2a, k);
-                forward(x2, x3, w2b, k);
+                if constexpr (Forward) {
+                    forward(x0, x2, outer, k);
+                    forward(x1, x3, outer, k);
+                    forward(x0, x1, inner0, k);
+                    forward(x2, x3, inner1, k);
+                } else {
+                    backward(x0, x1, inner0, k);
+                    backward(x2, x3, inner1, k);
+                    backward(x0, x2, outer, k);
+                    backward(x1, x3, outer, k);
+                }
                 store(p0 + j, x0);
                 store(p1 + j, x1);
                 store(p2 + j, x2);
                 store(p3 + j, x3);
             }
         }
+    }
+
+    // ---- forward ---------------------------------------------------------
+
+    // The forward stage with half-distance h has m = N / 2h groups and reads
+    // W[m .. 2m).
+    QUELT_VECTOR_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                 const Constants &k) {
+        const u64 m = t.degree / (2 * h);
+        stage<true>(a, t.forward + m, t.forward_companions + m, h, g0, g1, k);
+    }
+
+    // Stages h and h/2 (h >= 16) over the groups [g0, g1) of stage h.
+    QUELT_VECTOR_TARGET static void forwardPair(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
+                                                const Constants &k) {
+        const u64 m = t.degree / (2 * h);
+        pair<true>(a, t.forward + m, t.forward_companions + m, t.forward + 2 * m,
+                   t.forward_companions + 2 * m, h / 2, g0, g1, k);
     }
 
     // Stages 8, 4, 2 and 1 on the sixteen-word blocks [b0, b1), then the
@@ -303,43 +339,16 @@ struct Stages {
             backwardHeadBlocks<1, WithLast, K>(a, t, b, k);
     }
 
-    // Stage with half-distance h >= 8, groups [g0, g1).
     QUELT_VECTOR_TARGET static void backwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
                                                   const Constants &k) {
-        const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
-        for (u64 g = g0; g < g1; ++g) {
-            const Twiddle v = broadcast(Vh, Vhc, g);
-            u64 *x = a + 2 * g * h, *y = x + h;
-            for (u64 j = 0; j < h; j += 8) {
-                V X = load(x + j), Y = load(y + j);
-                backward(X, Y, v, k);
-                store(x + j, X);
-                store(y + j, Y);
-            }
-        }
+        stage<false>(a, inverseOf(t, h), inverseCompanionsOf(t, h), h, g0, g1, k);
     }
 
     // Stages h and 2h (h >= 8) over the groups [G0, G1) of stage 2h.
     QUELT_VECTOR_TARGET static void backwardPair(u64 *a, const Tables &t, u64 h, u64 G0, u64 G1,
                                                  const Constants &k) {
-        const u64 *Vh = inverseOf(t, h), *Vhc = inverseCompanionsOf(t, h);
-        const u64 *V2 = inverseOf(t, 2 * h), *V2c = inverseCompanionsOf(t, 2 * h);
-        for (u64 G = G0; G < G1; ++G) {
-            const Twiddle va = broadcast(Vh, Vhc, 2 * G), vb = broadcast(Vh, Vhc, 2 * G + 1);
-            const Twiddle v2 = broadcast(V2, V2c, G);
-            u64 *p0 = a + 4 * G * h, *p1 = p0 + h, *p2 = p1 + h, *p3 = p2 + h;
-            for (u64 j = 0; j < h; j += 8) {
-                V x0 = load(p0 + j), x1 = load(p1 + j), x2 = load(p2 + j), x3 = load(p3 + j);
-                backward(x0, x1, va, k);
-                backward(x2, x3, vb, k);
-                backward(x0, x2, v2, k);
-                backward(x1, x3, v2, k);
-                store(p0 + j, x0);
-                store(p1 + j, x1);
-                store(p2 + j, x2);
-                store(p3 + j, x3);
-            }
-        }
+        pair<false>(a, inverseOf(t, 2 * h), inverseCompanionsOf(t, 2 * h), inverseOf(t, h),
+                    inverseCompanionsOf(t, h), h, G0, G1, k);
     }
 
     // The stage of half-distance N/4 (two groups) and the last stage, for

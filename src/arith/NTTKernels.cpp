@@ -153,57 +153,62 @@ void backwardScalar(u64 *a, const Tables &t, int K) {
         backwardDriver<ScalarStages, 2>(a, t);
 }
 
-void forward(u64 *a, const Tables &t, int K) {
+namespace {
+
+// The AVX-512 kernel, or its IFMA twin for primes below 2^50 on the IFMA
+// path; null on the other paths and below the sixteen words the AVX-512
+// drivers need.
+template <typename Kernel>
+Kernel avx512Kernel(u64 degree, u64 prime, Kernel avx512, Kernel ifma) {
+    const simd::Path path = simd::activePath();
+    if (path < simd::Path::Avx512 || degree < 16)
+        return nullptr;
+    return path == simd::Path::Ifma && prime < simd::kIfmaPrimeLimit ? ifma : avx512;
+}
+
+} // namespace
+
 #if defined(__x86_64__)
-    using simd::Path;
-    const Path path = simd::activePath();
-    if (path >= Path::Avx512 && t.degree >= 16)
-        return path == Path::Ifma && t.prime < simd::kIfmaPrimeLimit ? forwardIfma(a, t, K)
-                                                                     : forwardAvx512(a, t, K);
-    if (path >= Path::Avx2)
+
+void forward(u64 *a, const Tables &t, int K) {
+    if (const auto kernel = avx512Kernel(t.degree, t.prime, &forwardAvx512, &forwardIfma))
+        return kernel(a, t, K);
+    if (simd::activePath() >= simd::Path::Avx2)
         return forwardVector(a, t, K);
-#endif
     forwardScalar(a, t, K);
 }
 
 void backward(u64 *a, const Tables &t, int K) {
-#if defined(__x86_64__)
-    using simd::Path;
-    const Path path = simd::activePath();
-    if (path >= Path::Avx512 && t.degree >= 16)
-        return path == Path::Ifma && t.prime < simd::kIfmaPrimeLimit ? backwardIfma(a, t, K)
-                                                                     : backwardAvx512(a, t, K);
-    if (path >= Path::Avx2)
+    if (const auto kernel = avx512Kernel(t.degree, t.prime, &backwardAvx512, &backwardIfma))
+        return kernel(a, t, K);
+    if (simd::activePath() >= simd::Path::Avx2)
         return backwardVector(a, t, K);
-#endif
     backwardScalar(a, t, K);
 }
 
 bool conversionVector(const u64 *in, u64 *out, const Twists &t) {
-#if defined(__x86_64__)
-    const simd::Path path = simd::activePath();
-    if (path >= simd::Path::Avx512 && t.degree >= 16) {
-        path == simd::Path::Ifma &&t.prime < simd::kIfmaPrimeLimit ? conversionIfma(in, out, t)
-                                                                   : conversionAvx512(in, out, t);
-        return true;
-    }
-#endif
-    (void)in, (void)out, (void)t;
-    return false;
+    const auto kernel = avx512Kernel(t.degree, t.prime, &conversionAvx512, &conversionIfma);
+    if (kernel)
+        kernel(in, out, t);
+    return kernel != nullptr;
 }
 
 bool inversionVector(const u64 *in, u64 *out, const Twists &t) {
-#if defined(__x86_64__)
-    const simd::Path path = simd::activePath();
-    if (path >= simd::Path::Avx512 && t.degree >= 16) {
-        path == simd::Path::Ifma &&t.prime < simd::kIfmaPrimeLimit ? inversionIfma(in, out, t)
-                                                                   : inversionAvx512(in, out, t);
-        return true;
-    }
-#endif
-    (void)in, (void)out, (void)t;
-    return false;
+    const auto kernel = avx512Kernel(t.degree, t.prime, &inversionAvx512, &inversionIfma);
+    if (kernel)
+        kernel(in, out, t);
+    return kernel != nullptr;
 }
+
+#else
+
+// Only the scalar path exists on other processors.
+void forward(u64 *a, const Tables &t, int K) { forwardScalar(a, t, K); }
+void backward(u64 *a, const Tables &t, int K) { backwardScalar(a, t, K); }
+bool conversionVector(const u64 *, u64 *, const Twists &) { return false; }
+bool inversionVector(const u64 *, u64 *, const Twists &) { return false; }
+
+#endif
 
 bool vectorPathAvailable() { return simd::bestPath() != simd::Path::Scalar; }
 

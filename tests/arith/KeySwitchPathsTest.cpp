@@ -26,13 +26,7 @@ constexpr u64 kPrimes[] = {1073741789ULL,          4398046511093ULL,      112589
                            4503599627370449ULL,    288230376151711717ULL, 1152921504606846883ULL,
                            2305843009213693951ULL, 4611686018427387847ULL};
 
-class KeySwitchPaths : public testing::TestWithParam<simd::Path> {
-protected:
-    void SetUp() override {
-        if (!simd::isSupported(GetParam()))
-            GTEST_SKIP() << missingPathReason(GetParam());
-    }
-};
+class KeySwitchPaths : public PathTest {};
 
 // One conversion: sources modulo `source_primes` (centred, reaching q - 1,
 // q / 2 and q / 2 + 1), targets modulo `target_primes`, over words

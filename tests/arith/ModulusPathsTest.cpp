@@ -144,13 +144,7 @@ void runNormalizeCases(const Modulus &m, std::mt19937_64 &rng, Words &out_false,
     m.normalizeModAndConstMult<true>(in.data(), c, q, out_true.data());
 }
 
-class ModulusPaths : public testing::TestWithParam<simd::Path> {
-protected:
-    void SetUp() override {
-        if (!simd::isSupported(GetParam()))
-            GTEST_SKIP() << missingPathReason(GetParam());
-    }
-};
+class ModulusPaths : public PathTest {};
 
 } // namespace
 

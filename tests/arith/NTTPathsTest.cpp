@@ -63,13 +63,7 @@ void expectSameWords(simd::Path path, u64 N, u64 p, NttType type, std::mt19937_6
     }
 }
 
-class NTTPaths : public testing::TestWithParam<simd::Path> {
-protected:
-    void SetUp() override {
-        if (!simd::isSupported(GetParam()))
-            GTEST_SKIP() << missingPathReason(GetParam());
-    }
-};
+class NTTPaths : public PathTest {};
 
 } // namespace
 

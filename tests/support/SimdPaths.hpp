@@ -40,6 +40,16 @@ inline std::string pathParamName(const testing::TestParamInfo<simd::Path> &info)
     return simd::pathName(info.param);
 }
 
+// A suite run once per vector path (testing::ValuesIn(kVectorPaths)); the
+// paths the processor lacks are skipped with the reason.
+class PathTest : public testing::TestWithParam<simd::Path> {
+protected:
+    void SetUp() override {
+        if (!simd::isSupported(GetParam()))
+            GTEST_SKIP() << missingPathReason(GetParam());
+    }
+};
+
 // Selects a path for the lifetime of the object, then restores the one that
 // was active before (which the test program may have forced).
 class ScopedPath {
