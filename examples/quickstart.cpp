@@ -1,8 +1,7 @@
 // A tour of what the library offers so far: a context made from a named
-// preset, its parameters, and a message taken through the slot FFT and back.
+// preset, its parameters, and a message encoded into a plaintext and back.
 #include "Quelt/Quelt.hpp"
 
-#include "arith/FFT.hpp"
 #include "context/ContextContent.hpp"
 
 #include <algorithm>
@@ -59,21 +58,21 @@ int main() {
     std::cout << "\n  log2 scale, level 0 and top: " << getDefaultScaleFactorList(ctx).front()
               << ", " << getDefaultScaleFactorList(ctx).back() << "\n\n";
 
-    // Eight slots through the canonical embedding and back.
+    // Eight slots encoded into a plaintext at the encryption level and
+    // decoded again.
     Message message(3);
     for (std::uint64_t i = 0; i < message.getSize(); ++i)
         message[i] =
             std::complex<double>(static_cast<double>(i) + 0.5, -static_cast<double>(i) / 4);
-    const Message original = message;
-    const FFT &fft = ctx->getFFT();
-    fft.backwardFFT(message);
-    std::cout << "Slots (" << message.getSize() << ") to coefficient-order values and back:\n";
-    std::cout << "  first value after backwardFFT: " << message[0] << "\n";
-    fft.forwardFFT(message);
+    const EnDecoder encoder(ctx);
+    const Plaintext plaintext = encoder.encode(message);
+    const Message decoded = encoder.decode(plaintext);
     double max_error = 0.0;
     for (std::uint64_t i = 0; i < message.getSize(); ++i)
-        max_error = std::max(max_error, std::abs(message[i] - original[i]));
-    std::cout << "  slot 3 before " << original[3] << ", after " << message[3] << "\n"
+        max_error = std::max(max_error, std::abs(decoded[i] - message[i]));
+    std::cout << "Slots (" << message.getSize() << ") encoded at level " << plaintext.getLevel()
+              << " and decoded:\n"
+              << "  slot 3 before " << message[3] << ", after " << decoded[3] << "\n"
               << "  largest round-trip error: " << max_error << "\n";
 
     // A ciphertext of a small custom context (degree 64, four primes), saved

@@ -41,9 +41,10 @@ public:
     // above 1 with several secrets.
     CiphertextBase(const std::shared_ptr<ContextContent> &context, bool modUp, bool isNTT);
 
-    // A copy of other placed into context: the residues word for word, the
-    // level, log slot count, rescale counter, encoding type, mod-up and NTT
-    // state of other, with the new context's prime list. Throws
+    // A copy of other placed into context: the residues of the limbs in use
+    // (limbs 0..level, or the whole mod-up layout) word for word, the level,
+    // log slot count, rescale counter, encoding type, mod-up and NTT state of
+    // other, with the new context's prime list. Throws
     // RuntimeException, before building anything:
     //   "The size of a ciphertext should be greater than 1" (one polynomial);
     //   "The level of input ciphertext does not fit in current context";
@@ -53,6 +54,8 @@ public:
     //    the context" (over the primes in use);
     //   "[Ciphertext] A mod-up ciphertext needs a context with the same chain
     //    length and temporary primes";
+    //   "[Ciphertext] The input ciphertext does not hold the limbs of its
+    //    level" (a polynomial whose array is shorter than its limbs in use);
     //   the rescale-counter messages of setRescaleCounter;
     //   the vector's messages when other's polynomials disagree.
     CiphertextBase(const std::shared_ptr<ContextContent> &context, const CiphertextBase &other);

@@ -304,6 +304,46 @@ void Modulus::subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, st
     }
 }
 
+void Modulus::signedConstMult(const std::int64_t *in, std::uint64_t bound, std::uint64_t c,
+                              std::uint64_t *out, std::uint64_t n, std::uint64_t stride) const {
+    const u64 p = prime_;
+    const u64 w = reduceWord(c);
+    if (w == 1 && bound < p) {
+        // -m with m < p is 2^64 - m as a word; adding p wraps to p - m.
+        for (u64 k = 0; k < n; ++k) {
+            const u64 v = static_cast<u64>(in[k]);
+            out[k * stride] = v + (p & (0 - (v >> 63)));
+        }
+        return;
+    }
+    const u64 wc = shoupCompanion(w);
+    // Adding a multiple of p that exceeds 2^63 - p makes every value of
+    // magnitude at most 2^63 - p a word in [0, 2^64) with the same residue,
+    // which saves the sign handling below.
+    const u64 offset = p * ((u64{1} << 63) / p);
+    if (bound <= (u64{1} << 63) - p) {
+        if (w == 1) {
+            const u64 quotient = word_quotient_;
+            for (u64 k = 0; k < n; ++k) {
+                const u64 x = static_cast<u64>(in[k]) + offset;
+                out[k * stride] = reduceOnce(x - p * mulHigh(x, quotient), p);
+            }
+        } else {
+            for (u64 k = 0; k < n; ++k)
+                out[k * stride] =
+                    reduceOnce(shoupProduct(static_cast<u64>(in[k]) + offset, w, wc, p), p);
+        }
+        return;
+    }
+    for (u64 k = 0; k < n; ++k) {
+        // All ones for a negative value; the magnitude of INT64_MIN is 2^63.
+        const u64 sign = 0 - (static_cast<u64>(in[k]) >> 63);
+        const u64 magnitude = (static_cast<u64>(in[k]) ^ sign) - sign;
+        const u64 r = reduceOnce(shoupProduct(magnitude, w, wc, p), p);
+        out[k * stride] = r ^ ((r ^ negate(r, p)) & sign);
+    }
+}
+
 template <bool Accumulate>
 void Modulus::normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t q,
                                        std::uint64_t *out) const {

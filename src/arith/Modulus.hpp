@@ -140,6 +140,14 @@ public:
     template <int K>
     void subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t c,
                          std::uint64_t *out, std::uint64_t n) const;
+    // out[k * stride] = in[k] * c mod p for k < n: signed 64-bit integers (any
+    // value) times any word c, a negative product stored as p minus the
+    // residue of its magnitude. One Shoup product per value; when c is 1
+    // modulo p and `bound` (at least every |in[k]|) is below p, the values are
+    // only moved into [0, p). stride >= 1; the positions between are not
+    // touched.
+    void signedConstMult(const std::int64_t *in, std::uint64_t bound, std::uint64_t c,
+                         std::uint64_t *out, std::uint64_t n, std::uint64_t stride) const;
     // Over N: the centred lift of in (residues modulo a prime q < 2^62, as in
     // normalizeModVector) times c, as a Shoup product below 2p. Accumulate =
     // false writes it to out; true adds it to out (whose values must be below

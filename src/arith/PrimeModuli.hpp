@@ -351,7 +351,9 @@ public:
     template <typename V, int K>
     void forwardNTTWithSubAndConstMult(const Polynomial &a, const Polynomial &b, const u64 *c,
                                        Polynomial &out, V validator) const;
-    // No host implementation: clears out's NTT flag and throws.
+    // No host implementation: after the device checks of the frame, clears
+    // out's NTT flag and throws the accelerator-only failure (execiNttBatch
+    // on an accelerator, backwardNTTWithConstMult elsewhere).
     template <typename V, int K>
     void backwardNTTWithConstMult(const Polynomial &in, const u64 *c, Polynomial &out,
                                   V validator) const;
@@ -395,8 +397,10 @@ public:
                               const std::vector<LevelledVector *> &outs) const;
     // The even part of a ciphertext of degree 2N as one of degree N: out
     // takes in's number of polynomials, level and rescale counter, and limb i
-    // of each polynomial becomes out_i[j] = in_i[2j]. out's context must have half the degree and the same
-    // primes up to the level; both are checked before out changes.
+    // of each polynomial becomes out_i[j] = in_i[2j]. out's context must have
+    // half the degree and the same primes up to the level, and every
+    // polynomial of in must hold its limbs 0..level; all of it is checked
+    // before out changes (kHalfDegreeMessage, kShapeMismatchMessage).
     void embedCiphertext(const CiphertextBase<EncryptionType::RLWE> &in,
                          CiphertextBase<EncryptionType::RLWE> &out) const;
     // No host implementation: always throw (rotMulAddCUDA / modReductCUDA
@@ -423,13 +427,33 @@ public:
     // Rounds scale * v half away from zero and writes the n = msg.getSize()
     // real parts at coefficients k * gap and the imaginary parts at N/2 + k *
     // gap, gap = (N/2) / n, of every limb (extended: also the temporary limbs
-    // of a mod-up out); every other coefficient is 0 and the NTT flag is
+    // of a mod-up out, whose unused limbs between the level and the chain
+    // length become 0); every other coefficient is 0 and the NTT flag is
     // cleared. n must be a power of two at most N/2, every scaled value finite
-    // and below 2^126 in magnitude.
-    void embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended) const;
+    // and below 2^126 in magnitude. With `factors`, the values written to limb
+    // i are also multiplied by factors[i] modulo q_i (one entry per limb
+    // written), in the same pass.
+    void embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended,
+                      const u64 *factors = nullptr) const;
     // Real values: value k at coefficient k * (N / n) of limbs 0..level; n
-    // must divide N (and be nonzero).
-    void embeddingToN(const double *values, u64 n, double scale, Polynomial &out) const;
+    // must divide N (and be nonzero). `factors` as above.
+    void embeddingToN(const double *values, u64 n, double scale, Polynomial &out,
+                      const u64 *factors = nullptr) const;
+    // Entry i, for i = 0..level: the product of the top `count` primes of the
+    // level, q_(level - count + 1) ... q_level, modulo q_i, accumulated from
+    // q_level downward (0 for i > level - count; 1 everywhere for count 0).
+    // Throws kShapeMismatchMessage unless count <= level < number of primes.
+    std::vector<u64> topPrimeProducts(u64 level, u64 count) const;
+    // out[k] for k < count: coefficient k * stride of p as a signed integer,
+    // converted to double. At level 0 the residue r modulo q_0 stands for r
+    // when r <= floor(q_0 / 2), else for r - q_0; at higher levels limbs 0
+    // and 1 are combined modulo Q = q_0 q_1 and split at floor(Q / 2) the
+    // same way (no higher limb is read). Limbs in NTT form are
+    // inverse-transformed in scratch memory; p is not changed. Throws
+    // kShapeMismatchMessage when p does not fit the chain, its primes of the
+    // limbs read are not the chain's, stride is 0 or (count - 1) * stride is
+    // not below N.
+    void liftToReal(const Polynomial &p, u64 count, u64 stride, double *out) const;
     // Signed coefficients (m * N of them for m polynomials) into residues and
     // NTT form.
     void coefficientsToPolyVector(const DeviceSpecificArray<int> &coeffs,
@@ -537,8 +561,13 @@ private:
     std::vector<u64> frobeniusTable(std::int64_t k) const;
     // value^-1 modulo prime prime_index, by Fermat's little theorem.
     u64 inverseModPrime(u64 value, u64 prime_index) const;
-    // One polynomial of embedCiphertext: out_i[j] = in_i[2j] for the limbs
-    // 0..level of in. Checks the half degree and the primes of the limbs.
+    // The checks of one polynomial pair of embedCiphertext at `level`: half
+    // degree, the limbs 0..level present in in and within out's chain, the
+    // same primes on both sides, and a mod-up out that holds its whole
+    // layout.
+    void checkEmbedPolynomial(const Polynomial &in, const Polynomial &out, u64 level) const;
+    // One checked polynomial of embedCiphertext: out_i[j] = in_i[2j] for the
+    // limbs 0..level of in.
     void embedPolynomial(const Polynomial &in, Polynomial &out) const;
 
 private:

@@ -190,12 +190,12 @@ void PrimeModuli::conjugateInvertBatch(const LevelledVector &in,
             moduli_[i].conjugateInvert(in.getLimb(i), outs[k]->getLimb(i), degree_, k);
 }
 
-void PrimeModuli::embedPolynomial(const Polynomial &in, Polynomial &out) const {
+void PrimeModuli::checkEmbedPolynomial(const Polynomial &in, const Polynomial &out,
+                                       u64 level) const {
     const u64 n_out = out.getDegree();
-    const u64 level = in.getLevel();
     if (n_out == 0 || in.getDegree() != 2 * n_out)
         throw RuntimeException(kHalfDegreeMessage);
-    if (&in == &out || in.getData().size() / in.getDegree() <= level ||
+    if (&in == &out || in.getLevel() != level || in.getData().size() / in.getDegree() <= level ||
         level >= out.getChainLength())
         throw RuntimeException(kShapeMismatchMessage);
     // Limb i of both must be residues modulo the same prime.
@@ -203,11 +203,15 @@ void PrimeModuli::embedPolynomial(const Polynomial &in, Polynomial &out) const {
         if (in.getPrimes().size() <= i || out.getPrimes().size() <= i ||
             in.getPrimes()[i] != out.getPrimes()[i])
             throw RuntimeException(kShapeMismatchMessage);
-    const Device device = in.getDevice();
-    dispatch(device, "embedPolynomialCUDA", "embedCiphertext");
+    // A mod-up output keeps its array, which must hold every limb it spans.
     if (out.isModUp() && out.getData().size() / n_out < out.getSize())
         throw RuntimeException(kShapeMismatchMessage);
-    shapeOutput(out, level, device);
+}
+
+void PrimeModuli::embedPolynomial(const Polynomial &in, Polynomial &out) const {
+    const u64 n_out = out.getDegree();
+    const u64 level = in.getLevel();
+    shapeOutput(out, level, in.getDevice());
     for (u64 i = 0; i <= level; ++i) {
         const u64 *src = in.getLimb(i);
         u64 *dst = out.getLimb(i);

@@ -135,6 +135,9 @@ template <typename V, int K>
 void PrimeModuli::backwardNTTWithConstMult(const Polynomial &in, const u64 *, Polynomial &out,
                                            V) const {
     const Device device = getCommonDeviceAndCheck({&in.getDevice(), &out.getDevice()});
+    // The output is marked as coefficient form before the batch transform is
+    // asked for, so the host refusal leaves it marked the same way.
+    out.setNTT(false);
     if (device.type == Device::kCuda)
         execiNttBatch();
     throwUnsupportedFunction("backwardNTTWithConstMult");

@@ -1,11 +1,13 @@
-// Residue encoding of scaled real values and signed integer coefficients,
-// and the two level-0 roundings of the base prime.
+// Residue encoding of scaled real values and signed integer coefficients, the
+// factors and the centred lift that encoders and decoders need, and the two
+// level-0 roundings of the base prime.
 
 #include "arith/PrimeModuli.hpp"
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/Message.hpp"
+#include "arith/NTT.hpp"
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <vector>
 
@@ -37,9 +40,12 @@ constexpr const char *kSwitchModulusMessage =
     "[baseModulusSwitch] The target modulus should be at least 1 and the count should fit "
     "both polynomials.";
 
-// Half away from zero into a signed 128-bit integer. The caller has checked
-// that x is finite and below 2^126 in magnitude.
-i128 roundScaled(double x) { return static_cast<i128>(x > 0 ? x + 0.5 : x - 0.5); }
+// Half away from zero (x + 0.5 truncated above zero, x - 0.5 otherwise) into
+// T. The caller has checked that x is finite and fits T.
+template <typename T>
+T roundScaled(double x) {
+    return static_cast<T>(x > 0 ? x + 0.5 : x - 0.5);
+}
 
 bool fitsScaled(double x) { return std::isfinite(x) && std::fabs(x) < 0x1p126; }
 
@@ -64,10 +70,67 @@ u64 residue(const Modulus &modulus, int c) {
     return r == 0 ? 0 : modulus.getPrime() - r;
 }
 
+// The scaled values of one embedding, rounded once and then written into
+// every limb. Values below 2^63 in magnitude (all of them, in any sensible
+// encoding) are kept in 64 bits, so that a limb costs one word reduction or
+// Shoup product per value, or a conditional addition when they are also
+// below the prime; a larger value sends the whole set through the 128-bit
+// reduction.
+class RoundedValues {
+public:
+    // value(k) for k < count is the unscaled value k. Throws
+    // kEmbeddingValueMessage, before anything is written anywhere, when a
+    // scaled value is not finite or not below 2^126 in magnitude.
+    template <typename Value>
+    RoundedValues(u64 count, double scale, Value value) : narrow_(count) {
+        bool wide = false;
+        for (u64 k = 0; k < count; ++k) {
+            const double x = scale * value(k);
+            if (!fitsScaled(x))
+                throw RuntimeException(PrimeModuli::kEmbeddingValueMessage);
+            if (std::fabs(x) < 0x1p63) {
+                const auto r = roundScaled<std::int64_t>(x);
+                narrow_[k] = r;
+                bound_ =
+                    std::max(bound_, r < 0 ? u64{0} - static_cast<u64>(r) : static_cast<u64>(r));
+            } else {
+                wide = true;
+            }
+        }
+        if (wide) {
+            wide_.resize(count);
+            for (u64 k = 0; k < count; ++k)
+                wide_[k] = roundScaled<i128>(scale * value(k));
+        }
+    }
+
+    // Limb of N = degree words: zero, then value k times factor (mod the
+    // limb's prime) at coefficient k * gap.
+    void writeLimb(const Modulus &modulus, u64 factor, u64 *limb, u64 degree, u64 gap) const {
+        // With gap 1 every coefficient is written below.
+        if (gap != 1)
+            std::memset(limb, 0, degree * sizeof(u64));
+        const u64 count = narrow_.size();
+        if (wide_.empty()) {
+            modulus.signedConstMult(narrow_.data(), bound_, factor, limb, count, gap);
+            return;
+        }
+        const u64 w = modulus.reduceWord(factor);
+        for (u64 k = 0; k < count; ++k)
+            limb[k * gap] = modulus.barrettProduct(residue(modulus, wide_[k]), w);
+    }
+
+private:
+    std::vector<std::int64_t> narrow_;
+    std::vector<i128> wide_;
+    // Largest magnitude among the narrow values.
+    u64 bound_ = 0;
+};
+
 } // namespace
 
-void PrimeModuli::embeddingToN(const Message &msg, double scale, Polynomial &out,
-                               bool extended) const {
+void PrimeModuli::embeddingToN(const Message &msg, double scale, Polynomial &out, bool extended,
+                               const u64 *factors) const {
     const Device device = getCommonDeviceAndCheck({&msg.getDevice(), &out.getDevice()});
     dispatch(device, "embeddingToNCUDA", "embeddingToN");
     const u64 n = msg.getSize();
@@ -75,31 +138,34 @@ void PrimeModuli::embeddingToN(const Message &msg, double scale, Polynomial &out
     if (n == 0 || !std::has_single_bit(n) || n > half)
         throw RuntimeException(kEmbeddingCountMessage);
     checkOperand(out);
-    std::vector<i128> rounded(2 * n);
-    for (u64 k = 0; k < n; ++k) {
-        const double re = scale * msg[k].real();
-        const double im = scale * msg[k].imag();
-        if (!fitsScaled(re) || !fitsScaled(im))
-            throw RuntimeException(kEmbeddingValueMessage);
-        rounded[k] = roundScaled(re);
-        rounded[n + k] = roundScaled(im);
-    }
+    // Real parts first, then imaginary parts: value t lands at t * gap, and
+    // n * gap = N/2.
+    const std::complex<double> *slots = msg.begin();
+    const RoundedValues rounded(
+        2 * n, scale, [slots, n](u64 t) { return t < n ? slots[t].real() : slots[t - n].imag(); });
     out.setNTT(false);
     const u64 gap = half / n;
+    // Every limb written below is zeroed by `writeLimb` first; the limbs
+    // between the level and the chain length of an extended mod-up output are
+    // cleared here, so that they read 0 afterwards. A plain output's array
+    // ends at its level.
+    const bool temporary = extended && out.isModUp();
+    const u64 first_skipped = out.getLevel() + 1;
+    if (temporary && out.getChainLength() > first_skipped)
+        std::memset(out.getLimb(first_skipped), 0,
+                    (out.getChainLength() - first_skipped) * degree_ * sizeof(u64));
     auto write_limb = [&](u64 i) {
-        u64 *limb = out.getLimb(i);
-        std::memset(limb, 0, degree_ * sizeof(u64));
-        for (u64 t = 0; t < 2 * n; ++t)
-            limb[t * gap] = residue(moduli_[i], rounded[t]);
+        rounded.writeLimb(moduli_[i], factors ? factors[i] : 1, out.getLimb(i), degree_, gap);
     };
     for (u64 i = 0; i <= out.getLevel(); ++i)
         write_limb(i);
-    if (extended && out.isModUp())
+    if (temporary)
         for (u64 i = out.getChainLength(); i < out.getSize(); ++i)
             write_limb(i);
 }
 
-void PrimeModuli::embeddingToN(const double *values, u64 n, double scale, Polynomial &out) const {
+void PrimeModuli::embeddingToN(const double *values, u64 n, double scale, Polynomial &out,
+                               const u64 *factors) const {
     const Device device = out.getDevice();
     if (device.type == Device::kCuda)
         throw RuntimeException(kEmbeddingGpuMessage);
@@ -108,20 +174,81 @@ void PrimeModuli::embeddingToN(const double *values, u64 n, double scale, Polyno
     if (n == 0 || degree % n != 0)
         throw RuntimeException(kEmbeddingDivisorMessage);
     checkOperand(out);
-    std::vector<i128> rounded(n);
-    for (u64 k = 0; k < n; ++k) {
-        const double x = scale * values[k];
-        if (!fitsScaled(x))
-            throw RuntimeException(kEmbeddingValueMessage);
-        rounded[k] = roundScaled(x);
-    }
+    const RoundedValues rounded(n, scale, [values](u64 k) { return values[k]; });
     out.setNTT(false);
     const u64 gap = degree / n;
-    for (u64 i = 0; i <= out.getLevel(); ++i) {
-        u64 *limb = out.getLimb(i);
-        std::memset(limb, 0, degree * sizeof(u64));
-        for (u64 k = 0; k < n; ++k)
-            limb[k * gap] = residue(moduli_[i], rounded[k]);
+    for (u64 i = 0; i <= out.getLevel(); ++i)
+        rounded.writeLimb(moduli_[i], factors ? factors[i] : 1, out.getLimb(i), degree, gap);
+}
+
+std::vector<u64> PrimeModuli::topPrimeProducts(u64 level, u64 count) const {
+    if (level >= moduli_.size() || count > level)
+        throw RuntimeException(kShapeMismatchMessage);
+    std::vector<u64> products(level + 1);
+    for (u64 i = 0; i <= level; ++i) {
+        const Modulus &modulus = moduli_[i];
+        u64 acc = 1;
+        for (u64 j = level; j + count > level; --j)
+            acc = modulus.barrettProduct(acc, modulus.reduceWord(moduli_[j].getPrime()));
+        products[i] = acc;
+    }
+    return products;
+}
+
+void PrimeModuli::liftToReal(const Polynomial &p, u64 count, u64 stride, double *out) const {
+    const Device device = p.getDevice();
+    checkDeviceSupported(device);
+    dispatch(device, "liftToReal", "liftToReal");
+    checkOperand(p);
+    const u64 limbs = p.getLevel() == 0 ? 1 : 2;
+    for (u64 i = 0; i < limbs; ++i)
+        if (p.getPrimes().size() <= i || p.getPrime(i) != moduli_[i].getPrime() ||
+            (p.isNTT() && !moduli_[i].getNTT()))
+            throw RuntimeException(kShapeMismatchMessage);
+    if (stride == 0 || (count > 0 && count - 1 > (degree_ - 1) / stride))
+        throw RuntimeException(kShapeMismatchMessage);
+    if (count == 0)
+        return;
+
+    // Only the limbs read are copied, and transformed when in NTT form.
+    DeviceSpecificArray<u64> scratch(limbs * degree_);
+    for (u64 i = 0; i < limbs; ++i) {
+        u64 *limb = scratch.getData() + i * degree_;
+        std::memcpy(limb, p.getLimb(i), degree_ * sizeof(u64));
+        if (p.isNTT())
+            moduli_[i].getNTT()->computeBackward<1>(limb);
+    }
+    const u64 *a0 = scratch.getData();
+    const u64 q0 = moduli_[0].getPrime();
+    if (limbs == 1) {
+        const u64 half = q0 / 2;
+        for (u64 k = 0; k < count; ++k) {
+            const u64 c = a0[k * stride];
+            out[k] = c > half ? -static_cast<double>(q0 - c) : static_cast<double>(c);
+        }
+        return;
+    }
+
+    // x = a0 (q1^-1 mod q0) q1 + a1 (q0^-1 mod q1) q0 lies in [0, 2Q) and is
+    // congruent to the value modulo both primes.
+    const u64 *a1 = a0 + degree_;
+    const u64 q1 = moduli_[1].getPrime();
+    const u64 u = inverseModPrime(q1 % q0, 0);
+    const u64 v = inverseModPrime(q0 % q1, 1);
+    const u128 big_q = static_cast<u128>(q0) * q1;
+    const u128 half = big_q / 2;
+    // Conversion to double is exact rounding either way; words convert faster.
+    auto to_double = [](u128 x) {
+        return (x >> 64) == 0 ? static_cast<double>(static_cast<u64>(x)) : static_cast<double>(x);
+    };
+    for (u64 k = 0; k < count; ++k) {
+        const u64 j = k * stride;
+        const u64 b0 = moduli_[0].barrettProduct(a0[j], u);
+        const u64 b1 = moduli_[1].barrettProduct(a1[j], v);
+        u128 x = static_cast<u128>(b0) * q1 + static_cast<u128>(b1) * q0;
+        if (x >= big_q)
+            x -= big_q;
+        out[k] = x > half ? -to_double(big_q - x) : to_double(x);
     }
 }
 

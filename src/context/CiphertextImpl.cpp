@@ -74,12 +74,18 @@ CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &contex
     // same ring with the same transforms at every prime they use. (Prime
     // values themselves are allowed to differ.)
     const std::uint64_t degree = Quelt::getDegree(context);
+    // Only the limbs in use travel: limbs 0..level, or the whole mod-up
+    // layout. A source array may hold more (a polynomial regenerated from its
+    // seed below its top level spans every prime of its own chain).
+    const std::uint64_t words = (modUp ? length + getNumTP(context) : level + 1) * degree;
     for (const Polynomial &poly : source.getPolys()) {
         if (poly.getDegree() != degree)
             throw RuntimeException(kDegreeMismatch);
         if (modUp &&
             (poly.getChainLength() != length || poly.getSize() != length + getNumTP(context)))
             throw RuntimeException(kModUpChainMismatch);
+        if (poly.getData().size() < words)
+            throw RuntimeException(kMissingLimbs);
     }
     if (!agreeAt(other.context_->getNttTypes(), context->getNttTypes(),
                  indicesInUse(source.getPoly(0))))
@@ -89,8 +95,13 @@ CiphertextImpl<ET>::CiphertextImpl(const std::shared_ptr<ContextContent> &contex
     PolynomialVector copy(context, count, modUp, ntt);
     copy.setLevel(level);
     copy.to(source.getDevice());
-    for (std::uint64_t i = 0; i < count; ++i)
-        copy.getPoly(i).getData().copyDataFrom(source.getPoly(i).getData());
+    for (std::uint64_t i = 0; i < count; ++i) {
+        DeviceSpecificArray<std::uint64_t> &target = copy.getPoly(i).getData();
+        const DeviceSpecificArray<std::uint64_t> &from = source.getPoly(i).getData();
+        detail::copyBetweenDevices(target.getData(), target.getDevice(), from.getData(),
+                                   from.getDevice(), words * sizeof(std::uint64_t),
+                                   target.getStream());
+    }
     polys_ = std::move(copy);
     log_slots_ = other.log_slots_;
     rescale_counter_.setValue(other.getRescaleCounter());

@@ -36,6 +36,8 @@ public:
         "[Ciphertext] The degree of input ciphertext does not match the context";
     static constexpr const char *kTransformMismatch =
         "[Ciphertext] The transform types of input ciphertext do not match the context";
+    static constexpr const char *kMissingLimbs =
+        "[Ciphertext] The input ciphertext does not hold the limbs of its level";
     static constexpr const char *kModUpChainMismatch =
         "[Ciphertext] A mod-up ciphertext needs a context with the same chain length and "
         "temporary primes";

@@ -7,6 +7,7 @@
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/WordReduction.hpp"
 #include "lwe/LWEContext.hpp"
+#include "lwe/LWEParameter.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
 
@@ -137,7 +138,8 @@ void LevelledElement::loadChecked(cereal::PortableBinaryInputArchive &ar, std::u
 LevelledVector::LevelledVector(const std::shared_ptr<LWE::ContextContent> &context) {
     const std::uint64_t n = LWE::getDimension(context);
     const std::uint64_t length = LWE::getEncryptionLevel(context) + 1;
-    data_ = DeviceSpecificArray<std::uint64_t>(n * length, kHostDevice, getDefaultStream());
+    data_ = DeviceSpecificArray<std::uint64_t>(LWE::vectorWordCount(n, length), kHostDevice,
+                                               getDefaultStream());
     dimension_ = n;
     level_ = length - 1;
 }
@@ -168,7 +170,9 @@ void LevelledVector::load(cereal::PortableBinaryInputArchive &ar,
     std::uint64_t count = 0;
     ar(count);
     // Whole limbs, covering limbs 0..level and no more than the chain.
-    if (count % n != 0 || count < (level + 1) * n || count > length * n)
+    const std::uint64_t least = LWE::vectorWordCount(n, level + 1);
+    const std::uint64_t most = LWE::vectorWordCount(n, length);
+    if (n == 0 || count % n != 0 || count < least || count > most)
         throw RuntimeException(kVectorLoadArrayLength);
     DeviceSpecificArray<std::uint64_t> data(count, kHostDevice, data_.getStream());
     ar(cereal::binary_data(data.getData(), count * sizeof(std::uint64_t)));

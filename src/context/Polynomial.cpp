@@ -147,9 +147,18 @@ Polynomial Polynomial::shapedLike(const Polynomial &shape) {
 Polynomial &Polynomial::operator=(const Polynomial &other) {
     if (this == &other)
         return *this;
-    std::vector<std::uint64_t> primes = other.primes_;
+    // A prime list that has room is overwritten in place (no allocation, so
+    // nothing can fail after the array is copied); otherwise a new list is
+    // built before anything changes.
+    const bool reuse_primes = primes_.capacity() >= other.primes_.size();
+    std::vector<std::uint64_t> primes;
+    if (!reuse_primes)
+        primes = other.primes_;
     data_ = other.data_;
-    primes_ = std::move(primes);
+    if (reuse_primes)
+        primes_.assign(other.primes_.begin(), other.primes_.end());
+    else
+        primes_ = std::move(primes);
     degree_ = other.degree_;
     chain_length_ = other.chain_length_;
     size_ = other.size_;

@@ -38,8 +38,11 @@ public:
 
     Polynomial(const Polynomial &) = default;
     Polynomial(Polynomial &&) noexcept = default;
-    // Deep copy of the header, primes, germ and array. If the copy throws
-    // (allocation), this polynomial is unchanged.
+    // Deep copy of the header, primes, germ and array. The array block and the
+    // prime list keep their storage when it is large enough (and, for the
+    // array, on the same device and stream), so assigning a polynomial of the
+    // same shape allocates nothing. If the copy throws (allocation), this
+    // polynomial is unchanged.
     Polynomial &operator=(const Polynomial &other);
     Polynomial &operator=(Polynomial &&) noexcept = default;
     ~Polynomial() = default;
@@ -118,15 +121,6 @@ public:
 private:
     Polynomial() = default;
     friend void populateUniformPoly(Polynomial &poly, bool newGerm);
-
-    // True when every limb the polynomial uses is all zero: limbs 0..level, and in
-    // mod-up form also the temporary limbs chainLength..size-1 (the unused limbs
-    // between are not read). Host only: a polynomial on an accelerator throws
-    // "Cannot support the function 'isZeroCUDA' in the current build
-    // configuration", on any other device the same with 'isZero'. Throws
-    // RuntimeException "[isZero] The polynomial does not fit the context" when its
-    // degree differs from the context's or its array lacks a limb in use.
-    bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
 
     std::uint64_t degree_ = 0;
     std::uint64_t chain_length_ = 0;

@@ -2,6 +2,7 @@
 
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/Exception.hpp"
+#include "foundation/WordReduction.hpp"
 
 #include <cstring>
 
@@ -81,9 +82,10 @@ void copyBetweenDevices(void *target, const Device &target_device, const void *s
 }
 
 std::uint64_t checkedByteCount(std::uint64_t count, std::uint64_t width) {
-    if (width != 0 && count > std::numeric_limits<std::uint64_t>::max() / width)
+    const std::optional<std::uint64_t> bytes = utils::checkedProduct(count, width);
+    if (!bytes)
         throw RuntimeException("[DeviceSpecificArray] Requested size is too large.");
-    return count * width;
+    return *bytes;
 }
 
 } // namespace detail

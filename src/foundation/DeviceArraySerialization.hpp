@@ -66,17 +66,17 @@ void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> 
             array.getData(), static_cast<std::streamsize>(count * sizeof(T)));
 }
 
-// Reads a count and that many elements into a fresh host block on {0, 0} with
-// the array's stream, then installs it (capacity = size). The array changes
-// only when the whole read succeeds. A count whose byte size exceeds any
-// stream throws RuntimeException kStoredCountTooLarge; a stream that ends
-// early raises cereal's "Failed to read N bytes from input stream! Read M",
-// N and M counting the whole array's elements.
+// Reads `count` elements (whose count the caller has already read and
+// checked) into a fresh host block on {0, 0} with the array's stream, then
+// installs it (capacity = size). The array changes only when the whole read
+// succeeds. A count whose byte size exceeds any stream throws
+// RuntimeException kStoredCountTooLarge; a stream that ends early raises
+// cereal's "Failed to read N bytes from input stream! Read M", N and M
+// counting the whole array's elements.
 template <typename T>
-void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
+void loadElements(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array,
+                  std::uint64_t count) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
-    std::uint64_t count = 0;
-    ar(count);
     // No stream can hold more than streamsize-max bytes; a larger count (or
     // one whose byte size wraps around) is corrupt.
     constexpr auto kMaxBytes =
@@ -114,6 +114,14 @@ void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array)
         std::memcpy(fresh.getData(), staging.data(), bytes);
     }
     array = std::move(fresh);
+}
+
+// Reads a count and that many elements (loadElements).
+template <typename T>
+void load(cereal::PortableBinaryInputArchive &ar, DeviceSpecificArray<T> &array) {
+    std::uint64_t count = 0;
+    ar(count);
+    loadElements(ar, array, count);
 }
 
 } // namespace Quelt

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace Quelt {
@@ -161,8 +162,11 @@ void RandomSampler::sampleUniform(LevelledVector &v,
                                   const std::shared_ptr<LWE::ContextContent> &ctx) const {
     const std::vector<std::uint64_t> primes = LWE::getPrimeList(ctx);
     const std::uint64_t n = LWE::getDimension(ctx);
+    if (v.getDimension() != n || v.getLevel() >= primes.size())
+        throw RuntimeException(kVectorMismatch);
     const std::uint64_t limbs = v.getLevel() + 1;
-    if (v.getDimension() != n || limbs > primes.size() || v.getData().size() < limbs * n)
+    const std::optional<std::uint64_t> words = utils::checkedProduct(limbs, n);
+    if (!words || v.getData().size() < *words)
         throw RuntimeException(kVectorMismatch);
     for (std::uint64_t i = 0; i < limbs; ++i)
         detail::fillUniformResidues(v.getLimb(i), n, primes[i]);

@@ -86,9 +86,13 @@ void UniformRandomBitGenerator::load(std::istream &stream) {
         cereal::PortableBinaryInputArchive archive(stream);
         archive(seed[0], seed[1], seed[2], seed[3], counter, index);
     }
-    seed_ = seed;
-    counter_ = counter;
-    index_ = index;
+    setPosition({seed, counter, index});
+}
+
+void UniformRandomBitGenerator::setPosition(const Position &position) noexcept {
+    seed_ = position.seed;
+    counter_ = position.counter;
+    index_ = position.index;
     refillBuffer();
 }
 

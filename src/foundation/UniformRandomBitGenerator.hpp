@@ -66,6 +66,17 @@ public:
     void load(std::istream &stream);
     void setState(const std::string &state);
 
+    // The stream position (seed, block counter, index) as plain words.
+    // Taking and restoring one allocates nothing and cannot fail, so a scope
+    // guard can put a generator back from its destructor.
+    struct Position {
+        std::array<std::uint64_t, 4> seed;
+        std::uint64_t counter;
+        std::uint64_t index;
+    };
+    Position getPosition() const noexcept { return {seed_, counter_, index_}; }
+    void setPosition(const Position &position) noexcept;
+
     // The calling thread's generator, built on its first use.
     static UniformRandomBitGenerator &getInstance();
 

@@ -1,8 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace Quelt::utils {
+
+// a * b, or nothing when the product does not fit in 64 bits. Sizes computed
+// from stored or caller-given counts go through it.
+inline std::optional<std::uint64_t> checkedProduct(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product))
+        return std::nullopt;
+    return product;
+}
 
 // floor(2^64 / q) for every q > 1 that is not a power of two (odd primes in
 // particular); one below it for powers of two. reduceWord is exact for both.

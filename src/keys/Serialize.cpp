@@ -1,6 +1,114 @@
 #include "keys/Serialize.hpp"
 
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace Quelt {
+
+namespace {
+
+// Creates a new empty file in the directory of `target` under a name no other
+// writer uses (exclusive creation; the process id and a counter keep the
+// attempts apart) and returns its path, or an empty path when the directory
+// does not take one. The name starts with a dot and ends in ".tmp".
+std::filesystem::path createTemporaryBeside(const std::filesystem::path &target) {
+    static std::atomic<std::uint64_t> counter{0};
+    const std::string stem = ".quelt-" + std::to_string(::getpid()) + "-";
+    // A name can be taken only by a file a crashed process left behind; a
+    // few more attempts step past such files.
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const std::filesystem::path candidate =
+            target.parent_path() / (stem + std::to_string(counter.fetch_add(1)) + ".tmp");
+        // Mode 0666 under the process's umask: the mode a plain create gives.
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return {};
+}
+
+// Removes the file when it goes out of scope, unless released.
+class RemoveUnlessKept {
+public:
+    explicit RemoveUnlessKept(std::filesystem::path path) : path_(std::move(path)) {}
+    ~RemoveUnlessKept() {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(path_, ignored);
+        }
+    }
+    RemoveUnlessKept(const RemoveUnlessKept &) = delete;
+    RemoveUnlessKept &operator=(const RemoveUnlessKept &) = delete;
+    void keep() { path_.clear(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes `write`'s bytes to an opened stream, then flushes, closes and checks
+// it.
+void writeAndClose(std::ofstream &file, const std::string &path,
+                   const std::function<void(std::ostream &)> &write) {
+    if (!file.is_open())
+        throw RuntimeException(Serialize::kCannotOpenFile + path);
+    write(file);
+    // Buffered bytes reach the file only here; a full disk shows now.
+    file.flush();
+    file.close();
+    if (file.fail())
+        throw RuntimeException(Serialize::kCannotWriteFile + path);
+}
+
+// The file that a write to `target` ends in: a symbolic link is followed, so
+// that the link stays and the file it names is replaced.
+std::filesystem::path finalTarget(const std::filesystem::path &target) {
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(target, error))) {
+        std::filesystem::path resolved = std::filesystem::canonical(target, error);
+        if (!error)
+            return resolved;
+    }
+    return target;
+}
+
+} // namespace
+
+void Serialize::detail::saveToFile(const std::string &path,
+                                   const std::function<void(std::ostream &)> &write) {
+    const std::filesystem::path target = finalTarget(path);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(target, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_directory(status)) {
+        // A device or a pipe (/dev/null, a FIFO) takes the bytes as they
+        // come; replacing it by a file would be wrong.
+        std::ofstream file(target, std::ios::binary | std::ios::out);
+        writeAndClose(file, path, write);
+        return;
+    }
+    const std::filesystem::path temporary =
+        target.has_filename() ? createTemporaryBeside(target) : std::filesystem::path();
+    if (temporary.empty())
+        throw RuntimeException(kCannotOpenFile + path);
+    RemoveUnlessKept cleanup(temporary);
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::out);
+        writeAndClose(file, path, write);
+    }
+    std::filesystem::rename(temporary, target, error);
+    if (error)
+        throw RuntimeException(kCannotOpenFile + path);
+    cleanup.keep();
+}
 
 void Verifier::save(cereal::PortableBinaryOutputArchive &archive, std::uint64_t contextHash,
                     ObjectCode code) {

@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -38,8 +39,22 @@ namespace Quelt {
 namespace Serialize {
 
 inline constexpr const char *kCannotOpenFile = "Cannot open file ";
+inline constexpr const char *kCannotWriteFile = "Cannot write file ";
 
 namespace detail {
+
+// Writes a file so that readers only ever see the previous contents or the
+// complete new ones: `write` fills a new temporary file in the directory of
+// `path`, which is flushed, closed and checked, then renamed onto `path`.
+// The temporary's name begins with a dot, so it never matches a scan for key
+// file names, and it is removed on every failure; an existing file at `path`
+// is then left untouched. A symbolic link at `path` stays and the file it
+// names is replaced; a device or a pipe (/dev/null, a FIFO) is written to
+// directly. Throws RuntimeException "Cannot open file <path>" when the
+// temporary cannot be created or cannot replace `path` (a missing directory,
+// a directory at `path`), "Cannot write file <path>" when the data cannot be
+// flushed or closed, and lets whatever `write` throws through.
+void saveToFile(const std::string &path, const std::function<void(std::ostream &)> &write);
 
 // A library object writes itself through a member save(archive) (and reads
 // through load(archive)); anything else goes to cereal, which knows numbers,
@@ -71,14 +86,13 @@ void save(std::ostream &stream, const Args &...objects) {
     (detail::saveOne(archive, objects), ...);
 }
 
-// The stream form on `path`, created or truncated. Throws RuntimeException
-// "Cannot open file <path>" when the file cannot be opened for writing.
+// The stream form on `path`, replacing any file there only once the whole
+// record is written (detail::saveToFile). Throws RuntimeException "Cannot open
+// file <path>" when the file cannot be created, "Cannot write file <path>"
+// when it cannot be completed; either way a previous file stays as it was.
 template <typename... Args>
 void save(const std::string &path, const Args &...objects) {
-    std::ofstream file(path, std::ios::binary | std::ios::out);
-    if (!file.is_open())
-        throw RuntimeException(kCannotOpenFile + path);
-    save(static_cast<std::ostream &>(file), objects...);
+    detail::saveToFile(path, [&](std::ostream &stream) { save(stream, objects...); });
 }
 
 // Reads the byte-order byte and then the record of each object, in order, into

@@ -2,11 +2,13 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/SecurityLevelUtils.hpp"
+#include "foundation/WordReduction.hpp"
 
 #include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace Quelt::LWE {
 
@@ -40,6 +42,13 @@ std::uint64_t hammingWeightFor(std::uint64_t dimension) {
 
 } // namespace
 
+std::uint64_t vectorWordCount(std::uint64_t dimension, std::uint64_t limbs) {
+    const std::optional<std::uint64_t> words = utils::checkedProduct(dimension, limbs);
+    if (!words || *words > kMaxVectorWords)
+        throw RuntimeException(kVectorTooLargeMessage);
+    return *words;
+}
+
 Parameter::Parameter(std::uint64_t dimension_, std::uint64_t chain_length_,
                      std::uint64_t base_bits_, std::uint64_t quantize_bits_) {
     // At least one prime: max_level and the quantize-prime count are chain_length - 1.
@@ -47,6 +56,7 @@ Parameter::Parameter(std::uint64_t dimension_, std::uint64_t chain_length_,
         throw RuntimeException("[Parameter] Invalid chain_length");
     if (dimension_ == 0)
         throw RuntimeException("[Parameter] Invalid dimension");
+    vectorWordCount(dimension_, chain_length_);
 
     preset = ParameterPreset::CUSTOM;
     name = "CUSTOM";

@@ -8,6 +8,19 @@
 
 namespace Quelt::LWE {
 
+// Largest word count of one LWE vector (dimension x chain_length words):
+// 2^45 words are 256 TiB, beyond what any 48-bit address space can hold.
+inline constexpr std::uint64_t kMaxVectorWords = std::uint64_t{1} << 45;
+
+inline constexpr const char *kVectorTooLargeMessage =
+    "[Parameter] Invalid dimension: a vector of dimension x chain_length words does not fit in "
+    "memory";
+
+// dimension x limbs, the word count of an LWE vector spanning `limbs` primes.
+// Throws RuntimeException kVectorTooLargeMessage when the product overflows
+// 64 bits or exceeds kMaxVectorWords.
+std::uint64_t vectorWordCount(std::uint64_t dimension, std::uint64_t limbs);
+
 // Sizes of one parameter set of the LWE scheme: a secret of `dimension`
 // coefficients and a chain of `chain_length` primes without NTT.
 struct Parameter {
@@ -39,7 +52,9 @@ struct Parameter {
     // floor(log2 dimension) and base_bits + (chain_length - 1) * quantize_bits.
     // Throws RuntimeException, checked in this order before anything is built:
     //   "[Parameter] Invalid chain_length" unless 1 <= chain_length <= 50,
-    //   "[Parameter] Invalid dimension" if dimension is 0.
+    //   "[Parameter] Invalid dimension" if dimension is 0,
+    //   kVectorTooLargeMessage when a vector of the context would not fit in
+    //   memory (see vectorWordCount).
     Parameter(std::uint64_t dimension, std::uint64_t chain_length, std::uint64_t base_bits,
               std::uint64_t quantize_bits);
 

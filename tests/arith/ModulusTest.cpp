@@ -339,6 +339,52 @@ TEST(Modulus, ConstantProductsMatchOracleAndLazyFormula) {
     }
 }
 
+TEST(Modulus, SignedConstantProductsScatterAndMatchOracle) {
+    std::mt19937_64 rng(606);
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (const auto &c : kPrimes) {
+        SCOPED_TRACE(c.p);
+        const Modulus &m = modulusOf(c);
+        const u64 p = c.p;
+        const auto sp = static_cast<std::int64_t>(p);
+        // Values below p in magnitude (the shift-only path when c = 1), up to
+        // 2^63 - p (an offset makes them non-negative), and beyond.
+        std::vector<std::int64_t> small{0, 1, -1, sp - 1, 1 - sp, sp / 2, -sp / 2};
+        std::vector<std::int64_t> medium = small;
+        for (std::int64_t v : {sp, -sp, 3 * sp + 5, kMax - sp + 1, kMin + sp})
+            medium.push_back(v);
+        for (int i = 0; i < 20; ++i)
+            medium.push_back(static_cast<std::int64_t>(rng() >> 2) * (i % 2 ? 1 : -1));
+        std::vector<std::int64_t> large = medium;
+        for (std::int64_t v : {kMin, kMax, kMin + 1, kMax - sp + 2})
+            large.push_back(v);
+        for (int i = 0; i < 20; ++i)
+            large.push_back(static_cast<std::int64_t>(rng()));
+        auto expected = [p](std::int64_t v, u64 k) {
+            const u64 magnitude = v < 0 ? u64{0} - static_cast<u64>(v) : static_cast<u64>(v);
+            const u64 r = mulMod(magnitude % p, k % p, p);
+            return v < 0 ? negMod(r, p) : r;
+        };
+        for (const auto *values : {&small, &medium, &large}) {
+            u64 bound = 0;
+            for (std::int64_t v : *values)
+                bound = std::max(bound, v < 0 ? u64{0} - static_cast<u64>(v) : static_cast<u64>(v));
+            for (u64 k : {u64{1}, p + 1, u64{0}, p, u64{3}, kAllOnes, rng()}) {
+                SCOPED_TRACE(k);
+                const u64 n = values->size(), stride = 3;
+                std::vector<u64> out(n * stride, 0xabcdef);
+                m.signedConstMult(values->data(), bound, k, out.data(), n, stride);
+                for (u64 i = 0; i < n; ++i) {
+                    EXPECT_EQ(out[i * stride], expected((*values)[i], k)) << (*values)[i];
+                    EXPECT_EQ(out[i * stride + 1], 0xabcdefu);
+                    EXPECT_EQ(out[i * stride + 2], 0xabcdefu);
+                }
+            }
+        }
+    }
+}
+
 namespace {
 // The centred lift of r modulo q, reduced modulo p.
 u64 centredModP(u64 r, u64 q, u64 p) {

@@ -4,26 +4,46 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/Plaintext.hpp"
 
+#include <algorithm>
+#include <sstream>
+#include <string>
+
 namespace Quelt::test {
 namespace {
 
-using CiphertextMembers = PrimeModuliFixture;
+using Rlwe = CiphertextBase<EncryptionType::RLWE>;
 
-TEST_F(CiphertextMembers, CiphertextEmbedding) {
+class CiphertextMembers : public PrimeModuliFixture {
+protected:
     // With a 43-bit base prime both degrees share the base prime (the largest
     // 43-bit prime that is 1 modulo 256); the quantize primes differ.
-    const auto big = makeContext(7, 3, 43, 40, 43, 3);
-    const auto small = makeContext(6, 3, 43, 40, 43, 3);
-    const PrimeModuli &chain = small->getPrimeModuli();
-    CiphertextBase<EncryptionType::RLWE> in(big, false, false), out(small, false, false);
-    in.setNumPoly(3);
-    in.setLevel(0);
-    in.setRescaleCounter(2);
+    static const std::shared_ptr<ContextContent> &big() {
+        static const auto context = makeContext(7, 3, 43, 40, 43, 3);
+        return context;
+    }
+    static const std::shared_ptr<ContextContent> &small() {
+        static const auto context = makeContext(6, 3, 43, 40, 43, 3);
+        return context;
+    }
+    // Three polynomials of degree 2N at level 0 with rescale counter 2;
+    // coefficient j of polynomial p is 1000 p + j.
+    static Rlwe embeddingInput() {
+        Rlwe in(big(), false, false);
+        in.setNumPoly(3);
+        in.setLevel(0);
+        in.setRescaleCounter(2);
+        for (u64 p = 0; p < 3; ++p)
+            for (u64 j = 0; j < 2 * kN; ++j)
+                in.getPoly(p).getLimb(0)[j] = 1000 * p + j;
+        return in;
+    }
+};
+
+TEST_F(CiphertextMembers, CiphertextEmbedding) {
+    const PrimeModuli &chain = small()->getPrimeModuli();
+    Rlwe in = embeddingInput(), out(small(), false, false);
     ASSERT_EQ(in.getPoly(0).getPrime(0), chain.getModulus(0).getPrime());
     ASSERT_NE(in.getPoly(0).getPrime(1), chain.getModulus(1).getPrime());
-    for (u64 p = 0; p < 3; ++p)
-        for (u64 j = 0; j < 2 * kN; ++j)
-            in.getPoly(p).getLimb(0)[j] = 1000 * p + j;
     chain.embedCiphertext(in, out);
     EXPECT_EQ(out.getNumPoly(), 3u);
     EXPECT_EQ(out.getLevel(), 0u);
@@ -35,7 +55,7 @@ TEST_F(CiphertextMembers, CiphertextEmbedding) {
     in.setLevel(1);
     EXPECT_THROW(chain.embedCiphertext(in, out), RuntimeException);
     EXPECT_EQ(out.getLevel(), 0u);
-    CiphertextBase<EncryptionType::RLWE> same(small, false, false);
+    Rlwe same(small(), false, false);
     try {
         chain.embedCiphertext(out, same);
         FAIL();
@@ -44,8 +64,33 @@ TEST_F(CiphertextMembers, CiphertextEmbedding) {
     }
 }
 
+TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput) {
+    Rlwe in = embeddingInput(), out(small(), false, false);
+    for (u64 p = 0; p < 2; ++p)
+        std::fill(out.getPoly(p).getData().begin(), out.getPoly(p).getData().end(), 0);
+    auto savedBytes = [](const Rlwe &ct) {
+        std::ostringstream stream;
+        ct.save(stream);
+        return stream.str();
+    };
+    const std::string before = savedBytes(out);
+
+    // The second polynomial lost the limb of its level: refused, and out keeps
+    // its two polynomials, its top level and its counter.
+    in.getPoly(1).getData().resize(kN);
+    try {
+        small()->getPrimeModuli().embedCiphertext(in, out);
+        FAIL();
+    } catch (const RuntimeException &e) {
+        EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
+    }
+    EXPECT_EQ(savedBytes(out), before);
+    EXPECT_EQ(out.getNumPoly(), 2u);
+    EXPECT_EQ(out.getLevel(), 2u);
+}
+
 TEST_F(CiphertextMembers, NoHostPathForRotMulAddAndModReduct) {
-    CiphertextBase<EncryptionType::RLWE> ct(ctx(), false, true), out(ctx(), false, true);
+    Rlwe ct(ctx(), false, true), out(ctx(), false, true);
     const Plaintext ptxt(ctx());
     try {
         chain().rotMulAdd(out, ct, ptxt, 1);

@@ -162,7 +162,7 @@ TEST_F(Domain, ForwardTransformWithSubtractionAndMultiplication) {
 }
 
 TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
-    Polynomial a = randomPoly(1);
+    Polynomial a = randomPoly(1, false, true);
     const std::vector<u64> c(3, 1);
     try {
         chain().backwardNTTWithConstMult<OutputModulusBoundValidator, 1>(a, c.data(), a, {0, 2});
@@ -171,6 +171,8 @@ TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
         EXPECT_STREQ(e.what(), "Cannot support the function 'backwardNTTWithConstMult' in the "
                                "current build configuration");
     }
+    // The output leaves the NTT form before the throw.
+    EXPECT_FALSE(a.isNTT());
     try {
         chain().forwardNTT<OutputModulusBoundValidator, 1>(kHostDevice, a.getLimb(0), 1, {0, 1});
         FAIL();

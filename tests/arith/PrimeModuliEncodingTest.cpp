@@ -16,12 +16,6 @@ namespace {
 
 using Encoding = PrimeModuliFixture;
 
-// The residue of a signed value modulo p.
-u64 signedResidueRef(__int128 z, u64 p) {
-    const __int128 r = z % static_cast<__int128>(p);
-    return static_cast<u64>(r < 0 ? r + p : r);
-}
-
 TEST_F(Encoding, MessageLayoutAndRounding) {
     // N/2 values: gap 1, real parts in the first half, imaginary in the second.
     std::vector<std::complex<double>> v(kN / 2);
@@ -70,6 +64,35 @@ TEST_F(Encoding, SparseMessageAndExtendedWalk) {
     }
 }
 
+TEST_F(Encoding, ExtendedWalkZeroesTheLimbsBetweenLevelAndTemporaryPrimes) {
+    // Level 0 of a mod-up polynomial whose every limb holds residues: limbs 1
+    // and 2 lie between the level and the chain length, limb 3 is the
+    // temporary prime.
+    const Message msg(std::vector<std::complex<double>>{{5.0, -7.0}});
+    const Polynomial filled = randomPoly(0, true);
+    ASSERT_EQ(filled.getData().size(), (kL + kK) * kN);
+    auto encoded = [](u64 p) {
+        std::vector<u64> limb(kN, 0);
+        limb[0] = 5;
+        limb[kN / 2] = p - 7;
+        return limb;
+    };
+
+    Polynomial out = filled;
+    chain().embeddingToN(msg, 1.0, out, true);
+    EXPECT_EQ(limb(out, 0), encoded(prime(0)));
+    EXPECT_EQ(limb(out, 1), std::vector<u64>(kN, 0));
+    EXPECT_EQ(limb(out, 2), std::vector<u64>(kN, 0));
+    EXPECT_EQ(limb(out, 3), encoded(prime(3)));
+
+    // Without the extended walk only the limbs up to the level are written.
+    Polynomial plain = filled;
+    chain().embeddingToN(msg, 1.0, plain, false);
+    EXPECT_EQ(limb(plain, 0), encoded(prime(0)));
+    for (u64 i = 1; i < kL + kK; ++i)
+        EXPECT_EQ(limb(plain, i), limb(filled, i)) << i;
+}
+
 TEST_F(Encoding, MessageSizesAndValuesAreChecked) {
     Polynomial out(ctx(), false, false);
     const auto before = limb(out, 0);
@@ -107,6 +130,74 @@ TEST_F(Encoding, RealValues) {
     }
     values[3] = std::numeric_limits<double>::infinity();
     EXPECT_THROW(chain().embeddingToN(values.data(), 16, 1.0, out), RuntimeException);
+}
+
+TEST_F(Encoding, FactorsMultiplyEachLimbInTheSamePass) {
+    const std::vector<u64> factors = {prime(1) * 3 + 7, 0, 1, prime(3) - 1};
+    // Values below 2^63 after scaling, then one far above (the 128-bit path).
+    for (double big : {0.0, 0x1p80}) {
+        SCOPED_TRACE(big);
+        const Message msg(std::vector<std::complex<double>>{
+            {1.5, -1.0}, {-2.5, 1e6}, {big, -3.0}, {-0x1p40, 0.0}});
+        Polynomial plain = randomPoly(2, true), scaled = randomPoly(2, true);
+        chain().embeddingToN(msg, 2.0, plain, true);
+        chain().embeddingToN(msg, 2.0, scaled, true, factors.data());
+        for (u64 i : {0u, 1u, 2u, 3u})
+            for (u64 j = 0; j < kN; ++j)
+                EXPECT_EQ(scaled.getLimb(i)[j],
+                          mulModRef(plain.getLimb(i)[j], factors[i] % prime(i), prime(i)))
+                    << i << " " << j;
+
+        std::vector<double> values = {-7.5, 2.0, big, 1e9};
+        Polynomial plain_real = randomPoly(2), scaled_real = randomPoly(2);
+        chain().embeddingToN(values.data(), 4, 3.0, plain_real);
+        chain().embeddingToN(values.data(), 4, 3.0, scaled_real, factors.data());
+        for (u64 i = 0; i <= 2; ++i)
+            for (u64 j = 0; j < kN; ++j)
+                EXPECT_EQ(scaled_real.getLimb(i)[j],
+                          mulModRef(plain_real.getLimb(i)[j], factors[i] % prime(i), prime(i)));
+        EXPECT_EQ(plain_real.getLimb(0)[0], prime(0) - 23);
+        EXPECT_EQ(plain_real.getLimb(0)[3 * kN / 4], 3000000000u);
+    }
+}
+
+TEST_F(Encoding, TopPrimeProductsAccumulateFromTheTop) {
+    for (u64 level = 0; level < kL + kK; ++level)
+        for (u64 count = 0; count <= level; ++count) {
+            const std::vector<u64> products = chain().topPrimeProducts(level, count);
+            ASSERT_EQ(products.size(), level + 1);
+            for (u64 i = 0; i <= level; ++i) {
+                u64 expected = 1;
+                for (u64 j = level + 1 - count; j <= level; ++j)
+                    expected = mulModRef(expected, prime(j) % prime(i), prime(i));
+                EXPECT_EQ(products[i], expected) << level << " " << count << " " << i;
+            }
+        }
+    EXPECT_THROW(chain().topPrimeProducts(1, 2), RuntimeException);
+    EXPECT_THROW(chain().topPrimeProducts(kL + kK, 0), RuntimeException);
+}
+
+TEST_F(Encoding, LiftToRealRefusesWhatItCannotRead) {
+    std::vector<double> out(kN);
+    const Polynomial p = randomPoly(1);
+    auto expectShape = [](auto &&call) {
+        try {
+            call();
+            ADD_FAILURE();
+        } catch (const RuntimeException &e) {
+            EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
+        }
+    };
+    expectShape([&] { chain().liftToReal(p, 1, 0, out.data()); });
+    expectShape([&] { chain().liftToReal(p, kN + 1, 1, out.data()); });
+    expectShape([&] { chain().liftToReal(p, 3, kN / 2, out.data()); });
+    const auto other = makeContext(6, 3, 41, 40, 41, 3);
+    Polynomial foreign(other, false, false);
+    foreign.setLevel(1);
+    expectShape([&] { chain().liftToReal(foreign, kN, 1, out.data()); });
+    // The largest reach is fine: coefficient (count - 1) * stride = N - 2.
+    chain().liftToReal(p, kN / 2, 2, out.data());
+    chain().liftToReal(p, 0, 1, nullptr);
 }
 
 TEST_F(Encoding, SignedCoefficientsOnSmallPrimes) {

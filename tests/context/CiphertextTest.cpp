@@ -232,6 +232,24 @@ TEST(Ciphertext, CopiesAreDeep) {
     EXPECT_EQ(allWords(moved), allWords(a));
 }
 
+TEST(Ciphertext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
+    const Rlwe a = sampleCiphertext(2, 3);
+    Rlwe b = sampleCiphertext(2, 9);
+    const PolynomialVector *impl = &b.getPolyVector();
+    std::vector<const std::uint64_t *> blocks, primes;
+    for (std::uint64_t i = 0; i < b.getNumPoly(); ++i) {
+        blocks.push_back(b.getPoly(i).getData().getData());
+        primes.push_back(b.getPoly(i).getPrimes().data());
+    }
+    b = a;
+    EXPECT_EQ(allWords(b), allWords(a));
+    EXPECT_EQ(&b.getPolyVector(), impl);
+    for (std::uint64_t i = 0; i < b.getNumPoly(); ++i) {
+        EXPECT_EQ(b.getPoly(i).getData().getData(), blocks[i]) << i;
+        EXPECT_EQ(b.getPoly(i).getPrimes().data(), primes[i]) << i;
+    }
+}
+
 TEST(Ciphertext, CopyIntoAnotherContext) {
     const auto target = QueltTest::otherSmallContext(); // degree 64, five primes
     Rlwe source = sampleCiphertext(2, 7);
@@ -279,6 +297,36 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
                                                 "with the same chain length and temporary primes"));
     const Rlwe upCopy(makeContext(6, 4, 50, 40, 50, 2), up);
     EXPECT_TRUE(upCopy.isModUp());
+}
+
+TEST(Ciphertext, CopyOfAReloadedSeededPolynomialTakesOnlyTheLimbsInUse) {
+    // A polynomial regenerated from its seed spans every prime of its chain,
+    // whatever its level; a chain just long enough for the level takes it.
+    Rlwe source = sampleCiphertext(3, 5);
+    populateUniformPoly(source.getPoly(1), true);
+    source.setLevel(1);
+    const auto shorter = makeContext(6, 2, 50, 40, 50, 2);
+    const Rlwe before(shorter, source);
+
+    std::stringstream stream;
+    source.save(stream);
+    Rlwe reloaded(smallContext(), false, true);
+    reloaded.load(stream);
+    ASSERT_TRUE(reloaded.getPoly(1).hasGerm());
+    ASSERT_EQ(reloaded.getLevel(), 1u);
+    ASSERT_EQ(reloaded.getPoly(1).getData().size(), 4 * kN);
+
+    const Rlwe after(shorter, reloaded);
+    EXPECT_EQ(after.getLevel(), 1u);
+    EXPECT_EQ(after.getPoly(1).getData().size(), 2 * kN);
+    EXPECT_EQ(allWords(after), allWords(before));
+
+    // An array shorter than the limbs its level claims is refused.
+    Rlwe truncated = sampleCiphertext(1);
+    truncated.getPoly(1).getData().resize(kN);
+    EXPECT_THAT([&] { Rlwe c(shorter, truncated); },
+                ThrowsMessage<RuntimeException>(
+                    "[Ciphertext] The input ciphertext does not hold the limbs of its level"));
 }
 
 TEST(Ciphertext, CopyRefusesOtherTransforms) {

@@ -168,6 +168,20 @@ TEST(Plaintext, CopiesAreDeep) {
     EXPECT_EQ(snapshot(moved), snapshot(a));
 }
 
+TEST(Plaintext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
+    const Plaintext a = samplePlaintext();
+    Plaintext b = samplePlaintext();
+    fillResidues(b.getMx(), 11);
+    const Polynomial *impl = &b.getMx();
+    const std::uint64_t *block = b.getMx().getData().getData();
+    const std::uint64_t *primes = b.getMx().getPrimes().data();
+    b = a;
+    EXPECT_EQ(snapshot(b), snapshot(a));
+    EXPECT_EQ(&b.getMx(), impl);
+    EXPECT_EQ(b.getMx().getData().getData(), block);
+    EXPECT_EQ(b.getMx().getPrimes().data(), primes);
+}
+
 TEST(Plaintext, StoredFormIsByteExact) {
     const auto ctx = smallContext();
     const Plaintext pt = samplePlaintext();

@@ -7,7 +7,6 @@
 #include <complex>
 #include <cstdint>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 using namespace Quelt;
@@ -160,22 +159,6 @@ TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     EXPECT_EQ(parts.size(), 1u);
     EXPECT_EQ(contents(parts.at(Device{0, 3})[0]), (std::vector<std::uint64_t>{1}));
     EXPECT_EQ(parts.at(Device{0, 3})[0].getDevice(), (Device{0, 3}));
-}
-
-TEST(MultipleDevice, ConcurrentLookupsAndInsertions) {
-    MultipleDevice<Words> tables;
-    tables.set(kHostDevice, words({5}));
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&tables, t] {
-            for (int k = 0; k < 50; ++k) {
-                EXPECT_EQ(tables.at(kHostDevice)[0], 5u);
-                tables.copyTo(kHostDevice, Device{0, 1 + (t * 50 + k) % 7});
-            }
-        });
-    for (auto &thread : threads)
-        thread.join();
-    EXPECT_EQ(tables.size(), 8u);
 }
 
 TEST(DeviceSpecificArray2D, RowMajorLayout) {

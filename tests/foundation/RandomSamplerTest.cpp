@@ -265,6 +265,12 @@ TEST(RandomSamplerTest, ObjectsOfAnotherContextAreRefusedBeforeDrawing) {
     const auto lwe = LWE::makeContext(16, 2, 45, 40);
     LevelledVector v(LWE::makeContext(32, 2, 45, 40));
     EXPECT_THROW(sampler.sampleUniform(v, lwe), RuntimeException);
+    // Levels past the chain, the last one so large that level + 1 wraps to 0.
+    LevelledVector w(lwe);
+    for (std::uint64_t level : {std::uint64_t{2}, ~std::uint64_t{0}}) {
+        w.setLevel(level);
+        EXPECT_THROW(sampler.sampleUniform(w, lwe), RuntimeException) << level;
+    }
     EXPECT_EQ(test::peekWord(), next);
 }
 

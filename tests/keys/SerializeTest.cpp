@@ -19,9 +19,14 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Quelt;
 using QueltTest::bytesOf;
@@ -211,6 +216,101 @@ TEST(Serialize, FilesAndOpenFailures) {
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
     EXPECT_THAT([&] { Serialize::load(missing, value); },
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+}
+
+namespace {
+
+// Writes a number, then throws as a writer that fails part-way does.
+struct FailingRecord {
+    void save(cereal::PortableBinaryOutputArchive &ar) const {
+        ar(std::uint64_t{7});
+        throw RuntimeException("writer failed");
+    }
+};
+
+// Notes the directory's entries while it is being written.
+struct PeekingRecord {
+    const QueltTest::TempDirectory *dir;
+    std::vector<std::string> *seen;
+    void save(cereal::PortableBinaryOutputArchive &ar) const {
+        *seen = dir->entries();
+        ar(std::uint32_t{1});
+    }
+};
+
+} // namespace
+
+TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
+    const QueltTest::TempDirectory dir("serialize_replace");
+    const std::string path = dir.file("RotKey5.bin");
+    Serialize::save(path, std::uint64_t{11}, std::string("old"));
+    const std::string before = QueltTest::TempFile::contentsOf(path);
+
+    // A writer that throws part-way leaves the previous file and no temporary.
+    EXPECT_THAT([&] { Serialize::save(path, FailingRecord{}); },
+                ThrowsMessage<RuntimeException>("writer failed"));
+    EXPECT_EQ(QueltTest::TempFile::contentsOf(path), before);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"RotKey5.bin"});
+
+    // While a file is written, its temporary sits beside it under a name that
+    // the key directory's scans never take for a key file.
+    for (const std::string name : {"RotKey5.bin", "RotKey3_0.bin", "EncKey.bin"}) {
+        std::vector<std::string> seen;
+        Serialize::save(dir.file(name), PeekingRecord{&dir, &seen});
+        // The temporary is the entry seen then that is gone now.
+        std::vector<std::string> temporaries;
+        for (const std::string &entry : seen)
+            if (!std::filesystem::exists(dir.file(entry)))
+                temporaries.push_back(entry);
+        ASSERT_EQ(temporaries.size(), 1u) << name;
+        const std::string &temporary = temporaries.front();
+        EXPECT_EQ(temporary.front(), '.') << temporary;
+        EXPECT_FALSE(std::regex_match(temporary, std::regex("RotKey(\\d*)\\.bin")));
+        EXPECT_FALSE(std::regex_match(temporary, std::regex("RotKey(\\d*)_(\\d*).bin")));
+    }
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"EncKey.bin", "RotKey3_0.bin", "RotKey5.bin"}));
+
+    // A path naming a directory, or a directory that is missing, cannot be
+    // opened; nothing is left behind.
+    const std::string sub = dir.file("PK");
+    std::filesystem::create_directory(sub);
+    EXPECT_THAT([&] { Serialize::save(sub, std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + sub));
+    EXPECT_THAT([&] { Serialize::save(sub + "/", std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + sub + "/"));
+    const std::string missing = dir.file("missing/EncKey.bin");
+    EXPECT_THAT([&] { Serialize::save(missing, std::uint32_t{1}); },
+                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"EncKey.bin", "PK", "RotKey3_0.bin", "RotKey5.bin"}));
+    EXPECT_TRUE(std::filesystem::is_empty(sub));
+}
+
+TEST(Serialize, LinksAndPipesKeepTheirKind) {
+    const QueltTest::TempDirectory dir("serialize_kinds");
+    const std::string real = dir.file("real.bin");
+    const std::string link = dir.file("link.bin");
+    Serialize::save(real, std::uint32_t{1});
+    std::filesystem::create_symlink(real, link);
+    Serialize::save(link, std::uint32_t{2});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(QueltTest::TempFile::contentsOf(real), "\x01" + bytesOf(std::uint32_t{2}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.bin", "real.bin"}));
+
+    // A pipe receives the record and stays a pipe. It is held open at both
+    // ends here, so that neither the writer nor this test blocks.
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int fd = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    Serialize::save(pipe, std::uint32_t{3});
+    char buffer[16];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "\x01" + bytesOf(std::uint32_t{3}));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 TEST(Serialize, MessagesKeepTheirForm) {

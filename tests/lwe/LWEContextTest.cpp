@@ -2,7 +2,9 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/UniformRandomBitGenerator.hpp"
 #include "lwe/LWEContext.hpp"
+#include "lwe/LWEParameter.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gtest/gtest.h>
@@ -223,6 +225,19 @@ TEST_F(LWEContextFileTest, BigEndianShortAndInvalidFiles) {
         writeBytes(path("bad"), lweFile(bad, false));
         EXPECT_THROW(makeContextFromFile(path("bad")), RuntimeException);
     }
+}
+
+TEST_F(LWEContextFileTest, DimensionsWhoseVectorsCannotExistAreRefused) {
+    // A dimension of 2^63 with two primes makes a vector of 2^64 words, which
+    // a 64-bit count reads as 0: refused before any prime is sought or any
+    // word drawn.
+    auto &generator = UniformRandomBitGenerator::getInstance();
+    const std::string state = generator.getState();
+    writeBytes(path("huge"), lweFile({2, u64{1} << 63, 50, 40, 2}, false));
+    ASSERT_EQ(readBytes(path("huge")).size(), 37u);
+    expectRuntimeError([&] { makeContextFromFile(path("huge")); }, kVectorTooLargeMessage);
+    expectRuntimeError([] { makeContext((u64{1} << 62) + 1, 4, 50, 40); }, kVectorTooLargeMessage);
+    EXPECT_EQ(generator.getState(), state);
 }
 
 } // namespace

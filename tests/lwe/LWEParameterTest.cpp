@@ -129,7 +129,7 @@ TEST(LWEParameter, HammingWeightRoundsHalfAwayFromZero) {
         {32, 21},
         {1024, 683},
         {4096, 2731},
-        {kU64Max, 12297829382473033728ull},
+        {LWE::kMaxVectorWords, 23456248059221ull}, // the largest dimension accepted
     };
     for (const auto &[dimension, weight] : cases)
         EXPECT_EQ(LWE::Parameter(dimension, 1, 40, 40).hamming_weight, weight) << dimension;
@@ -148,4 +148,35 @@ TEST(LWEParameter, SizeChecksWithTheirMessages) {
     // the chain-length check comes first
     expectThrowsMessage([&] { LWE::Parameter p(0, 0, 50, 40); }, bad_chain);
     expectThrowsMessage([&] { LWE::Parameter p(0, 51, 50, 40); }, bad_chain);
+}
+
+TEST(LWEParameter, VectorsMustFitInMemory) {
+    // dimension x chain_length words: at most 2^45, and never a product that
+    // wraps around 64 bits (2^63 x 2 would read as 0 words, (2^62 + 1) x 4 as 4).
+    struct Case {
+        std::uint64_t dimension, chain_length;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {std::uint64_t{1} << 45, 1, true},
+        {std::uint64_t{1} << 44, 2, true},
+        {(std::uint64_t{1} << 45) + 1, 1, false},
+        {std::uint64_t{1} << 44, 3, false},
+        {std::uint64_t{1} << 63, 2, false},
+        {(std::uint64_t{1} << 62) + 1, 4, false},
+        {kU64Max, 1, false},
+        {kU64Max, 50, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.dimension) + " x " + std::to_string(c.chain_length));
+        if (c.accepted)
+            EXPECT_EQ(LWE::Parameter(c.dimension, c.chain_length, 50, 40).dimension, c.dimension);
+        else
+            expectThrowsMessage([&] { LWE::Parameter p(c.dimension, c.chain_length, 50, 40); },
+                                LWE::kVectorTooLargeMessage);
+    }
+    // The word count itself, with the same refusals.
+    EXPECT_EQ(LWE::vectorWordCount(1024, 8), 8192u);
+    expectThrowsMessage([] { LWE::vectorWordCount(std::uint64_t{1} << 63, 2); },
+                        LWE::kVectorTooLargeMessage);
 }

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <streambuf>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -81,13 +83,48 @@ public:
 
     const std::string &path() const { return path_; }
     void write(const std::string &bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
+    std::string read() const { return contentsOf(path_); }
+    // The bytes of any file (empty when it cannot be read).
+    static std::string contentsOf(const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
 private:
     std::string path_;
+};
+
+// A fresh directory in the temporary directory, removed with its contents
+// when the object goes.
+class TempDirectory {
+public:
+    explicit TempDirectory(const std::string &name)
+        : path_(std::filesystem::temp_directory_path() /
+                ("quelt_" + std::to_string(::getpid()) + "_" + name)) {
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDirectory(const TempDirectory &) = delete;
+    TempDirectory &operator=(const TempDirectory &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    // The path of `name` inside the directory.
+    std::string file(const std::string &name) const { return (path_ / name).string(); }
+    // The names of the entries, sorted.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
 };
 
 } // namespace QueltTest

@@ -21,6 +21,12 @@ inline u64 addModRef(u64 a, u64 b, u64 p) {
 
 inline u64 subModRef(u64 a, u64 b, u64 p) { return addModRef(a % p, p - b % p, p); }
 
+// The residue in [0, p) of a signed value.
+inline u64 signedResidueRef(__int128 z, u64 p) {
+    const __int128 r = z % static_cast<__int128>(p);
+    return static_cast<u64>(r < 0 ? r + p : r);
+}
+
 inline u64 powModRef(u64 base, u64 exponent, u64 p) {
     u64 result = 1 % p;
     base %= p;

@@ -4,6 +4,7 @@
 // constant and sampler tests.
 
 #include "Quelt/Context.hpp"
+#include "context/ContextContent.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
@@ -30,6 +31,34 @@ inline const std::vector<std::uint64_t> kSmallPrimes = {0xffffffe101, 0xffffffe6
 inline std::shared_ptr<ContextContent> otherContext() {
     static const auto ctx = makeContext(7, 3, 40, 40, 40, 3);
     return ctx;
+}
+
+// The other shapes of secret at N = 64: the module preset of rank 4 (four
+// base and quantize primes, one temporary prime), and the small context's
+// sizes with two or four secrets.
+inline std::shared_ptr<ContextContent> rankFourContext() {
+    static const auto ctx = makeContext(ParameterPreset::SD3D6R2);
+    return ctx;
+}
+inline std::shared_ptr<ContextContent> twoSecretContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3, 1, 2);
+    return ctx;
+}
+inline std::shared_ptr<ContextContent> fourSecretContext() {
+    static const auto ctx = makeContext(6, 3, 40, 40, 40, 3, 1, 4);
+    return ctx;
+}
+
+// A copy of ctx (same primes, transforms, scale factors and identity hash)
+// whose parameter record is changed by `change`: shapes no preset or custom
+// size gives, such as a Hamming weight above the degree.
+template <typename Change>
+std::shared_ptr<ContextContent> withParameter(const std::shared_ptr<ContextContent> &ctx,
+                                              Change change) {
+    Parameter parameter = ctx->getParameter();
+    change(parameter);
+    return std::make_shared<ContextContent>(parameter, ctx->getPrimeModuli().getModuli(),
+                                            ctx->getScaleFactors(), ctx->getDevices());
 }
 
 // The seed of the known-answer vectors.

@@ -26,8 +26,11 @@ std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset,
 // A CUSTOM context: one base prime below 2^base_bits and chain_length - 1
 // quantize primes below 2^quantize_bits. Throws RuntimeException for a
 // chain_length of 0 or above 50 ("[Parameter] Invalid chain_length"), a
-// dimension of 0 ("[Parameter] Invalid dimension"), and the prime search's
-// messages on the bit sizes.
+// dimension of 0 ("[Parameter] Invalid dimension"), a dimension whose vectors
+// of dimension x chain_length words could not be held in memory (the product
+// overflows 64 bits or exceeds 2^45 words: "[Parameter] Invalid dimension: a
+// vector of dimension x chain_length words does not fit in memory"), and the
+// prime search's messages on the bit sizes.
 std::shared_ptr<ContextContent> makeContext(std::uint64_t dimension, std::uint64_t chain_length,
                                             std::uint64_t base_bits, std::uint64_t quantize_bits,
                                             const std::set<int> &cuda_ids = {});
