@@ -12,8 +12,8 @@
 #define QUELT_VECTOR_TARGET QUELT_IFMA
 #include "arith/KeySwitchKernelsVector.hpp"
 #include "arith/VectorLoop.hpp"
-#include "foundation/SimdPath.hpp"
 
+#include <algorithm>
 #include <array>
 
 #if defined(__x86_64__)
