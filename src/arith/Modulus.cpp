@@ -304,6 +304,27 @@ void Modulus::subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, st
     }
 }
 
+void Modulus::switchingKeyBody(std::uint64_t *out, const std::uint64_t *e, const std::uint64_t *a,
+                               const std::uint64_t *s, const std::uint64_t *t, std::uint64_t c,
+                               std::uint64_t n) const {
+    const u64 p = prime_;
+    const u64 w = reduceWord(c);
+    const u64 wc = shoupCompanion(w);
+    if (const auto *v = modulus_vector::select(p))
+        return v->switchingKeyBody(*this, out, e, a, s, t, w, wc, n);
+    const u64 ratio = barrett_ratio_;
+    const unsigned shift = barrettShift();
+    if (t == nullptr) {
+        for (u64 i = 0; i < n; ++i)
+            out[i] = subtractMod(e[i], barrett(a[i], s[i], shift, ratio, p), p);
+        return;
+    }
+    for (u64 i = 0; i < n; ++i) {
+        const u64 body = subtractMod(e[i], barrett(a[i], s[i], shift, ratio, p), p);
+        out[i] = reduceOnce(body + reduceOnce(shoupProduct(t[i], w, wc, p), p), p);
+    }
+}
+
 void Modulus::signedConstMult(const std::int64_t *in, std::uint64_t bound, std::uint64_t c,
                               std::uint64_t *out, std::uint64_t n, std::uint64_t stride) const {
     const u64 p = prime_;

@@ -140,6 +140,14 @@ public:
     template <int K>
     void subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t c,
                          std::uint64_t *out, std::uint64_t n) const;
+    // out[i] = e[i] - a[i] * s[i] + t[i] * c mod p over n words: the body of
+    // a switching key on one limb, with e the error, a the mask, s the target
+    // secret and t the source secret under the gadget factor c (any word,
+    // reduced here; one Shoup constant for the limb). e, a, s and t are
+    // residues below p; t null leaves the last term out.
+    void switchingKeyBody(std::uint64_t *out, const std::uint64_t *e, const std::uint64_t *a,
+                          const std::uint64_t *s, const std::uint64_t *t, std::uint64_t c,
+                          std::uint64_t n) const;
     // out[k * stride] = in[k] * c mod p for k < n: signed 64-bit integers (any
     // value) times any word c, a negative product stored as p minus the
     // residue of its magnitude. One Shoup product per value; when c is 1

@@ -27,6 +27,10 @@ struct Kernels {
     void (*constMult[2])(const Modulus &m, const u64 *in, u64 w, u64 wc, u64 *out, u64 n);
     void (*subAndConstMult[2])(const Modulus &m, const u64 *a, const u64 *b, u64 w, u64 wc,
                                u64 *out, u64 n);
+    // out[i] = e[i] - a[i] s[i] + t[i] w (Shoup, companion wc); t null
+    // leaves the last term out.
+    void (*switchingKeyBody)(const Modulus &m, u64 *out, const u64 *e, const u64 *a, const u64 *s,
+                             const u64 *t, u64 w, u64 wc, u64 n);
     // The centred lift (v + d for v > half) times w; index 1 adds it to out.
     void (*normalizeModAndConstMult[2])(const Modulus &m, const u64 *in, u64 w, u64 wc, u64 half,
                                         u64 d, u64 *out, u64 n);

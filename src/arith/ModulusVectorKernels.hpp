@@ -117,6 +117,27 @@ struct VectorKernels {
         });
     }
 
+    QUELT_VECTOR_TARGET static void switchingKeyBody(const Modulus &m, u64 *out, const u64 *e,
+                                                     const u64 *a, const u64 *s, const u64 *t,
+                                                     u64 w, u64 wc, u64 n) {
+        const Product c = Arith::product(m);
+        const V p = set1(m.getPrime());
+        if (t == nullptr) {
+            forEachVector(n, [&](u64 i, Mask k) QUELT_VECTOR_TARGET {
+                const V as = Arith::multiply(load(a + i, k), load(s + i, k), c);
+                store(out + i, k, subtractMod(load(e + i, k), as, p));
+            });
+            return;
+        }
+        const Shoup g = Arith::shoupConstant(m, w, wc);
+        forEachVector(n, [&](u64 i, Mask k) QUELT_VECTOR_TARGET {
+            const V as = Arith::multiply(load(a + i, k), load(s + i, k), c);
+            const V body = subtractMod(load(e + i, k), as, p);
+            const V gadget = avx512::subIfAtLeast(Arith::shoup(load(t + i, k), g), p);
+            store(out + i, k, reduceOnce(add(body, gadget), p));
+        });
+    }
+
     // x = v + d when v > half (the sign bit of half - v set), else v.
     template <bool Accumulate>
     QUELT_VECTOR_TARGET static void normalizeModAndConstMult(const Modulus &m, const u64 *in, u64 w,
@@ -141,6 +162,7 @@ struct VectorKernels {
                 &Arith::innerProduct,
                 {&constMult<1>, &constMult<2>},
                 {&subAndConstMult<1>, &subAndConstMult<2>},
+                &switchingKeyBody,
                 {&normalizeModAndConstMult<false>, &normalizeModAndConstMult<true>}};
     }
 };

@@ -351,6 +351,21 @@ public:
     template <typename V, int K>
     void forwardNTTWithSubAndConstMult(const Polynomial &a, const Polynomial &b, const u64 *c,
                                        Polynomial &out, V validator) const;
+    // One body of a switching key, limb by limb over every limb of the
+    // mod-up operands (0..level, then the temporary limbs): the limb of
+    // `error` (coefficient form) is transformed in place, then body_i =
+    // error_i - mask_i * target_i, plus g_i * source_i on the base limbs i
+    // that `digit` accepts, g_i = pmod[i] * hatq[i] mod q_i (one entry per
+    // base prime in each table). error ends in NTT form. mask, target,
+    // source and body are in NTT form; body may be the error or the mask.
+    // Throws, before anything is written, the frame's device messages (twin
+    // switchingKeyBodyCUDA), kDifferentModUpMessage unless all five are
+    // mod-up, kDifferentLevelsMessage unless they share one level,
+    // kShapeMismatchMessage when one does not fit the chain, and
+    // kNoTransformMessage for a prime without a transform.
+    void switchingKeyBody(Polynomial &error, const Polynomial &mask, const Polynomial &target,
+                          const Polynomial &source, const u64 *pmod, const u64 *hatq,
+                          OutputModulusBoundValidator digit, Polynomial &body) const;
     // No host implementation: after the device checks of the frame, clears
     // out's NTT flag and throws the accelerator-only failure (execiNttBatch
     // on an accelerator, backwardNTTWithConstMult elsewhere).

@@ -131,6 +131,49 @@ void PrimeModuli::forwardNTTWithSubAndConstMult(const Polynomial &a, const Polyn
     out.setNTT(true);
 }
 
+void PrimeModuli::switchingKeyBody(Polynomial &error, const Polynomial &mask,
+                                   const Polynomial &target, const Polynomial &source,
+                                   const u64 *pmod, const u64 *hatq,
+                                   OutputModulusBoundValidator digit, Polynomial &body) const {
+    const Device device =
+        getCommonDeviceAndCheck({&error.getDevice(), &mask.getDevice(), &target.getDevice(),
+                                 &source.getDevice(), &body.getDevice()});
+    dispatch(device, "switchingKeyBodyCUDA", "switchingKeyBody");
+    const std::initializer_list<const Polynomial *> operands = {&error, &mask, &target, &source,
+                                                                &body};
+    for (const Polynomial *p : operands)
+        if (!p->isModUp())
+            throw RuntimeException(kDifferentModUpMessage);
+    for (const Polynomial *p : operands)
+        if (p->getLevel() != error.getLevel() || p->getSize() != error.getSize() ||
+            p->getChainLength() != error.getChainLength())
+            throw RuntimeException(kDifferentLevelsMessage);
+    for (const Polynomial *p : operands)
+        checkOperand(*p);
+    const u64 level = error.getLevel();
+    const u64 length = error.getChainLength();
+    const u64 top = error.getTopIndex();
+    auto walked = [&](u64 i) { return i <= level || i >= length; };
+    for (u64 i = 0; i <= top; ++i)
+        if (walked(i) && !moduli_[i].getNTT())
+            throw RuntimeException(kNoTransformMessage);
+
+    // One pass per limb while it is in cache: the error's transform, the
+    // product with the target and the gadget term of the digit's primes.
+    for (u64 i = 0; i <= top; ++i) {
+        if (!walked(i))
+            continue;
+        u64 *e = error.getLimb(i);
+        moduli_[i].getNTT()->computeForward<1>(e);
+        const bool gadget = i < length && digit.validate(i);
+        const u64 g = gadget ? moduli_[i].barrettProduct(pmod[i], hatq[i]) : 0;
+        moduli_[i].switchingKeyBody(body.getLimb(i), e, mask.getLimb(i), target.getLimb(i),
+                                    gadget ? source.getLimb(i) : nullptr, g, degree_);
+    }
+    error.setNTT(true);
+    body.setNTT(true);
+}
+
 template <typename V, int K>
 void PrimeModuli::backwardNTTWithConstMult(const Polynomial &in, const u64 *, Polynomial &out,
                                            V) const {

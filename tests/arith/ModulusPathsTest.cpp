@@ -118,6 +118,16 @@ const std::vector<Case> &cases() {
          [](const Modulus &m, Inputs &x, u64 n) {
              m.constMult<2>(x.d.data(), ~u64{0}, x.out.data(), n);
          }},
+        // The gadget term reads the output it is written to.
+        {"switchingKeyBody",
+         [](const Modulus &m, Inputs &x, u64 n) {
+             m.switchingKeyBody(x.out.data(), x.a.data(), x.b.data(), x.c.data(), x.out.data(),
+                                constantOf(x), n);
+         }},
+        {"switchingKeyBody without gadget term, in place",
+         [](const Modulus &m, Inputs &x, u64 n) {
+             m.switchingKeyBody(x.a.data(), x.a.data(), x.b.data(), x.c.data(), nullptr, 0, n);
+         }},
         {"subAndConstMult<1>",
          [](const Modulus &m, Inputs &x, u64 n) {
              m.subAndConstMult<1>(x.a.data(), x.b.data(), constantOf(x), x.out.data(), n);

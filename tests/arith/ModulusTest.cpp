@@ -339,6 +339,28 @@ TEST(Modulus, ConstantProductsMatchOracleAndLazyFormula) {
     }
 }
 
+TEST(Modulus, SwitchingKeyBodyMatchesOracle) {
+    std::mt19937_64 rng(515);
+    for (const auto &c : kPrimes) {
+        SCOPED_TRACE(c.p);
+        const Modulus &m = modulusOf(c);
+        const u64 p = c.p, n = 100;
+        const auto e = residues(p, n, rng), a = residues(p, n, rng);
+        const auto s = residues(p, n, rng), t = residues(p, n, rng);
+        for (u64 k : {u64{0}, u64{1}, p - 1, p + 5, kAllOnes}) {
+            SCOPED_TRACE(k);
+            std::vector<u64> with(n), without(n);
+            m.switchingKeyBody(with.data(), e.data(), a.data(), s.data(), t.data(), k, n);
+            m.switchingKeyBody(without.data(), e.data(), a.data(), s.data(), nullptr, k, n);
+            for (u64 i = 0; i < n; ++i) {
+                const u64 body = subMod(e[i], mulMod(a[i], s[i], p), p);
+                EXPECT_EQ(without[i], body);
+                EXPECT_EQ(with[i], addMod(body, mulMod(t[i], k % p, p), p));
+            }
+        }
+    }
+}
+
 TEST(Modulus, SignedConstantProductsScatterAndMatchOracle) {
     std::mt19937_64 rng(606);
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();

@@ -161,6 +161,45 @@ TEST_F(Domain, ForwardTransformWithSubtractionAndMultiplication) {
                 mulModRef(subModRef(b.getLimb(i)[j], ta.getLimb(i)[j], prime(i)), c[i], prime(i)));
 }
 
+// A switching-key body over the mod-up chain: the error is transformed limb
+// by limb, and only the digit's base primes get the gadget term.
+TEST_F(Domain, SwitchingKeyBodyTransformsTheErrorAndAddsTheDigitTerm) {
+    const u64 top = kL - 1;
+    Polynomial error = randomPoly(top, true, false);
+    const Polynomial mask = randomPoly(top, true, true), target = randomPoly(top, true, true);
+    const Polynomial source = randomPoly(top, true, true);
+    const Polynomial expected_error = transformed(error);
+    const std::vector<u64> pmod = {3, 5, 7}, hatq = {11, 13, prime(2) - 1};
+    Polynomial body(ctx(), true, false);
+    chain().switchingKeyBody(error, mask, target, source, pmod.data(), hatq.data(), {1, 3}, body);
+    EXPECT_TRUE(error.isNTT() && body.isNTT());
+    EXPECT_EQ(error.getData().size(), expected_error.getData().size());
+    for (u64 i = 0; i < kL + kK; ++i) {
+        const u64 q = prime(i);
+        const u64 g = i >= 1 && i < kL ? mulModRef(pmod[i], hatq[i], q) : 0;
+        EXPECT_EQ(limb(error, i), limb(expected_error, i));
+        for (u64 j = 0; j < kN; ++j) {
+            const u64 want =
+                addModRef(subModRef(expected_error.getLimb(i)[j],
+                                    mulModRef(mask.getLimb(i)[j], target.getLimb(i)[j], q), q),
+                          mulModRef(g, source.getLimb(i)[j], q), q);
+            ASSERT_EQ(body.getLimb(i)[j], want) << "limb " << i << ", position " << j;
+        }
+    }
+
+    // Every operand mod-up at one level, else nothing is written.
+    Polynomial plain = randomPoly(top);
+    Polynomial lower = randomPoly(top - 1, true, true);
+    const std::vector<u64> before = limb(body, 0);
+    EXPECT_THROW(chain().switchingKeyBody(error, mask, plain, source, pmod.data(), hatq.data(),
+                                          {0, 1}, body),
+                 RuntimeException);
+    EXPECT_THROW(chain().switchingKeyBody(error, mask, target, lower, pmod.data(), hatq.data(),
+                                          {0, 1}, body),
+                 RuntimeException);
+    EXPECT_EQ(limb(body, 0), before);
+}
+
 TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
     Polynomial a = randomPoly(1, false, true);
     const std::vector<u64> c(3, 1);
