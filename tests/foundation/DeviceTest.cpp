@@ -75,6 +75,17 @@ TEST(MemoryResource, HostBlocksAreAlignedAndZeroGivesNull) {
         static_cast<unsigned char *>(block)[bytes - 1] = 1;
         host->doDeallocate(block, bytes, getDefaultStream());
     }
+    // Blocks of 4 MiB and more start on a 2 MiB (huge page) boundary; both
+    // sides of the bound are handed back with the size they were made with.
+    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+    for (std::uint64_t bytes : {4 * kMiB - 1, 4 * kMiB, 9 * kMiB + 5}) {
+        void *block = host->doAllocate(bytes, getDefaultStream());
+        ASSERT_NE(block, nullptr);
+        const std::uint64_t alignment = bytes >= 4 * kMiB ? 2 * kMiB : 32;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignment, 0u) << bytes;
+        static_cast<unsigned char *>(block)[bytes - 1] = 1;
+        host->doDeallocate(block, bytes, getDefaultStream());
+    }
 }
 
 TEST(MemoryResource, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
