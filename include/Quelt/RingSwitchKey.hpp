@@ -12,6 +12,10 @@ namespace Quelt {
 class ContextContent;
 class EvaluationKey;
 
+namespace detail {
+struct RingSwitchKeyAccess;
+}
+
 // Handle of one switching key of type 'w' that switches a ciphertext from one
 // secret to another within one context (between ring degrees, the smaller
 // secret embedded in the larger ring). Copies share the one key, so moving one
@@ -58,6 +62,8 @@ public:
     void load(const std::string &path);
 
 private:
+    friend struct detail::RingSwitchKeyAccess;
+
     std::shared_ptr<EvaluationKey> key_;
 };
 
