@@ -12,6 +12,7 @@
 #include "Quelt/EncryptionKey.hpp"
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "arith/NTT.hpp"
 #include "arith/Validators.hpp"
 #include "context/ContextContent.hpp"
 #include "context/PolyGerm.hpp"
@@ -20,14 +21,17 @@
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
+#include "support/BigInteger.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ModularReference.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -169,6 +173,195 @@ inline std::string savedKey(const EvaluationKey &key) {
     std::ostringstream out;
     save(key, out);
     return out.str();
+}
+
+// ---- The defining identity of switching keys, over the integers ----------
+//
+// A switching key from s' to s over a context of L base and K temporary
+// primes (product PQ) with gadget rank d holds, for every secret k and digit
+// j, b = bx[k d + j] and a = ax[j] with b + a s_k = e + P (Q / Q_j) s'_k
+// modulo PQ, e a small error. The check below recomputes this from the
+// integer coefficients of s and s' alone: the key's polynomials are taken to
+// coefficient form with the library's inverse transform, a s_k is a
+// schoolbook product, the residues are joined by big-integer CRT and the
+// gadget factor comes from the prime values.
+
+using Coefficients = std::vector<std::int64_t>;
+
+// The integer coefficients of secret k of a rank-1 key.
+template <EncryptionType ET>
+Coefficients secretCoefficients(const SecretKeyBase<ET> &key, std::uint64_t k = 0) {
+    const std::uint64_t n = getDegree(key.getContext());
+    const int *c = key.getCoefficients() + k * n;
+    return Coefficients(c, c + n);
+}
+
+// s^2 modulo X^N + 1, by the schoolbook rule.
+inline Coefficients negacyclicSquare(const Coefficients &s) {
+    const std::size_t n = s.size();
+    Coefficients out(n, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j)
+            if (i + j < n)
+                out[i + j] += s[i] * s[j];
+            else
+                out[i + j - n] -= s[i] * s[j];
+    return out;
+}
+
+// s(X^g) modulo X^N + 1: coefficient i goes to i g mod 2N, negated when that
+// is N or more (X^N = -1). g odd.
+inline Coefficients automorphism(const Coefficients &s, std::uint64_t g) {
+    const std::uint64_t n = s.size();
+    Coefficients out(n, 0);
+    for (std::uint64_t i = 0; i < n; ++i) {
+        const std::uint64_t e =
+            static_cast<std::uint64_t>(static_cast<unsigned __int128>(i) * g % (2 * n));
+        if (e < n)
+            out[e] += s[i];
+        else
+            out[e - n] -= s[i];
+    }
+    return out;
+}
+
+// 5^idx mod 2N, the exponent of the left rotation by idx, by repeated
+// multiplication.
+inline std::uint64_t rotationExponent(std::uint64_t n, std::uint64_t idx) {
+    std::uint64_t g = 1;
+    for (std::uint64_t i = 0; i < idx; ++i)
+        g = g * 5 % (2 * n);
+    return g;
+}
+
+// Limb i of a polynomial of the context in coefficient form (the library's
+// inverse transform of one NTT-form limb).
+inline std::vector<std::uint64_t> coefficientLimb(const std::shared_ptr<ContextContent> &ctx,
+                                                  const Polynomial &poly, std::uint64_t i) {
+    std::vector<std::uint64_t> limb(poly.getLimb(i), poly.getLimb(i) + poly.getDegree());
+    ctx->getPrimeModuli().getModulus(i).getNTT()->computeBackward<1>(limb.data());
+    return limb;
+}
+
+// v reduced into (-m/2, m/2], for v in (-m, m).
+inline BigInteger centredModulo(BigInteger v, const BigInteger &m) {
+    if (v.isNegative())
+        v = v + m;
+    const BigInteger twice = v + v - m;
+    return !twice.isNegative() && !twice.isZero() ? v - m : v;
+}
+
+// The value of a big integer known to lie in [-bound, bound], or nothing.
+inline std::optional<std::int64_t> smallValue(const BigInteger &v, std::int64_t bound) {
+    const BigInteger above = v - BigInteger::fromSigned(bound + 1);
+    const BigInteger below = v + BigInteger::fromSigned(bound + 1);
+    if (!above.isNegative() || below.isNegative() || below.isZero())
+        return std::nullopt;
+    constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
+    const std::uint64_t r = v.mod(kPrime);
+    return r > kPrime / 2 ? -static_cast<std::int64_t>(kPrime - r) : static_cast<std::int64_t>(r);
+}
+
+// The error bound of generated keys: |e| stays below 21 for the rounded
+// Gaussian of width 3.2.
+inline constexpr std::int64_t kKeyErrorBound = 21;
+
+// Checks the identity for every secret k (from[k] the source, to[k] the
+// target coefficients) and digit j of a switching key over ctx, and that the
+// masks and bodies have the key's shape. Returns the errors, body by body
+// (position k d + j), empty on the first failure.
+inline std::vector<Coefficients>
+expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const EvaluationKey &key,
+                           const std::vector<Coefficients> &from,
+                           const std::vector<Coefficients> &to) {
+    const std::vector<std::uint64_t> primes = getPrimeList(ctx);
+    const std::uint64_t n = getDegree(ctx);
+    const std::uint64_t length = getLength(ctx);
+    const std::uint64_t d = getGadgetRank(ctx);
+    const std::uint64_t secrets = from.size();
+    const auto &ax = detail::EvaluationKeyAccess::ax(key, kHostDevice);
+    const auto &bx = detail::EvaluationKeyAccess::bx(key, kHostDevice);
+    std::vector<Coefficients> errors;
+    if (ax.size() != d || bx.size() != d * secrets || to.size() != secrets) {
+        ADD_FAILURE() << "the key holds " << ax.size() << " masks and " << bx.size()
+                      << " bodies, not " << d << " and " << d * secrets;
+        return {};
+    }
+    for (const auto *list : {&ax, &bx})
+        for (const Polynomial &p : *list)
+            if (!p.isNTT() || !p.isModUp() || p.getSize() != primes.size() ||
+                p.getLevel() != length - 1) {
+                ADD_FAILURE() << "a key polynomial is not mod-up in NTT form over the chain";
+                return {};
+            }
+    const BigInteger pq = BigInteger::product(primes);
+    const std::uint64_t alpha = (length + d - 1) / d;
+    for (std::uint64_t k = 0; k < secrets; ++k) {
+        for (std::uint64_t j = 0; j < d; ++j) {
+            // P Q / Q_j: every prime outside digit j; Q_j: those of the digit.
+            std::vector<std::uint64_t> outside, inside;
+            for (std::uint64_t i = 0; i < primes.size(); ++i)
+                (i >= j * alpha && i < std::min((j + 1) * alpha, length) ? inside : outside)
+                    .push_back(primes[i]);
+            const BigInteger gadget = BigInteger::product(outside);
+            const BigInteger digit_modulus = BigInteger::product(inside);
+            // b + a s_k per prime, in coefficient form.
+            std::vector<std::vector<std::uint64_t>> sums(primes.size());
+            for (std::uint64_t i = 0; i < primes.size(); ++i) {
+                const std::uint64_t q = primes[i];
+                std::vector<std::uint64_t> s(n);
+                for (std::uint64_t c = 0; c < n; ++c)
+                    s[c] = signedResidueRef(to[k][c], q);
+                const auto a = coefficientLimb(ctx, ax[j], i);
+                const auto as = negacyclicProductRef(a, s, q);
+                sums[i] = coefficientLimb(ctx, bx[k * d + j], i);
+                for (std::uint64_t c = 0; c < n; ++c)
+                    sums[i][c] = addModRef(sums[i][c], as[c], q);
+            }
+            Coefficients error(n);
+            for (std::uint64_t c = 0; c < n; ++c) {
+                std::vector<std::uint64_t> residues(primes.size());
+                for (std::uint64_t i = 0; i < primes.size(); ++i)
+                    residues[i] = sums[i][c];
+                // P (Q / Q_j) s' modulo PQ is P (Q / Q_j) (s' mod Q_j).
+                BigInteger source = BigInteger::fromSigned(from[k][c]);
+                if (source.isNegative())
+                    source = source + digit_modulus;
+                const BigInteger v =
+                    centredModulo(BigInteger::fromResidues(residues, primes) - gadget * source, pq);
+                const auto e = smallValue(v, kKeyErrorBound);
+                if (!e) {
+                    ADD_FAILURE() << "secret " << k << ", digit " << j << ", coefficient " << c
+                                  << ": b + a s - P Q^_j s' is not a small error";
+                    return {};
+                }
+                error[c] = *e;
+            }
+            errors.push_back(std::move(error));
+        }
+    }
+    return errors;
+}
+
+// The single-secret form.
+inline std::vector<Coefficients>
+expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const EvaluationKey &key,
+                           const Coefficients &from, const Coefficients &to) {
+    return expectSwitchingKeyIdentity(ctx, key, std::vector<Coefficients>{from},
+                                      std::vector<Coefficients>{to});
+}
+
+// Every mask of the key carries a germ and holds exactly the residues its
+// germ regenerates over the chain.
+inline void expectMasksFromGerms(const std::shared_ptr<ContextContent> &ctx,
+                                 const EvaluationKey &key) {
+    for (const Polynomial &mask : detail::EvaluationKeyAccess::ax(key, kHostDevice)) {
+        ASSERT_TRUE(mask.hasGerm());
+        const auto regenerated =
+            detail::regenerateUniformResidues(*mask.getGerm(), getDegree(ctx), getPrimeList(ctx));
+        EXPECT_EQ(QueltTest::wordsOf(mask),
+                  std::vector<std::uint64_t>(regenerated.begin(), regenerated.end()));
+    }
 }
 
 } // namespace Quelt::test

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/KeyPack.hpp"
+#include "Quelt/RingSwitchKey.hpp"
+#include "Quelt/SecretKey.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Quelt {
+
+class ContextContent;
+class KeyGeneratorImpl;
+
+// Turns a secret key into public keys. The keys the evaluator and the
+// bootstrapper use (the encryption key, the multiplication and conjugation
+// keys, rotation keys) go into a KeyPack; switching keys between two secrets
+// are returned by value.
+//
+// Every switching key is in gadget form over the context: with L base and
+// quantize primes, K temporary primes (product P), gadget rank d and S
+// secrets, the base primes are cut into d digits of ceil(L / d) consecutive
+// primes (the last one shorter), and the key holds per digit j a uniform mask
+// a_j (stored as the 1024-byte seed it was drawn from) and per secret k the
+// body b_(k d + j) = -a_j s_k + e + P (Q / Q_j) s'_k, the last term on the
+// primes of digit j only (Q / Q_j the product of the base primes outside digit
+// j), with a fresh Gaussian error e per body, s the target and s' the source
+// secret. Every polynomial spans all L + K primes in NTT form. All randomness
+// comes from the calling thread's generator: the d mask seeds first, then the
+// errors, digit after digit (and secret after secret within a digit).
+//
+// Copies share one implementation and, until flush, one key pack. Any member
+// except flush may be called from several threads at once: keys are built
+// outside the pack's locks and published complete (fixed keys replace the
+// held key under the slot's mutex; a rotation key enters only when its index
+// is absent), so readers of the pack see the old key or the new complete one.
+//
+// Errors common to the key-making members: RuntimeException "[KeyGenerator]
+// The KeyGenerator was constructed without a default secret key" when the
+// generator holds no secret key, or none of the kind the context needs (an
+// RLWE key for a context with one secret, an MSRLWE key for several).
+class KeyGenerator {
+public:
+    static constexpr const char *kKeyMismatch = "[KeyGenerator] context and secret key don't match";
+    static constexpr const char *kPackMismatch = "[KeyGenerator] context and key pack don't match";
+    static constexpr const char *kNoSparseSupport =
+        "[KeyGenerator] context does not support sparse secret encapsulation";
+    static constexpr const char *kSparseMismatch =
+        "[KeyGenerator] parameter of context and context_sparse does not match";
+    static constexpr const char *kNoDefaultKey =
+        "[KeyGenerator] The KeyGenerator was constructed without a default secret key";
+    static constexpr const char *kEncKeyMultiSecret =
+        "[KeyGenerator] genEncKey for MSRLWE is not implemented yet";
+    static constexpr const char *kMultKeyMultiSecret =
+        "[KeyGenerator] genMultKey for MSRLWE is not implemented yet";
+    static constexpr const char *kWrongRotationIndex = "Wrong rotation index";
+    static constexpr const char *kSwitchKeyContext =
+        "Two secret keys should be in the context of KeyGenerator.";
+
+    // Construction checks, before anything is allocated:
+    //   - a secret key whose context differs from `context` in preset (or,
+    //     for custom contexts, in sizes), degree, any prime of the chain
+    //     (base, quantize and temporary), rank, number of secrets or gadget
+    //     rank: kKeyMismatch;
+    //   - with a sparse context, a context whose preset has no sparse-secret
+    //     encapsulation: kNoSparseSupport; a sparse context that is not of the
+    //     preset's sparse companion preset: kSparseMismatch (and "This
+    //     parameter preset does not have corresponding sparse parameter
+    //     preset" from the companion lookup);
+    //   - a given key pack over another context (compared as the secret key's
+    //     context is): kPackMismatch.
+    // A null context throws "[Context] The context is null". The constructors
+    // without a pack make a new KeyPack(context) (KeyPack(context,
+    // context_sparse) with a sparse context) after these checks. The
+    // generator keeps its own copy of the secret key.
+
+    // A generator without a secret key: only genSwitchKey and
+    // genSwitchKeyMSRLWE work.
+    explicit KeyGenerator(const std::shared_ptr<ContextContent> &context);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const SecretKeyBase<EncryptionType::RLWE> &sk, const KeyPack &pack);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const SecretKeyBase<EncryptionType::RLWE> &sk);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const SecretKeyBase<EncryptionType::MSRLWE> &sk, const KeyPack &pack);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const std::shared_ptr<ContextContent> &context_sparse,
+                 const SecretKeyBase<EncryptionType::RLWE> &sk, const KeyPack &pack);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const std::shared_ptr<ContextContent> &context_sparse,
+                 const SecretKeyBase<EncryptionType::RLWE> &sk);
+    KeyGenerator(const std::shared_ptr<ContextContent> &context,
+                 const std::shared_ptr<ContextContent> &context_sparse,
+                 const SecretKeyBase<EncryptionType::MSRLWE> &sk, const KeyPack &pack);
+
+    // The encryption key (EncryptionKey(context, sk)) into the pack,
+    // replacing a held one. A multi-secret context throws
+    // kEncKeyMultiSecret.
+    void genEncKey() const;
+    // The multiplication key (source s^2, target s) into the pack, replacing
+    // a held one. A multi-secret context throws kMultKeyMultiSecret.
+    void genMultKey() const;
+    // The conjugation key (source s(X^-1), target s; per secret on a
+    // multi-secret context) into the pack, replacing a held one.
+    void genConjKey() const;
+    // The key that rotates the slots left by idx (source s(X^g), g = 5^idx
+    // mod 2N), 1 <= idx < N/2, else kWrongRotationIndex. It enters the pack
+    // only when the pack holds no key of index idx.
+    void genLeftRotKey(std::uint64_t idx) const;
+    // The left-rotation key of N/2 - idx; idx 0 or not below N/2 throws
+    // kWrongRotationIndex before any other check.
+    void genRightRotKey(std::uint64_t idx) const;
+    // The left-rotation key of (N/2 - 1) AND idx (two's complement, so -1 is
+    // N/2 - 1), unless that is 0 or the pack holds it.
+    void genRotKeyIfNotExist(std::int64_t idx) const;
+    // The left-rotation keys of 1, N/2 - 1, 2, N/2 - 2, 4, ... (every power
+    // of two below N/2 in both directions), in that order, each unless the
+    // pack holds it.
+    void genRotKeyBundle() const;
+    // Every rotation key that bootstrapping of 2^log_slots slots needs, in
+    // ascending index order, each unless the pack holds it: the amounts of
+    // the context's bootstrapping rule (getRotIndicesForBootstrap; the
+    // SlotToCoeff part is skipped for the outsourcing presets) reduced
+    // modulo N/2, 0 left out. Throws the rule's messages ("The parameter dose
+    // not support bootstrap.", ...).
+    void genRotKeysForBootstrap(std::uint64_t log_slots, bool min_key) const;
+    // The rotation keys of one radix-split transform given by the running
+    // totals of its log-radices ({6, 9, 12, 15}: steps of 6, 3, 3 and 3
+    // bits), reduced and generated as above. An empty or decreasing list
+    // throws the context rule's message, a repeated total the radix
+    // decomposition's.
+    void genRotKeysForBootstrap(const std::vector<std::uint64_t> &log_radix_bounds,
+                                bool min_key) const;
+
+    // A key from `from` to `to` (type 'w'), returned, not put into the pack;
+    // no default secret key is needed. Both keys must have been made over
+    // this generator's context object itself (not merely an equal context),
+    // else kSwitchKeyContext.
+    RingSwitchKey genSwitchKey(const SecretKeyBase<EncryptionType::RLWE> &from,
+                               const SecretKeyBase<EncryptionType::RLWE> &to) const;
+    // The same for two multi-secret keys: secret k of `from` to secret k of
+    // `to`.
+    RingSwitchKey genSwitchKeyMSRLWE(const SecretKeyBase<EncryptionType::MSRLWE> &from,
+                                     const SecretKeyBase<EncryptionType::MSRLWE> &to) const;
+
+    // Writes the pack the generator fills to the key directory `dir`
+    // (KeyPack::save).
+    void save(const std::string &dir) const;
+    // Detaches the generator from its pack: a new, empty KeyPack(context)
+    // (over the main context only) receives the keys made afterwards; the old
+    // pack keeps its keys for whoever holds it. Must not run while another
+    // thread uses this generator or one of its copies.
+    void flush();
+
+private:
+    std::shared_ptr<ContextContent> context_;
+    std::optional<std::shared_ptr<ContextContent>> context_sparse_;
+    KeyPack pack_;
+    std::shared_ptr<KeyGeneratorImpl> impl_;
+};
+
+} // namespace Quelt

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/EvaluationKey.hpp"
+#include "Quelt/RingSwitchKey.hpp"
+#include "Quelt/SecretKey.hpp"
+#include "arith/RNSDecomposeData.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace Quelt {
+
+class ContextContent;
+class KeyPackImpl;
+class Polynomial;
+class PolynomialVector;
+
+// The context (and the optional sparse context) of a key generator with
+// their gadget tables, and the construction of switching keys in gadget form
+// (see include/Quelt/KeyGenerator.hpp for the layout). The building blocks
+// take the context whose gadget rank, chain and tables are used; the counts
+// come from that context, never from the key, so the lists behind the
+// iterators must hold d masks (and d bodies, d x S for the multi-secret
+// form). Sources and targets are NTT-form polynomials of the context over all
+// L + K primes, as SecretKeyBase::getSx and getSxVec hold them.
+class KeyGeneratorImplBase {
+public:
+    using PolyIter = std::vector<Polynomial>::iterator;
+
+    // Checks the arguments as the KeyGenerator constructors document, before
+    // anything is allocated: the secret key's context (when given), then the
+    // sparse context (when given), then the pack's context (when given).
+    static void checkArguments(const std::shared_ptr<ContextContent> &context,
+                               const std::shared_ptr<ContextContent> *context_sparse,
+                               const std::shared_ptr<ContextContent> *key_context,
+                               const std::shared_ptr<ContextContent> *pack_context);
+
+    // d masks from fresh seeds (populateUniformPoly with a new germ each), so
+    // that stored keys hold each mask as its seed.
+    void genSwitchingKeyAxWithGerm(const std::shared_ptr<ContextContent> &context,
+                                   PolyIter ax) const;
+    // d masks by plain uniform sampling (no seed kept).
+    void genSwitchingKeyAx(const std::shared_ptr<ContextContent> &context, PolyIter ax) const;
+    // The d bodies of a single-secret key, bx[j] from ax[j].
+    void genSwitchingKeyBx(const std::shared_ptr<ContextContent> &context,
+                           const RNSDecomposeData &decompose_data, const Polynomial &from,
+                           const Polynomial &to, PolyIter ax, PolyIter bx) const;
+    // The d x S bodies of a multi-secret key: digit outer, secret inner, the
+    // body of secret k for digit j at bx[k d + j], all S sharing ax[j].
+    void genSwitchingKeyBxMSRLWE(const std::shared_ptr<ContextContent> &context,
+                                 const RNSDecomposeData &decompose_data,
+                                 const PolynomialVector &from, const PolynomialVector &to,
+                                 PolyIter ax, PolyIter bx) const;
+    // Masks with germs, then bodies, into the key's host lists. Throws
+    // RuntimeException kKeyShape when those lists do not hold d masks and d x
+    // S bodies of the context.
+    void genSwitchingKey(const std::shared_ptr<ContextContent> &context,
+                         const RNSDecomposeData &decompose_data, const Polynomial &from,
+                         const Polynomial &to, EvaluationKey &key) const;
+    // The multi-secret form of genSwitchingKey.
+    void genSwitchingKeyMSRLWE(const std::shared_ptr<ContextContent> &context,
+                               const RNSDecomposeData &decompose_data, const PolynomialVector &from,
+                               const PolynomialVector &to, EvaluationKey &key) const;
+
+    static constexpr const char *kKeyShape =
+        "[KeyGenerator] The key does not hold the digits of the context";
+
+    const std::shared_ptr<ContextContent> &getContext() const { return context_; }
+    const RNSDecomposeData &getDecomposeData() const { return decompose_data_; }
+
+protected:
+    explicit KeyGeneratorImplBase(const std::shared_ptr<ContextContent> &context);
+    KeyGeneratorImplBase(const std::shared_ptr<ContextContent> &context,
+                         const std::shared_ptr<ContextContent> &context_sparse);
+
+    std::shared_ptr<ContextContent> context_;
+    RNSDecomposeData decompose_data_;
+    std::optional<std::shared_ptr<ContextContent>> context_sparse_;
+    std::optional<RNSDecomposeData> decompose_data_sparse_;
+};
+
+// A key generator: its default secret key (at most one of the two kinds) and
+// the pack that receives the keys. The members behind KeyGenerator's; see
+// there for what each does and throws. make* build one complete key without
+// publishing it.
+class KeyGeneratorImpl : public KeyGeneratorImplBase {
+public:
+    using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
+    using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
+
+    KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context,
+                     std::shared_ptr<KeyPackImpl> pack);
+    KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context, RLWEKey sk,
+                     std::shared_ptr<KeyPackImpl> pack);
+    KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context, MSRLWEKey sk,
+                     std::shared_ptr<KeyPackImpl> pack);
+    KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context,
+                     const std::shared_ptr<ContextContent> &context_sparse, RLWEKey sk,
+                     std::shared_ptr<KeyPackImpl> pack);
+    KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context,
+                     const std::shared_ptr<ContextContent> &context_sparse, MSRLWEKey sk,
+                     std::shared_ptr<KeyPackImpl> pack);
+
+    // Replaces the pack that receives the keys (no lock: not while other
+    // threads use the generator).
+    void flushKeyPack(const std::shared_ptr<KeyPackImpl> &pack);
+    const std::shared_ptr<KeyPackImpl> &getKeyPack() const { return pack_; }
+
+    void genEncKey() const;
+    void genMultKey() const;
+    void genConjKey() const;
+    void genLeftRotKey(std::uint64_t idx) const;
+    void genRightRotKey(std::uint64_t idx) const;
+    void genRotKeyIfNotExist(std::int64_t idx) const;
+    void genRotKeyBundle() const;
+    void genRotKeysForBootstrap(std::uint64_t log_slots, bool min_key, bool c2s_min_key) const;
+    void genRotKeysForBootstrap(const std::vector<std::uint64_t> &log_radix_bounds,
+                                bool min_key) const;
+    RingSwitchKey genSwitchKey(const RLWEKey &from, const RLWEKey &to) const;
+    RingSwitchKey genSwitchKeyMSRLWE(const MSRLWEKey &from, const MSRLWEKey &to) const;
+
+    std::shared_ptr<EvaluationKey> makeMultKey() const;
+    std::shared_ptr<EvaluationKey> makeConjKey() const;
+    std::shared_ptr<EvaluationKey> makeLeftRotKey(std::uint64_t idx) const;
+
+private:
+    // Throws KeyGenerator::kNoDefaultKey unless a secret key is held.
+    void requireDefaultKey() const;
+    bool isMultiSecret() const;
+    // The key of the single-secret (multi-secret) path; kNoDefaultKey when
+    // the generator does not hold that kind.
+    const RLWEKey &singleSecretKey() const;
+    const MSRLWEKey &multiSecretKey() const;
+    // A complete key of `key`'s kind whose source is the default secret
+    // under X -> X^g.
+    void fillAutomorphismKey(EvaluationKey &key, std::int64_t g) const;
+    // Generates the left-rotation keys of the indices (ascending) the pack
+    // does not hold.
+    void genMissingRotKeys(const std::vector<std::uint64_t> &indices) const;
+
+    std::optional<RLWEKey> sk_;
+    std::optional<MSRLWEKey> sk_multi_;
+    std::shared_ptr<KeyPackImpl> pack_;
+};
+
+namespace detail {
+
+// The left-rotation indices (reduced modulo N/2, 0 left out, ascending)
+// that bootstrapping of 2^log_slots slots needs: the context's rule with the
+// SlotToCoeff part skipped for the outsourcing presets, SlotToCoeff with
+// min_key, CoeffToSlot with min_key || c2s_min_key. Throws the rule's
+// messages. Makes no key.
+std::vector<std::uint64_t> bootstrapRotationIndices(const std::shared_ptr<ContextContent> &context,
+                                                    std::uint64_t log_slots, bool min_key,
+                                                    bool c2s_min_key);
+// The same for the list form of the rule.
+std::vector<std::uint64_t>
+bootstrapRotationIndices(const std::shared_ptr<ContextContent> &context,
+                         const std::vector<std::uint64_t> &log_radix_bounds, bool min_key);
+
+} // namespace detail
+
+} // namespace Quelt
