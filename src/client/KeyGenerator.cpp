@@ -49,7 +49,8 @@ KeyGenerator::KeyGenerator(const std::shared_ptr<ContextContent> &context, const
 KeyGenerator::KeyGenerator(const std::shared_ptr<ContextContent> &context,
                            const std::shared_ptr<ContextContent> &context_sparse, const RLWEKey &sk,
                            const KeyPack &pack)
-    : context_(context), context_sparse_(context_sparse), pack_(pack),
+    : context_(checkedContext(context, &context_sparse, sk.getContext(), &pack)),
+      context_sparse_(context_sparse), pack_(pack),
       impl_(std::make_shared<KeyGeneratorImpl>(context, context_sparse, sk, implOf(pack_))) {}
 
 KeyGenerator::KeyGenerator(const std::shared_ptr<ContextContent> &context,
