@@ -97,8 +97,7 @@ namespace {
 // outer, secret inner, one fresh error per body, all secrets of a digit on
 // its mask.
 void fillBodies(const std::shared_ptr<ContextContent> &context,
-                const RNSDecomposeData &decompose_data,
-                const std::vector<const Polynomial *> &from,
+                const RNSDecomposeData &decompose_data, const std::vector<const Polynomial *> &from,
                 const std::vector<const Polynomial *> &to, KeyGeneratorImplBase::PolyIter ax,
                 KeyGeneratorImplBase::PolyIter bx) {
     const u64 d = getGadgetRank(context);
