@@ -13,6 +13,7 @@
 #include "context/PolynomialVector.hpp"
 #include "foundation/RandomSampler.hpp"
 
+#include <span>
 #include <vector>
 
 namespace Quelt {
@@ -45,11 +46,6 @@ std::shared_ptr<EncryptionKey> takeEncryptionKey(const KeyPack &keyPack) {
 void checkSameDevice(const Device &a, const Device &b) {
     if (a != b)
         throw RuntimeException(PrimeModuli::kDifferentDevicesMessage);
-}
-
-void checkCount(u64 size, u64 secrets) {
-    if (size < secrets)
-        throw RuntimeException(kTooFewInputs);
 }
 
 // The checks a plaintext passes before encryption at its level: on the host,
@@ -147,20 +143,20 @@ void encryptWithSecret(const std::shared_ptr<ContextContent> &context, const Pla
 
 // MSRLWE: one plaintext per secret (exactly s of them), common mask last.
 void encryptWithSecrets(const std::shared_ptr<ContextContent> &context,
-                        const std::vector<const Plaintext *> &plaintexts,
+                        std::span<const Plaintext> plaintexts,
                         const SecretKeyBase<EncryptionType::MSRLWE> &secretKey,
                         CiphertextBase<EncryptionType::MSRLWE> &out, EncodingType encoding) {
-    const Plaintext &first = *plaintexts.front();
+    const Plaintext &first = plaintexts.front();
     const u64 level = first.getLevel();
     if (level > getEncryptionLevel(context))
         throw RuntimeException(kSecretKeyLevel);
-    for (const Plaintext *plaintext : plaintexts)
-        if (plaintext->getLevel() != level)
+    for (const Plaintext &plaintext : plaintexts)
+        if (plaintext.getLevel() != level)
             throw RuntimeException(kMixedLevels);
     const u64 secrets = plaintexts.size();
     checkSecretKey(*context, secretKey, secrets, level);
-    for (const Plaintext *plaintext : plaintexts)
-        checkPlaintext(*context, *plaintext);
+    for (const Plaintext &plaintext : plaintexts)
+        checkPlaintext(*context, plaintext);
 
     const PrimeModuli &chain = context->getPrimeModuli();
     detail::shapeCiphertext(out, context, secrets + 1, level, first.getLogSlots(),
@@ -170,21 +166,29 @@ void encryptWithSecrets(const std::shared_ptr<ContextContent> &context,
     Polynomial masked = Polynomial::shapedLike(mask);
     for (u64 i = 0; i < secrets; ++i) {
         Polynomial &ci = out.getPoly(i);
-        detail::sampleGaussianRows(ci, context, plaintexts[i]->getMx().isNTT());
-        addPlaintext(chain, ci, *plaintexts[i]);
+        detail::sampleGaussianRows(ci, context, plaintexts[i].getMx().isNTT());
+        addPlaintext(chain, ci, plaintexts[i]);
         chain.hadamardMult(mask, secretKey.getSx(i), masked);
         chain.sub(ci, masked, ci);
     }
 }
 
-// Pointers to the first `count` elements.
-template <typename T>
-std::vector<const T *> firstOf(const std::vector<T> &items, u64 count) {
-    std::vector<const T *> pointers;
-    pointers.reserve(count);
+// The number of secrets of the key, checked against the number of inputs.
+u64 secretCount(const SecretKeyBase<EncryptionType::MSRLWE> &secretKey, u64 inputs) {
+    const u64 secrets = getNumSecret(secretKey.getContext());
+    if (inputs < secrets)
+        throw RuntimeException(kTooFewInputs);
+    return secrets;
+}
+
+// encode(inputs[i]) for the first `count` inputs, in order.
+template <typename T, typename Encode>
+std::vector<Plaintext> encodeFirst(const std::vector<T> &inputs, u64 count, Encode encode) {
+    std::vector<Plaintext> plaintexts;
+    plaintexts.reserve(count);
     for (u64 i = 0; i < count; ++i)
-        pointers.push_back(&items[i]);
-    return pointers;
+        plaintexts.push_back(encode(inputs[i]));
+    return plaintexts;
 }
 
 } // namespace
@@ -300,23 +304,22 @@ requires(ET ==
 void Encryptor::encrypt(const std::vector<Plaintext> &plaintexts,
                         const SecretKeyBase<EncryptionType::MSRLWE> &secretKey,
                         CiphertextBase<EncryptionType::MSRLWE> &out) const {
-    const u64 secrets = getNumSecret(secretKey.getContext());
-    checkCount(plaintexts.size(), secrets);
-    encryptWithSecrets(context_, firstOf(plaintexts, secrets), secretKey, out, EncodingType::SLOT);
+    const u64 secrets = secretCount(secretKey, plaintexts.size());
+    encryptWithSecrets(context_, std::span(plaintexts).first(secrets), secretKey, out,
+                       EncodingType::SLOT);
 }
 
 void Encryptor::encrypt(const std::vector<Message> &messages,
                         const SecretKeyBase<EncryptionType::MSRLWE> &secretKey,
                         CiphertextBase<EncryptionType::MSRLWE> &out, u64 level,
                         int rescaleCounter) const {
-    const u64 secrets = getNumSecret(secretKey.getContext());
-    checkCount(messages.size(), secrets);
+    const u64 secrets = secretCount(secretKey, messages.size());
     const EnDecoder encoder(context_);
-    std::vector<Plaintext> plaintexts;
-    plaintexts.reserve(secrets);
-    for (u64 i = 0; i < secrets; ++i)
-        plaintexts.push_back(encoder.encodeWithoutNTT(messages[i], level, rescaleCounter));
-    encryptWithSecrets(context_, firstOf(plaintexts, secrets), secretKey, out, EncodingType::SLOT);
+    const std::vector<Plaintext> plaintexts =
+        encodeFirst(messages, secrets, [&](const Message &message) {
+            return encoder.encodeWithoutNTT(message, level, rescaleCounter);
+        });
+    encryptWithSecrets(context_, plaintexts, secretKey, out, EncodingType::SLOT);
 }
 
 void Encryptor::encrypt(const std::vector<Message> &messages,
@@ -329,15 +332,13 @@ void Encryptor::encrypt(const std::vector<std::vector<double>> &values,
                         const SecretKeyBase<EncryptionType::MSRLWE> &secretKey,
                         CiphertextBase<EncryptionType::MSRLWE> &out, u64 level,
                         int rescaleCounter) const {
-    const u64 secrets = getNumSecret(secretKey.getContext());
-    checkCount(values.size(), secrets);
+    const u64 secrets = secretCount(secretKey, values.size());
     const EnDecoder encoder(context_);
-    std::vector<Plaintext> plaintexts;
-    plaintexts.reserve(secrets);
-    for (u64 i = 0; i < secrets; ++i)
-        plaintexts.push_back(encoder.encodeWithoutNTT(values[i], level, rescaleCounter));
-    encryptWithSecrets(context_, firstOf(plaintexts, secrets), secretKey, out,
-                       EncodingType::COEFFICIENT);
+    const std::vector<Plaintext> plaintexts =
+        encodeFirst(values, secrets, [&](const std::vector<double> &vector) {
+            return encoder.encodeWithoutNTT(vector, level, rescaleCounter);
+        });
+    encryptWithSecrets(context_, plaintexts, secretKey, out, EncodingType::COEFFICIENT);
     toCoefficientForm(out);
 }
 
@@ -351,17 +352,15 @@ template <EncryptionType ET>
 requires(ET == EncryptionType::MSRLWE) void Encryptor::encryptWithScale(
     const std::vector<std::vector<double>> &values, const SecretKeyBase<ET> &secretKey,
     CiphertextBase<ET> &out, u64 level, double scale, bool keepNTT) const {
-    const u64 secrets = getNumSecret(secretKey.getContext());
-    checkCount(values.size(), secrets);
+    const u64 secrets = secretCount(secretKey, values.size());
     for (u64 i = 0; i < secrets; ++i)
         detail::checkRealVectorSize(values[i].size());
     const EnDecoder encoder(context_);
-    std::vector<Plaintext> plaintexts;
-    plaintexts.reserve(secrets);
-    for (u64 i = 0; i < secrets; ++i)
-        plaintexts.push_back(encoder.encodeWithScale(values[i], level, scale, false));
-    encryptWithSecrets(context_, firstOf(plaintexts, secrets), secretKey, out,
-                       EncodingType::COEFFICIENT);
+    const std::vector<Plaintext> plaintexts =
+        encodeFirst(values, secrets, [&](const std::vector<double> &vector) {
+            return encoder.encodeWithScale(vector, level, scale, false);
+        });
+    encryptWithSecrets(context_, plaintexts, secretKey, out, EncodingType::COEFFICIENT);
     if (!keepNTT)
         toCoefficientForm(out);
 }

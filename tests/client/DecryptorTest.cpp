@@ -27,14 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using Context = std::shared_ptr<ContextContent>;
-using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
-using MlweCiphertext = CiphertextBase<EncryptionType::MLWE>;
-using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
-using RlweKey = SecretKeyBase<EncryptionType::RLWE>;
-using MlweKey = SecretKeyBase<EncryptionType::MLWE>;
-using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
-
 // Writes rows 0..level into p.
 void setRows(Polynomial &p, const Rows &rows) {
     for (std::size_t i = 0; i < rows.size(); ++i)

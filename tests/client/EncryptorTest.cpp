@@ -27,14 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using Context = std::shared_ptr<ContextContent>;
-using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
-using MlweCiphertext = CiphertextBase<EncryptionType::MLWE>;
-using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
-using RlweKey = SecretKeyBase<EncryptionType::RLWE>;
-using MlweKey = SecretKeyBase<EncryptionType::MLWE>;
-using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
-
 // The largest error a Gaussian draw of width 3.2 can give.
 constexpr std::int64_t kErrorBound = 21;
 

@@ -20,8 +20,6 @@
 namespace Quelt::test {
 namespace {
 
-using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
-
 constexpr int kThreads = 8;
 
 std::array<std::uint64_t, 4> seedOf(int thread) {

@@ -31,6 +31,13 @@
 namespace Quelt::test {
 
 using Rows = std::vector<std::vector<std::uint64_t>>;
+using Context = std::shared_ptr<ContextContent>;
+using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
+using MlweCiphertext = CiphertextBase<EncryptionType::MLWE>;
+using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
+using RlweKey = SecretKeyBase<EncryptionType::RLWE>;
+using MlweKey = SecretKeyBase<EncryptionType::MLWE>;
+using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
 
 // N = 1024: four base and quantize primes (50 and 40 bits), two temporary
 // primes; encryption level 3.
