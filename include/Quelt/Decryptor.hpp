@@ -46,9 +46,11 @@ class ContextContent;
 // match the context of the Decryptor"; a key short of the polynomials the
 // layout needs or not covering those rows throws "[decrypt] The key does not
 // match the context of the Decryptor" ("[partialDecrypt] ..." for
-// partialDecrypt); a rescale counter above the level (possible at level 0)
-// throws "Rescale counter should be less than or equal to the level" where a
-// plaintext is made.
+// partialDecrypt); a rescale counter the output cannot take at the level
+// (above it for a plaintext, as a ciphertext at level 0 may carry; above a
+// level other than 0 for the ciphertext of partialDecrypt, as one whose level
+// was lowered may carry) throws "Rescale counter should be less than or equal
+// to the level".
 //
 // Every member is const and the decryptor holds nothing but its context, so
 // one decryptor may serve any number of threads.

@@ -73,7 +73,10 @@ public:
     //   a plaintext that does not: "[encrypt] The plaintext does not match
     //     the context of the Encryptor";
     //   a plaintext spanning the temporary primes: "Operands have different
-    //     mod-up states.".
+    //     mod-up states.";
+    //   a rescale counter above the plaintext's level (other than 0), which a
+    //     plaintext whose level was lowered may carry: "Rescale counter
+    //     should be less than or equal to the level".
     void encrypt(const Plaintext &plaintext, const KeyPack &keyPack,
                  CiphertextBase<EncryptionType::RLWE> &out) const;
     // Encodes the message in coefficient form (EnDecoder::encodeWithoutNTT)
@@ -91,7 +94,8 @@ public:
     // Secret-key encryption of a plaintext: rank + 1 polynomials. Throws
     // RuntimeException, in this order: "[encrypt] Level of an input Plaintext
     // cannot be greater than encryption level" (no final period); then the
-    // key, plaintext and mod-up checks of public-key encryption.
+    // key, plaintext, mod-up and rescale-counter checks of public-key
+    // encryption.
     template <EncryptionType ET>
     requires(ET != EncryptionType::MSRLWE) void encrypt(const Plaintext &plaintext,
                                                         const SecretKeyBase<ET> &secretKey,
@@ -131,7 +135,7 @@ public:
     // plaintexts: "[encrypt] The vector size is less than the number of
     // secret."; the secret-key level message; "[encrypt] The plaintexts are
     // not at one level" when one of the s plaintexts is at another level than
-    // the first; then the key, plaintext and mod-up checks.
+    // the first; then the key, plaintext, mod-up and rescale-counter checks.
     void encrypt(const std::vector<Plaintext> &plaintexts,
                  const SecretKeyBase<EncryptionType::MSRLWE> &secretKey,
                  CiphertextBase<EncryptionType::MSRLWE> &out) const;

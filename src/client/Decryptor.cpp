@@ -6,6 +6,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "arith/Validators.hpp"
 #include "client/CryptoSupport.hpp"
+#include "context/CiphertextImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/PlaintextImpl.hpp"
 #include "context/Polynomial.hpp"
@@ -56,8 +57,9 @@ constexpr MismatchMessages kPartialMessages{kPartialCiphertextMismatch, kPartial
 
 // The checks every decryption makes after its own: one level and device, the
 // host, every polynomial over the context's primes 0..level, the first
-// `keyPolys` secret polynomials as well, and (when a plaintext is made) a
-// rescale counter a plaintext of that level can carry. Returns the level.
+// `keyPolys` secret polynomials as well, and a rescale counter the output (a
+// plaintext, or for partial decryption a ciphertext) can carry at that level.
+// Returns the level.
 template <EncryptionType ET>
 u64 checkOperands(const ContextContent &context, const CiphertextBase<ET> &ciphertext,
                   const SecretKeyBase<ET> &secretKey, u64 keyPolys,
@@ -73,8 +75,13 @@ u64 checkOperands(const ContextContent &context, const CiphertextBase<ET> &ciphe
     for (u64 i = 0; i < keyPolys; ++i)
         if (!detail::coversRows(sx.getPoly(i), context, level))
             throw RuntimeException(messages.key);
-    if (makesPlaintext && static_cast<u64>(ciphertext.getRescaleCounter()) > level)
-        throw RuntimeException(PlaintextImpl::kRescaleCounterAboveLevel);
+    // The counter goes to the output, which must accept it at this level (a
+    // ciphertext whose level was lowered after its counter was set may carry
+    // one above its level).
+    if (makesPlaintext)
+        PlaintextImpl::checkRescaleCounter(ciphertext.getRescaleCounter(), level);
+    else
+        CiphertextImpl<ET>::checkRescaleCounter(ciphertext.getRescaleCounter(), level);
     return level;
 }
 

@@ -8,6 +8,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "client/CryptoSupport.hpp"
 #include "client/EncodeChecks.hpp"
+#include "context/CiphertextImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
@@ -50,13 +51,17 @@ void checkSameDevice(const Device &a, const Device &b) {
 
 // The checks a plaintext passes before encryption at its level: on the host,
 // over the context's primes, not spanning the temporary primes (the error it
-// is added to does not).
+// is added to does not), with a rescale counter the ciphertext can take (a
+// plaintext whose level was lowered after its counter was set may carry one
+// above its level).
 void checkPlaintext(const ContextContent &context, const Plaintext &plaintext) {
     detail::requireHost(plaintext.getDevice());
     if (!detail::coversRows(plaintext.getMx(), context, plaintext.getLevel()))
         throw RuntimeException(kPlaintextMismatch);
     if (plaintext.getMx().isModUp())
         throw RuntimeException(PrimeModuli::kDifferentModUpMessage);
+    CiphertextImpl<EncryptionType::RLWE>::checkRescaleCounter(plaintext.getRescaleCounter(),
+                                                              plaintext.getLevel());
 }
 
 // The first `count` secret polynomials cover the rows of the level.

@@ -399,6 +399,9 @@ TEST(Decryptor, RefusalsLeaveTheOutputUnchanged) {
     Ciphertext bottomCounter(ctx, false, true);
     enc.encrypt(msg, sk, bottomCounter, 0, 0);
     bottomCounter.setRescaleCounter(1);
+    Ciphertext lowered(ctx, false, true);
+    enc.encrypt(msg, sk, lowered, 2, 2);
+    lowered.setLevel(1);
     const Context small = smallContext();
     const RlweKey foreignKey(small);
     Ciphertext foreign(small, false, true);
@@ -517,6 +520,8 @@ TEST(Decryptor, RefusalsLeaveTheOutputUnchanged) {
         {"ciphertext elsewhere", [&] { dec.decrypt(elsewhere, sk, pt); },
          "Not supported. Build with QUELT_CUDA flag."},
         {"counter above level 0", [&] { dec.decrypt(bottomCounter, sk, message); },
+         "Rescale counter should be less than or equal to the level"},
+        {"counter above the level, partial", [&] { dec.partialDecrypt(lowered, sk, partial); },
          "Rescale counter should be less than or equal to the level"},
         {"key of other primes", [&] { dec.decrypt(slots, foreignKey, pt); }, keyMismatch},
         {"ciphertext of other primes", [&] { dec.decrypt(foreign, sk, pt); }, ciphertextMismatch},

@@ -538,6 +538,8 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
     const Plaintext foreignPt =
         EnDecoder(smallContext()).encode(randomMessage(smallContext(), rng));
     const Plaintext modUp = coder.encodeCustomLevel(msg, 2, 2, true);
+    Plaintext lowered = coder.encode(msg, 3, 3);
+    lowered.setLevel(2);
 
     const Context msCtx = twoSecretVariant();
     const MsKey msKey(msCtx);
@@ -627,6 +629,8 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
          plaintextMismatch},
         {"mod-up plaintext", [&] { enc.encrypt(modUp, keys.secretKey, out); },
          "Operands have different mod-up states."},
+        {"rescale counter above the level", [&] { enc.encrypt(lowered, keys.pack, out); },
+         "Rescale counter should be less than or equal to the level"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
