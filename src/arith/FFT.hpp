@@ -3,7 +3,7 @@
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/Message.hpp"
-#include "foundation/MultipleDevice.hpp"
+#include "Quelt/MultipleDevice.hpp"
 
 #include <complex>
 #include <cstdint>

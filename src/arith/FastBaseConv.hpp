@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "arith/KeySwitchKernels.hpp"
 #include "arith/Modulus.hpp"
 #include "foundation/DeviceSpecificArray2D.hpp"
-#include "foundation/MultipleDevice.hpp"
 
 #include <cstdint>
 #include <memory>

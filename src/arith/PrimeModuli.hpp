@@ -4,11 +4,11 @@
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "arith/Modulus.hpp"
 #include "arith/PolyIter.hpp"
 #include "arith/Validators.hpp"
-#include "foundation/MultipleDevice.hpp"
 
 #include <cstdint>
 #include <initializer_list>

@@ -2,8 +2,8 @@
 
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "arith/Modulus.hpp"
-#include "foundation/MultipleDevice.hpp"
 
 #include <cstdint>
 #include <memory>

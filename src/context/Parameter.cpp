@@ -16,6 +16,7 @@ constexpr double kSigma = 3.2;
 
 constexpr std::uint64_t kMinCustomLogDegree = 6;
 constexpr std::uint64_t kMaxCustomLogDegree = 20;
+static_assert(kMaxCustomLogDegree < kMaxLogDegree);
 constexpr std::uint64_t kMaxCustomChainLength = 50;
 
 // Sum of bit sizes that saturates instead of wrapping, so that absurdly large

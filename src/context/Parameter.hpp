@@ -9,6 +9,11 @@
 
 namespace Quelt {
 
+// The largest log2 ring degree of any context: explicit sizes go up to 2^20,
+// and a double-degree variant doubles its preset's degree. Readers of stored
+// objects that carry no context bound what they allocate by it.
+inline constexpr std::uint64_t kMaxLogDegree = 21;
+
 // Sizes and features of one parameter set. A plain value: built once by one of
 // the constructors and never changed afterwards. Invariants of every record:
 // degree = 2^log_degree, num_slots = degree / 2, num_base_primes = 1,

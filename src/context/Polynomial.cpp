@@ -3,6 +3,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "foundation/WordReduction.hpp"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 namespace Quelt {
 
@@ -37,6 +39,11 @@ constexpr const char *kLoadPrimeCount = "[Polynomial::load] Prime count does not
 constexpr const char *kLoadPrimes = "[Polynomial::load] Primes do not match the context";
 constexpr const char *kLoadArrayLength =
     "[Polynomial::load] Array length does not match the header";
+constexpr const char *kLoadFreeDegree = "[Polynomial::load] Invalid degree";
+constexpr const char *kLoadFreeSize = "[Polynomial::load] Size does not fit the chain length";
+constexpr const char *kLoadFreePrimes = "[Polynomial::load] Invalid prime";
+constexpr const char *kLoadFusedShape =
+    "[Polynomial::load] Not the shape of a fused rotation key polynomial";
 constexpr const char *kIsZeroMismatch = "[isZero] The polynomial does not fit the context";
 constexpr const char *kPopulatePrimes = "[populateUniformPoly] Invalid prime list";
 
@@ -211,33 +218,97 @@ void Polynomial::save(cereal::PortableBinaryOutputArchive &ar) const {
 
 void Polynomial::load(cereal::PortableBinaryInputArchive &ar,
                       const std::shared_ptr<ContextContent> &context) {
-    const std::uint64_t ctx_degree = Quelt::getDegree(context);
-    const std::uint64_t ctx_length = getLength(context);
-    const std::uint64_t ctx_num_tp = getNumTP(context);
+    *this = read(ar, context);
+}
 
+Polynomial Polynomial::read(cereal::PortableBinaryInputArchive &ar,
+                            const std::shared_ptr<ContextContent> &context) {
+    return readStored(ar, &context, Reader::Context);
+}
+
+Polynomial Polynomial::readWithoutContext(cereal::PortableBinaryInputArchive &ar) {
+    return readStored(ar, nullptr, Reader::WithoutContext);
+}
+
+Polynomial Polynomial::readFused(cereal::PortableBinaryInputArchive &ar,
+                                 const std::shared_ptr<ContextContent> &context) {
+    return readStored(ar, &context, Reader::Fused);
+}
+
+Polynomial Polynomial::makeFused(const std::shared_ptr<ContextContent> &context) {
+    const std::uint64_t n = Quelt::getDegree(context);
+    const std::uint64_t length = getLength(context);
+    std::vector<std::uint64_t> primes = getPrimeList(context);
+    primes.resize(length);
+    Polynomial p;
+    p.degree_ = n;
+    p.chain_length_ = length;
+    p.size_ = length;
+    p.level_ = length + 1;
+    p.mod_up_ = false;
+    p.ntt_ = true;
+    p.primes_ = std::move(primes);
+    p.data_ = DeviceSpecificArray<std::uint64_t>((length + 2) * n, kHostDevice, getDefaultStream());
+    return p;
+}
+
+Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
+                                  const std::shared_ptr<ContextContent> *context, Reader reader) {
     std::uint64_t degree = 0, chain_length = 0, size = 0, level = 0;
     std::uint8_t mod_up = 0, ntt = 0;
     ar(degree, chain_length, size, level, mod_up, ntt);
-    if (degree != ctx_degree)
-        throw RuntimeException(kLoadDegree);
-    if (chain_length != ctx_length)
-        throw RuntimeException(kLoadChainLength);
     if (mod_up > 1 || ntt > 1)
         throw RuntimeException(kLoadFlag);
-    if (size != chain_length + (mod_up ? ctx_num_tp : 0))
-        throw RuntimeException(kLoadSize);
-    if (level >= chain_length)
-        throw RuntimeException(kLoadLevel);
+
+    // The header against the context, or against itself. Either way the
+    // array it describes (size x degree words) is bounded before anything is
+    // allocated: by the context, or by kMaxLogDegree and the primes that
+    // actually arrive.
+    std::vector<std::uint64_t> chain;
+    if (reader == Reader::WithoutContext) {
+        if (degree == 0 || !std::has_single_bit(degree) ||
+            degree > (std::uint64_t{1} << kMaxLogDegree))
+            throw RuntimeException(kLoadFreeDegree);
+        if (level >= chain_length)
+            throw RuntimeException(kLoadLevel);
+        if (size < chain_length || (mod_up == 0 && size != chain_length) ||
+            size > std::numeric_limits<std::uint64_t>::max() / sizeof(std::uint64_t) / degree)
+            throw RuntimeException(kLoadFreeSize);
+    } else {
+        const std::uint64_t length = getLength(*context);
+        if (degree != Quelt::getDegree(*context))
+            throw RuntimeException(kLoadDegree);
+        if (chain_length != length)
+            throw RuntimeException(kLoadChainLength);
+        if (reader == Reader::Fused) {
+            if (mod_up != 0 || size != length || level != length + 1)
+                throw RuntimeException(kLoadFusedShape);
+        } else {
+            if (size != chain_length + (mod_up ? getNumTP(*context) : 0))
+                throw RuntimeException(kLoadSize);
+            if (level >= chain_length)
+                throw RuntimeException(kLoadLevel);
+        }
+        chain = getPrimeList(*context);
+    }
 
     std::uint64_t count = 0;
     ar(count);
     if (count != size)
         throw RuntimeException(kLoadPrimeCount);
-    std::vector<std::uint64_t> primes(count);
-    ar(cereal::binary_data(primes.data(), count * sizeof(std::uint64_t)));
-    const std::vector<std::uint64_t> chain = getPrimeList(context);
-    if (chain.size() < count || !std::equal(primes.begin(), primes.end(), chain.begin()))
-        throw RuntimeException(kLoadPrimes);
+    std::vector<std::uint64_t> primes;
+    if (reader == Reader::WithoutContext) {
+        DeviceSpecificArray<std::uint64_t> stored;
+        loadElements(ar, stored, count);
+        primes.assign(stored.begin(), stored.end());
+        if (std::find(primes.begin(), primes.end(), 0) != primes.end())
+            throw RuntimeException(kLoadFreePrimes);
+    } else {
+        primes.resize(count);
+        ar(cereal::binary_data(primes.data(), count * sizeof(std::uint64_t)));
+        if (chain.size() < count || !std::equal(primes.begin(), primes.end(), chain.begin()))
+            throw RuntimeException(kLoadPrimes);
+    }
 
     std::uint8_t germ_absent = 0;
     ar(germ_absent);
@@ -245,8 +316,12 @@ void Polynomial::load(cereal::PortableBinaryInputArchive &ar,
         throw RuntimeException(kLoadFlag);
 
     std::optional<PolyGerm> germ;
-    DeviceSpecificArray<std::uint64_t> data(0, kHostDevice, data_.getStream());
+    DeviceSpecificArray<std::uint64_t> data(0, kHostDevice, getDefaultStream());
     if (germ_absent == 0) {
+        // The fused shape spans two temporary primes its prime list does not
+        // hold, so no seed can regenerate it.
+        if (reader == Reader::Fused)
+            throw RuntimeException(kLoadFusedShape);
         germ.emplace();
         ar(cereal::binary_data(germ->data(), PolyGerm::kBytes));
         data = detail::regenerateUniformResidues(*germ, degree, primes);
@@ -255,22 +330,31 @@ void Polynomial::load(cereal::PortableBinaryInputArchive &ar,
         ar(words);
         // Every limb in use must be present: limbs 0..level, and in mod-up
         // form also the temporary limbs at their own indices.
-        const std::uint64_t least = (mod_up ? size : level + 1) * degree;
-        if (words % degree != 0 || words < least || words > size * degree)
+        // A fused polynomial holds exactly its L + 2 limbs.
+        const bool fused = reader == Reader::Fused;
+        const std::uint64_t most = (fused ? level + 1 : size) * degree;
+        const std::uint64_t least = (fused || mod_up == 0 ? level + 1 : size) * degree;
+        if (words % degree != 0 || words < least || words > most)
             throw RuntimeException(kLoadArrayLength);
-        data.resize(words);
-        ar(cereal::binary_data(data.getData(), words * sizeof(std::uint64_t)));
+        if (reader == Reader::WithoutContext) {
+            loadElements(ar, data, words);
+        } else {
+            data.resize(words);
+            ar(cereal::binary_data(data.getData(), words * sizeof(std::uint64_t)));
+        }
     }
 
-    degree_ = degree;
-    chain_length_ = chain_length;
-    size_ = size;
-    level_ = level;
-    mod_up_ = mod_up != 0;
-    ntt_ = ntt != 0;
-    primes_ = std::move(primes);
-    germ_ = germ;
-    data_ = std::move(data);
+    Polynomial p;
+    p.degree_ = degree;
+    p.chain_length_ = chain_length;
+    p.size_ = size;
+    p.level_ = level;
+    p.mod_up_ = mod_up != 0;
+    p.ntt_ = ntt != 0;
+    p.primes_ = std::move(primes);
+    p.germ_ = germ;
+    p.data_ = std::move(data);
+    return p;
 }
 
 void populateUniformPoly(Polynomial &poly, bool newGerm) {

@@ -27,6 +27,11 @@ class ContextContent;
 // uses limbs 0..l and chainLength..size-1; the limbs between are allocated but
 // unused. Invariants: primes holds size values, level < chainLength <= size.
 //
+// The one exception is the fused shape of a fused rotation key (makeFused):
+// level chainLength + 1 with limbs chainLength and chainLength + 1 on the
+// chain's first two temporary primes, while size and primes stay at the
+// chainLength base and quantize primes. Only makeFused and readFused make it.
+//
 // A uniformly random polynomial may carry a germ from which its residues are
 // regenerated; every other polynomial has none.
 class Polynomial {
@@ -105,22 +110,55 @@ public:
     // serialiser does.
     void save(cereal::PortableBinaryOutputArchive &ar) const;
 
-    // Reads the serialised form into this polynomial. The header must fit the
-    // receiving context before anything changes: degree, chain length, size
-    // (chain length, plus the temporary primes in mod-up form), level below
-    // the chain length, prime values equal to the context's chain, flag bytes
-    // 0 or 1, and an array of whole limbs covering every limb in use and at
-    // most size limbs. A seeded form first draws 128 words from the calling
-    // thread's generator (the germ is built, then overwritten by the stored
-    // bytes) and regenerates the residues on the host. Any failure (a
-    // RuntimeException naming the field, or the archive's short-read
-    // exception) leaves this polynomial unchanged.
+    // Reads the serialised form into this polynomial: read(ar, context), then
+    // installed. Any failure leaves this polynomial unchanged.
     void load(cereal::PortableBinaryInputArchive &ar,
               const std::shared_ptr<ContextContent> &context);
+
+    // Reads one serialised polynomial into a new host polynomial. The header
+    // must fit the context before anything is allocated: degree, chain length,
+    // size (chain length, plus the temporary primes in mod-up form), level
+    // below the chain length, prime values equal to the context's chain, flag
+    // bytes 0 or 1, and an array of whole limbs covering every limb in use and
+    // at most size limbs. A seeded form first draws 128 words from the calling
+    // thread's generator (the germ is built, then overwritten by the stored
+    // bytes) and regenerates the residues. Throws RuntimeException
+    // "[Polynomial::load] ..." naming the field, or the archive's short-read
+    // exception.
+    static Polynomial read(cereal::PortableBinaryInputArchive &ar,
+                           const std::shared_ptr<ContextContent> &context);
+
+    // Reads one serialised polynomial that no context vouches for (keys held
+    // without a context), checking the record's own consistency before
+    // allocating: flag bytes 0 or 1, a power-of-two degree not above
+    // 2^kMaxLogDegree, a level below the chain length, a size equal to the
+    // chain length unless mod-up (and not below it), as many non-zero primes
+    // as the size, and an array of whole limbs covering every limb in use and
+    // at most size limbs. Counts are bounded by the stream: memory grows only
+    // as stored words arrive. Throws as read.
+    static Polynomial readWithoutContext(cereal::PortableBinaryInputArchive &ar);
+
+    // A polynomial of a fused rotation key over the context (see the class
+    // comment): level L + 1, not mod-up, NTT form, the L base and quantize
+    // primes of the chain in its prime list, and a host array of (L + 2) x N
+    // words, not initialised. The context must have at least two temporary
+    // primes (the caller checks).
+    static Polynomial makeFused(const std::shared_ptr<ContextContent> &context);
+
+    // Reads one serialised polynomial of the fused shape over the context: the
+    // context's degree and chain length L, size L, level L + 1, not mod-up,
+    // the chain's first L primes, no seed and exactly (L + 2) x N words.
+    // Throws as read.
+    static Polynomial readFused(cereal::PortableBinaryInputArchive &ar,
+                                const std::shared_ptr<ContextContent> &context);
 
 private:
     Polynomial() = default;
     friend void populateUniformPoly(Polynomial &poly, bool newGerm);
+
+    enum class Reader { Context, WithoutContext, Fused };
+    static Polynomial readStored(cereal::PortableBinaryInputArchive &ar,
+                                 const std::shared_ptr<ContextContent> *context, Reader reader);
 
     std::uint64_t degree_ = 0;
     std::uint64_t chain_length_ = 0;

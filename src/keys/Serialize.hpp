@@ -56,13 +56,15 @@ namespace detail {
 // flushed or closed, and lets whatever `write` throws through.
 void saveToFile(const std::string &path, const std::function<void(std::ostream &)> &write);
 
-// A library object writes itself through a member save(archive) (and reads
-// through load(archive)); anything else goes to cereal, which knows numbers,
-// enumerations, the standard containers and every type with a cereal save or
-// load function.
+// A library object writes itself through a member serializeInternal(archive)
+// or save(archive) (and reads through load(archive)); anything else goes to
+// cereal, which knows numbers, enumerations, the standard containers and every
+// type with a cereal save or load function.
 template <typename T>
 void saveOne(cereal::PortableBinaryOutputArchive &archive, const T &object) {
-    if constexpr (requires { object.save(archive); })
+    if constexpr (requires { object.serializeInternal(archive); })
+        object.serializeInternal(archive);
+    else if constexpr (requires { object.save(archive); })
         object.save(archive);
     else
         archive(object);

@@ -115,17 +115,9 @@ TEST(LevelledElementTest, SerialisedFormRoundTrips) {
     EXPECT_EQ(toVector(g.getData()), toVector(up.getData()));
 }
 
-struct BadField {
-    const char *name;
-    std::size_t offset;
-    int width;
-    std::uint64_t value;
-    const char *message;
-};
-
 TEST(LevelledElementTest, LoadRefusesFormsThatDoNotFitTheContext) {
     const std::string good = test::saveToString(LevelledElement(-9, smallContext(), false, 1));
-    const BadField cases[] = {
+    const test::DamagedField cases[] = {
         {"size", 1, 8, 4, "[LevelledElement::load] Size does not match the context"},
         {"mod-up without the temporary prime", 17, 1, 1,
          "[LevelledElement::load] Size does not match the context"},
@@ -141,11 +133,7 @@ TEST(LevelledElementTest, LoadRefusesFormsThatDoNotFitTheContext) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string bad = good;
-        if (c.width == 8)
-            test::putWord(bad, c.offset, c.value);
-        else
-            bad[c.offset] = static_cast<char>(c.value);
+        const std::string bad = c.appliedTo(good);
         LevelledElement target(5, smallContext(), true, 2);
         const std::string before = test::saveToString(target);
         expectMessage([&] { test::loadFromString(target, bad, smallContext()); }, c.message);
@@ -209,7 +197,7 @@ TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
     test::loadFromString(w, bytes, ctx);
     EXPECT_EQ(toVector(w.getData()), toVector(v.getData()));
 
-    const BadField cases[] = {
+    const test::DamagedField cases[] = {
         {"dimension", 1, 8, 17, "[LevelledVector::load] Dimension does not match the context"},
         {"level", 9, 8, 3, "[LevelledVector::load] Level exceeds the prime chain"},
         {"partial limb", 17, 8, 47,
@@ -221,8 +209,7 @@ TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string bad = bytes;
-        test::putWord(bad, c.offset, c.value);
+        const std::string bad = c.appliedTo(bytes);
         LevelledVector target(ctx);
         std::fill(target.getData().begin(), target.getData().end(), 1);
         const std::string before = test::saveToString(target);

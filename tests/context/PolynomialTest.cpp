@@ -2,12 +2,17 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace Quelt {
 namespace {
@@ -229,28 +234,17 @@ TEST(PolynomialTest, ArrayFormRoundTripsWithoutDrawing) {
 
 // The same stream as a big-endian writer makes it: byte-order byte 0, every
 // multi-byte field reversed, the germ bytes as they are.
-std::string toBigEndian(const std::string &le, std::size_t primes, bool seeded) {
+std::string toBigEndian(const std::string &le) {
     std::string be = le;
     be[0] = 0;
-    auto swapAt = [&](std::size_t off) { std::reverse(be.begin() + off, be.begin() + off + 8); };
-    for (std::size_t off : {1, 9, 17, 25})
-        swapAt(off);
-    swapAt(35);
-    for (std::size_t k = 0; k < primes; ++k)
-        swapAt(43 + 8 * k);
-    const std::size_t after = 44 + 8 * primes;
-    if (!seeded) {
-        const std::uint64_t words = test::getWord(le, after);
-        for (std::uint64_t k = 0; k <= words; ++k)
-            swapAt(after + 8 * k);
-    }
+    test::reversePolynomialRecord(be, 1);
     return be;
 }
 
 TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
     Polynomial p(smallContext(), true, false);
     populateUniformPoly(p, true);
-    const std::string be = toBigEndian(test::saveToString(p), 4, true);
+    const std::string be = toBigEndian(test::saveToString(p));
     EXPECT_EQ(be.substr(be.size() - 1024),
               std::string(reinterpret_cast<const char *>(p.getGerm()->data()), 1024));
     Polynomial q(smallContext(), false, false);
@@ -260,19 +254,11 @@ TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
 
     Polynomial r(smallContext(), false, false);
     fillCounting(r, 1);
-    const std::string beArray = toBigEndian(test::saveToString(r), 3, false);
+    const std::string beArray = toBigEndian(test::saveToString(r));
     Polynomial s(smallContext(), false, false);
     test::loadFromString(s, beArray, smallContext());
     EXPECT_EQ(toVector(s.getData()), toVector(r.getData()));
 }
-
-struct BadHeader {
-    const char *name;
-    std::size_t offset; // byte offset in the stream (after the byte-order byte at 0)
-    int width;          // 8 for a word, 1 for a byte
-    std::uint64_t value;
-    const char *message;
-};
 
 TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     // A plain polynomial at the top level: three primes, 3 * 64 array words.
@@ -280,7 +266,7 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     fillCounting(source, 2);
     const std::string good = test::saveToString(source);
     const std::size_t flag = 43 + 8 * 3, count = flag + 1;
-    const BadHeader cases[] = {
+    const test::DamagedField cases[] = {
         {"degree", 1, 8, 128, "[Polynomial::load] Degree does not match the context"},
         {"chain length", 9, 8, 4, "[Polynomial::load] Chain length does not match the context"},
         {"size", 17, 8, 4, "[Polynomial::load] Size does not match the context"},
@@ -307,11 +293,7 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string bad = good;
-        if (c.width == 8)
-            test::putWord(bad, c.offset, c.value);
-        else
-            bad[c.offset] = static_cast<char>(c.value);
+        const std::string bad = c.appliedTo(good);
 
         Polynomial target(smallContext(), true, true);
         populateUniformPoly(target, true);
@@ -356,6 +338,165 @@ TEST(PolynomialTest, ShortReadsLeaveThePolynomialUnchanged) {
             EXPECT_EQ(test::saveToString(target), before);
         }
     }
+}
+
+// Reads one stored polynomial with one of the static readers.
+template <typename Reader>
+Polynomial readFrom(const std::string &bytes, Reader reader) {
+    std::istringstream in(bytes);
+    cereal::PortableBinaryInputArchive ar(in);
+    return reader(ar);
+}
+
+Polynomial readFree(const std::string &bytes) {
+    return readFrom(bytes, [](auto &ar) { return Polynomial::readWithoutContext(ar); });
+}
+
+Polynomial readFusedOver(const std::string &bytes, const std::shared_ptr<ContextContent> &ctx) {
+    return readFrom(bytes, [&](auto &ar) { return Polynomial::readFused(ar, ctx); });
+}
+
+template <typename Read>
+void expectRefused(const std::string &bytes, Read read, const char *message) {
+    test::expectThrowsMessage([&] { read(bytes); }, message);
+}
+
+void expectSamePolynomial(const Polynomial &a, const Polynomial &b) {
+    EXPECT_EQ(a.getDegree(), b.getDegree());
+    EXPECT_EQ(a.getChainLength(), b.getChainLength());
+    EXPECT_EQ(a.getSize(), b.getSize());
+    EXPECT_EQ(a.getLevel(), b.getLevel());
+    EXPECT_EQ(a.isModUp(), b.isModUp());
+    EXPECT_EQ(a.isNTT(), b.isNTT());
+    EXPECT_EQ(a.getPrimes(), b.getPrimes());
+    EXPECT_EQ(a.getGerm(), b.getGerm());
+    EXPECT_EQ(toVector(a.getData()), toVector(b.getData()));
+}
+
+// A context with two temporary primes: four chain primes, gadget rank 2.
+std::shared_ptr<ContextContent> fusedContext() { return QueltTest::smallContext(); }
+
+TEST(PolynomialTest, FusedShapeSpansTwoTemporaryPrimesAndRoundTrips) {
+    const auto ctx = fusedContext();
+    Polynomial p = Polynomial::makeFused(ctx);
+    EXPECT_EQ(p.getDegree(), kN);
+    EXPECT_EQ(p.getChainLength(), 4u);
+    EXPECT_EQ(p.getSize(), 4u);
+    EXPECT_EQ(p.getLevel(), 5u);
+    EXPECT_FALSE(p.isModUp());
+    EXPECT_TRUE(p.isNTT());
+    const auto chain = getPrimeList(ctx);
+    EXPECT_EQ(p.getPrimes(), std::vector<std::uint64_t>(chain.begin(), chain.begin() + 4));
+    EXPECT_EQ(p.getData().size(), 6 * kN);
+    EXPECT_FALSE(p.hasGerm());
+
+    QueltTest::fillResidues(p, 3, chain);
+    const std::string bytes = test::saveToString(p);
+    EXPECT_EQ(bytes.size(), 1 + 8 * (5 + 4) + 3 + 8 + 8 * 6 * kN);
+    expectSamePolynomial(readFusedOver(bytes, ctx), p);
+
+    // The ordinary readers keep refusing a level above the chain.
+    Polynomial ordinary(ctx, false, true);
+    std::istringstream in(bytes);
+    cereal::PortableBinaryInputArchive ar(in);
+    EXPECT_THROW(ordinary.load(ar, ctx), RuntimeException);
+    expectRefused(bytes, readFree, "[Polynomial::load] Level exceeds the prime chain");
+}
+
+TEST(PolynomialTest, FusedReaderRefusesEveryOtherShape) {
+    const auto ctx = fusedContext();
+    const char *shape = "[Polynomial::load] Not the shape of a fused rotation key polynomial";
+    auto read = [&](const std::string &bytes) { return readFusedOver(bytes, ctx); };
+
+    Polynomial fused = Polynomial::makeFused(ctx);
+    QueltTest::fillResidues(fused, 5, getPrimeList(ctx));
+    const std::string good = test::saveToString(fused);
+    const std::size_t wordsAt = 43 + 8 * 4 + 1;
+
+    Polynomial top(ctx, false, true);
+    QueltTest::fillResidues(top, 1);
+    expectRefused(test::saveToString(top), read, shape);
+    Polynomial up(ctx, true, true);
+    QueltTest::fillResidues(up, 1);
+    expectRefused(test::saveToString(up), read, shape);
+
+    // A seed cannot stand for the two temporary limbs.
+    std::string seeded =
+        good.substr(0, wordsAt - 1) + std::string(1, '\0') + std::string(1024, 'x');
+    expectRefused(seeded, read, shape);
+
+    std::string fewer = good;
+    test::putWord(fewer, wordsAt, 5 * kN);
+    expectRefused(fewer, read, "[Polynomial::load] Array length does not match the header");
+    std::string degree = good;
+    test::putWord(degree, 1, 2 * kN);
+    expectRefused(degree, read, "[Polynomial::load] Degree does not match the context");
+    std::string prime = good;
+    test::putWord(prime, 43 + 8, getPrimeList(ctx)[1] + 2);
+    expectRefused(prime, read, "[Polynomial::load] Primes do not match the context");
+    expectRefused(test::saveToString(Polynomial::makeFused(QueltTest::otherSmallContext())), read,
+                  "[Polynomial::load] Chain length does not match the context");
+}
+
+TEST(PolynomialTest, ContextFreeReaderRoundTrips) {
+    Polynomial plain(smallContext(), false, true);
+    plain.setLevel(1);
+    fillCounting(plain, 4);
+    Polynomial up(smallContext(), true, true);
+    fillCounting(up, 9);
+    Polynomial seeded(smallContext(), true, true);
+    populateUniformPoly(seeded, true);
+    for (const Polynomial *p : {&plain, &up, &seeded}) {
+        const Polynomial q = readFree(test::saveToString(*p));
+        expectSamePolynomial(q, *p);
+        EXPECT_EQ(q.getDevice(), kHostDevice);
+    }
+}
+
+TEST(PolynomialTest, ContextFreeReaderChecksTheRecordItself) {
+    // A plain polynomial at level 1: three primes, 2 * 64 array words.
+    Polynomial source(smallContext(), false, false);
+    source.setLevel(1);
+    fillCounting(source, 2);
+    const std::string good = test::saveToString(source);
+    const std::size_t flag = 43 + 8 * 3, count = flag + 1;
+    const test::DamagedField cases[] = {
+        {"degree 0", 1, 8, 0, "[Polynomial::load] Invalid degree"},
+        {"degree not a power of two", 1, 8, 96, "[Polynomial::load] Invalid degree"},
+        {"degree above every context", 1, 8, std::uint64_t{1} << 22,
+         "[Polynomial::load] Invalid degree"},
+        {"level at the chain length", 25, 8, 3, "[Polynomial::load] Level exceeds the prime chain"},
+        {"size below the chain length", 17, 8, 2,
+         "[Polynomial::load] Size does not fit the chain length"},
+        {"plain with more primes than the chain", 17, 8, 4,
+         "[Polynomial::load] Size does not fit the chain length"},
+        {"huge mod-up size", 17, 8, ~0ULL, "[Polynomial::load] Size does not fit the chain length"},
+        {"mod-up byte", 33, 1, 2, "[Polynomial::load] Invalid flag byte"},
+        {"prime count", 35, 8, 2, "[Polynomial::load] Prime count does not match the size"},
+        {"zero prime", 43 + 16, 8, 0, "[Polynomial::load] Invalid prime"},
+        {"germ flag", flag, 1, 7, "[Polynomial::load] Invalid flag byte"},
+        {"partial limb", count, 8, 2 * 64 - 1,
+         "[Polynomial::load] Array length does not match the header"},
+        {"limbs in use missing", count, 8, 64,
+         "[Polynomial::load] Array length does not match the header"},
+        {"more limbs than primes", count, 8, 4 * 64,
+         "[Polynomial::load] Array length does not match the header"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bad = c.appliedTo(good);
+        expectRefused(bad, readFree, c.message);
+    }
+
+    // A mod-up header claiming 2^40 primes runs into the end of the stream
+    // instead of reserving memory for them.
+    std::string huge = good;
+    huge[33] = 1;
+    test::putWord(huge, 17, std::uint64_t{1} << 40);
+    test::putWord(huge, 35, std::uint64_t{1} << 40);
+    EXPECT_THROW(readFree(huge), cereal::Exception);
+    for (std::size_t cut : {std::size_t{20}, flag, good.size() - 8})
+        EXPECT_THROW(readFree(good.substr(0, cut)), cereal::Exception);
 }
 
 } // namespace

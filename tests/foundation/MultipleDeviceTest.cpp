@@ -1,4 +1,4 @@
-#include "foundation/MultipleDevice.hpp"
+#include "Quelt/MultipleDevice.hpp"
 #include "foundation/DeviceSpecificArray2D.hpp"
 
 #include <gmock/gmock.h>
@@ -159,6 +159,17 @@ TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     EXPECT_EQ(parts.size(), 1u);
     EXPECT_EQ(contents(parts.at(Device{0, 3})[0]), (std::vector<std::uint64_t>{1}));
     EXPECT_EQ(parts.at(Device{0, 3})[0].getDevice(), (Device{0, 3}));
+}
+
+TEST(MultipleDevice, ResetToLeavesOneEntry) {
+    MultipleDevice<WordLists> parts;
+    parts.resetTo(Device{0, 2}, list({2}, Device{0, 2}));
+    parts.set(kHostDevice, list({1}, kHostDevice));
+    parts.set(Device{0, 3}, list({3}, Device{0, 3}));
+    parts.resetTo(kHostDevice, list({4}, kHostDevice));
+    EXPECT_EQ(parts.size(), 1u);
+    EXPECT_EQ(contents(parts.at(kHostDevice)[0]), (std::vector<std::uint64_t>{4}));
+    EXPECT_FALSE(parts.contains(Device{0, 2}));
 }
 
 TEST(DeviceSpecificArray2D, RowMajorLayout) {

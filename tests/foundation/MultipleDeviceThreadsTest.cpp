@@ -1,10 +1,11 @@
-#include "foundation/MultipleDevice.hpp"
+#include "Quelt/MultipleDevice.hpp"
 
 #include "Quelt/Device.hpp"
 #include "Quelt/DeviceSpecificArray.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 #include <utility>
@@ -15,6 +16,42 @@ using namespace Quelt;
 namespace {
 using Words = DeviceSpecificArray<std::uint64_t>;
 } // namespace
+
+// A per-device value that counts how often it is copied.
+struct CountedValue {
+    static inline std::atomic<int> copies{0};
+    CountedValue() = default;
+    CountedValue(const CountedValue &) { ++copies; }
+    CountedValue(CountedValue &&) noexcept {}
+    CountedValue &operator=(const CountedValue &) {
+        ++copies;
+        return *this;
+    }
+    CountedValue &operator=(CountedValue &&) noexcept { return *this; }
+    void to(const Device &) {}
+};
+
+TEST(MultipleDevice, ConcurrentCopiesToOneDeviceCopyOnce) {
+    // Callers released together all ask for the same missing entry: exactly
+    // one of them may copy, the others find its copy.
+    for (int round = 0; round < 200; ++round) {
+        MultipleDevice<CountedValue> values{CountedValue()};
+        CountedValue::copies = 0;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&values, &ready] {
+                ++ready;
+                while (ready < 4) {
+                }
+                values.copyFromAnyDeviceTo(Device{0, 1});
+            });
+        for (auto &thread : threads)
+            thread.join();
+        ASSERT_EQ(CountedValue::copies, 1) << "round " << round;
+        EXPECT_EQ(values.size(), 2u);
+    }
+}
 
 TEST(MultipleDevice, ConcurrentLookupsAndInsertions) {
     MultipleDevice<Words> tables;

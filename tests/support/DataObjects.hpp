@@ -26,16 +26,35 @@ inline std::shared_ptr<Quelt::ContextContent> otherSmallContext() {
     return context;
 }
 
-// Residue j of limb i becomes a value below its prime that depends on the
+// smallContext's primes (and so its identity hash) with four secrets.
+inline std::shared_ptr<Quelt::ContextContent> multiSecretContext() {
+    static const auto context = Quelt::makeContext(6, 4, 50, 40, 50, 2, 1, 4);
+    return context;
+}
+
+// Degree 64, five base and quantize primes, gadget rank 5 (one prime per
+// digit) and so one temporary prime.
+inline std::shared_ptr<Quelt::ContextContent> fiveDigitContext() {
+    static const auto context = Quelt::makeContext(6, 5, 50, 40, 50, 5);
+    return context;
+}
+
+// Residue j of limb i becomes a value below primes[i] that depends on the
 // seed, the limb and the position.
-inline void fillResidues(Quelt::Polynomial &poly, std::uint64_t seed) {
+inline void fillResidues(Quelt::Polynomial &poly, std::uint64_t seed,
+                         const std::vector<std::uint64_t> &primes) {
     const std::uint64_t n = poly.getDegree();
     const std::uint64_t limbs = poly.getData().size() / n;
     for (std::uint64_t i = 0; i < limbs; ++i) {
-        const std::uint64_t q = poly.getPrimes().at(i);
+        const std::uint64_t q = primes.at(i);
         for (std::uint64_t j = 0; j < n; ++j)
             poly.getLimb(i)[j] = (seed * 0x9e3779b97f4a7c15ULL + i * 1000003 + j * 7919) % q;
     }
+}
+
+// The same with the polynomial's own primes.
+inline void fillResidues(Quelt::Polynomial &poly, std::uint64_t seed) {
+    fillResidues(poly, seed, poly.getPrimes());
 }
 
 inline std::vector<std::uint64_t> wordsOf(const Quelt::Polynomial &poly) {

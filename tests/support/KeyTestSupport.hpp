@@ -1,6 +1,7 @@
 #pragma once
 
-// Views of keys for tests, and the defining check of an encryption key by
+// Views of keys for tests: switching keys filled with known residues and
+// their stored forms, and the defining check of an encryption key by
 // replaying its draws (generation takes the 128-word seed of ax, then one
 // Gaussian error polynomial e at the encryption level l, from the calling
 // thread's generator; the key must then hold ax regenerated from that seed
@@ -9,6 +10,7 @@
 
 #include "Quelt/Context.hpp"
 #include "Quelt/EncryptionKey.hpp"
+#include "Quelt/EvaluationKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "arith/Validators.hpp"
 #include "context/ContextContent.hpp"
@@ -17,6 +19,8 @@
 #include "context/PolynomialVector.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
+#include "keys/EvaluationKeyAccess.hpp"
+#include "support/DataObjects.hpp"
 #include "support/ModularReference.hpp"
 
 #include <gtest/gtest.h>
@@ -123,6 +127,47 @@ expectEncryptionKeyReplays(const std::shared_ptr<ContextContent> &ctx,
         }
     }
     return key;
+}
+
+// The host (or another device's) lists of a switching key.
+inline std::vector<Polynomial> &masksOf(EvaluationKey &key, const Device &device = kHostDevice) {
+    return detail::EvaluationKeyAccess::ax(key, device);
+}
+inline std::vector<Polynomial> &bodiesOf(EvaluationKey &key, const Device &device = kHostDevice) {
+    return detail::EvaluationKeyAccess::bx(key, device);
+}
+
+// Gives every host polynomial of the key residues of its own: body p from
+// seed + p, mask p from seed + 1000 + p. With seededMasks the masks are
+// instead drawn from fresh seeds, as generated keys carry them.
+inline void fillKey(EvaluationKey &key, std::uint64_t seed, bool seededMasks = false) {
+    std::uint64_t p = 0;
+    for (auto &body : bodiesOf(key))
+        QueltTest::fillResidues(body, seed + p++);
+    p = 0;
+    for (auto &mask : masksOf(key)) {
+        if (seededMasks)
+            populateUniformPoly(mask, true);
+        else
+            QueltTest::fillResidues(mask, seed + 1000 + p++);
+    }
+}
+
+// The residues of every host polynomial, bodies first, then masks.
+inline std::vector<std::vector<std::uint64_t>> keyWords(EvaluationKey &key) {
+    std::vector<std::vector<std::uint64_t>> words;
+    for (const auto &body : bodiesOf(key))
+        words.push_back(QueltTest::wordsOf(body));
+    for (const auto &mask : masksOf(key))
+        words.push_back(QueltTest::wordsOf(mask));
+    return words;
+}
+
+// The standalone form of a switching key: byte-order byte and record.
+inline std::string savedKey(const EvaluationKey &key) {
+    std::ostringstream out;
+    save(key, out);
+    return out.str();
 }
 
 } // namespace Quelt::test

@@ -9,7 +9,9 @@
 
 #include <cereal/archives/portable_binary.hpp>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -112,6 +114,50 @@ inline std::uint64_t getWord(const std::string &bytes, std::size_t offset) {
     for (int i = 7; i >= 0; --i)
         v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
     return v;
+}
+
+// One field of a stored form replaced by another value, and the message a
+// reader must refuse it with.
+struct DamagedField {
+    const char *name;
+    std::size_t offset; // byte offset in the stream (the byte-order byte is at 0)
+    int width;          // 8 for a word, 1 for a byte
+    std::uint64_t value;
+    const char *message;
+
+    std::string appliedTo(const std::string &good) const {
+        std::string bad = good;
+        if (width == 8)
+            putWord(bad, offset, value);
+        else
+            bad[offset] = static_cast<char>(value);
+        return bad;
+    }
+};
+
+// Rewrites the stored polynomial that starts at `offset` of a little-endian
+// stream as a big-endian writer makes it (every multi-byte number reversed,
+// the germ bytes as they are) and returns the offset just after it.
+inline std::size_t reversePolynomialRecord(std::string &bytes, std::size_t offset) {
+    auto swapAt = [&](std::size_t at) {
+        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    };
+    // degree, chain length, size, level; the two flag bytes; the primes.
+    for (std::size_t k = 0; k < 4; ++k)
+        swapAt(offset + 8 * k);
+    const std::size_t countAt = offset + 34;
+    const std::uint64_t primes = getWord(bytes, countAt);
+    for (std::uint64_t k = 0; k <= primes; ++k)
+        swapAt(countAt + 8 * k);
+    const std::size_t germFlag = countAt + 8 + 8 * primes;
+    if (bytes[germFlag] == 0)
+        return germFlag + 1 + 1024;
+    const std::size_t wordsAt = germFlag + 1;
+    const std::uint64_t words = getWord(bytes, wordsAt);
+    for (std::uint64_t k = 0; k <= words; ++k)
+        swapAt(wordsAt + 8 * k);
+    return wordsAt + 8 + 8 * words;
 }
 
 } // namespace Quelt::test

@@ -43,6 +43,7 @@ public:
         if constexpr (std::is_same_v<T, DeviceSpecificArray<std::uint64_t>>)
             map_.emplace(kHostDevice, T());
     }
+    // A map whose one entry is `host_value`, held for the host.
     explicit MultipleDevice(T host_value) { map_.emplace(kHostDevice, std::move(host_value)); }
 
     MultipleDevice(const MultipleDevice &other) {
@@ -102,14 +103,14 @@ public:
     }
 
     // Ensures `to` has a value, copying the smallest device's value when absent.
+    // The test and the copy form one critical section, so that two callers
+    // never both install a copy. Throws RuntimeException "Value-device map is
+    // empty." when there is nothing to copy, and what the move to `to` throws;
+    // the map is unchanged then.
     void copyFromAnyDeviceTo(const Device &to) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (map_.count(to) != 0)
-                return;
-        }
         std::lock_guard<std::mutex> lock(mutex_);
-        copyFirstTo(to);
+        if (map_.count(to) == 0)
+            copyFirstTo(to);
     }
 
     // Keeps only the value of `keep`, first copying the smallest device's value
@@ -118,12 +119,16 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (map_.count(keep) == 0)
             copyFirstTo(keep);
-        for (auto it = map_.begin(); it != map_.end();) {
-            if (it->first == keep)
-                ++it;
-            else
-                it = map_.erase(it);
-        }
+        eraseAllBut(keep);
+    }
+
+    // Makes `value` the only entry, held for `device`; every other entry is
+    // destroyed. When storing the value throws (allocating the entry), the map
+    // is unchanged.
+    void resetTo(const Device &device, T value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        map_.insert_or_assign(device, std::move(value));
+        eraseAllBut(device);
     }
 
     std::size_t size() const {
@@ -134,6 +139,15 @@ public:
     std::mutex &mutex() const { return mutex_; }
 
 private:
+    void eraseAllBut(const Device &keep) {
+        for (auto it = map_.begin(); it != map_.end();) {
+            if (it->first == keep)
+                ++it;
+            else
+                it = map_.erase(it);
+        }
+    }
+
     void copyFirstTo(const Device &to) {
         if (map_.empty())
             throw RuntimeException("Value-device map is empty.");

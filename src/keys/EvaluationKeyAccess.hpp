@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Quelt/EvaluationKey.hpp"
+#include "context/Polynomial.hpp"
+
+#include <cereal/archives/portable_binary.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace Quelt::detail {
+
+// One evaluation-key record read in full and checked, not yet installed.
+struct EvaluationKeyRecord {
+    std::uint64_t hash = 0;
+    char type = 0;
+    std::uint64_t aux = 0;
+    std::vector<Polynomial> bx;
+    std::vector<Polynomial> ax;
+};
+
+// What the key objects built on EvaluationKey (the encapsulation key, the
+// ring switch key) use of it beyond its interface: a load in two steps, so
+// that several records can be read before any of them is installed, and the
+// per-device lists.
+struct EvaluationKeyAccess {
+    // Reads and checks one record against the key, as EvaluationKey::load
+    // does, without changing the key.
+    static EvaluationKeyRecord read(const EvaluationKey &key,
+                                    cereal::PortableBinaryInputArchive &archive);
+    // Installs a record read for this key: hash, type, aux, dnum and the host
+    // lists; every other device's entry is dropped.
+    static void install(EvaluationKey &key, EvaluationKeyRecord &&record);
+
+    // The mask (body) list held for a device; std::out_of_range "map::at"
+    // when absent.
+    static std::vector<Polynomial> &ax(EvaluationKey &key, const Device &device) {
+        return key.ax_.at(device);
+    }
+    static std::vector<Polynomial> &bx(EvaluationKey &key, const Device &device) {
+        return key.bx_.at(device);
+    }
+    static const std::vector<Polynomial> &ax(const EvaluationKey &key, const Device &device) {
+        return key.ax_.at(device);
+    }
+    static const std::vector<Polynomial> &bx(const EvaluationKey &key, const Device &device) {
+        return key.bx_.at(device);
+    }
+};
+
+} // namespace Quelt::detail

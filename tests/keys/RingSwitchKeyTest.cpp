@@ -1,0 +1,142 @@
+#include "Quelt/RingSwitchKey.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/EvaluationKey.hpp"
+#include "Quelt/Exception.hpp"
+#include "context/ContextContent.hpp"
+#include "support/ByteStreams.hpp"
+#include "support/KeyTestSupport.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace Quelt;
+using test::fillKey;
+using test::keyWords;
+using test::savedKey;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+namespace {
+
+// smallContext: gadget rank 2, one secret, 4 + 2 primes of 64 residues.
+constexpr std::uint64_t kN = 64;
+constexpr std::uint64_t kPrimes = 6;
+
+std::string saved(const RingSwitchKey &key) {
+    std::ostringstream out;
+    key.save(out);
+    return out.str();
+}
+
+void loadKey(RingSwitchKey &key, const std::string &bytes) {
+    std::istringstream in(bytes);
+    key.load(in);
+}
+
+// Every residue of the key through its accessors: masks, then bodies.
+std::vector<std::uint64_t> residues(const RingSwitchKey &key, const Device &device = kHostDevice) {
+    std::vector<std::uint64_t> out;
+    for (auto get : {&RingSwitchKey::getAxPolyData, &RingSwitchKey::getBxPolyData})
+        for (std::uint64_t i = 0; i < 2; ++i)
+            for (std::uint64_t j = 0; j < kPrimes; ++j) {
+                const std::uint64_t *limb = (key.*get)(i, j, device);
+                out.insert(out.end(), limb, limb + kN);
+            }
+    return out;
+}
+
+// An evaluation key of type 'w' filled with known residues, and a ring switch
+// key holding the same residues, written through its accessors.
+std::unique_ptr<EvaluationKey> filledPair(RingSwitchKey &handle, std::uint64_t seed) {
+    auto key = makeEmptyRingSwitchKey(QueltTest::smallContext());
+    fillKey(*key, seed);
+    for (std::uint64_t i = 0; i < 2; ++i)
+        for (std::uint64_t j = 0; j < kPrimes; ++j) {
+            std::copy_n(test::masksOf(*key)[i].getLimb(j), kN,
+                        handle.getAxPolyData(i, j, kHostDevice));
+            std::copy_n(test::bodiesOf(*key)[i].getLimb(j), kN,
+                        handle.getBxPolyData(i, j, kHostDevice));
+        }
+    return key;
+}
+
+} // namespace
+
+TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
+    RingSwitchKey handle(QueltTest::smallContext());
+    auto key = filledPair(handle, 3);
+    const std::string bytes = saved(handle);
+    EXPECT_EQ(bytes, savedKey(*key));
+    EXPECT_EQ(static_cast<unsigned char>(bytes[13]), 0x77);
+
+    RingSwitchKey loaded(QueltTest::smallContext());
+    loadKey(loaded, bytes);
+    EXPECT_EQ(residues(loaded), residues(handle));
+
+    QueltTest::TempFile file("ring_switch_key.bin");
+    handle.save(file.path());
+    EXPECT_EQ(file.read(), bytes);
+    RingSwitchKey fromFile(QueltTest::smallContext());
+    fromFile.load(file.path());
+    EXPECT_EQ(residues(fromFile), residues(handle));
+    const std::string missing = file.path() + ".missing/key.bin";
+    EXPECT_THAT([&] { fromFile.load(missing); },
+                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+}
+
+TEST(RingSwitchKey, CopiesShareOneKey) {
+    RingSwitchKey handle(QueltTest::smallContext());
+    filledPair(handle, 5);
+    RingSwitchKey copy = handle;
+    EXPECT_EQ(copy.getAxPolyData(1, 5, kHostDevice), handle.getAxPolyData(1, 5, kHostDevice));
+    copy.getBxPolyData(0, 0, kHostDevice)[0] = 12345;
+    EXPECT_EQ(handle.getBxPolyData(0, 0, kHostDevice)[0], 12345u);
+
+    const auto before = residues(handle);
+    handle.to(kHostDevice);
+    EXPECT_EQ(residues(copy), before);
+    copy.to(Device{0, 1});
+    EXPECT_EQ(residues(handle, Device{0, 1}), before);
+    EXPECT_THAT([&] { handle.getAxPolyData(0, 0, kHostDevice); },
+                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    EXPECT_THAT([&] { saved(handle); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+}
+
+TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
+    RingSwitchKey handle(QueltTest::smallContext());
+    EXPECT_THAT([&] { handle.getAxPolyData(2, 0, kHostDevice); },
+                ThrowsMessage<std::out_of_range>(StrEq(RingSwitchKey::kPolynomialIndexOutOfRange)));
+    EXPECT_THAT([&] { handle.getBxPolyData(0, kPrimes, kHostDevice); },
+                ThrowsMessage<std::out_of_range>(StrEq(RingSwitchKey::kPrimeIndexOutOfRange)));
+    EXPECT_EQ(handle.getBxPolyData(1, kPrimes - 1, kHostDevice) + kN,
+              handle.getBxPolyData(1, 0, kHostDevice) + kPrimes * kN);
+}
+
+TEST(RingSwitchKey, LoadRefusesOtherKinds) {
+    const auto ctx = QueltTest::smallContext();
+    auto mult = makeEmptyMultKey(ctx);
+    fillKey(*mult, 8);
+    std::string auxOne = savedKey(*mult);
+    auxOne[13] = 'w';
+    auxOne[14] = 1;
+    RingSwitchKey target(ctx);
+    filledPair(target, 9);
+    const auto before = residues(target);
+    for (const std::string &bad : {savedKey(*mult), auxOne}) {
+        EXPECT_THAT([&] { loadKey(target, bad); },
+                    ThrowsMessage<RuntimeException>(
+                        StrEq("[Verifier::load] Validation failed during deserializing objects.")));
+        EXPECT_EQ(residues(target), before);
+    }
+    // With the right letter and aux the same residues load.
+    auxOne[14] = 0;
+    loadKey(target, auxOne);
+    EXPECT_NE(residues(target), before);
+}
