@@ -164,22 +164,27 @@ Plaintext decryptSingle(const std::shared_ptr<ContextContent> &context,
     return plaintext;
 }
 
-// The number of secrets of a multi-secret ciphertext, whose polynomial count
-// it checks.
-u64 checkedSecretCount(const CiphertextBase<Msrlwe> &ciphertext) {
+// The number of secrets of a multi-secret ciphertext and its level, after
+// the polynomial count and the shared checks.
+struct MultiSecretShape {
+    u64 secrets;
+    u64 level;
+};
+MultiSecretShape checkMultiSecret(const ContextContent &context,
+                                  const CiphertextBase<Msrlwe> &ciphertext,
+                                  const SecretKeyBase<Msrlwe> &secretKey) {
     const u64 secrets = getNumSecret(ciphertext.getContext());
     if (ciphertext.getNumPoly() != secrets + 1)
         throw RuntimeException(kMSRLWECount);
-    return secrets;
+    return {secrets,
+            checkOperands(context, ciphertext, secretKey, secrets, kDecryptMessages, true)};
 }
 
 // Plaintext i = ci + cs si, i = 0..s-1.
 std::vector<Plaintext> decryptPerSecret(const std::shared_ptr<ContextContent> &context,
                                         const CiphertextBase<Msrlwe> &ciphertext,
                                         const SecretKeyBase<Msrlwe> &secretKey) {
-    const u64 secrets = checkedSecretCount(ciphertext);
-    const u64 level =
-        checkOperands(*context, ciphertext, secretKey, secrets, kDecryptMessages, true);
+    const auto [secrets, level] = checkMultiSecret(*context, ciphertext, secretKey);
 
     const PrimeModuli &chain = context->getPrimeModuli();
     const NttOperands c(ciphertext.getPolyVector(), chain, level);
@@ -198,9 +203,7 @@ std::vector<Plaintext> decryptPerSecret(const std::shared_ptr<ContextContent> &c
 Plaintext decryptGeneral(const std::shared_ptr<ContextContent> &context,
                          const CiphertextBase<Msrlwe> &ciphertext,
                          const SecretKeyBase<Msrlwe> &secretKey) {
-    const u64 secrets = checkedSecretCount(ciphertext);
-    const u64 level =
-        checkOperands(*context, ciphertext, secretKey, secrets, kDecryptMessages, true);
+    const auto [secrets, level] = checkMultiSecret(*context, ciphertext, secretKey);
 
     const PrimeModuli &chain = context->getPrimeModuli();
     const NttOperands c(ciphertext.getPolyVector(), chain, level);
