@@ -173,14 +173,14 @@ TEST(Decryptor, PartialDecrypt) {
         slot = {0.1, -0.1};
     Ciphertext ct(ctx, false, true);
     enc.encrypt(msg, sk, ct, level, 1);
-    const std::string input = recordOf(ct);
+    const std::string input = streamBytes(ct);
     auto &gen = UniformRandomBitGenerator::getInstance();
 
     reseed();
     Ciphertext d(otherContext(), false, false);
     dec.partialDecrypt(ct, sk, d);
     const std::string after = gen.getState();
-    EXPECT_EQ(recordOf(ct), input);
+    EXPECT_EQ(streamBytes(ct), input);
 
     reseed();
     Polynomial e(ctx, false, false);
@@ -210,7 +210,7 @@ TEST(Decryptor, PartialDecrypt) {
     // Into the input itself.
     reseed();
     dec.partialDecrypt(ct, sk, ct);
-    EXPECT_EQ(recordOf(ct), recordOf(d));
+    EXPECT_EQ(streamBytes(ct), streamBytes(d));
 }
 
 // ---------------------------------------------------------------------------
@@ -281,7 +281,7 @@ TEST(Decryptor, EitherFormDecryptsAlike) {
     const Ciphertext ntt = inNTTForm(coefficient);
     std::vector<std::vector<double>> results;
     for (const Ciphertext *ct : {&std::as_const(coefficient), &ntt}) {
-        const std::string record = recordOf(*ct);
+        const std::string record = streamBytes(*ct);
         std::vector<double> out;
         dec.decrypt(*ct, sk, out);
         results.push_back(out);
@@ -291,7 +291,7 @@ TEST(Decryptor, EitherFormDecryptsAlike) {
         }
         dec.torusDecryptWithScale(*ct, sk, out, std::pow(2.0, 40), 1.0);
         results.push_back(out);
-        EXPECT_EQ(recordOf(*ct), record);
+        EXPECT_EQ(streamBytes(*ct), record);
     }
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(results[i], results[i + 4]) << "path " << i;
@@ -447,9 +447,9 @@ TEST(Decryptor, RefusalsLeaveTheOutputUnchanged) {
     std::vector<std::vector<double>> reals;
     msDec.decrypt(msCoefficients, msKey, reals);
     auto snapshot = [&] {
-        std::string all = recordOf(pt) + recordOf(partial);
+        std::string all = streamBytes(pt) + streamBytes(partial);
         for (const Plaintext &p : pts)
-            all += recordOf(p);
+            all += streamBytes(p);
         auto add = [&](const Message &m) {
             for (const auto &slot : m)
                 all += std::to_string(slot.real()) + "," + std::to_string(slot.imag()) + ";";

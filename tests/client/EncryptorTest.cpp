@@ -399,7 +399,7 @@ TEST(EncryptorDrawOrder, MultiSecret) {
     MsCiphertext ct(ctx, false, true);
     enc.encrypt(pts, sk, ct);
     const std::string after = gen.getState();
-    const std::string record = recordOf(ct);
+    const std::string record = streamBytes(ct);
 
     reseed();
     const Rows mask = rowsOf(drawn(ctx, level, &RandomSampler::sampleUniform), level);
@@ -417,7 +417,7 @@ TEST(EncryptorDrawOrder, MultiSecret) {
 
     reseed();
     enc.encrypt(std::vector<Plaintext>(pts.begin(), pts.begin() + 2), sk, ct);
-    EXPECT_EQ(recordOf(ct), record);
+    EXPECT_EQ(streamBytes(ct), record);
 }
 
 // ---------------------------------------------------------------------------
@@ -479,10 +479,10 @@ TEST(Encryptor, ReusedOutputIsReplacedWhole) {
     reseed();
     Ciphertext fresh(ctx, false, true);
     enc.encrypt(pt, keys.secretKey, fresh);
-    const std::string expected = recordOf(fresh);
+    const std::string expected = streamBytes(fresh);
     reseed();
     enc.encrypt(pt, keys.pack, fresh);
-    const std::string expectedPublic = recordOf(fresh);
+    const std::string expectedPublic = streamBytes(fresh);
 
     Ciphertext coefficient(ctx, false, true);
     enc.encrypt(std::vector<double>{0.1, 0.2, 0.3, 0.4}, keys.secretKey, coefficient);
@@ -496,11 +496,11 @@ TEST(Encryptor, ReusedOutputIsReplacedWhole) {
         enc.encrypt(pt, keys.secretKey, copy);
         EXPECT_EQ(copy.getEncodingType(), EncodingType::SLOT);
         EXPECT_EQ(copy.getContext(), ctx);
-        EXPECT_EQ(recordOf(copy), expected);
+        EXPECT_EQ(streamBytes(copy), expected);
         copy = *out;
         reseed();
         enc.encrypt(pt, keys.pack, copy);
-        EXPECT_EQ(recordOf(copy), expectedPublic);
+        EXPECT_EQ(streamBytes(copy), expectedPublic);
     }
 }
 
@@ -551,10 +551,10 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
 
     Ciphertext out(ctx, false, true);
     enc.encrypt(pt, keys.secretKey, out);
-    const std::string record = recordOf(out);
+    const std::string record = streamBytes(out);
     MsCiphertext msOut(msCtx, false, true);
     msEnc.encrypt({msPt, msPt}, msKey, msOut);
-    const std::string msRecord = recordOf(msOut);
+    const std::string msRecord = streamBytes(msOut);
 
     const char *const noKey = "[encrypt] Failed to load the encryption key";
     const char *const devices = "Operands are in different devices.";
@@ -635,7 +635,7 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         expectThrowsMessage(row.call, row.message);
-        EXPECT_EQ(recordOf(out), record);
+        EXPECT_EQ(streamBytes(out), record);
     }
 
     const std::vector<Row> msRows = {
@@ -678,7 +678,7 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
     for (const Row &row : msRows) {
         SCOPED_TRACE(row.what);
         expectThrowsMessage(row.call, row.message);
-        EXPECT_EQ(recordOf(msOut), msRecord);
+        EXPECT_EQ(streamBytes(msOut), msRecord);
     }
 }
 

@@ -42,12 +42,12 @@ Result run(const Encryptor &enc, const Decryptor &dec, const PublicKeys &keys, c
     Ciphertext ct(ctx, false, true);
     Message out;
     enc.encrypt(msg, keys.secretKey, ct);
-    result.secret = recordOf(ct);
+    result.secret = streamBytes(ct);
     dec.decrypt(ct, keys.secretKey, out);
     for (std::uint64_t i = 0; i < msg.getSize(); ++i)
         result.worst = std::max(result.worst, std::abs(out[i] - msg[i]));
     enc.encrypt(msg, keys.pack, ct);
-    result.pub = recordOf(ct);
+    result.pub = streamBytes(ct);
     dec.decrypt(ct, keys.secretKey, out);
     for (std::uint64_t i = 0; i < msg.getSize(); ++i)
         result.worst = std::max(result.worst, std::abs(out[i] - msg[i]));

@@ -19,12 +19,6 @@ namespace {
 
 using QueltTest::wordsOf;
 
-std::string recordOfKey(const EncryptionKey &key) {
-    std::ostringstream out;
-    key.save(out);
-    return out.str();
-}
-
 // The encryption-key slot: empty at first, filled from a record, shared by
 // copies; a record that fails to load leaves the key held, and a key handed
 // out stays as it was when the pack takes another.
@@ -36,7 +30,7 @@ TEST(KeyPack, EncryptionKeySlot) {
 
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx);
     const EncryptionKey key(ctx, sk);
-    std::istringstream in(recordOfKey(key));
+    std::istringstream in(streamBytes(key));
     pack.loadEncKey(in);
     const KeyPack copy = pack;
     ASSERT_TRUE(copy.isEncKeyLoaded());
@@ -48,16 +42,16 @@ TEST(KeyPack, EncryptionKeySlot) {
     // A key of another context, and a record cut short.
     const auto other = QueltTest::smallContext();
     const SecretKeyBase<EncryptionType::RLWE> otherSk(other);
-    std::istringstream foreign(recordOfKey(EncryptionKey(other, otherSk)));
+    std::istringstream foreign(streamBytes(EncryptionKey(other, otherSk)));
     expectThrowsMessage([&] { pack.loadEncKey(foreign); },
                         "[Verifier::load] Validation failed during deserializing objects.");
-    const std::string record = recordOfKey(key);
+    const std::string record = streamBytes(key);
     std::istringstream cut(record.substr(0, record.size() / 2));
     EXPECT_THROW(pack.loadEncKey(cut), cereal::Exception);
     EXPECT_EQ(pack.getEncKey(), held);
 
     const EncryptionKey second(ctx, sk);
-    std::istringstream again(recordOfKey(second));
+    std::istringstream again(streamBytes(second));
     pack.loadEncKey(again);
     EXPECT_NE(copy.getEncKey(), held);
     EXPECT_EQ(wordsOf(copy.getEncKey()->getBx()), wordsOf(second.getBx()));

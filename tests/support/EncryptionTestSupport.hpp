@@ -188,13 +188,4 @@ Rows secretRows(const SecretKeyBase<ET> &key, std::uint64_t index, std::uint64_t
     return rows;
 }
 
-// The stored form of an object with save(std::ostream&), to see whether a
-// failed call changed it.
-template <typename T>
-std::string recordOf(const T &object) {
-    std::ostringstream out;
-    object.save(out);
-    return out.str();
-}
-
 } // namespace Quelt::test

@@ -88,6 +88,14 @@ inline std::uint64_t wordAhead(std::uint64_t skip) {
     return w;
 }
 
+// The stream form of an object with save(std::ostream&).
+template <typename T>
+std::string streamBytes(const T &object) {
+    std::ostringstream out;
+    object.save(out);
+    return out.str();
+}
+
 template <typename T>
 std::string saveToString(const T &object) {
     std::ostringstream out;
