@@ -45,10 +45,6 @@ inline std::shared_ptr<ContextContent> degreeTenContext() {
     static const auto ctx = makeContext(10, 4, 50, 40, 50, 2);
     return ctx;
 }
-inline std::shared_ptr<ContextContent> fxContext() {
-    static const auto ctx = makeContext(ParameterPreset::FX);
-    return ctx;
-}
 // The small context (N = 64, three 40-bit primes) with two secrets.
 inline std::shared_ptr<ContextContent> twoSecretVariant() {
     static const auto ctx = genMultiSecretContext(smallContext(), "SmallNS2", 2);

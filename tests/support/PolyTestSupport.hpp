@@ -51,6 +51,13 @@ inline std::shared_ptr<ContextContent> fourSecretContext() {
     return ctx;
 }
 
+// FX: FGb's settings at degree 64 (chain length 25, encryption level 12, full
+// log slot count 5).
+inline const std::shared_ptr<ContextContent> &fxContext() {
+    static const auto ctx = makeContext(ParameterPreset::FX);
+    return ctx;
+}
+
 // A copy of ctx (same primes, transforms, scale factors and identity hash)
 // whose parameter record is changed by `change`: shapes no preset or custom
 // size gives, such as a Hamming weight above the degree.
