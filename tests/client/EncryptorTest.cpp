@@ -121,10 +121,45 @@ double slotTolerance(const Context &ctx, std::int64_t bound, double delta) {
     return static_cast<double>(getDegree(ctx)) * (static_cast<double>(bound) + 0.5) / delta;
 }
 
-// Messages and real vectors under a ring key, with the secret key and with
-// the public key, at every level up to the encryption level and with rescale
-// counters: the decryption differs from the encoding by one small integer
-// polynomial, and decoding gives the values back within that error.
+// A message and a real vector encrypted with a ring or module secret key at
+// `level` with `counter`, each decrypted again: rank + 1 polynomials, the
+// decryption differs from the encoding by one small integer polynomial, and
+// decoding gives the values back within that error.
+template <EncryptionType ET>
+void expectSecretKeyRoundTrip(const Context &ctx, const SecretKeyBase<ET> &sk, u64 level,
+                              int counter, std::mt19937_64 &rng) {
+    SCOPED_TRACE(testing::Message() << "level " << level << ", counter " << counter);
+    const Encryptor enc(ctx);
+    const Decryptor dec(ctx);
+    const EnDecoder coder(ctx);
+    const u64 polys = getRank(ctx) + 1;
+    const double delta = deltaOf(ctx, level, counter);
+    CiphertextBase<ET> ct(ctx, false, true);
+    Plaintext pt(ctx);
+
+    const Message msg = randomMessage(ctx, rng);
+    enc.encrypt(msg, sk, ct, level, counter);
+    expectShape(ct, polys, level, counter, getLogFullSlots(ctx), EncodingType::SLOT, true);
+    dec.decrypt(ct, sk, pt);
+    expectSmallDifference(ctx, pt.getMx(), coder.encode(msg, level, counter).getMx(), level,
+                          kErrorBound);
+    Message out;
+    dec.decrypt(ct, sk, out);
+    expectSlotsNear(out, msg, slotTolerance(ctx, kErrorBound, delta));
+
+    const std::vector<double> values = randomValues(getDegree(ctx), rng);
+    enc.encrypt(values, sk, ct, level, counter);
+    expectShape(ct, polys, level, counter, getLogFullSlots(ctx), EncodingType::COEFFICIENT, false);
+    expectSmallDifference(ctx, decryptedPolynomial(dec, ct, sk).getMx(),
+                          coder.encodeWithoutNTT(values, level, counter).getMx(), level,
+                          kErrorBound);
+    std::vector<double> real;
+    dec.decrypt(ct, sk, real);
+    expectValuesNear(real, values, (kErrorBound + 0.5) / delta);
+}
+
+// Ring keys, with the secret key and with the public key, at every level up
+// to the encryption level and with rescale counters.
 TEST(EncryptorRoundTrip, Ring) {
     std::mt19937_64 rng(20);
     for (const Context &ctx : {smallContext(), degreeTenContext(), fxContext()}) {
@@ -133,7 +168,6 @@ TEST(EncryptorRoundTrip, Ring) {
         const Encryptor enc(ctx);
         const Decryptor dec(ctx);
         const EnDecoder coder(ctx);
-        const u64 n = getDegree(ctx);
         const u64 logSlots = getLogFullSlots(ctx);
         Ciphertext ct(ctx, false, true);
         Plaintext pt(ctx);
@@ -141,37 +175,23 @@ TEST(EncryptorRoundTrip, Ring) {
         std::vector<double> real;
         for (const u64 level : levelsOf(ctx)) {
             for (const int counter : countersOf(level)) {
-                SCOPED_TRACE(testing::Message() << "level " << level << ", counter " << counter);
+                expectSecretKeyRoundTrip(ctx, keys.secretKey, level, counter, rng);
+
+                SCOPED_TRACE(testing::Message()
+                             << "public key, level " << level << ", counter " << counter);
                 const double delta = deltaOf(ctx, level, counter);
                 const Message msg = randomMessage(ctx, rng);
-                const Plaintext encoded = coder.encode(msg, level, counter);
-
-                enc.encrypt(msg, keys.secretKey, ct, level, counter);
-                expectShape(ct, 2, level, counter, logSlots, EncodingType::SLOT, true);
-                dec.decrypt(ct, keys.secretKey, pt);
-                expectSmallDifference(ctx, pt.getMx(), encoded.getMx(), level, kErrorBound);
-                dec.decrypt(ct, keys.secretKey, out);
-                expectSlotsNear(out, msg, slotTolerance(ctx, kErrorBound, delta));
-
                 enc.encrypt(msg, keys.pack, ct, level, counter);
                 expectShape(ct, 2, level, counter, logSlots, EncodingType::SLOT, true);
                 dec.decrypt(ct, keys.secretKey, pt);
-                expectSmallDifference(ctx, pt.getMx(), encoded.getMx(), level, publicKeyBound(ctx));
+                expectSmallDifference(ctx, pt.getMx(), coder.encode(msg, level, counter).getMx(),
+                                      level, publicKeyBound(ctx));
                 dec.decrypt(ct, keys.secretKey, out);
                 expectSlotsNear(out, msg, slotTolerance(ctx, publicKeyBound(ctx), delta));
-
-                const std::vector<double> values = randomValues(n, rng);
-                enc.encrypt(values, keys.secretKey, ct, level, counter);
-                expectShape(ct, 2, level, counter, logSlots, EncodingType::COEFFICIENT, false);
-                expectSmallDifference(ctx, decryptedPolynomial(dec, ct, keys.secretKey).getMx(),
-                                      coder.encodeWithoutNTT(values, level, counter).getMx(), level,
-                                      kErrorBound);
-                dec.decrypt(ct, keys.secretKey, real);
-                expectValuesNear(real, values, (kErrorBound + 0.5) / delta);
             }
             // The public key takes real vectors with an explicit scale.
             const double scale = std::pow(2.0, 30);
-            const std::vector<double> values = randomValues(n / 2, rng);
+            const std::vector<double> values = randomValues(getDegree(ctx) / 2, rng);
             enc.encryptWithScale(values, keys.pack, ct, level, scale, false);
             expectShape(ct, 2, level, 0, logSlots - 1, EncodingType::COEFFICIENT, false);
             expectSmallDifference(ctx, decryptedPolynomial(dec, ct, keys.secretKey).getMx(),
@@ -189,37 +209,9 @@ TEST(EncryptorRoundTrip, Module) {
     std::mt19937_64 rng(21);
     const Context ctx = rankFourContext();
     const MlweKey sk(ctx);
-    const Encryptor enc(ctx);
-    const Decryptor dec(ctx);
-    const EnDecoder coder(ctx);
-    MlweCiphertext ct(ctx, false, true);
-    Plaintext pt(ctx);
-    Message out;
-    std::vector<double> real;
-    for (const u64 level : levelsOf(ctx)) {
-        for (const int counter : countersOf(level)) {
-            SCOPED_TRACE(testing::Message() << "level " << level << ", counter " << counter);
-            const double delta = deltaOf(ctx, level, counter);
-            const Message msg = randomMessage(ctx, rng);
-            enc.encrypt(msg, sk, ct, level, counter);
-            expectShape(ct, 5, level, counter, getLogFullSlots(ctx), EncodingType::SLOT, true);
-            dec.decrypt(ct, sk, pt);
-            expectSmallDifference(ctx, pt.getMx(), coder.encode(msg, level, counter).getMx(), level,
-                                  kErrorBound);
-            dec.decrypt(ct, sk, out);
-            expectSlotsNear(out, msg, slotTolerance(ctx, kErrorBound, delta));
-
-            const std::vector<double> values = randomValues(getDegree(ctx), rng);
-            enc.encrypt(values, sk, ct, level, counter);
-            expectShape(ct, 5, level, counter, getLogFullSlots(ctx), EncodingType::COEFFICIENT,
-                        false);
-            expectSmallDifference(ctx, decryptedPolynomial(dec, ct, sk).getMx(),
-                                  coder.encodeWithoutNTT(values, level, counter).getMx(), level,
-                                  kErrorBound);
-            dec.decrypt(ct, sk, real);
-            expectValuesNear(real, values, (kErrorBound + 0.5) / delta);
-        }
-    }
+    for (const u64 level : levelsOf(ctx))
+        for (const int counter : countersOf(level))
+            expectSecretKeyRoundTrip(ctx, sk, level, counter, rng);
 }
 
 // Two secrets sharing one mask: each decrypts its own message.
