@@ -13,6 +13,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/FuseRotationKey.hpp"
+#include "Quelt/KeyPack.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/MemoryResource.hpp"
