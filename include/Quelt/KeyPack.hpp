@@ -82,8 +82,7 @@ public:
     KeyPack(const std::shared_ptr<ContextContent> &context, const std::string &key_dir_path);
     // Both: the directory checks first, then the sparse checks.
     KeyPack(const std::shared_ptr<ContextContent> &context,
-            const std::shared_ptr<ContextContent> &context_sparse,
-            const std::string &key_dir_path);
+            const std::shared_ptr<ContextContent> &context_sparse, const std::string &key_dir_path);
 
     // ---- Fixed keys --------------------------------------------------------
 

@@ -121,15 +121,16 @@ void KeyPackImpl::saveList(const std::string &path) {
 std::vector<std::uint64_t> KeyPackImpl::getRotKeyList(bool fromHeld) const {
     std::vector<std::uint64_t> indices;
     if (fromHeld) {
-        rot_keys_.forEach(
-            [&](std::uint64_t idx, const std::shared_ptr<EvaluationKey> &) { indices.push_back(idx); });
+        rot_keys_.forEach([&](std::uint64_t idx, const std::shared_ptr<EvaluationKey> &) {
+            indices.push_back(idx);
+        });
         return indices;
     }
     // Without a key directory there is nothing to scan (not "/PK/").
     if (!isKeyDirPathSet())
         requireKeySubdirectory(key_dir_path_);
-    for (const auto &numbers : scanNumbers(requireKeySubdirectory(key_dir_path_),
-                                           rotKeyFilePattern()))
+    for (const auto &numbers :
+         scanNumbers(requireKeySubdirectory(key_dir_path_), rotKeyFilePattern()))
         indices.push_back(numbers[0]);
     return indices;
 }

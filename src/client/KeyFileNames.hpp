@@ -10,8 +10,7 @@ namespace Quelt {
 inline constexpr const char *kEncKeyFile = "EncKey.bin";
 inline constexpr const char *kMultKeyFile = "MultKey.bin";
 inline constexpr const char *kConjKeyFile = "ConjKey.bin";
-inline constexpr const char *kSparseSecretEncapsulationKeyFile =
-    "SparseSecretEncapsulationKey.bin";
+inline constexpr const char *kSparseSecretEncapsulationKeyFile = "SparseSecretEncapsulationKey.bin";
 
 inline std::string rotKeyFileName(std::uint64_t idx) {
     return "RotKey" + std::to_string(idx) + ".bin";

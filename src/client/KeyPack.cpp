@@ -35,9 +35,7 @@ KeyPack::KeyPack(const std::shared_ptr<ContextContent> &context,
 void KeyPack::loadEncKey() { impl_->maybeLoadEncKey(); }
 void KeyPack::loadMultKey() { impl_->maybeLoadMultKey(); }
 void KeyPack::loadConjKey() { impl_->maybeLoadConjKey(); }
-void KeyPack::loadSparseSecretEncapsulationKey() {
-    impl_->maybeLoadSparseSecretEncapsulationKey();
-}
+void KeyPack::loadSparseSecretEncapsulationKey() { impl_->maybeLoadSparseSecretEncapsulationKey(); }
 
 void KeyPack::loadEncKey(std::istream &stream) { impl_->maybeLoadEncKey(stream); }
 void KeyPack::loadMultKey(std::istream &stream) { impl_->maybeLoadMultKey(stream); }

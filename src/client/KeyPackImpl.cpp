@@ -136,8 +136,7 @@ std::shared_ptr<EvaluationKey> KeyPackImpl::getConjKey() const {
         });
 }
 
-std::shared_ptr<SparseSecretEncapsulationKey>
-KeyPackImpl::getSparseSecretEncapsulationKey() const {
+std::shared_ptr<SparseSecretEncapsulationKey> KeyPackImpl::getSparseSecretEncapsulationKey() const {
     return loadIfMissing(
         sse_key_, [this] { return isSparseSecretEncapsulationKeyFileAvailable(); },
         [this] {
@@ -187,7 +186,7 @@ void KeyPackImpl::maybeLoadConjKey(std::istream &stream) const {
 
 void KeyPackImpl::maybeLoadSparseSecretEncapsulationKey(std::istream &stream) const {
     sse_key_.install(readSparseSecretEncapsulationKey(
-                          [&](SparseSecretEncapsulationKey &key) { Serialize::load(stream, key); }));
+        [&](SparseSecretEncapsulationKey &key) { Serialize::load(stream, key); }));
 }
 
 bool KeyPackImpl::isEncKeyLoaded() const { return enc_key_.holds(); }
@@ -269,8 +268,7 @@ void KeyPackImpl::maybeLoadRotKey(std::uint64_t idx, std::istream &stream,
     rot_keys_.try_emplace_or_replace(idx, std::move(key));
 }
 
-std::shared_ptr<EvaluationKey> KeyPackImpl::getRotKey(std::uint64_t idx,
-                                                      std::uint64_t dnum) const {
+std::shared_ptr<EvaluationKey> KeyPackImpl::getRotKey(std::uint64_t idx, std::uint64_t dnum) const {
     const std::uint64_t d = effectiveDnum(dnum);
     if (auto key = coveringRotKey(idx, d))
         return key;
@@ -368,8 +366,9 @@ void KeyPackImpl::to(const Device &device) const {
         mult_key_.key->removeExcept(device);
     if (conj_key_.key)
         conj_key_.key->removeExcept(device);
-    rot_keys_.forEach(
-        [&](std::uint64_t, const std::shared_ptr<EvaluationKey> &key) { key->removeExcept(device); });
+    rot_keys_.forEach([&](std::uint64_t, const std::shared_ptr<EvaluationKey> &key) {
+        key->removeExcept(device);
+    });
     if (sse_key_.key)
         sse_key_.key->removeExcept(device);
     fuse_rot_keys_.forEach([&](std::uint64_t, const std::shared_ptr<FuseRotationKey> &key) {

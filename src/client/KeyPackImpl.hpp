@@ -136,7 +136,8 @@ public:
     void installEncKey(std::shared_ptr<EncryptionKey> key) const;
     void installMultKey(std::shared_ptr<EvaluationKey> key) const;
     void installConjKey(std::shared_ptr<EvaluationKey> key) const;
-    void installSparseSecretEncapsulationKey(std::shared_ptr<SparseSecretEncapsulationKey> key) const;
+    void
+    installSparseSecretEncapsulationKey(std::shared_ptr<SparseSecretEncapsulationKey> key) const;
 
     // ---- Rotation keys -----------------------------------------------------
 
@@ -214,11 +215,11 @@ private:
 
     // Reads one rotation key, checks its kind and index and cuts it to d
     // digits when d is not 0.
-    std::shared_ptr<EvaluationKey> readRotKey(std::uint64_t idx, std::uint64_t d,
-                                              const std::function<void(EvaluationKey &)> &read) const;
-    std::shared_ptr<SparseSecretEncapsulationKey>
-    readSparseSecretEncapsulationKey(const std::function<void(SparseSecretEncapsulationKey &)> &read)
-        const;
+    std::shared_ptr<EvaluationKey>
+    readRotKey(std::uint64_t idx, std::uint64_t d,
+               const std::function<void(EvaluationKey &)> &read) const;
+    std::shared_ptr<SparseSecretEncapsulationKey> readSparseSecretEncapsulationKey(
+        const std::function<void(SparseSecretEncapsulationKey &)> &read) const;
     const std::shared_ptr<ContextContent> &requireSparseContext() const;
 
     std::shared_ptr<ContextContent> context_;

@@ -195,8 +195,6 @@ void Serialize::save(std::ostream &stream, const KeyPackImpl &pack) {
     KeyPackStream::save(stream, pack);
 }
 
-void Serialize::load(std::istream &stream, KeyPackImpl &pack) {
-    KeyPackStream::load(stream, pack);
-}
+void Serialize::load(std::istream &stream, KeyPackImpl &pack) { KeyPackStream::load(stream, pack); }
 
 } // namespace Quelt

@@ -4,8 +4,8 @@
 
 namespace Quelt::detail {
 
-std::vector<std::uint64_t> buildRotationKeyDecompositionTable(
-    std::uint64_t slots, const std::vector<std::uint64_t> &steps) {
+std::vector<std::uint64_t>
+buildRotationKeyDecompositionTable(std::uint64_t slots, const std::vector<std::uint64_t> &steps) {
     const std::uint64_t mask = slots - 1;
     std::vector<std::uint64_t> usable;
     usable.reserve(steps.size());

@@ -15,8 +15,8 @@ namespace Quelt::detail {
 // found, and from each the steps are tried in list order, so a residue takes
 // the step of its first discovery. Steps that are 0 modulo `slots` lead
 // nowhere and are skipped. Costs slots x steps tries and slots words.
-std::vector<std::uint64_t> buildRotationKeyDecompositionTable(
-    std::uint64_t slots, const std::vector<std::uint64_t> &steps);
+std::vector<std::uint64_t>
+buildRotationKeyDecompositionTable(std::uint64_t slots, const std::vector<std::uint64_t> &steps);
 
 // The steps of the route to idx modulo the table's size, last step first;
 // empty for a residue 0 that a route returns to. Throws RuntimeException

@@ -53,8 +53,11 @@ std::vector<std::string> sorted(std::vector<std::string> values) {
 TEST(KeyDirectory, SetKeyDirPathCreatesTheKeySubdirectoryOnly) {
     QueltTest::TempDirectory dir("keydir_set");
     // The constructor creates nothing and refuses a directory without "PK".
-    expectThrowsMessage([&] { KeyPack{ctx(), dir.path().string()}; },
-                        "Cannot find path " + dir.path().string());
+    expectThrowsMessage(
+        [&] {
+            KeyPack{ctx(), dir.path().string()};
+        },
+        "Cannot find path " + dir.path().string());
     EXPECT_TRUE(dir.entries().empty());
 
     KeyPack pack(ctx());
@@ -121,8 +124,8 @@ TEST(KeyDirectory, SaveWritesEveryHeldKeyInItsOrder) {
         impl.tryEmplaceFuseRotKey(idx, test::filledFuseRotKey(ctx(), 20 + idx));
     // The order of the writes; the encapsulation key would come between the
     // rotation and the fused keys.
-    const std::vector<std::string> order = {"EncKey.bin",   "MultKey.bin",     "ConjKey.bin",
-                                            "RotKey1.bin",  "RotKey2.bin",     "RotKey16.bin",
+    const std::vector<std::string> order = {"EncKey.bin",      "MultKey.bin",    "ConjKey.bin",
+                                            "RotKey1.bin",     "RotKey2.bin",    "RotKey16.bin",
                                             "FuseRotKey3.bin", "FuseRotKey5.bin"};
     const std::vector<std::string> stored = {
         storedForm(*pack.getEncKey()),         storedForm(*pack.getMultKey()),
@@ -187,16 +190,11 @@ TEST(KeyDirectory, SaveListNamesEachKeyWithItsDigits) {
 TEST(KeyDirectory, RotationKeyFilesAreListedByTheirFullName) {
     KeyDirectory dir("keydir_scan");
     const std::vector<std::pair<std::string, bool>> names = {
-        {"RotKey3.bin", true},
-        {"RotKey17.bin", true},
-        {"RotKey3_0.bin", false},
-        {"rotkey4.bin", false},
-        {"RotKey5.bin.bak", false},
-        {"RotKey6xbin", false},
-        {"RotKey.bin", false},
-        {"RotKey1234567890123456789012345.bin", false},
-        {"FuseRotKey7.bin", false},
-        {"MultKey.bin", false},
+        {"RotKey3.bin", true},      {"RotKey17.bin", true},
+        {"RotKey3_0.bin", false},   {"rotkey4.bin", false},
+        {"RotKey5.bin.bak", false}, {"RotKey6xbin", false},
+        {"RotKey.bin", false},      {"RotKey1234567890123456789012345.bin", false},
+        {"FuseRotKey7.bin", false}, {"MultKey.bin", false},
     };
     for (const auto &[name, listed] : names)
         dir.writeKeyFile(name, "");

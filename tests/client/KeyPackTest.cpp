@@ -66,17 +66,26 @@ TEST(KeyPack, ConstructorChecksAndTheirOrder) {
     expectThrowsMessage([] { KeyPack{std::shared_ptr<ContextContent>()}; },
                         "[Context] The context is null");
     // Custom contexts support no encapsulation.
-    expectThrowsMessage([] { KeyPack{ctx(), QueltTest::otherSmallContext()}; },
-                        "[KeyPack] context does not support sparse secret encapsulation");
+    expectThrowsMessage(
+        [] {
+            KeyPack{ctx(), QueltTest::otherSmallContext()};
+        },
+        "[KeyPack] context does not support sparse secret encapsulation");
     for (const std::string &path : {missing, noKeySubdirectory, file, std::string()})
         expectThrowsMessage([&] { KeyPack{ctx(), path}; }, "Cannot find path " + path);
     // Nothing is created by a refused constructor.
     EXPECT_EQ(root.entries(), std::vector<std::string>{"plain"});
     // The directory is checked before the sparse context.
-    expectThrowsMessage([&] { KeyPack{ctx(), QueltTest::otherSmallContext(), missing}; },
-                        "Cannot find path " + missing);
-    expectThrowsMessage([&] { KeyPack{ctx(), QueltTest::otherSmallContext(), good.dir()}; },
-                        "[KeyPack] context does not support sparse secret encapsulation");
+    expectThrowsMessage(
+        [&] {
+            KeyPack{ctx(), QueltTest::otherSmallContext(), missing};
+        },
+        "Cannot find path " + missing);
+    expectThrowsMessage(
+        [&] {
+            KeyPack{ctx(), QueltTest::otherSmallContext(), good.dir()};
+        },
+        "[KeyPack] context does not support sparse secret encapsulation");
 
     const KeyPack pack(ctx(), good.dir());
     EXPECT_TRUE(implOf(pack).isKeyDirPathSet());
@@ -244,10 +253,8 @@ TEST(KeyPack, RefusesKeysOfAnotherContextKindOrIndex) {
         {"encryption key of another context", "EncKey.bin", test::withHash(enc, foreignHash),
          [](KeyPack &p) { return p.getEncKey() != nullptr; }, encFromStream, encHeld},
     };
-    const std::map<std::string, std::string> valid = {{"MultKey.bin", mult},
-                                                      {"ConjKey.bin", conj},
-                                                      {"RotKey3.bin", rot3},
-                                                      {"EncKey.bin", enc}};
+    const std::map<std::string, std::string> valid = {
+        {"MultKey.bin", mult}, {"ConjKey.bin", conj}, {"RotKey3.bin", rot3}, {"EncKey.bin", enc}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         KeyDirectory dir("keypack_refuse");
@@ -316,9 +323,8 @@ TEST(KeyPack, EncapsulationKeyNeedsASparseContext) {
     expectThrowsMessage([&] { pack.loadSparseSecretEncapsulationKey(); }, kNoSparseContext);
     auto in = streamOf(stored);
     expectThrowsMessage([&] { pack.loadSparseSecretEncapsulationKey(in); }, kNoSparseContext);
-    expectThrowsMessage(
-        [&] { implOf(pack).installSparseSecretEncapsulationKey(std::move(key)); },
-        kNoSparseContext);
+    expectThrowsMessage([&] { implOf(pack).installSparseSecretEncapsulationKey(std::move(key)); },
+                        kNoSparseContext);
     EXPECT_FALSE(pack.isSparseSecretEncapsulationKeyLoaded());
 }
 
