@@ -485,6 +485,9 @@ TEST(KeyPack, DevicesOfTheKeys) {
         EXPECT_THROW(key->getBxIter(kHostDevice), std::out_of_range);
     }
     EXPECT_THROW(pack.getFuseRotKey(3)->getPoly(kHostDevice, 0), std::out_of_range);
+    // The stream holds host lists only.
+    std::ostringstream out;
+    EXPECT_THROW(pack.save(out), std::out_of_range);
 
     // An accelerator: the device layer's message, the keys where they were.
     const Device accelerator{1, 0};
