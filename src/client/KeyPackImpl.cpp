@@ -37,18 +37,12 @@ void requireKind(const EvaluationKey &key, char type) {
     if (key.getType() != type)
         throw RuntimeException(Verifier::kValidationFailed);
 }
-
-// The directory load of a fixed key: under the slot's mutex, a slot without a
-// key whose file can be opened receives the key `read` makes from that file.
-// `read` throws on any fault, and the slot then stays empty. Returns the
-// slot's key.
-template <typename Key, typename Available, typename Read>
-std::shared_ptr<Key> loadIfMissing(KeySlot<Key> &slot, Available available, Read read) {
-    std::lock_guard<std::mutex> lock(slot.mutex);
-    if (!slot.key && available())
-        slot.key = read();
-    return slot.key;
+void requireKind(const SparseSecretEncapsulationKey &key, char type) {
+    requireKind(key.getDTSPart(), type);
+    requireKind(key.getSTDPart(), type);
 }
+// An encryption key has no kind letter: its object code is its kind.
+void requireKind(const EncryptionKey &, char) {}
 
 // A held key covers a request for d digits (0: all) when it holds all of
 // them, or when it holds at least d.
@@ -104,57 +98,57 @@ const std::shared_ptr<ContextContent> &KeyPackImpl::requireSparseContext() const
 
 // ---- Fixed keys ------------------------------------------------------------
 
+template <typename Key, typename Make>
+std::shared_ptr<Key> KeyPackImpl::fixedKeyFromDirectory(KeySlot<Key> &slot, const char *file,
+                                                        Make make, char type) const {
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    if (!slot.key && isKeyFileAvailable(file)) {
+        std::shared_ptr<Key> key = make();
+        Serialize::load(keyFilePath(file), *key);
+        requireKind(*key, type);
+        slot.key = std::move(key);
+    }
+    return slot.key;
+}
+
+template <typename Key, typename Make>
+void KeyPackImpl::fixedKeyFromStream(KeySlot<Key> &slot, std::istream &stream, Make make,
+                                     char type) const {
+    std::shared_ptr<Key> key = make();
+    Serialize::load(stream, *key);
+    requireKind(*key, type);
+    slot.install(std::move(key));
+}
+
+std::shared_ptr<EncryptionKey> KeyPackImpl::newEncKey() const {
+    return std::make_shared<EncryptionKey>(context_);
+}
+std::shared_ptr<EvaluationKey> KeyPackImpl::newMultKey() const {
+    return makeEmptyMultKey(context_);
+}
+std::shared_ptr<EvaluationKey> KeyPackImpl::newConjKey() const {
+    return makeEmptyConjKey(context_);
+}
+std::shared_ptr<SparseSecretEncapsulationKey> KeyPackImpl::newSparseSecretEncapsulationKey() const {
+    return makeEmptySparseSecretEncapsulationKey(context_, requireSparseContext());
+}
+
 std::shared_ptr<EncryptionKey> KeyPackImpl::getEncKey() const {
-    return loadIfMissing(
-        enc_key_, [this] { return isEncKeyFileAvailable(); },
-        [this] {
-            auto key = std::make_shared<EncryptionKey>(context_);
-            key->load(keyFilePath(kEncKeyFile));
-            return key;
-        });
+    return fixedKeyFromDirectory(
+        enc_key_, kEncKeyFile, [this] { return newEncKey(); }, 0);
 }
-
 std::shared_ptr<EvaluationKey> KeyPackImpl::getMultKey() const {
-    return loadIfMissing(
-        mult_key_, [this] { return isMultKeyFileAvailable(); },
-        [this] {
-            std::shared_ptr<EvaluationKey> key = makeEmptyMultKey(context_);
-            Serialize::load(keyFilePath(kMultKeyFile), *key);
-            requireKind(*key, 'm');
-            return key;
-        });
+    return fixedKeyFromDirectory(
+        mult_key_, kMultKeyFile, [this] { return newMultKey(); }, 'm');
 }
-
 std::shared_ptr<EvaluationKey> KeyPackImpl::getConjKey() const {
-    return loadIfMissing(
-        conj_key_, [this] { return isConjKeyFileAvailable(); },
-        [this] {
-            std::shared_ptr<EvaluationKey> key = makeEmptyConjKey(context_);
-            Serialize::load(keyFilePath(kConjKeyFile), *key);
-            requireKind(*key, 'c');
-            return key;
-        });
+    return fixedKeyFromDirectory(
+        conj_key_, kConjKeyFile, [this] { return newConjKey(); }, 'c');
 }
-
 std::shared_ptr<SparseSecretEncapsulationKey> KeyPackImpl::getSparseSecretEncapsulationKey() const {
-    return loadIfMissing(
-        sse_key_, [this] { return isSparseSecretEncapsulationKeyFileAvailable(); },
-        [this] {
-            return readSparseSecretEncapsulationKey([this](SparseSecretEncapsulationKey &key) {
-                Serialize::load(keyFilePath(kSparseSecretEncapsulationKeyFile), key);
-            });
-        });
-}
-
-std::shared_ptr<SparseSecretEncapsulationKey> KeyPackImpl::readSparseSecretEncapsulationKey(
-    const std::function<void(SparseSecretEncapsulationKey &)> &read) const {
-    const std::shared_ptr<ContextContent> &sparse = requireSparseContext();
-    std::shared_ptr<SparseSecretEncapsulationKey> key =
-        makeEmptySparseSecretEncapsulationKey(context_, sparse);
-    read(*key);
-    requireKind(key->getDTSPart(), 's');
-    requireKind(key->getSTDPart(), 's');
-    return key;
+    return fixedKeyFromDirectory(
+        sse_key_, kSparseSecretEncapsulationKeyFile,
+        [this] { return newSparseSecretEncapsulationKey(); }, 's');
 }
 
 void KeyPackImpl::maybeLoadEncKey() const { getEncKey(); }
@@ -165,28 +159,20 @@ void KeyPackImpl::maybeLoadSparseSecretEncapsulationKey() const {
 }
 
 void KeyPackImpl::maybeLoadEncKey(std::istream &stream) const {
-    auto key = std::make_shared<EncryptionKey>(context_);
-    key->load(stream);
-    enc_key_.install(std::move(key));
+    fixedKeyFromStream(
+        enc_key_, stream, [this] { return newEncKey(); }, 0);
 }
-
 void KeyPackImpl::maybeLoadMultKey(std::istream &stream) const {
-    std::shared_ptr<EvaluationKey> key = makeEmptyMultKey(context_);
-    Serialize::load(stream, *key);
-    requireKind(*key, 'm');
-    mult_key_.install(std::move(key));
+    fixedKeyFromStream(
+        mult_key_, stream, [this] { return newMultKey(); }, 'm');
 }
-
 void KeyPackImpl::maybeLoadConjKey(std::istream &stream) const {
-    std::shared_ptr<EvaluationKey> key = makeEmptyConjKey(context_);
-    Serialize::load(stream, *key);
-    requireKind(*key, 'c');
-    conj_key_.install(std::move(key));
+    fixedKeyFromStream(
+        conj_key_, stream, [this] { return newConjKey(); }, 'c');
 }
-
 void KeyPackImpl::maybeLoadSparseSecretEncapsulationKey(std::istream &stream) const {
-    sse_key_.install(readSparseSecretEncapsulationKey(
-        [&](SparseSecretEncapsulationKey &key) { Serialize::load(stream, key); }));
+    fixedKeyFromStream(
+        sse_key_, stream, [this] { return newSparseSecretEncapsulationKey(); }, 's');
 }
 
 bool KeyPackImpl::isEncKeyLoaded() const { return enc_key_.holds(); }

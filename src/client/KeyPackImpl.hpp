@@ -218,8 +218,23 @@ private:
     std::shared_ptr<EvaluationKey>
     readRotKey(std::uint64_t idx, std::uint64_t d,
                const std::function<void(EvaluationKey &)> &read) const;
-    std::shared_ptr<SparseSecretEncapsulationKey> readSparseSecretEncapsulationKey(
-        const std::function<void(SparseSecretEncapsulationKey &)> &read) const;
+    // New empty fixed keys over the pack's contexts, to be read into; the
+    // encapsulation key needs the sparse context (kNoSparseContext).
+    std::shared_ptr<EncryptionKey> newEncKey() const;
+    std::shared_ptr<EvaluationKey> newMultKey() const;
+    std::shared_ptr<EvaluationKey> newConjKey() const;
+    std::shared_ptr<SparseSecretEncapsulationKey> newSparseSecretEncapsulationKey() const;
+    // The directory load of a fixed key: under the slot's mutex, an empty
+    // slot whose file can be opened receives a new key (make()) read from
+    // the file and checked to be of `type`; any failure leaves the slot
+    // empty. Returns the slot's key.
+    template <typename Key, typename Make>
+    std::shared_ptr<Key> fixedKeyFromDirectory(KeySlot<Key> &slot, const char *file, Make make,
+                                               char type) const;
+    // The stream load: a new key read and checked as above replaces the
+    // slot's key.
+    template <typename Key, typename Make>
+    void fixedKeyFromStream(KeySlot<Key> &slot, std::istream &stream, Make make, char type) const;
     const std::shared_ptr<ContextContent> &requireSparseContext() const;
 
     std::shared_ptr<ContextContent> context_;
