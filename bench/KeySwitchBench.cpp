@@ -2,9 +2,12 @@
 // primes, 5 temporary primes, gadget rank 5), single thread, full level:
 // modUp of one polynomial in NTT form into 5 digits, the inner product of the
 // digits with a 5-digit key (mask and body parts) over the extended basis,
-// and modDown of the two sums back to NTT form. Each step is timed alone,
-// then the three together, through the same calls the key switcher makes.
+// and modDown of the two sums back to NTT form ("modUpInPlace" is modUp into
+// the digits of the last call, without allocating). Each step is timed alone,
+// then the three together, through the same calls the key switcher makes, on
+// every instruction-set path side by side.
 
+#include "BenchPaths.hpp"
 #include "Quelt/Context.hpp"
 #include "arith/FastBaseConv.hpp"
 #include "arith/PrimeModuli.hpp"
@@ -54,6 +57,14 @@ struct Setup {
     }
 
     void modUp() { digits = conv.modUp(input); }
+    // The same conversion into the digits already there: no allocation, so
+    // no first touch of fresh pages.
+    void modUpInPlace() {
+        std::vector<u64 *> outs;
+        for (Polynomial &d : digits)
+            outs.push_back(d.getData().getData());
+        conv.modUpLimbs(input.getData().getData(), input.getLevel(), true, outs.data());
+    }
     void innerProduct() {
         const std::vector<Polynomial> &a = digits;
         ctx->getPrimeModuli().innerProduct(
@@ -68,32 +79,16 @@ Setup &setup() {
     return s;
 }
 
-void BM_ModUp(benchmark::State &state) {
-    Setup &s = setup();
-    for (auto _ : state) {
-        s.modUp();
-        benchmark::ClobberMemory();
-    }
-}
-
-void BM_InnerProduct(benchmark::State &state) {
-    Setup &s = setup();
-    for (auto _ : state) {
-        s.innerProduct();
-        benchmark::ClobberMemory();
-    }
-}
-
-void BM_ModDown(benchmark::State &state) {
+void keySwitchStep(benchmark::State &state, void (Setup::*step)()) {
     Setup &s = setup();
     s.innerProduct();
     for (auto _ : state) {
-        s.modDown();
+        (s.*step)();
         benchmark::ClobberMemory();
     }
 }
 
-void BM_KeySwitch(benchmark::State &state) {
+void keySwitchWhole(benchmark::State &state) {
     Setup &s = setup();
     for (auto _ : state) {
         s.modUp();
@@ -103,9 +98,25 @@ void BM_KeySwitch(benchmark::State &state) {
     }
 }
 
-} // namespace
+const bool kRegistered = [] {
+    using bench::registerForEachPath;
+    registerForEachPath(
+        "KeySwitch/FGb/modUp", [](benchmark::State &state) { keySwitchStep(state, &Setup::modUp); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/modUpInPlace",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::modUpInPlace); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/innerProduct",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::innerProduct); },
+        benchmark::kMillisecond);
+    registerForEachPath(
+        "KeySwitch/FGb/modDownTwo",
+        [](benchmark::State &state) { keySwitchStep(state, &Setup::modDown); },
+        benchmark::kMillisecond);
+    registerForEachPath("KeySwitch/FGb/whole", keySwitchWhole, benchmark::kMillisecond);
+    return true;
+}();
 
-BENCHMARK(BM_ModUp)->Name("KeySwitch/FGb/modUp")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InnerProduct)->Name("KeySwitch/FGb/innerProduct")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ModDown)->Name("KeySwitch/FGb/modDownTwo")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeySwitch)->Name("KeySwitch/FGb/whole")->Unit(benchmark::kMillisecond);
+} // namespace

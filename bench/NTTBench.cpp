@@ -1,19 +1,18 @@
-// Forward and inverse transform of one limb, type 0, for N = 2^12 .. 2^17 and
-// a 60-bit or 50-bit prime p = 1 mod 2N (the largest below 2^60 or 2^50).
-// The "Scalar" variants force the portable path; the others take whatever
-// path the processor selects.
+// Forward and inverse transform of one limb, type 0, at N = 2^12 and 2^16 with
+// a 60-bit and a 50-bit prime p = 1 mod 2N (the largest below 2^60 or 2^50),
+// on every instruction-set path side by side.
 
+#include "BenchPaths.hpp"
 #include "arith/NTT.hpp"
-#include "arith/NTTKernels.hpp"
 #include "arith/NumberTheoryUtils.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -42,12 +41,10 @@ std::vector<u64> randomLimb(const NTT &ntt) {
     return a;
 }
 
-template <bool Forward, bool Scalar>
-void benchTransform(benchmark::State &state) {
-    const NTT &ntt =
-        transformFor(static_cast<unsigned>(state.range(0)), static_cast<unsigned>(state.range(1)));
+template <bool Forward>
+void benchTransform(benchmark::State &state, unsigned log_n, unsigned bits) {
+    const NTT &ntt = transformFor(log_n, bits);
     std::vector<u64> a = randomLimb(ntt);
-    ntt_kernels::setVectorPathEnabled(!Scalar);
     for (auto _ : state) {
         if constexpr (Forward)
             ntt.computeForward<1>(a.data());
@@ -56,23 +53,21 @@ void benchTransform(benchmark::State &state) {
         benchmark::DoNotOptimize(a.data());
         benchmark::ClobberMemory();
     }
-    ntt_kernels::setVectorPathEnabled(true);
-    state.SetLabel(Scalar ? "scalar" : ntt_kernels::activePathName());
 }
 
-void degreesAndPrimes(benchmark::internal::Benchmark *b) {
-    for (int bits : {60, 50})
-        for (int log_n = 12; log_n <= 17; ++log_n)
-            b->Args({log_n, bits});
-    b->ArgNames({"logN", "bits"})->Unit(benchmark::kMicrosecond);
-    // On a shared machine the least disturbed repetition is the telling one.
-    b->ComputeStatistics(
-        "min", [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); });
-}
+const bool kRegistered = [] {
+    for (unsigned bits : {60u, 50u})
+        for (unsigned log_n : {12u, 16u}) {
+            const std::string shape =
+                "/logN:" + std::to_string(log_n) + "/bits:" + std::to_string(bits);
+            bench::registerForEachPath("NTT/Forward" + shape, [=](benchmark::State &state) {
+                benchTransform<true>(state, log_n, bits);
+            });
+            bench::registerForEachPath("NTT/Backward" + shape, [=](benchmark::State &state) {
+                benchTransform<false>(state, log_n, bits);
+            });
+        }
+    return true;
+}();
 
 } // namespace
-
-BENCHMARK(benchTransform<true, false>)->Name("NTT/Forward")->Apply(degreesAndPrimes);
-BENCHMARK(benchTransform<false, false>)->Name("NTT/Backward")->Apply(degreesAndPrimes);
-BENCHMARK(benchTransform<true, true>)->Name("NTT/ForwardScalar")->Apply(degreesAndPrimes);
-BENCHMARK(benchTransform<false, true>)->Name("NTT/BackwardScalar")->Apply(degreesAndPrimes);

@@ -1,5 +1,7 @@
 #include "arith/KeySwitchKernels.hpp"
 
+#include "arith/KeySwitchKernelsVector.hpp"
+
 namespace Quelt::keyswitch_kernels {
 
 namespace {
@@ -166,6 +168,8 @@ u128 foldBias(u64 p) {
 void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
                   u64 num_targets, u64 terms_per_fold, u64 offset, u64 n) {
     if (count <= terms_per_fold) {
+        if (const auto *v = vector::select())
+            return v->convertBlock(sources, count, targets, num_targets, offset, n);
         switch (count) {
         case 1:
             return convertFixed<1>(sources, targets, num_targets, offset, n);
@@ -193,6 +197,8 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
 
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
                      u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
+    if (const auto *v = vector::select())
+        return v->innerProductTwo(a, b, c, count, terms_per_fold, f, out1, out2, n);
     if (count <= terms_per_fold) {
         switch (count) {
         case 1:

@@ -1,5 +1,6 @@
 #include "arith/Modulus.hpp"
 
+#include "arith/ModulusVector.hpp"
 #include "arith/NTT.hpp"
 
 #include "Quelt/Device.hpp"
@@ -100,6 +101,8 @@ void Modulus::constAdd(const std::uint64_t *in, std::uint64_t c, std::uint64_t *
 
 void Modulus::addVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                         std::uint64_t n) const {
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->addVector(*this, out, a, b, n);
     const u64 p = prime_;
     for (u64 i = 0; i < n; ++i)
         out[i] = reduceOnce(a[i] + b[i], p);
@@ -107,6 +110,8 @@ void Modulus::addVector(std::uint64_t *out, const std::uint64_t *a, const std::u
 
 void Modulus::subVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                         std::uint64_t n) const {
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->subVector(*this, out, a, b, n);
     const u64 p = prime_;
     for (u64 i = 0; i < n; ++i)
         out[i] = subtractMod(a[i], b[i], p);
@@ -120,6 +125,8 @@ void Modulus::negateVector(std::uint64_t *out, const std::uint64_t *in, std::uin
 
 void Modulus::mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
                         std::uint64_t n) const {
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->mulVector(*this, out, a, b, n);
     const u64 p = prime_;
     const u64 ratio = barrett_ratio_;
     const unsigned shift = barrettShift();
@@ -138,6 +145,8 @@ void Modulus::mulAddVector(std::uint64_t *out, const std::uint64_t *a,
                            const std::uint64_t *b) const {
     // Position i reads only a[i], b[i] and out[i], so fusing the product and
     // the sum gives the same words as forming all products first.
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->mulAddVector(*this, out, a, b, degree_);
     const u64 p = prime_;
     const u64 ratio = barrett_ratio_;
     const unsigned shift = barrettShift();
@@ -155,6 +164,8 @@ void Modulus::mulAddVector(std::uint64_t *out1, std::uint64_t *out2, const std::
 void Modulus::tensorVector(std::uint64_t *d1, std::uint64_t *d2, std::uint64_t *d0,
                            const std::uint64_t *a0, const std::uint64_t *a1,
                            const std::uint64_t *b0, const std::uint64_t *b1) const {
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->tensorVector(*this, d1, d2, d0, a0, a1, b0, b1, degree_);
     const u64 p = prime_;
     const u64 ratio = barrett_ratio_;
     const unsigned shift = barrettShift();
@@ -177,6 +188,8 @@ void Modulus::tensorVector(std::uint64_t *d1, std::uint64_t *d2, std::uint64_t *
 
 void Modulus::innerProduct(const std::uint64_t *a, const std::uint64_t *b, std::uint64_t *out,
                            std::uint64_t n) const {
+    if (const auto *v = modulus_vector::select(prime_))
+        return v->innerProduct(*this, a, b, out, n);
     const u64 p = prime_;
     const u64 residue = word_residue_;
     const u64 companion = word_residue_companion_;
@@ -268,6 +281,8 @@ void Modulus::constMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t 
     const u64 p = prime_;
     const u64 w = reduceWord(c);
     const u64 wc = shoupCompanion(w);
+    if (const auto *v = modulus_vector::select(p))
+        return v->constMult[K - 1](*this, in, w, wc, out, n);
     for (u64 i = 0; i < n; ++i) {
         const u64 r = shoupProduct(in[i], w, wc, p);
         out[i] = K == 1 ? reduceOnce(r, p) : r;
@@ -281,6 +296,8 @@ void Modulus::subAndConstMult(const std::uint64_t *a, const std::uint64_t *b, st
     const u64 p = prime_;
     const u64 w = reduceWord(c);
     const u64 wc = shoupCompanion(w);
+    if (const auto *v = modulus_vector::select(p))
+        return v->subAndConstMult[K - 1](*this, a, b, w, wc, out, n);
     for (u64 i = 0; i < n; ++i) {
         const u64 r = shoupProduct(p + a[i] - b[i], w, wc, p);
         out[i] = K == 1 ? reduceOnce(r, p) : r;
@@ -337,6 +354,8 @@ void Modulus::normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c,
     const u64 wc = shoupCompanion(w);
     const u64 half = q >> 1;
     const u64 d = p - reduceWord(q);
+    if (const auto *v = modulus_vector::select(p))
+        return v->normalizeModAndConstMult[Accumulate](*this, in, w, wc, half, d, out, n);
     for (u64 i = 0; i < n; ++i) {
         const u64 x = liftCentred(in[i], half, d);
         const u64 r = shoupProduct(x, w, wc, p);

@@ -165,6 +165,15 @@ ntt_kernels::Tables tablesOf(const NTT &ntt) {
             ntt.getLastTwiddleCompanion()};
 }
 
+ntt_kernels::Twists twistsOf(const NTT &ntt) {
+    return {ntt.getTwistPowers().getData(),
+            ntt.getTwistCompanions().getData(),
+            ntt.getInverseTwistPowers().getData(),
+            ntt.getInverseTwistCompanions().getData(),
+            ntt.getDegree(),
+            ntt.getPrime()};
+}
+
 // The twist tables exist for type 2 only.
 constexpr const char *kTwistNeedsType2 =
     "[NTT] conversion and inversion exist only for the conjugate-invariant type.";
@@ -178,31 +187,18 @@ inline u64 twistSum(u64 x, u64 q, u64 p2) {
     const u64 s = x + q;
     return s >= p2 ? s - p2 : s;
 }
-
-bool useVectorPath() {
-    static const bool available = ntt_kernels::vectorPathAvailable();
-    return available && ntt_kernels::vectorPathEnabled();
-}
 } // namespace
 
 template <int K>
 requires(K == 1 || K == 2 || K == 4) void NTT::computeForward(std::uint64_t *a) const {
     if (type_ == NttType::CONJUGATE_INVARIANT)
         conversion(a, a);
-    const ntt_kernels::Tables tables = tablesOf(*this);
-    if (useVectorPath())
-        ntt_kernels::forwardVector(a, tables, K);
-    else
-        ntt_kernels::forwardScalar(a, tables, K);
+    ntt_kernels::forward(a, tablesOf(*this), K);
 }
 
 template <int K>
 requires(K == 1 || K == 2) void NTT::computeBackward(std::uint64_t *a) const {
-    const ntt_kernels::Tables tables = tablesOf(*this);
-    if (useVectorPath())
-        ntt_kernels::backwardVector(a, tables, K);
-    else
-        ntt_kernels::backwardScalar(a, tables, K);
+    ntt_kernels::backward(a, tablesOf(*this), K);
     if (type_ == NttType::CONJUGATE_INVARIANT)
         inversion(a, a);
 }
@@ -229,6 +225,8 @@ void NTT::conversion(const std::uint64_t *in, std::uint64_t *out) const {
     using ntt_kernels::shoup;
     if (type_ != NttType::CONJUGATE_INVARIANT)
         throw RuntimeException(kTwistNeedsType2);
+    if (ntt_kernels::conversionVector(in, out, twistsOf(*this)))
+        return;
     const u64 N = degree_, p = prime_, p2 = twice_prime_;
     const u64 *psi = twist_.getData(), *psi_c = twist_companions_.getData();
     const u64 c = inverse_twist_[N], cc = inverse_twist_companions_[N]; // psi^-N
@@ -250,6 +248,8 @@ void NTT::inversion(const std::uint64_t *in, std::uint64_t *out) const {
     using ntt_kernels::shoup;
     if (type_ != NttType::CONJUGATE_INVARIANT)
         throw RuntimeException(kTwistNeedsType2);
+    if (ntt_kernels::inversionVector(in, out, twistsOf(*this)))
+        return;
     const u64 N = degree_, p = prime_, p2 = twice_prime_;
     const u64 *psi = twist_.getData(), *psi_c = twist_companions_.getData();
     const u64 *ipsi = inverse_twist_.getData(), *ipsi_c = inverse_twist_companions_.getData();

@@ -234,11 +234,6 @@ constexpr u64 kMinVectorDegree = 8;
 
 } // namespace
 
-bool vectorPathAvailable() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
-
 void forwardVector(u64 *a, const Tables &t, int K) {
     if (t.degree < kMinVectorDegree)
         return forwardScalar(a, t, K);

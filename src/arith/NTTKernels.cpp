@@ -1,8 +1,7 @@
 #include "arith/NTTKernels.hpp"
 
 #include "arith/NTTDriver.hpp"
-
-#include <atomic>
+#include "foundation/SimdPath.hpp"
 
 namespace Quelt::ntt_kernels {
 
@@ -43,8 +42,6 @@ inline u64 reduceFrom2p(u64 x, u64 p) {
         x -= x >= p ? p : 0;
     return x;
 }
-
-std::atomic<bool> g_vector_enabled{true};
 
 } // namespace
 
@@ -156,19 +153,70 @@ void backwardScalar(u64 *a, const Tables &t, int K) {
         backwardDriver<ScalarStages, 2>(a, t);
 }
 
-#if !defined(__x86_64__)
-bool vectorPathAvailable() { return false; }
-void forwardVector(u64 *a, const Tables &t, int K) { forwardScalar(a, t, K); }
-void backwardVector(u64 *a, const Tables &t, int K) { backwardScalar(a, t, K); }
+namespace {
+
+// The AVX-512 kernel, or its IFMA twin for primes below 2^50 on the IFMA
+// path; null on the other paths and below the sixteen words the AVX-512
+// drivers need.
+template <typename Kernel>
+Kernel avx512Kernel(u64 degree, u64 prime, Kernel avx512, Kernel ifma) {
+    const simd::Path path = simd::activePath();
+    if (path < simd::Path::Avx512 || degree < 16)
+        return nullptr;
+    return path == simd::Path::Ifma && prime < simd::kIfmaPrimeLimit ? ifma : avx512;
+}
+
+} // namespace
+
+#if defined(__x86_64__)
+
+void forward(u64 *a, const Tables &t, int K) {
+    if (const auto kernel = avx512Kernel(t.degree, t.prime, &forwardAvx512, &forwardIfma))
+        return kernel(a, t, K);
+    if (simd::activePath() >= simd::Path::Avx2)
+        return forwardVector(a, t, K);
+    forwardScalar(a, t, K);
+}
+
+void backward(u64 *a, const Tables &t, int K) {
+    if (const auto kernel = avx512Kernel(t.degree, t.prime, &backwardAvx512, &backwardIfma))
+        return kernel(a, t, K);
+    if (simd::activePath() >= simd::Path::Avx2)
+        return backwardVector(a, t, K);
+    backwardScalar(a, t, K);
+}
+
+bool conversionVector(const u64 *in, u64 *out, const Twists &t) {
+    const auto kernel = avx512Kernel(t.degree, t.prime, &conversionAvx512, &conversionIfma);
+    if (kernel)
+        kernel(in, out, t);
+    return kernel != nullptr;
+}
+
+bool inversionVector(const u64 *in, u64 *out, const Twists &t) {
+    const auto kernel = avx512Kernel(t.degree, t.prime, &inversionAvx512, &inversionIfma);
+    if (kernel)
+        kernel(in, out, t);
+    return kernel != nullptr;
+}
+
+#else
+
+// Only the scalar path exists on other processors.
+void forward(u64 *a, const Tables &t, int K) { forwardScalar(a, t, K); }
+void backward(u64 *a, const Tables &t, int K) { backwardScalar(a, t, K); }
+bool conversionVector(const u64 *, u64 *, const Twists &) { return false; }
+bool inversionVector(const u64 *, u64 *, const Twists &) { return false; }
+
 #endif
 
-const char *activePathName() {
-    return vectorPathAvailable() && vectorPathEnabled() ? "avx2" : "scalar";
-}
+bool vectorPathAvailable() { return simd::bestPath() != simd::Path::Scalar; }
+
+const char *activePathName() { return simd::pathName(simd::activePath()); }
 
 void setVectorPathEnabled(bool enabled) {
-    g_vector_enabled.store(enabled, std::memory_order_relaxed);
+    simd::setActivePath(enabled ? simd::bestPath() : simd::Path::Scalar);
 }
-bool vectorPathEnabled() { return g_vector_enabled.load(std::memory_order_relaxed); }
+bool vectorPathEnabled() { return simd::activePath() != simd::Path::Scalar; }
 
 } // namespace Quelt::ntt_kernels

@@ -41,15 +41,49 @@ void backwardLast(u64 *a, const Tables &t);
 void forwardScalar(u64 *a, const Tables &t, int K);
 void backwardScalar(u64 *a, const Tables &t, int K);
 
-// Vector versions; only called when vectorPathAvailable() is true.
+// The same through the path selected by simd::activePath() (the AVX-512
+// paths need N >= 16, the AVX2 path N >= 8; smaller degrees run the scalar
+// kernels).
+void forward(u64 *a, const Tables &t, int K);
+void backward(u64 *a, const Tables &t, int K);
+
+// AVX2 versions; only called when the processor has AVX2.
 void forwardVector(u64 *a, const Tables &t, int K);
 void backwardVector(u64 *a, const Tables &t, int K);
+// AVX-512 versions (N >= 16); the IFMA ones also need p < 2^50.
+void forwardAvx512(u64 *a, const Tables &t, int K);
+void backwardAvx512(u64 *a, const Tables &t, int K);
+void forwardIfma(u64 *a, const Tables &t, int K);
+void backwardIfma(u64 *a, const Tables &t, int K);
+
+// The twists of type 2: psi^j (j < N) and psi^-j (j <= N) with their
+// companions.
+struct Twists {
+    const u64 *powers;
+    const u64 *companions;
+    const u64 *inverse_powers;
+    const u64 *inverse_companions;
+    u64 degree;
+    u64 prime;
+};
+
+// NTT::conversion and NTT::inversion through the vector path selected by
+// simd::activePath() (in == out or not overlapping). False when no vector
+// path serves them (N < 16 or the scalar or AVX2 path): the caller runs its
+// scalar loop.
+bool conversionVector(const u64 *in, u64 *out, const Twists &t);
+bool inversionVector(const u64 *in, u64 *out, const Twists &t);
+void conversionAvx512(const u64 *in, u64 *out, const Twists &t);
+void inversionAvx512(const u64 *in, u64 *out, const Twists &t);
+void conversionIfma(const u64 *in, u64 *out, const Twists &t);
+void inversionIfma(const u64 *in, u64 *out, const Twists &t);
 
 // True when a vector path is compiled in and the processor supports it.
 bool vectorPathAvailable();
-// Name of the path the transforms take ("avx2" or "scalar").
+// Name of the path the transforms take (simd::pathName of the active path).
 const char *activePathName();
-// Process-wide switch for tests and benchmarks: false forces the scalar path.
+// Switch for tests and benchmarks over simd::setActivePath: false forces the
+// scalar path, true restores the fastest path of the processor.
 void setVectorPathEnabled(bool enabled);
 bool vectorPathEnabled();
 

@@ -454,6 +454,11 @@ public:
     // limbs read are not the chain's, stride is 0 or (count - 1) * stride is
     // not below N.
     void liftToReal(const Polynomial &p, u64 count, u64 stride, double *out) const;
+    // The same for one levelled element (the value of its residues 0, and 1
+    // above level 0). Throws kShapeMismatchMessage when x does not hold those
+    // residues of this chain, and the accelerator message ("liftToReal") for
+    // a non-host element.
+    double liftToReal(const LevelledElement &x) const;
     // Signed coefficients (m * N of them for m polynomials) into residues and
     // NTT form.
     void coefficientsToPolyVector(const DeviceSpecificArray<int> &coeffs,

@@ -3,6 +3,7 @@
 // level-0 roundings of the base prime.
 
 #include "arith/PrimeModuli.hpp"
+#include "arith/PrimeModuliDetail.hpp"
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
@@ -219,37 +220,25 @@ void PrimeModuli::liftToReal(const Polynomial &p, u64 count, u64 stride, double 
             moduli_[i].getNTT()->computeBackward<1>(limb);
     }
     const u64 *a0 = scratch.getData();
-    const u64 q0 = moduli_[0].getPrime();
     if (limbs == 1) {
-        const u64 half = q0 / 2;
-        for (u64 k = 0; k < count; ++k) {
-            const u64 c = a0[k * stride];
-            out[k] = c > half ? -static_cast<double>(q0 - c) : static_cast<double>(c);
-        }
+        const detail::CentredLift lift(moduli_[0]);
+        for (u64 k = 0; k < count; ++k)
+            out[k] = lift(a0[k * stride]);
         return;
     }
-
-    // x = a0 (q1^-1 mod q0) q1 + a1 (q0^-1 mod q1) q0 lies in [0, 2Q) and is
-    // congruent to the value modulo both primes.
     const u64 *a1 = a0 + degree_;
-    const u64 q1 = moduli_[1].getPrime();
-    const u64 u = inverseModPrime(q1 % q0, 0);
-    const u64 v = inverseModPrime(q0 % q1, 1);
-    const u128 big_q = static_cast<u128>(q0) * q1;
-    const u128 half = big_q / 2;
-    // Conversion to double is exact rounding either way; words convert faster.
-    auto to_double = [](u128 x) {
-        return (x >> 64) == 0 ? static_cast<double>(static_cast<u64>(x)) : static_cast<double>(x);
-    };
-    for (u64 k = 0; k < count; ++k) {
-        const u64 j = k * stride;
-        const u64 b0 = moduli_[0].barrettProduct(a0[j], u);
-        const u64 b1 = moduli_[1].barrettProduct(a1[j], v);
-        u128 x = static_cast<u128>(b0) * q1 + static_cast<u128>(b1) * q0;
-        if (x >= big_q)
-            x -= big_q;
-        out[k] = x > half ? -to_double(big_q - x) : to_double(x);
-    }
+    const detail::CentredLift lift(moduli_[0], moduli_[1]);
+    for (u64 k = 0; k < count; ++k)
+        out[k] = lift(a0[k * stride], a1[k * stride]);
+}
+
+double PrimeModuli::liftToReal(const LevelledElement &x) const {
+    dispatch(x.getDevice(), "liftToReal", "liftToReal");
+    detail::checkElement(x, moduli_.size());
+    const u64 *r = x.getData().getData();
+    if (x.getLevel() == 0)
+        return detail::CentredLift(moduli_[0])(r[0]);
+    return detail::CentredLift(moduli_[0], moduli_[1])(r[0], r[1]);
 }
 
 void PrimeModuli::coefficientsToPolyVector(const DeviceSpecificArray<int> &coeffs,

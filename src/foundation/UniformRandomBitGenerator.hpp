@@ -88,4 +88,20 @@ private:
     std::unique_ptr<std::uint64_t[]> buffer_;
 };
 
+// Puts the calling thread's generator back at the position it had when the
+// guard was made, on every way out of the scope (exceptions included).
+class GeneratorStateGuard {
+public:
+    GeneratorStateGuard()
+        : generator_(UniformRandomBitGenerator::getInstance()),
+          position_(generator_.getPosition()) {}
+    ~GeneratorStateGuard() { generator_.setPosition(position_); }
+    GeneratorStateGuard(const GeneratorStateGuard &) = delete;
+    GeneratorStateGuard &operator=(const GeneratorStateGuard &) = delete;
+
+private:
+    UniformRandomBitGenerator &generator_;
+    UniformRandomBitGenerator::Position position_;
+};
+
 } // namespace Quelt

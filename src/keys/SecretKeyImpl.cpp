@@ -6,6 +6,7 @@
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
+#include "keys/SecretKeyRecord.hpp"
 #include "keys/Serialize.hpp"
 
 #include <algorithm>
@@ -17,36 +18,6 @@ namespace Quelt {
 namespace {
 
 constexpr const char *kPrimeIndexOutOfRange = "[SecretKey] Prime index out of range";
-
-// Puts the calling thread's generator back where it stood when the guard was
-// made, on every way out of the scope.
-class GeneratorRestorer {
-public:
-    GeneratorRestorer()
-        : generator_(UniformRandomBitGenerator::getInstance()),
-          position_(generator_.getPosition()) {}
-    ~GeneratorRestorer() { generator_.setPosition(position_); }
-    GeneratorRestorer(const GeneratorRestorer &) = delete;
-    GeneratorRestorer &operator=(const GeneratorRestorer &) = delete;
-
-private:
-    UniformRandomBitGenerator &generator_;
-    UniformRandomBitGenerator::Position position_;
-};
-
-// A stored string whose length must be `expected`: the length is checked
-// before any byte is read or any memory is reserved for it.
-std::string loadStringOfLength(cereal::PortableBinaryInputArchive &archive, std::uint64_t expected,
-                               const char *message) {
-    std::uint64_t length = 0;
-    archive(length);
-    if (length != expected)
-        throw RuntimeException(message);
-    std::string bytes(length, '\0');
-    if (length != 0)
-        archive(cereal::binary_data(bytes.data(), length));
-    return bytes;
-}
 
 } // namespace
 
@@ -159,9 +130,7 @@ void SecretKeyImpl<ET>::convertCoefficients() {
 
 template <EncryptionType ET>
 void SecretKeyImpl<ET>::regenerateFromSeed() {
-    const GeneratorRestorer restorer;
-    UniformRandomBitGenerator::getInstance().setState(seed_);
-    sampleFromGenerator();
+    SecretKeyRecord::sampleFromState(seed_, [this] { sampleFromGenerator(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -227,21 +196,11 @@ void SecretKeyImpl<ET>::loadFullForm(cereal::PortableBinaryInputArchive &archive
     Verifier::load(archive, context_->getHash(), ObjectCode::SECRET_KEY);
     checkSampledShape();
 
-    std::uint8_t random = 0;
-    archive(random);
-    if (random > 1)
-        throw RuntimeException(kLoadRandomFlag);
-    std::string seed = loadStringOfLength(
-        archive, random != 0 ? UniformRandomBitGenerator::kStateBytes : 0, kLoadSeedLength);
-
+    auto [random, seed] = SecretKeyRecord::loadRandomFlagAndSeed(archive);
     // Every count must be this context's before its data is read, so that a
     // damaged count neither reserves memory nor builds a key of another shape.
-    std::uint64_t count = 0;
-    archive(count);
-    if (count != coefficientCount())
-        throw RuntimeException(kLoadCoefficientCount);
-    DeviceSpecificArray<int> coefficients;
-    loadElements(archive, coefficients, count);
+    DeviceSpecificArray<int> coefficients =
+        SecretKeyRecord::loadCoefficients(archive, coefficientCount());
 
     std::uint64_t polys = 0;
     archive(polys);
@@ -261,7 +220,7 @@ void SecretKeyImpl<ET>::loadFullForm(cereal::PortableBinaryInputArchive &archive
         sx.getPolys().push_back(std::move(poly));
     }
 
-    is_random_ = random != 0;
+    is_random_ = random;
     seed_ = std::move(seed);
     coefficients_ = std::move(coefficients);
     sx_ = std::move(sx);
@@ -269,12 +228,9 @@ void SecretKeyImpl<ET>::loadFullForm(cereal::PortableBinaryInputArchive &archive
 
 template <EncryptionType ET>
 void SecretKeyImpl<ET>::loadSeedOnlyForm(cereal::PortableBinaryInputArchive &archive) {
-    std::uint32_t code = 0;
-    archive(code);
-    if (code != static_cast<std::uint32_t>(ObjectCode::SECRET_KEY))
-        throw RuntimeException(Verifier::kValidationFailed);
+    SecretKeyRecord::loadSeedOnlyCode(archive);
     checkSampledShape();
-    seed_ = loadStringOfLength(archive, UniformRandomBitGenerator::kStateBytes, kLoadStateLength);
+    seed_ = SecretKeyRecord::loadSeedOnlyState(archive);
     is_random_ = true;
     regenerateFromSeed();
 }
@@ -291,13 +247,14 @@ void detail::CerealAdaptor<T>::save(
     if (!option_ || (*option_ != Key::kFullForm && *option_ != Key::kSeedOnlyForm))
         throw RuntimeException(Key::kSaveInvalidOption);
     const Key &key = *key_;
-    archive(std::uint8_t{0}, *option_, static_cast<std::uint32_t>(key.enc_type_));
+    Serialize::saveOptional(archive, option_);
+    archive(static_cast<std::uint32_t>(key.enc_type_));
     if (*option_ == Key::kSeedOnlyForm) {
-        archive(static_cast<std::uint32_t>(ObjectCode::SECRET_KEY), key.seed_);
+        SecretKeyRecord::saveSeedOnlyBody(archive, key.seed_);
         return;
     }
     Verifier::save(archive, key.context_->getHash(), ObjectCode::SECRET_KEY);
-    archive(static_cast<std::uint8_t>(key.is_random_ ? 1 : 0), key.seed_);
+    SecretKeyRecord::saveRandomFlagAndSeed(archive, key.is_random_, key.seed_);
     Quelt::save(archive, key.coefficients_);
     archive(static_cast<std::uint64_t>(key.sx_.getSize()));
     for (const Polynomial &poly : key.sx_.getPolys())
@@ -307,25 +264,16 @@ void detail::CerealAdaptor<T>::save(
 template <typename T>
 void detail::CerealAdaptor<T>::load(cereal::PortableBinaryInputArchive &archive) requires(
     !std::is_const_v<T>) {
-    // Only the lowest bit of the flag says whether an option follows.
-    std::uint8_t absent = 0;
-    archive(absent);
-    std::optional<std::uint32_t> option;
-    if ((absent & 1) == 0) {
-        std::uint32_t value = 0;
-        archive(value);
-        option = value;
-    }
+    const std::optional<std::uint32_t> option = Serialize::loadOptional(archive);
     // The type is judged first: a record of another type is reported as such
     // even when its option is damaged too.
     std::uint32_t type = 0;
     archive(type);
     if (type != static_cast<std::uint32_t>(key_->enc_type_))
         throw RuntimeException(T::kLoadWrongType);
-    if (!option || (*option != T::kFullForm && *option != T::kSeedOnlyForm))
-        throw RuntimeException(T::kLoadInvalidOption);
+    const std::uint32_t form = SecretKeyRecord::checkedForm(option);
     option_ = option;
-    if (*option == T::kFullForm)
+    if (form == T::kFullForm)
         key_->loadFullForm(archive);
     else
         key_->loadSeedOnlyForm(archive);

@@ -4,6 +4,7 @@
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "context/PolynomialVector.hpp"
+#include "keys/SecretKeyRecord.hpp"
 
 #include <cstdint>
 #include <iosfwd>
@@ -59,31 +60,27 @@ public:
         "[Secret Key] The number of RLWE secret key must be equal to one.";
     static constexpr const char *kMLWEShape =
         "[Secret Key] The number of MLWE secret key must be equal to one.";
-    static constexpr const char *kNullCoefficients = "[Secret Key] The coefficients are null";
-    static constexpr const char *kNotRandom = "The secret key is not randomly generated";
+    static constexpr const char *kNullCoefficients = SecretKeyRecord::kNullCoefficients;
+    static constexpr const char *kNotRandom = SecretKeyRecord::kNotRandom;
     static constexpr const char *kSaveInvalidOption = "[save SecretKey] Invalid serialize option";
-    static constexpr const char *kLoadInvalidOption = "[load SecretKey] Invalid serialize option";
+    static constexpr const char *kLoadInvalidOption = SecretKeyRecord::kLoadInvalidOption;
     static constexpr const char *kLoadWrongType =
         ET == EncryptionType::MLWE
             ? "[load SecretKey] The serialized secret key is not for MLWE encryption."
         : ET == EncryptionType::RLWE
             ? "[load SecretKey] The serialized secret key is not for RLWE encryption."
             : "[load SecretKey] The serialized secret key is not for MSRLWE encryption.";
-    static constexpr const char *kLoadRandomFlag =
-        "[load SecretKey] The stored random flag is neither 0 nor 1";
-    static constexpr const char *kLoadSeedLength =
-        "[load SecretKey] The stored seed length does not match the random flag";
-    static constexpr const char *kLoadStateLength =
-        "[load SecretKey] The stored generator state does not have 49 bytes";
-    static constexpr const char *kLoadCoefficientCount =
-        "[load SecretKey] The stored coefficient count does not match the context";
+    static constexpr const char *kLoadRandomFlag = SecretKeyRecord::kLoadRandomFlag;
+    static constexpr const char *kLoadSeedLength = SecretKeyRecord::kLoadSeedLength;
+    static constexpr const char *kLoadStateLength = SecretKeyRecord::kLoadStateLength;
+    static constexpr const char *kLoadCoefficientCount = SecretKeyRecord::kLoadCoefficientCount;
     static constexpr const char *kLoadPolynomialCount =
         "[load SecretKey] The stored polynomial count does not match the context";
     static constexpr const char *kLoadPolynomialShape =
         "[load SecretKey] A stored polynomial is not in the form of a secret key";
 
-    static constexpr std::uint32_t kFullForm = 1;
-    static constexpr std::uint32_t kSeedOnlyForm = 2;
+    static constexpr std::uint32_t kFullForm = SecretKeyRecord::kFullForm;
+    static constexpr std::uint32_t kSeedOnlyForm = SecretKeyRecord::kSeedOnlyForm;
 
     explicit SecretKeyImpl(const std::shared_ptr<ContextContent> &context);
     SecretKeyImpl(const std::shared_ptr<ContextContent> &context, const int *coefficients);

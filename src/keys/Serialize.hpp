@@ -31,6 +31,7 @@
 #include <fstream>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -154,5 +155,24 @@ public:
     static std::uint64_t loadKeyForm(cereal::PortableBinaryInputArchive &archive,
                                      ObjectCode expectedCode);
 };
+
+namespace Serialize {
+
+// A std::optional<u32> field: a flag byte (0: a value follows, 1: none), then
+// the value when there is one.
+void saveOptional(cereal::PortableBinaryOutputArchive &archive,
+                  const std::optional<std::uint32_t> &value);
+// Reads such a field. Only the lowest bit of the flag byte counts (an odd
+// byte reads as no value, and then nothing more is read).
+std::optional<std::uint32_t> loadOptional(cereal::PortableBinaryInputArchive &archive);
+
+// Reads a string field (u64 length, then the bytes) whose length must be
+// `length`. The stored length is compared before any byte is read or any
+// memory is reserved for it; a different one throws RuntimeException
+// `message`.
+std::string loadStringOfLength(cereal::PortableBinaryInputArchive &archive, std::uint64_t length,
+                               const char *message);
+
+} // namespace Serialize
 
 } // namespace Quelt

@@ -13,9 +13,7 @@ namespace {
 using u64 = std::uint64_t;
 
 const ContextContent &contentOf(const std::shared_ptr<ContextContent> &ctx) {
-    if (!ctx)
-        throw RuntimeException(kNullContextMessage);
-    return *ctx;
+    return *checkedContext(ctx);
 }
 
 // The record fields of the LWE context file, in file order.
@@ -62,6 +60,12 @@ bool ContextContent::operator==(const ContextContent &other) const {
         return a.preset == b.preset;
     return b.preset == ParameterPreset::CUSTOM && a.dimension == b.dimension &&
            a.base_bits == b.base_bits && a.quantize_bits == b.quantize_bits;
+}
+
+const std::shared_ptr<ContextContent> &checkedContext(const std::shared_ptr<ContextContent> &ctx) {
+    if (!ctx)
+        throw RuntimeException(kNullContextMessage);
+    return ctx;
 }
 
 std::shared_ptr<ContextContent> makeContext(const ParameterPreset &preset,

@@ -42,4 +42,8 @@ private:
     std::uint64_t hash_;
 };
 
+// ctx itself. Throws RuntimeException "[Context] The context is null" for an
+// empty pointer.
+const std::shared_ptr<ContextContent> &checkedContext(const std::shared_ptr<ContextContent> &ctx);
+
 } // namespace Quelt::LWE

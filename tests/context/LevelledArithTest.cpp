@@ -168,5 +168,42 @@ TEST_F(LevelledVectorArith, RescaleAgreesWithTheElementRescale) {
     EXPECT_THROW(chain().rescale(bottom), RuntimeException);
 }
 
+// The signed value of an element: centred modulo q_0 at level 0, modulo
+// q_0 q_1 above, whatever the higher residues hold.
+TEST_F(LevelledVectorArith, LiftToRealCentresOverOneOrTwoPrimes) {
+    const u64 q0 = prime(0), q1 = prime(1);
+    auto element = [&](__int128 value, u64 level) {
+        LevelledElement e(0, lwe(), level);
+        for (u64 i = 0; i <= level; ++i) {
+            const auto q = static_cast<__int128>(prime(i));
+            e.getData().getData()[i] = static_cast<u64>(((value % q) + q) % q);
+        }
+        if (level >= 2)
+            e.getData().getData()[2] = 12345; // never read
+        return e;
+    };
+    const auto half0 = static_cast<__int128>(q0 / 2);
+    const auto big_q = static_cast<__int128>(q0) * q1;
+    const __int128 half = big_q / 2;
+    const std::vector<std::pair<__int128, u64>> cases{
+        {0, 0},      {1, 0},
+        {-1, 0},     {half0, 0},
+        {-half0, 0}, {0, 3},
+        {-77, 1},    {half, 2},
+        {-half, 3},  {half - 12345, 1},
+        {q0 + 5, 1}, {-(static_cast<__int128>(q1) * 3 + 1), 4}};
+    for (const auto &[value, level] : cases) {
+        SCOPED_TRACE(::testing::Message() << static_cast<double>(value) << " at " << level);
+        EXPECT_EQ(chain().liftToReal(element(value, level)), static_cast<double>(value));
+    }
+    // Just above half the modulus the value is read as negative.
+    EXPECT_EQ(chain().liftToReal(element(half0 + 1, 0)), -static_cast<double>(q0 - q0 / 2 - 1));
+    EXPECT_EQ(chain().liftToReal(element(half + 1, 1)), -static_cast<double>(big_q - half - 1));
+
+    LevelledElement away(0, lwe(), 0);
+    away.getData() = DeviceSpecificArray<u64>(0, Device(1, 0));
+    EXPECT_THROW(chain().liftToReal(away), RuntimeException);
+}
+
 } // namespace
 } // namespace Quelt::test

@@ -199,3 +199,23 @@ TEST(UniformRandomBitGenerator, ConstructorSeedsHaveZeroUpperHalves) {
         EXPECT_EQ((*generator)(), (*reference)());
     }
 }
+
+TEST(UniformRandomBitGenerator, StateGuardPutsTheThreadsGeneratorBack) {
+    auto &generator = UniformRandomBitGenerator::getInstance();
+    generator.setSeed({7, 7, 7, 7});
+    generator();
+    const std::string state = generator.getState();
+    {
+        const GeneratorStateGuard guard;
+        generator.setSeed({1, 1, 1, 1});
+        draw(generator, kBlock + 3);
+    }
+    EXPECT_EQ(generator.getState(), state);
+    try {
+        const GeneratorStateGuard guard;
+        draw(generator, 10);
+        throw std::runtime_error("leaving the scope");
+    } catch (const std::runtime_error &) {
+    }
+    EXPECT_EQ(generator.getState(), state);
+}

@@ -62,8 +62,9 @@ std::string fullRecord(const SecretKeyBase<ET> &key) {
     return out.str();
 }
 
-template <EncryptionType ET>
-std::string seedRecord(const SecretKeyBase<ET> &key) {
+// (Any key with saveSeedOnly: those of the LWE scheme too.)
+template <typename Key>
+std::string seedRecord(const Key &key) {
     std::ostringstream out;
     key.saveSeedOnly(out);
     return out.str();

@@ -1,0 +1,48 @@
+#pragma once
+
+// The checks that the LWE operations run on their operands before they write
+// anything.
+
+#include <cstdint>
+
+namespace Quelt {
+
+namespace LWE {
+class Ciphertext;
+class ContextContent;
+} // namespace LWE
+
+namespace utils {
+
+inline constexpr const char *kDifferentRescaleCounterMessage =
+    "Two operands have different RescaleCounter";
+inline constexpr const char *kDifferentDevicesMessage = "Two operands are in different devices";
+
+// Two ciphertexts that one operation combines: equal rescale counters
+// (kDifferentRescaleCounterMessage), then one device
+// (kDifferentDevicesMessage).
+void checkPrecondition(const LWE::Ciphertext &a, const LWE::Ciphertext &b);
+
+} // namespace utils
+
+namespace LWE::detail {
+
+inline constexpr const char *kCiphertextDoesNotFitMessage =
+    "[LWE] The ciphertext does not fit the context";
+
+// A ciphertext an operation may write: its mask has the context's dimension
+// and its body spans the context's number of primes
+// (kCiphertextDoesNotFitMessage).
+void checkOutput(const Ciphertext &ct, const ContextContent &context);
+
+// A ciphertext an operation reads: it fits as an output, its mask and body
+// agree on the level ("Operands have different levels.") and the device
+// ("Operands are in different devices."), their arrays hold every residue
+// of the level (kCiphertextDoesNotFitMessage), and its counter does not
+// exceed the level ("Rescale counter should be less than or equal to the
+// level"). Returns the level.
+std::uint64_t checkOperand(const Ciphertext &ct, const ContextContent &context);
+
+} // namespace LWE::detail
+
+} // namespace Quelt

@@ -1,0 +1,60 @@
+// Every vector path of the transforms gives the scalar path's words, for every
+// type, every output bound K and inputs at the top of their allowed range.
+
+#include "arith/NTT.hpp"
+
+#include "arith/NTTPathsCheck.hpp"
+#include "support/SimdPaths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+using namespace Quelt;
+using namespace Quelt::test;
+using namespace Quelt::test::ntt_paths;
+
+namespace {
+
+class NTTPaths : public PathTest {};
+
+} // namespace
+
+// Degrees 2^1 .. 2^14 cover every stage arrangement of the forward drivers
+// (blocks and whole-limb passes, an odd stage count) and the lower ones of the
+// inverse drivers.
+TEST_P(NTTPaths, MatchScalarWordForWord) {
+    std::mt19937_64 rng(11);
+    for (u64 p : kAllPrimes)
+        for (NttType type : kTypes)
+            for (unsigned log_n = 1; log_n <= 14; ++log_n)
+                expectSameWords(GetParam(), u64{1} << log_n, p, type, rng);
+}
+
+// The twists of type 2 alone, into another limb and in place: the pre-twist
+// of inputs below 4p, the post-twist of inputs below 2p.
+TEST_P(NTTPaths, TwistsMatchScalarWordForWord) {
+    std::mt19937_64 rng(13);
+    for (u64 p : kAllPrimes) {
+        for (unsigned log_n = 1; log_n <= 10; ++log_n) {
+            const u64 N = u64{1} << log_n;
+            const NTT ntt(N, p, NttType::CONJUGATE_INVARIANT);
+            const std::vector<u64> below4p = wordsNearTop(N, 4 * p, rng);
+            const std::vector<u64> below2p = wordsNearTop(N, 2 * p, rng);
+            const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
+                std::vector<u64> converted(N), inverted(N), in_place1 = below4p,
+                                                            in_place2 = below2p;
+                ntt.conversion(below4p.data(), converted.data());
+                ntt.conversion(in_place1.data(), in_place1.data());
+                ntt.inversion(below2p.data(), inverted.data());
+                ntt.inversion(in_place2.data(), in_place2.data());
+                return std::vector<std::vector<u64>>{converted, in_place1, inverted, in_place2};
+            });
+            ASSERT_EQ(scalar, vector) << "N = " << N << ", p = " << p;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Simd, NTTPaths, testing::ValuesIn(kVectorPaths), pathParamName);

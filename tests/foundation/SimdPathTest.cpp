@@ -1,0 +1,50 @@
+#include "foundation/SimdPath.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "support/SimdPaths.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace Quelt;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+TEST(SimdPath, NamesRoundTrip) {
+    for (simd::Path path :
+         {simd::Path::Scalar, simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma})
+        EXPECT_EQ(simd::parsePath(simd::pathName(path)), path);
+    EXPECT_STREQ(simd::pathName(simd::Path::Avx512), "avx512");
+    for (const char *bad : {"", "AVX512", "sse", "avx512 "})
+        EXPECT_THAT(
+            [bad] { simd::parsePath(bad); },
+            ThrowsMessage<RuntimeException>(StrEq(std::string("[SimdPath] Unknown path '") + bad +
+                                                  "': use scalar, avx2, avx512 or ifma.")));
+}
+
+// Each path needs what the paths before it need; the scalar path always runs.
+TEST(SimdPath, SupportFollowsTheOrderOfThePaths) {
+    EXPECT_TRUE(simd::isSupported(simd::Path::Scalar));
+    EXPECT_TRUE(simd::isSupported(simd::bestPath()));
+    for (simd::Path path : {simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma})
+        EXPECT_EQ(simd::isSupported(path), path <= simd::bestPath()) << simd::pathName(path);
+}
+
+TEST(SimdPath, RefusesPathsTheProcessorLacksAndKeepsTheActiveOne) {
+    const simd::Path before = simd::activePath();
+    for (simd::Path path :
+         {simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma, static_cast<simd::Path>(7)}) {
+        if (simd::isSupported(path))
+            continue;
+        EXPECT_THAT([path] { simd::setActivePath(path); },
+                    ThrowsMessage<RuntimeException>(
+                        StrEq(std::string("[SimdPath] The processor does not support the path '") +
+                              simd::pathName(path) + "'.")));
+        EXPECT_EQ(simd::activePath(), before);
+    }
+    {
+        test::ScopedPath scalar(simd::Path::Scalar);
+        EXPECT_EQ(simd::activePath(), simd::Path::Scalar);
+    }
+    EXPECT_EQ(simd::activePath(), before);
+}

@@ -1,0 +1,257 @@
+#include "Quelt/LWE/Decryptor.hpp"
+#include "Quelt/LWE/Encryptor.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "foundation/RandomSampler.hpp"
+#include "foundation/UniformRandomBitGenerator.hpp"
+#include "support/LweTestSupport.hpp"
+#include "support/PolyTestSupport.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace Quelt::test {
+namespace {
+
+using LWE::Ciphertext;
+using LWE::Decryptor;
+using LWE::Encryptor;
+using LWE::ParameterPreset;
+using LWE::SecretKey;
+using ::testing::ThrowsMessage;
+
+const std::vector<ParameterPreset> kPresets = {ParameterPreset::SD3, ParameterPreset::SS7,
+                                               ParameterPreset::FGbD12L0, ParameterPreset::FGbD12L1,
+                                               ParameterPreset::Discrete_G8A_LWE};
+
+double scaleFactor(const std::shared_ptr<LWE::ContextContent> &ctx, u64 level) {
+    return ctx->getScaleFactors().getFactors().at(level);
+}
+
+// The largest magnitude a message at the final level f can take and still
+// decrypt: half the modulus the decryptor reconstructs over (q_0 at level 0,
+// q_0 q_1 above), in units of the scale, less 1% for the error.
+double largestValue(const std::shared_ptr<LWE::ContextContent> &ctx, u64 f) {
+    const std::vector<u64> primes = LWE::getPrimeList(ctx);
+    const double modulus = f == 0 ? static_cast<double>(primes[0])
+                                  : static_cast<double>(primes[0]) * static_cast<double>(primes[1]);
+    return 0.99 * modulus / 2 * std::pow(2.0, -scaleFactor(ctx, f));
+}
+
+// |decrypted - value| allowed after encryption at (l, r) with final level f:
+// the largest rounded Gaussian (21 = round(6.66 x 3.2)) plus one unit of
+// truncation and half a unit per rescale, in units of 2^-sf[f]; and the
+// double rounding of the scaled value and of the reconstructed integer,
+// 2^-50 |value|.
+double errorBound(const std::shared_ptr<LWE::ContextContent> &ctx, u64 f, int r, double value) {
+    return (22.0 + r) * std::pow(2.0, -scaleFactor(ctx, f)) + std::ldexp(std::fabs(value), -50);
+}
+
+TEST(LWEEncryption, DecryptsWithinTheBoundAtEveryLevel) {
+    reseed();
+    double worst_units = 0; // measured error of small values, in units of the scale
+    for (ParameterPreset preset : kPresets) {
+        const auto ctx = lweContext(preset);
+        const SecretKey sk(ctx);
+        const Encryptor encryptor(ctx);
+        const Decryptor decryptor(ctx);
+        Ciphertext ct(ctx);
+        const u64 top = LWE::getEncryptionLevel(ctx);
+        for (u64 level = 0; level <= top; ++level) {
+            for (int r : {0, static_cast<int>(level)}) {
+                const u64 f = level - static_cast<u64>(r);
+                SCOPED_TRACE(::testing::Message() << "preset " << static_cast<int>(preset)
+                                                  << " level " << level << " counter " << r);
+                if (scaleFactor(ctx, f) == 0.0) {
+                    // FGbD12L1 has no scale factor at its top level.
+                    EXPECT_THAT([&] { encryptor.encrypt(1.0, sk, ct, level, r); },
+                                ThrowsMessage<RuntimeException>(
+                                    "[ScaleFactors] The scale factor for given level is not "
+                                    "valid"));
+                    continue;
+                }
+                const double big = largestValue(ctx, f);
+                for (double value : {0.0, 1.0, -1.0, 3.14159, -2.71828, big, -big}) {
+                    encryptor.encrypt(value, sk, ct, level, r);
+                    EXPECT_EQ(ct.getLevel(), level);
+                    EXPECT_EQ(ct.getRescaleCounter(), r);
+                    double out = 0;
+                    decryptor.decrypt(ct, sk, out);
+                    EXPECT_LE(std::fabs(out - value), errorBound(ctx, f, r, value)) << value;
+                    if (std::fabs(value) < 4)
+                        worst_units = std::max(worst_units, std::fabs(out - value) *
+                                                                std::pow(2.0, scaleFactor(ctx, f)));
+                }
+                if (r == static_cast<int>(level))
+                    break; // level 0: r = 0 only once
+            }
+        }
+        // The default form: top level, counter 0.
+        if (scaleFactor(ctx, top) != 0.0) {
+            encryptor.encrypt(-0.5, sk, ct);
+            EXPECT_EQ(ct.getLevel(), top);
+            EXPECT_EQ(ct.getRescaleCounter(), 0);
+        }
+    }
+    RecordProperty("worst_error_in_scale_units", std::to_string(worst_units));
+    EXPECT_LE(worst_units, 23.0);
+}
+
+// The decryptor reads b + <a, s> on the first residue at level 0 and on the
+// first two above, exactly as an independent big-integer reconstruction does.
+TEST(LWEEncryption, DecryptorAgreesWithAnIndependentReconstruction) {
+    reseed();
+    for (ParameterPreset preset : kPresets) {
+        const auto ctx = lweContext(preset);
+        const SecretKey sk(ctx);
+        Ciphertext ct(ctx);
+        for (u64 level = 0; level <= LWE::getEncryptionLevel(ctx); ++level) {
+            if (scaleFactor(ctx, level) == 0.0)
+                continue;
+            SCOPED_TRACE(::testing::Message()
+                         << "preset " << static_cast<int>(preset) << " level " << level);
+            Encryptor(ctx).encrypt(-12.625, sk, ct, level, 0);
+            double out = 0;
+            Decryptor(ctx).decrypt(ct, sk, out);
+            const double sf = scaleFactor(ctx, level);
+            const double phase = centredPhase(ct, sk);
+            EXPECT_EQ(out, level == 0 ? phase * std::pow(2.0, -sf) : phase * std::pow(0.5, sf));
+        }
+    }
+}
+
+// b = m + e - <a, s> with m the truncated scaled value and e one small integer,
+// the same on every prime; the mask is drawn before the error.
+TEST(LWEEncryption, BodyIsMessagePlusErrorMinusInnerProduct) {
+    const auto ctx = lweContext(ParameterPreset::SD3);
+    const SecretKey sk(ctx);
+    const std::vector<u64> primes = LWE::getPrimeList(ctx);
+    const u64 n = LWE::getDimension(ctx), level = 2;
+    const double value = -7.3;
+
+    reseed();
+    Ciphertext ct(ctx);
+    Encryptor(ctx).encrypt(value, sk, ct, level, 0);
+
+    reseed();
+    LevelledVector a(ctx);
+    a.setLevel(level);
+    a.getData().resize(n * (level + 1));
+    RandomSampler().sampleUniform(a, ctx);
+    LevelledElement e(ctx);
+    e.setLevel(level);
+    RandomSampler().sampleGaussian(e, ctx);
+
+    const double scaled = std::floor(std::fabs(value) * std::pow(2.0, scaleFactor(ctx, level)));
+    std::int64_t error = 0;
+    for (u64 i = 0; i <= level; ++i) {
+        const u64 q = primes[i];
+        for (u64 j = 0; j < n; ++j)
+            ASSERT_EQ(ct.getAxData(i)[j], a.getLimb(i)[j]);
+        const u64 m = subModRef(0, static_cast<u64>(scaled) % q, q);
+        u64 x = ct.getBxData()[i];
+        for (u64 j = 0; j < n; ++j) {
+            const int c = sk.getCoefficients()[j];
+            x = addModRef(x, mulModRef(a.getLimb(i)[j], c < 0 ? q + c : c, q), q);
+        }
+        const u64 d = subModRef(x, m, q);
+        const std::int64_t centred =
+            d <= q / 2 ? static_cast<std::int64_t>(d) : -static_cast<std::int64_t>(q - d);
+        if (i == 0)
+            error = centred;
+        EXPECT_EQ(centred, error) << "prime " << i;
+        EXPECT_EQ(e.getData().getData()[i], d);
+    }
+    EXPECT_LE(std::abs(error), 21);
+}
+
+// Every refusal comes before the first draw and before out changes.
+TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
+    const auto ctx = lweContext(ParameterPreset::SD3);
+    const SecretKey sk(ctx);
+    const SecretKey other_sk(lweContext(ParameterPreset::SS7));
+    Ciphertext ct(ctx);
+    Encryptor(ctx).encrypt(1.0, sk, ct, 1, 1);
+    Ciphertext other_out(lweContext(ParameterPreset::SS7));
+    const Encryptor encryptor(ctx);
+    const std::string kKeyFit = "[encrypt] The secret key does not fit the context";
+    const std::string kOutFit = "[LWE] The ciphertext does not fit the context";
+    const std::string kInteger =
+        "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
+    struct Case {
+        const char *name;
+        std::function<void()> call;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"level above the top", [&] { encryptor.encrypt(1.0, sk, ct, 4, 0); },
+         "[encrypt] The level is above the top level of the context"},
+        {"counter above the level", [&] { encryptor.encrypt(1.0, sk, ct, 1, 2); },
+         "Rescale counter should be less than or equal to the level"},
+        {"counter at level 0", [&] { encryptor.encrypt(1.0, sk, ct, 0, 1); },
+         "Rescale counter should be less than or equal to the level"},
+        {"negative counter", [&] { encryptor.encrypt(1.0, sk, ct, 2, -1); },
+         "Rescale counter should be greater than or equal to zero"},
+        {"key of another dimension", [&] { encryptor.encrypt(1.0, other_sk, ct, 2, 0); }, kKeyFit},
+        {"output of another dimension", [&] { encryptor.encrypt(1.0, sk, other_out, 2, 0); },
+         kOutFit},
+        {"NaN", [&] { encryptor.encrypt(std::nan(""), sk, ct, 2, 0); }, kInteger},
+        {"infinity", [&] { encryptor.encrypt(-INFINITY, sk, ct, 2, 0); }, kInteger},
+        {"too large", [&] { encryptor.encrypt(1e30, sk, ct); }, kInteger},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = streamBytes(ct);
+        const std::string state = UniformRandomBitGenerator::getInstance().getState();
+        EXPECT_THAT(c.call, ThrowsMessage<RuntimeException>(c.message));
+        EXPECT_EQ(streamBytes(ct), before);
+        EXPECT_EQ(UniformRandomBitGenerator::getInstance().getState(), state);
+    }
+    const auto l1 = lweContext(ParameterPreset::FGbD12L1);
+    Ciphertext l1_ct(l1);
+    EXPECT_THAT([&] { Encryptor(l1).encrypt(1.0, SecretKey(l1), l1_ct); },
+                ThrowsMessage<RuntimeException>(
+                    "[ScaleFactors] The scale factor for given level is not valid"));
+    EXPECT_THAT([] { Encryptor(nullptr); },
+                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+    EXPECT_THAT([] { Decryptor(nullptr); },
+                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+}
+
+TEST(LWEEncryption, DecryptorRefusals) {
+    const auto ctx = lweContext(ParameterPreset::SD3);
+    const SecretKey sk(ctx);
+    Ciphertext ct(ctx);
+    Encryptor(ctx).encrypt(2.0, sk, ct, 2, 2);
+    double out = 42;
+    EXPECT_THAT(
+        [&] { Decryptor(ctx).decrypt(ct, SecretKey(lweContext(ParameterPreset::SS7)), out); },
+        ThrowsMessage<RuntimeException>("[decrypt] ctxt and sk have different dimension"));
+    // A counter above the level (left by setLevel) cannot be rescaled away.
+    ct.setLevel(1);
+    EXPECT_THAT([&] { Decryptor(ctx).decrypt(ct, sk, out); },
+                ThrowsMessage<RuntimeException>(
+                    "Rescale counter should be less than or equal to the level"));
+    ct.getBx().setLevel(0);
+    EXPECT_THAT([&] { Decryptor(ctx).decrypt(ct, sk, out); },
+                ThrowsMessage<RuntimeException>("Operands have different levels."));
+
+    const auto l1 = lweContext(ParameterPreset::FGbD12L1);
+    const SecretKey l1_sk(l1);
+    Ciphertext l1_ct(l1);
+    Encryptor(l1).encrypt(2.0, l1_sk, l1_ct, 1, 1);
+    l1_ct.setRescaleCounter(0);
+    EXPECT_THAT([&] { Decryptor(l1).decrypt(l1_ct, l1_sk, out); },
+                ThrowsMessage<RuntimeException>(
+                    "[ScaleFactors] The scale factor for given level is not valid"));
+    EXPECT_EQ(out, 42);
+}
+
+} // namespace
+} // namespace Quelt::test
