@@ -142,4 +142,30 @@ std::vector<std::int64_t> RadixDecomposition::getRotIndicesForGiantStep(std::uin
     return amounts;
 }
 
+RadixDecomposition fusedCoeffToSlotDecomposition(ParameterPreset preset, std::uint64_t log_degree) {
+    if (log_degree != 16)
+        throw RuntimeException(kFuseModRaiseDegreeMessage);
+    const bool discrete_outsourced = preset == ParameterPreset::Discrete_G8A_OBTS ||
+                                     preset == ParameterPreset::Discrete_G8B_OBTS;
+    RadixDecomposition split(discrete_outsourced ? std::vector<std::uint64_t>{4, 4, 3, 4}
+                                                 : std::vector<std::uint64_t>{6, 3, 3, 3});
+    // The fused raise multiplies every diagonal of step 0 at once, without
+    // giant-step rotations.
+    split.setBabyStep(0, split.radices[0]);
+    return split;
+}
+
+std::optional<std::vector<std::uint64_t>>
+logRadicesFromDftSizes(const std::vector<std::uint64_t> &log_dft_sizes) {
+    if (log_dft_sizes.empty())
+        return std::nullopt;
+    std::vector<std::uint64_t> log_radices{log_dft_sizes[0]};
+    for (std::size_t i = 1; i < log_dft_sizes.size(); ++i) {
+        if (log_dft_sizes[i] < log_dft_sizes[i - 1])
+            return std::nullopt;
+        log_radices.push_back(log_dft_sizes[i] - log_dft_sizes[i - 1]);
+    }
+    return log_radices;
+}
+
 } // namespace Quelt

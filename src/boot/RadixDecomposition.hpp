@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Quelt/ParameterPreset.hpp"
+
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -56,5 +59,25 @@ struct RadixDecomposition {
     // "[getRotIndicesForGiantStep] idx must be less than num_radices".
     std::vector<std::int64_t> getRotIndicesForGiantStep(std::uint64_t idx, bool min_key) const;
 };
+
+inline constexpr const char *kFuseModRaiseDegreeMessage =
+    "Currently, FuseModRaise is only supported for degree 2^16";
+
+// The CoeffToSlot split of a context that fuses the modulus raise into the
+// first step: {4, 4, 3, 4} for Discrete_G8A_OBTS and Discrete_G8B_OBTS,
+// {6, 3, 3, 3} for every other preset, with step 0 made a single giant step
+// (its baby count is its radix). The bootstrapping parameters and the
+// context's rotation-index rule both take it from here, so the rotations the
+// transform performs are exactly those the keys are made for. Throws
+// RuntimeException "Currently, FuseModRaise is only supported for degree
+// 2^16" unless log_degree is 16.
+RadixDecomposition fusedCoeffToSlotDecomposition(ParameterPreset preset, std::uint64_t log_degree);
+
+// The log-radices of a split given by running totals of bit positions
+// ({6, 9, 12, 15} gives {6, 3, 3, 3}); nothing when the list is empty or
+// decreases somewhere. A repeated total gives a zero log-radix, which the
+// decomposition itself refuses.
+std::optional<std::vector<std::uint64_t>>
+logRadicesFromDftSizes(const std::vector<std::uint64_t> &log_dft_sizes);
 
 } // namespace Quelt

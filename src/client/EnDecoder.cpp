@@ -6,6 +6,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "arith/Validators.hpp"
 #include "client/EncodeChecks.hpp"
+#include "client/ExtendedEncoding.hpp"
 #include "context/ContextContent.hpp"
 #include "context/PlaintextImpl.hpp"
 #include "context/Polynomial.hpp"
@@ -161,6 +162,17 @@ Plaintext EnDecoder::encodeWithScale(const Message &message, u64 level, double s
     embedSlots(*context_, message, scale, plaintext, false);
     if (ntt)
         transformForward(*context_, plaintext);
+    return plaintext;
+}
+
+Plaintext detail::encodeExtendedWithScale(const std::shared_ptr<ContextContent> &context,
+                                          const Message &message, u64 level, double scale) {
+    checkCustomSlotForm(context, message.getSize(), level);
+
+    Plaintext plaintext =
+        makePlaintext(context, level, message.getLogSlots(), message.getDevice(), true);
+    embedSlots(*context, message, scale, plaintext, true);
+    transformForward(*context, plaintext);
     return plaintext;
 }
 

@@ -13,8 +13,6 @@ namespace {
 using u64 = std::uint64_t;
 
 constexpr const char *kNotBootstrappableMessage = "The parameter dose not support bootstrap.";
-constexpr const char *kFuseModRaiseDegreeMessage =
-    "Currently, FuseModRaise is only supported for degree 2^16";
 constexpr const char *kInvalidDftSizesMessage =
     "[getRotIndicesForBootstrap] The DFT sizes must be a non-empty, non-decreasing list";
 
@@ -23,13 +21,7 @@ constexpr const char *kInvalidDftSizesMessage =
 RadixDecomposition coeffToSlotDecomposition(const Parameter &parameter, u64 log_slots) {
     if (!parameter.fuse_mod_raise)
         return RadixDecomposition(log_slots);
-    if (parameter.log_degree != 16)
-        throw RuntimeException(kFuseModRaiseDegreeMessage);
-    const auto preset = static_cast<std::uint32_t>(parameter.preset);
-    // Discrete_G8A_OBTS and Discrete_G8B_OBTS split differently.
-    if (preset == 82 || preset == 90)
-        return RadixDecomposition(std::vector<u64>{4, 4, 3, 4});
-    return RadixDecomposition(std::vector<u64>{6, 3, 3, 3});
+    return fusedCoeffToSlotDecomposition(parameter.preset, parameter.log_degree);
 }
 
 std::uint64_t mix(std::uint64_t x) {
@@ -187,17 +179,10 @@ std::set<std::int64_t> ContextContent::getRotIndicesForBootstrap(u64 log_slots, 
 std::set<std::int64_t>
 ContextContent::getRotIndicesForBootstrap(const std::vector<u64> &log_dft_sizes,
                                           bool min_key) const {
-    if (log_dft_sizes.empty())
+    const std::optional<std::vector<u64>> log_radices = logRadicesFromDftSizes(log_dft_sizes);
+    if (!log_radices)
         throw RuntimeException(kInvalidDftSizesMessage);
-    // A repeated total gives a zero radix, which the decomposition refuses; a
-    // decreasing one would wrap around, so it is refused here.
-    std::vector<u64> log_radices{log_dft_sizes[0]};
-    for (std::size_t i = 1; i < log_dft_sizes.size(); ++i) {
-        if (log_dft_sizes[i] < log_dft_sizes[i - 1])
-            throw RuntimeException(kInvalidDftSizesMessage);
-        log_radices.push_back(log_dft_sizes[i] - log_dft_sizes[i - 1]);
-    }
-    const RadixDecomposition decomposition(log_radices);
+    const RadixDecomposition decomposition(*log_radices);
     std::set<std::int64_t> amounts;
     for (u64 step = 0; step < decomposition.num_radices; ++step)
         insertStepAmounts(amounts, decomposition, step, min_key);

@@ -1,0 +1,458 @@
+#include "boot/BootConstants.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/EnDecoder.hpp"
+#include "Quelt/Exception.hpp"
+#include "boot/BootParameter.hpp"
+#include "client/ExtendedEncoding.hpp"
+#include "context/ContextContent.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+
+namespace Quelt {
+
+namespace {
+
+using u64 = std::uint64_t;
+using i64 = std::int64_t;
+
+constexpr const char *kBlockSizeMessage =
+    "[BootConstants] A butterfly block should have an even size of at least 2";
+constexpr const char *kStageLogSlotsMessage =
+    "[BootConstants] The transform is too large for its stage matrices";
+constexpr const char *kStageRangeMessage =
+    "[BootConstants] The bit range should be a non-empty range of the stages";
+
+// The stage matrices of transforms above 2^20 slots could not be split by a
+// RadixDecomposition anyway.
+constexpr u64 kMaxStageLogSlots = 20;
+
+// The per-step factor that spreads a DFT's scale over `root` levels.
+double stepFactor(double scale, u64 root) {
+    if (root == 0)
+        throw RuntimeException(BootConstants::kLevelCostMessage);
+    const double factor = std::pow(scale, 1.0 / static_cast<double>(root));
+    if (!std::isfinite(factor) || !(factor > 0.0))
+        throw RuntimeException(BootConstants::kScaleMessage);
+    return factor;
+}
+
+// Calls use(j, diagonals of step j) for every step of rd, in order, with the
+// stages built once.
+void forEachStepDiagonals(u64 log_slots, const RadixDecomposition &rd, bool c2s, double factor,
+                          bool zero_first_offset,
+                          const std::function<void(u64, std::vector<Message> &&)> &use) {
+    if (rd.num_radices == 0)
+        return;
+    std::vector<SparseComplexMatrix> stages;
+    if (c2s)
+        BootConstants::buildInvV0(log_slots, stages);
+    else
+        BootConstants::buildV0(log_slots, stages);
+    for (u64 j = 0; j < rd.num_radices; ++j) {
+        const SparseComplexMatrix step = BootConstants::stepMatrix(stages, rd.bit_ranges[j], c2s);
+        use(j, BootConstants::diagonalsOfStep(step, rd, j, factor, zero_first_offset));
+    }
+}
+
+BootConstants::EncodingKey keyOf(const RadixDecomposition &rd, u64 step, u64 level) {
+    return {rd.bit_ranges[step], level};
+}
+
+} // namespace
+
+Message rightRotate(const Message &message, i64 k) {
+    const u64 n = message.getSize();
+    Message rotated(message);
+    if (n == 0)
+        return rotated;
+    const i64 size = static_cast<i64>(n);
+    const u64 shift = static_cast<u64>(((k % size) + size) % size);
+    // Slot i moves to i + shift, so slot 0 of the result is slot n - shift.
+    std::rotate_copy(message.begin(), message.begin() + (n - shift) % n, message.end(),
+                     rotated.begin());
+    return rotated;
+}
+
+// ---------------------------------------------------------------------------
+// Matrices
+// ---------------------------------------------------------------------------
+
+void BootConstants::buildPartialMatrix(u64 row, u64 col, u64 m, SparseComplexMatrix &matrix) {
+    if (m < 2 || m % 2 != 0)
+        throw RuntimeException(kBlockSizeMessage);
+    const u64 h = m / 2;
+    const u64 order = 4 * m;
+    u64 e = 1;
+    for (u64 t = 0; t < h; ++t) {
+        // zeta^e with zeta = exp(2 pi i / 4m), from the angle itself rather
+        // than repeated products, so that no rounding accumulates.
+        const std::complex<double> twiddle = std::polar(
+            1.0, 2.0 * std::numbers::pi * static_cast<double>(e) / static_cast<double>(order));
+        matrix.coeffRef(row + t, col + t) = 1.0;
+        matrix.coeffRef(row + h + t, col + t) = 1.0;
+        matrix.coeffRef(row + t, col + h + t) = twiddle;
+        matrix.coeffRef(row + h + t, col + h + t) = -twiddle;
+        e = 5 * e % order;
+    }
+}
+
+void BootConstants::buildV0(u64 log_slots, std::vector<SparseComplexMatrix> &stages) {
+    if (log_slots > kMaxStageLogSlots)
+        throw RuntimeException(kStageLogSlotsMessage);
+    const u64 n = u64{1} << log_slots;
+    std::vector<SparseComplexMatrix> built;
+    built.reserve(log_slots);
+    for (u64 s = 0; s < log_slots; ++s) {
+        SparseComplexMatrix stage(n, n, 2, 2);
+        const u64 m = n >> s;
+        for (u64 corner = 0; corner < n; corner += m)
+            buildPartialMatrix(corner, corner, m, stage);
+        built.push_back(std::move(stage));
+    }
+    stages = std::move(built);
+}
+
+void BootConstants::buildInvV0(u64 log_slots, std::vector<SparseComplexMatrix> &stages) {
+    std::vector<SparseComplexMatrix> built;
+    buildV0(log_slots, built);
+    // Each stage times its conjugate transpose is 2I.
+    for (SparseComplexMatrix &stage : built) {
+        stage.conjugateTranspose();
+        stage *= 0.5;
+    }
+    stages = std::move(built);
+}
+
+SparseComplexMatrix BootConstants::stepMatrix(const std::vector<SparseComplexMatrix> &stages,
+                                              BitRange range, bool c2s) {
+    const auto [b, e] = range;
+    if (b >= e || e > stages.size())
+        throw RuntimeException(kStageRangeMessage);
+    if (!c2s) {
+        SparseComplexMatrix product = stages[b];
+        for (u64 s = b + 1; s < e; ++s)
+            product = product * stages[s];
+        return product;
+    }
+    SparseComplexMatrix product = stages[e - 1];
+    for (u64 s = e - 1; s > b; --s)
+        product = product * stages[s - 1];
+    return product;
+}
+
+Message BootConstants::extractDiagonal(const SparseComplexMatrix &matrix, i64 k) {
+    const u64 n = matrix.getRows();
+    std::vector<std::complex<double>> slots(n);
+    if (n != 0) {
+        const i64 size = static_cast<i64>(n);
+        const u64 offset = static_cast<u64>(((k % size) + size) % size);
+        for (u64 i = 0; i < n; ++i) {
+            const u64 col = i < n - offset ? i + offset : i + offset - n;
+            slots[i] = matrix.coeff(i, col);
+        }
+    }
+    return Message(slots);
+}
+
+std::vector<Message> BootConstants::diagonalsOfStep(const SparseComplexMatrix &matrix,
+                                                    const RadixDecomposition &rd, u64 step,
+                                                    double factor, bool zero_first_offset) {
+    const i64 r = static_cast<i64>(rd.radices.at(step));
+    const i64 s = static_cast<i64>(rd.strides.at(step));
+    const i64 bb = static_cast<i64>(rd.baby_steps.at(step));
+    if (bb <= 0)
+        throw RuntimeException(kBabyStepMessage);
+
+    std::vector<Message> diagonals;
+    auto add = [&](i64 offset, i64 pre_rotation) {
+        Message diagonal = extractDiagonal(matrix, offset * s);
+        for (std::complex<double> &value : diagonal)
+            value *= factor;
+        diagonals.push_back(rightRotate(diagonal, pre_rotation * s));
+    };
+    if (step == 0) {
+        // Centred offsets pair with the giant rotations -g/2 .. g/2 - 1 of
+        // the decomposition; a single giant step needs none.
+        const bool centred = rd.giant_steps[0] != 1 && !zero_first_offset;
+        const i64 h0 = centred ? -(r / 2) : 0;
+        diagonals.reserve(static_cast<u64>(r));
+        for (i64 k = 0; k < r; ++k)
+            add(h0 + k, h0 + k / bb * bb);
+    } else {
+        // Offsets -r + 1 .. r - 1; -r never holds a nonzero, so block 0 has
+        // one message fewer than the others.
+        diagonals.reserve(static_cast<u64>(2 * r - 1));
+        for (i64 k = 1; k < 2 * r; ++k)
+            add(k - r, k / bb * bb - r);
+    }
+    return diagonals;
+}
+
+// ---------------------------------------------------------------------------
+// Construction and generators
+// ---------------------------------------------------------------------------
+
+BootConstants::BootConstants(u64 log_slots, const std::shared_ptr<ContextContent> &context,
+                             const BootParameter &bp)
+    : log_slots_(log_slots), num_slots_(0), context_(context) {
+    if (!context_)
+        throw RuntimeException(kNullContextMessage);
+    const u64 full = getLogFullSlots(context_);
+    if (log_slots > full)
+        throw RuntimeException(kLogSlotsTooLargeMessage + std::to_string(full));
+    num_slots_ = u64{1} << log_slots;
+    s2c_decomposition_ = bp.getRadixDecForS2C(log_slots);
+    c2s_decomposition_ = bp.getRadixDecForC2S(log_slots);
+    if (!context_->getParameter().small_parameter)
+        generateDFTEncodingsForC2S(bp);
+    if (!bp.outsourced)
+        generateDFTEncodingsForS2C(bp);
+}
+
+u64 BootConstants::c2sLevel(u64 step) const {
+    const Parameter &parameter = context_->getParameter();
+    const u64 chain_length = parameter.chain_length;
+    if (!parameter.fuse_mod_raise)
+        return chain_length - 1 - step;
+    // The fused step 0 multiplies at the raised level L + 1, then two
+    // rescales leave the following steps at L - 1, L - 2, ...
+    return step == 0 ? chain_length + 1 : chain_length - step;
+}
+
+void BootConstants::generateDFTEncodingsForC2S(const BootParameter &bp) {
+    const Parameter &parameter = context_->getParameter();
+    const u64 full = getLogFullSlots(context_);
+    const double scale =
+        bp.c2s_scale / std::pow(2.0, static_cast<double>(full) - static_cast<double>(log_slots_));
+    const double factor = stepFactor(scale, bp.c2s_level_cost);
+    const bool fused = parameter.fuse_mod_raise;
+    const bool extended = parameter.double_hoisting;
+    const u64 chain_length = parameter.chain_length;
+    double fused_scale = 0.0;
+    if (fused) {
+        const std::vector<u64> primes = getPrimeList(context_);
+        if (primes.size() <= chain_length + 1)
+            throw RuntimeException(kFusedPrimeMessage);
+        fused_scale = static_cast<double>(primes[chain_length + 1]);
+    }
+
+    const EnDecoder encoder(context_);
+    PendingEncodings pending;
+    forEachStepDiagonals(
+        log_slots_, c2s_decomposition_, true, factor, fused,
+        [&](u64 j, std::vector<Message> &&diagonals) {
+            const u64 level = c2sLevel(j);
+            std::vector<Plaintext> plaintexts;
+            plaintexts.reserve(diagonals.size());
+            for (const Message &diagonal : diagonals) {
+                if (fused && j == 0) {
+                    // The fused raise reads the residues of primes 0 and
+                    // L + 1, scaled by prime L + 1. A plaintext cannot sit at
+                    // level L + 1, so the mod-up form at the top level holds
+                    // every prime of the chain, the temporary ones included.
+                    plaintexts.push_back(detail::encodeExtendedWithScale(
+                        context_, diagonal, chain_length - 1, fused_scale));
+                } else {
+                    plaintexts.push_back(
+                        encoder.encodeCustomLevel(diagonal, level, level, extended));
+                }
+            }
+            pending.emplace_back(keyOf(c2s_decomposition_, j, level), std::move(plaintexts));
+        });
+    store(inv_v0_, std::move(pending));
+}
+
+void BootConstants::generateDFTEncodingsForS2C(const BootParameter &bp) {
+    const double factor = stepFactor(bp.s2c_scale, bp.s2c_level_cost);
+    std::vector<u64> levels(s2c_decomposition_.num_radices);
+    for (u64 j = 0; j < levels.size(); ++j)
+        levels[j] = j + 1;
+    store(v0_, encodeS2C(s2c_decomposition_, factor, levels));
+}
+
+void BootConstants::generateDFTEncodingsForS2C(const BootParameter &bp,
+                                               const std::vector<u64> &log_dft_sizes,
+                                               const std::vector<u64> &levels,
+                                               std::optional<double> scale) {
+    const RadixDecomposition rd = decompositionOfDftSizes(log_dft_sizes);
+    if (levels.size() < rd.num_radices)
+        throw RuntimeException(kLevelsMessage);
+    const double factor = stepFactor(scale.value_or(bp.s2c_scale), rd.num_radices);
+    store(v0_, encodeS2C(rd, factor, levels));
+    registerRadixDecompElem(rd);
+}
+
+void BootConstants::generateDFTMessagesForS2C(const BootParameter &bp,
+                                              const std::vector<u64> &log_dft_sizes) {
+    const RadixDecomposition rd = decompositionOfDftSizes(log_dft_sizes);
+    const double factor = stepFactor(bp.s2c_scale, rd.num_radices);
+    std::vector<std::vector<Message>> steps(rd.num_radices);
+    forEachStepDiagonals(
+        log_slots_, rd, false, factor, false,
+        [&](u64 j, std::vector<Message> &&diagonals) { steps[j] = std::move(diagonals); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (u64 j = 0; j < rd.num_radices; ++j)
+            s2c_messages_.insert_or_assign(rd.bit_ranges[j], std::move(steps[j]));
+    }
+    registerRadixDecompElem(rd);
+}
+
+RadixDecomposition
+BootConstants::decompositionOfDftSizes(const std::vector<u64> &log_dft_sizes) const {
+    const std::optional<std::vector<u64>> log_radices = logRadicesFromDftSizes(log_dft_sizes);
+    if (!log_radices || log_dft_sizes.back() != log_slots_)
+        throw RuntimeException(kDftSizesMessage);
+    return RadixDecomposition(*log_radices);
+}
+
+BootConstants::PendingEncodings BootConstants::encodeS2C(const RadixDecomposition &rd,
+                                                         double factor,
+                                                         const std::vector<u64> &levels) const {
+    const Parameter &parameter = context_->getParameter();
+    // Under coefficient bootstrapping SlotToCoeff runs last, on a ciphertext
+    // above the encryption level; the keys keep the plain step levels.
+    const u64 offset = parameter.coeff_boot ? parameter.encryption_level : 0;
+    const bool extended = parameter.double_hoisting;
+    const EnDecoder encoder(context_);
+    PendingEncodings pending;
+    forEachStepDiagonals(
+        log_slots_, rd, false, factor, false, [&](u64 j, std::vector<Message> &&diagonals) {
+            const u64 level = levels[j] + offset;
+            pending.emplace_back(keyOf(rd, j, levels[j]),
+                                 encoder.encodeCustomLevel(diagonals, level, level, extended));
+        });
+    return pending;
+}
+
+void BootConstants::store(EncodingMap &map, PendingEncodings &&pending) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto &[key, plaintexts] : pending) {
+        auto [entry, inserted] = map.try_emplace(key);
+        entry->second.set(kHostDevice, std::move(plaintexts));
+        if (!inserted)
+            entry->second.removeExcept(kHostDevice);
+    }
+}
+
+void BootConstants::registerRadixDecompElem(const RadixDecomposition &rd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (u64 j = 0; j < rd.num_radices; ++j) {
+        if (radix_elements_.count(rd.bit_ranges[j]) != 0)
+            continue;
+        RadixDecompositionElement element;
+        element.begin = rd.bit_ranges[j].first;
+        element.end = rd.bit_ranges[j].second;
+        element.radix = rd.radices[j];
+        element.stride = rd.strides[j];
+        element.baby_step = rd.baby_steps[j];
+        element.giant_step = rd.giant_steps[j];
+        for (i64 amount : rd.getRotIndicesForBabyStep(j, false))
+            element.baby_rot_indices.push_back(static_cast<u64>(amount));
+        for (i64 amount : rd.getRotIndicesForGiantStep(j, false))
+            element.giant_rot_indices.push_back(static_cast<u64>(amount));
+        radix_elements_.emplace(rd.bit_ranges[j], std::move(element));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Look-ups and device copies
+// ---------------------------------------------------------------------------
+
+const std::vector<Plaintext> &BootConstants::lookUp(const EncodingMap &map, const Device &device,
+                                                    const EncodingKey &key) {
+    return map.at(key).at(device);
+}
+
+const std::vector<Plaintext> &BootConstants::getV0(const Device &device, u64 step) const {
+    if (step >= s2c_decomposition_.num_radices)
+        throw std::out_of_range("map::at");
+    std::lock_guard<std::mutex> lock(mutex_);
+    // SlotToCoeff step j is keyed at j + 1 whatever level it was encoded at.
+    return lookUp(v0_, device, keyOf(s2c_decomposition_, step, step + 1));
+}
+
+const std::vector<Plaintext> &BootConstants::getV0(const Device &device, BitRange range,
+                                                   u64 level) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lookUp(v0_, device, {range, level});
+}
+
+const std::vector<Plaintext> &BootConstants::getInvV0(const Device &device, u64 step) const {
+    if (step >= c2s_decomposition_.num_radices)
+        throw std::out_of_range("map::at");
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lookUp(inv_v0_, device, keyOf(c2s_decomposition_, step, c2sLevel(step)));
+}
+
+const std::vector<Plaintext> &BootConstants::getInvV0(const Device &device, BitRange range,
+                                                      u64 level) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lookUp(inv_v0_, device, {range, level});
+}
+
+const RadixDecompositionElement &BootConstants::getRadixDecompElem(BitRange range) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return radix_elements_.at(range);
+}
+
+std::vector<std::vector<Message>>
+BootConstants::getMsgV0(const std::vector<u64> &log_dft_sizes) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::vector<Message>> steps;
+    u64 begin = 0;
+    for (u64 end : log_dft_sizes) {
+        steps.push_back(s2c_messages_.at({begin, end}));
+        begin = end;
+    }
+    return steps;
+}
+
+bool BootConstants::isIn(const Device &device) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return isIn_(device);
+}
+
+bool BootConstants::isIn_(const Device &device) const {
+    auto held = [&](const EncodingMap &map) {
+        return std::all_of(map.begin(), map.end(),
+                           [&](const auto &entry) { return entry.second.contains(device); });
+    };
+    return held(v0_) && held(inv_v0_);
+}
+
+void BootConstants::copyToIfNotExists(EncodingMap &map, const Device &device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto &entry : map)
+        entry.second.copyFromAnyDeviceTo(device);
+}
+
+void BootConstants::removeExcept(EncodingMap &map, const Device &device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto &entry : map)
+        entry.second.removeExcept(device);
+}
+
+void BootConstants::copyToIfNotExistsV0(const Device &device) { copyToIfNotExists(v0_, device); }
+
+void BootConstants::copyToIfNotExistsInvV0(const Device &device) {
+    copyToIfNotExists(inv_v0_, device);
+}
+
+void BootConstants::copyToIfNotExists(const Device &device) {
+    copyToIfNotExistsV0(device);
+    copyToIfNotExistsInvV0(device);
+}
+
+void BootConstants::removeExceptV0(const Device &device) { removeExcept(v0_, device); }
+
+void BootConstants::removeExceptInvV0(const Device &device) { removeExcept(inv_v0_, device); }
+
+} // namespace Quelt

@@ -1,0 +1,51 @@
+#pragma once
+
+// Contexts shared by the bootstrapping tests.
+
+#include "Quelt/Context.hpp"
+#include "Quelt/Message.hpp"
+#include "boot/BootConstants.hpp"
+#include "boot/RadixDecomposition.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Quelt::test {
+
+// FX: FGb's bootstrapping settings at degree 64 (chain length 25, full log
+// slot count 5).
+inline const std::shared_ptr<ContextContent> &fxContext() {
+    static const auto context = makeContext(ParameterPreset::FX);
+    return context;
+}
+
+// The diagonals BootConstants encodes for step `step` of rd, from the stage
+// matrices of a 2^log_slots-point transform.
+inline std::vector<Message> stepDiagonals(std::uint64_t log_slots, const RadixDecomposition &rd,
+                                          std::uint64_t step, bool c2s, double factor,
+                                          bool zero_first_offset = false) {
+    std::vector<SparseComplexMatrix> stages;
+    if (c2s)
+        BootConstants::buildInvV0(log_slots, stages);
+    else
+        BootConstants::buildV0(log_slots, stages);
+    return BootConstants::diagonalsOfStep(
+        BootConstants::stepMatrix(stages, rd.bit_ranges[step], c2s), rd, step, factor,
+        zero_first_offset);
+}
+
+// The largest slot-wise distance; messages of different sizes fail the test.
+inline double maxDistance(const Message &a, const Message &b) {
+    EXPECT_EQ(a.getSize(), b.getSize());
+    double worst = 0.0;
+    for (std::uint64_t i = 0; i < a.getSize() && i < b.getSize(); ++i)
+        worst = std::max(worst, std::abs(a[i] - b[i]));
+    return worst;
+}
+
+} // namespace Quelt::test
