@@ -22,11 +22,15 @@ namespace Quelt {
 
 namespace {
 
+[[noreturn]] void throwNotAKeySubdirectory(const std::string &dir) {
+    throw RuntimeException("[Load Rotation Key] \"" + dir + "/PK\" is not a directory");
+}
+
 // The key subdirectory dir + "/PK/", which must be a directory.
 std::string requireKeySubdirectory(const std::string &dir) {
     const std::string subdirectory = dir + "/PK/";
     if (!std::filesystem::is_directory(std::filesystem::status(subdirectory)))
-        throw RuntimeException("[Load Rotation Key] \"" + dir + "/PK\" is not a directory");
+        throwNotAKeySubdirectory(dir);
     return subdirectory;
 }
 
@@ -132,9 +136,10 @@ std::vector<std::uint64_t> KeyPackImpl::getRotKeyList(bool fromHeld) const {
         });
         return indices;
     }
-    // Without a key directory there is nothing to scan (not "/PK/").
+    // Without a key directory there is nothing to scan: the root's "/PK/",
+    // which the empty path would name, is never taken for it.
     if (!isKeyDirPathSet())
-        requireKeySubdirectory(key_dir_path_);
+        throwNotAKeySubdirectory(key_dir_path_);
     for (const auto &numbers :
          scanNumbers(requireKeySubdirectory(key_dir_path_), rotKeyFilePattern()))
         indices.push_back(numbers[0]);

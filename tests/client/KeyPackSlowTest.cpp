@@ -94,9 +94,23 @@ TEST(KeyPackSparse, EncapsulationKeyThroughTheKeyDirectory) {
     EXPECT_EQ(storedForm(*loaded), stored);
     EXPECT_EQ(reader.getSparseSecretEncapsulationKey(), loaded);
 
-    KeyPack refusing(mainContext(), sparseContext());
-    std::istringstream in(test::withHash(stored, mainContext()->getHash()));
-    expectThrowsMessage([&] { refusing.loadSparseSecretEncapsulationKey(in); },
-                        "[Verifier::load] Validation failed during deserializing objects.");
-    EXPECT_FALSE(refusing.isSparseSecretEncapsulationKeyLoaded());
+    // Refused from a stream and from the directory: the sparse part stored
+    // for the main context, or of another kind than 's' (the type letter
+    // follows the object code and the hash).
+    std::string otherKind = stored;
+    otherKind[13] = 'm';
+    for (const std::string &bytes : {test::withHash(stored, mainContext()->getHash()), otherKind}) {
+        KeyPack refusing(mainContext(), sparseContext());
+        std::istringstream in(bytes);
+        expectThrowsMessage([&] { refusing.loadSparseSecretEncapsulationKey(in); },
+                            "[Verifier::load] Validation failed during deserializing objects.");
+        EXPECT_FALSE(refusing.isSparseSecretEncapsulationKeyLoaded());
+
+        KeyDirectory refusedDir("keypack_sparse_refused");
+        refusedDir.writeKeyFile("SparseSecretEncapsulationKey.bin", bytes);
+        const KeyPack onDir(mainContext(), sparseContext(), refusedDir.dir());
+        expectThrowsMessage([&] { onDir.getSparseSecretEncapsulationKey(); },
+                            "[Verifier::load] Validation failed during deserializing objects.");
+        EXPECT_FALSE(onDir.isSparseSecretEncapsulationKeyLoaded());
+    }
 }
