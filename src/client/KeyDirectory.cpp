@@ -114,17 +114,17 @@ void KeyPackImpl::save(const std::string &path) {
         Serialize::save(keyFilePath(kMultKeyFile), *key);
     if (const auto key = conj_key_.get())
         Serialize::save(keyFilePath(kConjKeyFile), *key);
-    for (const auto &[idx, key] : heldRotKeys())
+    for (const auto &[idx, key] : rot_keys_.entries())
         Serialize::save(keyFilePath(rotKeyFileName(idx)), *key);
     if (const auto key = sse_key_.get())
         Serialize::save(keyFilePath(kSparseSecretEncapsulationKeyFile), *key);
-    for (const auto &[idx, key] : heldFuseRotKeys())
+    for (const auto &[idx, key] : fuse_rot_keys_.entries())
         Serialize::save(keyFilePath(fuseRotKeyFileName(idx)), *key);
 }
 
 void KeyPackImpl::saveList(const std::string &path) {
     setKeyDirPath(path);
-    for (const auto &[idx, key] : heldRotKeys())
+    for (const auto &[idx, key] : rot_keys_.entries())
         Serialize::save(keyFilePath(rotKeyListFileName(idx, key->getDnum())), *key);
 }
 

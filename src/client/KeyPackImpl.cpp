@@ -266,15 +266,6 @@ bool KeyPackImpl::tryEmplaceRotKey(std::uint64_t idx, std::shared_ptr<Evaluation
     return rot_keys_.try_emplace(idx, std::move(key)).second;
 }
 
-std::vector<std::pair<std::uint64_t, std::shared_ptr<EvaluationKey>>>
-KeyPackImpl::heldRotKeys() const {
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<EvaluationKey>>> keys;
-    rot_keys_.forEach([&](std::uint64_t idx, const std::shared_ptr<EvaluationKey> &key) {
-        keys.emplace_back(idx, key);
-    });
-    return keys;
-}
-
 // ---- Fused rotation keys ---------------------------------------------------
 
 bool KeyPackImpl::isFuseRotKeyLoaded(std::uint64_t idx) const {
@@ -307,15 +298,6 @@ bool KeyPackImpl::tryEmplaceFuseRotKey(std::uint64_t idx,
 void KeyPackImpl::insertOrReplaceFuseRotKey(std::uint64_t idx,
                                             std::shared_ptr<FuseRotationKey> key) const {
     fuse_rot_keys_.write([&](FuseRotKeyMap::Map &map) { map[idx].swap(key); });
-}
-
-std::vector<std::pair<std::uint64_t, std::shared_ptr<FuseRotationKey>>>
-KeyPackImpl::heldFuseRotKeys() const {
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<FuseRotationKey>>> keys;
-    fuse_rot_keys_.forEach([&](std::uint64_t idx, const std::shared_ptr<FuseRotationKey> &key) {
-        keys.emplace_back(idx, key);
-    });
-    return keys;
 }
 
 // ---- Rotation-key decomposition --------------------------------------------

@@ -207,9 +207,6 @@ private:
     std::string keyFilePath(const std::string &name) const;
     bool isKeyFileAvailable(const std::string &name) const;
 
-    // The held rotation (fused) keys, copied under the map's shared lock.
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<EvaluationKey>>> heldRotKeys() const;
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<FuseRotationKey>>> heldFuseRotKeys() const;
     // The held key of idx when it covers the effective dnum d, else empty.
     std::shared_ptr<EvaluationKey> coveringRotKey(std::uint64_t idx, std::uint64_t d) const;
 

@@ -7,6 +7,7 @@
 #include <shared_mutex>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace Quelt {
 
@@ -71,6 +72,14 @@ public:
             for (const auto &[key, value] : map)
                 f(key, value);
         });
+    }
+
+    // Copies of every entry in ascending key order, taken under the shared
+    // lock; the caller works on them without holding it.
+    std::vector<std::pair<K, V>> entries() const {
+        std::vector<std::pair<K, V>> copies;
+        forEach([&](const K &key, const V &value) { copies.emplace_back(key, value); });
+        return copies;
     }
 
     // A copy of the value held for `key` (exclusive lock); throws

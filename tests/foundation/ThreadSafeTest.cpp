@@ -27,6 +27,7 @@ TEST(ThreadSafeMap, InsertOnlyOrReplace) {
     map.forEach(
         [&](std::uint64_t key, const std::string &value) { walked.emplace_back(key, value); });
     EXPECT_EQ(walked, (std::vector<std::pair<std::uint64_t, std::string>>{{1, "d"}, {3, "c"}}));
+    EXPECT_EQ(map.entries(), walked);
     EXPECT_EQ(map.write([](auto &values) { return values.erase(1); }), 1u);
     EXPECT_EQ(map.read([](const auto &values) { return values.size(); }), 1u);
 }
