@@ -8,9 +8,8 @@
 // system after each load the figures include first-touch page faults; the
 // plain read into new memory pays the same.
 
-#include "Quelt/Context.hpp"
+#include "FgbRotationKey.hpp"
 #include "Quelt/EvaluationKey.hpp"
-#include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
 #include "keys/Serialize.hpp"
@@ -28,31 +27,9 @@ namespace {
 
 using namespace Quelt;
 
-const std::shared_ptr<ContextContent> &fgbContext() {
-    static const auto ctx = makeContext(ParameterPreset::FGb);
-    return ctx;
-}
+using QueltBench::fgbContext;
 
-// A rotation key as the key generator leaves it: bodies with residues, masks
-// carrying their seeds.
-const EvaluationKey &rotationKey() {
-    static const std::unique_ptr<EvaluationKey> key = [] {
-        auto k = makeEmptyRotKey(fgbContext(), 1, 0);
-        std::uint64_t v = 1;
-        for (Polynomial &body : detail::EvaluationKeyAccess::bx(*k, kHostDevice)) {
-            const std::uint64_t n = body.getDegree();
-            for (std::uint64_t i = 0; i < body.getSize(); ++i) {
-                const std::uint64_t q = body.getPrime(i);
-                for (std::uint64_t j = 0; j < n; ++j)
-                    body.getLimb(i)[j] = (v += 0x9e3779b97f4a7c15ULL) % q;
-            }
-        }
-        for (Polynomial &mask : detail::EvaluationKeyAccess::ax(*k, kHostDevice))
-            populateUniformPoly(mask, true);
-        return k;
-    }();
-    return *key;
-}
+const EvaluationKey &rotationKey() { return QueltBench::fgbRotationKey(); }
 
 // The key's file, written once.
 struct KeyFile : QueltTest::TempFile {

@@ -1,5 +1,6 @@
 // A tour of what the library offers so far: a context made from a named
-// preset, its parameters, and a message encoded into a plaintext and back.
+// preset, its parameters, a message encoded into a plaintext and back, and
+// the message encrypted with a public key and decrypted.
 #include "Quelt/Quelt.hpp"
 
 #include "context/ContextContent.hpp"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -75,6 +77,27 @@ int main() {
               << "  slot 3 before " << message[3] << ", after " << decoded[3] << "\n"
               << "  largest round-trip error: " << max_error << "\n";
 
+    // The same slots encrypted with the public key that a key pack holds and
+    // decrypted with the secret key it was made from.
+    const SecretKeyBase<EncryptionType::RLWE> secretKey(ctx);
+    KeyPack pack(ctx);
+    {
+        std::stringstream record;
+        EncryptionKey(ctx, secretKey).save(record);
+        pack.loadEncKey(record);
+    }
+    CiphertextBase<EncryptionType::RLWE> encrypted(ctx, false, true);
+    Encryptor(ctx).encrypt(message, pack, encrypted);
+    Message decrypted;
+    Decryptor(ctx).decrypt(encrypted, secretKey, decrypted);
+    double encryption_error = 0.0;
+    for (std::uint64_t i = 0; i < message.getSize(); ++i)
+        encryption_error = std::max(encryption_error, std::abs(decrypted[i] - message[i]));
+    std::cout << "Encrypted (" << encrypted.getNumPoly() << " polynomials at level "
+              << encrypted.getLevel() << ") and decrypted:\n"
+              << "  slot 3 after " << decrypted[3] << "\n"
+              << "  largest error: " << encryption_error << "\n";
+
     // A ciphertext of a small custom context (degree 64, four primes), saved
     // to a file and read back into a ciphertext of the same context.
     {
@@ -93,5 +116,5 @@ int main() {
                   << " bytes on disk\n";
         std::filesystem::remove(path);
     }
-    return max_error < 1e-9 ? 0 : 1;
+    return max_error < 1e-9 && encryption_error < 1e-6 ? 0 : 1;
 }

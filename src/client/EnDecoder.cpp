@@ -23,9 +23,9 @@ namespace {
 using u64 = std::uint64_t;
 
 constexpr const char *kEmptyMessage = "[encode] Cannot encode a message of size 0";
-constexpr const char *kSizeNotPowerOfTwo = "[encode] The message size should be a power of two";
+constexpr const char *kSizeNotPowerOfTwo = detail::kEncodeSizeNotPowerOfTwoMessage;
 constexpr const char *kSizeTooLarge = "[encode] Message size is too large.";
-constexpr const char *kSizeBelowTwo = "[encode] Cannot encode a message with a size less than 2";
+constexpr const char *kSizeBelowTwo = detail::kEncodeSizeBelowTwoMessage;
 constexpr const char *kDecodeLogSlots =
     "[decode] The log slot count of the plaintext is larger than the ring allows";
 

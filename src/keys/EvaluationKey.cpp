@@ -136,10 +136,15 @@ namespace detail {
 
 EvaluationKeyRecord EvaluationKeyAccess::read(const EvaluationKey &key,
                                               cereal::PortableBinaryInputArchive &archive) {
-    const std::shared_ptr<ContextContent> &context = key.context_;
+    return read(archive, key.context_, true);
+}
+
+EvaluationKeyRecord EvaluationKeyAccess::read(cereal::PortableBinaryInputArchive &archive,
+                                              const std::shared_ptr<ContextContent> &context,
+                                              bool compareHash) {
     EvaluationKeyRecord record;
     record.hash = Verifier::loadKeyForm(archive, ObjectCode::EVALUATION_KEY);
-    if (context && record.hash != context->getHash())
+    if (context && compareHash && record.hash != context->getHash())
         throw RuntimeException(Verifier::kValidationFailed);
     std::uint8_t type = 0;
     archive(type, record.aux);
@@ -172,9 +177,13 @@ EvaluationKeyRecord EvaluationKeyAccess::read(const EvaluationKey &key,
 }
 
 void EvaluationKeyAccess::install(EvaluationKey &key, EvaluationKeyRecord &&record) {
+    install(key, std::move(record), key.context_);
+}
+
+void EvaluationKeyAccess::install(EvaluationKey &key, EvaluationKeyRecord &&record,
+                                  const std::shared_ptr<ContextContent> &context) {
     const std::uint64_t masks = record.ax.size();
-    const std::uint64_t dnum =
-        key.context_ && masks < Quelt::getGadgetRank(key.context_) ? masks : 0;
+    const std::uint64_t dnum = context && masks < Quelt::getGadgetRank(context) ? masks : 0;
     key.ax_.resetTo(kHostDevice, std::move(record.ax));
     key.bx_.resetTo(kHostDevice, std::move(record.bx));
     key.context_hash_ = record.hash;

@@ -28,9 +28,19 @@ struct EvaluationKeyAccess {
     // does, without changing the key.
     static EvaluationKeyRecord read(const EvaluationKey &key,
                                     cereal::PortableBinaryInputArchive &archive);
+    // The same against a context given here (none: the context-free checks),
+    // comparing the stored hash with the context's only with compareHash.
+    static EvaluationKeyRecord read(cereal::PortableBinaryInputArchive &archive,
+                                    const std::shared_ptr<ContextContent> &context,
+                                    bool compareHash);
     // Installs a record read for this key: hash, type, aux, dnum and the host
     // lists; every other device's entry is dropped.
     static void install(EvaluationKey &key, EvaluationKeyRecord &&record);
+    // The same for a record read against `context`, whose gadget rank gives
+    // the dnum (the mask count when below it, else 0); the key's own context
+    // is not changed.
+    static void install(EvaluationKey &key, EvaluationKeyRecord &&record,
+                        const std::shared_ptr<ContextContent> &context);
 
     // The mask (body) list held for a device; std::out_of_range "map::at"
     // when absent.

@@ -6,6 +6,7 @@
 #include "Quelt/Message.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace Quelt::test {
-
-// FX: FGb's bootstrapping settings at degree 64 (chain length 25, full log
-// slot count 5).
-inline const std::shared_ptr<ContextContent> &fxContext() {
-    static const auto context = makeContext(ParameterPreset::FX);
-    return context;
-}
 
 // The diagonals BootConstants encodes for step `step` of rd, from the stage
 // matrices of a 2^log_slots-point transform.

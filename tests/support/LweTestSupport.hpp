@@ -10,6 +10,7 @@
 #include "lwe/LWEContext.hpp"
 #include "support/CrtReference.hpp"
 #include "support/ModularReference.hpp"
+#include "support/PolyTestSupport.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -31,14 +32,6 @@ inline std::shared_ptr<LWE::ContextContent> lweContext(LWE::ParameterPreset pres
     if (!slot)
         slot = LWE::makeContext(preset);
     return slot;
-}
-
-// The stream form of an object with save(std::ostream&).
-template <typename T>
-std::string streamBytes(const T &object) {
-    std::ostringstream out;
-    object.save(out);
-    return out.str();
 }
 
 // b + <a, s> modulo q_0 (and q_1 when ct's level is at least 1), from the key's

@@ -51,6 +51,13 @@ inline std::shared_ptr<ContextContent> fourSecretContext() {
     return ctx;
 }
 
+// FX: FGb's settings at degree 64 (chain length 25, encryption level 12, full
+// log slot count 5).
+inline const std::shared_ptr<ContextContent> &fxContext() {
+    static const auto ctx = makeContext(ParameterPreset::FX);
+    return ctx;
+}
+
 // A copy of ctx (same primes, transforms, scale factors and identity hash)
 // whose parameter record is changed by `change`: shapes no preset or custom
 // size gives, such as a Hamming weight above the degree.
@@ -86,6 +93,14 @@ inline std::uint64_t wordAhead(std::uint64_t skip) {
     const std::uint64_t w = gen();
     gen.setState(state);
     return w;
+}
+
+// The stream form of an object with save(std::ostream&).
+template <typename T>
+std::string streamBytes(const T &object) {
+    std::ostringstream out;
+    object.save(out);
+    return out.str();
 }
 
 template <typename T>
