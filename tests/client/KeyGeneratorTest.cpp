@@ -13,6 +13,7 @@
 #include "support/ExpectThrow.hpp"
 #include "support/KeyPackTestSupport.hpp"
 #include "support/KeyTestSupport.hpp"
+#include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,6 @@ std::shared_ptr<ContextContent> custom() {
 // The same primes with two secrets.
 std::shared_ptr<ContextContent> twoSecrets() {
     static const auto ctx = genMultiSecretContext(custom(), "custom2", 2);
-    return ctx;
-}
-// Degree 64, 25 base and quantize primes in five digits, five temporary
-// primes: the bootstrappable preset of the tests.
-std::shared_ptr<ContextContent> fx() {
-    static const auto ctx = makeContext(ParameterPreset::FX);
     return ctx;
 }
 
@@ -134,7 +129,7 @@ void expectSingleSecretKinds(const std::shared_ptr<ContextContent> &ctx) {
 
 TEST(KeyGeneratorIdentity, EveryKindOnTheCustomContext) { expectSingleSecretKinds(custom()); }
 
-TEST(KeyGeneratorIdentity, EveryKindOnFX) { expectSingleSecretKinds(fx()); }
+TEST(KeyGeneratorIdentity, EveryKindOnFX) { expectSingleSecretKinds(fxContext()); }
 
 TEST(KeyGeneratorIdentity, SwitchKeysBetweenTwoSecrets) {
     const RLWEKey from(custom()), to(custom());
@@ -172,7 +167,7 @@ TEST(KeyGeneratorIdentity, MultiSecretKeys) {
 }
 
 TEST(KeyGeneratorIdentity, EncryptionKey) {
-    for (const auto &ctx : {custom(), fx()}) {
+    for (const auto &ctx : {custom(), fxContext()}) {
         const RLWEKey sk(ctx);
         const KeyPack pack(ctx);
         const KeyGenerator gen(ctx, sk, pack);
@@ -295,9 +290,9 @@ TEST(KeyGeneratorDraws, ReplayRebuildsKeysWordForWord) {
 // ---------------------------------------------------------------------------
 
 TEST(KeyGeneratorPack, RotationKeysAreKeptFixedKeysReplaced) {
-    const RLWEKey sk(fx());
-    const KeyPack pack(fx());
-    const KeyGenerator gen(fx(), sk, pack);
+    const RLWEKey sk(fxContext());
+    const KeyPack pack(fxContext());
+    const KeyGenerator gen(fxContext(), sk, pack);
 
     gen.genRightRotKey(3);
     EXPECT_EQ(heldIndices(pack), std::vector<std::uint64_t>{29});
@@ -328,14 +323,14 @@ TEST(KeyGeneratorPack, RotationKeysAreKeptFixedKeysReplaced) {
 }
 
 TEST(KeyGeneratorPack, BundleEqualsKeysMadeOneByOne) {
-    const RLWEKey sk(fx());
-    const KeyPack bundled(fx()), single(fx());
+    const RLWEKey sk(fxContext());
+    const KeyPack bundled(fxContext()), single(fxContext());
     auto &rng = UniformRandomBitGenerator::getInstance();
     rng.setSeed({1, 1, 2, 3});
-    KeyGenerator(fx(), sk, bundled).genRotKeyBundle();
+    KeyGenerator(fxContext(), sk, bundled).genRotKeyBundle();
     rng.setSeed({1, 1, 2, 3});
     const std::vector<std::uint64_t> order = {1, 31, 2, 30, 4, 28, 8, 24, 16};
-    const KeyGenerator one(fx(), sk, single);
+    const KeyGenerator one(fxContext(), sk, single);
     for (const std::uint64_t idx : order)
         one.genLeftRotKey(idx);
     EXPECT_EQ(heldIndices(bundled), (std::vector<std::uint64_t>{1, 2, 4, 8, 16, 24, 28, 30, 31}));
@@ -345,7 +340,7 @@ TEST(KeyGeneratorPack, BundleEqualsKeysMadeOneByOne) {
 
     // Held indices are skipped: a second bundle changes nothing.
     const auto first = bundled.getLeftRotKey(16, 0);
-    KeyGenerator(fx(), sk, bundled).genRotKeyBundle();
+    KeyGenerator(fxContext(), sk, bundled).genRotKeyBundle();
     EXPECT_EQ(bundled.getLeftRotKey(16, 0), first);
 }
 
@@ -382,7 +377,7 @@ std::vector<std::uint64_t> reducedRule(const std::shared_ptr<ContextContent> &ct
 } // namespace
 
 TEST(KeyGeneratorBootstrap, KeysOfFXAreTheReducedRuleSet) {
-    const RLWEKey sk(fx());
+    const RLWEKey sk(fxContext());
     // Values from the written rule (a short script), for log_slots 3 and 5.
     const struct {
         std::uint64_t log_slots;
@@ -396,15 +391,15 @@ TEST(KeyGeneratorBootstrap, KeysOfFXAreTheReducedRuleSet) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.log_slots << (c.min_key ? " min" : ""));
-        EXPECT_EQ(reducedRule(fx(), c.log_slots, c.min_key), c.expected);
-        const KeyPack pack(fx());
-        KeyGenerator(fx(), sk, pack).genRotKeysForBootstrap(c.log_slots, c.min_key);
+        EXPECT_EQ(reducedRule(fxContext(), c.log_slots, c.min_key), c.expected);
+        const KeyPack pack(fxContext());
+        KeyGenerator(fxContext(), sk, pack).genRotKeysForBootstrap(c.log_slots, c.min_key);
         EXPECT_EQ(heldIndices(pack), c.expected);
     }
 
     // Held indices are skipped; the list form takes running totals.
-    const KeyPack pack(fx());
-    const KeyGenerator gen(fx(), sk, pack);
+    const KeyPack pack(fxContext());
+    const KeyGenerator gen(fxContext(), sk, pack);
     gen.genLeftRotKey(3);
     const auto held = pack.getLeftRotKey(3, 0);
     gen.genRotKeysForBootstrap(std::vector<std::uint64_t>{2, 5}, false);
@@ -413,15 +408,15 @@ TEST(KeyGeneratorBootstrap, KeysOfFXAreTheReducedRuleSet) {
 }
 
 TEST(KeyGeneratorBootstrap, IndexFunctionMakesNoKey) {
-    EXPECT_EQ(detail::bootstrapRotationIndices(fx(), 5, false, false),
+    EXPECT_EQ(detail::bootstrapRotationIndices(fxContext(), 5, false, false),
               (std::vector<std::uint64_t>{1, 2, 3, 4, 8, 12, 16, 28}));
     // Minimal keys for CoeffToSlot alone: FX's SlotToCoeff and CoeffToSlot
     // use one split, so the full SlotToCoeff steps cover the set.
-    EXPECT_EQ(detail::bootstrapRotationIndices(fx(), 5, false, true),
-              detail::bootstrapRotationIndices(fx(), 5, false, false));
-    EXPECT_EQ(detail::bootstrapRotationIndices(fx(), 5, true, true),
-              detail::bootstrapRotationIndices(fx(), 5, true, false));
-    EXPECT_EQ(detail::bootstrapRotationIndices(fx(), std::vector<std::uint64_t>{2, 5}, true),
+    EXPECT_EQ(detail::bootstrapRotationIndices(fxContext(), 5, false, true),
+              detail::bootstrapRotationIndices(fxContext(), 5, false, false));
+    EXPECT_EQ(detail::bootstrapRotationIndices(fxContext(), 5, true, true),
+              detail::bootstrapRotationIndices(fxContext(), 5, true, false));
+    EXPECT_EQ(detail::bootstrapRotationIndices(fxContext(), std::vector<std::uint64_t>{2, 5}, true),
               (std::vector<std::uint64_t>{1, 4, 8, 16, 28}));
 }
 
@@ -448,18 +443,19 @@ TEST(KeyGeneratorErrors, Construction) {
                         KeyGenerator::kPackMismatch);
     // The key check comes before the sparse checks; custom contexts have no
     // encapsulation.
-    expectThrowsMessage([&] { KeyGenerator(custom(), fx(), otherSizes); },
+    expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), otherSizes); },
                         KeyGenerator::kKeyMismatch);
-    expectThrowsMessage([&] { KeyGenerator(custom(), fx(), sk); }, KeyGenerator::kNoSparseSupport);
-    expectThrowsMessage([&] { KeyGenerator(custom(), fx(), sk, KeyPack(custom())); },
+    expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), sk); },
+                        KeyGenerator::kNoSparseSupport);
+    expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), sk, KeyPack(custom())); },
                         KeyGenerator::kNoSparseSupport);
 
     // Another context object of the same preset passes the constructor, not
     // genSwitchKey, which wants the generator's own object.
     const auto fxAgain = makeContext(ParameterPreset::FX);
     const RLWEKey onAgain(fxAgain);
-    const KeyGenerator gen(fx(), onAgain);
-    const RLWEKey onFx(fx());
+    const KeyGenerator gen(fxContext(), onAgain);
+    const RLWEKey onFx(fxContext());
     expectThrowsMessage([&] { gen.genSwitchKey(onAgain, onFx); }, KeyGenerator::kSwitchKeyContext);
     expectThrowsMessage([&] { gen.genSwitchKey(onFx, onAgain); }, KeyGenerator::kSwitchKeyContext);
     const MSRLWEKey multiAgain(genMultiSecretContext(custom(), "again", 2));
