@@ -24,6 +24,8 @@
 #include <immintrin.h>
 #endif
 
+#include "foundation/WordArith.hpp"
+
 #include <cstdint>
 
 #define QUELT_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
@@ -31,8 +33,6 @@
 
 namespace Quelt::avx512 {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 using V = __m512i;
 using Mask = __mmask8;
 

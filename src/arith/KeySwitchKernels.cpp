@@ -8,8 +8,6 @@ namespace {
 
 constexpr u128 kMax128 = ~u128{0};
 
-using i128 = __int128;
-
 // The source count known at compile time lets the compiler keep the source
 // pointers in registers and unroll the sums.
 template <int M>
@@ -87,9 +85,7 @@ void convertFixed(const std::int64_t *const *sources, const ConversionTarget *ta
         convertOne<M>(sources, targets[t], offset, n);
 }
 
-inline u64 reduceFully(u128 acc, const FoldConstants &f) {
-    return reduceOnce(reduceOnce(fold(acc, f), 2 * f.prime), f.prime);
-}
+inline u64 reduceFully(u128 acc, const FoldConstants &f) { return word::reduceWide(acc, f); }
 
 template <int M>
 void innerProductFixed(const u64 *const *a, const u64 *const *b, const u64 *const *cc,
@@ -157,7 +153,7 @@ u64 signedTermsPerFold(u128 product_bound) {
 void centredLift(u64 *s, u64 q, u64 n) {
     const u64 half = q / 2;
     for (u64 c = 0; c < n; ++c)
-        s[c] -= q & (0 - static_cast<u64>(s[c] > half));
+        s[c] = word::liftCentred(s[c], half, 0 - q);
 }
 
 u128 foldBias(u64 p) {

@@ -17,39 +17,13 @@
 
 namespace Quelt::keyswitch_kernels {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
-
-// Constants of the folding reduction of a 128-bit value modulo p < 2^62.
-struct FoldConstants {
-    u64 prime;
-    u64 word_quotient;          // floor(2^64 / p)
-    u64 word_residue;           // 2^64 mod p
-    u64 word_residue_companion; // floor((2^64 mod p) 2^64 / p)
-
-    static FoldConstants of(const Modulus &modulus) {
-        return {modulus.getPrime(), modulus.getWordQuotient(), modulus.getWordResidue(),
-                modulus.getWordResidueCompanion()};
-    }
+// The fold constants of one prime (word::fold), taken from its Modulus.
+struct FoldConstants : word::FoldConstants {
+    static FoldConstants of(const Modulus &modulus) { return {modulus.getFoldConstants()}; }
 };
 
-inline u64 mulHigh(u64 a, u64 b) { return static_cast<u64>((static_cast<u128>(a) * b) >> 64); }
-
-// h 2^64 + l folded to a value in [0, 4p) congruent to it: l less
-// p floor(l wq / 2^64) lies in [0, 2p), and so does the Shoup product of h by
-// 2^64 mod p. No division, no branch.
-inline u64 fold(u128 x, const FoldConstants &f) {
-    const u64 l = static_cast<u64>(x);
-    const u64 h = static_cast<u64>(x >> 64);
-    return l + f.word_residue * h -
-           f.prime * (mulHigh(l, f.word_quotient) + mulHigh(h, f.word_residue_companion));
-}
-
-// x - bound when x >= bound (x < bound + 2^63), branch-free.
-inline u64 reduceOnce(u64 x, u64 bound) {
-    const u64 y = x - bound;
-    return y + (bound & (0 - (y >> 63)));
-}
+using word::fold;
+using word::reduceOnce;
 
 // Number of products below `product_bound` that can be added to a value below
 // 2^64 without leaving 128 bits (at least 1).

@@ -19,8 +19,12 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
+using word::barrett;
+using word::liftCentred;
+using word::mulHigh;
+using word::reduceOnce;
+using word::reduceWordExact;
+using word::subtractMod;
 
 constexpr const char *kPrimeOutOfRange = "[Modulus] The prime must be at least 2 and below 2^62";
 constexpr const char *kNotSupportedNttType = "[Modulus] Not supported NTT type";
@@ -44,10 +48,6 @@ bool overlaps(const u64 *a, const u64 *b, u64 n) {
     const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(u64);
     return n != 0 && x < y + bytes && y < x + bytes;
 }
-
-// v + d when v > half, else v, for v and half below 2^63: the sign bit of
-// half - v decides, without a compare that SSE2 lacks for 64-bit lanes.
-inline u64 liftCentred(u64 v, u64 half, u64 d) { return v + (d & (0 - ((half - v) >> 63))); }
 
 } // namespace
 
@@ -120,7 +120,7 @@ void Modulus::subVector(std::uint64_t *out, const std::uint64_t *a, const std::u
 void Modulus::negateVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t n) const {
     const u64 p = prime_;
     for (u64 i = 0; i < n; ++i)
-        out[i] = negate(in[i], p);
+        out[i] = word::negateMod(in[i], p);
 }
 
 void Modulus::mulVector(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
@@ -190,32 +190,20 @@ void Modulus::innerProduct(const std::uint64_t *a, const std::uint64_t *b, std::
                            std::uint64_t n) const {
     if (const auto *v = modulus_vector::select(prime_))
         return v->innerProduct(*this, a, b, out, n);
-    const u64 p = prime_;
-    const u64 residue = word_residue_;
-    const u64 companion = word_residue_companion_;
-    const u64 quotient = word_quotient_;
+    const word::FoldConstants f = getFoldConstants();
     // 128-bit accumulator: a low word and a count of its wrap-arounds.
     u64 low = 0;
     u64 carries = 0;
     for (u64 i = 0; i < n; ++i) {
         const u128 product = static_cast<u128>(a[i]) * b[i];
-        const u64 r = fold(static_cast<u64>(product >> 64), static_cast<u64>(product), residue,
-                           companion, quotient, p);
+        const u64 r = word::fold(product, f);
         low += r;
         carries += low < r ? 1 : 0;
     }
-    u64 r = fold(carries, low, residue, companion, quotient, p);
-    r = reduceOnce(r, twice_prime_);
-    *out = reduceOnce(r, p);
+    *out = word::reduceWide((static_cast<u128>(carries) << 64) | low, f);
 }
 
-bool Modulus::isZero(const std::uint64_t *a) const {
-    const u64 n = degree_;
-    u64 any = 0;
-    for (u64 i = 0; i < n; ++i)
-        any |= a[i];
-    return any == 0;
-}
+bool Modulus::isZero(const std::uint64_t *a) const { return word::allZero(a, degree_); }
 
 void Modulus::multMonomial(const std::uint64_t *in, std::uint64_t *out, std::uint64_t n,
                            std::int64_t k) const {
@@ -229,10 +217,10 @@ void Modulus::multMonomial(const std::uint64_t *in, std::uint64_t *out, std::uin
         for (u64 j = 0; j < n - magnitude; ++j)
             out[j + magnitude] = in[j];
         for (u64 j = 0; j < magnitude; ++j)
-            out[j] = negate(in[n - magnitude + j], p);
+            out[j] = word::negateMod(in[n - magnitude + j], p);
     } else {
         for (u64 i = 0; i < magnitude; ++i)
-            out[n - magnitude + i] = negate(in[i], p);
+            out[n - magnitude + i] = word::negateMod(in[i], p);
         for (u64 j = 0; j < n - magnitude; ++j)
             out[j] = in[j + magnitude];
     }
@@ -248,7 +236,7 @@ void Modulus::conjugateInvert(const std::uint64_t *in, std::uint64_t *out, std::
     for (u64 j = 0; j <= m; ++j)
         out[j] = in[m - j];
     for (u64 j = m + 1; j < n; ++j)
-        out[j] = negate(in[n + m - j], p);
+        out[j] = word::negateMod(in[n + m - j], p);
 }
 
 void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, std::uint64_t q,
@@ -260,7 +248,7 @@ void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, st
         const u64 d = p - reduceWord(q);
         for (u64 i = 0; i < n; ++i) {
             const u64 x = liftCentred(in[i], half, d);
-            out[i] = reduceOnce(x - p * mulHigh(x, quotient), p);
+            out[i] = reduceWordExact(x, p, quotient);
         }
     } else {
         // in[i] - q + p lies in [0, p) for in[i] above q/2. The final
@@ -321,7 +309,7 @@ void Modulus::switchingKeyBody(std::uint64_t *out, const std::uint64_t *e, const
     }
     for (u64 i = 0; i < n; ++i) {
         const u64 body = subtractMod(e[i], barrett(a[i], s[i], shift, ratio, p), p);
-        out[i] = reduceOnce(body + reduceOnce(shoupProduct(t[i], w, wc, p), p), p);
+        out[i] = reduceOnce(body + word::shoupReduced(t[i], w, wc, p), p);
     }
 }
 
@@ -347,12 +335,11 @@ void Modulus::signedConstMult(const std::int64_t *in, std::uint64_t bound, std::
             const u64 quotient = word_quotient_;
             for (u64 k = 0; k < n; ++k) {
                 const u64 x = static_cast<u64>(in[k]) + offset;
-                out[k * stride] = reduceOnce(x - p * mulHigh(x, quotient), p);
+                out[k * stride] = reduceWordExact(x, p, quotient);
             }
         } else {
             for (u64 k = 0; k < n; ++k)
-                out[k * stride] =
-                    reduceOnce(shoupProduct(static_cast<u64>(in[k]) + offset, w, wc, p), p);
+                out[k * stride] = word::shoupReduced(static_cast<u64>(in[k]) + offset, w, wc, p);
         }
         return;
     }
@@ -360,8 +347,8 @@ void Modulus::signedConstMult(const std::int64_t *in, std::uint64_t bound, std::
         // All ones for a negative value; the magnitude of INT64_MIN is 2^63.
         const u64 sign = 0 - (static_cast<u64>(in[k]) >> 63);
         const u64 magnitude = (static_cast<u64>(in[k]) ^ sign) - sign;
-        const u64 r = reduceOnce(shoupProduct(magnitude, w, wc, p), p);
-        out[k * stride] = r ^ ((r ^ negate(r, p)) & sign);
+        const u64 r = word::shoupReduced(magnitude, w, wc, p);
+        out[k * stride] = r ^ ((r ^ word::negateMod(r, p)) & sign);
     }
 }
 
@@ -391,10 +378,7 @@ std::uint64_t Modulus::makeInteger(double v, double s) const {
         throw RuntimeException(kMakeIntegerOutOfRange);
     const u128 z = static_cast<u128>(scaled);
     const u64 p = prime_;
-    u64 r = fold(static_cast<u64>(z >> 64), static_cast<u64>(z), word_residue_,
-                 word_residue_companion_, word_quotient_, p);
-    r = reduceOnce(r, twice_prime_);
-    r = reduceOnce(r, p);
+    const u64 r = word::reduceWide(z, getFoldConstants());
     if (v < 0.0)
         return r == 0 ? 0 : p - r;
     return r;

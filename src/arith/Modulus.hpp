@@ -1,6 +1,7 @@
 #pragma once
 
 #include "arith/NttType.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -53,6 +54,10 @@ public:
     std::uint64_t getWordResidue() const { return word_residue_; }
     // floor(R * 2^64 / p), the Shoup companion of R.
     std::uint64_t getWordResidueCompanion() const { return word_residue_companion_; }
+    // The constants of word::fold for p.
+    word::FoldConstants getFoldConstants() const {
+        return {prime_, word_quotient_, word_residue_, word_residue_companion_};
+    }
     NttType getNttType() const { return ntt_type_; }
     // Empty for type NONE.
     const std::shared_ptr<NTT> &getNTT() const { return ntt_; }
@@ -61,14 +66,14 @@ public:
 
     // Barrett product a * b mod p for a, b < p; the result is below p.
     std::uint64_t barrettProduct(std::uint64_t a, std::uint64_t b) const {
-        return barrett(a, b, barrettShift(), barrett_ratio_, prime_);
+        return word::barrett(a, b, barrettShift(), barrett_ratio_, prime_);
     }
 
     // Shoup product x * w mod p for any word x and a constant w < p with
     // companion wc = floor(w * 2^64 / p); the result lies in [0, 2p).
     static std::uint64_t shoupProduct(std::uint64_t x, std::uint64_t w, std::uint64_t wc,
                                       std::uint64_t p) {
-        return x * w - p * mulHigh(x, wc);
+        return word::shoup(x, w, wc, p);
     }
 
     // floor(w * 2^64 / p) for w < p, without a division.
@@ -76,7 +81,7 @@ public:
 
     // Any word reduced below p.
     std::uint64_t reduceWord(std::uint64_t c) const {
-        return reduceOnce(c - prime_ * mulHigh(c, word_quotient_), prime_);
+        return word::reduceWordExact(c, prime_, word_quotient_);
     }
 
     // ---- Limb kernels ---------------------------------------------------
@@ -185,54 +190,10 @@ public:
                                const std::vector<std::uint64_t> &exponents) const;
 
 private:
-    static std::uint64_t mulHigh(std::uint64_t a, std::uint64_t b) {
-        return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
-    }
-    // x - bound when x >= bound, else x, valid for bound <= 2^63 and
-    // x < bound + 2^63 (every use has x < 4p with p < 2^62): the sign bit of
-    // x - bound decides. Shifts, ands and adds keep it branch-free and let
-    // the element loops vectorise two words at a time even on plain SSE2.
-    static std::uint64_t reduceOnce(std::uint64_t x, std::uint64_t bound) {
-        const std::uint64_t y = x - bound;
-        return y + (bound & (0 - (y >> 63)));
-    }
-    // x - y mod p for x, y < p: the difference, plus p when it went negative.
-    static std::uint64_t subtractMod(std::uint64_t x, std::uint64_t y, std::uint64_t p) {
-        const std::uint64_t d = x - y;
-        return d + (p & (0 - (d >> 63)));
-    }
-    // -x mod p for x < p: 0 stays 0, anything else becomes p - x.
-    static std::uint64_t negate(std::uint64_t x, std::uint64_t p) { return reduceOnce(p - x, p); }
     // Shift that takes a 128-bit product of two residues to its top word.
     // The mask only matters for a default-constructed modulus (k = 0), where
     // a shift by -1 would be undefined.
     unsigned barrettShift() const { return static_cast<unsigned>((prime_log_ - 1) & 63); }
-    static std::uint64_t barrett(std::uint64_t a, std::uint64_t b, unsigned shift,
-                                 std::uint64_t ratio, std::uint64_t p) {
-        const unsigned __int128 ab = static_cast<unsigned __int128>(a) * b;
-        // shift < 64, so the top word is one double-word shift (shrd) of the
-        // two halves; spelled out so the compiler does not emit the generic
-        // 128-bit shift.
-        const std::uint64_t hi = static_cast<std::uint64_t>(ab >> 64);
-        const std::uint64_t lo = static_cast<std::uint64_t>(ab);
-        const std::uint64_t x = ((hi << 1) << (63 - shift)) | (lo >> shift);
-        const std::uint64_t q = mulHigh(x, ratio);
-        // ab - q p, exact modulo 2^64 because the true difference is below 3p.
-        std::uint64_t r = static_cast<std::uint64_t>(ab) - q * p;
-        // The quotient estimate can be two too small for primes between about
-        // 0.8 * 2^62 and 2^62, hence the second subtraction; for smaller
-        // primes it never fires.
-        r = reduceOnce(r, p);
-        return reduceOnce(r, p);
-    }
-    // l + 2^64 h folded to a value in [0, 4p) congruent to it modulo p: l
-    // less p floor(l wq / 2^64) lies in [0, 2p), and so does the Shoup
-    // product of h by R.
-    static std::uint64_t fold(std::uint64_t h, std::uint64_t l, std::uint64_t residue,
-                              std::uint64_t residue_companion, std::uint64_t quotient,
-                              std::uint64_t p) {
-        return l + residue * h - p * (mulHigh(l, quotient) + mulHigh(h, residue_companion));
-    }
 
     std::uint64_t prime_ = 0;
     std::uint64_t twice_prime_ = 0;

@@ -6,12 +6,11 @@
 // scalar loop writes.
 
 #include "arith/Modulus.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstdint>
 
 namespace Quelt::modulus_vector {
-
-using u64 = std::uint64_t;
 
 struct Kernels {
     void (*addVector)(const Modulus &m, u64 *out, const u64 *a, const u64 *b, u64 n);

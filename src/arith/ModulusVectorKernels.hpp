@@ -32,7 +32,6 @@ using avx512::set1;
 using avx512::store;
 using avx512::sub;
 using avx512::subtractMod;
-using avx512::u128;
 using avx512::V;
 
 template <class Arith>

@@ -13,16 +13,8 @@ namespace {
 using utils::mulMod;
 using utils::powMod;
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
-
-// floor(w 2^64 / p) for w < p.
-u64 companion(u64 w, u64 p) { return static_cast<u64>((static_cast<u128>(w) << 64) / p); }
-
-u64 reducedShoup(u64 x, u64 w, u64 w_companion, u64 p) {
-    const u64 r = ntt_kernels::shoup(x, w, w_companion, p);
-    return r >= p ? r - p : r;
-}
+using word::shoupCompanion;
+using word::shoupReduced;
 
 u64 reverseBits(u64 i, unsigned bits) {
     u64 r = 0;
@@ -83,15 +75,15 @@ NTT::NTT(std::uint64_t N, std::uint64_t p, NttType type)
 
     if (type != NttType::CONJUGATE_INVARIANT) {
         const u64 psi_inv = powMod(psi, p - 2, p);
-        const u64 psi_c = companion(psi, p);
-        const u64 psi_inv_c = companion(psi_inv, p);
+        const u64 psi_c = shoupCompanion(psi, p);
+        const u64 psi_inv_c = shoupCompanion(psi_inv, p);
         u64 power = 1, inverse_power = 1;
         for (u64 i = 0; i < N; ++i) {
             const u64 r = reverseBits(i, log_n);
             forward_[r] = power;
             inverse_order[r] = inverse_power;
-            power = reducedShoup(power, psi, psi_c, p);
-            inverse_power = reducedShoup(inverse_power, psi_inv, psi_inv_c, p);
+            power = shoupReduced(power, psi, psi_c, p);
+            inverse_power = shoupReduced(inverse_power, psi_inv, psi_inv_c, p);
         }
     } else {
         // psi is a primitive 4N-th root: psi^(2N) = -1, omega = psi^4.
@@ -125,9 +117,9 @@ NTT::NTT(std::uint64_t N, std::uint64_t p, NttType type)
             }
         }
         for (u64 j = 0; j < N; ++j)
-            twist_companions_[j] = companion(twist_[j], p);
+            twist_companions_[j] = shoupCompanion(twist_[j], p);
         for (u64 j = 0; j <= N; ++j)
-            inverse_twist_companions_[j] = companion(inverse_twist_[j], p);
+            inverse_twist_companions_[j] = shoupCompanion(inverse_twist_[j], p);
     }
 
     // Inverse twiddles in the order the inverse stages read them.
@@ -138,13 +130,13 @@ NTT::NTT(std::uint64_t N, std::uint64_t p, NttType type)
             inverse_[position++] = inverse_order[m + i];
 
     for (u64 i = 0; i < N; ++i) {
-        forward_companions_[i] = companion(forward_[i], p);
-        inverse_companions_[i] = companion(inverse_[i], p);
+        forward_companions_[i] = shoupCompanion(forward_[i], p);
+        inverse_companions_[i] = shoupCompanion(inverse_[i], p);
     }
     degree_inverse_ = powMod(N % p, p - 2, p);
-    degree_inverse_companion_ = companion(degree_inverse_, p);
+    degree_inverse_companion_ = shoupCompanion(degree_inverse_, p);
     last_twiddle_ = mulMod(degree_inverse_, inverse_[N - 1], p);
-    last_twiddle_companion_ = companion(last_twiddle_, p);
+    last_twiddle_companion_ = shoupCompanion(last_twiddle_, p);
 }
 
 } // namespace Quelt
@@ -185,7 +177,7 @@ inline u64 twistSum(u64 x, u64 q, u64 p2) {
     if (x >= p2)
         return (x - p2) + q;
     const u64 s = x + q;
-    return s >= p2 ? s - p2 : s;
+    return word::reduceOnce(s, p2);
 }
 } // namespace
 
@@ -254,8 +246,8 @@ void NTT::inversion(const std::uint64_t *in, std::uint64_t *out) const {
     const u64 *psi = twist_.getData(), *psi_c = twist_companions_.getData();
     const u64 *ipsi = inverse_twist_.getData(), *ipsi_c = inverse_twist_companions_.getData();
     auto halve = [p, p2](u64 s) {
-        s -= s >= p2 ? p2 : 0;
-        s -= s >= p ? p : 0;
+        s = word::reduceOnce(s, p2);
+        s = word::reduceOnce(s, p);
         return (s & 1) ? (s + p) / 2 : s / 2; // s + p < 2^63: no overflow
     };
     out[0] = in[0];

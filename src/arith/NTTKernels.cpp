@@ -12,7 +12,7 @@ namespace {
 // outputs below 2p. Both need 4p < 2^64.
 inline void forwardButterfly(u64 &x, u64 &y, u64 w, u64 wc, u64 p, u64 p2) {
     u64 X = x;
-    X -= X >= p2 ? p2 : 0;
+    X = word::reduceOnce(X, p2);
     const u64 Q = shoup(y, w, wc, p);
     x = X + Q;
     y = X - Q + p2;
@@ -21,7 +21,7 @@ inline void forwardButterfly(u64 &x, u64 &y, u64 w, u64 wc, u64 p, u64 p2) {
 inline void backwardButterfly(u64 &x, u64 &y, u64 v, u64 vc, u64 p, u64 p2) {
     const u64 X = x, Y = y;
     u64 S = X + Y;
-    S -= S >= p2 ? p2 : 0;
+    S = word::reduceOnce(S, p2);
     x = S;
     y = shoup(p2 + X - Y, v, vc, p);
 }
@@ -30,16 +30,16 @@ inline void backwardButterfly(u64 &x, u64 &y, u64 v, u64 vc, u64 p, u64 p2) {
 template <int K>
 inline u64 reduceFrom4p(u64 x, u64 p, u64 p2) {
     if constexpr (K <= 2)
-        x -= x >= p2 ? p2 : 0;
+        x = word::reduceOnce(x, p2);
     if constexpr (K == 1)
-        x -= x >= p ? p : 0;
+        x = word::reduceOnce(x, p);
     return x;
 }
 
 template <int K>
 inline u64 reduceFrom2p(u64 x, u64 p) {
     if constexpr (K == 1)
-        x -= x >= p ? p : 0;
+        x = word::reduceOnce(x, p);
     return x;
 }
 
@@ -104,7 +104,7 @@ struct ScalarStages {
         for (u64 j = 0; j < half; ++j) {
             const u64 X = a[j], Y = b[j];
             u64 S = X + Y;
-            S -= S >= p2 ? p2 : 0;
+            S = word::reduceOnce(S, p2);
             a[j] = reduceFrom2p<K>(shoup(S, ni, nic, p), p);
             b[j] = reduceFrom2p<K>(shoup(p2 + X - Y, lt, ltc, p), p);
         }

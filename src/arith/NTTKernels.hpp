@@ -4,19 +4,13 @@
 // kernels are the reference; a vector path, when compiled in and supported by
 // the processor, produces bit-identical words.
 
+#include "foundation/WordArith.hpp"
+
 #include <cstdint>
 
 namespace Quelt::ntt_kernels {
 
-using u64 = std::uint64_t;
-
-inline u64 mulHigh(u64 a, u64 b) {
-    return static_cast<u64>((static_cast<unsigned __int128>(a) * b) >> 64);
-}
-
-// Shoup product of any word x by w < p with companion wc = floor(w 2^64 / p):
-// the result is congruent to w x and lies in [0, 2p).
-inline u64 shoup(u64 x, u64 w, u64 wc, u64 p) { return x * w - mulHigh(x, wc) * p; }
+using word::shoup;
 
 struct Tables {
     const u64 *forward;            // W

@@ -1,4 +1,5 @@
 #include "arith/NumberTheoryUtils.hpp"
+#include "foundation/WordArith.hpp"
 
 #include "Quelt/Exception.hpp"
 
@@ -9,9 +10,6 @@
 namespace Quelt::utils {
 
 namespace {
-
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 
 // n is divisible by the odd d exactly when n x d^-1 (mod 2^64) does not
 // exceed floor((2^64 - 1) / d): multiplication by the inverse maps the

@@ -4,6 +4,7 @@
 // its preset: changing one breaks every saved object of that preset.
 
 #include "arith/PrimeLists.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +15,6 @@
 
 namespace Quelt {
 namespace {
-
-using u64 = std::uint64_t;
 
 // 0 FVa
 // N = 2^17, chain_length 30, num_tp 10

@@ -5,6 +5,7 @@
 #include "arith/NumberTheoryUtils.hpp"
 #include "arith/PrimeLists.hpp"
 #include "context/Parameter.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <string>
@@ -13,9 +14,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 
 constexpr const char *kPrimeTooBig = "[PrimeModuli] Prime size is too big. It should be < 62";
 constexpr const char *kBaseBelowQuantize =

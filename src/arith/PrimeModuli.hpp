@@ -9,6 +9,7 @@
 #include "arith/Modulus.hpp"
 #include "arith/PolyIter.hpp"
 #include "arith/Validators.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstdint>
 #include <initializer_list>
@@ -47,8 +48,6 @@ class DeviceEngineHolder;
 // declared in its own section below.
 class PrimeModuli {
 public:
-    using u64 = std::uint64_t;
-
     // ---------------------------------------------------------------------
     // Construction (PrimeModuli.cpp)
     // ---------------------------------------------------------------------

@@ -4,12 +4,11 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 
 namespace Quelt {
-
-using u64 = std::uint64_t;
 
 // ---------------------------------------------------------------------------
 // Frame

@@ -7,10 +7,10 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 namespace Quelt {
 
-using u64 = std::uint64_t;
 using Rlwe = CiphertextBase<EncryptionType::RLWE>;
 
 void PrimeModuli::embedCiphertext(const Rlwe &in, Rlwe &out) const {

@@ -7,13 +7,12 @@
 #include "Quelt/Exception.hpp"
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <cstring>
 
 namespace Quelt {
-
-using u64 = std::uint64_t;
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -21,10 +22,6 @@
 #include <vector>
 
 namespace Quelt {
-
-using u64 = std::uint64_t;
-using i128 = __int128;
-using u128 = unsigned __int128;
 
 namespace {
 

@@ -1,12 +1,11 @@
 #include "arith/PrimeModuliInnerProduct.hpp"
 
 #include "arith/KeySwitchKernels.hpp"
+#include "foundation/WordArith.hpp"
 
 namespace Quelt::detail {
 
 namespace {
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 namespace kk = keyswitch_kernels;
 } // namespace
 

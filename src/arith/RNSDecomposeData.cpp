@@ -4,15 +4,13 @@
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 
 u64 mulModExact(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
 

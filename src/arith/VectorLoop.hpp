@@ -39,13 +39,12 @@ foldConstantsOf(const keyswitch_kernels::FoldConstants &f) {
 // reduce a 128-bit sum (fold, then 2p, then p off).
 QUELT_VECTOR_TARGET inline u64 reduceLanes(V lanes_below_4p,
                                            const keyswitch_kernels::FoldConstants &f) {
-    namespace kk = keyswitch_kernels;
     u64 words[8];
     store(words, lanes_below_4p);
     u128 sum = 0;
     for (u64 w : words)
         sum += w;
-    return kk::reduceOnce(kk::reduceOnce(kk::fold(sum, f), 2 * f.prime), f.prime);
+    return word::reduceWide(sum, f);
 }
 
 } // namespace

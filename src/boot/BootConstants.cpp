@@ -6,6 +6,7 @@
 #include "boot/BootParameter.hpp"
 #include "client/ExtendedEncoding.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -19,7 +20,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
 using i64 = std::int64_t;
 
 constexpr const char *kBlockSizeMessage =

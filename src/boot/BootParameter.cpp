@@ -4,6 +4,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "context/ScaleFactors.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cmath>
 #include <stdexcept>
@@ -11,8 +12,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 // sf[level], refusing a level without a valid factor.
 double validFactor(const ScaleFactors &factors, u64 level) {

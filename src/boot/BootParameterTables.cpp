@@ -1,4 +1,5 @@
 #include "boot/BootParameter.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <array>
 
@@ -11,7 +12,6 @@ namespace Quelt {
 namespace {
 
 using P = ParameterPreset;
-using u64 = std::uint64_t;
 
 constexpr std::optional<std::pair<u64, u64>> kNoExtended = std::nullopt;
 

@@ -1,6 +1,7 @@
 #include "boot/SparseComplexMatrix.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "foundation/WordArith.hpp"
 #include "foundation/WordReduction.hpp"
 
 #include <algorithm>
@@ -11,8 +12,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 u64 checkedSlotCount(u64 cols, u64 nnz_per_col) {
     const std::optional<u64> slots = utils::checkedProduct(cols, nnz_per_col);

@@ -8,6 +8,7 @@
 #include "context/ContextContent.hpp"
 #include "context/RescaleCounter.hpp"
 #include "context/ScaleFactors.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWEContext.hpp"
 
 #include <vector>
@@ -15,8 +16,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 template <typename Context>
 const std::shared_ptr<Context> &checkedContext(const std::shared_ptr<Context> &context) {

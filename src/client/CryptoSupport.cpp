@@ -7,14 +7,13 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "foundation/RandomSampler.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <vector>
 
 namespace Quelt::detail {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 // A polynomial an output can keep: the plain (not mod-up) layout of the
 // context's base and quantize primes, on the host.

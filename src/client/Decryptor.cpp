@@ -11,6 +11,7 @@
 #include "context/PlaintextImpl.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -21,7 +22,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
 constexpr EncryptionType Rlwe = EncryptionType::RLWE;
 constexpr EncryptionType Msrlwe = EncryptionType::MSRLWE;
 

@@ -11,6 +11,7 @@
 #include "context/PlaintextImpl.hpp"
 #include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <bit>
 #include <cmath>
@@ -19,8 +20,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 constexpr const char *kEmptyMessage = "[encode] Cannot encode a message of size 0";
 constexpr const char *kSizeNotPowerOfTwo = detail::kEncodeSizeNotPowerOfTwoMessage;

@@ -13,6 +13,7 @@
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
 #include "foundation/RandomSampler.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <span>
 #include <vector>
@@ -21,7 +22,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
 constexpr EncryptionType Rlwe = EncryptionType::RLWE;
 
 constexpr const char *kNoEncryptionKey = "[encrypt] Failed to load the encryption key";

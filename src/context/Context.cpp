@@ -2,12 +2,11 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 const ContextContent &contentOf(const std::shared_ptr<ContextContent> &ctx) {
     if (!ctx)

@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <string>
@@ -9,8 +10,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 constexpr const char *kNotBootstrappableMessage = "The parameter dose not support bootstrap.";
 constexpr const char *kInvalidDftSizesMessage =

@@ -7,13 +7,12 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/LevelledElement.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <initializer_list>
 
 namespace Quelt {
-
-using u64 = std::uint64_t;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "Quelt/LWE/Context.hpp"
 #include "context/ContextContent.hpp"
 #include "foundation/DeviceArraySerialization.hpp"
-#include "foundation/WordReduction.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEParameter.hpp"
 
@@ -49,7 +49,7 @@ LevelledElement::LevelledElement(std::int64_t value, const std::shared_ptr<Conte
     const std::uint64_t count = modUp ? size : level + 1;
     data.resize(count);
     for (std::uint64_t i = 0; i < count; ++i)
-        data[i] = utils::signedResidue(value, primes[i], utils::wordQuotient(primes[i]));
+        data[i] = word::signedResidue(value, primes[i], word::wordQuotient(primes[i]));
     size_ = size;
     level_ = level;
     mod_up_ = modUp;
@@ -75,7 +75,7 @@ LevelledElement::LevelledElement(std::int64_t value,
         throw RuntimeException(kLevelOutOfChain);
     DeviceSpecificArray<std::uint64_t> data(size, kHostDevice, getDefaultStream());
     for (std::uint64_t i = 0; i <= level; ++i)
-        data[i] = utils::signedResidue(value, primes[i], utils::wordQuotient(primes[i]));
+        data[i] = word::signedResidue(value, primes[i], word::wordQuotient(primes[i]));
     size_ = size;
     level_ = level;
     mod_up_ = false;

@@ -94,7 +94,7 @@ regenerateUniformResidues(const PolyGerm &germ, std::uint64_t degree,
     for (std::uint64_t i = 0; i < s; ++i) {
         const std::uint64_t q = primes[i];
         const std::uint64_t threshold = (std::uint64_t{0} - q) % q;
-        const std::uint64_t ratio = utils::wordQuotient(q);
+        const std::uint64_t ratio = word::wordQuotient(q);
         std::uint64_t *limb = out.getData() + i * n;
         stream.read(i * n, limb, n);
 
@@ -113,7 +113,7 @@ regenerateUniformResidues(const PolyGerm &germ, std::uint64_t degree,
                 }
                 x = spare[taken++];
             }
-            limb[j] = utils::reduceWord(x, q, ratio);
+            limb[j] = word::reduceWord(x, q, ratio);
         }
     }
     return out;

@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "context/Parameter.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWEParameter.hpp"
 
 #include <cmath>
@@ -84,8 +85,6 @@ void applyCleaningScaleRule(std::vector<double> &factors, const std::vector<std:
 } // namespace utils
 
 namespace {
-
-using u64 = std::uint64_t;
 
 std::vector<u64> chainPrimes(const PrimeModuli &moduli) {
     std::vector<u64> primes;

@@ -73,13 +73,13 @@ void getDiscreteGaussianError(double sigma, std::uint64_t word, long &first, lon
 void fillUniformResidues(std::uint64_t *limb, std::uint64_t n, std::uint64_t q) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     const std::uint64_t threshold = (std::uint64_t{0} - q) % q;
-    const std::uint64_t ratio = utils::wordQuotient(q);
+    const std::uint64_t ratio = word::wordQuotient(q);
     gen.getRandomNumbers(limb, n);
     for (std::uint64_t j = 0; j < n; ++j) {
         std::uint64_t x = limb[j];
         while (x < threshold)
             x = gen();
-        limb[j] = utils::reduceWord(x, q, ratio);
+        limb[j] = word::reduceWord(x, q, ratio);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "lwe/LWECiphertextImpl.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/Serialize.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEParameter.hpp"
@@ -8,8 +9,6 @@
 #include <stdexcept>
 
 namespace Quelt::LWE {
-
-using u64 = std::uint64_t;
 
 namespace {
 constexpr const char *kMaskLimbOutOfRange = "[LWE Ciphertext] Prime index out of range";

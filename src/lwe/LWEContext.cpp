@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/Serialize.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
@@ -9,8 +10,6 @@
 namespace Quelt::LWE {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 const ContextContent &contentOf(const std::shared_ptr<ContextContent> &ctx) {
     return *checkedContext(ctx);

@@ -3,14 +3,13 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Ciphertext.hpp"
 #include "Quelt/LWE/SecretKey.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
 #include "lwe/LWEContext.hpp"
 
 #include <cmath>
 
 namespace Quelt::LWE {
-
-using u64 = std::uint64_t;
 
 namespace {
 

@@ -5,13 +5,12 @@
 #include "Quelt/LWE/SecretKey.hpp"
 #include "client/ConstantEnDecoder.hpp"
 #include "foundation/RandomSampler.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEPrecondition.hpp"
 
 namespace Quelt::LWE {
-
-using u64 = std::uint64_t;
 
 namespace {
 

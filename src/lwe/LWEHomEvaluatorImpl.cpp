@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Ciphertext.hpp"
 #include "client/ConstantEnDecoder.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEPrecondition.hpp"
@@ -11,7 +12,6 @@
 
 namespace Quelt::LWE {
 
-using u64 = std::uint64_t;
 using detail::checkOperand;
 using detail::checkOutput;
 

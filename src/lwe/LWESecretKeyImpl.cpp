@@ -4,6 +4,7 @@
 #include "foundation/DeviceArraySerialization.hpp"
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/SecretKeyRecord.hpp"
 #include "keys/Serialize.hpp"
 #include "lwe/LWEContext.hpp"
@@ -13,7 +14,6 @@
 
 namespace Quelt::LWE {
 
-using u64 = std::uint64_t;
 using namespace SecretKeyRecord;
 
 namespace {
