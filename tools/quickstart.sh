@@ -36,6 +36,7 @@ case "$mode" in
     ;;
   test)
     bash tools/check_format.sh
+    bash tools/check_layers.sh
     # Tests labelled `slow` (degrees 2^15 and 2^16) are left to a run by hand:
     # ctest -L slow.
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_WERROR=ON -DQUELT_BUILD_BENCHMARKS=ON
