@@ -1,4 +1,5 @@
 #include "arith/FFT.hpp"
+#include "foundation/DeviceDispatch.hpp"
 
 #include "Quelt/Exception.hpp"
 
@@ -227,12 +228,7 @@ void FFT::checkSize(std::uint64_t n) const {
 
 void FFT::forwardFFT(Message &message) const {
     const Device &device = message.getDevice();
-    if (device.type == Device::kCuda) {
-        forwardFFTCUDA(message);
-        return;
-    }
-    if (!device.isHost())
-        throwUnsupportedFunction("forwardFFT");
+    dispatchDevice(device, "forwardFFTCUDA", "forwardFFT");
 
     const ComplexTable &twiddles = forward_twiddles_.at(kHostDevice);
     const std::uint64_t n = message.getSize();
@@ -247,12 +243,7 @@ void FFT::forwardFFT(Message &message) const {
 
 void FFT::backwardFFT(Message &message) const {
     const Device &device = message.getDevice();
-    if (device.type == Device::kCuda) {
-        backwardFFTCUDA(message);
-        return;
-    }
-    if (!device.isHost())
-        throwUnsupportedFunction("backwardFFT");
+    dispatchDevice(device, "backwardFFTCUDA", "backwardFFT");
 
     const ComplexTable &twiddles = backward_twiddles_.at(kHostDevice);
     const std::uint64_t n = message.getSize();

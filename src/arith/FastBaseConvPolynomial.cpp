@@ -6,6 +6,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/DeviceDispatch.hpp"
 
 namespace Quelt {
 
@@ -31,10 +32,7 @@ void FastBaseConv::checkModUpInput(const Polynomial &in) const {
 
 std::vector<Polynomial> FastBaseConv::modUp(const Polynomial &in) const {
     const Device device = in.getDevice();
-    if (device.type == Device::kCuda)
-        modUpGPUImpl(in);
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("modUp");
+    dispatchDevice(device, "modUpGPUImpl", "modUp");
     return modUpCPUImpl(in);
 }
 
@@ -63,19 +61,13 @@ std::vector<Polynomial> FastBaseConv::modUpGPUImpl(const Polynomial &) const {
 void FastBaseConv::modDown(const PolynomialVector &in, PolynomialVector &out, bool ntt) const {
     const Device device = in.getDevice();
     out.setSize(in.getSize());
-    if (device.type == Device::kCuda)
-        modDownGPUImpl(&in.getPoly(0), 1, &out.getPoly(0), ntt);
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("modDown");
+    dispatchDevice(device, "modDownGPUImpl", "modDown");
     modDownCPUImpl(in.getPolys().data(), in.getSize(), out.getPolys().data(), ntt);
 }
 
 void FastBaseConv::modDown(const Polynomial &in, Polynomial &out, bool ntt) const {
     const Device device = in.getDevice();
-    if (device.type == Device::kCuda)
-        modDownGPUImpl(&in, 1, &out, ntt);
-    if (device.type != Device::kHost)
-        throwUnsupportedFunction("modDown");
+    dispatchDevice(device, "modDownGPUImpl", "modDown");
     modDownCPUImpl(&in, 1, &out, ntt);
 }
 
@@ -128,7 +120,7 @@ void FastBaseConv::modPackKeySwitch(const std::vector<const Polynomial *> &opera
     for (const Polynomial *operand : operands)
         if (operand->getDevice() != device)
             throw RuntimeException(kOperandDevicesMessage);
-    if (device.type == Device::kCuda)
+    if (isAccelerator(device))
         modPackKeySwitchGPUImpl(operands, keys, hat_q_inv);
     throwUnsupportedFunction("modPackKeySwitch");
 }

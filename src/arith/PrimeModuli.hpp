@@ -549,6 +549,20 @@ public:
     [[noreturn]] void modReductCUDA() const;
     [[noreturn]] void embedPolynomialCUDA() const;
 
+    // ---- Entry checks --------------------------------------------------------
+    // Every chain operation opens with its checks, one helper per kind, called
+    // in the order its messages require and before anything is written:
+    //   devices: getCommonDeviceAndCheck, checkDeviceSupported, then dispatch;
+    //   forms:   checkSameModUp (and the transforms of the primes walked);
+    //   aliases: checkOutputApart;
+    //   shapes:  checkOperand, checkOutput (levels against the chain).
+    // Outputs are shaped (shapeOutput) only once every check has passed.
+
+    // Throws kDifferentModUpMessage unless x and y are both mod-up or both not.
+    static void checkSameModUp(const Polynomial &x, const Polynomial &y);
+    // Throws kAliasedOutputMessage when out is one of `others`.
+    static void checkOutputApart(const void *out, std::initializer_list<const void *> others);
+
     // The device checks of the operation frame, shared with the arithmetic on
     // levelled constants.
     // Check 2 of the frame for one device.

@@ -4,6 +4,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordArith.hpp"
 
 #include <algorithm>
@@ -29,9 +30,18 @@ Device PrimeModuli::getCommonDeviceAndCheck(std::initializer_list<const Device *
 }
 
 void PrimeModuli::dispatch(const Device &device, const char *twin, const char *own) {
-    if (device.type == Device::kHost)
-        return;
-    throwUnsupportedFunction(device.type == Device::kCuda ? twin : own);
+    dispatchDevice(device, twin, own);
+}
+
+void PrimeModuli::checkSameModUp(const Polynomial &x, const Polynomial &y) {
+    if (x.isModUp() != y.isModUp())
+        throw RuntimeException(kDifferentModUpMessage);
+}
+
+void PrimeModuli::checkOutputApart(const void *out, std::initializer_list<const void *> others) {
+    for (const void *other : others)
+        if (out == other)
+            throw RuntimeException(kAliasedOutputMessage);
 }
 
 void PrimeModuli::checkOperand(const Polynomial &p) const {
@@ -123,8 +133,7 @@ template void PrimeModuli::add<AlwaysValidator>(const Polynomial &, const Polyno
 
 void PrimeModuli::add(const Polynomial &a, const Polynomial &b, Polynomial &out) const {
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
-    if (a.isModUp() != b.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(a, b);
     dispatch(device, "addCUDA", "add");
     checkOperand(a);
     checkOperand(b);
@@ -191,8 +200,7 @@ void PrimeModuli::hadamardMult(const Polynomial &a, const Polynomial &b, Polynom
 void PrimeModuli::hadamardMultTwo(const Polynomial &a, const Polynomial &b, const Polynomial &c,
                                   Polynomial &out1, Polynomial &out2) const {
     // out1 is written in full before b and c are read for out2.
-    if (&out1 == &b || &out1 == &c || &out1 == &out2)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out1, {&b, &c, &out2});
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice(), &c.getDevice()});
     dispatch(device, "mulVectorCUDA", "hadamardMultTwo");
     checkOperand(a);
@@ -228,8 +236,7 @@ void PrimeModuli::hadamardMultAndAdd(const Polynomial &a, const Polynomial &b,
 void PrimeModuli::hadamardMultTwoAndAdd(const Polynomial &a, const Polynomial &b,
                                         const Polynomial &c, Polynomial &out1,
                                         Polynomial &out2) const {
-    if (&out1 == &b || &out1 == &c || &out1 == &out2)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out1, {&b, &c, &out2});
     const Device device = getCommonDeviceAndCheck(
         {&a.getDevice(), &b.getDevice(), &c.getDevice(), &out1.getDevice(), &out2.getDevice()});
     dispatch(device, "hadamardMultTwoAndAdd", "hadamardMultTwoAndAdd");
@@ -299,14 +306,7 @@ void PrimeModuli::tensor(const Polynomial &a, const Polynomial &b, const Polynom
 bool PrimeModuli::isZero(const Polynomial &a) const {
     dispatch(a.getDevice(), "isZeroCUDA", "isZero");
     checkOperand(a);
-    for (u64 i = 0; i <= a.getLevel(); ++i)
-        if (!moduli_[i].isZero(a.getLimb(i)))
-            return false;
-    if (a.isModUp())
-        for (u64 i = a.getChainLength(); i < a.getSize(); ++i)
-            if (!moduli_[i].isZero(a.getLimb(i)))
-                return false;
-    return true;
+    return limbsInUseAreZero(a);
 }
 
 } // namespace Quelt

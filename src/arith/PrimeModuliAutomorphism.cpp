@@ -6,6 +6,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordArith.hpp"
 
 #include <algorithm>
@@ -52,8 +53,8 @@ void PrimeModuli::frobeniusMapInNTT(const Polynomial &in, std::int64_t k, Polyno
         throw RuntimeException(kEvenFrobeniusMessage);
     const u64 two_n = 2 * degree_;
     const u64 kk = reduceExponent(k, two_n);
-    if (kk != 1 && &in == &out)
-        throw RuntimeException(kAliasedOutputMessage);
+    if (kk != 1)
+        checkOutputApart(&out, {&in});
     const Device device = in.getDevice();
     checkDeviceSupported(device);
     dispatch(device, "frobeniusMapInNTTCUDA", "frobeniusMapInNTT");
@@ -110,15 +111,13 @@ template void PrimeModuli::frobeniusMapInNTT<true>(const Polynomial &, std::int6
                                                    Polynomial &) const;
 
 void PrimeModuli::multMonomial(const Polynomial &in, Polynomial &out, std::int64_t k) const {
-    if (&in == &out)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out, {&in});
     const Device device = in.getDevice();
     dispatch(device, "multMonomialCUDA", "multMonomial");
     checkOperand(in);
     const u64 level = in.getLevel();
     checkOutput(out, level);
-    if (in.isModUp() != out.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(in, out);
     shapeOutput(out, level, device);
     out.setNTT(false);
     // X^(2N) = 1, so k is taken modulo 2N and then into [-N, N], where the
@@ -151,8 +150,7 @@ void shapeVector(LevelledVector &out, u64 level, const Device &device) {
 } // namespace
 
 void PrimeModuli::conjugateInvert(const LevelledVector &in, LevelledVector &out, u64 k) const {
-    if (&in == &out)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out, {&in});
     const Device device = in.getDevice();
     dispatch(device, "conjugateInvertCUDA", "conjugateInvert");
     checkVector(in, degree_, moduli_.size());
@@ -176,8 +174,7 @@ void PrimeModuli::conjugateInvertBatch(const LevelledVector &in,
     for (const LevelledVector *out : outs) {
         if (out == nullptr)
             throw RuntimeException(kConjugateInvertCountMessage);
-        if (out == &in)
-            throw RuntimeException(kAliasedOutputMessage);
+        checkOutputApart(out, {&in});
         if (out->getDimension() != degree_)
             throw RuntimeException(kShapeMismatchMessage);
     }
@@ -221,9 +218,9 @@ void PrimeModuli::embedPolynomial(const Polynomial &in, Polynomial &out) const {
 
 void PrimeModuli::multMonomialBatch(const std::vector<const Polynomial *> &ins,
                                     std::vector<Polynomial *> &, std::int64_t) const {
-    if (!ins.empty() && ins.front() != nullptr && ins.front()->getDevice().type == Device::kCuda)
-        multMonomialBatchCUDA();
-    throwUnsupportedFunction("multMonomialBatch");
+    const bool any = !ins.empty() && ins.front() != nullptr;
+    throwUnsupportedOn(any ? ins.front()->getDevice() : kHostDevice, "multMonomialBatchCUDA",
+                       "multMonomialBatch");
 }
 
 } // namespace Quelt

@@ -7,6 +7,7 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordArith.hpp"
 
 namespace Quelt {
@@ -43,15 +44,11 @@ void PrimeModuli::embedCiphertext(const Rlwe &in, Rlwe &out) const {
 }
 
 void PrimeModuli::rotMulAdd(Rlwe &, const Rlwe &in, const Plaintext &, u64) const {
-    if (in.getDevice().type == Device::kCuda)
-        rotMulAddCUDA();
-    throwUnsupportedFunction("rotMulAdd");
+    throwUnsupportedOn(in.getDevice(), "rotMulAddCUDA", "rotMulAdd");
 }
 
 void PrimeModuli::modReduct(Rlwe &ct) const {
-    if (ct.getDevice().type == Device::kCuda)
-        modReductCUDA();
-    throwUnsupportedFunction("modReduct");
+    throwUnsupportedOn(ct.getDevice(), "modReductCUDA", "modReduct");
 }
 
 } // namespace Quelt

@@ -205,8 +205,7 @@ void PrimeModuli::constMult(const Polynomial &in, u64 x, Polynomial &out) const 
 void PrimeModuli::constMultTwo(const Polynomial &a, const Polynomial &b, const LevelledElement &c,
                                Polynomial &out1, Polynomial &out2) const {
     // Limb i of out1 is written before limb i of b is read.
-    if (&out1 == &b || &out1 == &out2)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out1, {&b, &out2});
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
     dispatch(device, "constMultTwoBatchCUDA", "constMultTwo");
     checkOperand(a);
@@ -230,8 +229,7 @@ void PrimeModuli::constMultTwo(const Polynomial &a, const Polynomial &b, const L
 void PrimeModuli::constMultTwo(const Polynomial &a, const Polynomial &b, const LevelledElement &re,
                                const LevelledElement &im, Polynomial &out1,
                                Polynomial &out2) const {
-    if (&out1 == &b || &out1 == &out2)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out1, {&b, &out2});
     if (!a.isNTT() || !b.isNTT())
         throw RuntimeException(kNotNTTMessage);
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
@@ -254,8 +252,7 @@ void PrimeModuli::constMultTwo(const Polynomial &a, const Polynomial &b, const L
 
 void PrimeModuli::constMultTwo(const Polynomial &a, const Polynomial &b, u64 x, Polynomial &out1,
                                Polynomial &out2) const {
-    if (&out1 == &b || &out1 == &out2)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out1, {&b, &out2});
     const Device device = getCommonDeviceAndCheck({&a.getDevice(), &b.getDevice()});
     dispatch(device, "constMultTwoBatchCUDA", "constMultTwo");
     checkOperand(a);

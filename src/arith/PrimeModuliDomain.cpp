@@ -6,6 +6,7 @@
 #include "Quelt/Exception.hpp"
 #include "arith/NTT.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordArith.hpp"
 
 #include <algorithm>
@@ -16,6 +17,15 @@ namespace Quelt {
 namespace {
 
 constexpr const char *kNoTransformMessage = "[PrimeModuli] A prime of the walk has no transform.";
+
+// The form check of a transform: throws kNoTransformMessage unless every
+// prime index i <= top with walked(i) has a transform.
+template <typename Walked>
+void checkTransforms(const std::vector<Modulus> &moduli, u64 top, Walked walked) {
+    for (u64 i = 0; i <= top; ++i)
+        if (walked(i) && !moduli[i].getNTT())
+            throw RuntimeException(kNoTransformMessage);
+}
 constexpr const char *kGpuExpectedMessage = "GPU is expected";
 
 } // namespace
@@ -51,12 +61,9 @@ void PrimeModuli::forwardNTT(const Polynomial &in, Polynomial &out, V validator)
     const bool cyclic = !moduli_.empty() && moduli_[0].getNttType() == NttType::CONJUGATE_INVARIANT;
     dispatch(device, cyclic ? "convertNttBatch" : "execNttBatch", "forwardNTT");
     checkOperand(in);
-    if (in.isModUp() != out.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(in, out);
     checkOutput(out, in.getLevel());
-    for (u64 i = 0; i <= in.getTopIndex(); ++i)
-        if (validator.validate(i) && !moduli_[i].getNTT())
-            throw RuntimeException(kNoTransformMessage);
+    checkTransforms(moduli_, in.getTopIndex(), [&](u64 i) { return validator.validate(i); });
     shapeOutput(out, in.getLevel(), device);
     transformLimbs(moduli_, degree_, in, out, validator,
                    [](const NTT &ntt, u64 *limb) { ntt.computeForward<1>(limb); });
@@ -69,12 +76,9 @@ void PrimeModuli::backwardNTT(const Polynomial &in, Polynomial &out, V validator
     const Device device = in.getDevice();
     dispatch(device, "execiNttBatch", "backwardNTT");
     checkOperand(in);
-    if (in.isModUp() != out.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(in, out);
     checkOutput(out, in.getLevel());
-    for (u64 i = 0; i <= in.getTopIndex(); ++i)
-        if (validator.validate(i) && !moduli_[i].getNTT())
-            throw RuntimeException(kNoTransformMessage);
+    checkTransforms(moduli_, in.getTopIndex(), [&](u64 i) { return validator.validate(i); });
     shapeOutput(out, in.getLevel(), device);
     transformLimbs(moduli_, degree_, in, out, validator,
                    [](const NTT &ntt, u64 *limb) { ntt.computeBackward<1>(limb); });
@@ -83,7 +87,7 @@ void PrimeModuli::backwardNTT(const Polynomial &in, Polynomial &out, V validator
 
 template <typename V, int K>
 void PrimeModuli::forwardNTT(const Device &device, u64 *, u64, V) const {
-    if (device.type != Device::kCuda)
+    if (!isAccelerator(device))
         throw RuntimeException(kGpuExpectedMessage);
     if (!moduli_.empty() && moduli_[0].getNttType() == NttType::CONJUGATE_INVARIANT)
         convertNttBatch();
@@ -92,7 +96,7 @@ void PrimeModuli::forwardNTT(const Device &device, u64 *, u64, V) const {
 
 template <typename V, int K>
 void PrimeModuli::backwardNTT(const Device &device, u64 *, u64, V) const {
-    if (device.type != Device::kCuda)
+    if (!isAccelerator(device))
         throw RuntimeException(kGpuExpectedMessage);
     execiNttBatch();
 }
@@ -106,14 +110,11 @@ void PrimeModuli::forwardNTTWithSubAndConstMult(const Polynomial &a, const Polyn
     dispatch(device, "execNttBatchWithSubAndConstMult", "forwardNTTWithSubAndConstMult");
     checkOperand(a);
     checkOperand(b);
-    if (a.isModUp() != out.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(a, out);
     const u64 level = std::min(a.getLevel(), b.getLevel());
     checkOutput(out, level);
     const u64 input_top = std::min(a.getTopIndex(), b.getTopIndex());
-    for (u64 i = 0; i <= input_top; ++i)
-        if (validator.validate(i) && !moduli_[i].getNTT())
-            throw RuntimeException(kNoTransformMessage);
+    checkTransforms(moduli_, input_top, [&](u64 i) { return validator.validate(i); });
     shapeOutput(out, level, device);
     // One pass per limb: transform a into out, then out = (b - out) * c while
     // the limb is still in cache.
@@ -153,9 +154,7 @@ void PrimeModuli::switchingKeyBody(Polynomial &error, const Polynomial &mask,
     const u64 length = error.getChainLength();
     const u64 top = error.getTopIndex();
     auto walked = [&](u64 i) { return i <= level || i >= length; };
-    for (u64 i = 0; i <= top; ++i)
-        if (walked(i) && !moduli_[i].getNTT())
-            throw RuntimeException(kNoTransformMessage);
+    checkTransforms(moduli_, top, walked);
 
     // One pass per limb while it is in cache: the error's transform, the
     // product with the target and the gadget term of the digit's primes.
@@ -180,9 +179,7 @@ void PrimeModuli::backwardNTTWithConstMult(const Polynomial &in, const u64 *, Po
     // The output is marked as coefficient form before the batch transform is
     // asked for, so the host refusal leaves it marked the same way.
     out.setNTT(false);
-    if (device.type == Device::kCuda)
-        execiNttBatch();
-    throwUnsupportedFunction("backwardNTTWithConstMult");
+    throwUnsupportedOn(device, "execiNttBatch", "backwardNTTWithConstMult");
 }
 
 #define QUELT_TRANSFORM_INSTANCES(V)                                                               \
@@ -224,9 +221,7 @@ void PrimeModuli::rescale(Polynomial &p) const {
         throw RuntimeException(kRescaleBottomMessage);
     const bool ntt = p.isNTT();
     if (ntt)
-        for (u64 i = 0; i <= level; ++i)
-            if (!moduli_[i].getNTT())
-                throw RuntimeException(kNoTransformMessage);
+        checkTransforms(moduli_, level, [](u64) { return true; });
     const u64 num_primes = moduli_.size();
     // Host memory of any id reads the host table.
     const DeviceSpecificArray<u64> &inverses =
@@ -273,8 +268,7 @@ void PrimeModuli::inverseRescale(Polynomial &p) const {
 }
 
 void PrimeModuli::normalizeMod(Polynomial &out, const Polynomial &in, u64 src, u64 level) const {
-    if (&out == &in)
-        throw RuntimeException(kAliasedOutputMessage);
+    checkOutputApart(&out, {&in});
     const Device device = in.getDevice();
     checkDeviceSupported(device);
     dispatch(device, "normalizeModCUDA", "normalizeMod");

@@ -12,6 +12,7 @@
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordArith.hpp"
 
 #include <algorithm>
@@ -165,7 +166,7 @@ void PrimeModuli::embeddingToN(const Message &msg, double scale, Polynomial &out
 void PrimeModuli::embeddingToN(const double *values, u64 n, double scale, Polynomial &out,
                                const u64 *factors) const {
     const Device device = out.getDevice();
-    if (device.type == Device::kCuda)
+    if (isAccelerator(device))
         throw RuntimeException(kEmbeddingGpuMessage);
     dispatch(device, "embeddingToNCUDA", "embeddingToN");
     const u64 degree = out.getDegree();

@@ -52,8 +52,7 @@ void PrimeModuli::innerProduct(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> 
         throw RuntimeException(kEmptyInnerProductMessage);
     if (out1.getLevel() != out2.getLevel())
         throw RuntimeException(kDifferentLevelsMessage);
-    if (out1.isModUp() != out2.isModUp())
-        throw RuntimeException(kDifferentModUpMessage);
+    checkSameModUp(out1, out2);
     const Device device = a_first.device();
     if (b_first.device() != device || c_first.device() != device)
         throw RuntimeException(kDifferentDevicesMessage);

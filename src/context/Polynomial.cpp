@@ -5,6 +5,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
 #include "foundation/DeviceArraySerialization.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "foundation/WordReduction.hpp"
 
@@ -376,26 +377,21 @@ void populateUniformPoly(Polynomial &poly, bool newGerm) {
 
 bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly) {
     const Device &device = poly.getDevice();
-    if (device.type == Device::kCuda)
-        throwUnsupportedFunction("isZeroCUDA");
-    if (!device.isHost())
-        throwUnsupportedFunction("isZero");
+    dispatchDevice(device, "isZeroCUDA", "isZero");
     const std::uint64_t n = poly.getDegree();
     if (n != Quelt::getDegree(context) || poly.getData().size() < (poly.getTopIndex() + 1) * n)
         throw RuntimeException(kIsZeroMismatch);
-    auto limbIsZero = [&](std::uint64_t i) {
-        const std::uint64_t *limb = poly.getLimb(i);
-        std::uint64_t any = 0;
-        for (std::uint64_t j = 0; j < n; ++j)
-            any |= limb[j];
-        return any == 0;
-    };
+    return limbsInUseAreZero(poly);
+}
+
+bool limbsInUseAreZero(const Polynomial &poly) {
+    const std::uint64_t n = poly.getDegree();
     for (std::uint64_t i = 0; i <= poly.getLevel(); ++i)
-        if (!limbIsZero(i))
+        if (!word::allZero(poly.getLimb(i), n))
             return false;
     if (poly.isModUp())
         for (std::uint64_t i = poly.getChainLength(); i < poly.getSize(); ++i)
-            if (!limbIsZero(i))
+            if (!word::allZero(poly.getLimb(i), n))
                 return false;
     return true;
 }

@@ -206,6 +206,11 @@ void populateUniformPoly(Polynomial &poly, bool newGerm);
 // degree differs from the context's or its array lacks a limb in use.
 bool isZero(const std::shared_ptr<ContextContent> &context, const Polynomial &poly);
 
+// The walk of both isZeros (this one and PrimeModuli::isZero): true when the
+// limbs in use, as above, are all zero. No checks: the caller has made sure
+// the array holds every limb in use.
+bool limbsInUseAreZero(const Polynomial &poly);
+
 namespace detail {
 // The residues populateUniformPoly derives from a germ for the given degree
 // and primes (each non-zero), as a fresh host array of primes.size() * degree

@@ -2,6 +2,7 @@
 
 #include "Quelt/DeviceSpecificArray.hpp"
 #include "Quelt/Exception.hpp"
+#include "foundation/DeviceDispatch.hpp"
 #include "foundation/WordReduction.hpp"
 
 #include <cstring>
@@ -31,7 +32,7 @@ void setCurrentCudaDevice(int id) { CudaTools::cudaSetDevice(id); }
 std::set<int> deviceSet2CudaDeviceIds(const std::set<Device> &devices) {
     std::set<int> ids;
     for (const auto &device : devices)
-        if (device.type == Device::kCuda)
+        if (isAccelerator(device))
             ids.insert(device.id);
     return ids;
 }
@@ -55,7 +56,7 @@ void deviceToDeviceCopy(int, const void *, std::uint64_t, int, void *, CudaStrea
 namespace detail {
 
 CudaDeviceGuard::CudaDeviceGuard(const Device &device)
-    : active_(device.type == Device::kCuda), previous_(0) {
+    : active_(isAccelerator(device)), previous_(0) {
     if (active_) {
         previous_ = getCurrentCudaDevice().id;
         setCurrentCudaDevice(device.id);
@@ -74,7 +75,7 @@ void copyBetweenDevices(void *target, const Device &target_device, const void *s
             std::memmove(target, source, bytes);
         return;
     }
-    if (target_device.type == Device::kCuda && source_device.type == Device::kCuda) {
+    if (isAccelerator(target_device) && isAccelerator(source_device)) {
         deviceToDeviceCopy(source_device.id, source, bytes, target_device.id, target, stream);
         return;
     }

@@ -4,6 +4,7 @@
 // raw elements in the archive's byte order.
 
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "foundation/DeviceDispatch.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
 #include <cereal/details/helpers.hpp>
@@ -53,7 +54,7 @@ template <typename T>
 void save(cereal::PortableBinaryOutputArchive &ar, const DeviceSpecificArray<T> &array) {
     static_assert(detail::kSerializableElement<T>, "this element type has no serialised form");
     const Device &device = array.getDevice();
-    if (device.type == Device::kCuda) {
+    if (isAccelerator(device)) {
         // Saving needs a host copy first, which only an accelerator build can make.
         throw RuntimeException(kNotSupportedBuildCuda);
     } else if (!device.isHost()) {
