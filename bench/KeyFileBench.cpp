@@ -32,7 +32,7 @@ using QueltBench::fgbContext;
 const EvaluationKey &rotationKey() { return QueltBench::fgbRotationKey(); }
 
 // The key's file, written once.
-struct KeyFile : QueltTest::TempFile {
+struct KeyFile : Quelt::test::TempFile {
     KeyFile() : TempFile("rotation_key.bin") { Serialize::save(path(), rotationKey()); }
 };
 
@@ -52,7 +52,7 @@ void setBytes(benchmark::State &state, std::uint64_t bytes) {
 // Writes replace a file that already exists, as a key directory's files are
 // rewritten; the first write of a new file is left out of the timing.
 void BM_RotationKeySave(benchmark::State &state) {
-    static const QueltTest::TempFile file("rotation_key_save.bin");
+    static const Quelt::test::TempFile file("rotation_key_save.bin");
     Serialize::save(file.path(), rotationKey());
     for (auto _ : state)
         Serialize::save(file.path(), rotationKey());
@@ -61,7 +61,7 @@ void BM_RotationKeySave(benchmark::State &state) {
 BENCHMARK(BM_RotationKeySave)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PlainWriteOfKeySize(benchmark::State &state) {
-    static const QueltTest::TempFile file("plain_write.bin");
+    static const Quelt::test::TempFile file("plain_write.bin");
     const std::vector<char> buffer(keyFileBytes(), 1);
     auto write = [&] {
         std::ofstream out(file.path(), std::ios::binary | std::ios::out);

@@ -30,7 +30,7 @@ namespace {
 using namespace Quelt;
 
 // A key directory holding RotKey1.bin of FGb, written once.
-struct FgbKeyDirectory : QueltTest::TempDirectory {
+struct FgbKeyDirectory : Quelt::test::TempDirectory {
     FgbKeyDirectory() : TempDirectory("keypack_bench") {
         std::filesystem::create_directory(path() / "PK");
         Serialize::save((path() / "PK" / "RotKey1.bin").string(), QueltBench::fgbRotationKey());
@@ -59,7 +59,7 @@ BENCHMARK(BM_KeyPackLazyRotationKeyLoad)->Unit(benchmark::kMillisecond)->UseReal
 // any degree.
 const KeyPack &heldKeys() {
     static const KeyPack pack = [] {
-        const auto ctx = QueltTest::smallContext();
+        const auto ctx = Quelt::test::degree64FourPrimes();
         KeyPack p(ctx);
         for (std::uint64_t idx = 1; idx < 32; ++idx)
             detail::KeyPackAccess::impl(p)->tryEmplaceRotKey(idx, makeEmptyRotKey(ctx, idx, 0));

@@ -1,6 +1,7 @@
 #include "arith/Modulus.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 using namespace Quelt;
 
 namespace {
+
+using Quelt::test::expectThrowsMessage;
 
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
@@ -97,16 +100,6 @@ std::vector<u64> lazyValues(u64 p, u64 n, std::mt19937_64 &rng) {
         v.push_back(draw(rng));
     v.resize(n);
     return v;
-}
-
-template <typename F>
-void expectThrowsMessage(F &&f, const std::string &message) {
-    try {
-        f();
-        ADD_FAILURE() << "expected RuntimeException: " << message;
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
 }
 
 } // namespace

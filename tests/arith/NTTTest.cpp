@@ -2,6 +2,7 @@
 #include "arith/NTTKernels.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/ModularReference.hpp"
 
 #include <gtest/gtest.h>
@@ -75,12 +76,8 @@ std::vector<u64> reduced(std::vector<u64> v, u64 p) {
 }
 
 void expectThrows(u64 N, u64 p, NttType type, const std::string &message) {
-    try {
-        NTT ntt(N, p, type);
-        ADD_FAILURE() << "no exception for N = " << N << ", p = " << p;
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(e.what(), message) << "N = " << N << ", p = " << p;
-    }
+    SCOPED_TRACE("N = " + std::to_string(N) + ", p = " + std::to_string(p));
+    test::expectThrowsMessage([&] { NTT ntt(N, p, type); }, message);
 }
 
 // Forward of every K, then backward of every K, on one limb: returns the input.
@@ -134,12 +131,11 @@ TEST(NTT, TwistsExistOnlyForTheConjugateInvariantType) {
     const std::string message =
         "[NTT] conversion and inversion exist only for the conjugate-invariant type.";
     for (int which = 0; which < 2; ++which) {
-        try {
-            which == 0 ? ntt.conversion(a.data(), a.data()) : ntt.inversion(a.data(), a.data());
-            ADD_FAILURE() << "no exception";
-        } catch (const RuntimeException &e) {
-            EXPECT_EQ(e.what(), message);
-        }
+        expectThrowsMessage(
+            [&] {
+                which == 0 ? ntt.conversion(a.data(), a.data()) : ntt.inversion(a.data(), a.data());
+            },
+            message);
     }
     EXPECT_EQ(a, std::vector<u64>(8, 1));
 }

@@ -1,6 +1,7 @@
 #include "arith/NumberTheoryUtils.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,10 @@ using namespace Quelt;
 using u64 = std::uint64_t;
 
 namespace {
+
+using Quelt::test::expectThrowsMessage;
 constexpr u64 kMax = std::numeric_limits<u64>::max();
-}
+} // namespace
 
 TEST(NumberTheoryUtils, IsPrimeKnownValues) {
     const std::vector<u64> primes = {2,         3,
@@ -101,17 +104,9 @@ TEST(NumberTheoryUtils, SeekPrimesNeverWraps) {
     for (const Case &c :
          {Case{16, 4, 100, true}, Case{10, 2, 10, false}, Case{kMax - 1, 2, 2, false},
           Case{kMax, 1, 1, false}, Case{1000, 2, u64{1} << 62, true}}) {
-        try {
-            utils::seekPrimes(c.center, c.step, c.count, c.downward);
-            ADD_FAILURE() << "no exception for center " << c.center;
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), range);
-        }
+        expectThrowsMessage([&] { utils::seekPrimes(c.center, c.step, c.count, c.downward); },
+                            range);
     }
-    try {
-        utils::seekPrimes(1024, 0, 1, true);
-        ADD_FAILURE() << "no exception for step 0";
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "[seekPrimes] The step must not be zero.");
-    }
+    expectThrowsMessage([&] { utils::seekPrimes(1024, 0, 1, true); },
+                        "[seekPrimes] The step must not be zero.");
 }

@@ -3,6 +3,7 @@
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/Plaintext.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <algorithm>
 #include <sstream>
@@ -56,12 +57,7 @@ TEST_F(CiphertextMembers, CiphertextEmbedding) {
     EXPECT_THROW(chain.embedCiphertext(in, out), RuntimeException);
     EXPECT_EQ(out.getLevel(), 0u);
     Rlwe same(small(), false, false);
-    try {
-        chain.embedCiphertext(out, same);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kHalfDegreeMessage);
-    }
+    expectThrowsMessage([&] { chain.embedCiphertext(out, same); }, PrimeModuli::kHalfDegreeMessage);
 }
 
 TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput) {
@@ -78,12 +74,8 @@ TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput)
     // The second polynomial lost the limb of its level: refused, and out keeps
     // its two polynomials, its top level and its counter.
     in.getPoly(1).getData().resize(kN);
-    try {
-        small()->getPrimeModuli().embedCiphertext(in, out);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
-    }
+    expectThrowsMessage([&] { small()->getPrimeModuli().embedCiphertext(in, out); },
+                        PrimeModuli::kShapeMismatchMessage);
     EXPECT_EQ(savedBytes(out), before);
     EXPECT_EQ(out.getNumPoly(), 2u);
     EXPECT_EQ(out.getLevel(), 2u);
@@ -92,20 +84,12 @@ TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput)
 TEST_F(CiphertextMembers, NoHostPathForRotMulAddAndModReduct) {
     Rlwe ct(ctx(), false, true), out(ctx(), false, true);
     const Plaintext ptxt(ctx());
-    try {
-        chain().rotMulAdd(out, ct, ptxt, 1);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot support the function 'rotMulAdd' in the current build configuration");
-    }
-    try {
-        chain().modReduct(ct);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot support the function 'modReduct' in the current build configuration");
-    }
+    expectThrowsMessage(
+        [&] { chain().rotMulAdd(out, ct, ptxt, 1); },
+        "Cannot support the function 'rotMulAdd' in the current build configuration");
+    expectThrowsMessage(
+        [&] { chain().modReduct(ct); },
+        "Cannot support the function 'modReduct' in the current build configuration");
 }
 
 } // namespace

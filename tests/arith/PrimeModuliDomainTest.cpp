@@ -1,6 +1,7 @@
 #include "arith/PrimeModuliFixture.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 
 namespace Quelt::test {
 namespace {
@@ -90,12 +91,7 @@ TEST_F(Domain, RescaleIsRoundedDivisionInBothForms) {
 TEST_F(Domain, LevelChangesAtTheEndsOfTheChainThrow) {
     Polynomial bottom = randomPoly(0);
     const auto before = limb(bottom, 0);
-    try {
-        chain().rescale(bottom);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kRescaleBottomMessage);
-    }
+    expectThrowsMessage([&] { chain().rescale(bottom); }, PrimeModuli::kRescaleBottomMessage);
     EXPECT_EQ(limb(bottom, 0), before);
     Polynomial top = randomPoly(kL - 1);
     EXPECT_THROW(chain().inverseRescale(top), RuntimeException);
@@ -203,29 +199,26 @@ TEST_F(Domain, SwitchingKeyBodyTransformsTheErrorAndAddsTheDigitTerm) {
 TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
     Polynomial a = randomPoly(1, false, true);
     const std::vector<u64> c(3, 1);
-    try {
-        chain().backwardNTTWithConstMult<OutputModulusBoundValidator, 1>(a, c.data(), a, {0, 2});
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Cannot support the function 'backwardNTTWithConstMult' in the "
-                               "current build configuration");
-    }
+    expectThrowsMessage(
+        [&] {
+            chain().backwardNTTWithConstMult<OutputModulusBoundValidator, 1>(a, c.data(), a,
+                                                                             {0, 2});
+        },
+        "Cannot support the function 'backwardNTTWithConstMult' in the "
+        "current build configuration");
     // The output leaves the NTT form before the throw.
     EXPECT_FALSE(a.isNTT());
-    try {
-        chain().forwardNTT<OutputModulusBoundValidator, 1>(kHostDevice, a.getLimb(0), 1, {0, 1});
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "GPU is expected");
-    }
-    try {
-        chain().backwardNTT<OutputModulusBoundValidator, 1>(Device(1, 0), nullptr, 1, {0, 1});
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(
-            e.what(),
-            "Cannot support the function 'execiNttBatch' in the current build configuration");
-    }
+    expectThrowsMessage(
+        [&] {
+            chain().forwardNTT<OutputModulusBoundValidator, 1>(kHostDevice, a.getLimb(0), 1,
+                                                               {0, 1});
+        },
+        "GPU is expected");
+    expectThrowsMessage(
+        [&] {
+            chain().backwardNTT<OutputModulusBoundValidator, 1>(Device(1, 0), nullptr, 1, {0, 1});
+        },
+        "Cannot support the function 'execiNttBatch' in the current build configuration");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "Quelt/Message.hpp"
 #include "context/PolynomialVector.hpp"
 #include "lwe/LWEContext.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <climits>
 #include <cmath>
@@ -120,13 +121,9 @@ TEST_F(Encoding, RealValues) {
                       j % 4 == 0 ? signedResidueRef(2 * static_cast<int>(j / 4) - 15, prime(i))
                                  : 0u);
     for (u64 n : {u64{3}, u64{0}}) {
-        try {
-            chain().embeddingToN(values.data(), n, 1.0, out);
-            FAIL();
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), "[embeddingToN] The degree of polynomial should be divided by "
-                                   "the size of message.");
-        }
+        expectThrowsMessage([&] { chain().embeddingToN(values.data(), n, 1.0, out); },
+                            "[embeddingToN] The degree of polynomial should be divided by "
+                            "the size of message.");
     }
     values[3] = std::numeric_limits<double>::infinity();
     EXPECT_THROW(chain().embeddingToN(values.data(), 16, 1.0, out), RuntimeException);
@@ -181,12 +178,7 @@ TEST_F(Encoding, LiftToRealRefusesWhatItCannotRead) {
     std::vector<double> out(kN);
     const Polynomial p = randomPoly(1);
     auto expectShape = [](auto &&call) {
-        try {
-            call();
-            ADD_FAILURE();
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
-        }
+        expectThrowsMessage([&] { call(); }, PrimeModuli::kShapeMismatchMessage);
     };
     expectShape([&] { chain().liftToReal(p, 1, 0, out.data()); });
     expectShape([&] { chain().liftToReal(p, kN + 1, 1, out.data()); });
@@ -247,13 +239,9 @@ TEST_F(Encoding, SignedCoefficientsIntoLevelledVector) {
             EXPECT_EQ(v.getLimb(i)[j],
                       signedResidueRef(values[j], lwe_chain.getModulus(i).getPrime()));
     DeviceSpecificArray<int> wrong(7);
-    try {
-        lwe_chain.coefficientsToLevelledVector(wrong, v);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "[coefficientsToLevelledVector] Input slot size should be equal to "
-                               "the dimension of levelled vector.");
-    }
+    expectThrowsMessage([&] { lwe_chain.coefficientsToLevelledVector(wrong, v); },
+                        "[coefficientsToLevelledVector] Input slot size should be equal to "
+                        "the dimension of levelled vector.");
 }
 
 TEST_F(Encoding, DiscretizeRoundsToMultiplesOfAStep) {
@@ -285,19 +273,10 @@ TEST_F(Encoding, DiscretizeRoundsToMultiplesOfAStep) {
     EXPECT_THROW(chain().discretize(d, ctx(), 65), RuntimeException);
 
     Polynomial high = transformed(randomPoly(1));
-    try {
-        chain().discretize(high, ctx(), 3);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Level should be zero");
-    }
+    expectThrowsMessage([&] { chain().discretize(high, ctx(), 3); }, "Level should be zero");
     high.setLevel(0);
-    try {
-        chain().discretize(high, ctx(), 3);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Polynomial should not be in NTT form");
-    }
+    expectThrowsMessage([&] { chain().discretize(high, ctx(), 3); },
+                        "Polynomial should not be in NTT form");
 }
 
 TEST_F(Encoding, BaseModulusSwitchStaysBelowTheTarget) {

@@ -11,6 +11,7 @@
 #include "context/Polynomial.hpp"
 #include "support/CrtReference.hpp"
 #include "support/ModularReference.hpp"
+#include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ protected:
     static constexpr u64 kK = 1; // temporary primes
 
     static const std::shared_ptr<ContextContent> &ctx() {
-        static const auto context = makeContext(6, 3, 40, 40, 40, 3);
+        static const auto context = degree64ThreePrimes();
         return context;
     }
     static const PrimeModuli &chain() { return ctx()->getPrimeModuli(); }

@@ -5,6 +5,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "Quelt/Message.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <functional>
 #include <string>
@@ -232,13 +233,8 @@ TEST_F(Frame, ChecksAndTwinNamesPerOperation) {
     const PrimeModuli &chain = deviceChain();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        auto message_of = [&](const Device &d, const Device &e) -> std::string {
-            try {
-                c.run(*this, chain, d, e);
-            } catch (const RuntimeException &ex) {
-                return ex.what();
-            }
-            return "";
+        auto message_of = [&](const Device &d, const Device &e) {
+            return thrownMessage([&] { c.run(*this, chain, d, e); });
         };
         EXPECT_EQ(message_of(kCuda, kCuda), unsupported(c.twin));
         EXPECT_EQ(message_of(kPinned, kPinned), unsupported(c.own));
@@ -247,12 +243,9 @@ TEST_F(Frame, ChecksAndTwinNamesPerOperation) {
         if (c.in_set) {
             EXPECT_EQ(message_of(kHostTwo, kHostTwo), PrimeModuli::kUnsupportedDeviceMessage);
             // The context's own chain lists no other device.
-            try {
-                c.run(*this, PrimeModuliFixture::chain(), kHostOne, kHostOne);
-                ADD_FAILURE();
-            } catch (const RuntimeException &ex) {
-                EXPECT_STREQ(ex.what(), PrimeModuli::kUnsupportedDeviceMessage);
-            }
+            expectThrowsMessage(
+                [&] { c.run(*this, PrimeModuliFixture::chain(), kHostOne, kHostOne); },
+                PrimeModuli::kUnsupportedDeviceMessage);
         }
         if (c.common) {
             EXPECT_EQ(message_of(kHostOne, kHostDevice), PrimeModuli::kDifferentDevicesMessage);
@@ -262,19 +255,9 @@ TEST_F(Frame, ChecksAndTwinNamesPerOperation) {
 
 TEST_F(Frame, ModUpStatesAreCheckedAfterDevices) {
     Polynomial a = on(kHostOne, 2, true), b = on(kHostDevice, 2, false), o = on(kHostOne);
-    try {
-        deviceChain().add(a, b, o);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kDifferentDevicesMessage);
-    }
+    expectThrowsMessage([&] { deviceChain().add(a, b, o); }, PrimeModuli::kDifferentDevicesMessage);
     Polynomial c = on(kHostOne, 2, false);
-    try {
-        deviceChain().add(a, c, o);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kDifferentModUpMessage);
-    }
+    expectThrowsMessage([&] { deviceChain().add(a, c, o); }, PrimeModuli::kDifferentModUpMessage);
 }
 
 TEST_F(Frame, ShapesThatDoNotFitTheChainAreRefused) {
@@ -282,12 +265,7 @@ TEST_F(Frame, ShapesThatDoNotFitTheChainAreRefused) {
     Polynomial a = randomPoly(2);
     a.getData().resize(2 * kN);
     Polynomial o(ctx(), false, false);
-    try {
-        chain().add(a, a, o);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), PrimeModuli::kShapeMismatchMessage);
-    }
+    expectThrowsMessage([&] { chain().add(a, a, o); }, PrimeModuli::kShapeMismatchMessage);
     // A polynomial of another degree.
     const auto big = makeContext(7, 3, 40, 40, 40, 3);
     Polynomial other(big, false, false);
@@ -329,12 +307,7 @@ TEST_F(Frame, EveryAcceleratorEntryThrowsItsName) {
         {"embedPolynomialCUDA", [&] { c.embedPolynomialCUDA(); }},
     };
     for (const auto &[name, call] : entries) {
-        try {
-            call();
-            ADD_FAILURE() << name;
-        } catch (const RuntimeException &e) {
-            EXPECT_EQ(std::string(e.what()), unsupported(name));
-        }
+        expectThrowsMessage([&] { call(); }, unsupported(name));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "arith/PrimeModuli.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,9 +16,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsContaining;
+
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
-using testing::HasSubstr;
 
 std::vector<u64> primesOf(const PrimeModuli &chain) {
     std::vector<u64> primes;
@@ -27,17 +29,6 @@ std::vector<u64> primesOf(const PrimeModuli &chain) {
 }
 
 u64 mulMod(u64 a, u64 b, u64 m) { return static_cast<u64>(static_cast<u128>(a) * b % m); }
-
-// Runs `make` and expects a RuntimeException whose message contains `text`.
-template <typename F>
-void expectThrowsWith(F make, const std::string &text) {
-    try {
-        make();
-        ADD_FAILURE() << "no exception; expected \"" << text << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_THAT(e.what(), HasSubstr(text));
-    }
-}
 
 // The inverse-prime table: q_i * entry[i][j] = 1 mod q_j below the diagonal.
 void expectInverseTable(const PrimeModuli &chain) {
@@ -195,8 +186,8 @@ TEST(PrimeModuliTest, SizeChecksInOrder) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.log_degree << " " << c.L << " " << c.b << " " << c.q
                                         << " " << c.t << " " << c.d);
-        expectThrowsWith([&] { PrimeModuli(c.log_degree, c.L, c.b, c.q, c.t, c.d, {}); },
-                         c.message);
+        expectThrowsContaining([&] { PrimeModuli(c.log_degree, c.L, c.b, c.q, c.t, c.d, {}); },
+                               c.message);
     }
     // Equality passes the temporary check: b + 2q = 114 = 3t.
     EXPECT_EQ(PrimeModuli(4, 3, 42, 36, 38, 1, {}).getNumPrimes(), 6u);
@@ -205,21 +196,22 @@ TEST(PrimeModuliTest, SizeChecksInOrder) {
 TEST(PrimeModuliTest, SearchStaysWithinTheBitSize) {
     // 2^35 / 2^31 = 16 candidates of 36 bits that are 1 modulo 2^31: 21 primes
     // cannot be found.
-    expectThrowsWith([] { PrimeModuli(30, 20, 36, 36, 36, 20, {}); },
-                     "[PrimeModuli] Cannot find 21 primes of 36 bits congruent to 1 modulo "
-                     "2147483648");
+    expectThrowsContaining([] { PrimeModuli(30, 20, 36, 36, 36, 20, {}); },
+                           "[PrimeModuli] Cannot find 21 primes of 36 bits congruent to 1 modulo "
+                           "2147483648");
     // The step 2N = 2^41 exceeds the range: an unbounded search would wrap
     // around zero into 64-bit candidates.
-    expectThrowsWith([] { PrimeModuli(40, 1, 40, 40, 40, 1, {}); },
-                     "[PrimeModuli] Cannot find 2 primes of 40 bits");
-    expectThrowsWith([] { PrimeModuli(40, 1, 40, 40, 40, 1, {}); }, "1 modulo 2199023255552");
+    expectThrowsContaining([] { PrimeModuli(40, 1, 40, 40, 40, 1, {}); },
+                           "[PrimeModuli] Cannot find 2 primes of 40 bits");
+    expectThrowsContaining([] { PrimeModuli(40, 1, 40, 40, 40, 1, {}); }, "1 modulo 2199023255552");
 }
 
 TEST(PrimeModuliTest, RepeatedPrimesAreRejected) {
     // Case b != q with t = q and L = 3: the temporary prime is the second
     // quantize prime.
-    expectThrowsWith([] { PrimeModuli(4, 3, 45, 40, 40, 3, {}); },
-                     "[PrimeModuli] The prime 1099511626049 occurs more than once in the chain");
+    expectThrowsContaining(
+        [] { PrimeModuli(4, 3, 45, 40, 40, 3, {}); },
+        "[PrimeModuli] The prime 1099511626049 occurs more than once in the chain");
     // With L = 2 the only quantize prime is the skipped one: no repetition.
     const PrimeModuli chain(4, 2, 45, 40, 40, 2, {});
     EXPECT_EQ(primesOf(chain),
@@ -243,17 +235,17 @@ TEST(PrimeModuliTest, ChainFromModuli) {
     expectICoefficients(single);
     EXPECT_EQ(single.getInvPrimeData(kHostDevice).size(), 1u);
 
-    expectThrowsWith([] { PrimeModuli(std::vector<Modulus>{}, 16, {}); },
-                     "[PrimeModuli] The list of moduli is empty");
+    expectThrowsContaining([] { PrimeModuli(std::vector<Modulus>{}, 16, {}); },
+                           "[PrimeModuli] The list of moduli is empty");
     const std::vector<Modulus> withoutTransform = {source.getModulus(0),
                                                    Modulus(16, 1099511627689ULL, NttType::NONE)};
-    expectThrowsWith([&] { PrimeModuli(withoutTransform, 16, {}); },
-                     "[PrimeModuli] Modulus 1 of the list has no transform");
-    expectThrowsWith([] { PrimeModuli({Modulus()}, 16, {}); },
-                     "[PrimeModuli] Modulus 0 of the list has no transform");
-    expectThrowsWith([&] { PrimeModuli({source.getModulus(0)}, 8, {}); },
-                     "[PrimeModuli] Modulus 0 of the list has degree 16 instead of 8");
-    expectThrowsWith(
+    expectThrowsContaining([&] { PrimeModuli(withoutTransform, 16, {}); },
+                           "[PrimeModuli] Modulus 1 of the list has no transform");
+    expectThrowsContaining([] { PrimeModuli({Modulus()}, 16, {}); },
+                           "[PrimeModuli] Modulus 0 of the list has no transform");
+    expectThrowsContaining([&] { PrimeModuli({source.getModulus(0)}, 8, {}); },
+                           "[PrimeModuli] Modulus 0 of the list has degree 16 instead of 8");
+    expectThrowsContaining(
         [&] {
             PrimeModuli({source.getModulus(1), source.getModulus(1)}, 16, {});
         },
@@ -276,15 +268,15 @@ TEST(PrimeModuliTest, PresetAliasesAndCustom) {
     }
     EXPECT_EQ(PrimeModuli::getPrimeList(preset(3))[0], 288230376147386369ULL);
 
-    expectThrowsWith([] { PrimeModuli(preset(21), 2, 16, {}, false, false); },
-                     "Custom parameter preset cannot be constructed in this way");
+    expectThrowsContaining([] { PrimeModuli(preset(21), 2, 16, {}, false, false); },
+                           "Custom parameter preset cannot be constructed in this way");
     // The count must be the length of the list (2 for preset 25).
-    expectThrowsWith([] { PrimeModuli(preset(25), 3, 16, {}, false, false); },
-                     "[PrimeModuli] The preset has 2 primes, but 3 were requested");
+    expectThrowsContaining([] { PrimeModuli(preset(25), 3, 16, {}, false, false); },
+                           "[PrimeModuli] The preset has 2 primes, but 3 were requested");
     EXPECT_THROW(PrimeModuli(preset(120), 2, 16, {}, false, false), std::out_of_range);
     // Degrees without a transform are refused by the transform of the first prime.
-    expectThrowsWith([] { PrimeModuli(preset(25), 2, 0, {}, false, false); },
-                     "[NTT] degree must be a power of two.");
+    expectThrowsContaining([] { PrimeModuli(preset(25), 2, 0, {}, false, false); },
+                           "[NTT] degree must be a power of two.");
     EXPECT_THROW(PrimeModuli(preset(25), 2, 12, {}, false, false), RuntimeException);
 }
 
@@ -348,7 +340,7 @@ TEST(PrimeModuliTest, LweChainFromSizes) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.L << " " << c.b << " " << c.q);
-        expectThrowsWith([&] { PrimeModuli(16, c.L, c.b, c.q, {}); }, c.message);
+        expectThrowsContaining([&] { PrimeModuli(16, c.L, c.b, c.q, {}); }, c.message);
     }
 }
 
@@ -363,16 +355,17 @@ TEST(PrimeModuliTest, LweChainFromPreset) {
     EXPECT_EQ(primesOf(single), std::vector<u64>{288230376147386369ULL});
     expectLweChain(single, 4096);
 
-    expectThrowsWith([] { PrimeModuli(static_cast<LWE::ParameterPreset>(2), 1, 32, {}); },
-                     "Custom parameter preset cannot be constructed in this way");
-    expectThrowsWith([&] { PrimeModuli(sd3, 5, 32, {}); },
-                     "[PrimeModuli] The preset has 4 primes, but 5 were requested");
+    expectThrowsContaining([] { PrimeModuli(static_cast<LWE::ParameterPreset>(2), 1, 32, {}); },
+                           "Custom parameter preset cannot be constructed in this way");
+    expectThrowsContaining([&] { PrimeModuli(sd3, 5, 32, {}); },
+                           "[PrimeModuli] The preset has 4 primes, but 5 were requested");
 }
 
 TEST(PrimeModuliTest, AcceleratorHandOverIsUnsupported) {
     PrimeModuli chain(4, 1, 40, 40, 40, 1, {});
-    expectThrowsWith([&] { chain.toDevice(); },
-                     "Cannot support the function 'toDevice' in the current build configuration");
+    expectThrowsContaining(
+        [&] { chain.toDevice(); },
+        "Cannot support the function 'toDevice' in the current build configuration");
 }
 
 } // namespace

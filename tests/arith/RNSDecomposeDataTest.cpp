@@ -6,6 +6,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
 #include "support/BigInteger.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/ModularReference.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 
 namespace Quelt {
 namespace {
+
+using Quelt::test::expectThrowsMessage;
 
 using test::BigInteger;
 using test::u64;
@@ -89,12 +92,7 @@ TEST(RNSDecomposeDataTest, Refusals) {
                  {5, 1, RNSDecomposeData::kNoBasePrimeMessage},
                  {3, 0, RNSDecomposeData::kNoGadgetRankMessage}};
     for (const Case &c : cases) {
-        try {
-            RNSDecomposeData data(moduli, c.L, c.dnum);
-            ADD_FAILURE() << "accepted " << c.message;
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
+        expectThrowsMessage([&] { RNSDecomposeData data(moduli, c.L, c.dnum); }, c.message);
     }
     EXPECT_THROW(RNSDecomposeData(std::shared_ptr<ContextContent>()), RuntimeException);
 

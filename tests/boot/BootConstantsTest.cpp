@@ -440,7 +440,7 @@ TEST(BootConstantsEncodings, FlagsAndRefusals) {
         expectThrowsMessage([&] { BootConstants(2, ctx, bad); }, c.message);
     }
     // A context that cannot bootstrap has no scales.
-    const auto custom = QueltTest::smallContext();
+    const auto custom = Quelt::test::degree64FourPrimes();
     expectThrowsMessage([&] { BootConstants(2, custom, BootParameter(custom)); },
                         BootConstants::kScaleMessage);
 }

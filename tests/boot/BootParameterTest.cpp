@@ -188,7 +188,7 @@ TEST(BootParameter, ContextsWithoutSettings) {
     const BootParameter named(makeContext(ParameterPreset::FGbD12L0));
     EXPECT_TRUE(named.cosine_coeffs.empty());
     EXPECT_EQ(named.c2s_scale, 0.0);
-    const BootParameter bp(QueltTest::smallContext());
+    const BootParameter bp(Quelt::test::degree64FourPrimes());
     EXPECT_TRUE(bp.cosine_coeffs.empty());
     EXPECT_EQ(bp.mult_before_s2c, 0u);
     EXPECT_EQ(bp.mult_before_c2s, 0u);

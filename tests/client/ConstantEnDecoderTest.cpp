@@ -51,7 +51,7 @@ void expectShape(const LevelledElement &element, u64 level, u64 size) {
 }
 
 TEST(ConstantEnDecoder, EdgeCasesOfTruncationSignAndCounter) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     const ConstantEnDecoder encoder(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
     const auto &sf = ctx->getScaleFactors();
@@ -120,7 +120,7 @@ TEST(ConstantEnDecoder, LweContextsUseTheirOwnPrimesAndScales) {
 }
 
 TEST(ConstantEnDecoder, ChecksLevelCounterScaleAndValue) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     const ConstantEnDecoder e(ctx);
     const char *level = "[encode] The target level is greater than the maximum possible level";
     const char *counter =

@@ -79,7 +79,7 @@ void expectPlaintext(const Context &ctx, const Plaintext &pt, const Rows &expect
 // RLWE of two and of three polynomials: c0 + c1 s and c0 + c1 s + c2 s^2,
 // whether the polynomials come in coefficient or in NTT form.
 TEST(DecryptorProducts, Ring) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Decryptor dec(ctx);
     std::mt19937_64 rng(30);
@@ -161,7 +161,7 @@ TEST(DecryptorProducts, MultiSecret) {
 // (c1 s + c0 + e, c1) with one Gaussian e drawn after the checks; c1 and the
 // encoding type carry over, and the output may be the input.
 TEST(Decryptor, PartialDecrypt) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Encryptor enc(ctx);
     const Decryptor dec(ctx);
@@ -237,7 +237,7 @@ Ciphertext exactCiphertext(const Context &ctx, const RlweKey &sk, const std::vec
 
 // Values below -0.5 / t move up by one; -0.5 itself stays.
 TEST(Decryptor, TorusRule) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Decryptor dec(ctx);
     const double scale = std::pow(2.0, 30);
@@ -269,7 +269,7 @@ TEST(Decryptor, TorusRule) {
 // either NTT-form flag; the input is never changed. The same holds for slot
 // encoding.
 TEST(Decryptor, EitherFormDecryptsAlike) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Encryptor enc(ctx);
     const Decryptor dec(ctx);
@@ -402,7 +402,7 @@ TEST(Decryptor, RefusalsLeaveTheOutputUnchanged) {
     Ciphertext lowered(ctx, false, true);
     enc.encrypt(msg, sk, lowered, 2, 2);
     lowered.setLevel(1);
-    const Context small = smallContext();
+    const Context small = degree64ThreePrimes();
     const RlweKey foreignKey(small);
     Ciphertext foreign(small, false, true);
     Encryptor(small).encrypt(msg, foreignKey, foreign, 2, 0);

@@ -34,7 +34,7 @@ using Complex = std::complex<double>;
 using Context = std::shared_ptr<ContextContent>;
 
 // N = 64: four primes (50 and 40 bits), two temporary primes.
-Context ctx64() { return QueltTest::smallContext(); }
+Context ctx64() { return Quelt::test::degree64FourPrimes(); }
 // N = 1024: six primes (55 and 45 bits), two temporary primes.
 Context ctx1024() {
     static const Context context = makeContext(10, 6, 55, 45, 55, 3);

@@ -162,7 +162,7 @@ void expectSecretKeyRoundTrip(const Context &ctx, const SecretKeyBase<ET> &sk, u
 // to the encryption level and with rescale counters.
 TEST(EncryptorRoundTrip, Ring) {
     std::mt19937_64 rng(20);
-    for (const Context &ctx : {smallContext(), degreeTenContext(), fxContext()}) {
+    for (const Context &ctx : {degree64ThreePrimes(), degreeTenContext(), fxContext()}) {
         SCOPED_TRACE(getDegree(ctx));
         const PublicKeys keys(ctx);
         const Encryptor enc(ctx);
@@ -295,7 +295,7 @@ Rows errorPlusMessage(const Context &ctx, const Polynomial &e, const Plaintext &
 // Public key: v (ternary), e0, e1 in this order; c1 = a v + e0 and c0 = b v +
 // e1 + m, with plaintexts in NTT form and in coefficient form.
 TEST(EncryptorDrawOrder, PublicKey) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const std::shared_ptr<EncryptionKey> key = keys.pack.getEncKey();
     const Encryptor enc(ctx);
@@ -367,7 +367,7 @@ void expectSecretKeyDraws(const Context &ctx) {
 }
 
 TEST(EncryptorDrawOrder, SecretKey) {
-    expectSecretKeyDraws<EncryptionType::RLWE>(smallContext());
+    expectSecretKeyDraws<EncryptionType::RLWE>(degree64ThreePrimes());
     expectSecretKeyDraws<EncryptionType::MLWE>(rankFourContext());
 }
 
@@ -419,7 +419,7 @@ TEST(EncryptorDrawOrder, MultiSecret) {
 // Real vectors: two values are enough; the result has coefficient encoding in
 // coefficient form, or in NTT form when encryptWithScale is told to keep it.
 TEST(Encryptor, RealVectorForms) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const Encryptor enc(ctx);
     const Decryptor dec(ctx);
@@ -462,7 +462,7 @@ TEST(Encryptor, RealVectorForms) {
 // three polynomials, the temporary primes, a seed), the result is that of a
 // fresh ciphertext, and the encoding type is written by every form.
 TEST(Encryptor, ReusedOutputIsReplacedWhole) {
-    const Context ctx = smallContext();
+    const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const Encryptor enc(ctx);
     std::mt19937_64 rng(26);
@@ -525,10 +525,10 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
     const PublicKeys pinnedKeys(ctx);
     pinnedKeys.pack.getEncKey()->getAx().setData(DeviceSpecificArray<std::uint64_t>(0, kPinned));
     pinnedKeys.pack.getEncKey()->getBx().setData(DeviceSpecificArray<std::uint64_t>(0, kPinned));
-    const PublicKeys foreignKeys(smallContext());
+    const PublicKeys foreignKeys(degree64ThreePrimes());
     const RlweKey wideKey(otherContext());
     const Plaintext foreignPt =
-        EnDecoder(smallContext()).encode(randomMessage(smallContext(), rng));
+        EnDecoder(degree64ThreePrimes()).encode(randomMessage(degree64ThreePrimes(), rng));
     const Plaintext modUp = coder.encodeCustomLevel(msg, 2, 2, true);
     Plaintext lowered = coder.encode(msg, 3, 3);
     lowered.setLevel(2);

@@ -31,8 +31,8 @@ using test::storedForm;
 
 namespace {
 
-std::shared_ptr<ContextContent> ctx() { return QueltTest::smallContext(); }
-std::shared_ptr<ContextContent> fiveDigits() { return QueltTest::fiveDigitContext(); }
+std::shared_ptr<ContextContent> ctx() { return Quelt::test::degree64FourPrimes(); }
+std::shared_ptr<ContextContent> fiveDigits() { return Quelt::test::fiveDigitContext(); }
 
 std::string notADirectory(const std::string &dir) {
     return "[Load Rotation Key] \"" + dir + "/PK\" is not a directory";
@@ -51,7 +51,7 @@ std::vector<std::string> sorted(std::vector<std::string> values) {
 } // namespace
 
 TEST(KeyDirectory, SetKeyDirPathCreatesTheKeySubdirectoryOnly) {
-    QueltTest::TempDirectory dir("keydir_set");
+    Quelt::test::TempDirectory dir("keydir_set");
     // The constructor creates nothing and refuses a directory without "PK".
     expectThrowsMessage(
         [&] {
@@ -173,10 +173,10 @@ TEST(KeyDirectory, SaveListNamesEachKeyWithItsDigits) {
 
     KeyPack full(fiveDigits(), dir.dir());
     full.loadLeftRotKey(3, 2);
-    QueltTest::TempDirectory fullList("keydir_list_full");
+    Quelt::test::TempDirectory fullList("keydir_list_full");
     full.saveList(fullList.path().string());
     EXPECT_EQ(implOf(full).getKeyDirPath(), fullList.path().string());
-    EXPECT_EQ(QueltTest::TempFile::contentsOf(fullList.file("PK/RotKey3_0.bin")),
+    EXPECT_EQ(Quelt::test::TempFile::contentsOf(fullList.file("PK/RotKey3_0.bin")),
               storedForm(*full.getLeftRotKey(3, 0)));
 
     KeyPack minimal(fiveDigits(), dir.dir());

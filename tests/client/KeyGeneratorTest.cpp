@@ -427,7 +427,7 @@ TEST(KeyGeneratorBootstrap, IndexFunctionMakesNoKey) {
 TEST(KeyGeneratorErrors, Construction) {
     const RLWEKey sk(custom());
     // Other sizes, and the same primes with two secrets.
-    const RLWEKey otherSizes(QueltTest::smallContext());
+    const RLWEKey otherSizes(Quelt::test::degree64FourPrimes());
     const RLWEKey twoSecretKey(twoSecrets());
     const MSRLWEKey multi(twoSecrets());
 
@@ -437,8 +437,9 @@ TEST(KeyGeneratorErrors, Construction) {
     expectThrowsMessage([&] { KeyGenerator(custom(), twoSecretKey); }, KeyGenerator::kKeyMismatch);
     expectThrowsMessage([&] { KeyGenerator(custom(), multi, KeyPack(custom())); },
                         KeyGenerator::kKeyMismatch);
-    expectThrowsMessage([&] { KeyGenerator(custom(), sk, KeyPack(QueltTest::smallContext())); },
-                        KeyGenerator::kPackMismatch);
+    expectThrowsMessage(
+        [&] { KeyGenerator(custom(), sk, KeyPack(Quelt::test::degree64FourPrimes())); },
+        KeyGenerator::kPackMismatch);
     expectThrowsMessage([&] { KeyGenerator(custom(), sk, KeyPack(twoSecrets())); },
                         KeyGenerator::kPackMismatch);
     // The key check comes before the sparse checks; custom contexts have no
@@ -529,7 +530,7 @@ TEST(KeyGeneratorErrors, Operations) {
 // A key whose lists do not hold the context's digits is refused before
 // anything is drawn; the plain-mask block.
 TEST(KeyGeneratorBlocks, KeyShapeCheckAndPlainMasks) {
-    const auto ctx = QueltTest::fiveDigitContext();
+    const auto ctx = Quelt::test::fiveDigitContext();
     const RLWEKey sk(ctx);
     const KeyPack pack(ctx);
     const KeyGeneratorImpl impl(ctx, sk, detail::KeyPackAccess::impl(pack));
@@ -552,6 +553,6 @@ TEST(KeyGeneratorBlocks, KeyShapeCheckAndPlainMasks) {
         Polynomial expected(ctx, true, true);
         RandomSampler().sampleUniform(expected, ctx);
         EXPECT_FALSE(mask.hasGerm());
-        EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(expected));
+        EXPECT_EQ(Quelt::test::wordsOf(mask), Quelt::test::wordsOf(expected));
     }
 }

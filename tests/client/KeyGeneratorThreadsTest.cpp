@@ -38,7 +38,7 @@ TEST(KeyGeneratorThreads, DisjointAndIdenticalRotationIndices) {
     const KeyPack pack(ctx());
     const KeyGenerator gen(ctx(), sk, pack);
     // Thread t makes 2t + 1 and 2t + 2 alone, and 20 with every other thread.
-    QueltTest::runTogether(kThreads, [&](int t) {
+    Quelt::test::runTogether(kThreads, [&](int t) {
         gen.genLeftRotKey(2 * static_cast<std::uint64_t>(t) + 1);
         gen.genLeftRotKey(20);
         gen.genLeftRotKey(2 * static_cast<std::uint64_t>(t) + 2);
@@ -64,7 +64,7 @@ TEST(KeyGeneratorThreads, ReadersSeeCompleteMultiplicationKeys) {
     gen.genMultKey();
     std::mutex mutex;
     std::set<std::shared_ptr<EvaluationKey>> seen;
-    QueltTest::runTogether(kThreads, [&](int t) {
+    Quelt::test::runTogether(kThreads, [&](int t) {
         if (t == 0) {
             for (int i = 0; i < 6; ++i)
                 gen.genMultKey();

@@ -18,7 +18,7 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bytesOf;
+using Quelt::test::bytesOf;
 using test::expectThrowsMessage;
 using test::filledConjKey;
 using test::filledMultKey;
@@ -34,7 +34,7 @@ namespace {
 constexpr const char *kVerifierMessage =
     "[Verifier::load] Validation failed during deserializing objects.";
 
-std::shared_ptr<ContextContent> ctx() { return QueltTest::smallContext(); }
+std::shared_ptr<ContextContent> ctx() { return Quelt::test::degree64FourPrimes(); }
 
 std::string saved(const KeyPack &pack) {
     std::ostringstream out;
@@ -152,7 +152,7 @@ TEST(KeyPackStream, RoundTripReplacesTheStreamsKindsOnly) {
 
 // A rotation key cut to fewer digits keeps its digit count as its dnum.
 TEST(KeyPackStream, ACutRotationKeyKeepsItsDigits) {
-    const auto five = QueltTest::fiveDigitContext();
+    const auto five = Quelt::test::fiveDigitContext();
     const KeyPack source(five);
     auto cut = filledRotKey(five, 3, 1);
     cut->resizeDnumForRotkey(2);

@@ -43,9 +43,9 @@ constexpr const char *kNoSparseContext =
     "[KeyPack] The key pack was not constructed with a sparse context";
 
 // Degree 64 (32 slots), gadget rank 2, two temporary primes.
-std::shared_ptr<ContextContent> ctx() { return QueltTest::smallContext(); }
+std::shared_ptr<ContextContent> ctx() { return Quelt::test::degree64FourPrimes(); }
 // Degree 64, gadget rank 5: room for rotation keys cut to 1 to 4 digits.
-std::shared_ptr<ContextContent> fiveDigits() { return QueltTest::fiveDigitContext(); }
+std::shared_ptr<ContextContent> fiveDigits() { return Quelt::test::fiveDigitContext(); }
 
 std::vector<std::uint64_t> heldIndices(const KeyPack &pack) {
     return implOf(pack).getRotKeyList(true);
@@ -56,7 +56,7 @@ std::istringstream streamOf(const std::string &bytes) { return std::istringstrea
 } // namespace
 
 TEST(KeyPack, ConstructorChecksAndTheirOrder) {
-    QueltTest::TempDirectory root("keypack_ctor");
+    Quelt::test::TempDirectory root("keypack_ctor");
     const std::string missing = root.file("missing");
     const std::string noKeySubdirectory = root.path().string();
     const std::string file = root.file("plain");
@@ -68,7 +68,7 @@ TEST(KeyPack, ConstructorChecksAndTheirOrder) {
     // Custom contexts support no encapsulation.
     expectThrowsMessage(
         [] {
-            KeyPack{ctx(), QueltTest::otherSmallContext()};
+            KeyPack{ctx(), Quelt::test::degree64FivePrimes()};
         },
         "[KeyPack] context does not support sparse secret encapsulation");
     for (const std::string &path : {missing, noKeySubdirectory, file, std::string()})
@@ -78,12 +78,12 @@ TEST(KeyPack, ConstructorChecksAndTheirOrder) {
     // The directory is checked before the sparse context.
     expectThrowsMessage(
         [&] {
-            KeyPack{ctx(), QueltTest::otherSmallContext(), missing};
+            KeyPack{ctx(), Quelt::test::degree64FivePrimes(), missing};
         },
         "Cannot find path " + missing);
     expectThrowsMessage(
         [&] {
-            KeyPack{ctx(), QueltTest::otherSmallContext(), good.dir()};
+            KeyPack{ctx(), Quelt::test::degree64FivePrimes(), good.dir()};
         },
         "[KeyPack] context does not support sparse secret encapsulation");
 
@@ -215,7 +215,7 @@ TEST(KeyPack, LazyLoadsFromTheKeyDirectory) {
 // another kind or for another index is refused and nothing changes; a key
 // held before a refused stream load stays.
 TEST(KeyPack, RefusesKeysOfAnotherContextKindOrIndex) {
-    const std::uint64_t foreignHash = QueltTest::otherSmallContext()->getHash();
+    const std::uint64_t foreignHash = Quelt::test::degree64FivePrimes()->getHash();
     const std::string mult = storedForm(*filledMultKey(ctx(), 1));
     const std::string conj = storedForm(*filledConjKey(ctx(), 2));
     const std::string rot3 = storedForm(*filledRotKey(ctx(), 3, 3));
@@ -414,7 +414,7 @@ TEST(KeyPack, MinimalKeyLoad) {
 // Keys of a multi-secret context index their bodies with the gadget rank, so
 // the pack keeps them whole.
 TEST(KeyPack, MultiSecretRotationKeysStayWhole) {
-    const auto multi = QueltTest::multiSecretContext();
+    const auto multi = Quelt::test::multiSecretContext();
     KeyDirectory dir("keypack_multi");
     Serialize::save(dir.keyFile("RotKey3.bin"), *filledRotKey(multi, 3, 9));
     KeyPack pack(multi, dir.dir());

@@ -18,7 +18,7 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::runTogether;
+using Quelt::test::runTogether;
 using test::filledMultKey;
 using test::filledRotKey;
 using test::implOf;
@@ -29,8 +29,8 @@ using test::storedForm;
 
 namespace {
 
-std::shared_ptr<ContextContent> ctx() { return QueltTest::smallContext(); }
-std::shared_ptr<ContextContent> fiveDigits() { return QueltTest::fiveDigitContext(); }
+std::shared_ptr<ContextContent> ctx() { return Quelt::test::degree64FourPrimes(); }
+std::shared_ptr<ContextContent> fiveDigits() { return Quelt::test::fiveDigitContext(); }
 
 std::string savedPack(const KeyPack &pack) {
     std::ostringstream out;

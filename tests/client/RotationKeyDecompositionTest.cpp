@@ -31,7 +31,7 @@ constexpr const char *kUnreachable =
     "[getRotKeyDecomposition] Can not reach to such rotation idx using given rot keys.";
 
 // 32 slots.
-std::shared_ptr<ContextContent> ctx() { return QueltTest::smallContext(); }
+std::shared_ptr<ContextContent> ctx() { return Quelt::test::degree64FourPrimes(); }
 
 Steps decompose(std::uint64_t slots, const Steps &keys, std::uint64_t idx) {
     return decomposeRotation(buildRotationKeyDecompositionTable(slots, keys), idx);

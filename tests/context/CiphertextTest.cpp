@@ -17,9 +17,9 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::fillResidues;
-using QueltTest::smallContext;
-using QueltTest::wordsOf;
+using Quelt::test::degree64FourPrimes;
+using Quelt::test::fillResidues;
+using Quelt::test::wordsOf;
 using testing::ThrowsMessage;
 
 namespace {
@@ -49,7 +49,7 @@ std::vector<std::vector<std::uint64_t>> allWords(const Rlwe &ct) {
 
 // A ciphertext of the small context at level `level` with known residues.
 Rlwe sampleCiphertext(std::uint64_t level, std::uint64_t seed = 1) {
-    Rlwe ct(smallContext(), false, true);
+    Rlwe ct(degree64FourPrimes(), false, true);
     ct.setLevel(level);
     for (std::uint64_t i = 0; i < ct.getNumPoly(); ++i)
         fillResidues(ct.getPoly(i), seed + i);
@@ -59,7 +59,7 @@ Rlwe sampleCiphertext(std::uint64_t level, std::uint64_t seed = 1) {
 } // namespace
 
 TEST(Ciphertext, NewCiphertextShapes) {
-    const Rlwe rlwe(smallContext(), false, true);
+    const Rlwe rlwe(degree64FourPrimes(), false, true);
     EXPECT_EQ(rlwe.getNumPoly(), 2u);
     EXPECT_EQ(rlwe.getSize(), 2u);
     EXPECT_EQ(rlwe.getLogSlots(), 5u);
@@ -77,7 +77,7 @@ TEST(Ciphertext, NewCiphertextShapes) {
     EXPECT_EQ(rlwe.getGadgetRank(), 2u);
     EXPECT_THROW((void)rlwe.getPoly(2), std::out_of_range);
 
-    const Rlwe up(smallContext(), true, false);
+    const Rlwe up(degree64FourPrimes(), true, false);
     EXPECT_TRUE(up.isModUp());
     EXPECT_FALSE(up.getPoly(0).isNTT());
     EXPECT_EQ(up.getPoly(0).getData().size(), 6 * kN);
@@ -137,7 +137,7 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
         {2, 3, kAboveLevel}, {3, -1, kNegative}, {0, -1, kNegative},
     };
     for (const Case &c : cases) {
-        Rlwe ct(smallContext(), false, true);
+        Rlwe ct(degree64FourPrimes(), false, true);
         ct.setLevel(c.level);
         if (c.error) {
             EXPECT_THAT([&] { ct.setRescaleCounter(c.value); },
@@ -151,12 +151,13 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
     }
 
     Rlwe ct = sampleCiphertext(3);
-    const auto primes = getPrimeList(smallContext());
+    const auto primes = getPrimeList(degree64FourPrimes());
     EXPECT_EQ(ct.getCurrentPrime(), primes[3]);
     ct.setLevel(1);
     EXPECT_EQ(ct.getCurrentPrime(), primes[1]);
     EXPECT_EQ(ct.getPoly(0).getData().size(), 2 * kN);
-    EXPECT_EQ(ct.getCurrentScaleFactor(), smallContext()->getScaleFactors().getScaleFactor(1));
+    EXPECT_EQ(ct.getCurrentScaleFactor(),
+              degree64FourPrimes()->getScaleFactors().getScaleFactor(1));
     ct.getPoly(1).setLevel(0);
     EXPECT_THAT([&] { (void)ct.getLevel(); },
                 ThrowsMessage<RuntimeException>("Polynomials have different levels"));
@@ -171,7 +172,7 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
 
 TEST(Ciphertext, TransformsCheckEveryPolynomialFirst) {
     Rlwe ct = sampleCiphertext(2);
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     // The expected transform: the chain's own, on a copy of each polynomial.
     std::vector<std::vector<std::uint64_t>> expected;
     for (std::uint64_t i = 0; i < 2; ++i) {
@@ -223,7 +224,7 @@ TEST(Ciphertext, CopiesAreDeep) {
     b.getPolyData(0, 0)[0] ^= 1;
     EXPECT_NE(allWords(b), allWords(a));
 
-    Rlwe c(smallContext(), false, true);
+    Rlwe c(degree64FourPrimes(), false, true);
     c = a;
     EXPECT_EQ(allWords(c), allWords(a));
     EXPECT_EQ(c.getLogSlots(), 3u);
@@ -251,7 +252,7 @@ TEST(Ciphertext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
 }
 
 TEST(Ciphertext, CopyIntoAnotherContext) {
-    const auto target = QueltTest::otherSmallContext(); // degree 64, five primes
+    const auto target = Quelt::test::degree64FivePrimes(); // degree 64, five primes
     Rlwe source = sampleCiphertext(2, 7);
     source.setRescaleCounter(1);
     source.setLogSlots(4);
@@ -273,7 +274,7 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
     // A level the target chain cannot hold.
     Rlwe high(target, false, true);
     EXPECT_EQ(high.getLevel(), 4u);
-    EXPECT_THAT([&] { Rlwe c(smallContext(), high); },
+    EXPECT_THAT([&] { Rlwe c(degree64FourPrimes(), high); },
                 ThrowsMessage<RuntimeException>(
                     "The level of input ciphertext does not fit in current context"));
     // Another degree, though the level would fit.
@@ -291,7 +292,7 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
     lowered.setLevel(1);
     EXPECT_THAT([&] { Rlwe c(target, lowered); }, ThrowsMessage<RuntimeException>(kAboveLevel));
     // Mod-up ciphertexts need the same chain shape.
-    const Rlwe up(smallContext(), true, true);
+    const Rlwe up(degree64FourPrimes(), true, true);
     EXPECT_THAT([&] { Rlwe c(target, up); },
                 ThrowsMessage<RuntimeException>("[Ciphertext] A mod-up ciphertext needs a context "
                                                 "with the same chain length and temporary primes"));
@@ -310,7 +311,7 @@ TEST(Ciphertext, CopyOfAReloadedSeededPolynomialTakesOnlyTheLimbsInUse) {
 
     std::stringstream stream;
     source.save(stream);
-    Rlwe reloaded(smallContext(), false, true);
+    Rlwe reloaded(degree64FourPrimes(), false, true);
     reloaded.load(stream);
     ASSERT_TRUE(reloaded.getPoly(1).hasGerm());
     ASSERT_EQ(reloaded.getLevel(), 1u);
@@ -361,7 +362,7 @@ TEST(Ciphertext, VerifierTellsTheCyclicRingFromItsPreset) {
 }
 
 TEST(Ciphertext, SetContext) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     Rlwe ct = sampleCiphertext(3);
     const auto before = allWords(ct);
 
@@ -389,7 +390,7 @@ TEST(Ciphertext, SetContext) {
     EXPECT_EQ(top.getPolyVector().getContext(), ctx);
 
     // Different primes at a level in use.
-    EXPECT_THAT([&] { ct.setContext(QueltTest::otherSmallContext()); },
+    EXPECT_THAT([&] { ct.setContext(Quelt::test::degree64FivePrimes()); },
                 ThrowsMessage<RuntimeException>(kIncompatible));
     EXPECT_THAT([&] { ct.setContext(nullptr); }, ThrowsMessage<RuntimeException>(kIncompatible));
 

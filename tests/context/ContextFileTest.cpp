@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gtest/gtest.h>
@@ -18,17 +19,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
 using u64 = std::uint64_t;
 using Bytes = std::vector<unsigned char>;
-
-void expectRuntimeError(const std::function<void()> &fn, const std::string &message) {
-    try {
-        fn();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
 
 class ContextFileTest : public ::testing::Test {
 protected:
@@ -122,11 +116,11 @@ TEST_F(ContextFileTest, VariantsOfAnotherRingAreNotSaved) {
     const auto doubled = makeContext(ParameterPreset::FGfO0, "doubled", 1, false, true);
     const auto cyclic = makeContext(ParameterPreset::FGfO0, "cyclic", 1, true, false);
     writeBytes(path("kept"), {42});
-    expectRuntimeError([&] { saveContextToFile(doubled, path("kept")); }, message);
-    expectRuntimeError([&] { saveContextToFile(cyclic, path("kept")); }, message);
+    expectThrowsMessage([&] { saveContextToFile(doubled, path("kept")); }, message);
+    expectThrowsMessage([&] { saveContextToFile(cyclic, path("kept")); }, message);
     // Refused before the file is opened: the old contents stay.
     EXPECT_EQ(readBytes(path("kept")), Bytes{42});
-    expectRuntimeError(
+    expectThrowsMessage(
         [&] { saveContextToFile(genMultiSecretContext(cyclic, "c2", 2), path("new")); }, message);
     EXPECT_FALSE(std::filesystem::exists(path("new")));
 }
@@ -145,26 +139,26 @@ TEST_F(ContextFileTest, BigEndianFilesAreRead) {
 
 TEST_F(ContextFileTest, OpeningAndShortFiles) {
     const auto ctx = makeContext(ParameterPreset::FGbL0);
-    expectRuntimeError([&] { makeContextFromFile(path("missing")); },
-                       "Cannot open file " + path("missing"));
-    expectRuntimeError([&] { saveContextToFile(ctx, dir_.string()); },
-                       "Cannot open file " + dir_.string());
+    expectThrowsMessage([&] { makeContextFromFile(path("missing")); },
+                        "Cannot open file " + path("missing"));
+    expectThrowsMessage([&] { saveContextToFile(ctx, dir_.string()); },
+                        "Cannot open file " + dir_.string());
     saveContextToFile(ctx, path("full"));
     Bytes bytes = readBytes(path("full"));
     bytes.resize(76);
     writeBytes(path("short"), bytes);
     EXPECT_THROW(makeContextFromFile(path("short")), cereal::Exception);
-    expectRuntimeError([&] { makeContextFromFile(path("full"), {0}); },
-                       "Invalid CUDA device ID: 0");
+    expectThrowsMessage([&] { makeContextFromFile(path("full"), {0}); },
+                        "Invalid CUDA device ID: 0");
 }
 
 TEST_F(ContextFileTest, OutOfRangeContentsAreRefused) {
     writeBytes(path("preset"), contextFile({120, 16, 0, 1, 0, 0, 0, 1, 1, 1}, false));
-    expectRuntimeError([&] { makeContextFromFile(path("preset")); },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([&] { makeContextFromFile(path("preset")); },
+                        "The input parameter preset is not yet supported.");
     writeBytes(path("preset_max"), contextFile({0xffffffff, 16, 0, 1, 0, 0, 0, 1, 1, 1}, false));
-    expectRuntimeError([&] { makeContextFromFile(path("preset_max")); },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([&] { makeContextFromFile(path("preset_max")); },
+                        "The input parameter preset is not yet supported.");
     // Custom sizes: log_degree, chain_length, gadget_rank, rank and bit sizes out of range.
     const std::vector<std::vector<u64>> bad{
         {21, 64, 4, 3, 50, 51, 40, 5, 1, 1},      {21, ~u64{0}, 4, 3, 50, 51, 40, 5, 1, 1},

@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,9 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
+using Quelt::test::expectThrowsMessage;
 
-void expectRuntimeError(const std::function<void()> &fn, const std::string &message) {
-    try {
-        fn();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
+using u64 = std::uint64_t;
 
 ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset>(value); }
 
@@ -187,7 +181,7 @@ TEST(ContextGetters, PowersOfFiveModuloTwiceTheDegree) {
 
 TEST(ContextGetters, OutsourcingContextsHaveNoDefaultFactorsBelowTheirEncryptionLevel) {
     const auto ctx = makeContext(ParameterPreset::FGfO);
-    expectRuntimeError([&] { getDefaultScaleFactorList(ctx); }, kInvalidScaleFactorMessage);
+    expectThrowsMessage([&] { getDefaultScaleFactorList(ctx); }, kInvalidScaleFactorMessage);
     // The whole-copy preset keeps 23 factors but hands out its one level.
     const auto g8 = makeContext(ParameterPreset::Discrete_G8A_L0);
     EXPECT_EQ(g8->getScaleFactors().getFactors().size(), 23u);
@@ -196,27 +190,27 @@ TEST(ContextGetters, OutsourcingContextsHaveNoDefaultFactorsBelowTheirEncryption
 
 TEST(ContextGetters, NullContextIsRefused) {
     const std::shared_ptr<ContextContent> none;
-    expectRuntimeError([&] { getDegree(none); }, kNullContextMessage);
-    expectRuntimeError([&] { getPrimeList(none); }, kNullContextMessage);
-    expectRuntimeError([&] { genMultiSecretContext(none, "x", 2); }, kNullContextMessage);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(none, 4, false, false); },
-                       kNullContextMessage);
+    expectThrowsMessage([&] { getDegree(none); }, kNullContextMessage);
+    expectThrowsMessage([&] { getPrimeList(none); }, kNullContextMessage);
+    expectThrowsMessage([&] { genMultiSecretContext(none, "x", 2); }, kNullContextMessage);
+    expectThrowsMessage([&] { getRotIndicesForBootstrap(none, 4, false, false); },
+                        kNullContextMessage);
 }
 
 TEST(ContextFactories, DevicesAndParameterFailures) {
-    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {0}); },
-                       "Invalid CUDA device ID: 0");
-    expectRuntimeError([] { makeContext(ParameterPreset::FGbL0, {-1}); },
-                       "Invalid CUDA device ID: -1");
-    expectRuntimeError([] { makeContext(ParameterPreset::CUSTOM); },
-                       "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { makeContext(preset(120)); },
-                       "The input parameter preset is not yet supported.");
-    expectRuntimeError([] { makeContext(5, 3, 50, 40, 50, 3); }, "[Parameter] Invalid log_degree");
-    expectRuntimeError([] { makeContext(10, 3, 50, 40, 50, 3, 2); },
-                       "[Parameter] custom parameter with rank > 1 is not supported.");
-    expectRuntimeError([] { makeContext(10, 3, 62, 40, 50, 3); },
-                       "[PrimeModuli] Prime size is too big. It should be < 62");
+    expectThrowsMessage([] { makeContext(ParameterPreset::FGbL0, {0}); },
+                        "Invalid CUDA device ID: 0");
+    expectThrowsMessage([] { makeContext(ParameterPreset::FGbL0, {-1}); },
+                        "Invalid CUDA device ID: -1");
+    expectThrowsMessage([] { makeContext(ParameterPreset::CUSTOM); },
+                        "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectThrowsMessage([] { makeContext(preset(120)); },
+                        "The input parameter preset is not yet supported.");
+    expectThrowsMessage([] { makeContext(5, 3, 50, 40, 50, 3); }, "[Parameter] Invalid log_degree");
+    expectThrowsMessage([] { makeContext(10, 3, 50, 40, 50, 3, 2); },
+                        "[Parameter] custom parameter with rank > 1 is not supported.");
+    expectThrowsMessage([] { makeContext(10, 3, 62, 40, 50, 3); },
+                        "[PrimeModuli] Prime size is too big. It should be < 62");
     const auto host_only = makeContext(ParameterPreset::FGbL0, {});
     EXPECT_TRUE(host_only->getDevices().empty());
 }
@@ -328,8 +322,8 @@ TEST(ContextBootstrapRotations, FGbFullSlots) {
     // {4, 4, 4} in minimal-key mode, then folding by 4096, 8192 and 16384.
     const std::set<std::int64_t> min_key{-1024, -128, -8, 1, 8, 16, 128, 256, 4096, 8192, 16384};
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, 12, true, false), min_key);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(ctx, 21, false, false); },
-                       "[RadixDecomposition] log_slots value is too large");
+    expectThrowsMessage([&] { getRotIndicesForBootstrap(ctx, 21, false, false); },
+                        "[RadixDecomposition] log_slots value is too large");
 }
 
 TEST(ContextBootstrapRotations, OutsourcedFGfKeepsOnlySlotToCoeff) {
@@ -359,19 +353,19 @@ TEST(ContextBootstrapRotations, FusedContextsSkipTheFirstCoeffToSlotStep) {
 }
 
 TEST(ContextBootstrapRotations, RefusedContexts) {
-    expectRuntimeError(
+    expectThrowsMessage(
         [] { getRotIndicesForBootstrap(makeContext(ParameterPreset::FGbL0), 4, false, false); },
         "The parameter dose not support bootstrap.");
     const auto doubled = makeContext(ParameterPreset::FGfO0, "x", 1, false, true);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
-                       "The parameter dose not support bootstrap.");
+    expectThrowsMessage([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
+                        "The parameter dose not support bootstrap.");
 }
 
 TEST(ContextBootstrapRotations, FusedContextOfAnotherDegreeIsRefused) {
     // A double-degree multi-secret variant keeps the fused flag.
     const auto doubled = makeContext(ParameterPreset::FGf, "x", 2, false, true);
-    expectRuntimeError([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
-                       "Currently, FuseModRaise is only supported for degree 2^16");
+    expectThrowsMessage([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
+                        "Currently, FuseModRaise is only supported for degree 2^16");
 }
 
 TEST(ContextBootstrapRotations, ListFormFromRunningTotals) {
@@ -386,7 +380,7 @@ TEST(ContextBootstrapRotations, ListFormFromRunningTotals) {
     EXPECT_THROW(getRotIndicesForBootstrap(ctx, std::vector<u64>{}, false), RuntimeException);
     EXPECT_THROW(getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 3, 20}, false),
                  RuntimeException);
-    expectRuntimeError(
+    expectThrowsMessage(
         [&] {
             getRotIndicesForBootstrap(ctx, std::vector<u64>{6, 6}, false);
         },

@@ -36,7 +36,7 @@ std::vector<u64> runOperations(const std::shared_ptr<ContextContent> &ctx, const
     };
 
     Polynomial a(ctx, false, false);
-    QueltTest::fillResidues(a, seed);
+    Quelt::test::fillResidues(a, seed);
     Polynomial ntt(ctx, false, false);
     chain.forwardNTT<AlwaysValidator, 1>(a, ntt, AlwaysValidator());
     append(ntt);

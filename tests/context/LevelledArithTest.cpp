@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "lwe/LWEContext.hpp"
+#include "support/ExpectThrow.hpp"
 
 namespace Quelt::test {
 namespace {
@@ -47,18 +48,9 @@ TEST_F(LevelledArith, LevelsAreComparedBeforeDevices) {
     LevelledElement c(1, ctx(), false, 2);
     c.getData() = DeviceSpecificArray<u64>(0, Device(1, 0));
     LevelledElement out(ctx(), false);
-    try {
-        chain().add(c, b, out); // levels 2 and 1, devices differ as well
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Operands have different levels.");
-    }
-    try {
-        chain().mult(a, c, out);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "Operands are in different devices.");
-    }
+    // Levels 2 and 1, devices differ as well.
+    expectThrowsMessage([&] { chain().add(c, b, out); }, "Operands have different levels.");
+    expectThrowsMessage([&] { chain().mult(a, c, out); }, "Operands are in different devices.");
 }
 
 TEST_F(LevelledArith, ElementRescaleRoundsToTheNearest) {

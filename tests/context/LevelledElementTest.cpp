@@ -5,6 +5,7 @@
 #include "context/ContextContent.hpp"
 #include "context/RescaleCounter.hpp"
 #include "lwe/LWEContext.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
+using test::degree64ThreePrimes;
 using test::kSmallPrimes;
-using test::smallContext;
 
 std::shared_ptr<LWE::ContextContent> smallLweContext() {
     static const auto ctx = LWE::makeContext(16, 3, 45, 40);
@@ -33,21 +36,12 @@ std::vector<std::uint64_t> toVector(const DeviceSpecificArray<std::uint64_t> &a)
     return {a.begin(), a.end()};
 }
 
-void expectMessage(const std::function<void()> &f, const char *message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception";
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
-
 TEST(LevelledElementTest, ZeroConstants) {
-    const LevelledElement plain(smallContext(), false);
+    const LevelledElement plain(degree64ThreePrimes(), false);
     EXPECT_EQ(plain.getSize(), 3u);
     EXPECT_EQ(plain.getLevel(), 2u);
     EXPECT_EQ(toVector(plain.getData()), std::vector<std::uint64_t>(3, 0));
-    const LevelledElement up(smallContext(), true);
+    const LevelledElement up(degree64ThreePrimes(), true);
     EXPECT_EQ(up.getSize(), 4u);
     EXPECT_EQ(up.getLevel(), 3u);
     EXPECT_TRUE(up.isModUp());
@@ -62,7 +56,7 @@ TEST(LevelledElementTest, ResiduesOfSignedValues) {
     for (const std::int64_t v : values) {
         SCOPED_TRACE(v);
         for (std::uint64_t level = 0; level < 3; ++level) {
-            const LevelledElement e(v, smallContext(), false, level);
+            const LevelledElement e(v, degree64ThreePrimes(), false, level);
             EXPECT_EQ(e.getSize(), 3u);
             EXPECT_EQ(e.getLevel(), level);
             ASSERT_EQ(e.getData().size(), level + 1);
@@ -71,52 +65,53 @@ TEST(LevelledElementTest, ResiduesOfSignedValues) {
                 EXPECT_EQ(e[i], residueOf(v, kSmallPrimes[i]));
         }
         // Mod-up: every residue, also above the level and for the temporary prime.
-        const LevelledElement up(v, smallContext(), true, 1);
+        const LevelledElement up(v, degree64ThreePrimes(), true, 1);
         EXPECT_EQ(up.getLevel(), 1u);
         ASSERT_EQ(up.getData().size(), 4u);
         for (std::uint64_t i = 0; i < 4; ++i)
             EXPECT_EQ(up[i], residueOf(v, kSmallPrimes[i]));
     }
-    EXPECT_EQ(LevelledElement(-q0, smallContext(), false, 0)[0], 0u);
-    EXPECT_EQ(LevelledElement(-2 * q1, smallContext(), false, 1)[1], 0u);
-    EXPECT_EQ(LevelledElement(-1, smallContext(), false, 2)[2], kSmallPrimes[2] - 1);
+    EXPECT_EQ(LevelledElement(-q0, degree64ThreePrimes(), false, 0)[0], 0u);
+    EXPECT_EQ(LevelledElement(-2 * q1, degree64ThreePrimes(), false, 1)[1], 0u);
+    EXPECT_EQ(LevelledElement(-1, degree64ThreePrimes(), false, 2)[2], kSmallPrimes[2] - 1);
 }
 
 TEST(LevelledElementTest, LevelOutsideTheChainIsRefused) {
     const char *message = "[LevelledElement] Level exceeds the prime chain";
-    expectMessage([] { LevelledElement(1, smallContext(), false, 3); }, message);
-    expectMessage([] { LevelledElement(1, smallContext(), true, 4); }, message);
-    expectMessage([] { LevelledElement(1, smallContext(), false, ~0ULL); }, message);
-    expectMessage([] { LevelledElement(1, smallLweContext(), 3); }, message);
-    LevelledElement e(7, smallContext(), false, 2);
-    expectMessage([&] { e.setLevel(3); }, message);
+    expectThrowsMessage([] { LevelledElement(1, degree64ThreePrimes(), false, 3); }, message);
+    expectThrowsMessage([] { LevelledElement(1, degree64ThreePrimes(), true, 4); }, message);
+    expectThrowsMessage([] { LevelledElement(1, degree64ThreePrimes(), false, ~0ULL); }, message);
+    expectThrowsMessage([] { LevelledElement(1, smallLweContext(), 3); }, message);
+    LevelledElement e(7, degree64ThreePrimes(), false, 2);
+    expectThrowsMessage([&] { e.setLevel(3); }, message);
     EXPECT_EQ(e.getLevel(), 2u);
 }
 
 TEST(LevelledElementTest, SerialisedFormRoundTrips) {
-    const LevelledElement e(-9, smallContext(), false, 1);
+    const LevelledElement e(-9, degree64ThreePrimes(), false, 1);
     const std::string bytes = test::saveToString(e);
     // byte-order byte, 17 header bytes, the array's count and two words
     ASSERT_EQ(bytes.size(), 1 + 17 + 8 + 2 * 8);
     EXPECT_EQ(test::getWord(bytes, 1), 3u);
     EXPECT_EQ(test::getWord(bytes, 9), 1u);
     EXPECT_EQ(bytes[17], 0);
-    LevelledElement f(smallContext(), true);
-    test::loadFromString(f, bytes, smallContext());
+    LevelledElement f(degree64ThreePrimes(), true);
+    test::loadFromString(f, bytes, degree64ThreePrimes());
     EXPECT_EQ(f.getSize(), 3u);
     EXPECT_EQ(f.getLevel(), 1u);
     EXPECT_FALSE(f.isModUp());
     EXPECT_EQ(toVector(f.getData()), toVector(e.getData()));
 
-    const LevelledElement up(-9, smallContext(), true, 2);
-    LevelledElement g(smallContext(), false);
-    test::loadFromString(g, test::saveToString(up), smallContext());
+    const LevelledElement up(-9, degree64ThreePrimes(), true, 2);
+    LevelledElement g(degree64ThreePrimes(), false);
+    test::loadFromString(g, test::saveToString(up), degree64ThreePrimes());
     EXPECT_TRUE(g.isModUp());
     EXPECT_EQ(toVector(g.getData()), toVector(up.getData()));
 }
 
 TEST(LevelledElementTest, LoadRefusesFormsThatDoNotFitTheContext) {
-    const std::string good = test::saveToString(LevelledElement(-9, smallContext(), false, 1));
+    const std::string good =
+        test::saveToString(LevelledElement(-9, degree64ThreePrimes(), false, 1));
     const test::DamagedField cases[] = {
         {"size", 1, 8, 4, "[LevelledElement::load] Size does not match the context"},
         {"mod-up without the temporary prime", 17, 1, 1,
@@ -134,15 +129,17 @@ TEST(LevelledElementTest, LoadRefusesFormsThatDoNotFitTheContext) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const std::string bad = c.appliedTo(good);
-        LevelledElement target(5, smallContext(), true, 2);
+        LevelledElement target(5, degree64ThreePrimes(), true, 2);
         const std::string before = test::saveToString(target);
-        expectMessage([&] { test::loadFromString(target, bad, smallContext()); }, c.message);
+        expectThrowsMessage([&] { test::loadFromString(target, bad, degree64ThreePrimes()); },
+                            c.message);
         EXPECT_EQ(test::saveToString(target), before);
     }
-    LevelledElement target(5, smallContext(), false, 2);
+    LevelledElement target(5, degree64ThreePrimes(), false, 2);
     const std::string before = test::saveToString(target);
-    EXPECT_THROW(test::loadFromString(target, good.substr(0, good.size() - 3), smallContext()),
-                 cereal::Exception);
+    EXPECT_THROW(
+        test::loadFromString(target, good.substr(0, good.size() - 3), degree64ThreePrimes()),
+        cereal::Exception);
     EXPECT_EQ(test::saveToString(target), before);
 }
 
@@ -173,13 +170,13 @@ TEST(LevelledElementTest, LweConstants) {
     // LWE constants are never mod-up.
     std::string modUp = test::saveToString(e);
     modUp[17] = 1;
-    expectMessage([&] { test::loadFromString(f, modUp, ctx); },
-                  "[LevelledElement::load] Invalid flag byte");
+    expectThrowsMessage([&] { test::loadFromString(f, modUp, ctx); },
+                        "[LevelledElement::load] Invalid flag byte");
     // A ring context's constant does not fit an LWE context of another length.
     LevelledElement g(ctx);
-    EXPECT_THROW(
-        test::loadFromString(g, test::saveToString(LevelledElement(smallContext(), true)), ctx),
-        RuntimeException);
+    EXPECT_THROW(test::loadFromString(
+                     g, test::saveToString(LevelledElement(degree64ThreePrimes(), true)), ctx),
+                 RuntimeException);
 }
 
 TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
@@ -213,7 +210,7 @@ TEST(LevelledElementTest, LevelledVectorShapeAndForm) {
         LevelledVector target(ctx);
         std::fill(target.getData().begin(), target.getData().end(), 1);
         const std::string before = test::saveToString(target);
-        expectMessage([&] { test::loadFromString(target, bad, ctx); }, c.message);
+        expectThrowsMessage([&] { test::loadFromString(target, bad, ctx); }, c.message);
         EXPECT_EQ(test::saveToString(target), before);
     }
 }
@@ -224,10 +221,10 @@ TEST(LevelledElementTest, RescaleCounterIsNeverNegative) {
     EXPECT_EQ(counter.getValue(), 0);
     counter.setValue(3);
     EXPECT_EQ(counter.getValue(), 3);
-    expectMessage([&] { counter.setValue(-1); }, message);
+    expectThrowsMessage([&] { counter.setValue(-1); }, message);
     EXPECT_EQ(counter.getValue(), 3);
-    expectMessage([] { RescaleCounter(INT_MIN); }, message);
-    expectMessage([] { RescaleCounter::isValidRescaleCounter(-1); }, message);
+    expectThrowsMessage([] { RescaleCounter(INT_MIN); }, message);
+    expectThrowsMessage([] { RescaleCounter::isValidRescaleCounter(-1); }, message);
     EXPECT_NO_THROW(RescaleCounter::isValidRescaleCounter(0));
 }
 

@@ -44,8 +44,8 @@ void appendBig(std::string &bytes, std::uint64_t word) {
         bytes.push_back(static_cast<char>((word >> (8 * i)) & 0xff));
 }
 
-using QueltTest::LimitedBuffer;
-using QueltTest::TempFile;
+using Quelt::test::LimitedBuffer;
+using Quelt::test::TempFile;
 
 const std::vector<Complex> kFour = {{1.5, -2.0}, {0.25, 3.0}, {-0.0, 1e300}, {-7.125, 0.5}};
 

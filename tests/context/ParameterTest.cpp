@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "Quelt/ParameterPreset.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 using namespace Quelt;
 
 namespace {
+
+using Quelt::test::expectThrowsMessage;
 
 constexpr std::uint32_t kCustomValue = 21;
 constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
@@ -62,16 +65,6 @@ std::string flagLetters(const Parameter &p) {
     if (p.automatic_gap_resolve)
         s += 'G';
     return s;
-}
-
-template <typename F>
-void expectThrowsMessage(F &&f, const std::string &message) {
-    try {
-        f();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(e.what(), message);
-    }
 }
 
 const std::string kNotSupported = "The input parameter preset is not yet supported.";

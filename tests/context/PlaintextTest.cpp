@@ -17,10 +17,10 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bytesOf;
-using QueltTest::fillResidues;
-using QueltTest::smallContext;
-using QueltTest::wordsOf;
+using Quelt::test::bytesOf;
+using Quelt::test::degree64FourPrimes;
+using Quelt::test::fillResidues;
+using Quelt::test::wordsOf;
 using testing::ThrowsMessage;
 
 namespace {
@@ -54,7 +54,7 @@ Snapshot snapshot(const Plaintext &pt) {
 
 // A plaintext at level 2 with known residues, log slot count 4 and counter 1.
 Plaintext samplePlaintext() {
-    Plaintext pt(smallContext());
+    Plaintext pt(degree64FourPrimes());
     pt.levelDrop(2);
     fillResidues(pt.getMx(), 5);
     pt.setLogSlots(4);
@@ -65,7 +65,7 @@ Plaintext samplePlaintext() {
 } // namespace
 
 TEST(Plaintext, NewPlaintextsSitAtTheTopLevel) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     const Plaintext pt(ctx);
     EXPECT_EQ(pt.getLogSlots(), 5u);
     EXPECT_EQ(pt.getNumberOfSlots(), 32u);
@@ -102,7 +102,7 @@ TEST(Plaintext, RescaleCounterRules) {
         {3, 4, kAboveLevel}, {3, -1, kNegative},  {2, -5, kNegative},
     };
     for (const Case &c : cases) {
-        Plaintext pt(smallContext());
+        Plaintext pt(degree64FourPrimes());
         pt.levelDrop(c.level);
         pt.setRescaleCounter(0);
         if (c.error) {
@@ -118,7 +118,7 @@ TEST(Plaintext, RescaleCounterRules) {
 }
 
 TEST(Plaintext, LevelDropAndSetLevel) {
-    Plaintext pt(smallContext());
+    Plaintext pt(degree64FourPrimes());
     fillResidues(pt.getMx(), 1);
     const std::vector<std::uint64_t> before = wordsOf(pt.getMx());
 
@@ -146,7 +146,7 @@ TEST(Plaintext, LevelDropAndSetLevel) {
 }
 
 TEST(Plaintext, IsZeroLooksAtTheLimbsInUse) {
-    Plaintext pt(smallContext());
+    Plaintext pt(degree64FourPrimes());
     pt.levelDrop(1);
     std::fill(pt.getMx().getData().begin(), pt.getMx().getData().end(), 0);
     EXPECT_TRUE(pt.isZero());
@@ -161,7 +161,7 @@ TEST(Plaintext, CopiesAreDeep) {
     b.getMxData(0)[0] ^= 1;
     EXPECT_NE(snapshot(b), snapshot(a));
 
-    Plaintext c(smallContext());
+    Plaintext c(degree64FourPrimes());
     c = a;
     EXPECT_EQ(snapshot(c), snapshot(a));
     const Plaintext moved(std::move(c));
@@ -183,7 +183,7 @@ TEST(Plaintext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
 }
 
 TEST(Plaintext, StoredFormIsByteExact) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     const Plaintext pt = samplePlaintext();
     const std::string bytes = saved(pt);
     const std::vector<std::uint64_t> primes = pt.getMx().getPrimes();
@@ -205,12 +205,12 @@ TEST(Plaintext, StoredFormIsByteExact) {
     expected += "\x01" + bytesOf(std::uint64_t{3 * kN});
     for (const std::uint64_t w : words)
         expected += bytesOf(w);
-    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
     EXPECT_EQ(bytes[9], 4);
 }
 
 TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     const std::vector<std::uint64_t> primes = Plaintext(ctx).getMx().getPrimes();
     std::string bytes(1, '\x00');
     bytes += bytesOf(ctx->getHash(), true) + bytesOf(std::uint32_t{4}, true);
@@ -225,7 +225,7 @@ TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
     for (std::uint64_t j = 0; j < kN; ++j)
         bytes += bytesOf(j * 3 + 1, true);
 
-    Plaintext pt(smallContext());
+    Plaintext pt(degree64FourPrimes());
     std::istringstream in(bytes);
     pt.load(in);
     EXPECT_EQ(pt.getLogSlots(), 3u);
@@ -239,32 +239,32 @@ TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
 
 TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
     const Plaintext pt = samplePlaintext();
-    Plaintext fromStream(smallContext());
+    Plaintext fromStream(degree64FourPrimes());
     std::istringstream in(saved(pt));
     fromStream.load(in);
     EXPECT_EQ(snapshot(fromStream), snapshot(pt));
 
-    const QueltTest::TempFile file("plaintext.bin");
+    const Quelt::test::TempFile file("plaintext.bin");
     pt.save(file.path());
-    Plaintext fromFile(smallContext(), true);
+    Plaintext fromFile(degree64FourPrimes(), true);
     fromFile.load(file.path());
     EXPECT_EQ(snapshot(fromFile), snapshot(pt));
     EXPECT_FALSE(fromFile.getMx().isModUp());
 
     // A mod-up plaintext, and one stored as its seed.
-    Plaintext up(smallContext(), true);
+    Plaintext up(degree64FourPrimes(), true);
     fillResidues(up.getMx(), 9);
-    Plaintext upBack(smallContext());
+    Plaintext upBack(degree64FourPrimes());
     std::istringstream upIn(saved(up));
     upBack.load(upIn);
     EXPECT_EQ(snapshot(upBack), snapshot(up));
     EXPECT_TRUE(upBack.getMx().isModUp());
 
-    Plaintext seeded(smallContext());
+    Plaintext seeded(degree64FourPrimes());
     populateUniformPoly(seeded.getMx(), true);
     const std::string seededBytes = saved(seeded);
     EXPECT_EQ(seededBytes.size(), 25u + 8 * (5 + 4) + 3 + 1024);
-    Plaintext seededBack(smallContext());
+    Plaintext seededBack(degree64FourPrimes());
     std::istringstream seededIn(seededBytes);
     seededBack.load(seededIn);
     EXPECT_EQ(snapshot(seededBack), snapshot(seeded));
@@ -279,7 +279,7 @@ TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
 
 TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
     const std::string good = saved(samplePlaintext());
-    Plaintext target(smallContext());
+    Plaintext target(degree64FourPrimes());
     fillResidues(target.getMx(), 77);
     const Snapshot before = snapshot(target);
 
@@ -294,7 +294,7 @@ TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
     };
 
     // Header: another context, another object code.
-    Plaintext foreign(QueltTest::otherSmallContext());
+    Plaintext foreign(Quelt::test::degree64FivePrimes());
     std::istringstream foreignIn(good);
     EXPECT_THAT([&] { foreign.load(foreignIn); }, ThrowsMessage<RuntimeException>(kVerifier));
     EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); },

@@ -17,8 +17,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
+using test::degree64ThreePrimes;
 using test::kSmallPrimes;
-using test::smallContext;
 
 constexpr std::uint64_t kN = 64;
 // The compiled-in prime just above 2^61; 2^64 mod q is close to 2^61, so about
@@ -43,7 +45,7 @@ void fillCounting(Polynomial &p, std::uint64_t start) {
 }
 
 TEST(PolynomialTest, ShapeOfNewPolynomials) {
-    const Polynomial plain(smallContext(), false, true);
+    const Polynomial plain(degree64ThreePrimes(), false, true);
     EXPECT_EQ(plain.getDegree(), kN);
     EXPECT_EQ(plain.getChainLength(), 3u);
     EXPECT_EQ(plain.getSize(), 3u);
@@ -56,7 +58,7 @@ TEST(PolynomialTest, ShapeOfNewPolynomials) {
     EXPECT_EQ(plain.getDevice(), kHostDevice);
     EXPECT_FALSE(plain.hasGerm());
 
-    const Polynomial up(smallContext(), true, false);
+    const Polynomial up(degree64ThreePrimes(), true, false);
     EXPECT_EQ(up.getSize(), 4u);
     EXPECT_EQ(up.getLevel(), 2u);
     EXPECT_EQ(up.getTopIndex(), 3u);
@@ -65,55 +67,50 @@ TEST(PolynomialTest, ShapeOfNewPolynomials) {
 }
 
 TEST(PolynomialTest, SetLevelResizesOnlyPlainPolynomials) {
-    Polynomial plain(smallContext(), false, false);
+    Polynomial plain(degree64ThreePrimes(), false, false);
     plain.setLevel(0);
     EXPECT_EQ(plain.getData().size(), kN);
     EXPECT_EQ(plain.getData().capacity(), 3 * kN);
     plain.setLevel(2);
     EXPECT_EQ(plain.getData().size(), 3 * kN);
 
-    Polynomial up(smallContext(), true, false);
+    Polynomial up(degree64ThreePrimes(), true, false);
     up.setLevel(1);
     EXPECT_EQ(up.getLevel(), 1u);
     EXPECT_EQ(up.getData().size(), 4 * kN);
 
     // A level outside the chain would send later walks past the prime list.
-    try {
-        plain.setLevel(3);
-        FAIL();
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), "[Polynomial] Level exceeds the prime chain");
-    }
+    expectThrowsMessage([&] { plain.setLevel(3); }, "[Polynomial] Level exceeds the prime chain");
     EXPECT_EQ(plain.getLevel(), 2u);
     EXPECT_EQ(plain.getData().size(), 3 * kN);
 }
 
 TEST(PolynomialTest, IsZeroReadsOnlyTheLimbsInUse) {
-    Polynomial up(smallContext(), true, false);
+    Polynomial up(degree64ThreePrimes(), true, false);
     std::fill(up.getData().begin(), up.getData().end(), 0);
     up.setLevel(0);
-    EXPECT_TRUE(isZero(smallContext(), up));
+    EXPECT_TRUE(isZero(degree64ThreePrimes(), up));
     // Limbs strictly between the level and the first temporary prime are unused.
     up.getLimb(1)[3] = 1;
     up.getLimb(2)[0] = 1;
-    EXPECT_TRUE(isZero(smallContext(), up));
+    EXPECT_TRUE(isZero(degree64ThreePrimes(), up));
     up.getLimb(3)[kN - 1] = 1;
-    EXPECT_FALSE(isZero(smallContext(), up));
+    EXPECT_FALSE(isZero(degree64ThreePrimes(), up));
 
-    Polynomial plain(smallContext(), false, false);
+    Polynomial plain(degree64ThreePrimes(), false, false);
     std::fill(plain.getData().begin(), plain.getData().end(), 0);
     plain.getLimb(2)[5] = 4;
-    EXPECT_FALSE(isZero(smallContext(), plain));
+    EXPECT_FALSE(isZero(degree64ThreePrimes(), plain));
     plain.setLevel(1);
-    EXPECT_TRUE(isZero(smallContext(), plain));
+    EXPECT_TRUE(isZero(degree64ThreePrimes(), plain));
     EXPECT_THROW(isZero(test::otherContext(), plain), RuntimeException);
 }
 
 TEST(PolynomialTest, CopiesAreDeepAndDataExchanges) {
-    Polynomial a(smallContext(), false, false);
+    Polynomial a(degree64ThreePrimes(), false, false);
     fillCounting(a, 5);
     a.getGerm().emplace(germFromPattern(1, 0));
-    Polynomial b(smallContext(), true, true);
+    Polynomial b(degree64ThreePrimes(), true, true);
     b = a;
     EXPECT_EQ(b.getSize(), 3u);
     EXPECT_FALSE(b.isModUp());
@@ -168,7 +165,7 @@ TEST(PolynomialTest, RegenerationReplacesRejectedCandidatesBySpares) {
 TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
     test::reseed();
     const std::uint64_t first = test::peekWord();
-    Polynomial p(smallContext(), true, true);
+    Polynomial p(degree64ThreePrimes(), true, true);
     p.setLevel(0);
     populateUniformPoly(p, true);
     ASSERT_TRUE(p.hasGerm());
@@ -187,7 +184,7 @@ TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
             ASSERT_LT(p.getLimb(i)[j], kSmallPrimes[i]);
 
     // Without a germ: bad_optional_access, nothing changed.
-    Polynomial q(smallContext(), false, false);
+    Polynomial q(degree64ThreePrimes(), false, false);
     fillCounting(q, 3);
     const auto before = toVector(q.getData());
     EXPECT_THROW(populateUniformPoly(q, false), std::bad_optional_access);
@@ -195,16 +192,16 @@ TEST(PolynomialTest, PopulateFillsEveryLimbFromTheGerm) {
 }
 
 TEST(PolynomialTest, SeededFormIsTheGermAndDrawsExactly128WordsOnLoad) {
-    Polynomial p(smallContext(), true, true);
+    Polynomial p(degree64ThreePrimes(), true, true);
     populateUniformPoly(p, true);
     const std::string bytes = test::saveToString(p);
     const std::size_t c = 4;
     EXPECT_EQ(bytes.size(), 1 + 8 * (5 + c) + 3 + 1024);
 
-    Polynomial q(smallContext(), false, false);
+    Polynomial q(degree64ThreePrimes(), false, false);
     test::reseed();
     const std::uint64_t expectedNext = test::wordAhead(128);
-    test::loadFromString(q, bytes, smallContext());
+    test::loadFromString(q, bytes, degree64ThreePrimes());
     EXPECT_EQ(test::peekWord(), expectedNext);
     EXPECT_TRUE(q.isModUp());
     EXPECT_TRUE(q.isNTT());
@@ -214,16 +211,16 @@ TEST(PolynomialTest, SeededFormIsTheGermAndDrawsExactly128WordsOnLoad) {
 }
 
 TEST(PolynomialTest, ArrayFormRoundTripsWithoutDrawing) {
-    Polynomial p(smallContext(), false, false);
+    Polynomial p(degree64ThreePrimes(), false, false);
     p.setLevel(1);
     fillCounting(p, 11);
     const std::string bytes = test::saveToString(p);
     EXPECT_EQ(bytes.size(), 1 + 8 * (5 + 3) + 3 + 8 + 8 * 2 * kN);
 
-    Polynomial q(smallContext(), true, true);
+    Polynomial q(degree64ThreePrimes(), true, true);
     q.getGerm().emplace(germFromPattern(1, 0));
     const std::uint64_t next = test::peekWord();
-    test::loadFromString(q, bytes, smallContext());
+    test::loadFromString(q, bytes, degree64ThreePrimes());
     EXPECT_EQ(test::peekWord(), next);
     EXPECT_FALSE(q.hasGerm());
     EXPECT_FALSE(q.isModUp());
@@ -242,27 +239,27 @@ std::string toBigEndian(const std::string &le) {
 }
 
 TEST(PolynomialTest, BigEndianStreamLoadsWithGermBytesUnswapped) {
-    Polynomial p(smallContext(), true, false);
+    Polynomial p(degree64ThreePrimes(), true, false);
     populateUniformPoly(p, true);
     const std::string be = toBigEndian(test::saveToString(p));
     EXPECT_EQ(be.substr(be.size() - 1024),
               std::string(reinterpret_cast<const char *>(p.getGerm()->data()), 1024));
-    Polynomial q(smallContext(), false, false);
-    test::loadFromString(q, be, smallContext());
+    Polynomial q(degree64ThreePrimes(), false, false);
+    test::loadFromString(q, be, degree64ThreePrimes());
     EXPECT_EQ(q.getGerm(), p.getGerm());
     EXPECT_EQ(toVector(q.getData()), toVector(p.getData()));
 
-    Polynomial r(smallContext(), false, false);
+    Polynomial r(degree64ThreePrimes(), false, false);
     fillCounting(r, 1);
     const std::string beArray = toBigEndian(test::saveToString(r));
-    Polynomial s(smallContext(), false, false);
-    test::loadFromString(s, beArray, smallContext());
+    Polynomial s(degree64ThreePrimes(), false, false);
+    test::loadFromString(s, beArray, degree64ThreePrimes());
     EXPECT_EQ(toVector(s.getData()), toVector(r.getData()));
 }
 
 TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
     // A plain polynomial at the top level: three primes, 3 * 64 array words.
-    Polynomial source(smallContext(), false, false);
+    Polynomial source(degree64ThreePrimes(), false, false);
     fillCounting(source, 2);
     const std::string good = test::saveToString(source);
     const std::size_t flag = 43 + 8 * 3, count = flag + 1;
@@ -295,45 +292,41 @@ TEST(PolynomialTest, LoadRefusesHeadersThatDoNotFitTheContext) {
         SCOPED_TRACE(c.name);
         const std::string bad = c.appliedTo(good);
 
-        Polynomial target(smallContext(), true, true);
+        Polynomial target(degree64ThreePrimes(), true, true);
         populateUniformPoly(target, true);
         const std::string before = test::saveToString(target);
         const auto data = toVector(target.getData());
-        try {
-            test::loadFromString(target, bad, smallContext());
-            ADD_FAILURE() << "no exception";
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
+        expectThrowsMessage([&] { test::loadFromString(target, bad, degree64ThreePrimes()); },
+                            c.message);
         EXPECT_EQ(test::saveToString(target), before);
         EXPECT_EQ(toVector(target.getData()), data);
     }
 
     // A mod-up polynomial must carry every limb.
-    Polynomial up(smallContext(), true, false);
+    Polynomial up(degree64ThreePrimes(), true, false);
     fillCounting(up, 0);
     std::string upBytes = test::saveToString(up);
     test::putWord(upBytes, 44 + 8 * 4, 3 * 64);
-    Polynomial target(smallContext(), false, false);
-    EXPECT_THROW(test::loadFromString(target, upBytes, smallContext()), RuntimeException);
+    Polynomial target(degree64ThreePrimes(), false, false);
+    EXPECT_THROW(test::loadFromString(target, upBytes, degree64ThreePrimes()), RuntimeException);
 
     // Another context's polynomial does not fit.
     Polynomial foreign(test::otherContext(), false, false);
-    EXPECT_THROW(test::loadFromString(target, test::saveToString(foreign), smallContext()),
+    EXPECT_THROW(test::loadFromString(target, test::saveToString(foreign), degree64ThreePrimes()),
                  RuntimeException);
 }
 
 TEST(PolynomialTest, ShortReadsLeaveThePolynomialUnchanged) {
-    Polynomial seeded(smallContext(), false, false);
+    Polynomial seeded(degree64ThreePrimes(), false, false);
     populateUniformPoly(seeded, true);
-    Polynomial plain(smallContext(), false, false);
+    Polynomial plain(degree64ThreePrimes(), false, false);
     fillCounting(plain, 7);
     for (const std::string &full : {test::saveToString(seeded), test::saveToString(plain)}) {
         for (std::size_t cut : {std::size_t{5}, std::size_t{40}, full.size() - 1}) {
-            Polynomial target(smallContext(), true, true);
+            Polynomial target(degree64ThreePrimes(), true, true);
             fillCounting(target, 100);
             const std::string before = test::saveToString(target);
-            EXPECT_THROW(test::loadFromString(target, full.substr(0, cut), smallContext()),
+            EXPECT_THROW(test::loadFromString(target, full.substr(0, cut), degree64ThreePrimes()),
                          cereal::Exception);
             EXPECT_EQ(test::saveToString(target), before);
         }
@@ -374,7 +367,7 @@ void expectSamePolynomial(const Polynomial &a, const Polynomial &b) {
 }
 
 // A context with two temporary primes: four chain primes, gadget rank 2.
-std::shared_ptr<ContextContent> fusedContext() { return QueltTest::smallContext(); }
+std::shared_ptr<ContextContent> fusedContext() { return Quelt::test::degree64FourPrimes(); }
 
 TEST(PolynomialTest, FusedShapeSpansTwoTemporaryPrimesAndRoundTrips) {
     const auto ctx = fusedContext();
@@ -390,7 +383,7 @@ TEST(PolynomialTest, FusedShapeSpansTwoTemporaryPrimesAndRoundTrips) {
     EXPECT_EQ(p.getData().size(), 6 * kN);
     EXPECT_FALSE(p.hasGerm());
 
-    QueltTest::fillResidues(p, 3, chain);
+    Quelt::test::fillResidues(p, 3, chain);
     const std::string bytes = test::saveToString(p);
     EXPECT_EQ(bytes.size(), 1 + 8 * (5 + 4) + 3 + 8 + 8 * 6 * kN);
     expectSamePolynomial(readFusedOver(bytes, ctx), p);
@@ -409,15 +402,15 @@ TEST(PolynomialTest, FusedReaderRefusesEveryOtherShape) {
     auto read = [&](const std::string &bytes) { return readFusedOver(bytes, ctx); };
 
     Polynomial fused = Polynomial::makeFused(ctx);
-    QueltTest::fillResidues(fused, 5, getPrimeList(ctx));
+    Quelt::test::fillResidues(fused, 5, getPrimeList(ctx));
     const std::string good = test::saveToString(fused);
     const std::size_t wordsAt = 43 + 8 * 4 + 1;
 
     Polynomial top(ctx, false, true);
-    QueltTest::fillResidues(top, 1);
+    Quelt::test::fillResidues(top, 1);
     expectRefused(test::saveToString(top), read, shape);
     Polynomial up(ctx, true, true);
-    QueltTest::fillResidues(up, 1);
+    Quelt::test::fillResidues(up, 1);
     expectRefused(test::saveToString(up), read, shape);
 
     // A seed cannot stand for the two temporary limbs.
@@ -434,17 +427,17 @@ TEST(PolynomialTest, FusedReaderRefusesEveryOtherShape) {
     std::string prime = good;
     test::putWord(prime, 43 + 8, getPrimeList(ctx)[1] + 2);
     expectRefused(prime, read, "[Polynomial::load] Primes do not match the context");
-    expectRefused(test::saveToString(Polynomial::makeFused(QueltTest::otherSmallContext())), read,
-                  "[Polynomial::load] Chain length does not match the context");
+    expectRefused(test::saveToString(Polynomial::makeFused(Quelt::test::degree64FivePrimes())),
+                  read, "[Polynomial::load] Chain length does not match the context");
 }
 
 TEST(PolynomialTest, ContextFreeReaderRoundTrips) {
-    Polynomial plain(smallContext(), false, true);
+    Polynomial plain(degree64ThreePrimes(), false, true);
     plain.setLevel(1);
     fillCounting(plain, 4);
-    Polynomial up(smallContext(), true, true);
+    Polynomial up(degree64ThreePrimes(), true, true);
     fillCounting(up, 9);
-    Polynomial seeded(smallContext(), true, true);
+    Polynomial seeded(degree64ThreePrimes(), true, true);
     populateUniformPoly(seeded, true);
     for (const Polynomial *p : {&plain, &up, &seeded}) {
         const Polynomial q = readFree(test::saveToString(*p));
@@ -455,7 +448,7 @@ TEST(PolynomialTest, ContextFreeReaderRoundTrips) {
 
 TEST(PolynomialTest, ContextFreeReaderChecksTheRecordItself) {
     // A plain polynomial at level 1: three primes, 2 * 64 array words.
-    Polynomial source(smallContext(), false, false);
+    Polynomial source(degree64ThreePrimes(), false, false);
     source.setLevel(1);
     fillCounting(source, 2);
     const std::string good = test::saveToString(source);

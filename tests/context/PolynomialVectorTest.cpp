@@ -3,6 +3,7 @@
 #include "Quelt/Bx.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,13 @@
 namespace Quelt {
 namespace {
 
-using test::smallContext;
+using Quelt::test::expectThrowsMessage;
+
+using test::degree64ThreePrimes;
 constexpr std::uint64_t kN = 64;
 
-void expectMessage(const std::function<void()> &f, const char *message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception";
-    } catch (const RuntimeException &e) {
-        EXPECT_STREQ(e.what(), message);
-    }
-}
-
 TEST(PolynomialVectorTest, AgreementChecksNameTheDisagreement) {
-    PolynomialVector v(smallContext(), 2, false, true);
+    PolynomialVector v(degree64ThreePrimes(), 2, false, true);
     EXPECT_EQ(v.getSize(), 2u);
     EXPECT_EQ(v.getLevel(), 2u);
     EXPECT_FALSE(v.isModUp());
@@ -34,20 +28,20 @@ TEST(PolynomialVectorTest, AgreementChecksNameTheDisagreement) {
     EXPECT_EQ(v.getDevice(), kHostDevice);
 
     v.getPoly(1).setLevel(1);
-    expectMessage([&] { v.getLevel(); }, "Polynomials have different levels");
+    expectThrowsMessage([&] { v.getLevel(); }, "Polynomials have different levels");
     v.getPoly(1).setLevel(2);
     v.getPoly(1).setNTT(false);
-    expectMessage([&] { v.isNTT(); }, "Polynomials have different NTT states");
-    v.getPoly(1) = Polynomial(smallContext(), true, true);
-    expectMessage([&] { v.isModUp(); }, "Polynomials have different modUp states");
+    expectThrowsMessage([&] { v.isNTT(); }, "Polynomials have different NTT states");
+    v.getPoly(1) = Polynomial(degree64ThreePrimes(), true, true);
+    expectThrowsMessage([&] { v.isModUp(); }, "Polynomials have different modUp states");
     // An empty array is the one kind a host-only build can place on another
     // device (pinned memory).
     v.getPoly(0).setData(DeviceSpecificArray<std::uint64_t>(0, Device{Device::kPinned, 0}));
-    expectMessage([&] { v.getDevice(); }, "Polynomials are in different devices");
+    expectThrowsMessage([&] { v.getDevice(); }, "Polynomials are in different devices");
 }
 
 TEST(PolynomialVectorTest, EmptyVectorThrowsOutOfRangeButKnowsItsDegree) {
-    PolynomialVector v(smallContext(), 0, false, false);
+    PolynomialVector v(degree64ThreePrimes(), 0, false, false);
     EXPECT_EQ(v.getSize(), 0u);
     EXPECT_THROW(v.getLevel(), std::out_of_range);
     EXPECT_THROW(v.isModUp(), std::out_of_range);
@@ -71,11 +65,11 @@ TEST(PolynomialVectorTest, EmptyVectorThrowsOutOfRangeButKnowsItsDegree) {
 }
 
 TEST(PolynomialVectorTest, SetLevelAndSetSize) {
-    PolynomialVector plain(smallContext(), 2, false, false);
+    PolynomialVector plain(degree64ThreePrimes(), 2, false, false);
     plain.setLevel(1);
     for (std::uint64_t i = 0; i < 2; ++i)
         EXPECT_EQ(plain.getPoly(i).getData().size(), 2 * kN);
-    PolynomialVector up(smallContext(), 2, true, true);
+    PolynomialVector up(degree64ThreePrimes(), 2, true, true);
     up.setLevel(1);
     EXPECT_EQ(up.getLevel(), 1u);
     EXPECT_EQ(up.getPoly(0).getData().size(), 4 * kN);
@@ -108,7 +102,7 @@ TEST(PolynomialVectorTest, SetLevelAndSetSize) {
 }
 
 TEST(PolynomialVectorTest, BxCopiesShareOneVector) {
-    Bx bx(smallContext(), 3, false);
+    Bx bx(degree64ThreePrimes(), 3, false);
     ASSERT_EQ(bx.getData()->getSize(), 3u);
     EXPECT_TRUE(bx.getData()->isNTT());
     EXPECT_FALSE(bx.isModUp());
@@ -119,9 +113,9 @@ TEST(PolynomialVectorTest, BxCopiesShareOneVector) {
     copy.getData()->setLevel(0);
     EXPECT_EQ(bx.getLevel(), 0u);
 
-    Bx up(smallContext(), 1, true);
+    Bx up(degree64ThreePrimes(), 1, true);
     EXPECT_TRUE(up.isModUp());
-    Bx empty(smallContext(), 0, false);
+    Bx empty(degree64ThreePrimes(), 0, false);
     EXPECT_THROW(empty.isModUp(), std::out_of_range);
 }
 

@@ -3,6 +3,7 @@
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "context/Parameter.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,9 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
+using Quelt::test::expectThrowsMessage;
 
-void expectRuntimeError(const std::function<void()> &fn, const std::string &message) {
-    try {
-        fn();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
+using u64 = std::uint64_t;
 
 ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset>(value); }
 
@@ -189,7 +183,7 @@ TEST(ScaleFactorsPresets, OutsourcingCompanionsHaveNoFactorsBelowTheirEncryption
         for (u64 l = 1; l < parameter.encryption_level; ++l)
             EXPECT_EQ(factors.getFactors()[l], 0.0) << "level " << l;
         if (parameter.encryption_level > 1)
-            expectRuntimeError([&] { factors.getScaleFactor(1); }, kInvalidScaleFactorMessage);
+            expectThrowsMessage([&] { factors.getScaleFactor(1); }, kInvalidScaleFactorMessage);
     }
 }
 
@@ -238,12 +232,12 @@ TEST(ScaleFactorsPresets, CleaningPresetsUseTheCleaningRule) {
 }
 
 TEST(ScaleFactorsPresets, InvalidPresetsAndLevelsAreRefused) {
-    expectRuntimeError([] { ScaleFactors{ParameterPreset::CUSTOM}; },
-                       "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { ScaleFactors{preset(120)}; },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([] { ScaleFactors{ParameterPreset::CUSTOM}; },
+                        "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectThrowsMessage([] { ScaleFactors{preset(120)}; },
+                        "The input parameter preset is not yet supported.");
     const ScaleFactors factors(ParameterPreset::FGb);
-    expectRuntimeError([&] { factors.getScaleFactor(25); }, kInvalidScaleFactorMessage);
+    expectThrowsMessage([&] { factors.getScaleFactor(25); }, kInvalidScaleFactorMessage);
     EXPECT_EQ(factors.getCorrection(13), -16);
     EXPECT_EQ(factors.getCorrection(1000), 0);
 }
@@ -274,10 +268,10 @@ TEST(ScaleFactorsLWE, PresetsFollowThePlainRuleOrTheirRingPreset) {
     EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::Discrete_G8A_LWE).getFactors(),
               std::vector<double>{ring85});
 
-    expectRuntimeError([] { ScaleFactors{LWE::ParameterPreset::CUSTOM}; },
-                       "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { ScaleFactors{static_cast<LWE::ParameterPreset>(6)}; },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([] { ScaleFactors{LWE::ParameterPreset::CUSTOM}; },
+                        "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectThrowsMessage([] { ScaleFactors{static_cast<LWE::ParameterPreset>(6)}; },
+                        "The input parameter preset is not yet supported.");
 }
 
 } // namespace

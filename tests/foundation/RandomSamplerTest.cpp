@@ -7,6 +7,7 @@
 #include "context/Polynomial.hpp"
 #include "foundation/RandomSamplerDetail.hpp"
 #include "lwe/LWEContext.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -16,8 +17,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
+using test::degree64ThreePrimes;
 using test::kSmallPrimes;
-using test::smallContext;
 constexpr std::uint64_t kN = 64;
 
 // Known answers below come from an independent replica of the samplers over
@@ -41,8 +44,8 @@ TEST(RandomSamplerTest, GaussianKnownAnswersInEveryLimb) {
     const RandomSampler sampler;
     test::reseed();
     const std::uint64_t after = test::wordAhead(kN / 2);
-    Polynomial p(smallContext(), true, true);
-    sampler.sampleGaussian(p, smallContext());
+    Polynomial p(degree64ThreePrimes(), true, true);
+    sampler.sampleGaussian(p, degree64ThreePrimes());
     EXPECT_FALSE(p.isNTT());
     EXPECT_EQ(test::peekWord(), after); // one word per pair
     for (std::uint64_t i = 0; i < 4; ++i)
@@ -54,9 +57,9 @@ TEST(RandomSamplerTest, TernaryKnownAnswersIncludingTemporaryLimbs) {
     const RandomSampler sampler;
     test::reseed();
     const std::uint64_t after = test::wordAhead(2);
-    Polynomial p(smallContext(), true, true);
+    Polynomial p(degree64ThreePrimes(), true, true);
     p.setLevel(0);
-    sampler.sampleZO(p, smallContext());
+    sampler.sampleZO(p, degree64ThreePrimes());
     EXPECT_FALSE(p.isNTT());
     EXPECT_EQ(test::peekWord(), after); // 32 coefficients per word
     // In mod-up form every limb holds the same ternary polynomial, so the
@@ -68,13 +71,13 @@ TEST(RandomSamplerTest, TernaryKnownAnswersIncludingTemporaryLimbs) {
 
 TEST(RandomSamplerTest, PlainPolynomialGetsOnlyLimbsUpToItsLevel) {
     const RandomSampler sampler;
-    Polynomial p(smallContext(), false, false);
+    Polynomial p(degree64ThreePrimes(), false, false);
     std::fill(p.getData().begin(), p.getData().end(), 5);
     p.setLevel(0);
     p.getData().resize(3 * kN); // the unused limbs are still there, marked 5
-    sampler.sampleUniform(p, smallContext());
-    sampler.sampleGaussian(p, smallContext());
-    sampler.sampleZO(p, smallContext());
+    sampler.sampleUniform(p, degree64ThreePrimes());
+    sampler.sampleGaussian(p, degree64ThreePrimes());
+    sampler.sampleZO(p, degree64ThreePrimes());
     for (std::uint64_t k = kN; k < 3 * kN; ++k)
         ASSERT_EQ(p.getData()[k], 5u);
 }
@@ -118,12 +121,7 @@ TEST(RandomSamplerTest, HammingWeightThatCannotBeMetIsRefused) {
         DeviceSpecificArray<int> out(3);
         std::fill(out.begin(), out.end(), 7);
         const std::uint64_t next = test::peekWord();
-        try {
-            sampler.sampleHWT(out, c.dim, c.hw, c.blocks);
-            ADD_FAILURE() << c.dim << " " << c.hw << " " << c.blocks;
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), message);
-        }
+        expectThrowsMessage([&] { sampler.sampleHWT(out, c.dim, c.hw, c.blocks); }, message);
         EXPECT_EQ(std::vector<int>(out.begin(), out.end()), std::vector<int>(3, 7));
         EXPECT_EQ(test::peekWord(), next);
     }
@@ -150,8 +148,8 @@ TEST(RandomSamplerTest, UniformRejectionNearAPrimeAbove2To61) {
 
 TEST(RandomSamplerTest, UniformPolynomialResiduesAreReduced) {
     const RandomSampler sampler;
-    Polynomial p(smallContext(), true, true);
-    sampler.sampleUniform(p, smallContext());
+    Polynomial p(degree64ThreePrimes(), true, true);
+    sampler.sampleUniform(p, degree64ThreePrimes());
     EXPECT_TRUE(p.isNTT());
     for (std::uint64_t i = 0; i < 4; ++i)
         for (std::uint64_t j = 0; j < kN; ++j)
@@ -160,7 +158,7 @@ TEST(RandomSamplerTest, UniformPolynomialResiduesAreReduced) {
 
 TEST(RandomSamplerTest, RestoringTheStateRepeatsEverySampler) {
     const RandomSampler sampler;
-    const auto ctx = smallContext();
+    const auto ctx = degree64ThreePrimes();
     const auto lwe = LWE::makeContext(16, 2, 45, 40);
     const std::vector<std::function<std::string()>> runs = {
         [&] {
@@ -246,21 +244,17 @@ TEST(RandomSamplerTest, ObjectsOfAnotherContextAreRefusedBeforeDrawing) {
     const RandomSampler sampler;
     Polynomial p(test::otherContext(), false, false);
     const std::uint64_t next = test::peekWord();
-    for (const auto &run :
-         std::vector<std::function<void()>>{[&] { sampler.sampleUniform(p, smallContext()); },
-                                            [&] { sampler.sampleGaussian(p, smallContext()); },
-                                            [&] { sampler.sampleZO(p, smallContext()); }}) {
-        try {
-            run();
-            ADD_FAILURE();
-        } catch (const RuntimeException &e) {
-            EXPECT_STREQ(e.what(), "[RandomSampler] The polynomial does not fit the context");
-        }
+    for (const auto &run : std::vector<std::function<void()>>{
+             [&] { sampler.sampleUniform(p, degree64ThreePrimes()); },
+             [&] { sampler.sampleGaussian(p, degree64ThreePrimes()); },
+             [&] { sampler.sampleZO(p, degree64ThreePrimes()); }}) {
+        expectThrowsMessage([&] { run(); },
+                            "[RandomSampler] The polynomial does not fit the context");
     }
     // A plain polynomial whose array lost its limbs in use.
-    Polynomial q(smallContext(), false, false);
+    Polynomial q(degree64ThreePrimes(), false, false);
     q.getData().resize(kN);
-    EXPECT_THROW(sampler.sampleUniform(q, smallContext()), RuntimeException);
+    EXPECT_THROW(sampler.sampleUniform(q, degree64ThreePrimes()), RuntimeException);
 
     const auto lwe = LWE::makeContext(16, 2, 45, 40);
     LevelledVector v(LWE::makeContext(32, 2, 45, 40));

@@ -16,7 +16,7 @@ TEST(ThreadSafeMapThreads, OneInsertionPerKey) {
     for (int round = 0; round < 20; ++round) {
         ThreadSafeMap<std::uint64_t, int> map;
         std::atomic<int> insertions{0};
-        QueltTest::runTogether(8, [&](int t) {
+        Quelt::test::runTogether(8, [&](int t) {
             for (std::uint64_t key = 0; key < 16; ++key) {
                 const auto [value, inserted] =
                     t % 2 == 0 ? map.try_emplace_or_replace(key, t) : map.try_emplace(key, t);

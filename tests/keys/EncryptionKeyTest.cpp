@@ -28,8 +28,8 @@
 namespace Quelt {
 namespace {
 
-using QueltTest::bytesOf;
-using QueltTest::wordsOf;
+using Quelt::test::bytesOf;
+using Quelt::test::wordsOf;
 using testing::ThrowsMessage;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 
@@ -40,8 +40,8 @@ constexpr std::uint64_t kN = 64;
 // The small context (three base and quantize primes, one temporary prime)
 // with encryption level 1, so that the key's level differs from the top.
 std::shared_ptr<ContextContent> levelOneContext() {
-    static const auto ctx =
-        test::withParameter(test::smallContext(), [](Parameter &p) { p.encryption_level = 1; });
+    static const auto ctx = test::withParameter(test::degree64ThreePrimes(),
+                                                [](Parameter &p) { p.encryption_level = 1; });
     return ctx;
 }
 
@@ -62,7 +62,8 @@ struct Generated {
 };
 
 TEST(EncryptionKey, MatchesItsDefiningFormulaByReplay) {
-    for (const auto &ctx : {levelOneContext(), test::smallContext(), QueltTest::smallContext()}) {
+    for (const auto &ctx :
+         {levelOneContext(), test::degree64ThreePrimes(), Quelt::test::degree64FourPrimes()}) {
         const Rlwe sk(ctx);
         const EncryptionKey key =
             test::expectEncryptionKeyReplays(ctx, sk, [&] { return EncryptionKey(ctx, sk); });
@@ -90,7 +91,7 @@ TEST(EncryptionKey, RecordIsByteExact) {
     expected += header + std::string(1, '\0');
     expected += std::string(reinterpret_cast<const char *>(g.key.getAx().getGerm()->data()), 1024);
     EXPECT_EQ(bytes.size(), 13u + (51 + 24 + 16 * kN) + (1067 + 24));
-    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
 }
 
 TEST(EncryptionKey, ReloadReproducesTheKey) {
@@ -116,7 +117,7 @@ TEST(EncryptionKey, ReloadReproducesTheKey) {
     EXPECT_EQ(saved(fromStream), bytes);
 
     // Files, the free functions and the serialisation layer's entry points.
-    const QueltTest::TempFile file("encryption_key.bin");
+    const Quelt::test::TempFile file("encryption_key.bin");
     g.key.save(file.path());
     EXPECT_EQ(file.read(), bytes);
     EncryptionKey fromFile(ctx);
@@ -242,7 +243,7 @@ TEST(EncryptionKey, EmptyKeyDevicesAndCopies) {
     g.key.allocate(kHostDevice);
     EXPECT_EQ(saved(g.key), bytes);
     // bx on another device (an empty pinned array stands for one).
-    const QueltTest::TempFile file("EncKey.bin");
+    const Quelt::test::TempFile file("EncKey.bin");
     g.key.save(file.path());
     g.key.getBx().setData(DeviceSpecificArray<std::uint64_t>(0, Device{Device::kPinned, 0}));
     EXPECT_THAT(

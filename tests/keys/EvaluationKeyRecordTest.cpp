@@ -20,7 +20,7 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bytesOf;
+using Quelt::test::bytesOf;
 using test::bodiesOf;
 using test::fillKey;
 using test::keyWords;
@@ -69,7 +69,7 @@ void loadKey(EvaluationKey &key, const std::string &bytes) {
 
 // The polynomial record of a key of another context, or in another shape.
 std::string foreignRecord() {
-    auto other = makeEmptyMultKey(QueltTest::otherSmallContext());
+    auto other = makeEmptyMultKey(Quelt::test::degree64FivePrimes());
     fillKey(*other, 3);
     return polyRecord(masksOf(*other)[0]);
 }
@@ -77,13 +77,13 @@ std::string foreignRecord() {
 } // namespace
 
 TEST(EvaluationKeyRecord, StandaloneFormIsByteExact) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyRotKey(ctx, 6, 0);
     fillKey(*key, 21);
     const std::string bytes = savedKey(*key);
     const std::string expected =
         keyForm(ctx->getHash(), 'r', 6, records(bodiesOf(*key)), records(masksOf(*key)));
-    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
     EXPECT_EQ(bytes.substr(0, 5), std::string("\x01\x01\x00\x00\x00", 5));
     std::size_t polys = 0;
     for (const auto &r : records(bodiesOf(*key)))
@@ -96,7 +96,7 @@ TEST(EvaluationKeyRecord, StandaloneFormIsByteExact) {
     std::ostringstream viaSerialize;
     Serialize::save(viaSerialize, *key);
     EXPECT_EQ(viaSerialize.str(), bytes);
-    QueltTest::TempFile file("evaluation_key_form.bin");
+    Quelt::test::TempFile file("evaluation_key_form.bin");
     Serialize::save(file.path(), *key);
     EXPECT_EQ(file.read(), bytes);
 }
@@ -109,7 +109,7 @@ TEST(EvaluationKeyRecord, EveryKindRoundTrips) {
         makeEmptyRingSwitchKey, makeEmptyConjKey,
         makeEmptyModPackKey,    makeEmptyMStoSSKey,
         makeEmptySStoMSKey,     makeEmptyIncreaseNSKey};
-    for (const auto &ctx : {QueltTest::smallContext(), QueltTest::multiSecretContext()}) {
+    for (const auto &ctx : {Quelt::test::degree64FourPrimes(), Quelt::test::multiSecretContext()}) {
         for (const auto &make : factories) {
             auto key = make(ctx);
             SCOPED_TRACE(std::string(1, key->getType()) + " " + std::to_string(getNumSecret(ctx)));
@@ -132,7 +132,7 @@ TEST(EvaluationKeyRecord, EveryKindRoundTrips) {
 }
 
 TEST(EvaluationKeyRecord, SeededMasksTravelAsTheirSeeds) {
-    const auto ctx = QueltTest::smallContext(); // six primes held by each polynomial
+    const auto ctx = Quelt::test::degree64FourPrimes(); // six primes held by each polynomial
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 2, true);
     const std::string bytes = savedKey(*key);
@@ -144,13 +144,14 @@ TEST(EvaluationKeyRecord, SeededMasksTravelAsTheirSeeds) {
     loadKey(*loaded, bytes);
     for (std::size_t j = 0; j < 2; ++j) {
         EXPECT_EQ(masksOf(*loaded)[j].getGerm(), masksOf(*key)[j].getGerm());
-        EXPECT_EQ(QueltTest::wordsOf(masksOf(*loaded)[j]), QueltTest::wordsOf(masksOf(*key)[j]));
+        EXPECT_EQ(Quelt::test::wordsOf(masksOf(*loaded)[j]),
+                  Quelt::test::wordsOf(masksOf(*key)[j]));
     }
     EXPECT_EQ(keyWords(*loaded), keyWords(*key));
 }
 
 TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto rot = makeEmptyRotKey(ctx, 9, 0);
     fillKey(*rot, 5);
     auto target = makeEmptyRotKey(ctx, 0, 0);
@@ -167,7 +168,7 @@ TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
 
     // Another context's key: refused by a key with a context, taken by a key
     // without one.
-    const auto other = QueltTest::otherSmallContext();
+    const auto other = Quelt::test::degree64FivePrimes();
     auto foreign = makeEmptyConjKey(other);
     fillKey(*foreign, 8);
     const std::string before = savedKey(*target);
@@ -191,7 +192,7 @@ TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
 }
 
 TEST(EvaluationKeyRecord, CutKeysReloadCut) {
-    const auto ctx = QueltTest::fiveDigitContext();
+    const auto ctx = Quelt::test::fiveDigitContext();
     auto key = makeEmptyRotKey(ctx, 4, 0);
     fillKey(*key, 30);
     key->resizeDnumForRotkey(2);
@@ -214,7 +215,7 @@ TEST(EvaluationKeyRecord, CutKeysReloadCut) {
 }
 
 TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 1);
     key->removeExcept(Device{0, 1}); // moved away: no host entry left
@@ -239,7 +240,7 @@ TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
 }
 
 TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
-    const auto ctx = QueltTest::smallContext(); // gadget rank 2, one secret
+    const auto ctx = Quelt::test::degree64FourPrimes(); // gadget rank 2, one secret
     const std::uint64_t hash = ctx->getHash();
     auto source = makeEmptyMultKey(ctx);
     fillKey(*source, 50);
@@ -248,11 +249,11 @@ TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
     const std::string good = keyForm(hash, 'm', 0, b, m);
 
     Polynomial plain(ctx, false, true);
-    QueltTest::fillResidues(plain, 1);
+    Quelt::test::fillResidues(plain, 1);
     Polynomial coefficients(ctx, true, false);
-    QueltTest::fillResidues(coefficients, 1);
+    Quelt::test::fillResidues(coefficients, 1);
 
-    const auto ms = QueltTest::multiSecretContext(); // same chain, four secrets
+    const auto ms = Quelt::test::multiSecretContext(); // same chain, four secrets
     auto msKey = makeEmptyMultKey(ms);
     fillKey(*msKey, 60);
     const auto msBodies = records(bodiesOf(*msKey));
@@ -322,10 +323,10 @@ TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
 }
 
 TEST(EvaluationKeyRecord, BigEndianFormLoads) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyRotKey(ctx, 0x0102030405, 0);
     fillKey(*key, 3, true);
-    QueltTest::fillResidues(masksOf(*key)[1], 77); // one mask as an array, one as a seed
+    Quelt::test::fillResidues(masksOf(*key)[1], 77); // one mask as an array, one as a seed
     masksOf(*key)[1].disableGerm();
     const std::string le = savedKey(*key);
 
@@ -357,10 +358,10 @@ TEST(EvaluationKeyRecord, BigEndianFormLoads) {
 }
 
 TEST(EvaluationKeyRecord, PathForms) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyConjKey(ctx);
     fillKey(*key, 12, true);
-    QueltTest::TempFile file("conj_key.bin");
+    Quelt::test::TempFile file("conj_key.bin");
     Serialize::save(file.path(), *key);
     auto loaded = makeEmptyConjKey(ctx);
     Serialize::load(file.path(), *loaded);

@@ -69,7 +69,7 @@ const char *const kDoAllocate =
 } // namespace
 
 TEST(EvaluationKey, FactoriesBuildFullHostListsOverTheChain) {
-    for (const auto &ctx : {QueltTest::fiveDigitContext(), QueltTest::multiSecretContext()}) {
+    for (const auto &ctx : {Quelt::test::fiveDigitContext(), Quelt::test::multiSecretContext()}) {
         const std::uint64_t secrets = getNumSecret(ctx);
         const std::uint64_t rank = getGadgetRank(ctx);
         for (const auto &c : factoryCases(rank)) {
@@ -111,7 +111,7 @@ TEST(EvaluationKey, DefaultKeyHasEmptyHostListsAndNoContext) {
 }
 
 TEST(EvaluationKey, MultiSecretKeysCannotBeCut) {
-    const auto ctx = QueltTest::multiSecretContext(); // gadget rank 2, four secrets
+    const auto ctx = Quelt::test::multiSecretContext(); // gadget rank 2, four secrets
     EXPECT_THAT([&] { makeEmptyRotKey(ctx, 1, 1); },
                 ThrowsMessage<RuntimeException>(StrEq(EvaluationKey::kMultiSecretCut)));
     EXPECT_THAT([&] { EvaluationKey(ctx, 'r', 1, 1); },
@@ -131,7 +131,7 @@ TEST(EvaluationKey, MultiSecretKeysCannotBeCut) {
 }
 
 TEST(EvaluationKey, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
-    const auto ctx = QueltTest::fiveDigitContext();
+    const auto ctx = Quelt::test::fiveDigitContext();
     auto full = makeEmptyRotKey(ctx, 3, 0);
     fillKey(*full, 10);
     const auto words = keyWords(*full); // bodies 0..4, then masks 0..4
@@ -166,7 +166,7 @@ TEST(EvaluationKey, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
 }
 
 TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 7);
     const auto words = keyWords(*key);
@@ -180,8 +180,8 @@ TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
     EXPECT_EQ(masksOf(*key)[0].getData().getData(), hostMask);
     ASSERT_EQ(masksOf(*key, other).size(), 2u);
     EXPECT_EQ(masksOf(*key, other)[1].getDevice(), other);
-    EXPECT_EQ(QueltTest::wordsOf(masksOf(*key, other)[1]), words[3]);
-    EXPECT_EQ(QueltTest::wordsOf(bodiesOf(*key, other)[0]), words[0]);
+    EXPECT_EQ(Quelt::test::wordsOf(masksOf(*key, other)[1]), words[3]);
+    EXPECT_EQ(Quelt::test::wordsOf(bodiesOf(*key, other)[0]), words[0]);
     EXPECT_NE(key->getBxIter(other)->getData().getData(), bodiesOf(*key)[0].getData().getData());
 
     key->removeExcept(kHostDevice);
@@ -203,7 +203,7 @@ TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
     // A device without an entry receives a copy, then holds the only one.
     key->removeExcept(Device{0, 2});
     EXPECT_THAT([&] { key->getGadgetRank(); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-    EXPECT_EQ(QueltTest::wordsOf(*key->getAxIter(Device{0, 2})), words[2]);
+    EXPECT_EQ(Quelt::test::wordsOf(*key->getAxIter(Device{0, 2})), words[2]);
     EXPECT_THAT([&] { key->resizeDnumForRotkey(1); },
                 ThrowsMessage<std::out_of_range>(StrEq("map::at")));
 }

@@ -20,7 +20,7 @@
 #include <vector>
 
 using namespace Quelt;
-using QueltTest::bytesOf;
+using Quelt::test::bytesOf;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
@@ -34,13 +34,13 @@ constexpr const char *kVerifierMessage =
 void fillKey(FuseRotationKey &key, std::uint64_t seed) {
     const auto &ctx = key.getContext();
     for (std::uint64_t i = 0; i <= getNumSecret(ctx); ++i)
-        QueltTest::fillResidues(key.getPoly(kHostDevice, i), seed + i, getPrimeList(ctx));
+        Quelt::test::fillResidues(key.getPoly(kHostDevice, i), seed + i, getPrimeList(ctx));
 }
 
 std::vector<std::vector<std::uint64_t>> keyWords(const FuseRotationKey &key) {
     std::vector<std::vector<std::uint64_t>> words;
     for (std::uint64_t i = 0; i <= getNumSecret(key.getContext()); ++i)
-        words.push_back(QueltTest::wordsOf(key.getPoly(kHostDevice, i)));
+        words.push_back(Quelt::test::wordsOf(key.getPoly(kHostDevice, i)));
     return words;
 }
 
@@ -58,7 +58,7 @@ void loadKey(FuseRotationKey &key, const std::string &bytes) {
 } // namespace
 
 TEST(FuseRotationKey, HoldsOnePolynomialPerSecretAndTheMask) {
-    for (const auto &ctx : {QueltTest::smallContext(), QueltTest::multiSecretContext()}) {
+    for (const auto &ctx : {Quelt::test::degree64FourPrimes(), Quelt::test::multiSecretContext()}) {
         const std::uint64_t secrets = getNumSecret(ctx);
         const std::uint64_t length = getLength(ctx);
         SCOPED_TRACE(secrets);
@@ -91,12 +91,12 @@ TEST(FuseRotationKey, HoldsOnePolynomialPerSecretAndTheMask) {
     }
 
     // The top two limbs live on temporary primes, so one is not enough.
-    EXPECT_THAT([] { FuseRotationKey key(QueltTest::fiveDigitContext()); },
+    EXPECT_THAT([] { FuseRotationKey key(Quelt::test::fiveDigitContext()); },
                 ThrowsMessage<RuntimeException>(StrEq(FuseRotationKey::kTooFewTemporaryPrimes)));
 }
 
 TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     FuseRotationKey key(ctx);
     fillKey(key, 4);
     const std::string bytes = saved(key);
@@ -105,7 +105,7 @@ TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
                            bytesOf(std::uint64_t{2});
     for (std::uint64_t i = 0; i < 2; ++i)
         expected += test::saveToString(key.getPoly(kHostDevice, i)).substr(1);
-    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
     EXPECT_EQ(bytes.substr(9, 4), std::string("\x05\x00\x00\x00", 4));
 
     FuseRotationKey loaded(ctx);
@@ -135,7 +135,7 @@ TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
 }
 
 TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     FuseRotationKey key(ctx);
     fillKey(key, 4);
     const std::string good = saved(key);
@@ -143,7 +143,7 @@ TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
     const std::string header = "\x01" + bytesOf(hash) + bytesOf(std::uint32_t{5}) + bytesOf(hash);
     const std::string poly0 = test::saveToString(key.getPoly(kHostDevice, 0)).substr(1);
     Polynomial ordinary(ctx, false, true);
-    QueltTest::fillResidues(ordinary, 2);
+    Quelt::test::fillResidues(ordinary, 2);
 
     struct Case {
         const char *name;
@@ -193,7 +193,7 @@ TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
 }
 
 TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
-    const auto ctx = QueltTest::multiSecretContext();
+    const auto ctx = Quelt::test::multiSecretContext();
     FuseRotationKey key(ctx);
     fillKey(key, 6);
     const auto words = keyWords(key);
@@ -202,7 +202,7 @@ TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
     key.copyTo(kHostDevice);
     key.copyTo(Device{0, 1});
     EXPECT_EQ(key.getPoly(kHostDevice, 4).getData().getData(), hostData);
-    EXPECT_EQ(QueltTest::wordsOf(key.getPoly(Device{0, 1}, 4)), words[4]);
+    EXPECT_EQ(Quelt::test::wordsOf(key.getPoly(Device{0, 1}, 4)), words[4]);
     EXPECT_EQ(key.getPoly(Device{0, 1}, 4).getLevel(), getLength(ctx) + 1);
     key.removeExcept(kHostDevice);
     EXPECT_THAT(
@@ -218,17 +218,17 @@ TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
             StrEq("Cannot support the function 'doAllocate' in the current build configuration")));
     EXPECT_EQ(key.getPoly(kHostDevice, 4).getData().getData(), hostData);
 
-    QueltTest::TempFile file("fuse_rotation_key.bin");
+    Quelt::test::TempFile file("fuse_rotation_key.bin");
     Serialize::save(file.path(), key);
     FuseRotationKey loaded(ctx);
     Serialize::load(file.path(), loaded);
     EXPECT_EQ(keyWords(loaded), words);
     // Same chain, but one secret: the count does not fit.
-    FuseRotationKey single(QueltTest::smallContext());
+    FuseRotationKey single(Quelt::test::degree64FourPrimes());
     EXPECT_THAT([&] { Serialize::load(file.path(), single); },
                 ThrowsMessage<RuntimeException>(StrEq(FuseRotationKey::kLoadCount)));
     // Another chain: another hash.
-    FuseRotationKey foreign(QueltTest::otherSmallContext());
+    FuseRotationKey foreign(Quelt::test::degree64FivePrimes());
     EXPECT_THAT([&] { Serialize::load(file.path(), foreign); },
                 ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
 

@@ -25,7 +25,7 @@ using testing::ThrowsMessage;
 
 namespace {
 
-// smallContext: gadget rank 2, one secret, 4 + 2 primes of 64 residues.
+// degree64ThreePrimes: gadget rank 2, one secret, 4 + 2 primes of 64 residues.
 constexpr std::uint64_t kN = 64;
 constexpr std::uint64_t kPrimes = 6;
 
@@ -55,7 +55,7 @@ std::vector<std::uint64_t> residues(const RingSwitchKey &key, const Device &devi
 // An evaluation key of type 'w' filled with known residues, and a ring switch
 // key holding the same residues, written through its accessors.
 std::unique_ptr<EvaluationKey> filledPair(RingSwitchKey &handle, std::uint64_t seed) {
-    auto key = makeEmptyRingSwitchKey(QueltTest::smallContext());
+    auto key = makeEmptyRingSwitchKey(Quelt::test::degree64FourPrimes());
     fillKey(*key, seed);
     for (std::uint64_t i = 0; i < 2; ++i)
         for (std::uint64_t j = 0; j < kPrimes; ++j) {
@@ -70,20 +70,20 @@ std::unique_ptr<EvaluationKey> filledPair(RingSwitchKey &handle, std::uint64_t s
 } // namespace
 
 TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
-    RingSwitchKey handle(QueltTest::smallContext());
+    RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     auto key = filledPair(handle, 3);
     const std::string bytes = saved(handle);
     EXPECT_EQ(bytes, savedKey(*key));
     EXPECT_EQ(static_cast<unsigned char>(bytes[13]), 0x77);
 
-    RingSwitchKey loaded(QueltTest::smallContext());
+    RingSwitchKey loaded(Quelt::test::degree64FourPrimes());
     loadKey(loaded, bytes);
     EXPECT_EQ(residues(loaded), residues(handle));
 
-    QueltTest::TempFile file("ring_switch_key.bin");
+    Quelt::test::TempFile file("ring_switch_key.bin");
     handle.save(file.path());
     EXPECT_EQ(file.read(), bytes);
-    RingSwitchKey fromFile(QueltTest::smallContext());
+    RingSwitchKey fromFile(Quelt::test::degree64FourPrimes());
     fromFile.load(file.path());
     EXPECT_EQ(residues(fromFile), residues(handle));
     const std::string missing = file.path() + ".missing/key.bin";
@@ -92,7 +92,7 @@ TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
 }
 
 TEST(RingSwitchKey, CopiesShareOneKey) {
-    RingSwitchKey handle(QueltTest::smallContext());
+    RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     filledPair(handle, 5);
     RingSwitchKey copy = handle;
     EXPECT_EQ(copy.getAxPolyData(1, 5, kHostDevice), handle.getAxPolyData(1, 5, kHostDevice));
@@ -110,7 +110,7 @@ TEST(RingSwitchKey, CopiesShareOneKey) {
 }
 
 TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
-    RingSwitchKey handle(QueltTest::smallContext());
+    RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     EXPECT_THAT([&] { handle.getAxPolyData(2, 0, kHostDevice); },
                 ThrowsMessage<std::out_of_range>(StrEq(RingSwitchKey::kPolynomialIndexOutOfRange)));
     EXPECT_THAT([&] { handle.getBxPolyData(0, kPrimes, kHostDevice); },
@@ -120,7 +120,7 @@ TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
 }
 
 TEST(RingSwitchKey, LoadRefusesOtherKinds) {
-    const auto ctx = QueltTest::smallContext();
+    const auto ctx = Quelt::test::degree64FourPrimes();
     auto mult = makeEmptyMultKey(ctx);
     fillKey(*mult, 8);
     std::string auxOne = savedKey(*mult);

@@ -28,7 +28,7 @@
 namespace Quelt {
 namespace {
 
-using QueltTest::bytesOf;
+using Quelt::test::bytesOf;
 using test::coefficientsOf;
 using test::fullRecord;
 using test::residuesOf;
@@ -79,7 +79,7 @@ TEST(SecretKeyFile, SeedOnlyRecordFieldByField) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     test::reseed();
     const std::string state = gen.getState();
-    const Rlwe key(test::smallContext());
+    const Rlwe key(test::degree64ThreePrimes());
     const std::string expected =
         head(0, 2, 1) + bytesOf(std::uint32_t{2}) + bytesOf(std::uint64_t{kStateBytes}) + state;
     EXPECT_EQ(expected.size(), 71u);
@@ -114,18 +114,18 @@ void checkFullRecordLayout(const std::shared_ptr<ContextContent> &ctx) {
     expected += "\x01" + bytesOf(primes * n);
     for (const std::uint64_t w : first.getData())
         expected += bytesOf(w);
-    EXPECT_EQ(QueltTest::firstDifference(bytes.substr(0, expected.size()), expected),
+    EXPECT_EQ(Quelt::test::firstDifference(bytes.substr(0, expected.size()), expected),
               std::string::npos);
 }
 
 TEST(SecretKeyFile, FullRecordLayoutForEveryShape) {
-    checkFullRecordLayout<EncryptionType::RLWE>(test::smallContext());
+    checkFullRecordLayout<EncryptionType::RLWE>(test::degree64ThreePrimes());
     checkFullRecordLayout<EncryptionType::MLWE>(test::rankFourContext());
     checkFullRecordLayout<EncryptionType::MSRLWE>(test::fourSecretContext());
 }
 
 template <typename Key>
-void checkRoundTrips(const std::shared_ptr<ContextContent> &ctx, const QueltTest::TempFile &file,
+void checkRoundTrips(const std::shared_ptr<ContextContent> &ctx, const Quelt::test::TempFile &file,
                      bool fromCoefficients = true) {
     const std::string &path = file.path();
     const Key key(ctx);
@@ -158,8 +158,8 @@ void checkRoundTrips(const std::shared_ptr<ContextContent> &ctx, const QueltTest
 }
 
 TEST(SecretKeyFile, RoundTripsOfBothFormsForEveryType) {
-    const QueltTest::TempFile file("secret_key.bin");
-    checkRoundTrips<Rlwe>(test::smallContext(), file);
+    const Quelt::test::TempFile file("secret_key.bin");
+    checkRoundTrips<Rlwe>(test::degree64ThreePrimes(), file);
     checkRoundTrips<Rlwe>(test::twoSecretContext(), file, false);
     checkRoundTrips<Mlwe>(test::rankFourContext(), file);
     checkRoundTrips<Msrlwe>(test::twoSecretContext(), file);
@@ -179,21 +179,21 @@ TEST(SecretKeyFile, SeedOnlyRecordSamplesForTheReceivingContext) {
         expectSameKey(reloaded, expected);
     };
     // Another degree; more secrets (each block of h nonzeros).
-    check(Rlwe(test::smallContext()), test::otherContext());
+    check(Rlwe(test::degree64ThreePrimes()), test::otherContext());
     check(Msrlwe(test::twoSecretContext()), test::fourSecretContext());
 }
 
 TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
     std::vector<int> c(64, 0);
     int *data = c.data();
-    const Rlwe key(test::smallContext(), data);
-    const QueltTest::TempFile file("secret_key_not_random.bin");
+    const Rlwe key(test::degree64ThreePrimes(), data);
+    const Quelt::test::TempFile file("secret_key_not_random.bin");
     EXPECT_THAT([&] { key.saveSeedOnly(file.path()); },
                 ThrowsMessage<RuntimeException>(RlweImpl::kNotRandom));
     EXPECT_FALSE(std::filesystem::exists(file.path()));
 
     // The adaptor refuses other options before it writes a field.
-    const RlweImpl impl(test::smallContext());
+    const RlweImpl impl(test::degree64ThreePrimes());
     for (const std::optional<std::uint32_t> option :
          {std::optional<std::uint32_t>(3), std::optional<std::uint32_t>(0),
           std::optional<std::uint32_t>()}) {
@@ -207,7 +207,7 @@ TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
     const std::string missing = file.path() + ".missing/key.bin";
     EXPECT_THAT([&] { key.save(missing); },
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { Rlwe k(test::smallContext(), missing); },
+    EXPECT_THAT([&] { Rlwe k(test::degree64ThreePrimes(), missing); },
                 ThrowsMessage<RuntimeException>("Cannot open file " + missing));
 }
 
@@ -250,9 +250,9 @@ TEST(SecretKeyFile, ReadsTheOtherByteOrder) {
 TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     test::reseed();
-    const std::string good = seedRecord(Rlwe(test::smallContext()));
-    const auto tooHeavy =
-        test::withParameter(test::smallContext(), [](Parameter &p) { p.hamming_weight = 65; });
+    const std::string good = seedRecord(Rlwe(test::degree64ThreePrimes()));
+    const auto tooHeavy = test::withParameter(test::degree64ThreePrimes(),
+                                              [](Parameter &p) { p.hamming_weight = 65; });
 
     gen.setSeed({5, 6, 7, 8});
     gen();
@@ -269,15 +269,15 @@ TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
         const char *message; // nullptr: the load succeeds
     };
     const std::vector<Case> cases = {
-        {"a good record", test::smallContext(), good, nullptr},
+        {"a good record", test::degree64ThreePrimes(), good, nullptr},
         {"a weight the context cannot meet", tooHeavy, good,
          "[sampleHWT] The Hamming weight cannot be met: more blocks than entries, or a weight "
          "above the block length"},
-        {"another object code", test::smallContext(), patched(good, 10, bytesOf(std::uint32_t{3})),
-         kVerifier},
-        {"a short state", test::smallContext(), patched(good, 14, bytesOf(std::uint64_t{48})),
-         RlweImpl::kLoadStateLength},
-        {"a cut state", test::smallContext(), good.substr(0, 40), nullptr},
+        {"another object code", test::degree64ThreePrimes(),
+         patched(good, 10, bytesOf(std::uint32_t{3})), kVerifier},
+        {"a short state", test::degree64ThreePrimes(),
+         patched(good, 14, bytesOf(std::uint64_t{48})), RlweImpl::kLoadStateLength},
+        {"a cut state", test::degree64ThreePrimes(), good.substr(0, 40), nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,17 +345,17 @@ TEST(SecretKeyFile, TypeAndOptionMessages) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.bytes);
-        EXPECT_THAT([&] { Rlwe k(test::smallContext(), in); },
+        EXPECT_THAT([&] { Rlwe k(test::degree64ThreePrimes(), in); },
                     ThrowsMessage<RuntimeException>(c.message));
     }
     // Only the lowest bit of the flag counts: 2 says present.
     std::istringstream in(head(2, 2, 1) + seedTail);
-    Rlwe accepted(test::smallContext(), in);
+    Rlwe accepted(test::degree64ThreePrimes(), in);
     EXPECT_EQ(in.peek(), std::char_traits<char>::eof());
 }
 
 TEST(SecretKeyFile, FullRecordChecksAgainstTheContext) {
-    const auto ctx = test::smallContext();
+    const auto ctx = test::degree64ThreePrimes();
     const Rlwe key(ctx);
     const std::string good = fullRecord(key);
     // Offsets: hash 10, code 18, random flag 22, seed length 23, seed 31,
@@ -411,7 +411,7 @@ TEST(SecretKeyFile, FullRecordChecksAgainstTheContext) {
 }
 
 TEST(SecretKeyFile, CutRecordsNameTheShortRead) {
-    const auto ctx = test::smallContext();
+    const auto ctx = test::degree64ThreePrimes();
     const Rlwe key(ctx);
     const std::string full = fullRecord(key);
     const std::string seed = seedRecord(key);

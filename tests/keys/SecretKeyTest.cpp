@@ -102,7 +102,7 @@ void checkSampledKeys(const std::shared_ptr<ContextContent> &ctx) {
 TEST(SecretKey, SampledKeysOfEveryShape) {
     {
         SCOPED_TRACE("RLWE");
-        checkSampledKeys<EncryptionType::RLWE>(test::smallContext());
+        checkSampledKeys<EncryptionType::RLWE>(test::degree64ThreePrimes());
     }
     {
         SCOPED_TRACE("MLWE of rank 4");
@@ -135,14 +135,14 @@ TEST(SecretKey, KnownAnswerOfATwoSecretKey) {
 TEST(SecretKey, HammingWeightEdges) {
     // Weight 0 gives the zero key; a weight above rank x N is refused before
     // anything is drawn.
-    const auto zero =
-        test::withParameter(test::smallContext(), [](Parameter &p) { p.hamming_weight = 0; });
+    const auto zero = test::withParameter(test::degree64ThreePrimes(),
+                                          [](Parameter &p) { p.hamming_weight = 0; });
     const Rlwe key(zero);
     EXPECT_EQ(coefficientsOf(key), std::vector<int>(getDegree(zero), 0));
     expectSxMatchesCoefficients(key);
 
-    const auto tooHeavy =
-        test::withParameter(test::smallContext(), [](Parameter &p) { p.hamming_weight = 65; });
+    const auto tooHeavy = test::withParameter(test::degree64ThreePrimes(),
+                                              [](Parameter &p) { p.hamming_weight = 65; });
     const std::uint64_t next = test::peekWord();
     EXPECT_THAT([&] { Rlwe refused(tooHeavy); }, ThrowsMessage<RuntimeException>(kWeight));
     EXPECT_EQ(test::peekWord(), next);
@@ -161,16 +161,16 @@ TEST(SecretKey, FromCoefficientsMatchesASampledKey) {
                     ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
         EXPECT_TRUE(out.str().empty());
     };
-    check(Rlwe(test::smallContext()));
+    check(Rlwe(test::degree64ThreePrimes()));
     check(Mlwe(test::rankFourContext()));
     check(Msrlwe(test::twoSecretContext()));
 
     // Values beyond the ternary range are taken as they are.
-    std::vector<int> wide(getDegree(test::smallContext()));
+    std::vector<int> wide(getDegree(test::degree64ThreePrimes()));
     for (std::size_t j = 0; j < wide.size(); ++j)
         wide[j] = static_cast<int>(j % 7) * (j % 2 == 0 ? 1000 : -1000);
     int *data = wide.data();
-    const Rlwe key(test::smallContext(), data);
+    const Rlwe key(test::degree64ThreePrimes(), data);
     EXPECT_EQ(coefficientsOf(key), wide);
     expectSxMatchesCoefficients(key);
 }
@@ -192,7 +192,7 @@ TEST(SecretKey, ShapeRules) {
          kRLWEShape},
         {"MLWE from coefficients over two secrets", [&] { Mlwe k(test::twoSecretContext(), data); },
          kMLWEShape},
-        {"null coefficients", [&] { Rlwe k(test::smallContext(), null); },
+        {"null coefficients", [&] { Rlwe k(test::degree64ThreePrimes(), null); },
          SecretKeyImpl<EncryptionType::RLWE>::kNullCoefficients},
     };
     for (const Case &c : refused) {
@@ -215,7 +215,7 @@ TEST(SecretKey, ShapeRules) {
 }
 
 TEST(SecretKey, CopiesAreIndependent) {
-    const auto ctx = test::smallContext();
+    const auto ctx = test::degree64ThreePrimes();
     Rlwe key(ctx);
     const auto words = residuesOf(key);
     const auto coefficients = coefficientsOf(key);

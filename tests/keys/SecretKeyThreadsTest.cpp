@@ -23,7 +23,7 @@ using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 
 TEST(SecretKeyConcurrency, SeedOnlyLoadsOnOneThreadLeaveAnotherThreadsStreamAlone) {
     test::reseed();
-    const Rlwe source(test::smallContext());
+    const Rlwe source(test::degree64ThreePrimes());
     const std::string bytes = seedRecord(source);
     constexpr std::size_t kWords = 4096;
 
@@ -47,7 +47,7 @@ TEST(SecretKeyConcurrency, SeedOnlyLoadsOnOneThreadLeaveAnotherThreadsStreamAlon
     });
     const auto loadedCoefficients = [&] {
         std::istringstream in(bytes);
-        return coefficientsOf(Rlwe(test::smallContext(), in));
+        return coefficientsOf(Rlwe(test::degree64ThreePrimes(), in));
     };
     // Two loaders share the context and the record; each regenerates the key
     // on its own generator and puts that generator back.

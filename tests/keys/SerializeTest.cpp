@@ -29,10 +29,10 @@
 #include <unistd.h>
 
 using namespace Quelt;
-using QueltTest::bytesOf;
-using QueltTest::fillResidues;
-using QueltTest::smallContext;
-using QueltTest::wordsOf;
+using Quelt::test::bytesOf;
+using Quelt::test::degree64FourPrimes;
+using Quelt::test::fillResidues;
+using Quelt::test::wordsOf;
 using testing::ThrowsMessage;
 
 namespace {
@@ -194,7 +194,7 @@ TEST(Serialize, ShortReadsAndWrites) {
     EXPECT_THAT(
         [&] { Serialize::load(in, word); },
         ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 3"));
-    QueltTest::LimitedBuffer buffer(4);
+    Quelt::test::LimitedBuffer buffer(4);
     std::ostream out(&buffer);
     EXPECT_THAT(
         [&] { Serialize::save(out, word); },
@@ -202,7 +202,7 @@ TEST(Serialize, ShortReadsAndWrites) {
 }
 
 TEST(Serialize, FilesAndOpenFailures) {
-    const QueltTest::TempFile file("serialize.bin");
+    const Quelt::test::TempFile file("serialize.bin");
     const std::string &path = file.path();
     Serialize::save(path, std::uint64_t{11}, std::string("x"));
     Serialize::save(path, std::uint32_t{3}); // truncates
@@ -230,7 +230,7 @@ struct FailingRecord {
 
 // Notes the directory's entries while it is being written.
 struct PeekingRecord {
-    const QueltTest::TempDirectory *dir;
+    const Quelt::test::TempDirectory *dir;
     std::vector<std::string> *seen;
     void save(cereal::PortableBinaryOutputArchive &ar) const {
         *seen = dir->entries();
@@ -241,15 +241,15 @@ struct PeekingRecord {
 } // namespace
 
 TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
-    const QueltTest::TempDirectory dir("serialize_replace");
+    const Quelt::test::TempDirectory dir("serialize_replace");
     const std::string path = dir.file("RotKey5.bin");
     Serialize::save(path, std::uint64_t{11}, std::string("old"));
-    const std::string before = QueltTest::TempFile::contentsOf(path);
+    const std::string before = Quelt::test::TempFile::contentsOf(path);
 
     // A writer that throws part-way leaves the previous file and no temporary.
     EXPECT_THAT([&] { Serialize::save(path, FailingRecord{}); },
                 ThrowsMessage<RuntimeException>("writer failed"));
-    EXPECT_EQ(QueltTest::TempFile::contentsOf(path), before);
+    EXPECT_EQ(Quelt::test::TempFile::contentsOf(path), before);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"RotKey5.bin"});
 
     // While a file is written, its temporary sits beside it under a name that
@@ -288,14 +288,14 @@ TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
 }
 
 TEST(Serialize, LinksAndPipesKeepTheirKind) {
-    const QueltTest::TempDirectory dir("serialize_kinds");
+    const Quelt::test::TempDirectory dir("serialize_kinds");
     const std::string real = dir.file("real.bin");
     const std::string link = dir.file("link.bin");
     Serialize::save(real, std::uint32_t{1});
     std::filesystem::create_symlink(real, link);
     Serialize::save(link, std::uint32_t{2});
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(QueltTest::TempFile::contentsOf(real), "\x01" + bytesOf(std::uint32_t{2}));
+    EXPECT_EQ(Quelt::test::TempFile::contentsOf(real), "\x01" + bytesOf(std::uint32_t{2}));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.bin", "real.bin"}));
 
     // A pipe receives the record and stays a pipe. It is held open at both
@@ -384,7 +384,7 @@ void fill(CiphertextBase<ET> &ct, std::uint64_t seed, std::uint64_t seeded = ~st
 // RLWE at level 1, counter 1, coefficient encoding, 2^3 slots; polynomial 1
 // stored as its seed.
 Rlwe sampleCiphertext() {
-    Rlwe ct(smallContext(), false, true);
+    Rlwe ct(degree64FourPrimes(), false, true);
     ct.setLevel(1);
     fill(ct, 3, 1);
     ct.setRescaleCounter(1);
@@ -396,7 +396,7 @@ Rlwe sampleCiphertext() {
 } // namespace
 
 TEST(CiphertextFile, IsByteExact) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     const Rlwe ct = sampleCiphertext();
     const std::string bytes = savedCiphertext(ct);
     const std::vector<std::uint64_t> primes = ct.getPoly(0).getPrimes();
@@ -425,12 +425,12 @@ TEST(CiphertextFile, IsByteExact) {
                 expected += bytesOf(w);
         }
     }
-    EXPECT_EQ(QueltTest::firstDifference(bytes, expected), std::string::npos);
+    EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
     EXPECT_EQ(bytes.substr(9, 4), std::string("\x03\x00\x00\x00", 4));
 }
 
 TEST(CiphertextFile, ReadsAHandMadeBigEndianFile) {
-    const auto ctx = smallContext();
+    const auto ctx = degree64FourPrimes();
     const std::vector<std::uint64_t> primes = Rlwe(ctx, false, true).getPoly(0).getPrimes();
     std::string bytes(1, '\x00');
     bytes += bytesOf(ctx->getHash(), true) + bytesOf(std::uint32_t{3}, true);
@@ -470,7 +470,7 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
     fill(ms, 21, 2);
     ms.setRescaleCounter(1);
 
-    const QueltTest::TempFile file("ciphertext.bin");
+    const Quelt::test::TempFile file("ciphertext.bin");
     const auto check = [&](const auto &original) {
         using Ct = std::decay_t<decltype(original)>;
         Ct fromStream(original.getContext(), false, true);
@@ -503,7 +503,7 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
     Rlwe second = sampleCiphertext();
     second.setLogSlots(1);
     second.save(both);
-    Rlwe a(smallContext(), false, true), b(smallContext(), false, true);
+    Rlwe a(degree64FourPrimes(), false, true), b(degree64FourPrimes(), false, true);
     a.load(both);
     b.load(both);
     EXPECT_EQ(stateOf(a), stateOf(rlwe));
@@ -518,7 +518,7 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
 
 TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
     const std::string good = savedCiphertext(sampleCiphertext());
-    Rlwe target(smallContext(), false, true);
+    Rlwe target(degree64FourPrimes(), false, true);
     fill(target, 50);
     target.setRescaleCounter(2);
     const CiphertextState before = stateOf(target);
@@ -537,12 +537,12 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
     };
 
     // The verifier: another context, a plaintext, another code.
-    Rlwe foreign(QueltTest::otherSmallContext(), false, true);
+    Rlwe foreign(Quelt::test::degree64FivePrimes(), false, true);
     const CiphertextState foreignBefore = stateOf(foreign);
     std::istringstream foreignIn(good);
     EXPECT_THAT([&] { foreign.load(foreignIn); }, refused(kVerifierMessage));
     EXPECT_EQ(stateOf(foreign), foreignBefore);
-    Plaintext pt(smallContext());
+    Plaintext pt(degree64FourPrimes());
     fillResidues(pt.getMx(), 1);
     std::ostringstream ptOut;
     pt.save(ptOut);
@@ -574,7 +574,7 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
         [&] { attempt(good.substr(0, 18)); },
         ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 5"));
     EXPECT_THROW(attempt(good.substr(0, good.size() - 100)), cereal::Exception);
-    const QueltTest::TempFile cut("ciphertext_cut.bin");
+    const Quelt::test::TempFile cut("ciphertext_cut.bin");
     cut.write(good.substr(0, 30));
     EXPECT_THAT(
         [&] { target.load(cut.path()); },

@@ -26,8 +26,8 @@ using testing::ThrowsMessage;
 namespace {
 
 // Gadget ranks 2 (main) and 5 (sparse).
-std::shared_ptr<ContextContent> mainContext() { return QueltTest::smallContext(); }
-std::shared_ptr<ContextContent> sparseContext() { return QueltTest::fiveDigitContext(); }
+std::shared_ptr<ContextContent> mainContext() { return Quelt::test::degree64FourPrimes(); }
+std::shared_ptr<ContextContent> sparseContext() { return Quelt::test::fiveDigitContext(); }
 
 std::string saved(const SparseSecretEncapsulationKey &key) {
     std::ostringstream out;
@@ -98,7 +98,7 @@ TEST(SparseSecretEncapsulationKey, FileIsTwoEvaluationKeyRecords) {
     EXPECT_EQ(blank.getDTSPart().getContextHash(), sparseContext()->getHash());
     EXPECT_EQ(keyWords(blank.getSTDPart()), keyWords(key->getSTDPart()));
 
-    QueltTest::TempFile file("sse_key.bin");
+    Quelt::test::TempFile file("sse_key.bin");
     Serialize::save(file.path(), *key);
     EXPECT_EQ(file.read(), bytes);
     auto fromFile = makeEmptySparseSecretEncapsulationKey(mainContext(), sparseContext());

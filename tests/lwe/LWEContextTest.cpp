@@ -5,6 +5,7 @@
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEParameter.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gtest/gtest.h>
@@ -22,17 +23,10 @@
 namespace Quelt::LWE {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
 using u64 = std::uint64_t;
 using Bytes = std::vector<unsigned char>;
-
-void expectRuntimeError(const std::function<void()> &fn, const std::string &message) {
-    try {
-        fn();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
 
 // Hashes and factors computed independently from the prime lists.
 struct PresetCase {
@@ -93,8 +87,8 @@ TEST(LWEContext, DefaultScaleFactors) {
         getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L0)),
         std::vector<double>{ScaleFactors(static_cast<Quelt::ParameterPreset>(44)).getFactors()[0]});
     // FGbD12L1 takes a one-level list extended with 0.0, so its top level has no default.
-    expectRuntimeError([] { getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L1)); },
-                       kInvalidScaleFactorMessage);
+    expectThrowsMessage([] { getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L1)); },
+                        kInvalidScaleFactorMessage);
 }
 
 TEST(LWEContext, CustomContexts) {
@@ -111,22 +105,23 @@ TEST(LWEContext, CustomContexts) {
 }
 
 TEST(LWEContext, RefusedSizesAndDevices) {
-    expectRuntimeError([] { makeContext(64, 51, 50, 40); }, "[Parameter] Invalid chain_length");
-    expectRuntimeError([] { makeContext(64, 0, 50, 40); }, "[Parameter] Invalid chain_length");
-    expectRuntimeError([] { makeContext(0, 2, 50, 40); }, "[Parameter] Invalid dimension");
-    expectRuntimeError([] { makeContext(64, 2, 62, 40); },
-                       "[PrimeModuli] Prime size is too big. It should be < 62");
-    expectRuntimeError([] { makeContext(64, 2, 40, 50); },
-                       "[PrimeModuli] Base prime should be greater than quantize primes");
-    expectRuntimeError([] { makeContext(64, 2, 40, 35); },
-                       "[PrimeModuli] Quantize primes should be greater than or equal to 36 bit");
-    expectRuntimeError([] { makeContext(ParameterPreset::SS7, {0}); }, "Invalid CUDA device ID: 0");
-    expectRuntimeError([] { makeContext(ParameterPreset::CUSTOM); },
-                       "Need to specify some parameters in order to use CUSTOM parameters.");
-    expectRuntimeError([] { makeContext(static_cast<ParameterPreset>(6)); },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([] { makeContext(64, 51, 50, 40); }, "[Parameter] Invalid chain_length");
+    expectThrowsMessage([] { makeContext(64, 0, 50, 40); }, "[Parameter] Invalid chain_length");
+    expectThrowsMessage([] { makeContext(0, 2, 50, 40); }, "[Parameter] Invalid dimension");
+    expectThrowsMessage([] { makeContext(64, 2, 62, 40); },
+                        "[PrimeModuli] Prime size is too big. It should be < 62");
+    expectThrowsMessage([] { makeContext(64, 2, 40, 50); },
+                        "[PrimeModuli] Base prime should be greater than quantize primes");
+    expectThrowsMessage([] { makeContext(64, 2, 40, 35); },
+                        "[PrimeModuli] Quantize primes should be greater than or equal to 36 bit");
+    expectThrowsMessage([] { makeContext(ParameterPreset::SS7, {0}); },
+                        "Invalid CUDA device ID: 0");
+    expectThrowsMessage([] { makeContext(ParameterPreset::CUSTOM); },
+                        "Need to specify some parameters in order to use CUSTOM parameters.");
+    expectThrowsMessage([] { makeContext(static_cast<ParameterPreset>(6)); },
+                        "The input parameter preset is not yet supported.");
     const std::shared_ptr<ContextContent> none;
-    expectRuntimeError([&] { getDimension(none); }, kNullContextMessage);
+    expectThrowsMessage([&] { getDimension(none); }, kNullContextMessage);
 }
 
 TEST(LWEContext, Equality) {
@@ -210,14 +205,15 @@ TEST_F(LWEContextFileTest, BigEndianShortAndInvalidFiles) {
     bytes.pop_back();
     writeBytes(path("short"), bytes);
     EXPECT_THROW(makeContextFromFile(path("short")), cereal::Exception);
-    expectRuntimeError([&] { makeContextFromFile(path("missing")); },
-                       "Cannot open file " + path("missing"));
-    expectRuntimeError([&] { saveContextToFile(makeContext(ParameterPreset::SD3), dir_.string()); },
-                       "Cannot open file " + dir_.string());
+    expectThrowsMessage([&] { makeContextFromFile(path("missing")); },
+                        "Cannot open file " + path("missing"));
+    expectThrowsMessage(
+        [&] { saveContextToFile(makeContext(ParameterPreset::SD3), dir_.string()); },
+        "Cannot open file " + dir_.string());
 
     writeBytes(path("preset"), lweFile({9, 1024, 0, 0, 8}, false));
-    expectRuntimeError([&] { makeContextFromFile(path("preset")); },
-                       "The input parameter preset is not yet supported.");
+    expectThrowsMessage([&] { makeContextFromFile(path("preset")); },
+                        "The input parameter preset is not yet supported.");
     for (const std::vector<u64> &bad :
          {std::vector<u64>{2, 64, 50, 40, 0}, std::vector<u64>{2, 0, 50, 40, 3},
           std::vector<u64>{2, 64, 50, 40, 51}, std::vector<u64>{2, 64, 99, 40, 3},
@@ -235,8 +231,8 @@ TEST_F(LWEContextFileTest, DimensionsWhoseVectorsCannotExistAreRefused) {
     const std::string state = generator.getState();
     writeBytes(path("huge"), lweFile({2, u64{1} << 63, 50, 40, 2}, false));
     ASSERT_EQ(readBytes(path("huge")).size(), 37u);
-    expectRuntimeError([&] { makeContextFromFile(path("huge")); }, kVectorTooLargeMessage);
-    expectRuntimeError([] { makeContext((u64{1} << 62) + 1, 4, 50, 40); }, kVectorTooLargeMessage);
+    expectThrowsMessage([&] { makeContextFromFile(path("huge")); }, kVectorTooLargeMessage);
+    expectThrowsMessage([] { makeContext((u64{1} << 62) + 1, 4, 50, 40); }, kVectorTooLargeMessage);
     EXPECT_EQ(generator.getState(), state);
 }
 

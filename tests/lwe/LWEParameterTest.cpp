@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "Quelt/LWEParameterPreset.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,9 @@ using namespace Quelt;
 
 namespace {
 
-constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
+using Quelt::test::expectThrowsMessage;
 
-template <typename F>
-void expectThrowsMessage(F &&f, const std::string &message) {
-    try {
-        f();
-        ADD_FAILURE() << "expected RuntimeException \"" << message << "\"";
-    } catch (const RuntimeException &e) {
-        EXPECT_EQ(e.what(), message);
-    }
-}
+constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
 
 void expectFixedFields(const LWE::Parameter &p) {
     EXPECT_EQ(p.reserved_u64, 1u);

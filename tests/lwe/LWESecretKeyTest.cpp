@@ -25,8 +25,8 @@ namespace {
 
 using LWE::ParameterPreset;
 using LWE::SecretKey;
-using QueltTest::bytesOf;
-using QueltTest::TempFile;
+using Quelt::test::bytesOf;
+using Quelt::test::TempFile;
 using ::testing::ThrowsMessage;
 
 constexpr u64 kSD3Hash = 0x72525cdf9a76976cULL;

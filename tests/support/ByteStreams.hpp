@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-namespace QueltTest {
+namespace Quelt::test {
 
 // The bytes of a number, little-endian, or big-endian with `big`.
 template <typename T>
@@ -127,4 +127,4 @@ private:
     std::filesystem::path path_;
 };
 
-} // namespace QueltTest
+} // namespace Quelt::test

@@ -1,6 +1,6 @@
 #pragma once
 
-// Small contexts and residue fillers for tests of plaintexts, ciphertexts and
+// Small contexts, named by their shape, and residue fillers for tests of plaintexts, ciphertexts and
 // their stored forms.
 
 #include "Quelt/Context.hpp"
@@ -11,22 +11,24 @@
 #include <memory>
 #include <vector>
 
-namespace QueltTest {
+namespace Quelt::test {
 
 // Degree 64, four base and quantize primes (50 and 40 bits), two temporary
 // primes of 50 bits.
-inline std::shared_ptr<Quelt::ContextContent> smallContext() {
+inline std::shared_ptr<Quelt::ContextContent> degree64FourPrimes() {
     static const auto context = Quelt::makeContext(6, 4, 50, 40, 50, 2);
     return context;
 }
 
-// The same degree with other primes (and so another identity hash).
-inline std::shared_ptr<Quelt::ContextContent> otherSmallContext() {
+// Degree 64, five base and quantize primes (52 and 41 bits), two temporary
+// primes of 52 bits: other primes than degree64FourPrimes (and so another
+// identity hash).
+inline std::shared_ptr<Quelt::ContextContent> degree64FivePrimes() {
     static const auto context = Quelt::makeContext(6, 5, 52, 41, 52, 2);
     return context;
 }
 
-// smallContext's primes (and so its identity hash) with four secrets.
+// degree64FourPrimes's primes (and so its identity hash) with four secrets.
 inline std::shared_ptr<Quelt::ContextContent> multiSecretContext() {
     static const auto context = Quelt::makeContext(6, 4, 50, 40, 50, 2, 1, 4);
     return context;
@@ -62,4 +64,4 @@ inline std::vector<std::uint64_t> wordsOf(const Quelt::Polynomial &poly) {
     return std::vector<std::uint64_t>(data.begin(), data.end());
 }
 
-} // namespace QueltTest
+} // namespace Quelt::test

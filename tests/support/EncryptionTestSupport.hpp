@@ -47,7 +47,7 @@ inline std::shared_ptr<ContextContent> degreeTenContext() {
 }
 // The small context (N = 64, three 40-bit primes) with two secrets.
 inline std::shared_ptr<ContextContent> twoSecretVariant() {
-    static const auto ctx = genMultiSecretContext(smallContext(), "SmallNS2", 2);
+    static const auto ctx = genMultiSecretContext(degree64ThreePrimes(), "SmallNS2", 2);
     return ctx;
 }
 

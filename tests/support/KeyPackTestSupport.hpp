@@ -59,14 +59,14 @@ inline std::shared_ptr<FuseRotationKey> filledFuseRotKey(const std::shared_ptr<C
                                                          std::uint64_t seed) {
     auto key = std::make_shared<FuseRotationKey>(ctx);
     for (std::uint64_t i = 0; i <= getNumSecret(ctx); ++i)
-        QueltTest::fillResidues(key->getPoly(kHostDevice, i), seed + i, getPrimeList(ctx));
+        Quelt::test::fillResidues(key->getPoly(kHostDevice, i), seed + i, getPrimeList(ctx));
     return key;
 }
 
 inline std::vector<std::uint64_t> fusedWords(const FuseRotationKey &key) {
     std::vector<std::uint64_t> words;
     for (std::uint64_t i = 0; i <= getNumSecret(key.getContext()); ++i) {
-        const auto part = QueltTest::wordsOf(key.getPoly(kHostDevice, i));
+        const auto part = Quelt::test::wordsOf(key.getPoly(kHostDevice, i));
         words.insert(words.end(), part.begin(), part.end());
     }
     return words;
@@ -84,14 +84,14 @@ std::string storedForm(const Key &key) {
 // replaced (the key form of the verifier header: encryption and evaluation
 // keys).
 inline std::string withHash(std::string bytes, std::uint64_t hash) {
-    return bytes.replace(5, 8, QueltTest::bytesOf(hash));
+    return bytes.replace(5, 8, Quelt::test::bytesOf(hash));
 }
 
 // The store behind a pack, for the key generator's stores.
 inline KeyPackImpl &implOf(const KeyPack &pack) { return *detail::KeyPackAccess::impl(pack); }
 
 // A key directory: a fresh directory with its "PK" subdirectory.
-class KeyDirectory : public QueltTest::TempDirectory {
+class KeyDirectory : public Quelt::test::TempDirectory {
 public:
     explicit KeyDirectory(const std::string &name) : TempDirectory(name) {
         std::filesystem::create_directory(path() / "PK");
@@ -103,7 +103,7 @@ public:
         std::ofstream(keyFile(name), std::ios::binary) << bytes;
     }
     std::string readKeyFile(const std::string &name) const {
-        return QueltTest::TempFile::contentsOf(keyFile(name));
+        return Quelt::test::TempFile::contentsOf(keyFile(name));
     }
     // The names in the key subdirectory, sorted.
     std::vector<std::string> keyFiles() const {

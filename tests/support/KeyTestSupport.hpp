@@ -148,13 +148,13 @@ inline std::vector<Polynomial> &bodiesOf(EvaluationKey &key, const Device &devic
 inline void fillKey(EvaluationKey &key, std::uint64_t seed, bool seededMasks = false) {
     std::uint64_t p = 0;
     for (auto &body : bodiesOf(key))
-        QueltTest::fillResidues(body, seed + p++);
+        Quelt::test::fillResidues(body, seed + p++);
     p = 0;
     for (auto &mask : masksOf(key)) {
         if (seededMasks)
             populateUniformPoly(mask, true);
         else
-            QueltTest::fillResidues(mask, seed + 1000 + p++);
+            Quelt::test::fillResidues(mask, seed + 1000 + p++);
     }
 }
 
@@ -162,9 +162,9 @@ inline void fillKey(EvaluationKey &key, std::uint64_t seed, bool seededMasks = f
 inline std::vector<std::vector<std::uint64_t>> keyWords(EvaluationKey &key) {
     std::vector<std::vector<std::uint64_t>> words;
     for (const auto &body : bodiesOf(key))
-        words.push_back(QueltTest::wordsOf(body));
+        words.push_back(Quelt::test::wordsOf(body));
     for (const auto &mask : masksOf(key))
-        words.push_back(QueltTest::wordsOf(mask));
+        words.push_back(Quelt::test::wordsOf(mask));
     return words;
 }
 
@@ -359,7 +359,7 @@ inline void expectMasksFromGerms(const std::shared_ptr<ContextContent> &ctx,
         ASSERT_TRUE(mask.hasGerm());
         const auto regenerated =
             detail::regenerateUniformResidues(*mask.getGerm(), getDegree(ctx), getPrimeList(ctx));
-        EXPECT_EQ(QueltTest::wordsOf(mask),
+        EXPECT_EQ(Quelt::test::wordsOf(mask),
                   std::vector<std::uint64_t>(regenerated.begin(), regenerated.end()));
     }
 }

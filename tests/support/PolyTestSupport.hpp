@@ -22,7 +22,7 @@ namespace Quelt::test {
 
 // N = 64, three base/quantize primes and one temporary prime, all of 40 bits:
 // 0xffffffe101, 0xffffffe681, 0xffffffeb81 | 0xffffffee81.
-inline std::shared_ptr<ContextContent> smallContext() {
+inline std::shared_ptr<ContextContent> degree64ThreePrimes() {
     static const auto ctx = makeContext(6, 3, 40, 40, 40, 3);
     return ctx;
 }

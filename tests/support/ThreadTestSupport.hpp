@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace QueltTest {
+namespace Quelt::test {
 
 // Runs body(t) for t = 0 .. count - 1, each on its own thread, released
 // together by a barrier so that they meet in the code under test. When the
@@ -48,4 +48,4 @@ inline void runTogether(int count, const std::function<void(int)> &body,
         thread.join();
 }
 
-} // namespace QueltTest
+} // namespace Quelt::test
