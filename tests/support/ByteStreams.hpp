@@ -128,3 +128,6 @@ private:
 };
 
 } // namespace Quelt::test
+
+// The former name of the test support namespace, for code written against it.
+namespace QueltTest = Quelt::test;

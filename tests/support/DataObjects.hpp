@@ -65,3 +65,6 @@ inline std::vector<std::uint64_t> wordsOf(const Quelt::Polynomial &poly) {
 }
 
 } // namespace Quelt::test
+
+// The former name of the test support namespace, for code written against it.
+namespace QueltTest = Quelt::test;

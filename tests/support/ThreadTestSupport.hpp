@@ -49,3 +49,6 @@ inline void runTogether(int count, const std::function<void(int)> &body,
 }
 
 } // namespace Quelt::test
+
+// The former name of the test support namespace, for code written against it.
+namespace QueltTest = Quelt::test;
