@@ -320,8 +320,7 @@ void Modulus::signedConstMult(const std::int64_t *in, std::uint64_t bound, std::
     if (w == 1 && bound < p) {
         // -m with m < p is 2^64 - m as a word; adding p wraps to p - m.
         for (u64 k = 0; k < n; ++k) {
-            const u64 v = static_cast<u64>(in[k]);
-            out[k * stride] = v + (p & (0 - (v >> 63)));
+            out[k * stride] = word::addIfNegative(static_cast<u64>(in[k]), p);
         }
         return;
     }

@@ -48,25 +48,18 @@ T roundScaled(double x) {
 
 bool fitsScaled(double x) { return std::isfinite(x) && std::fabs(x) < 0x1p126; }
 
-// z mod q in [0, q) for a signed 128-bit z: the magnitude h 2^64 + l is
-// reduced as (h mod q) (2^64 mod q) + (l mod q).
+// z mod q in [0, q) for a signed 128-bit z: its magnitude reduced by the
+// fold, negated for a negative z.
 u64 residue(const Modulus &modulus, i128 z) {
     const u128 magnitude =
         z < 0 ? static_cast<u128>(0) - static_cast<u128>(z) : static_cast<u128>(z);
-    const u64 high = modulus.barrettProduct(modulus.reduceWord(static_cast<u64>(magnitude >> 64)),
-                                            modulus.getWordResidue());
-    const u64 low = modulus.reduceWord(static_cast<u64>(magnitude));
-    u64 r = 0;
-    modulus.addVector(&r, &high, &low, 1);
+    const u64 r = word::reduceWide(magnitude, modulus.getFoldConstants());
     return (z < 0 && r != 0) ? modulus.getPrime() - r : r;
 }
 
 // A signed 32-bit coefficient modulo q, for primes of any size.
 u64 residue(const Modulus &modulus, int c) {
-    if (c >= 0)
-        return modulus.reduceWord(static_cast<u64>(c));
-    const u64 r = modulus.reduceWord(static_cast<u64>(-static_cast<std::int64_t>(c)));
-    return r == 0 ? 0 : modulus.getPrime() - r;
+    return word::signedResidue(c, modulus.getPrime(), modulus.getWordQuotient());
 }
 
 // The scaled values of one embedding, rounded once and then written into

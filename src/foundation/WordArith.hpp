@@ -33,12 +33,12 @@ inline u64 reduceOnce(u64 x, u64 bound) {
     return y + (bound & (0 - (y >> 63)));
 }
 
+// v + p when v, read as a signed word, is negative (v in (-p, 0) gives its
+// residue), else v. Branch-free.
+inline u64 addIfNegative(u64 v, u64 p) { return v + (p & (0 - (v >> 63))); }
+
 // x - y mod p for x, y < p: the difference, plus p when it went negative.
-// Branch-free.
-inline u64 subtractMod(u64 x, u64 y, u64 p) {
-    const u64 d = x - y;
-    return d + (p & (0 - (d >> 63)));
-}
+inline u64 subtractMod(u64 x, u64 y, u64 p) { return addIfNegative(x - y, p); }
 
 // -x mod p for x < p: 0 stays 0, anything else becomes p - x.
 inline u64 negateMod(u64 x, u64 p) { return reduceOnce(p - x, p); }
