@@ -4,10 +4,12 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordReduction.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
 #include "keys/Serialize.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace Quelt {
 
@@ -157,9 +159,7 @@ EvaluationKeyRecord EvaluationKeyAccess::read(cereal::PortableBinaryInputArchive
         // Bodies come first: masks x S of them, for 1 to D masks (all D when
         // S > 1). Checked before anything is allocated.
         numSecret = getNumSecret(context);
-        const std::uint64_t gadgetRank = Quelt::getGadgetRank(context);
-        if (numSecret == 0 || bodies % numSecret != 0 || bodies == 0 ||
-            bodies / numSecret > gadgetRank || (numSecret > 1 && bodies / numSecret != gadgetRank))
+        if (numSecret == 0 || !countsFit(bodies, bodies / numSecret, context))
             throw RuntimeException(EvaluationKey::kLoadCounts);
         record.bx.reserve(bodies);
     } else if (bodies == 0) {
@@ -169,11 +169,41 @@ EvaluationKeyRecord EvaluationKeyAccess::read(cereal::PortableBinaryInputArchive
 
     std::uint64_t masks = 0;
     archive(masks);
-    if (context ? masks != bodies / numSecret : masks == 0 || bodies % masks != 0)
+    if (context ? !countsFit(bodies, masks, context) : masks == 0 || bodies % masks != 0)
         throw RuntimeException(EvaluationKey::kLoadCounts);
     record.ax.reserve(masks);
     readPolynomials(archive, context, masks, record.bx, record.ax);
     return record;
+}
+
+bool EvaluationKeyAccess::countsFit(std::uint64_t bodies, std::uint64_t masks,
+                                    const std::shared_ptr<ContextContent> &context) {
+    const std::uint64_t numSecret = getNumSecret(context);
+    const std::uint64_t gadgetRank = Quelt::getGadgetRank(context);
+    const std::optional<std::uint64_t> expected = utils::checkedProduct(masks, numSecret);
+    return masks >= 1 && masks <= gadgetRank && (numSecret == 1 || masks == gadgetRank) &&
+           expected && *expected == bodies;
+}
+
+bool EvaluationKeyAccess::fits(const EvaluationKey &key,
+                               const std::shared_ptr<ContextContent> &context) {
+    if (!context || key.context_hash_ != context->getHash() || !key.ax_.contains(kHostDevice) ||
+        !key.bx_.contains(kHostDevice))
+        return false;
+    const PolynomialList &ax = key.ax_.at(kHostDevice);
+    const PolynomialList &bx = key.bx_.at(kHostDevice);
+    if (!countsFit(bx.size(), ax.size(), context))
+        return false;
+    const std::uint64_t degree = Quelt::getDegree(context);
+    const std::uint64_t length = getLength(context);
+    const std::uint64_t size = length + getNumTP(context);
+    auto fitsShape = [&](const Polynomial &p) {
+        return p.isModUp() && p.isNTT() && p.getDegree() == degree &&
+               p.getChainLength() == length && p.getSize() == size &&
+               p.getData().size() / degree >= size;
+    };
+    return std::all_of(ax.begin(), ax.end(), fitsShape) &&
+           std::all_of(bx.begin(), bx.end(), fitsShape);
 }
 
 void EvaluationKeyAccess::install(EvaluationKey &key, EvaluationKeyRecord &&record) {

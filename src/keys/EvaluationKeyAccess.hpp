@@ -6,6 +6,7 @@
 #include <cereal/archives/portable_binary.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace Quelt::detail {
@@ -41,6 +42,18 @@ struct EvaluationKeyAccess {
     // is not changed.
     static void install(EvaluationKey &key, EvaluationKeyRecord &&record,
                         const std::shared_ptr<ContextContent> &context);
+
+    // The count rule of an evaluation key of `context` (S secrets, gadget
+    // rank D): 1 to D masks (all D when S > 1) and masks x S bodies. Its load
+    // checks the stored counts through here.
+    static bool countsFit(std::uint64_t bodies, std::uint64_t masks,
+                          const std::shared_ptr<ContextContent> &context);
+    // The one validation of a key against a context, for the operations that
+    // take one: the key was made for the context (same identity hash), its
+    // host lists satisfy countsFit, and every polynomial is a mod-up NTT
+    // polynomial of the context's degree and prime layout whose array holds
+    // all its limbs.
+    static bool fits(const EvaluationKey &key, const std::shared_ptr<ContextContent> &context);
 
     // The mask (body) list held for a device; std::out_of_range "map::at"
     // when absent.

@@ -373,3 +373,35 @@ TEST(EvaluationKeyRecord, PathForms) {
     EXPECT_THAT([&] { Serialize::load(missing, *loaded); },
                 ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
 }
+
+// The one validation of a key against a context, for the operations that take
+// one: a key fits the context it was made for, also cut to fewer digits with
+// one secret, and no longer fits with other counts or shapes.
+TEST(EvaluationKeyRecord, FitsChecksIdentityCountsAndShapes) {
+    using detail::EvaluationKeyAccess;
+    const auto ctx = Quelt::test::degree64FourPrimes(); // one secret, gadget rank 2
+    const auto fitsAfter = [](const std::shared_ptr<ContextContent> &c,
+                              const std::function<void(EvaluationKey &)> &change) {
+        auto key = makeEmptyMultKey(c);
+        fillKey(*key, 5);
+        change(*key);
+        return EvaluationKeyAccess::fits(*key, c);
+    };
+    const auto unchanged = [](EvaluationKey &) {};
+    EXPECT_TRUE(fitsAfter(ctx, unchanged));
+    EXPECT_TRUE(fitsAfter(Quelt::test::multiSecretContext(), unchanged));
+    const auto key = makeEmptyMultKey(ctx);
+    EXPECT_FALSE(EvaluationKeyAccess::fits(*key, Quelt::test::degree64FivePrimes()));
+    EXPECT_FALSE(EvaluationKeyAccess::fits(*key, nullptr));
+
+    const auto cutOneDigit = [](EvaluationKey &k) {
+        auto &bodies = bodiesOf(k);
+        masksOf(k).pop_back();
+        bodies.erase(bodies.begin() + static_cast<std::ptrdiff_t>(bodies.size() / 2), bodies.end());
+    };
+    EXPECT_TRUE(fitsAfter(ctx, cutOneDigit));
+    EXPECT_FALSE(fitsAfter(Quelt::test::multiSecretContext(), cutOneDigit));
+    EXPECT_FALSE(fitsAfter(ctx, [](EvaluationKey &k) { bodiesOf(k).pop_back(); }));
+    EXPECT_FALSE(fitsAfter(ctx, [](EvaluationKey &k) { masksOf(k)[0].setNTT(false); }));
+    EXPECT_FALSE(fitsAfter(ctx, [](EvaluationKey &k) { bodiesOf(k)[1].getData().resize(64); }));
+}
