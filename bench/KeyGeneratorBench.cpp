@@ -130,15 +130,4 @@ void BM_GenSparseSecretEncapsulationKeyFGbSSE(benchmark::State &state) {
 }
 BENCHMARK(BM_GenSparseSecretEncapsulationKeyFGbSSE)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// The same call repeated on one pack: each new key replaces the last, so the
-// allocator can hand back memory the process has touched before.
-void BM_ReplaceSparseSecretEncapsulationKeyFGbSSE(benchmark::State &state) {
-    const KeyPack pack(fgbSSEContext(), sgb0Context());
-    const KeyGenerator gen(fgbSSEContext(), sgb0Context(), fgbSSESecretKey(), pack);
-    gen.genSparseSecretEncapsulationKey();
-    for (auto _ : state)
-        gen.genSparseSecretEncapsulationKey();
-}
-BENCHMARK(BM_ReplaceSparseSecretEncapsulationKeyFGbSSE)->Unit(benchmark::kMillisecond);
-
 } // namespace
