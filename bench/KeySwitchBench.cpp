@@ -24,7 +24,6 @@
 #include <vector>
 
 using namespace Quelt;
-using u64 = std::uint64_t;
 
 namespace {
 

@@ -18,8 +18,6 @@ using namespace Quelt;
 
 namespace {
 
-using u64 = std::uint64_t;
-
 constexpr u64 kPrime60 = 1152921504606844417ULL; // 60 bits
 constexpr u64 kPrime50 = 1125899906826241ULL;    // 50 bits
 

@@ -19,9 +19,6 @@ namespace {
 
 using Quelt::test::expectThrowsMessage;
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
-
 // Primes p = 1 mod 64 of 17, 25, 40, 50, 58, 60 and 61 bits (the largest of
 // their size), and the 62-bit prime 2^61 + 10485761 (= 1 mod 2^20). The
 // constants were computed with Python integers. 64 | p - 1 allows type 0 with

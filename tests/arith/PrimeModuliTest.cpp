@@ -18,9 +18,6 @@ namespace {
 
 using Quelt::test::expectThrowsContaining;
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
-
 std::vector<u64> primesOf(const PrimeModuli &chain) {
     std::vector<u64> primes;
     for (const Modulus &m : chain.getModuli())

@@ -23,7 +23,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using i64 = std::int64_t;
 using cd = std::complex<double>;
 using test::expectThrowsMessage;

@@ -14,8 +14,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
-
 constexpr int kThreads = 6;
 constexpr int kRounds = 50;
 

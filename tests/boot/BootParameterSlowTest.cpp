@@ -15,7 +15,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using P = ParameterPreset;
 
 // 2 to the sum of the context's integer corrections of levels first .. last.

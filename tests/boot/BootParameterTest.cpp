@@ -16,8 +16,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
-
 // cos(k arccos x): the Chebyshev polynomial itself, not a recurrence.
 double chebyshev(u64 k, double x) { return std::cos(static_cast<double>(k) * std::acos(x)); }
 

@@ -20,8 +20,6 @@
 namespace Quelt::test {
 namespace {
 
-using u128 = unsigned __int128;
-
 // A constant c whose scaled magnitude |c| 2^e is exactly `target` in double
 // arithmetic, so that truncation sees the intended value.
 double scaledTo(double target, double e) {

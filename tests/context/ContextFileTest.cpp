@@ -21,7 +21,6 @@ namespace {
 
 using Quelt::test::expectThrowsMessage;
 
-using u64 = std::uint64_t;
 using Bytes = std::vector<unsigned char>;
 
 class ContextFileTest : public ::testing::Test {

@@ -18,8 +18,6 @@ namespace {
 
 using Quelt::test::expectThrowsMessage;
 
-using u64 = std::uint64_t;
-
 ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset>(value); }
 
 // Custom chains, identity hashes and default scale factors computed

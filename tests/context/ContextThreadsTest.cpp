@@ -19,8 +19,6 @@ using namespace Quelt;
 
 namespace {
 
-using u64 = std::uint64_t;
-
 constexpr int kThreads = 8;
 constexpr int kRounds = 3;
 

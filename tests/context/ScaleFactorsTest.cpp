@@ -18,8 +18,6 @@ namespace {
 
 using Quelt::test::expectThrowsMessage;
 
-using u64 = std::uint64_t;
-
 ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset>(value); }
 
 // Values of the rules below were computed independently with big integers and

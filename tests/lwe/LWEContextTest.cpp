@@ -25,7 +25,6 @@ namespace {
 
 using Quelt::test::expectThrowsMessage;
 
-using u64 = std::uint64_t;
 using Bytes = std::vector<unsigned char>;
 
 // Hashes and factors computed independently from the prime lists.

@@ -4,12 +4,14 @@
 // product of the primes involved must stay below 2^128 (three 40-bit primes,
 // for example).
 
+#include "foundation/WordArith.hpp"
+
 #include <cstdint>
 #include <vector>
 
 namespace Quelt::test {
 
-using u128 = unsigned __int128;
+using Quelt::u128; // the name tests have used for it
 
 // Product of the first count primes.
 inline u128 crtModulus(const std::vector<std::uint64_t> &primes, std::size_t count) {

@@ -3,13 +3,17 @@
 // Straightforward modular arithmetic for test oracles: every product is
 // formed in 128 bits and reduced by division, nothing is lazy.
 
+#include "foundation/WordArith.hpp"
+
 #include <cstdint>
 #include <random>
 #include <vector>
 
 namespace Quelt::test {
 
-using u64 = std::uint64_t;
+// The word aliases under the names tests have used for them.
+using Quelt::u128;
+using Quelt::u64;
 
 inline u64 mulModRef(u64 a, u64 b, u64 p) {
     return static_cast<u64>(static_cast<unsigned __int128>(a) * b % p);

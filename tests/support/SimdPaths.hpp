@@ -4,6 +4,7 @@
 // scalar path word for word.
 
 #include "foundation/SimdPath.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,6 @@ inline void PrintTo(Path path, std::ostream *os) { *os << pathName(path); }
 } // namespace Quelt::simd
 
 namespace Quelt::test {
-
-using u64 = std::uint64_t;
 
 // The vector paths, for parameterised suites.
 inline const std::vector<simd::Path> kVectorPaths = {simd::Path::Avx2, simd::Path::Avx512,
