@@ -14,8 +14,8 @@
 
 namespace Quelt {
 
-// The team's spelling of the machine words; the spec's own signatures keep
-// std::uint64_t.
+// The one spelling of the machine words inside the library; public
+// signatures keep std::uint64_t.
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 using i128 = __int128;
