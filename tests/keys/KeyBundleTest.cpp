@@ -6,6 +6,7 @@
 #include "context/ContextContent.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/KeyBundleTestSupport.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -22,7 +23,9 @@
 using namespace Quelt;
 using QueltTest::bytesOf;
 using test::fillKey;
+using test::keyOf;
 using test::keyWords;
+using test::recordOf;
 using test::savedKey;
 using testing::StrEq;
 using testing::ThrowsMessage;
@@ -31,39 +34,11 @@ namespace {
 
 using u64 = std::uint64_t;
 
-std::shared_ptr<EvaluationKey> keyOf(const IncreaseNSKeyBundle &b, u64 i) {
-    return b.getIncreaseNSKey(i);
-}
-std::shared_ptr<EvaluationKey> keyOf(const ModPackKeyBundle &b, u64 i) {
-    return b.getModPackKey(i);
-}
-std::shared_ptr<EvaluationKey> keyOf(const MStoSSKeyBundle &b, u64 i) { return b.getMStoSSKey(i); }
-std::shared_ptr<EvaluationKey> keyOf(const SStoMSKeyBundle &b, u64 i) { return b.getSStoMSKey(i); }
-
 template <typename Bundle>
-std::string saved(const Bundle &bundle) {
-    std::ostringstream out;
-    bundle.save(out);
-    return out.str();
-}
-
-template <typename Bundle>
-void loadFrom(Bundle &bundle, const std::string &bytes) {
-    std::istringstream in(bytes);
-    bundle.load(in);
-}
-
-// Gives every key of the bundle residues of its own (masks from seeds, as
-// generated keys hold them).
-template <typename Bundle>
-Bundle filled(Bundle bundle, u64 seed) {
-    for (u64 i = 0; i < bundle.getNumKeys(); ++i)
-        fillKey(*keyOf(bundle, i), seed + 100 * i, true);
+Bundle filledBundle(Bundle bundle, u64 seed) {
+    test::fillBundle(bundle, seed, true);
     return bundle;
 }
-
-// The evaluation-key record of a key, without the byte-order byte.
-std::string recordOf(const EvaluationKey &key) { return savedKey(key).substr(1); }
 
 std::string id(std::uint32_t value) { return bytesOf(value); }
 std::string count(u64 value) { return bytesOf(value); }
@@ -124,34 +99,34 @@ TEST(KeyBundle, BodyLayout) {
     // No key: the byte-order byte and the count 0; `to` has nothing to move.
     IncreaseNSKeyBundle none(ctx(), 0);
     none.to(kHostDevice);
-    EXPECT_EQ(saved(none), std::string(1, '\1') + count(0));
-    EXPECT_EQ(saved(IncreaseNSKeyBundle()), std::string(1, '\1') + count(0));
+    EXPECT_EQ(test::savedBundle(none), std::string(1, '\1') + count(0));
+    EXPECT_EQ(test::savedBundle(IncreaseNSKeyBundle()), std::string(1, '\1') + count(0));
 
-    const auto two = filled(ModPackKeyBundle(ctx(), 2), 1);
-    EXPECT_EQ(saved(two), std::string(1, '\1') + count(2) + id(0x80000001) +
-                              recordOf(*two.getModPackKey(0)) + id(0x80000002) +
-                              recordOf(*two.getModPackKey(1)));
+    const auto two = filledBundle(ModPackKeyBundle(ctx(), 2), 1);
+    EXPECT_EQ(test::savedBundle(two), std::string(1, '\1') + count(2) + id(0x80000001) +
+                                          recordOf(*two.getModPackKey(0)) + id(0x80000002) +
+                                          recordOf(*two.getModPackKey(1)));
 
     // Bundles written into one archive number their keys on from each other,
     // and a key they share is written once.
-    const auto three = filled(SStoMSKeyBundle(test::twoSecretContext()), 7);
+    const auto three = filledBundle(SStoMSKeyBundle(test::twoSecretContext()), 7);
     std::ostringstream out;
     Serialize::save(out, two, three, two);
-    EXPECT_EQ(out.str(), saved(two) + count(2) + id(0x80000003) + recordOf(*three.getSStoMSKey(0)) +
-                             id(0x80000004) + recordOf(*three.getSStoMSKey(1)) + count(2) + id(1) +
-                             id(2));
+    EXPECT_EQ(out.str(), test::savedBundle(two) + count(2) + id(0x80000003) +
+                             recordOf(*three.getSStoMSKey(0)) + id(0x80000004) +
+                             recordOf(*three.getSStoMSKey(1)) + count(2) + id(1) + id(2));
 }
 
 TEST(KeyBundle, LoadReplacesTheListWithContextFreeKeys) {
-    const auto source = filled(ModPackKeyBundle(ctx(), 3), 5);
-    const std::string bytes = saved(source);
+    const auto source = filledBundle(ModPackKeyBundle(ctx(), 3), 5);
+    const std::string bytes = test::savedBundle(source);
 
     for (u64 made : {u64{5}, u64{0}}) {
         SCOPED_TRACE(made);
         ModPackKeyBundle target(ctx(), made);
         const auto held = made > 0 ? target.getModPackKey(0) : nullptr;
         const auto heldWords = held ? keyWords(*held) : decltype(keyWords(*held)){};
-        loadFrom(target, bytes);
+        test::loadBundle(target, bytes);
         ASSERT_EQ(target.getNumKeys(), 3u);
         for (u64 i = 0; i < 3; ++i) {
             const auto key = target.getModPackKey(i);
@@ -161,7 +136,7 @@ TEST(KeyBundle, LoadReplacesTheListWithContextFreeKeys) {
             EXPECT_EQ(key->getGadgetRank(), getGadgetRank(ctx()));
             EXPECT_EQ(keyWords(*key), keyWords(*source.getModPackKey(i)));
         }
-        EXPECT_EQ(saved(target), bytes);
+        EXPECT_EQ(test::savedBundle(target), bytes);
         // A key taken before the load is the old one, unchanged.
         if (held) {
             EXPECT_EQ(held->getContext(), ctx());
@@ -171,17 +146,17 @@ TEST(KeyBundle, LoadReplacesTheListWithContextFreeKeys) {
 
     // Nothing tells the classes' bodies apart: an SStoMS stream loads into an
     // MStoSS bundle over another context, and its keys stay 'x'.
-    const auto sstoms = filled(SStoMSKeyBundle(test::twoSecretContext()), 9);
+    const auto sstoms = filledBundle(SStoMSKeyBundle(test::twoSecretContext()), 9);
     MStoSSKeyBundle mstoss(ctx());
-    loadFrom(mstoss, saved(sstoms));
+    test::loadBundle(mstoss, test::savedBundle(sstoms));
     ASSERT_EQ(mstoss.getNumKeys(), 2u);
     EXPECT_EQ(mstoss.getMStoSSKey(1)->getType(), 'x');
     EXPECT_EQ(mstoss.getMStoSSKey(1)->getContextHash(), test::twoSecretContext()->getHash());
-    EXPECT_EQ(saved(mstoss), saved(sstoms));
+    EXPECT_EQ(test::savedBundle(mstoss), test::savedBundle(sstoms));
 }
 
 TEST(KeyBundle, EmptyAndRepeatedEntries) {
-    const auto source = filled(IncreaseNSKeyBundle(ctx(), 1), 3);
+    const auto source = filledBundle(IncreaseNSKeyBundle(ctx(), 1), 3);
     const std::string record = recordOf(*source.getIncreaseNSKey(0));
 
     // A repeated identifier shares one key object; identifier 0 is an empty
@@ -189,19 +164,19 @@ TEST(KeyBundle, EmptyAndRepeatedEntries) {
     const std::string bytes =
         std::string(1, '\1') + count(4) + id(0) + id(0x80000001) + record + id(1) + id(0);
     IncreaseNSKeyBundle target;
-    loadFrom(target, bytes);
+    test::loadBundle(target, bytes);
     ASSERT_EQ(target.getNumKeys(), 4u);
     EXPECT_FALSE(target.getIncreaseNSKey(0));
     EXPECT_FALSE(target.getIncreaseNSKey(3));
     ASSERT_TRUE(target.getIncreaseNSKey(1));
     EXPECT_EQ(target.getIncreaseNSKey(1), target.getIncreaseNSKey(2));
     target.to(kHostDevice);
-    EXPECT_EQ(saved(target), bytes);
+    EXPECT_EQ(test::savedBundle(target), bytes);
 }
 
 TEST(KeyBundle, DamagedStreamsLeaveTheBundleAsItWas) {
-    const auto source = filled(MStoSSKeyBundle(ctx()), 11);
-    const std::string good = saved(source);
+    const auto source = filledBundle(MStoSSKeyBundle(ctx()), 11);
+    const std::string good = test::savedBundle(source);
     const std::string record = recordOf(*source.getMStoSSKey(0));
     std::string wrongCode = good;
     wrongCode.replace(1 + 8 + 4, 4, id(0));
@@ -221,11 +196,11 @@ TEST(KeyBundle, DamagedStreamsLeaveTheBundleAsItWas) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        MStoSSKeyBundle target = filled(MStoSSKeyBundle(ctx()), 50);
-        const std::string before = saved(target);
+        MStoSSKeyBundle target = filledBundle(MStoSSKeyBundle(ctx()), 50);
+        const std::string before = test::savedBundle(target);
         const auto first = target.getMStoSSKey(0);
         try {
-            loadFrom(target, c.bytes);
+            test::loadBundle(target, c.bytes);
             ADD_FAILURE() << "the load succeeded";
         } catch (const std::exception &e) {
             if (c.message.empty())
@@ -234,13 +209,13 @@ TEST(KeyBundle, DamagedStreamsLeaveTheBundleAsItWas) {
                 EXPECT_EQ(std::string(e.what()), c.message);
         }
         EXPECT_EQ(target.getMStoSSKey(0), first);
-        EXPECT_EQ(saved(target), before);
+        EXPECT_EQ(test::savedBundle(target), before);
     }
 }
 
 TEST(KeyBundle, BigEndianStreamLoads) {
-    const auto source = filled(SStoMSKeyBundle(test::twoSecretContext()), 13);
-    const std::string le = saved(source);
+    const auto source = filledBundle(SStoMSKeyBundle(test::twoSecretContext()), 13);
+    const std::string le = test::savedBundle(source);
     std::string be = le;
     be[0] = 0;
     std::reverse(be.begin() + 1, be.begin() + 9);
@@ -252,18 +227,18 @@ TEST(KeyBundle, BigEndianStreamLoads) {
     }
     ASSERT_EQ(at, be.size());
     SStoMSKeyBundle target(test::twoSecretContext());
-    loadFrom(target, be);
-    EXPECT_EQ(saved(target), le);
+    test::loadBundle(target, be);
+    EXPECT_EQ(test::savedBundle(target), le);
 }
 
 TEST(KeyBundle, ModPackPathForms) {
-    const auto source = filled(ModPackKeyBundle(ctx(), 2), 17);
+    const auto source = filledBundle(ModPackKeyBundle(ctx(), 2), 17);
     const QueltTest::TempFile file("modpack_bundle");
     source.save(file.path());
-    EXPECT_EQ(file.read(), saved(source));
+    EXPECT_EQ(file.read(), test::savedBundle(source));
     ModPackKeyBundle target(ctx(), 0);
     target.load(file.path());
-    EXPECT_EQ(saved(target), saved(source));
+    EXPECT_EQ(test::savedBundle(target), test::savedBundle(source));
 
     const std::string missing = "/nonexistent-dir/bundle";
     EXPECT_THAT([&] { source.save(missing); },
