@@ -10,8 +10,11 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/LWE/SecretKey.hpp"
+#include "Quelt/MemoryResource.hpp"
 #include "client/BundleGeneration.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "foundation/HostMemoryResourceOverride.hpp"
+#include "keys/EvaluationKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyBundleTestSupport.hpp"
 #include "support/KeyTestSupport.hpp"
@@ -25,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -401,4 +405,78 @@ TEST(KeyGeneratorBundles, SecretSwitchMessages) {
         SCOPED_TRACE(i);
         expectThrowsMessage(cases[i].first, cases[i].second);
     }
+}
+
+namespace {
+
+// Passes every block on to the host resource and counts the bytes handed
+// out: in total, outstanding, and the most outstanding at once.
+class CountingResource final : public MemoryResource {
+public:
+    void *doAllocate(std::uint64_t bytes, CudaStreamView stream) override {
+        void *block = host_.doAllocate(bytes, stream);
+        total += bytes;
+        live += bytes;
+        peak = std::max(peak, live);
+        return block;
+    }
+    void doDeallocate(void *pointer, std::uint64_t bytes, CudaStreamView stream) override {
+        live -= bytes;
+        host_.doDeallocate(pointer, bytes, stream);
+    }
+
+    std::uint64_t total = 0, live = 0, peak = 0;
+
+private:
+    HostMemoryResource host_;
+};
+
+u64 keyBytes(const EvaluationKey &key) {
+    u64 bytes = 0;
+    for (const auto *list : {&detail::EvaluationKeyAccess::ax(key, kHostDevice),
+                             &detail::EvaluationKeyAccess::bx(key, kHostDevice)})
+        for (const Polynomial &poly : *list)
+            bytes += poly.getData().size() * sizeof(u64);
+    return bytes;
+}
+
+template <typename Bundle>
+void addKeys(const Bundle &bundle, u64 &total, u64 &largest) {
+    for (u64 i = 0; i < bundle.getNumKeys(); ++i) {
+        const u64 bytes = keyBytes(*keyOf(bundle, i));
+        total += bytes;
+        largest = std::max(largest, bytes);
+    }
+}
+
+} // namespace
+
+TEST(KeyGeneratorBundles, MultiSecretSwitchAllocatesItsKeysOnce) {
+    const KeyGenerator kg(chain(6));
+    const auto ss = keyOver<RLWEKey>(chain(6), 40);
+    const std::vector<MSRLWEKey> ms = {keyOver<MSRLWEKey>(chain(6, 1, 2), 41),
+                                       keyOver<MSRLWEKey>(chain(6, 1, 4), 42)};
+    // Outlives every block it hands out.
+    static auto *counting = new CountingResource();
+    MemoryResource *previous = detail::exchangeHostMemoryResourceOverride(counting);
+    std::optional<MultiSecretSwitchKeyBundle> bundle;
+    try {
+        bundle.emplace(kg.genMultiSecretSwitchKeyBundle(ss, ms));
+    } catch (...) {
+        detail::exchangeHostMemoryResourceOverride(previous);
+        throw;
+    }
+    detail::exchangeHostMemoryResourceOverride(previous);
+
+    u64 result = 0, largest = 0;
+    addKeys(bundle->getMStoSSKeyBundle(), result, largest);
+    const auto &bisection = bundle->getSStoMSBisectionKeyBundle();
+    addKeys(bisection.getSStoMSKeyBundle(), result, largest);
+    addKeys(bisection.getIncreaseNSKeyBundle(0), result, largest);
+    // What stays is the result; at no time more than the result and one key
+    // were held, and the keys were made once (the temporaries of all keys
+    // together stay below the result).
+    EXPECT_EQ(counting->live, result);
+    EXPECT_LE(counting->peak, result + largest);
+    EXPECT_LT(counting->total, 2 * result);
 }
