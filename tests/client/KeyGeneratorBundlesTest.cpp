@@ -170,6 +170,74 @@ Coefficients interleaved(const std::shared_ptr<ContextContent> &out, const int *
 
 } // namespace
 
+namespace {
+
+// Passes every block on to the host resource and counts the bytes handed
+// out: in total, outstanding, and the most outstanding at once.
+class CountingResource final : public MemoryResource {
+public:
+    void *doAllocate(std::uint64_t bytes, CudaStreamView stream) override {
+        void *block = host_.doAllocate(bytes, stream);
+        total += bytes;
+        live += bytes;
+        peak = std::max(peak, live);
+        return block;
+    }
+    void doDeallocate(void *pointer, std::uint64_t bytes, CudaStreamView stream) override {
+        live -= bytes;
+        host_.doDeallocate(pointer, bytes, stream);
+    }
+
+    std::uint64_t total = 0, live = 0, peak = 0;
+
+private:
+    HostMemoryResource host_;
+};
+
+// Counts the host blocks allocated during its life, in one resource that is
+// never destroyed (it outlives every block it hands out).
+class CountingScope {
+public:
+    CountingScope() : counting_(resource()), previous_(nullptr) {
+        counting_->total = counting_->live = counting_->peak = 0;
+        previous_ = detail::exchangeHostMemoryResourceOverride(counting_);
+    }
+    ~CountingScope() { detail::exchangeHostMemoryResourceOverride(previous_); }
+    CountingScope(const CountingScope &) = delete;
+    CountingScope &operator=(const CountingScope &) = delete;
+
+    const CountingResource &counts() const { return *counting_; }
+
+private:
+    static CountingResource *resource() {
+        static auto *counting = new CountingResource();
+        return counting;
+    }
+
+    CountingResource *counting_;
+    MemoryResource *previous_;
+};
+
+u64 keyBytes(const EvaluationKey &key) {
+    u64 bytes = 0;
+    for (const auto *list : {&detail::EvaluationKeyAccess::ax(key, kHostDevice),
+                             &detail::EvaluationKeyAccess::bx(key, kHostDevice)})
+        for (const Polynomial &poly : *list)
+            bytes += poly.getData().size() * sizeof(u64);
+    return bytes;
+}
+
+template <typename Bundle>
+void addKeys(const Bundle &bundle, u64 &total, u64 &largest) {
+    for (u64 i = 0; i < bundle.getNumKeys(); ++i) {
+        const u64 bytes = keyBytes(*keyOf(bundle, i));
+        total += bytes;
+        largest = std::max(largest, bytes);
+    }
+}
+
+} // namespace
+
 TEST(KeyGeneratorBundles, IncreaseNSKeys) {
     const KeyGenerator kg(chain(6));
     for (auto [a, b] : {std::pair<u64, u64>{2, 4}, {2, 2}}) {
@@ -338,12 +406,14 @@ TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
     }
     // Through the generator, before anything is made.
     const KeyGenerator kg(g);
-    expectThrowsMessage(
-        [&] {
-            kg.genModPackKeyBundle(keyOver<MLWEKey>(chain(6, 3), 1),
-                                   keyOver<MLWEKey>(chain(7, 2), 2));
-        },
-        KeyGenerator::kModPackRank);
+    const auto rank3 = keyOver<MLWEKey>(chain(6, 3), 1);
+    const auto rank2 = keyOver<MLWEKey>(chain(7, 2), 2);
+    {
+        const CountingScope scope;
+        expectThrowsMessage([&] { kg.genModPackKeyBundle(rank3, rank2); },
+                            KeyGenerator::kModPackRank);
+        EXPECT_EQ(scope.counts().total, 0u);
+    }
 
     // The LWE form: the dimension 32 in place of the input rank, no degree
     // check.
@@ -375,98 +445,61 @@ TEST(KeyGeneratorBundles, SecretSwitchMessages) {
         KeyGenerator::kMultiSecretSwitchPrimes);
     EXPECT_NO_THROW(checkMultiSecretSwitchKeyCondition(chain(6), chain(6, 1, 4)));
 
+    // Every key is made first: a refusal allocates nothing.
     const auto ms = [](u64 logN, u64 secrets, u64 gadget = 2) {
         return keyOver<MSRLWEKey>(chain(logN, 1, secrets, gadget), 30);
     };
     const auto ss = [](u64 logN, u64 gadget = 2) {
         return keyOver<RLWEKey>(chain(logN, 1, 1, gadget), 31);
     };
+    const auto ms62 = ms(6, 2), ms64 = ms(6, 4), ms66 = ms(6, 6), ms641 = ms(6, 4, 1);
+    const auto ms72 = ms(7, 2), ms74 = ms(7, 4);
+    const auto ss6 = ss(6), ss61 = ss(6, 1), ss7 = ss(7);
+    const std::vector<MSRLWEKey> list62 = {ms62};
     const auto msOther = keyOver<MSRLWEKey>(genMultiSecretContext(otherPrimes, "NS2", 2), 32);
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { kg.genIncreaseNSKeyBundle(ms(6, 2), ms(7, 4)); }, KeyGenerator::kIncreaseNSDegree},
-        {[&] { kg.genIncreaseNSKeyBundle(ms(6, 4), ms(6, 6)); }, KeyGenerator::kIncreaseNSDivide},
-        {[&] { kg.genIncreaseNSKeyBundle(ms(6, 4), ms(6, 2)); }, KeyGenerator::kIncreaseNSDivide},
-        {[&] { kg.genIncreaseNSKeyBundle(ms(6, 2), msOther); }, KeyGenerator::kIncreaseNSChain},
-        {[&] { kg.genIncreaseNSKeyBundle(ms(6, 2), ms(6, 4, 1)); },
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms74); }, KeyGenerator::kIncreaseNSDegree},
+        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms66); }, KeyGenerator::kIncreaseNSDivide},
+        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms62); }, KeyGenerator::kIncreaseNSDivide},
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, msOther); }, KeyGenerator::kIncreaseNSChain},
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms641); }, KeyGenerator::kIncreaseNSGadgetRank},
+        {[&] { kg.genMStoSSKeyBundle(ms72, ss6); }, KeyGenerator::kMStoSSDegree},
+        {[&] { kg.genMStoSSKeyBundle(msOther, ss6); }, KeyGenerator::kMultiSecretSwitchPrimes},
+        {[&] { kg.genMStoSSKeyBundle(ms62, ss61); }, KeyGenerator::kMStoSSGadgetRank},
+        {[&] { kg.genSStoMSKeyBundle(ss6, ms72); }, KeyGenerator::kSStoMSDegree},
+        {[&] { kg.genSStoMSKeyBundle(ss6, msOther); }, KeyGenerator::kMultiSecretSwitchPrimes},
+        {[&] { kg.genSStoMSKeyBundle(ss61, ms62); }, KeyGenerator::kSStoMSGadgetRank},
+        // The pair checks of the multi-secret switch bundle come first.
+        {[&] { kg.genMultiSecretSwitchKeyBundle(ss7, list62); },
+         KeyGenerator::kMultiSecretSwitchDegree},
+        {[&] { kg.genMultiSecretSwitchKeyBundle(ss6, list62, ss6, ms72); },
+         KeyGenerator::kMultiSecretSwitchDegree},
+        // A step of the bisection that the generator's tables cannot serve.
+        {[&] {
+             kg.genSStoMSBisectionKeyBundle(ss6, {ms62, ms641});
+         },
          KeyGenerator::kIncreaseNSGadgetRank},
-        {[&] { kg.genMStoSSKeyBundle(ms(7, 2), ss(6)); }, KeyGenerator::kMStoSSDegree},
-        {[&] { kg.genMStoSSKeyBundle(msOther, ss(6)); }, KeyGenerator::kMultiSecretSwitchPrimes},
-        {[&] { kg.genMStoSSKeyBundle(ms(6, 2), ss(6, 1)); }, KeyGenerator::kMStoSSGadgetRank},
-        {[&] { kg.genSStoMSKeyBundle(ss(6), ms(7, 2)); }, KeyGenerator::kSStoMSDegree},
-        {[&] { kg.genSStoMSKeyBundle(ss(6), msOther); }, KeyGenerator::kMultiSecretSwitchPrimes},
-        {[&] { kg.genSStoMSKeyBundle(ss(6, 1), ms(6, 2)); }, KeyGenerator::kSStoMSGadgetRank},
-        // The pair check of the multi-secret switch bundle comes first.
-        {[&] { kg.genMultiSecretSwitchKeyBundle(ss(7), {ms(6, 2)}); },
-         KeyGenerator::kMultiSecretSwitchDegree},
-        {[&] { kg.genMultiSecretSwitchKeyBundle(ss(6), {ms(6, 2)}, ss(6), ms(7, 2)); },
-         KeyGenerator::kMultiSecretSwitchDegree},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
+        const CountingScope scope;
         expectThrowsMessage(cases[i].first, cases[i].second);
+        EXPECT_EQ(scope.counts().total, 0u);
     }
 }
-
-namespace {
-
-// Passes every block on to the host resource and counts the bytes handed
-// out: in total, outstanding, and the most outstanding at once.
-class CountingResource final : public MemoryResource {
-public:
-    void *doAllocate(std::uint64_t bytes, CudaStreamView stream) override {
-        void *block = host_.doAllocate(bytes, stream);
-        total += bytes;
-        live += bytes;
-        peak = std::max(peak, live);
-        return block;
-    }
-    void doDeallocate(void *pointer, std::uint64_t bytes, CudaStreamView stream) override {
-        live -= bytes;
-        host_.doDeallocate(pointer, bytes, stream);
-    }
-
-    std::uint64_t total = 0, live = 0, peak = 0;
-
-private:
-    HostMemoryResource host_;
-};
-
-u64 keyBytes(const EvaluationKey &key) {
-    u64 bytes = 0;
-    for (const auto *list : {&detail::EvaluationKeyAccess::ax(key, kHostDevice),
-                             &detail::EvaluationKeyAccess::bx(key, kHostDevice)})
-        for (const Polynomial &poly : *list)
-            bytes += poly.getData().size() * sizeof(u64);
-    return bytes;
-}
-
-template <typename Bundle>
-void addKeys(const Bundle &bundle, u64 &total, u64 &largest) {
-    for (u64 i = 0; i < bundle.getNumKeys(); ++i) {
-        const u64 bytes = keyBytes(*keyOf(bundle, i));
-        total += bytes;
-        largest = std::max(largest, bytes);
-    }
-}
-
-} // namespace
 
 TEST(KeyGeneratorBundles, MultiSecretSwitchAllocatesItsKeysOnce) {
     const KeyGenerator kg(chain(6));
     const auto ss = keyOver<RLWEKey>(chain(6), 40);
     const std::vector<MSRLWEKey> ms = {keyOver<MSRLWEKey>(chain(6, 1, 2), 41),
                                        keyOver<MSRLWEKey>(chain(6, 1, 4), 42)};
-    // Outlives every block it hands out.
-    static auto *counting = new CountingResource();
-    MemoryResource *previous = detail::exchangeHostMemoryResourceOverride(counting);
     std::optional<MultiSecretSwitchKeyBundle> bundle;
-    try {
+    CountingResource counts;
+    {
+        const CountingScope scope;
         bundle.emplace(kg.genMultiSecretSwitchKeyBundle(ss, ms));
-    } catch (...) {
-        detail::exchangeHostMemoryResourceOverride(previous);
-        throw;
+        counts = scope.counts();
     }
-    detail::exchangeHostMemoryResourceOverride(previous);
 
     u64 result = 0, largest = 0;
     addKeys(bundle->getMStoSSKeyBundle(), result, largest);
@@ -476,7 +509,7 @@ TEST(KeyGeneratorBundles, MultiSecretSwitchAllocatesItsKeysOnce) {
     // What stays is the result; at no time more than the result and one key
     // were held, and the keys were made once (the temporaries of all keys
     // together stay below the result).
-    EXPECT_EQ(counting->live, result);
-    EXPECT_LE(counting->peak, result + largest);
-    EXPECT_LT(counting->total, 2 * result);
+    EXPECT_EQ(counts.live, result);
+    EXPECT_LE(counts.peak, result + largest);
+    EXPECT_LT(counts.total, 2 * result);
 }
