@@ -242,10 +242,11 @@ public:
     // the small secret s of degree n embedded as s(X^(N/n)) (coefficient i
     // at i N / n) to the default secret. Checks, in order: kNoDefaultKey
     // (also for a context with several secrets: this key has a single-secret
-    // form only); N not a multiple of n: kComposeDegree; the primes of the
-    // small context and this context that agree from prime 0 on ending below
-    // the small context's encryption level: "The given two contexts are not
-    // compatible at any level" when prime 0 differs, else kComposeSubset.
+    // form only); N not a multiple of n: kComposeDegree; the small context's
+    // encryption level above the level up to which its chain agrees with
+    // this context's: kComposeSubset ("The given two contexts are not
+    // compatible at any level" when prime 0 differs). No key is made before
+    // the checks pass.
     RingSwitchKey genComposeKey(const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
     // The key (type 'w', over context_to, with its gadget digits and chain)
     // that switches from the default secret to the small secret embedded as

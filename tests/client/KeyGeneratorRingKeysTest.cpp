@@ -139,6 +139,25 @@ TEST(EncapsulationKey, PublicOperationReplacesTheKeyAndLeavesFusedKeys) {
     EXPECT_EQ(pack.getFuseRotKey(4), fused);
 }
 
+// The multi-secret pair (FGbSSEMS2 and SGb0MS2 in name) through the public
+// operation: each part switches secret k to secret k.
+TEST(EncapsulationKey, PublicOperationWithTwoSecrets) {
+    const auto main = withParameter(sseMain(), [](Parameter &p) {
+        p.preset = ParameterPreset::FGbSSEMS2;
+        p.num_secret = 2;
+    });
+    const auto sparse = withParameter(sseSparse(), [](Parameter &p) {
+        p.preset = ParameterPreset::SGb0MS2;
+        p.num_secret = 2;
+    });
+    const MSRLWEKey sk(main);
+    const KeyPack pack(main, sparse);
+    UniformRandomBitGenerator::getInstance().setSeed(kSeed);
+    KeyGenerator(main, sparse, sk, pack).genSparseSecretEncapsulationKey();
+    ASSERT_TRUE(pack.getSparseSecretEncapsulationKey());
+    expectEncapsulationKey(main, sparse, *pack.getSparseSecretEncapsulationKey(), sk, kSeed);
+}
+
 TEST(EncapsulationKey, Refusals) {
     const RLWEKey sk(sseMain());
     const auto sparseOtherDegree = withParameter(
