@@ -163,6 +163,11 @@ TEST(SStoMSBisectionKeyBundle, StreamForm) {
     EXPECT_THROW(loadBundle(target, bigBytes.substr(0, bigBytes.size() - 3)), std::exception);
     EXPECT_EQ(savedBundle(target), before);
     EXPECT_EQ(target.getIncreaseNSKeyBundleVec().size(), 1u);
+    // A damaged step count runs into the end of the stream.
+    const std::string sstomsBytes = savedBundle(target.getSStoMSKeyBundle());
+    EXPECT_THAT([&] { loadBundle(target, sstomsBytes + bytesOf(u64{1} << 60)); },
+                ThrowsMessage<std::runtime_error>(testing::StartsWith("Failed to read 8 bytes")));
+    EXPECT_EQ(savedBundle(target), before);
 }
 
 TEST(MultiSecretSwitchKeyBundle, TwoAndFourContexts) {
