@@ -7,6 +7,7 @@
 #include "Quelt/KeyGenerator.hpp"
 
 #include "FgbRotationKey.hpp"
+#include "PeakMemory.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/SecretKey.hpp"
@@ -16,8 +17,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <string>
 
 namespace {
 
@@ -28,21 +27,8 @@ const SecretKeyBase<EncryptionType::RLWE> &fgbSecretKey() {
     return sk;
 }
 
-// The peak resident size of the process in KiB (VmHWM), and its reset to the
-// current size (Linux: "5" written to clear_refs).
-double peakResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string field;
-    while (status >> field) {
-        if (field == "VmHWM:") {
-            double kib = 0;
-            status >> kib;
-            return kib;
-        }
-    }
-    return 0;
-}
-void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+using QueltBench::peakResidentKiB;
+using QueltBench::resetPeakResident;
 
 // One left-rotation key made in full per iteration (the pack keeps the first
 // and drops the others, after they are complete).

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Quelt/EncryptionType.hpp"
+#include "Quelt/KeyBundle.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 
@@ -15,6 +17,9 @@ namespace Quelt {
 
 class ContextContent;
 class KeyGeneratorImpl;
+namespace LWE {
+class SecretKey;
+}
 
 // Turns a secret key into public keys. The keys the evaluator and the
 // bootstrapper use (the encryption key, the multiplication and conjugation
@@ -60,6 +65,54 @@ public:
     static constexpr const char *kWrongRotationIndex = "Wrong rotation index";
     static constexpr const char *kSwitchKeyContext =
         "Two secret keys should be in the context of KeyGenerator.";
+
+    // Messages of the bundle generation, as the library has always worded
+    // them.
+    static constexpr const char *kMultiSecretSwitchDegree =
+        "[KeyGeneraotrImpl/genMultiSecretSwitchKeyBundle] The degree of input secret key isn't "
+        "the same as  the degree of output secret key";
+    static constexpr const char *kMultiSecretSwitchPrimes =
+        "[genMultiSecretSwitchKeyBundle] Two contexts used to generate multi secret switch key "
+        "bundle have distinct primes";
+    static constexpr const char *kModPackTotalDimension =
+        "[genModPackKeyBundle] Total dimension of output secret key is not equal to the RLWE "
+        "encryption dimension";
+    static constexpr const char *kModPackDegree =
+        "[genModPackKeyBundle] The degree of input secret key does not divide the degree of "
+        "output secret key";
+    static constexpr const char *kModPackRank =
+        "[genModPackKeyBundle] The rank of output secret key does not divide the rank of input "
+        "secret key";
+    static constexpr const char *kModPackKeyPrimes =
+        "[genModPackKeyBundle] The encryption primes of the ciphertext to pack to is not subset "
+        "of the primes of the switching key";
+    static constexpr const char *kModPackOutputPrimes =
+        "[genModPackKeyBundle] The encryption primes of the ciphertext to pack to is not subset "
+        "of the primes of the output ciphertext";
+    static constexpr const char *kIncreaseNSDegree =
+        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The degree of input secret key isn't the same "
+        "as  the degree of output secret key";
+    static constexpr const char *kIncreaseNSDivide =
+        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The NS of secret_from does not divide the NS "
+        "of secret_to";
+    static constexpr const char *kIncreaseNSChain =
+        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The primes of secret_to's context are not "
+        "those of the KeyGenerator's context";
+    static constexpr const char *kIncreaseNSGadgetRank =
+        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The gadget rank of secret_to's context is not "
+        "that of the KeyGenerator's context";
+    static constexpr const char *kMStoSSDegree =
+        "[KeyGeneraotrImpl/genMStoSSKeyBundle] The degree of input secret key isn't the same as  "
+        "divide the degree of output secret key";
+    static constexpr const char *kMStoSSGadgetRank =
+        "[KeyGeneraotrImpl/genMStoSSKeyBundle] The gadget rank of input secret key's context is "
+        "not that of output secret key's context";
+    static constexpr const char *kSStoMSDegree =
+        "[KeyGeneraotrImpl/genSStoMSKeyBundle] The degree of input secret key isn't the same as  "
+        "the degree of output secret key";
+    static constexpr const char *kSStoMSGadgetRank =
+        "[KeyGeneraotrImpl/genSStoMSKeyBundle] The gadget rank of input secret key's context is "
+        "not that of output secret key's context";
     static constexpr const char *kNoSparseContext =
         "Key Generator is not constructed for the parameter supporting sparse secret encapsulation";
     static constexpr const char *kComposeDegree =
@@ -208,6 +261,71 @@ public:
     // pass.
     RingSwitchKey genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
                                   const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
+
+    // ---- Key bundles of the conversions, returned by value ----------------
+    // Each key switches from a temporary secret rearranged from the integer
+    // coefficients of the given keys; the default secret key and the pack
+    // are not used. Every check runs before anything is allocated.
+    using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
+
+    // num_secret(to) / num_secret(from) keys over `to`'s context: key i
+    // switches the secret whose secrets i a .. i a + a - 1 are those of
+    // `from` (a = num_secret(from)), the others 0, to `to`, with this
+    // generator's digits. Checks: equal degrees (kIncreaseNSDegree),
+    // num_secret(from) dividing num_secret(to) (kIncreaseNSDivide), `to`'s
+    // context with this context's chain (kIncreaseNSChain) and gadget rank
+    // (kIncreaseNSGadgetRank).
+    IncreaseNSKeyBundle genIncreaseNSKeyBundle(const MSRLWEKey &from, const MSRLWEKey &to) const;
+    // One key per secret of `ms` over its context: key k switches secret k
+    // to `ss` (single-secret form with the digits of `ss`'s context; the
+    // bodies of the other secrets hold zeros). SStoMS: key k switches the
+    // secret that is `ss` at secret k and 0 elsewhere to `ms`. Checks: equal
+    // degrees (kMStoSSDegree, kSStoMSDegree), one chain
+    // (kMultiSecretSwitchPrimes), equal gadget ranks (kMStoSSGadgetRank,
+    // kSStoMSGadgetRank). Only ET = RLWE exists.
+    template <EncryptionType ET>
+    MStoSSKeyBundle genMStoSSKeyBundle(const MSRLWEKey &ms, const SecretKeyBase<ET> &ss) const;
+    template <EncryptionType ET>
+    SStoMSKeyBundle genSStoMSKeyBundle(const SecretKeyBase<ET> &ss, const MSRLWEKey &ms) const;
+    // Modulus packing over this generator's context (degree N): the output
+    // secret interleaves `out` (coefficient j of polynomial i on exponent
+    // j rank(out) + i); key k switches from the secret holding input
+    // polynomials k r .. k r + r - 1 (r = rank(out)), polynomial i spread
+    // with stride N / degree(in) from exponent i, or for an LWE input its
+    // coefficients k r .. k r + r - 1 in the first r entries. rank(in) / r
+    // (n / r for LWE) keys. Checks in order: kModPackTotalDimension,
+    // kModPackDegree (not for LWE), kModPackRank, kModPackKeyPrimes,
+    // kModPackOutputPrimes ("The given two contexts are not compatible at
+    // any level" when prime 0 differs). ET is MLWE or RLWE.
+    template <EncryptionType ET>
+    ModPackKeyBundle genModPackKeyBundle(const SecretKeyBase<EncryptionType::MLWE> &in,
+                                         const SecretKeyBase<ET> &out) const;
+    template <EncryptionType ET>
+    ModPackKeyBundle genModPackKeyBundle(const LWE::SecretKey &in,
+                                         const SecretKeyBase<ET> &out) const;
+    // The SStoMS bundle from `ss` to ms[0] and the IncreaseNS bundle from
+    // ms[i] to ms[i + 1] per step, with the contexts of the keys. The
+    // contexts must be aligned as SStoMSBisectionKeyBundle's list
+    // constructor requires (its kContextMismatch, also for an empty list),
+    // and each part passes its own checks. Only ET = RLWE exists.
+    template <EncryptionType ET>
+    SStoMSBisectionKeyBundle genSStoMSBisectionKeyBundle(const SecretKeyBase<ET> &ss,
+                                                         const std::vector<MSRLWEKey> &ms) const;
+    // The MStoSS bundle from the last key of `ms` to `ss` and the bisection
+    // bundle of (ss, ms), after checkMultiSecretSwitchKeyCondition on their
+    // contexts (kMultiSecretSwitchDegree, kMultiSecretSwitchPrimes). The
+    // four-key form takes its MStoSS bundle from ms2 to ss2 (checked the same
+    // way) and holds the contexts of ss2 and ms2 and a 'complex' MStoSS bundle
+    // from the last key of `ms` to `ss`, generated when ss's context is a
+    // coefficient-bootstrapping one and holding zeros otherwise.
+    template <EncryptionType ET>
+    MultiSecretSwitchKeyBundle
+    genMultiSecretSwitchKeyBundle(const SecretKeyBase<ET> &ss,
+                                  const std::vector<MSRLWEKey> &ms) const;
+    template <EncryptionType ET>
+    MultiSecretSwitchKeyBundle
+    genMultiSecretSwitchKeyBundle(const SecretKeyBase<ET> &ss, const std::vector<MSRLWEKey> &ms,
+                                  const SecretKeyBase<ET> &ss2, const MSRLWEKey &ms2) const;
 
     // Writes the pack the generator fills to the key directory `dir`
     // (KeyPack::save).

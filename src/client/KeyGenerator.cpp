@@ -112,4 +112,86 @@ void KeyGenerator::flush() {
     pack_ = std::move(fresh);
 }
 
+// ---------------------------------------------------------------------------
+// Key bundles
+// ---------------------------------------------------------------------------
+
+IncreaseNSKeyBundle KeyGenerator::genIncreaseNSKeyBundle(const MSRLWEKey &from,
+                                                         const MSRLWEKey &to) const {
+    return impl_->genIncreaseNSKeyBundle(from, to);
+}
+
+template <EncryptionType ET>
+MStoSSKeyBundle KeyGenerator::genMStoSSKeyBundle(const MSRLWEKey &ms,
+                                                 const SecretKeyBase<ET> &ss) const {
+    return impl_->genMStoSSKeyBundle(ms, ss);
+}
+
+template <EncryptionType ET>
+SStoMSKeyBundle KeyGenerator::genSStoMSKeyBundle(const SecretKeyBase<ET> &ss,
+                                                 const MSRLWEKey &ms) const {
+    return impl_->genSStoMSKeyBundle(ss, ms);
+}
+
+template <EncryptionType ET>
+ModPackKeyBundle KeyGenerator::genModPackKeyBundle(const SecretKeyBase<EncryptionType::MLWE> &in,
+                                                   const SecretKeyBase<ET> &out) const {
+    return impl_->genModPackKeyBundle(in, out);
+}
+
+template <EncryptionType ET>
+ModPackKeyBundle KeyGenerator::genModPackKeyBundle(const LWE::SecretKey &in,
+                                                   const SecretKeyBase<ET> &out) const {
+    return impl_->genModPackKeyBundle(in, out);
+}
+
+template <EncryptionType ET>
+SStoMSBisectionKeyBundle
+KeyGenerator::genSStoMSBisectionKeyBundle(const SecretKeyBase<ET> &ss,
+                                          const std::vector<MSRLWEKey> &ms) const {
+    return impl_->genSStoMSBisectionKeyBundle(ss, ms);
+}
+
+template <EncryptionType ET>
+MultiSecretSwitchKeyBundle
+KeyGenerator::genMultiSecretSwitchKeyBundle(const SecretKeyBase<ET> &ss,
+                                            const std::vector<MSRLWEKey> &ms) const {
+    return impl_->genMultiSecretSwitchKeyBundle(ss, ms);
+}
+
+template <EncryptionType ET>
+MultiSecretSwitchKeyBundle KeyGenerator::genMultiSecretSwitchKeyBundle(
+    const SecretKeyBase<ET> &ss, const std::vector<MSRLWEKey> &ms, const SecretKeyBase<ET> &ss2,
+    const MSRLWEKey &ms2) const {
+    return impl_->genMultiSecretSwitchKeyBundle(ss, ms, ss2, ms2);
+}
+
+constexpr EncryptionType kRLWE = EncryptionType::RLWE;
+constexpr EncryptionType kMLWE = EncryptionType::MLWE;
+template MStoSSKeyBundle
+KeyGenerator::genMStoSSKeyBundle<kRLWE>(const MSRLWEKey &, const SecretKeyBase<kRLWE> &) const;
+template SStoMSKeyBundle KeyGenerator::genSStoMSKeyBundle<kRLWE>(const SecretKeyBase<kRLWE> &,
+                                                                 const MSRLWEKey &) const;
+template ModPackKeyBundle
+KeyGenerator::genModPackKeyBundle<kMLWE>(const SecretKeyBase<kMLWE> &,
+                                         const SecretKeyBase<kMLWE> &) const;
+template ModPackKeyBundle
+KeyGenerator::genModPackKeyBundle<kRLWE>(const SecretKeyBase<kMLWE> &,
+                                         const SecretKeyBase<kRLWE> &) const;
+template ModPackKeyBundle
+KeyGenerator::genModPackKeyBundle<kMLWE>(const LWE::SecretKey &,
+                                         const SecretKeyBase<kMLWE> &) const;
+template ModPackKeyBundle
+KeyGenerator::genModPackKeyBundle<kRLWE>(const LWE::SecretKey &,
+                                         const SecretKeyBase<kRLWE> &) const;
+template SStoMSBisectionKeyBundle
+KeyGenerator::genSStoMSBisectionKeyBundle<kRLWE>(const SecretKeyBase<kRLWE> &,
+                                                 const std::vector<MSRLWEKey> &) const;
+template MultiSecretSwitchKeyBundle
+KeyGenerator::genMultiSecretSwitchKeyBundle<kRLWE>(const SecretKeyBase<kRLWE> &,
+                                                   const std::vector<MSRLWEKey> &) const;
+template MultiSecretSwitchKeyBundle KeyGenerator::genMultiSecretSwitchKeyBundle<kRLWE>(
+    const SecretKeyBase<kRLWE> &, const std::vector<MSRLWEKey> &, const SecretKeyBase<kRLWE> &,
+    const MSRLWEKey &) const;
+
 } // namespace Quelt

@@ -2,6 +2,8 @@
 
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/EvaluationKey.hpp"
+#include "Quelt/KeyBundle.hpp"
+#include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "Quelt/SparseSecretEncapsulationKey.hpp"
@@ -18,7 +20,8 @@ class ContextContent;
 class KeyPackImpl;
 namespace LWE {
 class ContextContent;
-}
+class SecretKey;
+} // namespace LWE
 class Polynomial;
 class PolynomialVector;
 
@@ -94,6 +97,7 @@ class KeyGeneratorImpl : public KeyGeneratorImplBase {
 public:
     using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
     using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
+    using MLWEKey = SecretKeyBase<EncryptionType::MLWE>;
 
     KeyGeneratorImpl(const std::shared_ptr<ContextContent> &context,
                      std::shared_ptr<KeyPackImpl> pack);
@@ -152,6 +156,25 @@ public:
         const std::shared_ptr<ContextContent> &context_sparse,
         const RNSDecomposeData &decompose_data_sparse, SparseSecretEncapsulationKey &key) const;
 
+    // Bundles of switching keys between the given secret keys (the default
+    // key is not used); see KeyGenerator for the checks and messages. Every
+    // check runs before anything is allocated.
+    IncreaseNSKeyBundle genIncreaseNSKeyBundle(const MSRLWEKey &from, const MSRLWEKey &to) const;
+    MStoSSKeyBundle genMStoSSKeyBundle(const MSRLWEKey &ms, const RLWEKey &ss) const;
+    SStoMSKeyBundle genSStoMSKeyBundle(const RLWEKey &ss, const MSRLWEKey &ms) const;
+    ModPackKeyBundle genModPackKeyBundle(const MLWEKey &in, const MLWEKey &out) const;
+    ModPackKeyBundle genModPackKeyBundle(const MLWEKey &in, const RLWEKey &out) const;
+    ModPackKeyBundle genModPackKeyBundle(const LWE::SecretKey &in, const MLWEKey &out) const;
+    ModPackKeyBundle genModPackKeyBundle(const LWE::SecretKey &in, const RLWEKey &out) const;
+    SStoMSBisectionKeyBundle genSStoMSBisectionKeyBundle(const RLWEKey &ss,
+                                                         const std::vector<MSRLWEKey> &ms) const;
+    MultiSecretSwitchKeyBundle
+    genMultiSecretSwitchKeyBundle(const RLWEKey &ss, const std::vector<MSRLWEKey> &ms) const;
+    MultiSecretSwitchKeyBundle genMultiSecretSwitchKeyBundle(const RLWEKey &ss,
+                                                             const std::vector<MSRLWEKey> &ms,
+                                                             const RLWEKey &ss2,
+                                                             const MSRLWEKey &ms2) const;
+
     std::shared_ptr<EvaluationKey> makeMultKey() const;
     std::shared_ptr<EvaluationKey> makeConjKey() const;
     std::shared_ptr<EvaluationKey> makeLeftRotKey(std::uint64_t idx) const;
@@ -173,6 +196,21 @@ private:
     // Generates the left-rotation keys of the indices (ascending) the pack
     // does not hold.
     void genMissingRotKeys(const std::vector<std::uint64_t> &indices) const;
+
+    // Modulus packing over the generator's context: the interleaved output
+    // secret of `out`, then `keys` keys, each from the temporary secret that
+    // fill(k, array) writes into the zeroed array.
+    template <typename Fill>
+    ModPackKeyBundle makeModPackKeyBundle(const std::shared_ptr<ContextContent> &out,
+                                          const int *out_coefficients, std::uint64_t keys,
+                                          Fill &&fill) const;
+    template <typename Out>
+    ModPackKeyBundle genModPackFromModule(const MLWEKey &in, const Out &out) const;
+    template <typename Out>
+    ModPackKeyBundle genModPackFromLWE(const LWE::SecretKey &in, const Out &out) const;
+    // The bisection bundle from keys that passed its checks.
+    SStoMSBisectionKeyBundle makeBisection(const RLWEKey &ss,
+                                           const std::vector<MSRLWEKey> &ms) const;
 
     std::optional<RLWEKey> sk_;
     std::optional<MSRLWEKey> sk_multi_;

@@ -1,6 +1,9 @@
 #include "Quelt/MemoryResource.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "foundation/HostMemoryResourceOverride.hpp"
+
+#include <atomic>
 
 #include <map>
 #include <memory>
@@ -27,6 +30,11 @@ constexpr std::align_val_t kHugeAlignment{std::size_t{2} << 20};
 
 std::align_val_t hostAlignmentOf(std::uint64_t bytes) {
     return bytes >= kHugeBlockBytes ? kHugeAlignment : kHostAlignment;
+}
+
+std::atomic<MemoryResource *> &hostOverride() {
+    static std::atomic<MemoryResource *> resource{nullptr};
+    return resource;
 }
 
 } // namespace
@@ -65,7 +73,14 @@ void *PinnedMemoryResource::doAllocate(std::uint64_t bytes, CudaStreamView) {
 
 void PinnedMemoryResource::doDeallocate(void *, std::uint64_t, CudaStreamView) {}
 
+MemoryResource *detail::exchangeHostMemoryResourceOverride(MemoryResource *resource) {
+    return hostOverride().exchange(resource);
+}
+
 MemoryResource *getPerDeviceMemoryResource(const Device &device) {
+    if (device.type == Device::kHost)
+        if (MemoryResource *installed = hostOverride().load())
+            return installed;
     // Never destroyed: arrays with static storage may release blocks during
     // process exit, after function-local statics would have been torn down.
     static auto *mr_map = new std::map<Device, std::unique_ptr<MemoryResource>>();

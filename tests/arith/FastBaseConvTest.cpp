@@ -2,6 +2,7 @@
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
+#include "Quelt/KeyBundle.hpp"
 #include "arith/KeySwitchKernels.hpp"
 #include "arith/NTT.hpp"
 #include "arith/NumberTheoryUtils.hpp"
@@ -11,7 +12,6 @@
 #include "context/Parameter.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
-#include "keys/ModPackKeyBundle.hpp"
 #include "support/BigInteger.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/ModularReference.hpp"
@@ -512,8 +512,7 @@ TEST(FastBaseConvTest, PolynomialMessages) {
               FastBaseConv::kSharedOutputMessage);
 
     // modPackKeySwitch has no host implementation.
-    alignas(64) unsigned char storage[64] = {};
-    const auto &keys = *reinterpret_cast<const ModPackKeyBundle *>(storage);
+    const ModPackKeyBundle keys(ctx, 0);
     const Polynomial on_cuda_poly = emptyOn(kCuda, false);
     EXPECT_EQ(messageOf([&] { conv.modPackKeySwitch({}, keys, 1); }),
               FastBaseConv::kEmptyOperandMessage);

@@ -24,7 +24,6 @@
 #include <numbers>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Quelt::test {
@@ -671,38 +670,6 @@ TEST(EnDecoderFailures, DecodingRefusesInconsistentPlaintexts) {
     EXPECT_EQ(e.decode(full).getSize(), 32u);
 
     expectThrowsMessage([] { EnDecoder(nullptr); }, "[Context] The context is null");
-}
-
-// ---------------------------------------------------------------------------
-// Threads
-// ---------------------------------------------------------------------------
-
-TEST(EnDecoderThreads, SharedEncoderGivesTheSameWords) {
-    const Context ctx = ctx1024();
-    const EnDecoder encoder(ctx);
-    std::mt19937_64 rng(31);
-    std::vector<Message> msgs;
-    for (u64 n : {u64{1}, u64{64}, u64{512}})
-        msgs.push_back(randomMessage(n, rng));
-    auto work = [&] {
-        std::vector<Plaintext> out;
-        for (const Message &m : msgs)
-            for (u64 level = 0; level < 6; level += 2)
-                out.push_back(encoder.encode(m, level, static_cast<int>(level / 2)));
-        return out;
-    };
-    const std::vector<Plaintext> reference = work();
-    std::vector<std::vector<Plaintext>> results(4);
-    std::vector<std::thread> threads;
-    for (auto &r : results)
-        threads.emplace_back([&r, &work] { r = work(); });
-    for (auto &t : threads)
-        t.join();
-    for (const auto &r : results) {
-        ASSERT_EQ(r.size(), reference.size());
-        for (u64 k = 0; k < r.size(); ++k)
-            expectSamePlaintext(r[k], reference[k]);
-    }
 }
 
 } // namespace

@@ -332,21 +332,7 @@ TEST(EvaluationKeyRecord, BigEndianFormLoads) {
 
     std::string be = le;
     be[0] = 0;
-    auto swap = [&](std::size_t at, std::size_t width) {
-        std::reverse(be.begin() + static_cast<std::ptrdiff_t>(at),
-                     be.begin() + static_cast<std::ptrdiff_t>(at + width));
-    };
-    swap(1, 4);  // code
-    swap(5, 8);  // hash
-    swap(14, 8); // aux
-    std::size_t at = 22;
-    for (int list = 0; list < 2; ++list) {
-        const std::uint64_t count = test::getWord(le, at);
-        swap(at, 8);
-        at += 8;
-        for (std::uint64_t k = 0; k < count; ++k)
-            at = test::reversePolynomialRecord(be, at);
-    }
+    const std::size_t at = test::reverseEvaluationKeyRecord(be, 1);
     ASSERT_EQ(at, be.size());
 
     auto loaded = makeEmptyRotKey(ctx, 0, 0);

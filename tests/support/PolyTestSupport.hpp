@@ -208,4 +208,26 @@ inline std::size_t reversePolynomialRecord(std::string &bytes, std::size_t offse
     return wordsAt + 8 + 8 * words;
 }
 
+// Rewrites the evaluation-key record (without byte-order byte) that starts at
+// `offset` of a little-endian stream as a big-endian writer makes it, and
+// returns the offset just after it.
+inline std::size_t reverseEvaluationKeyRecord(std::string &bytes, std::size_t offset) {
+    auto swap = [&](std::size_t at, std::size_t width) {
+        std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + width));
+    };
+    swap(offset, 4);      // code
+    swap(offset + 4, 8);  // hash
+    swap(offset + 13, 8); // aux
+    std::size_t at = offset + 21;
+    for (int list = 0; list < 2; ++list) {
+        const std::uint64_t count = getWord(bytes, at);
+        swap(at, 8);
+        at += 8;
+        for (std::uint64_t k = 0; k < count; ++k)
+            at = reversePolynomialRecord(bytes, at);
+    }
+    return at;
+}
+
 } // namespace Quelt::test
