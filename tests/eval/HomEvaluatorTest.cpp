@@ -160,6 +160,20 @@ TEST_F(HomEvaluatorTest, MultiplyingByZeroKeepsTheMetadata) {
         EXPECT_TRUE(chain().isZero(zero.getPoly(i)));
 }
 
+// add needs no slot encoding (sub does): two coefficient-encoded ciphertexts
+// at one level add to the same words as slot-encoded ones.
+TEST_F(HomEvaluatorTest, CoefficientEncodedCiphertextsAdd) {
+    Ciphertext a = top, b = other;
+    a.setEncodingType(EncodingType::COEFFICIENT);
+    b.setEncodingType(EncodingType::COEFFICIENT);
+    Ciphertext sum(ctx(), false, true), slot_sum(ctx(), false, true);
+    evaluator.add(a, b, sum);
+    evaluator.add(top, other, slot_sum);
+    EXPECT_EQ(sum.getEncodingType(), EncodingType::COEFFICIENT);
+    sum.setEncodingType(EncodingType::SLOT);
+    EXPECT_EQ(ciphertextWords(sum), ciphertextWords(slot_sum));
+}
+
 TEST_F(HomEvaluatorTest, TheThirdPolynomialIsCopiedOrNegated) {
     Ciphertext three = other;
     three.setNumPoly(3);
