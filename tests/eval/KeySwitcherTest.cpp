@@ -9,6 +9,8 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "arith/PolyIter.hpp"
+#include "arith/PrimeModuliInnerProduct.hpp"
 #include "keys/ModPackKeyBundle.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/EncryptionTestSupport.hpp"
@@ -318,4 +320,124 @@ TEST(KeySwitcherTest, ModulusPackingKeySwitchHasNoHostKernel) {
     expectThrowsMessage([&] { ks.modPackKeySwitch({&p}, bundle); },
                         "Cannot support the function 'modPackKeySwitch' in the current build "
                         "configuration");
+}
+
+namespace {
+
+// The key switch composed from the landed pieces alone: limb i times
+// hatQInv_i in a polynomial of its own, FastBaseConv::modUp, the inner
+// product, FastBaseConv::modDown to NTT form.
+struct Reference {
+    std::vector<Polynomial> digits;
+    std::vector<Polynomial> down;
+};
+
+Reference referenceSwitch(const Context &ctx, const Polynomial &in, EvaluationKey &key) {
+    const FastBaseConv conv(ctx);
+    const RNSDecomposeData decompose(ctx);
+    const u64 level = in.getLevel();
+    Polynomial scaled(ctx, false, in.isNTT());
+    scaled.setLevel(level);
+    ctx->getPrimeModuli().constMult<OutputModulusBoundValidator, false>(
+        in, decompose.getHatQInvMod(kHostDevice), scaled, {0, level + 1});
+    Reference r{conv.modUp(scaled), {}};
+    PolynomialVector sums(ctx, 2, true, true);
+    sums.setLevel(level);
+    ctx->getPrimeModuli().innerProduct(
+        makePolyIter(r.digits.cbegin()), makePolyIter(r.digits.cend()),
+        makePolyIter(key.getAxIter(kHostDevice)), makePolyIter(key.getBxIter(kHostDevice)),
+        sums.getPoly(1), sums.getPoly(0));
+    PolynomialVector down(ctx, 2, false, true);
+    conv.modDown(sums, down, true);
+    r.down = down.getPolys();
+    return r;
+}
+
+// Limbs 0 .. level and the temporary limbs of a mod-up polynomial.
+std::vector<u64> usedWords(const Polynomial &p) {
+    std::vector<u64> words;
+    const u64 n = p.getDegree();
+    for (u64 i = 0; i < p.getSize(); ++i)
+        if (i <= p.getLevel() || i >= p.getChainLength())
+            words.insert(words.end(), p.getLimb(i), p.getLimb(i) + n);
+    return words;
+}
+
+} // namespace
+
+TEST(KeySwitcherTest, FastPathsMatchTheLandedPiecesWordForWord) {
+    // Gadget ranks 2 (two primes per digit) and 5 (one prime per digit, the
+    // path without a digit constant), FX (five primes per digit).
+    for (const Context &ctx : {degreeTenContext(), wideContext(), fxContext()}) {
+        const KeySwitcher ks(ctx);
+        auto key = makeEmptyMultKey(ctx);
+        fillKey(*key, 11);
+        std::vector<Polynomial> digits;
+        Polynomial body(ctx, false, true), mask(ctx, false, true);
+        for (u64 level : {getLength(ctx) - 1, u64{0}, u64{2}})
+            for (bool ntt : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level
+                                                << (ntt ? ", NTT" : ", coefficients"));
+                const Polynomial in = somePolynomial(ctx, level, ntt, level * 2 + ntt);
+                const Reference want = referenceSwitch(ctx, in, *key);
+                // Into a reused digit vector (after the first round) and a
+                // fresh one.
+                std::vector<Polynomial> fresh;
+                ks.modUpPQ(in, digits);
+                ks.modUpPQ(in, fresh);
+                ASSERT_EQ(digits.size(), want.digits.size());
+                ASSERT_EQ(fresh.size(), want.digits.size());
+                for (u64 d = 0; d < digits.size(); ++d) {
+                    EXPECT_EQ(usedWords(digits[d]), usedWords(want.digits[d])) << "digit " << d;
+                    EXPECT_EQ(usedWords(fresh[d]), usedWords(want.digits[d])) << "digit " << d;
+                }
+                PolynomialVector down(ctx, 2, false, true);
+                ks.getFastBaseConv().modDown(ks.multEvalKey(digits, *key).getPolyVector(), down,
+                                             true);
+                ks.keySwitch(in, *key, body, mask);
+                for (const Polynomial *p : {&down.getPoly(0), &body}) {
+                    EXPECT_EQ(p->getLevel(), level);
+                    EXPECT_TRUE(p->isNTT() && !p->isModUp());
+                    EXPECT_EQ(QueltTest::wordsOf(*p), QueltTest::wordsOf(want.down[0]));
+                }
+                for (const Polynomial *p : {&down.getPoly(1), &mask})
+                    EXPECT_EQ(QueltTest::wordsOf(*p), QueltTest::wordsOf(want.down[1]));
+            }
+        // The input may be one of the outputs.
+        const Polynomial in = somePolynomial(ctx, 1, true, 99);
+        const Reference want = referenceSwitch(ctx, in, *key);
+        Polynomial both = in;
+        ks.keySwitch(both, *key, both, mask);
+        EXPECT_EQ(QueltTest::wordsOf(both), QueltTest::wordsOf(want.down[0]));
+        EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want.down[1]));
+    }
+}
+
+TEST(KeySwitcherTest, WholeSwitchRefusals) {
+    const Context &ctx = fxContext();
+    const KeySwitcher ks(ctx);
+    const Polynomial in = somePolynomial(ctx, 6, true, 1);
+    auto key = makeEmptyMultKey(ctx);
+    fillKey(*key, 5);
+    Polynomial body(ctx, false, true), mask(ctx, false, true);
+    const std::vector<u64> before = QueltTest::wordsOf(body);
+    expectThrowsMessage(
+        [&] { ks.keySwitch(Polynomial(degreeTenContext(), false, true), *key, body, mask); },
+        KeySwitcher::kInputShapeMessage);
+    expectThrowsMessage([&] { ks.keySwitch(in, *key, body, body); },
+                        KeySwitcher::kSameOutputMessage);
+    auto cut = makeEmptyRotKey(ctx, 1, 1);
+    fillKey(*cut, 6);
+    expectThrowsMessage([&] { ks.keySwitch(in, *cut, body, mask); },
+                        KeySwitcher::kKeyDigitsMessage);
+    auto other = makeEmptyMultKey(degreeTenContext());
+    fillKey(*other, 7);
+    expectThrowsMessage([&] { ks.keySwitch(in, *other, body, mask); },
+                        KeySwitcher::kKeyShapeMessage);
+    EvaluationKey empty;
+    expectThrowsMessage([&] { ks.keySwitch(in, empty, body, mask); },
+                        KeySwitcher::kKeyDigitsMessage);
+    // No output was reshaped or written.
+    EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
+    EXPECT_EQ(QueltTest::wordsOf(body), before);
 }

@@ -1,6 +1,7 @@
 // One key switcher and one key shared by four threads, each switching its own
-// polynomials at several levels into its own outputs: every result equals the
-// single-thread result bit for bit.
+// polynomials at several levels into its own outputs, step by step and
+// through the switcher's workspaces: every result equals the single-thread
+// result bit for bit.
 
 #include "eval/KeySwitcher.hpp"
 
@@ -26,7 +27,7 @@ using u64 = std::uint64_t;
 using Words = std::vector<std::vector<u64>>;
 
 constexpr int kThreads = 4;
-constexpr u64 kRounds = 3;
+constexpr u64 kRounds = 4;
 
 // Degree 2^10, four base and quantize primes in two digits, two temporary
 // primes.
@@ -47,7 +48,11 @@ Words switchOnce(const KeySwitcher &ks, EvaluationKey &key, int t, u64 r) {
     const auto switched = ks.multEvalKey(digits, key);
     PolynomialVector down(ctx(), 2, false, true);
     ks.getFastBaseConv().modDown(switched.getPolyVector(), down, true);
-    return {QueltTest::wordsOf(down.getPoly(0)), QueltTest::wordsOf(down.getPoly(1))};
+    // The whole switch through the switcher's shared workspaces.
+    Polynomial body(ctx(), false, true), mask(ctx(), false, true);
+    ks.keySwitch(in, key, body, mask);
+    return {QueltTest::wordsOf(down.getPoly(0)), QueltTest::wordsOf(down.getPoly(1)),
+            QueltTest::wordsOf(body), QueltTest::wordsOf(mask)};
 }
 
 } // namespace
