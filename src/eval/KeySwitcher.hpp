@@ -113,11 +113,13 @@ public:
     // One whole key switch: body and mask receive, word for word, what
     // modDown(multEvalKey(modUpPQ(in), key), ntt = true) gives for
     // polynomials 0 and 1, at in's level, not mod-up, in NTT form, on the
-    // host. The digits and the sums over the extended basis live in a
-    // workspace the switcher keeps for the next call (a few are kept for
-    // concurrent callers; a caller finding none builds one), so a call
-    // touches no fresh memory once the outputs have their shape. Outputs of
-    // another shape are replaced; either may be `in`. Throws, before any
+    // host. The switch runs prime by prime (FastBaseConv::keySwitchLimbs):
+    // neither the digits nor the sums over the extended basis are stored,
+    // and its scratch lives in a workspace the switcher keeps for the next
+    // call (a few are kept for concurrent callers; a caller finding none
+    // builds one), so a call touches no fresh memory once the outputs have
+    // their shape. Outputs of another shape are replaced; either may be
+    // `in`. Throws, before any
     // output is written: the messages of modUpPQ, kSameOutputMessage when
     // body and mask are one polynomial, EvaluationKey::copyTo's messages for
     // the host, kKeyDigitsMessage, and kKeyShapeMessage for key parts that do
