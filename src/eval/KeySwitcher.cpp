@@ -189,6 +189,8 @@ CiphertextBase<EncryptionType::MSRLWE>
 KeySwitcher::multEvalKeyMSRLWE(const std::vector<Polynomial> &digits, EvaluationKey &key,
                                std::uint64_t numSecret) const {
     const Device device = utils::getCommonDeviceOrThrow(digits);
+    if (numSecret > getNumSecret(context_))
+        throw RuntimeException(kSecretCountMessage);
     const u64 level = digits.front().getLevel();
     CiphertextBase<EncryptionType::MSRLWE> result(context_, true, true);
     result.setLevel(level);

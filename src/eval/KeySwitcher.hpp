@@ -69,6 +69,8 @@ public:
         "[KeySwitcher] The key holds fewer digits than the operand.";
     static constexpr const char *kKeySecretsMessage =
         "[KeySwitcher] The key holds fewer secrets than requested.";
+    static constexpr const char *kSecretCountMessage =
+        "[KeySwitcher] The secret count exceeds the context's number of secrets.";
 
     // The gadget digits of `in` at its level l: FastBaseConv::getNumDigits(l)
     // polynomials, each mod-up, at level l and in NTT form whatever the form
@@ -97,7 +99,9 @@ public:
     // the digits' device, then the inner product throws: this build has no
     // host kernel for it ("Cannot support the function 'mulVector' in the
     // current build configuration"; "innerProductMSRLWE" for other devices).
-    // Before that: the messages of multEvalKey in its order, then
+    // Before that: the digit-list messages of multEvalKey,
+    // kSecretCountMessage for a count above the context's number of secrets
+    // (before anything is allocated), the key messages of multEvalKey, then
     // kKeySecretsMessage when the key holds fewer secrets than asked.
     CiphertextBase<EncryptionType::MSRLWE> multEvalKeyMSRLWE(const std::vector<Polynomial> &digits,
                                                              EvaluationKey &key,

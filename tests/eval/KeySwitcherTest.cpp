@@ -293,8 +293,15 @@ TEST(KeySwitcherTest, MultiSecretInnerProductReportsTheMissingKernel) {
                         "configuration");
     EXPECT_NO_THROW(key.getAxIter(kHostDevice));
     EXPECT_NO_THROW(key.getBxIter(kHostDevice));
-    // More secrets than the key holds.
+    // More secrets than the context has, or than the key holds (a key of the
+    // one-secret context of the same primes).
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, 3); },
+                        KeySwitcher::kSecretCountMessage);
+    expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, ~u64{0}); },
+                        KeySwitcher::kSecretCountMessage);
+    auto single = makeEmptyMultKey(smallContext());
+    fillKey(*single, 10);
+    expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, *single, 0); },
                         KeySwitcher::kKeySecretsMessage);
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, 1); },
                         "Cannot support the function 'mulVector' in the current build "
