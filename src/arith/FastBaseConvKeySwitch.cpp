@@ -2,7 +2,8 @@
 // digits' source limbs are prepared once, then for every temporary prime and
 // every base prime of the level the digits' limbs of that prime are made,
 // transformed and summed against the key while they are in cache; the base
-// limbs are divided by P right after their sums.
+// limbs are divided by P right after their sums, the subtraction of the
+// correction and the factor P^-1 applied by the correction's transform.
 
 #include "arith/FastBaseConv.hpp"
 
@@ -151,11 +152,9 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
         for (auto [outs, temporary] :
              {std::pair{body_out, sum_body}, std::pair{mask_out, sum_mask}}) {
             convertTemporary(temporary, group, size, corrections);
-            for (u64 k = 0; k < size; ++k) {
-                const Modulus &modulus = moduli_[group[k]];
-                modulus.getNTT()->computeForward<1>(corrections[k]);
-                modulus.subAndConstMult<1>(outs[k], corrections[k], p_inv[group[k]], outs[k], N);
-            }
+            for (u64 k = 0; k < size; ++k)
+                moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
+                                                                   p_inv[group[k]], outs[k]);
         }
     }
 }

@@ -196,6 +196,14 @@ requires(K == 1 || K == 2 || K == 4) void NTT::computeForward(std::uint64_t *a) 
     ntt_kernels::forward(a, tablesOf(*this), K);
 }
 
+void NTT::computeForwardSubScale(std::uint64_t *a, const std::uint64_t *b, std::uint64_t factor,
+                                 std::uint64_t *out) const {
+    if (type_ == NttType::CONJUGATE_INVARIANT)
+        conversion(a, a);
+    const u64 companion = static_cast<u64>((static_cast<unsigned __int128>(factor) << 64) / prime_);
+    ntt_kernels::forwardSubScale(a, tablesOf(*this), {b, factor, companion, out});
+}
+
 template <int K>
 requires(K == 1 || K == 2) void NTT::computeBackward(std::uint64_t *a) const {
     ntt_kernels::backward(a, tablesOf(*this), K);
