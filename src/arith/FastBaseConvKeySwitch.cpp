@@ -44,7 +44,6 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
-    const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
     const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
 
     u64 *sources = scratch;
@@ -54,23 +53,8 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
     u64 *correction = sum_mask + K * N;
 
     // The sources of every digit, as modUpLimbs makes them.
-    for (u64 m = 0; m <= level; ++m) {
-        u64 *tm = sources + m * N;
-        const u64 q = moduli_[m].getPrime();
-        const u64 f = factors == nullptr ? 1 : factors[m];
-        if (alpha == 1 && factors == nullptr)
-            std::memcpy(tm, in + m * N, N * sizeof(u64));
-        else if (alpha == 1)
-            moduli_[m].constMult<1>(in + m * N, f, tm, N);
-        else if (factors == nullptr)
-            moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
-        else
-            moduli_[m].constMult<1>(in + m * N, utils::mulMod(f, hat_inv[m], q), tm, N);
-        if (in_ntt)
-            moduli_[m].getNTT()->computeBackward<1>(tm);
-        if (alpha != 1)
-            kk::centredLift(tm, q, N);
-    }
+    for (u64 m = 0; m <= level; ++m)
+        prepareSource(in + m * N, m, in_ntt, factors, sources + m * N);
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
     // sums. The targets outside a digit are converted together, so that

@@ -51,6 +51,11 @@ public:
     template <int K>
     requires(K == 1 || K == 2) void computeBackward(std::uint64_t *a) const;
 
+    // computeBackward<1> of the values a[i] factor mod p, word for word, with
+    // the factor joined to the factor N^-1 of the last stage (no pass of its
+    // own). a holds N values below p; factor < p.
+    void computeBackwardScaled(std::uint64_t *a, std::uint64_t factor) const;
+
     // One forward stage with half-distance t (values below 4p stay below 4p);
     // nothing happens for t = 0 or t > N/2.
     void computeForwardNativeSingleStep(std::uint64_t *a, std::uint64_t t) const;

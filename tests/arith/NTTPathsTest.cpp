@@ -90,4 +90,31 @@ TEST_P(NTTPaths, ForwardSubScaleIsTheTransformThenTheFormula) {
             }
 }
 
+// The inverse transform with a factor joined to its last stage gives the
+// words of the inverse transform of the scaled input.
+TEST_P(NTTPaths, BackwardScaledIsTheTransformOfTheScaledInput) {
+    std::mt19937_64 rng(19);
+    for (u64 p : kAllPrimes)
+        for (NttType type : kTypes)
+            for (unsigned log_n : {0u, 1u, 4u, 5u, 10u, 12u}) {
+                const u64 N = u64{1} << log_n;
+                const NTT ntt(N, p, type);
+                const std::vector<u64> a = wordsNearTop(N, p, rng);
+                for (u64 factor : {u64{0}, u64{1}, p - 1, rng() % p}) {
+                    std::vector<u64> scaled(N);
+                    for (u64 i = 0; i < N; ++i)
+                        scaled[i] =
+                            static_cast<u64>(static_cast<unsigned __int128>(a[i]) * factor % p);
+                    const std::vector<u64> want = backwardOf(ntt, scaled, 1);
+                    const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
+                        std::vector<u64> words = a;
+                        ntt.computeBackwardScaled(words.data(), factor);
+                        return words;
+                    });
+                    ASSERT_EQ(scalar, want) << "N = " << N << ", p = " << p;
+                    ASSERT_EQ(vector, want) << "N = " << N << ", p = " << p;
+                }
+            }
+}
+
 INSTANTIATE_TEST_SUITE_P(Simd, NTTPaths, testing::ValuesIn(kVectorPaths), pathParamName);
