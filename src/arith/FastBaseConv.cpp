@@ -212,6 +212,11 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit, std
 
 void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                               std::uint64_t *const *outs) const {
+    modUpLimbs(in, level, in_ntt, nullptr, outs);
+}
+
+void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                              const std::uint64_t *factors, std::uint64_t *const *outs) const {
     const u64 L = num_base_primes_;
     const u64 LK = num_all_primes_;
     if (level >= L)
@@ -228,12 +233,19 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
         const u64 m1 = std::min(digit_end, level + 1);
         // t_m = [a_m (Q_d / q_m)^-1]_{q_m} in coefficient form, held in the
         // digit's own limbs of the output until the input replaces them.
+        // Both constants are applied as one: Shoup products are exact
+        // residues, so (a f mod q) h mod q = a (f h mod q) mod q.
         for (u64 m = m0; m < m1; ++m) {
             u64 *tm = out + m * N;
-            if (alpha == 1)
+            const u64 q = moduli_[m].getPrime();
+            if (alpha == 1 && factors == nullptr)
                 std::memcpy(tm, in + m * N, N * sizeof(u64));
-            else
+            else if (alpha == 1)
+                moduli_[m].constMult<1>(in + m * N, factors[m], tm, N);
+            else if (factors == nullptr)
                 moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
+            else
+                moduli_[m].constMult<1>(in + m * N, mulMod(factors[m], hat_inv[m], q), tm, N);
             if (in_ntt)
                 moduli_[m].getNTT()->computeBackward<1>(tm);
             // The conversion reads centred values (signed words); one-prime
@@ -247,9 +259,12 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
                 moduli_[j].getNTT()->computeForward<1>(out + j * N);
         for (u64 j = L; j < LK; ++j)
             moduli_[j].getNTT()->computeForward<1>(out + j * N);
-        // The digit's own limbs are the input's.
+        // The digit's own limbs are the input's (times the factors).
         for (u64 m = m0; m < m1; ++m) {
-            std::memcpy(out + m * N, in + m * N, N * sizeof(u64));
+            if (factors == nullptr)
+                std::memcpy(out + m * N, in + m * N, N * sizeof(u64));
+            else
+                moduli_[m].constMult<1>(in + m * N, factors[m], out + m * N, N);
             if (!in_ntt)
                 moduli_[m].getNTT()->computeForward<1>(out + m * N);
         }
@@ -262,6 +277,13 @@ void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, st
         throw RuntimeException(kLevelMessage);
     DeviceSpecificArray<u64> scratch(modDownScratchWords(ntt));
     modDownWithScratch(in, level, out, ntt, scratch.getData());
+}
+
+void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
+                                bool ntt, std::uint64_t *scratch) const {
+    if (level >= num_base_primes_)
+        throw RuntimeException(kLevelMessage);
+    modDownWithScratch(in, level, out, ntt, scratch);
 }
 
 std::uint64_t FastBaseConv::modDownScratchWords(bool ntt) const {

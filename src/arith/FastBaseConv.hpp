@@ -153,6 +153,12 @@ public:
     // overlap `in` or each other. Throws kLevelMessage when level >= L.
     void modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                     std::uint64_t *const *outs) const;
+    // The same for the input whose limb m is first multiplied by factors[m]
+    // modulo q_m (m <= level; factors below their primes): the result equals
+    // modUpLimbs of that product, word for word, without a pass of its own
+    // (the factor joins the digit's constant).
+    void modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                    const std::uint64_t *factors, std::uint64_t *const *outs) const;
 
     // Limb-level mod-down. `in` holds (L + K) N words in mod-up layout whose
     // limbs 0 .. level and L .. L + K - 1 are in NTT form; out receives limbs
@@ -161,12 +167,16 @@ public:
     // Throws kLevelMessage when level >= L.
     void modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
                       bool ntt) const;
+    // The same with caller-owned scratch of modDownScratchWords(ntt) words
+    // (not overlapping in or out), so that repeated calls allocate nothing.
+    void modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out, bool ntt,
+                      std::uint64_t *scratch) const;
+    // Words of scratch modDownLimbs needs.
+    std::uint64_t modDownScratchWords(bool ntt) const;
 
 private:
     void buildTables();
     void buildFastPathConstants();
-    // Words of scratch modDownWithScratch needs.
-    std::uint64_t modDownScratchWords(bool ntt) const;
     void modDownWithScratch(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
                             bool ntt, std::uint64_t *scratch) const;
     void convertDigit(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,

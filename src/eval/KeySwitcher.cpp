@@ -13,6 +13,8 @@
 #include "keys/EvaluationKeyAccess.hpp"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 
 namespace Quelt {
 
@@ -33,6 +35,53 @@ bool fitsChain(const Polynomial &p, const std::vector<u64> &primes, u64 degree, 
 }
 
 } // namespace
+
+// Reusable storage of one key switch: the digits and the two sums in mod-up
+// layout, and the scratch of the division by P.
+struct KeySwitcher::Workspace {
+    Workspace(u64 digits_words, u64 sums_words, u64 scratch_words)
+        : digits(digits_words), sums(sums_words), scratch(scratch_words) {}
+    DeviceSpecificArray<u64> digits;
+    DeviceSpecificArray<u64> sums;
+    DeviceSpecificArray<u64> scratch;
+};
+
+// A few workspace slots taken and refilled by atomic exchanges: a caller
+// takes any filled slot or builds a workspace, and puts it back into any
+// empty slot or frees it. Memory stays bounded by the slot count plus the
+// callers running at once.
+class KeySwitcher::WorkspacePool {
+public:
+    static constexpr std::size_t kSlots = 4;
+
+    WorkspacePool() = default;
+    WorkspacePool(const WorkspacePool &) = delete;
+    WorkspacePool &operator=(const WorkspacePool &) = delete;
+    ~WorkspacePool() {
+        for (auto &slot : slots_)
+            delete slot.load(std::memory_order_acquire);
+    }
+
+    std::unique_ptr<Workspace> take() {
+        for (auto &slot : slots_)
+            if (Workspace *w = slot.exchange(nullptr, std::memory_order_acq_rel))
+                return std::unique_ptr<Workspace>(w);
+        return nullptr;
+    }
+
+    void give(std::unique_ptr<Workspace> w) {
+        for (auto &slot : slots_) {
+            Workspace *expected = nullptr;
+            if (slot.compare_exchange_strong(expected, w.get(), std::memory_order_acq_rel)) {
+                w.release();
+                return;
+            }
+        }
+    }
+
+private:
+    std::array<std::atomic<Workspace *>, kSlots> slots_{};
+};
 
 namespace utils {
 
@@ -56,25 +105,53 @@ std::uint64_t dnum(const std::shared_ptr<ContextContent> &context, std::uint64_t
 } // namespace utils
 
 KeySwitcher::KeySwitcher(const std::shared_ptr<ContextContent> &context)
-    : context_(context), base_conv_(context), decompose_data_(context) {}
+    : context_(context), base_conv_(context), decompose_data_(context),
+      primes_(context->getPrimeValues()), pool_(std::make_unique<WorkspacePool>()) {}
 
-void KeySwitcher::modUpPQ(const Polynomial &in, std::vector<Polynomial> &out) const {
-    const Device device = in.getDevice();
-    if (device.type != Device::kHost)
+KeySwitcher::~KeySwitcher() = default;
+
+void KeySwitcher::checkInput(const Polynomial &in) const {
+    if (in.getDevice().type != Device::kHost)
         base_conv_.modUp(in); // throws the accelerator-only failure
     const u64 level = in.getLevel();
     const u64 L = base_conv_.getNumBasePrimes();
-    if (level >= L ||
-        !fitsChain(in, context_->getPrimeValues(), base_conv_.getDegree(), L, level + 1))
+    if (level >= L || !fitsChain(in, primes_, base_conv_.getDegree(), L, level + 1))
         throw RuntimeException(kInputShapeMessage);
+}
 
-    Polynomial scaled(context_, false, in.isNTT());
-    scaled.setLevel(level);
-    scaled.allocate(device);
-    context_->getPrimeModuli().constMult<OutputModulusBoundValidator, false>(
-        in, decompose_data_.getHatQInvMod(device), scaled,
-        OutputModulusBoundValidator(0, level + 1));
-    out = base_conv_.modUp(scaled);
+bool KeySwitcher::fitsExtendedBasis(const Polynomial &p) const {
+    return p.isModUp() && p.getDevice() == kHostDevice &&
+           fitsChain(p, primes_, base_conv_.getDegree(), base_conv_.getNumBasePrimes(),
+                     base_conv_.getNumAllPrimes());
+}
+
+void KeySwitcher::modUpPQ(const Polynomial &in, std::vector<Polynomial> &out) const {
+    checkInput(in);
+    const u64 level = in.getLevel();
+    const u64 D = base_conv_.getNumDigits(level);
+    // Digits already of the right shape keep their storage: a caller that
+    // reuses its vector touches no fresh memory.
+    bool reuse = out.size() == D;
+    for (u64 d = 0; reuse && d < D; ++d)
+        reuse = fitsExtendedBasis(out[d]) && &out[d] != &in;
+    std::vector<Polynomial> fresh;
+    std::vector<Polynomial> &digits = reuse ? out : fresh;
+    if (!reuse) {
+        fresh.reserve(D);
+        for (u64 d = 0; d < D; ++d)
+            fresh.emplace_back(context_, true, true);
+    }
+    std::vector<u64 *> limbs(D);
+    for (u64 d = 0; d < D; ++d) {
+        digits[d].disableGerm();
+        digits[d].setLevel(level);
+        digits[d].setNTT(true);
+        limbs[d] = digits[d].getLimb(0);
+    }
+    base_conv_.modUpLimbs(in.getLimb(0), level, in.isNTT(),
+                          decompose_data_.getHatQInvMod(kHostDevice), limbs.data());
+    if (!reuse)
+        out = std::move(fresh);
 }
 
 std::uint64_t KeySwitcher::prepareKey(const std::vector<Polynomial> &digits, EvaluationKey &key,
@@ -85,10 +162,9 @@ std::uint64_t KeySwitcher::prepareKey(const std::vector<Polynomial> &digits, Eva
     if (masks < digits.size() || bodies < digits.size())
         throw RuntimeException(kKeyDigitsMessage);
     const u64 level = digits.front().getLevel();
-    const std::vector<u64> primes = context_->getPrimeValues();
     for (const Polynomial &digit : digits)
         if (digit.getLevel() != level || !digit.isModUp() ||
-            !fitsChain(digit, primes, base_conv_.getDegree(), base_conv_.getNumBasePrimes(),
+            !fitsChain(digit, primes_, base_conv_.getDegree(), base_conv_.getNumBasePrimes(),
                        base_conv_.getNumAllPrimes()))
             throw RuntimeException(kDigitShapeMessage);
     return bodies;
@@ -137,6 +213,81 @@ KeySwitcher::multEvalKeyMSRLWE(const std::vector<Polynomial> &digits, Evaluation
         makePolyIter(key.getAxIter(device)), makePolyIter(key.getBxIter(device)),
         result.getPolyVector(), secrets, gadget_rank);
     return result;
+}
+
+void KeySwitcher::shapeOutput(Polynomial &p, std::uint64_t level) const {
+    const u64 L = base_conv_.getNumBasePrimes();
+    const auto &primes = p.getPrimes();
+    if (p.isModUp() || p.getDevice() != kHostDevice || p.getDegree() != base_conv_.getDegree() ||
+        p.getChainLength() != L || p.getSize() != L || primes.size() != L ||
+        !std::equal(primes.begin(), primes.end(), primes_.begin()))
+        p = Polynomial(context_, false, true);
+    p.disableGerm();
+    p.setLevel(level);
+    p.setNTT(true);
+}
+
+void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
+                            Polynomial &mask) const {
+    checkInput(in);
+    if (&body == &mask)
+        throw RuntimeException(kSameOutputMessage);
+    const u64 level = in.getLevel();
+    const u64 D = base_conv_.getNumDigits(level);
+    const u64 L = base_conv_.getNumBasePrimes();
+    const u64 LK = base_conv_.getNumAllPrimes();
+    const u64 N = base_conv_.getDegree();
+
+    key.copyTo(kHostDevice);
+    const auto &masks = detail::EvaluationKeyAccess::ax(key, kHostDevice);
+    const auto &bodies = detail::EvaluationKeyAccess::bx(key, kHostDevice);
+    if (masks.size() < D || bodies.size() < D)
+        throw RuntimeException(kKeyDigitsMessage);
+    for (u64 d = 0; d < D; ++d)
+        if (!fitsExtendedBasis(masks[d]) || !fitsExtendedBasis(bodies[d]))
+            throw RuntimeException(kKeyShapeMessage);
+
+    std::unique_ptr<Workspace> ws = pool_->take();
+    if (!ws) {
+        const u64 polys = base_conv_.getNumDigits(L - 1);
+        ws = std::make_unique<Workspace>(polys * LK * N, 2 * LK * N,
+                                         base_conv_.modDownScratchWords(true));
+    }
+    u64 *digits = ws->digits.getData();
+    u64 *sum_body = ws->sums.getData();
+    u64 *sum_mask = sum_body + LK * N;
+
+    std::vector<u64 *> digit_limbs(D);
+    for (u64 d = 0; d < D; ++d)
+        digit_limbs[d] = digits + d * LK * N;
+    base_conv_.modUpLimbs(in.getLimb(0), level, in.isNTT(),
+                          decompose_data_.getHatQInvMod(kHostDevice), digit_limbs.data());
+
+    std::vector<u64> walk;
+    for (u64 i = 0; i <= level; ++i)
+        walk.push_back(i);
+    for (u64 i = L; i < LK; ++i)
+        walk.push_back(i);
+    std::vector<const u64 *> a(walk.size() * D), b(a.size()), c(a.size());
+    std::vector<u64 *> out_mask(walk.size()), out_body(walk.size());
+    for (u64 u = 0; u < walk.size(); ++u) {
+        const u64 i = walk[u];
+        for (u64 d = 0; d < D; ++d) {
+            a[u * D + d] = digit_limbs[d] + i * N;
+            b[u * D + d] = masks[d].getLimb(i);
+            c[u * D + d] = bodies[d].getLimb(i);
+        }
+        out_mask[u] = sum_mask + i * N;
+        out_body[u] = sum_body + i * N;
+    }
+    detail::innerProductHost(context_->getPrimeModuli().getModuli(), walk, D, a, b, c, out_mask,
+                             out_body);
+
+    shapeOutput(body, level);
+    shapeOutput(mask, level);
+    base_conv_.modDownLimbs(sum_body, level, body.getLimb(0), true, ws->scratch.getData());
+    base_conv_.modDownLimbs(sum_mask, level, mask.getLimb(0), true, ws->scratch.getData());
+    pool_->give(std::move(ws));
 }
 
 void KeySwitcher::modPackKeySwitch(const std::vector<const Polynomial *> &inputs,

@@ -57,6 +57,9 @@ public:
     // tables; their failures propagate (a null context, a chain without
     // temporary primes, gadget rank 0).
     explicit KeySwitcher(const std::shared_ptr<ContextContent> &context);
+    ~KeySwitcher();
+    KeySwitcher(const KeySwitcher &) = delete;
+    KeySwitcher &operator=(const KeySwitcher &) = delete;
 
     static constexpr const char *kInputShapeMessage =
         "[KeySwitcher] The input polynomial does not fit the context.";
@@ -107,10 +110,41 @@ public:
     [[noreturn]] void modPackKeySwitch(const std::vector<const Polynomial *> &inputs,
                                        const ModPackKeyBundle &bundle) const;
 
+    // One whole key switch: body and mask receive, word for word, what
+    // modDown(multEvalKey(modUpPQ(in), key), ntt = true) gives for
+    // polynomials 0 and 1, at in's level, not mod-up, in NTT form, on the
+    // host. The digits and the sums over the extended basis live in a
+    // workspace the switcher keeps for the next call (a few are kept for
+    // concurrent callers; a caller finding none builds one), so a call
+    // touches no fresh memory once the outputs have their shape. Outputs of
+    // another shape are replaced; either may be `in`. Throws, before any
+    // output is written: the messages of modUpPQ, kSameOutputMessage when
+    // body and mask are one polynomial, EvaluationKey::copyTo's messages for
+    // the host, kKeyDigitsMessage, and kKeyShapeMessage for key parts that do
+    // not span the extended basis.
+    void keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
+                   Polynomial &mask) const;
+
+    static constexpr const char *kSameOutputMessage =
+        "[KeySwitcher] The two outputs must be different polynomials.";
+    static constexpr const char *kKeyShapeMessage =
+        "[KeySwitcher] The key parts do not fit the context.";
+
     const FastBaseConv &getFastBaseConv() const { return base_conv_; }
     const std::shared_ptr<ContextContent> &getContext() const { return context_; }
 
 private:
+    struct Workspace;
+    class WorkspacePool;
+
+    // Throws the accelerator-only failure for a non-host input and
+    // kInputShapeMessage for one that does not fit the chain.
+    void checkInput(const Polynomial &in) const;
+    // True for a host polynomial in mod-up layout over the context's chain.
+    bool fitsExtendedBasis(const Polynomial &p) const;
+    // Gives p the shape of a plain host polynomial of the context at level.
+    void shapeOutput(Polynomial &p, std::uint64_t level) const;
+
     // Copies the key's parts to the digits' device and checks that the key
     // holds a mask and a body per digit and that the digits share one level
     // and span the extended basis. Returns the number of bodies held there.
@@ -120,6 +154,9 @@ private:
     std::shared_ptr<ContextContent> context_;
     FastBaseConv base_conv_;
     RNSDecomposeData decompose_data_;
+    std::vector<std::uint64_t> primes_;
+    // Workspaces of keySwitch; handed out and back without a lock.
+    std::unique_ptr<WorkspacePool> pool_;
 };
 
 } // namespace Quelt
