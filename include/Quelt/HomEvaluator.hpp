@@ -36,7 +36,7 @@ class Plaintext;
 //   rescale divides by the top prime of the level and lowers it by one.
 //   Besides the messages listed, setting a counter above the output's level
 //   (other than level 0) throws "Rescale counter should be less than or
-//   equal to the level", checked first.
+//   equal to the level", checked before the output is written.
 // - Two ciphertexts combined must agree, in this order, in log slot count
 //   ("Two operands have different logSlots"), rescale counter ("Two
 //   operands have different RescaleCounter"), device ("Two operands are in

@@ -60,6 +60,26 @@ public:
     static constexpr const char *kWrongRotationIndex = "Wrong rotation index";
     static constexpr const char *kSwitchKeyContext =
         "Two secret keys should be in the context of KeyGenerator.";
+    static constexpr const char *kNoSparseContext =
+        "Key Generator is not constructed for the parameter supporting sparse secret encapsulation";
+    static constexpr const char *kComposeDegree =
+        "[genComposeKey] The degree of input ciphertext does not divide the RLWE encryption degree";
+    static constexpr const char *kComposeSubset =
+        "[genComposeKey] The encryption primes of the ciphertext to switch from is not subset of "
+        "the primes of the RLWE encryption";
+    static constexpr const char *kDecomposeKeyDegree =
+        "[genDecomposeKey] The degree of the switch key is not same to the RLWE encryption degree";
+    static constexpr const char *kDecomposeDegree =
+        "[genDecomposeKey] The degree of output ciphertexts does not divide the degree of "
+        "ciphertext to switch to";
+    static constexpr const char *kDecomposeSubset =
+        "[genDecomposeKey] The encryption primes of the ciphertext to switch to is not subset of "
+        "the primes of the RLWE encryption";
+    static constexpr const char *kDecomposeKeySubset =
+        "[genDecomposeKey] The encryption primes of the ciphertext to switch to is not subset of "
+        "the primes of the switching key";
+    static constexpr const char *kDecomposeKeySecrets =
+        "[genDecomposeKey] The context of the switch key should have one secret";
 
     // Construction checks, before anything is allocated:
     //   - a secret key whose context differs from `context` in preset (or,
@@ -146,6 +166,48 @@ public:
     // `to`.
     RingSwitchKey genSwitchKeyMSRLWE(const SecretKeyBase<EncryptionType::MSRLWE> &from,
                                      const SecretKeyBase<EncryptionType::MSRLWE> &to) const;
+
+    // A new sparse-secret encapsulation key into the pack, for a sparse
+    // secret drawn now (the only draw before the keys' own): its DTS part
+    // switches the default secret, written over the sparse context, to the
+    // sparse secret, over the sparse context; its STD part switches the
+    // sparse secret, written over the main context, to the default secret,
+    // over the main context. With several secrets each part switches secret
+    // k to secret k. The sparse secret is kept nowhere else. The key is made
+    // complete before it replaces the pack's key (a failure leaves the held
+    // key; a key already handed out stays as it was). Fused rotation keys in
+    // the pack are left untouched, also those made for an earlier sparse
+    // secret. Checks, in order, before anything is drawn or allocated:
+    // kNoDefaultKey; a generator built without a sparse context:
+    // kNoSparseContext; a sparse context of another degree, rank or number
+    // of secrets than the context: kSparseMismatch; a pack made without a
+    // sparse context (as after flush): "[KeyPack] The key pack was not
+    // constructed with a sparse context".
+    void genSparseSecretEncapsulationKey() const;
+
+    // The key (type 'w', over this generator's context) that switches from
+    // the small secret s of degree n embedded as s(X^(N/n)) (coefficient i
+    // at i N / n) to the default secret. Checks, in order: kNoDefaultKey
+    // (also for a context with several secrets: this key has a single-secret
+    // form only); N not a multiple of n: kComposeDegree; the small context's
+    // encryption level above the level up to which its chain agrees with
+    // this context's: kComposeSubset ("The given two contexts are not
+    // compatible at any level" when prime 0 differs). No key is made before
+    // the checks pass.
+    RingSwitchKey genComposeKey(const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
+    // The key (type 'w', over context_to, with its gadget digits and chain)
+    // that switches from the default secret to the small secret embedded as
+    // above, both written over context_to. Checks, in order: kNoDefaultKey
+    // (as for genComposeKey); context_to of another degree:
+    // kDecomposeKeyDegree; N not a multiple of n: kDecomposeDegree; the
+    // small context's encryption level above the level up to which it
+    // agrees with this context: kDecomposeSubset, then with context_to:
+    // kDecomposeKeySubset (prime 0 differing: "The given two contexts are
+    // not compatible at any level"); context_to with several secrets or a
+    // rank above 1: kDecomposeKeySecrets. No key is made before the checks
+    // pass.
+    RingSwitchKey genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
+                                  const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
 
     // Writes the pack the generator fills to the key directory `dir`
     // (KeyPack::save).

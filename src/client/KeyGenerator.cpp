@@ -91,6 +91,19 @@ RingSwitchKey KeyGenerator::genSwitchKeyMSRLWE(const MSRLWEKey &from, const MSRL
     return impl_->genSwitchKeyMSRLWE(from, to);
 }
 
+void KeyGenerator::genSparseSecretEncapsulationKey() const {
+    impl_->genSparseSecretEncapsulationKey();
+}
+
+RingSwitchKey KeyGenerator::genComposeKey(const RLWEKey &sk_small) const {
+    return impl_->genComposeKey(sk_small);
+}
+
+RingSwitchKey KeyGenerator::genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
+                                            const RLWEKey &sk_small) const {
+    return impl_->genDecomposeKey(context_to, sk_small);
+}
+
 void KeyGenerator::save(const std::string &dir) const { impl_->getKeyPack()->save(dir); }
 
 void KeyGenerator::flush() {

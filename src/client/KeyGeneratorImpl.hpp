@@ -4,6 +4,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "Quelt/SparseSecretEncapsulationKey.hpp"
 #include "arith/RNSDecomposeData.hpp"
 
 #include <cstdint>
@@ -15,6 +16,9 @@ namespace Quelt {
 
 class ContextContent;
 class KeyPackImpl;
+namespace LWE {
+class ContextContent;
+}
 class Polynomial;
 class PolynomialVector;
 
@@ -121,6 +125,32 @@ public:
                                 bool min_key) const;
     RingSwitchKey genSwitchKey(const RLWEKey &from, const RLWEKey &to) const;
     RingSwitchKey genSwitchKeyMSRLWE(const MSRLWEKey &from, const MSRLWEKey &to) const;
+    void genSparseSecretEncapsulationKey() const;
+    RingSwitchKey genComposeKey(const RLWEKey &sk_small) const;
+    RingSwitchKey genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
+                                  const RLWEKey &sk_small) const;
+
+    // Fills `key`, a new encapsulation key over (context, context_sparse),
+    // for a freshly drawn sparse secret, and returns that secret over
+    // `context` (C's polynomials, one per secret, NTT form over all L + K
+    // primes). The secrets:
+    //   A = the default secret over context_sparse (from its coefficients),
+    //   B = a new random secret of context_sparse (the only draw before the
+    //       keys),
+    //   C = B over `context`;
+    // the DTS part switches A to B over context_sparse with its tables, the
+    // STD part C to the default secret over `context` with its tables.
+    // Several secrets take the multi-secret forms of the keys. A and B are
+    // dropped on return. Checks, before anything is allocated: the default
+    // key of `context`'s kind (KeyGenerator::kNoDefaultKey), `context` of
+    // the default key's degree, rank and number of secrets
+    // (KeyGenerator::kKeyMismatch), context_sparse of `context`'s degree,
+    // rank and number of secrets (KeyGenerator::kSparseMismatch); the parts
+    // of `key` must hold their contexts' digits (kKeyShape).
+    PolynomialVector fillSparseSecretEncapsulationKey(
+        const std::shared_ptr<ContextContent> &context, const RNSDecomposeData &decompose_data,
+        const std::shared_ptr<ContextContent> &context_sparse,
+        const RNSDecomposeData &decompose_data_sparse, SparseSecretEncapsulationKey &key) const;
 
     std::shared_ptr<EvaluationKey> makeMultKey() const;
     std::shared_ptr<EvaluationKey> makeConjKey() const;
@@ -134,6 +164,9 @@ private:
     // the generator does not hold that kind.
     const RLWEKey &singleSecretKey() const;
     const MSRLWEKey &multiSecretKey() const;
+    // The key of a single-secret-only operation: kNoDefaultKey unless the
+    // context has one secret and the generator holds an RLWE key.
+    const RLWEKey &singleSecretOnlyKey() const;
     // A complete key of `key`'s kind whose source is the default secret
     // under X -> X^g.
     void fillAutomorphismKey(EvaluationKey &key, std::int64_t g) const;
@@ -145,6 +178,19 @@ private:
     std::optional<MSRLWEKey> sk_multi_;
     std::shared_ptr<KeyPackImpl> pack_;
 };
+
+// The highest level at which two chains agree: with m = min(L_a, L_b) - 1
+// (L the number of base and quantize primes), the level just below the first
+// prime index in 1..m where they differ, else m. Prime 0 must agree, else
+// RuntimeException kNotCompatibleAtAnyLevel (checked before anything else).
+std::uint64_t getMaxCompatibleLevel(const std::shared_ptr<ContextContent> &a,
+                                    const std::shared_ptr<ContextContent> &b);
+// The same with an LWE chain (all its primes) in place of a's.
+std::uint64_t getMaxCompatibleLevel(const std::shared_ptr<LWE::ContextContent> &a,
+                                    const std::shared_ptr<ContextContent> &b);
+
+inline constexpr const char *kNotCompatibleAtAnyLevel =
+    "The given two contexts are not compatible at any level";
 
 namespace detail {
 

@@ -114,7 +114,7 @@ void HomEvaluatorImpl::addOrSub(const CiphertextBase<ET> &a, const CiphertextBas
     // operands keep the caller's order.
     const bool a_higher = level_a > level_b;
     const CiphertextBase<ET> &higher = a_higher ? a : b;
-    CiphertextBase<ET> lowered(higher);
+    CiphertextBase<ET> lowered(higher.getContext(), false, true);
     levelDown(higher, std::min(level_a, level_b), lowered);
     if (a_higher)
         addOrSubWithoutCheck(lowered, b, out, subtract);
@@ -242,23 +242,21 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const Cipherte
     addToBody(ct, ptxt.getMx(), out, true);
 }
 
-bool HomEvaluatorImpl::reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level, int counter,
-                                              Plaintext &reencoded) const {
+std::optional<Plaintext> HomEvaluatorImpl::reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
+                                                                  int counter) const {
     if (ptxt.getLevel() == level)
-        return false;
+        return std::nullopt;
     const EnDecoder encoder(context_);
-    reencoded = encoder.encode(encoder.decode(ptxt), level, counter);
-    return true;
+    return encoder.encode(encoder.decode(ptxt), level, counter);
 }
 
 template <EncryptionType ET>
 void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
                                     CiphertextBase<ET> &out, bool subtract) const {
     utils::checkPrecondition(ct, ptxt);
-    Plaintext reencoded(context_);
-    const bool other =
-        reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter(), reencoded);
-    addToBody(ct, (other ? reencoded : ptxt).getMx(), out, subtract);
+    const std::optional<Plaintext> reencoded =
+        reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter());
+    addToBody(ct, (reencoded ? *reencoded : ptxt).getMx(), out, subtract);
 }
 
 template <EncryptionType ET>
@@ -435,9 +433,8 @@ void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
         throw RuntimeException(kLevelZero);
     if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCountersNotZero);
-    Plaintext reencoded(context_);
-    const bool other = reencodeIfLevelDiffers(ptxt, ct.getLevel(), 0, reencoded);
-    multWithoutRescale(ct, other ? reencoded : ptxt, out);
+    const std::optional<Plaintext> reencoded = reencodeIfLevelDiffers(ptxt, ct.getLevel(), 0);
+    multWithoutRescale(ct, reencoded ? *reencoded : ptxt, out);
     rescaleChecked(out);
 }
 

@@ -3,11 +3,13 @@
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "eval/Precondition.hpp"
 
 #include <complex>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Quelt {
@@ -16,7 +18,6 @@ class ContextContent;
 class KeySwitcher;
 class LevelledElement;
 class Message;
-class Plaintext;
 class Polynomial;
 class PolynomialVector;
 class EvaluationKey;
@@ -181,8 +182,8 @@ private:
     void rescaleChecked(CiphertextBase<ET> &ct) const;
     // The plaintext re-encoded at `level` with `counter` when its level is
     // another; otherwise nothing (the caller uses ptxt).
-    bool reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level, int counter,
-                                Plaintext &reencoded) const;
+    std::optional<Plaintext> reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
+                                                    int counter) const;
 
     std::shared_ptr<ContextContent> context_;
     KeyPack key_pack_;

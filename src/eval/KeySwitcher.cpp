@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <optional>
 
 namespace Quelt {
 
@@ -36,13 +37,9 @@ bool fitsChain(const Polynomial &p, const std::vector<u64> &primes, u64 degree, 
 
 } // namespace
 
-// Reusable storage of one key switch: the digits and the two sums in mod-up
-// layout, and the scratch of the division by P.
+// Reusable scratch of one key switch (FastBaseConv::keySwitchLimbs).
 struct KeySwitcher::Workspace {
-    Workspace(u64 digits_words, u64 sums_words, u64 scratch_words)
-        : digits(digits_words), sums(sums_words), scratch(scratch_words) {}
-    DeviceSpecificArray<u64> digits;
-    DeviceSpecificArray<u64> sums;
+    explicit Workspace(u64 words) : scratch(words) {}
     DeviceSpecificArray<u64> scratch;
 };
 
@@ -192,6 +189,8 @@ CiphertextBase<EncryptionType::MSRLWE>
 KeySwitcher::multEvalKeyMSRLWE(const std::vector<Polynomial> &digits, EvaluationKey &key,
                                std::uint64_t numSecret) const {
     const Device device = utils::getCommonDeviceOrThrow(digits);
+    if (numSecret > getNumSecret(context_))
+        throw RuntimeException(kSecretCountMessage);
     const u64 level = digits.front().getLevel();
     CiphertextBase<EncryptionType::MSRLWE> result(context_, true, true);
     result.setLevel(level);
@@ -235,8 +234,6 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
     const u64 level = in.getLevel();
     const u64 D = base_conv_.getNumDigits(level);
     const u64 L = base_conv_.getNumBasePrimes();
-    const u64 LK = base_conv_.getNumAllPrimes();
-    const u64 N = base_conv_.getDegree();
 
     key.copyTo(kHostDevice);
     const auto &masks = detail::EvaluationKeyAccess::ax(key, kHostDevice);
@@ -247,46 +244,27 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
         if (!fitsExtendedBasis(masks[d]) || !fitsExtendedBasis(bodies[d]))
             throw RuntimeException(kKeyShapeMessage);
 
+    // An output that is the input gets its new shape only after the input
+    // was copied.
+    std::optional<Polynomial> copy;
+    if (&in == &body || &in == &mask)
+        copy.emplace(in);
+    const Polynomial &source = copy ? *copy : in;
+
     std::unique_ptr<Workspace> ws = pool_->take();
-    if (!ws) {
-        const u64 polys = base_conv_.getNumDigits(L - 1);
-        ws = std::make_unique<Workspace>(polys * LK * N, 2 * LK * N,
-                                         base_conv_.modDownScratchWords(true));
+    if (!ws)
+        ws = std::make_unique<Workspace>(base_conv_.keySwitchScratchWords(L - 1));
+    std::vector<const u64 *> mask_parts(D), body_parts(D);
+    for (u64 d = 0; d < D; ++d) {
+        mask_parts[d] = masks[d].getLimb(0);
+        body_parts[d] = bodies[d].getLimb(0);
     }
-    u64 *digits = ws->digits.getData();
-    u64 *sum_body = ws->sums.getData();
-    u64 *sum_mask = sum_body + LK * N;
-
-    std::vector<u64 *> digit_limbs(D);
-    for (u64 d = 0; d < D; ++d)
-        digit_limbs[d] = digits + d * LK * N;
-    base_conv_.modUpLimbs(in.getLimb(0), level, in.isNTT(),
-                          decompose_data_.getHatQInvMod(kHostDevice), digit_limbs.data());
-
-    std::vector<u64> walk;
-    for (u64 i = 0; i <= level; ++i)
-        walk.push_back(i);
-    for (u64 i = L; i < LK; ++i)
-        walk.push_back(i);
-    std::vector<const u64 *> a(walk.size() * D), b(a.size()), c(a.size());
-    std::vector<u64 *> out_mask(walk.size()), out_body(walk.size());
-    for (u64 u = 0; u < walk.size(); ++u) {
-        const u64 i = walk[u];
-        for (u64 d = 0; d < D; ++d) {
-            a[u * D + d] = digit_limbs[d] + i * N;
-            b[u * D + d] = masks[d].getLimb(i);
-            c[u * D + d] = bodies[d].getLimb(i);
-        }
-        out_mask[u] = sum_mask + i * N;
-        out_body[u] = sum_body + i * N;
-    }
-    detail::innerProductHost(context_->getPrimeModuli().getModuli(), walk, D, a, b, c, out_mask,
-                             out_body);
-
     shapeOutput(body, level);
     shapeOutput(mask, level);
-    base_conv_.modDownLimbs(sum_body, level, body.getLimb(0), true, ws->scratch.getData());
-    base_conv_.modDownLimbs(sum_mask, level, mask.getLimb(0), true, ws->scratch.getData());
+    base_conv_.keySwitchLimbs(source.getLimb(0), level, source.isNTT(),
+                              decompose_data_.getHatQInvMod(kHostDevice), mask_parts.data(),
+                              body_parts.data(), body.getLimb(0), mask.getLimb(0),
+                              ws->scratch.getData());
     pool_->give(std::move(ws));
 }
 

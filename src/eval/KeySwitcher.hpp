@@ -69,6 +69,8 @@ public:
         "[KeySwitcher] The key holds fewer digits than the operand.";
     static constexpr const char *kKeySecretsMessage =
         "[KeySwitcher] The key holds fewer secrets than requested.";
+    static constexpr const char *kSecretCountMessage =
+        "[KeySwitcher] The secret count exceeds the context's number of secrets.";
 
     // The gadget digits of `in` at its level l: FastBaseConv::getNumDigits(l)
     // polynomials, each mod-up, at level l and in NTT form whatever the form
@@ -97,7 +99,9 @@ public:
     // the digits' device, then the inner product throws: this build has no
     // host kernel for it ("Cannot support the function 'mulVector' in the
     // current build configuration"; "innerProductMSRLWE" for other devices).
-    // Before that: the messages of multEvalKey in its order, then
+    // Before that: the digit-list messages of multEvalKey,
+    // kSecretCountMessage for a count above the context's number of secrets
+    // (before anything is allocated), the key messages of multEvalKey, then
     // kKeySecretsMessage when the key holds fewer secrets than asked.
     CiphertextBase<EncryptionType::MSRLWE> multEvalKeyMSRLWE(const std::vector<Polynomial> &digits,
                                                              EvaluationKey &key,
@@ -113,11 +117,13 @@ public:
     // One whole key switch: body and mask receive, word for word, what
     // modDown(multEvalKey(modUpPQ(in), key), ntt = true) gives for
     // polynomials 0 and 1, at in's level, not mod-up, in NTT form, on the
-    // host. The digits and the sums over the extended basis live in a
-    // workspace the switcher keeps for the next call (a few are kept for
-    // concurrent callers; a caller finding none builds one), so a call
-    // touches no fresh memory once the outputs have their shape. Outputs of
-    // another shape are replaced; either may be `in`. Throws, before any
+    // host. The switch runs prime by prime (FastBaseConv::keySwitchLimbs):
+    // neither the digits nor the sums over the extended basis are stored,
+    // and its scratch lives in a workspace the switcher keeps for the next
+    // call (a few are kept for concurrent callers; a caller finding none
+    // builds one), so a call touches no fresh memory once the outputs have
+    // their shape. Outputs of another shape are replaced; either may be
+    // `in`. Throws, before any
     // output is written: the messages of modUpPQ, kSameOutputMessage when
     // body and mask are one polynomial, EvaluationKey::copyTo's messages for
     // the host, kKeyDigitsMessage, and kKeyShapeMessage for key parts that do

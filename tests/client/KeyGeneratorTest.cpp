@@ -51,13 +51,6 @@ std::vector<std::uint64_t> heldIndices(const KeyPack &pack) {
     return implOf(pack).getRotKeyList(true);
 }
 
-// The errors of different digits (and secrets) are drawn apart.
-void expectDistinctErrors(const std::vector<Coefficients> &errors) {
-    for (std::size_t a = 0; a < errors.size(); ++a)
-        for (std::size_t b = a + 1; b < errors.size(); ++b)
-            EXPECT_NE(errors[a], errors[b]) << "bodies " << a << " and " << b;
-}
-
 // One key kind of a single-secret generator: how it is made and fetched, and
 // its source secret in terms of the target's coefficients.
 struct KeyKind {

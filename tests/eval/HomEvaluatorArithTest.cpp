@@ -195,6 +195,8 @@ template <EncryptionType ET>
 void runTable(const std::shared_ptr<ContextContent> &ctx, u64 top, u64 low, double bound) {
     reseed();
     const SchemeKeys<ET> keys(ctx);
+    // Built from the context alone: an empty key pack serves every operation
+    // here.
     const EvaluatorFor<ET> evaluator(ctx);
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(2024);

@@ -10,6 +10,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "eval/Precondition.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -72,6 +73,13 @@ TEST(HomEvaluatorConstructionTest, EveryConstructorLoadsTheMultiplicationKeyOfTh
     HomEvaluator facade(ctx, dir.dir());
     expectThrowsMessage([&] { HomEvaluator(ctx, dir.file("missing")); },
                         "Cannot find path " + dir.file("missing"));
+}
+
+TEST(HomEvaluatorConstructionTest, MissingKeysThrowTheCallersMessage) {
+    expectThrowsMessage(
+        [] { utils::throwIfNotLoaded(nullptr, "Failed to load the multiplication key"); },
+        "Failed to load the multiplication key");
+    utils::throwIfNotLoaded(filledMultKey(QueltTest::smallContext(), 1), "unused");
 }
 
 TEST(HomEvaluatorConstructionTest, EvaluatorsOnCopiesOfOnePackSeeKeysGeneratedLater) {
@@ -158,6 +166,20 @@ TEST_F(HomEvaluatorTest, MultiplyingByZeroKeepsTheMetadata) {
     EXPECT_EQ(zero.getLevel(), 3u);
     for (u64 i = 0; i < 2; ++i)
         EXPECT_TRUE(chain().isZero(zero.getPoly(i)));
+}
+
+// add needs no slot encoding (sub does): two coefficient-encoded ciphertexts
+// at one level add to the same words as slot-encoded ones.
+TEST_F(HomEvaluatorTest, CoefficientEncodedCiphertextsAdd) {
+    Ciphertext a = top, b = other;
+    a.setEncodingType(EncodingType::COEFFICIENT);
+    b.setEncodingType(EncodingType::COEFFICIENT);
+    Ciphertext sum(ctx(), false, true), slot_sum(ctx(), false, true);
+    evaluator.add(a, b, sum);
+    evaluator.add(top, other, slot_sum);
+    EXPECT_EQ(sum.getEncodingType(), EncodingType::COEFFICIENT);
+    sum.setEncodingType(EncodingType::SLOT);
+    EXPECT_EQ(ciphertextWords(sum), ciphertextWords(slot_sum));
 }
 
 TEST_F(HomEvaluatorTest, TheThirdPolynomialIsCopiedOrNegated) {
@@ -345,6 +367,12 @@ TEST_F(HomEvaluatorTest, EveryCheckRunsInOrderBeforeTheOutputIsWritten) {
     Ciphertext counter_low(ctx(), false, true); // counter 1 at level 1
     evaluator.levelDown(top, 1, counter_low);
     counter_low.setRescaleCounter(1);
+    Ciphertext elsewhere = top; // host memory of another id
+    elsewhere.to(Device{0, 1});
+    Ciphertext elsewhere_counter = counter;
+    elsewhere_counter.to(Device{0, 1});
+    Message msg_elsewhere = x.front();
+    msg_elsewhere.to(Device{0, 1});
     Ciphertext mod_up(ctx(), true, true);
     mod_up.setLevel(3);
     const Message msg = x.front();
@@ -390,6 +418,12 @@ TEST_F(HomEvaluatorTest, EveryCheckRunsInOrderBeforeTheOutputIsWritten) {
         {"add counter and coeff", [&](Ciphertext &o) { evaluator.add(counter_coeff, top, o); },
          counters},
         {"add coeff", [&](Ciphertext &o) { evaluator.add(coeff, top, o); }, encoding},
+        {"add devices", [&](Ciphertext &o) { evaluator.add(elsewhere, coeff, o); },
+         "Two operands are in different devices"},
+        {"add devices and counter",
+         [&](Ciphertext &o) { evaluator.add(elsewhere_counter, top, o); }, counters},
+        {"add message devices", [&](Ciphertext &o) { evaluator.add(top, msg_elsewhere, o); },
+         "Two operands are in different devices"},
         {"add lower, counter above", [&](Ciphertext &o) { evaluator.add(counter, low, o); },
          counter_zero},
         {"add lower, counter below", [&](Ciphertext &o) { evaluator.add(top, counter_low, o); },

@@ -9,12 +9,11 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
-#include "arith/PolyIter.hpp"
-#include "arith/PrimeModuliInnerProduct.hpp"
 #include "keys/ModPackKeyBundle.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
+#include "support/KeySwitchReference.hpp"
 #include "support/KeyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -294,8 +293,15 @@ TEST(KeySwitcherTest, MultiSecretInnerProductReportsTheMissingKernel) {
                         "configuration");
     EXPECT_NO_THROW(key.getAxIter(kHostDevice));
     EXPECT_NO_THROW(key.getBxIter(kHostDevice));
-    // More secrets than the key holds.
+    // More secrets than the context has, or than the key holds (a key of the
+    // one-secret context of the same primes).
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, 3); },
+                        KeySwitcher::kSecretCountMessage);
+    expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, ~u64{0}); },
+                        KeySwitcher::kSecretCountMessage);
+    auto single = makeEmptyMultKey(smallContext());
+    fillKey(*single, 10);
+    expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, *single, 0); },
                         KeySwitcher::kKeySecretsMessage);
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, 1); },
                         "Cannot support the function 'mulVector' in the current build "
@@ -322,49 +328,6 @@ TEST(KeySwitcherTest, ModulusPackingKeySwitchHasNoHostKernel) {
                         "configuration");
 }
 
-namespace {
-
-// The key switch composed from the landed pieces alone: limb i times
-// hatQInv_i in a polynomial of its own, FastBaseConv::modUp, the inner
-// product, FastBaseConv::modDown to NTT form.
-struct Reference {
-    std::vector<Polynomial> digits;
-    std::vector<Polynomial> down;
-};
-
-Reference referenceSwitch(const Context &ctx, const Polynomial &in, EvaluationKey &key) {
-    const FastBaseConv conv(ctx);
-    const RNSDecomposeData decompose(ctx);
-    const u64 level = in.getLevel();
-    Polynomial scaled(ctx, false, in.isNTT());
-    scaled.setLevel(level);
-    ctx->getPrimeModuli().constMult<OutputModulusBoundValidator, false>(
-        in, decompose.getHatQInvMod(kHostDevice), scaled, {0, level + 1});
-    Reference r{conv.modUp(scaled), {}};
-    PolynomialVector sums(ctx, 2, true, true);
-    sums.setLevel(level);
-    ctx->getPrimeModuli().innerProduct(
-        makePolyIter(r.digits.cbegin()), makePolyIter(r.digits.cend()),
-        makePolyIter(key.getAxIter(kHostDevice)), makePolyIter(key.getBxIter(kHostDevice)),
-        sums.getPoly(1), sums.getPoly(0));
-    PolynomialVector down(ctx, 2, false, true);
-    conv.modDown(sums, down, true);
-    r.down = down.getPolys();
-    return r;
-}
-
-// Limbs 0 .. level and the temporary limbs of a mod-up polynomial.
-std::vector<u64> usedWords(const Polynomial &p) {
-    std::vector<u64> words;
-    const u64 n = p.getDegree();
-    for (u64 i = 0; i < p.getSize(); ++i)
-        if (i <= p.getLevel() || i >= p.getChainLength())
-            words.insert(words.end(), p.getLimb(i), p.getLimb(i) + n);
-    return words;
-}
-
-} // namespace
-
 TEST(KeySwitcherTest, FastPathsMatchTheLandedPiecesWordForWord) {
     // Gadget ranks 2 (two primes per digit) and 5 (one prime per digit, the
     // path without a digit constant), FX (five primes per digit).
@@ -379,7 +342,7 @@ TEST(KeySwitcherTest, FastPathsMatchTheLandedPiecesWordForWord) {
                 SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level
                                                 << (ntt ? ", NTT" : ", coefficients"));
                 const Polynomial in = somePolynomial(ctx, level, ntt, level * 2 + ntt);
-                const Reference want = referenceSwitch(ctx, in, *key);
+                const ReferenceSwitch want = referenceSwitch(ctx, in, *key);
                 // Into a reused digit vector (after the first round) and a
                 // fresh one.
                 std::vector<Polynomial> fresh;
@@ -405,7 +368,7 @@ TEST(KeySwitcherTest, FastPathsMatchTheLandedPiecesWordForWord) {
             }
         // The input may be one of the outputs.
         const Polynomial in = somePolynomial(ctx, 1, true, 99);
-        const Reference want = referenceSwitch(ctx, in, *key);
+        const ReferenceSwitch want = referenceSwitch(ctx, in, *key);
         Polynomial both = in;
         ks.keySwitch(both, *key, both, mask);
         EXPECT_EQ(QueltTest::wordsOf(both), QueltTest::wordsOf(want.down[0]));

@@ -12,6 +12,7 @@
 #include "Quelt/EncryptionKey.hpp"
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "Quelt/SparseSecretEncapsulationKey.hpp"
 #include "arith/NTT.hpp"
 #include "arith/Validators.hpp"
 #include "context/ContextContent.hpp"
@@ -21,12 +22,13 @@
 #include "foundation/RandomSampler.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
-#include "support/BigInteger.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ModularReference.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -243,28 +245,34 @@ inline std::vector<std::uint64_t> coefficientLimb(const std::shared_ptr<ContextC
     return limb;
 }
 
-// v reduced into (-m/2, m/2], for v in (-m, m).
-inline BigInteger centredModulo(BigInteger v, const BigInteger &m) {
-    if (v.isNegative())
-        v = v + m;
-    const BigInteger twice = v + v - m;
-    return !twice.isNegative() && !twice.isZero() ? v - m : v;
-}
-
-// The value of a big integer known to lie in [-bound, bound], or nothing.
-inline std::optional<std::int64_t> smallValue(const BigInteger &v, std::int64_t bound) {
-    const BigInteger above = v - BigInteger::fromSigned(bound + 1);
-    const BigInteger below = v + BigInteger::fromSigned(bound + 1);
-    if (!above.isNegative() || below.isNegative() || below.isZero())
-        return std::nullopt;
-    constexpr std::uint64_t kPrime = (std::uint64_t{1} << 61) - 1;
-    const std::uint64_t r = v.mod(kPrime);
-    return r > kPrime / 2 ? -static_cast<std::int64_t>(kPrime - r) : static_cast<std::int64_t>(r);
-}
-
 // The error bound of generated keys: |e| stays below 21 for the rounded
 // Gaussian of width 3.2.
 inline constexpr std::int64_t kKeyErrorBound = 21;
+
+// The integer e with |e| <= bound whose residues modulo the primes are
+// `residues`, or nothing. By the Chinese remainder theorem this is the
+// centred value of the residues modulo the product of the primes, when that
+// value is that small: e is read off the first prime and must then match
+// every other (all primes above 2 bound).
+inline std::optional<std::int64_t> smallCrtValue(const std::vector<std::uint64_t> &residues,
+                                                 const std::vector<std::uint64_t> &primes,
+                                                 std::int64_t bound) {
+    const std::uint64_t q0 = primes[0];
+    const std::uint64_t r0 = residues[0];
+    const std::int64_t e =
+        r0 > q0 / 2 ? -static_cast<std::int64_t>(q0 - r0) : static_cast<std::int64_t>(r0);
+    if (e > bound || e < -bound)
+        return std::nullopt;
+    for (std::size_t i = 1; i < primes.size(); ++i)
+        if (residues[i] != signedResidueRef(e, primes[i]))
+            return std::nullopt;
+    return e;
+}
+
+// How the check below forms a s: by the schoolbook rule (independent of the
+// library's transforms, for small degrees), or pointwise in the library's NTT
+// form (tested on its own), which degree 2^16 needs.
+enum class KeyProduct { Schoolbook, Transform };
 
 // Checks the identity for every secret k (from[k] the source, to[k] the
 // target coefficients) and digit j of a switching key over ctx, and that the
@@ -273,7 +281,8 @@ inline constexpr std::int64_t kKeyErrorBound = 21;
 inline std::vector<Coefficients>
 expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const EvaluationKey &key,
                            const std::vector<Coefficients> &from,
-                           const std::vector<Coefficients> &to) {
+                           const std::vector<Coefficients> &to,
+                           KeyProduct product = KeyProduct::Schoolbook) {
     const std::vector<std::uint64_t> primes = getPrimeList(ctx);
     const std::uint64_t n = getDegree(ctx);
     const std::uint64_t length = getLength(ctx);
@@ -294,42 +303,51 @@ expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const Eva
                 ADD_FAILURE() << "a key polynomial is not mod-up in NTT form over the chain";
                 return {};
             }
-    const BigInteger pq = BigInteger::product(primes);
     const std::uint64_t alpha = (length + d - 1) / d;
     for (std::uint64_t k = 0; k < secrets; ++k) {
         for (std::uint64_t j = 0; j < d; ++j) {
-            // P Q / Q_j: every prime outside digit j; Q_j: those of the digit.
-            std::vector<std::uint64_t> outside, inside;
-            for (std::uint64_t i = 0; i < primes.size(); ++i)
-                (i >= j * alpha && i < std::min((j + 1) * alpha, length) ? inside : outside)
-                    .push_back(primes[i]);
-            const BigInteger gadget = BigInteger::product(outside);
-            const BigInteger digit_modulus = BigInteger::product(inside);
-            // b + a s_k per prime, in coefficient form.
+            const auto inDigit = [&](std::uint64_t i) {
+                return i >= j * alpha && i < std::min((j + 1) * alpha, length);
+            };
+            // b + a s_k - P (Q / Q_j) s'_k per prime, in coefficient form; the
+            // gadget factor is 0 outside digit j.
             std::vector<std::vector<std::uint64_t>> sums(primes.size());
             for (std::uint64_t i = 0; i < primes.size(); ++i) {
                 const std::uint64_t q = primes[i];
                 std::vector<std::uint64_t> s(n);
                 for (std::uint64_t c = 0; c < n; ++c)
                     s[c] = signedResidueRef(to[k][c], q);
-                const auto a = coefficientLimb(ctx, ax[j], i);
-                const auto as = negacyclicProductRef(a, s, q);
-                sums[i] = coefficientLimb(ctx, bx[k * d + j], i);
+                if (product == KeyProduct::Schoolbook) {
+                    const auto as = negacyclicProductRef(coefficientLimb(ctx, ax[j], i), s, q);
+                    sums[i] = coefficientLimb(ctx, bx[k * d + j], i);
+                    for (std::uint64_t c = 0; c < n; ++c)
+                        sums[i][c] = addModRef(sums[i][c], as[c], q);
+                } else {
+                    const NTT &ntt = *ctx->getPrimeModuli().getModulus(i).getNTT();
+                    ntt.computeForward<1>(s.data());
+                    sums[i].resize(n);
+                    for (std::uint64_t c = 0; c < n; ++c)
+                        sums[i][c] = addModRef(bx[k * d + j].getLimb(i)[c],
+                                               mulModRef(ax[j].getLimb(i)[c], s[c], q), q);
+                    ntt.computeBackward<1>(sums[i].data());
+                }
+                std::uint64_t gadget = 0;
+                if (inDigit(i)) {
+                    gadget = 1;
+                    for (std::uint64_t m = 0; m < primes.size(); ++m)
+                        if (!inDigit(m))
+                            gadget = mulModRef(gadget, primes[m] % q, q);
+                }
                 for (std::uint64_t c = 0; c < n; ++c)
-                    sums[i][c] = addModRef(sums[i][c], as[c], q);
+                    sums[i][c] = subModRef(
+                        sums[i][c], mulModRef(gadget, signedResidueRef(from[k][c], q), q), q);
             }
             Coefficients error(n);
+            std::vector<std::uint64_t> residues(primes.size());
             for (std::uint64_t c = 0; c < n; ++c) {
-                std::vector<std::uint64_t> residues(primes.size());
                 for (std::uint64_t i = 0; i < primes.size(); ++i)
                     residues[i] = sums[i][c];
-                // P (Q / Q_j) s' modulo PQ is P (Q / Q_j) (s' mod Q_j).
-                BigInteger source = BigInteger::fromSigned(from[k][c]);
-                if (source.isNegative())
-                    source = source + digit_modulus;
-                const BigInteger v =
-                    centredModulo(BigInteger::fromResidues(residues, primes) - gadget * source, pq);
-                const auto e = smallValue(v, kKeyErrorBound);
+                const auto e = smallCrtValue(residues, primes, kKeyErrorBound);
                 if (!e) {
                     ADD_FAILURE() << "secret " << k << ", digit " << j << ", coefficient " << c
                                   << ": b + a s - P Q^_j s' is not a small error";
@@ -346,9 +364,17 @@ expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const Eva
 // The single-secret form.
 inline std::vector<Coefficients>
 expectSwitchingKeyIdentity(const std::shared_ptr<ContextContent> &ctx, const EvaluationKey &key,
-                           const Coefficients &from, const Coefficients &to) {
+                           const Coefficients &from, const Coefficients &to,
+                           KeyProduct product = KeyProduct::Schoolbook) {
     return expectSwitchingKeyIdentity(ctx, key, std::vector<Coefficients>{from},
-                                      std::vector<Coefficients>{to});
+                                      std::vector<Coefficients>{to}, product);
+}
+
+// The errors of different digits (and secrets) are drawn apart.
+inline void expectDistinctErrors(const std::vector<Coefficients> &errors) {
+    for (std::size_t a = 0; a < errors.size(); ++a)
+        for (std::size_t b = a + 1; b < errors.size(); ++b)
+            EXPECT_NE(errors[a], errors[b]) << "bodies " << a << " and " << b;
 }
 
 // Every mask of the key carries a germ and holds exactly the residues its
@@ -362,6 +388,62 @@ inline void expectMasksFromGerms(const std::shared_ptr<ContextContent> &ctx,
         EXPECT_EQ(QueltTest::wordsOf(mask),
                   std::vector<std::uint64_t>(regenerated.begin(), regenerated.end()));
     }
+}
+
+// ---- Encapsulation keys ----------------------------------------------------
+
+// The coefficients of every secret of a key, secret by secret.
+template <EncryptionType ET>
+std::vector<Coefficients> allSecretCoefficients(const SecretKeyBase<ET> &key) {
+    std::vector<Coefficients> s;
+    for (std::uint64_t k = 0; k < getNumSecret(key.getContext()); ++k)
+        s.push_back(secretCoefficients(key, k));
+    return s;
+}
+
+// The sparse secret of an encapsulation key made right after setSeed(seed):
+// the only draw before the keys' own is that secret.
+template <typename Key>
+Key replayedSparseSecret(const std::shared_ptr<ContextContent> &sparse,
+                         const std::array<std::uint64_t, 4> &seed) {
+    UniformRandomBitGenerator::getInstance().setSeed(seed);
+    return Key(sparse);
+}
+
+// An encapsulation key made right after setSeed(seed) for the default key sk:
+// the DTS part over the sparse context switches sk to the replayed sparse
+// secret B, the STD part over the main context switches B to sk (secret k to
+// secret k), both of type 's' with masks from germs and fresh errors. B has
+// the sparse context's Hamming weight. Returns B's coefficients.
+template <typename Key>
+std::vector<Coefficients> expectEncapsulationKey(const std::shared_ptr<ContextContent> &main,
+                                                 const std::shared_ptr<ContextContent> &sparse,
+                                                 const SparseSecretEncapsulationKey &key,
+                                                 const Key &sk,
+                                                 const std::array<std::uint64_t, 4> &seed,
+                                                 KeyProduct product = KeyProduct::Schoolbook) {
+    const std::vector<Coefficients> dense = allSecretCoefficients(sk);
+    const std::vector<Coefficients> b =
+        allSecretCoefficients(replayedSparseSecret<Key>(sparse, seed));
+    for (const Coefficients &s : b)
+        EXPECT_EQ(static_cast<std::uint64_t>(
+                      std::count_if(s.begin(), s.end(), [](std::int64_t c) { return c != 0; })),
+                  getHammingWeight(sparse));
+    EXPECT_NE(b, dense);
+    EXPECT_EQ(key.getDTSPart().getContext(), sparse);
+    EXPECT_EQ(key.getSTDPart().getContext(), main);
+    EXPECT_EQ(key.getDTSPart().getType(), 's');
+    EXPECT_EQ(key.getSTDPart().getType(), 's');
+    {
+        SCOPED_TRACE("DTS part");
+        expectMasksFromGerms(sparse, key.getDTSPart());
+        expectDistinctErrors(
+            expectSwitchingKeyIdentity(sparse, key.getDTSPart(), dense, b, product));
+    }
+    SCOPED_TRACE("STD part");
+    expectMasksFromGerms(main, key.getSTDPart());
+    expectDistinctErrors(expectSwitchingKeyIdentity(main, key.getSTDPart(), b, dense, product));
+    return b;
 }
 
 } // namespace Quelt::test

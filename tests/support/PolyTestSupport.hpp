@@ -70,6 +70,39 @@ std::shared_ptr<ContextContent> withParameter(const std::shared_ptr<ContextConte
                                             ctx->getScaleFactors(), ctx->getDevices());
 }
 
+// A custom context of degree 2^log_degree over primes of ctx's own chain:
+// the base and quantize primes of indices `base`, then the temporary primes of
+// indices `temporary`, in gadget_rank digits, built by the constructor from a
+// ready chain of moduli. Primes that are 1 modulo 2N for ctx's degree N are so
+// for every smaller power of two, so log_degree may be at most ctx's. Two such
+// contexts share their primes exactly where the index lists agree.
+inline std::shared_ptr<ContextContent>
+contextFromPrimes(const std::shared_ptr<ContextContent> &ctx, std::uint64_t log_degree,
+                  const std::vector<std::uint64_t> &base,
+                  const std::vector<std::uint64_t> &temporary, std::uint64_t gadget_rank) {
+    const std::uint64_t degree = std::uint64_t{1} << log_degree;
+    std::vector<Modulus> moduli;
+    for (const auto *indices : {&base, &temporary})
+        for (const std::uint64_t i : *indices)
+            moduli.emplace_back(degree, ctx->getPrimeModuli().getModulus(i).getPrime(),
+                                NttType::NEGACYCLIC);
+    Parameter parameter = ctx->getParameter();
+    parameter.preset = ParameterPreset::CUSTOM;
+    parameter.name = "CUSTOM";
+    parameter.log_degree = log_degree;
+    parameter.degree = degree;
+    parameter.num_slots = degree / 2;
+    parameter.chain_length = base.size();
+    parameter.num_quantize_primes = base.size() - 1;
+    parameter.num_tp = temporary.size();
+    parameter.gadget_rank = gadget_rank;
+    parameter.encryption_level = base.size() - 1;
+    parameter.hamming_weight = std::min(parameter.hamming_weight, degree / 2);
+    const PrimeModuli chain(moduli, degree, ctx->getDevices());
+    return std::make_shared<ContextContent>(parameter, moduli, ScaleFactors(parameter, chain),
+                                            ctx->getDevices());
+}
+
 // The seed of the known-answer vectors.
 inline const std::array<std::uint64_t, 4> kTestSeed = {1, 2, 3, 4};
 
