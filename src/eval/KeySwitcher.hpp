@@ -18,9 +18,8 @@ class Polynomial;
 
 namespace utils {
 
-inline constexpr const char *kEmptyOperandMessage = "Operand is empty so device is not defined";
-inline constexpr const char *kOperandDevicesMessage =
-    "Elements of operand are in different devices.";
+inline constexpr const char *kEmptyOperandMessage = FastBaseConv::kEmptyOperandMessage;
+inline constexpr const char *kOperandDevicesMessage = FastBaseConv::kOperandDevicesMessage;
 
 // The device of v's first polynomial after checking that every polynomial of
 // v lies on it. Throws RuntimeException kEmptyOperandMessage for an empty v,

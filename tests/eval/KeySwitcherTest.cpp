@@ -228,6 +228,8 @@ TEST(KeySwitcherTest, DigitCountOfALevel) {
 }
 
 TEST(KeySwitcherTest, CommonDevice) {
+    EXPECT_STREQ(utils::kEmptyOperandMessage, "Operand is empty so device is not defined");
+    EXPECT_STREQ(utils::kOperandDevicesMessage, "Elements of operand are in different devices.");
     const Context &ctx = fxContext();
     std::vector<Polynomial> v;
     expectThrowsMessage([&] { utils::getCommonDeviceOrThrow(v); }, utils::kEmptyOperandMessage);
