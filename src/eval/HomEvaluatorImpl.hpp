@@ -274,6 +274,13 @@ private:
     void checkPlainProduct(const Plaintext &a, const Plaintext &b) const;
     void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
     void rescaleChecked(Plaintext &p) const;
+
+    // Tensor products kept for the next product (a few, for concurrent
+    // callers), so that a product touches no fresh memory once its output
+    // has its shape. Copies of the evaluator share them.
+    class ProductScratch;
+    static std::shared_ptr<ProductScratch> makeProductScratch();
+    std::shared_ptr<ProductScratch> product_scratch_ = makeProductScratch();
 };
 
 } // namespace Quelt

@@ -13,6 +13,8 @@
 #include "eval/Precondition.hpp"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,32 @@ bool coefficientEncoded(const RingCiphertext &ct) {
 }
 
 } // namespace
+
+class HomEvaluatorImpl::ProductScratch {
+public:
+    std::unique_ptr<RingCiphertext> take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.empty())
+            return nullptr;
+        std::unique_ptr<RingCiphertext> ct = std::move(kept_.back());
+        kept_.pop_back();
+        return ct;
+    }
+    void give(std::unique_ptr<RingCiphertext> ct) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.size() < kKept)
+            kept_.push_back(std::move(ct));
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<RingCiphertext>> kept_;
+};
+
+std::shared_ptr<HomEvaluatorImpl::ProductScratch> HomEvaluatorImpl::makeProductScratch() {
+    return std::make_shared<ProductScratch>();
+}
 
 std::shared_ptr<EvaluationKey> HomEvaluatorImpl::multKeyOrThrow() const {
     std::shared_ptr<EvaluationKey> key = key_pack_.getMultKey();
@@ -155,9 +183,12 @@ void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a,
 void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
                                        RingCiphertext &out) const {
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
-    RingCiphertext product(context_, false, true);
-    tensorChecked(a, b, product);
-    relinearizeChecked(product, *key, out);
+    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
+    if (!product)
+        product = std::make_unique<RingCiphertext>(context_, false, true);
+    tensorChecked(a, b, *product);
+    relinearizeChecked(*product, *key, out);
+    product_scratch_->give(std::move(product));
 }
 
 void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
