@@ -119,6 +119,7 @@ void runProducts(MultSetup &s, u64 level) {
 
 TEST(HomEvaluatorMultTest, ProductsDecryptToMessageProductsCustomDegreeTen) {
     runProducts(customSetup(), 7);
+    runProducts(customSetup(), 5);
 }
 
 TEST(HomEvaluatorMultTest, ProductsDecryptToMessageProductsFX) {
