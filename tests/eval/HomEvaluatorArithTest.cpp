@@ -9,6 +9,7 @@
 #include "Quelt/EnDecoder.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "support/DataObjects.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"

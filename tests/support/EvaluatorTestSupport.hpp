@@ -12,17 +12,14 @@
 #include "Quelt/Message.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/Polynomial.hpp"
-#include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <complex>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <random>
-#include <string>
 #include <vector>
 
 namespace Quelt::test {
