@@ -219,6 +219,33 @@ void FastBaseConv::convertDigitTargets(const std::uint64_t *t, std::uint64_t dig
                          terms_per_fold_, b, std::min(block, N - b));
 }
 
+void FastBaseConv::prepareSource(const std::uint64_t *in, std::uint64_t m, bool in_ntt,
+                                 const std::uint64_t *factors, std::uint64_t *tm) const {
+    // t_m = [a_m f_m (Q_d / q_m)^-1]_{q_m} in coefficient form. Both
+    // constants are applied as one, and for an NTT-form input by the inverse
+    // transform's last stage: the residues are exact, so
+    // (a f mod q) h mod q = a (f h mod q) mod q whatever the order.
+    const u64 N = degree_;
+    const u64 q = moduli_[m].getPrime();
+    const u64 f = factors == nullptr ? 1 : factors[m];
+    const u64 c = primes_per_digit_ == 1 ? f : mulMod(f, getDigitHatInvModQ()[m], q);
+    if (in_ntt) {
+        std::memcpy(tm, in, N * sizeof(u64));
+        if (c == 1)
+            moduli_[m].getNTT()->computeBackward<1>(tm);
+        else
+            moduli_[m].getNTT()->computeBackwardScaled(tm, c);
+    } else if (c == 1) {
+        std::memcpy(tm, in, N * sizeof(u64));
+    } else {
+        moduli_[m].constMult<1>(in, c, tm, N);
+    }
+    // The conversion reads centred values (signed words); one-prime digits
+    // keep residues for normalizeModVector.
+    if (primes_per_digit_ != 1)
+        kk::centredLift(tm, q, N);
+}
+
 void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                               std::uint64_t *const *outs) const {
     modUpLimbs(in, level, in_ntt, nullptr, outs);
@@ -233,7 +260,6 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
-    const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
 
     for (u64 d = 0; d < D; ++d) {
         u64 *out = outs[d];
@@ -242,26 +268,8 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
         const u64 m1 = std::min(digit_end, level + 1);
         // t_m = [a_m (Q_d / q_m)^-1]_{q_m} in coefficient form, held in the
         // digit's own limbs of the output until the input replaces them.
-        // Both constants are applied as one: Shoup products are exact
-        // residues, so (a f mod q) h mod q = a (f h mod q) mod q.
-        for (u64 m = m0; m < m1; ++m) {
-            u64 *tm = out + m * N;
-            const u64 q = moduli_[m].getPrime();
-            if (alpha == 1 && factors == nullptr)
-                std::memcpy(tm, in + m * N, N * sizeof(u64));
-            else if (alpha == 1)
-                moduli_[m].constMult<1>(in + m * N, factors[m], tm, N);
-            else if (factors == nullptr)
-                moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
-            else
-                moduli_[m].constMult<1>(in + m * N, mulMod(factors[m], hat_inv[m], q), tm, N);
-            if (in_ntt)
-                moduli_[m].getNTT()->computeBackward<1>(tm);
-            // The conversion reads centred values (signed words); one-prime
-            // digits keep residues for normalizeModVector.
-            if (alpha != 1)
-                kk::centredLift(tm, moduli_[m].getPrime(), N);
-        }
+        for (u64 m = m0; m < m1; ++m)
+            prepareSource(in + m * N, m, in_ntt, factors, out + m * N);
         convertDigit(out, d, level, out);
         for (u64 j = 0; j <= level; ++j)
             if (j < m0 || j >= digit_end)

@@ -198,6 +198,12 @@ private:
                             bool ntt, std::uint64_t *scratch) const;
     void convertDigit(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,
                       std::uint64_t *out) const;
+    // The source limb of prime index m of a digit from the input limb `in`
+    // (NTT form when in_ntt, times factors[m] unless factors is null): in
+    // coefficient form, times (Q_d / q_m)^-1 and centred when the digit has
+    // several primes. tm must not overlap `in`.
+    void prepareSource(const std::uint64_t *in, std::uint64_t m, bool in_ntt,
+                       const std::uint64_t *factors, std::uint64_t *tm) const;
     // Digit `digit`'s centred source limbs in t (at their prime indices) into
     // the target limbs targets[k] written at outs[k], in [0, 4 q) and
     // coefficient form.

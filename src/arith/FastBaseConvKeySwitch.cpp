@@ -2,7 +2,8 @@
 // digits' source limbs are prepared once, then for every temporary prime and
 // every base prime of the level the digits' limbs of that prime are made,
 // transformed and summed against the key while they are in cache; the base
-// limbs are divided by P right after their sums.
+// limbs are divided by P right after their sums, the subtraction of the
+// correction and the factor P^-1 applied by the correction's transform.
 
 #include "arith/FastBaseConv.hpp"
 
@@ -43,7 +44,6 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
-    const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
     const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
 
     u64 *sources = scratch;
@@ -53,23 +53,8 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
     u64 *correction = sum_mask + K * N;
 
     // The sources of every digit, as modUpLimbs makes them.
-    for (u64 m = 0; m <= level; ++m) {
-        u64 *tm = sources + m * N;
-        const u64 q = moduli_[m].getPrime();
-        const u64 f = factors == nullptr ? 1 : factors[m];
-        if (alpha == 1 && factors == nullptr)
-            std::memcpy(tm, in + m * N, N * sizeof(u64));
-        else if (alpha == 1)
-            moduli_[m].constMult<1>(in + m * N, f, tm, N);
-        else if (factors == nullptr)
-            moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
-        else
-            moduli_[m].constMult<1>(in + m * N, utils::mulMod(f, hat_inv[m], q), tm, N);
-        if (in_ntt)
-            moduli_[m].getNTT()->computeBackward<1>(tm);
-        if (alpha != 1)
-            kk::centredLift(tm, q, N);
-    }
+    for (u64 m = 0; m <= level; ++m)
+        prepareSource(in + m * N, m, in_ntt, factors, sources + m * N);
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
     // sums. The targets outside a digit are converted together, so that
@@ -151,11 +136,9 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
         for (auto [outs, temporary] :
              {std::pair{body_out, sum_body}, std::pair{mask_out, sum_mask}}) {
             convertTemporary(temporary, group, size, corrections);
-            for (u64 k = 0; k < size; ++k) {
-                const Modulus &modulus = moduli_[group[k]];
-                modulus.getNTT()->computeForward<1>(corrections[k]);
-                modulus.subAndConstMult<1>(outs[k], corrections[k], p_inv[group[k]], outs[k], N);
-            }
+            for (u64 k = 0; k < size; ++k)
+                moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
+                                                                   p_inv[group[k]], outs[k]);
         }
     }
 }
