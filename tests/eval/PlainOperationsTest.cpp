@@ -293,6 +293,7 @@ TEST_F(PlainPlaintextTest, LevelsAndRelevel) {
 TEST_F(PlainPlaintextTest, RefusalsInOrder) {
     const Plaintext p5 = encode(x, 5), q5 = encode(y, 5), p4 = encode(x, 4), p0 = encode(x, 0);
     Plaintext counted = encode(x, 5, 1);
+    const Plaintext full = encode(x, 1, 1); // counter equal to the level
     Plaintext fewer_slots = encode(Message(3, C(0.5)), 5);
     Plaintext elsewhere = q5;
     elsewhere.to(Device(Device::kHost, 1));
@@ -318,6 +319,9 @@ TEST_F(PlainPlaintextTest, RefusalsInOrder) {
         {"multWithoutRescale constant at 0", [&] { evaluator.multWithoutRescale(p0, C(2.0), out); },
          zero},
         {"mult constant at 0", [&] { evaluator.mult(p0, C(2.0), out); }, zero},
+        {"multWithoutRescale constant, counter above the level",
+         [&] { evaluator.multWithoutRescale(full, C(2.0), out); },
+         "Rescale counter should be less than or equal to the level"},
         {"mult constant counter", [&] { evaluator.mult(counted, C(2.0), out); },
          "The Operand should have rescale counter zero"},
         {"add NaN", [&] { evaluator.add(p5, C(kNaN, 0.0), out); },
