@@ -11,6 +11,7 @@
 
 namespace Quelt {
 
+class Bx;
 class ContextContent;
 class HomEvaluatorImpl;
 class Message;
@@ -205,6 +206,96 @@ public:
     // No host implementation: always throws "Cannot support the function
     // 'modReduct' in the current build configuration".
     void modReduct(Ciphertext &ct) const;
+
+    // ==== Products of ring ciphertexts, and operations on plain data ====
+
+    // out = a (x) b: n_a + n_b - 1 polynomials decrypting to the product,
+    // counter rc(a) + rc(b) + 1, a's log slots. Throws "The operands have to
+    // encode the message on its slots", "Operands have different levels.",
+    // "Two operands have different logSlots", then the counter rule.
+    void tensor(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = in with its last polynomial switched to the one before by the
+    // multiplication key: one polynomial fewer, same level, counter and log
+    // slots. Throws "The operand have to encode the message on its slots",
+    // "[relinearize] the length of the input ciphertext should be >= 3.",
+    // then "Failed to load the multiplication key" when the key pack holds no
+    // multiplication key and its key directory none either.
+    void relinearize(const Ciphertext &in, Ciphertext &out) const;
+    // out = a x b relinearised, unrescaled: same level, counter 1. Throws "Size
+    // > 2 is not supported yet" unless both have two polynomials, the
+    // slot-encoding message, "Operands have different levels.", "The level of
+    // the operand is zero", "The Operands should have rescale counter zero",
+    // "Two operands have different logSlots", then the key message.
+    void multWithoutRescale(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = a x b, rescaled: one level below the lower operand, counter 0; the
+    // higher operand is first brought down by levelDown. Throws the
+    // slot-encoding message, "The level of the operand is zero", "The
+    // Operands should have rescale counter zero", then those of
+    // multWithoutRescale.
+    void mult(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = a x a, rescaled; the checks of multWithoutRescale.
+    void square(const Ciphertext &a, Ciphertext &out) const;
+
+    // Messages, slot by slot over the first operand's slots (std::complex
+    // arithmetic). Two messages must agree in slot count ("Two operands have
+    // different logSlots") and device ("Two operands are in different
+    // devices"). out takes the operand's device and slot count first; an
+    // operand on an accelerator throws "Message that is GPU-allocated is not
+    // supported.".
+    void negate(const Message &m, Message &out) const;
+    void add(const Message &m, const Complex &c, Message &out) const;
+    void add(const Message &a, const Message &b, Message &out) const;
+    void sub(const Message &m, const Complex &c, Message &out) const;
+    void sub(const Message &a, const Message &b, Message &out) const;
+    void mult(const Message &m, const Complex &c, Message &out) const;
+    void mult(const Message &a, const Message &b, Message &out) const;
+    void square(const Message &m, Message &out) const;
+    void multImagUnit(const Message &m, Message &out) const;
+    void conjugate(const Message &m, Message &out) const;
+
+    // Plaintexts, with the residue arithmetic, levels and counters of
+    // ciphertexts; levels are never aligned. Two plaintexts: "Operands have
+    // different levels." (add, sub), then log slots, "Two operands have
+    // different RescaleCounter", devices. Constants are encoded at the
+    // plaintext's level and counter (products: counter 0); a part that is
+    // not finite is refused by the constant encoder.
+    void negate(const Plaintext &p, Plaintext &out) const;
+    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    // Counter + 1 ("The level of the operand is zero" at level 0). mult adds
+    // "The Operand should have rescale counter zero" and rescales: every
+    // constant costs a level.
+    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    // Slot products: "The level of the operand is zero", "Operands have
+    // different levels.", "The Operands should have rescale counter zero",
+    // then the two-plaintext checks; counter 1, and mult and square rescale.
+    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void square(const Plaintext &p, Plaintext &out) const;
+    void multImagUnit(const Plaintext &p, Plaintext &out) const;
+    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
+    // In place. rescale: "The level of the operand is zero", "[rescale]
+    // Rescale Counter of the Plaintext is zero or less". inverseRescale:
+    // "[inverseRescale] Cannot inverseRescale when the level is greater than
+    // or equal to the maximum level".
+    void rescale(Plaintext &p) const;
+    void inverseRescale(Plaintext &p) const;
+    // Decoded and encoded again at `level` with p's counter. Throws
+    // "[relevel] target_level too big" above chain length - 1 and "Rescale
+    // counter should be less than or equal to the level" when the counter
+    // exceeds the target level; out is unchanged then.
+    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
+    void conjugate(const Plaintext &p, Plaintext &out) const;
+
+    // The polynomial lists of Bx handles: the prime-wise sum (the longer
+    // list's tail copied), and the product of every polynomial with the
+    // plaintext over the limbs it holds, temporary ones included. A handle
+    // without a list throws "[Bx] The handle holds no polynomial list.".
+    void add(const Bx &a, const Bx &b, Bx &out) const;
+    void multWithoutRescale(const Bx &a, const Plaintext &p, Bx &out) const;
 
 private:
     std::shared_ptr<ContextContent> context_;

@@ -19,6 +19,8 @@ class KeySwitcher;
 class LevelledElement;
 class Message;
 class Polynomial;
+class PolynomialVector;
+class EvaluationKey;
 
 // The implementation shared by copies of a HomEvaluator (and by the
 // bootstrapper built on one): the context, the key pack that supplies
@@ -186,6 +188,99 @@ private:
     std::shared_ptr<ContextContent> context_;
     KeyPack key_pack_;
     std::shared_ptr<KeySwitcher> key_switcher_;
+
+    // ==== Products of ring ciphertexts, and the same operations on plain data ====
+    // (HomEvaluatorMult.cpp and PlainOperations.cpp)
+public:
+    using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+
+    static constexpr const char *kSizeAboveTwo = "Size > 2 is not supported yet";
+    static constexpr const char *kRelinearizeShortInput =
+        "[relinearize] the length of the input ciphertext should be >= 3.";
+    static constexpr const char *kMultKeyMissing = "Failed to load the multiplication key";
+    static constexpr const char *kPlaintextRescaleCounterNotPositive =
+        "[rescale] Rescale Counter of the Plaintext is zero or less";
+    static constexpr const char *kRelevelTooBig = "[relevel] target_level too big";
+    static constexpr const char *kAcceleratorMessage =
+        "Message that is GPU-allocated is not supported.";
+    static constexpr const char *kEmptyBx = "[Bx] The handle holds no polynomial list.";
+
+    // Ring ciphertexts. tensor: out = a (x) b, n_a + n_b - 1 polynomials,
+    // counter rc(a) + rc(b) + 1, a's log slots. relinearize: the last
+    // polynomial switched from s^(n-1) to s^(n-2) with the multiplication key
+    // and folded into the two before it; log slots and counter kept.
+    // multWithoutRescale: tensor then relinearize of two two-polynomial
+    // ciphertexts (counter 1); mult: the same followed by rescale, the higher
+    // operand first brought down to the other's level; square: a x a,
+    // rescaled. Every check runs before out is written.
+    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    void relinearize(const RingCiphertext &in, RingCiphertext &out) const;
+    void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
+                            RingCiphertext &out) const;
+    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    void square(const RingCiphertext &a, RingCiphertext &out) const;
+
+    // Messages, slot by slot over the first operand's slots.
+    void negate(const Message &m, Message &out) const;
+    void add(const Message &m, const Complex &c, Message &out) const;
+    void sub(const Message &m, const Complex &c, Message &out) const;
+    void add(const Message &a, const Message &b, Message &out) const;
+    void sub(const Message &a, const Message &b, Message &out) const;
+    void mult(const Message &m, const Complex &c, Message &out) const;
+    void mult(const Message &a, const Message &b, Message &out) const;
+    void square(const Message &m, Message &out) const;
+    void multImagUnit(const Message &m, Message &out) const;
+    void conjugate(const Message &m, Message &out) const;
+
+    // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
+    void negate(const Plaintext &p, Plaintext &out) const;
+    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void square(const Plaintext &p, Plaintext &out) const;
+    void multImagUnit(const Plaintext &p, Plaintext &out) const;
+    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
+    void rescale(Plaintext &p) const;
+    void inverseRescale(Plaintext &p) const;
+    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
+    void conjugate(const Plaintext &p, Plaintext &out) const;
+
+    // Polynomial lists (the data of a Bx): the prime-wise sum, the longer
+    // list's tail copied; the product of every polynomial with the
+    // plaintext's, temporary limbs included.
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const;
+    void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
+                            PolynomialVector &out) const;
+
+private:
+    // The multiplication key, or kMultKeyMissing.
+    std::shared_ptr<EvaluationKey> multKeyOrThrow() const;
+    // tensor after its checks; out is neither a nor b.
+    void tensorChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    // The checks of multWithoutRescale and the product, unrescaled.
+    void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b) const;
+    void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
+                         RingCiphertext &out) const;
+    // relinearize after its checks, with the key already fetched.
+    void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
+                            RingCiphertext &out) const;
+    // The checks of the plaintext products (level 0, levels, counters, then
+    // checkPrecondition) and the products after them.
+    void checkPlainProduct(const Plaintext &a, const Plaintext &b) const;
+    void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
+    void rescaleChecked(Plaintext &p) const;
+
+    // Tensor products kept for the next product (a few, for concurrent
+    // callers), so that a product touches no fresh memory once its output
+    // has its shape. Copies of the evaluator share them.
+    class ProductScratch;
+    static std::shared_ptr<ProductScratch> makeProductScratch();
+    std::shared_ptr<ProductScratch> product_scratch_ = makeProductScratch();
 };
 
 } // namespace Quelt
