@@ -15,6 +15,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/FuseRotationKey.hpp"
+#include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyBundle.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"

@@ -171,24 +171,33 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit, std
     const u64 N = degree_;
     const u64 L = num_base_primes_;
     const u64 LK = num_all_primes_;
+    const u64 m0 = digit * primes_per_digit_;
+    const u64 digit_end = std::min(m0 + primes_per_digit_, L);
+    std::vector<u64> targets;
+    std::vector<u64 *> outs;
+    targets.reserve(LK);
+    for (u64 j = 0; j < LK; ++j)
+        if ((j <= level && (j < m0 || j >= digit_end)) || j >= L) {
+            targets.push_back(j);
+            outs.push_back(out + j * N);
+        }
+    convertDigitTargets(t, digit, level, targets.data(), targets.size(), outs.data());
+}
+
+void FastBaseConv::convertDigitTargets(const std::uint64_t *t, std::uint64_t digit,
+                                       std::uint64_t level, const std::uint64_t *targets,
+                                       std::uint64_t num_targets,
+                                       std::uint64_t *const *outs) const {
+    const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 m0 = digit * alpha;
     const u64 m1 = std::min(m0 + alpha, level + 1);
-    const u64 digit_end = std::min(m0 + alpha, L);
     const u64 count = m1 - m0;
-
-    std::vector<u64> targets;
-    targets.reserve(LK);
-    for (u64 j = 0; j <= level; ++j)
-        if (j < m0 || j >= digit_end)
-            targets.push_back(j);
-    for (u64 j = L; j < LK; ++j)
-        targets.push_back(j);
 
     if (alpha == 1) {
         const u64 q = moduli_[m0].getPrime();
-        for (u64 j : targets)
-            moduli_[j].normalizeModVector(out + j * N, t + m0 * N, q, N);
+        for (u64 k = 0; k < num_targets; ++k)
+            moduli_[targets[k]].normalizeModVector(outs[k], t + m0 * N, q, N);
         return;
     }
 
@@ -196,13 +205,13 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit, std
     std::vector<const std::int64_t *> sources(count);
     for (u64 m = m0; m < m1; ++m)
         sources[m - m0] = reinterpret_cast<const std::int64_t *>(t + m * N);
-    std::vector<std::int64_t> factors(targets.size() * count);
-    std::vector<kk::ConversionTarget> conversion(targets.size());
-    for (u64 k = 0; k < targets.size(); ++k) {
+    std::vector<std::int64_t> factors(num_targets * count);
+    std::vector<kk::ConversionTarget> conversion(num_targets);
+    for (u64 k = 0; k < num_targets; ++k) {
         const u64 j = targets[k];
         for (u64 m = m0; m < m1; ++m)
             factors[k * count + (m - m0)] = static_cast<std::int64_t>(hat.at(m, j));
-        conversion[k] = {factors.data() + k * count, fold_[j], fold_bias_[j], out + j * N};
+        conversion[k] = {factors.data() + k * count, fold_[j], fold_bias_[j], outs[k]};
     }
     const u64 block = std::min(kBlock, N);
     for (u64 b = 0; b < N; b += block)
@@ -210,8 +219,40 @@ void FastBaseConv::convertDigit(const std::uint64_t *t, std::uint64_t digit, std
                          terms_per_fold_, b, std::min(block, N - b));
 }
 
+void FastBaseConv::prepareSource(const std::uint64_t *in, std::uint64_t m, bool in_ntt,
+                                 const std::uint64_t *factors, std::uint64_t *tm) const {
+    // t_m = [a_m f_m (Q_d / q_m)^-1]_{q_m} in coefficient form. Both
+    // constants are applied as one, and for an NTT-form input by the inverse
+    // transform's last stage: the residues are exact, so
+    // (a f mod q) h mod q = a (f h mod q) mod q whatever the order.
+    const u64 N = degree_;
+    const u64 q = moduli_[m].getPrime();
+    const u64 f = factors == nullptr ? 1 : factors[m];
+    const u64 c = primes_per_digit_ == 1 ? f : mulMod(f, getDigitHatInvModQ()[m], q);
+    if (in_ntt) {
+        std::memcpy(tm, in, N * sizeof(u64));
+        if (c == 1)
+            moduli_[m].getNTT()->computeBackward<1>(tm);
+        else
+            moduli_[m].getNTT()->computeBackwardScaled(tm, c);
+    } else if (c == 1) {
+        std::memcpy(tm, in, N * sizeof(u64));
+    } else {
+        moduli_[m].constMult<1>(in, c, tm, N);
+    }
+    // The conversion reads centred values (signed words); one-prime digits
+    // keep residues for normalizeModVector.
+    if (primes_per_digit_ != 1)
+        kk::centredLift(tm, q, N);
+}
+
 void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                               std::uint64_t *const *outs) const {
+    modUpLimbs(in, level, in_ntt, nullptr, outs);
+}
+
+void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                              const std::uint64_t *factors, std::uint64_t *const *outs) const {
     const u64 L = num_base_primes_;
     const u64 LK = num_all_primes_;
     if (level >= L)
@@ -219,7 +260,6 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
-    const DeviceSpecificArray<u64> &hat_inv = getDigitHatInvModQ();
 
     for (u64 d = 0; d < D; ++d) {
         u64 *out = outs[d];
@@ -228,28 +268,20 @@ void FastBaseConv::modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool
         const u64 m1 = std::min(digit_end, level + 1);
         // t_m = [a_m (Q_d / q_m)^-1]_{q_m} in coefficient form, held in the
         // digit's own limbs of the output until the input replaces them.
-        for (u64 m = m0; m < m1; ++m) {
-            u64 *tm = out + m * N;
-            if (alpha == 1)
-                std::memcpy(tm, in + m * N, N * sizeof(u64));
-            else
-                moduli_[m].constMult<1>(in + m * N, hat_inv[m], tm, N);
-            if (in_ntt)
-                moduli_[m].getNTT()->computeBackward<1>(tm);
-            // The conversion reads centred values (signed words); one-prime
-            // digits keep residues for normalizeModVector.
-            if (alpha != 1)
-                kk::centredLift(tm, moduli_[m].getPrime(), N);
-        }
+        for (u64 m = m0; m < m1; ++m)
+            prepareSource(in + m * N, m, in_ntt, factors, out + m * N);
         convertDigit(out, d, level, out);
         for (u64 j = 0; j <= level; ++j)
             if (j < m0 || j >= digit_end)
                 moduli_[j].getNTT()->computeForward<1>(out + j * N);
         for (u64 j = L; j < LK; ++j)
             moduli_[j].getNTT()->computeForward<1>(out + j * N);
-        // The digit's own limbs are the input's.
+        // The digit's own limbs are the input's (times the factors).
         for (u64 m = m0; m < m1; ++m) {
-            std::memcpy(out + m * N, in + m * N, N * sizeof(u64));
+            if (factors == nullptr)
+                std::memcpy(out + m * N, in + m * N, N * sizeof(u64));
+            else
+                moduli_[m].constMult<1>(in + m * N, factors[m], out + m * N, N);
             if (!in_ntt)
                 moduli_[m].getNTT()->computeForward<1>(out + m * N);
         }
@@ -264,8 +296,63 @@ void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, st
     modDownWithScratch(in, level, out, ntt, scratch.getData());
 }
 
+void FastBaseConv::modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
+                                bool ntt, std::uint64_t *scratch) const {
+    if (level >= num_base_primes_)
+        throw RuntimeException(kLevelMessage);
+    modDownWithScratch(in, level, out, ntt, scratch);
+}
+
 std::uint64_t FastBaseConv::modDownScratchWords(bool ntt) const {
     return (num_all_primes_ - num_base_primes_ + (ntt ? 0 : 1)) * degree_;
+}
+
+void FastBaseConv::prepareTemporary(const std::uint64_t *temporary, std::uint64_t *T) const {
+    // T_m = [a_{L+m} (P / p_m)^-1]_{p_m} in coefficient form (centred when
+    // several temporary primes are combined).
+    const u64 L = num_base_primes_;
+    const u64 K = num_all_primes_ - L;
+    const u64 N = degree_;
+    const DeviceSpecificArray<u64> &p_hat_inv = getPHatInvModP();
+    for (u64 m = 0; m < K; ++m) {
+        u64 *tm = T + m * N;
+        if (tm != temporary + m * N)
+            std::memcpy(tm, temporary + m * N, N * sizeof(u64));
+        moduli_[L + m].getNTT()->computeBackward<1>(tm);
+        if (K != 1) {
+            moduli_[L + m].constMult<1>(tm, p_hat_inv[m], tm, N);
+            kk::centredLift(tm, moduli_[L + m].getPrime(), N);
+        }
+    }
+}
+
+void FastBaseConv::convertTemporary(const std::uint64_t *T, const std::uint64_t *targets,
+                                    std::uint64_t num_targets, std::uint64_t *const *outs) const {
+    const u64 L = num_base_primes_;
+    const u64 K = num_all_primes_ - L;
+    const u64 N = degree_;
+    if (K == 1) {
+        const u64 p0 = moduli_[L].getPrime();
+        for (u64 k = 0; k < num_targets; ++k)
+            moduli_[targets[k]].normalizeModVector(outs[k], T, p0, N);
+        return;
+    }
+    const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
+    std::vector<const std::int64_t *> sources(K);
+    for (u64 m = 0; m < K; ++m)
+        sources[m] = reinterpret_cast<const std::int64_t *>(T + m * N);
+    std::vector<std::int64_t> factors(num_targets * K);
+    std::vector<kk::ConversionTarget> conversion(num_targets);
+    for (u64 k = 0; k < num_targets; ++k) {
+        const u64 i = targets[k];
+        for (u64 m = 0; m < K; ++m)
+            factors[k * K + m] = static_cast<std::int64_t>(p_hat.at(m, i));
+        conversion[k] = {factors.data() + k * K, fold_[i], fold_bias_[i], outs[k]};
+    }
+    const u64 block = std::min(kBlock, N);
+    for (u64 b = 0; b < N; b += block)
+        kk::convertBlock(sources.data(), K, conversion.data(), conversion.size(), terms_per_fold_,
+                         b, std::min(block, N - b));
 }
 
 void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t level,
@@ -274,44 +361,21 @@ void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t lev
     const u64 LK = num_all_primes_;
     const u64 K = LK - L;
     const u64 N = degree_;
-    const DeviceSpecificArray<u64> &p_hat_inv = getPHatInvModP();
-    const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
     const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
 
-    // T_m = [a_{L+m} (P / p_m)^-1]_{p_m} in coefficient form; one more limb
-    // holds a base limb in coefficient form when the output wants that.
+    // T_m in coefficient form; one more limb holds a base limb in
+    // coefficient form when the output wants that.
     u64 *T = scratch;
-    for (u64 m = 0; m < K; ++m) {
-        u64 *tm = T + m * N;
-        std::memcpy(tm, in + (L + m) * N, N * sizeof(u64));
-        moduli_[L + m].getNTT()->computeBackward<1>(tm);
-        if (K != 1) {
-            moduli_[L + m].constMult<1>(tm, p_hat_inv[m], tm, N);
-            kk::centredLift(tm, moduli_[L + m].getPrime(), N);
-        }
-    }
+    prepareTemporary(in + L * N, T);
 
     // C_i = X mod q_i, written into the output limbs block by block.
-    if (K == 1) {
-        const u64 p0 = moduli_[L].getPrime();
-        for (u64 i = 0; i <= level; ++i)
-            moduli_[i].normalizeModVector(out + i * N, T, p0, N);
-    } else {
-        std::vector<const std::int64_t *> sources(K);
-        for (u64 m = 0; m < K; ++m)
-            sources[m] = reinterpret_cast<const std::int64_t *>(T + m * N);
-        std::vector<std::int64_t> factors((level + 1) * K);
-        std::vector<kk::ConversionTarget> conversion(level + 1);
-        for (u64 i = 0; i <= level; ++i) {
-            for (u64 m = 0; m < K; ++m)
-                factors[i * K + m] = static_cast<std::int64_t>(p_hat.at(m, i));
-            conversion[i] = {factors.data() + i * K, fold_[i], fold_bias_[i], out + i * N};
-        }
-        const u64 block = std::min(kBlock, N);
-        for (u64 b = 0; b < N; b += block)
-            kk::convertBlock(sources.data(), K, conversion.data(), conversion.size(),
-                             terms_per_fold_, b, std::min(block, N - b));
+    std::vector<u64> targets(level + 1);
+    std::vector<u64 *> outs(level + 1);
+    for (u64 i = 0; i <= level; ++i) {
+        targets[i] = i;
+        outs[i] = out + i * N;
     }
+    convertTemporary(T, targets.data(), targets.size(), outs.data());
 
     u64 *base = ntt ? nullptr : T + K * N;
     for (u64 i = 0; i <= level; ++i) {

@@ -153,6 +153,12 @@ public:
     // overlap `in` or each other. Throws kLevelMessage when level >= L.
     void modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                     std::uint64_t *const *outs) const;
+    // The same for the input whose limb m is first multiplied by factors[m]
+    // modulo q_m (m <= level; factors below their primes): the result equals
+    // modUpLimbs of that product, word for word, without a pass of its own
+    // (the factor joins the digit's constant).
+    void modUpLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                    const std::uint64_t *factors, std::uint64_t *const *outs) const;
 
     // Limb-level mod-down. `in` holds (L + K) N words in mod-up layout whose
     // limbs 0 .. level and L .. L + K - 1 are in NTT form; out receives limbs
@@ -161,16 +167,57 @@ public:
     // Throws kLevelMessage when level >= L.
     void modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
                       bool ntt) const;
+    // The same with caller-owned scratch of modDownScratchWords(ntt) words
+    // (not overlapping in or out), so that repeated calls allocate nothing.
+    void modDownLimbs(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out, bool ntt,
+                      std::uint64_t *scratch) const;
+    // Words of scratch modDownLimbs needs.
+    std::uint64_t modDownScratchWords(bool ntt) const;
+
+    // One whole key switch at limb level, target limb by target limb so that
+    // neither the digits nor the sums over the extended basis are stored:
+    // out_body and out_mask receive limbs 0 .. level of
+    //   modDown(sum_d digit_d x body_d), modDown(sum_d digit_d x mask_d)
+    // in NTT form, word for word what modUpLimbs(in, level, in_ntt, factors),
+    // the key-switching inner product and modDownLimbs(.., ntt = true) give.
+    // masks[d] and bodies[d] (d < getNumDigits(level)) point to key parts
+    // in mod-up layout ((L + K) N words, NTT form, below their primes).
+    // scratch holds keySwitchScratchWords(level) words. Neither output may
+    // overlap the input, the key parts, the scratch or the other output.
+    // Throws kLevelMessage when level >= L.
+    void keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                        const std::uint64_t *factors, const std::uint64_t *const *masks,
+                        const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                        std::uint64_t *out_mask, std::uint64_t *scratch) const;
+    std::uint64_t keySwitchScratchWords(std::uint64_t level) const;
 
 private:
     void buildTables();
     void buildFastPathConstants();
-    // Words of scratch modDownWithScratch needs.
-    std::uint64_t modDownScratchWords(bool ntt) const;
     void modDownWithScratch(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,
                             bool ntt, std::uint64_t *scratch) const;
     void convertDigit(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,
                       std::uint64_t *out) const;
+    // The source limb of prime index m of a digit from the input limb `in`
+    // (NTT form when in_ntt, times factors[m] unless factors is null): in
+    // coefficient form, times (Q_d / q_m)^-1 and centred when the digit has
+    // several primes. tm must not overlap `in`.
+    void prepareSource(const std::uint64_t *in, std::uint64_t m, bool in_ntt,
+                       const std::uint64_t *factors, std::uint64_t *tm) const;
+    // Digit `digit`'s centred source limbs in t (at their prime indices) into
+    // the target limbs targets[k] written at outs[k], in [0, 4 q) and
+    // coefficient form.
+    void convertDigitTargets(const std::uint64_t *t, std::uint64_t digit, std::uint64_t level,
+                             const std::uint64_t *targets, std::uint64_t num_targets,
+                             std::uint64_t *const *outs) const;
+    // The K temporary limbs (NTT form, one after the other from
+    // `temporary`) as the sources of mod-down: in coefficient form, times
+    // (P / p_m)^-1 and centred when K > 1. T may be `temporary` itself.
+    void prepareTemporary(const std::uint64_t *temporary, std::uint64_t *T) const;
+    // X modulo the base primes targets[k] into outs[k] (from
+    // prepareTemporary's T), in [0, 4 q) and coefficient form.
+    void convertTemporary(const std::uint64_t *T, const std::uint64_t *targets,
+                          std::uint64_t num_targets, std::uint64_t *const *outs) const;
 
     // True when p has the chain's degree and chain length, and its array and
     // prime list cover `limbs` limbs whose primes are the chain's.

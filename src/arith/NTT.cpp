@@ -188,6 +188,38 @@ requires(K == 1 || K == 2 || K == 4) void NTT::computeForward(std::uint64_t *a) 
     ntt_kernels::forward(a, tablesOf(*this), K);
 }
 
+void NTT::computeForwardSubScale(std::uint64_t *a, const std::uint64_t *b, std::uint64_t factor,
+                                 std::uint64_t *out) const {
+    if (type_ == NttType::CONJUGATE_INVARIANT)
+        conversion(a, a);
+    const u64 companion = static_cast<u64>((static_cast<unsigned __int128>(factor) << 64) / prime_);
+    ntt_kernels::forwardSubScale(a, tablesOf(*this), {b, factor, companion, out});
+}
+
+void NTT::computeBackwardScaled(std::uint64_t *a, std::uint64_t factor) const {
+    using u128 = unsigned __int128;
+    if (degree_ < 2) {
+        // No last stage to carry the factor.
+        computeBackward<1>(a);
+        for (u64 i = 0; i < degree_; ++i)
+            a[i] = static_cast<u64>(static_cast<u128>(a[i]) * factor % prime_);
+        return;
+    }
+    // The transform is linear and every word it returns lies below p, so
+    // scaling the last stage's constants gives the words of scaling first.
+    ntt_kernels::Tables t = tablesOf(*this);
+    auto companion = [this](u64 w) {
+        return static_cast<u64>((static_cast<u128>(w) << 64) / prime_);
+    };
+    t.degree_inverse = static_cast<u64>(static_cast<u128>(degree_inverse_) * factor % prime_);
+    t.degree_inverse_companion = companion(t.degree_inverse);
+    t.last_twiddle = static_cast<u64>(static_cast<u128>(last_twiddle_) * factor % prime_);
+    t.last_twiddle_companion = companion(t.last_twiddle);
+    ntt_kernels::backward(a, t, 1);
+    if (type_ == NttType::CONJUGATE_INVARIANT)
+        inversion(a, a);
+}
+
 template <int K>
 requires(K == 1 || K == 2) void NTT::computeBackward(std::uint64_t *a) const {
     ntt_kernels::backward(a, tablesOf(*this), K);

@@ -36,11 +36,25 @@ public:
     template <int K>
     requires(K == 1 || K == 2 || K == 4) void computeForward(std::uint64_t *a) const;
 
+    // out = (b - forward transform of a) factor mod p, every word below p,
+    // with the subtraction and scaling applied as the transform's last stage
+    // stores its words where the instruction-set path allows it: the words
+    // equal those of computeForward<1>(a) followed by that formula. a holds
+    // N values below 4p and is left with unspecified words; b holds values
+    // below p; factor < p; out may be b.
+    void computeForwardSubScale(std::uint64_t *a, const std::uint64_t *b, std::uint64_t factor,
+                                std::uint64_t *out) const;
+
     // Inverse transform (including the factor N^-1) of N values below 2p; the
     // result lies below K p (K = 1 or 2). computeBackward<1> exactly undoes
     // computeForward<1>.
     template <int K>
     requires(K == 1 || K == 2) void computeBackward(std::uint64_t *a) const;
+
+    // computeBackward<1> of the values a[i] factor mod p, word for word, with
+    // the factor joined to the factor N^-1 of the last stage (no pass of its
+    // own). a holds N values below p; factor < p.
+    void computeBackwardScaled(std::uint64_t *a, std::uint64_t factor) const;
 
     // One forward stage with half-distance t (values below 4p stay below 4p);
     // nothing happens for t = 0 or t > N/2.

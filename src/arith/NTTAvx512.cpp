@@ -29,6 +29,9 @@ struct Arith64 {
 } // namespace
 
 void forwardAvx512(u64 *a, const Tables &t, int K) { forwardWith<Arith64>(a, t, K); }
+void forwardSubScaleAvx512(u64 *a, const Tables &t, const SubScale &s) {
+    forwardSubScaleWith<Arith64>(a, t, s);
+}
 void backwardAvx512(u64 *a, const Tables &t, int K) { backwardWith<Arith64>(a, t, K); }
 void conversionAvx512(const u64 *in, u64 *out, const Twists &t) {
     Twist<Arith64>::conversion(in, out, t);

@@ -169,6 +169,24 @@ struct Stages {
 
     // ---- forward ---------------------------------------------------------
 
+    // Where the forward transform's final words go: back into the limb, or
+    // (b - x) c mod p into out, the subtraction and scaling that follow a
+    // transform in the division by P of key switching.
+    struct StoreWords {
+        QUELT_VECTOR_TARGET void put(u64 *a, u64 i, V x, const Constants &) const {
+            store(a + i, x);
+        }
+    };
+    struct SubScaleWords {
+        const u64 *b;
+        u64 *out;
+        Twiddle c;
+        // x below p: p + b - x lies below 2p, the Shoup product below 2p.
+        QUELT_VECTOR_TARGET void put(u64 *, u64 i, V x, const Constants &k) const {
+            store(out + i, subIfAtLeast(Arith::shoup(sub(add(load(b + i), k.p), x), c, k), k.p));
+        }
+    };
+
     // The forward stage with half-distance h has m = N / 2h groups and reads
     // W[m .. 2m).
     QUELT_VECTOR_TARGET static void forwardStage(u64 *a, const Tables &t, u64 h, u64 g0, u64 g1,
@@ -194,9 +212,9 @@ struct Stages {
     //   h = 1: X 0 2 4 6 8 10 12 14,  Y 1 3 5 7 9 11 13 15
     // and the twiddles of the block are one word, two words or four words
     // repeated, or eight in order; a last interleaving restores the order.
-    template <int Count, int K>
+    template <int Count, int K, class Words>
     QUELT_VECTOR_TARGET static void forwardTailBlocks(u64 *a, const Tables &t, u64 b,
-                                                      const Constants &k) {
+                                                      const Constants &k, const Words &words) {
         const u64 N = t.degree;
         const u64 *W = t.forward, *Wc = t.forward_companions;
         V X[Count], Y[Count];
@@ -224,25 +242,26 @@ struct Stages {
             X[i] = reduceFrom4p<K>(X[i], k);
             Y[i] = reduceFrom4p<K>(Y[i], k);
             zip(X[i], Y[i]);
-            store(a + 16 * (b + i), X[i]);
-            store(a + 16 * (b + i) + 8, Y[i]);
+            words.put(a, 16 * (b + i), X[i], k);
+            words.put(a, 16 * (b + i) + 8, Y[i], k);
         }
     }
 
-    template <int K>
+    template <int K, class Words>
     QUELT_VECTOR_TARGET static void forwardTail(u64 *a, const Tables &t, u64 b0, u64 b1,
-                                                const Constants &k) {
+                                                const Constants &k, const Words &words) {
         // Two blocks at a time: their independent chains of four stages
         // overlap.
         u64 b = b0;
         for (; b + 2 <= b1; b += 2)
-            forwardTailBlocks<2, K>(a, t, b, k);
+            forwardTailBlocks<2, K>(a, t, b, k, words);
         if (b < b1)
-            forwardTailBlocks<1, K>(a, t, b, k);
+            forwardTailBlocks<1, K>(a, t, b, k, words);
     }
 
-    template <int K>
-    QUELT_VECTOR_TARGET static void forwardAll(u64 *a, const Tables &t) {
+    template <int K, class Words = StoreWords>
+    QUELT_VECTOR_TARGET static void forwardAll(u64 *a, const Tables &t,
+                                               const Words &words = Words()) {
         const Constants k = Arith::constants(t.prime);
         const u64 N = t.degree;
         const u64 block = std::min(N, kBlockWords);
@@ -257,7 +276,7 @@ struct Stages {
                 forwardPair(a, t, g, s / (2 * g), (s + block) / (2 * g), k);
             if (g == 16)
                 forwardStage(a, t, 16, s / 32, (s + block) / 32, k);
-            forwardTail<K>(a, t, s / 16, (s + block) / 16, k);
+            forwardTail<K>(a, t, s / 16, (s + block) / 16, k, words);
         }
     }
 
@@ -499,6 +518,14 @@ QUELT_VECTOR_TARGET void forwardWith(u64 *a, const Tables &t, int K) {
         Stages<Arith>::template forwardAll<2>(a, t);
     else
         Stages<Arith>::template forwardAll<4>(a, t);
+}
+
+template <class Arith>
+QUELT_VECTOR_TARGET void forwardSubScaleWith(u64 *a, const Tables &t, const SubScale &s) {
+    using S = Stages<Arith>;
+    const typename S::SubScaleWords words{s.b, s.out,
+                                          Arith::twiddle(set1(s.factor), set1(s.companion))};
+    S::template forwardAll<1>(a, t, words);
 }
 
 template <class Arith>

@@ -32,6 +32,9 @@ struct Arith52 {
 } // namespace
 
 void forwardIfma(u64 *a, const Tables &t, int K) { forwardWith<Arith52>(a, t, K); }
+void forwardSubScaleIfma(u64 *a, const Tables &t, const SubScale &s) {
+    forwardSubScaleWith<Arith52>(a, t, s);
+}
 void backwardIfma(u64 *a, const Tables &t, int K) { backwardWith<Arith52>(a, t, K); }
 void conversionIfma(const u64 *in, u64 *out, const Twists &t) {
     Twist<Arith52>::conversion(in, out, t);

@@ -155,6 +155,15 @@ void backwardScalar(u64 *a, const Tables &t, int K) {
 
 namespace {
 
+// out = (b - x) factor for the transformed words x below p.
+void subScaleScalar(const u64 *x, const Tables &t, const SubScale &s) {
+    const u64 p = t.prime;
+    for (u64 i = 0; i < t.degree; ++i) {
+        const u64 y = shoup(s.b[i] + p - x[i], s.factor, s.companion, p);
+        s.out[i] = y >= p ? y - p : y;
+    }
+}
+
 // The AVX-512 kernel, or its IFMA twin for primes below 2^50 on the IFMA
 // path; null on the other paths and below the sixteen words the AVX-512
 // drivers need.
@@ -176,6 +185,14 @@ void forward(u64 *a, const Tables &t, int K) {
     if (simd::activePath() >= simd::Path::Avx2)
         return forwardVector(a, t, K);
     forwardScalar(a, t, K);
+}
+
+void forwardSubScale(u64 *a, const Tables &t, const SubScale &s) {
+    if (const auto kernel =
+            avx512Kernel(t.degree, t.prime, &forwardSubScaleAvx512, &forwardSubScaleIfma))
+        return kernel(a, t, s);
+    forward(a, t, 1);
+    subScaleScalar(a, t, s);
 }
 
 void backward(u64 *a, const Tables &t, int K) {
@@ -204,6 +221,10 @@ bool inversionVector(const u64 *in, u64 *out, const Twists &t) {
 
 // Only the scalar path exists on other processors.
 void forward(u64 *a, const Tables &t, int K) { forwardScalar(a, t, K); }
+void forwardSubScale(u64 *a, const Tables &t, const SubScale &s) {
+    forwardScalar(a, t, 1);
+    subScaleScalar(a, t, s);
+}
 void backward(u64 *a, const Tables &t, int K) { backwardScalar(a, t, K); }
 bool conversionVector(const u64 *, u64 *, const Twists &) { return false; }
 bool inversionVector(const u64 *, u64 *, const Twists &) { return false; }

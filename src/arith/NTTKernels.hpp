@@ -41,6 +41,22 @@ void backwardScalar(u64 *a, const Tables &t, int K);
 void forward(u64 *a, const Tables &t, int K);
 void backward(u64 *a, const Tables &t, int K);
 
+// The forward transform (to words below p) of a followed by
+// out[i] = (b[i] - x[i]) factor mod p, below p: the subtraction and scaling
+// of the division by P in key switching, applied as the last stage stores
+// its words (the AVX-512 paths) or in a pass right after. b below p,
+// factor < p with companion floor(factor 2^64 / p); out may be b; a is left
+// with unspecified words.
+struct SubScale {
+    const u64 *b;
+    u64 factor;
+    u64 companion;
+    u64 *out;
+};
+void forwardSubScale(u64 *a, const Tables &t, const SubScale &s);
+void forwardSubScaleAvx512(u64 *a, const Tables &t, const SubScale &s);
+void forwardSubScaleIfma(u64 *a, const Tables &t, const SubScale &s);
+
 // AVX2 versions; only called when the processor has AVX2.
 void forwardVector(u64 *a, const Tables &t, int K);
 void backwardVector(u64 *a, const Tables &t, int K);

@@ -376,6 +376,12 @@ public:
     // p_i = (p_i - lift) * q_l^-1 mod q_i for i < l. The level drops by one.
     // Throws kRescaleBottomMessage at level 0.
     void rescale(Polynomial &p) const;
+    // Both polynomials of a two-part ciphertext in one pass, limb by limb,
+    // with the same words as two calls of rescale. They must share level and
+    // device (kDifferentLevelsMessage, the frame's device messages) and be two
+    // objects (kAliasedOutputMessage); everything is checked before either
+    // changes.
+    void rescaleTwo(Polynomial &a, Polynomial &b) const;
     // p = p * q_(l+1) at level l + 1 (the new limb is 0); the NTT flag stays.
     // Throws kInverseRescaleTopMessage when l + 1 is not below the chain
     // length of p.
@@ -579,6 +585,8 @@ private:
     void checkOperand(const Polynomial &p) const;
     // The same for an output about to be shaped to `level`.
     void checkOutput(const Polynomial &p, u64 level) const;
+    // rescale of one or two polynomials (rescaleTwo), checked together.
+    void rescalePolynomials(std::initializer_list<Polynomial *> polys) const;
     // Sets the level (resizing a plain output) and moves the storage.
     static void shapeOutput(Polynomial &out, u64 level, const Device &device);
     // Walk of a coefficient-wise product: the last prime index all inputs

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace Quelt {
 
@@ -211,17 +212,31 @@ template void PrimeModuli::backwardNTTWithConstMult<OutputModulusBoundValidator,
 // Level changes
 // ---------------------------------------------------------------------------
 
-void PrimeModuli::rescale(Polynomial &p) const {
-    const Device device = p.getDevice();
-    checkDeviceSupported(device);
+void PrimeModuli::rescale(Polynomial &p) const { rescalePolynomials({&p}); }
+
+void PrimeModuli::rescaleTwo(Polynomial &a, Polynomial &b) const {
+    if (&a == &b)
+        throw RuntimeException(kAliasedOutputMessage);
+    rescalePolynomials({&a, &b});
+}
+
+void PrimeModuli::rescalePolynomials(std::initializer_list<Polynomial *> polys) const {
+    const Polynomial &first = **polys.begin();
+    Device device = first.getDevice();
+    for (const Polynomial *p : polys)
+        device = getCommonDeviceAndCheck({&device, &p->getDevice()});
     dispatch(device, "rescaleCUDA", "rescale");
-    checkOperand(p);
-    const u64 level = p.getLevel();
+    const u64 level = first.getLevel();
+    for (const Polynomial *p : polys) {
+        checkOperand(*p);
+        if (p->getLevel() != level)
+            throw RuntimeException(kDifferentLevelsMessage);
+    }
     if (level == 0)
         throw RuntimeException(kRescaleBottomMessage);
-    const bool ntt = p.isNTT();
-    if (ntt)
-        checkTransforms(moduli_, level, [](u64) { return true; });
+    for (const Polynomial *p : polys)
+        if (p->isNTT())
+            checkTransforms(moduli_, level, [](u64) { return true; });
     const u64 num_primes = moduli_.size();
     // Host memory of any id reads the host table.
     const DeviceSpecificArray<u64> &inverses =
@@ -232,20 +247,26 @@ void PrimeModuli::rescale(Polynomial &p) const {
     const u64 *row = inverses.getData() + level * num_primes;
     DeviceSpecificArray<u64> lift(degree_);
 
-    // The top limb leaves the polynomial, so it is brought to coefficient
+    // The top limbs leave the polynomials, so they are brought to coefficient
     // form in place.
-    u64 *top = p.getLimb(level);
     const u64 top_prime = moduli_[level].getPrime();
-    if (ntt)
-        moduli_[level].getNTT()->computeBackward<1>(top);
+    for (Polynomial *p : polys)
+        if (p->isNTT())
+            moduli_[level].getNTT()->computeBackward<1>(p->getLimb(level));
+    // Limb by limb, every polynomial in turn: the tables of prime i are
+    // loaded once for all of them.
     for (u64 i = 0; i < level; ++i) {
         const Modulus &modulus = moduli_[i];
-        modulus.normalizeModVector(lift.getData(), top, top_prime, degree_);
-        if (ntt)
-            modulus.getNTT()->computeForward<1>(lift.getData());
-        modulus.subAndConstMult<1>(p.getLimb(i), lift.getData(), row[i], p.getLimb(i), degree_);
+        for (Polynomial *p : polys) {
+            modulus.normalizeModVector(lift.getData(), p->getLimb(level), top_prime, degree_);
+            if (p->isNTT())
+                modulus.getNTT()->computeForward<1>(lift.getData());
+            modulus.subAndConstMult<1>(p->getLimb(i), lift.getData(), row[i], p->getLimb(i),
+                                       degree_);
+        }
     }
-    p.setLevel(level - 1);
+    for (Polynomial *p : polys)
+        p->setLevel(level - 1);
 }
 
 void PrimeModuli::inverseRescale(Polynomial &p) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "eval/Precondition.hpp"
+
 #include <cstdint>
 #include <memory>
 
@@ -16,15 +18,12 @@ class Ciphertext;
 // include/Quelt/LWE/HomEvaluator.hpp for the behaviour of each operation.
 class HomEvaluatorImpl {
 public:
-    static constexpr const char *kLevelZero = "The level of the operand is zero";
+    static constexpr const char *kLevelZero = utils::kLevelZeroMessage;
     static constexpr const char *kRescaleCounterNotPositive =
-        "[rescale] Rescale Counter of the Ciphertext is zero or less";
-    static constexpr const char *kTargetAboveLevel =
-        "[level down] target level is greater than level of Ciphertext.";
-    static constexpr const char *kRescaleCounterNotZero =
-        "The Operand should have rescale counter zero";
-    static constexpr const char *kConstantOutOfLongRange =
-        "[mult] The rounded constant is outside the range of long";
+        utils::kRescaleCounterNotPositiveMessage;
+    static constexpr const char *kTargetAboveLevel = utils::kTargetAboveLevelMessage;
+    static constexpr const char *kRescaleCounterNotZero = utils::kRescaleCounterNotZeroMessage;
+    static constexpr const char *kConstantOutOfLongRange = utils::kConstantOutOfLongRangeMessage;
 
     explicit HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context);
 

@@ -3,6 +3,8 @@
 // The checks that the LWE operations run on their operands before they write
 // anything.
 
+#include "eval/Precondition.hpp"
+
 #include <cstdint>
 
 namespace Quelt {
@@ -14,11 +16,8 @@ class ContextContent;
 
 namespace utils {
 
-inline constexpr const char *kDifferentRescaleCounterMessage =
-    "Two operands have different RescaleCounter";
-inline constexpr const char *kDifferentDevicesMessage = "Two operands are in different devices";
-
-// Two ciphertexts that one operation combines: equal rescale counters
+// Two ciphertexts that one operation combines (messages shared with the ring
+// evaluator's checks): equal rescale counters
 // (kDifferentRescaleCounterMessage), then one device
 // (kDifferentDevicesMessage).
 void checkPrecondition(const LWE::Ciphertext &a, const LWE::Ciphertext &b);

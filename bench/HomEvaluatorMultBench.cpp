@@ -1,0 +1,97 @@
+// Products of ring ciphertexts at FGb (degree 2^16, 25 base and quantize
+// primes, 5 temporary primes, gadget rank 5), single thread, top level:
+// mult with relinearisation and rescale, and its parts (tensor,
+// relinearize), square and multWithoutRescale. Outputs keep their storage
+// from one iteration to the next, as in a loop of an application.
+
+#include "FgbRotationKey.hpp"
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/HomEvaluator.hpp"
+#include "Quelt/KeyGenerator.hpp"
+#include "Quelt/KeyPack.hpp"
+#include "Quelt/SecretKey.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+
+namespace {
+
+using u64 = std::uint64_t;
+using Ciphertext = Quelt::CiphertextBase<Quelt::EncryptionType::RLWE>;
+
+// Uniform residues at the top level in NTT form, counter 0: the arithmetic
+// does not depend on the values.
+Ciphertext topLevelCiphertext(u64 seed) {
+    const auto &ctx = QueltBench::fgbContext();
+    Ciphertext ct(ctx, false, true);
+    std::mt19937_64 rng(seed);
+    const Quelt::PrimeModuli &chain = ctx->getPrimeModuli();
+    for (u64 p = 0; p < 2; ++p)
+        for (u64 i = 0; i <= ct.getLevel(); ++i) {
+            const u64 q = chain.getModulus(i).getPrime();
+            u64 *limb = ct.getPoly(p).getLimb(i);
+            for (u64 j = 0; j < ct.getPoly(p).getDegree(); ++j)
+                limb[j] = rng() % q;
+        }
+    return ct;
+}
+
+struct Setup {
+    const std::shared_ptr<Quelt::ContextContent> &ctx = QueltBench::fgbContext();
+    Quelt::KeyPack pack{ctx};
+    Quelt::HomEvaluator evaluator{ctx, pack};
+    Ciphertext a = topLevelCiphertext(1), b = topLevelCiphertext(2);
+    Ciphertext three{ctx, false, true}, out{ctx, false, true};
+
+    Setup() {
+        const Quelt::SecretKeyBase<Quelt::EncryptionType::RLWE> sk(ctx);
+        Quelt::KeyGenerator(ctx, sk, pack).genMultKey();
+        evaluator.tensor(a, b, three);
+        evaluator.mult(a, b, out);
+    }
+};
+
+Setup &setup() {
+    static Setup s;
+    return s;
+}
+
+template <typename Step>
+void run(benchmark::State &state, Step step) {
+    Setup &s = setup();
+    for (auto _ : state) {
+        step(s);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_MultFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.mult(s.a, s.b, s.out); });
+}
+void BM_SquareFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.square(s.a, s.out); });
+}
+void BM_MultWithoutRescaleFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.multWithoutRescale(s.a, s.b, s.out); });
+}
+void BM_TensorFGb(benchmark::State &state) {
+    Ciphertext t = setup().three;
+    run(state, [&t](Setup &s) { s.evaluator.tensor(s.a, s.b, t); });
+}
+void BM_RelinearizeFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.relinearize(s.three, s.out); });
+}
+
+BENCHMARK(BM_MultFGb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SquareFGb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MultWithoutRescaleFGb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TensorFGb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelinearizeFGb)->Unit(benchmark::kMillisecond);
+
+} // namespace

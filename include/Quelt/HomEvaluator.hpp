@@ -1,0 +1,305 @@
+#pragma once
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/KeyPack.hpp"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Quelt {
+
+class Bx;
+class ContextContent;
+class HomEvaluatorImpl;
+class Message;
+class Plaintext;
+
+// Arithmetic on the ciphertexts (and plain data) of one context, with the
+// evaluation keys of a key pack. Copies share one implementation; every
+// operation is const and keeps no state, so threads may share an evaluator
+// as long as they write to different outputs.
+//
+// Operands: ciphertexts of the ring scheme (RLWE), module ciphertexts (MLWE)
+// and multi-secret ciphertexts (MSRLWE), messages, plaintexts and complex
+// constants. Every operation writes its result into `out`, which may be one
+// of the inputs. Its checks run, in the order listed, before `out` is
+// written; the exceptions are the compound operations (mult by a constant
+// that is not a Gaussian integer, by a message or by a plaintext; levelDown;
+// add and sub of ciphertexts at different levels), which may fail in their
+// later step after the first has written `out` or a temporary.
+//
+// Shared rules:
+// - Rescale counter: a product made without rescaling raises it by one;
+//   rescale divides by the top prime of the level and lowers it by one.
+//   Besides the messages listed, setting a counter above the output's level
+//   (other than level 0) throws "Rescale counter should be less than or
+//   equal to the level", checked before the output is written.
+// - Two ciphertexts combined must agree, in this order, in log slot count
+//   ("Two operands have different logSlots"), rescale counter ("Two
+//   operands have different RescaleCounter"), device ("Two operands are in
+//   different devices") and encoding type ("Two operands are encoding
+//   messages in different way"); a ciphertext and a plaintext in the first
+//   three, a ciphertext and a message in log slots and device.
+// - Operations that need slot encoding throw "The operand have to encode the
+//   message on its slots" for a coefficient-encoded ciphertext.
+// - Constants are encoded at the ciphertext's level and rescale counter
+//   (the real part alone when the imaginary part is 0.0); a part that is not
+//   finite throws "[Modulus] makeInteger: the scaled value must be finite and
+//   below 2^128".
+// - Failures of the encoders and of the polynomial arithmetic pass through.
+class HomEvaluator {
+public:
+    using u64 = std::uint64_t;
+    using i64 = std::int64_t;
+    using Complex = std::complex<double>;
+    using CiphertextMLWE = CiphertextBase<EncryptionType::MLWE>;
+    using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
+    using CiphertextMSRLWE = CiphertextBase<EncryptionType::MSRLWE>;
+
+    // With an empty key pack; with a key pack on the key directory
+    // keyDirPath (its checks: "Cannot find path <keyDirPath>"); or sharing the
+    // store of keyPack. Each loads the multiplication key from the key
+    // directory when the pack has one and does not hold the key yet.
+    explicit HomEvaluator(const std::shared_ptr<ContextContent> &context);
+    HomEvaluator(const std::shared_ptr<ContextContent> &context, const std::string &keyDirPath);
+    HomEvaluator(const std::shared_ptr<ContextContent> &context, const KeyPack &keyPack);
+
+    // out = -ct, metadata of ct. No checks.
+    void negate(const Ciphertext &ct, Ciphertext &out) const;
+    void negate(const CiphertextMLWE &ct, CiphertextMLWE &out) const;
+
+    // out = a + b (sub: a - b). sub first throws "The operands have to encode
+    // the message on its slots" when either is coefficient-encoded. At equal
+    // levels: the two-ciphertext checks, then out has max(n_a, n_b)
+    // polynomials (those only the longer operand has are copied, negated when
+    // they come from b in a subtraction) and a's metadata. At different
+    // levels: "Cannot add different level modUp-ed ciphertexts" ("Cannot sub
+    // ...") when either is in the mod-up state; otherwise the higher operand
+    // is brought down by levelDown (with its messages) first.
+    void add(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    void add(const CiphertextMLWE &a, const CiphertextMLWE &b, CiphertextMLWE &out) const;
+    void add(const CiphertextMSRLWE &a, const CiphertextMSRLWE &b, CiphertextMSRLWE &out) const;
+    void sub(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    void sub(const CiphertextMLWE &a, const CiphertextMLWE &b, CiphertextMLWE &out) const;
+
+    // Plain data added to (subtracted from) polynomial 0; the others copied.
+    // A constant: the slot-encoding check, then the constant's encoding. A
+    // message: the slot-encoding check, the message checks, then its encoding
+    // at ct's level and counter. A plaintext: the slot-encoding check (not in
+    // sub), the plaintext checks; a plaintext at another level is decoded and
+    // encoded again at ct's level and counter.
+    void add(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
+    void add(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
+    void add(const Ciphertext &ct, const Message &msg, Ciphertext &out) const;
+    void add(const CiphertextMLWE &ct, const Message &msg, CiphertextMLWE &out) const;
+    void add(const Ciphertext &ct, const Plaintext &ptxt, Ciphertext &out) const;
+    void add(const CiphertextMLWE &ct, const Plaintext &ptxt, CiphertextMLWE &out) const;
+    void sub(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
+    void sub(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
+    void sub(const Ciphertext &ct, const Message &msg, Ciphertext &out) const;
+    void sub(const CiphertextMLWE &ct, const Message &msg, CiphertextMLWE &out) const;
+    void sub(const Ciphertext &ct, const Plaintext &ptxt, Ciphertext &out) const;
+    void sub(const CiphertextMLWE &ct, const Plaintext &ptxt, CiphertextMLWE &out) const;
+
+    // out = c ct. Throws the slot-encoding message, then "The Operand should
+    // have rescale counter zero" for a counter other than 0. When both parts
+    // of c lie within 1e-8 of integers R and I (rounded halves away from
+    // zero) the product is exact and keeps level and counter (level 0
+    // included); R or I outside the signed 64-bit range throws "[mult] The
+    // rounded constant is outside the range of long". Otherwise level 0
+    // throws "The level of the operand is zero", and the result is
+    // multWithoutRescale followed by rescale: one level lower, counter 0.
+    void mult(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
+    void mult(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
+
+    // out = ct times the message (plaintext) encoded at ct's level with
+    // counter 0, rescaled: one level lower, counter 0. Throws the slot
+    // message; "The level of the operand is zero" (ct's level, or the
+    // plaintext's); "The Operand should have rescale counter zero" (message)
+    // or "The Operands should have rescale counter zero" (plaintext, either
+    // counter); then the plaintext checks. A plaintext at another level is
+    // decoded and encoded again at ct's level.
+    void mult(const Ciphertext &ct, const Message &msg, Ciphertext &out) const;
+    void mult(const CiphertextMLWE &ct, const Message &msg, CiphertextMLWE &out) const;
+    void mult(const CiphertextMSRLWE &ct, const Message &msg, CiphertextMSRLWE &out) const;
+    void mult(const Ciphertext &ct, const Plaintext &ptxt, Ciphertext &out) const;
+    void mult(const CiphertextMLWE &ct, const Plaintext &ptxt, CiphertextMLWE &out) const;
+    void mult(const CiphertextMSRLWE &ct, const Plaintext &ptxt, CiphertextMSRLWE &out) const;
+
+    // out = ct times i (a product by the NTT image of X^(N/2)), exact, same
+    // level and counter. Throws the slot message.
+    void multImagUnit(const Ciphertext &ct, Ciphertext &out) const;
+    void multImagUnit(const CiphertextMLWE &ct, CiphertextMLWE &out) const;
+
+    // out = k ct, exact, with ct's level, counter and encoding: a copy for
+    // k = 1, the negation for k = -1. No checks.
+    void multInteger(const Ciphertext &ct, i64 k, Ciphertext &out) const;
+    void multInteger(const CiphertextMLWE &ct, i64 k, CiphertextMLWE &out) const;
+    void multInteger(const CiphertextMSRLWE &ct, i64 k, CiphertextMSRLWE &out) const;
+
+    // out = ct times c encoded at ct's level with counter 0 (scale
+    // 2^sf[level]); counter + 1. Throws the slot message, then "The level of
+    // the operand is zero".
+    void multWithoutRescale(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
+    void multWithoutRescale(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
+    // out = ct times the plaintext (NTT slots), counter 1. Throws the slot
+    // message, "The Operands should have rescale counter zero", then the
+    // plaintext checks.
+    void multWithoutRescale(const Ciphertext &ct, const Plaintext &ptxt, Ciphertext &out) const;
+    void multWithoutRescale(const CiphertextMLWE &ct, const Plaintext &ptxt,
+                            CiphertextMLWE &out) const;
+    void multWithoutRescale(const CiphertextMSRLWE &ct, const Plaintext &ptxt,
+                            CiphertextMSRLWE &out) const;
+
+    // Divides ct by the top prime of its level, in place: level and counter
+    // one lower. Throws the slot message, "The level of the operand is zero",
+    // then "[rescale] Rescale Counter of the Ciphertext is zero or less".
+    void rescale(Ciphertext &ct) const;
+    void rescale(CiphertextMLWE &ct) const;
+    void rescale(CiphertextMSRLWE &ct) const;
+
+    // Raises ct one level, multiplying it by the new prime: level and counter
+    // one higher, in place. Throws the slot message, then "[inverseRescale]
+    // Cannot inverseRescale when the level is greater than or equal to the
+    // maximum level" at chain length - 1.
+    void inverseRescale(Ciphertext &ct) const;
+
+    // out = ct at level `level` with the default scale of that level. Throws
+    // "[level down] target level is greater than level of Ciphertext.", the
+    // slot message, "The Operand should have rescale counter zero", then
+    // "[ScaleFactors] The scale factor for given level is not valid" for a
+    // level above the target without a scale. The same level gives a copy.
+    void levelDown(const Ciphertext &ct, u64 level, Ciphertext &out) const;
+    void levelDown(const CiphertextMLWE &ct, u64 level, CiphertextMLWE &out) const;
+
+    // multWithoutRescale by 1.0, then rescale: one level lower. Throws the
+    // slot message, "The level of the operand is zero", then "The Operand
+    // should have rescale counter zero".
+    void levelDownOne(const Ciphertext &ct, Ciphertext &out) const;
+    void levelDownOne(const CiphertextMLWE &ct, CiphertextMLWE &out) const;
+    void levelDownOne(const CiphertextMSRLWE &ct, CiphertextMSRLWE &out) const;
+
+    // Every level-0 coefficient c (coefficient form) becomes round(q_0
+    // round(c 2^s / q_0) / 2^s), in place. Every polynomial is checked first:
+    // "Level should be zero", "Polynomial should not be in NTT form"; then s
+    // must lie in 1 .. 64.
+    void discretize(Ciphertext &ct, u64 s) const;
+
+    // out (of another context of the same degree, first prime t) gets ct's
+    // polynomial count, level 0, ct's device and metadata, with every level-0
+    // coefficient c mapped to round(c t / q_0) mod t. Throws, before out is
+    // changed, "[baseModulusSwitch] The degrees of the two contexts are
+    // different.", then the level-0 and coefficient-form messages of
+    // discretize.
+    void baseModulusSwitch(const Ciphertext &ct, Ciphertext &out) const;
+
+    // out = ct in out's context. Throws, before out is changed, the messages
+    // of the ciphertext's context-changing copy ("The level of input
+    // ciphertext does not fit in current context", ...), then "[setContext]
+    // Input context is not compatible with the ciphertext." when the primes
+    // 0 .. level of the two contexts differ.
+    void switchContext(const Ciphertext &ct, Ciphertext &out) const;
+
+    // No host implementation: always throws "Cannot support the function
+    // 'modReduct' in the current build configuration".
+    void modReduct(Ciphertext &ct) const;
+
+    // ==== Products of ring ciphertexts, and operations on plain data ====
+
+    // out = a (x) b: n_a + n_b - 1 polynomials decrypting to the product,
+    // counter rc(a) + rc(b) + 1, a's log slots. Throws "The operands have to
+    // encode the message on its slots", "Operands have different levels.",
+    // "Two operands have different logSlots", then the counter rule.
+    void tensor(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = in with its last polynomial switched to the one before by the
+    // multiplication key: one polynomial fewer, same level, counter and log
+    // slots. Throws "The operand have to encode the message on its slots",
+    // "[relinearize] the length of the input ciphertext should be >= 3.",
+    // then "Failed to load the multiplication key" when the key pack holds no
+    // multiplication key and its key directory none either.
+    void relinearize(const Ciphertext &in, Ciphertext &out) const;
+    // out = a x b relinearised, unrescaled: same level, counter 1. Throws "Size
+    // > 2 is not supported yet" unless both have two polynomials, the
+    // slot-encoding message, "Operands have different levels.", "The level of
+    // the operand is zero", "The Operands should have rescale counter zero",
+    // "Two operands have different logSlots", then the key message.
+    void multWithoutRescale(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = a x b, rescaled: one level below the lower operand, counter 0; the
+    // higher operand is first brought down by levelDown. Throws the
+    // slot-encoding message, "The level of the operand is zero", "The
+    // Operands should have rescale counter zero", then those of
+    // multWithoutRescale.
+    void mult(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const;
+    // out = a x a, rescaled; the checks of multWithoutRescale.
+    void square(const Ciphertext &a, Ciphertext &out) const;
+
+    // Messages, slot by slot over the first operand's slots (std::complex
+    // arithmetic). Two messages must agree in slot count ("Two operands have
+    // different logSlots") and device ("Two operands are in different
+    // devices"). out takes the operand's device and slot count first; an
+    // operand on an accelerator throws "Message that is GPU-allocated is not
+    // supported.".
+    void negate(const Message &m, Message &out) const;
+    void add(const Message &m, const Complex &c, Message &out) const;
+    void add(const Message &a, const Message &b, Message &out) const;
+    void sub(const Message &m, const Complex &c, Message &out) const;
+    void sub(const Message &a, const Message &b, Message &out) const;
+    void mult(const Message &m, const Complex &c, Message &out) const;
+    void mult(const Message &a, const Message &b, Message &out) const;
+    void square(const Message &m, Message &out) const;
+    void multImagUnit(const Message &m, Message &out) const;
+    void conjugate(const Message &m, Message &out) const;
+
+    // Plaintexts, with the residue arithmetic, levels and counters of
+    // ciphertexts; levels are never aligned. Two plaintexts: "Operands have
+    // different levels." (add, sub), then log slots, "Two operands have
+    // different RescaleCounter", devices. Constants are encoded at the
+    // plaintext's level and counter (products: counter 0); a part that is
+    // not finite is refused by the constant encoder.
+    void negate(const Plaintext &p, Plaintext &out) const;
+    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    // Counter + 1 ("The level of the operand is zero" at level 0). mult adds
+    // "The Operand should have rescale counter zero" and rescales: every
+    // constant costs a level.
+    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    // Slot products: "The level of the operand is zero", "Operands have
+    // different levels.", "The Operands should have rescale counter zero",
+    // then the two-plaintext checks; counter 1, and mult and square rescale.
+    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void square(const Plaintext &p, Plaintext &out) const;
+    void multImagUnit(const Plaintext &p, Plaintext &out) const;
+    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
+    // In place. rescale: "The level of the operand is zero", "[rescale]
+    // Rescale Counter of the Plaintext is zero or less". inverseRescale:
+    // "[inverseRescale] Cannot inverseRescale when the level is greater than
+    // or equal to the maximum level".
+    void rescale(Plaintext &p) const;
+    void inverseRescale(Plaintext &p) const;
+    // Decoded and encoded again at `level` with p's counter. Throws
+    // "[relevel] target_level too big" above chain length - 1 and "Rescale
+    // counter should be less than or equal to the level" when the counter
+    // exceeds the target level; out is unchanged then.
+    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
+    void conjugate(const Plaintext &p, Plaintext &out) const;
+
+    // The polynomial lists of Bx handles: the prime-wise sum (the longer
+    // list's tail copied), and the product of every polynomial with the
+    // plaintext over the limbs it holds, temporary ones included. A handle
+    // without a list throws "[Bx] The handle holds no polynomial list.".
+    void add(const Bx &a, const Bx &b, Bx &out) const;
+    void multWithoutRescale(const Bx &a, const Plaintext &p, Bx &out) const;
+
+private:
+    std::shared_ptr<ContextContent> context_;
+    std::shared_ptr<HomEvaluatorImpl> impl_;
+};
+
+} // namespace Quelt

@@ -1,0 +1,146 @@
+// A whole hybrid key switch at limb level, one target limb at a time: the
+// digits' source limbs are prepared once, then for every temporary prime and
+// every base prime of the level the digits' limbs of that prime are made,
+// transformed and summed against the key while they are in cache; the base
+// limbs are divided by P right after their sums, the subtraction of the
+// correction and the factor P^-1 applied by the correction's transform.
+
+#include "arith/FastBaseConv.hpp"
+
+#include "Quelt/Exception.hpp"
+#include "arith/NTT.hpp"
+#include "arith/NumberTheoryUtils.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Quelt {
+
+namespace {
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+namespace kk = keyswitch_kernels;
+
+// Target limbs made together from the same digit sources.
+constexpr u64 kGroup = 4;
+} // namespace
+
+std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
+    const u64 K = num_all_primes_ - num_base_primes_;
+    // Sources (level + 1 limbs), the digits' limbs of a group of primes, the
+    // two temporary sums, then the mod-down corrections of a group.
+    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup) * degree_;
+}
+
+void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                                  const std::uint64_t *factors, const std::uint64_t *const *masks,
+                                  const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                                  std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    const u64 L = num_base_primes_;
+    const u64 LK = num_all_primes_;
+    if (level >= L)
+        throw RuntimeException(kLevelMessage);
+    const u64 K = LK - L;
+    const u64 N = degree_;
+    const u64 alpha = primes_per_digit_;
+    const u64 D = getNumDigits(level);
+    const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
+
+    u64 *sources = scratch;
+    u64 *limbs = sources + (level + 1) * N;
+    u64 *sum_body = limbs + D * kGroup * N;
+    u64 *sum_mask = sum_body + K * N;
+    u64 *correction = sum_mask + K * N;
+
+    // The sources of every digit, as modUpLimbs makes them.
+    for (u64 m = 0; m <= level; ++m)
+        prepareSource(in + m * N, m, in_ntt, factors, sources + m * N);
+
+    // Limbs of a group of targets (up to kGroup) of every digit, then their
+    // sums. The targets outside a digit are converted together, so that
+    // every source word loaded serves all of them.
+    std::vector<const u64 *> digit_limbs(D), mask_limbs(D), body_limbs(D);
+    auto sumsAt = [&](const u64 *group, u64 size, u64 *const *body, u64 *const *mask) {
+        for (u64 d = 0; d < D; ++d) {
+            const u64 m0 = d * alpha;
+            const u64 digit_end = std::min(m0 + alpha, L);
+            u64 converted[kGroup];
+            u64 *converted_out[kGroup];
+            u64 count = 0;
+            for (u64 k = 0; k < size; ++k) {
+                const u64 j = group[k];
+                u64 *x = limbs + (d * kGroup + k) * N;
+                if (j >= m0 && j < digit_end) {
+                    // The digit's own limb is the input's (times the factor).
+                    if (factors == nullptr)
+                        std::memcpy(x, in + j * N, N * sizeof(u64));
+                    else
+                        moduli_[j].constMult<1>(in + j * N, factors[j], x, N);
+                    if (!in_ntt)
+                        moduli_[j].getNTT()->computeForward<1>(x);
+                } else {
+                    converted[count] = j;
+                    converted_out[count++] = x;
+                }
+            }
+            if (count != 0)
+                convertDigitTargets(sources, d, level, converted, count, converted_out);
+            for (u64 k = 0; k < count; ++k)
+                moduli_[converted[k]].getNTT()->computeForward<1>(converted_out[k]);
+        }
+        for (u64 k = 0; k < size; ++k) {
+            const u64 j = group[k];
+            for (u64 d = 0; d < D; ++d) {
+                digit_limbs[d] = limbs + (d * kGroup + k) * N;
+                mask_limbs[d] = masks[d] + j * N;
+                body_limbs[d] = bodies[d] + j * N;
+            }
+            const Modulus &modulus = moduli_[j];
+            const u64 p = modulus.getPrime();
+            const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
+            kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), D,
+                                terms_per_fold, kk::FoldConstants::of(modulus), mask[k], body[k],
+                                N);
+        }
+    };
+
+    u64 group[kGroup];
+    u64 *body_out[kGroup];
+    u64 *mask_out[kGroup];
+    // The temporary primes first: the division by P of every base limb
+    // needs their sums.
+    for (u64 first = 0; first < K; first += kGroup) {
+        const u64 size = std::min(kGroup, K - first);
+        for (u64 k = 0; k < size; ++k) {
+            group[k] = L + first + k;
+            body_out[k] = sum_body + (first + k) * N;
+            mask_out[k] = sum_mask + (first + k) * N;
+        }
+        sumsAt(group, size, body_out, mask_out);
+    }
+    prepareTemporary(sum_body, sum_body);
+    prepareTemporary(sum_mask, sum_mask);
+
+    for (u64 first = 0; first <= level; first += kGroup) {
+        const u64 size = std::min(kGroup, level + 1 - first);
+        for (u64 k = 0; k < size; ++k) {
+            group[k] = first + k;
+            body_out[k] = out_body + (first + k) * N;
+            mask_out[k] = out_mask + (first + k) * N;
+        }
+        sumsAt(group, size, body_out, mask_out);
+        // out = (sum - C) / P with C the conversion of the temporary sums.
+        u64 *corrections[kGroup];
+        for (u64 k = 0; k < size; ++k)
+            corrections[k] = correction + k * N;
+        for (auto [outs, temporary] :
+             {std::pair{body_out, sum_body}, std::pair{mask_out, sum_mask}}) {
+            convertTemporary(temporary, group, size, corrections);
+            for (u64 k = 0; k < size; ++k)
+                moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
+                                                                   p_inv[group[k]], outs[k]);
+        }
+    }
+}
+
+} // namespace Quelt

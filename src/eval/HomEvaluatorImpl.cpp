@@ -1,0 +1,508 @@
+// Construction, negation, addition and subtraction, and the products with
+// constants, messages and plaintexts of the evaluator.
+
+#include "eval/HomEvaluatorImpl.hpp"
+
+#include "Quelt/EnDecoder.hpp"
+#include "Quelt/Exception.hpp"
+#include "Quelt/Message.hpp"
+#include "Quelt/Plaintext.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "client/ConstantEnDecoder.hpp"
+#include "context/CiphertextImpl.hpp"
+#include "context/ContextContent.hpp"
+#include "context/LevelledElement.hpp"
+#include "context/Polynomial.hpp"
+#include "eval/EvaluatorDetail.hpp"
+#include "eval/KeySwitcher.hpp"
+#include "eval/Precondition.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+namespace Quelt {
+
+using u64 = std::uint64_t;
+using i64 = std::int64_t;
+using detail::forEachPoly;
+using detail::prepareOutput;
+
+namespace {
+
+// A constant within this distance of a Gaussian integer (on each part) is
+// multiplied as that integer: exactly, without using a level.
+constexpr double kIntegerTolerance = 1e-8;
+// 2^63: rounded parts must lie in [-2^63, 2^63) to be held as i64.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+
+// Complex constants are products in the NTT slots: refused for polynomials
+// in coefficient form before anything is written.
+template <EncryptionType ET>
+void throwIfNotNTT(const CiphertextBase<ET> &ct) {
+    for (u64 i = 0; i < ct.getNumPoly(); ++i)
+        if (!ct.getPoly(i).isNTT())
+            throw RuntimeException(PrimeModuli::kNotNTTMessage);
+}
+
+// The constant encoder's refusal of a part that is NaN or infinite, raised
+// before anything is decided on the value.
+void refuseNonFinite(const PrimeModuli &chain, const std::complex<double> &c) {
+    for (const double part : {c.real(), c.imag()})
+        if (!std::isfinite(part))
+            (void)chain.getModulus(0).makeInteger(part, 0.0);
+}
+
+} // namespace
+
+// ---- Construction ------------------------------------------------------------
+
+HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context)
+    : HomEvaluatorImpl(context, KeyPack(context)) {}
+
+HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context,
+                                   const std::string &keyDirPath)
+    : HomEvaluatorImpl(context, KeyPack(context, keyDirPath)) {}
+
+HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, KeyPack keyPack)
+    : context_(context), key_pack_(std::move(keyPack)),
+      key_switcher_(std::make_shared<KeySwitcher>(context)) {
+    key_pack_.loadMultKey();
+}
+
+// ---- Negation, addition and subtraction ----------------------------------------
+
+template <EncryptionType ET>
+requires(ET !=
+         EncryptionType::MSRLWE) void HomEvaluatorImpl::negate(const CiphertextBase<ET> &ct,
+                                                               CiphertextBase<ET> &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
+    for (u64 i = 0; i < ct.getNumPoly(); ++i)
+        chain.negate(ct.getPoly(i), out.getPoly(i));
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::add(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                           CiphertextBase<ET> &out) const {
+    addOrSub(a, b, out, false);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::sub(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                           CiphertextBase<ET> &out) const {
+    if (a.getEncodingType() == EncodingType::COEFFICIENT ||
+        b.getEncodingType() == EncodingType::COEFFICIENT)
+        throw RuntimeException(kOperandsCoeffEncoded);
+    addOrSub(a, b, out, true);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::addOrSub(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                                CiphertextBase<ET> &out, bool subtract) const {
+    const u64 level_a = a.getLevel();
+    const u64 level_b = b.getLevel();
+    if (level_a == level_b) {
+        addOrSubWithoutCheck(a, b, out, subtract);
+        return;
+    }
+    if (a.isModUp() || b.isModUp())
+        throw RuntimeException(subtract ? kSubDifferentLevelModUp : kAddDifferentLevelModUp);
+    // The operand at the higher level comes down into a temporary; the
+    // operands keep the caller's order.
+    const bool a_higher = level_a > level_b;
+    const CiphertextBase<ET> &higher = a_higher ? a : b;
+    CiphertextBase<ET> lowered(higher.getContext(), false, true);
+    levelDown(higher, std::min(level_a, level_b), lowered);
+    if (a_higher)
+        addOrSubWithoutCheck(lowered, b, out, subtract);
+    else
+        addOrSubWithoutCheck(a, lowered, out, subtract);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::addWithoutCheck(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                                       CiphertextBase<ET> &out) const {
+    addOrSubWithoutCheck(a, b, out, false);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::subWithoutCheck(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                                       CiphertextBase<ET> &out) const {
+    addOrSubWithoutCheck(a, b, out, true);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::addOrSubWithoutCheck(const CiphertextBase<ET> &a,
+                                            const CiphertextBase<ET> &b, CiphertextBase<ET> &out,
+                                            bool subtract) const {
+    utils::checkPrecondition(a, b);
+    if (a.isModUp() != b.isModUp())
+        throw RuntimeException(PrimeModuli::kDifferentModUpMessage);
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const u64 n_a = a.getNumPoly();
+    const u64 n_b = b.getNumPoly();
+    const u64 common = std::min(n_a, n_b);
+    const u64 level = std::min(a.getLevel(), b.getLevel());
+    const bool tail_from_b = n_b > n_a;
+    prepareOutput(a, out, std::max(n_a, n_b), &out == &a || &out == &b);
+    for (u64 i = 0; i < common; ++i) {
+        if (subtract)
+            chain.sub(a.getPoly(i), b.getPoly(i), out.getPoly(i));
+        else
+            chain.add(a.getPoly(i), b.getPoly(i), out.getPoly(i));
+    }
+    // The polynomials only the longer operand has are copied (negated when
+    // they come from b in a subtraction), at the level of the sums so that
+    // the result's polynomials share one level.
+    for (u64 i = common; i < out.getNumPoly(); ++i) {
+        const Polynomial &source = tail_from_b ? b.getPoly(i) : a.getPoly(i);
+        Polynomial &target = out.getPoly(i);
+        if (subtract && tail_from_b)
+            chain.negate(source, target);
+        else if (&target != &source)
+            target = source;
+        if (target.getLevel() > level)
+            target.setLevel(level);
+    }
+    utils::copyMetaData(a, out);
+}
+
+// ---- Plain data added to the body ------------------------------------------------
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::addToBody(const CiphertextBase<ET> &ct, const Polynomial &p,
+                                 CiphertextBase<ET> &out, bool subtract) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const bool aliased = &out == &ct;
+    prepareOutput(ct, out, ct.getNumPoly(), aliased);
+    if (subtract)
+        chain.sub(ct.getPoly(0), p, out.getPoly(0));
+    else
+        chain.add(ct.getPoly(0), p, out.getPoly(0));
+    if (!aliased)
+        for (u64 i = 1; i < ct.getNumPoly(); ++i)
+            out.getPoly(i) = ct.getPoly(i);
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::add(const CiphertextBase<ET> &ct,
+                                                                  const Complex &c,
+                                                                  CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    const u64 level = ct.getLevel();
+    const int counter = ct.getRescaleCounter();
+    const ConstantEnDecoder encoder(context_);
+    // The imaginary part only when it is not 0.0: a real constant is one
+    // residue per prime.
+    const LevelledElement re = encoder.encodeConst(c.real(), level, counter);
+    std::optional<LevelledElement> im;
+    if (c.imag() != 0.0)
+        im = encoder.encodeConst(c.imag(), level, counter);
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const bool aliased = &out == &ct;
+    prepareOutput(ct, out, ct.getNumPoly(), aliased);
+    if (im)
+        chain.constAdd(ct.getPoly(0), re, *im, out.getPoly(0));
+    else
+        chain.constAdd(ct.getPoly(0), re, out.getPoly(0));
+    if (!aliased)
+        for (u64 i = 1; i < ct.getNumPoly(); ++i)
+            out.getPoly(i) = ct.getPoly(i);
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const CiphertextBase<ET> &ct,
+                                                                  const Complex &c,
+                                                                  CiphertextBase<ET> &out) const {
+    add(ct, -c, out);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::add(const CiphertextBase<ET> &ct,
+                                                                  const Message &msg,
+                                                                  CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    utils::checkPrecondition(ct, msg);
+    const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), ct.getRescaleCounter());
+    addToBody(ct, ptxt.getMx(), out, false);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const CiphertextBase<ET> &ct,
+                                                                  const Message &msg,
+                                                                  CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    utils::checkPrecondition(ct, msg);
+    const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), ct.getRescaleCounter());
+    addToBody(ct, ptxt.getMx(), out, true);
+}
+
+std::optional<Plaintext> HomEvaluatorImpl::reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
+                                                                  int counter) const {
+    if (ptxt.getLevel() == level)
+        return std::nullopt;
+    const EnDecoder encoder(context_);
+    return encoder.encode(encoder.decode(ptxt), level, counter);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
+                                    CiphertextBase<ET> &out, bool subtract) const {
+    utils::checkPrecondition(ct, ptxt);
+    const std::optional<Plaintext> reencoded =
+        reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter());
+    addToBody(ct, (reencoded ? *reencoded : ptxt).getMx(), out, subtract);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::add(const CiphertextBase<ET> &ct,
+                                                                  const Plaintext &ptxt,
+                                                                  CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    addPlaintext(ct, ptxt, out, false);
+}
+
+// Without the slot-encoding check: a coefficient-encoded ciphertext may lose
+// a plaintext.
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const CiphertextBase<ET> &ct,
+                                                                  const Plaintext &ptxt,
+                                                                  CiphertextBase<ET> &out) const {
+    addPlaintext(ct, ptxt, out, true);
+}
+
+// ---- Products ----------------------------------------------------------------------
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multConstant(const CiphertextBase<ET> &ct, const LevelledElement &re,
+                                    const LevelledElement *im, CiphertextBase<ET> &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
+    if (im)
+        forEachPoly(
+            ct, out,
+            [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
+                chain.constMultTwo(a, b, re, *im, oa, ob);
+            },
+            [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, re, *im, oa); });
+    else
+        forEachPoly(
+            ct, out,
+            [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
+                chain.constMultTwo(a, b, re, oa, ob);
+            },
+            [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, re, oa); });
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multWord(const CiphertextBase<ET> &ct, u64 k,
+                                CiphertextBase<ET> &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
+    forEachPoly(
+        ct, out,
+        [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
+            chain.constMultTwo(a, b, k, oa, ob);
+        },
+        [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, k, oa); });
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &ct, i64 k,
+                                   CiphertextBase<ET> &out) const {
+    if (k == 1) {
+        if (&out != &ct)
+            out = ct;
+        return;
+    }
+    if (k == -1) {
+        const PrimeModuli &chain = context_->getPrimeModuli();
+        prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
+        for (u64 i = 0; i < ct.getNumPoly(); ++i)
+            chain.negate(ct.getPoly(i), out.getPoly(i));
+    } else if (k < -1) {
+        const LevelledElement residues(k, context_, ct.isModUp(), ct.getLevel());
+        multConstant(ct, residues, nullptr, out);
+    } else {
+        multWord(ct, static_cast<u64>(k), out);
+    }
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    throwIfNotNTT(ct);
+    const u64 level = ct.getLevel();
+    const LevelledElement re(0, context_, ct.isModUp(), level);
+    const LevelledElement im(1, context_, ct.isModUp(), level);
+    multConstant(ct, re, &im, out);
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct,
+                                                                   const Complex &c,
+                                                                   CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    if (ct.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCounterNotZero);
+    refuseNonFinite(context_->getPrimeModuli(), c);
+    // std::round takes halves away from zero.
+    const double re = std::round(c.real());
+    const double im = std::round(c.imag());
+    if (std::fabs(c.real() - re) > kIntegerTolerance ||
+        std::fabs(c.imag() - im) > kIntegerTolerance) {
+        if (ct.getLevel() == 0)
+            throw RuntimeException(kLevelZero);
+        multWithoutRescale(ct, c, out);
+        rescaleChecked(out);
+        return;
+    }
+    // A Gaussian integer R + iI: exact, at the same level and counter.
+    for (const double part : {re, im})
+        if (!(part >= -kTwoTo63 && part < kTwoTo63))
+            throw RuntimeException(kConstantOutOfLongRange);
+    const auto real = static_cast<i64>(re);
+    const auto imag = static_cast<i64>(im);
+    if (imag == 0) {
+        multInteger(ct, real, out);
+        return;
+    }
+    // R x + I (i x) modulo each prime is the product with the residue of
+    // R + I i, i the NTT image of X^(N/2): one pass, and the same words as
+    // the integer products, the imaginary unit and the sum taken apart.
+    throwIfNotNTT(ct);
+    const LevelledElement real_residues(real, context_, ct.isModUp(), ct.getLevel());
+    const LevelledElement imag_residues(imag, context_, ct.isModUp(), ct.getLevel());
+    multConstant(ct, real_residues, &imag_residues, out);
+    utils::copyMetaData(ct, out);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
+                                          CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    const u64 level = ct.getLevel();
+    if (level == 0)
+        throw RuntimeException(kLevelZero);
+    const int counter = ct.getRescaleCounter() + 1;
+    CiphertextImpl<ET>::checkRescaleCounter(counter, level);
+    const ConstantEnDecoder encoder(context_);
+    const LevelledElement re = encoder.encodeConst(c.real(), level, 0);
+    std::optional<LevelledElement> im;
+    if (c.imag() != 0.0) {
+        im = encoder.encodeConst(c.imag(), level, 0);
+        throwIfNotNTT(ct);
+    }
+    multConstant(ct, re, im ? &*im : nullptr, out);
+    utils::copyMetaData(ct, out);
+    out.setRescaleCounter(counter);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
+                                          CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCountersNotZero);
+    utils::checkPrecondition(ct, ptxt);
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const Polynomial &mx = ptxt.getMx();
+    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
+    forEachPoly(
+        ct, out,
+        [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
+            chain.hadamardMultTwo(a, b, mx, oa, ob);
+        },
+        [&](const Polynomial &a, Polynomial &oa) { chain.hadamardMult(a, mx, oa); });
+    utils::copyMetaData(ct, out);
+    out.setRescaleCounter(1);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
+                            CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    if (ct.getLevel() == 0 || ptxt.getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCountersNotZero);
+    const std::optional<Plaintext> reencoded = reencodeIfLevelDiffers(ptxt, ct.getLevel(), 0);
+    multWithoutRescale(ct, reencoded ? *reencoded : ptxt, out);
+    rescaleChecked(out);
+}
+
+template <EncryptionType ET>
+void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Message &msg,
+                            CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    if (ct.getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (ct.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCounterNotZero);
+    const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), 0);
+    multWithoutRescale(ct, ptxt, out);
+    rescaleChecked(out);
+}
+
+// ---- Instantiations -------------------------------------------------------------
+
+#define QUELT_EVALUATOR_ALL_TYPES(ET)                                                              \
+    template void HomEvaluatorImpl::add(const CiphertextBase<ET> &, const CiphertextBase<ET> &,    \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::sub(const CiphertextBase<ET> &, const CiphertextBase<ET> &,    \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::addWithoutCheck(                                               \
+        const CiphertextBase<ET> &, const CiphertextBase<ET> &, CiphertextBase<ET> &) const;       \
+    template void HomEvaluatorImpl::subWithoutCheck(                                               \
+        const CiphertextBase<ET> &, const CiphertextBase<ET> &, CiphertextBase<ET> &) const;       \
+    template void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &, i64,                   \
+                                                CiphertextBase<ET> &) const;                       \
+    template void HomEvaluatorImpl::multImagUnit(const CiphertextBase<ET> &, CiphertextBase<ET> &) \
+        const;                                                                                     \
+    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Message &,              \
+                                         CiphertextBase<ET> &) const;                              \
+    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Plaintext &,            \
+                                         CiphertextBase<ET> &) const;                              \
+    template void HomEvaluatorImpl::multWithoutRescale(                                            \
+        const CiphertextBase<ET> &, const Complex &, CiphertextBase<ET> &) const;                  \
+    template void HomEvaluatorImpl::multWithoutRescale(                                            \
+        const CiphertextBase<ET> &, const Plaintext &, CiphertextBase<ET> &) const;                \
+    template void HomEvaluatorImpl::multConstant(const CiphertextBase<ET> &,                       \
+                                                 const LevelledElement &, const LevelledElement *, \
+                                                 CiphertextBase<ET> &) const;
+
+#define QUELT_EVALUATOR_SINGLE_SECRET(ET)                                                          \
+    template void HomEvaluatorImpl::negate(const CiphertextBase<ET> &, CiphertextBase<ET> &)       \
+        const;                                                                                     \
+    template void HomEvaluatorImpl::add(const CiphertextBase<ET> &, const Complex &,               \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::sub(const CiphertextBase<ET> &, const Complex &,               \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::add(const CiphertextBase<ET> &, const Message &,               \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::sub(const CiphertextBase<ET> &, const Message &,               \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::add(const CiphertextBase<ET> &, const Plaintext &,             \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::sub(const CiphertextBase<ET> &, const Plaintext &,             \
+                                        CiphertextBase<ET> &) const;                               \
+    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Complex &,              \
+                                         CiphertextBase<ET> &) const;
+
+QUELT_EVALUATOR_ALL_TYPES(EncryptionType::MLWE)
+QUELT_EVALUATOR_ALL_TYPES(EncryptionType::RLWE)
+QUELT_EVALUATOR_ALL_TYPES(EncryptionType::MSRLWE)
+QUELT_EVALUATOR_SINGLE_SECRET(EncryptionType::MLWE)
+QUELT_EVALUATOR_SINGLE_SECRET(EncryptionType::RLWE)
+
+#undef QUELT_EVALUATOR_ALL_TYPES
+#undef QUELT_EVALUATOR_SINGLE_SECRET
+
+} // namespace Quelt

@@ -1,0 +1,286 @@
+#pragma once
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/KeyPack.hpp"
+#include "Quelt/Plaintext.hpp"
+#include "eval/Precondition.hpp"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Quelt {
+
+class ContextContent;
+class KeySwitcher;
+class LevelledElement;
+class Message;
+class Polynomial;
+class PolynomialVector;
+class EvaluationKey;
+
+// The implementation shared by copies of a HomEvaluator (and by the
+// bootstrapper built on one): the context, the key pack that supplies
+// evaluation keys and the key switcher. See include/Quelt/HomEvaluator.hpp
+// for the behaviour of each operation.
+//
+// Every operation is const and keeps no state; the output comes last and may
+// be one of the inputs. Each operation runs its entry checks (the utils
+// functions of eval/Precondition.hpp and the messages below) in a fixed order
+// before it writes the output, except where a compound operation (mult by a
+// constant, plaintext or message, levelDown, level-aligning add and sub)
+// fails in its later step. An output that is not an input and belongs to
+// another context (or has another mod-up state) than the operand is replaced
+// by a fresh ciphertext of the operand's context first.
+class HomEvaluatorImpl {
+public:
+    using u64 = std::uint64_t;
+    using i64 = std::int64_t;
+    using Complex = std::complex<double>;
+
+    static constexpr const char *kLevelZero = utils::kLevelZeroMessage;
+    static constexpr const char *kRescaleCounterNotZero = utils::kRescaleCounterNotZeroMessage;
+    static constexpr const char *kRescaleCountersNotZero =
+        "The Operands should have rescale counter zero";
+    static constexpr const char *kRescaleCounterNotPositive =
+        utils::kRescaleCounterNotPositiveMessage;
+    static constexpr const char *kTargetAboveLevel = utils::kTargetAboveLevelMessage;
+    static constexpr const char *kInverseRescaleAtTop =
+        "[inverseRescale] Cannot inverseRescale when the level is greater than or equal to the "
+        "maximum level";
+    static constexpr const char *kOperandsCoeffEncoded =
+        "The operands have to encode the message on its slots";
+    static constexpr const char *kAddDifferentLevelModUp =
+        "Cannot add different level modUp-ed ciphertexts";
+    static constexpr const char *kSubDifferentLevelModUp =
+        "Cannot sub different level modUp-ed ciphertexts";
+    static constexpr const char *kDifferentDegrees =
+        "[baseModulusSwitch] The degrees of the two contexts are different.";
+    static constexpr const char *kConstantOutOfLongRange = utils::kConstantOutOfLongRangeMessage;
+
+    // Each constructor ends with KeyPack::loadMultKey. With a context alone
+    // the key pack is empty; with a path it is KeyPack(context, keyDirPath)
+    // (its checks); with a key pack the evaluator shares that pack's store.
+    explicit HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context);
+    HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, const std::string &keyDirPath);
+    HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, KeyPack keyPack);
+
+    const std::shared_ptr<ContextContent> &getContext() const { return context_; }
+    const KeyPack &getKeyPack() const { return key_pack_; }
+    const std::shared_ptr<KeySwitcher> &getKeySwitcher() const { return key_switcher_; }
+
+    // ---- Negation, addition and subtraction ----------------------------------
+
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void negate(const CiphertextBase<ET> &ct,
+                                                       CiphertextBase<ET> &out) const;
+
+    template <EncryptionType ET>
+    void add(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+             CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void sub(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+             CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void addWithoutCheck(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                         CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void subWithoutCheck(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                         CiphertextBase<ET> &out) const;
+
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void add(const CiphertextBase<ET> &ct, const Complex &c,
+                                                    CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void sub(const CiphertextBase<ET> &ct, const Complex &c,
+                                                    CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void add(const CiphertextBase<ET> &ct,
+                                                    const Message &msg,
+                                                    CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void sub(const CiphertextBase<ET> &ct,
+                                                    const Message &msg,
+                                                    CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void add(const CiphertextBase<ET> &ct,
+                                                    const Plaintext &ptxt,
+                                                    CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void sub(const CiphertextBase<ET> &ct,
+                                                    const Plaintext &ptxt,
+                                                    CiphertextBase<ET> &out) const;
+
+    // ---- Multiplication by constants, messages and plaintexts ----------------
+
+    template <EncryptionType ET>
+    void multInteger(const CiphertextBase<ET> &ct, i64 k, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void mult(const CiphertextBase<ET> &ct, const Complex &c,
+                                                     CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void mult(const CiphertextBase<ET> &ct, const Message &msg, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
+                            CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void multWithoutRescale(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
+                            CiphertextBase<ET> &out) const;
+
+    // ---- Levels ----------------------------------------------------------------
+
+    template <EncryptionType ET>
+    void rescale(CiphertextBase<ET> &ct) const;
+    template <EncryptionType ET>
+    void levelDown(const CiphertextBase<ET> &ct, u64 target_level, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const;
+
+    // ---- Ring ciphertexts only -------------------------------------------------
+
+    void inverseRescale(CiphertextBase<EncryptionType::RLWE> &ct) const;
+    void discretize(CiphertextBase<EncryptionType::RLWE> &ct, u64 s) const;
+    void baseModulusSwitch(const CiphertextBase<EncryptionType::RLWE> &ct,
+                           CiphertextBase<EncryptionType::RLWE> &out) const;
+    void switchContext(const CiphertextBase<EncryptionType::RLWE> &ct,
+                       CiphertextBase<EncryptionType::RLWE> &out) const;
+    void modReduct(CiphertextBase<EncryptionType::RLWE> &ct) const;
+
+private:
+    // a + b or a - b after the entry checks of add / sub.
+    template <EncryptionType ET>
+    void addOrSub(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b, CiphertextBase<ET> &out,
+                  bool subtract) const;
+    template <EncryptionType ET>
+    void addOrSubWithoutCheck(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
+                              CiphertextBase<ET> &out, bool subtract) const;
+    // Polynomial 0 of ct plus (minus) p, the others copied; metadata of ct.
+    template <EncryptionType ET>
+    void addToBody(const CiphertextBase<ET> &ct, const Polynomial &p, CiphertextBase<ET> &out,
+                   bool subtract) const;
+    // add / sub of a plaintext after their entry checks.
+    template <EncryptionType ET>
+    void addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt, CiphertextBase<ET> &out,
+                      bool subtract) const;
+    // Every polynomial of ct times the real (im null) or complex constant, or
+    // the word k; out shaped, metadata not set.
+    template <EncryptionType ET>
+    void multConstant(const CiphertextBase<ET> &ct, const LevelledElement &re,
+                      const LevelledElement *im, CiphertextBase<ET> &out) const;
+    template <EncryptionType ET>
+    void multWord(const CiphertextBase<ET> &ct, u64 k, CiphertextBase<ET> &out) const;
+    // Divides every polynomial by its top prime (both of a two-polynomial
+    // ciphertext in one pass) and lowers the counter; checked by the caller.
+    template <EncryptionType ET>
+    void rescaleChecked(CiphertextBase<ET> &ct) const;
+    // The plaintext re-encoded at `level` with `counter` when its level is
+    // another; otherwise nothing (the caller uses ptxt).
+    std::optional<Plaintext> reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
+                                                    int counter) const;
+
+    std::shared_ptr<ContextContent> context_;
+    KeyPack key_pack_;
+    std::shared_ptr<KeySwitcher> key_switcher_;
+
+    // ==== Products of ring ciphertexts, and the same operations on plain data ====
+    // (HomEvaluatorMult.cpp and PlainOperations.cpp)
+public:
+    using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+
+    static constexpr const char *kSizeAboveTwo = "Size > 2 is not supported yet";
+    static constexpr const char *kRelinearizeShortInput =
+        "[relinearize] the length of the input ciphertext should be >= 3.";
+    static constexpr const char *kMultKeyMissing = "Failed to load the multiplication key";
+    static constexpr const char *kPlaintextRescaleCounterNotPositive =
+        "[rescale] Rescale Counter of the Plaintext is zero or less";
+    static constexpr const char *kRelevelTooBig = "[relevel] target_level too big";
+    static constexpr const char *kAcceleratorMessage =
+        "Message that is GPU-allocated is not supported.";
+    static constexpr const char *kEmptyBx = "[Bx] The handle holds no polynomial list.";
+
+    // Ring ciphertexts. tensor: out = a (x) b, n_a + n_b - 1 polynomials,
+    // counter rc(a) + rc(b) + 1, a's log slots. relinearize: the last
+    // polynomial switched from s^(n-1) to s^(n-2) with the multiplication key
+    // and folded into the two before it; log slots and counter kept.
+    // multWithoutRescale: tensor then relinearize of two two-polynomial
+    // ciphertexts (counter 1); mult: the same followed by rescale, the higher
+    // operand first brought down to the other's level; square: a x a,
+    // rescaled. Every check runs before out is written.
+    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    void relinearize(const RingCiphertext &in, RingCiphertext &out) const;
+    void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
+                            RingCiphertext &out) const;
+    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    void square(const RingCiphertext &a, RingCiphertext &out) const;
+
+    // Messages, slot by slot over the first operand's slots.
+    void negate(const Message &m, Message &out) const;
+    void add(const Message &m, const Complex &c, Message &out) const;
+    void sub(const Message &m, const Complex &c, Message &out) const;
+    void add(const Message &a, const Message &b, Message &out) const;
+    void sub(const Message &a, const Message &b, Message &out) const;
+    void mult(const Message &m, const Complex &c, Message &out) const;
+    void mult(const Message &a, const Message &b, Message &out) const;
+    void square(const Message &m, Message &out) const;
+    void multImagUnit(const Message &m, Message &out) const;
+    void conjugate(const Message &m, Message &out) const;
+
+    // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
+    void negate(const Plaintext &p, Plaintext &out) const;
+    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void square(const Plaintext &p, Plaintext &out) const;
+    void multImagUnit(const Plaintext &p, Plaintext &out) const;
+    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
+    void rescale(Plaintext &p) const;
+    void inverseRescale(Plaintext &p) const;
+    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
+    void conjugate(const Plaintext &p, Plaintext &out) const;
+
+    // Polynomial lists (the data of a Bx): the prime-wise sum, the longer
+    // list's tail copied; the product of every polynomial with the
+    // plaintext's, temporary limbs included.
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const;
+    void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
+                            PolynomialVector &out) const;
+
+private:
+    // The multiplication key, or kMultKeyMissing.
+    std::shared_ptr<EvaluationKey> multKeyOrThrow() const;
+    // tensor after its checks; out is neither a nor b.
+    void tensorChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
+    // The checks of multWithoutRescale and the product, unrescaled.
+    void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b) const;
+    void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
+                         RingCiphertext &out) const;
+    // relinearize after its checks, with the key already fetched.
+    void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
+                            RingCiphertext &out) const;
+    // The checks of the plaintext products (level 0, levels, counters, then
+    // checkPrecondition) and the products after them.
+    void checkPlainProduct(const Plaintext &a, const Plaintext &b) const;
+    void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
+    void rescaleChecked(Plaintext &p) const;
+
+    // Tensor products kept for the next product (a few, for concurrent
+    // callers), so that a product touches no fresh memory once its output
+    // has its shape. Copies of the evaluator share them.
+    class ProductScratch;
+    static std::shared_ptr<ProductScratch> makeProductScratch();
+    std::shared_ptr<ProductScratch> product_scratch_ = makeProductScratch();
+};
+
+} // namespace Quelt

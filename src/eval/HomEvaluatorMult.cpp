@@ -1,0 +1,234 @@
+// Products of ring ciphertexts: the tensor product, relinearisation with the
+// multiplication key, and the products built on them.
+
+#include "Quelt/EvaluationKey.hpp"
+#include "Quelt/Exception.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "context/CiphertextImpl.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+#include "eval/EvaluatorDetail.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
+#include "eval/KeySwitcher.hpp"
+#include "eval/Precondition.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace Quelt {
+
+using u64 = std::uint64_t;
+using detail::prepareOutput;
+using RingCiphertext = HomEvaluatorImpl::RingCiphertext;
+
+namespace {
+
+bool coefficientEncoded(const RingCiphertext &ct) {
+    return ct.getEncodingType() == EncodingType::COEFFICIENT;
+}
+
+} // namespace
+
+class HomEvaluatorImpl::ProductScratch {
+public:
+    std::unique_ptr<RingCiphertext> take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.empty())
+            return nullptr;
+        std::unique_ptr<RingCiphertext> ct = std::move(kept_.back());
+        kept_.pop_back();
+        return ct;
+    }
+    void give(std::unique_ptr<RingCiphertext> ct) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.size() < kKept)
+            kept_.push_back(std::move(ct));
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<RingCiphertext>> kept_;
+};
+
+std::shared_ptr<HomEvaluatorImpl::ProductScratch> HomEvaluatorImpl::makeProductScratch() {
+    return std::make_shared<ProductScratch>();
+}
+
+std::shared_ptr<EvaluationKey> HomEvaluatorImpl::multKeyOrThrow() const {
+    std::shared_ptr<EvaluationKey> key = key_pack_.getMultKey();
+    utils::throwIfNotLoaded(key, kMultKeyMissing);
+    return key;
+}
+
+// ---- Tensor product ------------------------------------------------------------
+
+void HomEvaluatorImpl::tensor(const RingCiphertext &a, const RingCiphertext &b,
+                              RingCiphertext &out) const {
+    if (coefficientEncoded(a) || coefficientEncoded(b))
+        throw RuntimeException(kOperandsCoeffEncoded);
+    if (a.getLevel() != b.getLevel())
+        throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
+    if (a.getLogSlots() != b.getLogSlots())
+        throw RuntimeException(utils::kDifferentLogSlotsMessage);
+    // The counter rule of ciphertexts, before anything is written.
+    CiphertextImpl<EncryptionType::RLWE>::checkRescaleCounter(
+        a.getRescaleCounter() + b.getRescaleCounter() + 1, a.getLevel());
+    if (&out != &a && &out != &b) {
+        tensorChecked(a, b, out);
+        return;
+    }
+    RingCiphertext product(context_, a.isModUp(), true);
+    tensorChecked(a, b, product);
+    out = std::move(product);
+}
+
+void HomEvaluatorImpl::tensorChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                     RingCiphertext &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const u64 n_a = a.getNumPoly();
+    const u64 n_b = b.getNumPoly();
+    prepareOutput(a, out, n_a + n_b - 1, false);
+    if (n_a == 2 && n_b == 2) {
+        // (b_a + a_a Y)(b_b + a_b Y), three products per coefficient.
+        chain.tensor(a.getPoly(1), a.getPoly(0), b.getPoly(1), b.getPoly(0), out.getPoly(1),
+                     out.getPoly(0), out.getPoly(2));
+    } else {
+        // The first product into an output index writes it; later ones add,
+        // so the outputs are never cleared first.
+        std::vector<bool> first(n_a + n_b - 1, true);
+        for (u64 i = 0; i < n_a; ++i)
+            for (u64 j = 0; j < n_b; ++j) {
+                const u64 k = i + j;
+                if (first[k]) {
+                    chain.hadamardMult(a.getPoly(i), b.getPoly(j), out.getPoly(k));
+                    first[k] = false;
+                } else {
+                    chain.hadamardMultAndAdd(a.getPoly(i), b.getPoly(j), out.getPoly(k));
+                }
+            }
+    }
+    out.setLogSlots(a.getLogSlots());
+    out.setEncodingType(a.getEncodingType());
+    out.setRescaleCounter(a.getRescaleCounter() + b.getRescaleCounter() + 1);
+}
+
+// ---- Relinearisation -----------------------------------------------------------
+
+void HomEvaluatorImpl::relinearize(const RingCiphertext &in, RingCiphertext &out) const {
+    utils::throwIfCoeff(in);
+    if (in.getNumPoly() < 3)
+        throw RuntimeException(kRelinearizeShortInput);
+    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
+    relinearizeChecked(in, *key, out);
+}
+
+void HomEvaluatorImpl::relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
+                                          RingCiphertext &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const u64 n = in.getNumPoly();
+    const Polynomial &last = in.getPoly(n - 1);
+    const bool aliased = &out == &in;
+    // An output that already has the result's shape receives the switched
+    // parts directly; the key switch writes its outputs only after all its
+    // checks, so a refusal still leaves it as it was.
+    const bool in_place = !aliased && out.getContext() == in.getContext() &&
+                          out.getNumPoly() == n - 1 && !out.getPoly(0).isModUp() &&
+                          !out.getPoly(n - 3).isModUp() && !out.getPoly(n - 2).isModUp();
+    if (in_place) {
+        key_switcher_->keySwitch(last, key, out.getPoly(n - 3), out.getPoly(n - 2));
+    } else {
+        // The digits come from the input before out is reshaped.
+        Polynomial body = Polynomial::shapedLike(last);
+        Polynomial mask = Polynomial::shapedLike(last);
+        key_switcher_->keySwitch(last, key, body, mask);
+        if (aliased) {
+            chain.add(out.getPoly(n - 3), body, out.getPoly(n - 3));
+            chain.add(out.getPoly(n - 2), mask, out.getPoly(n - 2));
+            out.setNumPoly(n - 1);
+            return;
+        }
+        prepareOutput(in, out, n - 1, false);
+        out.getPoly(n - 3) = std::move(body);
+        out.getPoly(n - 2) = std::move(mask);
+    }
+    chain.add(in.getPoly(n - 3), out.getPoly(n - 3), out.getPoly(n - 3));
+    chain.add(in.getPoly(n - 2), out.getPoly(n - 2), out.getPoly(n - 2));
+    for (u64 i = 0; i + 3 < n; ++i)
+        out.getPoly(i) = in.getPoly(i);
+    utils::copyMetaData(in, out);
+}
+
+// ---- Products ------------------------------------------------------------------
+
+void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a,
+                                            const RingCiphertext &b) const {
+    if (a.getNumPoly() != 2 || b.getNumPoly() != 2)
+        throw RuntimeException(kSizeAboveTwo);
+    if (coefficientEncoded(a) || coefficientEncoded(b))
+        throw RuntimeException(kOperandsCoeffEncoded);
+    if (a.getLevel() != b.getLevel())
+        throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
+    if (a.getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (a.getRescaleCounter() != 0 || b.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCountersNotZero);
+    if (a.getLogSlots() != b.getLogSlots())
+        throw RuntimeException(utils::kDifferentLogSlotsMessage);
+}
+
+void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                       RingCiphertext &out) const {
+    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
+    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
+    if (!product)
+        product = std::make_unique<RingCiphertext>(context_, false, true);
+    tensorChecked(a, b, *product);
+    relinearizeChecked(*product, *key, out);
+    product_scratch_->give(std::move(product));
+}
+
+void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
+                                          RingCiphertext &out) const {
+    checkProductOperands(a, b);
+    multiplyChecked(a, b, out);
+}
+
+void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
+                            RingCiphertext &out) const {
+    if (coefficientEncoded(a) || coefficientEncoded(b))
+        throw RuntimeException(kOperandsCoeffEncoded);
+    if (a.getLevel() == 0 || b.getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (a.getRescaleCounter() != 0 || b.getRescaleCounter() != 0)
+        throw RuntimeException(kRescaleCountersNotZero);
+    if (a.getLevel() == b.getLevel()) {
+        checkProductOperands(a, b);
+        multiplyChecked(a, b, out);
+        rescaleChecked(out);
+        return;
+    }
+    // The operand at the higher level comes down to the other's first; the
+    // operands keep the caller's order.
+    const bool a_higher = a.getLevel() > b.getLevel();
+    const RingCiphertext &higher = a_higher ? a : b;
+    RingCiphertext lowered(context_, false, true);
+    lowered.setLogSlots(a.getLogSlots());
+    levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
+    const RingCiphertext &left = a_higher ? lowered : a;
+    const RingCiphertext &right = a_higher ? b : lowered;
+    checkProductOperands(left, right);
+    multiplyChecked(left, right, out);
+    rescaleChecked(out);
+}
+
+void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
+    checkProductOperands(a, a);
+    multiplyChecked(a, a, out);
+    rescaleChecked(out);
+}
+
+} // namespace Quelt

@@ -1,0 +1,73 @@
+#pragma once
+
+// The entry checks that the evaluator's operations run on their operands
+// before they write anything. Each operation calls the checks it needs in the
+// order in which their messages must come.
+
+#include "Quelt/EncryptionType.hpp"
+
+#include <memory>
+#include <string>
+
+namespace Quelt {
+
+class EvaluationKey;
+class Message;
+class Plaintext;
+template <EncryptionType ET>
+class CiphertextBase;
+
+namespace utils {
+
+inline constexpr const char *kDifferentLogSlotsMessage = "Two operands have different logSlots";
+inline constexpr const char *kDifferentRescaleCounterMessage =
+    "Two operands have different RescaleCounter";
+inline constexpr const char *kDifferentDevicesMessage = "Two operands are in different devices";
+inline constexpr const char *kDifferentEncodingMessage =
+    "Two operands are encoding messages in different way";
+inline constexpr const char *kCoeffEncodedMessage =
+    "The operand have to encode the message on its slots";
+
+// Messages of the level and counter checks, shared with the LWE evaluator.
+inline constexpr const char *kLevelZeroMessage = "The level of the operand is zero";
+inline constexpr const char *kRescaleCounterNotZeroMessage =
+    "The Operand should have rescale counter zero";
+inline constexpr const char *kRescaleCounterNotPositiveMessage =
+    "[rescale] Rescale Counter of the Ciphertext is zero or less";
+inline constexpr const char *kTargetAboveLevelMessage =
+    "[level down] target level is greater than level of Ciphertext.";
+inline constexpr const char *kConstantOutOfLongRangeMessage =
+    "[mult] The rounded constant is outside the range of long";
+
+// Throws kCoeffEncodedMessage when ct carries its message in the
+// coefficients.
+template <EncryptionType ET>
+void throwIfCoeff(const CiphertextBase<ET> &ct);
+
+// Two ciphertexts one operation combines, in this order: log slot counts
+// (kDifferentLogSlotsMessage), rescale counters
+// (kDifferentRescaleCounterMessage), devices (kDifferentDevicesMessage),
+// encoding types (kDifferentEncodingMessage). The device of a ciphertext
+// whose polynomials disagree throws "Polynomials are in different devices".
+template <EncryptionType ET>
+void checkPrecondition(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b);
+
+// A ciphertext and a plaintext: log slot counts, rescale counters, devices.
+template <EncryptionType ET>
+void checkPrecondition(const CiphertextBase<ET> &ct, const Plaintext &ptxt);
+
+// A ciphertext and a message: log slot counts, devices.
+template <EncryptionType ET>
+void checkPrecondition(const CiphertextBase<ET> &ct, const Message &msg);
+
+// dst takes src's log slot count, rescale counter and encoding type. The
+// counter must suit dst's level (the ciphertext rule), so callers shape dst
+// first.
+template <EncryptionType ET>
+void copyMetaData(const CiphertextBase<ET> &src, CiphertextBase<ET> &dst);
+
+// Throws `message` when the key is empty.
+void throwIfNotLoaded(const std::shared_ptr<EvaluationKey> &key, const std::string &message);
+
+} // namespace utils
+} // namespace Quelt
