@@ -14,8 +14,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 namespace kk = keyswitch_kernels;
 
 // Coefficients converted together: the source words of one block (alpha or K

@@ -17,8 +17,6 @@
 namespace Quelt {
 
 namespace {
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 namespace kk = keyswitch_kernels;
 
 // Target limbs made together from the same digit sources.

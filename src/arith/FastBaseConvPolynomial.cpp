@@ -10,9 +10,7 @@
 
 namespace Quelt {
 
-namespace {
-using u64 = std::uint64_t;
-} // namespace
+namespace {} // namespace
 
 bool FastBaseConv::fitsChain(const Polynomial &p, std::uint64_t limbs) const {
     if (p.getDegree() != degree_ || p.getChainLength() != num_base_primes_ ||

@@ -27,8 +27,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-using u128 = unsigned __int128;
 using Contexts = std::vector<std::shared_ptr<ContextContent>>;
 using RLWEKey = KeyGeneratorImpl::RLWEKey;
 using MSRLWEKey = KeyGeneratorImpl::MSRLWEKey;

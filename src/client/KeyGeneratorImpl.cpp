@@ -22,8 +22,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-
 // The context, once the arguments passed KeyGeneratorImplBase::checkArguments.
 const std::shared_ptr<ContextContent> &
 checked(const std::shared_ptr<ContextContent> &context,

@@ -20,8 +20,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-
 // Keys and packs of `other` can serve `context`: equal contexts (same preset,
 // or the same sizes for custom ones) that also agree in everything a key's
 // shape depends on.

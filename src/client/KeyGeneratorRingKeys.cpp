@@ -22,8 +22,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-
 // The secret keys built from another key's coefficients read rank x secrets x
 // N of them, so both contexts must agree in these three.
 bool sameKeyShape(const std::shared_ptr<ContextContent> &a,

@@ -22,7 +22,6 @@
 
 namespace Quelt {
 
-using u64 = std::uint64_t;
 using detail::prepareOutput;
 
 namespace {

@@ -20,7 +20,6 @@
 
 namespace Quelt {
 
-using u64 = std::uint64_t;
 using detail::prepareOutput;
 using RingCiphertext = HomEvaluatorImpl::RingCiphertext;
 

@@ -21,8 +21,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
-
 // True when p has the context's degree and chain, and its array and prime
 // list hold `limbs` limbs on the chain's primes.
 bool fitsChain(const Polynomial &p, const std::vector<u64> &primes, u64 degree, u64 length,

@@ -24,7 +24,6 @@
 
 namespace Quelt {
 
-using u64 = std::uint64_t;
 using i64 = std::int64_t;
 using Complex = std::complex<double>;
 

@@ -18,7 +18,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
 using ContextList = std::vector<std::shared_ptr<ContextContent>>;
 
 // floor(log2(x)) in double precision, 0 for x = 0 as for x = 1: the number of

@@ -62,7 +62,7 @@ struct HomEvaluatorTest : ::testing::Test {
 // ---- Construction ----------------------------------------------------------------
 
 TEST(HomEvaluatorConstructionTest, EveryConstructorLoadsTheMultiplicationKeyOfTheDirectory) {
-    const auto &ctx = QueltTest::smallContext();
+    const auto &ctx = degree64FourPrimes();
     KeyDirectory dir("evaluator_mult_key");
     dir.writeKeyFile("MultKey.bin", storedForm(*filledMultKey(ctx, 3)));
     EXPECT_TRUE(HomEvaluatorImpl(ctx, dir.dir()).getKeyPack().isMultKeyLoaded());
@@ -79,7 +79,7 @@ TEST(HomEvaluatorConstructionTest, MissingKeysThrowTheCallersMessage) {
     expectThrowsMessage(
         [] { utils::throwIfNotLoaded(nullptr, "Failed to load the multiplication key"); },
         "Failed to load the multiplication key");
-    utils::throwIfNotLoaded(filledMultKey(QueltTest::smallContext(), 1), "unused");
+    utils::throwIfNotLoaded(filledMultKey(degree64FourPrimes(), 1), "unused");
 }
 
 TEST(HomEvaluatorConstructionTest, EvaluatorsOnCopiesOfOnePackSeeKeysGeneratedLater) {

@@ -301,7 +301,7 @@ TEST(KeySwitcherTest, MultiSecretInnerProductReportsTheMissingKernel) {
                         KeySwitcher::kSecretCountMessage);
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, key, ~u64{0}); },
                         KeySwitcher::kSecretCountMessage);
-    auto single = makeEmptyMultKey(smallContext());
+    auto single = makeEmptyMultKey(degree64ThreePrimes());
     fillKey(*single, 10);
     expectThrowsMessage([&] { ks.multEvalKeyMSRLWE(digits, *single, 0); },
                         KeySwitcher::kKeySecretsMessage);

@@ -70,7 +70,7 @@ Message specialMessage() {
 }
 
 TEST(PlainMessageTest, EveryOperationIsTheStdComplexLoop) {
-    const HomEvaluator evaluator(smallContext());
+    const HomEvaluator evaluator(degree64ThreePrimes());
     const Message x = specialMessage();
     Message y = x;
     std::reverse(y.begin(), y.end());
@@ -116,7 +116,7 @@ TEST(PlainMessageTest, EveryOperationIsTheStdComplexLoop) {
 }
 
 TEST(PlainMessageTest, OutputTakesTheOperandsSizeAndDevice) {
-    const HomEvaluatorImpl evaluator(smallContext());
+    const HomEvaluatorImpl evaluator(degree64ThreePrimes());
     const Message a(std::vector<C>{{1.0, 2.0}});
     Message empty;
     evaluator.add(a, a, empty);
@@ -135,7 +135,7 @@ TEST(PlainMessageTest, OutputTakesTheOperandsSizeAndDevice) {
 }
 
 TEST(PlainMessageTest, RefusalsInOrder) {
-    const HomEvaluatorImpl evaluator(smallContext());
+    const HomEvaluatorImpl evaluator(degree64ThreePrimes());
     const Message three(3), four(4);
     Message on_other(3);
     on_other.to(Device(Device::kHost, 1));
@@ -360,7 +360,7 @@ TEST_F(PlainPlaintextTest, RefusalsInOrder) {
 
 // Mod-up polynomials of the small context with residues from a seed.
 PolynomialVector modUpList(u64 count, u64 seed) {
-    const auto &ctx = QueltTest::smallContext();
+    const auto &ctx = degree64FourPrimes();
     PolynomialVector list(ctx, count, true, true);
     for (u64 i = 0; i < count; ++i)
         QueltTest::fillResidues(list.getPoly(i), seed + i);
@@ -377,7 +377,7 @@ std::vector<u64> usedLimbs(const Polynomial &p) {
 }
 
 TEST(PlainPolynomialListTest, SumsAndProductsArePrimeWise) {
-    const auto &ctx = QueltTest::smallContext();
+    const auto &ctx = degree64FourPrimes();
     const HomEvaluator evaluator(ctx);
     const u64 n = getDegree(ctx);
     const PolynomialVector three = modUpList(3, 10), two = modUpList(2, 20);
