@@ -259,10 +259,14 @@ void PrimeModuli::rescalePolynomials(std::initializer_list<Polynomial *> polys) 
         const Modulus &modulus = moduli_[i];
         for (Polynomial *p : polys) {
             modulus.normalizeModVector(lift.getData(), p->getLimb(level), top_prime, degree_);
+            // (x_i - lift) q_level^-1, with the subtraction and the factor
+            // joined to the last stage of the lift's transform in NTT form.
             if (p->isNTT())
-                modulus.getNTT()->computeForward<1>(lift.getData());
-            modulus.subAndConstMult<1>(p->getLimb(i), lift.getData(), row[i], p->getLimb(i),
-                                       degree_);
+                modulus.getNTT()->computeForwardSubScale(lift.getData(), p->getLimb(i), row[i],
+                                                         p->getLimb(i));
+            else
+                modulus.subAndConstMult<1>(p->getLimb(i), lift.getData(), row[i], p->getLimb(i),
+                                           degree_);
         }
     }
     for (Polynomial *p : polys)
