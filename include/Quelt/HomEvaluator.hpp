@@ -12,6 +12,7 @@
 namespace Quelt {
 
 class Bx;
+class RingSwitchKey;
 class ContextContent;
 class HomEvaluatorImpl;
 class Message;
@@ -296,6 +297,37 @@ public:
     // without a list throws "[Bx] The handle holds no polynomial list.".
     void add(const Bx &a, const Bx &b, Bx &out) const;
     void multWithoutRescale(const Bx &a, const Plaintext &p, Bx &out) const;
+
+    // ---- Rotations and conjugation --------------------------------------------
+    // A single rotation amount is first reduced modulo the operand's slot
+    // count (2^logSlots; a message's size), so that a ciphertext of 2^10
+    // slots rotated by 1025 moves by 1 and by 1024 is copied. Left rotation
+    // moves slot i + idx to slot i. Ciphertexts: two slot-encoded
+    // polynomials ("Size should be 2"); the rotation key for the
+    // ciphertext's digit count comes from the key pack (loaded from its
+    // directory on first use) or, when absent, the rotation runs through the
+    // key pack's decomposition into held keys; "Failed to load the left
+    // rotation key for index <idx>", "[Rotation Key] Rotation key <idx> is
+    // removed.\n Rerun the Keypack.computeRotationKeyDecomposition" and the
+    // key pack's "[getRotKeyDecomposition] ..." report what is missing.
+    void leftRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const;
+    void rightRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const;
+    void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
+    void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
+    void leftRotate(const Message &m, u64 idx, Message &out) const;
+    void rightRotate(const Message &m, u64 idx, Message &out) const;
+    // Every polynomial of the list rotated, without a key switch; the amount
+    // is taken modulo N/2.
+    void leftRotate(const Bx &in, u64 idx, Bx &out) const;
+    // Every slot conjugated with the conjugation key ("Failed to load the
+    // conjugation key").
+    void conjugate(const Ciphertext &ct, Ciphertext &out) const;
+    // The real part of every slot, one level lower.
+    void killImag(const Ciphertext &ct, Ciphertext &out) const;
+    // ct re-encrypted from the key's source secret to its target secret;
+    // ntt_body false gives both polynomials in coefficient form.
+    void switchKey(const Ciphertext &ct, const RingSwitchKey &key, Ciphertext &out,
+                   bool ntt_body) const;
 
 private:
     std::shared_ptr<ContextContent> context_;

@@ -281,6 +281,64 @@ private:
     class ProductScratch;
     static std::shared_ptr<ProductScratch> makeProductScratch();
     std::shared_ptr<ProductScratch> product_scratch_ = makeProductScratch();
+    // ==== Rotations and conjugation (HomEvaluatorRotate.cpp) ====================
+public:
+    static constexpr const char *kSizeNotTwo = "Size should be 2";
+    static constexpr const char *kLeftRotKeyMissing =
+        "Failed to load the left rotation key for index ";
+    static constexpr const char *kConjKeyMissing = "Failed to load the conjugation key";
+    static constexpr const char *kRotKeyRemovedHead = "[Rotation Key] Rotation key ";
+    static constexpr const char *kRotKeyRemovedTail =
+        " is removed.\n Rerun the Keypack.computeRotationKeyDecomposition";
+
+    // Slot rotations move slot i + idx to slot i (left) or slot i to i + idx
+    // (right); the amount is taken modulo the slot count N/2 (modulo the
+    // size for a message), so 0 and N/2 give a copy. The automorphism is
+    // X -> X^(5^idx mod 2N).
+    //
+    // rotatePoly: out = in(X^g) in NTT form; rotatePolyAndAdd: out += in(X^g).
+    // out must be another polynomial than in unless the amount is 0.
+    void rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const;
+    void rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomial &out) const;
+    // Ring ciphertexts of two slot-encoded polynomials. Throws the
+    // slot-encoding message, then kSizeNotTwo. The key for the ciphertext's
+    // digit count is loaded from the key pack; without it the rotation runs
+    // through the key pack's decomposition into held keys ("[Rotation Key]
+    // Rotation key <idx> is removed..." when the table names the index
+    // itself, the key pack's message when the index cannot be reached). Keys
+    // are found before out changes. Log slots, counter and encoding type are
+    // the input's.
+    void leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const;
+    void rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const;
+    // Every slot conjugated with the conjugation key ("Failed to load the
+    // conjugation key"); the checks of leftRotate.
+    void conjugate(const RingCiphertext &ct, RingCiphertext &out) const;
+    // ct switched from the key's source secret to its target secret: the
+    // mask key-switched, the body added. ntt_body false gives both
+    // polynomials in coefficient form. No slot-encoding check; kSizeNotTwo.
+    void switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
+                   bool ntt_body) const;
+    // The real part of every slot: (ct + conjugate(ct)) / 2, one level lower.
+    void killImag(const RingCiphertext &ct, RingCiphertext &out) const;
+    // Rotations of plain data: exact permutations, out may be in.
+    void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
+    void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
+    void leftRotate(const Message &m, u64 idx, Message &out) const;
+    void rightRotate(const Message &m, u64 idx, Message &out) const;
+    // Every polynomial rotated, no key switch; out takes in's size.
+    void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
+
+private:
+    // The Galois exponent 5^idx mod 2N of an amount already below N/2.
+    u64 galoisExponent(u64 idx) const;
+    // The amount modulo N/2.
+    u64 reduceAmount(u64 idx) const;
+    // The two entry checks of the ciphertext rotations.
+    static void checkRotatable(const RingCiphertext &ct);
+    // out = the switch of ct's mask, after an automorphism by g, plus the
+    // body under the same automorphism; metadata of ct.
+    void switchAutomorphism(const RingCiphertext &ct, std::int64_t g, EvaluationKey &key,
+                            RingCiphertext &out) const;
 };
 
 } // namespace Quelt

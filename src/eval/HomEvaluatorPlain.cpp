@@ -1,11 +1,14 @@
 // The facade's rows of the ciphertext products and of the operations on
-// plain data.
+// plain data, rotations and conjugation.
 
 #include "Quelt/Bx.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/HomEvaluator.hpp"
+#include "Quelt/Message.hpp"
+#include "Quelt/RingSwitchKey.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "keys/RingSwitchKeyAccess.hpp"
 
 namespace Quelt {
 
@@ -110,6 +113,50 @@ void HomEvaluator::add(const Bx &a, const Bx &b, Bx &out) const {
 }
 void HomEvaluator::multWithoutRescale(const Bx &a, const Plaintext &p, Bx &out) const {
     impl_->multWithoutRescale(listOf(a), p, listOf(out));
+}
+
+// ---- Rotations and conjugation ----------------------------------------------------
+
+namespace {
+
+// The amount modulo a slot count (a power of two for ciphertexts and
+// plaintexts, the size for a message); a count of 0 leaves it.
+HomEvaluator::u64 reduceModulo(HomEvaluator::u64 idx, HomEvaluator::u64 slots) {
+    return slots == 0 ? idx : idx % slots;
+}
+
+} // namespace
+
+void HomEvaluator::leftRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const {
+    impl_->leftRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
+}
+void HomEvaluator::rightRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const {
+    impl_->rightRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
+}
+void HomEvaluator::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    impl_->leftRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
+}
+void HomEvaluator::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    impl_->rightRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
+}
+void HomEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
+    impl_->leftRotate(m, reduceModulo(idx, m.getSize()), out);
+}
+void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
+    impl_->rightRotate(m, reduceModulo(idx, m.getSize()), out);
+}
+void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
+    impl_->leftRotate(listOf(in), idx, listOf(out));
+}
+void HomEvaluator::conjugate(const Ciphertext &ct, Ciphertext &out) const {
+    impl_->conjugate(ct, out);
+}
+void HomEvaluator::killImag(const Ciphertext &ct, Ciphertext &out) const {
+    impl_->killImag(ct, out);
+}
+void HomEvaluator::switchKey(const Ciphertext &ct, const RingSwitchKey &key, Ciphertext &out,
+                             bool ntt_body) const {
+    impl_->switchKey(ct, detail::RingSwitchKeyAccess::key(key), out, ntt_body);
 }
 
 } // namespace Quelt

@@ -1,0 +1,227 @@
+// Slot rotations and complex conjugation: automorphisms X -> X^g of the ring
+// applied to ciphertexts (with a key switch of the mask), plaintexts,
+// polynomial lists and messages; the general key switch and killImag.
+
+#include "Quelt/Context.hpp"
+#include "Quelt/EvaluationKey.hpp"
+#include "Quelt/Exception.hpp"
+#include "Quelt/Message.hpp"
+#include "arith/FFT.hpp"
+#include "arith/PrimeModuli.hpp"
+#include "arith/Validators.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+#include "context/PolynomialVector.hpp"
+#include "eval/EvaluatorDetail.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
+#include "eval/KeySwitcher.hpp"
+#include "eval/PlainChecks.hpp"
+#include "eval/Precondition.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Quelt {
+
+using detail::prepareOutput;
+using RingCiphertext = HomEvaluatorImpl::RingCiphertext;
+
+// ---- Polynomials ---------------------------------------------------------------
+
+u64 HomEvaluatorImpl::reduceAmount(u64 idx) const {
+    // N/2 is a power of two, so this is also the two's-complement reading of
+    // a negative amount: -k becomes N/2 - k.
+    return idx & ((u64{1} << getLogFullSlots(context_)) - 1);
+}
+
+u64 HomEvaluatorImpl::galoisExponent(u64 idx) const {
+    // The table lookup holds the table map's mutex only while it finds the
+    // host entry; the table itself never changes.
+    const FFT::PowerTable &powers = context_->getFFT().getPowers().at(kHostDevice);
+    return powers[reduceAmount(idx)];
+}
+
+void HomEvaluatorImpl::rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
+    context_->getPrimeModuli().frobeniusMapInNTT<false>(
+        in, static_cast<std::int64_t>(galoisExponent(idx)), out);
+}
+
+void HomEvaluatorImpl::rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomial &out) const {
+    context_->getPrimeModuli().frobeniusMapInNTT<true>(
+        in, static_cast<std::int64_t>(galoisExponent(idx)), out);
+}
+
+// ---- Ring ciphertexts ----------------------------------------------------------
+
+void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct) {
+    utils::throwIfCoeff(ct);
+    if (ct.getNumPoly() != 2)
+        throw RuntimeException(kSizeNotTwo);
+}
+
+void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
+                                          EvaluationKey &key, RingCiphertext &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    Polynomial mask = Polynomial::shapedLike(ct.getPoly(1));
+    chain.frobeniusMapInNTT<false>(ct.getPoly(1), g, mask);
+    // The body is read after the switch has written out: a copy when out is
+    // the input.
+    std::optional<Polynomial> body_copy;
+    if (&ct == &out)
+        body_copy.emplace(ct.getPoly(0));
+    const Polynomial &body = body_copy ? *body_copy : ct.getPoly(0);
+    const int counter = ct.getRescaleCounter();
+    const u64 log_slots = ct.getLogSlots();
+    const EncodingType encoding = ct.getEncodingType();
+    prepareOutput(ct, out, 2, &ct == &out);
+    key_switcher_->keySwitch(mask, key, out.getPoly(0), out.getPoly(1));
+    chain.frobeniusMapInNTT<true>(body, g, out.getPoly(0));
+    out.setLogSlots(log_slots);
+    out.setEncodingType(encoding);
+    out.setRescaleCounter(counter);
+}
+
+void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+    checkRotatable(ct);
+    idx = reduceAmount(idx);
+    if (idx == 0) {
+        if (&ct != &out)
+            out = ct;
+        return;
+    }
+    const u64 d = utils::dnum(context_, ct.getLevel());
+    KeyPack pack = key_pack_;
+    pack.loadLeftRotKey(idx, d);
+    if (pack.isLeftRotKeyLoaded(idx, d)) {
+        const std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(idx, d);
+        utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(idx));
+        switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(idx)), *key, out);
+        return;
+    }
+    // No key for idx: a sum of held keys, decided before out changes.
+    const std::vector<u64> steps = pack.getRotKeyDecomposition(idx);
+    if (steps.size() < 2)
+        throw RuntimeException(kRotKeyRemovedHead + std::to_string(idx) + kRotKeyRemovedTail);
+    if (&ct != &out)
+        out = ct;
+    for (const u64 step : steps)
+        leftRotate(out, step, out);
+}
+
+void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+    leftRotate(ct, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
+}
+
+void HomEvaluatorImpl::conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
+    checkRotatable(ct);
+    KeyPack pack = key_pack_;
+    const std::shared_ptr<EvaluationKey> key = pack.getConjKey();
+    utils::throwIfNotLoaded(key, kConjKeyMissing);
+    switchAutomorphism(ct, -1, *key, out);
+}
+
+void HomEvaluatorImpl::switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
+                                 bool ntt_body) const {
+    if (ct.getNumPoly() != 2)
+        throw RuntimeException(kSizeNotTwo);
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    Polynomial body = ct.getPoly(0);
+    const int counter = ct.getRescaleCounter();
+    const u64 log_slots = ct.getLogSlots();
+    const EncodingType encoding = ct.getEncodingType();
+    Polynomial switched_body = Polynomial::shapedLike(ct.getPoly(1));
+    Polynomial switched_mask = Polynomial::shapedLike(ct.getPoly(1));
+    key_switcher_->keySwitch(ct.getPoly(1), key, switched_body, switched_mask);
+    // keySwitch gives NTT form; the coefficient form is asked for with
+    // ntt_body false, for both polynomials.
+    const u64 bound = body.isModUp() ? body.getSize() : body.getLevel() + 1;
+    const OutputModulusBoundValidator range(0, bound);
+    if (!ntt_body) {
+        chain.backwardNTT<OutputModulusBoundValidator, 1>(
+            switched_body, switched_body,
+            OutputModulusBoundValidator(0, switched_body.getLevel() + 1));
+        chain.backwardNTT<OutputModulusBoundValidator, 1>(
+            switched_mask, switched_mask,
+            OutputModulusBoundValidator(0, switched_mask.getLevel() + 1));
+    }
+    if (ntt_body && !body.isNTT())
+        chain.forwardNTT<OutputModulusBoundValidator, 1>(body, body, range);
+    else if (!ntt_body && body.isNTT())
+        chain.backwardNTT<OutputModulusBoundValidator, 1>(body, body, range);
+    chain.add(switched_body, body, switched_body);
+    prepareOutput(ct, out, 2, &ct == &out);
+    out.getPoly(0) = std::move(switched_body);
+    out.getPoly(1) = std::move(switched_mask);
+    out.setLogSlots(log_slots);
+    out.setEncodingType(encoding);
+    out.setRescaleCounter(counter);
+}
+
+void HomEvaluatorImpl::killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+    RingCiphertext conj(context_, false, true);
+    conjugate(ct, conj);
+    addWithoutCheck(ct, conj, conj);
+    multWithoutRescale(conj, Complex(0.5, 0.0), out);
+    rescale(out);
+}
+
+// ---- Plain data ----------------------------------------------------------------
+
+void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    idx = reduceAmount(idx);
+    if (idx == 0) {
+        if (&p != &out)
+            out = p;
+        return;
+    }
+    // Built in a copy, so that out may be p and stays as it was on a refusal.
+    Plaintext result(p);
+    rotatePoly(p.getMx(), idx, result.getMx());
+    out = std::move(result);
+}
+
+void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    leftRotate(p, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
+}
+
+namespace {
+
+// out = in rotated left by `shift` (already below the size), on the host.
+void rotateSlots(const Message &in, u64 shift, Message &out) {
+    utils::fitOutput(in, out);
+    if (&in != &out)
+        std::copy(in.begin(), in.end(), out.begin());
+    if (shift != 0)
+        std::rotate(out.begin(), out.begin() + shift, out.end());
+}
+
+} // namespace
+
+void HomEvaluatorImpl::leftRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : idx % n, out);
+}
+
+void HomEvaluatorImpl::rightRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : (n - idx % n) % n, out);
+}
+
+void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
+                                  PolynomialVector &out) const {
+    idx = reduceAmount(idx);
+    if (idx == 0) {
+        if (&in != &out)
+            out = in;
+        return;
+    }
+    PolynomialVector result = in;
+    for (u64 i = 0; i < in.getSize(); ++i)
+        rotatePoly(in.getPoly(i), idx, result.getPoly(i));
+    out = std::move(result);
+}
+
+} // namespace Quelt
