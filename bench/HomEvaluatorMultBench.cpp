@@ -1,7 +1,8 @@
 // Products of ring ciphertexts at FGb (degree 2^16, 25 base and quantize
 // primes, 5 temporary primes, gadget rank 5), single thread, top level:
 // mult with relinearisation and rescale, and its parts (tensor,
-// relinearize), square and multWithoutRescale. Outputs keep their storage
+// relinearize), square and multWithoutRescale; a slot rotation and a
+// conjugation, each one key switch of the mask. Outputs keep their storage
 // from one iteration to the next, as in a loop of an application.
 
 #include "FgbRotationKey.hpp"
@@ -51,9 +52,13 @@ struct Setup {
 
     Setup() {
         const Quelt::SecretKeyBase<Quelt::EncryptionType::RLWE> sk(ctx);
-        Quelt::KeyGenerator(ctx, sk, pack).genMultKey();
+        const Quelt::KeyGenerator generator(ctx, sk, pack);
+        generator.genMultKey();
+        generator.genConjKey();
+        generator.genLeftRotKey(1);
         evaluator.tensor(a, b, three);
         evaluator.mult(a, b, out);
+        evaluator.leftRotate(a, 1, out);
     }
 };
 
@@ -70,6 +75,15 @@ void run(benchmark::State &state, Step step) {
         benchmark::ClobberMemory();
     }
 }
+
+void BM_LeftRotateFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.leftRotate(s.a, 1, s.out); });
+}
+BENCHMARK(BM_LeftRotateFGb)->Unit(benchmark::kMillisecond);
+void BM_ConjugateFGb(benchmark::State &state) {
+    run(state, [](Setup &s) { s.evaluator.conjugate(s.a, s.out); });
+}
+BENCHMARK(BM_ConjugateFGb)->Unit(benchmark::kMillisecond);
 
 void BM_MultFGb(benchmark::State &state) {
     run(state, [](Setup &s) { s.evaluator.mult(s.a, s.b, s.out); });
