@@ -6,6 +6,7 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
 
@@ -40,11 +41,6 @@ Message conjugated(const Message &m) {
     for (auto &slot : out)
         slot = std::conj(slot);
     return out;
-}
-
-std::vector<u64> wordsOf(const Polynomial &p) {
-    const auto &data = p.getData();
-    return std::vector<u64>(data.getData(), data.getData() + data.size());
 }
 
 void expectSameWords(const CiphertextBase<EncryptionType::RLWE> &a,

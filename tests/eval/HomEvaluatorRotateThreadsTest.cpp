@@ -1,5 +1,6 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "context/Polynomial.hpp"
+#include "support/DataObjects.hpp"
 #include "support/SchemeFixture.hpp"
 #include "support/ThreadTestSupport.hpp"
 
@@ -17,10 +18,8 @@ using u64 = std::uint64_t;
 
 std::vector<std::vector<u64>> wordsOf(const CiphertextBase<EncryptionType::RLWE> &ct) {
     std::vector<std::vector<u64>> words;
-    for (u64 i = 0; i < ct.getNumPoly(); ++i) {
-        const auto &data = ct.getPoly(i).getData();
-        words.emplace_back(data.getData(), data.getData() + data.size());
-    }
+    for (u64 i = 0; i < ct.getNumPoly(); ++i)
+        words.push_back(test::wordsOf(ct.getPoly(i)));
     return words;
 }
 
