@@ -319,6 +319,13 @@ public:
     // Every polynomial of the list rotated, without a key switch; the amount
     // is taken modulo N/2.
     void leftRotate(const Bx &in, u64 idx, Bx &out) const;
+    // out = the sum over j < n of the operand rotated left (right) by
+    // j * gap; n = 0 and n = 1 give a copy. Ciphertexts take about log2 n
+    // rotations (and their keys); messages one rotation per term.
+    void leftRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const;
+    void rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const;
+    void leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const;
+    void rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const;
     // Every slot conjugated with the conjugation key ("Failed to load the
     // conjugation key").
     void conjugate(const Ciphertext &ct, Ciphertext &out) const;

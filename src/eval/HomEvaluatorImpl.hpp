@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Quelt {
 
@@ -328,11 +329,32 @@ public:
     // Every polynomial rotated, no key switch; out takes in's size.
     void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
 
+    // The signed split of n into powers of two t_0 > t_1 > ... (an odd
+    // count of terms, n = t_0 - t_1 + t_2 - ..., the last term positive),
+    // appended to terms; count receives the number of terms. n = 0 gives
+    // none. n must be below 2^63 (kSplitTooLarge).
+    static void getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count);
+    static constexpr const char *kSplitTooLarge =
+        "[getRotIdxDecomposition] The count must be below 2^63";
+    // out = the sum over j < n of ct rotated left (right) by j * gap, with
+    // about log2 n rotations (doubling, a three-term split for 3 * 2^k, the
+    // signed split otherwise); n = 0 and n = 1 give a copy. The messages of
+    // the single rotations and of add / sub.
+    void leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
+    void rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
+    // The same sums of a message's slots, one rotation per term.
+    void leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
+    void rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
+
 private:
     // The Galois exponent 5^idx mod 2N of an amount already below N/2.
     u64 galoisExponent(u64 idx) const;
     // The amount modulo N/2.
     u64 reduceAmount(u64 idx) const;
+    // Rotate-reduce in either direction (left true: rotations to the left).
+    void rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
+                      bool left) const;
+    void rotateReduce(const Message &in, u64 gap, u64 n, Message &out, bool left) const;
     // The two entry checks of the ciphertext rotations.
     static void checkRotatable(const RingCiphertext &ct);
     // out = the switch of ct's mask, after an automorphism by g, plus the

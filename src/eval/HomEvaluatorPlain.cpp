@@ -148,6 +148,18 @@ void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
 void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
     impl_->leftRotate(listOf(in), idx, listOf(out));
 }
+void HomEvaluator::leftRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const {
+    impl_->leftRotateReduce(ct, gap, n, out);
+}
+void HomEvaluator::rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const {
+    impl_->rightRotateReduce(ct, gap, n, out);
+}
+void HomEvaluator::leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
+    impl_->leftRotateReduce(m, gap, n, out);
+}
+void HomEvaluator::rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
+    impl_->rightRotateReduce(m, gap, n, out);
+}
 void HomEvaluator::conjugate(const Ciphertext &ct, Ciphertext &out) const {
     impl_->conjugate(ct, out);
 }

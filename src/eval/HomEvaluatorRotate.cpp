@@ -19,6 +19,7 @@
 #include "eval/Precondition.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 #include <string>
 #include <utility>
@@ -222,6 +223,128 @@ void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
     for (u64 i = 0; i < in.getSize(); ++i)
         rotatePoly(in.getPoly(i), idx, result.getPoly(i));
     out = std::move(result);
+}
+
+// ---- Rotate-reduce -------------------------------------------------------------
+
+void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count) {
+    if (n >= (u64{1} << 63))
+        throw RuntimeException(kSplitTooLarge);
+    count = 0;
+    u64 rest = n;
+    while (rest != 0) {
+        if (!std::has_single_bit(rest)) {
+            // The next power of two above rest; the remainder changes sign.
+            const u64 above = std::bit_ceil(rest);
+            terms.push_back(above);
+            ++count;
+            rest = above - rest;
+        } else if (count % 2 == 0) {
+            terms.push_back(rest);
+            ++count;
+            return;
+        } else {
+            // The next term would be negative: 2r - r keeps the signs
+            // alternating and the last one positive.
+            terms.push_back(2 * rest);
+            terms.push_back(rest);
+            count += 2;
+            return;
+        }
+    }
+}
+
+void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
+                                    bool left) const {
+    utils::throwIfCoeff(ct);
+    // Amounts wrap modulo 2^64, which N/2 divides, and every rotation
+    // reduces them modulo N/2: the products below are exact where it counts.
+    auto rotate = [&](const RingCiphertext &in, u64 amount, RingCiphertext &to, bool to_left) {
+        if (to_left)
+            leftRotate(in, amount, to);
+        else
+            rightRotate(in, amount, to);
+    };
+    if (n == 0 || n == 1) {
+        if (&ct != &out)
+            out = ct;
+        return;
+    }
+    if (std::has_single_bit(n)) {
+        RingCiphertext sum = ct;
+        RingCiphertext t(context_, false, true);
+        for (u64 c = 1; c < n; c *= 2) {
+            rotate(sum, c * gap, t, left);
+            add(t, sum, sum);
+        }
+        out = std::move(sum);
+        return;
+    }
+    if (n % 3 == 0 && std::has_single_bit(n / 3)) {
+        const u64 m = n / 3;
+        RingCiphertext t(context_, false, true);
+        rotateReduce(ct, gap, m, t, left);
+        RingCiphertext sum = t;
+        for (int k = 0; k < 2; ++k) {
+            rotate(t, m * gap, t, left);
+            add(sum, t, sum);
+        }
+        out = std::move(sum);
+        return;
+    }
+    std::vector<u64> terms;
+    u64 count = 0;
+    getRotIdxDecomposition(n, terms, count);
+    const u64 last = terms.back();
+    RingCiphertext sum(context_, false, true);
+    rotate(ct, (n - last) * gap, sum, left);
+    rotateReduce(sum, gap, last, sum, left);
+    RingCiphertext tmp = sum;
+    // Pairs of terms from the end: each lowers the first index the sum
+    // holds, until it holds the terms 0 .. n - 1.
+    for (u64 k = count - 1; k >= 2; k -= 2) {
+        const u64 a = terms[k], b = terms[k - 1], c = terms[k - 2];
+        rotateReduce(tmp, a * gap, b / a, tmp, left);
+        sub(sum, tmp, sum);
+        rotateReduce(tmp, b * gap, c / b, tmp, !left);
+        add(sum, tmp, sum);
+    }
+    out = std::move(sum);
+}
+
+void HomEvaluatorImpl::leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
+                                        RingCiphertext &out) const {
+    rotateReduce(ct, gap, n, out, true);
+}
+
+void HomEvaluatorImpl::rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
+                                         RingCiphertext &out) const {
+    rotateReduce(ct, gap, n, out, false);
+}
+
+void HomEvaluatorImpl::rotateReduce(const Message &in, u64 gap, u64 n, Message &out,
+                                    bool left) const {
+    Message sum;
+    utils::fitOutput(in, sum);
+    std::copy(in.begin(), in.end(), sum.begin());
+    Message t;
+    for (u64 i = 1; i < n; ++i) {
+        if (left)
+            leftRotate(in, i * gap, t);
+        else
+            rightRotate(in, i * gap, t);
+        for (u64 k = 0; k < sum.getSize(); ++k)
+            sum[k] += t[k];
+    }
+    out = std::move(sum);
+}
+
+void HomEvaluatorImpl::leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, true);
+}
+
+void HomEvaluatorImpl::rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, false);
 }
 
 } // namespace Quelt

@@ -297,5 +297,80 @@ TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
     }
 }
 
+TEST(RotIdxDecomposition, SignedSplitsIntoPowersOfTwo) {
+    const struct {
+        u64 n;
+        std::vector<u64> terms;
+    } cases[] = {{0, {}},
+                 {1, {1}},
+                 {2, {2}},
+                 {3, {4, 2, 1}},
+                 {4, {4}},
+                 {5, {8, 4, 1}},
+                 {6, {8, 4, 2}},
+                 {7, {8, 2, 1}},
+                 {11, {16, 8, 4, 2, 1}},
+                 {12, {16, 8, 4}},
+                 {u64{1} << 62, {u64{1} << 62}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.n);
+        std::vector<u64> terms = {99};
+        u64 count = 7;
+        HomEvaluatorImpl::getRotIdxDecomposition(c.n, terms, count);
+        EXPECT_EQ(count, c.terms.size());
+        EXPECT_EQ(std::vector<u64>(terms.begin() + 1, terms.end()), c.terms);
+    }
+    std::vector<u64> terms;
+    u64 count = 0;
+    expectThrowsMessage(
+        [&] { HomEvaluatorImpl::getRotIdxDecomposition(u64{1} << 63, terms, count); },
+        HomEvaluatorImpl::kSplitTooLarge);
+}
+
+// The sum over j < n of the message rotated by j * gap, term by term.
+Message plainRotateSum(const Message &m, u64 gap, u64 n, bool left) {
+    const u64 size = m.getSize();
+    Message sum = m;
+    for (auto &slot : sum)
+        slot = {0.0, 0.0};
+    for (u64 j = 0; j < std::max<u64>(n, 1); ++j) {
+        const u64 shift = (j * gap) % size;
+        const Message r = rotatedLeft(m, left ? shift : (size - shift) % size);
+        for (u64 k = 0; k < size; ++k)
+            sum[k] += r[k];
+    }
+    return sum;
+}
+
+TEST_F(HomEvaluatorRotate, RotateReduceSumsTheRotatedCopies) {
+    std::vector<u64> powers;
+    for (u64 k = 1; k < halfDegree(); k *= 2)
+        powers.push_back(k);
+    for (u64 k = 1; k < halfDegree(); k *= 2)
+        powers.push_back(halfDegree() - k);
+    const HomEvaluator eval(context(), packWith(powers));
+    const Message m = randomMessage(0.01);
+    const RingCiphertext ct = encrypt(m);
+    for (u64 gap : {u64{1}, u64{3}})
+        for (u64 n : {0, 1, 2, 3, 5, 6, 7, 11, 12, 20}) { // 20 x 3 > N/2
+            SCOPED_TRACE("gap " + std::to_string(gap) + ", n " + std::to_string(n));
+            for (bool left : {true, false}) {
+                RingCiphertext out(context(), false, true);
+                Message plain;
+                if (left) {
+                    eval.leftRotateReduce(ct, gap, n, out);
+                    eval.leftRotateReduce(m, gap, n, plain);
+                } else {
+                    eval.rightRotateReduce(ct, gap, n, out);
+                    eval.rightRotateReduce(m, gap, n, plain);
+                }
+                const Message want = plainRotateSum(m, gap, n, left);
+                EXPECT_LT(maxError(plain, want), 1e-12);
+                EXPECT_LT(maxError(decrypt(out), want), kBound);
+                EXPECT_EQ(out.getLevel(), ct.getLevel());
+            }
+        }
+}
+
 } // namespace
 } // namespace Quelt::test
