@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Quelt {
 
@@ -319,6 +320,14 @@ public:
     // Every polynomial of the list rotated, without a key switch; the amount
     // is taken modulo N/2.
     void leftRotate(const Bx &in, u64 idx, Bx &out) const;
+    // out = the sum over i of cts[i] rotated left by idxs[i] (indices taken
+    // modulo N/2), with one division by P for the whole sum; out may be one
+    // of cts. Throws "[rotSum] The list of ciphertexts is empty", the
+    // operand checks, "Size should be 2", "ctxt and rot_idx have different
+    // size." and "Failed to load the left rotation key for index <idx>" (no
+    // route through other keys) before out changes.
+    void rotSum(const std::vector<Ciphertext> &cts, const std::vector<u64> &idxs,
+                Ciphertext &out) const;
     // out = the sum over j < n of the operand rotated left (right) by
     // j * gap; n = 0 and n = 1 give a copy. Ciphertexts take about log2 n
     // rotations (and their keys); messages one rotation per term.

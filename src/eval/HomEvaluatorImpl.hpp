@@ -329,6 +329,18 @@ public:
     // Every polynomial rotated, no key switch; out takes in's size.
     void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
 
+    // out = the sum over i of cts[i] rotated left by idxs[i] (amounts modulo
+    // N/2): the key products are summed over the extended basis and divided
+    // by P once, the bodies added by permutation. out may be any of cts.
+    // Throws kRotSumEmpty, the slot-encoding message of cts[0], for each
+    // ciphertext checkPrecondition against cts[0] and kSizeNotTwo,
+    // kRotSumSizes, then kLeftRotKeyMissing + idx for a key the pack cannot
+    // give (no decomposition), all before out changes.
+    void rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                RingCiphertext &out) const;
+    static constexpr const char *kRotSumEmpty = "[rotSum] The list of ciphertexts is empty";
+    static constexpr const char *kRotSumSizes = "ctxt and rot_idx have different size.";
+
     // The signed split of n into powers of two t_0 > t_1 > ... (an odd
     // count of terms, n = t_0 - t_1 + t_2 - ..., the last term positive),
     // appended to terms; count receives the number of terms. n = 0 gives

@@ -225,6 +225,67 @@ void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
     out = std::move(result);
 }
 
+// ---- Sums of rotations ---------------------------------------------------------
+
+void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                              RingCiphertext &out) const {
+    if (cts.empty())
+        throw RuntimeException(kRotSumEmpty);
+    utils::throwIfCoeff(cts[0]);
+    for (const RingCiphertext &ct : cts) {
+        utils::checkPrecondition(cts[0], ct);
+        if (ct.getNumPoly() != 2)
+            throw RuntimeException(kSizeNotTwo);
+    }
+    if (idxs.size() != cts.size())
+        throw RuntimeException(kRotSumSizes);
+    std::vector<u64> amounts(idxs.size());
+    std::transform(idxs.begin(), idxs.end(), amounts.begin(),
+                   [this](u64 idx) { return reduceAmount(idx); });
+    // Every key is found before anything is computed.
+    KeyPack pack = key_pack_;
+    std::vector<std::shared_ptr<EvaluationKey>> keys(cts.size());
+    for (u64 i = 0; i < cts.size(); ++i) {
+        if (amounts[i] == 0)
+            continue;
+        const u64 d = utils::dnum(context_, cts[i].getLevel());
+        pack.loadLeftRotKey(amounts[i], d);
+        keys[i] = pack.getLeftRotKey(amounts[i], d);
+        utils::throwIfNotLoaded(keys[i], kLeftRotKeyMissing + std::to_string(amounts[i]));
+    }
+    // The switched masks, summed over the extended basis, then one division
+    // by P; the sum is built apart from out, which may be one of cts.
+    std::optional<RingCiphertext> extended;
+    std::vector<Polynomial> digits;
+    for (u64 i = 0; i < cts.size(); ++i) {
+        if (amounts[i] == 0)
+            continue;
+        Polynomial mask = Polynomial::shapedLike(cts[i].getPoly(1));
+        rotatePoly(cts[i].getPoly(1), amounts[i], mask);
+        key_switcher_->modUpPQ(mask, digits);
+        RingCiphertext pair = key_switcher_->multEvalKey(digits, *keys[i]);
+        if (extended)
+            addWithoutCheck(*extended, pair, *extended);
+        else
+            extended = std::move(pair);
+    }
+    RingCiphertext sum(context_, false, true);
+    if (extended) {
+        key_switcher_->getFastBaseConv().modDown(extended->getPolyVector(), sum.getPolyVector(),
+                                                 true);
+        utils::copyMetaData(cts[0], sum);
+    } else {
+        sum = cts[0];
+    }
+    for (u64 i = 0; i < cts.size(); ++i) {
+        if (amounts[i] != 0)
+            rotatePolyAndAdd(cts[i].getPoly(0), amounts[i], sum.getPoly(0));
+        else if (extended || i != 0)
+            addWithoutCheck(sum, cts[i], sum);
+    }
+    out = std::move(sum);
+}
+
 // ---- Rotate-reduce -------------------------------------------------------------
 
 void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count) {

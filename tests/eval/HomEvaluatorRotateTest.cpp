@@ -297,6 +297,56 @@ TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
     }
 }
 
+TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
+    const u64 half = halfDegree();
+    const HomEvaluator eval(context(), packWith({1, 3, 7}));
+    const std::vector<Message> ms = {randomMessage(), randomMessage(), randomMessage(),
+                                     randomMessage()};
+    std::vector<RingCiphertext> cts;
+    for (const Message &m : ms)
+        cts.push_back(encrypt(m));
+    // Zero and non-zero amounts mixed; half + 3 is 3, and 0 - 1 is N/2 - 1
+    // (not held: no route through other keys is taken).
+    const std::vector<u64> idxs = {1, 0, half + 3, 7};
+    Message want = ms[0];
+    for (auto &slot : want)
+        slot = {0.0, 0.0};
+    for (u64 i = 0; i < ms.size(); ++i) {
+        const Message r = rotatedLeft(ms[i], idxs[i] % half);
+        for (u64 k = 0; k < want.getSize(); ++k)
+            want[k] += r[k];
+    }
+    RingCiphertext out(context(), false, true);
+    eval.rotSum(cts, idxs, out);
+    EXPECT_LT(maxError(decrypt(out), want), kBound);
+    EXPECT_EQ(out.getLevel(), cts[0].getLevel());
+    // out may be one of the inputs.
+    std::vector<RingCiphertext> aliased = cts;
+    eval.rotSum(aliased, idxs, aliased[0]);
+    expectSameWords(aliased[0], out);
+
+    // All amounts zero: the plain sum, word for word.
+    RingCiphertext plain(context(), false, true), sum = cts[0];
+    eval.rotSum(cts, {0, 0, half, 0}, plain);
+    for (u64 i = 1; i < cts.size(); ++i)
+        eval.add(sum, cts[i], sum);
+    expectSameWords(plain, sum);
+
+    // Refusals leave out as it was.
+    const RingCiphertext before = out;
+    expectThrowsMessage([&] { eval.rotSum({}, {}, out); }, HomEvaluatorImpl::kRotSumEmpty);
+    expectThrowsMessage([&] { eval.rotSum(cts, {1, 3}, out); }, HomEvaluatorImpl::kRotSumSizes);
+    expectThrowsMessage(
+        [&] {
+            eval.rotSum(cts, {1, 0, 3, ~u64{0}}, out);
+        },
+        std::string(HomEvaluatorImpl::kLeftRotKeyMissing) + std::to_string(half - 1));
+    std::vector<RingCiphertext> three = cts;
+    three[2].setNumPoly(3);
+    expectThrowsMessage([&] { eval.rotSum(three, idxs, out); }, HomEvaluatorImpl::kSizeNotTwo);
+    expectSameWords(out, before);
+}
+
 TEST(RotIdxDecomposition, SignedSplitsIntoPowersOfTwo) {
     const struct {
         u64 n;
