@@ -2,7 +2,8 @@
 // primes, 5 temporary primes, gadget rank 5), single thread, top level:
 // mult with relinearisation and rescale, and its parts (tensor,
 // relinearize), square and multWithoutRescale; a slot rotation and a
-// conjugation, each one key switch of the mask. Outputs keep their storage
+// conjugation, each one key switch of the mask; eight rotations one by one,
+// hoisted, and summed by rotSum. Outputs keep their storage
 // from one iteration to the next, as in a loop of an application.
 
 #include "FgbRotationKey.hpp"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -55,7 +57,8 @@ struct Setup {
         const Quelt::KeyGenerator generator(ctx, sk, pack);
         generator.genMultKey();
         generator.genConjKey();
-        generator.genLeftRotKey(1);
+        for (u64 idx = 1; idx <= 8; ++idx)
+            generator.genLeftRotKey(idx);
         evaluator.tensor(a, b, three);
         evaluator.mult(a, b, out);
         evaluator.leftRotate(a, 1, out);
@@ -84,6 +87,25 @@ void BM_ConjugateFGb(benchmark::State &state) {
     run(state, [](Setup &s) { s.evaluator.conjugate(s.a, s.out); });
 }
 BENCHMARK(BM_ConjugateFGb)->Unit(benchmark::kMillisecond);
+
+const std::vector<u64> kEight = {1, 2, 3, 4, 5, 6, 7, 8};
+void BM_EightRotationsFGb(benchmark::State &state) {
+    run(state, [](Setup &s) {
+        for (u64 idx : kEight)
+            s.evaluator.leftRotate(s.a, idx, s.out);
+    });
+}
+BENCHMARK(BM_EightRotationsFGb)->Unit(benchmark::kMillisecond);
+void BM_EightHoistedRotationsFGb(benchmark::State &state) {
+    std::vector<Ciphertext> outs;
+    run(state, [&outs](Setup &s) { s.evaluator.leftRotate(s.a, kEight, outs); });
+}
+BENCHMARK(BM_EightHoistedRotationsFGb)->Unit(benchmark::kMillisecond);
+void BM_RotSumOfEightFGb(benchmark::State &state) {
+    const std::vector<Ciphertext> cts(8, setup().a);
+    run(state, [&cts](Setup &s) { s.evaluator.rotSum(cts, kEight, s.out); });
+}
+BENCHMARK(BM_RotSumOfEightFGb)->Unit(benchmark::kMillisecond);
 
 void BM_MultFGb(benchmark::State &state) {
     run(state, [](Setup &s) { s.evaluator.mult(s.a, s.b, s.out); });

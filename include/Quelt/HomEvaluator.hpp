@@ -320,6 +320,12 @@ public:
     // Every polynomial of the list rotated, without a key switch; the amount
     // is taken modulo N/2.
     void leftRotate(const Bx &in, u64 idx, Bx &out) const;
+    // outs = ct rotated left by each of idxs (indices taken modulo N/2),
+    // sharing one mod-up of the mask; outs is replaced by idxs.size()
+    // results. "Failed to load the left rotation key for index <idx>" when a
+    // key is missing (no route through other keys), before outs changes.
+    void leftRotate(const Ciphertext &ct, const std::vector<u64> &idxs,
+                    std::vector<Ciphertext> &outs) const;
     // out = the sum over i of cts[i] rotated left by idxs[i] (indices taken
     // modulo N/2), with one division by P for the whole sum; out may be one
     // of cts. Throws "[rotSum] The list of ciphertexts is empty", the

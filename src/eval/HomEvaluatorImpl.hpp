@@ -329,6 +329,14 @@ public:
     // Every polynomial rotated, no key switch; out takes in's size.
     void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
 
+    // outs = ct rotated left by each of idxs (amounts modulo N/2; 0 and N/2
+    // give copies), sharing one mod-up of the mask: per amount only the
+    // digits' permutation, the key product and the division by P. outs is
+    // replaced by idxs.size() results (ct may be one of its elements). The
+    // checks of leftRotate, then kLeftRotKeyMissing + idx for a key the
+    // pack cannot give (no decomposition), all before outs changes.
+    void leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
+                    std::vector<RingCiphertext> &outs) const;
     // out = the sum over i of cts[i] rotated left by idxs[i] (amounts modulo
     // N/2): the key products are summed over the extended basis and divided
     // by P once, the bodies added by permutation. out may be any of cts.
@@ -367,6 +375,9 @@ private:
     void rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
                       bool left) const;
     void rotateReduce(const Message &in, u64 gap, u64 n, Message &out, bool left) const;
+    // The left-rotation key of an amount below N/2 for a ciphertext at
+    // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
+    std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;
     // The two entry checks of the ciphertext rotations.
     static void checkRotatable(const RingCiphertext &ct);
     // out = the switch of ct's mask, after an automorphism by g, plus the

@@ -148,6 +148,10 @@ void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
 void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
     impl_->leftRotate(listOf(in), idx, listOf(out));
 }
+void HomEvaluator::leftRotate(const Ciphertext &ct, const std::vector<u64> &idxs,
+                              std::vector<Ciphertext> &outs) const {
+    impl_->leftRotate(ct, idxs, outs);
+}
 void HomEvaluator::rotSum(const std::vector<Ciphertext> &cts, const std::vector<u64> &idxs,
                           Ciphertext &out) const {
     impl_->rotSum(cts, idxs, out);

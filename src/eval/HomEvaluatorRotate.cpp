@@ -225,6 +225,52 @@ void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
     out = std::move(result);
 }
 
+// ---- Hoisted rotations -----------------------------------------------------------
+
+std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrThrow(u64 amount, u64 level) const {
+    KeyPack pack = key_pack_;
+    const u64 d = utils::dnum(context_, level);
+    pack.loadLeftRotKey(amount, d);
+    std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(amount, d);
+    utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(amount));
+    return key;
+}
+
+void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
+                                  std::vector<RingCiphertext> &outs) const {
+    checkRotatable(ct);
+    std::vector<u64> amounts(idxs.size());
+    std::transform(idxs.begin(), idxs.end(), amounts.begin(),
+                   [this](u64 idx) { return reduceAmount(idx); });
+    std::vector<std::shared_ptr<EvaluationKey>> keys(idxs.size());
+    for (u64 i = 0; i < idxs.size(); ++i)
+        if (amounts[i] != 0)
+            keys[i] = leftRotKeyOrThrow(amounts[i], ct.getLevel());
+    std::vector<RingCiphertext> results;
+    results.reserve(idxs.size());
+    std::vector<Polynomial> digits, rotated;
+    if (std::any_of(amounts.begin(), amounts.end(), [](u64 a) { return a != 0; })) {
+        key_switcher_->modUpPQ(ct.getPoly(1), digits);
+        for (const Polynomial &digit : digits)
+            rotated.push_back(Polynomial::shapedLike(digit));
+    }
+    for (u64 i = 0; i < idxs.size(); ++i) {
+        if (amounts[i] == 0) {
+            results.push_back(ct);
+            continue;
+        }
+        // The permuted digits are the digits of the rotated mask.
+        for (u64 j = 0; j < digits.size(); ++j)
+            rotatePoly(digits[j], amounts[i], rotated[j]);
+        const RingCiphertext pair = key_switcher_->multEvalKey(rotated, *keys[i]);
+        RingCiphertext &r = results.emplace_back(context_, false, true);
+        key_switcher_->getFastBaseConv().modDown(pair.getPolyVector(), r.getPolyVector(), true);
+        rotatePolyAndAdd(ct.getPoly(0), amounts[i], r.getPoly(0));
+        utils::copyMetaData(ct, r);
+    }
+    outs = std::move(results);
+}
+
 // ---- Sums of rotations ---------------------------------------------------------
 
 void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
@@ -243,16 +289,10 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
     // Every key is found before anything is computed.
-    KeyPack pack = key_pack_;
     std::vector<std::shared_ptr<EvaluationKey>> keys(cts.size());
-    for (u64 i = 0; i < cts.size(); ++i) {
-        if (amounts[i] == 0)
-            continue;
-        const u64 d = utils::dnum(context_, cts[i].getLevel());
-        pack.loadLeftRotKey(amounts[i], d);
-        keys[i] = pack.getLeftRotKey(amounts[i], d);
-        utils::throwIfNotLoaded(keys[i], kLeftRotKeyMissing + std::to_string(amounts[i]));
-    }
+    for (u64 i = 0; i < cts.size(); ++i)
+        if (amounts[i] != 0)
+            keys[i] = leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
     // The switched masks, summed over the extended basis, then one division
     // by P; the sum is built apart from out, which may be one of cts.
     std::optional<RingCiphertext> extended;

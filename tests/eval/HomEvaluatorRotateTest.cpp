@@ -347,6 +347,37 @@ TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
     expectSameWords(out, before);
 }
 
+TEST_F(HomEvaluatorRotate, HoistedRotationsEqualSingleOnes) {
+    const u64 half = halfDegree();
+    const HomEvaluator eval(context(), packWith({1, 3, 5, half - 1}));
+    const Message m = randomMessage();
+    const RingCiphertext ct = encrypt(m);
+    const std::vector<u64> idxs = {0, 1, 5, half, half + 3, ~u64{0}};
+    std::vector<RingCiphertext> outs(9, RingCiphertext(context(), false, true));
+    eval.leftRotate(ct, idxs, outs);
+    ASSERT_EQ(outs.size(), idxs.size());
+    for (u64 i = 0; i < idxs.size(); ++i) {
+        SCOPED_TRACE(i);
+        RingCiphertext single(context(), false, true);
+        eval.leftRotate(ct, idxs[i] % half, single);
+        // Base conversion commutes with the automorphism's signed
+        // permutation of the digits, so the words agree.
+        expectSameWords(outs[i], single);
+        EXPECT_LT(maxError(decrypt(outs[i]), rotatedLeft(m, idxs[i] % half)), kBound);
+    }
+    // ct may be one of outs; a missing key leaves outs as they were.
+    std::vector<RingCiphertext> in_outs = {ct};
+    eval.leftRotate(in_outs[0], {1, 3}, in_outs);
+    ASSERT_EQ(in_outs.size(), 2u);
+    expectSameWords(in_outs[0], outs[1]);
+    expectThrowsMessage(
+        [&] {
+            eval.leftRotate(ct, {1, 2}, in_outs);
+        },
+        std::string(HomEvaluatorImpl::kLeftRotKeyMissing) + "2");
+    EXPECT_EQ(in_outs.size(), 2u);
+}
+
 TEST(RotIdxDecomposition, SignedSplitsIntoPowersOfTwo) {
     const struct {
         u64 n;
