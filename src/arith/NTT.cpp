@@ -192,29 +192,25 @@ void NTT::computeForwardSubScale(std::uint64_t *a, const std::uint64_t *b, std::
                                  std::uint64_t *out) const {
     if (type_ == NttType::CONJUGATE_INVARIANT)
         conversion(a, a);
-    const u64 companion = static_cast<u64>((static_cast<unsigned __int128>(factor) << 64) / prime_);
-    ntt_kernels::forwardSubScale(a, tablesOf(*this), {b, factor, companion, out});
+    ntt_kernels::forwardSubScale(a, tablesOf(*this),
+                                 {b, factor, shoupCompanion(factor, prime_), out});
 }
 
 void NTT::computeBackwardScaled(std::uint64_t *a, std::uint64_t factor) const {
-    using u128 = unsigned __int128;
     if (degree_ < 2) {
         // No last stage to carry the factor.
         computeBackward<1>(a);
         for (u64 i = 0; i < degree_; ++i)
-            a[i] = static_cast<u64>(static_cast<u128>(a[i]) * factor % prime_);
+            a[i] = mulMod(a[i], factor, prime_);
         return;
     }
     // The transform is linear and every word it returns lies below p, so
     // scaling the last stage's constants gives the words of scaling first.
     ntt_kernels::Tables t = tablesOf(*this);
-    auto companion = [this](u64 w) {
-        return static_cast<u64>((static_cast<u128>(w) << 64) / prime_);
-    };
-    t.degree_inverse = static_cast<u64>(static_cast<u128>(degree_inverse_) * factor % prime_);
-    t.degree_inverse_companion = companion(t.degree_inverse);
-    t.last_twiddle = static_cast<u64>(static_cast<u128>(last_twiddle_) * factor % prime_);
-    t.last_twiddle_companion = companion(t.last_twiddle);
+    t.degree_inverse = mulMod(degree_inverse_, factor, prime_);
+    t.degree_inverse_companion = shoupCompanion(t.degree_inverse, prime_);
+    t.last_twiddle = mulMod(last_twiddle_, factor, prime_);
+    t.last_twiddle_companion = shoupCompanion(t.last_twiddle, prime_);
     ntt_kernels::backward(a, t, 1);
     if (type_ == NttType::CONJUGATE_INVARIANT)
         inversion(a, a);

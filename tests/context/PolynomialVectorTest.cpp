@@ -6,6 +6,7 @@
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -47,13 +48,9 @@ TEST(PolynomialVectorTest, EmptyVectorThrowsOutOfRangeButKnowsItsDegree) {
     EXPECT_THROW(v.isModUp(), std::out_of_range);
     EXPECT_THROW(v.isNTT(), std::out_of_range);
     EXPECT_THROW(v.getDevice(), std::out_of_range);
-    try {
-        v.getPoly(0);
-        FAIL();
-    } catch (const std::out_of_range &e) {
-        EXPECT_STREQ(e.what(),
-                     "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)");
-    }
+    EXPECT_THAT([&] { v.getPoly(0); },
+                testing::ThrowsMessage<std::out_of_range>(testing::StrEq(
+                    "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)")));
     // The degree and the growth come from the context.
     EXPECT_EQ(v.getDegree(), kN);
     v.setSize(2);
