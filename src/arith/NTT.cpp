@@ -69,6 +69,7 @@ NTT::NTT(std::uint64_t N, std::uint64_t p, NttType type)
     }
     if (type == NttType::NEGACYCLIC_SQUARE_4N)
         psi = mulMod(psi, psi, p);
+    root_ = psi;
 
     const unsigned log_n = log2Exact(N);
     std::vector<u64> inverse_order(N); // V' in transform order

@@ -78,6 +78,9 @@ public:
     std::uint64_t getTwicePrime() const { return twice_prime_; }
     std::uint64_t getDegree() const { return degree_; }
     NttType getType() const { return type_; }
+    // psi, the root whose odd powers the transform evaluates at (types 0 and
+    // 1; the twist root for type 2).
+    std::uint64_t getRoot() const { return root_; }
     // W: the forward stage with m groups reads W[m .. 2m).
     const DeviceSpecificArray<std::uint64_t> &getForwardTwiddles() const { return forward_; }
     // V in stage order: the inverse stage with m groups reads V[N + 1 - 2m .. N + 1 - m).
@@ -111,6 +114,7 @@ private:
     std::uint64_t twice_prime_;
     std::uint64_t degree_;
     NttType type_;
+    std::uint64_t root_ = 0;
     DeviceSpecificArray<std::uint64_t> forward_;
     DeviceSpecificArray<std::uint64_t> inverse_;
     DeviceSpecificArray<std::uint64_t> forward_companions_;

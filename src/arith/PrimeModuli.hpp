@@ -598,8 +598,15 @@ private:
     template <typename V, bool Complex>
     void constMultLimbs(const Polynomial &in, const u64 *c, Polynomial &out, u64 top,
                         V validator) const;
-    // The slot permutation of X -> X^k in the NTT order.
-    std::vector<u64> frobeniusTable(std::int64_t k) const;
+
+public:
+    // The slot permutation of X -> X^k in the NTT order (k odd, taken modulo
+    // 2N): word j of the image is word table[j] of the input. Tables are
+    // cached per exponent and shared by copies of the chain, up to a bound
+    // on the words held (beyond it, tables are built for the call only).
+    std::shared_ptr<const std::vector<std::uint32_t>> frobeniusTable(std::int64_t k) const;
+
+private:
     // value^-1 modulo prime prime_index, by Fermat's little theorem.
     u64 inverseModPrime(u64 value, u64 prime_index) const;
     // The checks of one polynomial pair of embedCiphertext at `level`: half
@@ -621,6 +628,10 @@ private:
     // Devices the context was made for; a non-host operand must be on one.
     std::set<Device> devices_;
     u64 degree_ = 0;
+    // Automorphism tables by exponent (see frobeniusTable).
+    class FrobeniusCache;
+    static std::shared_ptr<FrobeniusCache> makeFrobeniusCache();
+    std::shared_ptr<FrobeniusCache> frobenius_cache_ = makeFrobeniusCache();
     // Per-device accelerator engines; empty in this build.
     std::map<Device, std::shared_ptr<cuda::DeviceEngineHolder>> device_engines_;
     // Host array, 2 words per prime (see getICoefficients).

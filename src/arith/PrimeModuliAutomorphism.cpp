@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
+#include <mutex>
 
 namespace Quelt {
 
@@ -28,23 +30,66 @@ u64 reduceExponent(std::int64_t k, u64 two_n) { return static_cast<u64>(k) & (tw
 
 } // namespace
 
-std::vector<u64> PrimeModuli::frobeniusTable(std::int64_t k) const {
+// Tables of X -> X^k by exponent. Lookups and insertions hold the mutex;
+// building a table does not, so two callers may build the same table once
+// each (the first one stored wins).
+class PrimeModuli::FrobeniusCache {
+public:
+    // About 64 MiB of tables: at degree 2^16, 256 exponents.
+    static constexpr std::size_t kMaxWords = std::size_t{1} << 24;
+
+    std::shared_ptr<const std::vector<std::uint32_t>> find(u64 k) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = tables_.find(k);
+        return it == tables_.end() ? nullptr : it->second;
+    }
+
+    std::shared_ptr<const std::vector<std::uint32_t>>
+    keep(u64 k, std::shared_ptr<const std::vector<std::uint32_t>> table) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = tables_.find(k);
+        if (it != tables_.end())
+            return it->second;
+        if (words_ + table->size() <= kMaxWords) {
+            words_ += table->size();
+            tables_.emplace(k, table);
+        }
+        return table;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<u64, std::shared_ptr<const std::vector<std::uint32_t>>> tables_;
+    std::size_t words_ = 0;
+};
+
+std::shared_ptr<PrimeModuli::FrobeniusCache> PrimeModuli::makeFrobeniusCache() {
+    return std::make_shared<FrobeniusCache>();
+}
+
+std::shared_ptr<const std::vector<std::uint32_t>>
+PrimeModuli::frobeniusTable(std::int64_t k) const {
     const u64 n = degree_;
     const u64 two_n = 2 * n;
-    const unsigned bits = static_cast<unsigned>(std::countr_zero(n));
     const u64 kk = reduceExponent(k, two_n);
+    if (frobenius_cache_)
+        if (auto cached = frobenius_cache_->find(kk))
+            return cached;
+    const unsigned bits = static_cast<unsigned>(std::countr_zero(n));
     // Bit reversals of 0..N-1, each from the one of j / 2.
-    std::vector<u64> rev(n, 0);
+    std::vector<std::uint32_t> rev(n, 0);
     for (u64 j = 1; j < n; ++j)
-        rev[j] = (rev[j >> 1] >> 1) | ((j & 1) << (bits - 1));
-    std::vector<u64> table(n);
+        rev[j] = static_cast<std::uint32_t>((rev[j >> 1] >> 1) | ((j & 1) << (bits - 1)));
+    auto table = std::make_shared<std::vector<std::uint32_t>>(n);
     // Slot j holds the value at zeta^(2 rev(j) + 1); X -> X^k moves it to the
     // slot of the exponent (2 rev(j) + 1) k mod 2N.
     for (u64 j = 0; j < n; ++j) {
-        const u64 t = ((2 * rev[j] + 1) * kk) & (two_n - 1);
-        table[j] = rev[(t - 1) / 2];
+        const u64 t = ((2 * u64{rev[j]} + 1) * kk) & (two_n - 1);
+        (*table)[j] = rev[(t - 1) / 2];
     }
-    return table;
+    if (!frobenius_cache_)
+        return table;
+    return frobenius_cache_->keep(kk, std::move(table));
 }
 
 template <bool Accumulate>
@@ -83,17 +128,19 @@ void PrimeModuli::frobeniusMapInNTT(const Polynomial &in, std::int64_t k, Polyno
     const u64 top = std::min(in.getTopIndex(), out.getTopIndex());
 
     const u64 n = degree_;
-    const std::vector<u64> table =
-        kk == two_n - 1 ? std::vector<u64>() : frobeniusTable(static_cast<std::int64_t>(kk));
+    const std::shared_ptr<const std::vector<std::uint32_t>> table =
+        kk == two_n - 1 ? nullptr : frobeniusTable(static_cast<std::int64_t>(kk));
     std::vector<u64> scratch(Accumulate ? n : 0);
     auto map_limb = [&](u64 i) {
         const u64 *src = in.getLimb(i);
         u64 *dst = Accumulate ? scratch.data() : out.getLimb(i);
-        if (table.empty())
+        if (!table) {
             std::reverse_copy(src, src + n, dst);
-        else
+        } else {
+            const std::uint32_t *index = table->data();
             for (u64 j = 0; j < n; ++j)
-                dst[j] = src[table[j]];
+                dst[j] = src[index[j]];
+        }
         if constexpr (Accumulate)
             moduli_[i].addVector(out.getLimb(i), out.getLimb(i), scratch.data(), n);
     };

@@ -21,6 +21,7 @@ class LevelledElement;
 class Message;
 class Polynomial;
 class PolynomialVector;
+class PrimeModuli;
 class EvaluationKey;
 
 // The implementation shared by copies of a HomEvaluator (and by the
@@ -321,6 +322,28 @@ public:
                    bool ntt_body) const;
     // The real part of every slot: (ct + conjugate(ct)) / 2, one level lower.
     void killImag(const RingCiphertext &ct, RingCiphertext &out) const;
+    // The even-index coefficient part of ct, doubled, in the ring of half
+    // the degree: out (of a context of degree N/2 with ct's primes up to its
+    // level) takes ct's polynomial count, level and rescale counter. Where
+    // the half ring's transform root is the square of this ring's, the even
+    // words of the NTT form are kept as they stand; for the other primes the
+    // limb goes through coefficient form. Throws kHalfDegContext for a ct of
+    // another context object, kHalfDegDegree, kHalfDegCyclic for a
+    // conjugate-invariant transform on either side, then the operand checks
+    // of add and the shape checks of the embedding, before out changes.
+    void convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const;
+    // For the limbs 0 .. level, whether the half-degree embedding from chain
+    // to half_chain must go through coefficient form (the roots do not
+    // match). Throws kHalfDegCyclic for a conjugate-invariant transform.
+    static std::vector<bool> halfDegreeThroughCoefficients(const PrimeModuli &chain,
+                                                           const PrimeModuli &half_chain,
+                                                           u64 level);
+    static constexpr const char *kHalfDegContext =
+        "Context of input ciphertext does not match the context of HomEvaluator.";
+    static constexpr const char *kHalfDegDegree =
+        "The output ciphertext's degree must be half the input ciphertext's degree.";
+    static constexpr const char *kHalfDegCyclic =
+        "[convertToHalfDeg] The conjugate-invariant transform has no half-degree embedding.";
     // Rotations of plain data: exact permutations, out may be in.
     void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
     void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;

@@ -7,6 +7,8 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/Message.hpp"
 #include "arith/FFT.hpp"
+#include "arith/NTT.hpp"
+#include "arith/NumberTheoryUtils.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "arith/Validators.hpp"
 #include "context/ContextContent.hpp"
@@ -167,6 +169,79 @@ void HomEvaluatorImpl::killImag(const RingCiphertext &ct, RingCiphertext &out) c
     addWithoutCheck(ct, conj, conj);
     multWithoutRescale(conj, Complex(0.5, 0.0), out);
     rescale(out);
+}
+
+// ---- Half-degree embedding ------------------------------------------------------
+
+std::vector<bool> HomEvaluatorImpl::halfDegreeThroughCoefficients(const PrimeModuli &chain,
+                                                                  const PrimeModuli &half_chain,
+                                                                  u64 level) {
+    // X^2 -> Y maps the evaluation at psi^(2r+1) of the big ring onto that at
+    // psi_half^(2r+1) exactly when psi_half = psi^2. Limbs past either chain
+    // are left to the embedding's own checks.
+    std::vector<bool> through(level + 1, false);
+    const u64 count = std::min({level + 1, static_cast<u64>(chain.getModuli().size()),
+                                static_cast<u64>(half_chain.getModuli().size())});
+    for (u64 i = 0; i < count; ++i) {
+        const NTT &big = *chain.getModulus(i).getNTT();
+        const NTT &small = *half_chain.getModulus(i).getNTT();
+        if (big.getType() == NttType::CONJUGATE_INVARIANT ||
+            small.getType() == NttType::CONJUGATE_INVARIANT)
+            throw RuntimeException(kHalfDegCyclic);
+        through[i] = small.getPrime() != big.getPrime() ||
+                     small.getRoot() != utils::mulMod(big.getRoot(), big.getRoot(), big.getPrime());
+    }
+    return through;
+}
+
+void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
+    if (ct.getContext() != context_)
+        throw RuntimeException(kHalfDegContext);
+    const std::shared_ptr<ContextContent> &half = out.getContext();
+    const u64 n = getDegree(context_);
+    if (!half || getDegree(half) * 2 != n)
+        throw RuntimeException(kHalfDegDegree);
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &half_chain = half->getPrimeModuli();
+    const u64 level = ct.getLevel();
+    const std::vector<bool> through_coefficients =
+        halfDegreeThroughCoefficients(chain, half_chain, level);
+
+    // t = ct + ct(X^(N+1)): the odd coefficients cancel, the even ones
+    // double. The automorphism is read in NTT form.
+    std::optional<RingCiphertext> ntt_copy;
+    if (ct.getNumPoly() != 0 && !ct.getPoly(0).isNTT()) {
+        ntt_copy.emplace(ct);
+        ntt_copy->forwardNTT();
+    }
+    const RingCiphertext &src = ntt_copy ? *ntt_copy : ct;
+    RingCiphertext t(context_, false, true);
+    t.setNumPoly(src.getNumPoly());
+    t.setLevel(level);
+    for (u64 p = 0; p < src.getNumPoly(); ++p)
+        chain.frobeniusMapInNTT<false>(src.getPoly(p), static_cast<std::int64_t>(n + 1),
+                                       t.getPoly(p));
+    utils::copyMetaData(src, t);
+    add(t, src, t);
+
+    RingCiphertext result(out);
+    chain.embedCiphertext(t, result);
+    std::vector<u64> limb(n);
+    for (u64 p = 0; p < t.getNumPoly(); ++p)
+        for (u64 i = 0; i <= level; ++i) {
+            if (!through_coefficients[i])
+                continue;
+            // Coefficient form at degree N, its even words, back to NTT form
+            // at degree N/2.
+            const u64 *in = t.getPoly(p).getLimb(i);
+            std::copy(in, in + n, limb.begin());
+            chain.getModulus(i).getNTT()->computeBackward<1>(limb.data());
+            u64 *to = result.getPoly(p).getLimb(i);
+            for (u64 j = 0; j < n / 2; ++j)
+                to[j] = limb[2 * j];
+            half_chain.getModulus(i).getNTT()->computeForward<1>(to);
+        }
+    out = std::move(result);
 }
 
 // ---- Plain data ----------------------------------------------------------------

@@ -63,6 +63,22 @@ TEST_F(Automorphism, FrobeniusMapIsSubstitution) {
     }
 }
 
+TEST_F(Automorphism, TablesAreKeptPerExponentAndSharedByCopies) {
+    const std::int64_t two_n = 2 * kN;
+    const auto table = chain().frobeniusTable(5);
+    ASSERT_EQ(table->size(), kN);
+    EXPECT_EQ(chain().frobeniusTable(5 + 3 * two_n), table);
+    EXPECT_EQ(chain().frobeniusTable(5 - two_n), table);
+    const PrimeModuli copy = chain();
+    EXPECT_EQ(copy.frobeniusTable(5), table);
+    EXPECT_NE(chain().frobeniusTable(7), table);
+    // A permutation of the slots.
+    std::vector<std::uint32_t> sorted = *table;
+    std::sort(sorted.begin(), sorted.end());
+    for (u64 j = 0; j < kN; ++j)
+        EXPECT_EQ(sorted[j], j);
+}
+
 TEST_F(Automorphism, AccumulatingFrobeniusMap) {
     const Polynomial a = randomPoly(2), b = randomPoly(2);
     Polynomial acc = transformed(b);

@@ -75,17 +75,21 @@ std::shared_ptr<ContextContent> withParameter(const std::shared_ptr<ContextConte
 // indices `temporary`, in gadget_rank digits, built by the constructor from a
 // ready chain of moduli. Primes that are 1 modulo 2N for ctx's degree N are so
 // for every smaller power of two, so log_degree may be at most ctx's. Two such
-// contexts share their primes exactly where the index lists agree.
+// contexts share their primes exactly where the index lists agree. `types`
+// gives the transform type of the first moduli in that order (the rest are
+// negacyclic with the smallest root).
 inline std::shared_ptr<ContextContent>
 contextFromPrimes(const std::shared_ptr<ContextContent> &ctx, std::uint64_t log_degree,
                   const std::vector<std::uint64_t> &base,
-                  const std::vector<std::uint64_t> &temporary, std::uint64_t gadget_rank) {
+                  const std::vector<std::uint64_t> &temporary, std::uint64_t gadget_rank,
+                  const std::vector<NttType> &types = {}) {
     const std::uint64_t degree = std::uint64_t{1} << log_degree;
     std::vector<Modulus> moduli;
     for (const auto *indices : {&base, &temporary})
         for (const std::uint64_t i : *indices)
             moduli.emplace_back(degree, ctx->getPrimeModuli().getModulus(i).getPrime(),
-                                NttType::NEGACYCLIC);
+                                moduli.size() < types.size() ? types[moduli.size()]
+                                                             : NttType::NEGACYCLIC);
     Parameter parameter = ctx->getParameter();
     parameter.preset = ParameterPreset::CUSTOM;
     parameter.name = "CUSTOM";
