@@ -350,6 +350,11 @@ public:
     // ntt_body false gives both polynomials in coefficient form.
     void switchKey(const Ciphertext &ct, const RingSwitchKey &key, Ciphertext &out,
                    bool ntt_body) const;
+    // The even-index coefficient part of ct, doubled, in the ring of half the
+    // degree (out's context). Throws "Context of input ciphertext does not
+    // match the context of HomEvaluator." and "The output ciphertext's degree
+    // must be half the input ciphertext's degree.".
+    void convertToHalfDeg(const Ciphertext &ct, Ciphertext &out) const;
 
 private:
     std::shared_ptr<ContextContent> context_;

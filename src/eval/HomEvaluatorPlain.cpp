@@ -178,5 +178,8 @@ void HomEvaluator::switchKey(const Ciphertext &ct, const RingSwitchKey &key, Cip
                              bool ntt_body) const {
     impl_->switchKey(ct, detail::RingSwitchKeyAccess::key(key), out, ntt_body);
 }
+void HomEvaluator::convertToHalfDeg(const Ciphertext &ct, Ciphertext &out) const {
+    impl_->convertToHalfDeg(ct, out);
+}
 
 } // namespace Quelt

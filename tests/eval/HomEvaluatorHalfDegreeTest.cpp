@@ -2,6 +2,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Decryptor.hpp"
 #include "Quelt/Encryptor.hpp"
+#include "Quelt/HomEvaluator.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/SecretKey.hpp"
@@ -142,7 +143,7 @@ TEST(HomEvaluatorHalfDegree, DecryptsUnderTheHalfSecretToTheEvenPartDoubled) {
     RingCiphertext ct(big, false, true);
     Encryptor(big).encrypt(m, key_big, ct, 12, 0);
     RingCiphertext out(fx, false, true);
-    HomEvaluatorImpl(big).convertToHalfDeg(ct, out);
+    HomEvaluator(big).convertToHalfDeg(ct, out);
 
     Plaintext plain_big(big), plain_half(fx);
     Decryptor(big).decrypt(ct, key_big, plain_big);
@@ -157,6 +158,8 @@ TEST(HomEvaluatorHalfDegree, Refusals) {
     const HomEvaluatorImpl eval(big);
     const RingCiphertext ct = randomCiphertext(big, 3);
     RingCiphertext same_degree(big, false, true);
+    expectThrowsMessage([&] { HomEvaluator(big).convertToHalfDeg(ct, same_degree); },
+                        HomEvaluatorImpl::kHalfDegDegree);
     expectThrowsMessage([&] { eval.convertToHalfDeg(ct, same_degree); },
                         HomEvaluatorImpl::kHalfDegDegree);
     // An equal context that is another object is still another context.
