@@ -191,7 +191,29 @@ public:
                         std::uint64_t *out_mask, std::uint64_t *scratch) const;
     std::uint64_t keySwitchScratchWords(std::uint64_t level) const;
 
+    // The second half of keySwitchLimbs for digits already raised:
+    // digits[d] (d < getNumDigits(level)) in mod-up layout as modUpLimbs
+    // writes them, each limb read through `permutation` (word w of the
+    // digit's limb is word permutation[w] of digits[d]'s; null for none).
+    // With the permutation of an automorphism in NTT order this is the key
+    // switch of the automorphism's image of the raised input, word for word.
+    // scratch holds keySwitchDigitsScratchWords(level) words; the overlap
+    // rules of keySwitchLimbs hold. Throws kLevelMessage when level >= L.
+    void keySwitchDigitsLimbs(const std::uint64_t *const *digits, std::uint64_t level,
+                              const std::uint32_t *permutation, const std::uint64_t *const *masks,
+                              const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                              std::uint64_t *out_mask, std::uint64_t *scratch) const;
+    std::uint64_t keySwitchDigitsScratchWords(std::uint64_t level) const;
+
 private:
+    // The key products of every target limb (temporary primes first) and
+    // the division by P of the base limbs; make_limbs(group, size, limbs)
+    // writes limb group[k] of digit d at limbs + (d kGroup + k) N.
+    template <typename MakeLimbs>
+    void sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
+                           const std::uint64_t *const *masks, const std::uint64_t *const *bodies,
+                           std::uint64_t *out_body, std::uint64_t *out_mask,
+                           std::uint64_t *scratch) const;
     void buildTables();
     void buildFastPathConstants();
     void modDownWithScratch(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,

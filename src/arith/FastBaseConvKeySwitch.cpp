@@ -30,62 +30,27 @@ std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
     return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup) * degree_;
 }
 
-void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
-                                  const std::uint64_t *factors, const std::uint64_t *const *masks,
-                                  const std::uint64_t *const *bodies, std::uint64_t *out_body,
-                                  std::uint64_t *out_mask, std::uint64_t *scratch) const {
+template <typename MakeLimbs>
+void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
+                                     const std::uint64_t *const *masks,
+                                     const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                                     std::uint64_t *out_mask, std::uint64_t *scratch) const {
     const u64 L = num_base_primes_;
-    const u64 LK = num_all_primes_;
-    if (level >= L)
-        throw RuntimeException(kLevelMessage);
-    const u64 K = LK - L;
+    const u64 K = num_all_primes_ - L;
     const u64 N = degree_;
-    const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
     const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
 
-    u64 *sources = scratch;
-    u64 *limbs = sources + (level + 1) * N;
+    u64 *limbs = scratch;
     u64 *sum_body = limbs + D * kGroup * N;
     u64 *sum_mask = sum_body + K * N;
     u64 *correction = sum_mask + K * N;
 
-    // The sources of every digit, as modUpLimbs makes them.
-    for (u64 m = 0; m <= level; ++m)
-        prepareSource(in + m * N, m, in_ntt, factors, sources + m * N);
-
     // Limbs of a group of targets (up to kGroup) of every digit, then their
-    // sums. The targets outside a digit are converted together, so that
-    // every source word loaded serves all of them.
+    // sums.
     std::vector<const u64 *> digit_limbs(D), mask_limbs(D), body_limbs(D);
     auto sumsAt = [&](const u64 *group, u64 size, u64 *const *body, u64 *const *mask) {
-        for (u64 d = 0; d < D; ++d) {
-            const u64 m0 = d * alpha;
-            const u64 digit_end = std::min(m0 + alpha, L);
-            u64 converted[kGroup];
-            u64 *converted_out[kGroup];
-            u64 count = 0;
-            for (u64 k = 0; k < size; ++k) {
-                const u64 j = group[k];
-                u64 *x = limbs + (d * kGroup + k) * N;
-                if (j >= m0 && j < digit_end) {
-                    // The digit's own limb is the input's (times the factor).
-                    if (factors == nullptr)
-                        std::memcpy(x, in + j * N, N * sizeof(u64));
-                    else
-                        moduli_[j].constMult<1>(in + j * N, factors[j], x, N);
-                    if (!in_ntt)
-                        moduli_[j].getNTT()->computeForward<1>(x);
-                } else {
-                    converted[count] = j;
-                    converted_out[count++] = x;
-                }
-            }
-            if (count != 0)
-                convertDigitTargets(sources, d, level, converted, count, converted_out);
-            for (u64 k = 0; k < count; ++k)
-                moduli_[converted[k]].getNTT()->computeForward<1>(converted_out[k]);
-        }
+        make_limbs(group, size, limbs);
         for (u64 k = 0; k < size; ++k) {
             const u64 j = group[k];
             for (u64 d = 0; d < D; ++d) {
@@ -139,6 +104,87 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
                                                                    p_inv[group[k]], outs[k]);
         }
     }
+}
+
+void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                                  const std::uint64_t *factors, const std::uint64_t *const *masks,
+                                  const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                                  std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    const u64 L = num_base_primes_;
+    if (level >= L)
+        throw RuntimeException(kLevelMessage);
+    const u64 N = degree_;
+    const u64 alpha = primes_per_digit_;
+    const u64 D = getNumDigits(level);
+
+    u64 *sources = scratch;
+    // The sources of every digit, as modUpLimbs makes them.
+    for (u64 m = 0; m <= level; ++m)
+        prepareSource(in + m * N, m, in_ntt, factors, sources + m * N);
+
+    // The targets outside a digit are converted together, so that every
+    // source word loaded serves all of them.
+    auto make_limbs = [&](const u64 *group, u64 size, u64 *limbs) {
+        for (u64 d = 0; d < D; ++d) {
+            const u64 m0 = d * alpha;
+            const u64 digit_end = std::min(m0 + alpha, L);
+            u64 converted[kGroup];
+            u64 *converted_out[kGroup];
+            u64 count = 0;
+            for (u64 k = 0; k < size; ++k) {
+                const u64 j = group[k];
+                u64 *x = limbs + (d * kGroup + k) * N;
+                if (j >= m0 && j < digit_end) {
+                    // The digit's own limb is the input's (times the factor).
+                    if (factors == nullptr)
+                        std::memcpy(x, in + j * N, N * sizeof(u64));
+                    else
+                        moduli_[j].constMult<1>(in + j * N, factors[j], x, N);
+                    if (!in_ntt)
+                        moduli_[j].getNTT()->computeForward<1>(x);
+                } else {
+                    converted[count] = j;
+                    converted_out[count++] = x;
+                }
+            }
+            if (count != 0)
+                convertDigitTargets(sources, d, level, converted, count, converted_out);
+            for (u64 k = 0; k < count; ++k)
+                moduli_[converted[k]].getNTT()->computeForward<1>(converted_out[k]);
+        }
+    };
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask,
+                      sources + (level + 1) * N);
+}
+
+std::uint64_t FastBaseConv::keySwitchDigitsScratchWords(std::uint64_t level) const {
+    const u64 K = num_all_primes_ - num_base_primes_;
+    return (getNumDigits(level) * kGroup + 2 * K + kGroup) * degree_;
+}
+
+void FastBaseConv::keySwitchDigitsLimbs(const std::uint64_t *const *digits, std::uint64_t level,
+                                        const std::uint32_t *permutation,
+                                        const std::uint64_t *const *masks,
+                                        const std::uint64_t *const *bodies, std::uint64_t *out_body,
+                                        std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    if (level >= num_base_primes_)
+        throw RuntimeException(kLevelMessage);
+    const u64 N = degree_;
+    const u64 D = getNumDigits(level);
+    // Limb j of every digit, permuted word by word while it is gathered.
+    auto make_limbs = [&](const u64 *group, u64 size, u64 *limbs) {
+        for (u64 d = 0; d < D; ++d)
+            for (u64 k = 0; k < size; ++k) {
+                const u64 *src = digits[d] + group[k] * N;
+                u64 *x = limbs + (d * kGroup + k) * N;
+                if (permutation == nullptr)
+                    std::memcpy(x, src, N * sizeof(u64));
+                else
+                    for (u64 w = 0; w < N; ++w)
+                        x[w] = src[permutation[w]];
+            }
+    };
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask, scratch);
 }
 
 } // namespace Quelt

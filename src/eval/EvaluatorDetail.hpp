@@ -1,14 +1,43 @@
 #pragma once
 
-// Helpers the evaluator's source files share: shaping an output ciphertext
+// Helpers the evaluator's source files share: pools of scratch objects, shaping an output ciphertext
 // and running a kernel over every polynomial of a ciphertext.
 
 #include "Quelt/Ciphertext.hpp"
 #include "context/Polynomial.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace Quelt::detail {
+
+// A few objects kept for the next call (one per concurrent caller, up to
+// kKept), so that repeated calls touch no fresh memory once the objects have
+// their shape. take() gives null when none is kept.
+template <typename T>
+class ScratchPool {
+public:
+    std::unique_ptr<T> take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.empty())
+            return nullptr;
+        std::unique_ptr<T> object = std::move(kept_.back());
+        kept_.pop_back();
+        return object;
+    }
+    void give(std::unique_ptr<T> object) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.size() < kKept)
+            kept_.push_back(std::move(object));
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<T>> kept_;
+};
 
 // Gives `out` n polynomials. An output that is not an input of the call
 // (aliased false) and belongs to another context than `shape`, or differs

@@ -4,6 +4,7 @@
 #include "Quelt/EncryptionType.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
+#include "eval/EvaluatorDetail.hpp"
 #include "eval/Precondition.hpp"
 
 #include <complex>
@@ -280,9 +281,11 @@ private:
     // Tensor products kept for the next product (a few, for concurrent
     // callers), so that a product touches no fresh memory once its output
     // has its shape. Copies of the evaluator share them.
-    class ProductScratch;
-    static std::shared_ptr<ProductScratch> makeProductScratch();
-    std::shared_ptr<ProductScratch> product_scratch_ = makeProductScratch();
+    std::shared_ptr<detail::ScratchPool<RingCiphertext>> product_scratch_ =
+        std::make_shared<detail::ScratchPool<RingCiphertext>>();
+    // Raised digits of hoisted rotations, kept likewise.
+    std::shared_ptr<detail::ScratchPool<std::vector<Polynomial>>> digit_scratch_ =
+        std::make_shared<detail::ScratchPool<std::vector<Polynomial>>>();
     // ==== Rotations and conjugation (HomEvaluatorRotate.cpp) ====================
 public:
     static constexpr const char *kSizeNotTwo = "Size should be 2";

@@ -31,32 +31,6 @@ bool coefficientEncoded(const RingCiphertext &ct) {
 
 } // namespace
 
-class HomEvaluatorImpl::ProductScratch {
-public:
-    std::unique_ptr<RingCiphertext> take() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (kept_.empty())
-            return nullptr;
-        std::unique_ptr<RingCiphertext> ct = std::move(kept_.back());
-        kept_.pop_back();
-        return ct;
-    }
-    void give(std::unique_ptr<RingCiphertext> ct) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (kept_.size() < kKept)
-            kept_.push_back(std::move(ct));
-    }
-
-private:
-    static constexpr std::size_t kKept = 4;
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<RingCiphertext>> kept_;
-};
-
-std::shared_ptr<HomEvaluatorImpl::ProductScratch> HomEvaluatorImpl::makeProductScratch() {
-    return std::make_shared<ProductScratch>();
-}
-
 std::shared_ptr<EvaluationKey> HomEvaluatorImpl::multKeyOrThrow() const {
     std::shared_ptr<EvaluationKey> key = key_pack_.getMultKey();
     utils::throwIfNotLoaded(key, kMultKeyMissing);

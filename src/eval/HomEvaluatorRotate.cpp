@@ -321,29 +321,42 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u6
     for (u64 i = 0; i < idxs.size(); ++i)
         if (amounts[i] != 0)
             keys[i] = leftRotKeyOrThrow(amounts[i], ct.getLevel());
-    std::vector<RingCiphertext> results;
-    results.reserve(idxs.size());
-    std::vector<Polynomial> digits, rotated;
-    if (std::any_of(amounts.begin(), amounts.end(), [](u64 a) { return a != 0; })) {
+    std::unique_ptr<std::vector<Polynomial>> kept = digit_scratch_->take();
+    if (!kept)
+        kept = std::make_unique<std::vector<Polynomial>>();
+    std::vector<Polynomial> &digits = *kept;
+    if (std::any_of(amounts.begin(), amounts.end(), [](u64 a) { return a != 0; }))
         key_switcher_->modUpPQ(ct.getPoly(1), digits);
-        for (const Polynomial &digit : digits)
-            rotated.push_back(Polynomial::shapedLike(digit));
-    }
-    for (u64 i = 0; i < idxs.size(); ++i) {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    auto rotateInto = [&](u64 i, RingCiphertext &r) {
         if (amounts[i] == 0) {
-            results.push_back(ct);
-            continue;
+            r = ct;
+            return;
         }
-        // The permuted digits are the digits of the rotated mask.
-        for (u64 j = 0; j < digits.size(); ++j)
-            rotatePoly(digits[j], amounts[i], rotated[j]);
-        const RingCiphertext pair = key_switcher_->multEvalKey(rotated, *keys[i]);
-        RingCiphertext &r = results.emplace_back(context_, false, true);
-        key_switcher_->getFastBaseConv().modDown(pair.getPolyVector(), r.getPolyVector(), true);
-        rotatePolyAndAdd(ct.getPoly(0), amounts[i], r.getPoly(0));
+        // The digits read through the automorphism's permutation are the
+        // digits of the rotated mask.
+        const u64 g = galoisExponent(amounts[i]);
+        const auto table = chain.frobeniusTable(static_cast<std::int64_t>(g));
+        prepareOutput(ct, r, 2, false);
+        key_switcher_->keySwitchDigits(digits, table->data(), *keys[i], r.getPoly(0), r.getPoly(1));
+        chain.frobeniusMapInNTT<true>(ct.getPoly(0), static_cast<std::int64_t>(g), r.getPoly(0));
         utils::copyMetaData(ct, r);
+    };
+    // The outputs keep their storage, unless ct is one of them: then the
+    // results are built apart and moved in at the end.
+    const bool ct_in_outs =
+        std::any_of(outs.begin(), outs.end(), [&](const RingCiphertext &o) { return &o == &ct; });
+    if (!ct_in_outs) {
+        outs.resize(idxs.size(), RingCiphertext(context_, false, true));
+        for (u64 i = 0; i < idxs.size(); ++i)
+            rotateInto(i, outs[i]);
+    } else {
+        std::vector<RingCiphertext> results(idxs.size(), RingCiphertext(context_, false, true));
+        for (u64 i = 0; i < idxs.size(); ++i)
+            rotateInto(i, results[i]);
+        outs = std::move(results);
     }
-    outs = std::move(results);
+    digit_scratch_->give(std::move(kept));
 }
 
 // ---- Sums of rotations ---------------------------------------------------------

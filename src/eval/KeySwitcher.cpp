@@ -224,15 +224,9 @@ void KeySwitcher::shapeOutput(Polynomial &p, std::uint64_t level) const {
     p.setNTT(true);
 }
 
-void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
-                            Polynomial &mask) const {
-    checkInput(in);
-    if (&body == &mask)
-        throw RuntimeException(kSameOutputMessage);
-    const u64 level = in.getLevel();
-    const u64 D = base_conv_.getNumDigits(level);
-    const u64 L = base_conv_.getNumBasePrimes();
-
+void KeySwitcher::hostKeyParts(EvaluationKey &key, std::uint64_t D,
+                               std::vector<const std::uint64_t *> &mask_parts,
+                               std::vector<const std::uint64_t *> &body_parts) const {
     key.copyTo(kHostDevice);
     const auto &masks = detail::EvaluationKeyAccess::ax(key, kHostDevice);
     const auto &bodies = detail::EvaluationKeyAccess::bx(key, kHostDevice);
@@ -241,6 +235,62 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
     for (u64 d = 0; d < D; ++d)
         if (!fitsExtendedBasis(masks[d]) || !fitsExtendedBasis(bodies[d]))
             throw RuntimeException(kKeyShapeMessage);
+    mask_parts.resize(D);
+    body_parts.resize(D);
+    for (u64 d = 0; d < D; ++d) {
+        mask_parts[d] = masks[d].getLimb(0);
+        body_parts[d] = bodies[d].getLimb(0);
+    }
+}
+
+std::unique_ptr<KeySwitcher::Workspace> KeySwitcher::takeWorkspace() const {
+    std::unique_ptr<Workspace> ws = pool_->take();
+    if (!ws)
+        ws = std::make_unique<Workspace>(
+            base_conv_.keySwitchScratchWords(base_conv_.getNumBasePrimes() - 1));
+    return ws;
+}
+
+void KeySwitcher::keySwitchDigits(const std::vector<Polynomial> &digits,
+                                  const std::uint32_t *permutation, EvaluationKey &key,
+                                  Polynomial &body, Polynomial &mask) const {
+    if (digits.empty())
+        throw RuntimeException(kDigitShapeMessage);
+    const u64 level = digits.front().getLevel();
+    if (level >= base_conv_.getNumBasePrimes() || digits.size() != base_conv_.getNumDigits(level))
+        throw RuntimeException(kDigitShapeMessage);
+    for (const Polynomial &digit : digits) {
+        if (digit.getLevel() != level || !fitsExtendedBasis(digit))
+            throw RuntimeException(kDigitShapeMessage);
+        if (&digit == &body || &digit == &mask)
+            throw RuntimeException(kSameOutputMessage);
+    }
+    if (&body == &mask)
+        throw RuntimeException(kSameOutputMessage);
+    std::vector<const u64 *> mask_parts, body_parts;
+    hostKeyParts(key, digits.size(), mask_parts, body_parts);
+
+    std::vector<const u64 *> digit_limbs(digits.size());
+    for (u64 d = 0; d < digits.size(); ++d)
+        digit_limbs[d] = digits[d].getLimb(0);
+    std::unique_ptr<Workspace> ws = takeWorkspace();
+    shapeOutput(body, level);
+    shapeOutput(mask, level);
+    base_conv_.keySwitchDigitsLimbs(digit_limbs.data(), level, permutation, mask_parts.data(),
+                                    body_parts.data(), body.getLimb(0), mask.getLimb(0),
+                                    ws->scratch.getData());
+    pool_->give(std::move(ws));
+}
+
+void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
+                            Polynomial &mask) const {
+    checkInput(in);
+    if (&body == &mask)
+        throw RuntimeException(kSameOutputMessage);
+    const u64 level = in.getLevel();
+    const u64 D = base_conv_.getNumDigits(level);
+    std::vector<const u64 *> mask_parts, body_parts;
+    hostKeyParts(key, D, mask_parts, body_parts);
 
     // An output that is the input gets its new shape only after the input
     // was copied.
@@ -249,14 +299,7 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
         copy.emplace(in);
     const Polynomial &source = copy ? *copy : in;
 
-    std::unique_ptr<Workspace> ws = pool_->take();
-    if (!ws)
-        ws = std::make_unique<Workspace>(base_conv_.keySwitchScratchWords(L - 1));
-    std::vector<const u64 *> mask_parts(D), body_parts(D);
-    for (u64 d = 0; d < D; ++d) {
-        mask_parts[d] = masks[d].getLimb(0);
-        body_parts[d] = bodies[d].getLimb(0);
-    }
+    std::unique_ptr<Workspace> ws = takeWorkspace();
     shapeOutput(body, level);
     shapeOutput(mask, level);
     base_conv_.keySwitchLimbs(source.getLimb(0), level, source.isNTT(),

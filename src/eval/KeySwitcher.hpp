@@ -130,6 +130,18 @@ public:
     void keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
                    Polynomial &mask) const;
 
+    // keySwitch for a polynomial whose digits modUpPQ already made, each
+    // read through `permutation` (N words, word w of a limb taken from word
+    // permutation[w]; null for none): with the NTT-order permutation of an
+    // automorphism, body and mask equal keySwitch of the automorphism's
+    // image of the polynomial, word for word, without raising it again.
+    // Throws kDigitShapeMessage unless digits holds the digit count of its
+    // level in the extended basis, all at one level, kSameOutputMessage when
+    // body and mask are one polynomial or either is a digit, then the key
+    // messages of keySwitch, before any output is written.
+    void keySwitchDigits(const std::vector<Polynomial> &digits, const std::uint32_t *permutation,
+                         EvaluationKey &key, Polynomial &body, Polynomial &mask) const;
+
     static constexpr const char *kSameOutputMessage =
         "[KeySwitcher] The two outputs must be different polynomials.";
     static constexpr const char *kKeyShapeMessage =
@@ -149,6 +161,13 @@ private:
     bool fitsExtendedBasis(const Polynomial &p) const;
     // Gives p the shape of a plain host polynomial of the context at level.
     void shapeOutput(Polynomial &p, std::uint64_t level) const;
+    // The key's first D mask and body parts on the host, checked
+    // (kKeyDigitsMessage, kKeyShapeMessage).
+    void hostKeyParts(EvaluationKey &key, std::uint64_t D,
+                      std::vector<const std::uint64_t *> &mask_parts,
+                      std::vector<const std::uint64_t *> &body_parts) const;
+    // A workspace from the pool, or a new one big enough for any level.
+    std::unique_ptr<Workspace> takeWorkspace() const;
 
     // Copies the key's parts to the digits' device and checks that the key
     // holds a mask and a body per digit and that the digits share one level

@@ -376,6 +376,64 @@ TEST(KeySwitcherTest, FastPathsMatchTheLandedPiecesWordForWord) {
     }
 }
 
+TEST(KeySwitcherTest, SwitchOfRaisedDigitsEqualsTheWholeSwitch) {
+    // Through no permutation, and through the automorphism X -> X^5: the
+    // permuted digits are those of the automorphism's image.
+    for (const Context &ctx : {degreeTenContext(), fxContext()}) {
+        const KeySwitcher ks(ctx);
+        const PrimeModuli &chain = ctx->getPrimeModuli();
+        auto key = makeEmptyMultKey(ctx);
+        fillKey(*key, 13);
+        for (u64 level : {getLength(ctx) - 1, u64{0}, u64{3}}) {
+            SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level);
+            const Polynomial in = somePolynomial(ctx, level, true, level + 40);
+            Polynomial image = Polynomial::shapedLike(in);
+            chain.frobeniusMapInNTT<false>(in, 5, image);
+            std::vector<Polynomial> digits;
+            ks.modUpPQ(in, digits);
+            Polynomial body(ctx, false, true), mask(ctx, false, true);
+            Polynomial want_body(ctx, false, true), want_mask(ctx, false, true);
+            ks.keySwitchDigits(digits, nullptr, *key, body, mask);
+            ks.keySwitch(in, *key, want_body, want_mask);
+            EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+            EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+            ks.keySwitchDigits(digits, chain.frobeniusTable(5)->data(), *key, body, mask);
+            ks.keySwitch(image, *key, want_body, want_mask);
+            EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+            EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+        }
+    }
+}
+
+TEST(KeySwitcherTest, SwitchOfRaisedDigitsRefusals) {
+    const Context &ctx = fxContext();
+    const KeySwitcher ks(ctx);
+    auto key = makeEmptyMultKey(ctx);
+    fillKey(*key, 5);
+    std::vector<Polynomial> digits, low;
+    ks.modUpPQ(somePolynomial(ctx, 6, true, 1), digits);
+    ks.modUpPQ(somePolynomial(ctx, 0, true, 2), low);
+    Polynomial body(ctx, false, true), mask(ctx, false, true);
+    const std::vector<u64> before = QueltTest::wordsOf(body);
+    // No digit, digits of two levels, one digit too many.
+    std::vector<Polynomial> mixed = digits;
+    mixed.back() = low.front();
+    std::vector<Polynomial> extra = digits;
+    extra.push_back(digits.front());
+    for (const std::vector<Polynomial> &bad : {std::vector<Polynomial>(), mixed, extra})
+        expectThrowsMessage([&] { ks.keySwitchDigits(bad, nullptr, *key, body, mask); },
+                            KeySwitcher::kDigitShapeMessage);
+    expectThrowsMessage([&] { ks.keySwitchDigits(digits, nullptr, *key, body, body); },
+                        KeySwitcher::kSameOutputMessage);
+    expectThrowsMessage([&] { ks.keySwitchDigits(digits, nullptr, *key, digits[0], mask); },
+                        KeySwitcher::kSameOutputMessage);
+    auto cut = makeEmptyRotKey(ctx, 1, 1);
+    fillKey(*cut, 6);
+    expectThrowsMessage([&] { ks.keySwitchDigits(digits, nullptr, *cut, body, mask); },
+                        KeySwitcher::kKeyDigitsMessage);
+    EXPECT_EQ(QueltTest::wordsOf(body), before);
+}
+
 TEST(KeySwitcherTest, WholeSwitchRefusals) {
     const Context &ctx = fxContext();
     const KeySwitcher ks(ctx);
