@@ -341,6 +341,35 @@ public:
     void rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const;
     void leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const;
     void rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const;
+    // out = the sum over i of the plaintext first[i] times cts[i], at the
+    // ciphertexts' common level with rescale counter 1; out may be one of the
+    // ciphertexts. Every term must be a two-polynomial, slot-encoded
+    // ciphertext ("Size should be 2", "The operand have to encode the message
+    // on its slots") at one level ("Operands have different levels."),
+    // agreeing with cts[0] in log slots, counter, device and encoding, with
+    // plaintexts not below that level and counters 0 ("The Operands should
+    // have rescale counter zero"); an empty range is refused. All checks run
+    // before out changes.
+    void innerProduct(std::vector<Plaintext>::const_iterator first,
+                      std::vector<Plaintext>::const_iterator last,
+                      std::vector<Ciphertext>::const_iterator cts, Ciphertext &out) const;
+    // Plaintext-weighted sums of Bx lists (each bxs[i]'s list, copied) and of
+    // the automorphisms X -> X^exponents[i] of in's list. This build has no
+    // kernel for them: after the argument checks they throw "Cannot support
+    // the function 'mulVector' in the current build configuration" and
+    // "Cannot support the function 'frobeniusAndMulVector' in the current
+    // build configuration"; out is not changed.
+    void innerProductBx(std::vector<Plaintext>::const_iterator first,
+                        std::vector<Plaintext>::const_iterator last,
+                        std::vector<Bx>::const_iterator bxs, Bx &out) const;
+    void frobeniusAndInnerProductBx(std::vector<Plaintext>::const_iterator first,
+                                    std::vector<Plaintext>::const_iterator last, const Bx &in,
+                                    Bx &out, const std::vector<u64> &exponents) const;
+    // One ciphertext: out = multWithoutRescale(cts[0], pt). Two or more throw
+    // "Cannot support the function 'rotMulAdd' in the current build
+    // configuration" after the checks of multWithoutRescale, out unchanged;
+    // an empty list is refused.
+    void matmul(const std::vector<Ciphertext> &cts, const Plaintext &pt, Ciphertext &out) const;
     // Every slot conjugated with the conjugation key ("Failed to load the
     // conjugation key").
     void conjugate(const Ciphertext &ct, Ciphertext &out) const;

@@ -392,6 +392,50 @@ public:
     void leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
     void rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
 
+    // ---- Plaintext-weighted sums (HomEvaluatorInnerProduct.cpp) ---------------
+    using PlaintextIterator = std::vector<Plaintext>::const_iterator;
+    using RingCiphertextIterator = std::vector<RingCiphertext>::const_iterator;
+    using PolynomialVectorIterator = std::vector<PolynomialVector>::const_iterator;
+
+    static constexpr const char *kInnerProductEmpty =
+        "[innerProduct] The range of plaintexts is empty";
+    static constexpr const char *kInnerProductPlaintextBelow =
+        "[innerProduct] A plaintext is below the level of the ciphertexts";
+    static constexpr const char *kEmptyPolynomialList =
+        "[innerProduct] The polynomial list holds no polynomial";
+    static constexpr const char *kExponentCount =
+        "[frobeniusAndInnerProductBx] The exponents and the plaintexts differ in number";
+    static constexpr const char *kMatmulEmpty = "[matmul] The list of ciphertexts is empty";
+
+    // out = the sum over i of the plaintext first[i] times cts[i], both
+    // polynomials in NTT form, at the ciphertexts' level with cts[0]'s log
+    // slots and rescale counter 1. Throws, before out changes:
+    // kInnerProductEmpty; for each term kSizeNotTwo and the slot-encoding
+    // message; "Operands have different levels." when the ciphertexts'
+    // levels differ; checkPrecondition of cts[0] against every ciphertext
+    // and plaintext; kInnerProductPlaintextBelow; kRescaleCountersNotZero
+    // unless the counters are 0. out may be any of the ciphertexts.
+    void innerProduct(PlaintextIterator first, PlaintextIterator last, RingCiphertextIterator cts,
+                      RingCiphertext &out) const;
+    // The plaintext-weighted sum of the lists bxs[i], polynomial by
+    // polynomial, and the weighted sum of the automorphisms X -> X^e_i of in.
+    // This build has no host kernel for either: after kInnerProductEmpty,
+    // kEmptyPolynomialList (and kExponentCount) they throw "Cannot support
+    // the function 'mulVector' ('frobeniusAndMulVector') in the current
+    // build configuration"; out is not changed.
+    void innerProductBx(PlaintextIterator first, PlaintextIterator last,
+                        PolynomialVectorIterator bxs, PolynomialVector &out) const;
+    void frobeniusAndInnerProductBx(PlaintextIterator first, PlaintextIterator last,
+                                    PolynomialVector &in, PolynomialVector &out,
+                                    const std::vector<u64> &exponents) const;
+    // One ciphertext: out = multWithoutRescale(cts[0], pt). More need the
+    // rotate-multiply-add kernel, which this build lacks: after kMatmulEmpty
+    // and the checks of multWithoutRescale they throw "Cannot support the
+    // function 'rotMulAdd' in the current build configuration" and out is
+    // not changed.
+    void matmul(const std::vector<RingCiphertext> &cts, const Plaintext &pt,
+                RingCiphertext &out) const;
+
 private:
     // The Galois exponent 5^idx mod 2N of an amount already below N/2.
     u64 galoisExponent(u64 idx) const;

@@ -1,30 +1,33 @@
 // The facade's rows of the ciphertext products and of the operations on
-// plain data, rotations and conjugation.
+// plain data, rotations and conjugation, and the plaintext-weighted sums.
 
 #include "Quelt/Bx.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 
+#include <cstddef>
+#include <vector>
+
 namespace Quelt {
 
 namespace {
 
-const PolynomialVector &listOf(const Bx &bx) {
+// The list a handle shares with its copies (kEmptyBx when it has none).
+PolynomialVector &sharedListOf(const Bx &bx) {
     if (!bx.getData())
         throw RuntimeException(HomEvaluatorImpl::kEmptyBx);
     return *bx.getData();
 }
 
-PolynomialVector &listOf(Bx &bx) {
-    if (!bx.getData())
-        throw RuntimeException(HomEvaluatorImpl::kEmptyBx);
-    return *bx.getData();
-}
+const PolynomialVector &listOf(const Bx &bx) { return sharedListOf(bx); }
+
+PolynomialVector &listOf(Bx &bx) { return sharedListOf(bx); }
 
 } // namespace
 
@@ -167,6 +170,32 @@ void HomEvaluator::leftRotateReduce(const Message &m, u64 gap, u64 n, Message &o
 }
 void HomEvaluator::rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
     impl_->rightRotateReduce(m, gap, n, out);
+}
+void HomEvaluator::innerProduct(std::vector<Plaintext>::const_iterator first,
+                                std::vector<Plaintext>::const_iterator last,
+                                std::vector<Ciphertext>::const_iterator cts,
+                                Ciphertext &out) const {
+    impl_->innerProduct(first, last, cts, out);
+}
+void HomEvaluator::innerProductBx(std::vector<Plaintext>::const_iterator first,
+                                  std::vector<Plaintext>::const_iterator last,
+                                  std::vector<Bx>::const_iterator bxs, Bx &out) const {
+    // The lists of the handles that pair with the plaintexts, copied.
+    std::vector<PolynomialVector> lists;
+    lists.reserve(static_cast<std::size_t>(last - first));
+    for (auto it = first; it != last; ++it, ++bxs)
+        lists.push_back(listOf(*bxs));
+    impl_->innerProductBx(first, last, lists.cbegin(), listOf(out));
+}
+void HomEvaluator::frobeniusAndInnerProductBx(std::vector<Plaintext>::const_iterator first,
+                                              std::vector<Plaintext>::const_iterator last,
+                                              const Bx &in, Bx &out,
+                                              const std::vector<u64> &exponents) const {
+    impl_->frobeniusAndInnerProductBx(first, last, sharedListOf(in), listOf(out), exponents);
+}
+void HomEvaluator::matmul(const std::vector<Ciphertext> &cts, const Plaintext &pt,
+                          Ciphertext &out) const {
+    impl_->matmul(cts, pt, out);
 }
 void HomEvaluator::conjugate(const Ciphertext &ct, Ciphertext &out) const {
     impl_->conjugate(ct, out);
