@@ -139,13 +139,19 @@ void relinearizeRescale(const HomEvaluatorImpl &eval, const RingCiphertext &x,
     eval.rescale(out);
 }
 
+// The storage of an unrelinearised sum of products and of one product, kept
+// for every sum of one cosine evaluation.
+struct TensorSum {
+    RingCiphertext x, scratch;
+};
+
 // m = 2 on the blocks B[b] .. B[b+3]: B[b] + B[b+1] G0 + (B[b+2] + B[b+3] G0)
 // G1, the two products summed before one relinearisation. G[0] ends one
 // level down.
 void combineFour(const HomEvaluatorImpl &eval, std::vector<RingCiphertext> &B, u64 b,
-                 std::vector<RingCiphertext> &G, RingCiphertext &out) {
-    RingCiphertext x = emptyLike(B[b]);
-    RingCiphertext scratch = emptyLike(B[b]);
+                 std::vector<RingCiphertext> &G, TensorSum &sum, RingCiphertext &out) {
+    RingCiphertext &x = sum.x;
+    RingCiphertext &scratch = sum.scratch;
     multRescale(eval, B[b + 3], G[0], B[b + 3]);
     eval.levelDownOne(G[0], G[0]);
     eval.tensor(B[b + 1], G[0], x);
@@ -159,10 +165,10 @@ void combineFour(const HomEvaluatorImpl &eval, std::vector<RingCiphertext> &B, u
 // m = 3: the upper half B4 + B5 G0 + (B6 + B7 G0) G1 as for m = 2, then the
 // lower half and the upper half times G2 in one sum of three products.
 void combineEight(const HomEvaluatorImpl &eval, std::vector<RingCiphertext> &B,
-                  std::vector<RingCiphertext> &G, RingCiphertext &out) {
-    combineFour(eval, B, 4, G, B[4]);
-    RingCiphertext x = emptyLike(B[0]);
-    RingCiphertext scratch = emptyLike(B[0]);
+                  std::vector<RingCiphertext> &G, TensorSum &sum, RingCiphertext &out) {
+    combineFour(eval, B, 4, G, sum, B[4]);
+    RingCiphertext &x = sum.x;
+    RingCiphertext &scratch = sum.scratch;
     multRescale(eval, B[3], G[0], B[3]);
     eval.levelDownOne(B[1], B[1]);
     eval.levelDownOne(G[0], G[0]);
@@ -275,11 +281,15 @@ void removeI(const ModReductionEnv &env, const RingCiphertext &in, RingCiphertex
     const RemoveIConstants k = removeIConstants(env, scale);
     const HomEvaluatorImpl &eval = env.eval;
     const u64 r = env.param.num_double_angle;
-    RingCiphertext t = in;
-    if (env.param.scale_before_remove_i)
-        multRescale(eval, t, k.pre_scale, t);
-    eval.sub(t, Complex(k.shift), t);
-    cosineApproxWithoutDoubleAngleFormula(env, t, out, k.a, r);
+    // The shifted input is built in out: the cosine reads its input before
+    // it writes its output.
+    if (env.param.scale_before_remove_i) {
+        multRescale(eval, in, k.pre_scale, out);
+        eval.sub(out, Complex(k.shift), out);
+    } else {
+        eval.sub(in, Complex(k.shift), out);
+    }
+    cosineApproxWithoutDoubleAngleFormula(env, out, out, k.a, r);
     doubleAngleFormula(env, out, out, k.a, r);
     arcsineApprox(env, out, out, env.param.arcsine_degree, k.A / kTwoPi);
 }
@@ -305,26 +315,30 @@ void evaluateCosinePolynomial(const HomEvaluatorImpl &eval, const std::vector<do
     }
 
     const u64 blocks = u64{1} << m;
-    const BabyBasis basis = babyBasis(eval, x, blocks > 1);
     std::vector<RingCiphertext> B;
-    B.reserve(blocks);
-    RingCiphertext scratch = emptyLike(x);
-    for (u64 j = 0; j < blocks; ++j) {
-        B.push_back(emptyLike(x));
-        if (j + 1 < blocks)
-            innerBlock(eval, basis, &sc[4 * j], B[j], scratch);
-        else
-            lastBlock(eval, basis, &sc[4 * j], B[j], scratch);
-    }
-
-    // G[0] = T8, G[k] = T_(8 2^k).
     std::vector<RingCiphertext> G;
-    G.reserve(m);
-    for (u64 k = 0; k < m; ++k) {
-        G.push_back(emptyLike(x));
-        chebyshevDouble(eval, k == 0 ? basis.t4 : G[k - 1], G[k]);
+    RingCiphertext scratch = emptyLike(x);
+    {
+        // The baby basis lives only until the blocks and T8 are made.
+        const BabyBasis basis = babyBasis(eval, x, blocks > 1);
+        B.reserve(blocks);
+        for (u64 j = 0; j < blocks; ++j) {
+            B.push_back(emptyLike(x));
+            if (j + 1 < blocks)
+                innerBlock(eval, basis, &sc[4 * j], B[j], scratch);
+            else
+                lastBlock(eval, basis, &sc[4 * j], B[j], scratch);
+        }
+        // G[0] = T8, G[k] = T_(8 2^k).
+        G.reserve(m);
+        for (u64 k = 0; k < m; ++k) {
+            G.push_back(emptyLike(x));
+            chebyshevDouble(eval, k == 0 ? basis.t4 : G[k - 1], G[k]);
+        }
     }
 
+    // The block scratch serves the products of the sums.
+    TensorSum sum{emptyLike(x), std::move(scratch)};
     switch (m) {
     case 0:
         out = std::move(B[0]);
@@ -334,10 +348,10 @@ void evaluateCosinePolynomial(const HomEvaluatorImpl &eval, const std::vector<do
         eval.add(B[1], B[0], out);
         break;
     case 2:
-        combineFour(eval, B, 0, G, out);
+        combineFour(eval, B, 0, G, sum, out);
         break;
     case 3:
-        combineEight(eval, B, G, out);
+        combineEight(eval, B, G, sum, out);
         break;
     default:
         combineInPasses(eval, m, B, G, out);
