@@ -251,6 +251,20 @@ TEST_F(ModularReduction, DoubleAngleWithoutStepsNegatesOrCopies) {
     EXPECT_LT(errorAgainst(out, 20, x, [](double v) { return v; }), 1e-9);
 }
 
+// cosineApprox with arcsine degree 1, r = 0 and a < 0: the cosine scaled by
+// |a| and negated, the double-angle step using no level.
+TEST_F(ModularReduction, CosineApproxWithoutStepsIsTheNegatedCosine) {
+    param.num_double_angle = 0;
+    const std::vector<double> x = uniform(-1.0, 1.0);
+    const RingCiphertext in = encryptAt(x, kTop);
+    RingCiphertext out(context(), false, true);
+    cosineApprox(env(), in, out, -0.4);
+    const double error = errorAgainst(
+        out, kTop - 6, x, [&](double v) { return -blockModel(param.cosine_coeffs, 3, 0.4, v); });
+    // Measured: 45.6 bits.
+    EXPECT_GT(bits(error), 42.0) << "measured " << bits(error);
+}
+
 TEST_F(ModularReduction, ArcsineUsesTwoAndThreeLevels) {
     const double a = 0.7;
     const std::vector<double> x = uniform(-0.5, 0.5);
