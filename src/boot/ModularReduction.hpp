@@ -45,10 +45,13 @@ struct ModReductionOptions {
 };
 
 // What a modular reduction runs on: the evaluator, its context, the
-// bootstrapping settings of that context and the options.
+// bootstrapping settings of that context and the options. The evaluator and
+// the settings are the caller's and must outlive the calls. A bootstrapper
+// passes {*eval, context, boot_param, ModReductionOptions::fromContext(
+// context, use_multiply_const_before_S2C)}.
 struct ModReductionEnv {
     const HomEvaluatorImpl &eval;
-    const std::shared_ptr<ContextContent> &context;
+    std::shared_ptr<ContextContent> context;
     const BootParameter &param;
     ModReductionOptions options;
 };
