@@ -113,12 +113,11 @@ void innerBlock(const HomEvaluatorImpl &eval, const BabyBasis &b, const double *
 // (2 T4 - 1) and c3 T2: three levels below x.
 void lastBlock(const HomEvaluatorImpl &eval, const BabyBasis &b, const double *c,
                RingCiphertext &out, RingCiphertext &scratch) {
-    RingCiphertext v = emptyLike(b.t2);
-    multRescale(eval, b.t2, c[3], v);
-    RingCiphertext w = emptyLike(b.t4);
-    eval.multInteger(b.t4, 2, w);
-    eval.sub(w, Complex(1.0), w);
-    eval.multWithoutRescale(w, v, out);
+    // v = c3 T2 in out, 2 T4 - 1 in scratch.
+    multRescale(eval, b.t2, c[3], out);
+    eval.multInteger(b.t4, 2, scratch);
+    eval.sub(scratch, Complex(1.0), scratch);
+    eval.multWithoutRescale(scratch, out, out);
     addScaled(eval, b.t2p, c[1], out, scratch);
     addScaled(eval, b.t4, c[2], out, scratch);
     eval.rescale(out);
