@@ -3,6 +3,7 @@
 // level, both polynomials in one pass, against the two polynomials rescaled
 // one after the other.
 
+#include "FgbRotationKey.hpp"
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/HomEvaluator.hpp"
@@ -14,30 +15,17 @@
 
 #include <cstdint>
 #include <memory>
-#include <random>
 
 namespace {
 
 using u64 = std::uint64_t;
 using Ciphertext = Quelt::CiphertextBase<Quelt::EncryptionType::RLWE>;
 
-const std::shared_ptr<Quelt::ContextContent> &fgbContext() {
-    static const auto ctx = Quelt::makeContext(Quelt::ParameterPreset::FGb);
-    return ctx;
-}
+using QueltBench::fgbContext;
 
 // Uniform residues at the top level in NTT form, rescale counter 1.
 Ciphertext topLevelCiphertext() {
-    Ciphertext ct(fgbContext(), false, true);
-    std::mt19937_64 rng(1);
-    const Quelt::PrimeModuli &chain = fgbContext()->getPrimeModuli();
-    for (u64 p = 0; p < 2; ++p)
-        for (u64 i = 0; i <= ct.getLevel(); ++i) {
-            const u64 q = chain.getModulus(i).getPrime();
-            u64 *limb = ct.getPoly(p).getLimb(i);
-            for (u64 j = 0; j < ct.getPoly(p).getDegree(); ++j)
-                limb[j] = rng() % q;
-        }
+    Ciphertext ct = QueltBench::fgbTopLevelCiphertext(1);
     ct.setRescaleCounter(1);
     return ct;
 }

@@ -12,15 +12,12 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/SecretKey.hpp"
-#include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
-#include "context/Polynomial.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
@@ -28,22 +25,7 @@ namespace {
 using u64 = std::uint64_t;
 using Ciphertext = Quelt::CiphertextBase<Quelt::EncryptionType::RLWE>;
 
-// Uniform residues at the top level in NTT form, counter 0: the arithmetic
-// does not depend on the values.
-Ciphertext topLevelCiphertext(u64 seed) {
-    const auto &ctx = QueltBench::fgbContext();
-    Ciphertext ct(ctx, false, true);
-    std::mt19937_64 rng(seed);
-    const Quelt::PrimeModuli &chain = ctx->getPrimeModuli();
-    for (u64 p = 0; p < 2; ++p)
-        for (u64 i = 0; i <= ct.getLevel(); ++i) {
-            const u64 q = chain.getModulus(i).getPrime();
-            u64 *limb = ct.getPoly(p).getLimb(i);
-            for (u64 j = 0; j < ct.getPoly(p).getDegree(); ++j)
-                limb[j] = rng() % q;
-        }
-    return ct;
-}
+Ciphertext topLevelCiphertext(u64 seed) { return QueltBench::fgbTopLevelCiphertext(seed); }
 
 struct Setup {
     const std::shared_ptr<Quelt::ContextContent> &ctx = QueltBench::fgbContext();
