@@ -31,8 +31,7 @@ void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_
 }
 
 void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
-                                     const std::vector<u64> &levels,
-                                     std::optional<double> scale) {
+                                     const std::vector<u64> &levels, std::optional<double> scale) {
     impl_->makeBootConstants(log_slots, log_dft_sizes, levels, scale);
 }
 

@@ -30,16 +30,17 @@ std::string missingConstantsMessage(u64 log_slots) {
 
 BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
-    : context_(detail::HomEvaluatorAccess::context(eval)), eval_(detail::HomEvaluatorAccess::impl(eval)),
-      boot_param_(context_), min_key_(min_key) {
+    : context_(detail::HomEvaluatorAccess::context(eval)),
+      eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_), min_key_(min_key) {
     construct(log_slots, false);
 }
 
 BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
                                    const std::shared_ptr<ContextContent> &context_sparse,
                                    bool min_key, std::optional<u64> log_slots)
-    : context_(detail::HomEvaluatorAccess::context(eval)), eval_(detail::HomEvaluatorAccess::impl(eval)),
-      boot_param_(context_), context_sparse_(context_sparse),
+    : context_(detail::HomEvaluatorAccess::context(eval)),
+      eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
+      context_sparse_(context_sparse),
       key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key) {
     construct(log_slots, true);
 }
@@ -249,9 +250,10 @@ void BootstrapperImpl::initFuseModRaise() {
 
 // ---- Helpers of the bootstrap roads ------------------------------------------------
 
-double BootstrapperImpl::computeModulusSwitchCompensation(
-    const std::shared_ptr<ContextContent> &ctx_a, const std::shared_ptr<ContextContent> &ctx_b,
-    u64 level_a, u64 level_b) {
+double
+BootstrapperImpl::computeModulusSwitchCompensation(const std::shared_ptr<ContextContent> &ctx_a,
+                                                   const std::shared_ptr<ContextContent> &ctx_b,
+                                                   u64 level_a, u64 level_b) {
     if (level_a >= getLength(ctx_a) || level_b >= getLength(ctx_b))
         throw RuntimeException(kCompensationLevelMessage);
     const std::vector<u64> primes_a = getPrimeList(ctx_a);

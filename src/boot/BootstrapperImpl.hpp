@@ -76,8 +76,10 @@ public:
     static constexpr const char *kOutputEvaluatorMessage =
         "[Bootstrapper] The parameter of the input HomEvaluator should be single secret and not "
         "small";
-    static constexpr const char *kEmptyBatchMessage = "[bootstrap] The list of ciphertexts is empty";
-    static constexpr const char *kBatchLevelMessage = "[bootstrap] Level of ciphertext should be >= 3.";
+    static constexpr const char *kEmptyBatchMessage =
+        "[bootstrap] The list of ciphertexts is empty";
+    static constexpr const char *kBatchLevelMessage =
+        "[bootstrap] Level of ciphertext should be >= 3.";
     static constexpr const char *kNoBatchBootstrapMessage =
         "[Bootstrap] This parameter does not support batch bootstrap";
     static constexpr const char *kSmallNotOutsourcedMessage =
@@ -91,8 +93,9 @@ public:
     // The same with the sparse-secret companion context (stored, with a key
     // switcher over it, before the bootstrappable check) and its three checks
     // right after the bootstrappable check.
-    BootstrapperImpl(const HomEvaluator &eval, const std::shared_ptr<ContextContent> &context_sparse,
-                     bool min_key, std::optional<u64> log_slots);
+    BootstrapperImpl(const HomEvaluator &eval,
+                     const std::shared_ptr<ContextContent> &context_sparse, bool min_key,
+                     std::optional<u64> log_slots);
 
     BootstrapperImpl(const BootstrapperImpl &) = delete;
     BootstrapperImpl &operator=(const BootstrapperImpl &) = delete;

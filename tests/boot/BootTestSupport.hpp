@@ -13,10 +13,20 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace Quelt::test {
+
+// The context of a preset, made once per test binary (not thread-safe).
+inline const std::shared_ptr<ContextContent> &presetContext(ParameterPreset preset) {
+    static std::map<ParameterPreset, std::shared_ptr<ContextContent>> contexts;
+    auto it = contexts.find(preset);
+    if (it == contexts.end())
+        it = contexts.emplace(preset, makeContext(preset)).first;
+    return it->second;
+}
 
 // The diagonals BootConstants encodes for step `step` of rd, from the stage
 // matrices of a 2^log_slots-point transform.
