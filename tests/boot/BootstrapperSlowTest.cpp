@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,38 @@ TEST(BootstrapperSlowTest, EnableOutsourcingRefusesAnotherInnerParameter) {
                         BootstrapperImpl::kOutsourcingMismatchMessage);
     expectThrowsMessage([&] { outer.enableOutsourcing(inner, eval); },
                         BootstrapperImpl::kOutsourcingMismatchMessage);
+}
+
+// FGfL7 is outsourced through FGfOL7 (built with its full slots: it fuses the
+// modulus raise), and its results go to a single-secret evaluator that is not
+// of a small parameter.
+TEST(BootstrapperSlowTest, EnableOutsourcingKeepsTheInnerBootstrapper) {
+    const HomEvaluator eval(presetContext(ParameterPreset::FGfL7));
+    const HomEvaluator small_eval(presetContext(ParameterPreset::FGfL7Small));
+    const HomEvaluator inner_eval(presetContext(ParameterPreset::FGfOL7));
+    auto outer = std::make_shared<BootstrapperImpl>(eval, false, u64{1});
+    auto inner = std::make_shared<BootstrapperImpl>(inner_eval, false, std::nullopt);
+    expectThrowsMessage(
+        [&] { outer->enableOutsourcing(inner, detail::HomEvaluatorAccess::impl(small_eval)); },
+        BootstrapperImpl::kOutputEvaluatorMessage);
+    EXPECT_EQ(outer->getInner(), nullptr);
+    EXPECT_EQ(outer->getOutputEvaluator(), nullptr);
+
+    outer->enableOutsourcing(inner, outer->getEvaluator());
+    EXPECT_EQ(outer->getOutputEvaluator(), outer->getEvaluator());
+    const std::weak_ptr<BootstrapperImpl> watch = inner;
+    inner.reset();
+    ASSERT_FALSE(watch.expired());
+    ASSERT_EQ(outer->getInner(), watch.lock());
+
+    // The multiply-before-SlotToCoeff setting reaches the inner bootstrapper.
+    outer->setStatusUseMultiplyConstBeforeS2C(false);
+    EXPECT_FALSE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    outer->setStatusUseMultiplyConstBeforeS2C(true);
+    EXPECT_TRUE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    // The CoeffToSlot setting stays with the outer one.
+    outer->setC2Suseminkey(true);
+    EXPECT_FALSE(outer->getInner()->getC2Suseminkey());
 }
 
 RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, u64 level, int counter) {
