@@ -2,6 +2,7 @@
 
 // Contexts shared by the bootstrapping tests.
 
+#include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Message.hpp"
 #include "boot/BootConstants.hpp"
@@ -18,6 +19,18 @@
 #include <vector>
 
 namespace Quelt::test {
+
+using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+
+// A ring ciphertext of the context at `level` with rescale counter `counter`,
+// its residues not set: enough for the entry checks of bootstrapping.
+inline RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, std::uint64_t level,
+                                   int counter) {
+    RingCiphertext ct(ctx, false, true);
+    ct.setLevel(level);
+    ct.setRescaleCounter(counter);
+    return ct;
+}
 
 // The context of a preset, made once per test binary (not thread-safe).
 inline const std::shared_ptr<ContextContent> &presetContext(ParameterPreset preset) {

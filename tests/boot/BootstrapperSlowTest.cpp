@@ -26,10 +26,11 @@ namespace Quelt {
 namespace {
 
 using u64 = std::uint64_t;
-using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+using test::ciphertextAt;
 using test::expectThrowsMessage;
 using test::fxContext;
 using test::presetContext;
+using test::RingCiphertext;
 
 // FGd's companion is SGd0. Built with all 15 log slots, FGd's constants would
 // take seconds: these checks come before any constant is made.
@@ -189,13 +190,6 @@ TEST(BootstrapperSlowTest, EnableOutsourcingKeepsTheInnerBootstrapper) {
     // The CoeffToSlot setting stays with the outer one.
     outer->setC2Suseminkey(true);
     EXPECT_FALSE(outer->getInner()->getC2Suseminkey());
-}
-
-RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, u64 level, int counter) {
-    RingCiphertext ct(ctx, false, true);
-    ct.setLevel(level);
-    ct.setRescaleCounter(counter);
-    return ct;
 }
 
 // FGfL7 supports batch bootstrapping: every ciphertext of the list is checked.

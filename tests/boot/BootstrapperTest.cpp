@@ -6,6 +6,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -16,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,10 @@ namespace {
 
 using u64 = std::uint64_t;
 using i64 = std::int64_t;
-using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+using test::ciphertextAt;
 using test::expectThrowsMessage;
 using test::fxContext;
+using test::RingCiphertext;
 
 const HomEvaluator &fxEval() {
     static const HomEvaluator eval(fxContext());
@@ -252,13 +255,6 @@ TEST(BootstrapperTest, ConjInvOutputReplacesTheEarlierContext) {
 
 // ---- Batch checks -----------------------------------------------------------------------
 
-RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, u64 level, int counter) {
-    RingCiphertext ct(ctx, false, true);
-    ct.setLevel(level);
-    ct.setRescaleCounter(counter);
-    return ct;
-}
-
 TEST(BootstrapperTest, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
     const BootstrapperImpl fx(fxEval(), false, u64{1});
     expectThrowsMessage([&] { fx.checkBatchBootstrappable({}); },
@@ -268,6 +264,27 @@ TEST(BootstrapperTest, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
                         BootstrapperImpl::kBatchLevelMessage);
     expectThrowsMessage([&] { fx.checkBatchBootstrappable({ciphertextAt(fxContext(), 3, 1)}); },
                         BootstrapperImpl::kNoBatchBootstrapMessage);
+}
+
+// The first step of a multi-secret bootstrap on a two-secret copy of FX: down
+// to level 3, each slot times mult_before_s2c (8 on FX).
+TEST(BootstrapperTest, MStoSSStepOneLevelsDownAndMultiplies) {
+    const auto ctx = genMultiSecretContext(fxContext(), "FXTwoSecrets", 2);
+    const HomEvaluator eval(ctx);
+    const BootstrapperImpl boot(eval, false, u64{1});
+    const test::SchemeKeys<EncryptionType::MSRLWE> keys(ctx);
+    std::mt19937_64 rng(7);
+    test::Messages messages = test::randomMessages(getLogFullSlots(ctx), 2, rng);
+    const auto ct = keys.encrypt(messages, 10);
+
+    const auto out = boot.bootstrapMStoSSStepOne(ct);
+    EXPECT_EQ(out.getLevel(), 3u);
+    EXPECT_EQ(out.getRescaleCounter(), 0);
+    EXPECT_EQ(ct.getLevel(), 10u);
+    for (Message &m : messages)
+        for (auto &slot : m)
+            slot *= 8.0;
+    EXPECT_LT(test::largestSlotError(keys.decrypt(out), messages), 1e-6);
 }
 
 } // namespace
