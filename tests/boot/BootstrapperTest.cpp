@@ -131,6 +131,13 @@ TEST(BootstrapperTest, ListFormsCheckTheirArguments) {
             boot.makeBootConstants(3, {1, 2, 3}, {1, 2}, std::nullopt);
         },
         BootConstants::kLevelsMessage);
+    // A scale that would reach the encoder as NaN or infinity.
+    for (const double scale : {std::nan(""), HUGE_VAL, 0.0, -1.0})
+        expectThrowsMessage(
+            [&] {
+                boot.makeBootConstants(3, {1, 3}, {1, 2}, scale);
+            },
+            BootConstants::kScaleMessage);
 }
 
 TEST(BootstrapperTest, ListFormsBuildTheGivenSplit) {
