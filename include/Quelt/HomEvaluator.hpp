@@ -19,6 +19,10 @@ class HomEvaluatorImpl;
 class Message;
 class Plaintext;
 
+namespace detail {
+struct HomEvaluatorAccess;
+}
+
 // Arithmetic on the ciphertexts (and plain data) of one context, with the
 // evaluation keys of a key pack. Copies share one implementation; every
 // operation is const and keeps no state, so threads may share an evaluator
@@ -386,6 +390,8 @@ public:
     void convertToHalfDeg(const Ciphertext &ct, Ciphertext &out) const;
 
 private:
+    friend struct detail::HomEvaluatorAccess;
+
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> impl_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 // Everything the library exports.
+#include "Quelt/Bootstrapper.hpp"
 #include "Quelt/Bx.hpp"
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"

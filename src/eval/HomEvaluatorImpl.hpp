@@ -2,6 +2,7 @@
 
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/EncryptionType.hpp"
+#include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/EvaluatorDetail.hpp"
@@ -455,5 +456,18 @@ private:
     void switchAutomorphism(const RingCiphertext &ct, std::int64_t g, EvaluationKey &key,
                             RingCiphertext &out) const;
 };
+
+namespace detail {
+// The implementation behind a HomEvaluator, for the library's own classes that
+// drive an evaluator directly (the bootstrapper).
+struct HomEvaluatorAccess {
+    static const std::shared_ptr<HomEvaluatorImpl> &impl(const HomEvaluator &eval) {
+        return eval.impl_;
+    }
+    static const std::shared_ptr<ContextContent> &context(const HomEvaluator &eval) {
+        return eval.context_;
+    }
+};
+} // namespace detail
 
 } // namespace Quelt

@@ -2,6 +2,7 @@
 
 // Contexts shared by the bootstrapping tests.
 
+#include "Quelt/Ciphertext.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Message.hpp"
 #include "boot/BootConstants.hpp"
@@ -13,10 +14,32 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace Quelt::test {
+
+using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+
+// A ring ciphertext of the context at `level` with rescale counter `counter`,
+// its residues not set: enough for the entry checks of bootstrapping.
+inline RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, std::uint64_t level,
+                                   int counter) {
+    RingCiphertext ct(ctx, false, true);
+    ct.setLevel(level);
+    ct.setRescaleCounter(counter);
+    return ct;
+}
+
+// The context of a preset, made once per test binary (not thread-safe).
+inline const std::shared_ptr<ContextContent> &presetContext(ParameterPreset preset) {
+    static std::map<ParameterPreset, std::shared_ptr<ContextContent>> contexts;
+    auto it = contexts.find(preset);
+    if (it == contexts.end())
+        it = contexts.emplace(preset, makeContext(preset)).first;
+    return it->second;
+}
 
 // The diagonals BootConstants encodes for step `step` of rd, from the stage
 // matrices of a 2^log_slots-point transform.

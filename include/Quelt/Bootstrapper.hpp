@@ -1,0 +1,138 @@
+#pragma once
+
+#include "Quelt/Device.hpp"
+#include "Quelt/HomEvaluator.hpp"
+#include "Quelt/Message.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace Quelt {
+
+class ContextContent;
+class BootstrapperImpl;
+
+// Refreshes ciphertexts of a bootstrappable context whose levels are used up.
+// A bootstrapper drives the evaluator of the HomEvaluator it was built from,
+// so it uses that evaluator's key pack: the rotation, conjugation and
+// multiplication keys of bootstrapping must be there (or in its key
+// directory) before a bootstrap runs.
+//
+// Copies of a Bootstrapper share one implementation: its cache of DFT
+// constants per log slot count and its mode settings.
+//
+// The constants cache is not guarded: makeBootConstants must not run while
+// another thread bootstraps with the same bootstrapper (or a copy).
+//
+// Every error is a RuntimeException; a failing call changes nothing.
+class Bootstrapper {
+public:
+    using u64 = std::uint64_t;
+
+    // A bootstrapper over the evaluator's context, with the constants of
+    // log_slots (the full log slot count when not given; log_slots 0 makes
+    // none). min_key makes both transforms use the chains of rotations that
+    // need the fewest keys. On a context that fuses the modulus raise the
+    // fused constants are built too. Throws "The Parameter does not support
+    // bootstrap" for a context that is not bootstrappable, and what
+    // makeBootConstants(log_slots) throws.
+    Bootstrapper(const HomEvaluator &eval, bool min_key);
+    Bootstrapper(const HomEvaluator &eval, u64 log_slots, bool min_key);
+
+    // The same with the sparse-secret companion context whose key switcher
+    // performs the modulus raise through a sparse secret. After the
+    // bootstrappable check, in this order: "[Bootstrapper] context does not
+    // support sparse secret encapsulation", "[Bootstrapper] parameter of
+    // context and context_sparse does not match" (context_sparse is not the
+    // companion preset), "[Bootstrapper] The num_secret of subparameter for
+    // SSE does not match to the original's". These come before any constant
+    // is made.
+    Bootstrapper(const HomEvaluator &eval, const std::shared_ptr<ContextContent> &context_sparse,
+                 bool min_key);
+    Bootstrapper(const HomEvaluator &eval, const std::shared_ptr<ContextContent> &context_sparse,
+                 u64 log_slots, bool min_key);
+
+    // ---- Constants ----------------------------------------------------------
+
+    // True for log_slots 0, otherwise when the constants of log_slots exist.
+    bool isBootstrapReady(u64 log_slots) const;
+
+    // Makes the constants of log_slots if they do not exist yet (an existing
+    // entry is kept as it is); 0 makes none. Throws "[makeBootConstants]
+    // log_slots should not exceed <full log slot count>", and on a context
+    // that fuses the modulus raise "[Bootstrapper] Sparse-slot bootstrapping
+    // needs the full log slot count <count> on this parameter" for 0 <
+    // log_slots < full.
+    void makeBootConstants(u64 log_slots);
+    // (Re)makes the SlotToCoeff constants of log_slots for the radix split
+    // given by running totals of bit positions (last element log_slots),
+    // step j encoded at levels[j] ({1, 2, 3} in the two-argument form), with
+    // the matrices scaled by `scale` (the parameter's own scale when absent).
+    // Throws "[makeBootConstants] log_slots should be equal to the last
+    // element of log_dft_sizes" (also for an empty list), "Bootstrapping
+    // constants for log slots <log_slots> do not exist." (make them first),
+    // and the constants' messages for a bad split, a levels list shorter
+    // than the step count or a scale that is not finite and positive.
+    void makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes);
+    void makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
+                           const std::vector<u64> &levels, std::optional<double> scale);
+    // The SlotToCoeff diagonals of that split as messages, one list per step.
+    // Same checks as the list form of makeBootConstants.
+    std::vector<std::vector<Message>> getMessageV0Diagonals(u64 log_slots,
+                                                            const std::vector<u64> &log_dft_sizes);
+
+    // Placement of the constants of log_slots on a device: all of them, the
+    // SlotToCoeff ones or the CoeffToSlot ones copied there if absent, or
+    // every other device's copy of one transform's constants dropped.
+    // log_slots 0 does nothing; missing constants throw "Bootstrapping
+    // constants for log slots <log_slots> do not exist.".
+    void loadBootConstants(u64 log_slots, const Device &device);
+    void loadS2CConstants(u64 log_slots, const Device &device);
+    void loadC2SConstants(u64 log_slots, const Device &device);
+    void removeExceptS2CConstants(u64 log_slots, const Device &device);
+    void removeExceptC2SConstants(u64 log_slots, const Device &device);
+
+    // ---- Levels -------------------------------------------------------------
+
+    // The level of a full-slot bootstrap's result. Throws "This
+    // arcsine_degree is not supported" for a parameter whose arcsine degree
+    // is not 1, 3 or 7.
+    u64 getLevelAfterFullSlotBootstrap() const;
+    // The lowest level a bootstrap accepts: 0 under coefficient
+    // bootstrapping, else 3.
+    u64 getMinLevelForBootstrap() const;
+
+    // ---- Modes --------------------------------------------------------------
+
+    // Outsourced bootstrapping: the inner bootstrapper (over the outsourcing
+    // companion context) runs the middle of the bootstrap and `eval` (this
+    // bootstrapper's own evaluator in the one-argument form) receives the
+    // results. The inner bootstrapper is kept alive by this one. Checks, in
+    // this order: "[Bootstrapper] The parameter does not support outsourced
+    // bootstrap", "[Bootstrapper] The parameter and input outsourcing
+    // parameter does not match", "[Bootstrapper] The parameter of the input
+    // HomEvaluator should be single secret and not small".
+    void enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval);
+    void enableOutsourcing(const Bootstrapper &inner);
+
+    // The conjugate-invariant context that batch bootstraps put their
+    // results in; replaces an earlier one, checks nothing.
+    void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
+
+    // CoeffToSlot alone uses the minimal-key rotation chains (default false).
+    void setC2Suseminkey(bool use_min_key);
+    bool getC2Suseminkey() const;
+    // Multiply by the parameter's integer before SlotToCoeff (default true);
+    // the setting passes on to the inner bootstrapper of outsourcing.
+    void setStatusUseMultiplyConstBeforeS2C(bool use);
+    bool getStatusUseMultiplyConstBeforeS2C() const;
+
+    std::shared_ptr<ContextContent> getContext() const;
+
+private:
+    std::shared_ptr<BootstrapperImpl> impl_;
+};
+
+} // namespace Quelt

@@ -1,0 +1,88 @@
+#include "Quelt/Bootstrapper.hpp"
+
+#include "boot/BootstrapperImpl.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
+
+namespace Quelt {
+
+Bootstrapper::Bootstrapper(const HomEvaluator &eval, bool min_key)
+    : impl_(std::make_shared<BootstrapperImpl>(eval, min_key, std::nullopt)) {}
+
+Bootstrapper::Bootstrapper(const HomEvaluator &eval, u64 log_slots, bool min_key)
+    : impl_(std::make_shared<BootstrapperImpl>(eval, min_key, log_slots)) {}
+
+Bootstrapper::Bootstrapper(const HomEvaluator &eval,
+                           const std::shared_ptr<ContextContent> &context_sparse, bool min_key)
+    : impl_(std::make_shared<BootstrapperImpl>(eval, context_sparse, min_key, std::nullopt)) {}
+
+Bootstrapper::Bootstrapper(const HomEvaluator &eval,
+                           const std::shared_ptr<ContextContent> &context_sparse, u64 log_slots,
+                           bool min_key)
+    : impl_(std::make_shared<BootstrapperImpl>(eval, context_sparse, min_key, log_slots)) {}
+
+bool Bootstrapper::isBootstrapReady(u64 log_slots) const {
+    return impl_->isBootstrapReady(log_slots);
+}
+
+void Bootstrapper::makeBootConstants(u64 log_slots) { impl_->makeBootConstants(log_slots); }
+
+void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
+    impl_->makeBootConstants(log_slots, log_dft_sizes, {1, 2, 3}, std::nullopt);
+}
+
+void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
+                                     const std::vector<u64> &levels, std::optional<double> scale) {
+    impl_->makeBootConstants(log_slots, log_dft_sizes, levels, scale);
+}
+
+std::vector<std::vector<Message>>
+Bootstrapper::getMessageV0Diagonals(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
+    return impl_->getMessageV0Diagonals(log_slots, log_dft_sizes);
+}
+
+void Bootstrapper::loadBootConstants(u64 log_slots, const Device &device) {
+    impl_->loadBootConstants(log_slots, device);
+}
+void Bootstrapper::loadS2CConstants(u64 log_slots, const Device &device) {
+    impl_->loadS2CConstants(log_slots, device);
+}
+void Bootstrapper::loadC2SConstants(u64 log_slots, const Device &device) {
+    impl_->loadC2SConstants(log_slots, device);
+}
+void Bootstrapper::removeExceptS2CConstants(u64 log_slots, const Device &device) {
+    impl_->removeExceptS2CConstants(log_slots, device);
+}
+void Bootstrapper::removeExceptC2SConstants(u64 log_slots, const Device &device) {
+    impl_->removeExceptC2SConstants(log_slots, device);
+}
+
+Bootstrapper::u64 Bootstrapper::getLevelAfterFullSlotBootstrap() const {
+    return impl_->getLevelAfterFullSlotBootstrap();
+}
+Bootstrapper::u64 Bootstrapper::getMinLevelForBootstrap() const {
+    return impl_->getMinLevelForBootstrap();
+}
+
+void Bootstrapper::enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval) {
+    impl_->enableOutsourcing(inner.impl_, detail::HomEvaluatorAccess::impl(eval));
+}
+void Bootstrapper::enableOutsourcing(const Bootstrapper &inner) {
+    impl_->enableOutsourcing(inner.impl_, impl_->getEvaluator());
+}
+
+void Bootstrapper::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
+    impl_->enableConjInvOutput(context);
+}
+
+void Bootstrapper::setC2Suseminkey(bool use_min_key) { impl_->setC2Suseminkey(use_min_key); }
+bool Bootstrapper::getC2Suseminkey() const { return impl_->getC2Suseminkey(); }
+void Bootstrapper::setStatusUseMultiplyConstBeforeS2C(bool use) {
+    impl_->setStatusUseMultiplyConstBeforeS2C(use);
+}
+bool Bootstrapper::getStatusUseMultiplyConstBeforeS2C() const {
+    return impl_->getStatusUseMultiplyConstBeforeS2C();
+}
+
+std::shared_ptr<ContextContent> Bootstrapper::getContext() const { return impl_->getContext(); }
+
+} // namespace Quelt

@@ -1,0 +1,230 @@
+#pragma once
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/Device.hpp"
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/Message.hpp"
+#include "Quelt/MultipleDevice.hpp"
+#include "Quelt/Plaintext.hpp"
+#include "Quelt/RingSwitchKey.hpp"
+#include "boot/BootConstants.hpp"
+#include "boot/BootParameter.hpp"
+#include "context/Polynomial.hpp"
+#include "eval/KeySwitcher.hpp"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Quelt {
+
+class ContextContent;
+class HomEvaluator;
+class HomEvaluatorImpl;
+class Interpolator;
+class PrimeModuli;
+
+// The state behind a Bootstrapper (shared by its copies): the parameter's
+// bootstrapping settings, the DFT constants per log slot count, the mode
+// settings, and the optional state of the outsourced, sparse-secret, fused
+// and fast-removeI roads. It drives the evaluator implementation of the
+// HomEvaluator it was built from, so the keys it uses are that evaluator's
+// key pack. See include/Quelt/Bootstrapper.hpp for the facade's contract.
+//
+// Nothing here takes a lock: the constants cache must not change while
+// another thread bootstraps. BootConstants and the fused constants guard
+// their per-device copies themselves.
+class BootstrapperImpl {
+public:
+    using u64 = std::uint64_t;
+    using i64 = std::int64_t;
+    using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+    using CiphertextMSRLWE = CiphertextBase<EncryptionType::MSRLWE>;
+
+    static constexpr const char *kNotBootstrappableMessage =
+        "The Parameter does not support bootstrap";
+    static constexpr const char *kNoSparseSecretMessage =
+        "[Bootstrapper] context does not support sparse secret encapsulation";
+    static constexpr const char *kSparsePresetMismatchMessage =
+        "[Bootstrapper] parameter of context and context_sparse does not match";
+    static constexpr const char *kSparseNumSecretMessage =
+        "[Bootstrapper] The num_secret of subparameter for SSE does not match to the original's";
+    static constexpr const char *kLogSlotsTooLargeMessage =
+        "[makeBootConstants] log_slots should not exceed ";
+    static constexpr const char *kFusedSparseSlotsMessage =
+        "[Bootstrapper] Sparse-slot bootstrapping needs the full log slot count ";
+    static constexpr const char *kFusedSparseSlotsSuffix = " on this parameter";
+    static constexpr const char *kDftSizesMismatchMessage =
+        "[makeBootConstants] log_slots should be equal to the last element of log_dft_sizes";
+    static constexpr const char *kMissingConstantsPrefix = "Bootstrapping constants for log slots ";
+    static constexpr const char *kMissingConstantsSuffix = " do not exist.";
+    static constexpr const char *kArcsineDegreeMessage = "This arcsine_degree is not supported";
+    static constexpr const char *kLevelBudgetMessage =
+        "[Bootstrapper] The chain is too short for the levels a bootstrap consumes";
+    static constexpr const char *kCompensationLevelMessage =
+        "[computeModulusSwitchCompensation] The level exceeds the prime chain";
+    static constexpr const char *kCompensationNotFiniteMessage =
+        "[computeModulusSwitchCompensation] The modulus-switch compensation is not a finite "
+        "number";
+    static constexpr const char *kNoOutsourcingMessage =
+        "[Bootstrapper] The parameter does not support outsourced bootstrap";
+    static constexpr const char *kOutsourcingMismatchMessage =
+        "[Bootstrapper] The parameter and input outsourcing parameter does not match";
+    static constexpr const char *kOutputEvaluatorMessage =
+        "[Bootstrapper] The parameter of the input HomEvaluator should be single secret and not "
+        "small";
+    static constexpr const char *kEmptyBatchMessage =
+        "[bootstrap] The list of ciphertexts is empty";
+    static constexpr const char *kBatchLevelMessage =
+        "[bootstrap] Level of ciphertext should be >= 3.";
+    static constexpr const char *kNoBatchBootstrapMessage =
+        "[Bootstrap] This parameter does not support batch bootstrap";
+    static constexpr const char *kSmallNotOutsourcedMessage =
+        "[Bootstrap] This small param does not support outsourced bootstrap.";
+
+    // Construction in this order: the settings of the context, the
+    // bootstrappable check, the empty entry of log slot count 0, the constants
+    // of log_slots (the full count when absent), and the fused constants on a
+    // context that fuses the modulus raise.
+    BootstrapperImpl(const HomEvaluator &eval, bool min_key, std::optional<u64> log_slots);
+    // The same with the sparse-secret companion context (stored, with a key
+    // switcher over it, before the bootstrappable check) and its three checks
+    // right after the bootstrappable check.
+    BootstrapperImpl(const HomEvaluator &eval,
+                     const std::shared_ptr<ContextContent> &context_sparse, bool min_key,
+                     std::optional<u64> log_slots);
+
+    BootstrapperImpl(const BootstrapperImpl &) = delete;
+    BootstrapperImpl &operator=(const BootstrapperImpl &) = delete;
+    ~BootstrapperImpl();
+
+    // ---- Constants ------------------------------------------------------
+
+    bool isBootstrapReady(u64 log_slots) const;
+    void makeBootConstants(u64 log_slots);
+    void makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
+                           const std::vector<u64> &levels, std::optional<double> scale);
+    std::vector<std::vector<Message>> getMessageV0Diagonals(u64 log_slots,
+                                                            const std::vector<u64> &log_dft_sizes);
+
+    void loadBootConstants(u64 log_slots, const Device &device);
+    void loadS2CConstants(u64 log_slots, const Device &device);
+    void loadC2SConstants(u64 log_slots, const Device &device);
+    void removeExceptS2CConstants(u64 log_slots, const Device &device);
+    void removeExceptC2SConstants(u64 log_slots, const Device &device);
+
+    // The constants of log_slots, or nothing (also for log_slots 0).
+    const BootConstants *findBootConstants(u64 log_slots) const;
+
+    // ---- Levels -----------------------------------------------------------
+
+    u64 getLevelAfterFullSlotBootstrap() const;
+    u64 getMinLevelForBootstrap() const;
+
+    // ---- Modes --------------------------------------------------------------
+
+    void enableOutsourcing(const std::shared_ptr<BootstrapperImpl> &inner,
+                           const std::shared_ptr<HomEvaluatorImpl> &eval);
+    void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
+    void setC2Suseminkey(bool use_min_key) { C2S_use_min_key_ = use_min_key; }
+    bool getC2Suseminkey() const { return C2S_use_min_key_; }
+    void setStatusUseMultiplyConstBeforeS2C(bool use);
+    bool getStatusUseMultiplyConstBeforeS2C() const { return use_multiply_const_before_S2C_; }
+
+    std::shared_ptr<ContextContent> getContext() const { return context_; }
+    const std::shared_ptr<HomEvaluatorImpl> &getEvaluator() const { return eval_; }
+    const BootParameter &getBootParameter() const { return boot_param_; }
+    bool isMinKey() const { return min_key_; }
+    const std::shared_ptr<ContextContent> &getSparseContext() const { return context_sparse_; }
+    const std::shared_ptr<ContextContent> &getConjInvOutputContext() const {
+        return conj_inv_output_context_;
+    }
+    const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
+        return output_evaluator_;
+    }
+    const std::shared_ptr<BootstrapperImpl> &getInner() const { return inner_; }
+
+    // ---- Fused modulus raise ---------------------------------------------------
+
+    // Builds the prime set {q_0, q_(L+1)} (L the chain length) and, per
+    // device, the level-1 polynomials holding the residues of those two primes
+    // of the first CoeffToSlot step's plaintexts at the full log slot count.
+    // The full-slot constants are made first when they are absent. Throws the
+    // prime set's messages, "[BootConstants] The fused modulus raise needs two
+    // temporary primes", and what makeBootConstants throws.
+    void initFuseModRaise();
+    const std::shared_ptr<PrimeModuli> &getFusePrimeModuli() const { return fuse_prime_moduli_; }
+    const MultipleDevice<std::vector<Polynomial>> &getFuseModRaiseConstants() const {
+        return fuse_mod_raise_constants_;
+    }
+
+    // ---- Helpers of the bootstrap roads ----------------------------------------
+
+    // prod(primes 0..level_a of ctx_a) / prod(primes 0..level_b of ctx_b) in
+    // double precision: 1.0 times every prime of ctx_a, then divided by every
+    // prime of ctx_b. Throws kCompensationLevelMessage for a level outside a
+    // chain and kCompensationNotFiniteMessage when the running product or the
+    // result is not finite.
+    static double computeModulusSwitchCompensation(const std::shared_ptr<ContextContent> &ctx_a,
+                                                   const std::shared_ptr<ContextContent> &ctx_b,
+                                                   u64 level_a, u64 level_b);
+    // Every signed rotation amount reduced modulo the full slot count of ctx
+    // (two's complement), so -1 becomes slots - 1.
+    static std::vector<u64> convertFromSgnIdx(const std::vector<i64> &indices,
+                                              const std::shared_ptr<ContextContent> &ctx);
+    // The entry checks of a batch bootstrap on every ciphertext, in order:
+    // level, the parameter's batch support, small parameter without
+    // outsourcing, rescale counter. Throws kEmptyBatchMessage for an empty
+    // list.
+    void checkBatchBootstrappable(const std::vector<RingCiphertext> &cts) const;
+    // The first step of a multi-secret bootstrap: ct levelled down to 3 (0
+    // under coefficient bootstrapping), times the integer mult_before_s2c.
+    CiphertextMSRLWE bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const;
+
+private:
+    // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
+    // the sparse-secret companion after the bootstrappable check.
+    void construct(std::optional<u64> log_slots, bool sparse_checks);
+    void checkSparseContext() const;
+    // The constants of log_slots for the list forms: the split's last total
+    // must be log_slots and the entry must exist.
+    BootConstants &constantsForList(u64 log_slots, const std::vector<u64> &log_dft_sizes);
+    // The constants of log_slots for the placement family (null for 0).
+    BootConstants *constantsForPlacement(u64 log_slots);
+
+    std::shared_ptr<ContextContent> context_;
+    std::shared_ptr<HomEvaluatorImpl> eval_;
+    BootParameter boot_param_;
+    // Entry 0 always exists and holds no constants (a null pointer).
+    std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
+    MultipleDevice<std::vector<Polynomial>> fuse_mod_raise_constants_;
+    // Set only by the sparse-secret constructors.
+    std::shared_ptr<ContextContent> context_sparse_;
+    std::unique_ptr<KeySwitcher> key_switcher_sparse_;
+    bool min_key_;
+    bool C2S_use_min_key_ = false;
+    bool use_multiply_const_before_S2C_ = true;
+    // State of the fast removeI road, empty until it is enabled.
+    std::shared_ptr<ContextContent> conj_inv_context_;
+    std::shared_ptr<ContextContent> outsourced_context_;
+    std::optional<RingSwitchKey> ring_switch_key_;
+    std::shared_ptr<RingSwitchKey> ring_switch_key_back_;
+    std::shared_ptr<Interpolator> interpolator_;
+    std::shared_ptr<HomEvaluatorImpl> embed_evaluator_;
+    std::shared_ptr<HomEvaluatorImpl> complex_evaluator_;
+    std::shared_ptr<ContextContent> conj_inv_output_context_;
+    // The evaluator that receives the results of the outsourced road.
+    std::shared_ptr<HomEvaluatorImpl> output_evaluator_;
+    std::shared_ptr<PrimeModuli> fuse_prime_moduli_;
+    // The inner bootstrapper of the outsourced road, kept alive by this one
+    // so that dropping the caller's handle leaves nothing dangling.
+    std::shared_ptr<BootstrapperImpl> inner_;
+    // The fast-removeI mask plaintexts, and their copies per device.
+    std::vector<Plaintext> masks_;
+    std::map<Device, std::vector<Plaintext>> masks_by_device_;
+};
+
+} // namespace Quelt
