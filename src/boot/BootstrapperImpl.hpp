@@ -9,6 +9,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/ModularReduction.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
 
@@ -183,6 +184,19 @@ public:
     // The first step of a multi-secret bootstrap: ct levelled down to 3 (0
     // under coefficient bootstrapping), times the integer mult_before_s2c.
     CiphertextMSRLWE bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const;
+
+    // ---- Modular reduction (on this bootstrapper's evaluator and settings) ----
+
+    // What the modular reduction runs on: the evaluator, the context, its
+    // bootstrapping settings and the multiply-before-SlotToCoeff mode.
+    ModReductionEnv modReductionEnv() const;
+    void removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const;
+    void cosineApproxWithoutDoubleAngleFormula(const RingCiphertext &x, RingCiphertext &out,
+                                               double a, u64 r) const;
+    void doubleAngleFormula(const RingCiphertext &in, RingCiphertext &out, double a, u64 r) const;
+    void arcsineApprox(const RingCiphertext &in, RingCiphertext &out, u64 degree, double a) const;
+    void cosineApprox(const RingCiphertext &in, RingCiphertext &out, double a) const;
+    void evaluateExponential(const RingCiphertext &in, RingCiphertext &out, double a) const;
 
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of

@@ -1,8 +1,10 @@
 #include "boot/ModularReduction.hpp"
 
 #include "Quelt/Context.hpp"
+#include "Quelt/HomEvaluator.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
@@ -321,6 +323,24 @@ TEST_F(ModularReduction, RemoveIKeepsTheFractionAndDropsTheInteger) {
         const double slope = out_factor * 2.0 * kPi;
         EXPECT_GT(bits(error / slope), 39.0) << "measured " << bits(error / slope);
     }
+}
+
+TEST_F(ModularReduction, BootstrapperMembersRunOnItsOwnSettings) {
+    // A bootstrapper of FX without constants: its members give the words of
+    // the reduction run on an evaluator with the same keys.
+    const BootstrapperImpl boot(HomEvaluator(context(), keyPack()), false, 0);
+    EXPECT_TRUE(boot.modReductionEnv().options.use_multiply_const_before_s2c);
+    std::vector<double> e;
+    const RingCiphertext in = encryptAt(integersPlusFractions(e, 1.0), 21);
+    RingCiphertext want(context(), false, true), got(context(), false, true);
+    removeI(env(), in, want, 1.0);
+    boot.removeI(in, got, 1.0);
+    for (u64 k = 0; k < 2; ++k)
+        EXPECT_EQ(QueltTest::wordsOf(got.getPoly(k)), QueltTest::wordsOf(want.getPoly(k)));
+    cosineApprox(env(), in, want, 1.0);
+    boot.cosineApprox(in, got, 1.0);
+    for (u64 k = 0; k < 2; ++k)
+        EXPECT_EQ(QueltTest::wordsOf(got.getPoly(k)), QueltTest::wordsOf(want.getPoly(k)));
 }
 
 // With the pre-scaling multiply the input is divided by
