@@ -17,6 +17,7 @@
 #include "eval/HomEvaluatorImpl.hpp"
 #include "eval/PlainChecks.hpp"
 #include "eval/Precondition.hpp"
+#include "foundation/DeviceDispatch.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -48,7 +49,7 @@ void checkPrecondition(const Plaintext &a, const Plaintext &b) {
 }
 
 void fitOutput(const Message &in, Message &out) {
-    if (in.getDevice().type == Device::kCuda)
+    if (isAccelerator(in.getDevice()))
         throw RuntimeException(HomEvaluatorImpl::kAcceleratorMessage);
     if (out.getDevice() != in.getDevice())
         out.allocate(in.getDevice());
