@@ -291,4 +291,16 @@ void NTT::inversion(const std::uint64_t *in, std::uint64_t *out) const {
     }
 }
 
+bool sharesEvaluationPoints(const NTT &small, const NTT &big) {
+    const auto negacyclic = [](NttType t) {
+        return t == NttType::NEGACYCLIC || t == NttType::NEGACYCLIC_SQUARE_4N;
+    };
+    const std::uint64_t n = small.getDegree();
+    const std::uint64_t N = big.getDegree();
+    if (small.getPrime() != big.getPrime() || !negacyclic(small.getType()) ||
+        !negacyclic(big.getType()) || n == 0 || N < n || N % n != 0)
+        return false;
+    return small.getRoot() == utils::powMod(big.getRoot(), N / n, big.getPrime());
+}
+
 } // namespace Quelt

@@ -129,6 +129,14 @@ private:
     std::uint64_t last_twiddle_companion_ = 0;
 };
 
+// True when the NTT-form words of `small` (degree n) are the words of `big`
+// (degree N, a multiple of n, same prime) at every (N/n)-th position for
+// X^(N/n) -> Y: both negacyclic and small's root is big's root to the power
+// N/n. Otherwise data moving between the two rings must pass through
+// coefficient form. False for different primes, conjugate-invariant or
+// transform-free types and degrees that do not divide.
+bool sharesEvaluationPoints(const NTT &small, const NTT &big);
+
 extern template void NTT::computeForward<1>(std::uint64_t *) const;
 extern template void NTT::computeForward<2>(std::uint64_t *) const;
 extern template void NTT::computeForward<4>(std::uint64_t *) const;

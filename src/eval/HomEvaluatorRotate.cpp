@@ -8,7 +8,6 @@
 #include "Quelt/Message.hpp"
 #include "arith/FFT.hpp"
 #include "arith/NTT.hpp"
-#include "arith/NumberTheoryUtils.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "arith/Validators.hpp"
 #include "context/ContextContent.hpp"
@@ -177,8 +176,8 @@ std::vector<bool> HomEvaluatorImpl::halfDegreeThroughCoefficients(const PrimeMod
                                                                   const PrimeModuli &half_chain,
                                                                   u64 level) {
     // X^2 -> Y maps the evaluation at psi^(2r+1) of the big ring onto that at
-    // psi_half^(2r+1) exactly when psi_half = psi^2. Limbs past either chain
-    // are left to the embedding's own checks.
+    // psi_half^(2r+1) exactly when psi_half = psi^2 (sharesEvaluationPoints).
+    // Limbs past either chain are left to the embedding's own checks.
     std::vector<bool> through(level + 1, false);
     const u64 count = std::min({level + 1, static_cast<u64>(chain.getModuli().size()),
                                 static_cast<u64>(half_chain.getModuli().size())});
@@ -188,8 +187,7 @@ std::vector<bool> HomEvaluatorImpl::halfDegreeThroughCoefficients(const PrimeMod
         if (big.getType() == NttType::CONJUGATE_INVARIANT ||
             small.getType() == NttType::CONJUGATE_INVARIANT)
             throw RuntimeException(kHalfDegCyclic);
-        through[i] = small.getPrime() != big.getPrime() ||
-                     small.getRoot() != utils::mulMod(big.getRoot(), big.getRoot(), big.getPrime());
+        through[i] = !sharesEvaluationPoints(small, big);
     }
     return through;
 }

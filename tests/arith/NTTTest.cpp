@@ -356,6 +356,24 @@ TEST(NTT, TransformsAreTheirSingleStages) {
     }
 }
 
+TEST(NTT, SharedEvaluationPointsFollowTheRoots) {
+    // 2^61 + 10485761 is 1 modulo 512. The smallest primitive 128th root is
+    // not the square of the smallest 256th root here, while the type-1 root
+    // of degree 64 is that square by construction.
+    const std::uint64_t p = (std::uint64_t{1} << 61) + 10485761;
+    const NTT big(128, p, NttType::NEGACYCLIC);
+    const NTT small(64, p, NttType::NEGACYCLIC);
+    const NTT square(64, p, NttType::NEGACYCLIC_SQUARE_4N);
+    ASSERT_NE(small.getRoot(), square.getRoot());
+    EXPECT_FALSE(sharesEvaluationPoints(small, big));
+    EXPECT_TRUE(sharesEvaluationPoints(square, big));
+    EXPECT_TRUE(sharesEvaluationPoints(big, big));
+    // Degrees that do not divide, another prime, the conjugate-invariant type.
+    EXPECT_FALSE(sharesEvaluationPoints(big, square));
+    EXPECT_FALSE(sharesEvaluationPoints(NTT(64, 257, NttType::NEGACYCLIC_SQUARE_4N), big));
+    EXPECT_FALSE(sharesEvaluationPoints(NTT(64, p, NttType::CONJUGATE_INVARIANT), big));
+}
+
 TEST(NTT, VectorPathMatchesScalarWordForWord) {
     if (!ntt_kernels::vectorPathAvailable())
         GTEST_SKIP() << "no vector path on this processor";
