@@ -4,11 +4,13 @@
 #include "foundation/HostMemoryResourceOverride.hpp"
 
 #include <atomic>
-
+#include <deque>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -32,6 +34,70 @@ std::align_val_t hostAlignmentOf(std::uint64_t bytes) {
     return bytes >= kHugeBlockBytes ? kHugeAlignment : kHostAlignment;
 }
 
+// Freed large blocks kept for the next request of exactly their size. The
+// large rings allocate and free polynomials and keys of a few repeating sizes
+// again and again, and first touches of fresh pages (the kernel zeroing them)
+// cost more than the arithmetic on virtual machines. At most kMaxKeptBytes
+// are kept; a block that does not fit makes room by freeing the oldest kept
+// ones. Under AddressSanitizer nothing is kept, so that every use after free
+// stays visible.
+class LargeBlockCache {
+public:
+    static constexpr std::uint64_t kMaxKeptBytes = std::uint64_t{512} << 20;
+
+    void *take(std::uint64_t bytes) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it)
+            if (it->bytes == bytes) {
+                void *block = it->block;
+                blocks_.erase(std::next(it).base());
+                kept_ -= bytes;
+                return block;
+            }
+        return nullptr;
+    }
+
+    // Keeps the block, or returns false when it is larger than the cache.
+    bool keep(void *block, std::uint64_t bytes) {
+        if (!kEnabled || bytes > kMaxKeptBytes)
+            return false;
+        std::vector<Entry> evicted;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            while (kept_ + bytes > kMaxKeptBytes) {
+                evicted.push_back(blocks_.front());
+                kept_ -= blocks_.front().bytes;
+                blocks_.pop_front();
+            }
+            blocks_.push_back({block, bytes});
+            kept_ += bytes;
+        }
+        for (const Entry &e : evicted)
+            ::operator delete[](e.block, kHugeAlignment);
+        return true;
+    }
+
+private:
+#if defined(__SANITIZE_ADDRESS__)
+    static constexpr bool kEnabled = false;
+#else
+    static constexpr bool kEnabled = true;
+#endif
+    struct Entry {
+        void *block;
+        std::uint64_t bytes;
+    };
+    std::mutex mutex_;
+    std::deque<Entry> blocks_;
+    std::uint64_t kept_ = 0;
+};
+
+// Never destroyed: arrays of static objects may free their blocks during exit.
+LargeBlockCache &largeBlockCache() {
+    static auto *cache = new LargeBlockCache();
+    return *cache;
+}
+
 std::atomic<MemoryResource *> &hostOverride() {
     static std::atomic<MemoryResource *> resource{nullptr};
     return resource;
@@ -42,6 +108,9 @@ std::atomic<MemoryResource *> &hostOverride() {
 void *HostMemoryResource::doAllocate(std::uint64_t bytes, CudaStreamView) {
     if (bytes == 0)
         return nullptr;
+    if (bytes >= kHugeBlockBytes)
+        if (void *kept = largeBlockCache().take(bytes))
+            return kept;
     void *block = ::operator new[](bytes, hostAlignmentOf(bytes));
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (bytes >= kHugeBlockBytes) {
@@ -54,6 +123,8 @@ void *HostMemoryResource::doAllocate(std::uint64_t bytes, CudaStreamView) {
 }
 
 void HostMemoryResource::doDeallocate(void *pointer, std::uint64_t bytes, CudaStreamView) {
+    if (pointer != nullptr && bytes >= kHugeBlockBytes && largeBlockCache().keep(pointer, bytes))
+        return;
     ::operator delete[](pointer, hostAlignmentOf(bytes));
 }
 
