@@ -122,6 +122,21 @@ TEST_F(MultiSecretConverterTest, MStoSSGivesOneCiphertextPerBody) {
         EXPECT_LE(largestSlotError(keys().ss.decrypt(outs[i]), {m[i]}), kBound);
 }
 
+TEST_F(MultiSecretConverterTest, MStoSSOnThePresetOfTwoSecrets) {
+    static const auto ms = makeContext(ParameterPreset::FGbD12NS2L1);
+    static const auto ss = makeContext(ParameterPreset::FGbD12NS1L1);
+    const SchemeKeys<EncryptionType::MSRLWE> msKeys(ms);
+    const SchemeKeys<EncryptionType::RLWE> ssKeys(ss);
+    const MStoSSKeyBundle bundle = KeyGenerator(ss).genMStoSSKeyBundle(msKeys.key, ssKeys.key);
+    const Messages m = randomMessages(getLogFullSlots(ms), 2, rng);
+    const MsCiphertext ct = msKeys.encrypt(m, getEncryptionLevel(ms));
+    std::vector<SsCiphertext> outs;
+    converter.MStoSS(ct, bundle, ss, outs);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i)
+        EXPECT_LE(largestSlotError(ssKeys.decrypt(outs[i]), {m[i]}), kBound);
+}
+
 TEST_F(MultiSecretConverterTest, MStoSSKeepsTheMetadata) {
     const u64 log_slots = getLogFullSlots(singleSecret()) - 2;
     const Messages m = messages(3, log_slots);
