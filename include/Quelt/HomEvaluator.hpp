@@ -395,7 +395,7 @@ public:
     // non-zero amount, the lazy and light rotations, innerProductMSRLWE)
     // throws "Cannot support the function 'mulVector' in the current build
     // configuration" after the checks listed, and leaves its outputs as they
-    // were. Bx operands are unwrapped to their polynomial lists ("[Bx] The
+    // were (the light rotation has resized its bx). Bx operands are unwrapped to their polynomial lists ("[Bx] The
     // handle holds no polynomial list." for a handle without one).
 
     // ax's polynomial 0 = the mask, bx's polynomial i = body i, deep copies;

@@ -464,8 +464,8 @@ private:
     // goes through KeySwitcher::multEvalKeyMSRLWE, which this build has no
     // host kernel for: an operation that reaches it throws "Cannot support
     // the function 'mulVector' in the current build configuration" after its
-    // own checks and preparations, and its outputs are left as they were.
-    // Rotation amounts are taken modulo N/2, so 0 and N/2 give copies.
+    // own checks and preparations, and its outputs are left as they were
+    // (the light rotation has resized its bx). Rotation amounts are taken modulo N/2, so 0 and N/2 give copies.
 public:
     using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
     using MsCiphertextIterator = std::vector<MsCiphertext>::const_iterator;
