@@ -389,6 +389,91 @@ public:
     // must be half the input ciphertext's degree.".
     void convertToHalfDeg(const Ciphertext &ct, Ciphertext &out) const;
 
+    // ==== Multi-secret operations ====
+    // A multi-secret ciphertext of k secrets holds its bodies first and the
+    // shared mask last; it may carry fewer bodies than the context has
+    // secrets, and k is then its polynomial count minus one. Only the mask is
+    // key-switched. This build has no host kernel for the multi-secret key
+    // switch: every operation below that reaches one (a rotation by an amount
+    // other than 0, conjugation, switchKeyMSRLWE, rotSumMSRLWE with a
+    // non-zero amount, the lazy and light rotations, innerProductMSRLWE)
+    // throws "Cannot support the function 'mulVector' in the current build
+    // configuration" after the checks listed, and leaves its outputs as they
+    // were (the light rotation has resized its bx). Bx operands are unwrapped to their polynomial lists ("[Bx] The
+    // handle holds no polynomial list." for a handle without one).
+
+    // ax's polynomial 0 = the mask, bx's polynomial i = body i, deep copies;
+    // the lists must already hold them ("[HomEvaluatorImpl/
+    // splitMSRLWECiphertext] The output vectors hold fewer polynomials than
+    // the mask and the bodies of the ciphertext"). combine puts them back
+    // into ct, which keeps its context and metadata (the combine message
+    // likewise).
+    void splitMSRLWECiphertext(const CiphertextMSRLWE &ct, Bx &ax, Bx &bx) const;
+    void combineMSRLWECiphertext(const Bx &ax, const Bx &bx, CiphertextMSRLWE &ct) const;
+    // Slots of every secret rotated left by idx, reduced modulo ct's slot
+    // count: the slot-encoding check, then the key for ct's digit count from
+    // the key pack or its decomposition into held keys, with the messages of
+    // the ring rotation.
+    void leftRotateMSRLWE(const CiphertextMSRLWE &ct, u64 idx, CiphertextMSRLWE &out) const;
+    // Hoisted: outs is replaced by one rotation per index (indices taken
+    // modulo N/2). The slot-encoding check, "[HomEvaluatorImpl/
+    // leftRotateMSRLWE] Ctxt vec size should be <k + 1>", then "Failed to
+    // load the left rotation key for index <idx>" (no route through other
+    // keys).
+    void leftRotateMSRLWE(const CiphertextMSRLWE &ct, const std::vector<u64> &idxs,
+                          std::vector<CiphertextMSRLWE> &outs) const;
+    // The sum of cts[i] rotated left by idxs[i] (modulo N/2); out may be one
+    // of cts. "[HomEvaluatorImpl/rotSumMSRLWE] The list of ciphertexts is
+    // empty", the slot-encoding check, the two-ciphertext checks against
+    // cts[0], "[HomEvaluatorImpl/rotSumMSRLWE] Ctxt vec size should be
+    // <k + 1>", "[HomEvaluatorImpl/rotSumMSRLWE] ctxt and rot_idx have
+    // different size.", then the key message.
+    void rotSumMSRLWE(const std::vector<CiphertextMSRLWE> &cts, const std::vector<u64> &idxs,
+                      CiphertextMSRLWE &out) const;
+    // Every slot conjugated: the slot-encoding check, then "Failed to load
+    // the conjugation key".
+    void conjugateMSRLWE(const CiphertextMSRLWE &ct, CiphertextMSRLWE &out) const;
+    // ct switched by the key the RingSwitchKey holds: the slot-encoding
+    // check, then "Size should be <k + 1>".
+    void switchKeyMSRLWE(const CiphertextMSRLWE &ct, const RingSwitchKey &key,
+                         CiphertextMSRLWE &out) const;
+    // Lazy rotation (idx reduced modulo ct's slot count): out takes the
+    // rotated bodies and the switched mask, bx (which must hold k
+    // polynomials) the switched body parts, not yet divided by P. The
+    // slot-encoding check, the size of bx ("[HomEvaluatorImpl/
+    // lazyLeftRotateMSRLWE] The Bx polyvector holds fewer polynomials than
+    // the ciphertext has bodies"); 0 copies ct and leaves bx; the key pack's
+    // keys are moved to ct's device, then "[lazyLeftRotate] no rotation key
+    // for index <idx>" when the key is not held. The chain form adds bx_in
+    // rotated along, and copies ct and bx_in for 0.
+    void lazyLeftRotateMSRLWE(const CiphertextMSRLWE &ct, u64 idx, CiphertextMSRLWE &out,
+                              Bx &bx) const;
+    void lazyLeftRotateMSRLWE(const CiphertextMSRLWE &ct, const Bx &bx_in, u64 idx,
+                              CiphertextMSRLWE &out, Bx &bx) const;
+    // Light rotation of a lone mask, polynomial 0 of a_in, into polynomial 0
+    // of a_out (idx taken modulo N/2); bx is resized to the context's number
+    // of secrets and takes the switched body parts. The full rotation key is
+    // asked for: "[lightLeftRotate/Load Rotation Key] no left rotation key
+    // for index <idx>". 0 copies the mask. The chain form adds bx_in rotated
+    // along and copies the mask and bx_in for 0. A list without a polynomial
+    // 0 throws "[Bx] The handle's list holds no polynomial.".
+    void lightLeftRotateMSRLWE(const Bx &a_in, u64 idx, Bx &a_out, Bx &bx) const;
+    void lightLeftRotateMSRLWE(const Bx &a_in, const Bx &bx_in, u64 idx, Bx &a_out, Bx &bx) const;
+    // out = ct with bx / P added to its bodies, ct's rescale counter kept.
+    // "[HomEvalImpl/modDownBxAndSum] The size of Bx polyvector and MSRLWE
+    // ciphertexts are incompatible." unless bx holds k polynomials.
+    void modDownBxAndSum(const Bx &bx, const CiphertextMSRLWE &ct, CiphertextMSRLWE &out) const;
+    // The sum of first[i] times cts[i], polynomial by polynomial. An empty
+    // range is refused; per term "[HomEvaluatorImpl/innerProductMSRLWE] The
+    // length of the ciphertext should be <k + 1>but now<count>" and the
+    // slot-encoding check; "Operands are in different devices."; the
+    // ciphertexts at one level, the plaintexts not below it; then the missing
+    // host kernel.
+    void innerProductMSRLWE(std::vector<Plaintext>::const_iterator first,
+                            std::vector<Plaintext>::const_iterator last,
+                            std::vector<CiphertextMSRLWE>::const_iterator cts,
+                            CiphertextMSRLWE &out) const;
+
 private:
     friend struct detail::HomEvaluatorAccess;
 

@@ -29,6 +29,7 @@
 #include "Quelt/LWEParameterPreset.hpp"
 #include "Quelt/MemoryResource.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/MultiSecretConverter.hpp"
 #include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "Quelt/MultipleDevice.hpp"
 #include "Quelt/ParameterPreset.hpp"

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "Quelt/Ciphertext.hpp"
+#include "Quelt/EncryptionType.hpp"
+#include "Quelt/KeyBundle.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace Quelt {
+
+class ContextContent;
+class SStoMSBisectionKeyBundle;
+
+// Conversions between single-secret (RLWE) and multi-secret (MSRLWE)
+// ciphertexts by key switching with the keys of the key bundles. A
+// multi-secret ciphertext holds one body per secret it carries and the shared
+// mask last; it may carry fewer bodies than its context has secrets (a short
+// ciphertext), and its polynomial count tells how many.
+//
+// The converter holds nothing: make one on the stack. Every operation builds
+// its own key switcher over the relevant context for the call, so one
+// converter serves any number of threads; the bundles are only read. Results
+// are built apart from the outputs, which change only when an operation
+// completes.
+//
+// This build has no host kernel for the multi-secret key switch: SStoMS,
+// IncreaseNS and SStoMSBisection throw "Cannot support the function
+// 'mulVector' in the current build configuration" at their first key switch,
+// after the checks listed. MStoSS uses single-secret key switches and works.
+class MultiSecretConverter {
+public:
+    static constexpr const char *kSStoMSCount =
+        "[MultiSecretConverter/SStoMS] The number of input ciphertexts does not match withthe "
+        "number of num_secret of the target MSRLWE context";
+    static constexpr const char *kSStoMSKeyMissing = "Failed to load the SStoMS key.";
+    static constexpr const char *kSStoMSEmpty =
+        "[MultiSecretConverter/SStoMS] The list of input ciphertexts is empty";
+    static constexpr const char *kIncreaseNSCount =
+        "[MultiSecretConverter/IncreaseNS] The number of input ciphertexts does not match withthe "
+        "number of num_secret of the target MSRLWE context";
+    static constexpr const char *kIncreaseNSDivide =
+        "[MultiSecretConverter/IncreaseNS] The NS of secret_from does not divide the NS of "
+        "secret_to";
+    static constexpr const char *kIncreaseNSKeyMissing = "Failed to load the IncreaseNS key.";
+    static constexpr const char *kIncreaseNSEmpty =
+        "[MultiSecretConverter/IncreaseNS] The list of input ciphertexts is empty";
+    static constexpr const char *kIncreaseNSBodies =
+        "[MultiSecretConverter/IncreaseNS] An input ciphertext carries more bodies than the NS of "
+        "secret_from";
+    static constexpr const char *kMStoSSKeyMissing = "Failed to load the MStoSS key.";
+    static constexpr const char *kIncompatibleContext =
+        "[setContext] Input context is not compatible with the ciphertext.";
+    static constexpr const char *kBisectionEmpty =
+        "[MultiSecretConverter/SStoMSBisection] The list of input ciphertexts is empty";
+    static constexpr const char *kBisectionFewSecrets =
+        "[MultiSecretConverter/SStoMSBisection] The output context must have at least two "
+        "secrets";
+    static constexpr const char *kBisectionTooMany =
+        "[MultiSecretConverter/SStoMSBisection] There are more input ciphertexts than the rounds "
+        "can merge";
+    static constexpr const char *kBisectionBundleShort =
+        "[MultiSecretConverter/SStoMSBisection] The key bundle holds fewer steps than the rounds "
+        "need";
+
+    // n = ctxts.size() ciphertexts into one of n bodies in ctxt_out's
+    // context: input i's mask switched by SStoMS key i, the switched parts
+    // summed over the extended basis and divided by P once, body i added.
+    // The result takes the first input's log slots, rescale counter and
+    // encoding type. Throws kSStoMSEmpty; kSStoMSCount when the context has
+    // fewer than n secrets; then, per input, kSStoMSKeyMissing for an empty
+    // key (std::out_of_range for a bundle without key i) before its switch.
+    void SStoMS(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,
+                const SStoMSKeyBundle &keys,
+                CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
+
+    // m multi-secret ciphertexts of ns_from secrets (the first input's
+    // context) into one of ctxt_out's ns_to secrets: the bodies of input j go
+    // to positions j ns_from + b; the result carries (bodies of the last
+    // input) + ns_to - ns_from bodies and the first input's log slots,
+    // counter and encoding. Throws kIncreaseNSEmpty; kIncreaseNSCount when
+    // ns_to / ns_from < m, then kIncreaseNSDivide when ns_from does not
+    // divide ns_to; kIncreaseNSBodies for an input of more than ns_from
+    // bodies; then, per input, kIncreaseNSKeyMissing before its switch.
+    void IncreaseNS(const std::vector<CiphertextBase<EncryptionType::MSRLWE>> &ctxts,
+                    const IncreaseNSKeyBundle &keys,
+                    CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
+
+    // One single-secret ciphertext of context_ss per body of ctxt (k of
+    // them, fewer for a short ciphertext): the mask is decomposed once, and
+    // output i is its switch by MStoSS key i, divided by P, plus body i.
+    // ctxts_out is replaced; every output takes ctxt's log slots, rescale
+    // counter and encoding type. Throws, before anything is computed,
+    // kIncompatibleContext unless context_ss has ctxt's degree and the same
+    // primes (and transforms) at 0 .. ctxt's level, and kMStoSSKeyMissing
+    // when the bundle has no key for a body.
+    void MStoSS(const CiphertextBase<EncryptionType::MSRLWE> &ctxt, const MStoSSKeyBundle &keys,
+                const std::shared_ptr<ContextContent> &context_ss,
+                std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts_out) const;
+
+    // The inputs merged pairwise in R = floor(log2 k) rounds (k the number
+    // of secrets of ctxt_out's context): R = 1 is one SStoMS into ctxt_out's
+    // context; otherwise round 0 merges pairs by SStoMS into the bundle's
+    // first multi-secret context and round r pairs of the previous results by
+    // IncreaseNS into context r, an odd last input carried alone; ctxt_out
+    // becomes the result, in the bundle's context R - 1, with the first
+    // input's encoding type. Throws, before the first key switch,
+    // kBisectionEmpty, kBisectionFewSecrets (k < 2), then for R >= 2
+    // kBisectionTooMany (more than 2^R inputs) and kBisectionBundleShort; the
+    // messages of SStoMS and IncreaseNS follow.
+    void SStoMSBisection(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,
+                         const SStoMSBisectionKeyBundle &keys,
+                         CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
+};
+
+} // namespace Quelt

@@ -1,0 +1,304 @@
+#include "Quelt/MultiSecretConverter.hpp"
+
+#include "Quelt/KeyGenerator.hpp"
+#include "Quelt/MultiSecretSwitchKeyBundle.hpp"
+#include "context/Polynomial.hpp"
+#include "conversion/ContextImbed.hpp"
+#include "support/DataObjects.hpp"
+#include "support/EvaluatorTestSupport.hpp"
+#include "support/ExpectThrow.hpp"
+#include "support/KeyBundleTestSupport.hpp"
+#include "support/MultiSecretTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace Quelt::test {
+namespace {
+
+using u64 = std::uint64_t;
+using SsCiphertext = CiphertextBase<EncryptionType::RLWE>;
+using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
+using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
+using Converter = MultiSecretConverter;
+
+const std::string &kMulVector = kMulVectorMessage;
+
+// The multi-secret contexts share msBaseContext's primes: three secrets, and
+// 2, 4 and 8 for the bisection.
+const std::shared_ptr<ContextContent> &singleSecret() { return msBaseContext(); }
+const std::shared_ptr<ContextContent> &threeSecrets() { return msThreeSecrets(); }
+const std::vector<std::shared_ptr<ContextContent>> &doublings() {
+    static const auto list = genMultiSecretContextVector(singleSecret(), 3, "Conv");
+    return list;
+}
+
+constexpr u64 kLevel = 3;
+// Fresh encryptions carry an error of about 21 sqrt(N) / 2^40 per slot; one
+// key switch adds an error of the same order.
+constexpr double kBound = 1e-6;
+
+struct Keys {
+    Keys()
+        : ss(singleSecret()), ms(threeSecrets()), ms2(doublings()[0]), ms4(doublings()[1]),
+          ms8(doublings()[2]) {
+        const KeyGenerator generator(singleSecret());
+        mstoss.emplace(generator.genMStoSSKeyBundle(ms.key, ss.key));
+        sstoms.emplace(generator.genSStoMSKeyBundle(ss.key, ms.key));
+        increase.emplace(generator.genIncreaseNSKeyBundle(ms2.key, ms4.key));
+        bisection.emplace(generator.genSStoMSBisectionKeyBundle(
+            ss.key, std::vector<MsKey>{ms2.key, ms4.key, ms8.key}));
+        bisectionShort.emplace(
+            generator.genSStoMSBisectionKeyBundle(ss.key, std::vector<MsKey>{ms2.key, ms4.key}));
+        bisectionThree.emplace(
+            generator.genSStoMSBisectionKeyBundle(ss.key, std::vector<MsKey>{ms.key}));
+    }
+    SchemeKeys<EncryptionType::RLWE> ss;
+    SchemeKeys<EncryptionType::MSRLWE> ms, ms2, ms4, ms8;
+    std::optional<MStoSSKeyBundle> mstoss;
+    std::optional<SStoMSKeyBundle> sstoms;
+    std::optional<IncreaseNSKeyBundle> increase;
+    std::optional<SStoMSBisectionKeyBundle> bisection, bisectionShort, bisectionThree;
+};
+
+const Keys &keys() {
+    static const Keys shared;
+    return shared;
+}
+
+// The stream form of a bundle of `count` empty elements.
+std::string emptyElements(u64 count) {
+    std::string bytes(1, '\x01');
+    for (int b = 0; b < 8; ++b)
+        bytes.push_back(static_cast<char>((count >> (8 * b)) & 0xff));
+    bytes.append(4 * count, '\0');
+    return bytes;
+}
+
+// The bundle after loading `count` empty elements.
+template <typename Bundle>
+Bundle withEmptyKeys(Bundle bundle, u64 count) {
+    loadBundle(bundle, emptyElements(count));
+    return bundle;
+}
+
+class MultiSecretConverterTest : public testing::Test {
+protected:
+    Messages messages(u64 count, u64 log_slots = getLogFullSlots(singleSecret())) {
+        return randomMessages(log_slots, count, rng);
+    }
+    SsCiphertext single() { return keys().ss.encrypt(messages(1), kLevel); }
+
+    std::mt19937_64 rng{20261211};
+    const Converter converter{};
+};
+
+TEST_F(MultiSecretConverterTest, MStoSSGivesOneCiphertextPerBody) {
+    const Messages m = messages(3);
+    const MsCiphertext ct = keys().ms.encrypt(m, kLevel);
+    std::vector<SsCiphertext> outs(5, single()); // replaced
+    converter.MStoSS(ct, *keys().mstoss, singleSecret(), outs);
+    ASSERT_EQ(outs.size(), 3u);
+    for (u64 i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outs[i].getContext(), singleSecret());
+        EXPECT_EQ(outs[i].getLevel(), kLevel);
+        EXPECT_LE(largestSlotError(keys().ss.decrypt(outs[i]), {m[i]}), kBound);
+    }
+
+    // A short ciphertext (bodies 0 and 1 and the mask) gives two.
+    MsCiphertext shortened = ct;
+    shortened.getPoly(2) = ct.getPoly(3);
+    shortened.setNumPoly(3);
+    converter.MStoSS(shortened, *keys().mstoss, singleSecret(), outs);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i)
+        EXPECT_LE(largestSlotError(keys().ss.decrypt(outs[i]), {m[i]}), kBound);
+}
+
+TEST_F(MultiSecretConverterTest, MStoSSOnThePresetOfTwoSecrets) {
+    static const auto ms = makeContext(ParameterPreset::FGbD12NS2L1);
+    static const auto ss = makeContext(ParameterPreset::FGbD12NS1L1);
+    const SchemeKeys<EncryptionType::MSRLWE> msKeys(ms);
+    const SchemeKeys<EncryptionType::RLWE> ssKeys(ss);
+    const MStoSSKeyBundle bundle = KeyGenerator(ss).genMStoSSKeyBundle(msKeys.key, ssKeys.key);
+    const Messages m = randomMessages(getLogFullSlots(ms), 2, rng);
+    const MsCiphertext ct = msKeys.encrypt(m, getEncryptionLevel(ms));
+    std::vector<SsCiphertext> outs;
+    converter.MStoSS(ct, bundle, ss, outs);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i)
+        EXPECT_LE(largestSlotError(ssKeys.decrypt(outs[i]), {m[i]}), kBound);
+}
+
+TEST_F(MultiSecretConverterTest, MStoSSKeepsTheMetadata) {
+    const u64 log_slots = getLogFullSlots(singleSecret()) - 2;
+    const Messages m = messages(3, log_slots);
+    const MsCiphertext ct = keys().ms.encrypt(m, kLevel, 1);
+    ASSERT_EQ(ct.getLogSlots(), log_slots);
+    std::vector<SsCiphertext> outs;
+    converter.MStoSS(ct, *keys().mstoss, singleSecret(), outs);
+    ASSERT_EQ(outs.size(), 3u);
+    for (u64 i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outs[i].getLogSlots(), log_slots);
+        EXPECT_EQ(outs[i].getRescaleCounter(), 1);
+        EXPECT_EQ(outs[i].getEncodingType(), EncodingType::SLOT);
+        EXPECT_LE(largestSlotError(keys().ss.decrypt(outs[i]), {m[i]}), kBound);
+    }
+    MsCiphertext coefficients = ct;
+    coefficients.setEncodingType(EncodingType::COEFFICIENT);
+    converter.MStoSS(coefficients, *keys().mstoss, singleSecret(), outs);
+    EXPECT_EQ(outs.at(0).getEncodingType(), EncodingType::COEFFICIENT);
+}
+
+TEST_F(MultiSecretConverterTest, MStoSSRefusals) {
+    const MsCiphertext ct = keys().ms.encrypt(messages(3), kLevel);
+    // Other primes (50-bit base primes) and another degree.
+    static const auto otherPrimes = makeContext(8, 5, 50, 40, 50, 2);
+    static const auto otherDegree = makeContext(9, 5, 40, 40, 40, 2);
+    const auto noKeys = withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 0);
+    const auto emptyKeys = withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 3);
+    std::vector<SsCiphertext> outs(1, single());
+    const auto before = ciphertextWords(outs[0]);
+    expectCases({
+        {"primes", [&] { converter.MStoSS(ct, *keys().mstoss, otherPrimes, outs); },
+         Converter::kIncompatibleContext},
+        {"degree", [&] { converter.MStoSS(ct, *keys().mstoss, otherDegree, outs); },
+         Converter::kIncompatibleContext},
+        {"no key", [&] { converter.MStoSS(ct, noKeys, singleSecret(), outs); },
+         Converter::kMStoSSKeyMissing},
+        {"empty key", [&] { converter.MStoSS(ct, emptyKeys, singleSecret(), outs); },
+         Converter::kMStoSSKeyMissing},
+    });
+    ASSERT_EQ(outs.size(), 1u);
+    EXPECT_EQ(ciphertextWords(outs[0]), before);
+}
+
+TEST_F(MultiSecretConverterTest, SStoMSChecksThenStopsAtTheMissingKernel) {
+    using List = std::vector<SsCiphertext>;
+    const SsCiphertext ct = single();
+    const auto emptyKeys = withEmptyKeys(SStoMSKeyBundle(threeSecrets()), 3);
+    MsCiphertext out(threeSecrets(), false, true);
+    const auto before = ciphertextWords(out);
+    expectCases({
+        {"empty", [&] { converter.SStoMS(List{}, *keys().sstoms, out); }, Converter::kSStoMSEmpty},
+        {"count", [&] { converter.SStoMS(List(4, ct), *keys().sstoms, out); },
+         Converter::kSStoMSCount},
+        {"key", [&] { converter.SStoMS(List(2, ct), emptyKeys, out); },
+         Converter::kSStoMSKeyMissing},
+        {"fewer inputs", [&] { converter.SStoMS(List(2, ct), *keys().sstoms, out); }, kMulVector},
+        {"all inputs", [&] { converter.SStoMS(List(3, ct), *keys().sstoms, out); }, kMulVector},
+    });
+    EXPECT_EQ(ciphertextWords(out), before);
+}
+
+TEST_F(MultiSecretConverterTest, IncreaseNSChecksThenStopsAtTheMissingKernel) {
+    using List = std::vector<MsCiphertext>;
+    const MsCiphertext two = keys().ms2.encrypt(messages(2), kLevel);
+    const MsCiphertext three = keys().ms.encrypt(messages(3), kLevel);
+    MsCiphertext shortTwo = two;
+    shortTwo.getPoly(1) = two.getPoly(2);
+    shortTwo.setNumPoly(2);
+    const auto emptyKeys = withEmptyKeys(IncreaseNSKeyBundle(doublings()[1], 2), 2);
+    MsCiphertext out(doublings()[1], false, true);
+    const auto before = ciphertextWords(out);
+    expectCases({
+        {"empty", [&] { converter.IncreaseNS(List{}, *keys().increase, out); },
+         Converter::kIncreaseNSEmpty},
+        {"count", [&] { converter.IncreaseNS(List(3, two), *keys().increase, out); },
+         Converter::kIncreaseNSCount},
+        // 4 / 3 = 1 input at most: the count is reported though 3 does not divide 4.
+        {"count before divisibility",
+         [&] { converter.IncreaseNS(List(2, three), *keys().increase, out); },
+         Converter::kIncreaseNSCount},
+        {"divisibility", [&] { converter.IncreaseNS(List{three}, *keys().increase, out); },
+         Converter::kIncreaseNSDivide},
+        {"bodies",
+         [&] {
+             converter.IncreaseNS(List{two, three}, *keys().increase, out);
+         },
+         Converter::kIncreaseNSBodies},
+        {"key",
+         [&] {
+             converter.IncreaseNS(List{two, two}, emptyKeys, out);
+         },
+         Converter::kIncreaseNSKeyMissing},
+        {"two inputs",
+         [&] {
+             converter.IncreaseNS(List{two, two}, *keys().increase, out);
+         },
+         kMulVector},
+        {"short last input",
+         [&] {
+             converter.IncreaseNS(List{two, shortTwo}, *keys().increase, out);
+         },
+         kMulVector},
+    });
+    EXPECT_EQ(ciphertextWords(out), before);
+}
+
+TEST_F(MultiSecretConverterTest, BisectionChecksThenStopsAtTheMissingKernel) {
+    using List = std::vector<SsCiphertext>;
+    const SsCiphertext ct = single();
+    MsCiphertext oneSecret(singleSecret(), false, true);
+    MsCiphertext intoTwo(doublings()[0], false, true);
+    MsCiphertext intoThree(threeSecrets(), false, true);
+    MsCiphertext intoFour(doublings()[1], false, true);
+    MsCiphertext intoEight(doublings()[2], false, true);
+    const auto before = ciphertextWords(intoEight);
+    const SStoMSBisectionKeyBundle &bundle = *keys().bisection;
+    expectCases({
+        {"empty", [&] { converter.SStoMSBisection(List{}, bundle, intoEight); },
+         Converter::kBisectionEmpty},
+        {"one secret", [&] { converter.SStoMSBisection(List(2, ct), bundle, oneSecret); },
+         Converter::kBisectionFewSecrets},
+        {"too many", [&] { converter.SStoMSBisection(List(5, ct), bundle, intoFour); },
+         Converter::kBisectionTooMany},
+        {"bundle short",
+         [&] { converter.SStoMSBisection(List(5, ct), *keys().bisectionShort, intoEight); },
+         Converter::kBisectionBundleShort},
+        {"one round, SStoMS's count",
+         [&] { converter.SStoMSBisection(List(3, ct), bundle, intoTwo); }, Converter::kSStoMSCount},
+        {"two inputs", [&] { converter.SStoMSBisection(List(2, ct), bundle, intoTwo); },
+         kMulVector},
+        {"three inputs, one round",
+         [&] { converter.SStoMSBisection(List(3, ct), *keys().bisectionThree, intoThree); },
+         kMulVector},
+        {"three inputs, two rounds",
+         [&] { converter.SStoMSBisection(List(3, ct), bundle, intoFour); }, kMulVector},
+        {"five inputs", [&] { converter.SStoMSBisection(List(5, ct), bundle, intoEight); },
+         kMulVector},
+    });
+    EXPECT_EQ(ciphertextWords(intoEight), before);
+}
+
+TEST_F(MultiSecretConverterTest, ContextImbedCopiesThePolynomials) {
+    const MsCiphertext three = keys().ms.encrypt(messages(3), kLevel);
+    MsCiphertext two(doublings()[0], false, true);
+    two.setLogSlots(3);
+    contextImbed(three, two);
+    EXPECT_EQ(two.getContext(), doublings()[0]);
+    EXPECT_EQ(two.getLogSlots(), 3u);
+    for (u64 i = 0; i < 3; ++i)
+        EXPECT_EQ(wordsOf(two.getPoly(i)), wordsOf(three.getPoly(i)));
+
+    const SsCiphertext ct = single();
+    MsCiphertext pair(doublings()[0], false, true);
+    pair.setNumPoly(2);
+    contextImbed(ct, pair);
+    for (u64 i = 0; i < 2; ++i)
+        EXPECT_EQ(wordsOf(pair.getPoly(i)), wordsOf(ct.getPoly(i)));
+    const auto before = ciphertextWords(two);
+    expectThrowsMessage([&] { contextImbed(ct, two); }, kContextImbedShort);
+    EXPECT_EQ(ciphertextWords(two), before);
+}
+
+} // namespace
+} // namespace Quelt::test
