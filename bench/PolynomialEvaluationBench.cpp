@@ -43,6 +43,8 @@ struct Setup {
         std::uniform_real_distribution<double> dist(-1.0, 1.0);
         for (u64 i = 0; i < 64; ++i)
             coeffs.emplace_back(dist(rng), dist(rng));
+        // One evaluation first, as in a loop of an application.
+        Quelt::evaluatePolynomial(*eval, in, coeffs, out, 1.0, 8);
     }
 };
 
