@@ -19,6 +19,7 @@ using u64 = std::uint64_t;
 template <EncryptionType ET>
 using Ct = CiphertextBase<ET>;
 using RingCt = Ct<EncryptionType::RLWE>;
+using MultiCt = Ct<EncryptionType::MSRLWE>;
 
 constexpr const char *kBabyStepZero = "[blockMatMulBSGS] The baby step should be positive";
 constexpr const char *kBabyStepAboveDiagonals =
@@ -110,6 +111,94 @@ void finishOneDimensional(const HomEvaluator &eval, const std::vector<Plaintext>
     ctxt_out = std::move(result);
 }
 
+// The evaluator operations of the two-dimensional product, by encryption
+// type. The multi-secret rotations, inner products and rotation sums all
+// need the multi-secret key switch, which this build has no host kernel for.
+void hoistedRotate(const HomEvaluator &eval, const RingCt &ct, const std::vector<u64> &amounts,
+                   std::vector<RingCt> &outs) {
+    eval.leftRotate(ct, amounts, outs);
+}
+void hoistedRotate(const HomEvaluator &, const MultiCt &, const std::vector<u64> &,
+                   std::vector<MultiCt> &) {
+    throw RuntimeException(kNoMultiSecretKernel);
+}
+void innerProduct(const HomEvaluator &eval, std::vector<Plaintext>::const_iterator first,
+                  std::vector<Plaintext>::const_iterator last,
+                  std::vector<RingCt>::const_iterator cts, RingCt &out) {
+    eval.innerProduct(first, last, cts, out);
+}
+void innerProduct(const HomEvaluator &, std::vector<Plaintext>::const_iterator,
+                  std::vector<Plaintext>::const_iterator, std::vector<MultiCt>::const_iterator,
+                  MultiCt &) {
+    throw RuntimeException(kNoMultiSecretKernel);
+}
+void rotSum(const HomEvaluator &eval, const std::vector<RingCt> &cts,
+            const std::vector<u64> &amounts, RingCt &out) {
+    eval.rotSum(cts, amounts, out);
+}
+void rotSum(const HomEvaluator &, const std::vector<MultiCt> &, const std::vector<u64> &,
+            MultiCt &) {
+    throw RuntimeException(kNoMultiSecretKernel);
+}
+
+template <EncryptionType ET>
+void twoDimensional(const HomEvaluator &eval, const std::vector<Ct<ET>> &ctxts,
+                    const std::vector<std::vector<Plaintext>> &diags,
+                    std::vector<Ct<ET>> &ctxts_out, u64 bs, u64 num_diag, u64 stride) {
+    check2D(ctxts, diags, ctxts_out, bs, num_diag);
+    const std::shared_ptr<ContextContent> ctx = ctxts_out[0].getContext();
+    const u64 slots = ctxts_out[0].getNumberOfSlots();
+    const u64 m = ctxts.size();
+    const u64 gs = num_diag / bs;
+
+    // Entry c * bs + i is the i-th baby rotation of input c, shared by every
+    // output and giant block.
+    const std::vector<u64> baby_amounts = rotationAmounts(bs, 1, stride, slots);
+    std::vector<Ct<ET>> baby;
+    baby.reserve(m * bs);
+    for (const Ct<ET> &ctxt : ctxts) {
+        const std::optional<Ct<ET>> placed = placeInto(ctx, ctxt);
+        std::vector<Ct<ET>> rotated;
+        hoistedRotate(eval, placed ? *placed : ctxt, baby_amounts, rotated);
+        for (Ct<ET> &r : rotated)
+            baby.push_back(std::move(r));
+    }
+    const std::vector<u64> giant_amounts = rotationAmounts(gs, bs, stride, slots);
+
+    // The results are kept aside until all are made, so that a failure leaves
+    // every output as it was.
+    std::vector<Ct<ET>> results;
+    results.reserve(ctxts_out.size());
+    Ct<ET> term(ctx, false, true);
+    for (u64 t = 0; t < ctxts_out.size(); ++t) {
+        std::vector<Ct<ET>> acc;
+        acc.reserve(gs);
+        for (u64 c = 0; c < m; ++c)
+            for (u64 j = 0; j < gs; ++j) {
+                const auto first =
+                    diags[t].cbegin() + static_cast<std::ptrdiff_t>(c * num_diag + j * bs);
+                const auto last = first + static_cast<std::ptrdiff_t>(bs);
+                const auto rotations = baby.cbegin() + static_cast<std::ptrdiff_t>(c * bs);
+                if (c == 0) {
+                    acc.emplace_back(ctx, false, true);
+                    innerProduct(eval, first, last, rotations, acc[j]);
+                } else {
+                    innerProduct(eval, first, last, rotations, term);
+                    eval.add(acc[j], term, acc[j]);
+                }
+            }
+        if (gs <= 1) {
+            results.push_back(std::move(acc[0]));
+        } else {
+            results.emplace_back(ctx, false, true);
+            rotSum(eval, acc, giant_amounts, results.back());
+        }
+        eval.rescale(results.back());
+    }
+    for (u64 t = 0; t < ctxts_out.size(); ++t)
+        ctxts_out[t] = std::move(results[t]);
+}
+
 } // namespace
 
 void blockMatMul1DBSGS(const HomEvaluator &eval, const RingCt &ctxt,
@@ -155,74 +244,13 @@ void blockMatMul1DBSGS(const HomEvaluator &eval, const RingCt &ctxt,
 void blockMatMul2DBSGS(const HomEvaluator &eval, const std::vector<RingCt> &ctxts,
                        const std::vector<std::vector<Plaintext>> &diags,
                        std::vector<RingCt> &ctxts_out, u64 baby_step, u64 num_diag, u64 stride) {
-    check2D(ctxts, diags, ctxts_out, baby_step, num_diag);
-    const std::shared_ptr<ContextContent> ctx = ctxts_out[0].getContext();
-    const u64 slots = ctxts_out[0].getNumberOfSlots();
-    const u64 m = ctxts.size();
-    const u64 gs = num_diag / baby_step;
-    const u64 bs = baby_step;
-
-    // Entry c * bs + i is the i-th baby rotation of input c, shared by every
-    // output and giant block.
-    const std::vector<u64> baby_amounts = rotationAmounts(bs, 1, stride, slots);
-    std::vector<RingCt> baby;
-    baby.reserve(m * bs);
-    for (const RingCt &ctxt : ctxts) {
-        const std::optional<RingCt> placed = placeInto(ctx, ctxt);
-        std::vector<RingCt> rotated;
-        eval.leftRotate(placed ? *placed : ctxt, baby_amounts, rotated);
-        for (RingCt &r : rotated)
-            baby.push_back(std::move(r));
-    }
-    const std::vector<u64> giant_amounts = rotationAmounts(gs, bs, stride, slots);
-
-    // The results are kept aside until all are made, so that a failure leaves
-    // every output as it was.
-    std::vector<RingCt> results;
-    results.reserve(ctxts_out.size());
-    RingCt term(ctx, false, true);
-    for (u64 t = 0; t < ctxts_out.size(); ++t) {
-        std::vector<RingCt> acc;
-        acc.reserve(gs);
-        for (u64 c = 0; c < m; ++c)
-            for (u64 j = 0; j < gs; ++j) {
-                const auto first =
-                    diags[t].cbegin() + static_cast<std::ptrdiff_t>(c * num_diag + j * bs);
-                const auto last = first + static_cast<std::ptrdiff_t>(bs);
-                const auto rotations = baby.cbegin() + static_cast<std::ptrdiff_t>(c * bs);
-                if (c == 0) {
-                    acc.emplace_back(ctx, false, true);
-                    eval.innerProduct(first, last, rotations, acc[j]);
-                } else {
-                    eval.innerProduct(first, last, rotations, term);
-                    eval.add(acc[j], term, acc[j]);
-                }
-            }
-        if (gs <= 1) {
-            results.push_back(std::move(acc[0]));
-        } else {
-            results.emplace_back(ctx, false, true);
-            eval.rotSum(acc, giant_amounts, results.back());
-        }
-        eval.rescale(results.back());
-    }
-    for (u64 t = 0; t < ctxts_out.size(); ++t)
-        ctxts_out[t] = std::move(results[t]);
+    twoDimensional(eval, ctxts, diags, ctxts_out, baby_step, num_diag, stride);
 }
 
-void blockMatMul2DBSGS(const HomEvaluator &eval,
-                       const std::vector<Ct<EncryptionType::MSRLWE>> &ctxts,
+void blockMatMul2DBSGS(const HomEvaluator &eval, const std::vector<MultiCt> &ctxts,
                        const std::vector<std::vector<Plaintext>> &diags,
-                       std::vector<Ct<EncryptionType::MSRLWE>> &ctxts_out, u64 baby_step,
-                       u64 num_diag, u64 stride) {
-    static_cast<void>(eval);
-    static_cast<void>(stride);
-    check2D(ctxts, diags, ctxts_out, baby_step, num_diag);
-    // The first input is placed into the working context as in the ring
-    // form; its first rotation (or, with all amounts 0, its inner product)
-    // needs the multi-secret key-switch kernel, which this build lacks.
-    placeInto(ctxts_out[0].getContext(), ctxts[0]);
-    throw RuntimeException(kNoMultiSecretKernel);
+                       std::vector<MultiCt> &ctxts_out, u64 baby_step, u64 num_diag, u64 stride) {
+    twoDimensional(eval, ctxts, diags, ctxts_out, baby_step, num_diag, stride);
 }
 
 } // namespace Quelt
