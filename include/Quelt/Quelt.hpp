@@ -1,6 +1,7 @@
 #pragma once
 
 // Everything the library exports.
+#include "Quelt/BlockMatMul.hpp"
 #include "Quelt/Bootstrapper.hpp"
 #include "Quelt/Bx.hpp"
 #include "Quelt/Ciphertext.hpp"
@@ -35,6 +36,7 @@
 #include "Quelt/ParameterPreset.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
+#include "Quelt/PolynomialEvaluation.hpp"
 #include "Quelt/Random.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"

@@ -14,6 +14,8 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -22,8 +24,10 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <random>
+#include <string>
 
 namespace Quelt::test {
 
@@ -69,6 +73,18 @@ protected:
         for (std::uint64_t i = 0; i < got.getSize(); ++i)
             worst = std::max(worst, std::abs(got[i] - want[i]));
         return worst;
+    }
+
+    // Fails unless `call` throws RuntimeException with exactly `message` and
+    // leaves the output it is handed (an encryption of 0.25 in every slot)
+    // word for word as it was.
+    void expectRefusedKeepingOutput(const std::function<void(RingCiphertext &)> &call,
+                                    const std::string &message) const {
+        RingCiphertext out = encrypt(Message(getLogFullSlots(context()), 0.25));
+        const RingCiphertext before = out;
+        expectThrowsMessage([&] { call(out); }, message);
+        for (std::uint64_t p = 0; p < out.getNumPoly(); ++p)
+            EXPECT_EQ(wordsOf(out.getPoly(p)), wordsOf(before.getPoly(p)));
     }
 
     std::mt19937_64 rng{20240611};
