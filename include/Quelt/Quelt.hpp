@@ -35,6 +35,7 @@
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/Pointer.hpp"
 #include "Quelt/Random.hpp"
+#include "Quelt/RingPacker.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "Quelt/SecurityLevel.hpp"
