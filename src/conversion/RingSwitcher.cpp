@@ -305,15 +305,19 @@ void RingSwitcher::combineBatch(const std::vector<const LevelledVector *> &ins,
         shapeOutput(*out, level, device);
         out->setNTT(false);
     }
+    // The limb pointers of one tile's sources are looked up once per tile.
+    std::vector<const u64 *> src(kTile);
     for (u64 l = 0; l < limbs; ++l)
         for (u64 k0 = 0; k0 < N; k0 += kTile) {
             const u64 k1 = std::min(N, k0 + kTile);
+            for (u64 k = k0; k < k1; ++k)
+                src[k - k0] = ins[k]->getLimb(l);
             for (u64 t0 = 0; t0 < d; t0 += kTile) {
                 const u64 t1 = std::min(d, t0 + kTile);
                 for (u64 t = t0; t < t1; ++t) {
-                    u64 *dst = outs[t]->getLimb(l);
-                    for (u64 k = k0; k < k1; ++k)
-                        dst[k] = ins[k]->getLimb(l)[t];
+                    u64 *dst = outs[t]->getLimb(l) + k0;
+                    for (u64 k = 0; k < k1 - k0; ++k)
+                        dst[k] = src[k][t];
                 }
             }
         }
