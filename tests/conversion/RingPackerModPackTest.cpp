@@ -205,6 +205,10 @@ TEST(RingPackerModPack, ChecksInOrder) {
     expectThrowsMessage([&] { packer.modPack(mptrs, wrong_degree, rout); },
                         "[mlweKeySwitch] The context of the modpack keys should have the output's "
                         "degree times its rank and the output's primes.");
+    // Keys of the right degree over other primes.
+    const ModPackKeyBundle other_primes(makeContext(12, 1, 50, 40, 50, 1), 64);
+    expectThrowsMessage([&] { packer.modPack(mptrs, other_primes, rout); },
+                        "[setContext] Input context is not compatible with the ciphertext.");
 }
 
 } // namespace Quelt::test
