@@ -38,6 +38,7 @@
 #include "Quelt/Pointer.hpp"
 #include "Quelt/PolynomialEvaluation.hpp"
 #include "Quelt/Random.hpp"
+#include "Quelt/RingPacker.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "Quelt/SecurityLevel.hpp"
