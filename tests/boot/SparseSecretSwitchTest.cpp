@@ -13,6 +13,7 @@
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
 #include "support/ExpectThrow.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -30,24 +31,8 @@ using u64 = std::uint64_t;
 using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 
-// Main: five primes in two digits, three temporary primes, named as FGbSSE.
-std::shared_ptr<ContextContent> mainContext() {
-    static const auto ctx = withParameter(makeContext(7, 5, 50, 40, 50, 2), [](Parameter &p) {
-        p.preset = ParameterPreset::FGbSSE;
-        p.sparse_secret_encapsulation = true;
-    });
-    return ctx;
-}
-// Sparse: the main prime 0 and one temporary prime, Hamming weight 8, named
-// as SGb0.
-std::shared_ptr<ContextContent> sparseContext() {
-    static const auto ctx =
-        withParameter(contextFromPrimes(mainContext(), 7, {0}, {5}, 1), [](Parameter &p) {
-            p.hamming_weight = 8;
-            p.preset = ParameterPreset::SGb0;
-        });
-    return ctx;
-}
+std::shared_ptr<ContextContent> mainContext() { return sseNamedMain(); }
+std::shared_ptr<ContextContent> sparseContext() { return sseNamedSparse(); }
 
 struct Pair {
     RLWEKey sk{mainContext()};
@@ -108,4 +93,28 @@ TEST(SparseSecretSwitch, Refusals) {
         kNoSparseSecretEncapsulationKeyMessage);
     expectThrowsMessage([&] { switchKeySTD(pair.mainSwitcher, pair.pack, ct, out, true); },
                         kNoSparseSecretEncapsulationKeyMessage);
+}
+
+// The multi-secret forms pass their checks and stop at the missing list
+// kernel of the multi-secret key switch.
+TEST(SparseSecretSwitch, MultiSecretFormsReachTheMissingKernel) {
+    const auto main = genMultiSecretContext(mainContext(), "SseMain2", 2);
+    const auto sparse = genMultiSecretContext(sparseContext(), "SseSparse2", 2);
+    const SecretKeyBase<EncryptionType::MSRLWE> sk(main);
+    const KeyPack pack(main, sparse);
+    KeyGenerator(main, sparse, sk, pack).genSparseSecretEncapsulationKey();
+    const KeySwitcher sparseSwitcher(sparse), mainSwitcher(main);
+    CiphertextBase<EncryptionType::MSRLWE> ct(main, false, true);
+    ct.setLevel(0);
+    for (u64 k = 0; k < ct.getNumPoly(); ++k)
+        for (u64 w = 0; w < ct.getPoly(k).getData().size(); ++w)
+            ct.getPoly(k).getData().getData()[w] = w % 97;
+    const std::string message =
+        "Cannot support the function 'mulVector' in the current build configuration";
+    expectThrowsMessage([&] { switchKeyDTS(main, sparseSwitcher, pack, ct, ct, false); }, message);
+    expectThrowsMessage([&] { switchKeySTD(mainSwitcher, pack, ct, ct, true); }, message);
+    CiphertextBase<EncryptionType::MSRLWE> two(ct);
+    two.setNumPoly(2);
+    expectThrowsMessage([&] { switchKeyDTS(main, sparseSwitcher, pack, two, ct, false); },
+                        "[switchKeyDTS] ctxt size should be 3");
 }

@@ -7,6 +7,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "context/PolynomialVector.hpp"
 #include "support/ExpectThrow.hpp"
+#include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -25,23 +26,6 @@ using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 std::shared_ptr<ContextContent> fusingFx() {
     static const auto ctx =
         withParameter(fxContext(), [](Parameter &p) { p.fuse_mod_raise = true; });
-    return ctx;
-}
-
-// A main context and its sparse companion in name (as FGbSSE and SGb0), at
-// degree 128, without the fusing flag.
-std::shared_ptr<ContextContent> sseMain() {
-    static const auto ctx = withParameter(makeContext(7, 5, 50, 40, 50, 2), [](Parameter &p) {
-        p.preset = ParameterPreset::FGbSSE;
-        p.sparse_secret_encapsulation = true;
-    });
-    return ctx;
-}
-std::shared_ptr<ContextContent> sseSparse() {
-    static const auto ctx = withParameter(makeContext(7, 2, 52, 42, 52, 1), [](Parameter &p) {
-        p.hamming_weight = 8;
-        p.preset = ParameterPreset::SGb0;
-    });
     return ctx;
 }
 
@@ -82,9 +66,9 @@ TEST(FuseRotKeyBundleWithSSE, ChecksBeforeAnythingEntersThePack) {
     expectThrowsMessage([&] { KeyGenerator(fxContext(), sk).genFuseRotKeyBundleWithSSE(); },
                         KeyGenerator::kFuseNoSparseContext);
     // Without fusing no encapsulation key is made either.
-    const RLWEKey mainKey(sseMain());
-    const KeyPack pack(sseMain(), sseSparse());
-    const KeyGenerator gen(sseMain(), sseSparse(), mainKey, pack);
+    const RLWEKey mainKey(sseNamedMain());
+    const KeyPack pack(sseNamedMain(), sseNamedSparse());
+    const KeyGenerator gen(sseNamedMain(), sseNamedSparse(), mainKey, pack);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundleWithSSE(); }, KeyGenerator::kFuseNotSupported);
     EXPECT_FALSE(pack.getSparseSecretEncapsulationKey());
 }
