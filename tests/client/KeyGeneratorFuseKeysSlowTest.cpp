@@ -116,3 +116,22 @@ TEST(FuseRotKeyBundleSlow, KeysHoldTheirRelationAndStay) {
     for (u64 j = 0; j < held.size(); ++j)
         EXPECT_EQ(pack.getFuseRotKey(j * rd.strides[0]), held[j]);
 }
+
+// With a new encapsulation key the fused keys are made for its sparse secret
+// and replace those already held (which belong to the default secret or an
+// earlier sparse secret).
+TEST(FuseRotKeyBundleSlow, WithSSEReplacesHeldKeys) {
+    const auto ctx = makeContext(ParameterPreset::FGbSSE);
+    const auto sparse = makeContext(getSparseParameterPresetFor(ParameterPreset::FGbSSE));
+    const SecretKeyBase<EncryptionType::RLWE> sk(ctx);
+    const KeyPack pack(ctx, sparse);
+    const KeyGenerator gen(ctx, sparse, sk, pack);
+    gen.genFuseRotKeyBundle();
+    const auto before = pack.getFuseRotKey(0);
+    ASSERT_TRUE(before);
+    gen.genFuseRotKeyBundleWithSSE();
+    const auto after = pack.getFuseRotKey(0);
+    ASSERT_TRUE(after);
+    EXPECT_NE(after, before);
+    EXPECT_TRUE(pack.getSparseSecretEncapsulationKey());
+}
