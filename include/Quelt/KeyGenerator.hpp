@@ -17,6 +17,7 @@ namespace Quelt {
 
 class ContextContent;
 class KeyGeneratorImpl;
+class PolynomialVector;
 namespace LWE {
 class SecretKey;
 }
@@ -115,6 +116,17 @@ public:
         "not that of output secret key's context";
     static constexpr const char *kNoSparseContext =
         "Key Generator is not constructed for the parameter supporting sparse secret encapsulation";
+    static constexpr const char *kFuseNotSupported =
+        "[genFuseRotKeyBundle] This parameter does not support fusing modRaise and modUp.";
+    static constexpr const char *kFuseSecretCount =
+        "[genFuseRotKeyBundle] The size of sx_vec should be the same as num_secret.";
+    static constexpr const char *kFuseNoSecretKey =
+        "[genFuseRotKeyBundle] The KeyGenerator was constructed without a secret key.";
+    static constexpr const char *kFuseNoMultiSecretKey =
+        "[genFuseRotKeyBundle] The KeyGenerator was constructed without an MSRLWE secret key.";
+    static constexpr const char *kFuseNoSparseContext =
+        "KeyGenerator was not constructed for the parameter supporting sparse secret "
+        "encapsulation.";
     static constexpr const char *kComposeDegree =
         "[genComposeKey] The degree of input ciphertext does not divide the RLWE encryption degree";
     static constexpr const char *kComposeSubset =
@@ -237,6 +249,37 @@ public:
     // sparse context (as after flush): "[KeyPack] The key pack was not
     // constructed with a sparse context".
     void genSparseSecretEncapsulationKey() const;
+
+    // Fused rotation keys (bootstrapping with the modulus raise fused into
+    // the first CoeffToSlot step): with R the radix and g the stride of the
+    // first step of the full-slot CoeffToSlot split, the key of index
+    // r = j g (j < R) holds, on the L base and quantize primes and the first
+    // two temporary primes (NTT form), the bodies
+    // m_j (p_L sigma_r(from_k) - a to_k + e_k) for each secret k and the mask
+    // m_j a, where m_j is the j-th diagonal of that step, p_L the first
+    // temporary prime, sigma_r the automorphism X -> X^(5^r mod 2N), a a
+    // uniform mask and e_k a fresh Gaussian error. The full-slot
+    // bootstrapping constants are built for the call and dropped. Each key
+    // enters the pack whole, under the exclusive lock of the fused keys, only
+    // when its index holds none. Checks, in order, before any key is made:
+    // kFuseNotSupported; `from` or `to` not of one polynomial per secret:
+    // kFuseSecretCount; then what the bootstrapping parameters and constants
+    // throw (for example "Currently, FuseModRaise is only supported for
+    // degree 2^16").
+    void genFuseRotKeyBundle(const PolynomialVector &from, const PolynomialVector &to) const;
+    // The fused keys from the default secret to itself. Without the key of
+    // the context's kind: kFuseNoSecretKey (one secret) or
+    // kFuseNoMultiSecretKey (several), before the checks above.
+    void genFuseRotKeyBundle() const;
+    // A new sparse-secret encapsulation key (as
+    // genSparseSecretEncapsulationKey), then the fused keys from its sparse
+    // secret, written over the main context, to the default secret; these
+    // replace fused keys the pack already holds (made for another sparse
+    // secret, they would not match the new encapsulation key). Checks, in
+    // order, before anything enters the pack: kFuseNoSparseContext,
+    // kFuseNotSupported, then the checks of genSparseSecretEncapsulationKey
+    // after its sparse-context one.
+    void genFuseRotKeyBundleWithSSE() const;
 
     // The key (type 'w', over this generator's context) that switches from
     // the small secret s of degree n embedded as s(X^(N/n)) (coefficient i

@@ -370,6 +370,12 @@ void Modulus::normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c,
     }
 }
 
+void Modulus::reduceFromTwicePrime(std::uint64_t *data) const {
+    const u64 p = prime_;
+    for (u64 i = 0; i < degree_; ++i)
+        data[i] = reduceOnce(data[i], p);
+}
+
 std::uint64_t Modulus::makeInteger(double v, double s) const {
     const double scaled = std::fabs(v) * std::pow(2.0, s);
     // Also rejects NaN, which fails every comparison.

@@ -168,6 +168,9 @@ public:
     template <bool Accumulate>
     void normalizeModAndConstMult(const std::uint64_t *in, std::uint64_t c, std::uint64_t q,
                                   std::uint64_t *out) const;
+    // Over N: the lazily reduced words of a limb, in [0, 2p), brought below p
+    // in place.
+    void reduceFromTwicePrime(std::uint64_t *data) const;
 
     // |v| * 2^s truncated toward zero to an integer, reduced modulo p, and
     // negated modulo p when v < 0 (-0.0 counts as non-negative).

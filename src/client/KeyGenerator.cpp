@@ -95,6 +95,15 @@ void KeyGenerator::genSparseSecretEncapsulationKey() const {
     impl_->genSparseSecretEncapsulationKey();
 }
 
+void KeyGenerator::genFuseRotKeyBundle(const PolynomialVector &from,
+                                       const PolynomialVector &to) const {
+    impl_->genFuseRotKeyBundle(from, to);
+}
+
+void KeyGenerator::genFuseRotKeyBundle() const { impl_->genFuseRotKeyBundle(); }
+
+void KeyGenerator::genFuseRotKeyBundleWithSSE() const { impl_->genFuseRotKeyBundleWithSSE(); }
+
 RingSwitchKey KeyGenerator::genComposeKey(const RLWEKey &sk_small) const {
     return impl_->genComposeKey(sk_small);
 }

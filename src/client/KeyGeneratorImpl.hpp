@@ -130,6 +130,9 @@ public:
     RingSwitchKey genSwitchKey(const RLWEKey &from, const RLWEKey &to) const;
     RingSwitchKey genSwitchKeyMSRLWE(const MSRLWEKey &from, const MSRLWEKey &to) const;
     void genSparseSecretEncapsulationKey() const;
+    void genFuseRotKeyBundle() const;
+    void genFuseRotKeyBundle(const PolynomialVector &from, const PolynomialVector &to) const;
+    void genFuseRotKeyBundleWithSSE() const;
     RingSwitchKey genComposeKey(const RLWEKey &sk_small) const;
     RingSwitchKey genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
                                   const RLWEKey &sk_small) const;
@@ -193,6 +196,15 @@ private:
     // A complete key of `key`'s kind whose source is the default secret
     // under X -> X^g.
     void fillAutomorphismKey(EvaluationKey &key, std::int64_t g) const;
+    // The checks of the fused keys: fusing supported, one polynomial per
+    // secret in both lists.
+    void checkFuseRotKeyArguments(const PolynomialVector &from, const PolynomialVector &to) const;
+    // The fused keys of the first CoeffToSlot step from `from` to `to`, each
+    // published under the pack's exclusive lock as soon as it is complete:
+    // replacing a held key of its index when `replace` is set, else only
+    // when the index holds none.
+    void genFuseRotKeys(const PolynomialVector &from, const PolynomialVector &to,
+                        bool replace) const;
     // Generates the left-rotation keys of the indices (ascending) the pack
     // does not hold.
     void genMissingRotKeys(const std::vector<std::uint64_t> &indices) const;

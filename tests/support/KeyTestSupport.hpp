@@ -24,6 +24,7 @@
 #include "keys/EvaluationKeyAccess.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ModularReference.hpp"
+#include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,26 @@
 #include <vector>
 
 namespace Quelt::test {
+
+// A degree-128 pair named as a preset and its sparse companion (FGbSSE and
+// SGb0), so that operations which check the companion preset run at this
+// degree. Main: five primes in two digits, three temporary primes. Sparse:
+// the main prime 0 and one temporary prime, Hamming weight 8.
+inline std::shared_ptr<ContextContent> sseNamedMain() {
+    static const auto ctx = withParameter(makeContext(7, 5, 50, 40, 50, 2), [](Parameter &p) {
+        p.preset = ParameterPreset::FGbSSE;
+        p.sparse_secret_encapsulation = true;
+    });
+    return ctx;
+}
+inline std::shared_ptr<ContextContent> sseNamedSparse() {
+    static const auto ctx =
+        withParameter(contextFromPrimes(sseNamedMain(), 7, {0}, {5}, 1), [](Parameter &p) {
+            p.hamming_weight = 8;
+            p.preset = ParameterPreset::SGb0;
+        });
+    return ctx;
+}
 
 // rank x secrets x N: the coefficients of a secret key of the context.
 inline std::uint64_t secretCoefficientCount(const std::shared_ptr<ContextContent> &ctx) {
