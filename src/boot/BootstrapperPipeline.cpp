@@ -36,6 +36,31 @@ std::int64_t powerOfTwo(u64 e) {
     return std::int64_t{1} << e;
 }
 
+// The encoding the entry point takes, else its message.
+void requireEncoding(const RingCiphertext &ct, EncodingType type, const char *message) {
+    if (ct.getEncodingType() != type)
+        throw RuntimeException(message);
+}
+
+// re = t + conj(t) and im = i (conj(t) - t): twice the real and the imaginary
+// parts, with t's rescale counter.
+void splitParts(const HomEvaluatorImpl &eval, const RingCiphertext &t, RingCiphertext &re,
+                RingCiphertext &im) {
+    RingCiphertext conj = emptyLike(t);
+    eval.conjugate(t, conj);
+    eval.add(t, conj, re);
+    eval.sub(conj, t, im);
+    eval.multImagUnit(im, im);
+}
+
+// t = t + conj(t), rescaled: twice the real parts after CoeffToSlot.
+void addConjugateAndRescale(const HomEvaluatorImpl &eval, RingCiphertext &t) {
+    RingCiphertext conj = emptyLike(t);
+    eval.conjugate(t, conj);
+    eval.add(t, conj, t);
+    eval.rescale(t);
+}
+
 } // namespace
 
 BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
@@ -88,40 +113,35 @@ const HomEvaluatorImpl &BootstrapperImpl::extendedEvaluator(const RingCiphertext
 
 void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out,
                                  bool complex) const {
-    if (in.getEncodingType() != EncodingType::SLOT)
-        throw RuntimeException(kSlotEncodedMessage);
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
     checkBootstrappable(in);
     bootstrapOnce(in, out, complex, 1.0, false);
 }
 
 void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out_real,
                                  RingCiphertext &out_imag, double scale) const {
-    if (in.getEncodingType() != EncodingType::SLOT)
-        throw RuntimeException(kSlotEncodedMessage);
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
     checkBootstrappable(in);
     bootstrapTwoOutput(in, out_real, out_imag, scale);
 }
 
 void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                 bool keep_real) const {
-    if (in.getEncodingType() != EncodingType::COEFFICIENT)
-        throw RuntimeException(kCoeffEncodedMessage);
+    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
     checkBootstrappable(in);
     bootstrapOnce(in, out, complex, 1.0, keep_real);
 }
 
 void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
                                 RingCiphertext &out_imag) const {
-    if (in.getEncodingType() != EncodingType::COEFFICIENT)
-        throw RuntimeException(kCoeffEncodedMessage);
+    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
     checkBootstrappable(in);
     bootstrapTwoOutput(in, out_real, out_imag, 1.0);
 }
 
 void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out,
                                          bool complex) const {
-    if (in.getEncodingType() != EncodingType::SLOT)
-        throw RuntimeException(kSlotEncodedMessage);
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
     checkExtendedBootstrappable(in);
     const HomEvaluatorImpl &ev = extendedEvaluator(in);
     const auto [e1, e2] = boot_param_.extended_exponents;
@@ -207,10 +227,7 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
     if (isCoeffBoot(context_))
         throw RuntimeException(kRealBootMessage);
     RingCiphertext t = bootstrapExceptRemoveI(in);
-    RingCiphertext conj = emptyLike(in);
-    eval_->conjugate(t, conj);
-    eval_->add(t, conj, t);
-    eval_->rescale(t);
+    addConjugateAndRescale(*eval_, t);
     if (isReRemoveI(context_))
         eval_->levelDownOne(t, t);
     removeI(t, out, scale);
@@ -229,14 +246,9 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
         bootstrapOnce(in, t, true, scale * 0.5, false);
     else
         t = bootstrapExceptRemoveI(in);
-    // Re = t + conj(t), Im = i (conj(t) - t), both twice the part.
-    RingCiphertext conj = emptyLike(in);
-    eval_->conjugate(t, conj);
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);
-    eval_->add(t, conj, re);
-    eval_->sub(conj, t, im);
-    eval_->multImagUnit(im, im);
+    splitParts(*eval_, t, re, im);
     if (!isReRemoveI(context_)) {
         eval_->rescale(re);
         eval_->rescale(im);
@@ -300,10 +312,7 @@ void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCip
     if (inner_)
         throw RuntimeException(kOutsourcedNotAvailable);
     RingCiphertext t = bootstrapExceptRemoveI(in);
-    RingCiphertext conj = emptyLike(in);
-    eval_->conjugate(t, conj);
-    eval_->add(t, conj, t);
-    eval_->rescale(t);
+    addConjugateAndRescale(*eval_, t);
     evaluateExponential(t, out, a);
 }
 
@@ -313,14 +322,10 @@ void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCip
         throw RuntimeException(kAliasedOutputsMessage);
     if (inner_)
         throw RuntimeException(kOutsourcedNotAvailable);
-    RingCiphertext t = bootstrapExceptRemoveI(in);
-    RingCiphertext conj = emptyLike(in);
-    eval_->conjugate(t, conj);
+    const RingCiphertext t = bootstrapExceptRemoveI(in);
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);
-    eval_->add(t, conj, re);
-    eval_->sub(conj, t, im);
-    eval_->multImagUnit(im, im);
+    splitParts(*eval_, t, re, im);
     eval_->rescale(re);
     eval_->rescale(im);
     evaluateExponential(re, re, a);

@@ -307,9 +307,9 @@ void BootstrapperImpl::slotToCoeffSingleStep(const RingCiphertext &in, RingCiphe
 
     RingCiphertext result = in;
     // The step that ends SlotToCoeff spends the levels of the budget beyond
-    // the steps of the log slot count's split.
+    // the steps of its split (the registered steps chained from bit 0).
     const u64 cost = boot_param_.s2c_level_cost;
-    const u64 steps = constants->getS2CDecomposition().num_radices;
+    const u64 steps = constants->countRegisteredSteps(0);
     if (range.first == 0 && cost > steps) {
         const Complex c(std::pow(boot_param_.s2c_scale, 1.0 / static_cast<double>(cost)), 0.0);
         for (u64 remaining = cost; remaining > steps; --remaining) {
