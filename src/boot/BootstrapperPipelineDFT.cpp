@@ -269,7 +269,12 @@ void BootstrapperImpl::levelDownAndSlotToCoeff(const RingCiphertext &in,
                                                RingCiphertext &out) const {
     if (in.getEncodingType() == EncodingType::COEFFICIENT)
         throw RuntimeException(kSlotEncodedMessage);
-    const u64 target = isCoeffBoot(context_) ? 0 : 3;
+    // Under coefficient bootstrapping the SlotToCoeff constants sit above the
+    // encryption level (the transform ends there, after a bootstrap), so the
+    // input enters at the encryption level plus the transform's level budget;
+    // level 0 would leave the transform no level to rescale into.
+    const u64 target =
+        isCoeffBoot(context_) ? getEncryptionLevel(context_) + boot_param_.s2c_level_cost : 3;
     if (in.getLevel() < target)
         throw RuntimeException(kSlotToCoeffLevelMessage + std::to_string(target));
     RingCiphertext t = emptyLike(in);
