@@ -8,8 +8,11 @@
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
+#include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -448,6 +451,63 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
     Ciphertext out(small, false, true);
     expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); },
                         BootstrapperImpl::kNoOutputEvaluatorMessage);
+}
+
+TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext in = exhausted(m);
+    struct Road {
+        const char *name;
+        std::function<void(Parameter &)> flag;
+        bool complex;
+        std::string message;
+    };
+    const std::vector<Road> roads = {
+        {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
+         BootstrapperImpl::kFastRemoveINotAvailable},
+        {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
+         BootstrapperImpl::kSparseRaiseNotAvailable},
+        {"real road under coefficient bootstrapping", [](Parameter &p) { p.coeff_boot = true; },
+         false, "Real bootstrap is not enabled for this parameter"},
+    };
+    for (const Road &road : roads) {
+        SCOPED_TRACE(road.name);
+        const auto flagged = withParameter(ctx(), road.flag);
+        const HomEvaluator eval(flagged, fxBootKeys().pack);
+        const Bootstrapper boot(eval, false);
+        Ciphertext ct(flagged, in);
+        Ciphertext out = ct;
+        expectThrowsMessage([&] { boot.bootstrap(ct, out, road.complex); }, road.message);
+        EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
+    }
+}
+
+TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {
+    const auto ms = ctx()->genMultiSecretContext("FX2", 2);
+    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
+    CiphertextBase<EncryptionType::MSRLWE> ct(ms, false, false);
+    ct.setLevel(0);
+    for (u64 p = 0; p < ct.getNumPoly(); ++p)
+        QueltTest::fillResidues(ct.getPoly(p), 40 + p);
+    ct.setLogSlots(3);
+    CiphertextBase<EncryptionType::MSRLWE> raised(ms, false, false);
+    boot.levelRecover(ct, raised, 4);
+    EXPECT_EQ(raised.getNumPoly(), 3u);
+    EXPECT_EQ(raised.getLevel(), 4u);
+    EXPECT_EQ(raised.getLogSlots(), 3u);
+    for (u64 p = 0; p < ct.getNumPoly(); ++p) {
+        Polynomial want = ct.getPoly(p);
+        boot.levelRecover(ct.getPoly(p), want, 4);
+        for (u64 j = 0; j <= 4; ++j)
+            for (u64 i = 0; i < getDegree(ctx()); ++i)
+                ASSERT_EQ(raised.getPoly(p).getLimb(j)[i], want.getLimb(j)[i]);
+    }
+    CiphertextBase<EncryptionType::MSRLWE> high = raised;
+    expectThrowsMessage([&] { boot.levelRecover(high, raised, 5); },
+                        "[levelRecover] Level should be zero");
+    ct.setRescaleCounter(1);
+    expectThrowsMessage([&] { boot.levelRecover(ct, raised, 5); },
+                        "[levelRecover] RescaleCounter should be zero");
 }
 
 } // namespace
