@@ -418,6 +418,9 @@ TEST_F(BootstrapPipeline, MessageTable) {
          "[slotToCoeff] Level of ciphertext should be >= 3"},
         {"levelRecover level 1", [&] { impl.levelRecover(at1, out, 5); },
          "[levelRecover] Level should be zero"},
+        {"levelRecover of a ciphertext in NTT form",
+         [&] { impl.levelRecover(atLevel(ct, 0), out, 5); },
+         "[levelRecover] Input should be non-NTT form."},
         {"levelRecover polynomial in NTT form", [&] { impl.levelRecover(ntt_poly, high_poly, 5); },
          "[levelRecover] Input should be non-NTT form."},
         {"levelRecover polynomial above level 0",
@@ -438,6 +441,19 @@ TEST_F(BootstrapPipeline, ChecksComeBeforeTheOutputChanges) {
                         "[bootstrap] Level of ciphertext should be >= 3.");
     EXPECT_EQ(out.getLevel(), ct.getLevel());
     EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
+}
+
+TEST_F(BootstrapPipeline, ExtendedBootstrapNeedsBothConstantsBeforeItWrites) {
+    // The second pass runs at the full slot count: its constants are checked
+    // with the input's before the output changes.
+    const Bootstrapper boot(fxBootEval(), u64{3}, false);
+    const Ciphertext in = atLevel(encrypt(randomBootMessage(rng, 3, 1.0)), 4);
+    Ciphertext out = in, other = in;
+    const std::string missing = "[bootstrap] Bootstrapping constants for log slots 5 do not exist.";
+    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); }, missing);
+    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, other); }, missing);
+    EXPECT_EQ(out.getPoly(0).getData()[0], in.getPoly(0).getData()[0]);
+    EXPECT_EQ(other.getPoly(0).getData()[0], in.getPoly(0).getData()[0]);
 }
 
 TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
