@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace Quelt {
@@ -103,6 +104,57 @@ public:
     // The lowest level a bootstrap accepts: 0 under coefficient
     // bootstrapping, else 3.
     u64 getMinLevelForBootstrap() const;
+
+    // ---- Bootstrapping -------------------------------------------------------
+
+    using Ciphertext = HomEvaluator::Ciphertext;
+
+    // Refreshes a slot-encoded ciphertext of 2^log_slots slots (level at
+    // least 3, two polynomials, rescale counter 0, constants of its log slot
+    // count made): the result carries the same message at
+    // getLevelAfterFullSlotBootstrap(). The real form (complex false) keeps
+    // only the real parts and is refused under coefficient bootstrapping
+    // ("Real bootstrap is not enabled for this parameter"). Checks, in this
+    // order: "The operand have to encode the message on its slots",
+    // "[bootstrap] Level of ciphertext should be >= 3.", "[bootstrap] Size
+    // should be 2", "[bootstrap] Bootstrapping constants for log slots <s> do
+    // not exist.", "The Operand should have rescale counter zero".
+    void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
+    // The real parts and the imaginary parts of the slots, each times scale,
+    // as two ciphertexts of real slots. Same checks.
+    void bootstrap(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag,
+                   double scale) const;
+    // Two bootstraps for more precision: the message scaled down by 2^e1 is
+    // bootstrapped, then the remaining error scaled up by 2^e2 (e1, e2 of the
+    // parameter). Checks: the slot encoding (one-output form), "This
+    // parameter does not support extended bootstrap", "[bootstrap extended]
+    // Level of ciphertext should be >= 4.", "[bootstrap extended] Size should
+    // be 2", the rescale counter, then the constants of the input's and of
+    // the full log slot count.
+    void bootstrapExtended(const Ciphertext &in, Ciphertext &out, bool complex) const;
+    void bootstrapExtended(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag) const;
+    // The bootstrap of a coefficient-encoded ciphertext (as slotToCoeff
+    // makes it): everything after SlotToCoeff. Refuses a slot-encoded input
+    // with "The operand have to encode the message on its coefficients", then
+    // the checks of bootstrap.
+    void halfBoot(const Ciphertext &in, Ciphertext &out, bool complex, bool keep_real) const;
+    void halfBoot(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag) const;
+    // The ciphertext levelled down to 3 (0 under coefficient bootstrapping)
+    // and taken through the homomorphic inverse DFT: coefficient-encoded, in
+    // coefficient form at level 0, slot j's real and imaginary parts (times
+    // the SlotToCoeff scale) in coefficients j g and N/2 + j g (g = N / 2 /
+    // 2^log_slots). Throws "The operand have to encode the message on its
+    // slots" and "[slotToCoeff] Level of ciphertext should be >= 3".
+    void slotToCoeff(const Ciphertext &in, Ciphertext &out) const;
+    // One SlotToCoeff step, chosen by its bit range, of a split made by the
+    // list form of makeBootConstants.
+    void slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
+                               std::pair<u64, u64> range) const;
+    // The integer part of the raised message turned into roots of unity
+    // (the bootstrap without its modular reduction, then the exponential).
+    void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const;
+    void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
+                                 Ciphertext &out_imag) const;
 
     // ---- Modes --------------------------------------------------------------
 

@@ -403,6 +403,20 @@ const RadixDecompositionElement &BootConstants::getRadixDecompElem(BitRange rang
     return radix_elements_.at(range);
 }
 
+std::uint64_t BootConstants::countRegisteredSteps(std::uint64_t begin) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t steps = 0;
+    while (begin < log_slots_) {
+        // The registered step that starts at `begin` and ends first.
+        const auto it = radix_elements_.lower_bound({begin, begin + 1});
+        if (it == radix_elements_.end() || it->first.first != begin)
+            break;
+        ++steps;
+        begin = it->first.second;
+    }
+    return steps;
+}
+
 std::vector<std::vector<Message>>
 BootConstants::getMsgV0(const std::vector<u64> &log_dft_sizes) const {
     std::lock_guard<std::mutex> lock(mutex_);

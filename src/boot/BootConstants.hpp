@@ -163,6 +163,11 @@ public:
                                            std::uint64_t level) const;
     // std::out_of_range ("map::at") when the range was never registered.
     const RadixDecompositionElement &getRadixDecompElem(BitRange range) const;
+    // The number of registered steps chained from bit position `begin` up to
+    // log_slots, each the registered step that starts where the previous
+    // one ends (the one ending first when several do); the chain stops at a
+    // position where no step starts.
+    std::uint64_t countRegisteredSteps(std::uint64_t begin) const;
     // Copies of the message diagonals of the steps (0, p_0), (p_0, p_1), ...
     // std::out_of_range ("map::at") for a step without messages.
     std::vector<std::vector<Message>>

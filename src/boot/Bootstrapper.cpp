@@ -63,6 +63,43 @@ Bootstrapper::u64 Bootstrapper::getMinLevelForBootstrap() const {
     return impl_->getMinLevelForBootstrap();
 }
 
+void Bootstrapper::bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const {
+    impl_->bootstrap(in, out, complex);
+}
+void Bootstrapper::bootstrap(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag,
+                             double scale) const {
+    impl_->bootstrap(in, out_real, out_imag, scale);
+}
+void Bootstrapper::bootstrapExtended(const Ciphertext &in, Ciphertext &out, bool complex) const {
+    impl_->bootstrapExtended(in, out, complex);
+}
+void Bootstrapper::bootstrapExtended(const Ciphertext &in, Ciphertext &out_real,
+                                     Ciphertext &out_imag) const {
+    impl_->bootstrapExtended(in, out_real, out_imag);
+}
+void Bootstrapper::halfBoot(const Ciphertext &in, Ciphertext &out, bool complex,
+                            bool keep_real) const {
+    impl_->halfBoot(in, out, complex, keep_real);
+}
+void Bootstrapper::halfBoot(const Ciphertext &in, Ciphertext &out_real,
+                            Ciphertext &out_imag) const {
+    impl_->halfBoot(in, out_real, out_imag);
+}
+void Bootstrapper::slotToCoeff(const Ciphertext &in, Ciphertext &out) const {
+    impl_->levelDownAndSlotToCoeff(in, out);
+}
+void Bootstrapper::slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
+                                         std::pair<u64, u64> range) const {
+    impl_->slotToCoeffSingleStep(in, out, range);
+}
+void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const {
+    impl_->integerToRootsBootstrap(in, out, 1.0);
+}
+void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
+                                           Ciphertext &out_imag) const {
+    impl_->integerToRootsBootstrap(in, out_real, out_imag, 1.0);
+}
+
 void Bootstrapper::enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval) {
     impl_->enableOutsourcing(inner.impl_, detail::HomEvaluatorAccess::impl(eval));
 }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Quelt {
@@ -198,6 +199,125 @@ public:
     void cosineApprox(const RingCiphertext &in, RingCiphertext &out, double a) const;
     void evaluateExponential(const RingCiphertext &in, RingCiphertext &out, double a) const;
 
+    // ==== Bootstrap pipeline (BootstrapperPipeline*.cpp) ========================
+    //
+    // One bootstrap: the input levelled down (to 3, or 0 under coefficient
+    // bootstrapping), times mult_before_s2c, SlotToCoeff, the modulus raise to
+    // the top of the chain, folding of sparse slots, CoeffToSlot, the
+    // conjugate-and-add, one rescale and the modular reduction. A full-slot
+    // bootstrap ends at getLevelAfterFullSlotBootstrap().
+
+    static constexpr const char *kBootLevelMessage =
+        "[bootstrap] Level of ciphertext should be >= 3.";
+    static constexpr const char *kBootSizeMessage = "[bootstrap] Size should be 2";
+    static constexpr const char *kBootConstantsPrefix =
+        "[bootstrap] Bootstrapping constants for log slots ";
+    static constexpr const char *kCounterMessage = "The Operand should have rescale counter zero";
+    static constexpr const char *kNoExtendedMessage =
+        "This parameter does not support extended bootstrap";
+    static constexpr const char *kExtendedLevelMessage =
+        "[bootstrap extended] Level of ciphertext should be >= 4.";
+    static constexpr const char *kExtendedSizeMessage = "[bootstrap extended] Size should be 2";
+    static constexpr const char *kSlotEncodedMessage =
+        "The operand have to encode the message on its slots";
+    static constexpr const char *kCoeffEncodedMessage =
+        "The operand have to encode the message on its coefficients";
+    static constexpr const char *kRealBootMessage =
+        "Real bootstrap is not enabled for this parameter";
+    static constexpr const char *kRecoverNTTMessage =
+        "[levelRecover] Input should be non-NTT form.";
+    static constexpr const char *kRecoverPolyLevelMessage = "[levelRecover] Level should be zero.";
+    static constexpr const char *kRecoverLevelMessage = "[levelRecover] Level should be zero";
+    static constexpr const char *kRecoverCounterMessage =
+        "[levelRecover] RescaleCounter should be zero";
+    static constexpr const char *kSlotToCoeffLevelMessage =
+        "[slotToCoeff] Level of ciphertext should be >= ";
+    static constexpr const char *kDifferentDevicesMessage = "Operands are in different devices.";
+    static constexpr const char *kNoOutputEvaluatorMessage =
+        "[Bootstrapper] The extended bootstrap on a small parameter needs the output evaluator: "
+        "run enableOutsourcing first";
+    static constexpr const char *kAliasedOutputsMessage =
+        "[bootstrap] The real and the imaginary output must be two different ciphertexts";
+    static constexpr const char *kDiagonalCountMessage =
+        "[Bootstrapper] A radix step has fewer diagonals than its baby and giant counts need";
+    static constexpr const char *kStepShapeMessage =
+        "[Bootstrapper] A radix step needs positive baby and giant counts, and at least two baby "
+        "steps after the first step";
+    static constexpr const char *kMultiplierMessage =
+        "[Bootstrapper] An integer multiplier of the bootstrap does not fit in 63 bits";
+    // The roads that are not built yet.
+    static constexpr const char *kOutsourcedNotAvailable =
+        "[Bootstrapper] Outsourced bootstrapping is not yet available";
+    static constexpr const char *kSparseRaiseNotAvailable =
+        "[Bootstrapper] The sparse-secret modulus raise is not yet available";
+    static constexpr const char *kFusedRaiseNotAvailable =
+        "[Bootstrapper] The fused modulus raise is not yet available";
+    static constexpr const char *kFusedFirstStepNotAvailable =
+        "[Bootstrapper] The fused first CoeffToSlot step is not yet available";
+    static constexpr const char *kFastRemoveINotAvailable =
+        "[Bootstrapper] The fast removeI road is not yet available";
+
+    // The entry checks of a bootstrap, in order: level (slot-encoded input
+    // below 3 unless coefficient bootstrapping), two polynomials, constants of
+    // the input's log slot count (none needed for 0), rescale counter 0.
+    void checkBootstrappable(const RingCiphertext &ct) const;
+    // The same for the extended bootstrap: the parameter's support, level 4
+    // (1 under coefficient bootstrapping), two polynomials, counter 0.
+    void checkExtendedBootstrappable(const RingCiphertext &ct) const;
+
+    // Slot-encoded input; the complex or the real road.
+    void bootstrap(const RingCiphertext &in, RingCiphertext &out, bool complex) const;
+    // Slot-encoded input; real and imaginary parts, each times `scale`.
+    void bootstrap(const RingCiphertext &in, RingCiphertext &out_real, RingCiphertext &out_imag,
+                   double scale) const;
+    // Coefficient-encoded input (as made by levelDownAndSlotToCoeff).
+    void halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
+                  bool keep_real) const;
+    void halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
+                  RingCiphertext &out_imag) const;
+    // Two bootstraps: the first of the input scaled down by 2^e1, the second
+    // of the remaining error scaled up by 2^e2 at the full slot count.
+    void bootstrapExtended(const RingCiphertext &in, RingCiphertext &out, bool complex) const;
+    void bootstrapExtended(const RingCiphertext &in, RingCiphertext &out_real,
+                           RingCiphertext &out_imag) const;
+
+    // One bootstrap without entry checks.
+    void bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex, double scale,
+                       bool keep_real) const;
+    void bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
+                            RingCiphertext &out_imag, double scale) const;
+    // Everything up to the conjugate-and-add: CoeffToSlot's result with one
+    // rescale pending and the input's log slot count.
+    RingCiphertext bootstrapExceptRemoveI(const RingCiphertext &in) const;
+
+    // The centred residues of limb 0 of a level-0 polynomial (coefficient
+    // form) written into limbs 0..level of out.
+    void levelRecover(const Polynomial &in, Polynomial &out, u64 level) const;
+    // Every polynomial of a level-0 ciphertext (counter 0, coefficient form)
+    // raised to `level`; out takes in's polynomial count and log slots.
+    void levelRecover(const RingCiphertext &in, RingCiphertext &out, u64 level) const;
+    void levelRecover(const CiphertextMSRLWE &in, CiphertextMSRLWE &out, u64 level) const;
+
+    // The homomorphic inverse DFT of the input's log slot count, ending at
+    // level 0 (no encoding-type change).
+    void slotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
+    // Levelled down, slotToCoeff, marked coefficient-encoded and taken out of
+    // NTT form.
+    void levelDownAndSlotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
+    // The SlotToCoeff step of the bit range `range` of a registered split.
+    void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
+                               std::pair<u64, u64> range) const;
+    // The homomorphic DFT after the modulus raise; one rescale stays pending.
+    void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
+
+    // exp(2 pi i x)-style roots of the integer part of the raised input
+    // (see evaluateExponential), one output or real and imaginary parts.
+    void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out, double a) const;
+    void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
+                                 RingCiphertext &out_imag, double a) const;
+
+    // ==== End of the bootstrap pipeline ==========================================
+
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
@@ -208,6 +328,15 @@ private:
     BootConstants &constantsForList(u64 log_slots, const std::vector<u64> &log_dft_sizes);
     // The constants of log_slots for the placement family (null for 0).
     BootConstants *constantsForPlacement(u64 log_slots);
+    // The constants of log_slots placed on the device for one transform
+    // (nothing for 0); the placement family's message when they are absent.
+    const BootConstants *placedConstants(u64 log_slots, const Device &device, bool s2c) const;
+    // The evaluator of the extended forms (the output evaluator on a small
+    // parameter) and the constants both of their passes need.
+    const HomEvaluatorImpl &extendedEvaluator(const RingCiphertext &in) const;
+    // An integer multiplier of the settings as the evaluator's signed word
+    // (kMultiplierMessage above 2^63 - 1).
+    static i64 multiplier(u64 value);
 
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> eval_;

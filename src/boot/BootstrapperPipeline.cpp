@@ -1,0 +1,337 @@
+// The roads of one bootstrap: the entry checks, SlotToCoeff, the modulus
+// raise, folding of sparse slots, CoeffToSlot, the conjugate-and-add and the
+// modular reduction, in the one-output, two-output, half (coefficient input)
+// and extended forms. The transforms themselves are in
+// BootstrapperPipelineDFT.cpp.
+
+#include "Quelt/Context.hpp"
+#include "Quelt/Exception.hpp"
+#include "boot/BootParameter.hpp"
+#include "boot/BootstrapperImpl.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Polynomial.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace Quelt {
+
+namespace {
+
+using u64 = std::uint64_t;
+using RingCiphertext = BootstrapperImpl::RingCiphertext;
+
+RingCiphertext emptyLike(const RingCiphertext &ct) {
+    return RingCiphertext(ct.getContext(), false, true);
+}
+
+// 2^e as a signed word (e below 63, else kMultiplierMessage).
+std::int64_t powerOfTwo(u64 e) {
+    if (e >= 63)
+        throw RuntimeException(BootstrapperImpl::kMultiplierMessage);
+    return std::int64_t{1} << e;
+}
+
+// The encoding the entry point takes, else its message.
+void requireEncoding(const RingCiphertext &ct, EncodingType type, const char *message) {
+    if (ct.getEncodingType() != type)
+        throw RuntimeException(message);
+}
+
+// re = t + conj(t) and im = i (conj(t) - t): twice the real and the imaginary
+// parts, with t's rescale counter.
+void splitParts(const HomEvaluatorImpl &eval, const RingCiphertext &t, RingCiphertext &re,
+                RingCiphertext &im) {
+    RingCiphertext conj = emptyLike(t);
+    eval.conjugate(t, conj);
+    eval.add(t, conj, re);
+    eval.sub(conj, t, im);
+    eval.multImagUnit(im, im);
+}
+
+// t = t + conj(t), rescaled: twice the real parts after CoeffToSlot.
+void addConjugateAndRescale(const HomEvaluatorImpl &eval, RingCiphertext &t) {
+    RingCiphertext conj = emptyLike(t);
+    eval.conjugate(t, conj);
+    eval.add(t, conj, t);
+    eval.rescale(t);
+}
+
+} // namespace
+
+BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
+    if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
+        throw RuntimeException(kMultiplierMessage);
+    return static_cast<i64>(value);
+}
+
+// ---- Entry checks -------------------------------------------------------------------
+
+void BootstrapperImpl::checkBootstrappable(const RingCiphertext &ct) const {
+    if (ct.getEncodingType() == EncodingType::SLOT && ct.getLevel() < 3 && !isCoeffBoot(context_))
+        throw RuntimeException(kBootLevelMessage);
+    if (ct.getNumPoly() != 2)
+        throw RuntimeException(kBootSizeMessage);
+    const u64 s = ct.getLogSlots();
+    if (s != 0 && findBootConstants(s) == nullptr)
+        throw RuntimeException(kBootConstantsPrefix + std::to_string(s) + kMissingConstantsSuffix);
+    if (ct.getRescaleCounter() != 0)
+        throw RuntimeException(kCounterMessage);
+}
+
+void BootstrapperImpl::checkExtendedBootstrappable(const RingCiphertext &ct) const {
+    if (!isExtendedBootstrapSupported(context_))
+        throw RuntimeException(kNoExtendedMessage);
+    if (ct.getLevel() < (isCoeffBoot(context_) ? 1u : 4u))
+        throw RuntimeException(kExtendedLevelMessage);
+    if (ct.getNumPoly() != 2)
+        throw RuntimeException(kExtendedSizeMessage);
+    if (ct.getRescaleCounter() != 0)
+        throw RuntimeException(kCounterMessage);
+}
+
+const HomEvaluatorImpl &BootstrapperImpl::extendedEvaluator(const RingCiphertext &in) const {
+    // Both passes need their constants: the input's log slot count, then the
+    // full count. Checked here so that a missing entry is reported before any
+    // output changes.
+    for (const u64 s : {in.getLogSlots(), getLogFullSlots(context_)})
+        if (s != 0 && findBootConstants(s) == nullptr)
+            throw RuntimeException(kBootConstantsPrefix + std::to_string(s) +
+                                   kMissingConstantsSuffix);
+    if (!context_->getParameter().small_parameter)
+        return *eval_;
+    if (!output_evaluator_)
+        throw RuntimeException(kNoOutputEvaluatorMessage);
+    return *output_evaluator_;
+}
+
+// ---- Entry points ---------------------------------------------------------------------
+
+void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out,
+                                 bool complex) const {
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+    checkBootstrappable(in);
+    bootstrapOnce(in, out, complex, 1.0, false);
+}
+
+void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out_real,
+                                 RingCiphertext &out_imag, double scale) const {
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+    checkBootstrappable(in);
+    bootstrapTwoOutput(in, out_real, out_imag, scale);
+}
+
+void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
+                                bool keep_real) const {
+    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
+    checkBootstrappable(in);
+    bootstrapOnce(in, out, complex, 1.0, keep_real);
+}
+
+void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
+                                RingCiphertext &out_imag) const {
+    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
+    checkBootstrappable(in);
+    bootstrapTwoOutput(in, out_real, out_imag, 1.0);
+}
+
+void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out,
+                                         bool complex) const {
+    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+    checkExtendedBootstrappable(in);
+    const HomEvaluatorImpl &ev = extendedEvaluator(in);
+    const auto [e1, e2] = boot_param_.extended_exponents;
+    const std::int64_t up1 = powerOfTwo(e1);
+    const std::int64_t up2 = powerOfTwo(e2);
+
+    // First pass: the message scaled down by 2^e1, bootstrapped and scaled
+    // back; its error is then 2^e1 times smaller relative to the message.
+    RingCiphertext t = emptyLike(in);
+    ev.mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), t);
+    bootstrapOnce(t, t, complex, 1.0, false);
+    ev.multInteger(t, up1, t);
+
+    // Second pass: the remaining error scaled up by 2^e2, over the full slot
+    // count, bootstrapped and scaled back by the reduction's scale.
+    RingCiphertext d = emptyLike(in);
+    ev.sub(in, t, d);
+    ev.multInteger(d, up2, d);
+    const u64 log_slots = d.getLogSlots();
+    d.setLogSlots(getLogFullSlots(context_));
+    bootstrapOnce(d, d, true, std::ldexp(1.0, -static_cast<int>(e2)), false);
+    d.setLogSlots(log_slots);
+    ev.add(t, d, out);
+}
+
+void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out_real,
+                                         RingCiphertext &out_imag) const {
+    if (&out_real == &out_imag)
+        throw RuntimeException(kAliasedOutputsMessage);
+    checkExtendedBootstrappable(in);
+    const HomEvaluatorImpl &ev = extendedEvaluator(in);
+    const auto [e1, e2] = boot_param_.extended_exponents;
+    const std::int64_t up2 = powerOfTwo(e2);
+    powerOfTwo(e1);
+
+    RingCiphertext a = emptyLike(in);
+    ev.mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), a);
+    RingCiphertext p = emptyLike(in);
+    RingCiphertext q = emptyLike(in);
+    bootstrapTwoOutput(a, p, q, std::ldexp(1.0, static_cast<int>(e1) - 1));
+    RingCiphertext conj = emptyLike(in);
+    ev.conjugate(p, conj);
+    ev.add(p, conj, p);
+    ev.conjugate(q, conj);
+    ev.add(q, conj, q);
+    ev.multImagUnit(q, a);
+    ev.add(p, a, a);
+
+    RingCiphertext d = emptyLike(in);
+    ev.sub(in, a, d);
+    ev.multInteger(d, up2, d);
+    const u64 log_slots = d.getLogSlots();
+    d.setLogSlots(getLogFullSlots(context_));
+    RingCiphertext r = emptyLike(in);
+    RingCiphertext i = emptyLike(in);
+    bootstrapTwoOutput(d, r, i, std::ldexp(1.0, -static_cast<int>(e2)));
+    r.setLogSlots(log_slots);
+    i.setLogSlots(log_slots);
+    ev.add(p, r, out_real);
+    ev.add(q, i, out_imag);
+}
+
+// ---- Roads --------------------------------------------------------------------------------
+
+void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
+                                     double scale, bool keep_real) const {
+    // keep_real matters only on the outsourced and fast-removeI roads.
+    static_cast<void>(keep_real);
+    if (inner_)
+        throw RuntimeException(kOutsourcedNotAvailable);
+    if (complex) {
+        if (isReRemoveI(context_))
+            throw RuntimeException(kFastRemoveINotAvailable);
+        RingCiphertext a = emptyLike(in);
+        RingCiphertext b = emptyLike(in);
+        bootstrapTwoOutput(in, a, b, scale);
+        eval_->multImagUnit(b, b);
+        eval_->add(b, a, out);
+        if (isCoeffBoot(context_))
+            slotToCoeff(out, out);
+        return;
+    }
+    if (isCoeffBoot(context_))
+        throw RuntimeException(kRealBootMessage);
+    RingCiphertext t = bootstrapExceptRemoveI(in);
+    addConjugateAndRescale(*eval_, t);
+    if (isReRemoveI(context_))
+        eval_->levelDownOne(t, t);
+    removeI(t, out, scale);
+    if (isReRemoveI(context_))
+        eval_->killImag(out, out);
+}
+
+void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
+                                          RingCiphertext &out_imag, double scale) const {
+    if (&out_real == &out_imag)
+        throw RuntimeException(kAliasedOutputsMessage);
+    if (inner_)
+        throw RuntimeException(kOutsourcedNotAvailable);
+    RingCiphertext t = emptyLike(in);
+    if (isReRemoveI(context_))
+        bootstrapOnce(in, t, true, scale * 0.5, false);
+    else
+        t = bootstrapExceptRemoveI(in);
+    RingCiphertext re = emptyLike(in);
+    RingCiphertext im = emptyLike(in);
+    splitParts(*eval_, t, re, im);
+    if (!isReRemoveI(context_)) {
+        eval_->rescale(re);
+        eval_->rescale(im);
+        removeI(re, re, scale);
+        removeI(im, im, scale);
+    }
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+
+RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
+    const u64 s = in.getLogSlots();
+    const u64 full = getLogFullSlots(context_);
+    // The roads of the raise that are not built yet refuse before any work.
+    if (isFuseModRaiseSupported(context_) && s == full)
+        throw RuntimeException(kFusedRaiseNotAvailable);
+    if (isSparseSecretEncapsulationSupported(context_))
+        throw RuntimeException(kSparseRaiseNotAvailable);
+    const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
+    const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
+    const bool full_packed = isFullPackedBaseModulus(context_);
+
+    RingCiphertext r = emptyLike(in);
+    if (in.getEncodingType() == EncodingType::COEFFICIENT) {
+        r = in;
+        r.setEncodingType(EncodingType::SLOT);
+        eval_->levelDown(r, 0, r);
+        if (!full_packed)
+            eval_->multInteger(r, before_s2c, r);
+    } else {
+        eval_->levelDown(in, isCoeffBoot(context_) ? 0 : 3, r);
+        if (!full_packed)
+            eval_->multInteger(r, before_s2c, r);
+        if (!isCoeffBoot(context_))
+            slotToCoeff(r, r);
+    }
+
+    // The ordinary raise: the level-0 residues lifted centred to every prime.
+    if (r.getPoly(0).isNTT())
+        r.backwardNTT();
+    levelRecover(r, r, getLength(context_) - 1);
+    r.forwardNTT();
+
+    // Sparse slots: the raised coefficients are summed over the slot period
+    // so that CoeffToSlot of 2^s slots sees each slot's value once.
+    RingCiphertext rotated = emptyLike(in);
+    for (u64 i = s; i < full; ++i) {
+        eval_->leftRotate(r, u64{1} << i, rotated);
+        eval_->add(r, rotated, r);
+    }
+    eval_->multInteger(r, before_c2s, r);
+    coeffToSlot(r, r);
+    r.setLogSlots(s);
+    return r;
+}
+
+// ---- Roots of unity -------------------------------------------------------------------
+
+void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
+                                               double a) const {
+    if (inner_)
+        throw RuntimeException(kOutsourcedNotAvailable);
+    RingCiphertext t = bootstrapExceptRemoveI(in);
+    addConjugateAndRescale(*eval_, t);
+    evaluateExponential(t, out, a);
+}
+
+void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
+                                               RingCiphertext &out_imag, double a) const {
+    if (&out_real == &out_imag)
+        throw RuntimeException(kAliasedOutputsMessage);
+    if (inner_)
+        throw RuntimeException(kOutsourcedNotAvailable);
+    const RingCiphertext t = bootstrapExceptRemoveI(in);
+    RingCiphertext re = emptyLike(in);
+    RingCiphertext im = emptyLike(in);
+    splitParts(*eval_, t, re, im);
+    eval_->rescale(re);
+    eval_->rescale(im);
+    evaluateExponential(re, re, a);
+    evaluateExponential(im, im, a);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+
+} // namespace Quelt

@@ -1,0 +1,530 @@
+#include "Quelt/Bootstrapper.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/Decryptor.hpp"
+#include "Quelt/Encryptor.hpp"
+#include "Quelt/HomEvaluator.hpp"
+#include "boot/BootParameter.hpp"
+#include "boot/BootstrapPipelineTestSupport.hpp"
+#include "boot/BootstrapperImpl.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
+#include "context/Polynomial.hpp"
+#include "context/ScaleFactors.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
+#include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+// The bootstrap pipeline on FX (degree 64, 32 slots, the primes and
+// bootstrapping settings of FGb): refreshed ciphertexts decrypt to the
+// message, and the transforms' intermediate forms are checked on their own.
+
+namespace Quelt::test {
+namespace {
+
+using u64 = std::uint64_t;
+using Ciphertext = HomEvaluator::Ciphertext;
+using Complex = std::complex<double>;
+
+// The precision in bits that the extended forms must gain (measured on FX:
+// 25.0 bits mean plain, 29.9 extended, 30.7 and 30.9 for the two parts).
+constexpr double kExtendedMargin = 3.0;
+
+class BootstrapPipeline : public testing::Test {
+protected:
+    static const std::shared_ptr<ContextContent> &ctx() { return fxContext(); }
+
+    Ciphertext encrypt(const Message &m) const {
+        Ciphertext ct(ctx(), false, true);
+        encryptor.encrypt(m, fxBootKeys().pack, ct);
+        return ct;
+    }
+    Message decrypt(const Ciphertext &ct) const {
+        Message out;
+        decryptor.decrypt(ct, fxBootKeys().secret_key, out);
+        return out;
+    }
+    Ciphertext atLevel(const Ciphertext &ct, u64 level) const {
+        Ciphertext out(ctx(), false, true);
+        fxBootEval().levelDown(ct, level, out);
+        return out;
+    }
+    // The message encrypted and levelled down to 3.
+    Ciphertext exhausted(const Message &m) const { return atLevel(encrypt(m), 3); }
+    static Ciphertext blank() { return Ciphertext(ctx(), false, true); }
+
+    // The precision of ct against want, printed under `what`.
+    Precision measure(const Ciphertext &ct, const Message &want, const std::string &what) const {
+        const Precision p = precisionBits(decrypt(ct), want);
+        std::cout << "[ FX ] " << what << ": mean " << p.mean << " bits, min " << p.min
+                  << " bits\n";
+        return p;
+    }
+
+    std::mt19937_64 rng{20261211};
+    const Encryptor encryptor{ctx()};
+    const Decryptor decryptor{ctx()};
+};
+
+// The slot index whose value the encoder puts at position j before its
+// inverse FFT: j with its log_slots bits reversed.
+u64 bitReverse(u64 j, u64 log_slots) {
+    u64 r = 0;
+    for (u64 b = 0; b < log_slots; ++b)
+        r |= ((j >> b) & 1) << (log_slots - 1 - b);
+    return r;
+}
+
+TEST_F(BootstrapPipeline, FullSlotComplexBootstrap) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    for (const u64 level : {u64{3}, u64{12}}) {
+        SCOPED_TRACE(level);
+        const Ciphertext in = atLevel(encrypt(m), level);
+        Ciphertext out = blank();
+        boot.bootstrap(in, out, true);
+        EXPECT_EQ(out.getLevel(), boot.getLevelAfterFullSlotBootstrap());
+        EXPECT_EQ(out.getLevel(), 12u);
+        EXPECT_EQ(out.getRescaleCounter(), 0);
+        EXPECT_EQ(out.getLogSlots(), 5u);
+        const Precision p =
+            measure(out, m, "full-slot complex from level " + std::to_string(level));
+        // Measured: mean 25.0 bits, minimum 22.9 bits.
+        EXPECT_GT(p.mean, 22.0);
+        EXPECT_GT(p.min, 20.0);
+    }
+}
+
+TEST_F(BootstrapPipeline, SparseSlots) {
+    Bootstrapper boot(fxBootEval(), u64{0}, false);
+    // log_slots 0 needs no constants.
+    EXPECT_TRUE(boot.isBootstrapReady(0));
+    for (u64 s = 0; s <= 4; ++s) {
+        SCOPED_TRACE(s);
+        boot.makeBootConstants(s);
+        const Message m = randomBootMessage(rng, s, 1.0);
+        Ciphertext out = blank();
+        boot.bootstrap(exhausted(m), out, true);
+        EXPECT_EQ(out.getLogSlots(), s);
+        EXPECT_EQ(out.getLevel(), 12u);
+        const Precision p = measure(out, m, "log_slots " + std::to_string(s));
+        // Measured: mean 25 to 27 bits, minimum 23 to 26 bits.
+        EXPECT_GT(p.min, 20.0);
+    }
+}
+
+TEST_F(BootstrapPipeline, RealBootstrap) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0, true);
+    Ciphertext out = blank();
+    boot.bootstrap(exhausted(m), out, false);
+    EXPECT_EQ(out.getLevel(), 12u);
+    const Precision p = measure(out, m, "real bootstrap");
+    // Measured: mean 25.6 bits, minimum 23.3 bits.
+    EXPECT_GT(p.min, 20.0);
+}
+
+// The real and imaginary parts, each times the scale, in real slots.
+Message part(const Message &m, bool imag, double scale) {
+    Message out(m);
+    for (u64 i = 0; i < m.getSize(); ++i)
+        out[i] = Complex(scale * (imag ? m[i].imag() : m[i].real()), 0.0);
+    return out;
+}
+
+TEST_F(BootstrapPipeline, TwoOutputBootstrap) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    for (const double scale : {1.0, 0.5}) {
+        SCOPED_TRACE(scale);
+        Ciphertext re = blank(), im = blank();
+        boot.bootstrap(exhausted(m), re, im, scale);
+        EXPECT_GT(measure(re, part(m, false, scale), "two-output real part").min, 20.0);
+        EXPECT_GT(measure(im, part(m, true, scale), "two-output imaginary part").min, 20.0);
+    }
+}
+
+TEST_F(BootstrapPipeline, HalfBootOfSlotToCoeffOutput) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    Ciphertext coeffs = blank();
+    boot.slotToCoeff(encrypt(m), coeffs);
+    EXPECT_EQ(coeffs.getEncodingType(), EncodingType::COEFFICIENT);
+    for (const bool keep_real : {false, true}) {
+        Ciphertext out = blank();
+        boot.halfBoot(coeffs, out, true, keep_real);
+        EXPECT_EQ(out.getLevel(), 12u);
+        EXPECT_EQ(out.getEncodingType(), EncodingType::SLOT);
+        EXPECT_GT(measure(out, m, "halfBoot").min, 20.0);
+    }
+    Ciphertext re = blank(), im = blank();
+    boot.halfBoot(coeffs, re, im);
+    EXPECT_GT(measure(re, part(m, false, 1.0), "halfBoot real part").min, 20.0);
+    EXPECT_GT(measure(im, part(m, true, 1.0), "halfBoot imaginary part").min, 20.0);
+    // The real road of a coefficient input.
+    const Message r = part(m, false, 1.0);
+    boot.slotToCoeff(encrypt(r), coeffs);
+    Ciphertext out = blank();
+    boot.halfBoot(coeffs, out, false, false);
+    EXPECT_GT(measure(out, r, "real halfBoot").min, 20.0);
+}
+
+TEST_F(BootstrapPipeline, SlotToCoeffCoefficientLayout) {
+    Bootstrapper boot(fxBootEval(), false);
+    const double s2c_scale = BootParameter(ctx()).s2c_scale;
+    for (const u64 s : {u64{5}, u64{3}}) {
+        SCOPED_TRACE(s);
+        boot.makeBootConstants(s);
+        const Message m = randomBootMessage(rng, s, 1.0);
+        Ciphertext coeffs = blank();
+        boot.slotToCoeff(encrypt(m), coeffs);
+        EXPECT_EQ(coeffs.getLevel(), 0u);
+        EXPECT_FALSE(coeffs.getPoly(0).isNTT());
+        EXPECT_FALSE(coeffs.getPoly(1).isNTT());
+        // The decryptor reads coefficients j g and N/2 + j g (g = N / 2 /
+        // 2^s) into positions j and 2^s + j.
+        std::vector<double> got;
+        decryptor.decrypt(coeffs, fxBootKeys().secret_key, got);
+        const u64 slots = u64{1} << s;
+        ASSERT_EQ(got.size(), 2 * slots);
+        std::vector<double> want(got.size(), 0.0);
+        for (u64 j = 0; j < slots; ++j) {
+            const Complex v = m[bitReverse(j, s)] * s2c_scale;
+            want[j] = v.real();
+            want[slots + j] = v.imag();
+        }
+        for (u64 k = 0; k < got.size(); ++k)
+            EXPECT_NEAR(got[k], want[k], 1e-5) << "coefficient " << k;
+    }
+}
+
+TEST_F(BootstrapPipeline, SingleStepsGiveSlotToCoeff) {
+    BootstrapperImpl boot(fxBootEval(), false, u64{5});
+    const BootParameter &param = boot.getBootParameter();
+    // A split of three steps, (0, 1), (1, 3), (3, 5), at levels 1, 2, 3:
+    // the whole budget of three levels, each step at the level it runs at.
+    ASSERT_EQ(param.s2c_level_cost, 3u);
+    boot.makeBootConstants(5, {1, 3, 5}, {1, 2, 3}, std::nullopt);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext in = exhausted(m);
+    Ciphertext whole = blank();
+    boot.slotToCoeff(in, whole);
+    Ciphertext steps = blank();
+    boot.slotToCoeffSingleStep(in, steps, {3, 5});
+    EXPECT_EQ(steps.getLevel(), 2u);
+    boot.slotToCoeffSingleStep(steps, steps, {1, 3});
+    boot.slotToCoeffSingleStep(steps, steps, {0, 1});
+    EXPECT_EQ(steps.getLevel(), 0u);
+    // Both are the inverse DFT at level 0 (still slot-encoded): compare
+    // their coefficients.
+    for (Ciphertext *ct : {&whole, &steps}) {
+        ct->setEncodingType(EncodingType::COEFFICIENT);
+        ct->backwardNTT();
+    }
+    std::vector<double> a, b;
+    decryptor.decrypt(whole, fxBootKeys().secret_key, a);
+    decryptor.decrypt(steps, fxBootKeys().secret_key, b);
+    ASSERT_EQ(a.size(), b.size());
+    for (u64 k = 0; k < a.size(); ++k)
+        EXPECT_NEAR(a[k], b[k], 1e-5) << "coefficient " << k;
+}
+
+TEST_F(BootstrapPipeline, MinimalKeyChainsMatchTheHoistedRoad) {
+    // log_slots 4 runs one step with four giant blocks (the cyclic chain),
+    // 3 one with two, 5 a later step as well.
+    for (const u64 s : {u64{3}, u64{4}, u64{5}}) {
+        SCOPED_TRACE(s);
+        EXPECT_LE(ctx()->getRotIndicesForBootstrap(s, true, false).size(),
+                  ctx()->getRotIndicesForBootstrap(s, false, false).size());
+        const Message m = randomBootMessage(rng, s, 1.0);
+        const Ciphertext in = exhausted(m);
+        Bootstrapper hoisted(fxBootEval(), s, false);
+        Bootstrapper min_key(fxMinKeyEval(), s, true);
+        Bootstrapper c2s_min(fxBootEval(), s, false);
+        c2s_min.setC2Suseminkey(true);
+        Ciphertext a = blank(), b = blank(), c = blank();
+        hoisted.bootstrap(in, a, true);
+        min_key.bootstrap(in, b, true);
+        c2s_min.bootstrap(in, c, true);
+        const Message want = decrypt(a);
+        EXPECT_GT(precisionBits(decrypt(b), want).min, 20.0);
+        EXPECT_GT(precisionBits(decrypt(c), want).min, 20.0);
+        EXPECT_GT(measure(b, m, "min_key").min, 20.0);
+        EXPECT_GT(measure(c, m, "C2S_use_min_key").min, 20.0);
+    }
+}
+
+TEST_F(BootstrapPipeline, ExtendedBootstrapGainsPrecision) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext in = atLevel(encrypt(m), 4);
+    Ciphertext plain = blank(), extended = blank();
+    boot.bootstrap(in, plain, true);
+    boot.bootstrapExtended(in, extended, true);
+    const Precision p = measure(plain, m, "plain");
+    const Precision e = measure(extended, m, "extended");
+    EXPECT_EQ(extended.getLevel(), plain.getLevel());
+    EXPECT_EQ(extended.getLogSlots(), 5u);
+    EXPECT_GT(e.mean, p.mean + kExtendedMargin);
+
+    Ciphertext re = blank(), im = blank();
+    boot.bootstrapExtended(in, re, im);
+    const Precision er = measure(re, part(m, false, 1.0), "extended real part");
+    const Precision ei = measure(im, part(m, true, 1.0), "extended imaginary part");
+    EXPECT_GT(std::min(er.mean, ei.mean), p.mean + kExtendedMargin);
+}
+
+TEST_F(BootstrapPipeline, IntegerToRootsBootstrap) {
+    // After CoeffToSlot a slot holds x mult_before_s2c 2^sf[0] / q0 plus an
+    // integer; the exponential gives exp(2 pi i f x), at the scale left by
+    // the level with the scale correction (2^16 on FX).
+    const BootParameter param(ctx());
+    const double f = static_cast<double>(param.mult_before_s2c) *
+                     std::pow(2.0, ctx()->getScaleFactors().getFactors().at(0)) /
+                     static_cast<double>(getPrimeList(ctx()).at(0));
+    const double magnitude =
+        std::pow(2.0, -static_cast<double>(ctx()->getScaleFactors().getCorrection(13)));
+    const auto root = [&](double x) {
+        return magnitude * std::exp(Complex(0.0, 2.0 * std::numbers::pi * f * x));
+    };
+    const Bootstrapper boot(fxBootEval(), false);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    Message want_re(m), want_im(m);
+    for (u64 i = 0; i < m.getSize(); ++i) {
+        want_re[i] = root(m[i].real());
+        want_im[i] = root(m[i].imag());
+    }
+    const Ciphertext in = exhausted(m);
+    Ciphertext out = blank();
+    boot.integerToRootsBootstrap(in, out);
+    // Relative to the magnitude: measured 30 bits and more.
+    const auto relative = [&](const Ciphertext &ct, const Message &want) {
+        return precisionBits(decrypt(ct), want).min + std::log2(magnitude);
+    };
+    const Message real = part(m, false, 1.0);
+    Ciphertext real_in = exhausted(real);
+    boot.integerToRootsBootstrap(real_in, out);
+    EXPECT_GT(relative(out, want_re), 20.0);
+    Ciphertext re = blank(), im = blank();
+    boot.integerToRootsBootstrap(in, re, im);
+    EXPECT_GT(relative(re, want_re), 20.0);
+    EXPECT_GT(relative(im, want_im), 20.0);
+}
+
+// ---- Levels and the raise ---------------------------------------------------------------
+
+TEST_F(BootstrapPipeline, LevelRecoverLiftsTheCentredResidues) {
+    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    Ciphertext ct = atLevel(encrypt(m), 0);
+    ct.backwardNTT();
+    Ciphertext raised = blank();
+    boot.levelRecover(ct, raised, 5);
+    EXPECT_EQ(raised.getLevel(), 5u);
+    EXPECT_EQ(raised.getLogSlots(), ct.getLogSlots());
+    const u64 n = getDegree(ctx());
+    const std::vector<u64> primes = getPrimeList(ctx());
+    for (u64 p = 0; p < 2; ++p)
+        for (u64 j = 0; j <= 5; ++j)
+            for (u64 i = 0; i < n; ++i) {
+                const u64 x = ct.getPoly(p).getLimb(0)[i];
+                // The centred lift of x modulo q0, reduced modulo q_j.
+                const bool negative = x > primes[0] / 2;
+                const u64 size = negative ? primes[0] - x : x;
+                const u64 want =
+                    negative ? (primes[j] - size % primes[j]) % primes[j] : size % primes[j];
+                ASSERT_EQ(raised.getPoly(p).getLimb(j)[i], want);
+            }
+    // The polynomial form, in place.
+    Polynomial poly = ct.getPoly(0);
+    boot.levelRecover(poly, poly, 5);
+    EXPECT_EQ(poly.getLevel(), 5u);
+    for (u64 j = 0; j <= 5; ++j)
+        for (u64 i = 0; i < n; ++i)
+            ASSERT_EQ(poly.getLimb(j)[i], raised.getPoly(0).getLimb(j)[i]);
+}
+
+// ---- Messages -----------------------------------------------------------------------------
+
+TEST_F(BootstrapPipeline, MessageTable) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const BootstrapperImpl impl(fxBootEval(), false, u64{5});
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext ct = encrypt(m);
+    Ciphertext coeffs = blank();
+    boot.slotToCoeff(ct, coeffs);
+
+    Ciphertext level2 = atLevel(ct, 2);
+    Ciphertext three = ct;
+    three.setNumPoly(3);
+    Ciphertext sparse = atLevel(encrypt(randomBootMessage(rng, 2, 1.0)), 3);
+    Ciphertext counter = ct;
+    fxBootEval().multWithoutRescale(ct, Complex(1.0, 0.0), counter);
+    Ciphertext level3 = atLevel(ct, 3);
+    Ciphertext at1 = atLevel(ct, 1);
+    at1.backwardNTT();
+    Polynomial ntt_poly = ct.getPoly(0);
+    Polynomial high_poly = ct.getPoly(0);
+
+    Ciphertext out = blank(), out2 = blank();
+    struct Case {
+        const char *name;
+        std::function<void()> call;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"level 2", [&] { boot.bootstrap(level2, out, true); },
+         "[bootstrap] Level of ciphertext should be >= 3."},
+        {"three polynomials", [&] { boot.bootstrap(three, out, true); },
+         "[bootstrap] Size should be 2"},
+        {"missing constants", [&] { boot.bootstrap(sparse, out, true); },
+         "[bootstrap] Bootstrapping constants for log slots 2 do not exist."},
+        {"counter", [&] { boot.bootstrap(counter, out, true); },
+         "The Operand should have rescale counter zero"},
+        {"two outputs, counter", [&] { boot.bootstrap(counter, out, out2, 1.0); },
+         "The Operand should have rescale counter zero"},
+        {"coefficient input", [&] { boot.bootstrap(coeffs, out, true); },
+         "The operand have to encode the message on its slots"},
+        {"slot input to halfBoot", [&] { boot.halfBoot(ct, out, true, false); },
+         "The operand have to encode the message on its coefficients"},
+        {"slot input to two-output halfBoot", [&] { boot.halfBoot(ct, out, out2); },
+         "The operand have to encode the message on its coefficients"},
+        {"extended level 3", [&] { boot.bootstrapExtended(level3, out, true); },
+         "[bootstrap extended] Level of ciphertext should be >= 4."},
+        {"extended size", [&] { boot.bootstrapExtended(three, out, out2); },
+         "[bootstrap extended] Size should be 2"},
+        {"extended counter", [&] { boot.bootstrapExtended(counter, out, true); },
+         "The Operand should have rescale counter zero"},
+        {"extended coefficient input", [&] { boot.bootstrapExtended(coeffs, out, true); },
+         "The operand have to encode the message on its slots"},
+        {"extended aliased outputs", [&] { boot.bootstrapExtended(ct, out, out); },
+         BootstrapperImpl::kAliasedOutputsMessage},
+        {"slotToCoeff of a coefficient input", [&] { boot.slotToCoeff(coeffs, out); },
+         "The operand have to encode the message on its slots"},
+        {"slotToCoeff level 2", [&] { boot.slotToCoeff(level2, out); },
+         "[slotToCoeff] Level of ciphertext should be >= 3"},
+        {"levelRecover level 1", [&] { impl.levelRecover(at1, out, 5); },
+         "[levelRecover] Level should be zero"},
+        {"levelRecover of a ciphertext in NTT form",
+         [&] { impl.levelRecover(atLevel(ct, 0), out, 5); },
+         "[levelRecover] Input should be non-NTT form."},
+        {"levelRecover polynomial in NTT form", [&] { impl.levelRecover(ntt_poly, high_poly, 5); },
+         "[levelRecover] Input should be non-NTT form."},
+        {"levelRecover polynomial above level 0",
+         [&] { impl.levelRecover(at1.getPoly(0), high_poly, 5); },
+         "[levelRecover] Level should be zero."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        expectThrowsMessage(c.call, c.message);
+    }
+}
+
+TEST_F(BootstrapPipeline, ChecksComeBeforeTheOutputChanges) {
+    const Bootstrapper boot(fxBootEval(), false);
+    const Ciphertext ct = encrypt(randomBootMessage(rng, 5, 1.0));
+    Ciphertext out = ct;
+    expectThrowsMessage([&] { boot.bootstrap(atLevel(ct, 2), out, true); },
+                        "[bootstrap] Level of ciphertext should be >= 3.");
+    EXPECT_EQ(out.getLevel(), ct.getLevel());
+    EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
+}
+
+TEST_F(BootstrapPipeline, ExtendedBootstrapNeedsBothConstantsBeforeItWrites) {
+    // The second pass runs at the full slot count: its constants are checked
+    // with the input's before the output changes.
+    const Bootstrapper boot(fxBootEval(), u64{3}, false);
+    const Ciphertext in = atLevel(encrypt(randomBootMessage(rng, 3, 1.0)), 4);
+    Ciphertext out = in, other = in;
+    const std::string missing = "[bootstrap] Bootstrapping constants for log slots 5 do not exist.";
+    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); }, missing);
+    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, other); }, missing);
+    EXPECT_EQ(out.getPoly(0).getData()[0], in.getPoly(0).getData()[0]);
+    EXPECT_EQ(other.getPoly(0).getData()[0], in.getPoly(0).getData()[0]);
+}
+
+TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
+    // FX with the small-parameter flag: the extended forms run on the output
+    // evaluator, which only enableOutsourcing installs.
+    const auto small = withParameter(ctx(), [](Parameter &p) { p.small_parameter = true; });
+    const HomEvaluator eval(small, fxBootKeys().pack);
+    const BootstrapperImpl boot(eval, false, std::nullopt);
+    Ciphertext in(small, false, true);
+    in.setLevel(5);
+    Ciphertext out(small, false, true);
+    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); },
+                        BootstrapperImpl::kNoOutputEvaluatorMessage);
+}
+
+TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext in = exhausted(m);
+    struct Road {
+        const char *name;
+        std::function<void(Parameter &)> flag;
+        bool complex;
+        std::string message;
+    };
+    const std::vector<Road> roads = {
+        {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
+         BootstrapperImpl::kFastRemoveINotAvailable},
+        {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
+         BootstrapperImpl::kSparseRaiseNotAvailable},
+        {"real road under coefficient bootstrapping", [](Parameter &p) { p.coeff_boot = true; },
+         false, "Real bootstrap is not enabled for this parameter"},
+    };
+    for (const Road &road : roads) {
+        SCOPED_TRACE(road.name);
+        const auto flagged = withParameter(ctx(), road.flag);
+        const HomEvaluator eval(flagged, fxBootKeys().pack);
+        const Bootstrapper boot(eval, false);
+        Ciphertext ct(flagged, in);
+        Ciphertext out = ct;
+        expectThrowsMessage([&] { boot.bootstrap(ct, out, road.complex); }, road.message);
+        EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
+    }
+}
+
+TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {
+    const auto ms = ctx()->genMultiSecretContext("FX2", 2);
+    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
+    CiphertextBase<EncryptionType::MSRLWE> ct(ms, false, false);
+    ct.setLevel(0);
+    for (u64 p = 0; p < ct.getNumPoly(); ++p)
+        QueltTest::fillResidues(ct.getPoly(p), 40 + p);
+    ct.setLogSlots(3);
+    CiphertextBase<EncryptionType::MSRLWE> raised(ms, false, false);
+    boot.levelRecover(ct, raised, 4);
+    EXPECT_EQ(raised.getNumPoly(), 3u);
+    EXPECT_EQ(raised.getLevel(), 4u);
+    EXPECT_EQ(raised.getLogSlots(), 3u);
+    for (u64 p = 0; p < ct.getNumPoly(); ++p) {
+        Polynomial want = ct.getPoly(p);
+        boot.levelRecover(ct.getPoly(p), want, 4);
+        for (u64 j = 0; j <= 4; ++j)
+            for (u64 i = 0; i < getDegree(ctx()); ++i)
+                ASSERT_EQ(raised.getPoly(p).getLimb(j)[i], want.getLimb(j)[i]);
+    }
+    CiphertextBase<EncryptionType::MSRLWE> high = raised;
+    expectThrowsMessage([&] { boot.levelRecover(high, raised, 5); },
+                        "[levelRecover] Level should be zero");
+    ct.setRescaleCounter(1);
+    expectThrowsMessage([&] { boot.levelRecover(ct, raised, 5); },
+                        "[levelRecover] RescaleCounter should be zero");
+}
+
+} // namespace
+} // namespace Quelt::test
