@@ -28,8 +28,6 @@ constexpr const char *kNoInputs = "[blockMatMulBSGS] The list of input ciphertex
 constexpr const char *kNoOutputs = "[blockMatMulBSGS] The list of output ciphertexts is empty";
 constexpr const char *kShortDiagonals =
     "[blockMatMulBSGS] The diagonal lists are shorter than the layout needs";
-constexpr const char *kNoMultiSecretKernel =
-    "Cannot support the function 'mulVector' in the current build configuration";
 
 void checkSteps(u64 bs, u64 n) {
     if (bs == 0)
@@ -112,33 +110,33 @@ void finishOneDimensional(const HomEvaluator &eval, const std::vector<Plaintext>
 }
 
 // The evaluator operations of the two-dimensional product, by encryption
-// type. The multi-secret rotations, inner products and rotation sums all
-// need the multi-secret key switch, which this build has no host kernel for.
+// type. The multi-secret ones need the multi-secret key switch, which this
+// build has no host kernel for: they stop after their own checks.
 void hoistedRotate(const HomEvaluator &eval, const RingCt &ct, const std::vector<u64> &amounts,
                    std::vector<RingCt> &outs) {
     eval.leftRotate(ct, amounts, outs);
 }
-void hoistedRotate(const HomEvaluator &, const MultiCt &, const std::vector<u64> &,
-                   std::vector<MultiCt> &) {
-    throw RuntimeException(kNoMultiSecretKernel);
+void hoistedRotate(const HomEvaluator &eval, const MultiCt &ct, const std::vector<u64> &amounts,
+                   std::vector<MultiCt> &outs) {
+    eval.leftRotateMSRLWE(ct, amounts, outs);
 }
 void innerProduct(const HomEvaluator &eval, std::vector<Plaintext>::const_iterator first,
                   std::vector<Plaintext>::const_iterator last,
                   std::vector<RingCt>::const_iterator cts, RingCt &out) {
     eval.innerProduct(first, last, cts, out);
 }
-void innerProduct(const HomEvaluator &, std::vector<Plaintext>::const_iterator,
-                  std::vector<Plaintext>::const_iterator, std::vector<MultiCt>::const_iterator,
-                  MultiCt &) {
-    throw RuntimeException(kNoMultiSecretKernel);
+void innerProduct(const HomEvaluator &eval, std::vector<Plaintext>::const_iterator first,
+                  std::vector<Plaintext>::const_iterator last,
+                  std::vector<MultiCt>::const_iterator cts, MultiCt &out) {
+    eval.innerProductMSRLWE(first, last, cts, out);
 }
 void rotSum(const HomEvaluator &eval, const std::vector<RingCt> &cts,
             const std::vector<u64> &amounts, RingCt &out) {
     eval.rotSum(cts, amounts, out);
 }
-void rotSum(const HomEvaluator &, const std::vector<MultiCt> &, const std::vector<u64> &,
-            MultiCt &) {
-    throw RuntimeException(kNoMultiSecretKernel);
+void rotSum(const HomEvaluator &eval, const std::vector<MultiCt> &cts,
+            const std::vector<u64> &amounts, MultiCt &out) {
+    eval.rotSumMSRLWE(cts, amounts, out);
 }
 
 template <EncryptionType ET>

@@ -10,6 +10,7 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
+#include "Quelt/SecretKey.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
@@ -265,7 +266,14 @@ TEST_F(BlockMatMul, RefusedArgumentsLeaveTheOutputsAsTheyWere) {
 TEST_F(BlockMatMul, TheMultiSecretFormStopsAtItsFirstRotation) {
     using MultiCt = CiphertextBase<EncryptionType::MSRLWE>;
     const auto ctx = multiSecretContext();
-    const HomEvaluator multi(ctx);
+    // Rotation keys of the baby amounts 1, 2, 3, so that the rotations pass
+    // their key look-up and meet the missing multi-secret key switch.
+    const SecretKeyBase<EncryptionType::MSRLWE> key(ctx);
+    KeyPack pack(ctx);
+    const KeyGenerator generator(ctx, key, pack);
+    for (u64 idx : {u64{1}, u64{2}, u64{3}})
+        generator.genLeftRotKey(idx);
+    const HomEvaluator multi(ctx, pack);
     const std::vector<MultiCt> ins(2, MultiCt(ctx, false, true));
     const std::vector<std::vector<Plaintext>> lists(3, std::vector<Plaintext>(16, Plaintext(ctx)));
     // The preconditions come first.
