@@ -112,6 +112,16 @@ public:
     void conversionToComplex(const CiphertextBase<EncryptionType::RLWE> &in,
                              CiphertextBase<EncryptionType::RLWE> &out) const;
 
+    // The modulus switch between two contexts of one degree that share
+    // their first prime: out (which already carries the target context)
+    // receives in's message at `level` of that context, in NTT form, with
+    // in's log slot count, rescale counter and encoding type; in is not
+    // changed. Throws "[ModulusSwitcher] The parameters use identical
+    // moduli", "... inequal degree" and the other checks of the switch before
+    // out changes.
+    void switchModulus(const CiphertextBase<EncryptionType::RLWE> &in,
+                       CiphertextBase<EncryptionType::RLWE> &out, std::uint64_t level) const;
+
     // Packs N LWE ciphertexts (N the degree of out's context, dimension d)
     // into out, an MLWE (ET = MLWE) or RLWE ciphertext of rank k whose
     // coefficient i decrypts to input i's message; the bundle holds d / k

@@ -8,6 +8,7 @@
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "conversion/ModulusSwitcher.hpp"
 #include "conversion/RingPackerDetail.hpp"
 #include "conversion/RingSwitcher.hpp"
 #include "eval/KeySwitcher.hpp"
@@ -370,5 +371,11 @@ template void RingPacker::conversionToReal(const CiphertextBase<EncryptionType::
                                            CiphertextBase<EncryptionType::RLWE> &) const;
 template void RingPacker::conversionToReal(const CiphertextBase<EncryptionType::MSRLWE> &,
                                            CiphertextBase<EncryptionType::MSRLWE> &) const;
+
+void RingPacker::switchModulus(const CiphertextBase<EncryptionType::RLWE> &in,
+                               CiphertextBase<EncryptionType::RLWE> &out,
+                               std::uint64_t level) const {
+    ModulusSwitcher().switchModulus(in, out, level);
+}
 
 } // namespace Quelt

@@ -4,6 +4,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Decryptor.hpp"
 #include "Quelt/Encryptor.hpp"
+#include "Quelt/RingPacker.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/CiphertextImpl.hpp"
 #include "context/ContextContent.hpp"
@@ -246,6 +247,22 @@ TEST(ModulusSwitcherTest, VectorForm) {
     expectThrowsMessage([&] { ModulusSwitcher().switchModulus(ins, tooMany, 4); },
                         ModulusSwitcher::kShortInputList);
     EXPECT_EQ(streamBytes(tooMany[0]), untouched);
+}
+
+TEST(ModulusSwitcherTest, RingPackerForwardsTheSwitch) {
+    const Context from = inputContext();
+    const Context &to = outputContext();
+    const RlweKey sk(from);
+    Ciphertext in(from, false, true);
+    Encryptor(from).encryptWithScale(std::vector<double>(8, 0.25), sk, in, 3, std::ldexp(1.0, 40),
+                                     true);
+    Ciphertext want(to, false, true), got(to, false, true);
+    ModulusSwitcher().switchModulus(in, want, 4);
+    RingPacker().switchModulus(in, got, 4);
+    EXPECT_EQ(streamBytes(got), streamBytes(want));
+    Ciphertext same(from, false, true);
+    expectThrowsMessage([&] { RingPacker().switchModulus(in, same, 2); },
+                        ModulusSwitcher::kIdenticalModuli);
 }
 
 TEST(ModulusSwitcherTest, Messages) {
