@@ -449,6 +449,13 @@ private:
     // The left-rotation key of an amount below N/2 for a ciphertext at
     // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
     std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;
+    // The left-rotation key of an amount in 1 .. N/2 - 1 for a ciphertext at
+    // `level` (loaded by the pack when it can); without one, null and
+    // `steps` receives the pack's route through held keys. Throws the "is
+    // removed" message when the route has fewer than two steps, and the
+    // pack's message when the amount cannot be reached.
+    std::shared_ptr<EvaluationKey> leftRotKeyOrRoute(u64 amount, u64 level,
+                                                     std::vector<u64> &steps) const;
     // The two entry checks of the ciphertext rotations.
     static void checkRotatable(const RingCiphertext &ct);
     // out = the switch of ct's mask, after an automorphism by g, plus the

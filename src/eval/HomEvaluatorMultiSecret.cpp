@@ -101,24 +101,16 @@ void HomEvaluatorImpl::leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphe
             out = ct;
         return;
     }
-    const u64 d = utils::dnum(context_, ct.getLevel());
-    KeyPack pack = key_pack_;
-    pack.loadLeftRotKey(idx, d);
-    if (pack.isLeftRotKeyLoaded(idx, d)) {
+    std::vector<u64> steps;
+    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
         const auto g = static_cast<std::int64_t>(galoisExponent(idx));
         const Polynomial rotated = automorphismOfMask(ct, k, g);
         std::vector<Polynomial> digits;
         key_switcher_->modUpPQ(rotated, digits);
-        const std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(idx, d);
-        utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(idx));
         const MsCiphertext res = key_switcher_->multEvalKeyMSRLWE(digits, *key, k);
         finishMSRLWE(res, ct, k, g, out);
         return;
     }
-    // No key for idx: a sum of held keys, decided before out changes.
-    const std::vector<u64> steps = pack.getRotKeyDecomposition(idx);
-    if (steps.size() < 2)
-        throw RuntimeException(kRotKeyRemovedHead + std::to_string(idx) + kRotKeyRemovedTail);
     MsCiphertext result = ct;
     for (const u64 step : steps)
         leftRotateMSRLWE(result, step, result);

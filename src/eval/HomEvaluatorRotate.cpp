@@ -94,19 +94,11 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphert
             out = ct;
         return;
     }
-    const u64 d = utils::dnum(context_, ct.getLevel());
-    KeyPack pack = key_pack_;
-    pack.loadLeftRotKey(idx, d);
-    if (pack.isLeftRotKeyLoaded(idx, d)) {
-        const std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(idx, d);
-        utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(idx));
+    std::vector<u64> steps;
+    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
         switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(idx)), *key, out);
         return;
     }
-    // No key for idx: a sum of held keys, decided before out changes.
-    const std::vector<u64> steps = pack.getRotKeyDecomposition(idx);
-    if (steps.size() < 2)
-        throw RuntimeException(kRotKeyRemovedHead + std::to_string(idx) + kRotKeyRemovedTail);
     if (&ct != &out)
         out = ct;
     for (const u64 step : steps)
@@ -299,6 +291,24 @@ void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
 }
 
 // ---- Hoisted rotations -----------------------------------------------------------
+
+std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrRoute(u64 amount, u64 level,
+                                                                   std::vector<u64> &steps) const {
+    const u64 d = utils::dnum(context_, level);
+    KeyPack pack = key_pack_;
+    pack.loadLeftRotKey(amount, d);
+    if (pack.isLeftRotKeyLoaded(amount, d)) {
+        std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(amount, d);
+        utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(amount));
+        return key;
+    }
+    // No key for the amount: a sum of held keys, decided before any output
+    // changes.
+    steps = pack.getRotKeyDecomposition(amount);
+    if (steps.size() < 2)
+        throw RuntimeException(kRotKeyRemovedHead + std::to_string(amount) + kRotKeyRemovedTail);
+    return nullptr;
+}
 
 std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrThrow(u64 amount, u64 level) const {
     KeyPack pack = key_pack_;
