@@ -14,6 +14,8 @@ namespace Quelt {
 
 class ContextContent;
 class BootstrapperImpl;
+class Interpolator;
+class RingSwitchKey;
 
 // Refreshes ciphertexts of a bootstrappable context whose levels are used up.
 // A bootstrapper drives the evaluator of the HomEvaluator it was built from,
@@ -172,6 +174,38 @@ public:
     // The conjugate-invariant context that batch bootstraps put their
     // results in; replaces an earlier one, checks nothing.
     void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
+
+    // The fast removeI road of a context with the re-remove-I flag (its
+    // complex bootstraps need it): ctx_embed is the ring of twice the degree,
+    // ctx_conj_inv the conjugate-invariant ring of the reduction, `key`
+    // switches from s(Y^2) to the embedding ring's secret (which must be
+    // invariant under Y -> Y^-1), `key_back` from that secret back to
+    // s(Y^2), and `interp` runs the reduction over ctx_conj_inv. A later call
+    // replaces contexts, keys, evaluators and interpolator; the two masks
+    // are made by the first call only. A complex bootstrap on such a context
+    // without this throws "[Bootstrapper] The fast removeI road needs its
+    // contexts, keys and interpolator: call enableFastRemoveI first".
+    void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                           const Interpolator &interp);
+    // The same for the multi-secret roads, plus an evaluator over ctx_complex
+    // and `eval` as the evaluator that receives their results.
+    void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                 const std::shared_ptr<ContextContent> &ctx_complex,
+                                 const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                 const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                 const Interpolator &interp, const HomEvaluator &eval);
+    // On a bootstrapper with outsourcing enabled: enableFastRemoveIMSRLWE on
+    // the inner bootstrapper, and ctx_outer and `eval` kept by this one.
+    // Without an inner bootstrapper: "[Bootstrapper] There is no internal
+    // outsourced bootstrapper. Enable outsourcing first", nothing changed.
+    void enableOutsourcedFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_outer,
+                                           const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval);
 
     // CoeffToSlot alone uses the minimal-key rotation chains (default false).
     void setC2Suseminkey(bool use_min_key);

@@ -111,6 +111,30 @@ void Bootstrapper::enableConjInvOutput(const std::shared_ptr<ContextContent> &co
     impl_->enableConjInvOutput(context);
 }
 
+void Bootstrapper::enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                                     const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                     const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                     const Interpolator &interp) {
+    impl_->enableFastRemoveI(ctx_embed, ctx_conj_inv, key, key_back, interp);
+}
+void Bootstrapper::enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval) {
+    impl_->enableFastRemoveIMSRLWE(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp,
+                                   eval);
+}
+void Bootstrapper::enableOutsourcedFastRemoveIMSRLWE(
+    const std::shared_ptr<ContextContent> &ctx_outer,
+    const std::shared_ptr<ContextContent> &ctx_embed,
+    const std::shared_ptr<ContextContent> &ctx_complex,
+    const std::shared_ptr<ContextContent> &ctx_conj_inv, const RingSwitchKey &key,
+    const RingSwitchKey &key_back, const Interpolator &interp, const HomEvaluator &eval) {
+    impl_->enableOutsourcedFastRemoveIMSRLWE(ctx_outer, ctx_embed, ctx_complex, ctx_conj_inv, key,
+                                             key_back, interp, eval);
+}
+
 void Bootstrapper::setC2Suseminkey(bool use_min_key) { impl_->setC2Suseminkey(use_min_key); }
 bool Bootstrapper::getC2Suseminkey() const { return impl_->getC2Suseminkey(); }
 void Bootstrapper::setStatusUseMultiplyConstBeforeS2C(bool use) {

@@ -254,8 +254,6 @@ public:
         "[Bootstrapper] The fused modulus raise is not yet available";
     static constexpr const char *kFusedFirstStepNotAvailable =
         "[Bootstrapper] The fused first CoeffToSlot step is not yet available";
-    static constexpr const char *kFastRemoveINotAvailable =
-        "[Bootstrapper] The fast removeI road is not yet available";
 
     // The entry checks of a bootstrap, in order: level (slot-encoded input
     // below 3 unless coefficient bootstrapping), two polynomials, constants of
@@ -315,6 +313,93 @@ public:
     void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out, double a) const;
     void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
                                  RingCiphertext &out_imag, double a) const;
+
+    // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
+    //
+    // On a context with isReRemoveI the complex bootstrap reduces in the
+    // conjugate-invariant ring: the CoeffToSlot result is embedded into the
+    // ring of twice the degree (its N/2 slots then appear twice among the
+    // N slots there), switched to that ring's secret, multiplied by mask 0
+    // (1 on the first N/2 slots, -i on the second) and added to its key-free
+    // conjugate, which leaves [2 Re z, 2 Im z] as N real slots. These move
+    // into the conjugate-invariant ring, where the Interpolator reduces them;
+    // the way back multiplies by mask 1 (1 and +i) and halves the degree,
+    // which adds the two halves into z.
+
+    static constexpr const char *kFastRemoveINotEnabledMessage =
+        "[Bootstrapper] The fast removeI road needs its contexts, keys and interpolator: call "
+        "enableFastRemoveI first";
+    static constexpr const char *kNoInnerForFastRemoveIMessage =
+        "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
+
+    // Stores, replacing earlier values: the conjugate-invariant context, the
+    // two ring-switch keys (into the embedding ring's secret and back), a
+    // copy of the interpolator and a new evaluator over ctx_embed; then the
+    // masks for ctx_embed unless masks were made before. The masks are
+    // encoded before anything is stored, so a failure changes nothing.
+    void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                           const Interpolator &interp);
+    // The same, plus a new evaluator over ctx_complex and eval's
+    // implementation as the output evaluator.
+    void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                 const std::shared_ptr<ContextContent> &ctx_complex,
+                                 const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                 const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                 const Interpolator &interp, const HomEvaluator &eval);
+    // On an outer bootstrapper of the outsourced road: the inner
+    // bootstrapper's enableFastRemoveIMSRLWE with the remaining arguments,
+    // then ctx_outer as the outsourced context and eval's implementation as
+    // this bootstrapper's output evaluator. Throws
+    // kNoInnerForFastRemoveIMessage without an inner bootstrapper; nothing
+    // changes then.
+    void enableOutsourcedFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_outer,
+                                           const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval);
+    // The two masks for ctx_embed, made once per bootstrapper (nothing
+    // happens when they exist): mask 0 at the remove-I begin level, mask 1 at
+    // the remove-I end level of this bootstrapper's context, each a message
+    // of ctx_embed's full slot count; the host entry of masks_by_device gets
+    // a copy.
+    void genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed);
+    // The two masks encoded for ctx_embed: {1 ... 1, -i ... -i} and
+    // {1 ... 1, +i ... +i} over ctx_embed's full slots, halves of equal size.
+    std::vector<Plaintext>
+    encodePlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed) const;
+
+    // Throws kFastRemoveINotEnabledMessage unless an enable operation ran.
+    void requireFastRemoveI() const;
+    // The complex road on an isReRemoveI context (see above). With keep_real
+    // out is the conjugate-invariant ciphertext of [Re m, Im m]; otherwise
+    // the message in this context (followed by slotToCoeff under coefficient
+    // bootstrapping) with in's log slot count.
+    void fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
+                              bool keep_real) const;
+    // A conjugate-invariant ciphertext r of [Re m, Im m] back to m in this
+    // context: into the embedding ring, times mask 1 (the mask list of r's
+    // device: std::out_of_range "map::at" for a device without masks), switched
+    // back with the second key, and halved in degree by `evaluator` (of the
+    // embedding context).
+    void convertConjugateInvariantCiphertextToComplex(const RingCiphertext &r, RingCiphertext &out,
+                                                      const HomEvaluatorImpl &evaluator) const;
+
+    const std::shared_ptr<ContextContent> &getConjInvContext() const { return conj_inv_context_; }
+    const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
+        return outsourced_context_;
+    }
+    const std::shared_ptr<HomEvaluatorImpl> &getEmbedEvaluator() const { return embed_evaluator_; }
+    const std::shared_ptr<HomEvaluatorImpl> &getComplexEvaluator() const {
+        return complex_evaluator_;
+    }
+    const std::shared_ptr<Interpolator> &getInterpolator() const { return interpolator_; }
+    const std::vector<Plaintext> &getMasks() const { return masks_; }
+    const std::map<Device, std::vector<Plaintext>> &getMasksByDevice() const {
+        return masks_by_device_;
+    }
 
     // ==== End of the bootstrap pipeline ==========================================
 

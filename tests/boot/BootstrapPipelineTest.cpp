@@ -480,7 +480,7 @@ TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
     };
     const std::vector<Road> roads = {
         {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
-         BootstrapperImpl::kFastRemoveINotAvailable},
+         BootstrapperImpl::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kSparseRaiseNotAvailable},
         {"real road under coefficient bootstrapping", [](Parameter &p) { p.coeff_boot = true; },
