@@ -17,10 +17,13 @@
 #include "boot/FastRoadKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -52,6 +55,43 @@ TEST(FastRemoveISlowTest, MaskIdentityOnFGfL7Variants) {
     // 1e-9 back.
     EXPECT_LT(errors.forward, 1e-5);
     EXPECT_LT(errors.back, 1e-5);
+}
+
+// FGfO0 (one 58-bit prime with scale 2^58) cannot hold the product of a
+// message and a mask, so there the masks and the conjugate-invariant round
+// trip are checked apart: the masks decode to their halves, and a real
+// vector of the double-degree ring survives the move into the
+// conjugate-invariant ring and back word for word.
+TEST(FastRemoveISlowTest, FGfO0MasksAndConjugateInvariantRoundTrip) {
+    const auto main = makeContext(ParameterPreset::FGfO0);
+    const auto embed = makeContext(ParameterPreset::FGfO0, "FGfO0embed", 1, false, true);
+    const auto real = makeContext(ParameterPreset::FGfO0, "FGfO0real", 1, true, false);
+    const std::vector<Plaintext> masks = BootstrapperImpl::encodePlaintextMasks(main, embed);
+    ASSERT_EQ(masks.size(), 2u);
+    const u64 n = getDegree(main);
+    for (u64 k = 0; k < 2; ++k) {
+        const Message m = EnDecoder(embed).decode(masks[k]);
+        ASSERT_EQ(m.getSize(), n);
+        const std::complex<double> second(0.0, k == 0 ? -1.0 : 1.0);
+        double worst = 0.0;
+        for (u64 i = 0; i < n; ++i)
+            worst = std::max(worst, std::abs(m[i] - (i < n / 2 ? 1.0 : second)));
+        EXPECT_LT(worst, 1e-9) << k;
+    }
+    std::mt19937_64 rng(53);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    Message w(getLogFullSlots(embed));
+    for (auto &slot : w)
+        slot = dist(rng);
+    const Plaintext e = EnDecoder(embed).encodeWithScale(w, 0, std::ldexp(1.0, 40), true);
+    Plaintext r(real);
+    r.setLevel(0);
+    RingPacker().conversionToReal(e, r);
+    Plaintext back(embed);
+    back.setLevel(0);
+    back.setLogSlots(getLogFullSlots(embed));
+    RingPacker().conversionToComplex(r, back);
+    EXPECT_EQ(QueltTest::wordsOf(back.getMx()), QueltTest::wordsOf(e.getMx()));
 }
 
 void printPrecision(const char *what, const Precision &p) {
