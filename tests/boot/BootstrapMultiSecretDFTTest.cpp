@@ -43,6 +43,9 @@ namespace {
 using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 
+// Every transform first places the constants of the input's log slot count
+// on its device; that load refuses a missing count with this message, before
+// the look-up of the constants could fail.
 std::string missingConstants(u64 log_slots) {
     return std::string(BootstrapperImpl::kMissingConstantsPrefix) + std::to_string(log_slots) +
            BootstrapperImpl::kMissingConstantsSuffix;
