@@ -9,6 +9,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "boot/RadixDecomposition.hpp"
 #include "client/RotationKeyDecomposition.hpp"
@@ -22,7 +23,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <random>
 #include <string>
 
 namespace Quelt::test {
@@ -34,7 +34,6 @@ using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenStopsAtStepOne) {
     const auto ctx = genMultiSecretContext(makeContext(ParameterPreset::FGe), "FGeMS2", 2);
     ASSERT_TRUE(isFuseModRaiseSupported(ctx));
-    const u64 k = getNumSecret(ctx);
     const SecretKeyBase<EncryptionType::MSRLWE> sk(ctx);
     // One key pack, shared by the evaluator, filled between the cases.
     const KeyPack pack(ctx);
@@ -47,22 +46,9 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenStopsA
     ASSERT_GE(rd.num_radices, 2u);
     const u64 stride = rd.strides[1];
 
-    // A level-0 ciphertext of random residues mod q_0, prepared for the fused
-    // first step (bodies over the fused prime set, mask at level L + 1).
-    const u64 n = getDegree(ctx);
-    const u64 q0 = getPrimeList(ctx)[0];
-    MsCiphertext ct(ctx, false, false);
-    ct.setNumPoly(k + 1);
-    ct.setLevel(0);
-    ct.setEncodingType(EncodingType::SLOT);
-    std::mt19937_64 rng(34);
-    std::uniform_int_distribution<u64> residue(0, q0 - 1);
-    for (u64 i = 0; i <= k; ++i) {
-        ct.getPoly(i).setNTT(false);
-        for (u64 c = 0; c < n; ++c)
-            ct.getPoly(i).getLimb(0)[c] = residue(rng);
-    }
-
+    // A level-0 ciphertext, prepared for the fused first step in each case
+    // (bodies over the fused prime set, mask at level L + 1).
+    const MsCiphertext ct = randomLevelZeroMultiSecret(ctx, 34);
     const auto expectStop = [&](const std::string &message) {
         MsCiphertext prepared = ct;
         boot.prepareFusedRaise(prepared);
