@@ -24,6 +24,7 @@ allowed_back_edges=(
   "boot -> conversion | the fast removeI road embeds into the ring of twice the degree and moves to and from the conjugate-invariant ring"
   "client -> boot | the key generator makes the rotation key sets of bootstrapping from its parameters"
   "client -> lwe | the constant encoder also encodes for an LWE context"
+  "boot -> conversion | the bootstrap roads copy and switch ciphertexts between the contexts of a bootstrapper with the modulus switcher"
   "conversion -> lwe | the ring packer unpacks into and packs from LWE ciphertexts"
 )
 

@@ -152,6 +152,17 @@ public:
     // list form of makeBootConstants.
     void slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
                                std::pair<u64, u64> range) const;
+    // The same step for a multi-secret ciphertext. Throws "Operands are in
+    // different devices." when in and out are on different devices, and on a
+    // small-parameter bootstrapper with an input of another context "[bootstrap]
+    // ctxt_out should have the same context as bootstrapper" unless out carries
+    // the bootstrapper's context. This build has no host kernel for the
+    // multi-secret key switch: past its checks the step throws "Cannot support
+    // the function 'mulVector' in the current build configuration", leaving out
+    // unchanged.
+    void slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
+                                     HomEvaluator::CiphertextMSRLWE &out,
+                                     std::pair<u64, u64> range) const;
     // The integer part of the raised message turned into roots of unity
     // (the bootstrap without its modular reduction, then the exponential).
     void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const;

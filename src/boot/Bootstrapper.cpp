@@ -92,6 +92,11 @@ void Bootstrapper::slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
                                          std::pair<u64, u64> range) const {
     impl_->slotToCoeffSingleStep(in, out, range);
 }
+void Bootstrapper::slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
+                                               HomEvaluator::CiphertextMSRLWE &out,
+                                               std::pair<u64, u64> range) const {
+    impl_->slotToCoeffSingleStepMSRLWE(in, out, range);
+}
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const {
     impl_->integerToRootsBootstrap(in, out, 1.0);
 }

@@ -28,6 +28,7 @@ class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
 class PrimeModuli;
+struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings, the DFT constants per log slot count, the mode
@@ -403,6 +404,46 @@ public:
 
     // ==== End of the bootstrap pipeline ==========================================
 
+    // ==== Multi-secret DFTs (BootstrapperMultiSecretDFT.cpp) ======================
+    //
+    // The transforms of the pipeline for multi-secret ciphertexts, on the
+    // multi-secret rotations, inner products and rotation sums of the
+    // evaluator. This build has no host kernel for a multi-secret key switch:
+    // each transform runs its checks and preparations and then throws "Cannot
+    // support the function 'mulVector' in the current build configuration" at
+    // its first multi-secret rotation or inner product. out changes only when
+    // a transform returns.
+
+    static constexpr const char *kSmallContextOutputMessage =
+        "[bootstrap] ctxt_out should have the same context as bootstrapper";
+
+    // SlotToCoeff over the default split of the input's log slot count, with
+    // a budget of three levels (the surplus over the split's steps spent on
+    // the cube root of the SlotToCoeff scale) and no multiplier before it.
+    // The constants' message of the load, then the device check of each step.
+    void slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // CoeffToSlot as for ring ciphertexts: the parameter's split, the
+    // min-key chains with min_key or the CoeffToSlot min-key mode, the same
+    // scaling tail; one rescale stays pending.
+    void coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // CoeffToSlot over the default split with hoisted key switching: per
+    // radix step the baby rotations are chained lazily (their switched body
+    // parts kept over the extended basis), the giant blocks are the inner
+    // products of the diagonals with the rotations and with their extended
+    // parts, the giant chain runs lazily, and one division by P ends the
+    // step. Rescales after every step but step 2; a split of at most two
+    // steps is followed by the scaling tail of a three-level budget. The
+    // device check runs after the baby steps of each step.
+    void coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // One SlotToCoeff step of a registered split. First the device check of
+    // in against out; on a small-parameter bootstrapper with an input of
+    // another (not small) context, out must carry this bootstrapper's context
+    // (kSmallContextOutputMessage) and the input is copied into it.
+    void slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
+                                     std::pair<u64, u64> range) const;
+
+    // ==== End of the multi-secret DFTs ==============================================
+
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
@@ -419,6 +460,25 @@ private:
     // The evaluator of the extended forms (the output evaluator on a small
     // parameter) and the constants both of their passes need.
     const HomEvaluatorImpl &extendedEvaluator(const RingCiphertext &in) const;
+    // The shared mechanics of the transforms for both encryption types
+    // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
+    // last down, after the surplus of `budget` over them, on result (which
+    // starts as the transform's input).
+    template <EncryptionType ET>
+    void slotToCoeffSteps(const CiphertextBase<ET> &in, const BootConstants *constants,
+                          const RadixDecomposition &rd, u64 budget,
+                          CiphertextBase<ET> &result) const;
+    // The SlotToCoeff step of `range`, run on `result` (in, or in copied into
+    // another context).
+    template <EncryptionType ET>
+    void slotToCoeffStepOf(const CiphertextBase<ET> &in, CiphertextBase<ET> result,
+                           std::pair<u64, u64> range, CiphertextBase<ET> &out) const;
+    // The CoeffToSlot scale constant over the levels of `budget` beyond
+    // `steps`; the last multiplication's rescale stays pending.
+    template <EncryptionType ET>
+    void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
+    template <EncryptionType ET>
+    void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
     // An integer multiplier of the settings as the evaluator's signed word
     // (kMultiplierMessage above 2^63 - 1).
     static i64 multiplier(u64 value);
