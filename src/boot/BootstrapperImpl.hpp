@@ -253,10 +253,6 @@ public:
         "[Bootstrapper] Outsourced bootstrapping is not yet available";
     static constexpr const char *kSparseRaiseNotAvailable =
         "[Bootstrapper] The sparse-secret modulus raise is not yet available";
-    static constexpr const char *kFusedRaiseNotAvailable =
-        "[Bootstrapper] The fused modulus raise is not yet available";
-    static constexpr const char *kFusedFirstStepNotAvailable =
-        "[Bootstrapper] The fused first CoeffToSlot step is not yet available";
 
     // The entry checks of a bootstrap, in order: level (slot-encoded input
     // below 3 unless coefficient bootstrapping), two polynomials, constants of
@@ -309,7 +305,50 @@ public:
     void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
                                std::pair<u64, u64> range) const;
     // The homomorphic DFT after the modulus raise; one rescale stays pending.
+    // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
     void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
+
+    // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
+
+    static constexpr const char *kFuseKeyMissingPrefix =
+        "Failed to load the fuse rotation key for index ";
+    static constexpr const char *kNoFusedRaiseMessage =
+        "[Bootstrapper] The parameter does not fuse the modulus raise";
+    static constexpr const char *kFusedInputMessage =
+        "[firstStepOfC2S] The input must hold its bodies over the fused prime set at level 1 and "
+        "its mask at level L + 1, all in NTT form";
+    static constexpr const char *kFusedKeyShapeMessage =
+        "[firstStepOfC2S] A fused rotation key does not span the chain and two temporary primes";
+    static constexpr const char *kNoSparseContextMessage =
+        "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
+        "sparse-secret context";
+
+    // The raise of a full-slot bootstrap on a fusing context, from the level-0
+    // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
+    // form) when the context encapsulates it, else out of NTT form; then
+    // prepareFusedRaise.
+    template <EncryptionType ET>
+    void raiseFused(CiphertextBase<ET> &r) const;
+    // A level-0 ciphertext (counter 0, coefficient form) prepared for
+    // firstStepOfC2S: each body lifted centred from q_0 to the fused prime set
+    // {q_0, q_(L+1)} (a polynomial over those two primes, level 1), the mask
+    // lifted centred to q_0 .. q_(L+1) (a polynomial over those primes, level
+    // L + 1), all in NTT form. Throws the levelRecover messages.
+    template <EncryptionType ET>
+    void prepareFusedRaise(CiphertextBase<ET> &ct) const;
+    // A prepared ciphertext times the word `factor` (nothing for 1).
+    template <EncryptionType ET>
+    void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
+    // The first CoeffToSlot step on a prepared ciphertext (in may be out):
+    // the step's diagonals times the bodies over the fused prime set, the
+    // rotated mask times the fused rotation keys, and two rescales. The result
+    // is an ordinary ciphertext at level L - 1 with rescale counter 0, in NTT
+    // form, with in's log slot count and encoding. Throws std::out_of_range
+    // "map::at" for a device without fused constants or Galois table,
+    // kFuseKeyMissingPrefix + index for a missing fused rotation key (out may
+    // then be partly written), kFusedInputMessage for another input shape.
+    template <EncryptionType ET>
+    void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
 
     // exp(2 pi i x)-style roots of the integer part of the raised input
     // (see evaluateExponential), one output or real and imaginary parts.
@@ -441,9 +480,6 @@ public:
     static constexpr const char *kNoOutsourcedContextMessage =
         "[Bootstrapper] The outsourced context is not set: run enableOutsourcedFastRemoveIMSRLWE "
         "first";
-    static constexpr const char *kNoSparseSwitcherMessage =
-        "[Bootstrapper] The sparse-secret modulus raise needs a bootstrapper built with the "
-        "sparse-secret companion context";
     static constexpr const char *kResultCountMessage =
         "[Bootstrapper] A batch bootstrap returned another number of ciphertexts than it was "
         "given";

@@ -145,7 +145,7 @@ void BootstrapperImpl::raiseMSRLWE(CiphertextMSRLWE &t) const {
     const u64 top = getLength(context_) - 1;
     if (isSparseSecretEncapsulationSupported(context_)) {
         if (!key_switcher_sparse_)
-            throw RuntimeException(kNoSparseSwitcherMessage);
+            throw RuntimeException(kNoSparseContextMessage);
         const KeyPack &pack = eval_->getKeyPack();
         switchKeyDTS(context_, *key_switcher_sparse_, pack, t, t, false);
         levelRecover(t, t, top);
@@ -266,12 +266,13 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::bootstrapMStoSSStepTwo(
             eval_->leftRotateMSRLWE(t, u64{1} << i, rotated);
             eval_->add(t, rotated, t);
         }
+        eval_->multInteger(t, before_c2s, t);
     } else {
-        // TODO-WIRE the fused raise
-        throw RuntimeException(kFusedRaiseNotAvailable);
+        // Fused: the bodies over the fused prime set and the mask over the
+        // whole chain; the first CoeffToSlot step finishes the raise.
+        raiseFused(t);
+        multiplyFusedByWord(t, boot_param_.mult_before_c2s);
     }
-
-    eval_->multInteger(t, before_c2s, t);
     coeffToSlotMSRLWE(t, t);
     t.setLogSlots(s);
 

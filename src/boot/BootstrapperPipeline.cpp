@@ -263,10 +263,9 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
 RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
+    const bool fused = isFuseModRaiseSupported(context_) && s == full;
     // The roads of the raise that are not built yet refuse before any work.
-    if (isFuseModRaiseSupported(context_) && s == full)
-        throw RuntimeException(kFusedRaiseNotAvailable);
-    if (isSparseSecretEncapsulationSupported(context_))
+    if (!fused && isSparseSecretEncapsulationSupported(context_))
         throw RuntimeException(kSparseRaiseNotAvailable);
     const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
     const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
@@ -285,6 +284,17 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
             eval_->multInteger(r, before_s2c, r);
         if (!isCoeffBoot(context_))
             slotToCoeff(r, r);
+    }
+
+    // The fused raise: the mask to level L + 1 and the bodies to the fused
+    // prime set; the first CoeffToSlot step finishes the raise. Full slots
+    // only, so nothing is folded.
+    if (fused) {
+        raiseFused(r);
+        multiplyFusedByWord(r, boot_param_.mult_before_c2s);
+        coeffToSlot(r, r);
+        r.setLogSlots(s);
+        return r;
     }
 
     // The ordinary raise: the level-0 residues lifted centred to every prime.

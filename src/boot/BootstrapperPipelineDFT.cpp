@@ -238,12 +238,16 @@ void BootstrapperImpl::coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBas
     const u64 L = boot_param_.c2s_level_cost;
     const RadixDecomposition rd = boot_param_.getRadixDecForC2S(s);
     const u64 n = rd.num_radices;
-    if (n > 0 && isFuseModRaiseSupported(context_))
-        throw RuntimeException(kFusedFirstStepNotAvailable);
 
     const bool use_min_key = min_key_ || C2S_use_min_key_;
     CiphertextBase<ET> result = in;
-    for (u64 k = 0; k < n; ++k) {
+    // On a fusing context step 0 finishes the modulus raise as well.
+    u64 first = 0;
+    if (n > 0 && isFuseModRaiseSupported(context_)) {
+        firstStepOfC2S(result, result);
+        first = 1;
+    }
+    for (u64 k = first; k < n; ++k) {
         if (result.getDevice() != in.getDevice())
             throw RuntimeException(kDifferentDevicesMessage);
         runStep(*eval_, constants->getInvV0(device, k), shapeOf(rd, k, context_), use_min_key, true,
