@@ -57,20 +57,21 @@ RingCiphertext shapedLike(const std::shared_ptr<ContextContent> &ctx, const Ring
 // ---- Enabling -------------------------------------------------------------------------
 
 std::vector<Plaintext>
-BootstrapperImpl::encodePlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed) const {
+BootstrapperImpl::encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
+                                       const std::shared_ptr<ContextContent> &ctx_embed) {
     const EnDecoder encoder(ctx_embed);
     std::vector<Plaintext> masks;
     masks.push_back(
-        encoder.encode(halvesMessage(ctx_embed, {0.0, -1.0}), getRemoveIBeginLevel(context_), 0));
+        encoder.encode(halvesMessage(ctx_embed, {0.0, -1.0}), getRemoveIBeginLevel(context), 0));
     masks.push_back(
-        encoder.encode(halvesMessage(ctx_embed, {0.0, 1.0}), getRemoveIEndLevel(context_), 0));
+        encoder.encode(halvesMessage(ctx_embed, {0.0, 1.0}), getRemoveIEndLevel(context), 0));
     return masks;
 }
 
 void BootstrapperImpl::genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed) {
     if (!masks_.empty())
         return;
-    std::vector<Plaintext> masks = encodePlaintextMasks(ctx_embed);
+    std::vector<Plaintext> masks = encodePlaintextMasks(context_, ctx_embed);
     masks_by_device_ = {{kHostDevice, masks}};
     masks_ = std::move(masks);
 }
@@ -86,7 +87,7 @@ void BootstrapperImpl::enableFastRemoveI(const std::shared_ptr<ContextContent> &
     auto interpolator = std::make_shared<Interpolator>(interp);
     std::vector<Plaintext> masks;
     if (masks_.empty())
-        masks = encodePlaintextMasks(ctx_embed);
+        masks = encodePlaintextMasks(context_, ctx_embed);
     conj_inv_context_ = ctx_conj_inv;
     ring_switch_key_ = key;
     ring_switch_key_back_ = std::move(key_back_copy);

@@ -408,10 +408,13 @@ public:
     // of ctx_embed's full slot count; the host entry of masks_by_device gets
     // a copy.
     void genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed);
-    // The two masks encoded for ctx_embed: {1 ... 1, -i ... -i} and
-    // {1 ... 1, +i ... +i} over ctx_embed's full slots, halves of equal size.
-    std::vector<Plaintext>
-    encodePlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed) const;
+    // The two masks of a bootstrapper over `context`, encoded for ctx_embed:
+    // {1 ... 1, -i ... -i} at context's remove-I begin level and
+    // {1 ... 1, +i ... +i} at its end level, over ctx_embed's full slots in
+    // halves of equal size.
+    static std::vector<Plaintext>
+    encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
+                         const std::shared_ptr<ContextContent> &ctx_embed);
 
     // Throws kFastRemoveINotEnabledMessage unless an enable operation ran.
     void requireFastRemoveI() const;

@@ -479,7 +479,7 @@ TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
         std::string message;
     };
     const std::vector<Road> roads = {
-        {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
+        {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
          BootstrapperImpl::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kSparseRaiseNotAvailable},

@@ -5,6 +5,7 @@
 #include "Quelt/Interpolator.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/FastRemoveITestSupport.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
@@ -178,6 +179,20 @@ TEST_F(FastRemoveI, RoadPiecesRefuseBeforeEnabling) {
             boot.convertConjugateInvariantCiphertextToComplex(r, out, HomEvaluatorImpl(context()));
         },
         BootstrapperImpl::kFastRemoveINotEnabledMessage);
+}
+
+// The mask identity (see FastRemoveITestSupport.hpp) on FX's variants, with
+// FX's remove-I levels set to 2 and 1 so that a product with a mask has room
+// above the primes' scale; FGfL7 is in FastRemoveISlowTest.cpp.
+TEST_F(FastRemoveI, MaskIdentity) {
+    const auto flagged = withParameter(context(), [](Parameter &p) {
+        p.remove_i_begin_level = 2;
+        p.remove_i_end_level = 1;
+    });
+    const MaskIdentityErrors errors = maskIdentity(flagged, embedContext(), conjInvContext(), rng);
+    // Measured: about 1e-11 both ways.
+    EXPECT_LT(errors.forward, 1e-8) << errors.forward;
+    EXPECT_LT(errors.back, 1e-8) << errors.back;
 }
 
 } // namespace
