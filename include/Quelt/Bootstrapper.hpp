@@ -16,6 +16,8 @@ class ContextContent;
 class BootstrapperImpl;
 class Interpolator;
 class RingSwitchKey;
+class MStoSSKeyBundle;
+class MultiSecretSwitchKeyBundle;
 
 // Refreshes ciphertexts of a bootstrappable context whose levels are used up.
 // A bootstrapper drives the evaluator of the HomEvaluator it was built from,
@@ -168,6 +170,63 @@ public:
     void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const;
     void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
                                  Ciphertext &out_imag) const;
+
+    // ---- Multi-secret and batch bootstrapping ----------------------------------
+    //
+    // The bootstrapper is built over a multi-secret context of k secrets.
+    // bootstrapMStoSS refreshes a multi-secret ciphertext of k bodies once in
+    // the multi-secret ring and returns k single-secret ciphertexts of the
+    // Interpolator's context (the output evaluator's on the outsourced road),
+    // in the order of the secrets, each reduced by the Interpolator. A batch
+    // bootstrap packs 2, 4, 8 or 16 ciphertexts (k of the context) into one
+    // multi-secret ciphertext with the bundle's keys and bootstraps that.
+    // The two-output forms give real and imaginary parts on the output
+    // evaluator (set by enableOutsourcing or enableFastRemoveIMSRLWE); their
+    // lists may be empty (filled) or hold one entry per result, else
+    // "[Bootstrapper] The number of allocated ciphertexts is not equal to the
+    // input ciphertexts".
+    //
+    // Messages of the checks: "bootstrapMStoSS is not supported for C2S-first
+    // bootstrap parameters"; "This parameter does not support double
+    // hoisting."; the batch checks of every input ("[bootstrap] The list of
+    // ciphertexts is empty", "[bootstrap] Level of ciphertext should be >=
+    // 3.", "[Bootstrap] This parameter does not support batch bootstrap",
+    // "[Bootstrap] This small param does not support outsourced bootstrap.",
+    // "The Operand should have rescale counter zero"); "The input batch
+    // number of batchBootstrap is not supported yet."; conjugate-invariant
+    // results before enableConjInvOutput: "[Bootstrapper]
+    // enableConjInvOutput must be performed in advance if you want to use the
+    // conjugate invariant  output."; a missing output or complex evaluator
+    // names the enable operation to run. This build has no host kernel for
+    // the multi-secret key switch: after the checks every call stops with
+    // "Cannot support the function 'mulVector' in the current build
+    // configuration". The output lists change only when a call succeeds.
+    using CiphertextMSRLWE = HomEvaluator::CiphertextMSRLWE;
+
+    void bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                         const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    void bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                         const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                         std::vector<Ciphertext> &out_imag) const;
+    // With hoisted key switching, on double-hoisting parameters only.
+    void bootstrapMStoSSOptimized(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    // conj_inv_output gives the results in the context set by
+    // enableConjInvOutput.
+    void batchBootstrap(const std::vector<Ciphertext> &in, const MultiSecretSwitchKeyBundle &bundle,
+                        const Interpolator &interp, std::vector<Ciphertext> &out,
+                        bool conj_inv_output) const;
+    void batchBootstrap(const std::vector<Ciphertext> &in, const MultiSecretSwitchKeyBundle &bundle,
+                        const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                        std::vector<Ciphertext> &out_imag) const;
+    // Two batch bootstraps for more precision, as bootstrapExtended.
+    void batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                const MultiSecretSwitchKeyBundle &bundle,
+                                const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    void batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                const MultiSecretSwitchKeyBundle &bundle,
+                                const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                std::vector<Ciphertext> &out_imag) const;
 
     // ---- Modes --------------------------------------------------------------
 

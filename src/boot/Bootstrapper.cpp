@@ -105,6 +105,55 @@ void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out
     impl_->integerToRootsBootstrap(in, out_real, out_imag, 1.0);
 }
 
+// The multi-secret forms replace the caller's lists only once the
+// implementation has returned, so a failure leaves them as they were.
+void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                   const Interpolator &interp, std::vector<Ciphertext> &out) const {
+    out = impl_->bootstrapMStoSS(in, bundle, interp, 1.0);
+}
+void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                   const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                   std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->bootstrapMStoSS(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+void Bootstrapper::bootstrapMStoSSOptimized(const CiphertextMSRLWE &in,
+                                            const MStoSSKeyBundle &bundle,
+                                            const Interpolator &interp,
+                                            std::vector<Ciphertext> &out) const {
+    out = impl_->bootstrapMStoSSOptimized(in, bundle, interp, 1.0);
+}
+void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
+                                  const MultiSecretSwitchKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out,
+                                  bool conj_inv_output) const {
+    out = impl_->batchBootstrap(in, bundle, interp, 1.0, conj_inv_output);
+}
+void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
+                                  const MultiSecretSwitchKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                  std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->batchBootstrap(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                          const MultiSecretSwitchKeyBundle &bundle,
+                                          const Interpolator &interp,
+                                          std::vector<Ciphertext> &out) const {
+    out = impl_->batchBootstrapExtended(in, bundle, interp);
+}
+void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                          const MultiSecretSwitchKeyBundle &bundle,
+                                          const Interpolator &interp,
+                                          std::vector<Ciphertext> &out_real,
+                                          std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->batchBootstrapExtended(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+
 void Bootstrapper::enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval) {
     impl_->enableOutsourcing(inner.impl_, detail::HomEvaluatorAccess::impl(eval));
 }

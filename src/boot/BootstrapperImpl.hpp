@@ -27,6 +27,8 @@ class ContextContent;
 class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
+class MStoSSKeyBundle;
+class MultiSecretSwitchKeyBundle;
 class PrimeModuli;
 struct RadixDecomposition;
 
@@ -325,7 +327,8 @@ public:
     // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
     // form) when the context encapsulates it, else out of NTT form; then
     // prepareFusedRaise.
-    void raiseFused(RingCiphertext &r) const;
+    template <EncryptionType ET>
+    void raiseFused(CiphertextBase<ET> &r) const;
     // A level-0 ciphertext (counter 0, coefficient form) prepared for
     // firstStepOfC2S: each body lifted centred from q_0 to the fused prime set
     // {q_0, q_(L+1)} (a polynomial over those two primes, level 1), the mask
@@ -443,6 +446,95 @@ public:
         return masks_by_device_;
     }
 
+    // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
+    //
+    // An MSRLWE ciphertext of k bodies is bootstrapped once in the multi-secret
+    // ring (multi-secret SlotToCoeff, raise, folding, multi-secret
+    // CoeffToSlot) and split into k single-secret ciphertexts, each reduced
+    // by the caller's Interpolator, whose evaluator's context is the context
+    // of the results. A batch of 2, 4, 8 or 16 RLWE ciphertexts is first
+    // packed into one MSRLWE ciphertext. Every multi-secret key switch stops
+    // on the host with "Cannot support the function 'mulVector' in the
+    // current build configuration", after the checks of the call.
+
+    using RingCiphertexts = std::vector<RingCiphertext>;
+    using RingCiphertextPair = std::pair<RingCiphertexts, RingCiphertexts>;
+
+    static constexpr const char *kMStoSSCoeffBootMessage =
+        "bootstrapMStoSS is not supported for C2S-first bootstrap parameters";
+    static constexpr const char *kNoDoubleHoistingMessage =
+        "This parameter does not support double hoisting.";
+    static constexpr const char *kBatchNumberMessage =
+        "The input batch number of batchBootstrap is not supported yet.";
+    static constexpr const char *kNoConjInvOutputMessage =
+        "[Bootstrapper] enableConjInvOutput must be performed in advance if you want to use the "
+        "conjugate invariant  output.";
+    static constexpr const char *kCoeffBootConjInvMessage =
+        "[Bootstrap] C2S-first bootstrap does not support conjugate invariant output.";
+    static constexpr const char *kAllocatedCountMessage =
+        "[Bootstrapper] The number of allocated ciphertexts is not equal to the input ciphertexts";
+    static constexpr const char *kNoMultiSecretOutputEvaluatorMessage =
+        "[Bootstrapper] The output evaluator is not set: run enableOutsourcing or "
+        "enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoComplexEvaluatorMessage =
+        "[Bootstrapper] The complex evaluator is not set: run enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoFastRemoveIStateMessage =
+        "[Bootstrapper] The fast removeI state is not set: run enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoOutsourcedContextMessage =
+        "[Bootstrapper] The outsourced context is not set: run enableOutsourcedFastRemoveIMSRLWE "
+        "first";
+    static constexpr const char *kResultCountMessage =
+        "[Bootstrapper] A batch bootstrap returned another number of ciphertexts than it was "
+        "given";
+
+    // k refreshed RLWE ciphertexts of the Interpolator's context (of the
+    // output evaluator's context on the outsourced road), one per body of ms,
+    // in the order of the secrets, each times scale. Refuses a
+    // coefficient-bootstrapping context first.
+    RingCiphertexts bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
+                                    const Interpolator &interp, double scale) const;
+    // The real and imaginary parts of the results, on the output evaluator.
+    // out_real and out_imag only give the count: empty, or one entry per body
+    // of ms (kAllocatedCountMessage otherwise); the results are returned.
+    RingCiphertextPair bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
+                                       const Interpolator &interp, const RingCiphertexts &out_real,
+                                       const RingCiphertexts &out_imag) const;
+    // The hoisted form, on double-hoisting contexts only.
+    RingCiphertexts bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms,
+                                             const MStoSSKeyBundle &bundle,
+                                             const Interpolator &interp, double scale) const;
+    // The back half of every multi-secret road: SlotToCoeff of a
+    // slot-encoded input, the raise (ordinary, through the sparse secret, or
+    // fused), folding, CoeffToSlot, and the split into single-secret
+    // ciphertexts reduced by the Interpolator (or the fast removeI road into
+    // out_context, or conjugate-invariant results).
+    RingCiphertexts bootstrapMStoSSStepTwo(const CiphertextMSRLWE &ms,
+                                           const MStoSSKeyBundle &bundle,
+                                           const Interpolator &interp,
+                                           const std::shared_ptr<ContextContent> &out_context,
+                                           double scale, bool conj_inv_output) const;
+    // The batch roads. Every form refuses an empty list first.
+    RingCiphertexts batchBootstrap(const RingCiphertexts &in,
+                                   const MultiSecretSwitchKeyBundle &bundle,
+                                   const Interpolator &interp, double scale,
+                                   bool conj_inv_output) const;
+    RingCiphertextPair batchBootstrap(const RingCiphertexts &in,
+                                      const MultiSecretSwitchKeyBundle &bundle,
+                                      const Interpolator &interp, const RingCiphertexts &out_real,
+                                      const RingCiphertexts &out_imag) const;
+    RingCiphertexts batchBootstrapExtended(const RingCiphertexts &in,
+                                           const MultiSecretSwitchKeyBundle &bundle,
+                                           const Interpolator &interp) const;
+    // The extended batch bootstrap of half the input.
+    RingCiphertexts batchBootstrapExtendedMultHalf(const RingCiphertexts &in,
+                                                   const MultiSecretSwitchKeyBundle &bundle,
+                                                   const Interpolator &interp) const;
+    RingCiphertextPair batchBootstrapExtended(const RingCiphertexts &in,
+                                              const MultiSecretSwitchKeyBundle &bundle,
+                                              const Interpolator &interp,
+                                              const RingCiphertexts &out_real,
+                                              const RingCiphertexts &out_imag) const;
+
     // ==== End of the bootstrap pipeline ==========================================
 
     // ==== Multi-secret DFTs (BootstrapperMultiSecretDFT.cpp) ======================
@@ -520,6 +612,36 @@ private:
     void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
     template <EncryptionType ET>
     void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
+    // The evaluator of the single-secret work of the multi-secret roads: the
+    // output evaluator on re-remove-I contexts (kNoMultiSecretOutputEvaluatorMessage
+    // when unset), the Interpolator's evaluator otherwise.
+    const HomEvaluatorImpl &singleSecretEvaluator(const Interpolator &interp) const;
+    const HomEvaluatorImpl &requireOutputEvaluator() const;
+    // The fast-removeI state the multi-secret back half reads on re-remove-I
+    // contexts (the complex evaluator only for complex results).
+    void checkFastRemoveIMSRLWEState(bool conj_inv_output) const;
+    // The raise of the bootstrap pipeline for an MSRLWE ciphertext at level 0.
+    void raiseMSRLWE(CiphertextMSRLWE &t) const;
+    // Conjugate split, two MStoSS into the Interpolator's context, removeI of
+    // each part and recombination: one result per body of t.
+    RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
+                                    const Interpolator &interp, double scale) const;
+    // The fast removeI road of the back half (t after CoeffToSlot).
+    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const CiphertextMSRLWE &ms,
+                                      const MStoSSKeyBundle &bundle, const Interpolator &interp,
+                                      const std::shared_ptr<ContextContent> &out_context,
+                                      double scale, bool conj_inv_output) const;
+    // Both passes of the extended batch bootstrap; `half` gives half the input.
+    RingCiphertexts batchBootstrapExtendedPasses(const RingCiphertexts &in,
+                                                 const MultiSecretSwitchKeyBundle &bundle,
+                                                 const Interpolator &interp, bool half) const;
+    // The caller's two-output lists: empty, or one entry per result
+    // (kAllocatedCountMessage); the output evaluator must be set
+    // (kNoMultiSecretOutputEvaluatorMessage; first when a list is empty).
+    void checkAllocated(u64 n, const RingCiphertexts &out_real,
+                        const RingCiphertexts &out_imag) const;
+    // The real and imaginary parts of every result on the output evaluator.
+    RingCiphertextPair splitOnOutputEvaluator(const RingCiphertexts &results) const;
     // An integer multiplier of the settings as the evaluator's signed word
     // (kMultiplierMessage above 2^63 - 1).
     static i64 multiplier(u64 value);
