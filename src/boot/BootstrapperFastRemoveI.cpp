@@ -42,8 +42,10 @@ Message halvesMessage(const std::shared_ptr<ContextContent> &ctx, std::complex<d
 
 // A ciphertext of ctx shaped like `like` (polynomial count, level, rescale
 // counter, encoding), with ctx's full slot count; residues not set.
-RingCiphertext shapedLike(const std::shared_ptr<ContextContent> &ctx, const RingCiphertext &like) {
-    RingCiphertext out(ctx, false, true);
+template <EncryptionType ET>
+CiphertextBase<ET> shapedLike(const std::shared_ptr<ContextContent> &ctx,
+                              const CiphertextBase<ET> &like) {
+    CiphertextBase<ET> out(ctx, false, true);
     out.setNumPoly(like.getNumPoly());
     out.setLevel(like.getLevel());
     out.setRescaleCounter(like.getRescaleCounter());
@@ -138,45 +140,59 @@ void BootstrapperImpl::requireFastRemoveI() const {
 void BootstrapperImpl::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                             double scale, bool keep_real) const {
     requireFastRemoveI();
-    const HomEvaluatorImpl &embed = *embed_evaluator_;
-    const std::shared_ptr<ContextContent> &ctx_embed = embed.getContext();
-
     RingCiphertext t = bootstrapExceptRemoveI(in);
     eval_->rescale(t);
-    const std::vector<Plaintext> &masks = masks_by_device_.at(t.getDevice());
 
-    // Into the ring of twice the degree: X -> Y^2 on the NTT words, then the
-    // switch from s(Y^2) to that ring's own secret.
-    RingCiphertext u = shapedLike(ctx_embed, t);
-    const RingSwitcher switcher;
-    for (u64 k = 0; k < t.getNumPoly(); ++k)
-        switcher.embedNTT(context_, t.getPoly(k), ctx_embed, u.getPoly(k));
-    embed.switchKey(u, detail::RingSwitchKeyAccess::key(*ring_switch_key_), u, true);
-
-    // Mask 0 and the conjugate (the embedding ring's secret is invariant
-    // under Y -> Y^-1, so no key is needed): [2 Re z, 2 Im z].
-    embed.mult(u, masks[0], u);
-    RingCiphertext w = shapedLike(ctx_embed, u);
-    const PrimeModuli &chain = ctx_embed->getPrimeModuli();
-    for (u64 k = 0; k < u.getNumPoly(); ++k)
-        chain.frobeniusMapInNTT<false>(u.getPoly(k), -1, w.getPoly(k));
-    w.setLogSlots(u.getLogSlots());
-    embed.add(u, w, u);
-
-    RingCiphertext r = shapedLike(conj_inv_context_, u);
-    RingPacker().conversionToReal(u, r);
+    RingCiphertext r = embedMaskedRealParts(t);
     interpolator_->removeI(r, r, scale);
     if (keep_real) {
         out = std::move(r);
         return;
     }
     RingCiphertext result(context_, false, true);
-    convertConjugateInvariantCiphertextToComplex(r, result, embed);
+    convertConjugateInvariantCiphertextToComplex(r, result, *embed_evaluator_);
     result.setLogSlots(in.getLogSlots());
     if (isCoeffBoot(context_))
         slotToCoeff(result, result);
     out = std::move(result);
 }
+
+template <EncryptionType ET>
+CiphertextBase<ET> BootstrapperImpl::embedMaskedRealParts(const CiphertextBase<ET> &t) const {
+    const HomEvaluatorImpl &embed = *embed_evaluator_;
+    const std::shared_ptr<ContextContent> &ctx_embed = embed.getContext();
+    const std::vector<Plaintext> &masks = masks_by_device_.at(t.getDevice());
+
+    // Into the ring of twice the degree: X -> Y^2 on the NTT words, then the
+    // switch from s(Y^2) to that ring's own secret.
+    CiphertextBase<ET> u = shapedLike(ctx_embed, t);
+    const RingSwitcher switcher;
+    for (u64 k = 0; k < t.getNumPoly(); ++k)
+        switcher.embedNTT(context_, t.getPoly(k), ctx_embed, u.getPoly(k));
+    auto &key = detail::RingSwitchKeyAccess::key(*ring_switch_key_);
+    if constexpr (ET == EncryptionType::RLWE)
+        embed.switchKey(u, key, u, true);
+    else
+        embed.switchKeyMSRLWE(u, key, u);
+
+    // Mask 0 and the conjugate (the embedding ring's secret is invariant
+    // under Y -> Y^-1, so no key is needed): [2 Re z, 2 Im z].
+    embed.mult(u, masks[0], u);
+    CiphertextBase<ET> w = shapedLike(ctx_embed, u);
+    const PrimeModuli &chain = ctx_embed->getPrimeModuli();
+    for (u64 k = 0; k < u.getNumPoly(); ++k)
+        chain.frobeniusMapInNTT<false>(u.getPoly(k), -1, w.getPoly(k));
+    w.setLogSlots(u.getLogSlots());
+    embed.add(u, w, u);
+
+    CiphertextBase<ET> r = shapedLike(conj_inv_context_, u);
+    RingPacker().conversionToReal(u, r);
+    return r;
+}
+
+template RingCiphertext BootstrapperImpl::embedMaskedRealParts(const RingCiphertext &) const;
+template BootstrapperImpl::CiphertextMSRLWE
+BootstrapperImpl::embedMaskedRealParts(const CiphertextMSRLWE &) const;
 
 void BootstrapperImpl::convertConjugateInvariantCiphertextToComplex(
     const RingCiphertext &r, RingCiphertext &out, const HomEvaluatorImpl &evaluator) const {
@@ -186,7 +202,7 @@ void BootstrapperImpl::convertConjugateInvariantCiphertextToComplex(
     RingPacker().conversionToComplex(r, v);
     evaluator.mult(v, masks[1], v);
     evaluator.switchKey(v, detail::RingSwitchKeyAccess::key(*ring_switch_key_back_), v, true);
-    RingCiphertext half(context_, false, true);
+    RingCiphertext half(out.getContext(), false, true);
     evaluator.convertToHalfDeg(v, half);
     out = std::move(half);
 }

@@ -431,6 +431,13 @@ public:
     // embedding context).
     void convertConjugateInvariantCiphertextToComplex(const RingCiphertext &r, RingCiphertext &out,
                                                       const HomEvaluatorImpl &evaluator) const;
+    // The shared middle of both fast roads (RLWE and MSRLWE): the rescaled
+    // CoeffToSlot result t embedded into the ring of twice the degree,
+    // switched to that ring's secret, times mask 0 (the mask list of t's
+    // device), plus its key-free conjugate, and moved into the
+    // conjugate-invariant ring as the real slots [2 Re z, 2 Im z].
+    template <EncryptionType ET>
+    CiphertextBase<ET> embedMaskedRealParts(const CiphertextBase<ET> &t) const;
 
     const std::shared_ptr<ContextContent> &getConjInvContext() const { return conj_inv_context_; }
     const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
@@ -627,8 +634,8 @@ private:
     RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
                                     const Interpolator &interp, double scale) const;
     // The fast removeI road of the back half (t after CoeffToSlot).
-    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const CiphertextMSRLWE &ms,
-                                      const MStoSSKeyBundle &bundle, const Interpolator &interp,
+    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
+                                      const Interpolator &interp,
                                       const std::shared_ptr<ContextContent> &out_context,
                                       double scale, bool conj_inv_output) const;
     // Both passes of the extended batch bootstrap; `half` gives half the input.

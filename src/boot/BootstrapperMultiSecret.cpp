@@ -193,38 +193,13 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::splitAndRemoveI(const Cipher
     return results;
 }
 
-BootstrapperImpl::RingCiphertexts
-BootstrapperImpl::fastRemoveIMSRLWE(CiphertextMSRLWE &t, const CiphertextMSRLWE &ms,
-                                    const MStoSSKeyBundle &bundle, const Interpolator &interp,
-                                    const std::shared_ptr<ContextContent> &out_context,
-                                    double scale, bool conj_inv_output) const {
+BootstrapperImpl::RingCiphertexts BootstrapperImpl::fastRemoveIMSRLWE(
+    CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle, const Interpolator &interp,
+    const std::shared_ptr<ContextContent> &out_context, double scale, bool conj_inv_output) const {
     eval_->rescale(t);
 
-    // t embedded into the ring of twice the degree, switched back to the
-    // secret there and multiplied by the first mask.
-    const HomEvaluatorImpl &embed = *embed_evaluator_;
-    const std::shared_ptr<ContextContent> &embed_context = embed.getContext();
-    CiphertextMSRLWE u(embed_context, false, true);
-    u.setNumPoly(t.getNumPoly());
-    u.setLevel(t.getLevel());
-    u.setRescaleCounter(t.getRescaleCounter());
-    u.setLogSlots(t.getLogSlots());
-    u.setEncodingType(t.getEncodingType());
-    const RingSwitcher switcher;
-    for (u64 l = 0; l < t.getNumPoly(); ++l)
-        switcher.embedNTT(context_, t.getPoly(l), embed_context, u.getPoly(l));
-    embed.switchKeyMSRLWE(u, detail::RingSwitchKeyAccess::key(*ring_switch_key_), u);
-    const std::vector<Plaintext> &masks = masks_by_device_.at(ms.getDevice());
-    embed.mult(u, masks[0], u);
-
-    // u + conj(u) without a key switch: every polynomial under X -> X^-1.
-    CiphertextMSRLWE w(u);
-    for (u64 l = 0; l < u.getNumPoly(); ++l)
-        embed_context->getPrimeModuli().frobeniusMapInNTT<false>(u.getPoly(l), -1, w.getPoly(l));
-    embed.add(u, w, u);
-
-    CiphertextMSRLWE r(conj_inv_context_, false, true);
-    RingPacker().conversionToReal(u, r);
+    // [2 Re z, 2 Im z] of every secret in the conjugate-invariant ring.
+    const CiphertextMSRLWE r = embedMaskedRealParts(t);
     RingCiphertexts reduced;
     MultiSecretConverter().MStoSS(r, bundle, interpolatorContext(interp), reduced);
 
@@ -278,7 +253,7 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::bootstrapMStoSSStepTwo(
 
     if (!isReRemoveI(context_))
         return splitAndRemoveI(t, bundle, interp, scale);
-    return fastRemoveIMSRLWE(t, ms, bundle, interp, out_context, scale, conj_inv_output);
+    return fastRemoveIMSRLWE(t, bundle, interp, out_context, scale, conj_inv_output);
 }
 
 // ---- MStoSS ------------------------------------------------------------------------------
