@@ -16,6 +16,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/FusedBootKeys.hpp"
 #include "boot/SparseComplexMatrix.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
@@ -77,24 +78,7 @@ struct FusedBoot {
         generator.genEncKey();
         generator.genMultKey();
         generator.genConjKey();
-        generator.genRotKeysForBootstrap(getLogFullSlots(ctx), true);
-        // A parameter that can outsource its bootstrap leaves CoeffToSlot out
-        // of that key set (the inner context runs it); bootstrapping here
-        // needs the rotations of the steps after the fused one.
-        if (isOutsourcedBootstrapSupported(ctx)) {
-            const RadixDecomposition rd =
-                BootParameter(ctx).getRadixDecForC2S(getLogFullSlots(ctx));
-            for (u64 step = 1; step < rd.num_radices; ++step)
-                for (const auto &amounts : {rd.getRotIndicesForBabyStep(step, true),
-                                            rd.getRotIndicesForGiantStep(step, true)})
-                    for (const u64 amount : BootstrapperImpl::convertFromSgnIdx(amounts, ctx))
-                        if (amount != 0)
-                            generator.genLeftRotKey(amount);
-        }
-        if (sparse)
-            generator.genFuseRotKeyBundleWithSSE();
-        else
-            generator.genFuseRotKeyBundle();
+        genFusedBootstrapRotKeys(generator, ctx, true, sparse != nullptr);
         eval = std::make_unique<HomEvaluator>(ctx, pack);
     }
 
