@@ -21,9 +21,10 @@
 // used), one benchmark per process:
 // - BM_BootstrapFGbSSE: 4.82 s per bootstrap; keys + constants 8.8 GiB, peak
 //   9.8 GiB; key set 39.6 s. Its precision is not meaningful yet: the
-//   modular reduction on this parameter's settings (K = 128/11, one double
-//   angle) returns about minus its amplitude in every slot, while the
-//   CoeffToSlot output it receives is right (see the slow tests).
+//   modular reduction runs through levels whose primes exceed their scale,
+//   where ciphertext products come out too small, and returns about minus
+//   its amplitude in every slot; the CoeffToSlot output it receives is right
+//   (see the slow tests).
 // - BM_BootstrapFGe: 4.86 s per bootstrap, 24.4 bits mean and 21.6 bits
 //   minimum precision; keys + constants 10.0 GiB, peak 11.0 GiB.
 // - BM_FusedFirstStepFGe: 491 ms (raise preparation and fused step, radix

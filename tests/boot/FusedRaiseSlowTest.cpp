@@ -281,11 +281,12 @@ TEST(FusedRaiseSlowTest, SparseSecretFusedRaiseOnFGbSSE) {
                         BootstrapperImpl::kNoSparseContextMessage);
 }
 
-// Disabled: on the settings of this parameter (K = 128/11, one double
-// angle) the modular reduction after CoeffToSlot returns minus the
-// amplitude (about -1284 in every slot) instead of the message, as if its
-// cosine were shifted by a quarter period; CoeffToSlot itself is checked
-// above. Enable once the reduction is mended.
+// Disabled: the modular reduction after CoeffToSlot returns about minus its
+// amplitude (-1284) in every slot. Its cosine runs through the levels of
+// this parameter whose primes (58 bits) exceed their scale (2^56), where a
+// ciphertext product comes out too small by that ratio (0.5 times 0.5
+// decrypts to 0.0625 at levels 17 to 20). CoeffToSlot itself is checked
+// above. Enable once products on such levels keep the scale.
 TEST(FusedRaiseSlowTest, DISABLED_FullSlotBootstrapOnFGbSSE) {
     const FusedBoot fb(ParameterPreset::FGbSSE, true);
     fullSlotBootstrap(fb, "FGbSSE");
