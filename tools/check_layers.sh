@@ -23,6 +23,7 @@ allowed_back_edges=(
   "context -> lwe | levelled constants and scale factors are also made for an LWE context"
   "client -> boot | the key generator makes the rotation key sets of bootstrapping from its parameters"
   "client -> lwe | the constant encoder also encodes for an LWE context"
+  "boot -> conversion | the bootstrap roads switch ciphertexts between contexts (modulus switcher), embed into the ring of twice the degree and move to and from the conjugate-invariant ring"
   "conversion -> lwe | the ring packer unpacks into and packs from LWE ciphertexts"
 )
 

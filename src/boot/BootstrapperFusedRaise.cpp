@@ -124,7 +124,8 @@ void BootstrapperImpl::multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) c
     context_->getPrimeModuli().constMult(ct.getPoly(k), factor, ct.getPoly(k));
 }
 
-void BootstrapperImpl::raiseFused(RingCiphertext &r) const {
+template <EncryptionType ET>
+void BootstrapperImpl::raiseFused(CiphertextBase<ET> &r) const {
     if (isSparseSecretEncapsulationSupported(context_)) {
         if (!key_switcher_sparse_)
             throw RuntimeException(kNoSparseContextMessage);
@@ -254,6 +255,8 @@ void BootstrapperImpl::firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBa
     out = std::move(res);
 }
 
+template void BootstrapperImpl::raiseFused(CiphertextBase<EncryptionType::RLWE> &) const;
+template void BootstrapperImpl::raiseFused(CiphertextBase<EncryptionType::MSRLWE> &) const;
 template void BootstrapperImpl::prepareFusedRaise(CiphertextBase<EncryptionType::RLWE> &) const;
 template void BootstrapperImpl::prepareFusedRaise(CiphertextBase<EncryptionType::MSRLWE> &) const;
 template void BootstrapperImpl::multiplyFusedByWord(CiphertextBase<EncryptionType::RLWE> &,

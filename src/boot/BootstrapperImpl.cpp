@@ -304,7 +304,7 @@ BootstrapperImpl::CiphertextMSRLWE
 BootstrapperImpl::bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const {
     CiphertextMSRLWE out(ct);
     eval_->levelDown(ct, isCoeffBoot(context_) ? 0 : 3, out);
-    eval_->multInteger(out, static_cast<i64>(boot_param_.mult_before_s2c), out);
+    eval_->multInteger(out, multiplier(boot_param_.mult_before_s2c), out);
     return out;
 }
 

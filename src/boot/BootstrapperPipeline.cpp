@@ -209,12 +209,13 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
     // keep_real matters only on the outsourced and fast-removeI roads.
-    static_cast<void>(keep_real);
     if (inner_)
         throw RuntimeException(kOutsourcedNotAvailable);
     if (complex) {
-        if (isReRemoveI(context_))
-            throw RuntimeException(kFastRemoveINotAvailable);
+        if (isReRemoveI(context_)) {
+            fastRemoveIBootstrap(in, out, scale, keep_real);
+            return;
+        }
         RingCiphertext a = emptyLike(in);
         RingCiphertext b = emptyLike(in);
         bootstrapTwoOutput(in, a, b, scale);

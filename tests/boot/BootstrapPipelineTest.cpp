@@ -479,8 +479,8 @@ TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
         std::string message;
     };
     const std::vector<Road> roads = {
-        {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
-         BootstrapperImpl::kFastRemoveINotAvailable},
+        {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
+         BootstrapperImpl::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kSparseRaiseNotAvailable},
         {"real road under coefficient bootstrapping", [](Parameter &p) { p.coeff_boot = true; },
@@ -496,6 +496,25 @@ TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
         expectThrowsMessage([&] { boot.bootstrap(ct, out, road.complex); }, road.message);
         EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
     }
+}
+
+// FX does not fuse the modulus raise: the fused preparation and first step
+// refuse before touching their operands.
+TEST_F(BootstrapPipeline, FusedRaiseNeedsAFusingParameter) {
+    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
+    EXPECT_EQ(boot.getFusePrimeModuli(), nullptr);
+    Ciphertext ct(ctx(), false, false);
+    ct.setLevel(0);
+    QueltTest::fillResidues(ct.getPoly(0), 3);
+    QueltTest::fillResidues(ct.getPoly(1), 4);
+    const Ciphertext before = ct;
+    expectThrowsMessage([&] { boot.prepareFusedRaise(ct); },
+                        BootstrapperImpl::kNoFusedRaiseMessage);
+    EXPECT_EQ(ct.getPoly(0).getLevel(), 0u);
+    EXPECT_EQ(ct.getPoly(1).getLimb(0)[0], before.getPoly(1).getLimb(0)[0]);
+    Ciphertext out(ctx(), false, true);
+    expectThrowsMessage([&] { boot.firstStepOfC2S(ct, out); },
+                        BootstrapperImpl::kNoFusedRaiseMessage);
 }
 
 TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {

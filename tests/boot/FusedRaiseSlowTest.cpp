@@ -222,21 +222,9 @@ TEST(FusedRaiseSlowTest, MultiSecretFormOnFGbMS) {
     const HomEvaluator eval(ctx, pack);
     const BootstrapperImpl impl(eval, false, std::nullopt);
     const u64 L = getLength(ctx);
-    const u64 n = getDegree(ctx);
-    const u64 q0 = getPrimeList(ctx)[0];
 
     // Random residues mod q_0 in coefficient form at level 0.
-    MSCiphertext ct(ctx, false, false);
-    ct.setNumPoly(k + 1);
-    ct.setLevel(0);
-    ct.setEncodingType(EncodingType::SLOT);
-    std::mt19937_64 rng(11);
-    std::uniform_int_distribution<u64> residue(0, q0 - 1);
-    for (u64 i = 0; i <= k; ++i) {
-        ct.getPoly(i).setNTT(false);
-        for (u64 c = 0; c < n; ++c)
-            ct.getPoly(i).getLimb(0)[c] = residue(rng);
-    }
+    MSCiphertext ct = randomLevelZeroMultiSecret(ctx, 11);
     ct.setLogSlots(getLogFullSlots(ctx));
     MSCiphertext raised = ct;
     impl.levelRecover(raised, raised, L - 1);
