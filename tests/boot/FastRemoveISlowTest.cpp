@@ -168,5 +168,25 @@ TEST(FastRemoveISlowTest, FGfL7TwoOutputBootstrap) {
     EXPECT_GT(std::min(pr.min, pi.min), 18.0);
 }
 
+// FGf switches to its sparse secret for the raise, fuses the raise into the
+// first CoeffToSlot step and reduces through the fast road: the three roads
+// of a full-slot bootstrap together, with the preset's own secret weight.
+TEST(FastRemoveISlowTest, FGfFullSlotBootstrapThroughSparseFusedAndFastRoads) {
+    const FastRoadKeys keys(ParameterPreset::FGf, 15, 192);
+    ASSERT_NE(keys.sparse, nullptr);
+    Bootstrapper boot(*keys.eval, keys.sparse, false);
+    keys.enableOn(boot);
+    std::mt19937_64 rng(18);
+    const Message m = randomBootMessage(rng, 15, 1.0);
+    Ciphertext out(keys.ctx, false, true);
+    boot.bootstrap(keys.exhausted(m), out, true);
+    EXPECT_EQ(out.getLevel(), boot.getLevelAfterFullSlotBootstrap());
+    const Precision p = precisionBits(keys.decrypt(out), m);
+    std::cout << "[ FGf ] sparse, fused and fast-road complex bootstrap: mean " << p.mean
+              << " bits, min " << p.min << " bits\n";
+    EXPECT_GT(p.mean, 20.0);
+    EXPECT_GT(p.min, 18.0);
+}
+
 } // namespace
 } // namespace Quelt::test

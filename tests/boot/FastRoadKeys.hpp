@@ -17,6 +17,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "arith/PrimeModuli.hpp"
+#include "boot/FusedBootKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 
@@ -39,18 +40,30 @@ struct FastRoadKeys {
     using Ciphertext = HomEvaluator::Ciphertext;
     using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
 
-    explicit FastRoadKeys(u64 log_slots)
-        : ctx(makeContext(ParameterPreset::FGfL7)),
-          embed(makeContext(ParameterPreset::FGfL7, "FGfL7embed", 1, false, true)),
-          real(makeContext(ParameterPreset::FGfL7, "FGfL7real", 1, true, false)),
-          s(ternary(getDegree(ctx), 32)), s_prime(conjugateInvariant(2 * getDegree(ctx), 192)),
-          secret_key(ctx, s.data()), pack(ctx), real_key(real, s_prime.data()), real_pack(real),
-          key(embed), key_back(embed) {
-        const KeyGenerator generator(ctx, secret_key, pack);
+    explicit FastRoadKeys(u64 log_slots) : FastRoadKeys(ParameterPreset::FGfL7, log_slots, 32) {}
+
+    // The same keys on `preset` with a main secret of `weight` non-zeros. A
+    // preset that switches to a sparse secret for the raise and fuses it
+    // (FGf) also gets its sparse-secret context, the encapsulation key and
+    // the fused rotation keys, and keeps the preset's own weight.
+    FastRoadKeys(ParameterPreset preset, u64 log_slots, u64 weight)
+        : ctx(makeContext(preset)), sparse(isSparseSecretEncapsulationSupported(ctx)
+                                               ? makeContext(getSparseParameterPresetFor(preset))
+                                               : nullptr),
+          embed(makeContext(preset, "embed", 1, false, true)),
+          real(makeContext(preset, "real", 1, true, false)), s(ternary(getDegree(ctx), weight)),
+          s_prime(conjugateInvariant(2 * getDegree(ctx), 192)), secret_key(ctx, s.data()),
+          pack(sparse ? KeyPack(ctx, sparse) : KeyPack(ctx)), real_key(real, s_prime.data()),
+          real_pack(real), key(embed), key_back(embed) {
+        const KeyGenerator generator = sparse ? KeyGenerator(ctx, sparse, secret_key, pack)
+                                              : KeyGenerator(ctx, secret_key, pack);
         generator.genEncKey();
         generator.genMultKey();
         generator.genConjKey();
-        generator.genRotKeysForBootstrap(log_slots, false);
+        if (isFuseModRaiseSupported(ctx))
+            genFusedBootstrapRotKeys(generator, ctx, false, sparse != nullptr);
+        else
+            generator.genRotKeysForBootstrap(log_slots, false);
         eval = std::make_unique<HomEvaluator>(ctx, pack);
 
         KeyGenerator(real, real_key, real_pack).genMultKey();
@@ -123,7 +136,7 @@ struct FastRoadKeys {
         return EnDecoder(embed).decode(e);
     }
 
-    std::shared_ptr<ContextContent> ctx, embed, real;
+    std::shared_ptr<ContextContent> ctx, sparse, embed, real;
     std::vector<int> s, s_prime;
     RingSecretKey secret_key;
     KeyPack pack;
