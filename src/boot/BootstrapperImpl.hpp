@@ -348,8 +348,9 @@ private:
     // marked coefficient-encoded, out of NTT form and written over the inner
     // context; with the compensation of the modulus switch back to the
     // encryption level of the output evaluator (`extra_level` added to both
-    // levels). Throws kOutsourcedNoOutputEvaluatorMessage when the output
-    // evaluator is not set, before any work.
+    // levels). Throws kNoInnerBootstrapperMessage or
+    // kOutsourcedNoOutputEvaluatorMessage when the inner bootstrapper or the
+    // output evaluator is not set, before any work.
     OutsourcedInput outsourcedInput(const RingCiphertext &in, u64 extra_level) const;
     // The inner bootstrapper's result switched down to `level` of the output
     // evaluator's context.

@@ -80,10 +80,9 @@ struct BootstrapperImpl::OutsourcedInput {
     // The input as a coefficient-encoded level-0 ciphertext of the inner
     // context.
     RingCiphertext t;
-    // Inner bootstrapper, the output evaluator, and the level the result is
-    // switched down to.
+    // The inner bootstrapper, and the level of the output evaluator's
+    // context the result is switched down to.
     const BootstrapperImpl &inner;
-    const HomEvaluatorImpl &output;
     u64 level;
     // The ratio of the inner modulus at its output level to the output
     // modulus at `level`: the inner bootstrap scales its result by it so that
@@ -121,7 +120,7 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
     const double f = computeModulusSwitchCompensation(
         inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap() + extra_level,
         level);
-    return OutsourcedInput{std::move(w), *inner_, *output_evaluator_, level, f};
+    return OutsourcedInput{std::move(w), *inner_, level, f};
 }
 
 void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
