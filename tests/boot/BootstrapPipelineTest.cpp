@@ -412,6 +412,14 @@ TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
               << " bits\n";
     EXPECT_GT(std::min(pr.min, pi.min), 20.0);
 
+    // A coefficient-encoded input (SlotToCoeff already run here) goes to the
+    // inner bootstrapper as it is.
+    Ciphertext coeffs(pair.outer, false, true);
+    boot.slotToCoeff(in, coeffs);
+    Ciphertext half(pair.outer, false, true);
+    boot.halfBoot(coeffs, half, true, false);
+    EXPECT_GT(precisionBits(read(half), m).min, 20.0);
+
     // The roots of the real parts, as on FX itself (see
     // IntegerToRootsBootstrap): the inner bootstrapper works from FX's
     // level-0 scale and hands its result back at the same scale.
