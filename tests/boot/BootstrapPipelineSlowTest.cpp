@@ -164,7 +164,11 @@ TEST(BootstrapPipelineSlowTest, FGeOutsourcedThroughFGeO) {
     EXPECT_EQ(out.getLogSlots(), 15u);
     const Precision complex = outer.precision(out, m);
     print("FGe/FGeO", "outsourced complex bootstrap", complex);
-    EXPECT_GT(complex.mean, 18.0);
+    // Measured: mean 24.4 bits, minimum 21.7 bits (two-output parts 25.4 and
+    // 21.7 bits; roots 36.6 and 33.0 bits relative to their magnitude 2^16).
+    // The test peaks at 10.8 GiB resident and takes about a minute.
+    EXPECT_GT(complex.mean, 22.0);
+    EXPECT_GT(complex.min, 19.0);
 
     Ciphertext re(outer.ctx, false, true), im(outer.ctx, false, true);
     boot.bootstrap(in, re, im, 1.0);
@@ -178,7 +182,7 @@ TEST(BootstrapPipelineSlowTest, FGeOutsourcedThroughFGeO) {
     const Precision pi = outer.precision(im, want_im);
     print("FGe/FGeO", "outsourced two-output bootstrap, real part", pr);
     print("FGe/FGeO", "outsourced two-output bootstrap, imaginary part", pi);
-    EXPECT_GT(std::min(pr.mean, pi.mean), 18.0);
+    EXPECT_GT(std::min(pr.min, pi.min), 19.0);
 
     // The roots exp(2 pi i f x) of the real parts, f = mult_before_s2c
     // 2^sf[0] / q0 of the inner parameter on FGe's level-0 scale, times one
@@ -206,7 +210,7 @@ TEST(BootstrapPipelineSlowTest, FGeOutsourcedThroughFGeO) {
               << std::log2(magnitude) << ", relative precision mean "
               << pe.mean + std::log2(magnitude) << " bits, min " << pe.min + std::log2(magnitude)
               << " bits\n";
-    EXPECT_GT(pe.min + std::log2(magnitude), 15.0);
+    EXPECT_GT(pe.min + std::log2(magnitude), 28.0);
 }
 
 TEST(BootstrapPipelineSlowTest, FVaLogSlotsZero) {
