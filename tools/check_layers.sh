@@ -21,9 +21,9 @@ allowed_back_edges=(
   "context -> keys | messages, plaintexts, ciphertexts and context files save through the serialisation layer"
   "context -> boot | a context derives the rotation steps of its bootstrapping from the radix decomposition"
   "context -> lwe | levelled constants and scale factors are also made for an LWE context"
-  "boot -> conversion | the outsourced bootstrap switches the inner result back by the modulus switcher"
   "client -> boot | the key generator makes the rotation key sets of bootstrapping from its parameters"
   "client -> lwe | the constant encoder also encodes for an LWE context"
+  "boot -> conversion | the bootstrap roads switch ciphertexts between contexts (modulus switcher), embed into the ring of twice the degree and move to and from the conjugate-invariant ring"
   "conversion -> lwe | the ring packer unpacks into and packs from LWE ciphertexts"
 )
 

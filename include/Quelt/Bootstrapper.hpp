@@ -14,6 +14,10 @@ namespace Quelt {
 
 class ContextContent;
 class BootstrapperImpl;
+class Interpolator;
+class RingSwitchKey;
+class MStoSSKeyBundle;
+class MultiSecretSwitchKeyBundle;
 
 // Refreshes ciphertexts of a bootstrappable context whose levels are used up.
 // A bootstrapper drives the evaluator of the HomEvaluator it was built from,
@@ -121,8 +125,8 @@ public:
     // not exist.", "The Operand should have rescale counter zero".
     // On a sparse-secret parameter the modulus raise runs on the sparse
     // secret: a bootstrapper built without the sparse context refuses with
-    // "[Bootstrapper] The sparse-secret modulus raise needs the sparse-secret
-    // context: build the bootstrapper with context_sparse", and a key pack
+    // "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper
+    // built with the sparse-secret context", and a key pack
     // without the encapsulation key fails with "Failed to load sparse secret
     // encapsulation key".
     void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
@@ -156,11 +160,79 @@ public:
     // list form of makeBootConstants.
     void slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
                                std::pair<u64, u64> range) const;
+    // The same step for a multi-secret ciphertext. Throws "Operands are in
+    // different devices." when in and out are on different devices, and on a
+    // small-parameter bootstrapper with an input of another context "[bootstrap]
+    // ctxt_out should have the same context as bootstrapper" unless out carries
+    // the bootstrapper's context. This build has no host kernel for the
+    // multi-secret key switch: past its checks the step throws "Cannot support
+    // the function 'mulVector' in the current build configuration", leaving out
+    // unchanged.
+    void slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
+                                     HomEvaluator::CiphertextMSRLWE &out,
+                                     std::pair<u64, u64> range) const;
     // The integer part of the raised message turned into roots of unity
     // (the bootstrap without its modular reduction, then the exponential).
     void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const;
     void integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
                                  Ciphertext &out_imag) const;
+
+    // ---- Multi-secret and batch bootstrapping ----------------------------------
+    //
+    // The bootstrapper is built over a multi-secret context of k secrets.
+    // bootstrapMStoSS refreshes a multi-secret ciphertext of k bodies once in
+    // the multi-secret ring and returns k single-secret ciphertexts of the
+    // Interpolator's context (the output evaluator's on the outsourced road),
+    // in the order of the secrets, each reduced by the Interpolator. A batch
+    // bootstrap packs 2, 4, 8 or 16 ciphertexts (k of the context) into one
+    // multi-secret ciphertext with the bundle's keys and bootstraps that.
+    // The two-output forms give real and imaginary parts on the output
+    // evaluator (set by enableOutsourcing or enableFastRemoveIMSRLWE); their
+    // lists may be empty (filled) or hold one entry per result, else
+    // "[Bootstrapper] The number of allocated ciphertexts is not equal to the
+    // input ciphertexts".
+    //
+    // Messages of the checks: "bootstrapMStoSS is not supported for C2S-first
+    // bootstrap parameters"; "This parameter does not support double
+    // hoisting."; the batch checks of every input ("[bootstrap] The list of
+    // ciphertexts is empty", "[bootstrap] Level of ciphertext should be >=
+    // 3.", "[Bootstrap] This parameter does not support batch bootstrap",
+    // "[Bootstrap] This small param does not support outsourced bootstrap.",
+    // "The Operand should have rescale counter zero"); "The input batch
+    // number of batchBootstrap is not supported yet."; conjugate-invariant
+    // results before enableConjInvOutput: "[Bootstrapper]
+    // enableConjInvOutput must be performed in advance if you want to use the
+    // conjugate invariant  output."; a missing output or complex evaluator
+    // names the enable operation to run. This build has no host kernel for
+    // the multi-secret key switch: after the checks every call stops with
+    // "Cannot support the function 'mulVector' in the current build
+    // configuration". The output lists change only when a call succeeds.
+    using CiphertextMSRLWE = HomEvaluator::CiphertextMSRLWE;
+
+    void bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                         const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    void bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                         const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                         std::vector<Ciphertext> &out_imag) const;
+    // With hoisted key switching, on double-hoisting parameters only.
+    void bootstrapMStoSSOptimized(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    // conj_inv_output gives the results in the context set by
+    // enableConjInvOutput.
+    void batchBootstrap(const std::vector<Ciphertext> &in, const MultiSecretSwitchKeyBundle &bundle,
+                        const Interpolator &interp, std::vector<Ciphertext> &out,
+                        bool conj_inv_output) const;
+    void batchBootstrap(const std::vector<Ciphertext> &in, const MultiSecretSwitchKeyBundle &bundle,
+                        const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                        std::vector<Ciphertext> &out_imag) const;
+    // Two batch bootstraps for more precision, as bootstrapExtended.
+    void batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                const MultiSecretSwitchKeyBundle &bundle,
+                                const Interpolator &interp, std::vector<Ciphertext> &out) const;
+    void batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                const MultiSecretSwitchKeyBundle &bundle,
+                                const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                std::vector<Ciphertext> &out_imag) const;
 
     // ---- Modes --------------------------------------------------------------
 
@@ -183,6 +255,38 @@ public:
     // The conjugate-invariant context that batch bootstraps put their
     // results in; replaces an earlier one, checks nothing.
     void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
+
+    // The fast removeI road of a context with the re-remove-I flag (its
+    // complex bootstraps need it): ctx_embed is the ring of twice the degree,
+    // ctx_conj_inv the conjugate-invariant ring of the reduction, `key`
+    // switches from s(Y^2) to the embedding ring's secret (which must be
+    // invariant under Y -> Y^-1), `key_back` from that secret back to
+    // s(Y^2), and `interp` runs the reduction over ctx_conj_inv. A later call
+    // replaces contexts, keys, evaluators and interpolator; the two masks
+    // are made by the first call only. A complex bootstrap on such a context
+    // without this throws "[Bootstrapper] The fast removeI road needs its
+    // contexts, keys and interpolator: call enableFastRemoveI first".
+    void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                           const Interpolator &interp);
+    // The same for the multi-secret roads, plus an evaluator over ctx_complex
+    // and `eval` as the evaluator that receives their results.
+    void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                 const std::shared_ptr<ContextContent> &ctx_complex,
+                                 const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                 const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                 const Interpolator &interp, const HomEvaluator &eval);
+    // On a bootstrapper with outsourcing enabled: enableFastRemoveIMSRLWE on
+    // the inner bootstrapper, and ctx_outer and `eval` kept by this one.
+    // Without an inner bootstrapper: "[Bootstrapper] There is no internal
+    // outsourced bootstrapper. Enable outsourcing first", nothing changed.
+    void enableOutsourcedFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_outer,
+                                           const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval);
 
     // CoeffToSlot alone uses the minimal-key rotation chains (default false).
     void setC2Suseminkey(bool use_min_key);

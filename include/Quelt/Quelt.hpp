@@ -18,6 +18,7 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/FuseRotationKey.hpp"
 #include "Quelt/HomEvaluator.hpp"
+#include "Quelt/Interpolator.hpp"
 #include "Quelt/KeyBundle.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"

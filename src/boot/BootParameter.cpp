@@ -103,10 +103,15 @@ BootParameter::BootParameter(const std::shared_ptr<ContextContent> &context) {
                                        static_cast<double>(mult_before_s2c));
         }
 
-        // The top c2s_level_cost levels, which CoeffToSlot consumes.
-        const u64 c2s_first = chain_length > c2s_level_cost ? chain_length - c2s_level_cost : 0;
+        // The top levels CoeffToSlot rescales through, one per step. The
+        // fused first step divides by the two temporary primes it multiplied
+        // in (its diagonals carry q_(L+1), its keys q_L), exactly, so a fused
+        // CoeffToSlot rescales through one chain level fewer than its steps.
+        const u64 c2s_levels =
+            parameter.fuse_mod_raise && c2s_level_cost > 0 ? c2s_level_cost - 1 : c2s_level_cost;
+        const u64 c2s_first = chain_length > c2s_levels ? chain_length - c2s_levels : 0;
         const double c2s_power =
-            c2s_level_cost == 0 ? 0.0 : correctionSum(factors, c2s_first, chain_length - 1);
+            c2s_levels == 0 ? 0.0 : correctionSum(factors, c2s_first, chain_length - 1);
         c2s_scale = std::pow(2.0, c2s_power);
         if (!scale_before_remove_i)
             c2s_scale = quotientOrZero(c2s_scale * base, c2s_divisor);

@@ -92,12 +92,66 @@ void Bootstrapper::slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
                                          std::pair<u64, u64> range) const {
     impl_->slotToCoeffSingleStep(in, out, range);
 }
+void Bootstrapper::slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
+                                               HomEvaluator::CiphertextMSRLWE &out,
+                                               std::pair<u64, u64> range) const {
+    impl_->slotToCoeffSingleStepMSRLWE(in, out, range);
+}
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const {
     impl_->integerToRootsBootstrap(in, out, 1.0);
 }
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
                                            Ciphertext &out_imag) const {
     impl_->integerToRootsBootstrap(in, out_real, out_imag, 1.0);
+}
+
+// The multi-secret forms replace the caller's lists only once the
+// implementation has returned, so a failure leaves them as they were.
+void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                   const Interpolator &interp, std::vector<Ciphertext> &out) const {
+    out = impl_->bootstrapMStoSS(in, bundle, interp, 1.0);
+}
+void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
+                                   const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                   std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->bootstrapMStoSS(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+void Bootstrapper::bootstrapMStoSSOptimized(const CiphertextMSRLWE &in,
+                                            const MStoSSKeyBundle &bundle,
+                                            const Interpolator &interp,
+                                            std::vector<Ciphertext> &out) const {
+    out = impl_->bootstrapMStoSSOptimized(in, bundle, interp, 1.0);
+}
+void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
+                                  const MultiSecretSwitchKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out,
+                                  bool conj_inv_output) const {
+    out = impl_->batchBootstrap(in, bundle, interp, 1.0, conj_inv_output);
+}
+void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
+                                  const MultiSecretSwitchKeyBundle &bundle,
+                                  const Interpolator &interp, std::vector<Ciphertext> &out_real,
+                                  std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->batchBootstrap(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
+}
+void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                          const MultiSecretSwitchKeyBundle &bundle,
+                                          const Interpolator &interp,
+                                          std::vector<Ciphertext> &out) const {
+    out = impl_->batchBootstrapExtended(in, bundle, interp);
+}
+void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
+                                          const MultiSecretSwitchKeyBundle &bundle,
+                                          const Interpolator &interp,
+                                          std::vector<Ciphertext> &out_real,
+                                          std::vector<Ciphertext> &out_imag) const {
+    auto [re, im] = impl_->batchBootstrapExtended(in, bundle, interp, out_real, out_imag);
+    out_real = std::move(re);
+    out_imag = std::move(im);
 }
 
 void Bootstrapper::enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval) {
@@ -109,6 +163,30 @@ void Bootstrapper::enableOutsourcing(const Bootstrapper &inner) {
 
 void Bootstrapper::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
     impl_->enableConjInvOutput(context);
+}
+
+void Bootstrapper::enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                                     const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                     const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                     const Interpolator &interp) {
+    impl_->enableFastRemoveI(ctx_embed, ctx_conj_inv, key, key_back, interp);
+}
+void Bootstrapper::enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval) {
+    impl_->enableFastRemoveIMSRLWE(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp,
+                                   eval);
+}
+void Bootstrapper::enableOutsourcedFastRemoveIMSRLWE(
+    const std::shared_ptr<ContextContent> &ctx_outer,
+    const std::shared_ptr<ContextContent> &ctx_embed,
+    const std::shared_ptr<ContextContent> &ctx_complex,
+    const std::shared_ptr<ContextContent> &ctx_conj_inv, const RingSwitchKey &key,
+    const RingSwitchKey &key_back, const Interpolator &interp, const HomEvaluator &eval) {
+    impl_->enableOutsourcedFastRemoveIMSRLWE(ctx_outer, ctx_embed, ctx_complex, ctx_conj_inv, key,
+                                             key_back, interp, eval);
 }
 
 void Bootstrapper::setC2Suseminkey(bool use_min_key) { impl_->setC2Suseminkey(use_min_key); }

@@ -228,10 +228,12 @@ void BootstrapperImpl::initFuseModRaise() {
     makeBootConstants(full);
     const std::vector<Plaintext> &diagonals = findBootConstants(full)->getInvV0(kHostDevice, 0);
 
-    // Every constant holds exactly two limbs: primes 0 and L + 1 of the
-    // plaintext, which the fused step multiplies into the widened bodies.
-    Polynomial shape(context_, false, true);
-    shape.setLevel(1);
+    // Every constant is a polynomial over the fused prime set, limb 0 and
+    // limb 1 holding primes 0 and L + 1 of the plaintext, which the fused
+    // step multiplies into the widened bodies.
+    const Polynomial shape = Polynomial::overPrimes(
+        context_, {chain.getModulus(0).getPrime(), chain.getModulus(chain_length + 1).getPrime()},
+        true);
     std::vector<Polynomial> constants;
     constants.reserve(diagonals.size());
     const u64 degree = getDegree(context_);
@@ -302,7 +304,7 @@ BootstrapperImpl::CiphertextMSRLWE
 BootstrapperImpl::bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const {
     CiphertextMSRLWE out(ct);
     eval_->levelDown(ct, isCoeffBoot(context_) ? 0 : 3, out);
-    eval_->multInteger(out, static_cast<i64>(boot_param_.mult_before_s2c), out);
+    eval_->multInteger(out, multiplier(boot_param_.mult_before_s2c), out);
     return out;
 }
 

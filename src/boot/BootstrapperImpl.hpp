@@ -27,7 +27,10 @@ class ContextContent;
 class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
+class MStoSSKeyBundle;
+class MultiSecretSwitchKeyBundle;
 class PrimeModuli;
+struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings, the DFT constants per log slot count, the mode
@@ -242,9 +245,6 @@ public:
     static constexpr const char *kNoInnerBootstrapperMessage =
         "[Bootstrapper] The outsourced bootstrap needs the inner bootstrapper: run "
         "enableOutsourcing first";
-    static constexpr const char *kNoSparseContextMessage =
-        "[Bootstrapper] The sparse-secret modulus raise needs the sparse-secret context: build "
-        "the bootstrapper with context_sparse";
     static constexpr const char *kAliasedOutputsMessage =
         "[bootstrap] The real and the imaginary output must be two different ciphertexts";
     static constexpr const char *kDiagonalCountMessage =
@@ -254,13 +254,6 @@ public:
         "steps after the first step";
     static constexpr const char *kMultiplierMessage =
         "[Bootstrapper] An integer multiplier of the bootstrap does not fit in 63 bits";
-    // The roads that are not built yet.
-    static constexpr const char *kFusedRaiseNotAvailable =
-        "[Bootstrapper] The fused modulus raise is not yet available";
-    static constexpr const char *kFusedFirstStepNotAvailable =
-        "[Bootstrapper] The fused first CoeffToSlot step is not yet available";
-    static constexpr const char *kFastRemoveINotAvailable =
-        "[Bootstrapper] The fast removeI road is not yet available";
 
     // The entry checks of a bootstrap, in order: level (slot-encoded input
     // below 3 unless coefficient bootstrapping), two polynomials, constants of
@@ -313,7 +306,50 @@ public:
     void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
                                std::pair<u64, u64> range) const;
     // The homomorphic DFT after the modulus raise; one rescale stays pending.
+    // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
     void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
+
+    // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
+
+    static constexpr const char *kFuseKeyMissingPrefix =
+        "Failed to load the fuse rotation key for index ";
+    static constexpr const char *kNoFusedRaiseMessage =
+        "[Bootstrapper] The parameter does not fuse the modulus raise";
+    static constexpr const char *kFusedInputMessage =
+        "[firstStepOfC2S] The input must hold its bodies over the fused prime set at level 1 and "
+        "its mask at level L + 1, all in NTT form";
+    static constexpr const char *kFusedKeyShapeMessage =
+        "[firstStepOfC2S] A fused rotation key does not span the chain and two temporary primes";
+    static constexpr const char *kNoSparseContextMessage =
+        "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
+        "sparse-secret context";
+
+    // The raise of a full-slot bootstrap on a fusing context, from the level-0
+    // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
+    // form) when the context encapsulates it, else out of NTT form; then
+    // prepareFusedRaise.
+    template <EncryptionType ET>
+    void raiseFused(CiphertextBase<ET> &r) const;
+    // A level-0 ciphertext (counter 0, coefficient form) prepared for
+    // firstStepOfC2S: each body lifted centred from q_0 to the fused prime set
+    // {q_0, q_(L+1)} (a polynomial over those two primes, level 1), the mask
+    // lifted centred to q_0 .. q_(L+1) (a polynomial over those primes, level
+    // L + 1), all in NTT form. Throws the levelRecover messages.
+    template <EncryptionType ET>
+    void prepareFusedRaise(CiphertextBase<ET> &ct) const;
+    // A prepared ciphertext times the word `factor` (nothing for 1).
+    template <EncryptionType ET>
+    void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
+    // The first CoeffToSlot step on a prepared ciphertext (in may be out):
+    // the step's diagonals times the bodies over the fused prime set, the
+    // rotated mask times the fused rotation keys, and two rescales. The result
+    // is an ordinary ciphertext at level L - 1 with rescale counter 0, in NTT
+    // form, with in's log slot count and encoding. Throws std::out_of_range
+    // "map::at" for a device without fused constants or Galois table,
+    // kFuseKeyMissingPrefix + index for a missing fused rotation key (out may
+    // then be partly written), kFusedInputMessage for another input shape.
+    template <EncryptionType ET>
+    void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
 
     // exp(2 pi i x)-style roots of the integer part of the raised input
     // (see evaluateExponential), one output or real and imaginary parts.
@@ -321,7 +357,233 @@ public:
     void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
                                  RingCiphertext &out_imag, double a) const;
 
+    // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
+    //
+    // On a context with isReRemoveI the complex bootstrap reduces in the
+    // conjugate-invariant ring: the CoeffToSlot result is embedded into the
+    // ring of twice the degree (its N/2 slots then appear twice among the
+    // N slots there), switched to that ring's secret, multiplied by mask 0
+    // (1 on the first N/2 slots, -i on the second) and added to its key-free
+    // conjugate, which leaves [2 Re z, 2 Im z] as N real slots. These move
+    // into the conjugate-invariant ring, where the Interpolator reduces them;
+    // the way back multiplies by mask 1 (1 and +i) and halves the degree,
+    // which adds the two halves into z.
+
+    static constexpr const char *kFastRemoveINotEnabledMessage =
+        "[Bootstrapper] The fast removeI road needs its contexts, keys and interpolator: call "
+        "enableFastRemoveI first";
+    static constexpr const char *kNoInnerForFastRemoveIMessage =
+        "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
+
+    // Stores, replacing earlier values: the conjugate-invariant context, the
+    // two ring-switch keys (into the embedding ring's secret and back), a
+    // copy of the interpolator and a new evaluator over ctx_embed; then the
+    // masks for ctx_embed unless masks were made before. The masks are
+    // encoded before anything is stored, so a failure changes nothing.
+    void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
+                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                           const Interpolator &interp);
+    // The same, plus a new evaluator over ctx_complex and eval's
+    // implementation as the output evaluator.
+    void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
+                                 const std::shared_ptr<ContextContent> &ctx_complex,
+                                 const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                 const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                 const Interpolator &interp, const HomEvaluator &eval);
+    // On an outer bootstrapper of the outsourced road: the inner
+    // bootstrapper's enableFastRemoveIMSRLWE with the remaining arguments,
+    // then ctx_outer as the outsourced context and eval's implementation as
+    // this bootstrapper's output evaluator. Throws
+    // kNoInnerForFastRemoveIMessage without an inner bootstrapper; nothing
+    // changes then.
+    void enableOutsourcedFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_outer,
+                                           const std::shared_ptr<ContextContent> &ctx_embed,
+                                           const std::shared_ptr<ContextContent> &ctx_complex,
+                                           const std::shared_ptr<ContextContent> &ctx_conj_inv,
+                                           const RingSwitchKey &key, const RingSwitchKey &key_back,
+                                           const Interpolator &interp, const HomEvaluator &eval);
+    // The two masks for ctx_embed, made once per bootstrapper (nothing
+    // happens when they exist): mask 0 at the remove-I begin level, mask 1 at
+    // the remove-I end level of this bootstrapper's context, each a message
+    // of ctx_embed's full slot count; the host entry of masks_by_device gets
+    // a copy.
+    void genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed);
+    // The two masks of a bootstrapper over `context`, encoded for ctx_embed:
+    // {1 ... 1, -i ... -i} at context's remove-I begin level and
+    // {1 ... 1, +i ... +i} at its end level, over ctx_embed's full slots in
+    // halves of equal size.
+    static std::vector<Plaintext>
+    encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
+                         const std::shared_ptr<ContextContent> &ctx_embed);
+
+    // Throws kFastRemoveINotEnabledMessage unless an enable operation ran.
+    void requireFastRemoveI() const;
+    // The complex road on an isReRemoveI context (see above). With keep_real
+    // out is the conjugate-invariant ciphertext of [Re m, Im m]; otherwise
+    // the message in this context (followed by slotToCoeff under coefficient
+    // bootstrapping) with in's log slot count.
+    void fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
+                              bool keep_real) const;
+    // A conjugate-invariant ciphertext r of [Re m, Im m] back to m in this
+    // context: into the embedding ring, times mask 1 (the mask list of r's
+    // device: std::out_of_range "map::at" for a device without masks), switched
+    // back with the second key, and halved in degree by `evaluator` (of the
+    // embedding context).
+    void convertConjugateInvariantCiphertextToComplex(const RingCiphertext &r, RingCiphertext &out,
+                                                      const HomEvaluatorImpl &evaluator) const;
+    // The shared middle of both fast roads (RLWE and MSRLWE): the rescaled
+    // CoeffToSlot result t embedded into the ring of twice the degree,
+    // switched to that ring's secret, times mask 0 (the mask list of t's
+    // device), plus its key-free conjugate, and moved into the
+    // conjugate-invariant ring as the real slots [2 Re z, 2 Im z].
+    template <EncryptionType ET>
+    CiphertextBase<ET> embedMaskedRealParts(const CiphertextBase<ET> &t) const;
+
+    const std::shared_ptr<ContextContent> &getConjInvContext() const { return conj_inv_context_; }
+    const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
+        return outsourced_context_;
+    }
+    const std::shared_ptr<HomEvaluatorImpl> &getEmbedEvaluator() const { return embed_evaluator_; }
+    const std::shared_ptr<HomEvaluatorImpl> &getComplexEvaluator() const {
+        return complex_evaluator_;
+    }
+    const std::shared_ptr<Interpolator> &getInterpolator() const { return interpolator_; }
+    const std::vector<Plaintext> &getMasks() const { return masks_; }
+    const std::map<Device, std::vector<Plaintext>> &getMasksByDevice() const {
+        return masks_by_device_;
+    }
+
+    // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
+    //
+    // An MSRLWE ciphertext of k bodies is bootstrapped once in the multi-secret
+    // ring (multi-secret SlotToCoeff, raise, folding, multi-secret
+    // CoeffToSlot) and split into k single-secret ciphertexts, each reduced
+    // by the caller's Interpolator, whose evaluator's context is the context
+    // of the results. A batch of 2, 4, 8 or 16 RLWE ciphertexts is first
+    // packed into one MSRLWE ciphertext. Every multi-secret key switch stops
+    // on the host with "Cannot support the function 'mulVector' in the
+    // current build configuration", after the checks of the call.
+
+    using RingCiphertexts = std::vector<RingCiphertext>;
+    using RingCiphertextPair = std::pair<RingCiphertexts, RingCiphertexts>;
+
+    static constexpr const char *kMStoSSCoeffBootMessage =
+        "bootstrapMStoSS is not supported for C2S-first bootstrap parameters";
+    static constexpr const char *kNoDoubleHoistingMessage =
+        "This parameter does not support double hoisting.";
+    static constexpr const char *kBatchNumberMessage =
+        "The input batch number of batchBootstrap is not supported yet.";
+    static constexpr const char *kNoConjInvOutputMessage =
+        "[Bootstrapper] enableConjInvOutput must be performed in advance if you want to use the "
+        "conjugate invariant  output.";
+    static constexpr const char *kCoeffBootConjInvMessage =
+        "[Bootstrap] C2S-first bootstrap does not support conjugate invariant output.";
+    static constexpr const char *kAllocatedCountMessage =
+        "[Bootstrapper] The number of allocated ciphertexts is not equal to the input ciphertexts";
+    static constexpr const char *kNoMultiSecretOutputEvaluatorMessage =
+        "[Bootstrapper] The output evaluator is not set: run enableOutsourcing or "
+        "enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoComplexEvaluatorMessage =
+        "[Bootstrapper] The complex evaluator is not set: run enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoFastRemoveIStateMessage =
+        "[Bootstrapper] The fast removeI state is not set: run enableFastRemoveIMSRLWE first";
+    static constexpr const char *kNoOutsourcedContextMessage =
+        "[Bootstrapper] The outsourced context is not set: run enableOutsourcedFastRemoveIMSRLWE "
+        "first";
+    static constexpr const char *kResultCountMessage =
+        "[Bootstrapper] A batch bootstrap returned another number of ciphertexts than it was "
+        "given";
+
+    // k refreshed RLWE ciphertexts of the Interpolator's context (of the
+    // output evaluator's context on the outsourced road), one per body of ms,
+    // in the order of the secrets, each times scale. Refuses a
+    // coefficient-bootstrapping context first.
+    RingCiphertexts bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
+                                    const Interpolator &interp, double scale) const;
+    // The real and imaginary parts of the results, on the output evaluator.
+    // out_real and out_imag only give the count: empty, or one entry per body
+    // of ms (kAllocatedCountMessage otherwise); the results are returned.
+    RingCiphertextPair bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
+                                       const Interpolator &interp, const RingCiphertexts &out_real,
+                                       const RingCiphertexts &out_imag) const;
+    // The hoisted form, on double-hoisting contexts only.
+    RingCiphertexts bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms,
+                                             const MStoSSKeyBundle &bundle,
+                                             const Interpolator &interp, double scale) const;
+    // The back half of every multi-secret road: SlotToCoeff of a
+    // slot-encoded input, the raise (ordinary, through the sparse secret, or
+    // fused), folding, CoeffToSlot, and the split into single-secret
+    // ciphertexts reduced by the Interpolator (or the fast removeI road into
+    // out_context, or conjugate-invariant results).
+    RingCiphertexts bootstrapMStoSSStepTwo(const CiphertextMSRLWE &ms,
+                                           const MStoSSKeyBundle &bundle,
+                                           const Interpolator &interp,
+                                           const std::shared_ptr<ContextContent> &out_context,
+                                           double scale, bool conj_inv_output) const;
+    // The batch roads. Every form refuses an empty list first.
+    RingCiphertexts batchBootstrap(const RingCiphertexts &in,
+                                   const MultiSecretSwitchKeyBundle &bundle,
+                                   const Interpolator &interp, double scale,
+                                   bool conj_inv_output) const;
+    RingCiphertextPair batchBootstrap(const RingCiphertexts &in,
+                                      const MultiSecretSwitchKeyBundle &bundle,
+                                      const Interpolator &interp, const RingCiphertexts &out_real,
+                                      const RingCiphertexts &out_imag) const;
+    RingCiphertexts batchBootstrapExtended(const RingCiphertexts &in,
+                                           const MultiSecretSwitchKeyBundle &bundle,
+                                           const Interpolator &interp) const;
+    // The extended batch bootstrap of half the input.
+    RingCiphertexts batchBootstrapExtendedMultHalf(const RingCiphertexts &in,
+                                                   const MultiSecretSwitchKeyBundle &bundle,
+                                                   const Interpolator &interp) const;
+    RingCiphertextPair batchBootstrapExtended(const RingCiphertexts &in,
+                                              const MultiSecretSwitchKeyBundle &bundle,
+                                              const Interpolator &interp,
+                                              const RingCiphertexts &out_real,
+                                              const RingCiphertexts &out_imag) const;
+
     // ==== End of the bootstrap pipeline ==========================================
+
+    // ==== Multi-secret DFTs (BootstrapperMultiSecretDFT.cpp) ======================
+    //
+    // The transforms of the pipeline for multi-secret ciphertexts, on the
+    // multi-secret rotations, inner products and rotation sums of the
+    // evaluator. This build has no host kernel for a multi-secret key switch:
+    // each transform runs its checks and preparations and then throws "Cannot
+    // support the function 'mulVector' in the current build configuration" at
+    // its first multi-secret rotation or inner product. out changes only when
+    // a transform returns.
+
+    static constexpr const char *kSmallContextOutputMessage =
+        "[bootstrap] ctxt_out should have the same context as bootstrapper";
+
+    // SlotToCoeff over the default split of the input's log slot count, with
+    // a budget of three levels (the surplus over the split's steps spent on
+    // the cube root of the SlotToCoeff scale) and no multiplier before it.
+    // The constants' message of the load, then the device check of each step.
+    void slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // CoeffToSlot as for ring ciphertexts: the parameter's split, the
+    // min-key chains with min_key or the CoeffToSlot min-key mode, the same
+    // scaling tail; one rescale stays pending.
+    void coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // CoeffToSlot over the default split with hoisted key switching: per
+    // radix step the baby rotations are chained lazily (their switched body
+    // parts kept over the extended basis), the giant blocks are the inner
+    // products of the diagonals with the rotations and with their extended
+    // parts, the giant chain runs lazily, and one division by P ends the
+    // step. Rescales after every step but step 2; a split of at most two
+    // steps is followed by the scaling tail of a three-level budget. The
+    // device check runs after the baby steps of each step.
+    void coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
+    // One SlotToCoeff step of a registered split. First the device check of
+    // in against out; on a small-parameter bootstrapper with an input of
+    // another (not small) context, out must carry this bootstrapper's context
+    // (kSmallContextOutputMessage) and the input is copied into it.
+    void slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
+                                     std::pair<u64, u64> range) const;
+
+    // ==== End of the multi-secret DFTs ==============================================
 
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
@@ -355,6 +617,55 @@ private:
     // The inner bootstrapper's result switched down to `level` of the output
     // evaluator's context.
     void switchBackFromInner(const RingCiphertext &u, RingCiphertext &out, u64 level) const;
+    // The shared mechanics of the transforms for both encryption types
+    // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
+    // last down, after the surplus of `budget` over them, on result (which
+    // starts as the transform's input).
+    template <EncryptionType ET>
+    void slotToCoeffSteps(const CiphertextBase<ET> &in, const BootConstants *constants,
+                          const RadixDecomposition &rd, u64 budget,
+                          CiphertextBase<ET> &result) const;
+    // The SlotToCoeff step of `range`, run on `result` (in, or in copied into
+    // another context).
+    template <EncryptionType ET>
+    void slotToCoeffStepOf(const CiphertextBase<ET> &in, CiphertextBase<ET> result,
+                           std::pair<u64, u64> range, CiphertextBase<ET> &out) const;
+    // The CoeffToSlot scale constant over the levels of `budget` beyond
+    // `steps`; the last multiplication's rescale stays pending.
+    template <EncryptionType ET>
+    void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
+    template <EncryptionType ET>
+    void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
+    // The evaluator of the single-secret work of the multi-secret roads: the
+    // output evaluator on re-remove-I contexts (kNoMultiSecretOutputEvaluatorMessage
+    // when unset), the Interpolator's evaluator otherwise.
+    const HomEvaluatorImpl &singleSecretEvaluator(const Interpolator &interp) const;
+    const HomEvaluatorImpl &requireOutputEvaluator() const;
+    // The fast-removeI state the multi-secret back half reads on re-remove-I
+    // contexts (the complex evaluator only for complex results).
+    void checkFastRemoveIMSRLWEState(bool conj_inv_output) const;
+    // The raise of the bootstrap pipeline for an MSRLWE ciphertext at level 0.
+    void raiseMSRLWE(CiphertextMSRLWE &t) const;
+    // Conjugate split, two MStoSS into the Interpolator's context, removeI of
+    // each part and recombination: one result per body of t.
+    RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
+                                    const Interpolator &interp, double scale) const;
+    // The fast removeI road of the back half (t after CoeffToSlot).
+    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
+                                      const Interpolator &interp,
+                                      const std::shared_ptr<ContextContent> &out_context,
+                                      double scale, bool conj_inv_output) const;
+    // Both passes of the extended batch bootstrap; `half` gives half the input.
+    RingCiphertexts batchBootstrapExtendedPasses(const RingCiphertexts &in,
+                                                 const MultiSecretSwitchKeyBundle &bundle,
+                                                 const Interpolator &interp, bool half) const;
+    // The caller's two-output lists: empty, or one entry per result
+    // (kAllocatedCountMessage); the output evaluator must be set
+    // (kNoMultiSecretOutputEvaluatorMessage; first when a list is empty).
+    void checkAllocated(u64 n, const RingCiphertexts &out_real,
+                        const RingCiphertexts &out_imag) const;
+    // The real and imaginary parts of every result on the output evaluator.
+    RingCiphertextPair splitOnOutputEvaluator(const RingCiphertexts &results) const;
     // An integer multiplier of the settings as the evaluator's signed word
     // (kMultiplierMessage above 2^63 - 1).
     static i64 multiplier(u64 value);

@@ -284,8 +284,10 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
         return;
     }
     if (complex) {
-        if (isReRemoveI(context_))
-            throw RuntimeException(kFastRemoveINotAvailable);
+        if (isReRemoveI(context_)) {
+            fastRemoveIBootstrap(in, out, scale, keep_real);
+            return;
+        }
         RingCiphertext a = emptyLike(in);
         RingCiphertext b = emptyLike(in);
         bootstrapTwoOutput(in, a, b, scale);
@@ -340,9 +342,8 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
 RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
+    const bool fused = isFuseModRaiseSupported(context_) && s == full;
     // The roads of the raise that are not built yet refuse before any work.
-    if (isFuseModRaiseSupported(context_) && s == full)
-        throw RuntimeException(kFusedRaiseNotAvailable);
     // The sparse-secret raise needs the switcher over the sparse context.
     if (isSparseSecretEncapsulationSupported(context_) && !key_switcher_sparse_)
         throw RuntimeException(kNoSparseContextMessage);
@@ -363,6 +364,17 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
             eval_->multInteger(r, before_s2c, r);
         if (!isCoeffBoot(context_))
             slotToCoeff(r, r);
+    }
+
+    // The fused raise: the mask to level L + 1 and the bodies to the fused
+    // prime set; the first CoeffToSlot step finishes the raise. Full slots
+    // only, so nothing is folded.
+    if (fused) {
+        raiseFused(r);
+        multiplyFusedByWord(r, boot_param_.mult_before_c2s);
+        coeffToSlot(r, r);
+        r.setLogSlots(s);
+        return r;
     }
 
     // The ordinary raise: the level-0 residues lifted centred to every prime.

@@ -253,6 +253,24 @@ Polynomial Polynomial::makeFused(const std::shared_ptr<ContextContent> &context)
     return p;
 }
 
+Polynomial Polynomial::overPrimes(const std::shared_ptr<ContextContent> &context,
+                                  std::vector<std::uint64_t> primes, bool isNTT) {
+    if (primes.empty())
+        throw RuntimeException(kNoPrimesMessage);
+    const std::uint64_t n = Quelt::getDegree(context);
+    const std::uint64_t length = primes.size();
+    Polynomial p;
+    p.degree_ = n;
+    p.chain_length_ = length;
+    p.size_ = length;
+    p.level_ = length - 1;
+    p.mod_up_ = false;
+    p.ntt_ = isNTT;
+    p.primes_ = std::move(primes);
+    p.data_ = DeviceSpecificArray<std::uint64_t>(length * n, kHostDevice, getDefaultStream());
+    return p;
+}
+
 Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
                                   const std::shared_ptr<ContextContent> *context, Reader reader) {
     std::uint64_t degree = 0, chain_length = 0, size = 0, level = 0;

@@ -32,6 +32,12 @@ class ContextContent;
 // chain's first two temporary primes, while size and primes stay at the
 // chainLength base and quantize primes. Only makeFused and readFused make it.
 //
+// A polynomial over a prime list of its own (overPrimes) serves the fused
+// modulus raise of bootstrapping: its limb i holds the residues of the i-th
+// prime of that list, its chain length and size are the list's length, and it
+// is used with a PrimeModuli over the same list (or over a chain whose first
+// primes are that list).
+//
 // A uniformly random polynomial may carry a germ from which its residues are
 // regenerated; every other polynomial has none.
 class Polynomial {
@@ -144,6 +150,16 @@ public:
     // words, not initialised. The context must have at least two temporary
     // primes (the caller checks).
     static Polynomial makeFused(const std::shared_ptr<ContextContent> &context);
+
+    // A plain polynomial over `primes` (at least one, listed in limb order):
+    // the context's degree, chain length and size primes.size(), top level
+    // primes.size() - 1, the given form, and a host array of
+    // primes.size() x N words, not initialised. Throws RuntimeException
+    // kNoPrimesMessage for an empty list.
+    static Polynomial overPrimes(const std::shared_ptr<ContextContent> &context,
+                                 std::vector<std::uint64_t> primes, bool isNTT);
+    static constexpr const char *kNoPrimesMessage =
+        "[Polynomial] A polynomial needs at least one prime";
 
     // Reads one serialised polynomial of the fused shape over the context: the
     // context's degree and chain length L, size L, level L + 1, not mod-up,

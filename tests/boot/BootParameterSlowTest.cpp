@@ -36,19 +36,21 @@ TEST(BootParameterPresets, Scales) {
     struct Case {
         P preset;
         // Levels whose corrections make up E_s, the number of CoeffToSlot
-        // levels, and the divisor of the CoeffToSlot scale (2 K mult).
-        u64 s2c_first, s2c_last, c2s_levels;
+        // steps, the top levels whose corrections make up E_c, and the
+        // divisor of the CoeffToSlot scale (2 K mult).
+        u64 s2c_first, s2c_last, c2s_steps, c2s_levels;
         double c2s_divisor;
     };
     const Case cases[] = {
-        {P::FGb, 1, 3, 3, 2 * 28.0},
-        {P::FTa, 1, 3, 3, 2 * (256.0 / 11.0) * 11},
+        {P::FGb, 1, 3, 3, 3, 2 * 28.0},
+        {P::FTa, 1, 3, 3, 3, 2 * (256.0 / 11.0) * 11},
         // Coefficient bootstrapping: the levels above the encryption level
         // (10), one more with re-remove-I (FGCa, encryption level 8).
-        {P::FGxCOEFF, 11, 13, 3, 2 * (128.0 / 11.0)},
-        {P::FGCa, 9, 12, 3, 2 * (128.0 / 11.0)},
-        // Fused: CoeffToSlot spends the four levels of its split.
-        {P::FGbSSE, 1, 3, 4, 2 * (128.0 / 11.0)},
+        {P::FGxCOEFF, 11, 13, 3, 3, 2 * (128.0 / 11.0)},
+        {P::FGCa, 9, 12, 3, 3, 2 * (128.0 / 11.0)},
+        // Fused: four steps, the first of which rescales by the two
+        // temporary primes exactly, so three chain levels are corrected.
+        {P::FGbSSE, 1, 3, 4, 3, 2 * (128.0 / 11.0)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.preset));
@@ -58,7 +60,7 @@ TEST(BootParameterPresets, Scales) {
         EXPECT_DOUBLE_EQ(bp.s2c_scale, correctionPower(ctx, c.s2c_first, c.s2c_last));
         EXPECT_DOUBLE_EQ(bp.c2s_scale, correctionPower(ctx, top + 1 - c.c2s_levels, top) *
                                            baseOf(ctx) / c.c2s_divisor);
-        EXPECT_EQ(bp.c2s_level_cost, c.c2s_levels);
+        EXPECT_EQ(bp.c2s_level_cost, c.c2s_steps);
     }
 
     // FVa: no corrections at all, and s2c_scale exactly 1.

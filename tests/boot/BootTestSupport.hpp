@@ -7,6 +7,7 @@
 #include "Quelt/Message.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "context/Polynomial.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace Quelt::test {
@@ -29,6 +31,28 @@ inline RingCiphertext ciphertextAt(const std::shared_ptr<ContextContent> &ctx, s
     RingCiphertext ct(ctx, false, true);
     ct.setLevel(level);
     ct.setRescaleCounter(counter);
+    return ct;
+}
+
+// A slot-encoded multi-secret ciphertext at level 0 in coefficient form, its
+// k + 1 polynomials random residues mod q_0: the input shape of the fused
+// modulus raise.
+inline CiphertextBase<EncryptionType::MSRLWE>
+randomLevelZeroMultiSecret(const std::shared_ptr<ContextContent> &ctx, std::uint64_t seed) {
+    const std::uint64_t k = getNumSecret(ctx);
+    const std::uint64_t n = getDegree(ctx);
+    const std::uint64_t q0 = getPrimeList(ctx)[0];
+    CiphertextBase<EncryptionType::MSRLWE> ct(ctx, false, false);
+    ct.setNumPoly(k + 1);
+    ct.setLevel(0);
+    ct.setEncodingType(EncodingType::SLOT);
+    std::mt19937_64 rng(seed);
+    std::uniform_int_distribution<std::uint64_t> residue(0, q0 - 1);
+    for (std::uint64_t i = 0; i <= k; ++i) {
+        ct.getPoly(i).setNTT(false);
+        for (std::uint64_t c = 0; c < n; ++c)
+            ct.getPoly(i).getLimb(0)[c] = residue(rng);
+    }
     return ct;
 }
 

@@ -600,8 +600,8 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
         std::string message;
     };
     const std::vector<Road> roads = {
-        {"fast removeI", [](Parameter &p) { p.re_remove_i = true; }, true,
-         BootstrapperImpl::kFastRemoveINotAvailable},
+        {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
+         BootstrapperImpl::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise without the sparse context",
          [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kNoSparseContextMessage},

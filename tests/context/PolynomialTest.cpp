@@ -1,6 +1,7 @@
 #include "context/Polynomial.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
@@ -490,6 +491,61 @@ TEST(PolynomialTest, ContextFreeReaderChecksTheRecordItself) {
     EXPECT_THROW(readFree(huge), cereal::Exception);
     for (std::size_t cut : {std::size_t{20}, flag, good.size() - 8})
         EXPECT_THROW(readFree(good.substr(0, cut)), cereal::Exception);
+}
+
+// A polynomial over a prime list of its own: the chain's primes and its two
+// temporary primes (level L + 1), or the pair {q_0, q_(L+1)}. The chain's
+// PrimeModuli divides the first by q_(L+1) with rounding; a PrimeModuli over
+// the pair lifts a residue mod q_0 centred onto both primes.
+TEST(PolynomialTest, OverPrimesSpansItsOwnPrimeList) {
+    const auto ctx = fusedContext();
+    const PrimeModuli &chain = ctx->getPrimeModuli();
+    const std::uint64_t L = getLength(ctx);
+    std::vector<std::uint64_t> raised_primes;
+    for (std::uint64_t i = 0; i < L + 2; ++i)
+        raised_primes.push_back(chain.getModulus(i).getPrime());
+
+    Polynomial raised = Polynomial::overPrimes(ctx, raised_primes, false);
+    EXPECT_EQ(raised.getChainLength(), L + 2);
+    EXPECT_EQ(raised.getSize(), L + 2);
+    EXPECT_EQ(raised.getLevel(), L + 1);
+    EXPECT_FALSE(raised.isModUp());
+    EXPECT_FALSE(raised.isNTT());
+    EXPECT_EQ(raised.getData().size(), (L + 2) * kN);
+
+    // x_c = c q_(L+1) + (c - 32): |c - 32| is far below q_(L+1) / 2, so
+    // round(x_c / q_(L+1)) = c.
+    const std::uint64_t top = raised_primes[L + 1];
+    for (std::uint64_t i = 0; i < L + 2; ++i) {
+        const std::uint64_t q = raised_primes[i];
+        for (std::uint64_t c = 0; c < kN; ++c) {
+            const __int128 x = static_cast<__int128>(c) * top + static_cast<__int128>(c) - 32;
+            const __int128 r = ((x % q) + q) % q;
+            raised.getLimb(i)[c] = static_cast<std::uint64_t>(r);
+        }
+    }
+    chain.rescale(raised);
+    EXPECT_EQ(raised.getLevel(), L);
+    for (std::uint64_t i = 0; i <= L; ++i)
+        for (std::uint64_t c = 0; c < kN; ++c)
+            ASSERT_EQ(raised.getLimb(i)[c], c % raised_primes[i]) << i << " " << c;
+
+    const std::vector<std::uint64_t> pair{raised_primes[0], raised_primes[L + 1]};
+    const PrimeModuli fused({chain.getModulus(0), chain.getModulus(L + 1)}, kN, ctx->getDevices());
+    Polynomial source = Polynomial::overPrimes(ctx, pair, false);
+    source.setLevel(0);
+    const std::uint64_t q0 = pair[0];
+    for (std::uint64_t c = 0; c < kN; ++c)
+        source.getLimb(0)[c] = c % 2 == 0 ? c : q0 - c;
+    Polynomial widened = Polynomial::overPrimes(ctx, pair, false);
+    fused.normalizeMod(widened, source, 0, 1);
+    for (std::uint64_t c = 0; c < kN; ++c) {
+        EXPECT_EQ(widened.getLimb(0)[c], source.getLimb(0)[c]);
+        EXPECT_EQ(widened.getLimb(1)[c], c % 2 == 0 ? c : pair[1] - c);
+    }
+
+    expectThrowsMessage([&] { Polynomial::overPrimes(ctx, {}, true); },
+                        Polynomial::kNoPrimesMessage);
 }
 
 } // namespace

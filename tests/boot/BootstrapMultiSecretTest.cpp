@@ -1,0 +1,448 @@
+// The multi-secret and batch bootstrap roads at degree 64: every check of
+// every entry point in order, then, with the checks passing and the keys
+// present, the stop at the first multi-secret key switch (this build has no
+// host kernel for it). The facade leaves the caller's output lists as they
+// were after every throw.
+
+#include "Quelt/Bootstrapper.hpp"
+
+#include "Quelt/Context.hpp"
+#include "Quelt/HomEvaluator.hpp"
+#include "Quelt/Interpolator.hpp"
+#include "Quelt/KeyBundle.hpp"
+#include "Quelt/KeyGenerator.hpp"
+#include "Quelt/KeyPack.hpp"
+#include "Quelt/MultiSecretSwitchKeyBundle.hpp"
+#include "Quelt/ParameterPreset.hpp"
+#include "Quelt/RingSwitchKey.hpp"
+#include "boot/BootTestSupport.hpp"
+#include "boot/BootstrapperImpl.hpp"
+#include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
+#include "support/EvaluatorTestSupport.hpp"
+#include "support/ExpectThrow.hpp"
+#include "support/MultiSecretTestSupport.hpp"
+#include "support/PolyTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace Quelt::test {
+namespace {
+
+using u64 = std::uint64_t;
+using Impl = BootstrapperImpl;
+using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
+using Ciphertexts = std::vector<RingCiphertext>;
+using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
+using Change = std::function<void(Parameter &)>;
+
+constexpr u64 kLogSlots = 5; // FX: degree 64, 32 slots
+constexpr u64 kLevel = 12;   // FX's encryption level
+
+// The single-secret side: FX, one key, an evaluator with its keys and the
+// Interpolator over it.
+struct SingleSecret {
+    SingleSecret() : keys(fxContext()), pack(fxContext()) {
+        const KeyGenerator generator(fxContext(), keys.key, pack);
+        generator.genMultKey();
+        generator.genConjKey();
+        eval = std::make_unique<HomEvaluator>(fxContext(), pack);
+        interp = std::make_unique<Interpolator>(*eval);
+    }
+    RingCiphertext encrypt(u64 level) const {
+        std::mt19937_64 rng(level);
+        return keys.encrypt(randomMessages(kLogSlots, 1, rng), level);
+    }
+    SchemeKeys<EncryptionType::RLWE> keys;
+    KeyPack pack;
+    std::unique_ptr<HomEvaluator> eval;
+    std::unique_ptr<Interpolator> interp;
+};
+
+const SingleSecret &single() {
+    static const SingleSecret s;
+    return s;
+}
+
+// An FX-shaped multi-secret context of `secrets` secrets (FX's flags, made by
+// the multi-secret context constructor), with `change` applied to its
+// parameter record when given: the flags no small preset has.
+std::shared_ptr<ContextContent> fxSecrets(u64 secrets, const Change &change) {
+    const auto ctx =
+        makeContext(ParameterPreset::FX, "FXNS" + std::to_string(secrets), secrets, false, false);
+    return change ? withParameter(ctx, change) : ctx;
+}
+
+// The multi-secret side: the contexts of 2, 4, ..., `secrets` secrets (all
+// with `change`), a key over each, the bootstrapper over the last with its
+// rotation and conjugation keys, the switch bundle from FX and a ciphertext.
+struct MultiSecret {
+    MultiSecret(u64 secrets, const Change &change) {
+        for (u64 k = 2; k <= secrets; k *= 2) {
+            contexts.push_back(fxSecrets(k, change));
+            keys.emplace_back(contexts.back());
+        }
+        if (contexts.empty() || getNumSecret(contexts.back()) != secrets) {
+            // A count that is not a power of two: one context, one key.
+            contexts = {fxSecrets(secrets, change)};
+            keys = {MSRLWEKey(contexts.back())};
+        }
+        const auto &ctx = contexts.back();
+        pack = std::make_unique<KeyPack>(ctx);
+        const KeyGenerator generator(ctx, keys.back(), *pack);
+        generator.genConjKey();
+        generator.genRotKeyBundle();
+        generator.genRotKeysForBootstrap(kLogSlots, false);
+        eval = std::make_unique<HomEvaluator>(ctx, *pack);
+        boot = std::make_unique<Bootstrapper>(*eval, false);
+        if ((secrets & (secrets - 1)) == 0)
+            bundle = std::make_unique<MultiSecretSwitchKeyBundle>(
+                KeyGenerator(fxContext()).genMultiSecretSwitchKeyBundle(single().keys.key, keys));
+        SchemeKeys<EncryptionType::MSRLWE> scheme(ctx);
+        scheme.key = keys.back();
+        std::mt19937_64 rng(secrets);
+        ct = std::make_unique<MsCiphertext>(
+            scheme.encrypt(randomMessages(kLogSlots, secrets, rng), kLevel));
+    }
+    std::vector<std::shared_ptr<ContextContent>> contexts;
+    std::vector<MSRLWEKey> keys;
+    std::unique_ptr<KeyPack> pack;
+    std::unique_ptr<HomEvaluator> eval;
+    std::unique_ptr<Bootstrapper> boot;
+    std::unique_ptr<MultiSecretSwitchKeyBundle> bundle;
+    std::unique_ptr<MsCiphertext> ct;
+};
+
+// One setup per (secret count, flag), made once.
+const MultiSecret &setup(u64 secrets, const std::string &flag = "") {
+    static std::map<std::string, std::unique_ptr<MultiSecret>> setups;
+    const std::string key = std::to_string(secrets) + flag;
+    auto it = setups.find(key);
+    if (it != setups.end())
+        return *it->second;
+    Change change;
+    if (flag == "T")
+        change = [](Parameter &p) { p.batch_bootstrap = true; };
+    else if (flag == "TC")
+        change = [](Parameter &p) {
+            p.batch_bootstrap = true;
+            p.coeff_boot = true;
+        };
+    else if (flag == "TM")
+        change = [](Parameter &p) {
+            p.batch_bootstrap = true;
+            p.small_parameter = true;
+        };
+    else if (flag == "TR")
+        change = [](Parameter &p) {
+            p.batch_bootstrap = true;
+            p.re_remove_i = true;
+        };
+    else if (flag == "C")
+        change = [](Parameter &p) { p.coeff_boot = true; };
+    else if (flag == "H")
+        change = [](Parameter &p) { p.double_hoisting = true; };
+    return *setups.emplace(key, std::make_unique<MultiSecret>(secrets, change)).first->second;
+}
+
+// n FX ciphertexts at `level`; coefficient-encoded ones in coefficient form.
+Ciphertexts batch(u64 n, u64 level = kLevel, bool coefficients = false) {
+    Ciphertexts out;
+    for (u64 i = 0; i < n; ++i) {
+        RingCiphertext ct = single().encrypt(level);
+        if (coefficients) {
+            ct.setEncodingType(EncodingType::COEFFICIENT);
+            ct.backwardNTT();
+        }
+        out.push_back(ct);
+    }
+    return out;
+}
+
+// The caller's output lists.
+struct Lists {
+    Ciphertexts out, re, im;
+};
+
+enum class Shape {
+    Filled, // one ciphertext in each list (a wrong length for two results)
+    Empty,
+    Mixed // two in the real list, the imaginary list empty
+};
+
+Lists listsOf(Shape shape) {
+    const RingCiphertext ct = single().encrypt(3);
+    switch (shape) {
+    case Shape::Filled:
+        return {{ct}, {ct}, {ct}};
+    case Shape::Mixed:
+        return {{ct}, {ct, ct}, {}};
+    case Shape::Empty:
+        break;
+    }
+    return {};
+}
+
+void expectSameLists(const Ciphertexts &got, const Ciphertexts &want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (u64 i = 0; i < got.size(); ++i)
+        EXPECT_EQ(ciphertextWords(got[i]), ciphertextWords(want[i]));
+}
+
+struct Row {
+    std::string name;
+    std::function<void(Lists &)> call;
+    std::string message;
+    Shape shape = Shape::Filled; // the output lists the call is given
+};
+
+void runRows(const std::vector<Row> &rows) {
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Lists before = listsOf(row.shape);
+        Lists lists = before;
+        expectThrowsMessage([&] { row.call(lists); }, row.message);
+        expectSameLists(lists.out, before.out);
+        expectSameLists(lists.re, before.re);
+        expectSameLists(lists.im, before.im);
+    }
+}
+
+const Interpolator &interp() { return *single().interp; }
+
+// The state of the fast removeI road at degree 64: FX's double-degree and
+// conjugate-invariant variants and empty ring-switch keys (nothing about
+// them is read before the first multi-secret key switch).
+struct FastRemoveIState {
+    std::shared_ptr<ContextContent> embed =
+        makeContext(ParameterPreset::FX, "FXembed", 1, false, true);
+    std::shared_ptr<ContextContent> real =
+        makeContext(ParameterPreset::FX, "FXreal", 1, true, false);
+    RingSwitchKey key{embed};
+    RingSwitchKey key_back{embed};
+};
+
+const FastRemoveIState &fastRemoveI() {
+    static const FastRemoveIState state;
+    return state;
+}
+
+// A new bootstrapper of the setup with the multi-secret fast-removeI state
+// (which also sets the output evaluator: FX's).
+std::unique_ptr<Bootstrapper> enabled(const MultiSecret &s) {
+    auto boot = std::make_unique<Bootstrapper>(*s.eval, false);
+    const FastRemoveIState &f = fastRemoveI();
+    boot->enableFastRemoveIMSRLWE(f.embed, fxContext(), f.real, f.key, f.key_back, interp(),
+                                  *single().eval);
+    return boot;
+}
+
+// ---- MStoSS ------------------------------------------------------------------------------
+
+TEST(BootstrapMultiSecret, MStoSSChecksInOrder) {
+    const MultiSecret &two = setup(2);
+    const MultiSecret &coeff = setup(2, "C");
+    const MultiSecret &hoist = setup(2, "H");
+    const MultiSecret &reRemove = setup(2, "TR");
+    const MStoSSKeyBundle &keys = two.bundle->getMStoSSKeyBundle();
+    const auto withOutput = enabled(two);
+    const auto reEnabled = enabled(reRemove);
+    // The single-secret enable operation leaves the complex evaluator unset.
+    Bootstrapper ringOnly(*reRemove.eval, false);
+    const FastRemoveIState &f = fastRemoveI();
+    ringOnly.enableFastRemoveI(f.embed, f.real, f.key, f.key_back, interp());
+    runRows({
+        {"coefficient bootstrapping refused before any work",
+         [&](Lists &l) { coeff.boot->bootstrapMStoSS(*coeff.ct, keys, interp(), l.out); },
+         Impl::kMStoSSCoeffBootMessage},
+        {"re-remove-I without the fast-removeI state",
+         [&](Lists &l) { reRemove.boot->bootstrapMStoSS(*reRemove.ct, keys, interp(), l.out); },
+         Impl::kNoFastRemoveIStateMessage},
+        {"plain road stops at the multi-secret SlotToCoeff",
+         [&](Lists &l) { two.boot->bootstrapMStoSS(*two.ct, keys, interp(), l.out); },
+         kMulVectorMessage},
+        {"two outputs, coefficient bootstrapping",
+         [&](Lists &l) { coeff.boot->bootstrapMStoSS(*coeff.ct, keys, interp(), l.re, l.im); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage, Shape::Empty},
+        {"two outputs, wrong length before the evaluator",
+         [&](Lists &l) { two.boot->bootstrapMStoSS(*two.ct, keys, interp(), l.re, l.im); },
+         Impl::kAllocatedCountMessage},
+        {"two outputs, empty lists, no output evaluator",
+         [&](Lists &l) { two.boot->bootstrapMStoSS(*two.ct, keys, interp(), l.re, l.im); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage, Shape::Empty},
+        {"two outputs, one list filled to the length, no output evaluator",
+         [&](Lists &l) { two.boot->bootstrapMStoSS(*two.ct, keys, interp(), l.re, l.im); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage, Shape::Mixed},
+        {"re-remove-I without the complex evaluator",
+         [&](Lists &l) { ringOnly.bootstrapMStoSS(*reRemove.ct, keys, interp(), l.out); },
+         Impl::kNoComplexEvaluatorMessage},
+        {"re-remove-I with the state stops at the multi-secret SlotToCoeff",
+         [&](Lists &l) { reEnabled->bootstrapMStoSS(*reRemove.ct, keys, interp(), l.out); },
+         kMulVectorMessage},
+        {"two outputs, wrong length with the output evaluator",
+         [&](Lists &l) { withOutput->bootstrapMStoSS(*two.ct, keys, interp(), l.re, l.im); },
+         Impl::kAllocatedCountMessage},
+        {"two outputs stop at the multi-secret SlotToCoeff",
+         [&](Lists &l) { withOutput->bootstrapMStoSS(*two.ct, keys, interp(), l.re, l.im); },
+         kMulVectorMessage, Shape::Empty},
+        {"hoisted form without double hoisting",
+         [&](Lists &l) { two.boot->bootstrapMStoSSOptimized(*two.ct, keys, interp(), l.out); },
+         Impl::kNoDoubleHoistingMessage},
+        {"hoisted form stops at the multi-secret SlotToCoeff",
+         [&](Lists &l) { hoist.boot->bootstrapMStoSSOptimized(*hoist.ct, keys, interp(), l.out); },
+         kMulVectorMessage},
+    });
+}
+
+// ---- Batches -------------------------------------------------------------------------------
+
+TEST(BootstrapMultiSecret, BatchChecksInOrder) {
+    const MultiSecret &plain = setup(2);
+    const MultiSecret &two = setup(2, "T");
+    const MultiSecret &three = setup(3, "T");
+    const MultiSecret &sixteen = setup(16, "T");
+    const MultiSecret &small = setup(2, "TM");
+    const MultiSecret &reRemove = setup(2, "TR");
+    const MultiSecret &coeff = setup(2, "TC");
+    const MultiSecretSwitchKeyBundle &bundle = *two.bundle;
+    const Ciphertexts pair = batch(2);
+    Ciphertexts lowSecond = pair;
+    lowSecond[1] = single().encrypt(2);
+    Ciphertexts counter = pair;
+    counter[0] = ciphertextAt(fxContext(), kLevel, 1);
+
+    // Conjugate-invariant results go to the context enableConjInvOutput set.
+    Bootstrapper conjInv(*two.eval, false);
+    conjInv.enableConjInvOutput(fastRemoveI().real);
+    const Bootstrapper &fresh = *two.boot;
+    const auto withOutput = enabled(two);
+    const auto reEnabled = enabled(reRemove);
+
+    runRows({
+        {"empty list",
+         [&](Lists &l) { two.boot->batchBootstrap({}, bundle, interp(), l.out, false); },
+         Impl::kEmptyBatchMessage},
+        {"level before the batch flag",
+         [&](Lists &l) { plain.boot->batchBootstrap(batch(2, 2), bundle, interp(), l.out, false); },
+         Impl::kBatchLevelMessage},
+        {"no batch bootstrap",
+         [&](Lists &l) { plain.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
+         Impl::kNoBatchBootstrapMessage},
+        {"small parameter without outsourcing",
+         [&](Lists &l) { small.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
+         Impl::kSmallNotOutsourcedMessage},
+        {"rescale counter",
+         [&](Lists &l) { two.boot->batchBootstrap(counter, bundle, interp(), l.out, false); },
+         Impl::kCounterMessage},
+        {"every input is checked",
+         [&](Lists &l) { two.boot->batchBootstrap(lowSecond, bundle, interp(), l.out, false); },
+         Impl::kBatchLevelMessage},
+        {"three secrets",
+         [&](Lists &l) { three.boot->batchBootstrap(batch(3), bundle, interp(), l.out, false); },
+         Impl::kBatchNumberMessage},
+        {"re-remove-I without the output evaluator",
+         [&](Lists &l) { reRemove.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage},
+        {"re-remove-I prepares on the output evaluator and stops at the packing",
+         [&](Lists &l) { reEnabled->batchBootstrap(pair, bundle, interp(), l.out, false); },
+         kMulVectorMessage},
+        {"conjugate-invariant output before enableConjInvOutput",
+         [&](Lists &l) { fresh.batchBootstrap(pair, bundle, interp(), l.out, true); },
+         Impl::kNoConjInvOutputMessage},
+        {"two secrets stop at the packing",
+         [&](Lists &l) { two.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
+         kMulVectorMessage},
+        {"conjugate-invariant output stops at the packing",
+         [&](Lists &l) { conjInv.batchBootstrap(pair, bundle, interp(), l.out, true); },
+         kMulVectorMessage},
+        {"sixteen secrets stop at the packing",
+         [&](Lists &l) {
+             sixteen.boot->batchBootstrap(batch(16), *sixteen.bundle, interp(), l.out, false);
+         },
+         kMulVectorMessage},
+        {"coefficient inputs on coefficient bootstrapping stop at the packing",
+         [&](Lists &l) {
+             coeff.boot->batchBootstrap(batch(2, kLevel, true), *coeff.bundle, interp(), l.out,
+                                        false);
+         },
+         kMulVectorMessage},
+        {"two outputs, empty list first",
+         [&](Lists &l) { two.boot->batchBootstrap({}, bundle, interp(), l.re, l.im); },
+         Impl::kEmptyBatchMessage},
+        {"two outputs, wrong length",
+         [&](Lists &l) { two.boot->batchBootstrap(pair, bundle, interp(), l.re, l.im); },
+         Impl::kAllocatedCountMessage},
+        {"two outputs, no output evaluator",
+         [&](Lists &l) { two.boot->batchBootstrap(pair, bundle, interp(), l.re, l.im); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage, Shape::Empty},
+        {"two outputs, wrong length with the output evaluator",
+         [&](Lists &l) { withOutput->batchBootstrap(pair, bundle, interp(), l.re, l.im); },
+         Impl::kAllocatedCountMessage},
+        {"two outputs stop at the packing",
+         [&](Lists &l) { withOutput->batchBootstrap(pair, bundle, interp(), l.re, l.im); },
+         kMulVectorMessage, Shape::Empty},
+        {"extended, empty list",
+         [&](Lists &l) { two.boot->batchBootstrapExtended({}, bundle, interp(), l.out); },
+         Impl::kEmptyBatchMessage},
+        {"extended, level of the first input",
+         [&](Lists &l) { two.boot->batchBootstrapExtended(batch(2, 3), bundle, interp(), l.out); },
+         Impl::kExtendedLevelMessage},
+        {"extended, no output evaluator",
+         [&](Lists &l) { two.boot->batchBootstrapExtended(pair, bundle, interp(), l.out); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage},
+        {"extended stops at the packing of the first pass",
+         [&](Lists &l) { withOutput->batchBootstrapExtended(pair, bundle, interp(), l.out); },
+         kMulVectorMessage},
+        {"extended two outputs, empty list",
+         [&](Lists &l) { two.boot->batchBootstrapExtended({}, bundle, interp(), l.re, l.im); },
+         Impl::kEmptyBatchMessage},
+        {"extended two outputs, wrong length",
+         [&](Lists &l) { two.boot->batchBootstrapExtended(pair, bundle, interp(), l.re, l.im); },
+         Impl::kAllocatedCountMessage},
+        {"extended two outputs, no output evaluator",
+         [&](Lists &l) { two.boot->batchBootstrapExtended(pair, bundle, interp(), l.re, l.im); },
+         Impl::kNoMultiSecretOutputEvaluatorMessage, Shape::Empty},
+        {"extended two outputs stop at the packing of the first pass",
+         [&](Lists &l) { withOutput->batchBootstrapExtended(pair, bundle, interp(), l.re, l.im); },
+         kMulVectorMessage, Shape::Empty},
+    });
+}
+
+// The internal forms: the extended half form and the back half's checks of
+// the fast-removeI state.
+TEST(BootstrapMultiSecret, InternalForms) {
+    const MultiSecret &two = setup(2, "T");
+    const MultiSecret &reRemove = setup(2, "TR");
+    const Impl impl(*two.eval, false, std::nullopt);
+    const Impl reImpl(*reRemove.eval, false, std::nullopt);
+    expectThrowsMessage([&] { impl.batchBootstrapExtendedMultHalf({}, *two.bundle, interp()); },
+                        Impl::kEmptyBatchMessage);
+    expectThrowsMessage(
+        [&] { impl.batchBootstrapExtendedMultHalf(batch(2), *two.bundle, interp()); },
+        Impl::kNoMultiSecretOutputEvaluatorMessage);
+    Impl withOutput(*two.eval, false, std::nullopt);
+    const FastRemoveIState &f = fastRemoveI();
+    withOutput.enableFastRemoveIMSRLWE(f.embed, fxContext(), f.real, f.key, f.key_back, interp(),
+                                       *single().eval);
+    expectThrowsMessage(
+        [&] { withOutput.batchBootstrapExtendedMultHalf(batch(2), *two.bundle, interp()); },
+        kMulVectorMessage);
+    // The back half checks the fast-removeI state before SlotToCoeff.
+    expectThrowsMessage(
+        [&] {
+            reImpl.bootstrapMStoSSStepTwo(*reRemove.ct, two.bundle->getMStoSSKeyBundle(), interp(),
+                                          fxContext(), 1.0, true);
+        },
+        Impl::kNoFastRemoveIStateMessage);
+}
+
+} // namespace
+} // namespace Quelt::test
