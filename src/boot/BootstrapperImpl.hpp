@@ -239,9 +239,6 @@ public:
     static constexpr const char *kNoOutputEvaluatorMessage =
         "[Bootstrapper] The extended bootstrap on a small parameter needs the output evaluator: "
         "run enableOutsourcing first";
-    static constexpr const char *kOutsourcedNoOutputEvaluatorMessage =
-        "[Bootstrapper] The outsourced bootstrap needs the output evaluator: run "
-        "enableOutsourcing first";
     static constexpr const char *kNoInnerBootstrapperMessage =
         "[Bootstrapper] The outsourced bootstrap needs the inner bootstrapper: run "
         "enableOutsourcing first";
@@ -611,7 +608,7 @@ private:
     // context; with the compensation of the modulus switch back to the
     // encryption level of the output evaluator (`extra_level` added to both
     // levels). Throws kNoInnerBootstrapperMessage or
-    // kOutsourcedNoOutputEvaluatorMessage when the inner bootstrapper or the
+    // kNoMultiSecretOutputEvaluatorMessage when the inner bootstrapper or the
     // output evaluator is not set, before any work.
     OutsourcedInput outsourcedInput(const RingCiphertext &in, u64 extra_level) const;
     // The inner bootstrapper's result switched down to `level` of the output

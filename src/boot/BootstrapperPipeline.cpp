@@ -94,14 +94,13 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
                                                                     u64 extra_level) const {
     if (!inner_)
         throw RuntimeException(kNoInnerBootstrapperMessage);
-    if (!output_evaluator_)
-        throw RuntimeException(kOutsourcedNoOutputEvaluatorMessage);
+    const HomEvaluatorImpl &output = requireOutputEvaluator();
     const bool slots = in.getEncodingType() == EncodingType::SLOT;
     const u64 target = slots && !isCoeffBoot(context_) ? 3 : 0;
     RingCiphertext t = in;
     if (target < in.getLevel()) {
         t.setEncodingType(EncodingType::SLOT);
-        output_evaluator_->levelDown(t, target, t);
+        output.levelDown(t, target, t);
     }
     // Into this bootstrapper's context for SlotToCoeff, then (out of NTT
     // form) into the inner one; both share the primes the ciphertext uses.
@@ -116,7 +115,7 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
     RingCiphertext w(inner_->context_, false, true);
     switcher.embed(u, w);
 
-    const u64 level = getEncryptionLevel(output_evaluator_->getContext()) + extra_level;
+    const u64 level = getEncryptionLevel(output.getContext()) + extra_level;
     const double f = computeModulusSwitchCompensation(
         inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap() + extra_level,
         level);
@@ -125,7 +124,7 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
 
 void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
                                            u64 level) const {
-    RingCiphertext result(output_evaluator_->getContext(), false, true);
+    RingCiphertext result(requireOutputEvaluator().getContext(), false, true);
     ModulusSwitcher().switchModulus(u, result, level);
     out = std::move(result);
 }
