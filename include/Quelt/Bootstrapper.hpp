@@ -123,6 +123,12 @@ public:
     // "[bootstrap] Level of ciphertext should be >= 3.", "[bootstrap] Size
     // should be 2", "[bootstrap] Bootstrapping constants for log slots <s> do
     // not exist.", "The Operand should have rescale counter zero".
+    // On a sparse-secret parameter the modulus raise runs on the sparse
+    // secret: a bootstrapper built without the sparse context refuses with
+    // "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper
+    // built with the sparse-secret context", and a key pack
+    // without the encapsulation key fails with "Failed to load sparse secret
+    // encapsulation key".
     void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
     // The real parts and the imaginary parts of the slots, each times scale,
     // as two ciphertexts of real slots. Same checks.
@@ -237,7 +243,12 @@ public:
     // this order: "[Bootstrapper] The parameter does not support outsourced
     // bootstrap", "[Bootstrapper] The parameter and input outsourcing
     // parameter does not match", "[Bootstrapper] The parameter of the input
-    // HomEvaluator should be single secret and not small".
+    // HomEvaluator should be single secret and not small". Afterwards every
+    // bootstrap and integerToRootsBootstrap levels its input down with
+    // `eval`, runs SlotToCoeff here, bootstraps on the inner bootstrapper
+    // (whose key pack must hold the same secret's keys) and returns the
+    // result switched onto the chain of `eval`'s context at its encryption
+    // level (one level higher when a real part is kept).
     void enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval);
     void enableOutsourcing(const Bootstrapper &inner);
 

@@ -239,6 +239,9 @@ public:
     static constexpr const char *kNoOutputEvaluatorMessage =
         "[Bootstrapper] The extended bootstrap on a small parameter needs the output evaluator: "
         "run enableOutsourcing first";
+    static constexpr const char *kNoInnerBootstrapperMessage =
+        "[Bootstrapper] The outsourced bootstrap needs the inner bootstrapper: run "
+        "enableOutsourcing first";
     static constexpr const char *kAliasedOutputsMessage =
         "[bootstrap] The real and the imaginary output must be two different ciphertexts";
     static constexpr const char *kDiagonalCountMessage =
@@ -248,11 +251,6 @@ public:
         "steps after the first step";
     static constexpr const char *kMultiplierMessage =
         "[Bootstrapper] An integer multiplier of the bootstrap does not fit in 63 bits";
-    // The roads that are not built yet.
-    static constexpr const char *kOutsourcedNotAvailable =
-        "[Bootstrapper] Outsourced bootstrapping is not yet available";
-    static constexpr const char *kSparseRaiseNotAvailable =
-        "[Bootstrapper] The sparse-secret modulus raise is not yet available";
 
     // The entry checks of a bootstrap, in order: level (slot-encoded input
     // below 3 unless coefficient bootstrapping), two polynomials, constants of
@@ -600,6 +598,22 @@ private:
     // The evaluator of the extended forms (the output evaluator on a small
     // parameter) and the constants both of their passes need.
     const HomEvaluatorImpl &extendedEvaluator(const RingCiphertext &in) const;
+    // The outsourced road (an inner bootstrapper is set): what every form
+    // shares before the inner bootstrap.
+    struct OutsourcedInput;
+    // The input levelled down by the output evaluator (to 3 when it is
+    // slot-encoded, 0 under coefficient bootstrapping or for a coefficient
+    // input), SlotToCoeff on this bootstrapper for a slot-encoded input, then
+    // marked coefficient-encoded, out of NTT form and written over the inner
+    // context; with the compensation of the modulus switch back to the
+    // encryption level of the output evaluator (`extra_level` added to both
+    // levels). Throws kNoInnerBootstrapperMessage or
+    // kNoMultiSecretOutputEvaluatorMessage when the inner bootstrapper or the
+    // output evaluator is not set, before any work.
+    OutsourcedInput outsourcedInput(const RingCiphertext &in, u64 extra_level) const;
+    // The inner bootstrapper's result switched down to `level` of the output
+    // evaluator's context.
+    void switchBackFromInner(const RingCiphertext &u, RingCiphertext &out, u64 level) const;
     // The shared mechanics of the transforms for both encryption types
     // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
     // last down, after the surplus of `budget` over them, on result (which

@@ -8,9 +8,12 @@
 #include "Quelt/Exception.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/SparseSecretSwitch.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "conversion/ModulusSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "eval/KeySwitcher.hpp"
 
 #include <cmath>
 #include <complex>
@@ -61,7 +64,70 @@ void addConjugateAndRescale(const HomEvaluatorImpl &eval, RingCiphertext &t) {
     eval.rescale(t);
 }
 
+// The key switcher over the sparse-secret context, which only the
+// constructors given that context build.
+const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) {
+    if (!switcher)
+        throw RuntimeException(BootstrapperImpl::kNoSparseContextMessage);
+    return *switcher;
+}
+
 } // namespace
+
+// ---- Outsourced road ------------------------------------------------------------------
+
+struct BootstrapperImpl::OutsourcedInput {
+    // The input as a coefficient-encoded level-0 ciphertext of the inner
+    // context.
+    RingCiphertext t;
+    // The inner bootstrapper, and the level of the output evaluator's
+    // context the result is switched down to.
+    const BootstrapperImpl &inner;
+    u64 level;
+    // The ratio of the inner modulus at its output level to the output
+    // modulus at `level`: the inner bootstrap scales its result by it so that
+    // the modulus switch leaves the message at its own scale.
+    double compensation;
+};
+
+BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCiphertext &in,
+                                                                    u64 extra_level) const {
+    if (!inner_)
+        throw RuntimeException(kNoInnerBootstrapperMessage);
+    const HomEvaluatorImpl &output = requireOutputEvaluator();
+    const bool slots = in.getEncodingType() == EncodingType::SLOT;
+    const u64 target = slots && !isCoeffBoot(context_) ? 3 : 0;
+    RingCiphertext t = in;
+    if (target < in.getLevel()) {
+        t.setEncodingType(EncodingType::SLOT);
+        output.levelDown(t, target, t);
+    }
+    // Into this bootstrapper's context for SlotToCoeff, then (out of NTT
+    // form) into the inner one; both share the primes the ciphertext uses.
+    const ModulusSwitcher switcher;
+    RingCiphertext u(context_, false, true);
+    switcher.embed(t, u);
+    if (slots)
+        slotToCoeff(u, u);
+    u.setEncodingType(EncodingType::COEFFICIENT);
+    if (u.getPoly(0).isNTT())
+        u.backwardNTT();
+    RingCiphertext w(inner_->context_, false, true);
+    switcher.embed(u, w);
+
+    const u64 level = getEncryptionLevel(output.getContext()) + extra_level;
+    const double f = computeModulusSwitchCompensation(
+        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap() + extra_level,
+        level);
+    return OutsourcedInput{std::move(w), *inner_, level, f};
+}
+
+void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
+                                           u64 level) const {
+    RingCiphertext result(requireOutputEvaluator().getContext(), false, true);
+    ModulusSwitcher().switchModulus(u, result, level);
+    out = std::move(result);
+}
 
 BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
     if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
@@ -208,9 +274,14 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
-    // keep_real matters only on the outsourced and fast-removeI roads.
-    if (inner_)
-        throw RuntimeException(kOutsourcedNotAvailable);
+    if (inner_) {
+        // A kept real part leaves the inner result one level higher.
+        OutsourcedInput o = outsourcedInput(in, keep_real ? 1 : 0);
+        RingCiphertext u(o.inner.context_, false, true);
+        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, keep_real);
+        switchBackFromInner(u, out, o.level);
+        return;
+    }
     if (complex) {
         if (isReRemoveI(context_)) {
             fastRemoveIBootstrap(in, out, scale, keep_real);
@@ -240,8 +311,15 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
                                           RingCiphertext &out_imag, double scale) const {
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
-    if (inner_)
-        throw RuntimeException(kOutsourcedNotAvailable);
+    if (inner_) {
+        OutsourcedInput o = outsourcedInput(in, 0);
+        RingCiphertext a(o.inner.context_, false, true);
+        RingCiphertext b(o.inner.context_, false, true);
+        o.inner.bootstrapTwoOutput(o.t, a, b, scale * o.compensation);
+        switchBackFromInner(a, out_real, o.level);
+        switchBackFromInner(b, out_imag, o.level);
+        return;
+    }
     RingCiphertext t = emptyLike(in);
     if (isReRemoveI(context_))
         bootstrapOnce(in, t, true, scale * 0.5, false);
@@ -265,8 +343,9 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
     // The roads of the raise that are not built yet refuse before any work.
-    if (!fused && isSparseSecretEncapsulationSupported(context_))
-        throw RuntimeException(kSparseRaiseNotAvailable);
+    // The sparse-secret raise needs the switcher over the sparse context.
+    if (isSparseSecretEncapsulationSupported(context_) && !key_switcher_sparse_)
+        throw RuntimeException(kNoSparseContextMessage);
     const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
     const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
     const bool full_packed = isFullPackedBaseModulus(context_);
@@ -298,10 +377,21 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
     }
 
     // The ordinary raise: the level-0 residues lifted centred to every prime.
-    if (r.getPoly(0).isNTT())
-        r.backwardNTT();
-    levelRecover(r, r, getLength(context_) - 1);
-    r.forwardNTT();
+    // Under sparse-secret encapsulation the ciphertext is first moved onto
+    // the sparse secret, whose small norm keeps the integer part of the
+    // raised value small, and then back onto the main secret.
+    const u64 target = getLength(context_) - 1;
+    if (isSparseSecretEncapsulationSupported(context_)) {
+        const KeyPack &pack = eval_->getKeyPack();
+        switchKeyDTS(context_, sparseSwitcher(key_switcher_sparse_), pack, r, r, false);
+        levelRecover(r, r, target);
+        switchKeySTD(*eval_->getKeySwitcher(), pack, r, r, true);
+    } else {
+        if (r.getPoly(0).isNTT())
+            r.backwardNTT();
+        levelRecover(r, r, target);
+        r.forwardNTT();
+    }
 
     // Sparse slots: the raised coefficients are summed over the slot period
     // so that CoeffToSlot of 2^s slots sees each slot's value once.
@@ -320,8 +410,12 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
 
 void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                                double a) const {
-    if (inner_)
-        throw RuntimeException(kOutsourcedNotAvailable);
+    if (inner_) {
+        OutsourcedInput o = outsourcedInput(in, 0);
+        o.inner.integerToRootsBootstrap(o.t, o.t, a * o.compensation);
+        switchBackFromInner(o.t, out, o.level);
+        return;
+    }
     RingCiphertext t = bootstrapExceptRemoveI(in);
     addConjugateAndRescale(*eval_, t);
     evaluateExponential(t, out, a);
@@ -331,8 +425,15 @@ void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCip
                                                RingCiphertext &out_imag, double a) const {
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
-    if (inner_)
-        throw RuntimeException(kOutsourcedNotAvailable);
+    if (inner_) {
+        OutsourcedInput o = outsourcedInput(in, 0);
+        RingCiphertext re(o.inner.context_, false, true);
+        RingCiphertext im(o.inner.context_, false, true);
+        o.inner.integerToRootsBootstrap(o.t, re, im, a * o.compensation);
+        switchBackFromInner(re, out_real, o.level);
+        switchBackFromInner(im, out_imag, o.level);
+        return;
+    }
     const RingCiphertext t = bootstrapExceptRemoveI(in);
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);

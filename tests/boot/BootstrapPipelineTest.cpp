@@ -4,6 +4,10 @@
 #include "Quelt/Decryptor.hpp"
 #include "Quelt/Encryptor.hpp"
 #include "Quelt/HomEvaluator.hpp"
+#include "Quelt/KeyGenerator.hpp"
+#include "Quelt/KeyPack.hpp"
+#include "Quelt/SecretKey.hpp"
+#include "arith/Modulus.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
@@ -22,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <random>
@@ -324,6 +329,122 @@ TEST_F(BootstrapPipeline, IntegerToRootsBootstrap) {
     EXPECT_GT(relative(im, want_im), 20.0);
 }
 
+// ---- Outsourced road --------------------------------------------------------------------
+
+// An outsourcing pair at degree 64. The outer context is FX named FGe with
+// outsourced bootstrapping; the inner one is FX named FGeO with prime 12 (the
+// level both sides end at) replaced by a prime 1.5 times as large, so the modulus
+// switch back exchanges exactly that prime and the compensation is the ratio
+// of the two. Both use FX's scale factors and one secret.
+struct FxOutsourcing {
+    static constexpr u64 kReplacedPrime = 0x60000000001;
+
+    FxOutsourcing()
+        : outer(withParameter(fxContext(),
+                              [](Parameter &p) {
+                                  p.preset = ParameterPreset::FGe;
+                                  p.outsourced_bootstrap = true;
+                              })),
+          inner(innerContext()), inner_key(inner, coefficients().data()), inner_pack(inner),
+          outer_eval(outer, fxBootKeys().pack) {
+        const KeyGenerator generator(inner, inner_key, inner_pack);
+        generator.genMultKey();
+        generator.genConjKey();
+        generator.genRotKeysForBootstrap(5, false);
+        inner_eval = std::make_unique<HomEvaluator>(inner, inner_pack);
+    }
+
+    static std::shared_ptr<ContextContent> innerContext() {
+        const std::shared_ptr<ContextContent> &fx = fxContext();
+        std::vector<Modulus> moduli = fx->getPrimeModuli().getModuli();
+        moduli.at(12) = Modulus(getDegree(fx), kReplacedPrime, moduli.at(12).getNttType());
+        Parameter parameter = fx->getParameter();
+        parameter.preset = ParameterPreset::FGeO;
+        parameter.outsourcing_parameter = true;
+        return std::make_shared<ContextContent>(parameter, moduli, fx->getScaleFactors(),
+                                                fx->getDevices());
+    }
+    std::vector<int> &coefficients() {
+        const int *c = fxBootKeys().secret_key.getCoefficients();
+        secret.assign(c, c + getDegree(fxContext()));
+        return secret;
+    }
+
+    std::vector<int> secret;
+    std::shared_ptr<ContextContent> outer;
+    std::shared_ptr<ContextContent> inner;
+    SecretKeyBase<EncryptionType::RLWE> inner_key;
+    KeyPack inner_pack;
+    HomEvaluator outer_eval;
+    std::unique_ptr<HomEvaluator> inner_eval;
+};
+
+TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
+    FxOutsourcing pair;
+    const Bootstrapper inner(*pair.inner_eval, false);
+    Bootstrapper boot(pair.outer_eval, false);
+    boot.enableOutsourcing(inner);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    const Ciphertext in(pair.outer, exhausted(m));
+    // The results sit on the outer chain at its encryption level; read them
+    // through FX, whose primes they use.
+    const auto read = [&](const Ciphertext &ct) {
+        EXPECT_EQ(ct.getContext(), pair.outer);
+        EXPECT_EQ(ct.getLevel(), 12u);
+        EXPECT_EQ(ct.getRescaleCounter(), 0);
+        EXPECT_EQ(ct.getLogSlots(), 5u);
+        return decrypt(Ciphertext(ctx(), ct));
+    };
+
+    Ciphertext out(pair.outer, false, true);
+    boot.bootstrap(in, out, true);
+    const Precision complex = precisionBits(read(out), m);
+    std::cout << "[ FX ] outsourced complex: mean " << complex.mean << " bits, min " << complex.min
+              << " bits\n";
+    EXPECT_GT(complex.mean, 22.0);
+    EXPECT_GT(complex.min, 20.0);
+
+    Ciphertext re(pair.outer, false, true), im(pair.outer, false, true);
+    boot.bootstrap(in, re, im, 1.0);
+    const Precision pr = precisionBits(read(re), part(m, false, 1.0));
+    const Precision pi = precisionBits(read(im), part(m, true, 1.0));
+    std::cout << "[ FX ] outsourced two-output: real " << pr.mean << " bits, imaginary " << pi.mean
+              << " bits\n";
+    EXPECT_GT(std::min(pr.min, pi.min), 20.0);
+
+    // A coefficient-encoded input (SlotToCoeff already run here) goes to the
+    // inner bootstrapper as it is.
+    Ciphertext coeffs(pair.outer, false, true);
+    boot.slotToCoeff(in, coeffs);
+    Ciphertext half(pair.outer, false, true);
+    boot.halfBoot(coeffs, half, true, false);
+    EXPECT_GT(precisionBits(read(half), m).min, 20.0);
+
+    // The roots of the real parts, as on FX itself (see
+    // IntegerToRootsBootstrap): the inner bootstrapper works from FX's
+    // level-0 scale and hands its result back at the same scale.
+    const BootParameter param(ctx());
+    const double f = static_cast<double>(param.mult_before_s2c) *
+                     std::pow(2.0, ctx()->getScaleFactors().getFactors().at(0)) /
+                     static_cast<double>(getPrimeList(ctx()).at(0));
+    const double magnitude =
+        std::pow(2.0, -static_cast<double>(ctx()->getScaleFactors().getCorrection(13)));
+    const Message real = part(m, false, 1.0);
+    Message want(real);
+    for (u64 i = 0; i < m.getSize(); ++i)
+        want[i] = magnitude * std::exp(Complex(0.0, 2.0 * std::numbers::pi * f * real[i].real()));
+    const Ciphertext real_in(pair.outer, exhausted(real));
+    Ciphertext roots(pair.outer, false, true);
+    boot.integerToRootsBootstrap(real_in, roots);
+    const Precision pe = precisionBits(read(roots), want);
+    std::cout << "[ FX ] outsourced integerToRootsBootstrap: " << pe.min + std::log2(magnitude)
+              << " bits relative to the magnitude\n";
+    EXPECT_GT(pe.min + std::log2(magnitude), 20.0);
+    Ciphertext roots_re(pair.outer, false, true), roots_im(pair.outer, false, true);
+    boot.integerToRootsBootstrap(real_in, roots_re, roots_im);
+    EXPECT_GT(precisionBits(read(roots_re), want).min + std::log2(magnitude), 20.0);
+}
+
 // ---- Levels and the raise ---------------------------------------------------------------
 
 TEST_F(BootstrapPipeline, LevelRecoverLiftsTheCentredResidues) {
@@ -469,7 +590,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
                         BootstrapperImpl::kNoOutputEvaluatorMessage);
 }
 
-TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
+TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
     const Message m = randomBootMessage(rng, 5, 1.0);
     const Ciphertext in = exhausted(m);
     struct Road {
@@ -481,8 +602,9 @@ TEST_F(BootstrapPipeline, RoadsNotBuiltYetRefuseBeforeTheOutputChanges) {
     const std::vector<Road> roads = {
         {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
          BootstrapperImpl::kFastRemoveINotEnabledMessage},
-        {"sparse-secret raise", [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
-         BootstrapperImpl::kSparseRaiseNotAvailable},
+        {"sparse-secret raise without the sparse context",
+         [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
+         BootstrapperImpl::kNoSparseContextMessage},
         {"real road under coefficient bootstrapping", [](Parameter &p) { p.coeff_boot = true; },
          false, "Real bootstrap is not enabled for this parameter"},
     };
