@@ -181,8 +181,13 @@ preset(2, "FGa", 16, 24, 4, "boot", B(1, 60),
        [B(3, 45), B(6, 48), B(3, 56), B(11, 60)], [B(4, 61)])
 preset(3, "FGb", 16, 25, 5, "boot", B(1, 58), [B(12, 42), B(12, 58)],
        [B(3, 59), B(2, 60)], fixed={0: FGB_BASE, 1: FGB_Q1, -1: FGB_LAST})
+# The primes of the bootstrap scale's size (58 bits) come right above the
+# encryption level, where the modular reduction multiplies: its products keep
+# the scale only on levels without an integer correction. The 56- and 57-bit
+# primes take the top (CoeffToSlot) levels, whose corrections the CoeffToSlot
+# constant absorbs, as the 35-bit ones take the SlotToCoeff levels 1 to 3.
 preset(5, "FGbSSE", 16, 24, 6, "boot", B(1, 58),
-       [B(3, 35), X(4, 6, 42), B(2, 56), B(1, 57), B(7, 58)],
+       [B(3, 35), X(4, 6, 42), B(7, 58), B(2, 56), B(1, 57)],
        [B(4, 59), B(2, 60)], share=[(0, 3, 0, 1)])
 preset(12, "FTa", 15, 20, 2, "boot", B(1, 38),
        [X(4, 3, 28), B(1, 33), B(8, 38), B(3, 41)], [B(2, 42)])

@@ -132,8 +132,9 @@ void fullSlotBootstrap(const FusedBoot &fb, const char *name) {
     const Precision p = precisionBits(got, m);
     std::cout << "[ " << name << " ] full-slot complex bootstrap through the fused raise: mean "
               << p.mean << " bits, min " << p.min << " bits\n";
-    // Measured: FGe mean 24.4 bits, minimum 21.8 bits over 2^15 slots.
-    EXPECT_GT(p.mean, 22.0);
+    // Measured over 2^15 slots: FGe mean 24.4 bits, minimum 21.8 bits;
+    // FGbSSE (K = 128/11, one double angle) mean 22.5 bits, minimum 21.2 bits.
+    EXPECT_GT(p.mean, 21.0);
     EXPECT_GT(p.min, 19.0);
 }
 
@@ -303,13 +304,9 @@ TEST(FusedRaiseSlowTest, SparseSecretFusedRaiseOnFGbSSE) {
                         BootstrapperImpl::kNoSparseContextMessage);
 }
 
-// Disabled: the modular reduction after CoeffToSlot returns about minus its
-// amplitude (-1284) in every slot. Its cosine runs through the levels of
-// this parameter whose primes (58 bits) exceed their scale (2^56), where a
-// ciphertext product comes out too small by that ratio (0.5 times 0.5
-// decrypts to 0.0625 at levels 17 to 20). CoeffToSlot itself is checked
-// above. Enable once products on such levels keep the scale.
-TEST(FusedRaiseSlowTest, DISABLED_FullSlotBootstrapOnFGbSSE) {
+// The full bootstrap through the sparse-secret fused raise; its modular
+// reduction runs at the bootstrap scale on levels 20 to 14.
+TEST(FusedRaiseSlowTest, FullSlotBootstrapOnFGbSSE) {
     const FusedBoot fb(ParameterPreset::FGbSSE, true);
     fullSlotBootstrap(fb, "FGbSSE");
 }

@@ -100,6 +100,24 @@ TEST(ScaleFactorsPresets, FGbMeetsItsTolerances) {
         EXPECT_EQ(factors.getCorrections()[l], l == 13 ? -16 : 0) << "level " << l;
 }
 
+// FGbSSE bootstraps from level 23: CoeffToSlot rescales through levels 23 to
+// 21, the modular reduction through 20 to 15 (cosine) and 14 (double angle,
+// corrected by -16 towards the encryption level 13). Products on levels 15
+// to 20 keep the scale only without a correction there, so the primes that
+// are not of the bootstrap scale's size (56, 56 and 57 bits) sit on
+// CoeffToSlot's levels, whose corrections its constant absorbs, and
+// SlotToCoeff's (35 bits, levels 1 to 3).
+TEST(ScaleFactorsPresets, FGbSSEKeepsTheScaleThroughTheModularReduction) {
+    const ScaleFactors factors(ParameterPreset::FGbSSE);
+    ASSERT_EQ(factors.getFactors().size(), 24u);
+    const std::vector<std::int64_t> want{0, -7, -7,  -7, 0, 0, 0, 0, 0, 0,  0,  0,
+                                         0, 0,  -16, 0,  0, 0, 0, 0, 0, -2, -2, -1};
+    for (u64 l = 0; l < 24; ++l) {
+        EXPECT_EQ(factors.getCorrections()[l], want[l]) << "level " << l;
+        EXPECT_NEAR(factors.getFactors()[l], l >= 14 ? 58.0 : 42.0, 1e-3) << "level " << l;
+    }
+}
+
 TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
     // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
     const ScaleFactors single(ParameterPreset::FGbL0);
