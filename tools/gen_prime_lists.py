@@ -177,8 +177,13 @@ preset(0, "FVa", 17, 30, 10, "plain", B(1, 61), [X(16, 13, 51)], [B(10, 53)],
        fixed={0: FVA_BASE, -1: FVA_LAST})
 preset(1, "FVb", 17, 30, 10, "boot", B(1, 61),
        [X(8, 5, 51), B(1, 55), B(3, 57), B(12, 61)], [B(10, 61)])
+# The 60-bit primes come right above the encryption level (9), so the
+# bootstrap scale is 2^60 and the modular reduction, which multiplies on
+# levels 20 to 10, runs on levels without an integer correction; the 56-bit
+# primes take the CoeffToSlot levels 21 to 23, whose corrections its
+# constant absorbs.
 preset(2, "FGa", 16, 24, 4, "boot", B(1, 60),
-       [B(3, 45), B(6, 48), B(3, 56), B(11, 60)], [B(4, 61)])
+       [B(3, 45), B(6, 48), B(11, 60), B(3, 56)], [B(4, 61)])
 preset(3, "FGb", 16, 25, 5, "boot", B(1, 58), [B(12, 42), B(12, 58)],
        [B(3, 59), B(2, 60)], fixed={0: FGB_BASE, 1: FGB_Q1, -1: FGB_LAST})
 # The primes of the bootstrap scale's size (58 bits) come right above the
