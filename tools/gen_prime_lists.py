@@ -225,8 +225,12 @@ preset(30, "FGbD9R3L0", 3, 1, 1, "other", B(1, 58), [], [B(1, 51)],
 preset(38, "FGxCOEFF", 16, 24, 6, "boot", B(1, 58), [X(5, 8, 42), B(10, 58)],
        [B(4, 59), B(2, 60)], share=[(0, 25, 0, 1)])
 alias(39, "SGxCOEFF0", 16, 1, 1, 25)
+# As for FGa: the bootstrap scale comes from level 11 (encryption level 7
+# plus 4 with coefficient bootstrapping), so the 42-bit primes sit on levels
+# 11 to 17, where the modular reduction multiplies, and the 38-bit ones on
+# the CoeffToSlot levels 18 to 20.
 preset(40, "FTxCOEFF", 15, 21, 3, "boot", B(1, 43),
-       [B(3, 25), X(4, 3, 31), X(1, 2, 38), X(3, 4, 42)], [B(3, 45)])
+       [B(3, 25), X(4, 3, 31), X(3, 4, 42), X(1, 2, 38)], [B(3, 45)])
 preset(41, "STxCOEFF0", 15, 1, 1, "plain", B(1, 43), [], [B(1, 54)],
        share=[(0, 40, 0, 1)])
 alias(42, "SD3D6R2", 6, 4, 1, 20)

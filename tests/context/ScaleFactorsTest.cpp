@@ -134,6 +134,8 @@ TEST(ScaleFactorsPresets, BootstrapPresetsKeepTheScaleThroughTheModularReduction
         {ParameterPreset::FGa, 60.0, 10, {0, -3, -3, -3, 0, 0, 0, 0, 0, 0,  -12, 0,
                                           0, 0,  0,  0,  0, 0, 0, 0, 0, -4, -4,  -4}},
         {ParameterPreset::FTb, 49.0, 5, {0, -3, -3, -3, 0, -13, 0, 0, 0, 0, 0, 0, 0, -2, -2, -2}},
+        {ParameterPreset::FTxCOEFF, 42.0, 11, {0,   -6, -6, -6, 0, 0, 0, 0,  0,  0, 0,
+                                               -11, 0,  0,  0,  0, 0, 0, -4, -4, -4}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.preset));
