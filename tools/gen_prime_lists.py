@@ -177,8 +177,13 @@ preset(0, "FVa", 17, 30, 10, "plain", B(1, 61), [X(16, 13, 51)], [B(10, 53)],
        fixed={0: FVA_BASE, -1: FVA_LAST})
 preset(1, "FVb", 17, 30, 10, "boot", B(1, 61),
        [X(8, 5, 51), B(1, 55), B(3, 57), B(12, 61)], [B(10, 61)])
+# The 60-bit primes come right above the encryption level (9), so the
+# bootstrap scale is 2^60 and the modular reduction, which multiplies on
+# levels 20 to 10, runs on levels without an integer correction; the 56-bit
+# primes take the CoeffToSlot levels 21 to 23, whose corrections its
+# constant absorbs.
 preset(2, "FGa", 16, 24, 4, "boot", B(1, 60),
-       [B(3, 45), B(6, 48), B(3, 56), B(11, 60)], [B(4, 61)])
+       [B(3, 45), B(6, 48), B(11, 60), B(3, 56)], [B(4, 61)])
 preset(3, "FGb", 16, 25, 5, "boot", B(1, 58), [B(12, 42), B(12, 58)],
        [B(3, 59), B(2, 60)], fixed={0: FGB_BASE, 1: FGB_Q1, -1: FGB_LAST})
 # The primes of the bootstrap scale's size (58 bits) come right above the
@@ -191,8 +196,10 @@ preset(5, "FGbSSE", 16, 24, 6, "boot", B(1, 58),
        [B(4, 59), B(2, 60)], share=[(0, 3, 0, 1)])
 preset(12, "FTa", 15, 20, 2, "boot", B(1, 38),
        [X(4, 3, 28), B(1, 33), B(8, 38), B(3, 41)], [B(2, 42)])
+# As for FGa: the 49-bit primes on levels 5 to 12 (bootstrap scale and
+# modular reduction), the 47-bit ones on the CoeffToSlot levels 13 to 15.
 preset(13, "FTb", 15, 16, 1, "boot", B(1, 49),
-       [B(3, 33), B(1, 36), B(3, 47), B(8, 49)], [B(1, 54)])
+       [B(3, 33), B(1, 36), B(8, 49), B(3, 47)], [B(1, 54)])
 preset(14, "ST19", 15, 20, 1, "plain", B(1, 50), [B(19, 40)], [B(1, 50)])
 preset(15, "ST14", 15, 15, 5, "plain", B(1, 48), [B(14, 42)], [B(5, 46)])
 preset(16, "ST11", 15, 12, 4, "plain", B(1, 61), [X(8, 3, 51)], [B(4, 61)])
@@ -218,8 +225,12 @@ preset(30, "FGbD9R3L0", 3, 1, 1, "other", B(1, 58), [], [B(1, 51)],
 preset(38, "FGxCOEFF", 16, 24, 6, "boot", B(1, 58), [X(5, 8, 42), B(10, 58)],
        [B(4, 59), B(2, 60)], share=[(0, 25, 0, 1)])
 alias(39, "SGxCOEFF0", 16, 1, 1, 25)
+# As for FGa: the bootstrap scale comes from level 11 (encryption level 7
+# plus 4 with coefficient bootstrapping), so the 42-bit primes sit on levels
+# 11 to 17, where the modular reduction multiplies, and the 38-bit ones on
+# the CoeffToSlot levels 18 to 20.
 preset(40, "FTxCOEFF", 15, 21, 3, "boot", B(1, 43),
-       [B(3, 25), X(4, 3, 31), X(1, 2, 38), X(3, 4, 42)], [B(3, 45)])
+       [B(3, 25), X(4, 3, 31), X(3, 4, 42), X(1, 2, 38)], [B(3, 45)])
 preset(41, "STxCOEFF0", 15, 1, 1, "plain", B(1, 43), [], [B(1, 54)],
        share=[(0, 40, 0, 1)])
 alias(42, "SD3D6R2", 6, 4, 1, 20)

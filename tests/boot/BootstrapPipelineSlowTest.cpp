@@ -123,6 +123,64 @@ TEST(BootstrapPipelineSlowTest, FGbFullSlotComplexBootstrap) {
     EXPECT_GT(p.min, 19.0);
 }
 
+// A full-slot complex bootstrap of a dense-secret preset from level 3.
+Precision fullSlotComplexBootstrap(ParameterPreset preset, const char *name) {
+    const u64 log_slots = getLogFullSlots(makeContext(preset));
+    const PresetBoot pb(preset, log_slots);
+    const Bootstrapper boot(*pb.eval, false);
+    std::mt19937_64 rng(17);
+    const Message m = randomBootMessage(rng, log_slots, 1.0);
+    Ciphertext out(pb.ctx, false, true);
+    boot.bootstrap(pb.exhausted(m, 3), out, true);
+    EXPECT_EQ(out.getLevel(), boot.getLevelAfterFullSlotBootstrap());
+    EXPECT_EQ(out.getLogSlots(), log_slots);
+    const Precision p = pb.precision(out, m);
+    print(name, "full-slot complex bootstrap", p);
+    return p;
+}
+
+// The modular reduction multiplies on levels 20 to 10, at the bootstrap scale
+// of the 60-bit primes there.
+TEST(BootstrapPipelineSlowTest, FGaFullSlotComplexBootstrap) {
+    const Precision p = fullSlotComplexBootstrap(ParameterPreset::FGa, "FGa");
+    // Measured: mean 30.3 bits, minimum 27.5 bits over 2^15 slots; the test
+    // peaks at 9.6 GiB resident and takes about a minute.
+    EXPECT_GT(p.mean, 28.0);
+    EXPECT_GT(p.min, 25.0);
+}
+
+// The modular reduction multiplies on levels 12 to 5, at the bootstrap scale
+// of the 49-bit primes there.
+TEST(BootstrapPipelineSlowTest, FTbFullSlotComplexBootstrap) {
+    const Precision p = fullSlotComplexBootstrap(ParameterPreset::FTb, "FTb");
+    // Measured: mean 18.7 bits, minimum 16.2 bits over 2^14 slots.
+    EXPECT_GT(p.mean, 17.0);
+    EXPECT_GT(p.min, 14.5);
+}
+
+// Coefficient bootstrapping: the input is taken from level 0 with no
+// SlotToCoeff before the raise (through the sparse secret of STxCOEFF0);
+// CoeffToSlot on levels 20 to 18, the modular reduction multiplies on 17 to
+// 11 at the bootstrap scale of the 42-bit primes there, and the closing
+// SlotToCoeff leaves the message at the encryption level.
+TEST(BootstrapPipelineSlowTest, FTxCOEFFFullSlotComplexBootstrap) {
+    const PresetBoot ftx(ParameterPreset::FTxCOEFF, 14);
+    ASSERT_TRUE(ftx.sparse);
+    const Bootstrapper boot(*ftx.eval, ftx.sparse, false);
+    std::mt19937_64 rng(18);
+    const Message m = randomBootMessage(rng, 14, 1.0);
+    Ciphertext out(ftx.ctx, false, true);
+    boot.bootstrap(ftx.exhausted(m, 0), out, true);
+    EXPECT_EQ(out.getLevel(), getEncryptionLevel(ftx.ctx));
+    EXPECT_EQ(out.getLogSlots(), 14u);
+    const Precision p = ftx.precision(out, m);
+    print("FTxCOEFF", "full-slot complex coefficient bootstrap", p);
+    // Measured: mean 12.9 bits, minimum 10.7 bits over 2^14 slots; the
+    // message scale (2^31) lies 12 bits below q_0.
+    EXPECT_GT(p.mean, 11.5);
+    EXPECT_GT(p.min, 9.5);
+}
+
 TEST(BootstrapPipelineSlowTest, FGdFullSlotSparseSecretBootstrap) {
     // The raise runs on the sparse secret of FGd's companion: dense to
     // sparse, the centred lift, sparse to dense.

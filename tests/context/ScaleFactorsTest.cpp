@@ -118,6 +118,35 @@ TEST(ScaleFactorsPresets, FGbSSEKeepsTheScaleThroughTheModularReduction) {
     }
 }
 
+// The same rule on other presets: the modular reduction multiplies on the
+// levels from just below CoeffToSlot's down to the double-angle level right
+// above the encryption level (plus 3 with coefficient bootstrapping), whose
+// correction its constants absorb; every level between carries none. The
+// other corrections sit on CoeffToSlot's top levels and SlotToCoeff's.
+TEST(ScaleFactorsPresets, BootstrapPresetsKeepTheScaleThroughTheModularReduction) {
+    struct Case {
+        ParameterPreset preset;
+        double boot_bits;
+        u64 boot_level;
+        std::vector<std::int64_t> corrections;
+    };
+    const std::vector<Case> cases{
+        {ParameterPreset::FGa, 60.0, 10, {0, -3, -3, -3, 0, 0, 0, 0, 0, 0,  -12, 0,
+                                          0, 0,  0,  0,  0, 0, 0, 0, 0, -4, -4,  -4}},
+        {ParameterPreset::FTb, 49.0, 5, {0, -3, -3, -3, 0, -13, 0, 0, 0, 0, 0, 0, 0, -2, -2, -2}},
+        {ParameterPreset::FTxCOEFF, 42.0, 11, {0,   -6, -6, -6, 0, 0, 0, 0,  0,  0, 0,
+                                               -11, 0,  0,  0,  0, 0, 0, -4, -4, -4}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.preset));
+        const ScaleFactors factors(c.preset);
+        ASSERT_EQ(factors.getCorrections(), c.corrections);
+        // The primes keep the scales within 0.005 bits of their sizes.
+        for (u64 l = c.boot_level; l < c.corrections.size(); ++l)
+            EXPECT_NEAR(factors.getFactors()[l], c.boot_bits, 5e-3) << "level " << l;
+    }
+}
+
 TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
     // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
     const ScaleFactors single(ParameterPreset::FGbL0);
