@@ -868,6 +868,7 @@ def emit(lists, path):
     w("// its preset: changing one breaks every saved object of that preset.")
     w("")
     w('#include "arith/PrimeLists.hpp"')
+    w('#include "foundation/WordArith.hpp"')
     w("")
     w("#include <cstddef>")
     w("#include <cstdint>")
@@ -878,8 +879,6 @@ def emit(lists, path):
     w("")
     w("namespace Quelt {")
     w("namespace {")
-    w("")
-    w("using u64 = std::uint64_t;")
     w("")
     for key in reps:
         d = P[key]
