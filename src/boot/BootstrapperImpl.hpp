@@ -614,6 +614,12 @@ private:
     // The inner bootstrapper's result switched down to `level` of the output
     // evaluator's context.
     void switchBackFromInner(const RingCiphertext &u, RingCiphertext &out, u64 level) const;
+    // The outsourced road of a two-output form: run(inner, t, a, b,
+    // compensation) on the inner bootstrapper, then both results switched
+    // back into out_real and out_imag.
+    template <class Run>
+    void outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
+                              RingCiphertext &out_imag, const Run &run) const;
     // The shared mechanics of the transforms for both encryption types
     // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
     // last down, after the surplus of `budget` over them, on result (which

@@ -129,6 +129,17 @@ void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCipherte
     out = std::move(result);
 }
 
+template <class Run>
+void BootstrapperImpl::outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
+                                            RingCiphertext &out_imag, const Run &run) const {
+    OutsourcedInput o = outsourcedInput(in, 0);
+    RingCiphertext a(o.inner.context_, false, true);
+    RingCiphertext b(o.inner.context_, false, true);
+    run(o.inner, o.t, a, b, o.compensation);
+    switchBackFromInner(a, out_real, o.level);
+    switchBackFromInner(b, out_imag, o.level);
+}
+
 BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
     if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
         throw RuntimeException(kMultiplierMessage);
@@ -312,12 +323,10 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
     if (inner_) {
-        OutsourcedInput o = outsourcedInput(in, 0);
-        RingCiphertext a(o.inner.context_, false, true);
-        RingCiphertext b(o.inner.context_, false, true);
-        o.inner.bootstrapTwoOutput(o.t, a, b, scale * o.compensation);
-        switchBackFromInner(a, out_real, o.level);
-        switchBackFromInner(b, out_imag, o.level);
+        outsourcedTwoOutputs(in, out_real, out_imag,
+                             [scale](const BootstrapperImpl &inner, const RingCiphertext &t,
+                                     RingCiphertext &a, RingCiphertext &b,
+                                     double f) { inner.bootstrapTwoOutput(t, a, b, scale * f); });
         return;
     }
     RingCiphertext t = emptyLike(in);
@@ -426,12 +435,10 @@ void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCip
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
     if (inner_) {
-        OutsourcedInput o = outsourcedInput(in, 0);
-        RingCiphertext re(o.inner.context_, false, true);
-        RingCiphertext im(o.inner.context_, false, true);
-        o.inner.integerToRootsBootstrap(o.t, re, im, a * o.compensation);
-        switchBackFromInner(re, out_real, o.level);
-        switchBackFromInner(im, out_imag, o.level);
+        outsourcedTwoOutputs(in, out_real, out_imag,
+                             [a](const BootstrapperImpl &inner, const RingCiphertext &t,
+                                 RingCiphertext &re, RingCiphertext &im,
+                                 double f) { inner.integerToRootsBootstrap(t, re, im, a * f); });
         return;
     }
     const RingCiphertext t = bootstrapExceptRemoveI(in);
