@@ -32,7 +32,7 @@ configure_and_build() { # dir, extra cmake args...
 case "$mode" in
   example)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DQUELT_BUILD_TESTS=OFF -DQUELT_BUILD_BENCHMARKS=OFF
-    ./build/examples/quelt_example
+    ./build/examples/quelt_example_01_arithmetic
     ;;
   test)
     bash tools/check_format.sh

@@ -261,7 +261,9 @@ extern template class DeviceSpecificArray<double>;
 extern template class DeviceSpecificArray<std::complex<double>>;
 extern template class DeviceSpecificArray<int>;
 extern template class DeviceSpecificArray<bool>;
-extern template class DeviceSpecificArray<unsigned __int128>;
-extern template class DeviceSpecificArray<__int128>;
+// The 128-bit integer types are a compiler extension: __extension__ keeps
+// user programs built with -Wpedantic free of warnings.
+__extension__ extern template class DeviceSpecificArray<unsigned __int128>;
+__extension__ extern template class DeviceSpecificArray<__int128>;
 
 } // namespace Quelt
