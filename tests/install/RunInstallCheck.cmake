@@ -1,10 +1,12 @@
 # Installs the build tree into a fresh prefix, then builds and runs a small
-# program against it twice: with find_package(Quelt) and with
-# `pkg-config --cflags --libs quelt`. Run as `cmake -P` with:
+# program and the first example program against it twice: with
+# find_package(Quelt) and with `pkg-config --cflags --libs quelt`, with
+# -Wall -Wextra -Wpedantic -Werror. Run as `cmake -P` with:
 #   BUILD_DIR    the configured and built project
 #   CONFIG       its configuration (multi-configuration generators)
 #   WORK_DIR     a directory of its own (removed and recreated)
 #   SOURCE_DIR   this directory (the consumer project)
+#   EXAMPLES_DIR the examples/ folder of the source tree
 #   LIBDIR       CMAKE_INSTALL_LIBDIR of the project
 #   GENERATOR, CXX_COMPILER, PKG_CONFIG
 
@@ -29,6 +31,7 @@ run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" ${config_args} --prefix 
 set(cmake_build "${WORK_DIR}/with-cmake")
 run("configuring with find_package" ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${cmake_build}"
     -G "${GENERATOR}" -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix}
+    -DQUELT_EXAMPLES_DIR=${EXAMPLES_DIR}
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
 file(STRINGS "${cmake_build}/CMakeCache.txt" found REGEX "^Quelt_DIR:")
 string(FIND "${found}" "=${prefix}/" at)
@@ -37,6 +40,7 @@ if(at EQUAL -1)
 endif()
 run("building with find_package" ${CMAKE_COMMAND} --build "${cmake_build}")
 run("running the find_package build" "${cmake_build}/consumer")
+run("running the example built with find_package" "${cmake_build}/example_01")
 
 # pkg-config, reading only the new prefix's file.
 if(NOT PKG_CONFIG)
@@ -56,6 +60,11 @@ if(NOT includedir STREQUAL expected)
 endif()
 run("pkg-config libdir" ${PKG_CONFIG} --variable=libdir quelt)
 string(STRIP "${run_output}" libdir)
-run("building with pkg-config" ${CXX_COMPILER} "${SOURCE_DIR}/consumer.cpp" ${flags}
+set(warnings -Wall -Wextra -Wpedantic -Werror)
+run("building with pkg-config" ${CXX_COMPILER} ${warnings} "${SOURCE_DIR}/consumer.cpp" ${flags}
     "-Wl,-rpath,${libdir}" -o "${WORK_DIR}/consumer-pkg-config")
 run("running the pkg-config build" "${WORK_DIR}/consumer-pkg-config")
+run("building the example with pkg-config" ${CXX_COMPILER} ${warnings}
+    "${EXAMPLES_DIR}/01_arithmetic.cpp" ${flags} "-Wl,-rpath,${libdir}"
+    -o "${WORK_DIR}/example-pkg-config")
+run("running the example built with pkg-config" "${WORK_DIR}/example-pkg-config")
