@@ -51,113 +51,20 @@ class SecretKey;
 // RLWE key for a context with one secret, an MSRLWE key for several).
 class KeyGenerator {
 public:
-    static constexpr const char *kKeyMismatch = "[KeyGenerator] context and secret key don't match";
-    static constexpr const char *kPackMismatch = "[KeyGenerator] context and key pack don't match";
-    static constexpr const char *kNoSparseSupport =
-        "[KeyGenerator] context does not support sparse secret encapsulation";
-    static constexpr const char *kSparseMismatch =
-        "[KeyGenerator] parameter of context and context_sparse does not match";
-    static constexpr const char *kNoDefaultKey =
-        "[KeyGenerator] The KeyGenerator was constructed without a default secret key";
-    static constexpr const char *kEncKeyMultiSecret =
-        "[KeyGenerator] genEncKey for MSRLWE is not implemented yet";
-    static constexpr const char *kMultKeyMultiSecret =
-        "[KeyGenerator] genMultKey for MSRLWE is not implemented yet";
-    static constexpr const char *kWrongRotationIndex = "Wrong rotation index";
-    static constexpr const char *kSwitchKeyContext =
-        "Two secret keys should be in the context of KeyGenerator.";
-
-    // Messages of the bundle generation, as the library has always worded
-    // them.
-    static constexpr const char *kMultiSecretSwitchDegree =
-        "[KeyGeneraotrImpl/genMultiSecretSwitchKeyBundle] The degree of input secret key isn't "
-        "the same as  the degree of output secret key";
-    static constexpr const char *kMultiSecretSwitchPrimes =
-        "[genMultiSecretSwitchKeyBundle] Two contexts used to generate multi secret switch key "
-        "bundle have distinct primes";
-    static constexpr const char *kModPackTotalDimension =
-        "[genModPackKeyBundle] Total dimension of output secret key is not equal to the RLWE "
-        "encryption dimension";
-    static constexpr const char *kModPackDegree =
-        "[genModPackKeyBundle] The degree of input secret key does not divide the degree of "
-        "output secret key";
-    static constexpr const char *kModPackRank =
-        "[genModPackKeyBundle] The rank of output secret key does not divide the rank of input "
-        "secret key";
-    static constexpr const char *kModPackKeyPrimes =
-        "[genModPackKeyBundle] The encryption primes of the ciphertext to pack to is not subset "
-        "of the primes of the switching key";
-    static constexpr const char *kModPackOutputPrimes =
-        "[genModPackKeyBundle] The encryption primes of the ciphertext to pack to is not subset "
-        "of the primes of the output ciphertext";
-    static constexpr const char *kIncreaseNSDegree =
-        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The degree of input secret key isn't the same "
-        "as  the degree of output secret key";
-    static constexpr const char *kIncreaseNSDivide =
-        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The NS of secret_from does not divide the NS "
-        "of secret_to";
-    static constexpr const char *kIncreaseNSChain =
-        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The primes of secret_to's context are not "
-        "those of the KeyGenerator's context";
-    static constexpr const char *kIncreaseNSGadgetRank =
-        "[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The gadget rank of secret_to's context is not "
-        "that of the KeyGenerator's context";
-    static constexpr const char *kMStoSSDegree =
-        "[KeyGeneraotrImpl/genMStoSSKeyBundle] The degree of input secret key isn't the same as  "
-        "divide the degree of output secret key";
-    static constexpr const char *kMStoSSGadgetRank =
-        "[KeyGeneraotrImpl/genMStoSSKeyBundle] The gadget rank of input secret key's context is "
-        "not that of output secret key's context";
-    static constexpr const char *kSStoMSDegree =
-        "[KeyGeneraotrImpl/genSStoMSKeyBundle] The degree of input secret key isn't the same as  "
-        "the degree of output secret key";
-    static constexpr const char *kSStoMSGadgetRank =
-        "[KeyGeneraotrImpl/genSStoMSKeyBundle] The gadget rank of input secret key's context is "
-        "not that of output secret key's context";
-    static constexpr const char *kNoSparseContext =
-        "Key Generator is not constructed for the parameter supporting sparse secret encapsulation";
-    static constexpr const char *kFuseNotSupported =
-        "[genFuseRotKeyBundle] This parameter does not support fusing modRaise and modUp.";
-    static constexpr const char *kFuseSecretCount =
-        "[genFuseRotKeyBundle] The size of sx_vec should be the same as num_secret.";
-    static constexpr const char *kFuseNoSecretKey =
-        "[genFuseRotKeyBundle] The KeyGenerator was constructed without a secret key.";
-    static constexpr const char *kFuseNoMultiSecretKey =
-        "[genFuseRotKeyBundle] The KeyGenerator was constructed without an MSRLWE secret key.";
-    static constexpr const char *kFuseNoSparseContext =
-        "KeyGenerator was not constructed for the parameter supporting sparse secret "
-        "encapsulation.";
-    static constexpr const char *kComposeDegree =
-        "[genComposeKey] The degree of input ciphertext does not divide the RLWE encryption degree";
-    static constexpr const char *kComposeSubset =
-        "[genComposeKey] The encryption primes of the ciphertext to switch from is not subset of "
-        "the primes of the RLWE encryption";
-    static constexpr const char *kDecomposeKeyDegree =
-        "[genDecomposeKey] The degree of the switch key is not same to the RLWE encryption degree";
-    static constexpr const char *kDecomposeDegree =
-        "[genDecomposeKey] The degree of output ciphertexts does not divide the degree of "
-        "ciphertext to switch to";
-    static constexpr const char *kDecomposeSubset =
-        "[genDecomposeKey] The encryption primes of the ciphertext to switch to is not subset of "
-        "the primes of the RLWE encryption";
-    static constexpr const char *kDecomposeKeySubset =
-        "[genDecomposeKey] The encryption primes of the ciphertext to switch to is not subset of "
-        "the primes of the switching key";
-    static constexpr const char *kDecomposeKeySecrets =
-        "[genDecomposeKey] The context of the switch key should have one secret";
-
     // Construction checks, before anything is allocated:
-    //   - a secret key whose context differs from `context` in preset (or,
-    //     for custom contexts, in sizes), degree, any prime of the chain
-    //     (base, quantize and temporary), rank, number of secrets or gadget
-    //     rank: kKeyMismatch;
+    //   - a secret key whose context differs from `context` in preset (or, for
+    //     custom contexts, in sizes), degree, any prime of the chain (base,
+    //     quantize and temporary), rank, number of secrets or gadget rank:
+    //     "[KeyGenerator] context and secret key don't match";
     //   - with a sparse context, a context whose preset has no sparse-secret
-    //     encapsulation: kNoSparseSupport; a sparse context that is not of the
-    //     preset's sparse companion preset: kSparseMismatch (and "This
-    //     parameter preset does not have corresponding sparse parameter
-    //     preset" from the companion lookup);
+    //     encapsulation: "[KeyGenerator] context does not support sparse secret
+    //     encapsulation"; a sparse context that is not of the preset's sparse
+    //     companion preset: "[KeyGenerator] parameter of context and
+    //     context_sparse does not match" (and "This parameter preset does not
+    //     have corresponding sparse parameter preset" from the companion
+    //     lookup);
     //   - a given key pack over another context (compared as the secret key's
-    //     context is): kPackMismatch.
+    //     context is): "[KeyGenerator] context and key pack don't match".
     // A null context throws "[Context] The context is null". The constructors
     // without a pack make a new KeyPack(context) (KeyPack(context,
     // context_sparse) with a sparse context) after these checks. The
@@ -182,22 +89,23 @@ public:
                  const std::shared_ptr<ContextContent> &context_sparse,
                  const SecretKeyBase<EncryptionType::MSRLWE> &sk, const KeyPack &pack);
 
-    // The encryption key (EncryptionKey(context, sk)) into the pack,
-    // replacing a held one. A multi-secret context throws
-    // kEncKeyMultiSecret.
+    // The encryption key (EncryptionKey(context, sk)) into the pack, replacing
+    // a held one. A multi-secret context throws "[KeyGenerator] genEncKey for
+    // MSRLWE is not implemented yet".
     void genEncKey() const;
-    // The multiplication key (source s^2, target s) into the pack, replacing
-    // a held one. A multi-secret context throws kMultKeyMultiSecret.
+    // The multiplication key (source s^2, target s) into the pack, replacing a
+    // held one. A multi-secret context throws "[KeyGenerator] genMultKey for
+    // MSRLWE is not implemented yet".
     void genMultKey() const;
     // The conjugation key (source s(X^-1), target s; per secret on a
     // multi-secret context) into the pack, replacing a held one.
     void genConjKey() const;
-    // The key that rotates the slots left by idx (source s(X^g), g = 5^idx
-    // mod 2N), 1 <= idx < N/2, else kWrongRotationIndex. It enters the pack
-    // only when the pack holds no key of index idx.
+    // The key that rotates the slots left by idx (source s(X^g), g = 5^idx mod
+    // 2N), 1 <= idx < N/2, else "Wrong rotation index". It enters the pack only
+    // when the pack holds no key of index idx.
     void genLeftRotKey(std::uint64_t idx) const;
-    // The left-rotation key of N/2 - idx; idx 0 or not below N/2 throws
-    // kWrongRotationIndex before any other check.
+    // The left-rotation key of N/2 - idx; idx 0 or not below N/2 throws "Wrong
+    // rotation index" before any other check.
     void genRightRotKey(std::uint64_t idx) const;
     // The left-rotation key of (N/2 - 1) AND idx (two's complement, so -1 is
     // N/2 - 1), unless that is 0 or the pack holds it.
@@ -221,10 +129,10 @@ public:
     void genRotKeysForBootstrap(const std::vector<std::uint64_t> &log_radix_bounds,
                                 bool min_key) const;
 
-    // A key from `from` to `to` (type 'w'), returned, not put into the pack;
-    // no default secret key is needed. Both keys must have been made over
-    // this generator's context object itself (not merely an equal context),
-    // else kSwitchKeyContext.
+    // A key from `from` to `to` (type 'w'), returned, not put into the pack; no
+    // default secret key is needed. Both keys must have been made over this
+    // generator's context object itself (not merely an equal context), else
+    // "Two secret keys should be in the context of KeyGenerator.".
     RingSwitchKey genSwitchKey(const SecretKeyBase<EncryptionType::RLWE> &from,
                                const SecretKeyBase<EncryptionType::RLWE> &to) const;
     // The same for two multi-secret keys: secret k of `from` to secret k of
@@ -232,76 +140,92 @@ public:
     RingSwitchKey genSwitchKeyMSRLWE(const SecretKeyBase<EncryptionType::MSRLWE> &from,
                                      const SecretKeyBase<EncryptionType::MSRLWE> &to) const;
 
-    // A new sparse-secret encapsulation key into the pack, for a sparse
-    // secret drawn now (the only draw before the keys' own): its DTS part
-    // switches the default secret, written over the sparse context, to the
-    // sparse secret, over the sparse context; its STD part switches the
-    // sparse secret, written over the main context, to the default secret,
-    // over the main context. With several secrets each part switches secret
-    // k to secret k. The sparse secret is kept nowhere else. The key is made
-    // complete before it replaces the pack's key (a failure leaves the held
-    // key; a key already handed out stays as it was). Fused rotation keys in
-    // the pack are left untouched, also those made for an earlier sparse
-    // secret. Checks, in order, before anything is drawn or allocated:
-    // kNoDefaultKey; a generator built without a sparse context:
-    // kNoSparseContext; a sparse context of another degree, rank or number
-    // of secrets than the context: kSparseMismatch; a pack made without a
-    // sparse context (as after flush): "[KeyPack] The key pack was not
-    // constructed with a sparse context".
+    // A new sparse-secret encapsulation key into the pack, for a sparse secret
+    // drawn now (the only draw before the keys' own): its DTS part switches the
+    // default secret, written over the sparse context, to the sparse secret,
+    // over the sparse context; its STD part switches the sparse secret, written
+    // over the main context, to the default secret, over the main context. With
+    // several secrets each part switches secret k to secret k. The sparse
+    // secret is kept nowhere else. The key is made complete before it replaces
+    // the pack's key (a failure leaves the held key; a key already handed out
+    // stays as it was). Fused rotation keys in the pack are left untouched,
+    // also those made for an earlier sparse secret. Checks, in order, before
+    // anything is drawn or allocated: "[KeyGenerator] The KeyGenerator was
+    // constructed without a default secret key"; a generator built without a
+    // sparse context: "Key Generator is not constructed for the parameter
+    // supporting sparse secret encapsulation"; a sparse context of another
+    // degree, rank or number of secrets than the context: "[KeyGenerator]
+    // parameter of context and context_sparse does not match"; a pack made
+    // without a sparse context (as after flush): "[KeyPack] The key pack was
+    // not constructed with a sparse context".
     void genSparseSecretEncapsulationKey() const;
 
-    // Fused rotation keys (bootstrapping with the modulus raise fused into
-    // the first CoeffToSlot step): with R the radix and g the stride of the
-    // first step of the full-slot CoeffToSlot split, the key of index
-    // r = j g (j < R) holds, on the L base and quantize primes and the first
-    // two temporary primes (NTT form), the bodies
-    // m_j (p_L sigma_r(from_k) - a to_k + e_k) for each secret k and the mask
-    // m_j a, where m_j is the j-th diagonal of that step, p_L the first
-    // temporary prime, sigma_r the automorphism X -> X^(5^r mod 2N), a a
-    // uniform mask and e_k a fresh Gaussian error. The full-slot
-    // bootstrapping constants are built for the call and dropped. Each key
-    // enters the pack whole, under the exclusive lock of the fused keys, only
-    // when its index holds none. Checks, in order, before any key is made:
-    // kFuseNotSupported; `from` or `to` not of one polynomial per secret:
-    // kFuseSecretCount; then what the bootstrapping parameters and constants
-    // throw (for example "Currently, FuseModRaise is only supported for
-    // degree 2^16").
+    // Fused rotation keys (bootstrapping with the modulus raise fused into the
+    // first CoeffToSlot step): with R the radix and g the stride of the first
+    // step of the full-slot CoeffToSlot split, the key of index r = j g (j < R)
+    // holds, on the L base and quantize primes and the first two temporary
+    // primes (NTT form), the bodies m_j (p_L sigma_r(from_k) - a to_k + e_k)
+    // for each secret k and the mask m_j a, where m_j is the j-th diagonal of
+    // that step, p_L the first temporary prime, sigma_r the automorphism X ->
+    // X^(5^r mod 2N), a a uniform mask and e_k a fresh Gaussian error. The
+    // full-slot bootstrapping constants are built for the call and dropped.
+    // Each key enters the pack whole, under the exclusive lock of the fused
+    // keys, only when its index holds none. Checks, in order, before any key is
+    // made: "[genFuseRotKeyBundle] This parameter does not support fusing
+    // modRaise and modUp."; `from` or `to` not of one polynomial per secret:
+    // "[genFuseRotKeyBundle] The size of sx_vec should be the same as
+    // num_secret."; then what the bootstrapping parameters and constants throw
+    // (for example "Currently, FuseModRaise is only supported for degree
+    // 2^16").
     void genFuseRotKeyBundle(const PolynomialVector &from, const PolynomialVector &to) const;
-    // The fused keys from the default secret to itself. Without the key of
-    // the context's kind: kFuseNoSecretKey (one secret) or
-    // kFuseNoMultiSecretKey (several), before the checks above.
+    // The fused keys from the default secret to itself. Without the key of the
+    // context's kind: "[genFuseRotKeyBundle] The KeyGenerator was constructed
+    // without a secret key." (one secret) or "[genFuseRotKeyBundle] The
+    // KeyGenerator was constructed without an MSRLWE secret key." (several),
+    // before the checks above.
     void genFuseRotKeyBundle() const;
     // A new sparse-secret encapsulation key (as
     // genSparseSecretEncapsulationKey), then the fused keys from its sparse
     // secret, written over the main context, to the default secret; these
     // replace fused keys the pack already holds (made for another sparse
     // secret, they would not match the new encapsulation key). Checks, in
-    // order, before anything enters the pack: kFuseNoSparseContext,
-    // kFuseNotSupported, then the checks of genSparseSecretEncapsulationKey
-    // after its sparse-context one.
+    // order, before anything enters the pack: "KeyGenerator was not constructed
+    // for the parameter supporting sparse secret encapsulation.",
+    // "[genFuseRotKeyBundle] This parameter does not support fusing modRaise
+    // and modUp.", then the checks of genSparseSecretEncapsulationKey after its
+    // sparse-context one.
     void genFuseRotKeyBundleWithSSE() const;
 
-    // The key (type 'w', over this generator's context) that switches from
-    // the small secret s of degree n embedded as s(X^(N/n)) (coefficient i
-    // at i N / n) to the default secret. Checks, in order: kNoDefaultKey
-    // (also for a context with several secrets: this key has a single-secret
-    // form only); N not a multiple of n: kComposeDegree; the small context's
-    // encryption level above the level up to which its chain agrees with
-    // this context's: kComposeSubset ("The given two contexts are not
-    // compatible at any level" when prime 0 differs). No key is made before
-    // the checks pass.
+    // The key (type 'w', over this generator's context) that switches from the
+    // small secret s of degree n embedded as s(X^(N/n)) (coefficient i at i N /
+    // n) to the default secret. Checks, in order: "[KeyGenerator] The
+    // KeyGenerator was constructed without a default secret key" (also for a
+    // context with several secrets: this key has a single-secret form only); N
+    // not a multiple of n: "[genComposeKey] The degree of input ciphertext does
+    // not divide the RLWE encryption degree"; the small context's encryption
+    // level above the level up to which its chain agrees with this context's:
+    // "[genComposeKey] The encryption primes of the ciphertext to switch from
+    // is not subset of the primes of the RLWE encryption" ("The given two
+    // contexts are not compatible at any level" when prime 0 differs). No key
+    // is made before the checks pass.
     RingSwitchKey genComposeKey(const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
     // The key (type 'w', over context_to, with its gadget digits and chain)
     // that switches from the default secret to the small secret embedded as
-    // above, both written over context_to. Checks, in order: kNoDefaultKey
-    // (as for genComposeKey); context_to of another degree:
-    // kDecomposeKeyDegree; N not a multiple of n: kDecomposeDegree; the
-    // small context's encryption level above the level up to which it
-    // agrees with this context: kDecomposeSubset, then with context_to:
-    // kDecomposeKeySubset (prime 0 differing: "The given two contexts are
-    // not compatible at any level"); context_to with several secrets or a
-    // rank above 1: kDecomposeKeySecrets. No key is made before the checks
-    // pass.
+    // above, both written over context_to. Checks, in order: "[KeyGenerator]
+    // The KeyGenerator was constructed without a default secret key" (as for
+    // genComposeKey); context_to of another degree: "[genDecomposeKey] The
+    // degree of the switch key is not same to the RLWE encryption degree"; N
+    // not a multiple of n: "[genDecomposeKey] The degree of output ciphertexts
+    // does not divide the degree of ciphertext to switch to"; the small
+    // context's encryption level above the level up to which it agrees with
+    // this context: "[genDecomposeKey] The encryption primes of the ciphertext
+    // to switch to is not subset of the primes of the RLWE encryption", then
+    // with context_to: "[genDecomposeKey] The encryption primes of the
+    // ciphertext to switch to is not subset of the primes of the switching key"
+    // (prime 0 differing: "The given two contexts are not compatible at any
+    // level"); context_to with several secrets or a rank above 1:
+    // "[genDecomposeKey] The context of the switch key should have one secret".
+    // No key is made before the checks pass.
     RingSwitchKey genDecomposeKey(const std::shared_ptr<ContextContent> &context_to,
                                   const SecretKeyBase<EncryptionType::RLWE> &sk_small) const;
 
@@ -312,34 +236,53 @@ public:
     using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
 
     // num_secret(to) / num_secret(from) keys over `to`'s context: key i
-    // switches the secret whose secrets i a .. i a + a - 1 are those of
-    // `from` (a = num_secret(from)), the others 0, to `to`, with this
-    // generator's digits. Checks: equal degrees (kIncreaseNSDegree),
-    // num_secret(from) dividing num_secret(to) (kIncreaseNSDivide), `to`'s
-    // context with this context's chain (kIncreaseNSChain) and gadget rank
-    // (kIncreaseNSGadgetRank).
+    // switches the secret whose secrets i a .. i a + a - 1 are those of `from`
+    // (a = num_secret(from)), the others 0, to `to`, with this generator's
+    // digits. Checks: equal degrees ("[KeyGeneraotrImpl/genIncreaseNSKeyBundle]
+    // The degree of input secret key isn't the same as  the degree of output
+    // secret key"), num_secret(from) dividing num_secret(to)
+    // ("[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The NS of secret_from does
+    // not divide the NS of secret_to"), `to`'s context with this context's
+    // chain ("[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The primes of
+    // secret_to's context are not those of the KeyGenerator's context") and
+    // gadget rank ("[KeyGeneraotrImpl/genIncreaseNSKeyBundle] The gadget rank
+    // of secret_to's context is not that of the KeyGenerator's context").
     IncreaseNSKeyBundle genIncreaseNSKeyBundle(const MSRLWEKey &from, const MSRLWEKey &to) const;
-    // One key per secret of `ms` over its context: key k switches secret k
-    // to `ss` (single-secret form with the digits of `ss`'s context; the
-    // bodies of the other secrets hold zeros). SStoMS: key k switches the
-    // secret that is `ss` at secret k and 0 elsewhere to `ms`. Checks: equal
-    // degrees (kMStoSSDegree, kSStoMSDegree), one chain
-    // (kMultiSecretSwitchPrimes), equal gadget ranks (kMStoSSGadgetRank,
-    // kSStoMSGadgetRank). Only ET = RLWE exists.
+    // One key per secret of `ms` over its context: key k switches secret k to
+    // `ss` (single-secret form with the digits of `ss`'s context; the bodies of
+    // the other secrets hold zeros). SStoMS: key k switches the secret that is
+    // `ss` at secret k and 0 elsewhere to `ms`. Checks: equal degrees
+    // ("[KeyGeneraotrImpl/genMStoSSKeyBundle] The degree of input secret key
+    // isn't the same as  divide the degree of output secret key",
+    // "[KeyGeneraotrImpl/genSStoMSKeyBundle] The degree of input secret key
+    // isn't the same as  the degree of output secret key"), one chain
+    // ("[genMultiSecretSwitchKeyBundle] Two contexts used to generate multi
+    // secret switch key bundle have distinct primes"), equal gadget ranks
+    // ("[KeyGeneraotrImpl/genMStoSSKeyBundle] The gadget rank of input secret
+    // key's context is not that of output secret key's context",
+    // "[KeyGeneraotrImpl/genSStoMSKeyBundle] The gadget rank of input secret
+    // key's context is not that of output secret key's context"). Only ET =
+    // RLWE exists.
     template <EncryptionType ET>
     MStoSSKeyBundle genMStoSSKeyBundle(const MSRLWEKey &ms, const SecretKeyBase<ET> &ss) const;
     template <EncryptionType ET>
     SStoMSKeyBundle genSStoMSKeyBundle(const SecretKeyBase<ET> &ss, const MSRLWEKey &ms) const;
     // Modulus packing over this generator's context (degree N): the output
-    // secret interleaves `out` (coefficient j of polynomial i on exponent
-    // j rank(out) + i); key k switches from the secret holding input
-    // polynomials k r .. k r + r - 1 (r = rank(out)), polynomial i spread
-    // with stride N / degree(in) from exponent i, or for an LWE input its
-    // coefficients k r .. k r + r - 1 in the first r entries. rank(in) / r
-    // (n / r for LWE) keys. Checks in order: kModPackTotalDimension,
-    // kModPackDegree (not for LWE), kModPackRank, kModPackKeyPrimes,
-    // kModPackOutputPrimes ("The given two contexts are not compatible at
-    // any level" when prime 0 differs). ET is MLWE or RLWE.
+    // secret interleaves `out` (coefficient j of polynomial i on exponent j
+    // rank(out) + i); key k switches from the secret holding input polynomials
+    // k r .. k r + r - 1 (r = rank(out)), polynomial i spread with stride N /
+    // degree(in) from exponent i, or for an LWE input its coefficients k r .. k
+    // r + r - 1 in the first r entries. rank(in) / r (n / r for LWE) keys.
+    // Checks in order: "[genModPackKeyBundle] Total dimension of output secret
+    // key is not equal to the RLWE encryption dimension",
+    // "[genModPackKeyBundle] The degree of input secret key does not divide the
+    // degree of output secret key" (not for LWE), "[genModPackKeyBundle] The
+    // rank of output secret key does not divide the rank of input secret key",
+    // "[genModPackKeyBundle] The encryption primes of the ciphertext to pack to
+    // is not subset of the primes of the switching key", "[genModPackKeyBundle]
+    // The encryption primes of the ciphertext to pack to is not subset of the
+    // primes of the output ciphertext" ("The given two contexts are not
+    // compatible at any level" when prime 0 differs). ET is MLWE or RLWE.
     template <EncryptionType ET>
     ModPackKeyBundle genModPackKeyBundle(const SecretKeyBase<EncryptionType::MLWE> &in,
                                          const SecretKeyBase<ET> &out) const;
@@ -356,10 +299,13 @@ public:
                                                          const std::vector<MSRLWEKey> &ms) const;
     // The MStoSS bundle from the last key of `ms` to `ss` and the bisection
     // bundle of (ss, ms), after checkMultiSecretSwitchKeyCondition on their
-    // contexts (kMultiSecretSwitchDegree, kMultiSecretSwitchPrimes). The
-    // four-key form takes its MStoSS bundle from ms2 to ss2 (checked the same
-    // way) and holds the contexts of ss2 and ms2 and a 'complex' MStoSS bundle
-    // from the last key of `ms` to `ss`, generated when ss's context is a
+    // contexts ("[KeyGeneraotrImpl/genMultiSecretSwitchKeyBundle] The degree of
+    // input secret key isn't the same as  the degree of output secret key",
+    // "[genMultiSecretSwitchKeyBundle] Two contexts used to generate multi
+    // secret switch key bundle have distinct primes"). The four-key form takes
+    // its MStoSS bundle from ms2 to ss2 (checked the same way) and holds the
+    // contexts of ss2 and ms2 and a 'complex' MStoSS bundle from the last key
+    // of `ms` to `ss`, generated when ss's context is a
     // coefficient-bootstrapping one and holding zeros otherwise.
     template <EncryptionType ET>
     MultiSecretSwitchKeyBundle

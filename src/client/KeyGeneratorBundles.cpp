@@ -13,6 +13,7 @@
 #include "Quelt/LWE/SecretKey.hpp"
 #include "client/BundleGeneration.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
@@ -62,7 +63,7 @@ void checkSecretSwitch(const std::shared_ptr<ContextContent> &from,
                        const std::shared_ptr<ContextContent> &to, const char *degree_message,
                        const char *gadget_message) {
     require(getDegree(from) == getDegree(to), degree_message);
-    require(sameChain(from, to), KeyGenerator::kMultiSecretSwitchPrimes);
+    require(sameChain(from, to), KeyGeneratorMessages::kMultiSecretSwitchPrimes);
     require(getGadgetRank(from) == getGadgetRank(to), gadget_message);
 }
 
@@ -111,8 +112,8 @@ RLWEKey interleavedOutput(const std::shared_ptr<ContextContent> &g,
 
 void checkMultiSecretSwitchKeyCondition(const std::shared_ptr<ContextContent> &a,
                                         const std::shared_ptr<ContextContent> &b) {
-    require(getDegree(a) == getDegree(b), KeyGenerator::kMultiSecretSwitchDegree);
-    require(primesOfAInB(a, b), KeyGenerator::kMultiSecretSwitchPrimes);
+    require(getDegree(a) == getDegree(b), KeyGeneratorMessages::kMultiSecretSwitchDegree);
+    require(primesOfAInB(a, b), KeyGeneratorMessages::kMultiSecretSwitchPrimes);
 }
 
 namespace {
@@ -124,13 +125,13 @@ void checkModPack(const std::shared_ptr<ContextContent> &g, const InContext &in,
                   u64 in_level, const std::shared_ptr<ContextContent> *in_ring,
                   const std::shared_ptr<ContextContent> &out) {
     require(static_cast<u128>(getDegree(out)) * getRank(out) == getDegree(g),
-            KeyGenerator::kModPackTotalDimension);
+            KeyGeneratorMessages::kModPackTotalDimension);
     if (in_ring)
         require(getDegree(*in_ring) != 0 && getDegree(out) % getDegree(*in_ring) == 0,
-                KeyGenerator::kModPackDegree);
-    require(getRank(out) != 0 && in_rank % getRank(out) == 0, KeyGenerator::kModPackRank);
-    require(in_level <= getMaxCompatibleLevel(in, g), KeyGenerator::kModPackKeyPrimes);
-    require(in_level <= getMaxCompatibleLevel(in, out), KeyGenerator::kModPackOutputPrimes);
+                KeyGeneratorMessages::kModPackDegree);
+    require(getRank(out) != 0 && in_rank % getRank(out) == 0, KeyGeneratorMessages::kModPackRank);
+    require(in_level <= getMaxCompatibleLevel(in, g), KeyGeneratorMessages::kModPackKeyPrimes);
+    require(in_level <= getMaxCompatibleLevel(in, out), KeyGeneratorMessages::kModPackOutputPrimes);
 }
 
 } // namespace
@@ -153,23 +154,23 @@ void checkIncreaseNS(const std::shared_ptr<ContextContent> &g, const MSRLWEKey &
                      const MSRLWEKey &to) {
     const auto &f = from.getContext();
     const auto &t = to.getContext();
-    require(getDegree(f) == getDegree(t), KeyGenerator::kIncreaseNSDegree);
+    require(getDegree(f) == getDegree(t), KeyGeneratorMessages::kIncreaseNSDegree);
     const u64 a = getNumSecret(f);
     const u64 b = getNumSecret(t);
-    require(a != 0 && b % a == 0 && b != 0, KeyGenerator::kIncreaseNSDivide);
+    require(a != 0 && b % a == 0 && b != 0, KeyGeneratorMessages::kIncreaseNSDivide);
     // The keys over `to`'s context are written with the generator's digits.
-    require(sameChain(t, g), KeyGenerator::kIncreaseNSChain);
-    require(getGadgetRank(t) == getGadgetRank(g), KeyGenerator::kIncreaseNSGadgetRank);
+    require(sameChain(t, g), KeyGeneratorMessages::kIncreaseNSChain);
+    require(getGadgetRank(t) == getGadgetRank(g), KeyGeneratorMessages::kIncreaseNSGadgetRank);
 }
 
 void checkMStoSS(const MSRLWEKey &ms, const RLWEKey &ss) {
-    checkSecretSwitch(ms.getContext(), ss.getContext(), KeyGenerator::kMStoSSDegree,
-                      KeyGenerator::kMStoSSGadgetRank);
+    checkSecretSwitch(ms.getContext(), ss.getContext(), KeyGeneratorMessages::kMStoSSDegree,
+                      KeyGeneratorMessages::kMStoSSGadgetRank);
 }
 
 void checkSStoMS(const RLWEKey &ss, const MSRLWEKey &ms) {
-    checkSecretSwitch(ss.getContext(), ms.getContext(), KeyGenerator::kSStoMSDegree,
-                      KeyGenerator::kSStoMSGadgetRank);
+    checkSecretSwitch(ss.getContext(), ms.getContext(), KeyGeneratorMessages::kSStoMSDegree,
+                      KeyGeneratorMessages::kSStoMSGadgetRank);
 }
 
 void checkBisection(const std::shared_ptr<ContextContent> &g, const RLWEKey &ss,

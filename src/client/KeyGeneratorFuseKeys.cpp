@@ -15,6 +15,7 @@
 #include "boot/BootConstants.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
@@ -43,10 +44,10 @@ void copyFusedLimbs(const Polynomial &mod_up, Polynomial &fused) {
 void KeyGeneratorImpl::checkFuseRotKeyArguments(const PolynomialVector &from,
                                                 const PolynomialVector &to) const {
     if (!isFuseModRaiseSupported(context_))
-        throw RuntimeException(KeyGenerator::kFuseNotSupported);
+        throw RuntimeException(KeyGeneratorMessages::kFuseNotSupported);
     const u64 secrets = getNumSecret(context_);
     if (from.getSize() != secrets || to.getSize() != secrets)
-        throw RuntimeException(KeyGenerator::kFuseSecretCount);
+        throw RuntimeException(KeyGeneratorMessages::kFuseSecretCount);
 }
 
 void KeyGeneratorImpl::genFuseRotKeyBundle(const PolynomialVector &from,
@@ -57,21 +58,21 @@ void KeyGeneratorImpl::genFuseRotKeyBundle(const PolynomialVector &from,
 void KeyGeneratorImpl::genFuseRotKeyBundle() const {
     if (isMultiSecret()) {
         if (!sk_multi_)
-            throw RuntimeException(KeyGenerator::kFuseNoMultiSecretKey);
+            throw RuntimeException(KeyGeneratorMessages::kFuseNoMultiSecretKey);
         genFuseRotKeys(sk_multi_->getSxVec(), sk_multi_->getSxVec(), false);
         return;
     }
     if (!sk_)
-        throw RuntimeException(KeyGenerator::kFuseNoSecretKey);
+        throw RuntimeException(KeyGeneratorMessages::kFuseNoSecretKey);
     genFuseRotKeys(sk_->getSxVec(), sk_->getSxVec(), false);
 }
 
 void KeyGeneratorImpl::genFuseRotKeyBundleWithSSE() const {
     if (!context_sparse_)
-        throw RuntimeException(KeyGenerator::kFuseNoSparseContext);
+        throw RuntimeException(KeyGeneratorMessages::kFuseNoSparseContext);
     // Nothing is installed before the fused keys are known to be possible.
     if (!isFuseModRaiseSupported(context_))
-        throw RuntimeException(KeyGenerator::kFuseNotSupported);
+        throw RuntimeException(KeyGeneratorMessages::kFuseNotSupported);
     if (isMultiSecret())
         multiSecretKey();
     else

@@ -9,6 +9,7 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
@@ -87,20 +88,20 @@ void KeyGeneratorImpl::flushKeyPack(const std::shared_ptr<KeyPackImpl> &pack) { 
 
 void KeyGeneratorImpl::requireDefaultKey() const {
     if (!sk_ && !sk_multi_)
-        throw RuntimeException(KeyGenerator::kNoDefaultKey);
+        throw RuntimeException(KeyGeneratorMessages::kNoDefaultKey);
 }
 
 bool KeyGeneratorImpl::isMultiSecret() const { return getNumSecret(context_) > 1; }
 
 const KeyGeneratorImpl::RLWEKey &KeyGeneratorImpl::singleSecretKey() const {
     if (!sk_)
-        throw RuntimeException(KeyGenerator::kNoDefaultKey);
+        throw RuntimeException(KeyGeneratorMessages::kNoDefaultKey);
     return *sk_;
 }
 
 const KeyGeneratorImpl::MSRLWEKey &KeyGeneratorImpl::multiSecretKey() const {
     if (!sk_multi_)
-        throw RuntimeException(KeyGenerator::kNoDefaultKey);
+        throw RuntimeException(KeyGeneratorMessages::kNoDefaultKey);
     return *sk_multi_;
 }
 
@@ -111,7 +112,7 @@ const KeyGeneratorImpl::MSRLWEKey &KeyGeneratorImpl::multiSecretKey() const {
 std::shared_ptr<EvaluationKey> KeyGeneratorImpl::makeMultKey() const {
     requireDefaultKey();
     if (isMultiSecret())
-        throw RuntimeException(KeyGenerator::kMultKeyMultiSecret);
+        throw RuntimeException(KeyGeneratorMessages::kMultKeyMultiSecret);
     const Polynomial &s = singleSecretKey().getSx(0);
     Polynomial square(context_, true, true);
     context_->getPrimeModuli().hadamardMult(s, s, square);
@@ -148,7 +149,7 @@ std::shared_ptr<EvaluationKey> KeyGeneratorImpl::makeConjKey() const {
 std::shared_ptr<EvaluationKey> KeyGeneratorImpl::makeLeftRotKey(u64 idx) const {
     requireDefaultKey();
     if (idx == 0 || idx >= numSlots(context_))
-        throw RuntimeException(KeyGenerator::kWrongRotationIndex);
+        throw RuntimeException(KeyGeneratorMessages::kWrongRotationIndex);
     // 5^idx mod 2N, read under the context's table mutex.
     const u64 g = getPow(context_, idx);
     std::shared_ptr<EvaluationKey> key = makeEmptyRotKey(context_, idx, 0);
@@ -163,7 +164,7 @@ std::shared_ptr<EvaluationKey> KeyGeneratorImpl::makeLeftRotKey(u64 idx) const {
 void KeyGeneratorImpl::genEncKey() const {
     requireDefaultKey();
     if (isMultiSecret())
-        throw RuntimeException(KeyGenerator::kEncKeyMultiSecret);
+        throw RuntimeException(KeyGeneratorMessages::kEncKeyMultiSecret);
     pack_->installEncKey(std::make_shared<EncryptionKey>(context_, singleSecretKey()));
 }
 
@@ -179,7 +180,7 @@ void KeyGeneratorImpl::genLeftRotKey(u64 idx) const {
 void KeyGeneratorImpl::genRightRotKey(u64 idx) const {
     const u64 slots = numSlots(context_);
     if (idx == 0 || idx >= slots)
-        throw RuntimeException(KeyGenerator::kWrongRotationIndex);
+        throw RuntimeException(KeyGeneratorMessages::kWrongRotationIndex);
     genLeftRotKey(slots - idx);
 }
 
@@ -226,7 +227,7 @@ RingSwitchKey KeyGeneratorImpl::genSwitchKey(const RLWEKey &from, const RLWEKey 
     // The very context object: keys of an equal context may still hold other
     // primes or shapes than this generator's tables.
     if (from.getContext() != context_ || to.getContext() != context_)
-        throw RuntimeException(KeyGenerator::kSwitchKeyContext);
+        throw RuntimeException(KeyGeneratorMessages::kSwitchKeyContext);
     RingSwitchKey result(context_);
     genSwitchingKey(context_, decompose_data_, from.getSx(0), to.getSx(0),
                     detail::RingSwitchKeyAccess::key(result));
@@ -236,7 +237,7 @@ RingSwitchKey KeyGeneratorImpl::genSwitchKey(const RLWEKey &from, const RLWEKey 
 RingSwitchKey KeyGeneratorImpl::genSwitchKeyMSRLWE(const MSRLWEKey &from,
                                                    const MSRLWEKey &to) const {
     if (from.getContext() != context_ || to.getContext() != context_)
-        throw RuntimeException(KeyGenerator::kSwitchKeyContext);
+        throw RuntimeException(KeyGeneratorMessages::kSwitchKeyContext);
     RingSwitchKey result(context_);
     genSwitchingKeyMSRLWE(context_, decompose_data_, from.getSxVec(), to.getSxVec(),
                           detail::RingSwitchKeyAccess::key(result));

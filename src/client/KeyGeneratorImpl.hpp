@@ -8,6 +8,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "Quelt/SparseSecretEncapsulationKey.hpp"
 #include "arith/RNSDecomposeData.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -149,10 +150,10 @@ public:
     // STD part C to the default secret over `context` with its tables.
     // Several secrets take the multi-secret forms of the keys. A and B are
     // dropped on return. Checks, before anything is allocated: the default
-    // key of `context`'s kind (KeyGenerator::kNoDefaultKey), `context` of
+    // key of `context`'s kind (KeyGeneratorMessages::kNoDefaultKey), `context` of
     // the default key's degree, rank and number of secrets
-    // (KeyGenerator::kKeyMismatch), context_sparse of `context`'s degree,
-    // rank and number of secrets (KeyGenerator::kSparseMismatch); the parts
+    // (KeyGeneratorMessages::kKeyMismatch), context_sparse of `context`'s degree,
+    // rank and number of secrets (KeyGeneratorMessages::kSparseMismatch); the parts
     // of `key` must hold their contexts' digits (kKeyShape).
     PolynomialVector fillSparseSecretEncapsulationKey(
         const std::shared_ptr<ContextContent> &context, const RNSDecomposeData &decompose_data,
@@ -183,7 +184,7 @@ public:
     std::shared_ptr<EvaluationKey> makeLeftRotKey(std::uint64_t idx) const;
 
 private:
-    // Throws KeyGenerator::kNoDefaultKey unless a secret key is held.
+    // Throws KeyGeneratorMessages::kNoDefaultKey unless a secret key is held.
     void requireDefaultKey() const;
     bool isMultiSecret() const;
     // The key of the single-secret (multi-secret) path; kNoDefaultKey when

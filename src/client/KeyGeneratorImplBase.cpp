@@ -8,6 +8,7 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "arith/Validators.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
@@ -53,16 +54,16 @@ void KeyGeneratorImplBase::checkArguments(const std::shared_ptr<ContextContent> 
     // Throws the null-context message first.
     getDegree(context);
     if (key_context && !fitsContext(context, *key_context))
-        throw RuntimeException(KeyGenerator::kKeyMismatch);
+        throw RuntimeException(KeyGeneratorMessages::kKeyMismatch);
     if (context_sparse) {
         if (!isSparseSecretEncapsulationSupported(context))
-            throw RuntimeException(KeyGenerator::kNoSparseSupport);
+            throw RuntimeException(KeyGeneratorMessages::kNoSparseSupport);
         if (getSparseParameterPresetFor(getParameterPreset(context)) !=
             getParameterPreset(*context_sparse))
-            throw RuntimeException(KeyGenerator::kSparseMismatch);
+            throw RuntimeException(KeyGeneratorMessages::kSparseMismatch);
     }
     if (pack_context && !fitsContext(context, *pack_context))
-        throw RuntimeException(KeyGenerator::kPackMismatch);
+        throw RuntimeException(KeyGeneratorMessages::kPackMismatch);
 }
 
 KeyGeneratorImplBase::KeyGeneratorImplBase(const std::shared_ptr<ContextContent> &context)

@@ -7,6 +7,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/KeyGenerator.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
@@ -74,7 +75,7 @@ u64 getMaxCompatibleLevel(const std::shared_ptr<LWE::ContextContent> &a,
 
 const KeyGeneratorImpl::RLWEKey &KeyGeneratorImpl::singleSecretOnlyKey() const {
     if (isMultiSecret())
-        throw RuntimeException(KeyGenerator::kNoDefaultKey);
+        throw RuntimeException(KeyGeneratorMessages::kNoDefaultKey);
     return singleSecretKey();
 }
 
@@ -90,9 +91,9 @@ PolynomialVector KeyGeneratorImpl::fillSparseSecretEncapsulationKey(
     const std::shared_ptr<ContextContent> &key_context =
         multi ? multiSecretKey().getContext() : singleSecretKey().getContext();
     if (!sameKeyShape(context, key_context))
-        throw RuntimeException(KeyGenerator::kKeyMismatch);
+        throw RuntimeException(KeyGeneratorMessages::kKeyMismatch);
     if (!sameKeyShape(context, context_sparse))
-        throw RuntimeException(KeyGenerator::kSparseMismatch);
+        throw RuntimeException(KeyGeneratorMessages::kSparseMismatch);
 
     if (!multi) {
         const RLWEKey &sk = singleSecretKey();
@@ -122,12 +123,12 @@ void KeyGeneratorImpl::genSparseSecretEncapsulationKey() const {
     else
         singleSecretKey();
     if (!context_sparse_)
-        throw RuntimeException(KeyGenerator::kNoSparseContext);
+        throw RuntimeException(KeyGeneratorMessages::kNoSparseContext);
     // The constructor's preset check lets a multi-secret variant of a preset
     // pass beside its one-secret companion; the keys built from each other's
     // coefficients need one shape.
     if (!sameKeyShape(context_, *context_sparse_))
-        throw RuntimeException(KeyGenerator::kSparseMismatch);
+        throw RuntimeException(KeyGeneratorMessages::kSparseMismatch);
     if (!pack_->getSparseContext())
         throw RuntimeException(KeyPackImpl::kNoSparseContext);
 
@@ -149,9 +150,9 @@ RingSwitchKey KeyGeneratorImpl::genComposeKey(const RLWEKey &sk_small) const {
     const std::shared_ptr<ContextContent> &small = sk_small.getContext();
     const u64 degree = getDegree(context_);
     if (!divides(getDegree(small), degree))
-        throw RuntimeException(KeyGenerator::kComposeDegree);
+        throw RuntimeException(KeyGeneratorMessages::kComposeDegree);
     if (getEncryptionLevel(small) > getMaxCompatibleLevel(context_, small))
-        throw RuntimeException(KeyGenerator::kComposeSubset);
+        throw RuntimeException(KeyGeneratorMessages::kComposeSubset);
 
     std::vector<int> embedded = embeddedCoefficients(sk_small, degree);
     RingSwitchKey result(context_);
@@ -167,17 +168,17 @@ RingSwitchKey KeyGeneratorImpl::genDecomposeKey(const std::shared_ptr<ContextCon
     const std::shared_ptr<ContextContent> &small = sk_small.getContext();
     const u64 degree = getDegree(context_);
     if (getDegree(context_to) != degree)
-        throw RuntimeException(KeyGenerator::kDecomposeKeyDegree);
+        throw RuntimeException(KeyGeneratorMessages::kDecomposeKeyDegree);
     if (!divides(getDegree(small), degree))
-        throw RuntimeException(KeyGenerator::kDecomposeDegree);
+        throw RuntimeException(KeyGeneratorMessages::kDecomposeDegree);
     const u64 level = getEncryptionLevel(small);
     if (level > getMaxCompatibleLevel(context_, small))
-        throw RuntimeException(KeyGenerator::kDecomposeSubset);
+        throw RuntimeException(KeyGeneratorMessages::kDecomposeSubset);
     if (level > getMaxCompatibleLevel(context_to, small))
-        throw RuntimeException(KeyGenerator::kDecomposeKeySubset);
+        throw RuntimeException(KeyGeneratorMessages::kDecomposeKeySubset);
     // Both secrets are written over context_to from N coefficients each.
     if (getRank(context_to) != 1 || getNumSecret(context_to) != 1)
-        throw RuntimeException(KeyGenerator::kDecomposeKeySecrets);
+        throw RuntimeException(KeyGeneratorMessages::kDecomposeKeySecrets);
 
     std::vector<int> embedded = embeddedCoefficients(sk_small, degree);
     RingSwitchKey result(context_to);

@@ -13,6 +13,7 @@
 #include "Quelt/MemoryResource.hpp"
 #include "client/BundleGeneration.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "foundation/HostMemoryResourceOverride.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
@@ -391,14 +392,15 @@ TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
     };
     const std::vector<Case> cases = {
         // Also neither rank divides: the total dimension comes first.
-        {"total dimension", g, chain(6, 4), chain(6, 3), KeyGenerator::kModPackTotalDimension},
-        {"degree", g, chain(8, 1), chain(7, 2), KeyGenerator::kModPackDegree},
-        {"rank", g, chain(6, 3), chain(7, 2), KeyGenerator::kModPackRank},
+        {"total dimension", g, chain(6, 4), chain(6, 3),
+         KeyGeneratorMessages::kModPackTotalDimension},
+        {"degree", g, chain(8, 1), chain(7, 2), KeyGeneratorMessages::kModPackDegree},
+        {"rank", g, chain(6, 3), chain(7, 2), KeyGeneratorMessages::kModPackRank},
         {"prime 0", g, otherChain, chain(7, 2), kNotCompatibleAtAnyLevel},
         {"key primes", chain(8, 1, 1, 1, {0, 1}), chain(6, 4), chain(7, 2),
-         KeyGenerator::kModPackKeyPrimes},
+         KeyGeneratorMessages::kModPackKeyPrimes},
         {"output primes", g, chain(6, 4), chain(7, 2, 1, 1, {0, 1}),
-         KeyGenerator::kModPackOutputPrimes},
+         KeyGeneratorMessages::kModPackOutputPrimes},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -411,7 +413,7 @@ TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
     {
         const CountingScope scope;
         expectThrowsMessage([&] { kg.genModPackKeyBundle(rank3, rank2); },
-                            KeyGenerator::kModPackRank);
+                            KeyGeneratorMessages::kModPackRank);
         EXPECT_EQ(scope.counts().total, 0u);
     }
 
@@ -419,14 +421,14 @@ TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
     // check.
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::SD3);
     expectThrowsMessage([&] { checkModPackKeyBundleCondition(g, lwe, chain(6, 3)); },
-                        KeyGenerator::kModPackTotalDimension);
+                        KeyGeneratorMessages::kModPackTotalDimension);
     expectThrowsMessage([&] { checkModPackKeyBundleCondition(g, lwe, chain(2, 64)); },
-                        KeyGenerator::kModPackRank);
+                        KeyGeneratorMessages::kModPackRank);
     expectThrowsMessage(
         [&] {
             checkModPackKeyBundleCondition(chain(8, 1, 1, 1, {0, 1}), lwe, chain(8));
         },
-        KeyGenerator::kModPackKeyPrimes);
+        KeyGeneratorMessages::kModPackKeyPrimes);
     EXPECT_NO_THROW(checkModPackKeyBundleCondition(g, lwe, chain(7, 2)));
 }
 
@@ -435,14 +437,14 @@ TEST(KeyGeneratorBundles, SecretSwitchMessages) {
     const auto otherPrimes = makeContext(6, 4, 40, 40, 40, 2);
     // Degrees first, then every prime of the first chain.
     expectThrowsMessage([&] { checkMultiSecretSwitchKeyCondition(chain(6), chain(7, 1, 2)); },
-                        KeyGenerator::kMultiSecretSwitchDegree);
+                        KeyGeneratorMessages::kMultiSecretSwitchDegree);
     expectThrowsMessage([&] { checkMultiSecretSwitchKeyCondition(chain(6), otherPrimes); },
-                        KeyGenerator::kMultiSecretSwitchPrimes);
+                        KeyGeneratorMessages::kMultiSecretSwitchPrimes);
     expectThrowsMessage(
         [&] {
             checkMultiSecretSwitchKeyCondition(chain(6), chain(6, 1, 2, 2, {0, 1}));
         },
-        KeyGenerator::kMultiSecretSwitchPrimes);
+        KeyGeneratorMessages::kMultiSecretSwitchPrimes);
     EXPECT_NO_THROW(checkMultiSecretSwitchKeyCondition(chain(6), chain(6, 1, 4)));
 
     // Every key is made first: a refusal allocates nothing.
@@ -458,27 +460,30 @@ TEST(KeyGeneratorBundles, SecretSwitchMessages) {
     const std::vector<MSRLWEKey> list62 = {ms62};
     const auto msOther = keyOver<MSRLWEKey>(genMultiSecretContext(otherPrimes, "NS2", 2), 32);
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms74); }, KeyGenerator::kIncreaseNSDegree},
-        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms66); }, KeyGenerator::kIncreaseNSDivide},
-        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms62); }, KeyGenerator::kIncreaseNSDivide},
-        {[&] { kg.genIncreaseNSKeyBundle(ms62, msOther); }, KeyGenerator::kIncreaseNSChain},
-        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms641); }, KeyGenerator::kIncreaseNSGadgetRank},
-        {[&] { kg.genMStoSSKeyBundle(ms72, ss6); }, KeyGenerator::kMStoSSDegree},
-        {[&] { kg.genMStoSSKeyBundle(msOther, ss6); }, KeyGenerator::kMultiSecretSwitchPrimes},
-        {[&] { kg.genMStoSSKeyBundle(ms62, ss61); }, KeyGenerator::kMStoSSGadgetRank},
-        {[&] { kg.genSStoMSKeyBundle(ss6, ms72); }, KeyGenerator::kSStoMSDegree},
-        {[&] { kg.genSStoMSKeyBundle(ss6, msOther); }, KeyGenerator::kMultiSecretSwitchPrimes},
-        {[&] { kg.genSStoMSKeyBundle(ss61, ms62); }, KeyGenerator::kSStoMSGadgetRank},
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms74); }, KeyGeneratorMessages::kIncreaseNSDegree},
+        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms66); }, KeyGeneratorMessages::kIncreaseNSDivide},
+        {[&] { kg.genIncreaseNSKeyBundle(ms64, ms62); }, KeyGeneratorMessages::kIncreaseNSDivide},
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, msOther); }, KeyGeneratorMessages::kIncreaseNSChain},
+        {[&] { kg.genIncreaseNSKeyBundle(ms62, ms641); },
+         KeyGeneratorMessages::kIncreaseNSGadgetRank},
+        {[&] { kg.genMStoSSKeyBundle(ms72, ss6); }, KeyGeneratorMessages::kMStoSSDegree},
+        {[&] { kg.genMStoSSKeyBundle(msOther, ss6); },
+         KeyGeneratorMessages::kMultiSecretSwitchPrimes},
+        {[&] { kg.genMStoSSKeyBundle(ms62, ss61); }, KeyGeneratorMessages::kMStoSSGadgetRank},
+        {[&] { kg.genSStoMSKeyBundle(ss6, ms72); }, KeyGeneratorMessages::kSStoMSDegree},
+        {[&] { kg.genSStoMSKeyBundle(ss6, msOther); },
+         KeyGeneratorMessages::kMultiSecretSwitchPrimes},
+        {[&] { kg.genSStoMSKeyBundle(ss61, ms62); }, KeyGeneratorMessages::kSStoMSGadgetRank},
         // The pair checks of the multi-secret switch bundle come first.
         {[&] { kg.genMultiSecretSwitchKeyBundle(ss7, list62); },
-         KeyGenerator::kMultiSecretSwitchDegree},
+         KeyGeneratorMessages::kMultiSecretSwitchDegree},
         {[&] { kg.genMultiSecretSwitchKeyBundle(ss6, list62, ss6, ms72); },
-         KeyGenerator::kMultiSecretSwitchDegree},
+         KeyGeneratorMessages::kMultiSecretSwitchDegree},
         // A step of the bisection that the generator's tables cannot serve.
         {[&] {
              kg.genSStoMSBisectionKeyBundle(ss6, {ms62, ms641});
          },
-         KeyGenerator::kIncreaseNSGadgetRank},
+         KeyGeneratorMessages::kIncreaseNSGadgetRank},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);

@@ -5,6 +5,7 @@
 
 #include "Quelt/Context.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "context/PolynomialVector.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
@@ -34,13 +35,14 @@ std::shared_ptr<ContextContent> fusingFx() {
 TEST(FuseRotKeyBundle, RefusesContextsWithoutFusing) {
     const RLWEKey sk(fxContext());
     const KeyGenerator gen(fxContext(), sk);
-    expectThrowsMessage([&] { gen.genFuseRotKeyBundle(); }, KeyGenerator::kFuseNotSupported);
+    expectThrowsMessage([&] { gen.genFuseRotKeyBundle(); },
+                        KeyGeneratorMessages::kFuseNotSupported);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundle(sk.getSxVec(), sk.getSxVec()); },
-                        KeyGenerator::kFuseNotSupported);
+                        KeyGeneratorMessages::kFuseNotSupported);
     // Fusing is checked before the sizes.
     const PolynomialVector empty(fxContext(), 0, true, true);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundle(empty, empty); },
-                        KeyGenerator::kFuseNotSupported);
+                        KeyGeneratorMessages::kFuseNotSupported);
 }
 
 TEST(FuseRotKeyBundle, RefusesListsOfAnotherSize) {
@@ -48,27 +50,28 @@ TEST(FuseRotKeyBundle, RefusesListsOfAnotherSize) {
     const KeyGenerator gen(fusingFx(), sk);
     const PolynomialVector two(fusingFx(), 2, true, true);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundle(two, sk.getSxVec()); },
-                        KeyGenerator::kFuseSecretCount);
+                        KeyGeneratorMessages::kFuseSecretCount);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundle(sk.getSxVec(), two); },
-                        KeyGenerator::kFuseSecretCount);
+                        KeyGeneratorMessages::kFuseSecretCount);
 }
 
 TEST(FuseRotKeyBundle, RefusesGeneratorsWithoutTheSecretKey) {
     // The key check of the form without lists comes before the fusing one.
     expectThrowsMessage([] { KeyGenerator(fxContext()).genFuseRotKeyBundle(); },
-                        KeyGenerator::kFuseNoSecretKey);
+                        KeyGeneratorMessages::kFuseNoSecretKey);
     expectThrowsMessage([] { KeyGenerator(twoSecretContext()).genFuseRotKeyBundle(); },
-                        KeyGenerator::kFuseNoMultiSecretKey);
+                        KeyGeneratorMessages::kFuseNoMultiSecretKey);
 }
 
 TEST(FuseRotKeyBundleWithSSE, ChecksBeforeAnythingEntersThePack) {
     const RLWEKey sk(fxContext());
     expectThrowsMessage([&] { KeyGenerator(fxContext(), sk).genFuseRotKeyBundleWithSSE(); },
-                        KeyGenerator::kFuseNoSparseContext);
+                        KeyGeneratorMessages::kFuseNoSparseContext);
     // Without fusing no encapsulation key is made either.
     const RLWEKey mainKey(sseNamedMain());
     const KeyPack pack(sseNamedMain(), sseNamedSparse());
     const KeyGenerator gen(sseNamedMain(), sseNamedSparse(), mainKey, pack);
-    expectThrowsMessage([&] { gen.genFuseRotKeyBundleWithSSE(); }, KeyGenerator::kFuseNotSupported);
+    expectThrowsMessage([&] { gen.genFuseRotKeyBundleWithSSE(); },
+                        KeyGeneratorMessages::kFuseNotSupported);
     EXPECT_FALSE(pack.getSparseSecretEncapsulationKey());
 }

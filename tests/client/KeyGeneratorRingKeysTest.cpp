@@ -10,6 +10,7 @@
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/SparseSecretEncapsulationKey.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
@@ -176,16 +177,16 @@ TEST(EncapsulationKey, Refusals) {
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
         // No default key comes first, then the sparse context.
         {[] { KeyGenerator(sseMain()).genSparseSecretEncapsulationKey(); },
-         KeyGenerator::kNoDefaultKey},
+         KeyGeneratorMessages::kNoDefaultKey},
         {[&] { KeyGenerator(sseMain(), sk).genSparseSecretEncapsulationKey(); },
-         KeyGenerator::kNoSparseContext},
+         KeyGeneratorMessages::kNoSparseContext},
         {[&] {
              KeyGenerator(mainTwo, sseSparse(), skTwo, KeyPack(mainTwo, sseSparse()))
                  .genSparseSecretEncapsulationKey();
          },
-         KeyGenerator::kSparseMismatch},
+         KeyGeneratorMessages::kSparseMismatch},
         {[&] { KeyGenerator(sseMain(), sparseOtherDegree, sk).genSparseSecretEncapsulationKey(); },
-         KeyGenerator::kSparseMismatch},
+         KeyGeneratorMessages::kSparseMismatch},
         // The pack must take the key: one made without a sparse context (as
         // after flush) refuses before anything is made.
         {[&] {
@@ -195,9 +196,9 @@ TEST(EncapsulationKey, Refusals) {
          KeyPackImpl::kNoSparseContext},
         {[&] { flushed.genSparseSecretEncapsulationKey(); }, KeyPackImpl::kNoSparseContext},
         // The constructor's preset-pair checks.
-        {[&] { KeyGenerator(sseMain(), fxContext(), sk); }, KeyGenerator::kSparseMismatch},
+        {[&] { KeyGenerator(sseMain(), fxContext(), sk); }, KeyGeneratorMessages::kSparseMismatch},
         {[&] { KeyGenerator(mainContext(), sseSparse(), skCustom); },
-         KeyGenerator::kNoSparseSupport},
+         KeyGeneratorMessages::kNoSparseSupport},
         {[&] { KeyGenerator(custom, sseSparse(), skFlagged); },
          "This parameter preset does not have corresponding sparse parameter preset"},
     };
@@ -222,7 +223,7 @@ TEST(EncapsulationKey, Refusals) {
             impl.fillSparseSecretEncapsulationKey(mainContext(), impl.getDecomposeData(), other,
                                                   RNSDecomposeData(other), key);
         },
-        KeyGenerator::kSparseMismatch);
+        KeyGeneratorMessages::kSparseMismatch);
     EXPECT_EQ(rng.getState(), before);
 }
 
@@ -310,26 +311,32 @@ TEST(RingKeys, CheckOrders) {
 
     using Call = std::function<void()>;
     const std::vector<std::pair<Call, std::string>> compose = {
-        {[&] { none.genComposeKey(twiceDegree); }, KeyGenerator::kNoDefaultKey},
-        {[&] { gen.genComposeKey(twiceDegree); }, KeyGenerator::kComposeDegree},
-        {[&] { gen.genComposeKey(notSubset); }, KeyGenerator::kComposeSubset},
+        {[&] { none.genComposeKey(twiceDegree); }, KeyGeneratorMessages::kNoDefaultKey},
+        {[&] { gen.genComposeKey(twiceDegree); }, KeyGeneratorMessages::kComposeDegree},
+        {[&] { gen.genComposeKey(notSubset); }, KeyGeneratorMessages::kComposeSubset},
         {[&] { gen.genComposeKey(otherBase); }, kNotCompatibleAtAnyLevel},
-        {[&] { multiGen.genComposeKey(fits); }, KeyGenerator::kNoDefaultKey},
-        {[&] { multiGen.genDecomposeKey(to, fits); }, KeyGenerator::kNoDefaultKey},
+        {[&] { multiGen.genComposeKey(fits); }, KeyGeneratorMessages::kNoDefaultKey},
+        {[&] { multiGen.genDecomposeKey(to, fits); }, KeyGeneratorMessages::kNoDefaultKey},
     };
     const std::vector<std::pair<Call, std::string>> decompose = {
-        {[&] { none.genDecomposeKey(otherDegreeTo, twiceDegree); }, KeyGenerator::kNoDefaultKey},
-        {[&] { gen.genDecomposeKey(otherDegreeTo, fits); }, KeyGenerator::kDecomposeKeyDegree},
+        {[&] { none.genDecomposeKey(otherDegreeTo, twiceDegree); },
+         KeyGeneratorMessages::kNoDefaultKey},
+        {[&] { gen.genDecomposeKey(otherDegreeTo, fits); },
+         KeyGeneratorMessages::kDecomposeKeyDegree},
         {[&] { gen.genDecomposeKey(otherDegreeTo, twiceDegree); },
-         KeyGenerator::kDecomposeKeyDegree},
-        {[&] { gen.genDecomposeKey(to, twiceDegree); }, KeyGenerator::kDecomposeDegree},
-        {[&] { gen.genDecomposeKey(toOtherBase, twiceDegree); }, KeyGenerator::kDecomposeDegree},
-        {[&] { gen.genDecomposeKey(to, notSubset); }, KeyGenerator::kDecomposeSubset},
-        {[&] { gen.genDecomposeKey(to, inNeither); }, KeyGenerator::kDecomposeSubset},
-        {[&] { gen.genDecomposeKey(toOtherBase, notSubset); }, KeyGenerator::kDecomposeSubset},
-        {[&] { gen.genDecomposeKey(to, notInTo); }, KeyGenerator::kDecomposeKeySubset},
-        {[&] { gen.genDecomposeKey(toTwoSecrets, notInTo); }, KeyGenerator::kDecomposeKeySubset},
-        {[&] { gen.genDecomposeKey(toTwoSecrets, fits); }, KeyGenerator::kDecomposeKeySecrets},
+         KeyGeneratorMessages::kDecomposeKeyDegree},
+        {[&] { gen.genDecomposeKey(to, twiceDegree); }, KeyGeneratorMessages::kDecomposeDegree},
+        {[&] { gen.genDecomposeKey(toOtherBase, twiceDegree); },
+         KeyGeneratorMessages::kDecomposeDegree},
+        {[&] { gen.genDecomposeKey(to, notSubset); }, KeyGeneratorMessages::kDecomposeSubset},
+        {[&] { gen.genDecomposeKey(to, inNeither); }, KeyGeneratorMessages::kDecomposeSubset},
+        {[&] { gen.genDecomposeKey(toOtherBase, notSubset); },
+         KeyGeneratorMessages::kDecomposeSubset},
+        {[&] { gen.genDecomposeKey(to, notInTo); }, KeyGeneratorMessages::kDecomposeKeySubset},
+        {[&] { gen.genDecomposeKey(toTwoSecrets, notInTo); },
+         KeyGeneratorMessages::kDecomposeKeySubset},
+        {[&] { gen.genDecomposeKey(toTwoSecrets, fits); },
+         KeyGeneratorMessages::kDecomposeKeySecrets},
         // Prime 0: against the generator before any subset message, and
         // against `to` alone.
         {[&] { gen.genDecomposeKey(toOtherBase, otherBase); }, kNotCompatibleAtAnyLevel},

@@ -6,6 +6,7 @@
 
 #include "Quelt/Context.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -67,10 +68,10 @@ TEST(KeyGeneratorBootstrapSlow, SparseContextMustBeTheCompanion) {
     const auto sse = makeContext(ParameterPreset::FGbSSE);
     const auto fgb = makeContext(ParameterPreset::FGb);
     const SecretKeyBase<EncryptionType::RLWE> sk(sse);
-    expectThrowsMessage([&] { KeyGenerator(sse, fgb, sk); }, KeyGenerator::kSparseMismatch);
+    expectThrowsMessage([&] { KeyGenerator(sse, fgb, sk); }, KeyGeneratorMessages::kSparseMismatch);
     const auto companion = makeContext(getSparseParameterPresetFor(ParameterPreset::FGbSSE));
     const KeyGenerator gen(sse, companion, sk);
     // FGb supports no encapsulation.
     expectThrowsMessage([&] { KeyGenerator(fgb, sse, SecretKeyBase<EncryptionType::RLWE>(fgb)); },
-                        KeyGenerator::kNoSparseSupport);
+                        KeyGeneratorMessages::kNoSparseSupport);
 }

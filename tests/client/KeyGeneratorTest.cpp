@@ -8,6 +8,7 @@
 #include "Quelt/Exception.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "client/KeyGeneratorImpl.hpp"
+#include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
@@ -426,23 +427,25 @@ TEST(KeyGeneratorErrors, Construction) {
 
     expectThrowsMessage([] { KeyGenerator{std::shared_ptr<ContextContent>()}; },
                         "[Context] The context is null");
-    expectThrowsMessage([&] { KeyGenerator(custom(), otherSizes); }, KeyGenerator::kKeyMismatch);
-    expectThrowsMessage([&] { KeyGenerator(custom(), twoSecretKey); }, KeyGenerator::kKeyMismatch);
+    expectThrowsMessage([&] { KeyGenerator(custom(), otherSizes); },
+                        KeyGeneratorMessages::kKeyMismatch);
+    expectThrowsMessage([&] { KeyGenerator(custom(), twoSecretKey); },
+                        KeyGeneratorMessages::kKeyMismatch);
     expectThrowsMessage([&] { KeyGenerator(custom(), multi, KeyPack(custom())); },
-                        KeyGenerator::kKeyMismatch);
+                        KeyGeneratorMessages::kKeyMismatch);
     expectThrowsMessage(
         [&] { KeyGenerator(custom(), sk, KeyPack(Quelt::test::degree64FourPrimes())); },
-        KeyGenerator::kPackMismatch);
+        KeyGeneratorMessages::kPackMismatch);
     expectThrowsMessage([&] { KeyGenerator(custom(), sk, KeyPack(twoSecrets())); },
-                        KeyGenerator::kPackMismatch);
+                        KeyGeneratorMessages::kPackMismatch);
     // The key check comes before the sparse checks; custom contexts have no
     // encapsulation.
     expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), otherSizes); },
-                        KeyGenerator::kKeyMismatch);
+                        KeyGeneratorMessages::kKeyMismatch);
     expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), sk); },
-                        KeyGenerator::kNoSparseSupport);
+                        KeyGeneratorMessages::kNoSparseSupport);
     expectThrowsMessage([&] { KeyGenerator(custom(), fxContext(), sk, KeyPack(custom())); },
-                        KeyGenerator::kNoSparseSupport);
+                        KeyGeneratorMessages::kNoSparseSupport);
 
     // Another context object of the same preset passes the constructor, not
     // genSwitchKey, which wants the generator's own object.
@@ -450,11 +453,13 @@ TEST(KeyGeneratorErrors, Construction) {
     const RLWEKey onAgain(fxAgain);
     const KeyGenerator gen(fxContext(), onAgain);
     const RLWEKey onFx(fxContext());
-    expectThrowsMessage([&] { gen.genSwitchKey(onAgain, onFx); }, KeyGenerator::kSwitchKeyContext);
-    expectThrowsMessage([&] { gen.genSwitchKey(onFx, onAgain); }, KeyGenerator::kSwitchKeyContext);
+    expectThrowsMessage([&] { gen.genSwitchKey(onAgain, onFx); },
+                        KeyGeneratorMessages::kSwitchKeyContext);
+    expectThrowsMessage([&] { gen.genSwitchKey(onFx, onAgain); },
+                        KeyGeneratorMessages::kSwitchKeyContext);
     const MSRLWEKey multiAgain(genMultiSecretContext(custom(), "again", 2));
     expectThrowsMessage([&] { KeyGenerator(twoSecrets()).genSwitchKeyMSRLWE(multiAgain, multi); },
-                        KeyGenerator::kSwitchKeyContext);
+                        KeyGeneratorMessages::kSwitchKeyContext);
 }
 
 TEST(KeyGeneratorErrors, Operations) {
@@ -475,17 +480,19 @@ TEST(KeyGeneratorErrors, Operations) {
     };
     for (const auto &[name, call] : withoutKey) {
         SCOPED_TRACE(name);
-        expectThrowsMessage(call, KeyGenerator::kNoDefaultKey);
+        expectThrowsMessage(call, KeyGeneratorMessages::kNoDefaultKey);
     }
     // The right-rotation index is checked first.
     for (const std::uint64_t idx : {std::uint64_t{0}, slots, slots + 1})
-        expectThrowsMessage([&] { none.genRightRotKey(idx); }, KeyGenerator::kWrongRotationIndex);
+        expectThrowsMessage([&] { none.genRightRotKey(idx); },
+                            KeyGeneratorMessages::kWrongRotationIndex);
 
     const RLWEKey sk(custom());
     const KeyPack pack(custom());
     const KeyGenerator gen(custom(), sk, pack);
     for (const std::uint64_t idx : {std::uint64_t{0}, slots, ~std::uint64_t{0}})
-        expectThrowsMessage([&] { gen.genLeftRotKey(idx); }, KeyGenerator::kWrongRotationIndex);
+        expectThrowsMessage([&] { gen.genLeftRotKey(idx); },
+                            KeyGeneratorMessages::kWrongRotationIndex);
     // The context's rule speaks for the bootstrapping sets.
     expectThrowsMessage([&] { gen.genRotKeysForBootstrap(3, false); },
                         "The parameter dose not support bootstrap.");
@@ -508,16 +515,16 @@ TEST(KeyGeneratorErrors, Operations) {
     // A generator holds one kind of key; the other kind's path refuses.
     const MSRLWEKey multi(twoSecrets());
     const KeyGenerator multiGen(twoSecrets(), multi, KeyPack(twoSecrets()));
-    expectThrowsMessage([&] { multiGen.genEncKey(); }, KeyGenerator::kEncKeyMultiSecret);
-    expectThrowsMessage([&] { multiGen.genMultKey(); }, KeyGenerator::kMultKeyMultiSecret);
+    expectThrowsMessage([&] { multiGen.genEncKey(); }, KeyGeneratorMessages::kEncKeyMultiSecret);
+    expectThrowsMessage([&] { multiGen.genMultKey(); }, KeyGeneratorMessages::kMultKeyMultiSecret);
     const KeyGenerator rlweOnTwo(twoSecrets(), RLWEKey(twoSecrets()), KeyPack(twoSecrets()));
-    expectThrowsMessage([&] { rlweOnTwo.genConjKey(); }, KeyGenerator::kNoDefaultKey);
-    expectThrowsMessage([&] { rlweOnTwo.genLeftRotKey(1); }, KeyGenerator::kNoDefaultKey);
+    expectThrowsMessage([&] { rlweOnTwo.genConjKey(); }, KeyGeneratorMessages::kNoDefaultKey);
+    expectThrowsMessage([&] { rlweOnTwo.genLeftRotKey(1); }, KeyGeneratorMessages::kNoDefaultKey);
     const KeyGenerator multiOnOne(custom(), MSRLWEKey(custom()), KeyPack(custom()));
     for (const auto &call : std::vector<std::function<void()>>{
              [&] { multiOnOne.genEncKey(); }, [&] { multiOnOne.genMultKey(); },
              [&] { multiOnOne.genConjKey(); }, [&] { multiOnOne.genLeftRotKey(1); }})
-        expectThrowsMessage(call, KeyGenerator::kNoDefaultKey);
+        expectThrowsMessage(call, KeyGeneratorMessages::kNoDefaultKey);
 }
 
 // A key whose lists do not hold the context's digits is refused before
