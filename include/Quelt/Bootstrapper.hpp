@@ -19,6 +19,55 @@ class RingSwitchKey;
 class MStoSSKeyBundle;
 class MultiSecretSwitchKeyBundle;
 
+// Typical use, the ordinary road (FX, FGb, FTb, ...):
+//
+//   KeyPack pack(ctx);
+//   const KeyGenerator keygen(ctx, sk, pack);
+//   keygen.genMultKey();
+//   keygen.genConjKey();
+//   keygen.genRotKeysForBootstrap(getLogFullSlots(ctx), min_key);
+//   const HomEvaluator eval(ctx, pack);
+//   const Bootstrapper boot(eval, min_key);   // the min_key of the keys
+//   eval.levelDown(ct, boot.getMinLevelForBootstrap(), ct); // if above it
+//   boot.bootstrap(ct, out, true);  // out at getLevelAfterFullSlotBootstrap()
+//
+// A ciphertext of 2^s slots (s below the full count) needs the constants of
+// s (Bootstrapper(eval, s, min_key) or makeBootConstants(s)) and the keys of
+// genRotKeysForBootstrap(s, min_key). The levels between
+// getMinLevelForBootstrap() and the level after a bootstrap are what the
+// program may spend before the next one.
+//
+// The other roads add contexts and keys (the context's feature predicates
+// tell which apply; docs/presets.md lists them per preset):
+//
+// - Sparse secret (isSparseSecretEncapsulationSupported, e.g. FGd): with
+//   sparse = makeContext(getSparseParameterPresetFor(preset)), make the pack
+//   as KeyPack(ctx, sparse) and the generator as KeyGenerator(ctx, sparse,
+//   sk, pack); add keygen.genSparseSecretEncapsulationKey(); build the
+//   bootstrapper as Bootstrapper(eval, sparse, min_key).
+// - Fused raise (isFuseModRaiseSupported, e.g. FGe): add
+//   keygen.genFuseRotKeyBundle(). With the sparse secret as well (FGbSSE,
+//   FGf) call keygen.genFuseRotKeyBundleWithSSE() instead of both
+//   genSparseSecretEncapsulationKey and genFuseRotKeyBundle: it makes the
+//   encapsulation key and the fused keys of one new sparse secret.
+// - Outsourced (isOutsourcedBootstrapSupported, e.g. FGe with FGeO): the
+//   companion inner = makeContext(getOutsourcingParameterPresetFor(preset))
+//   gets the same secret, SecretKeyBase<EncryptionType::RLWE>(inner,
+//   sk.getCoefficients()), and its own pack, keys (of its own road, as
+//   above), evaluator and Bootstrapper; then boot.enableOutsourcing(
+//   inner_boot). genRotKeysForBootstrap leaves out of each side the
+//   rotations the other side runs, so such presets bootstrap through their
+//   companion.
+// - Fast removeI (isReRemoveI, e.g. FGf): with embed = makeContext(preset,
+//   "embed", 1, false, true) (twice the degree) and conj = makeContext(
+//   preset, "real", 1, true, false) (the conjugate-invariant ring), a secret
+//   conj_sk of conj, s_embed = genEmbedSecretKey(embed, sk) and s_inv =
+//   genConjInvSecretKey(embed, conj_sk): key = KeyGenerator(embed)
+//   .genSwitchKey(s_embed, s_inv), key_back the switch from s_inv to
+//   s_embed, an Interpolator over a HomEvaluator of conj whose pack holds
+//   conj_sk's multiplication key, then boot.enableFastRemoveI(embed, conj,
+//   key, key_back, interp).
+//
 // Refreshes ciphertexts of a bootstrappable context whose levels are used up.
 // A bootstrapper drives the evaluator of the HomEvaluator it was built from,
 // so it uses that evaluator's key pack: the rotation, conjugation and

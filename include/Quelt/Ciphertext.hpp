@@ -35,8 +35,12 @@ public:
     // A ciphertext of rank x number-of-secrets + 1 polynomials (both read
     // from the context, whatever ET), at the top level of the chain, with
     // rescale counter 0, slot encoding and the full slot count N/2; residues
-    // are not initialised. Callers pass modUp = false and isNTT = true for an
-    // ordinary ciphertext. Throws RuntimeException "[Ciphertext] The format
+    // are not initialised. Pass modUp = false and isNTT = true for an
+    // ordinary ciphertext (what Encryptor and HomEvaluator outputs are;
+    // they replace the whole ciphertext anyway). modUp = true gives the
+    // polynomials the temporary primes too (the intermediate form of key
+    // switching); isNTT = false leaves them in coefficient form (as the
+    // ring conversions and coefficient-encoded encryption use). Throws RuntimeException "[Ciphertext] The format
     // of multi-secret MLWE is currently not supported" for a context of rank
     // above 1 with several secrets.
     CiphertextBase(const std::shared_ptr<ContextContent> &context, bool modUp, bool isNTT);

@@ -15,6 +15,19 @@ namespace Quelt {
 class ContextContent;
 class KeyPack;
 
+// Typical use:
+//
+//   Message m(3);             // 2^3 = 8 complex slots
+//   m[0] = {0.5, -1.0};
+//   CiphertextBase<EncryptionType::RLWE> ct(ctx, false, true);
+//   Encryptor(ctx).encrypt(m, pack, ct);  // public key (KeyGenerator::genEncKey)
+//   Encryptor(ctx).encrypt(m, sk, ct);    // or with the secret key
+//   Message back;
+//   Decryptor(ctx).decrypt(ct, sk, back); // m, up to a small error
+//
+// Fresh ciphertexts are at the context's encryption level with rescale
+// counter 0; the encrypt forms with (level, rescaleCounter) choose others.
+
 // Turns plaintexts, messages and real vectors into fresh ciphertexts of its
 // context, with the public encryption key of a KeyPack (RLWE) or with a secret
 // key (RLWE, MLWE, and MSRLWE: several secrets sharing one mask).

@@ -23,6 +23,23 @@ namespace detail {
 struct HomEvaluatorAccess;
 }
 
+// Typical use (keys from a KeyGenerator, see there):
+//
+//   const HomEvaluator eval(ctx, pack);
+//   eval.mult(a, b, out);         // relinearised and rescaled: one level down
+//   eval.add(out, c, out);        // the higher operand is brought down first
+//   eval.mult(out, 0.5, out);     // a constant that is not an integer: a level
+//   eval.multInteger(out, 3, out);      // exact, no level
+//   eval.leftRotate(out, 1, out); // slot i + 1 to slot i (rotation key 1)
+//   eval.multWithoutRescale(a, b, t);   // the product in two steps: the
+//   eval.rescale(t);                    // rescale counter records the owed
+//                                       // division until rescale pays it
+//
+// Every rescale divides by a prime of the chain and costs one level; at level
+// 0 products are refused ("The level of the operand is zero"): bootstrap
+// before (Bootstrapper). The evaluator computes on Messages as well, with the
+// same calls: the plain reference of an encrypted computation.
+
 // Arithmetic on the ciphertexts (and plain data) of one context, with the
 // evaluation keys of a key pack. Copies share one implementation; every
 // operation is const and keeps no state, so threads may share an evaluator

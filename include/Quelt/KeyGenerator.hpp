@@ -22,6 +22,30 @@ namespace LWE {
 class SecretKey;
 }
 
+// Typical use:
+//
+//   const auto ctx = makeContext(ParameterPreset::FGb);
+//   const SecretKeyBase<EncryptionType::RLWE> sk(ctx);
+//   KeyPack pack(ctx);                        // make the pack first
+//   const KeyGenerator keygen(ctx, sk, pack); // the keys go into `pack`
+//   keygen.genEncKey();       // public-key encryption (Encryptor)
+//   keygen.genMultKey();      // products of ciphertexts (HomEvaluator::mult)
+//   keygen.genConjKey();      // conjugation
+//   keygen.genLeftRotKey(1);  // rotation by 1; genRotKeyBundle(): every power
+//                             // of two; genRotKeysForBootstrap: bootstrapping
+//   const HomEvaluator eval(ctx, pack);
+//
+// The constructors without a KeyPack make one of their own, which has no
+// getter: only save(dir) reaches it. Hand over a pack to use the keys in this
+// process. For another process, write the pack to a key directory (the folder
+// must exist) and read it there:
+//
+//   std::filesystem::create_directories(dir);
+//   pack.save(dir);                           // dir/PK/MultKey.bin, ...
+//   const HomEvaluator remote(ctx, dir);      // reads each key on first use
+//
+// The keys of each bootstrapping road are listed in Bootstrapper.hpp.
+
 // Turns a secret key into public keys. The keys the evaluator and the
 // bootstrapper use (the encryption key, the multiplication and conjugation
 // keys, rotation keys) go into a KeyPack; switching keys between two secrets

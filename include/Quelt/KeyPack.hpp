@@ -21,6 +21,24 @@ namespace detail {
 struct KeyPackAccess;
 }
 
+// Typical use: a KeyGenerator fills the pack, and the Encryptor, HomEvaluator
+// and Bootstrapper read it:
+//
+//   KeyPack pack(ctx);                        // (ctx, context_sparse) on the
+//   KeyGenerator(ctx, sk, pack).genMultKey(); // sparse-secret road
+//   const HomEvaluator eval(ctx, pack);
+//
+// Keys on disk: save(dir) needs `dir` to exist (it creates dir/PK itself);
+// another process reads them back lazily, each key on first use:
+//
+//   std::filesystem::create_directories(dir);
+//   pack.save(dir);
+//   KeyPack loaded(ctx, dir);                 // or HomEvaluator(ctx, dir)
+//
+// A rotation without its key runs through a chain of held rotation keys
+// (getRotKeyDecomposition); when none reaches the amount, make its key with
+// KeyGenerator::genLeftRotKey.
+
 // The store of the public keys of one context: the encryption key, the
 // multiplication key, the conjugation key, rotation keys by index, fused
 // rotation keys by index and the sparse-secret encapsulation key. The key

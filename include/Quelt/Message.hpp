@@ -25,7 +25,10 @@ class Message {
 public:
     // No slots, no storage.
     Message();
-    // 2^logSlots slots with unspecified values. Throws RuntimeException when
+    // 2^logSlots slots with unspecified values: the argument is the log2 of
+    // the slot count, so Message(3) holds 8 slots. A context of degree N
+    // takes up to N/2 slots (2^getLogFullSlots(context)); fewer slots are
+    // encoded sparsely and cost the same. Throws RuntimeException when
     // logSlots is 64 or more or the byte count overflows 64 bits, and
     // std::bad_alloc when the memory is not available.
     explicit Message(std::uint64_t logSlots);
