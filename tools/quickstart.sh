@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and then either runs the example program
-# ("example") or the tests ("test"): every test in a normal and an
-# AddressSanitizer+UndefinedBehaviorSanitizer build, and the thread tests in a
-# ThreadSanitizer build.
+# Installs what is missing, builds, and then either runs the first example
+# program, examples/01_arithmetic.cpp ("example"), or the tests ("test"):
+# every test in a normal and an AddressSanitizer+UndefinedBehaviorSanitizer
+# build, and the thread tests in a ThreadSanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
