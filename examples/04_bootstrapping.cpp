@@ -162,8 +162,8 @@ int main(int argc, char **argv) {
                 name.c_str(), static_cast<unsigned long long>(getDegree(ctx)),
                 static_cast<unsigned long long>(m.getSize()),
                 static_cast<unsigned long long>(ct.getLevel()), seconds);
-    std::printf("  level after: %llu (encryption level %llu); %llu multiplications can follow "
-                "before the next bootstrap\n",
+    std::printf("  level after: %llu (encryption level %llu); depth left before the next "
+                "bootstrap: %llu rescaled products\n",
                 static_cast<unsigned long long>(fresh.getLevel()),
                 static_cast<unsigned long long>(getEncryptionLevel(ctx)),
                 static_cast<unsigned long long>(fresh.getLevel() - boot.getMinLevelForBootstrap()));
