@@ -6,6 +6,7 @@
 //
 // The test docs.PresetGuideIsCurrent fails when the committed guide differs
 // from this program's output.
+#include "PresetSizes.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "context/Parameter.hpp"
@@ -157,12 +158,12 @@ change to either, regenerate it:
   bootstrap, mean (worst slot in brackets), per road, from
   `docs/bootstrap-precision.tsv`; empty where nothing was measured.
 - **Ciphertext**: the polynomials of a ciphertext at the encryption level,
-  (rank x secrets + 1) x (level + 1) x N x 8 bytes (files add about 220
-  bytes).
+  (rank x secrets + 1) x (level + 1) x N x 8 bytes (files add under 1 kB).
 - **Switching key**: one multiplication or rotation key, gadget rank x
   secrets x (levels + temporary primes) x N x 8 bytes (the masks are kept as
-  1024-byte seeds; files add those and a few hundred bytes); "n/a" for module
-  presets (rank above 1), whose keys live in the ring they convert to.
+  1024-byte seeds; files add, per gadget digit, that seed and the prime lists
+  of its polynomials, under 2 kB); "n/a" for module presets (rank above 1),
+  whose keys live in the ring they convert to.
 
 )";
 }
@@ -245,13 +246,8 @@ int main(int argc, char **argv) {
                   << "|---|---|---|---|---|---|---|---|---|---|---|\n";
         for (const ParameterPreset preset : allPresets()) {
             const Parameter p(preset);
-            const double polys = static_cast<double>(p.rank * p.num_secret + 1);
-            const double word_bytes = 8.0 * static_cast<double>(p.degree);
-            const double ciphertext =
-                polys * static_cast<double>(p.encryption_level + 1) * word_bytes;
-            const double key =
-                static_cast<double>(p.gadget_rank * p.num_secret * (p.chain_length + p.num_tp)) *
-                word_bytes;
+            const auto ciphertext = static_cast<double>(Quelt::presets::ciphertextBytes(p));
+            const auto key = static_cast<double>(Quelt::presets::switchingKeyBytes(p));
             const auto found = precision.find(p.name);
             const std::string measured =
                 found == precision.end() ? "" : precisionOf(p, found->second);
