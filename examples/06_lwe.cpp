@@ -3,9 +3,10 @@
 // A ring ciphertext of degree N holding N real numbers in its coefficients
 // (coefficient encoding) splits, without decryption, into N LWE ciphertexts:
 // one per number, each decrypting under an LWE key made of the ring secret's
-// coefficients. LWE ciphertexts support cheap linear arithmetic. N of them
-// pack back into one ciphertext with a bundle of switching keys (modPack);
-// here into a module ciphertext of degree 64 and rank 64 (64 keys).
+// coefficients. LWE ciphertexts support cheap linear arithmetic. They pack
+// back into one ring ciphertext with bundles of switching keys (modPack),
+// here through module ciphertexts of degree 64 and rank 64, which keeps the
+// number of keys small (64 per step instead of N).
 //
 // A slot-encoded ciphertext becomes coefficient-encoded through the
 // bootstrapper's homomorphic transform (Bootstrapper::slotToCoeff, with the
@@ -27,7 +28,7 @@ int main() {
 
     // The ring FGbD12L0 (degree 4096, one prime), the LWE context of
     // dimension 4096 on the same prime, and the module context FGbD6R6L0
-    // (degree 64, rank 64) to pack into.
+    // (degree 64, rank 64) packing passes through.
     const auto ring = makeContext(ParameterPreset::FGbD12L0);
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::FGbD12L0);
     const auto module = makeContext(ParameterPreset::FGbD6R6L0);
@@ -58,39 +59,55 @@ int main() {
     checks.expectClose("every coefficient as its own LWE ciphertext", example::maxError(got, want),
                        1e-6);
 
-    // LWE arithmetic on the first 64: v_k + 3 v_(k+1) - 0.5, exact integer
-    // multiples and constants (level 0 has no prime left to rescale by).
+    // LWE arithmetic on each: r_k = v_k + 3 v_(k+1) - 0.5 (indices modulo N),
+    // with exact integer multiples and constants (level 0 has no prime left
+    // to rescale by).
     const LWE::HomEvaluator lwe_eval(lwe);
-    std::vector<LWE::Ciphertext> results(n, LWE::Ciphertext(lwe));
-    std::vector<double> expected(n);
-    for (u64 k = 0; k < n; ++k) {
-        lwe_eval.multInteger(lwes[k + 1], 3, results[k]);
+    std::vector<LWE::Ciphertext> results(N, LWE::Ciphertext(lwe));
+    std::vector<double> expected(N);
+    for (u64 k = 0; k < N; ++k) {
+        lwe_eval.multInteger(lwes[(k + 1) % N], 3, results[k]);
         lwe_eval.add(results[k], lwes[k], results[k]);
         lwe_eval.sub(results[k], 0.5, results[k]);
-        expected[k] = values[k] + 3 * values[k + 1] - 0.5;
+        expected[k] = values[k] + 3 * values[(k + 1) % N] - 0.5;
     }
-    std::vector<double> lwe_got(n);
-    for (u64 k = 0; k < n; ++k)
-        lwe_decryptor.decrypt(results[k], lwe_key, lwe_got[k]);
-    checks.expectClose("LWE arithmetic", example::maxError(lwe_got, expected), 1e-5);
+    for (u64 k = 0; k < N; ++k)
+        lwe_decryptor.decrypt(results[k], lwe_key, got[k]);
+    checks.expectClose("LWE arithmetic", example::maxError(got, expected), 1e-5);
 
-    // Pack the 64 results into one module ciphertext: its coefficient k
-    // decrypts to result k. The keys switch from the LWE key to a module key;
-    // the key generator of the ring context makes them.
+    // Packing back, in two steps with keys the ring's key generator makes.
+    // First 64 LWE ciphertexts at a time into module ciphertexts (degree 64,
+    // rank 64): module ciphertext i takes the results i, i + 64, i + 128, ...
+    // as its coefficients 0, 1, 2, ... (64 keys, from the LWE key to a
+    // module key).
+    const KeyGenerator keygen(ring);
     const SecretKeyBase<EncryptionType::MLWE> module_key(module);
-    const ModPackKeyBundle pack_keys = KeyGenerator(ring).genModPackKeyBundle(lwe_key, module_key);
-    std::vector<const LWE::Ciphertext *> ins;
-    for (const auto &c : results)
-        ins.push_back(&c);
-    CiphertextBase<EncryptionType::MLWE> repacked(module, false, false);
-    RingPacker().modPack(ins, pack_keys, repacked);
+    const ModPackKeyBundle to_module = keygen.genModPackKeyBundle(lwe_key, module_key);
+    const u64 groups = N / n;
+    std::vector<CiphertextBase<EncryptionType::MLWE>> modules(
+        groups, CiphertextBase<EncryptionType::MLWE>(module, false, false));
+    for (u64 i = 0; i < groups; ++i) {
+        std::vector<const LWE::Ciphertext *> ins;
+        for (u64 t = 0; t < n; ++t)
+            ins.push_back(&results[i + t * groups]);
+        RingPacker().modPack(ins, to_module, modules[i]);
+    }
+    // Then the 64 module ciphertexts into one ring ciphertext under the
+    // original ring key (64 keys): module ciphertext i fills the ring
+    // coefficients i, i + 64, ..., so coefficient k holds result k again.
+    const ModPackKeyBundle to_ring = keygen.genModPackKeyBundle(module_key, ring_key);
+    std::vector<const CiphertextBase<EncryptionType::MLWE> *> module_ptrs;
+    for (const auto &c : modules)
+        module_ptrs.push_back(&c);
+    CiphertextBase<EncryptionType::RLWE> repacked(ring, false, false);
+    RingPacker().modPack(module_ptrs, to_ring, repacked);
     std::vector<double> repacked_got;
-    Decryptor(module).decrypt(repacked, module_key, repacked_got);
-    repacked_got.resize(n);
-    std::printf("  %llu switching keys packed %llu LWE ciphertexts into one of degree %llu\n",
-                static_cast<unsigned long long>(pack_keys.getNumKeys()),
-                static_cast<unsigned long long>(n), static_cast<unsigned long long>(n));
-    checks.expectClose("packed back into a module ciphertext",
-                       example::maxError(repacked_got, expected), 1e-5);
+    Decryptor(ring).decrypt(repacked, ring_key, repacked_got);
+    std::printf("  %llu + %llu switching keys packed %llu LWE ciphertexts back into the ring\n",
+                static_cast<unsigned long long>(to_module.getNumKeys()),
+                static_cast<unsigned long long>(to_ring.getNumKeys()),
+                static_cast<unsigned long long>(N));
+    checks.expectClose("packed back into the ring", example::maxError(repacked_got, expected),
+                       1e-5);
     return checks.finish();
 }
