@@ -78,9 +78,8 @@ public:
     // "[Verifier::load] Validation failed during deserializing objects."),
     // and bx and ax must fit that context: NTT form, not mod-up, at its
     // encryption level, over its primes (else RuntimeException naming the
-    // field). A seeded ax is regenerated, after 128 words are drawn from the
-    // calling thread's generator for a fresh seed that the stored one
-    // replaces. Any failure, a short record (cereal::Exception) included,
+    // field). A seeded ax is regenerated from its stored seed; nothing is
+    // drawn from the calling thread's generator. Any failure, a short record (cereal::Exception) included,
     // leaves the key unchanged. The path form throws "Cannot open file
     // <path>".
     void load(const std::string &path);

@@ -54,10 +54,15 @@ struct KeyPackAccess;
 // Digits (dnum): a rotation key holds all the context's gadget digits
 // (dnum 0) or, with minimal key load on, only as many as asked for. A
 // request names how many digits it needs, 0 for all; it takes effect only
-// with minimal key load on, on a single-secret context and below the gadget
-// rank, and is 0 otherwise. A held key covers a request when it holds every
-// digit, or when the request is 0 < d <= its digits; a key that does not is
-// read again (and replaced) by the next load.
+// with minimal key load on and on a single-secret context, and is 0
+// otherwise. A loaded key records the request as its dnum: below the gadget
+// rank it is cut to that many digits, at or above it nothing is cut (after a
+// load with dnum 7 the key records 7 and holds every digit). A held key
+// covers a request when it holds every digit, or when the request is
+// 0 < d <= its digits; a key that does not is read again (and replaced) by
+// the next load. Key files are read only from regular files: a directory or
+// a pipe under a key file's name makes the load throw "[KeyPack] Not a
+// regular file: <file>" (the file probes answer false).
 //
 // Threads: any thread may call any member, except that setKeyDirPath,
 // save(path), saveList(path) (which set the path), setMinimalKeyLoad and
@@ -168,13 +173,15 @@ public:
     // are not written. Files of keys the pack does not hold are left alone.
     void save(const std::string &path) const;
     // setKeyDirPath(path), then writes every held rotation key as
-    // "RotKey<idx>_<dnum>.bin", dnum being the digits the key was cut to (0
-    // for a key holding all of them).
+    // "RotKey<idx>_<dnum>.bin", dnum being the key's recorded dnum (0 for a
+    // key loaded whole; the request of a minimal load, e.g. RotKey3_2.bin).
+    // Files are written as save(path) writes them (Serialize: a temporary
+    // file renamed into place, replacing what was there).
     void saveList(const std::string &path) const;
-    // For every list-form file "RotKey<idx>_<dnum>.bin" of path + "/PK/"
-    // (ECMAScript "RotKey(\d*)_(\d*).bin", the dot matching any character;
-    // numbers that do not parse skip the entry), loads rotation key idx (not
-    // reduced) with that dnum from the pack's own key directory, as
+    // For every list-form regular file "RotKey<idx>_<dnum>.bin" of path +
+    // "/PK/" (both numbers plain decimals as saveList writes them, within 64
+    // bits, idx below the slot count; any other entry is skipped), loads
+    // rotation key idx with that dnum from the pack's own key directory, as
     // loadLeftRotKey does. Throws "[Load Rotation Key] \"<path>/PK\" is not a
     // directory" when path + "/PK/" is not a directory; then, before loading
     // anything, "[loadMinRotKey] The key pack has no key directory" or
@@ -189,11 +196,17 @@ public:
     // "RotKey<idx>.bin" files of the key directory (directory order). Throws
     // "[Load Rotation Key] \"<dir>/PK\" is not a directory" when the key
     // subdirectory is missing (dir empty without a key directory); the old
-    // table stays then. The table is not rebuilt when keys are added later.
+    // table stays then. Only indices 1 to S - 1 are steps (a stray file of
+    // another index is ignored). The table serves until the set of rotation
+    // keys changes (a key generated or read from a stream, the whole pack
+    // loaded, another key directory set).
     void computeRotationKeyDecomposition(bool fromHeld);
     // The steps of a shortest route to idx modulo S, last step first: left
     // rotations by each in turn equal the left rotation by idx. Builds the
-    // table from the held keys when none was built. Empty for an index 0
+    // table when none was built or the set of rotation keys changed since,
+    // from the held keys and, on a key directory, the "RotKey<idx>.bin" files
+    // too (ascending), once for all threads under the pack's lock; the
+    // route's keys are then loaded as each rotation asks for them. Empty for an index 0
     // that a route returns to. Throws "[getRotKeyDecomposition] Can not
     // reach to such rotation idx using given rot keys." when no route
     // reaches idx.
