@@ -43,9 +43,9 @@ struct KeyPackAccess;
 // replacement in the pack. A key enters the pack only complete: every load
 // reads into a new key and installs it after it was read and checked, so a
 // failed load leaves the pack as it was. Loads where the pack knows the
-// context (the key directory, the single-key stream loads) refuse, with
-// RuntimeException "[Verifier::load] Validation failed during deserializing
-// objects.", a key stored for another context (for the encapsulation key's
+// context (the key directory, the single-key and whole-pack stream loads)
+// refuse, with RuntimeException "[Verifier::load] Validation failed during
+// deserializing objects.", a key stored for another context (for the encapsulation key's
 // DTS part: the sparse context), of another kind (type letters 'm', 'c',
 // 'r', 's') or, for a rotation key, for another index (aux other than the
 // index reduced modulo S); the readers' own errors (open failures, short
@@ -235,13 +235,16 @@ public:
     void save(std::ostream &stream) const;
     // Reads such a stream and replaces the five kinds of key with it (a key
     // absent in the stream becomes absent; a repeated rotation index keeps
-    // its first key). Every key is checked against the pack's contexts (the
-    // stored hash is taken as read, not compared) and carries no context of
-    // its own; a rotation key with fewer digits than the gadget rank keeps
-    // its digit count as its dnum. Nothing changes unless the whole stream is
-    // read and valid: a short stream raises cereal::Exception, an unknown
-    // identifier cereal::Exception "Error while trying to deserialize a
-    // smart pointer. Could not find id <n>", a wrong object code or a key
+    // its first key). Every key is checked against the pack's contexts (its
+    // stored hash included) and carries no context of its own; a rotation
+    // key with fewer digits than the gadget rank keeps its digit count as its
+    // dnum. Each key must be of the kind of its place (type letters 'm',
+    // 'c', 's'; 'r' with aux equal to its index for a rotation key, whose
+    // index must be below S), as the single-key loads demand. Nothing changes
+    // unless the whole stream is read and valid: a short stream raises
+    // cereal::Exception, an unknown identifier cereal::Exception "Error while
+    // trying to deserialize a smart pointer. Could not find id <n>", a wrong
+    // object code, a key of another context, kind or index, or a key
     // referred to as another kind RuntimeException "[Verifier::load]
     // Validation failed during deserializing objects.", an encapsulation key
     // in a pack without a sparse context "[KeyPack] The key pack was not

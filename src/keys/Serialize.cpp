@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -40,10 +41,15 @@ std::optional<pid_t> writerOfTemporary(const std::string &name) {
     return static_cast<pid_t>(pid);
 }
 
+// A temporary untouched this long is not being written: a writer that is
+// still at work (on another machine sharing the folder, whose process ids
+// mean nothing here) keeps its file's time fresh.
+constexpr std::chrono::seconds kStaleAfter{60};
+
 // Removes the temporaries in `directory` whose writer process no longer
-// exists (killed before its rename). A temporary of a live process, of this
-// process, or of a process that cannot be asked is left alone; so is anything
-// that cannot be listed or removed.
+// exists (killed before its rename) and that were not written for a while. A
+// temporary of a live process, of this process, or of a process that cannot
+// be asked is left alone; so is anything that cannot be listed or removed.
 void removeStaleTemporaries(const std::filesystem::path &directory) {
     std::error_code error;
     std::filesystem::directory_iterator it(directory.empty() ? "." : directory, error);
@@ -59,6 +65,9 @@ void removeStaleTemporaries(const std::filesystem::path &directory) {
         if (::kill(*writer, 0) == 0 || errno != ESRCH)
             continue;
         std::error_code ignored;
+        const auto written = std::filesystem::last_write_time(it->path(), ignored);
+        if (ignored || std::filesystem::file_time_type::clock::now() - written < kStaleAfter)
+            continue;
         if (std::filesystem::is_regular_file(it->symlink_status(ignored)))
             std::filesystem::remove(it->path(), ignored);
     }

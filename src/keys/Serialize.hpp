@@ -57,8 +57,8 @@ enum class FileAccess { Default, OwnerOnly };
 // renamed onto `path`. The temporary is named ".quelt-<pid>-<n>.tmp"; it
 // begins with a dot, so it never matches a scan for key file names, and it is
 // removed on every failure. Temporaries that writers killed before their
-// rename left in the directory (their process no longer exists) are removed
-// at the next save into it. An existing file at `path` is left untouched by a
+// rename left in the directory (their process no longer exists and the file
+// was not written for a minute) are removed at the next save into it. An existing file at `path` is left untouched by a
 // failed save, and replaced by a successful one: the new file takes the place
 // of whatever name was there, whatever that file's own mode (a read-only file
 // is replaced) and with the mode of `access`. A symbolic link at `path` that

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -146,12 +147,20 @@ TEST(KeyFileWrite, TemporariesOfKilledWritersAreRemovedAtTheNextSave) {
     const std::vector<std::string> others = {".quelt-x-1.tmp",
                                              ".quelt-" + std::to_string(dead) + "-1.bak",
                                              "quelt-" + std::to_string(dead) + "-1.tmp"};
-    for (const std::string &name : std::vector<std::string>{stale, live, own})
+    // A dead writer's file written just now may still be one a writer on
+    // another machine is filling: it stays until it is a minute old.
+    const std::string recent = ".quelt-" + std::to_string(dead) + "-8.tmp";
+    for (const std::string &name : std::vector<std::string>{stale, live, own, recent}) {
         std::ofstream(dir.file(name)) << "left behind";
+        if (name != recent)
+            std::filesystem::last_write_time(dir.file(name),
+                                             std::filesystem::file_time_type::clock::now() -
+                                                 std::chrono::minutes(2));
+    }
     for (const std::string &name : others)
         std::ofstream(dir.file(name)) << "not a temporary";
     Serialize::save(dir.file("EncKey.bin"), std::uint32_t{1});
-    std::vector<std::string> expected = {"EncKey.bin", live, own};
+    std::vector<std::string> expected = {"EncKey.bin", live, own, recent};
     expected.insert(expected.end(), others.begin(), others.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(dir.entries(), expected);
