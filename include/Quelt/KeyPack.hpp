@@ -54,8 +54,8 @@ struct KeyPackAccess;
 // Digits (dnum): a rotation key holds all the context's gadget digits
 // (dnum 0) or, with minimal key load on, only as many as asked for. A
 // request names how many digits it needs, 0 for all; it takes effect only
-// with minimal key load on and on a single-secret context, and is 0
-// otherwise. A loaded key records the request as its dnum: below the gadget
+// with minimal key load on (on a multi-secret context, whose keys are never
+// cut, only at or above the gadget rank), and is 0 otherwise. A loaded key records the request as its dnum: below the gadget
 // rank it is cut to that many digits, at or above it nothing is cut (after a
 // load with dnum 7 the key records 7 and holds every digit). A held key
 // covers a request when it holds every digit, or when the request is

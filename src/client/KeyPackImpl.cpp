@@ -203,7 +203,7 @@ std::uint64_t KeyPackImpl::effectiveDnum(std::uint64_t dnum) const {
     // A multi-secret key is kept whole: its bodies are indexed with the
     // gadget rank, so it cannot be cut. A request at or above the gadget
     // rank is kept as asked: the key records it and keeps every digit.
-    if (!getMinimalKeyLoad() || getNumSecret(context_) != 1)
+    if (!getMinimalKeyLoad() || (getNumSecret(context_) != 1 && dnum < getGadgetRank(context_)))
         return 0;
     return dnum;
 }

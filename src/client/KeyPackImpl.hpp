@@ -142,9 +142,9 @@ public:
 
     // ---- Rotation keys -----------------------------------------------------
 
-    // dnum as the pack uses it: the request when minimal key load is on, the
-    // context has one secret and the request is below the gadget rank;
-    // otherwise 0 (every digit).
+    // dnum as the pack uses it: the request when minimal key load is on
+    // (for a multi-secret context only at or above the gadget rank, as its
+    // keys cannot be cut); otherwise 0 (every digit).
     std::uint64_t effectiveDnum(std::uint64_t dnum) const;
 
     bool isRotKeyLoaded(std::uint64_t idx, std::uint64_t dnum) const;

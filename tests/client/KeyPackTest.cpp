@@ -426,6 +426,17 @@ TEST(KeyPack, MultiSecretRotationKeysStayWhole) {
     EXPECT_EQ(key->getDnum(), 0u);
     EXPECT_TRUE(pack.isLeftRotKeyLoaded(3, 1));
     EXPECT_TRUE(pack.isLeftRotKeyLoaded(3, 0));
+
+    // A request at or above the gadget rank is recorded, nothing cut.
+    const std::uint64_t above = getGadgetRank(multi) + 3;
+    KeyPack other(multi, dir.dir());
+    other.setMinimalKeyLoad(true);
+    const auto whole = other.getLeftRotKey(3, above);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(masksOf(*whole).size(), getGadgetRank(multi));
+    EXPECT_EQ(whole->getDnum(), above);
+    EXPECT_TRUE(other.isLeftRotKeyLoaded(3, 1));
+    EXPECT_TRUE(other.isLeftRotKeyLoaded(3, 0));
 }
 
 TEST(KeyPack, KeyGeneratorStores) {

@@ -35,7 +35,7 @@ namespace {
 
 using u64 = std::uint64_t;
 
-constexpr int kRounds = 300;
+constexpr int kRounds = 500;
 
 std::shared_ptr<ContextContent> ctx() { return test::degree64FourPrimes(); }
 
