@@ -68,8 +68,9 @@ public:
     // hash (u64), then bx and ax in the polynomial form (bx with its
     // residues, a seeded ax as its 1024-byte seed alone). The path form
     // writes a new file and replaces any file at `path` only when complete
-    // ("Cannot open file <path>" when it cannot be created); short writes
-    // raise cereal::Exception.
+    // ("Cannot open file <path>" when it cannot be created, "Cannot write
+    // file <path>" when it cannot be written); short writes to a stream raise
+    // cereal::Exception.
     void save(const std::string &path) const;
     void save(std::ostream &stream) const;
 
