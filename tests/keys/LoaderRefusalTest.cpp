@@ -6,6 +6,7 @@
 #include "Quelt/KeyBundle.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/MultiSecretSwitchKeyBundle.hpp"
+#include "Quelt/ParameterPreset.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
@@ -206,6 +207,32 @@ TEST(LoaderRefusal, KeyBundles) {
             bundle.load(in);
         },
         [](const MStoSSKeyBundle &bundle) { return test::savedBundle(bundle); });
+
+    // The multi-secret switch bundle over the FX preset with four secrets:
+    // its MStoSS part replaced by that of another context.
+    static const auto fx = makeContext(ParameterPreset::FX);
+    static const auto fxFour = makeContext(ParameterPreset::FX, "FXNS4", 4, false, false);
+    const auto filledSwitch = [](u64 seed) {
+        MultiSecretSwitchKeyBundle bundle(fx, fxFour);
+        test::fillBundle(bundle.getMStoSSKeyBundle(), seed, true);
+        test::fillBundle(bundle.getSStoMSBisectionKeyBundle().getSStoMSKeyBundle(), seed + 1, true);
+        for (IncreaseNSKeyBundle &step :
+             bundle.getSStoMSBisectionKeyBundle().getIncreaseNSKeyBundleVec())
+            test::fillBundle(step, seed + 2, true);
+        return bundle;
+    };
+    const MultiSecretSwitchKeyBundle own = filledSwitch(11);
+    const std::string ownBytes = test::savedBundle(own);
+    const std::size_t ownMStoSS = test::savedBundle(own.getMStoSSKeyBundle()).size();
+    const std::vector<Row> switchRows = {
+        {"an MStoSS part of another context",
+         test::savedBundle(filledMStoSS(four, 12)) + ownBytes.substr(ownMStoSS),
+         KeyBundleMessages::kForeignKey},
+    };
+    expectRefusals<MultiSecretSwitchKeyBundle>(
+        dir, switchRows, [&] { return filledSwitch(13); },
+        [](MultiSecretSwitchKeyBundle &bundle, const std::string &path) { bundle.load(path); },
+        [](const MultiSecretSwitchKeyBundle &bundle) { return test::savedBundle(bundle); });
 
     // The bisection bundle: its step count is the one it was made for.
     const auto secrets = [](u64 n) { return makeContext(6, 3, 40, 40, 40, 3, 1, n); };
