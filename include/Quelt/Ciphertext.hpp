@@ -155,8 +155,9 @@ public:
     // bytes), object code 3 (4), log slot count (8), rescale counter (4,
     // signed), encoding type (4), polynomial count (8), then every polynomial
     // in the polynomial form (a seeded polynomial as its seed). The path forms
-    // throw RuntimeException "Cannot open file <path>"; short reads and writes
-    // raise cereal::Exception.
+    // throw RuntimeException "Cannot open file <path>", and a file that cannot
+    // be written (a full disk) "Cannot write file <path>"; short reads, and
+    // short writes to a stream, raise cereal::Exception.
     //
     // Loading reads the whole record first and changes the ciphertext only
     // when all of it is sound: the hash must be this ciphertext's context's

@@ -68,8 +68,9 @@ public:
     // hash (u64), then bx and ax in the polynomial form (bx with its
     // residues, a seeded ax as its 1024-byte seed alone). The path form
     // writes a new file and replaces any file at `path` only when complete
-    // ("Cannot open file <path>" when it cannot be created); short writes
-    // raise cereal::Exception.
+    // ("Cannot open file <path>" when it cannot be created, "Cannot write
+    // file <path>" when it cannot be written); short writes to a stream raise
+    // cereal::Exception.
     void save(const std::string &path) const;
     void save(std::ostream &stream) const;
 
@@ -78,9 +79,8 @@ public:
     // "[Verifier::load] Validation failed during deserializing objects."),
     // and bx and ax must fit that context: NTT form, not mod-up, at its
     // encryption level, over its primes (else RuntimeException naming the
-    // field). A seeded ax is regenerated, after 128 words are drawn from the
-    // calling thread's generator for a fresh seed that the stored one
-    // replaces. Any failure, a short record (cereal::Exception) included,
+    // field). A seeded ax is regenerated from its stored seed; nothing is
+    // drawn from the calling thread's generator. Any failure, a short record (cereal::Exception) included,
     // leaves the key unchanged. The path form throws "Cannot open file
     // <path>".
     void load(const std::string &path);

@@ -73,6 +73,8 @@ public:
     static constexpr const char *kLoadCounts = "[EvaluationKey::load] Invalid polynomial counts";
     static constexpr const char *kLoadShape =
         "[EvaluationKey::load] Key polynomials must be mod-up, in NTT form and of one shape";
+    static constexpr const char *kLoadSeeded =
+        "[EvaluationKey::load] Seeded polynomials outweigh the stored ones";
 
     // The context the key was made for; empty for a default-constructed key.
     const std::shared_ptr<ContextContent> &getContext() const { return context_; }
@@ -142,11 +144,14 @@ public:
     //     kLoadCounts;
     //   - polynomials that are not mod-up and in NTT form, or differ in shape:
     //     kLoadShape;
+    //   - for a key without a context, seeded polynomials that would take
+    //     more words than the stored ones: kLoadSeeded;
     //   - a short stream: the archive's exception.
     // The type and aux are taken as read. A loaded key over a context records
     // its mask count as its dnum when that is below the gadget rank, else 0;
-    // a key without a context records 0. Seeded masks are regenerated, each
-    // drawing 128 words from the calling thread's generator first.
+    // a key without a context records 0. Every count and shape is checked
+    // before any seeded mask is regenerated, and a load draws nothing from
+    // any random generator.
     void load(cereal::PortableBinaryInputArchive &archive);
 
 private:

@@ -45,12 +45,18 @@ class EvaluationKey;
 // key with a record becomes a new key without a context (its type, aux, hash
 // and host lists as recorded); a repeated identifier gives another pointer to
 // the same key; identifier 0 an empty element. The bundle's context stays.
-// The list grows with the elements read, so a damaged count cannot ask for
-// more than the stream holds. Errors: cereal::Exception on a short read or
-// an identifier never introduced ("Error while trying to deserialize a smart
-// pointer. Could not find id <m>"), and the evaluation-key loader's
-// RuntimeExceptions ("[Verifier::load] Validation failed during deserializing
-// objects." for an object code other than 1).
+// A bundle made over a context takes only what it was made for: a key count
+// other than its own is refused with KeyBundleMessages::kCountMismatch, an
+// empty element with kMissingKey, and a key of another type or stored for
+// another context with kForeignKey; every key's counts and polynomials are
+// checked against the context before anything is allocated for them. Only
+// the default-made IncreaseNSKeyBundle, which has no context, takes any
+// consistent body. The list grows with the elements read, so a damaged count
+// cannot ask for more than the stream holds. Errors: cereal::Exception on a
+// short read or an identifier never introduced ("Error while trying to
+// deserialize a smart pointer. Could not find id <m>"), and the
+// evaluation-key loader's RuntimeExceptions ("[Verifier::load] Validation
+// failed during deserializing objects." for an object code other than 1).
 //
 // save writes id 0 for an empty element and throws std::out_of_range
 // "map::at" for a key without host lists (after `to` another device); `to`
@@ -60,6 +66,15 @@ class EvaluationKey;
 //
 // No lock: load and `to` change the bundle in place and must not run while
 // another thread uses it.
+
+// The messages of a bundle load that refuses what the bundle was not made for.
+struct KeyBundleMessages {
+    static constexpr const char *kCountMismatch =
+        "[KeyBundle] The stored key count does not match the bundle";
+    static constexpr const char *kMissingKey = "[KeyBundle] A stored key is missing";
+    static constexpr const char *kForeignKey =
+        "[KeyBundle] A stored key is not of the bundle's type and context";
+};
 
 class IncreaseNSKeyBundle {
 public:

@@ -61,9 +61,9 @@ struct KeyPackAccess;
 // replacement in the pack. A key enters the pack only complete: every load
 // reads into a new key and installs it after it was read and checked, so a
 // failed load leaves the pack as it was. Loads where the pack knows the
-// context (the key directory, the single-key stream loads) refuse, with
-// RuntimeException "[Verifier::load] Validation failed during deserializing
-// objects.", a key stored for another context (for the encapsulation key's
+// context (the key directory, the single-key and whole-pack stream loads)
+// refuse, with RuntimeException "[Verifier::load] Validation failed during
+// deserializing objects.", a key stored for another context (for the encapsulation key's
 // DTS part: the sparse context), of another kind (type letters 'm', 'c',
 // 'r', 's') or, for a rotation key, for another index (aux other than the
 // index reduced modulo S); the readers' own errors (open failures, short
@@ -72,10 +72,15 @@ struct KeyPackAccess;
 // Digits (dnum): a rotation key holds all the context's gadget digits
 // (dnum 0) or, with minimal key load on, only as many as asked for. A
 // request names how many digits it needs, 0 for all; it takes effect only
-// with minimal key load on, on a single-secret context and below the gadget
-// rank, and is 0 otherwise. A held key covers a request when it holds every
-// digit, or when the request is 0 < d <= its digits; a key that does not is
-// read again (and replaced) by the next load.
+// with minimal key load on (on a multi-secret context, whose keys are never
+// cut, only at or above the gadget rank), and is 0 otherwise. A loaded key records the request as its dnum: below the gadget
+// rank it is cut to that many digits, at or above it nothing is cut (after a
+// load with dnum 7 the key records 7 and holds every digit). A held key
+// covers a request when it holds every digit, or when the request is
+// 0 < d <= its digits; a key that does not is read again (and replaced) by
+// the next load. Key files are read only from regular files: a directory or
+// a pipe under a key file's name makes the load throw "[KeyPack] Not a
+// regular file: <file>" (the file probes answer false).
 //
 // Threads: any thread may call any member, except that setKeyDirPath,
 // save(path), saveList(path) (which set the path), setMinimalKeyLoad and
@@ -186,13 +191,15 @@ public:
     // are not written. Files of keys the pack does not hold are left alone.
     void save(const std::string &path) const;
     // setKeyDirPath(path), then writes every held rotation key as
-    // "RotKey<idx>_<dnum>.bin", dnum being the digits the key was cut to (0
-    // for a key holding all of them).
+    // "RotKey<idx>_<dnum>.bin", dnum being the key's recorded dnum (0 for a
+    // key loaded whole; the request of a minimal load, e.g. RotKey3_2.bin).
+    // Files are written as save(path) writes them (Serialize: a temporary
+    // file renamed into place, replacing what was there).
     void saveList(const std::string &path) const;
-    // For every list-form file "RotKey<idx>_<dnum>.bin" of path + "/PK/"
-    // (ECMAScript "RotKey(\d*)_(\d*).bin", the dot matching any character;
-    // numbers that do not parse skip the entry), loads rotation key idx (not
-    // reduced) with that dnum from the pack's own key directory, as
+    // For every list-form regular file "RotKey<idx>_<dnum>.bin" of path +
+    // "/PK/" (both numbers plain decimals as saveList writes them, within 64
+    // bits, idx below the slot count; any other entry is skipped), loads
+    // rotation key idx with that dnum from the pack's own key directory, as
     // loadLeftRotKey does. Throws "[Load Rotation Key] \"<path>/PK\" is not a
     // directory" when path + "/PK/" is not a directory; then, before loading
     // anything, "[loadMinRotKey] The key pack has no key directory" or
@@ -207,11 +214,17 @@ public:
     // "RotKey<idx>.bin" files of the key directory (directory order). Throws
     // "[Load Rotation Key] \"<dir>/PK\" is not a directory" when the key
     // subdirectory is missing (dir empty without a key directory); the old
-    // table stays then. The table is not rebuilt when keys are added later.
+    // table stays then. Only indices 1 to S - 1 are steps (a stray file of
+    // another index is ignored). The table serves until the set of rotation
+    // keys changes (a key generated or read from a stream, the whole pack
+    // loaded, another key directory set).
     void computeRotationKeyDecomposition(bool fromHeld);
     // The steps of a shortest route to idx modulo S, last step first: left
     // rotations by each in turn equal the left rotation by idx. Builds the
-    // table from the held keys when none was built. Empty for an index 0
+    // table when none was built or the set of rotation keys changed since,
+    // from the held keys and, on a key directory, the "RotKey<idx>.bin" files
+    // too (ascending), once for all threads under the pack's lock; the
+    // route's keys are then loaded as each rotation asks for them. Empty for an index 0
     // that a route returns to. Throws "[getRotKeyDecomposition] Can not
     // reach to such rotation idx using given rot keys." when no route
     // reaches idx.
@@ -240,13 +253,16 @@ public:
     void save(std::ostream &stream) const;
     // Reads such a stream and replaces the five kinds of key with it (a key
     // absent in the stream becomes absent; a repeated rotation index keeps
-    // its first key). Every key is checked against the pack's contexts (the
-    // stored hash is taken as read, not compared) and carries no context of
-    // its own; a rotation key with fewer digits than the gadget rank keeps
-    // its digit count as its dnum. Nothing changes unless the whole stream is
-    // read and valid: a short stream raises cereal::Exception, an unknown
-    // identifier cereal::Exception "Error while trying to deserialize a
-    // smart pointer. Could not find id <n>", a wrong object code or a key
+    // its first key). Every key is checked against the pack's contexts (its
+    // stored hash included) and carries no context of its own; a rotation
+    // key with fewer digits than the gadget rank keeps its digit count as its
+    // dnum. Each key must be of the kind of its place (type letters 'm',
+    // 'c', 's'; 'r' with aux equal to its index for a rotation key, whose
+    // index must be below S), as the single-key loads demand. Nothing changes
+    // unless the whole stream is read and valid: a short stream raises
+    // cereal::Exception, an unknown identifier cereal::Exception "Error while
+    // trying to deserialize a smart pointer. Could not find id <n>", a wrong
+    // object code, a key of another context, kind or index, or a key
     // referred to as another kind RuntimeException "[Verifier::load]
     // Validation failed during deserializing objects.", an encapsulation key
     // in a pack without a sparse context "[KeyPack] The key pack was not

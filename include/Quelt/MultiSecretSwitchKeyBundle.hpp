@@ -27,9 +27,10 @@ struct KeyBundleAssembly;
 // Stored form (one archive): the byte-order byte, the SStoMS bundle's body,
 // u64 step count n, then n IncreaseNS bodies; key identifiers are numbered
 // across the whole record. No context is stored. A load reads everything
-// into new lists and commits only when the whole record is read; entries
-// beyond the IncreaseNS list are appended without a context. Errors as
-// KeyBundle.hpp describes for a body.
+// into new lists and commits only when the whole record is read. The step
+// count must be the bundle's own (KeyBundleMessages::kCountMismatch
+// otherwise), and every body is checked as KeyBundle.hpp describes for a
+// bundle over its context.
 class SStoMSBisectionKeyBundle {
 public:
     static constexpr const char *kContextMismatch =

@@ -79,7 +79,8 @@ public:
     // Plaintext form: byte-order byte, the context's identity hash (8 bytes),
     // object code 4 (4 bytes), log slot count (8), rescale counter (4, signed),
     // then mx in the polynomial form. The path forms throw RuntimeException
-    // "Cannot open file <path>"; short reads and writes raise
+    // "Cannot open file <path>", and a file that cannot be written "Cannot
+    // write file <path>"; short reads, and short writes to a stream, raise
     // cereal::Exception.
     //
     // Loading reads the whole record first and changes the plaintext only

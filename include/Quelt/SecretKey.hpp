@@ -92,9 +92,14 @@ public:
     // encryption type (u32), context hash (u64), object code 2 (u32), random
     // flag (u8), seed length (u64) and bytes, coefficient count (u64) and the
     // coefficients (i32 each), polynomial count (u64) and each polynomial of
-    // sx with its residues. The path form writes a new file and replaces any
-    // file at `path` only when complete ("Cannot open file <path>" when it
-    // cannot be created); short writes raise cereal::Exception.
+    // sx with its residues. The path form writes a new file readable and
+    // writable by its owner only (mode 0600 whatever the umask) and renames it
+    // onto `path` only when complete and synced to the disk, replacing
+    // whatever file was there, read-only or not ("Cannot open file <path>"
+    // when it cannot be created or put in place, "Cannot write file <path>"
+    // when it cannot be written, e.g. on a full disk). The seed-only path form
+    // writes the same way; stream forms raise cereal::Exception on a short
+    // write.
     void save(const std::string &path) const;
     void save(std::ostream &stream) const;
 

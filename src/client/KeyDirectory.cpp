@@ -15,7 +15,10 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 #pragma GCC diagnostic pop
-#include <stdexcept>
+#include <charconv>
+#include <functional>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 namespace Quelt {
@@ -34,38 +37,58 @@ std::string requireKeySubdirectory(const std::string &dir) {
     return subdirectory;
 }
 
-// The numbers of the capture groups of every entry of `directory` whose name
-// matches `pattern` whole, in directory order. An entry whose group is empty
-// or beyond the range of long is skipped.
-std::vector<std::vector<std::uint64_t>> scanNumbers(const std::string &directory,
-                                                    const std::regex &pattern) {
+// A number as the library writes it in a file name: decimal digits without
+// sign, fill or leading zero (std::to_string's form), within 64 bits. Anything
+// else gives nothing; a number never wraps.
+std::optional<std::uint64_t> parseDecimal(const std::string &text) {
+    if (text.empty() || (text.size() > 1 && text[0] == '0'))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const char *end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+// The numbers of the capture groups of every regular file of `directory`
+// whose name matches `pattern` whole, in directory order. An entry that is
+// not a regular file (a directory, a pipe), or whose numbers are not in the
+// library's form or do not pass `accept`, is skipped.
+std::vector<std::vector<std::uint64_t>>
+scanNumbers(const std::string &directory, const std::regex &pattern,
+            const std::function<bool(const std::vector<std::uint64_t> &)> &accept) {
     std::vector<std::vector<std::uint64_t>> found;
     for (const auto &entry : std::filesystem::directory_iterator(directory)) {
         const std::string name = entry.path().filename().string();
         std::smatch match;
         if (!std::regex_match(name, match, pattern))
             continue;
-        try {
-            std::vector<std::uint64_t> numbers;
-            for (std::size_t group = 1; group < match.size(); ++group)
-                numbers.push_back(static_cast<std::uint64_t>(std::stol(match[group].str())));
-            found.push_back(std::move(numbers));
-        } catch (const std::invalid_argument &) {
-        } catch (const std::out_of_range &) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(entry.status(error)))
+            continue;
+        std::vector<std::uint64_t> numbers;
+        for (std::size_t group = 1; group < match.size(); ++group) {
+            const std::optional<std::uint64_t> number = parseDecimal(match[group].str());
+            if (!number)
+                break;
+            numbers.push_back(*number);
         }
+        if (numbers.size() + 1 == match.size() && accept(numbers))
+            found.push_back(std::move(numbers));
     }
     return found;
 }
 
 // Full rotation-key files: "RotKey<idx>.bin".
 const std::regex &rotKeyFilePattern() {
-    static const std::regex pattern("RotKey(\\d*)\\.bin");
+    static const std::regex pattern("RotKey(\\d+)\\.bin");
     return pattern;
 }
 
-// List-form files: "RotKey<idx>_<dnum>" and any character before "bin".
+// List-form files: "RotKey<idx>_<dnum>.bin".
 const std::regex &rotKeyListFilePattern() {
-    static const std::regex pattern("RotKey(\\d*)_(\\d*).bin");
+    static const std::regex pattern("RotKey(\\d+)_(\\d+)\\.bin");
     return pattern;
 }
 
@@ -78,6 +101,8 @@ void KeyPackImpl::setKeyDirPath(const std::string &path) {
     if (!std::filesystem::is_directory(std::filesystem::status(subdirectory)))
         std::filesystem::create_directory(subdirectory);
     key_dir_path_ = path;
+    // Other key files: routes are found afresh.
+    noteRotationKeySetChanged();
 }
 
 std::string KeyPackImpl::keyFilePath(const std::string &name) const {
@@ -87,8 +112,25 @@ std::string KeyPackImpl::keyFilePath(const std::string &name) const {
 bool KeyPackImpl::isKeyFileAvailable(const std::string &name) const {
     if (key_dir_path_.empty())
         return false;
+    // Only a regular file is a key file: a directory or a pipe of that name
+    // would fail or block the read.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::status(keyFilePath(name), error)))
+        return false;
     std::ifstream file(keyFilePath(name), std::ios::binary | std::ios::in);
     return file.is_open();
+}
+
+bool KeyPackImpl::isKeyFileLoadable(const std::string &name) const {
+    if (isKeyFileAvailable(name))
+        return true;
+    if (key_dir_path_.empty())
+        return false;
+    std::error_code error;
+    const auto status = std::filesystem::status(keyFilePath(name), error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        throw RuntimeException(kNotRegularKeyFile + keyFilePath(name));
+    return false;
 }
 
 bool KeyPackImpl::isEncKeyFileAvailable() const { return isKeyFileAvailable(kEncKeyFile); }
@@ -140,14 +182,21 @@ std::vector<std::uint64_t> KeyPackImpl::getRotKeyList(bool fromHeld) const {
     // which the empty path would name, is never taken for it.
     if (!isKeyDirPathSet())
         throwNotAKeySubdirectory(key_dir_path_);
+    // Only indices the pack can hold a key for count: a stray file of an
+    // index at or beyond the slot count is not a rotation step.
     for (const auto &numbers :
-         scanNumbers(requireKeySubdirectory(key_dir_path_), rotKeyFilePattern()))
+         scanNumbers(requireKeySubdirectory(key_dir_path_), rotKeyFilePattern(),
+                     [&](const std::vector<std::uint64_t> &n) { return n[0] < num_slots_; }))
         indices.push_back(numbers[0]);
     return indices;
 }
 
 void KeyPackImpl::loadMinRotKey(const std::string &path) const {
-    const auto listed = scanNumbers(requireKeySubdirectory(path), rotKeyListFilePattern());
+    // saveList names keys by their index in the pack, below the slot count;
+    // any other name is skipped as the other scans skip it.
+    const auto listed =
+        scanNumbers(requireKeySubdirectory(path), rotKeyListFilePattern(),
+                    [&](const std::vector<std::uint64_t> &n) { return n[0] < num_slots_; });
     // Every listed key must be readable from the pack's own key directory
     // before any is loaded.
     for (const auto &numbers : listed) {

@@ -7,6 +7,7 @@
 #include "client/RotationKeyDecomposition.hpp"
 #include "keys/Serialize.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -45,10 +46,11 @@ void requireKind(const SparseSecretEncapsulationKey &key, char type) {
 void requireKind(const EncryptionKey &, char) {}
 
 // A held key covers a request for d digits (0: all) when it holds all of
-// them, or when it holds at least d.
-bool covers(const EvaluationKey &key, std::uint64_t d) {
+// them (dnum 0, or a recorded request at or above the gadget rank, which cut
+// nothing), or when it holds at least d.
+bool covers(const EvaluationKey &key, std::uint64_t d, std::uint64_t gadgetRank) {
     const std::uint64_t held = key.getDnum();
-    return held == 0 || (d != 0 && d <= held);
+    return held == 0 || held >= gadgetRank || (d != 0 && d <= held);
 }
 
 } // namespace
@@ -102,7 +104,7 @@ template <typename Key, typename Make>
 std::shared_ptr<Key> KeyPackImpl::fixedKeyFromDirectory(KeySlot<Key> &slot, const char *file,
                                                         Make make, char type) const {
     std::lock_guard<std::mutex> lock(slot.mutex);
-    if (!slot.key && isKeyFileAvailable(file)) {
+    if (!slot.key && isKeyFileLoadable(file)) {
         std::shared_ptr<Key> key = make();
         Serialize::load(keyFilePath(file), *key);
         requireKind(*key, type);
@@ -199,8 +201,9 @@ void KeyPackImpl::installSparseSecretEncapsulationKey(
 
 std::uint64_t KeyPackImpl::effectiveDnum(std::uint64_t dnum) const {
     // A multi-secret key is kept whole: its bodies are indexed with the
-    // gadget rank, so it cannot be cut.
-    if (!getMinimalKeyLoad() || getNumSecret(context_) != 1 || dnum >= getGadgetRank(context_))
+    // gadget rank, so it cannot be cut. A request at or above the gadget
+    // rank is kept as asked: the key records it and keeps every digit.
+    if (!getMinimalKeyLoad() || (getNumSecret(context_) != 1 && dnum < getGadgetRank(context_)))
         return 0;
     return dnum;
 }
@@ -209,7 +212,7 @@ std::shared_ptr<EvaluationKey> KeyPackImpl::coveringRotKey(std::uint64_t idx,
                                                            std::uint64_t d) const {
     return rot_keys_.read([&](const RotKeyMap::Map &map) -> std::shared_ptr<EvaluationKey> {
         const auto it = map.find(idx);
-        if (it == map.end() || !covers(*it->second, d))
+        if (it == map.end() || !covers(*it->second, d, getGadgetRank(context_)))
             return nullptr;
         return it->second;
     });
@@ -239,7 +242,7 @@ void KeyPackImpl::maybeLoadRotKey(std::uint64_t idx, std::uint64_t dnum) const {
     if (coveringRotKey(idx, d))
         return;
     std::lock_guard<std::mutex> lock(rot_load_mutexes_.forIndex(idx));
-    if (coveringRotKey(idx, d) || !isRotKeyFileAvailable(idx))
+    if (coveringRotKey(idx, d) || !isKeyFileLoadable(rotKeyFileName(idx)))
         return;
     auto key = readRotKey(idx, d, [&](EvaluationKey &fresh) {
         Serialize::load(keyFilePath(rotKeyFileName(idx)), fresh);
@@ -252,6 +255,7 @@ void KeyPackImpl::maybeLoadRotKey(std::uint64_t idx, std::istream &stream,
     auto key = readRotKey(idx, effectiveDnum(dnum),
                           [&](EvaluationKey &fresh) { Serialize::load(stream, fresh); });
     rot_keys_.try_emplace_or_replace(idx, std::move(key));
+    noteRotationKeySetChanged();
 }
 
 std::shared_ptr<EvaluationKey> KeyPackImpl::getRotKey(std::uint64_t idx, std::uint64_t dnum) const {
@@ -263,7 +267,10 @@ std::shared_ptr<EvaluationKey> KeyPackImpl::getRotKey(std::uint64_t idx, std::ui
 }
 
 bool KeyPackImpl::tryEmplaceRotKey(std::uint64_t idx, std::shared_ptr<EvaluationKey> key) const {
-    return rot_keys_.try_emplace(idx, std::move(key)).second;
+    const bool inserted = rot_keys_.try_emplace(idx, std::move(key)).second;
+    if (inserted)
+        noteRotationKeySetChanged();
+    return inserted;
 }
 
 // ---- Fused rotation keys ---------------------------------------------------
@@ -276,7 +283,7 @@ void KeyPackImpl::maybeLoadFuseRotKey(std::uint64_t idx) const {
     if (isFuseRotKeyLoaded(idx))
         return;
     std::lock_guard<std::mutex> lock(fuse_rot_load_mutexes_.forIndex(idx));
-    if (isFuseRotKeyLoaded(idx) || !isFuseRotKeyFileAvailable(idx))
+    if (isFuseRotKeyLoaded(idx) || !isKeyFileLoadable(fuseRotKeyFileName(idx)))
         return;
     auto key = std::make_shared<FuseRotationKey>(context_);
     Serialize::load(keyFilePath(fuseRotKeyFileName(idx)), *key);
@@ -302,23 +309,44 @@ void KeyPackImpl::insertOrReplaceFuseRotKey(std::uint64_t idx,
 
 // ---- Rotation-key decomposition --------------------------------------------
 
+std::vector<std::uint64_t> KeyPackImpl::availableRotationSteps() const {
+    std::vector<std::uint64_t> steps = getRotKeyList(true);
+    if (isKeyDirPathSet()) {
+        const std::vector<std::uint64_t> files = getRotKeyList(false);
+        steps.insert(steps.end(), files.begin(), files.end());
+    }
+    // Ascending whatever the directory order, so that routes do not depend
+    // on it.
+    std::sort(steps.begin(), steps.end());
+    steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+    return steps;
+}
+
 void KeyPackImpl::computeRotationKeyDecomposition(bool fromHeld) const {
     // Built aside, so that a failed scan keeps the old table and readers
     // never see a partial one.
+    std::lock_guard<std::mutex> lock(decomposition_mutex_);
+    const std::uint64_t version = rot_key_set_version_.load(std::memory_order_acquire);
     auto table = std::make_shared<const std::vector<std::uint64_t>>(
         detail::buildRotationKeyDecompositionTable(num_slots_, getRotKeyList(fromHeld)));
-    std::lock_guard<std::mutex> lock(decomposition_mutex_);
     decomposition_ = std::move(table);
+    decomposition_version_ = version;
 }
 
 std::vector<std::uint64_t> KeyPackImpl::getRotKeyDecomposition(std::uint64_t idx) const {
     std::shared_ptr<const std::vector<std::uint64_t>> table;
     {
-        // Concurrent first calls build the table once.
+        // Concurrent callers build the table once: the first one builds it
+        // under the mutex and the others find it built. The version is read
+        // before the keys are listed, so a change while listing makes the
+        // next call build again.
         std::lock_guard<std::mutex> lock(decomposition_mutex_);
-        if (!decomposition_)
+        const std::uint64_t version = rot_key_set_version_.load(std::memory_order_acquire);
+        if (!decomposition_ || decomposition_version_ != version) {
             decomposition_ = std::make_shared<const std::vector<std::uint64_t>>(
-                detail::buildRotationKeyDecompositionTable(num_slots_, getRotKeyList(true)));
+                detail::buildRotationKeyDecompositionTable(num_slots_, availableRotationSteps()));
+            decomposition_version_ = version;
+        }
         table = decomposition_;
     }
     return detail::decomposeRotation(*table, idx);

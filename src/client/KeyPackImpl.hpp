@@ -89,6 +89,7 @@ public:
         "[loadMinRotKey] The key pack has no key directory";
     static constexpr const char *kMissingRotKeyFile =
         "[loadMinRotKey] The key directory has no rotation key file for index ";
+    static constexpr const char *kNotRegularKeyFile = "[KeyPack] Not a regular file: ";
 
     explicit KeyPackImpl(const std::shared_ptr<ContextContent> &context);
     KeyPackImpl(const std::shared_ptr<ContextContent> &context,
@@ -141,9 +142,9 @@ public:
 
     // ---- Rotation keys -----------------------------------------------------
 
-    // dnum as the pack uses it: the request when minimal key load is on, the
-    // context has one secret and the request is below the gadget rank;
-    // otherwise 0 (every digit).
+    // dnum as the pack uses it: the request when minimal key load is on
+    // (for a multi-secret context only at or above the gadget rank, as its
+    // keys cannot be cut); otherwise 0 (every digit).
     std::uint64_t effectiveDnum(std::uint64_t dnum) const;
 
     bool isRotKeyLoaded(std::uint64_t idx, std::uint64_t dnum) const;
@@ -187,8 +188,19 @@ public:
 
     // ---- Rotation-key decomposition ----------------------------------------
 
+    // Builds the table from the held keys (fromHeld) or from the key files;
+    // it serves until the set of rotation keys changes.
     void computeRotationKeyDecomposition(bool fromHeld) const;
+    // Routes from the table, which is built (again) under the table's mutex
+    // when none was built or the set of rotation keys changed since: from
+    // the held keys and, with a key directory, the key files too.
     std::vector<std::uint64_t> getRotKeyDecomposition(std::uint64_t idx) const;
+    // Called wherever the set of available rotation keys changes (a key
+    // generated or read from a stream, the whole pack loaded, another key
+    // directory), so that the next route is found over the new set.
+    void noteRotationKeySetChanged() const {
+        rot_key_set_version_.fetch_add(1, std::memory_order_acq_rel);
+    }
 
     // ---- Devices -----------------------------------------------------------
 
@@ -205,7 +217,12 @@ private:
 
     // The file of a key in the key subdirectory: path + "/PK/" + name.
     std::string keyFilePath(const std::string &name) const;
+    // Whether the key file can be opened: a regular file that opens.
     bool isKeyFileAvailable(const std::string &name) const;
+    // The same for a lazy load, which throws kNotRegularKeyFile + path when
+    // something other than a regular file (a directory, a pipe) has the key
+    // file's name.
+    bool isKeyFileLoadable(const std::string &name) const;
 
     // The held key of idx when it covers the effective dnum d, else empty.
     std::shared_ptr<EvaluationKey> coveringRotKey(std::uint64_t idx, std::uint64_t d) const;
@@ -239,9 +256,16 @@ private:
     std::optional<std::shared_ptr<ContextContent>> context_sparse_;
 
     // The decomposition table, published whole under its mutex; empty until
-    // built.
+    // built. It was built when the set of rotation keys had the version
+    // decomposition_version_.
     mutable std::mutex decomposition_mutex_;
     mutable std::shared_ptr<const std::vector<std::uint64_t>> decomposition_;
+    mutable std::uint64_t decomposition_version_ = 0;
+    mutable std::atomic<std::uint64_t> rot_key_set_version_{0};
+    // The rotation steps a build uses when not told otherwise: the held keys
+    // and, with a key directory, the key files, ascending and without
+    // repeats.
+    std::vector<std::uint64_t> availableRotationSteps() const;
 
     mutable KeySlot<EncryptionKey> enc_key_;
     mutable KeySlot<EvaluationKey> mult_key_;

@@ -104,15 +104,24 @@ private:
         objects_;
 };
 
-// An evaluation-key record checked against `context` (its stored hash taken
-// as read) in a key without a context of its own; a key with fewer digits
+// An evaluation-key record checked against `context` (its stored hash
+// included) in a key without a context of its own; a key with fewer digits
 // than the gadget rank records its digits as its dnum.
 std::shared_ptr<EvaluationKey> readEvaluationKey(cereal::PortableBinaryInputArchive &archive,
                                                  const std::shared_ptr<ContextContent> &context) {
     auto key = std::make_shared<EvaluationKey>();
     detail::EvaluationKeyAccess::install(
-        *key, detail::EvaluationKeyAccess::read(archive, context, false), context);
+        *key, detail::EvaluationKeyAccess::read(archive, context, true), context);
     return key;
+}
+
+// A key of the stream must be of the kind of the place it is filed in (and a
+// rotation key for that place's index), as the single-key loads demand: a
+// key in the wrong place would be used for another operation and decrypt to
+// garbage. An empty place holds nothing to check.
+void requirePlace(const std::shared_ptr<EvaluationKey> &key, char type, std::uint64_t aux) {
+    if (key && (key->getType() != type || key->getAux() != aux))
+        throw RuntimeException(Verifier::kValidationFailed);
 }
 
 } // namespace
@@ -157,7 +166,9 @@ struct KeyPackStream {
             return key;
         });
         auto mult = table.read<EvaluationKey>(archive, readEvaluation);
+        requirePlace(mult, 'm', 0);
         auto conj = table.read<EvaluationKey>(archive, readEvaluation);
+        requirePlace(conj, 'c', 0);
         std::uint64_t count = 0;
         archive(count);
         KeyPackImpl::RotKeyMap::Map rotKeys;
@@ -166,13 +177,21 @@ struct KeyPackStream {
         for (std::uint64_t i = 0; i < count; ++i) {
             std::uint64_t idx = 0;
             archive(idx);
+            // The pack files rotation keys under indices reduced modulo the
+            // slot count; each key must be the rotation key of its index.
+            if (idx >= pack.num_slots_)
+                throw RuntimeException(Verifier::kValidationFailed);
+            auto key = table.read<EvaluationKey>(archive, readEvaluation);
+            requirePlace(key, 'r', idx);
             // A repeated index keeps its first key.
-            rotKeys.try_emplace(idx, table.read<EvaluationKey>(archive, readEvaluation));
+            rotKeys.try_emplace(idx, std::move(key));
         }
         auto sse = table.read<SparseSecretEncapsulationKey>(archive, [&] {
             const std::shared_ptr<ContextContent> &sparse = pack.requireSparseContext();
-            auto dts = detail::EvaluationKeyAccess::read(archive, sparse, false);
-            auto stdPart = detail::EvaluationKeyAccess::read(archive, context, false);
+            auto dts = detail::EvaluationKeyAccess::read(archive, sparse, true);
+            auto stdPart = detail::EvaluationKeyAccess::read(archive, context, true);
+            if (dts.type != 's' || stdPart.type != 's' || dts.aux != 0 || stdPart.aux != 0)
+                throw RuntimeException(Verifier::kValidationFailed);
             auto key = std::make_shared<SparseSecretEncapsulationKey>();
             detail::EvaluationKeyAccess::install(key->getDTSPart(), std::move(dts), sparse);
             detail::EvaluationKeyAccess::install(key->getSTDPart(), std::move(stdPart), context);
@@ -188,6 +207,8 @@ struct KeyPackStream {
         pack.conj_key_.key.swap(conj);
         pack.rot_keys_.write([&](KeyPackImpl::RotKeyMap::Map &held) { held.swap(rotKeys); });
         pack.sse_key_.key.swap(sse);
+        // Another set of rotation keys: routes are found afresh.
+        pack.noteRotationKeySetChanged();
     }
 };
 

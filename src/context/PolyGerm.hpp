@@ -18,6 +18,10 @@ public:
     // word k in little-endian order on every machine, so a germ regenerates
     // the same residues everywhere.
     PolyGerm();
+    // A germ of zero bytes that draws nothing, to be overwritten by stored
+    // bytes: a load never touches the caller's generator.
+    struct NoDrawTag {};
+    explicit PolyGerm(NoDrawTag) : bytes_{} {}
 
     std::uint8_t *data() { return bytes_.data(); }
     const std::uint8_t *data() const { return bytes_.data(); }

@@ -231,6 +231,20 @@ Polynomial Polynomial::readWithoutContext(cereal::PortableBinaryInputArchive &ar
     return readStored(ar, nullptr, Reader::WithoutContext);
 }
 
+Polynomial Polynomial::read(cereal::PortableBinaryInputArchive &ar,
+                            const std::shared_ptr<ContextContent> &context, Seeded seeded) {
+    return readStored(ar, &context, Reader::Context, seeded);
+}
+
+Polynomial Polynomial::readWithoutContext(cereal::PortableBinaryInputArchive &ar, Seeded seeded) {
+    return readStored(ar, nullptr, Reader::WithoutContext, seeded);
+}
+
+void Polynomial::regenerateDeferred() {
+    if (isRegenerationDeferred())
+        data_ = detail::regenerateUniformResidues(*germ_, degree_, primes_);
+}
+
 Polynomial Polynomial::readFused(cereal::PortableBinaryInputArchive &ar,
                                  const std::shared_ptr<ContextContent> &context) {
     return readStored(ar, &context, Reader::Fused);
@@ -272,7 +286,8 @@ Polynomial Polynomial::overPrimes(const std::shared_ptr<ContextContent> &context
 }
 
 Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
-                                  const std::shared_ptr<ContextContent> *context, Reader reader) {
+                                  const std::shared_ptr<ContextContent> *context, Reader reader,
+                                  Seeded seeded) {
     std::uint64_t degree = 0, chain_length = 0, size = 0, level = 0;
     std::uint8_t mod_up = 0, ntt = 0;
     ar(degree, chain_length, size, level, mod_up, ntt);
@@ -341,9 +356,10 @@ Polynomial Polynomial::readStored(cereal::PortableBinaryInputArchive &ar,
         // hold, so no seed can regenerate it.
         if (reader == Reader::Fused)
             throw RuntimeException(kLoadFusedShape);
-        germ.emplace();
+        germ.emplace(PolyGerm::NoDrawTag{});
         ar(cereal::binary_data(germ->data(), PolyGerm::kBytes));
-        data = detail::regenerateUniformResidues(*germ, degree, primes);
+        if (seeded == Seeded::Regenerate)
+            data = detail::regenerateUniformResidues(*germ, degree, primes);
     } else {
         std::uint64_t words = 0;
         ar(words);

@@ -126,13 +126,30 @@ public:
     // size (chain length, plus the temporary primes in mod-up form), level
     // below the chain length, prime values equal to the context's chain, flag
     // bytes 0 or 1, and an array of whole limbs covering every limb in use and
-    // at most size limbs. A seeded form first draws 128 words from the calling
-    // thread's generator (the germ is built, then overwritten by the stored
-    // bytes) and regenerates the residues. Throws RuntimeException
+    // at most size limbs. A seeded form takes its stored germ (nothing is
+    // drawn from any generator) and regenerates the residues. Throws
+    // RuntimeException
     // "[Polynomial::load] ..." naming the field, or the archive's short-read
     // exception.
     static Polynomial read(cereal::PortableBinaryInputArchive &ar,
                            const std::shared_ptr<ContextContent> &context);
+
+    // What a reader does with a seeded polynomial: regenerate its residues at
+    // once, or leave them for later (the polynomial then holds its germ and an
+    // empty array until regenerateDeferred), so that a record of several
+    // polynomials can be checked whole before anything large is allocated.
+    enum class Seeded { Regenerate, Defer };
+    static Polynomial read(cereal::PortableBinaryInputArchive &ar,
+                           const std::shared_ptr<ContextContent> &context, Seeded seeded);
+    static Polynomial readWithoutContext(cereal::PortableBinaryInputArchive &ar, Seeded seeded);
+    // True for a seeded polynomial read with Seeded::Defer whose residues are
+    // not yet regenerated.
+    bool isRegenerationDeferred() const { return germ_.has_value() && data_.size() == 0; }
+    // The words such a polynomial takes once regenerated (size x degree).
+    std::uint64_t getRegeneratedWords() const { return size_ * degree_; }
+    // Regenerates the residues of a deferred polynomial from its germ; does
+    // nothing for any other.
+    void regenerateDeferred();
 
     // Reads one serialised polynomial that no context vouches for (keys held
     // without a context), checking the record's own consistency before
@@ -174,7 +191,8 @@ private:
 
     enum class Reader { Context, WithoutContext, Fused };
     static Polynomial readStored(cereal::PortableBinaryInputArchive &ar,
-                                 const std::shared_ptr<ContextContent> *context, Reader reader);
+                                 const std::shared_ptr<ContextContent> *context, Reader reader,
+                                 Seeded seeded = Seeded::Regenerate);
 
     std::uint64_t degree_ = 0;
     std::uint64_t chain_length_ = 0;

@@ -38,8 +38,10 @@ void readPolynomials(cereal::PortableBinaryInputArchive &archive,
                      const std::shared_ptr<ContextContent> &context, std::uint64_t count,
                      const PolynomialList &shapes, PolynomialList &list) {
     for (std::uint64_t i = 0; i < count; ++i) {
-        Polynomial poly =
-            context ? Polynomial::read(archive, context) : Polynomial::readWithoutContext(archive);
+        // Seeded masks are regenerated only once the whole record is checked.
+        constexpr auto defer = Polynomial::Seeded::Defer;
+        Polynomial poly = context ? Polynomial::read(archive, context, defer)
+                                  : Polynomial::readWithoutContext(archive, defer);
         if (!poly.isModUp() || !poly.isNTT() || (!shapes.empty() && !sameShape(poly, shapes[0])))
             throw RuntimeException(EvaluationKey::kLoadShape);
         list.push_back(std::move(poly));
@@ -143,14 +145,17 @@ EvaluationKeyRecord EvaluationKeyAccess::read(const EvaluationKey &key,
 
 EvaluationKeyRecord EvaluationKeyAccess::read(cereal::PortableBinaryInputArchive &archive,
                                               const std::shared_ptr<ContextContent> &context,
-                                              bool compareHash) {
+                                              bool compareHash, const char *mismatch,
+                                              char expectedType) {
     EvaluationKeyRecord record;
     record.hash = Verifier::loadKeyForm(archive, ObjectCode::EVALUATION_KEY);
     if (context && compareHash && record.hash != context->getHash())
-        throw RuntimeException(Verifier::kValidationFailed);
+        throw RuntimeException(mismatch);
     std::uint8_t type = 0;
     archive(type, record.aux);
     record.type = static_cast<char>(type);
+    if (expectedType != 0 && record.type != expectedType)
+        throw RuntimeException(mismatch);
 
     std::uint64_t bodies = 0;
     archive(bodies);
@@ -173,7 +178,30 @@ EvaluationKeyRecord EvaluationKeyAccess::read(cereal::PortableBinaryInputArchive
         throw RuntimeException(EvaluationKey::kLoadCounts);
     record.ax.reserve(masks);
     readPolynomials(archive, context, masks, record.bx, record.ax);
+    regenerateSeeded(record, context != nullptr);
     return record;
+}
+
+void EvaluationKeyAccess::regenerateSeeded(EvaluationKeyRecord &record, bool contextBound) {
+    // Without a context nothing bounds a seed's residues but the record
+    // itself: the seeded polynomials may take no more words than the stored
+    // ones that arrived, so a refused or accepted load allocates at most a
+    // small multiple of its input. (A generated key stores its bodies and
+    // seeds at most as many masks, all of one shape.)
+    std::uint64_t stored = 0;
+    std::uint64_t seeded = 0;
+    for (const PolynomialList *list : {&record.bx, &record.ax})
+        for (const Polynomial &poly : *list) {
+            if (poly.isRegenerationDeferred())
+                seeded += poly.getRegeneratedWords();
+            else
+                stored += poly.getData().size();
+        }
+    if (!contextBound && seeded > stored)
+        throw RuntimeException(EvaluationKey::kLoadSeeded);
+    for (PolynomialList *list : {&record.bx, &record.ax})
+        for (Polynomial &poly : *list)
+            poly.regenerateDeferred();
 }
 
 bool EvaluationKeyAccess::countsFit(std::uint64_t bodies, std::uint64_t masks,

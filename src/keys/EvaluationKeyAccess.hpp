@@ -2,6 +2,7 @@
 
 #include "Quelt/EvaluationKey.hpp"
 #include "context/Polynomial.hpp"
+#include "keys/Serialize.hpp"
 
 #include <cereal/archives/portable_binary.hpp>
 
@@ -31,9 +32,19 @@ struct EvaluationKeyAccess {
                                     cereal::PortableBinaryInputArchive &archive);
     // The same against a context given here (none: the context-free checks),
     // comparing the stored hash with the context's only with compareHash.
+    // A stored hash other than the context's (with compareHash), or a type
+    // other than `type` (when not 0), throws RuntimeException `mismatch` as
+    // soon as they are read.
     static EvaluationKeyRecord read(cereal::PortableBinaryInputArchive &archive,
                                     const std::shared_ptr<ContextContent> &context,
-                                    bool compareHash);
+                                    bool compareHash,
+                                    const char *mismatch = Verifier::kValidationFailed,
+                                    char type = 0);
+    // Regenerates the seeded polynomials of a record read with their
+    // regeneration deferred. Without a context (contextBound false) the
+    // seeded ones may not outweigh the stored ones (EvaluationKey::kLoadSeeded
+    // otherwise, nothing allocated).
+    static void regenerateSeeded(EvaluationKeyRecord &record, bool contextBound);
     // Installs a record read for this key: hash, type, aux, dnum and the host
     // lists; every other device's entry is dropped.
     static void install(EvaluationKey &key, EvaluationKeyRecord &&record);

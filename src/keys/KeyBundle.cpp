@@ -6,6 +6,9 @@
 
 #include "Quelt/Context.hpp"
 #include "Quelt/EvaluationKey.hpp"
+#include "Quelt/Exception.hpp"
+#include "context/ContextContent.hpp"
+#include "keys/EvaluationKeyAccess.hpp"
 #include "keys/Serialize.hpp"
 
 namespace Quelt {
@@ -43,9 +46,18 @@ void writeKeyList(cereal::PortableBinaryOutputArchive &archive, const KeyList &k
     }
 }
 
-KeyList readKeyList(cereal::PortableBinaryInputArchive &archive) {
+// Reads a body. A bundle with a context (every bundle but a default-made
+// IncreaseNS one) takes only what it was made for: exactly its own number of
+// keys, none empty, each a key of its type for its context, checked against
+// that context before anything large is allocated. A bundle without a
+// context takes any consistent body.
+KeyList readKeyList(cereal::PortableBinaryInputArchive &archive,
+                    const std::shared_ptr<ContextContent> &context, char type,
+                    std::uint64_t expected) {
     std::uint64_t count = 0;
     archive(count);
+    if (context && count != expected)
+        throw RuntimeException(KeyBundleMessages::kCountMismatch);
     KeyList keys;
     // The count is not trusted for an allocation: every element costs at
     // least its four identifier bytes, so a damaged count runs into the end
@@ -55,13 +67,25 @@ KeyList readKeyList(cereal::PortableBinaryInputArchive &archive) {
         archive(id);
         if ((id & kNewObject) == 0) {
             // 0 gives an empty pointer; an unknown number throws the archive's
-            // message.
-            keys.push_back(std::static_pointer_cast<EvaluationKey>(archive.getSharedPointer(id)));
+            // message. Every object of a bundle archive is an evaluation key.
+            auto key = std::static_pointer_cast<EvaluationKey>(archive.getSharedPointer(id));
+            if (context && (!key || key->getType() != type))
+                throw RuntimeException(key ? KeyBundleMessages::kForeignKey
+                                           : KeyBundleMessages::kMissingKey);
+            keys.push_back(std::move(key));
             continue;
         }
         auto key = std::make_shared<EvaluationKey>();
         archive.registerSharedPointer(id, key);
-        key->load(archive);
+        if (context) {
+            detail::EvaluationKeyAccess::install(
+                *key,
+                detail::EvaluationKeyAccess::read(archive, context, true,
+                                                  KeyBundleMessages::kForeignKey, type),
+                context);
+        } else {
+            key->load(archive);
+        }
         keys.push_back(std::move(key));
     }
     return keys;
@@ -87,7 +111,7 @@ void IncreaseNSKeyBundle::serialize(cereal::PortableBinaryOutputArchive &archive
     writeKeyList(archive, keys_);
 }
 void IncreaseNSKeyBundle::serialize(cereal::PortableBinaryInputArchive &archive) {
-    keys_ = readKeyList(archive);
+    keys_ = readKeyList(archive, context_, 'i', keys_.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -107,7 +131,7 @@ void ModPackKeyBundle::serialize(cereal::PortableBinaryOutputArchive &archive) c
     writeKeyList(archive, keys_);
 }
 void ModPackKeyBundle::serialize(cereal::PortableBinaryInputArchive &archive) {
-    keys_ = readKeyList(archive);
+    keys_ = readKeyList(archive, context_, 'p', keys_.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -125,7 +149,7 @@ void MStoSSKeyBundle::serialize(cereal::PortableBinaryOutputArchive &archive) co
     writeKeyList(archive, keys_);
 }
 void MStoSSKeyBundle::serialize(cereal::PortableBinaryInputArchive &archive) {
-    keys_ = readKeyList(archive);
+    keys_ = readKeyList(archive, context_, 'z', keys_.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -143,7 +167,7 @@ void SStoMSKeyBundle::serialize(cereal::PortableBinaryOutputArchive &archive) co
     writeKeyList(archive, keys_);
 }
 void SStoMSKeyBundle::serialize(cereal::PortableBinaryInputArchive &archive) {
-    keys_ = readKeyList(archive);
+    keys_ = readKeyList(archive, context_, 'x', keys_.size());
 }
 
 } // namespace Quelt

@@ -149,12 +149,13 @@ void SStoMSBisectionKeyBundle::serialize(cereal::PortableBinaryInputArchive &arc
     sstoms.serialize(archive);
     u64 count = 0;
     archive(count);
-    // Every body costs at least its eight count bytes: a damaged count runs
-    // into the end of the stream before the list outgrows it.
+    // One step per doubling of the number of secrets, as the bundle was made.
+    if (count != increase_ns_.size())
+        throw RuntimeException(KeyBundleMessages::kCountMismatch);
     std::vector<IncreaseNSKeyBundle> steps;
+    steps.reserve(count);
     for (u64 i = 0; i < count; ++i) {
-        IncreaseNSKeyBundle step =
-            i < increase_ns_.size() ? increase_ns_[i] : IncreaseNSKeyBundle();
+        IncreaseNSKeyBundle step = increase_ns_[i];
         step.serialize(archive);
         steps.push_back(std::move(step));
     }

@@ -164,7 +164,8 @@ void SecretKeyImpl<ET>::saveForm(std::ostream &stream, std::uint32_t option) con
 template <EncryptionType ET>
 void SecretKeyImpl<ET>::saveForm(const std::string &path, std::uint32_t option) const {
     const detail::CerealAdaptor<const SecretKeyImpl> adaptor(this, option);
-    Serialize::save(path, adaptor);
+    // A secret key file is for its owner alone.
+    Serialize::savePrivate(path, adaptor);
 }
 
 template <EncryptionType ET>
@@ -210,11 +211,11 @@ void SecretKeyImpl<ET>::loadFullForm(cereal::PortableBinaryInputArchive &archive
     sx.getPolys().reserve(polys);
     const std::uint64_t topLevel = getLength(context_) - 1;
     for (std::uint64_t i = 0; i < polys; ++i) {
-        Polynomial poly(context_, true, true);
         // The record checks degree, chain, primes and array length against
         // the context; a secret polynomial also spans the temporary primes at
-        // the top level, in NTT form, and never travels as a seed.
-        poly.load(archive, context_);
+        // the top level, in NTT form, and never travels as a seed (refused
+        // before anything is regenerated).
+        Polynomial poly = Polynomial::read(archive, context_, Polynomial::Seeded::Defer);
         if (!poly.isModUp() || !poly.isNTT() || poly.getLevel() != topLevel || poly.hasGerm())
             throw RuntimeException(kLoadPolynomialShape);
         sx.getPolys().push_back(std::move(poly));

@@ -16,8 +16,10 @@
 //   - std::shared_ptr: u32 id (0 null; n | 0x80000000 at the first
 //     occurrence, followed by the object; plain n when repeated), numbered
 //     from 1 afresh in every archive.
-// cereal's own exceptions pass through: "Failed to write N bytes to output
-// stream! Wrote M", "Failed to read N bytes from input stream! Read M".
+// cereal's own exceptions pass through the stream forms: "Failed to write N
+// bytes to output stream! Wrote M", "Failed to read N bytes from input
+// stream! Read M"; a file write reports a short write as "Cannot write file
+// <path>".
 
 #include "Quelt/Exception.hpp"
 
@@ -44,18 +46,36 @@ inline constexpr const char *kCannotWriteFile = "Cannot write file ";
 
 namespace detail {
 
+// Who may read a written file: the mode a plain create gives (0666 under the
+// process's umask), or the owner alone (0600 whatever the umask), for secret
+// keys.
+enum class FileAccess { Default, OwnerOnly };
+
 // Writes a file so that readers only ever see the previous contents or the
 // complete new ones: `write` fills a new temporary file in the directory of
-// `path`, which is flushed, closed and checked, then renamed onto `path`.
-// The temporary's name begins with a dot, so it never matches a scan for key
-// file names, and it is removed on every failure; an existing file at `path`
-// is then left untouched. A symbolic link at `path` stays and the file it
-// names is replaced; a device or a pipe (/dev/null, a FIFO) is written to
-// directly. Throws RuntimeException "Cannot open file <path>" when the
-// temporary cannot be created or cannot replace `path` (a missing directory,
-// a directory at `path`), "Cannot write file <path>" when the data cannot be
-// flushed or closed, and lets whatever `write` throws through.
-void saveToFile(const std::string &path, const std::function<void(std::ostream &)> &write);
+// `path`, which is flushed, synced to the disk, closed and checked, then
+// renamed onto `path`. The temporary is named ".quelt-<pid>-<n>.tmp"; it
+// begins with a dot, so it never matches a scan for key file names, and it is
+// removed on every failure. Temporaries that writers killed before their
+// rename left in the directory (their process no longer exists and the file
+// was not written for a minute) are removed at the next save into it. An existing file at `path` is left untouched by a
+// failed save, and replaced by a successful one: the new file takes the place
+// of whatever name was there, whatever that file's own mode (a read-only file
+// is replaced) and with the mode of `access`. A symbolic link at `path` that
+// names an existing file stays and that file is replaced; a dangling link is
+// itself replaced by the new file. A device or a pipe (/dev/null, a FIFO) is written to directly. Throws
+// RuntimeException "Cannot open file <path>" when the temporary cannot be
+// created or cannot replace `path` (a missing directory, a directory at
+// `path`), "Cannot write file <path>" when the data cannot be written,
+// flushed, synced or closed (a full disk), and lets through whatever else
+// `write` throws.
+void saveToFile(const std::string &path, const std::function<void(std::ostream &)> &write,
+                FileAccess access = FileAccess::Default);
+
+// Throws RuntimeException "Cannot open file <path>" unless `path` can be read
+// as a file: a directory (or anything that is neither a regular file nor a
+// device or pipe) is refused.
+void requireReadableFile(const std::string &path);
 
 // A library object writes itself through a member serializeInternal(archive)
 // or save(archive) (and reads through load(archive)); anything else goes to
@@ -98,6 +118,16 @@ void save(const std::string &path, const Args &...objects) {
     detail::saveToFile(path, [&](std::ostream &stream) { save(stream, objects...); });
 }
 
+// The same for secret material: the file is readable and writable by its
+// owner only (mode 0600, whatever the umask), also when it replaces a file of
+// another mode.
+template <typename... Args>
+void savePrivate(const std::string &path, const Args &...objects) {
+    detail::saveToFile(
+        path, [&](std::ostream &stream) { save(stream, objects...); },
+        detail::FileAccess::OwnerOnly);
+}
+
 // Reads the byte-order byte and then the record of each object, in order, into
 // objects that already exist (a ciphertext, for instance, already carries the
 // context its record is checked against). Reads exactly the records' bytes.
@@ -108,9 +138,10 @@ void load(std::istream &stream, Args &...objects) {
 }
 
 // The stream form on `path`. Throws RuntimeException "Cannot open file
-// <path>" when the file cannot be opened for reading.
+// <path>" when the file cannot be opened for reading or is a directory.
 template <typename... Args>
 void load(const std::string &path, Args &...objects) {
+    detail::requireReadableFile(path);
     std::ifstream file(path, std::ios::binary | std::ios::in);
     if (!file.is_open())
         throw RuntimeException(kCannotOpenFile + path);

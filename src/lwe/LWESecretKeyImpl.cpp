@@ -103,7 +103,7 @@ int *SecretKeyImpl::getCoefficients() const {
 // ---------------------------------------------------------------------------
 
 void SecretKeyImpl::save(const std::string &path) const {
-    Serialize::save(path, RecordWriter{*this, kFullForm});
+    Serialize::savePrivate(path, RecordWriter{*this, kFullForm});
 }
 
 void SecretKeyImpl::save(std::ostream &stream) const {
@@ -113,7 +113,7 @@ void SecretKeyImpl::save(std::ostream &stream) const {
 void SecretKeyImpl::saveSeedOnly(const std::string &path) const {
     if (!random_)
         throw RuntimeException(kNotRandom);
-    Serialize::save(path, RecordWriter{*this, kSeedOnlyForm});
+    Serialize::savePrivate(path, RecordWriter{*this, kSeedOnlyForm});
 }
 
 void SecretKeyImpl::saveSeedOnly(std::ostream &stream) const {

@@ -367,14 +367,15 @@ TEST(KeyPack, MinimalKeyLoad) {
         pack.loadLeftRotKey(3, 3);
         EXPECT_EQ(digits(pack.getLeftRotKey(3, 3)), 3u);
         EXPECT_EQ(digits(cut), 2u) << "a key handed out stays as it was";
-        // Every digit: asked with 0 or with the gadget rank or more.
+        // Every digit: asked with 0 or with the gadget rank or more; the key
+        // records the request (7 is kept as 7, nothing cut).
         for (const std::uint64_t d : {0, 5, 7}) {
             KeyPack other(fiveDigits(), dir.dir());
             other.setMinimalKeyLoad(true);
             other.loadLeftRotKey(3, 2);
             const auto whole = other.getLeftRotKey(3, d);
             EXPECT_EQ(digits(whole), 5u) << d;
-            EXPECT_EQ(whole->getDnum(), 0u) << d;
+            EXPECT_EQ(whole->getDnum(), d) << d;
             for (std::uint64_t e = 0; e <= 6; ++e)
                 EXPECT_TRUE(other.isLeftRotKeyLoaded(3, e)) << d << " " << e;
         }
@@ -425,6 +426,17 @@ TEST(KeyPack, MultiSecretRotationKeysStayWhole) {
     EXPECT_EQ(key->getDnum(), 0u);
     EXPECT_TRUE(pack.isLeftRotKeyLoaded(3, 1));
     EXPECT_TRUE(pack.isLeftRotKeyLoaded(3, 0));
+
+    // A request at or above the gadget rank is recorded, nothing cut.
+    const std::uint64_t above = getGadgetRank(multi) + 3;
+    KeyPack other(multi, dir.dir());
+    other.setMinimalKeyLoad(true);
+    const auto whole = other.getLeftRotKey(3, above);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(masksOf(*whole).size(), getGadgetRank(multi));
+    EXPECT_EQ(whole->getDnum(), above);
+    EXPECT_TRUE(other.isLeftRotKeyLoaded(3, 1));
+    EXPECT_TRUE(other.isLeftRotKeyLoaded(3, 0));
 }
 
 TEST(KeyPack, KeyGeneratorStores) {

@@ -163,8 +163,6 @@ TEST_F(MultiSecretConverterTest, MStoSSRefusals) {
     // Other primes (50-bit base primes) and another degree.
     static const auto otherPrimes = makeContext(8, 5, 50, 40, 50, 2);
     static const auto otherDegree = makeContext(9, 5, 40, 40, 40, 2);
-    const auto noKeys = withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 0);
-    const auto emptyKeys = withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 3);
     std::vector<SsCiphertext> outs(1, single());
     const auto before = ciphertextWords(outs[0]);
     expectCases({
@@ -172,10 +170,11 @@ TEST_F(MultiSecretConverterTest, MStoSSRefusals) {
          Converter::kIncompatibleContext},
         {"degree", [&] { converter.MStoSS(ct, *keys().mstoss, otherDegree, outs); },
          Converter::kIncompatibleContext},
-        {"no key", [&] { converter.MStoSS(ct, noKeys, singleSecret(), outs); },
-         Converter::kMStoSSKeyMissing},
-        {"empty key", [&] { converter.MStoSS(ct, emptyKeys, singleSecret(), outs); },
-         Converter::kMStoSSKeyMissing},
+        // A bundle without its keys cannot be made: its load refuses it.
+        {"no key", [&] { withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 0); },
+         KeyBundleMessages::kCountMismatch},
+        {"empty key", [&] { withEmptyKeys(MStoSSKeyBundle(threeSecrets()), 3); },
+         KeyBundleMessages::kMissingKey},
     });
     ASSERT_EQ(outs.size(), 1u);
     EXPECT_EQ(ciphertextWords(outs[0]), before);
@@ -184,15 +183,15 @@ TEST_F(MultiSecretConverterTest, MStoSSRefusals) {
 TEST_F(MultiSecretConverterTest, SStoMSChecksThenStopsAtTheMissingKernel) {
     using List = std::vector<SsCiphertext>;
     const SsCiphertext ct = single();
-    const auto emptyKeys = withEmptyKeys(SStoMSKeyBundle(threeSecrets()), 3);
     MsCiphertext out(threeSecrets(), false, true);
     const auto before = ciphertextWords(out);
     expectCases({
         {"empty", [&] { converter.SStoMS(List{}, *keys().sstoms, out); }, Converter::kSStoMSEmpty},
         {"count", [&] { converter.SStoMS(List(4, ct), *keys().sstoms, out); },
          Converter::kSStoMSCount},
-        {"key", [&] { converter.SStoMS(List(2, ct), emptyKeys, out); },
-         Converter::kSStoMSKeyMissing},
+        // A bundle without its keys cannot be made: its load refuses it.
+        {"key", [&] { withEmptyKeys(SStoMSKeyBundle(threeSecrets()), 3); },
+         KeyBundleMessages::kMissingKey},
         {"fewer inputs", [&] { converter.SStoMS(List(2, ct), *keys().sstoms, out); }, kMulVector},
         {"all inputs", [&] { converter.SStoMS(List(3, ct), *keys().sstoms, out); }, kMulVector},
     });
@@ -206,7 +205,8 @@ TEST_F(MultiSecretConverterTest, IncreaseNSChecksThenStopsAtTheMissingKernel) {
     MsCiphertext shortTwo = two;
     shortTwo.getPoly(1) = two.getPoly(2);
     shortTwo.setNumPoly(2);
-    const auto emptyKeys = withEmptyKeys(IncreaseNSKeyBundle(doublings()[1], 2), 2);
+    // Only a bundle made without a context takes empty elements.
+    const auto emptyKeys = withEmptyKeys(IncreaseNSKeyBundle(), 2);
     MsCiphertext out(doublings()[1], false, true);
     const auto before = ciphertextWords(out);
     expectCases({

@@ -4,6 +4,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyBundleTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -145,16 +146,27 @@ TEST(SStoMSBisectionKeyBundle, StreamForm) {
                          id(0x80000003) + recordOf(*step.getIncreaseNSKey(0)) + id(0x80000004) +
                          recordOf(*step.getIncreaseNSKey(1)));
 
-    // Three steps loaded into a bundle built with one: two new entries.
+    // A record of the bundle's own shape replaces the keys; the contexts stay
+    // those of the construction.
+    SStoMSBisectionKeyBundle same(secrets(1), {secrets(2), secrets(4)});
+    fillAll(same, 5);
+    loadBundle(b, savedBundle(same));
+    EXPECT_EQ(savedBundle(b), savedBundle(same));
+    EXPECT_FALSE(b.getIncreaseNSKeyBundle(0).getIncreaseNSKey(0)->getContext());
+    EXPECT_EQ(b.getMSContext(1), secrets(4));
+
+    // Two steps into a bundle made for one (and one into a bundle made for
+    // two) are refused: the bundle takes only what it was made for.
     SStoMSBisectionKeyBundle big(secrets(1), {secrets(2), secrets(4), secrets(8)});
     fillAll(big, 7);
     const std::string bigBytes = savedBundle(big);
-    loadBundle(b, bigBytes);
-    EXPECT_EQ(b.getIncreaseNSKeyBundleVec().size(), 2u);
-    EXPECT_FALSE(b.getIncreaseNSKeyBundle(1).getIncreaseNSKey(0)->getContext());
-    EXPECT_EQ(savedBundle(b), bigBytes);
-    // The contexts stay those of the construction.
-    EXPECT_EQ(b.getMSContext(1), secrets(4));
+    const std::string sameBytes = savedBundle(b);
+    test::expectThrowsMessage([&] { loadBundle(b, bigBytes); }, KeyBundleMessages::kCountMismatch);
+    EXPECT_EQ(savedBundle(b), sameBytes);
+    const std::string bigBefore = savedBundle(big);
+    test::expectThrowsMessage([&] { loadBundle(big, sameBytes); },
+                              KeyBundleMessages::kCountMismatch);
+    EXPECT_EQ(savedBundle(big), bigBefore);
 
     // A cut stream changes nothing.
     SStoMSBisectionKeyBundle target(secrets(1), {secrets(2), secrets(4)});
@@ -163,10 +175,10 @@ TEST(SStoMSBisectionKeyBundle, StreamForm) {
     EXPECT_THROW(loadBundle(target, bigBytes.substr(0, bigBytes.size() - 3)), std::exception);
     EXPECT_EQ(savedBundle(target), before);
     EXPECT_EQ(target.getIncreaseNSKeyBundleVec().size(), 1u);
-    // A damaged step count runs into the end of the stream.
+    // A damaged step count is refused before anything more is read.
     const std::string sstomsBytes = savedBundle(target.getSStoMSKeyBundle());
-    EXPECT_THAT([&] { loadBundle(target, sstomsBytes + bytesOf(u64{1} << 60)); },
-                ThrowsMessage<std::runtime_error>(testing::StartsWith("Failed to read 8 bytes")));
+    test::expectThrowsMessage([&] { loadBundle(target, sstomsBytes + bytesOf(u64{1} << 60)); },
+                              KeyBundleMessages::kCountMismatch);
     EXPECT_EQ(savedBundle(target), before);
 }
 

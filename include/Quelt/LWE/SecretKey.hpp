@@ -85,8 +85,11 @@ public:
     // nothing for a key from given coefficients); the coefficients (count 8,
     // then 4 bytes each); sx (dimension 8, level 8, the residue array: count
     // 8 and the words). Numbers are in the writer's byte order. The path
-    // forms throw RuntimeException "Cannot open file <path>"; a short write
-    // raises cereal::Exception.
+    // forms write a file readable and writable by its owner only (mode 0600
+    // whatever the umask), renamed onto `path` when complete, and throw
+    // RuntimeException "Cannot open file <path>" when it cannot be created or
+    // put in place, "Cannot write file <path>" when it cannot be written; the
+    // stream forms raise cereal::Exception on a short write.
     void save(const std::string &path) const;
     void save(std::ostream &stream) const;
     // Seed-only record (option 2): the byte-order byte, the option (byte 0,
