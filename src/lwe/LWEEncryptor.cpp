@@ -34,7 +34,8 @@ void Encryptor::encrypt(double value, const SecretKey &sk, Ciphertext &out, u64 
         throw RuntimeException(kLevelAboveTop);
     CiphertextImpl::checkRescaleCounter(rescale_counter, level);
     const LevelledVector &sx = sk.getSx();
-    if (sx.getDimension() != parameter.dimension || sx.getLevel() < level)
+    if (!detail::sameScheme(*sk.getContext(), context) ||
+        sx.getDimension() != parameter.dimension || sx.getLevel() < level)
         throw RuntimeException(kKeyDoesNotFit);
     detail::checkOutput(out, context);
     // The message is encoded before the first draw: a value or level that

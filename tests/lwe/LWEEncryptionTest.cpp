@@ -179,6 +179,11 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     Ciphertext ct(ctx);
     Encryptor(ctx).encrypt(1.0, sk, ct, 1, 1);
     Ciphertext other_out(lweContext(ParameterPreset::SS7));
+    // The sizes of SD3 over other primes: residues of one chain reduced by
+    // the other would decrypt to noise.
+    const auto twin = LWE::makeContext(32, 4, 55, 45);
+    const SecretKey twin_sk(twin);
+    Ciphertext twin_out(twin);
     const Encryptor encryptor(ctx);
     const std::string kKeyFit = "[encrypt] The secret key does not fit the context";
     const std::string kOutFit = "[LWE] The ciphertext does not fit the context";
@@ -201,6 +206,10 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
         {"key of another dimension", [&] { encryptor.encrypt(1.0, other_sk, ct, 2, 0); }, kKeyFit},
         {"output of another dimension", [&] { encryptor.encrypt(1.0, sk, other_out, 2, 0); },
          kOutFit},
+        {"key of a context of the same sizes and other primes",
+         [&] { encryptor.encrypt(1.0, twin_sk, ct, 2, 0); }, kKeyFit},
+        {"output of a context of the same sizes and other primes",
+         [&] { encryptor.encrypt(1.0, sk, twin_out, 2, 0); }, kOutFit},
         {"NaN", [&] { encryptor.encrypt(std::nan(""), sk, ct, 2, 0); }, kInteger},
         {"infinity", [&] { encryptor.encrypt(-INFINITY, sk, ct, 2, 0); }, kInteger},
         {"too large", [&] { encryptor.encrypt(1e30, sk, ct); }, kInteger},
@@ -233,6 +242,23 @@ TEST(LWEEncryption, DecryptorRefusals) {
     EXPECT_THAT(
         [&] { Decryptor(ctx).decrypt(ct, SecretKey(lweContext(ParameterPreset::SS7)), out); },
         ThrowsMessage<RuntimeException>("[decrypt] ctxt and sk have different dimension"));
+    // Contexts of the same sizes over other primes do not mix with this one;
+    // a second context of the same parameters does.
+    const auto twin = LWE::makeContext(32, 4, 55, 45);
+    const SecretKey twin_sk(twin);
+    Ciphertext twin_ct(twin);
+    Encryptor(twin).encrypt(2.0, twin_sk, twin_ct);
+    EXPECT_THAT([&] { Decryptor(ctx).decrypt(twin_ct, twin_sk, out); },
+                ThrowsMessage<RuntimeException>("[LWE] The ciphertext does not fit the context"));
+    EXPECT_THAT(
+        [&] { Decryptor(ctx).decrypt(ct, twin_sk, out); },
+        ThrowsMessage<RuntimeException>("[decrypt] The secret key does not fit the context"));
+    EXPECT_THAT([&] { Decryptor(twin).decrypt(ct, sk, out); },
+                ThrowsMessage<RuntimeException>("[LWE] The ciphertext does not fit the context"));
+    EXPECT_EQ(out, 42);
+    double same = 0;
+    Decryptor(LWE::makeContext(32, 4, 55, 45)).decrypt(twin_ct, twin_sk, same);
+    EXPECT_NEAR(same, 2.0, 1e-6);
     // A counter above the level (left by setLevel) cannot be rescaled away.
     ct.setLevel(1);
     EXPECT_THAT([&] { Decryptor(ctx).decrypt(ct, sk, out); },
