@@ -101,13 +101,15 @@ public:
     // first n words of every limb of every polynomial. out's polynomials must
     // already have half the degree ("Output degree should be half input
     // degree."); out keeps its context, log slots, rescale counter and
-    // encoding type and takes in's level (and polynomial count).
+    // encoding type and takes in's level, transform flag (the words stay in
+    // in's form) and polynomial count.
     void conversionToReal(const Plaintext &in, Plaintext &out) const;
     template <EncryptionType ET>
     void conversionToReal(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
     // Cyclic form (degree n) to conjugate-invariant form (degree 2n): word t
     // and word 2n - 1 - t of a limb both take word t. out's polynomials must
-    // have twice the degree ("Output degree should be twice input degree.").
+    // have twice the degree ("Output degree should be twice input degree.");
+    // out takes in's level and transform flag as above.
     void conversionToComplex(const Plaintext &in, Plaintext &out) const;
     void conversionToComplex(const CiphertextBase<EncryptionType::RLWE> &in,
                              CiphertextBase<EncryptionType::RLWE> &out) const;

@@ -203,12 +203,16 @@ void checkConversion(const Polynomial &in, const Polynomial &out, bool to_real) 
     detail::checkPrimesAgree(in.getPrimes(), out.getPrimes(), level);
 }
 
+// The copy leaves the words in in's form (coefficients or transform values),
+// so out takes in's transform flag: an output flagged otherwise would be read
+// in the wrong form.
 void convert(const Polynomial &in, Polynomial &out, bool to_real) {
     const RingSwitcher switcher;
     if (to_real)
         switcher.conjInvToCyclic(in, out);
     else
         switcher.cyclicToConjInv(in, out);
+    out.setNTT(in.isNTT());
 }
 
 template <EncryptionType ET>

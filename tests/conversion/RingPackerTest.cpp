@@ -313,6 +313,50 @@ TEST(RingPacker, ConversionsRoundTripAndLeaveMetadata) {
                         "Output degree should be half input degree.");
 }
 
+// The conversions copy words as they stand, so the output is in the input's
+// form whatever its own flag was: a transform-form input must not come out
+// flagged as coefficients (or the reverse), which would be read as noise.
+TEST(RingPacker, ConversionsKeepTheFormOfTheWords) {
+    const auto half = contextFromPrimes(degree64ThreePrimes(), 5, {0, 1, 2}, {3}, 3);
+    const auto full = degree64ThreePrimes();
+    const RingPacker packer;
+    struct Case {
+        const char *name;
+        bool to_real;
+        bool in_ntt;
+        bool out_ntt;
+    };
+    for (const Case &c : {Case{"to real, transform into coefficients", true, true, false},
+                          Case{"to real, coefficients into transform", true, false, true},
+                          Case{"to complex, transform into coefficients", false, true, false},
+                          Case{"to complex, coefficients into transform", false, false, true}}) {
+        SCOPED_TRACE(c.name);
+        const auto &in_ctx = c.to_real ? full : half;
+        const auto &out_ctx = c.to_real ? half : full;
+        RingCt in = rawCiphertext(in_ctx, 2, 12);
+        for (u64 p = 0; p < 2; ++p)
+            in.getPoly(p).setNTT(c.in_ntt);
+        RingCt out(out_ctx, false, c.out_ntt);
+        Plaintext pin(in_ctx), pout(out_ctx);
+        pin.getMx() = in.getPoly(0);
+        pout.getMx().setNTT(c.out_ntt);
+        if (c.to_real) {
+            packer.conversionToReal(in, out);
+            packer.conversionToReal(pin, pout);
+        } else {
+            packer.conversionToComplex(in, out);
+            packer.conversionToComplex(pin, pout);
+        }
+        EXPECT_EQ(pout.getMx().isNTT(), c.in_ntt);
+        for (u64 p = 0; p < 2; ++p) {
+            EXPECT_EQ(out.getPoly(p).isNTT(), c.in_ntt);
+            for (u64 l = 0; l <= 2; ++l)
+                for (u64 j = 0; j < 32; ++j)
+                    ASSERT_EQ(out.getPoly(p).getLimb(l)[j], in.getPoly(p).getLimb(l)[j]);
+        }
+    }
+}
+
 TEST(RingPacker, UnPackChecksInOrder) {
     const RingPacker packer;
     const std::string level_message = "[unPack] The level of given ciphertext is more than the "
