@@ -52,7 +52,10 @@ public:
     // outs[k] = the LWE ciphertext of coefficient k: b'_k = b_k, a'_k[t] =
     // a[k - t] for t <= k and -a[N + k - t] for t > k. First throws "[unPack]
     // Input Ciphertext degree should be equal to the number of output LWE
-    // Ciphertexts" unless outs holds N ciphertexts, then as unPackOneOutput.
+    // Ciphertexts" unless outs holds N ciphertexts, then "[RingPacker] A
+    // ciphertext is null." and "[RingPacker] An output ciphertext is listed
+    // more than once." (an object listed twice would keep only its last
+    // coefficient), then as unPackOneOutput.
     void unPack(const CiphertextBase<EncryptionType::RLWE> &in,
                 const std::vector<LWE::Ciphertext *> &outs) const;
 
@@ -65,7 +68,8 @@ public:
     // A_(i-t) for t <= i and X A_(r+i-t) for t > i. It decrypts under
     // genMLWESecretKeyAfterUnPack to class i of the message. Throws first
     // "[unPack] Input Ciphertext degree should be equal to the sum of the
-    // degree of output MLWE Ciphertexts" unless n x outs.size() = N.
+    // degree of output MLWE Ciphertexts" unless n x outs.size() = N, then
+    // "[RingPacker] An output ciphertext is listed more than once.".
     void unPack(const CiphertextBase<EncryptionType::RLWE> &in,
                 const std::vector<CiphertextBase<EncryptionType::MLWE> *> &outs) const;
 
@@ -73,7 +77,9 @@ public:
     // both polynomials into outs (degree n = N / m): output k holds class k,
     // or, with one output, class 0 only. With a key from s to the small
     // secret embedded by genEmbedSecretKey, output k decrypts under the
-    // small secret to class k of the message. Throws, in order: "[decompose]
+    // small secret to class k of the message. Throws, in order: "[RingPacker]
+    // A ciphertext is null."; "[RingPacker] An output ciphertext is listed
+    // more than once."; "[decompose]
     // Degree of output ciphertext(s) should divide of degree input
     // ciphertext"; "[decompose] The dimension of output ciphertext(s) should
     // be equal to input ciphertext unless the case of extracting a single

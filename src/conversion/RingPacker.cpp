@@ -88,6 +88,7 @@ void checkLWEOutputs(const RingCiphertext &in, const std::vector<LWE::Ciphertext
 void unPackToLWE(const RingCiphertext &in, const std::vector<LWE::Ciphertext *> &outs, bool one) {
     for (const LWE::Ciphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     detail::checkCoefficientEncoded(in);
     const std::shared_ptr<LWE::ContextContent> &lwe = outs.front()->getContext();
     const u64 level = in.getLevel();
@@ -121,6 +122,7 @@ void unPackToLWE(const RingCiphertext &in, const std::vector<LWE::Ciphertext *> 
 void unPackToMLWE(const RingCiphertext &in, const std::vector<ModuleCiphertext *> &outs, bool one) {
     for (const ModuleCiphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     detail::checkCoefficientEncoded(in);
     const std::shared_ptr<ContextContent> &module = outs.front()->getContext();
     const u64 level = in.getLevel();
@@ -255,6 +257,7 @@ void RingPacker::decompose(const RingCiphertext &in, const RingSwitchKey &key,
                            std::vector<RingCiphertext *> &outs) const {
     for (const RingCiphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     const u64 N = getDegree(in.getContext());
     if (outs.empty())
         throw RuntimeException(kDecomposeCountMessage);
