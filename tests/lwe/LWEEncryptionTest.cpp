@@ -189,6 +189,9 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     const std::string kOutFit = "[LWE] The ciphertext does not fit the context";
     const std::string kInteger =
         "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
+    const std::string kWraps = "[encrypt] The value does not fit the modulus of its level";
+    // 2% past the largest value that decrypts at final level f.
+    const auto over = [&](u64 f) { return largestValue(ctx, f) / 0.99 * 1.02; };
     struct Case {
         const char *name;
         std::function<void()> call;
@@ -213,6 +216,14 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
         {"NaN", [&] { encryptor.encrypt(std::nan(""), sk, ct, 2, 0); }, kInteger},
         {"infinity", [&] { encryptor.encrypt(-INFINITY, sk, ct, 2, 0); }, kInteger},
         {"too large", [&] { encryptor.encrypt(1e30, sk, ct); }, kInteger},
+        // Past half the modulus the element keeps after its rescales the
+        // residues wrap: such a ciphertext would decrypt to another number.
+        {"beyond half of q_0 at level 0", [&] { encryptor.encrypt(-over(0), sk, ct, 0, 0); },
+         kWraps},
+        {"beyond half of q_0 after two rescales", [&] { encryptor.encrypt(over(0), sk, ct, 2, 2); },
+         kWraps},
+        {"beyond half of q_0 q_1 at level 1", [&] { encryptor.encrypt(over(1), sk, ct, 1, 0); },
+         kWraps},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -41,7 +41,11 @@ public:
     //   "[ScaleFactors] The scale factor for given level is not valid" when
     //   level - r has no scale factor;
     //   "[Modulus] makeInteger: the scaled value must be finite and below
-    //   2^128" for a value that does not scale to such an integer.
+    //   2^128" for a value that does not scale to such an integer;
+    //   "[encrypt] The value does not fit the modulus of its level" when that
+    //   integer, |value| 2^sf[level - r] truncated, exceeds half the product
+    //   q_0 ... q_(level - r) of the primes the element keeps after its r
+    //   rescales (it would wrap and decrypt to another number).
     // out moves to the key's device.
     void encrypt(double value, const SecretKey &sk, Ciphertext &out, std::uint64_t level,
                  int rescale_counter) const;
