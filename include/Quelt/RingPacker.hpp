@@ -99,7 +99,9 @@ public:
     // embedding a single ciphertext" (also for no input); the
     // coefficient-encoding message; the evaluator's precondition messages of
     // ins[0] against every input; "Polynomials should be of non-NTT form in
-    // ring switching."; the context message; then those of the key switch.
+    // ring switching."; the degree message above for inputs of unequal
+    // degrees; "[compose] The input ciphertexts should be at one level"; the
+    // context message; then those of the key switch.
     void compose(const std::vector<const CiphertextBase<EncryptionType::RLWE> *> &ins,
                  const RingSwitchKey &key, CiphertextBase<EncryptionType::RLWE> &out) const;
 

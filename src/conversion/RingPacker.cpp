@@ -46,6 +46,8 @@ constexpr const char *kComposeDegreeMessage =
 constexpr const char *kComposeCountMessage =
     "[compose] The dimension of input ciphertext(s) should be equal to output ciphertext unless "
     "the case of embedding a single ciphertext";
+constexpr const char *kComposeLevelMessage =
+    "[compose] The input ciphertexts should be at one level";
 constexpr const char *kPolynomialCountMessage =
     "[RingPacker] The ciphertext does not have the polynomial count of its kind.";
 
@@ -322,8 +324,10 @@ void RingPacker::compose(const std::vector<const RingCiphertext *> &ins, const R
     const std::shared_ptr<ContextContent> &large = checkedKeyContext(evk, N);
     for (const RingCiphertext *in : ins) {
         checkPlainPair(*in);
-        if (getDegree(in->getContext()) != n || in->getLevel() != level)
+        if (getDegree(in->getContext()) != n)
             throw RuntimeException(kComposeDegreeMessage);
+        if (in->getLevel() != level)
+            throw RuntimeException(kComposeLevelMessage);
         detail::checkContextsAgree(in->getContext(), out.getContext(), level);
     }
     detail::checkContextsAgree(out.getContext(), large, level);

@@ -541,6 +541,15 @@ TEST(RingPacker, DecomposeAndComposeCheckInOrder) {
     a_ntt.forwardNTT();
     expectThrowsMessage([&] { packer.compose({&a_ntt}, up, out); },
                         "Polynomials should be of non-NTT form in ring switching.");
+    RingCt a_low = a;
+    a_low.setLevel(0);
+    const std::string out_before = streamBytes(out);
+    expectThrowsMessage(
+        [&] {
+            packer.compose({&a, &a, &a_low, &a}, up, out);
+        },
+        "[compose] The input ciphertexts should be at one level");
+    EXPECT_EQ(streamBytes(out), out_before);
 }
 
 } // namespace Quelt::test
