@@ -143,7 +143,10 @@ public:
     // "[modPack] The level of given ciphertext(s) is more than the level of
     // max encryption level of the output ciphertext"; the context message
     // (inputs against out, out against the keys); the key-context checks of
-    // the key switch; then what the copies and the key switch throw.
+    // the key switch; then what the copies and the key switch throw. The
+    // result is built apart and replaces out whole, whatever state out was
+    // in (mod-up included), so out may be one of the inputs and is unchanged
+    // by any failure.
     template <EncryptionType ET>
     void modPack(const std::vector<const LWE::Ciphertext *> &ins, const ModPackKeyBundle &keys,
                  CiphertextBase<ET> &out) const;
