@@ -62,11 +62,11 @@ std::shared_ptr<ContextContent> checkedKeyContext(const ModPackKeyBundle &keys,
 }
 
 // Key switching of the packed list P (body P[0], masks P[1 .. D]) into a
-// ciphertext of rank k: the masks in t = D / k groups of k, each group combined into
-// one polynomial of the key context, switched by its key and summed over
-// the extended basis; one division by P; then the result's class 0 read
-// back in rank k as a new ciphertext of out_ctx. The caller has run
-// checkedKeyContext.
+// ciphertext of rank k: the masks in t = D / k groups of k, each group
+// combined into one polynomial of the key context, switched by its key and
+// summed over the extended basis; one division by P; then the result's
+// class 0 read back in rank k as a new ciphertext of out_ctx. The caller has
+// run checkedKeyContext.
 template <EncryptionType ET>
 CiphertextBase<ET> mlweKeySwitch(const std::vector<Polynomial> &P, const ModPackKeyBundle &keys,
                                  const std::shared_ptr<ContextContent> &key_ctx,
