@@ -52,7 +52,10 @@ public:
     // outs[k] = the LWE ciphertext of coefficient k: b'_k = b_k, a'_k[t] =
     // a[k - t] for t <= k and -a[N + k - t] for t > k. First throws "[unPack]
     // Input Ciphertext degree should be equal to the number of output LWE
-    // Ciphertexts" unless outs holds N ciphertexts, then as unPackOneOutput.
+    // Ciphertexts" unless outs holds N ciphertexts, then "[RingPacker] A
+    // ciphertext is null." and "[RingPacker] An output ciphertext is listed
+    // more than once." (an object listed twice would keep only its last
+    // coefficient), then as unPackOneOutput.
     void unPack(const CiphertextBase<EncryptionType::RLWE> &in,
                 const std::vector<LWE::Ciphertext *> &outs) const;
 
@@ -65,7 +68,8 @@ public:
     // A_(i-t) for t <= i and X A_(r+i-t) for t > i. It decrypts under
     // genMLWESecretKeyAfterUnPack to class i of the message. Throws first
     // "[unPack] Input Ciphertext degree should be equal to the sum of the
-    // degree of output MLWE Ciphertexts" unless n x outs.size() = N.
+    // degree of output MLWE Ciphertexts" unless n x outs.size() = N, then
+    // "[RingPacker] An output ciphertext is listed more than once.".
     void unPack(const CiphertextBase<EncryptionType::RLWE> &in,
                 const std::vector<CiphertextBase<EncryptionType::MLWE> *> &outs) const;
 
@@ -73,7 +77,9 @@ public:
     // both polynomials into outs (degree n = N / m): output k holds class k,
     // or, with one output, class 0 only. With a key from s to the small
     // secret embedded by genEmbedSecretKey, output k decrypts under the
-    // small secret to class k of the message. Throws, in order: "[decompose]
+    // small secret to class k of the message. Throws, in order: "[RingPacker]
+    // A ciphertext is null."; "[RingPacker] An output ciphertext is listed
+    // more than once."; "[decompose]
     // Degree of output ciphertext(s) should divide of degree input
     // ciphertext"; "[decompose] The dimension of output ciphertext(s) should
     // be equal to input ciphertext unless the case of extracting a single
@@ -93,7 +99,9 @@ public:
     // embedding a single ciphertext" (also for no input); the
     // coefficient-encoding message; the evaluator's precondition messages of
     // ins[0] against every input; "Polynomials should be of non-NTT form in
-    // ring switching."; the context message; then those of the key switch.
+    // ring switching."; the degree message above for inputs of unequal
+    // degrees; "[compose] The input ciphertexts should be at one level"; the
+    // context message; then those of the key switch.
     void compose(const std::vector<const CiphertextBase<EncryptionType::RLWE> *> &ins,
                  const RingSwitchKey &key, CiphertextBase<EncryptionType::RLWE> &out) const;
 
@@ -101,13 +109,15 @@ public:
     // first n words of every limb of every polynomial. out's polynomials must
     // already have half the degree ("Output degree should be half input
     // degree."); out keeps its context, log slots, rescale counter and
-    // encoding type and takes in's level (and polynomial count).
+    // encoding type and takes in's level, transform flag (the words stay in
+    // in's form) and polynomial count.
     void conversionToReal(const Plaintext &in, Plaintext &out) const;
     template <EncryptionType ET>
     void conversionToReal(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
     // Cyclic form (degree n) to conjugate-invariant form (degree 2n): word t
     // and word 2n - 1 - t of a limb both take word t. out's polynomials must
-    // have twice the degree ("Output degree should be twice input degree.").
+    // have twice the degree ("Output degree should be twice input degree.");
+    // out takes in's level and transform flag as above.
     void conversionToComplex(const Plaintext &in, Plaintext &out) const;
     void conversionToComplex(const CiphertextBase<EncryptionType::RLWE> &in,
                              CiphertextBase<EncryptionType::RLWE> &out) const;
@@ -133,7 +143,10 @@ public:
     // "[modPack] The level of given ciphertext(s) is more than the level of
     // max encryption level of the output ciphertext"; the context message
     // (inputs against out, out against the keys); the key-context checks of
-    // the key switch; then what the copies and the key switch throw.
+    // the key switch; then what the copies and the key switch throw. The
+    // result is built apart and replaces out whole, whatever state out was
+    // in (mod-up included), so out may be one of the inputs and is unchanged
+    // by any failure.
     template <EncryptionType ET>
     void modPack(const std::vector<const LWE::Ciphertext *> &ins, const ModPackKeyBundle &keys,
                  CiphertextBase<ET> &out) const;

@@ -46,6 +46,8 @@ constexpr const char *kComposeDegreeMessage =
 constexpr const char *kComposeCountMessage =
     "[compose] The dimension of input ciphertext(s) should be equal to output ciphertext unless "
     "the case of embedding a single ciphertext";
+constexpr const char *kComposeLevelMessage =
+    "[compose] The input ciphertexts should be at one level";
 constexpr const char *kPolynomialCountMessage =
     "[RingPacker] The ciphertext does not have the polynomial count of its kind.";
 
@@ -88,6 +90,7 @@ void checkLWEOutputs(const RingCiphertext &in, const std::vector<LWE::Ciphertext
 void unPackToLWE(const RingCiphertext &in, const std::vector<LWE::Ciphertext *> &outs, bool one) {
     for (const LWE::Ciphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     detail::checkCoefficientEncoded(in);
     const std::shared_ptr<LWE::ContextContent> &lwe = outs.front()->getContext();
     const u64 level = in.getLevel();
@@ -121,6 +124,7 @@ void unPackToLWE(const RingCiphertext &in, const std::vector<LWE::Ciphertext *> 
 void unPackToMLWE(const RingCiphertext &in, const std::vector<ModuleCiphertext *> &outs, bool one) {
     for (const ModuleCiphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     detail::checkCoefficientEncoded(in);
     const std::shared_ptr<ContextContent> &module = outs.front()->getContext();
     const u64 level = in.getLevel();
@@ -203,12 +207,16 @@ void checkConversion(const Polynomial &in, const Polynomial &out, bool to_real) 
     detail::checkPrimesAgree(in.getPrimes(), out.getPrimes(), level);
 }
 
+// The copy leaves the words in in's form (coefficients or transform values),
+// so out takes in's transform flag: an output flagged otherwise would be read
+// in the wrong form.
 void convert(const Polynomial &in, Polynomial &out, bool to_real) {
     const RingSwitcher switcher;
     if (to_real)
         switcher.conjInvToCyclic(in, out);
     else
         switcher.cyclicToConjInv(in, out);
+    out.setNTT(in.isNTT());
 }
 
 template <EncryptionType ET>
@@ -251,6 +259,7 @@ void RingPacker::decompose(const RingCiphertext &in, const RingSwitchKey &key,
                            std::vector<RingCiphertext *> &outs) const {
     for (const RingCiphertext *out : outs)
         detail::checkNotNull(out);
+    detail::checkDistinct(outs);
     const u64 N = getDegree(in.getContext());
     if (outs.empty())
         throw RuntimeException(kDecomposeCountMessage);
@@ -315,8 +324,10 @@ void RingPacker::compose(const std::vector<const RingCiphertext *> &ins, const R
     const std::shared_ptr<ContextContent> &large = checkedKeyContext(evk, N);
     for (const RingCiphertext *in : ins) {
         checkPlainPair(*in);
-        if (getDegree(in->getContext()) != n || in->getLevel() != level)
+        if (getDegree(in->getContext()) != n)
             throw RuntimeException(kComposeDegreeMessage);
+        if (in->getLevel() != level)
+            throw RuntimeException(kComposeLevelMessage);
         detail::checkContextsAgree(in->getContext(), out.getContext(), level);
     }
     detail::checkContextsAgree(out.getContext(), large, level);

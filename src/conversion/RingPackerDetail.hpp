@@ -8,7 +8,9 @@
 #include "Quelt/LWE/Context.hpp"
 #include "conversion/RingSwitcher.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -28,6 +30,19 @@ void checkCoefficientEncoded(const CiphertextBase<ET> &ct) {
 inline void checkNotNull(const void *p) {
     if (p == nullptr)
         throw RuntimeException(kNullCiphertextMessage);
+}
+
+inline constexpr const char *kRepeatedOutputMessage =
+    "[RingPacker] An output ciphertext is listed more than once.";
+
+// Each output of a list receives its own part; an object listed twice would
+// keep only the last part written to it and silently lose the other.
+template <typename T>
+void checkDistinct(const std::vector<T *> &outs) {
+    std::vector<const T *> sorted(outs.begin(), outs.end());
+    std::sort(sorted.begin(), sorted.end(), std::less<const T *>());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        throw RuntimeException(kRepeatedOutputMessage);
 }
 
 // What every ciphertext the packer makes carries: the full log slot count

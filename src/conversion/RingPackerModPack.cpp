@@ -61,17 +61,17 @@ std::shared_ptr<ContextContent> checkedKeyContext(const ModPackKeyBundle &keys,
     return ctx;
 }
 
-// Key switching of the packed list P (body P[0], masks P[1 .. D]) into out
-// of rank k: the masks in t = D / k groups of k, each group combined into
-// one polynomial of the key context, switched by its key and summed over
-// the extended basis; one division by P; then the result's class 0 read
-// back in out's rank. The caller has run checkedKeyContext.
+// Key switching of the packed list P (body P[0], masks P[1 .. D]) into a
+// ciphertext of rank k: the masks in t = D / k groups of k, each group
+// combined into one polynomial of the key context, switched by its key and
+// summed over the extended basis; one division by P; then the result's
+// class 0 read back in rank k as a new ciphertext of out_ctx. The caller has
+// run checkedKeyContext.
 template <EncryptionType ET>
-void mlweKeySwitch(const std::vector<Polynomial> &P, const ModPackKeyBundle &keys,
-                   const std::shared_ptr<ContextContent> &key_ctx, CiphertextBase<ET> &out) {
-    const std::shared_ptr<ContextContent> &out_ctx = out.getContext();
+CiphertextBase<ET> mlweKeySwitch(const std::vector<Polynomial> &P, const ModPackKeyBundle &keys,
+                                 const std::shared_ptr<ContextContent> &key_ctx,
+                                 const std::shared_ptr<ContextContent> &out_ctx, u64 k) {
     const u64 D = P.size() - 1;
-    const u64 k = out.getNumPoly() - 1;
     const u64 t = D / k;
     const KeySwitcher switcher(key_ctx);
     const Device device = P.front().getDevice();
@@ -130,11 +130,23 @@ void mlweKeySwitch(const std::vector<Polynomial> &P, const ModPackKeyBundle &key
     for (u64 j = 0; j < k; ++j)
         U_ptrs[j] = &U[j];
     ring_switcher.split(result.getPoly(1), U_ptrs);
-    out.getPoly(1) = U[0];
+    CiphertextBase<ET> packed(out_ctx, false, false);
+    packed.setNumPoly(k + 1);
+    packed.getPoly(1) = U[0];
     for (u64 j = 1; j < k; ++j)
-        out_chain.multMonomial(U[k - j], out.getPoly(j + 1), 1);
-    ring_switcher.extract(result.getPoly(0), out.getPoly(0));
-    out_chain.add(out.getPoly(0), P[0], out.getPoly(0));
+        out_chain.multMonomial(U[k - j], packed.getPoly(j + 1), 1);
+    ring_switcher.extract(result.getPoly(0), packed.getPoly(0));
+    out_chain.add(packed.getPoly(0), P[0], packed.getPoly(0));
+    return packed;
+}
+
+// The packed result, built apart from out (whatever state out's polynomials
+// are in, and out may be one of the inputs), with the metadata of every
+// packed ciphertext, replaces out whole: a failure leaves out as it was.
+template <EncryptionType ET>
+void finishPack(CiphertextBase<ET> &&packed, int rescale_counter, CiphertextBase<ET> &out) {
+    detail::setPackedMetaData(packed, rescale_counter);
+    out = std::move(packed);
 }
 
 // The output's rank k and the group count t = D / k after the key-count
@@ -191,8 +203,7 @@ void RingPacker::modPack(const std::vector<const LWE::Ciphertext *> &ins,
     const RingSwitcher switcher;
     switcher.combineBatch(masks, mask_polys);
     switcher.combine(bodies, P[0]);
-    mlweKeySwitch(P, keys, key_ctx, out);
-    detail::setPackedMetaData(out, first.getRescaleCounter());
+    finishPack(mlweKeySwitch<ET>(P, keys, key_ctx, out_ctx, k), first.getRescaleCounter(), out);
 }
 
 template <EncryptionType ET>
@@ -236,8 +247,7 @@ void RingPacker::modPack(const std::vector<const ModuleCiphertext *> &ins,
             parts[i] = &ins[i]->getPoly(p);
         switcher.combine(parts, P[p]);
     }
-    mlweKeySwitch(P, keys, key_ctx, out);
-    detail::setPackedMetaData(out, first.getRescaleCounter());
+    finishPack(mlweKeySwitch<ET>(P, keys, key_ctx, out_ctx, k), first.getRescaleCounter(), out);
 }
 
 template void RingPacker::modPack(const std::vector<const LWE::Ciphertext *> &,

@@ -6,6 +6,7 @@
 #include "foundation/WordArith.hpp"
 #include "lwe/LWECiphertextImpl.hpp"
 #include "lwe/LWEContext.hpp"
+#include "lwe/LWEPrecondition.hpp"
 
 #include <cmath>
 
@@ -14,6 +15,7 @@ namespace Quelt::LWE {
 namespace {
 
 constexpr const char *kDifferentDimension = "[decrypt] ctxt and sk have different dimension";
+constexpr const char *kKeyDoesNotFit = "[decrypt] The secret key does not fit the context";
 
 } // namespace
 
@@ -32,6 +34,12 @@ void Decryptor::decrypt(const Ciphertext &ct, const SecretKey &sk, double &out) 
     const double log_scale = context.getScaleFactors().getScaleFactor(final_level);
     if (sk.getSx().getDimension() != ct.getAx().getDimension())
         throw RuntimeException(kDifferentDimension);
+    // Residues of another chain (or another scale) read with this context's
+    // primes would decrypt to noise.
+    if (!detail::sameScheme(*ct.getContext(), context))
+        throw RuntimeException(detail::kCiphertextDoesNotFitMessage);
+    if (!detail::sameScheme(*sk.getContext(), context))
+        throw RuntimeException(kKeyDoesNotFit);
 
     const PrimeModuli &chain = context.getPrimeModuli();
     LevelledElement x(context_);

@@ -16,8 +16,23 @@ void utils::checkPrecondition(const LWE::Ciphertext &a, const LWE::Ciphertext &b
 
 namespace LWE::detail {
 
+bool sameScheme(const ContextContent &a, const ContextContent &b) {
+    if (&a == &b)
+        return true;
+    const Parameter &pa = a.getParameter();
+    const Parameter &pb = b.getParameter();
+    if (pa.dimension != pb.dimension || pa.chain_length != pb.chain_length)
+        return false;
+    for (std::uint64_t i = 0; i < pa.chain_length; ++i)
+        if (a.getPrimeModuli().getModulus(i).getPrime() !=
+            b.getPrimeModuli().getModulus(i).getPrime())
+            return false;
+    return a.getScaleFactors().getFactors() == b.getScaleFactors().getFactors();
+}
+
 void checkOutput(const Ciphertext &ct, const ContextContent &context) {
-    if (ct.getAx().getDimension() != context.getParameter().dimension ||
+    if (!sameScheme(*ct.getContext(), context) ||
+        ct.getAx().getDimension() != context.getParameter().dimension ||
         ct.getBx().getSize() != context.getParameter().chain_length || ct.getBx().isModUp())
         throw RuntimeException(kCiphertextDoesNotFitMessage);
 }

@@ -29,9 +29,16 @@ namespace LWE::detail {
 inline constexpr const char *kCiphertextDoesNotFitMessage =
     "[LWE] The ciphertext does not fit the context";
 
-// A ciphertext an operation may write: its mask has the context's dimension
-// and its body spans the context's number of primes
-// (kCiphertextDoesNotFitMessage).
+// Whether objects of context a may take part in an operation of context b:
+// the same context, or contexts of one dimension, one chain of prime values
+// and one list of scale factors, so that residues and scales mean the same
+// in both. Contexts of one shape but other primes are not interchangeable:
+// residues of one chain reduced by the other decrypt to noise.
+bool sameScheme(const ContextContent &a, const ContextContent &b);
+
+// A ciphertext an operation may write: its context is interchangeable with
+// the operation's (sameScheme), its mask has the context's dimension and its
+// body spans the context's number of primes (kCiphertextDoesNotFitMessage).
 void checkOutput(const Ciphertext &ct, const ContextContent &context);
 
 // A ciphertext an operation reads: it fits as an output, its mask and body

@@ -94,6 +94,31 @@ TEST(RingPackerModPack, LWEIntoRingOfTheSamePrimes) {
     Decryptor(ring).decrypt(out, out_sk, got);
     for (u64 i = 0; i < v.size(); ++i)
         ASSERT_NEAR(got[i], v[i], kBound) << i;
+    // The result replaces the output whole, whatever state it was in: an
+    // output in the mod-up state (whose limbs the copies cannot fill) gets
+    // the same ciphertext.
+    RingCt raised(ring, true, true);
+    RingPacker().modPack(pointers(ins), keys, raised);
+    EXPECT_FALSE(raised.isModUp());
+    EXPECT_EQ(streamBytes(raised), streamBytes(out));
+}
+
+// The output may be one of the inputs: they are read before it is replaced.
+TEST(RingPackerModPack, OutputMayBeAnInput) {
+    const auto d12 = preset(ParameterPreset::FGbD12L0);
+    const auto d6 = preset(ParameterPreset::FGbD6R6L0);
+    const MLWEKey in_sk(d6), out_sk(d6);
+    const ModPackKeyBundle keys = KeyGenerator(d12).genModPackKeyBundle(in_sk, out_sk);
+    ASSERT_EQ(keys.getNumKeys(), 1U);
+    const std::vector<double> v = uniformValues(64, 4);
+    ModuleCt ct(d6, false, false);
+    Encryptor(d6).encrypt(v, in_sk, ct);
+    RingPacker().modPack(std::vector<const ModuleCt *>{&ct}, keys, ct);
+    std::vector<double> got;
+    Decryptor(d6).decrypt(ct, out_sk, got);
+    ASSERT_EQ(got.size(), 64U);
+    for (u64 i = 0; i < 64; ++i)
+        ASSERT_NEAR(got[i], v[i], kBound) << i;
 }
 
 TEST(RingPackerModPack, ModuleCiphertextsIntoRingAndModule) {

@@ -25,8 +25,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace Quelt::test {
@@ -313,6 +315,116 @@ TEST(RingPacker, ConversionsRoundTripAndLeaveMetadata) {
                         "Output degree should be half input degree.");
 }
 
+// The conversions copy words as they stand, so the output is in the input's
+// form whatever its own flag was: a transform-form input must not come out
+// flagged as coefficients (or the reverse), which would be read as noise.
+TEST(RingPacker, ConversionsKeepTheFormOfTheWords) {
+    const auto half = contextFromPrimes(degree64ThreePrimes(), 5, {0, 1, 2}, {3}, 3);
+    const auto full = degree64ThreePrimes();
+    const RingPacker packer;
+    struct Case {
+        const char *name;
+        bool to_real;
+        bool in_ntt;
+        bool out_ntt;
+    };
+    for (const Case &c : {Case{"to real, transform into coefficients", true, true, false},
+                          Case{"to real, coefficients into transform", true, false, true},
+                          Case{"to complex, transform into coefficients", false, true, false},
+                          Case{"to complex, coefficients into transform", false, false, true}}) {
+        SCOPED_TRACE(c.name);
+        const auto &in_ctx = c.to_real ? full : half;
+        const auto &out_ctx = c.to_real ? half : full;
+        RingCt in = rawCiphertext(in_ctx, 2, 12);
+        for (u64 p = 0; p < 2; ++p)
+            in.getPoly(p).setNTT(c.in_ntt);
+        RingCt out(out_ctx, false, c.out_ntt);
+        Plaintext pin(in_ctx), pout(out_ctx);
+        pin.getMx() = in.getPoly(0);
+        pout.getMx().setNTT(c.out_ntt);
+        if (c.to_real) {
+            packer.conversionToReal(in, out);
+            packer.conversionToReal(pin, pout);
+        } else {
+            packer.conversionToComplex(in, out);
+            packer.conversionToComplex(pin, pout);
+        }
+        EXPECT_EQ(pout.getMx().isNTT(), c.in_ntt);
+        for (u64 p = 0; p < 2; ++p) {
+            EXPECT_EQ(out.getPoly(p).isNTT(), c.in_ntt);
+            for (u64 l = 0; l <= 2; ++l)
+                for (u64 j = 0; j < 32; ++j)
+                    ASSERT_EQ(out.getPoly(p).getLimb(l)[j], in.getPoly(p).getLimb(l)[j]);
+        }
+    }
+}
+
+// Every output of a list takes its own part; an object listed twice would
+// keep only the last part written to it. The lists are refused before any
+// output changes.
+TEST(RingPacker, OutputsListedTwiceAreRefusedBeforeAnyWrite) {
+    const std::string repeated = "[RingPacker] An output ciphertext is listed more than once.";
+    const RingPacker packer;
+    const RLWEKey sk(large());
+    const RLWEKey sk_small(small());
+    const RingSwitchKey down = KeyGenerator(large(), sk).genDecomposeKey(large(), sk_small);
+    const RingCt first = rawCiphertext(large(), 1, 13), second = rawCiphertext(large(), 1, 14);
+    std::vector<RingCt> parts(4, RingCt(small(), false, false));
+    std::vector<RingCt *> part_ptrs{&parts[0], &parts[1], &parts[2], &parts[3]};
+    packer.decompose(first, down, part_ptrs);
+
+    const auto module = withParameter(contextFromPrimes(large(), 7, {0, 1}, {2}, 1),
+                                      [](Parameter &p) { p.rank = 2; });
+    std::vector<ModuleCt> classes(2, ModuleCt(module, false, false));
+    packer.unPack(first, std::vector<ModuleCt *>{&classes[0], &classes[1]});
+
+    const RingCt d12_first = rawCiphertext(d12(), 0, 15), d12_second = rawCiphertext(d12(), 0, 16);
+    std::vector<LWE::Ciphertext> lwes = lweOutputs(4096);
+    std::vector<LWE::Ciphertext *> lwe_ptrs = pointers(lwes);
+    packer.unPack(d12_first, lwe_ptrs);
+
+    struct Case {
+        const char *name;
+        std::function<void()> call;
+    };
+    const std::vector<Case> cases{
+        {"decompose",
+         [&] {
+             std::vector<RingCt *> outs{&parts[0], &parts[1], &parts[0], &parts[3]};
+             packer.decompose(second, down, outs);
+         }},
+        {"unPack to module ciphertexts",
+         [&] {
+             packer.unPack(second, std::vector<ModuleCt *>{&classes[1], &classes[1]});
+         }},
+        {"unPack to LWE ciphertexts",
+         [&] {
+             std::vector<LWE::Ciphertext *> outs = lwe_ptrs;
+             outs[4095] = outs[7];
+             packer.unPack(d12_second, outs);
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> before;
+        for (const RingCt &p : parts)
+            before.push_back(streamBytes(p));
+        for (const ModuleCt &m : classes)
+            before.push_back(streamBytes(m));
+        for (const u64 k : {u64{0}, u64{7}, u64{4094}})
+            before.push_back(streamBytes(lwes[k]));
+        expectThrowsMessage(c.call, repeated);
+        std::vector<std::string> after;
+        for (const RingCt &p : parts)
+            after.push_back(streamBytes(p));
+        for (const ModuleCt &m : classes)
+            after.push_back(streamBytes(m));
+        for (const u64 k : {u64{0}, u64{7}, u64{4094}})
+            after.push_back(streamBytes(lwes[k]));
+        EXPECT_EQ(after, before);
+    }
+}
+
 TEST(RingPacker, UnPackChecksInOrder) {
     const RingPacker packer;
     const std::string level_message = "[unPack] The level of given ciphertext is more than the "
@@ -429,6 +541,15 @@ TEST(RingPacker, DecomposeAndComposeCheckInOrder) {
     a_ntt.forwardNTT();
     expectThrowsMessage([&] { packer.compose({&a_ntt}, up, out); },
                         "Polynomials should be of non-NTT form in ring switching.");
+    RingCt a_low = a;
+    a_low.setLevel(0);
+    const std::string out_before = streamBytes(out);
+    expectThrowsMessage(
+        [&] {
+            packer.compose({&a, &a, &a_low, &a}, up, out);
+        },
+        "[compose] The input ciphertexts should be at one level");
+    EXPECT_EQ(streamBytes(out), out_before);
 }
 
 } // namespace Quelt::test

@@ -179,11 +179,19 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     Ciphertext ct(ctx);
     Encryptor(ctx).encrypt(1.0, sk, ct, 1, 1);
     Ciphertext other_out(lweContext(ParameterPreset::SS7));
+    // The sizes of SD3 over other primes: residues of one chain reduced by
+    // the other would decrypt to noise.
+    const auto twin = LWE::makeContext(32, 4, 55, 45);
+    const SecretKey twin_sk(twin);
+    Ciphertext twin_out(twin);
     const Encryptor encryptor(ctx);
     const std::string kKeyFit = "[encrypt] The secret key does not fit the context";
     const std::string kOutFit = "[LWE] The ciphertext does not fit the context";
     const std::string kInteger =
         "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
+    const std::string kWraps = "[encrypt] The value does not fit the modulus of its level";
+    // 2% past the largest value that decrypts at final level f.
+    const auto over = [&](u64 f) { return largestValue(ctx, f) / 0.99 * 1.02; };
     struct Case {
         const char *name;
         std::function<void()> call;
@@ -201,9 +209,21 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
         {"key of another dimension", [&] { encryptor.encrypt(1.0, other_sk, ct, 2, 0); }, kKeyFit},
         {"output of another dimension", [&] { encryptor.encrypt(1.0, sk, other_out, 2, 0); },
          kOutFit},
+        {"key of a context of the same sizes and other primes",
+         [&] { encryptor.encrypt(1.0, twin_sk, ct, 2, 0); }, kKeyFit},
+        {"output of a context of the same sizes and other primes",
+         [&] { encryptor.encrypt(1.0, sk, twin_out, 2, 0); }, kOutFit},
         {"NaN", [&] { encryptor.encrypt(std::nan(""), sk, ct, 2, 0); }, kInteger},
         {"infinity", [&] { encryptor.encrypt(-INFINITY, sk, ct, 2, 0); }, kInteger},
         {"too large", [&] { encryptor.encrypt(1e30, sk, ct); }, kInteger},
+        // Past half the modulus the element keeps after its rescales the
+        // residues wrap: such a ciphertext would decrypt to another number.
+        {"beyond half of q_0 at level 0", [&] { encryptor.encrypt(-over(0), sk, ct, 0, 0); },
+         kWraps},
+        {"beyond half of q_0 after two rescales", [&] { encryptor.encrypt(over(0), sk, ct, 2, 2); },
+         kWraps},
+        {"beyond half of q_0 q_1 at level 1", [&] { encryptor.encrypt(over(1), sk, ct, 1, 0); },
+         kWraps},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,6 +253,23 @@ TEST(LWEEncryption, DecryptorRefusals) {
     EXPECT_THAT(
         [&] { Decryptor(ctx).decrypt(ct, SecretKey(lweContext(ParameterPreset::SS7)), out); },
         ThrowsMessage<RuntimeException>("[decrypt] ctxt and sk have different dimension"));
+    // Contexts of the same sizes over other primes do not mix with this one;
+    // a second context of the same parameters does.
+    const auto twin = LWE::makeContext(32, 4, 55, 45);
+    const SecretKey twin_sk(twin);
+    Ciphertext twin_ct(twin);
+    Encryptor(twin).encrypt(2.0, twin_sk, twin_ct);
+    EXPECT_THAT([&] { Decryptor(ctx).decrypt(twin_ct, twin_sk, out); },
+                ThrowsMessage<RuntimeException>("[LWE] The ciphertext does not fit the context"));
+    EXPECT_THAT(
+        [&] { Decryptor(ctx).decrypt(ct, twin_sk, out); },
+        ThrowsMessage<RuntimeException>("[decrypt] The secret key does not fit the context"));
+    EXPECT_THAT([&] { Decryptor(twin).decrypt(ct, sk, out); },
+                ThrowsMessage<RuntimeException>("[LWE] The ciphertext does not fit the context"));
+    EXPECT_EQ(out, 42);
+    double same = 0;
+    Decryptor(LWE::makeContext(32, 4, 55, 45)).decrypt(twin_ct, twin_sk, same);
+    EXPECT_NEAR(same, 2.0, 1e-6);
     // A counter above the level (left by setLevel) cannot be rescaled away.
     ct.setLevel(1);
     EXPECT_THAT([&] { Decryptor(ctx).decrypt(ct, sk, out); },

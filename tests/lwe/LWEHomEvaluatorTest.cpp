@@ -159,6 +159,12 @@ TEST(LWEHomEvaluator, RefusalsInTheirOrder) {
     const Ciphertext bottom = s.encrypt(1.0, 0);
     Ciphertext counted_top = s.encrypt(1.0, 3, 1), counted_low = s.encrypt(1.0, 2, 1);
     const Ciphertext foreign(lweContext(ParameterPreset::SS7));
+    // The sizes of SD3 over other primes.
+    const auto twin = LWE::makeContext(32, 4, 55, 45);
+    const SecretKey twin_sk(twin);
+    Ciphertext twin_ct(twin);
+    LWE::Encryptor(twin).encrypt(1.0, twin_sk, twin_ct);
+    const std::string kFit = "[LWE] The ciphertext does not fit the context";
     Ciphertext out = s.encrypt(9.0, 2);
     const std::string kLevelZero = "The level of the operand is zero";
     const std::string kNotZero = "The Operand should have rescale counter zero";
@@ -220,6 +226,16 @@ TEST(LWEHomEvaluator, RefusalsInTheirOrder) {
              ev.negate(top, other);
          },
          "[LWE] The ciphertext does not fit the context"},
+        {"operand of a context of the same sizes and other primes",
+         [&] { ev.add(twin_ct, 1.0, out); }, kFit},
+        {"second operand of such a context", [&] { ev.sub(top, twin_ct, out); }, kFit},
+        {"integer product of such an operand", [&] { ev.mult(twin_ct, 3.0, out); }, kFit},
+        {"output of such a context",
+         [&] {
+             Ciphertext other(twin);
+             ev.negate(top, other);
+         },
+         kFit},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -28,8 +28,12 @@ public:
     // should be less than or equal to the level" when r > l;
     // "[ScaleFactors] The scale factor for given level is not valid" when
     // l - r has no scale factor; "[decrypt] ctxt and sk have different
-    // dimension"; and the chain's messages when the key holds fewer limbs
-    // than ct or the operands are on different devices.
+    // dimension"; "[LWE] The ciphertext does not fit the context" when ct
+    // belongs to a context of other sizes, primes or scale factors than this
+    // decryptor's (contexts equal in all of them are interchangeable);
+    // "[decrypt] The secret key does not fit the context" for such a key;
+    // and the chain's messages when the key holds fewer limbs than ct or the
+    // operands are on different devices.
     void decrypt(const Ciphertext &ct, const SecretKey &sk, double &out) const;
 
 private:

@@ -17,9 +17,10 @@ class HomEvaluatorImpl;
 // inputs, and checks everything before it writes: an operation that throws
 // leaves `out` as it was. Besides the messages listed with each operation,
 // every operation throws RuntimeException:
-//   "[LWE] The ciphertext does not fit the context" when an input or out has
-//   a mask of another dimension or a body over another number of primes than
-//   the context;
+//   "[LWE] The ciphertext does not fit the context" when an input or out
+//   belongs to a context of other sizes, primes or scale factors (contexts
+//   equal in all of them are interchangeable), or has a mask of another
+//   dimension or a body over another number of primes than the context;
 //   "Operands have different levels." when an input's mask and body
 //   disagree, "Operands are in different devices." when they lie on
 //   different devices;
