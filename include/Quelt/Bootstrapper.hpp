@@ -146,7 +146,11 @@ public:
     // The bootstrap of a coefficient-encoded ciphertext (as slotToCoeff
     // makes it): everything after SlotToCoeff. Refuses a slot-encoded input
     // with "The operand have to encode the message on its coefficients", then
-    // the checks of bootstrap.
+    // the checks of bootstrap. On the outsourced road keep_real needs the
+    // inner bootstrapper's fast removeI road (complex on a re-removeI
+    // context); otherwise "[halfBoot] keep_real needs the fast removeI road
+    // of the inner bootstrapper (...); <inner> does not take it: call
+    // halfBoot with keep_real = false".
     void halfBoot(const Ciphertext &in, Ciphertext &out, bool complex, bool keep_real) const;
     void halfBoot(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag) const;
     // The ciphertext levelled down to 3 (0 under coefficient bootstrapping)

@@ -233,6 +233,17 @@ public:
     static constexpr const char *kRecoverLevelMessage = "[levelRecover] Level should be zero";
     static constexpr const char *kRecoverCounterMessage =
         "[levelRecover] RescaleCounter should be zero";
+    static constexpr const char *kSmallNoCoeffToSlotPrefix = "[bootstrap] ";
+    static constexpr const char *kSmallNoCoeffToSlotMiddle =
+        " is a small parameter and keeps no CoeffToSlot constants: bootstrap on its parent ";
+    static constexpr const char *kSmallNoCoeffToSlotSuffix =
+        " (or through enableOutsourcing where the preset outsources its bootstrap) and move the "
+        "result to the small chain";
+    static constexpr const char *kKeepRealPrefix =
+        "[halfBoot] keep_real needs the fast removeI road of the inner bootstrapper (a complex "
+        "bootstrap on a re-removeI context); ";
+    static constexpr const char *kKeepRealSuffix =
+        " does not take it: call halfBoot with keep_real = false";
     static constexpr const char *kSlotToCoeffLevelMessage =
         "[slotToCoeff] Level of ciphertext should be >= ";
     static constexpr const char *kDifferentDevicesMessage = "Operands are in different devices.";

@@ -286,8 +286,15 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
     if (inner_) {
-        // A kept real part leaves the inner result one level higher.
-        OutsourcedInput o = outsourcedInput(in, keep_real ? 1 : 0);
+        // Only the inner fast removeI road (complex, on a re-removeI
+        // context) keeps a real part, which leaves its result one level
+        // higher; on every other road the kept part would be read one level
+        // off, so it is refused before any work.
+        const bool inner_keeps_real = keep_real && complex && isReRemoveI(inner_->context_);
+        if (keep_real && !inner_keeps_real)
+            throw RuntimeException(kKeepRealPrefix + inner_->context_->getParameter().name +
+                                   kKeepRealSuffix);
+        OutsourcedInput o = outsourcedInput(in, inner_keeps_real ? 1 : 0);
         RingCiphertext u(o.inner.context_, false, true);
         o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, keep_real);
         switchBackFromInner(u, out, o.level);
@@ -348,6 +355,15 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
 }
 
 RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
+    // A small parameter keeps no CoeffToSlot constants: its bootstrap runs
+    // elsewhere (outsourced, or on the parent's chain).
+    const Parameter &parameter = context_->getParameter();
+    if (parameter.small_parameter)
+        throw RuntimeException(kSmallNoCoeffToSlotPrefix + parameter.name +
+                               kSmallNoCoeffToSlotMiddle +
+                               (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
+                                                        : std::string("?")) +
+                               kSmallNoCoeffToSlotSuffix);
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
