@@ -233,6 +233,15 @@ public:
     static constexpr const char *kRecoverLevelMessage = "[levelRecover] Level should be zero";
     static constexpr const char *kRecoverCounterMessage =
         "[levelRecover] RescaleCounter should be zero";
+    static constexpr const char *kFTaMessage =
+        "[bootstrap] FTa does not bootstrap to its precision (0.25 comes back as about 0.225): "
+        "use FTb, the other bootstrappable preset of degree 2^15";
+    static constexpr const char *kFGfL7LowMessage =
+        "[bootstrap] FGfL7Low does not bootstrap to its precision on its own chain: bootstrap "
+        "through its outsourcing companion FGfOL7Low (enableOutsourcing)";
+    static constexpr const char *kKaploOutsourcedRealMessage =
+        "[bootstrap] The real road outsourced to a KAPLO outsourcing companion does not reach its "
+        "precision: bootstrap the real parts on the preset's own chain, or take the complex road";
     static constexpr const char *kSmallNoCoeffToSlotPrefix = "[bootstrap] ";
     static constexpr const char *kSmallNoCoeffToSlotMiddle =
         " is a small parameter and keeps no CoeffToSlot constants: bootstrap on its parent ";

@@ -72,6 +72,25 @@ const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) 
     return *switcher;
 }
 
+// Roads measured far below their precision on the presets' own chains and
+// settings (FTa returns 0.225 for 0.25; FGfL7Low's local road and the real
+// outsourced road of the KAPLO families lose every bit): refused with the road
+// to take instead, rather than returning wrong values.
+void refuseUnreachedRoad(ParameterPreset preset, bool outsourced_real) {
+    using P = ParameterPreset;
+    const char *message = nullptr;
+    if (!outsourced_real && preset == P::FTa)
+        message = BootstrapperImpl::kFTaMessage;
+    else if (!outsourced_real && preset == P::FGfL7Low)
+        message = BootstrapperImpl::kFGfL7LowMessage;
+    else if (outsourced_real && (preset == P::KAPLO_BTS_OUTSOURCE ||
+                                 preset == P::KAPLO_2_BTS_OUTSOURCE ||
+                                 preset == P::KAPLO_3_BTS_OUTSOURCE))
+        message = BootstrapperImpl::kKaploOutsourcedRealMessage;
+    if (message != nullptr)
+        throw RuntimeException(message);
+}
+
 } // namespace
 
 // ---- Outsourced road ------------------------------------------------------------------
@@ -294,6 +313,8 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
         if (keep_real && !inner_keeps_real)
             throw RuntimeException(kKeepRealPrefix + inner_->context_->getParameter().name +
                                    kKeepRealSuffix);
+        if (!complex)
+            refuseUnreachedRoad(inner_->context_->getParameter().preset, true);
         OutsourcedInput o = outsourcedInput(in, inner_keeps_real ? 1 : 0);
         RingCiphertext u(o.inner.context_, false, true);
         o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, keep_real);
@@ -364,6 +385,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("?")) +
                                kSmallNoCoeffToSlotSuffix);
+    refuseUnreachedRoad(parameter.preset, false);
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
