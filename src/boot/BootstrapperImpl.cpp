@@ -47,9 +47,33 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
 
 BootstrapperImpl::~BootstrapperImpl() = default;
 
+namespace {
+
+// Whether the preset has a sparse-secret companion to raise the modulus with
+// (a preset may carry the flag and serve only as another road's ring).
+bool hasSparseCompanion(ParameterPreset preset) {
+    try {
+        getSparseParameterPresetFor(preset);
+        return true;
+    } catch (const RuntimeException &) {
+        return false;
+    }
+}
+
+} // namespace
+
 void BootstrapperImpl::construct(std::optional<u64> log_slots, bool sparse_checks) {
     if (!isBootstrappableParameter(context_))
         throw RuntimeException(kNotBootstrappableMessage);
+    const Parameter &parameter = context_->getParameter();
+    // An outsourcing companion flagged for the sparse-secret raise without a
+    // sparse companion (KAPLO_3_BTS_OUTSOURCE_REAL) can never raise.
+    if (parameter.outsourcing_parameter && parameter.sparse_secret_encapsulation &&
+        parameter.preset != ParameterPreset::CUSTOM && !hasSparseCompanion(parameter.preset))
+        throw RuntimeException(kNoSparseCompanionPrefix + parameter.name +
+                               kNoSparseCompanionMiddle +
+                               (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
+                                                        : std::string("another preset")));
     if (sparse_checks)
         checkSparseContext();
     boot_constants_[0].reset();

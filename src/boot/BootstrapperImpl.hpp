@@ -242,6 +242,9 @@ public:
     static constexpr const char *kKaploOutsourcedRealMessage =
         "[bootstrap] The real road outsourced to a KAPLO outsourcing companion does not reach its "
         "precision: bootstrap the real parts on the preset's own chain, or take the complex road";
+    static constexpr const char *kNoSparseCompanionPrefix = "[bootstrap] ";
+    static constexpr const char *kNoSparseCompanionMiddle =
+        " has no sparse-secret companion to raise its modulus with: bootstrap on ";
     static constexpr const char *kSmallNoCoeffToSlotPrefix = "[bootstrap] ";
     static constexpr const char *kSmallNoCoeffToSlotMiddle =
         " is a small parameter and keeps no CoeffToSlot constants: bootstrap on its parent ";

@@ -83,9 +83,9 @@ void refuseUnreachedRoad(ParameterPreset preset, bool outsourced_real) {
         message = BootstrapperImpl::kFTaMessage;
     else if (!outsourced_real && preset == P::FGfL7Low)
         message = BootstrapperImpl::kFGfL7LowMessage;
-    else if (outsourced_real && (preset == P::KAPLO_BTS_OUTSOURCE ||
-                                 preset == P::KAPLO_2_BTS_OUTSOURCE ||
-                                 preset == P::KAPLO_3_BTS_OUTSOURCE))
+    else if (outsourced_real &&
+             (preset == P::KAPLO_BTS_OUTSOURCE || preset == P::KAPLO_2_BTS_OUTSOURCE ||
+              preset == P::KAPLO_3_BTS_OUTSOURCE))
         message = BootstrapperImpl::kKaploOutsourcedRealMessage;
     if (message != nullptr)
         throw RuntimeException(message);

@@ -13,6 +13,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
+#include "boot/FastRoadKeys.hpp"
 #include "boot/PresetMirror.hpp"
 #include "context/Parameter.hpp"
 #include "support/ExpectThrow.hpp"
@@ -109,8 +110,13 @@ const std::map<std::string, double> &lowerFloors() {
         // full degree.
         {"FGxCOEFF/sparse-secret raise complex", 12.0},
         {"FTxCOEFF/sparse-secret raise complex", 9.5},
-        // KAPLO_BTS's 58-bit scale with mult_before_s2c = 64.
+        // FGCa bootstraps coefficients as FGxCOEFF does (2048 before the
+        // raise).
+        {"FGCa/sparse-secret raise fast removeI complex", 13.8},
+        // KAPLO_BTS reduces with K = 12 and a single double-angle step.
         {"KAPLO_BTS/sparse-secret raise real", 18.7},
+        {"KAPLO_BTS/sparse-secret raise fast removeI complex", 17.7},
+        {"KAPLO_BTS/sparse-secret raise fast removeI two-output", 18.5},
         // The 50-bit scale of FGfL7Low through its companion.
         {"FGfL7Low/outsourced to FGfOL7Low real", 17.2},
     };
@@ -155,6 +161,38 @@ void runRoads(const std::string &name, const MirrorBoot &mb, const Bootstrapper 
     expectFloor(name, prefix + "real", precisionBits(mb.decrypt(out), real));
 }
 
+// The contexts of the fast removeI road of a preset at degree 64.
+FastRoadKeys::Contexts fastRoadMirrors(ParameterPreset preset) {
+    const std::string name = Parameter(preset).name;
+    const auto ctx = presetMirror(preset);
+    return {ctx,
+            isSparseSecretEncapsulationSupported(ctx)
+                ? presetMirror(getSparseParameterPresetFor(preset), {6, 4, false, false, ""})
+                : nullptr,
+            presetMirror(preset, {6, 8, false, true, name + "embed"}),
+            presetMirror(preset, {6, 8, true, false, name + "real"})};
+}
+
+// The complex and two-output roads of a re-removeI preset, which reduce in
+// the conjugate-invariant ring (the real road is in runRoads).
+void runFastRoads(const std::string &name, const FastRoadKeys &keys, const Bootstrapper &boot,
+                  const std::string &prefix) {
+    std::mt19937_64 rng(0xfa57 + static_cast<u64>(getParameterPreset(keys.ctx)));
+    const Message m = randomBootMessage(rng, getLogFullSlots(keys.ctx), 1.0);
+    const Ciphertext in = keys.exhausted(m);
+    Ciphertext out(keys.ctx, false, true);
+    boot.bootstrap(in, out, true);
+    expectFloor(name, prefix + "complex", precisionBits(keys.decrypt(out), m));
+    if (isCoeffBoot(keys.ctx))
+        return;
+    Ciphertext re(keys.ctx, false, true), im(keys.ctx, false, true);
+    boot.bootstrap(in, re, im, 1.0);
+    const Precision pr = precisionBits(keys.decrypt(re), part(m, false));
+    const Precision pi = precisionBits(keys.decrypt(im), part(m, true));
+    expectFloor(name, prefix + "two-output",
+                {(pr.mean + pi.mean) / 2, pr.min < pi.min ? pr.min : pi.min});
+}
+
 class BootstrapPrecision : public ::testing::TestWithParam<std::uint32_t> {};
 
 TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
@@ -167,8 +205,6 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
         // (about 0 bits here). Left open.
         GTEST_SKIP() << name << ": full packed base modulus, not measured with uniform values";
     }
-    if (par.re_remove_i && par.coeff_boot)
-        GTEST_SKIP() << name << ": only the fast removeI road, not built at degree 64";
     const std::string kFTa =
         "[bootstrap] FTa does not bootstrap to its precision (0.25 comes back as about 0.225): "
         "use FTb, the other bootstrappable preset of degree 2^15";
@@ -208,6 +244,18 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
                                 "bootstrap) and move the result to the small chain");
         return;
     }
+    if (preset == ParameterPreset::KAPLO_3_BTS_OUTSOURCE_REAL) {
+        // The companion of no road's raise: it has no sparse companion.
+        const auto ctx = presetMirror(preset);
+        RingSecretKey key(ctx);
+        KeyPack pack(ctx);
+        KeyGenerator(ctx, key, pack).genEncKey();
+        const HomEvaluator eval(ctx, pack);
+        expectThrowsMessage([&] { Bootstrapper(eval, false); },
+                            "[bootstrap] KAPLO_3_BTS_OUTSOURCE_REAL has no sparse-secret "
+                            "companion to raise its modulus with: bootstrap on KAPLO_3_BTS");
+        return;
+    }
     if (par.outsourcing_parameter) {
         // The inner side of its parent's outsourced road.
         const ParameterPreset parent = *par.parent_preset;
@@ -228,7 +276,16 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
     }
     const MirrorBoot mb(preset);
     const auto boot = mb.bootstrapper();
-    runRoads(name, mb, *boot, mb.sparse ? "sparse-secret raise " : "");
+    const std::string prefix = mb.sparse ? "sparse-secret raise " : "";
+    runRoads(name, mb, *boot, prefix);
+    if (par.re_remove_i) {
+        const FastRoadKeys keys(fastRoadMirrors(preset), 5, 8, 16);
+        const auto fast = keys.sparse
+                              ? std::make_unique<Bootstrapper>(*keys.eval, keys.sparse, false)
+                              : std::make_unique<Bootstrapper>(*keys.eval, false);
+        keys.enableOn(*fast);
+        runFastRoads(name, keys, *fast, prefix + "fast removeI ");
+    }
 }
 
 std::vector<std::uint32_t> bootstrappablePresets() {

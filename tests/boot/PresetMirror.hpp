@@ -33,9 +33,9 @@ struct MirrorShape {
 inline std::shared_ptr<ContextContent> presetMirror(ParameterPreset preset,
                                                     const MirrorShape &shape = {}) {
     const bool variant = shape.conjugate_invariant || shape.double_degree;
-    Parameter p = variant ? Parameter(preset, shape.name, 1, shape.conjugate_invariant,
-                                      shape.double_degree)
-                          : Parameter(preset);
+    Parameter p =
+        variant ? Parameter(preset, shape.name, 1, shape.conjugate_invariant, shape.double_degree)
+                : Parameter(preset);
     p.log_degree = shape.log_degree + (shape.double_degree ? 1 : 0);
     p.degree = std::uint64_t{1} << p.log_degree;
     p.num_slots = p.degree / 2;
