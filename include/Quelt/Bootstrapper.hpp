@@ -146,11 +146,10 @@ public:
     // The bootstrap of a coefficient-encoded ciphertext (as slotToCoeff
     // makes it): everything after SlotToCoeff. Refuses a slot-encoded input
     // with "The operand have to encode the message on its coefficients", then
-    // the checks of bootstrap. On the outsourced road keep_real needs the
-    // inner bootstrapper's fast removeI road (complex on a re-removeI
-    // context); otherwise "[halfBoot] keep_real needs the fast removeI road
-    // of the inner bootstrapper (...); <inner> does not take it: call
-    // halfBoot with keep_real = false".
+    // the checks of bootstrap. The outsourced road keeps no real part:
+    // keep_real there throws "[halfBoot] keep_real is not available on the
+    // road outsourced to <inner> (its result cannot come back one level above
+    // the encryption level): call halfBoot with keep_real = false".
     void halfBoot(const Ciphertext &in, Ciphertext &out, bool complex, bool keep_real) const;
     void halfBoot(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag) const;
     // The ciphertext levelled down to 3 (0 under coefficient bootstrapping)
@@ -247,12 +246,17 @@ public:
     // this order: "[Bootstrapper] The parameter does not support outsourced
     // bootstrap", "[Bootstrapper] The parameter and input outsourcing
     // parameter does not match", "[Bootstrapper] The parameter of the input
-    // HomEvaluator should be single secret and not small". Afterwards every
+    // HomEvaluator should be single secret and not small", then "[Bootstrapper]
+    // The outsourced road through <inner> returns its result from a modulus
+    // smaller than the output chain's at its encryption level by <n> bits,
+    // which the switch back multiplies the error by: bootstrap on the
+    // preset's own chain" when n exceeds 8 (the KAPLO outsourcing companions:
+    // 22 to 28 bits). Afterwards every
     // bootstrap and integerToRootsBootstrap levels its input down with
     // `eval`, runs SlotToCoeff here, bootstraps on the inner bootstrapper
     // (whose key pack must hold the same secret's keys) and returns the
     // result switched onto the chain of `eval`'s context at its encryption
-    // level (one level higher when a real part is kept).
+    // level.
     void enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval);
     void enableOutsourcing(const Bootstrapper &inner);
 

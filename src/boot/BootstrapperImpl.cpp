@@ -223,6 +223,19 @@ void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl>
     const std::shared_ptr<ContextContent> &output_context = eval->getContext();
     if (output_context->getParameter().small_parameter || getNumSecret(output_context) >= 2)
         throw RuntimeException(kOutputEvaluatorMessage);
+    // The inner result is switched from the inner modulus at its output
+    // level to the output chain's at its encryption level: where the first is
+    // the smaller, the switch multiplies the inner bootstrap's error by the
+    // ratio, which a few bits of slack cover and more do not.
+    const double ratio = computeModulusSwitchCompensation(inner->context_, output_context,
+                                                          inner->getLevelAfterFullSlotBootstrap(),
+                                                          getEncryptionLevel(output_context));
+    const double short_bits = -std::log2(ratio);
+    if (short_bits > kMaxShortInnerModulusBits)
+        throw RuntimeException(kShortInnerModulusPrefix + inner->context_->getParameter().name +
+                               kShortInnerModulusMiddle +
+                               std::to_string(static_cast<long>(std::lround(short_bits))) +
+                               kShortInnerModulusSuffix);
     output_evaluator_ = eval;
     inner_ = inner;
 }

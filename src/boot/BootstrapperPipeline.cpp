@@ -72,23 +72,18 @@ const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) 
     return *switcher;
 }
 
-// Roads measured far below their precision on the presets' own chains and
-// settings (FTa returns 0.225 for 0.25; FGfL7Low's local road and the real
-// outsourced road of the KAPLO families lose every bit): refused with the road
-// to take instead, rather than returning wrong values.
-void refuseUnreachedRoad(ParameterPreset preset, bool outsourced_real) {
+// Presets measured far below their precision on their own chains and
+// settings (FTa returns 0.225 for 0.25, Discrete_G10 half its result,
+// FGfL7Low's local road loses every bit): refused with the road to take
+// instead, rather than returning wrong values. The messages give the causes.
+void refuseUnreachedRoad(ParameterPreset preset) {
     using P = ParameterPreset;
-    const char *message = nullptr;
-    if (!outsourced_real && preset == P::FTa)
-        message = BootstrapperImpl::kFTaMessage;
-    else if (!outsourced_real && preset == P::FGfL7Low)
-        message = BootstrapperImpl::kFGfL7LowMessage;
-    else if (outsourced_real &&
-             (preset == P::KAPLO_BTS_OUTSOURCE || preset == P::KAPLO_2_BTS_OUTSOURCE ||
-              preset == P::KAPLO_3_BTS_OUTSOURCE))
-        message = BootstrapperImpl::kKaploOutsourcedRealMessage;
-    if (message != nullptr)
-        throw RuntimeException(message);
+    if (preset == P::FTa)
+        throw RuntimeException(BootstrapperImpl::kFTaMessage);
+    if (preset == P::FGfL7Low)
+        throw RuntimeException(BootstrapperImpl::kFGfL7LowMessage);
+    if (preset == P::Discrete_G10)
+        throw RuntimeException(BootstrapperImpl::kDiscreteG10Message);
 }
 
 } // namespace
@@ -109,8 +104,8 @@ struct BootstrapperImpl::OutsourcedInput {
     double compensation;
 };
 
-BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCiphertext &in,
-                                                                    u64 extra_level) const {
+BootstrapperImpl::OutsourcedInput
+BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     if (!inner_)
         throw RuntimeException(kNoInnerBootstrapperMessage);
     const HomEvaluatorImpl &output = requireOutputEvaluator();
@@ -134,10 +129,9 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
     RingCiphertext w(inner_->context_, false, true);
     switcher.embed(u, w);
 
-    const u64 level = getEncryptionLevel(output.getContext()) + extra_level;
+    const u64 level = getEncryptionLevel(output.getContext());
     const double f = computeModulusSwitchCompensation(
-        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap() + extra_level,
-        level);
+        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap(), level);
     return OutsourcedInput{std::move(w), *inner_, level, f};
 }
 
@@ -151,7 +145,7 @@ void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCipherte
 template <class Run>
 void BootstrapperImpl::outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
                                             RingCiphertext &out_imag, const Run &run) const {
-    OutsourcedInput o = outsourcedInput(in, 0);
+    OutsourcedInput o = outsourcedInput(in);
     RingCiphertext a(o.inner.context_, false, true);
     RingCiphertext b(o.inner.context_, false, true);
     run(o.inner, o.t, a, b, o.compensation);
@@ -305,19 +299,19 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
     if (inner_) {
-        // Only the inner fast removeI road (complex, on a re-removeI
-        // context) keeps a real part, which leaves its result one level
-        // higher; on every other road the kept part would be read one level
-        // off, so it is refused before any work.
-        const bool inner_keeps_real = keep_real && complex && isReRemoveI(inner_->context_);
-        if (keep_real && !inner_keeps_real)
+        // Only the inner fast removeI road keeps a real part, a
+        // conjugate-invariant result one level above the inner encryption
+        // level. Every other inner road would hand back a result read one
+        // level off, and that one cannot be switched back either: its prime
+        // at that level is the output chain's prime one level up at another
+        // position, which the modulus switch refuses. So the kept real part
+        // is refused before any work.
+        if (keep_real)
             throw RuntimeException(kKeepRealPrefix + inner_->context_->getParameter().name +
                                    kKeepRealSuffix);
-        if (!complex)
-            refuseUnreachedRoad(inner_->context_->getParameter().preset, true);
-        OutsourcedInput o = outsourcedInput(in, inner_keeps_real ? 1 : 0);
+        OutsourcedInput o = outsourcedInput(in);
         RingCiphertext u(o.inner.context_, false, true);
-        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, keep_real);
+        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, false);
         switchBackFromInner(u, out, o.level);
         return;
     }
@@ -385,7 +379,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("?")) +
                                kSmallNoCoeffToSlotSuffix);
-    refuseUnreachedRoad(parameter.preset, false);
+    refuseUnreachedRoad(parameter.preset);
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
@@ -458,7 +452,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
 void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                                double a) const {
     if (inner_) {
-        OutsourcedInput o = outsourcedInput(in, 0);
+        OutsourcedInput o = outsourcedInput(in);
         o.inner.integerToRootsBootstrap(o.t, o.t, a * o.compensation);
         switchBackFromInner(o.t, out, o.level);
         return;

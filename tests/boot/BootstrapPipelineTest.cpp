@@ -421,13 +421,12 @@ TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
     Ciphertext half(pair.outer, false, true);
     boot.halfBoot(coeffs, half, true, false);
     EXPECT_GT(precisionBits(read(half), m).min, 20.0);
-    // FGeO has no fast removeI road, so no real part can be kept: the
-    // request is refused (it used to come back one level off, at -41 bits)
-    // and the output is left alone.
+    // No real part is kept on the outsourced road: the request is refused
+    // (it used to come back one level off, at -41 bits) and the output is
+    // left alone.
     const std::string keep_real =
-        "[halfBoot] keep_real needs the fast removeI road of the inner bootstrapper (a complex "
-        "bootstrap on a re-removeI context); FGeO does not take it: call halfBoot with keep_real "
-        "= false";
+        "[halfBoot] keep_real is not available on the road outsourced to FGeO (its result cannot "
+        "come back one level above the encryption level): call halfBoot with keep_real = false";
     for (const bool complex : {true, false}) {
         Ciphertext kept(half);
         expectThrowsMessage([&] { boot.halfBoot(coeffs, kept, complex, true); }, keep_real);

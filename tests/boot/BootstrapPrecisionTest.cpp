@@ -13,6 +13,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
+#include "boot/BootstrapperImpl.hpp"
 #include "boot/FastRoadKeys.hpp"
 #include "boot/PresetMirror.hpp"
 #include "context/Parameter.hpp"
@@ -20,13 +21,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Quelt::test {
@@ -117,8 +121,16 @@ const std::map<std::string, double> &lowerFloors() {
         {"KAPLO_BTS/sparse-secret raise real", 18.7},
         {"KAPLO_BTS/sparse-secret raise fast removeI complex", 17.7},
         {"KAPLO_BTS/sparse-secret raise fast removeI two-output", 18.5},
-        // The 50-bit scale of FGfL7Low through its companion.
-        {"FGfL7Low/outsourced to FGfOL7Low real", 17.2},
+        // FGfOL7Low's key-switch digit of nine primes (428 bits) is as large
+        // as its temporary primes (six of 61 bits and one of 62).
+        {"FGfL7Low/outsourced to FGfOL7Low real", 17.0},
+        {"FGfL7Low/outsourced to FGfOL7Low fast removeI complex", 15.8},
+        {"FGfL7Low/outsourced to FGfOL7Low fast removeI two-output", 16.8},
+        // Discrete_G12 returns q0 / 2^(sf[0] + 1) = 1.0003 times the sine:
+        // its level-0 scale is 2^39.9995, its base prime 2^41.
+        {"Discrete_G12/sparse-secret raise complex", 11.5},
+        {"Discrete_G12/sparse-secret raise two-output", 11.4},
+        {"Discrete_G12/sparse-secret raise real", 11.7},
     };
     return floors;
 }
@@ -131,34 +143,54 @@ void expectFloor(const std::string &preset, const std::string &road, const Preci
     EXPECT_GE(p.mean, floor) << preset << " " << road;
 }
 
-// The complex, real and two-output roads of one bootstrapper over `mb`'s
-// keys; `fast` says whether the complex roads are those of the fast removeI
-// road (run elsewhere) and are skipped here.
-void runRoads(const std::string &name, const MirrorBoot &mb, const Bootstrapper &boot,
-              const std::string &prefix) {
-    const Parameter &par = mb.ctx->getParameter();
+// What a bootstrap returns for a message: the message itself, or, on a
+// full packed base modulus (the Discrete presets), every real and imaginary
+// part x taken to sin(2 pi x): the value read modulo 1 through the sine.
+Message expected(const Message &m, bool full_packed) {
+    if (!full_packed)
+        return m;
+    Message out(m);
+    for (auto &slot : out)
+        slot = {std::sin(2 * std::numbers::pi * slot.real()),
+                std::sin(2 * std::numbers::pi * slot.imag())};
+    return out;
+}
+
+// The complex, real and two-output roads of one bootstrapper over the keys
+// of `keys` (a MirrorBoot or a FastRoadKeys). `fast` runs the complex and
+// two-output roads, which on a re-removeI preset are those of the fast
+// removeI road; the real road runs when `real` is set.
+template <class Keys>
+void runRoads(const std::string &name, const Keys &keys, const Bootstrapper &boot,
+              const std::string &prefix, bool complex_roads, bool real_road) {
+    const Parameter &par = keys.ctx->getParameter();
+    const bool packed = par.full_packed_base_modulus;
     std::mt19937_64 rng(0x5eed + static_cast<u64>(par.preset));
-    const Message m = randomBootMessage(rng, getLogFullSlots(mb.ctx), 1.0);
-    const Ciphertext in = mb.exhausted(m);
-    if (!par.re_remove_i) {
-        Ciphertext out(mb.ctx, false, true);
+    const Message m = randomBootMessage(rng, getLogFullSlots(keys.ctx), 1.0);
+    const Message want = expected(m, packed);
+    const Ciphertext in = keys.exhausted(m);
+    if (complex_roads) {
+        Ciphertext out(keys.ctx, false, true);
         boot.bootstrap(in, out, true);
-        expectFloor(name, prefix + "complex", precisionBits(mb.decrypt(out), m));
+        expectFloor(name, prefix + "complex", precisionBits(keys.decrypt(out), want));
     }
     if (par.coeff_boot)
         return;
-    if (!par.re_remove_i) {
-        Ciphertext re(mb.ctx, false, true), im(mb.ctx, false, true);
+    if (complex_roads) {
+        Ciphertext re(keys.ctx, false, true), im(keys.ctx, false, true);
         boot.bootstrap(in, re, im, 1.0);
-        const Precision pr = precisionBits(mb.decrypt(re), part(m, false));
-        const Precision pi = precisionBits(mb.decrypt(im), part(m, true));
+        const Precision pr = precisionBits(keys.decrypt(re), part(want, false));
+        const Precision pi = precisionBits(keys.decrypt(im), part(want, true));
         expectFloor(name, prefix + "two-output",
                     {(pr.mean + pi.mean) / 2, pr.min < pi.min ? pr.min : pi.min});
     }
-    const Message real = part(m, false);
-    Ciphertext out(mb.ctx, false, true);
-    boot.bootstrap(mb.exhausted(real), out, false);
-    expectFloor(name, prefix + "real", precisionBits(mb.decrypt(out), real));
+    if (real_road) {
+        const Message real = part(m, false);
+        Ciphertext out(keys.ctx, false, true);
+        boot.bootstrap(keys.exhausted(real), out, false);
+        expectFloor(name, prefix + "real",
+                    precisionBits(keys.decrypt(out), expected(real, packed)));
+    }
 }
 
 // The contexts of the fast removeI road of a preset at degree 64.
@@ -173,24 +205,21 @@ FastRoadKeys::Contexts fastRoadMirrors(ParameterPreset preset) {
             presetMirror(preset, {6, 8, true, false, name + "real"})};
 }
 
-// The complex and two-output roads of a re-removeI preset, which reduce in
-// the conjugate-invariant ring (the real road is in runRoads).
-void runFastRoads(const std::string &name, const FastRoadKeys &keys, const Bootstrapper &boot,
-                  const std::string &prefix) {
-    std::mt19937_64 rng(0xfa57 + static_cast<u64>(getParameterPreset(keys.ctx)));
-    const Message m = randomBootMessage(rng, getLogFullSlots(keys.ctx), 1.0);
-    const Ciphertext in = keys.exhausted(m);
+std::unique_ptr<Bootstrapper> fastBootstrapper(const FastRoadKeys &keys) {
+    auto boot = keys.sparse ? std::make_unique<Bootstrapper>(*keys.eval, keys.sparse, false)
+                            : std::make_unique<Bootstrapper>(*keys.eval, false);
+    keys.enableOn(*boot);
+    return boot;
+}
+
+// A road refused with `message` (the real road when `real`).
+template <class Keys>
+void expectRefused(const Keys &keys, const Bootstrapper &boot, bool real,
+                   const std::string &message) {
+    std::mt19937_64 rng(7);
+    const Ciphertext in = keys.exhausted(randomBootMessage(rng, 5, 1.0, real));
     Ciphertext out(keys.ctx, false, true);
-    boot.bootstrap(in, out, true);
-    expectFloor(name, prefix + "complex", precisionBits(keys.decrypt(out), m));
-    if (isCoeffBoot(keys.ctx))
-        return;
-    Ciphertext re(keys.ctx, false, true), im(keys.ctx, false, true);
-    boot.bootstrap(in, re, im, 1.0);
-    const Precision pr = precisionBits(keys.decrypt(re), part(m, false));
-    const Precision pi = precisionBits(keys.decrypt(im), part(m, true));
-    expectFloor(name, prefix + "two-output",
-                {(pr.mean + pi.mean) / 2, pr.min < pi.min ? pr.min : pi.min});
+    expectThrowsMessage([&] { boot.bootstrap(in, out, !real); }, message);
 }
 
 class BootstrapPrecision : public ::testing::TestWithParam<std::uint32_t> {};
@@ -199,49 +228,20 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
     const auto preset = static_cast<ParameterPreset>(GetParam());
     const Parameter par(preset);
     const std::string name = par.name;
-    if (par.full_packed_base_modulus) {
-        // The full packed base modulus puts the message on level 0's whole
-        // modulus; uniform values at the default scale are not its message
-        // (about 0 bits here). Left open.
-        GTEST_SKIP() << name << ": full packed base modulus, not measured with uniform values";
-    }
-    const std::string kFTa =
-        "[bootstrap] FTa does not bootstrap to its precision (0.25 comes back as about 0.225): "
-        "use FTb, the other bootstrappable preset of degree 2^15";
-    const std::string kFGfL7Low =
-        "[bootstrap] FGfL7Low does not bootstrap to its precision on its own chain: bootstrap "
-        "through its outsourcing companion FGfOL7Low (enableOutsourcing)";
-    const std::string kKaplo =
-        "[bootstrap] The real road outsourced to a KAPLO outsourcing companion does not reach its "
-        "precision: bootstrap the real parts on the preset's own chain, or take the complex road";
-    if (preset == ParameterPreset::FTa || preset == ParameterPreset::FGfL7Low) {
-        const MirrorBoot mb(preset);
-        const auto boot = mb.bootstrapper();
-        std::mt19937_64 rng(12);
-        const Ciphertext in = mb.exhausted(randomBootMessage(rng, 5, 1.0, true));
-        Ciphertext out(mb.ctx, false, true);
-        const std::string &message = preset == ParameterPreset::FTa ? kFTa : kFGfL7Low;
-        expectThrowsMessage([&] { boot->bootstrap(in, out, false); }, message);
-        if (preset == ParameterPreset::FTa)
-            expectThrowsMessage([&] { boot->bootstrap(in, out, true); }, message);
-        return;
-    }
+    const bool fast = par.re_remove_i;
+
     if (par.small_parameter) {
-        // A small companion keeps no CoeffToSlot constants.
+        // A small companion keeps no CoeffToSlot constants (the real road:
+        // the complex road of a re-removeI preset first asks for the fast
+        // removeI road).
         const MirrorBoot mb(preset);
-        const auto boot = mb.bootstrapper();
-        Ciphertext ct(mb.ctx, false, true);
-        Encryptor(mb.ctx).encrypt(Message(getLogFullSlots(mb.ctx)), mb.pack, ct);
-        Ciphertext out(mb.ctx, false, true);
-        // (the real road: the complex road of a re-removeI preset asks for
-        // the fast removeI road first)
-        expectThrowsMessage([&] { boot->bootstrap(ct, out, false); },
-                            "[bootstrap] " + name +
-                                " is a small parameter and keeps no CoeffToSlot constants: "
-                                "bootstrap on its parent " +
-                                Parameter(*par.parent_preset).name +
-                                " (or through enableOutsourcing where the preset outsources its "
-                                "bootstrap) and move the result to the small chain");
+        expectRefused(mb, *mb.bootstrapper(), true,
+                      "[bootstrap] " + name +
+                          " is a small parameter and keeps no CoeffToSlot constants: bootstrap on "
+                          "its parent " +
+                          Parameter(*par.parent_preset).name +
+                          " (or through enableOutsourcing where the preset outsources its "
+                          "bootstrap) and move the result to the small chain");
         return;
     }
     if (preset == ParameterPreset::KAPLO_3_BTS_OUTSOURCE_REAL) {
@@ -257,35 +257,87 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
         return;
     }
     if (par.outsourcing_parameter) {
-        // The inner side of its parent's outsourced road.
+        // The inner side of its parent's outsourced road; the inner
+        // bootstrapper takes the fast removeI road where it has one.
         const ParameterPreset parent = *par.parent_preset;
+        const std::string parent_name = Parameter(parent).name;
+        const std::string prefix = "outsourced to " + name + " ";
         const MirrorBoot outer(parent);
         const MirrorBoot inner(preset, &outer.secret_key);
-        const auto inner_boot = inner.bootstrapper();
         const auto boot = outer.bootstrapper();
-        boot->enableOutsourcing(*inner_boot);
-        if (name.rfind("KAPLO", 0) == 0) {
-            std::mt19937_64 rng(101);
-            const Ciphertext in = outer.exhausted(randomBootMessage(rng, 5, 1.0, true));
-            Ciphertext out(outer.ctx, false, true);
-            expectThrowsMessage([&] { boot->bootstrap(in, out, false); }, kKaplo);
+        // The KAPLO companions end their bootstrap on a modulus 22 to 28
+        // bits below their parents' at the encryption level (their primes
+        // above level 0 are 61-bit, the parents' 35- to 38-bit).
+        const std::map<std::string, int> short_bits{
+            {"KAPLO_BTS", 28}, {"KAPLO_2_BTS", 22}, {"KAPLO_3_BTS", 28}};
+        if (const auto it = short_bits.find(parent_name); it != short_bits.end()) {
+            expectThrowsMessage(
+                [&] { boot->enableOutsourcing(*inner.bootstrapper()); },
+                "[Bootstrapper] The outsourced road through " + name +
+                    " returns its result from a modulus smaller than the output chain's at its "
+                    "encryption level by " +
+                    std::to_string(it->second) +
+                    " bits, which the switch back multiplies the error by: bootstrap on the "
+                    "preset's own chain");
             return;
         }
-        runRoads(Parameter(parent).name, outer, *boot, "outsourced to " + name + " ");
+        boot->enableOutsourcing(*inner.bootstrapper());
+        runRoads(parent_name, outer, *boot, prefix, !fast, true);
+        if (fast) {
+            const std::vector<int> secret = MirrorBoot::coefficients(outer.secret_key);
+            const FastRoadKeys inner_keys(fastRoadMirrors(preset), 5, 8, 16, &secret);
+            const auto fast_boot = outer.bootstrapper();
+            fast_boot->enableOutsourcing(*fastBootstrapper(inner_keys));
+            runRoads(parent_name, outer, *fast_boot, prefix + "fast removeI ", true, false);
+        }
         return;
     }
+
     const MirrorBoot mb(preset);
     const auto boot = mb.bootstrapper();
+    for (const auto &[refused, message] :
+         {std::pair{ParameterPreset::FTa, BootstrapperImpl::kFTaMessage},
+          std::pair{ParameterPreset::FGfL7Low, BootstrapperImpl::kFGfL7LowMessage},
+          std::pair{ParameterPreset::Discrete_G10, BootstrapperImpl::kDiscreteG10Message}})
+        if (preset == refused) {
+            expectRefused(mb, *boot, true, message);
+            if (!fast)
+                expectRefused(mb, *boot, false, message);
+            return;
+        }
     const std::string prefix = mb.sparse ? "sparse-secret raise " : "";
-    runRoads(name, mb, *boot, prefix);
-    if (par.re_remove_i) {
+    runRoads(name, mb, *boot, prefix, !fast, true);
+    if (fast) {
         const FastRoadKeys keys(fastRoadMirrors(preset), 5, 8, 16);
-        const auto fast = keys.sparse
-                              ? std::make_unique<Bootstrapper>(*keys.eval, keys.sparse, false)
-                              : std::make_unique<Bootstrapper>(*keys.eval, false);
-        keys.enableOn(*fast);
-        runFastRoads(name, keys, *fast, prefix + "fast removeI ");
+        runRoads(name, keys, *fastBootstrapper(keys), prefix + "fast removeI ", true, false);
     }
+}
+
+// The outsourced road keeps no real part, also where the inner bootstrapper
+// (FGfO) takes the fast removeI road that could keep one: its result would
+// sit one level above FGfO's encryption level, on the 42-bit prime that FGf
+// holds one level higher, which the modulus switch back cannot map. Refused
+// before any work; the complex road over the same pair returns the message.
+TEST(BootstrapPrecisionRoads, OutsourcedRoadRefusesKeepRealEvenThroughTheInnerFastRoad) {
+    const MirrorBoot outer(ParameterPreset::FGf);
+    const std::vector<int> secret = MirrorBoot::coefficients(outer.secret_key);
+    const FastRoadKeys inner(fastRoadMirrors(ParameterPreset::FGfO), 5, 8, 16, &secret);
+    const auto boot = outer.bootstrapper();
+    boot->enableOutsourcing(*fastBootstrapper(inner));
+    std::mt19937_64 rng(39);
+    const Message m = randomBootMessage(rng, 5, 1.0);
+    Ciphertext coeffs(outer.ctx, false, true);
+    boot->slotToCoeff(outer.exhausted(m), coeffs);
+    Ciphertext out(outer.ctx, false, true);
+    const u64 level_before = out.getLevel();
+    expectThrowsMessage([&] { boot->halfBoot(coeffs, out, true, true); },
+                        "[halfBoot] keep_real is not available on the road outsourced to FGfO (its "
+                        "result cannot come back one level above the encryption level): call "
+                        "halfBoot with keep_real = false");
+    EXPECT_EQ(out.getLevel(), level_before);
+    boot->halfBoot(coeffs, out, true, false);
+    EXPECT_EQ(out.getLevel(), getEncryptionLevel(outer.ctx));
+    EXPECT_GT(precisionBits(outer.decrypt(out), m).mean, 20.0);
 }
 
 std::vector<std::uint32_t> bootstrappablePresets() {
