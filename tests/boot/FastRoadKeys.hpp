@@ -18,6 +18,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/FusedBootKeys.hpp"
+#include "boot/PresetBootKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 
@@ -134,17 +135,8 @@ struct FastRoadKeys {
         return out;
     }
 
-    Ciphertext exhausted(const Message &m) const {
-        Ciphertext ct(ctx, false, true);
-        Encryptor(ctx).encrypt(m, pack, ct);
-        eval->levelDown(ct, 3, ct);
-        return ct;
-    }
-    Message decrypt(const Ciphertext &ct) const {
-        Message out;
-        Decryptor(ctx).decrypt(ct, secret_key, out);
-        return out;
-    }
+    Ciphertext exhausted(const Message &m) const { return encryptAtLevel(ctx, pack, *eval, m, 3); }
+    Message decrypt(const Ciphertext &ct) const { return decryptWith(ctx, secret_key, ct); }
     // A conjugate-invariant ciphertext decrypted (b + a s' in NTT form),
     // moved into the embedding ring and decoded there: its N real values.
     Message decryptReal(const Ciphertext &ct) const {

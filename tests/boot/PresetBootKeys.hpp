@@ -23,6 +23,24 @@
 
 namespace Quelt::test {
 
+// m encrypted with the pack's key, then levelled down to `level`.
+inline HomEvaluator::Ciphertext encryptAtLevel(const std::shared_ptr<ContextContent> &ctx,
+                                               const KeyPack &pack, const HomEvaluator &eval,
+                                               const Message &m, std::uint64_t level) {
+    HomEvaluator::Ciphertext ct(ctx, false, true);
+    Encryptor(ctx).encrypt(m, pack, ct);
+    eval.levelDown(ct, level, ct);
+    return ct;
+}
+
+inline Message decryptWith(const std::shared_ptr<ContextContent> &ctx,
+                           const SecretKeyBase<EncryptionType::RLWE> &key,
+                           const HomEvaluator::Ciphertext &ct) {
+    Message out;
+    Decryptor(ctx).decrypt(ct, key, out);
+    return out;
+}
+
 struct PresetBootKeys {
     using Ciphertext = HomEvaluator::Ciphertext;
     using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
@@ -55,17 +73,8 @@ struct PresetBootKeys {
                       : std::make_unique<Bootstrapper>(*eval, min_key_of_pack);
     }
     // m encrypted and levelled down to 3.
-    Ciphertext exhausted(const Message &m) const {
-        Ciphertext ct(ctx, false, true);
-        Encryptor(ctx).encrypt(m, pack, ct);
-        eval->levelDown(ct, 3, ct);
-        return ct;
-    }
-    Message decrypt(const Ciphertext &ct) const {
-        Message out;
-        Decryptor(ctx).decrypt(ct, secret_key, out);
-        return out;
-    }
+    Ciphertext exhausted(const Message &m) const { return encryptAtLevel(ctx, pack, *eval, m, 3); }
+    Message decrypt(const Ciphertext &ct) const { return decryptWith(ctx, secret_key, ct); }
 
     std::shared_ptr<ContextContent> ctx, sparse;
     RingSecretKey secret_key;
