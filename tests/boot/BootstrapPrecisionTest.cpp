@@ -73,9 +73,13 @@ const std::map<std::string, double> &lowerFloors() {
         // FTb's 49-bit bootstrap scale with K = 23.3 (19.9; 18.7 / 16.2 bits
         // at full degree).
         {"FTb/complex", 18.8},
-        // Coefficient bootstrapping multiplies the message by 2048 (FGxCOEFF,
-        // FGCa) and 256 (FTxCOEFF) before the raise: 13.0, 13.9 and 10.6 bits
-        // (12.9 / 10.7 on FTxCOEFF at full degree).
+        // Coefficient bootstrapping multiplies the message's coefficients by
+        // 2048 (FGxCOEFF, FGCa) or 256 (FTxCOEFF) before the raise, sized for
+        // the coefficients of a message at degree 2^16 or 2^15, which are
+        // about 2^-8 of its slot values; at degree 64 they are about 2^-3
+        // of them, and the reduction runs that much further from its linear
+        // range: 13.0, 13.9 and 10.6 bits (FGCa gives 21.7 at full degree,
+        // FTxCOEFF 12.9).
         {"FGxCOEFF/sparse-secret raise complex", 12.0},
         {"FTxCOEFF/sparse-secret raise complex", 9.5},
         {"FGCa/sparse-secret raise fast removeI complex", 12.9},

@@ -4,7 +4,9 @@
 // for the precision tests: a secret key (or another key's coefficients, for
 // the two sides of an outsourced bootstrap), the encryption, multiplication,
 // conjugation and bootstrap rotation keys and, with a sparse-secret context,
-// the encapsulation key. No test framework needed.
+// the encapsulation key (on a context that fuses the raise: the fused
+// rotation keys, of the sparse secret where there is one). No test framework
+// needed.
 
 #include "Quelt/Bootstrapper.hpp"
 #include "Quelt/Context.hpp"
@@ -15,6 +17,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "boot/FusedBootKeys.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -57,9 +60,13 @@ struct PresetBootKeys {
         made->genEncKey();
         made->genMultKey();
         made->genConjKey();
-        made->genRotKeysForBootstrap(getLogFullSlots(ctx), min_key);
-        if (sparse)
-            made->genSparseSecretEncapsulationKey();
+        if (isFuseModRaiseSupported(ctx)) {
+            genFusedBootstrapRotKeys(*made, ctx, min_key, sparse != nullptr);
+        } else {
+            made->genRotKeysForBootstrap(getLogFullSlots(ctx), min_key);
+            if (sparse)
+                made->genSparseSecretEncapsulationKey();
+        }
         eval = std::make_unique<HomEvaluator>(ctx, pack);
     }
 
