@@ -128,7 +128,11 @@ public:
     // "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper
     // built with the sparse-secret context", and a key pack
     // without the encapsulation key fails with "Failed to load sparse secret
-    // encapsulation key".
+    // encapsulation key". Roads known not to reach their precision refuse
+    // with a message naming the cause and the road to take: every bootstrap
+    // of FTa and Discrete_G10, everything of FGfL7Low on its own chain, and
+    // of a small parameter (no CoeffToSlot constants). The precision of every
+    // preset and road is listed in docs/bootstrap-precision.md.
     void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
     // The real parts and the imaginary parts of the slots, each times scale,
     // as two ciphertexts of real slots. Same checks.

@@ -72,18 +72,21 @@ const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) 
     return *switcher;
 }
 
-// Presets measured far below their precision on their own chains and
-// settings (FTa returns 0.225 for 0.25, Discrete_G10 half its result,
-// FGfL7Low's local road loses every bit): refused with the road to take
-// instead, rather than returning wrong values. The messages give the causes.
-void refuseUnreachedRoad(ParameterPreset preset) {
-    using P = ParameterPreset;
-    if (preset == P::FTa)
+// Roads measured far below their precision on the presets' own chains and
+// settings, refused with the road to take instead rather than returning wrong
+// values (the messages give the causes): the modular reduction of FTa (0.25
+// comes back as 0.225) and Discrete_G10 (half its result); everything of
+// FGfL7Low on its own chain (its top-level key switches lose every bit).
+void refuseUnreachedReduction(ParameterPreset preset) {
+    if (preset == ParameterPreset::FTa)
         throw RuntimeException(BootstrapperImpl::kFTaMessage);
-    if (preset == P::FGfL7Low)
-        throw RuntimeException(BootstrapperImpl::kFGfL7LowMessage);
-    if (preset == P::Discrete_G10)
+    if (preset == ParameterPreset::Discrete_G10)
         throw RuntimeException(BootstrapperImpl::kDiscreteG10Message);
+}
+
+void refuseUnreachedChain(ParameterPreset preset) {
+    if (preset == ParameterPreset::FGfL7Low)
+        throw RuntimeException(BootstrapperImpl::kFGfL7LowMessage);
 }
 
 } // namespace
@@ -298,6 +301,7 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
+    refuseUnreachedReduction(getParameterPreset(context_));
     if (inner_) {
         // Only the inner fast removeI road keeps a real part, a
         // conjugate-invariant result one level above the inner encryption
@@ -344,6 +348,7 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
                                           RingCiphertext &out_imag, double scale) const {
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
+    refuseUnreachedReduction(getParameterPreset(context_));
     if (inner_) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [scale](const BootstrapperImpl &inner, const RingCiphertext &t,
@@ -379,7 +384,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("?")) +
                                kSmallNoCoeffToSlotSuffix);
-    refuseUnreachedRoad(parameter.preset);
+    refuseUnreachedChain(parameter.preset);
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;

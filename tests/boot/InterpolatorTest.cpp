@@ -129,7 +129,10 @@ TEST_F(InterpolatorTest, ContextWithoutBootstrapSettingsIsNamed) {
     const HomEvaluator plain_eval(plain, pack);
     const Interpolator interp(plain_eval);
     RingCiphertext ct(plain, false, true);
-    Encryptor(plain).encrypt(Message(getLogFullSlots(plain)), key, ct);
+    Message zeros(getLogFullSlots(plain));
+    for (auto &slot : zeros)
+        slot = Complex(0.0, 0.0);
+    Encryptor(plain).encrypt(zeros, key, ct);
     RingCiphertext out(plain, false, true);
     expectThrowsMessage([&] { interp.removeI(ct, out, 1.0); },
                         "[Interpolator] The context CUSTOM has no bootstrapping settings (it is "
