@@ -177,7 +177,11 @@ public:
     // "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper
     // built with the sparse-secret context", and a key pack
     // without the encapsulation key fails with "Failed to load sparse secret
-    // encapsulation key".
+    // encapsulation key". Roads known not to reach their precision refuse
+    // with a message naming the cause and the road to take: every bootstrap
+    // of FTa and Discrete_G10, everything of FGfL7Low on its own chain, and
+    // of a small parameter (no CoeffToSlot constants). The precision of every
+    // preset and road is listed in docs/bootstrap-precision.md.
     void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
     // The real parts and the imaginary parts of the slots, each times scale,
     // as two ciphertexts of real slots. Same checks.
@@ -195,7 +199,10 @@ public:
     // The bootstrap of a coefficient-encoded ciphertext (as slotToCoeff
     // makes it): everything after SlotToCoeff. Refuses a slot-encoded input
     // with "The operand have to encode the message on its coefficients", then
-    // the checks of bootstrap.
+    // the checks of bootstrap. The outsourced road keeps no real part:
+    // keep_real there throws "[halfBoot] keep_real is not available on the
+    // road outsourced to <inner> (its result cannot come back one level above
+    // the encryption level): call halfBoot with keep_real = false".
     void halfBoot(const Ciphertext &in, Ciphertext &out, bool complex, bool keep_real) const;
     void halfBoot(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag) const;
     // The ciphertext levelled down to 3 (0 under coefficient bootstrapping)
@@ -292,12 +299,17 @@ public:
     // this order: "[Bootstrapper] The parameter does not support outsourced
     // bootstrap", "[Bootstrapper] The parameter and input outsourcing
     // parameter does not match", "[Bootstrapper] The parameter of the input
-    // HomEvaluator should be single secret and not small". Afterwards every
+    // HomEvaluator should be single secret and not small", then "[Bootstrapper]
+    // The outsourced road through <inner> returns its result from a modulus
+    // smaller than the output chain's at its encryption level by <n> bits,
+    // which the switch back multiplies the error by: bootstrap on the
+    // preset's own chain" when n exceeds 8 (the KAPLO outsourcing companions:
+    // 22 to 28 bits). Afterwards every
     // bootstrap and integerToRootsBootstrap levels its input down with
     // `eval`, runs SlotToCoeff here, bootstraps on the inner bootstrapper
     // (whose key pack must hold the same secret's keys) and returns the
     // result switched onto the chain of `eval`'s context at its encryption
-    // level (one level higher when a real part is kept).
+    // level.
     void enableOutsourcing(const Bootstrapper &inner, const HomEvaluator &eval);
     void enableOutsourcing(const Bootstrapper &inner);
 

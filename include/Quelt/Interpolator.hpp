@@ -39,9 +39,12 @@ public:
     // steps meet above the encryption level. Unlike a bootstrapper's own
     // reduction, A never depends on an automatic gap resolve and the
     // cosine's amplitude is not divided by mult_before_s2c. Throws
-    // "[ScaleFactors] The scale factor for given level is not valid" for a
-    // missing factor, "[removeI] The scale and the constants derived from it
-    // must be finite", then the evaluator's messages.
+    // "[Interpolator] The context <name> has no bootstrapping settings (...)"
+    // over a context of a preset without them, "[ScaleFactors] The scale
+    // factor for given level is not valid" for a missing factor, "[removeI]
+    // The scale and the constants derived from it must be finite", "[removeI]
+    // The operand is at level <l>, but the modular reduction uses <n> levels",
+    // then the evaluator's messages; out is left as it was on every refusal.
     void removeI(const Ciphertext &in, Ciphertext &out, double scale) const;
 
     // The stored evaluator (it shares keys with the one given).

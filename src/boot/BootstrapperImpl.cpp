@@ -47,9 +47,33 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
 
 BootstrapperImpl::~BootstrapperImpl() = default;
 
+namespace {
+
+// Whether the preset has a sparse-secret companion to raise the modulus with
+// (a preset may carry the flag and serve only as another road's ring).
+bool hasSparseCompanion(ParameterPreset preset) {
+    try {
+        getSparseParameterPresetFor(preset);
+        return true;
+    } catch (const RuntimeException &) {
+        return false;
+    }
+}
+
+} // namespace
+
 void BootstrapperImpl::construct(std::optional<u64> log_slots, bool sparse_checks) {
     if (!isBootstrappableParameter(context_))
         throw RuntimeException(kNotBootstrappableMessage);
+    const Parameter &parameter = context_->getParameter();
+    // An outsourcing companion flagged for the sparse-secret raise without a
+    // sparse companion (KAPLO_3_BTS_OUTSOURCE_REAL) can never raise.
+    if (parameter.outsourcing_parameter && parameter.sparse_secret_encapsulation &&
+        parameter.preset != ParameterPreset::CUSTOM && !hasSparseCompanion(parameter.preset))
+        throw RuntimeException(kNoSparseCompanionPrefix + parameter.name +
+                               kNoSparseCompanionMiddle +
+                               (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
+                                                        : std::string("another preset")));
     if (sparse_checks)
         checkSparseContext();
     boot_constants_[0].reset();
@@ -199,6 +223,19 @@ void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl>
     const std::shared_ptr<ContextContent> &output_context = eval->getContext();
     if (output_context->getParameter().small_parameter || getNumSecret(output_context) >= 2)
         throw RuntimeException(kOutputEvaluatorMessage);
+    // The inner result is switched from the inner modulus at its output
+    // level to the output chain's at its encryption level: where the first is
+    // the smaller, the switch multiplies the inner bootstrap's error by the
+    // ratio, which a few bits of slack cover and more do not.
+    const double ratio = computeModulusSwitchCompensation(inner->context_, output_context,
+                                                          inner->getLevelAfterFullSlotBootstrap(),
+                                                          getEncryptionLevel(output_context));
+    const double short_bits = -std::log2(ratio);
+    if (short_bits > kMaxShortInnerModulusBits)
+        throw RuntimeException(kShortInnerModulusPrefix + inner->context_->getParameter().name +
+                               kShortInnerModulusMiddle +
+                               std::to_string(static_cast<long>(std::lround(short_bits))) +
+                               kShortInnerModulusSuffix);
     output_evaluator_ = eval;
     inner_ = inner;
 }

@@ -233,6 +233,45 @@ public:
     static constexpr const char *kRecoverLevelMessage = "[levelRecover] Level should be zero";
     static constexpr const char *kRecoverCounterMessage =
         "[levelRecover] RescaleCounter should be zero";
+    static constexpr const char *kFTaMessage =
+        "[bootstrap] FTa does not bootstrap to its precision: its level-0 scale 2^33 times the "
+        "multiplier 16 fills half of its 38-bit base prime, where the modular reduction's sine "
+        "is far from linear (0.25 comes back as 0.225); use FTb, the other bootstrappable preset "
+        "of degree 2^15";
+    static constexpr const char *kFGfL7LowMessage =
+        "[bootstrap] FGfL7Low does not bootstrap on its own chain: at its top levels a key-switch "
+        "digit (ten 50-bit primes) is far larger than its six 61-bit temporary primes; bootstrap "
+        "through its outsourcing companion FGfOL7Low (enableOutsourcing)";
+    // The most bits the inner modulus of an outsourced road may fall short
+    // of the output chain's (a larger shortfall is refused by
+    // enableOutsourcing).
+    static constexpr double kMaxShortInnerModulusBits = 8.0;
+    static constexpr const char *kShortInnerModulusPrefix =
+        "[Bootstrapper] The outsourced road through ";
+    static constexpr const char *kShortInnerModulusMiddle =
+        " returns its result from a modulus smaller than the output chain's at its encryption "
+        "level by ";
+    static constexpr const char *kShortInnerModulusSuffix =
+        " bits, which the switch back multiplies the error by: bootstrap on the preset's own "
+        "chain";
+    static constexpr const char *kDiscreteG10Message =
+        "[bootstrap] Discrete_G10 returns half of its reduction's result (its level-0 scale is "
+        "its whole 42-bit base prime and the multiplier 2 divides the amplitude): use "
+        "Discrete_G10A";
+    static constexpr const char *kNoSparseCompanionPrefix = "[bootstrap] ";
+    static constexpr const char *kNoSparseCompanionMiddle =
+        " has no sparse-secret companion to raise its modulus with: bootstrap on ";
+    static constexpr const char *kSmallNoCoeffToSlotPrefix = "[bootstrap] ";
+    static constexpr const char *kSmallNoCoeffToSlotMiddle =
+        " is a small parameter and keeps no CoeffToSlot constants: bootstrap on its parent ";
+    static constexpr const char *kSmallNoCoeffToSlotSuffix =
+        " (or through enableOutsourcing where the preset outsources its bootstrap) and move the "
+        "result to the small chain";
+    static constexpr const char *kKeepRealPrefix =
+        "[halfBoot] keep_real is not available on the road outsourced to ";
+    static constexpr const char *kKeepRealSuffix =
+        " (its result cannot come back one level above the encryption level): call halfBoot "
+        "with keep_real = false";
     static constexpr const char *kSlotToCoeffLevelMessage =
         "[slotToCoeff] Level of ciphertext should be >= ";
     static constexpr const char *kDifferentDevicesMessage = "Operands are in different devices.";
@@ -606,11 +645,10 @@ private:
     // input), SlotToCoeff on this bootstrapper for a slot-encoded input, then
     // marked coefficient-encoded, out of NTT form and written over the inner
     // context; with the compensation of the modulus switch back to the
-    // encryption level of the output evaluator (`extra_level` added to both
-    // levels). Throws kNoInnerBootstrapperMessage or
+    // encryption level of the output evaluator. Throws kNoInnerBootstrapperMessage or
     // kNoMultiSecretOutputEvaluatorMessage when the inner bootstrapper or the
     // output evaluator is not set, before any work.
-    OutsourcedInput outsourcedInput(const RingCiphertext &in, u64 extra_level) const;
+    OutsourcedInput outsourcedInput(const RingCiphertext &in) const;
     // The inner bootstrapper's result switched down to `level` of the output
     // evaluator's context.
     void switchBackFromInner(const RingCiphertext &u, RingCiphertext &out, u64 level) const;

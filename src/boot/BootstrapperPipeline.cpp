@@ -72,6 +72,23 @@ const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) 
     return *switcher;
 }
 
+// Roads measured far below their precision on the presets' own chains and
+// settings, refused with the road to take instead rather than returning wrong
+// values (the messages give the causes): the modular reduction of FTa (0.25
+// comes back as 0.225) and Discrete_G10 (half its result); everything of
+// FGfL7Low on its own chain (its top-level key switches lose every bit).
+void refuseUnreachedReduction(ParameterPreset preset) {
+    if (preset == ParameterPreset::FTa)
+        throw RuntimeException(BootstrapperImpl::kFTaMessage);
+    if (preset == ParameterPreset::Discrete_G10)
+        throw RuntimeException(BootstrapperImpl::kDiscreteG10Message);
+}
+
+void refuseUnreachedChain(ParameterPreset preset) {
+    if (preset == ParameterPreset::FGfL7Low)
+        throw RuntimeException(BootstrapperImpl::kFGfL7LowMessage);
+}
+
 } // namespace
 
 // ---- Outsourced road ------------------------------------------------------------------
@@ -90,8 +107,8 @@ struct BootstrapperImpl::OutsourcedInput {
     double compensation;
 };
 
-BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCiphertext &in,
-                                                                    u64 extra_level) const {
+BootstrapperImpl::OutsourcedInput
+BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     if (!inner_)
         throw RuntimeException(kNoInnerBootstrapperMessage);
     const HomEvaluatorImpl &output = requireOutputEvaluator();
@@ -115,10 +132,9 @@ BootstrapperImpl::OutsourcedInput BootstrapperImpl::outsourcedInput(const RingCi
     RingCiphertext w(inner_->context_, false, true);
     switcher.embed(u, w);
 
-    const u64 level = getEncryptionLevel(output.getContext()) + extra_level;
+    const u64 level = getEncryptionLevel(output.getContext());
     const double f = computeModulusSwitchCompensation(
-        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap() + extra_level,
-        level);
+        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap(), level);
     return OutsourcedInput{std::move(w), *inner_, level, f};
 }
 
@@ -132,7 +148,7 @@ void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCipherte
 template <class Run>
 void BootstrapperImpl::outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
                                             RingCiphertext &out_imag, const Run &run) const {
-    OutsourcedInput o = outsourcedInput(in, 0);
+    OutsourcedInput o = outsourcedInput(in);
     RingCiphertext a(o.inner.context_, false, true);
     RingCiphertext b(o.inner.context_, false, true);
     run(o.inner, o.t, a, b, o.compensation);
@@ -285,11 +301,21 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
+    refuseUnreachedReduction(getParameterPreset(context_));
     if (inner_) {
-        // A kept real part leaves the inner result one level higher.
-        OutsourcedInput o = outsourcedInput(in, keep_real ? 1 : 0);
+        // Only the inner fast removeI road keeps a real part, a
+        // conjugate-invariant result one level above the inner encryption
+        // level. Every other inner road would hand back a result read one
+        // level off, and that one cannot be switched back either: its prime
+        // at that level is the output chain's prime one level up at another
+        // position, which the modulus switch refuses. So the kept real part
+        // is refused before any work.
+        if (keep_real)
+            throw RuntimeException(kKeepRealPrefix + inner_->context_->getParameter().name +
+                                   kKeepRealSuffix);
+        OutsourcedInput o = outsourcedInput(in);
         RingCiphertext u(o.inner.context_, false, true);
-        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, keep_real);
+        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, false);
         switchBackFromInner(u, out, o.level);
         return;
     }
@@ -322,6 +348,7 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
                                           RingCiphertext &out_imag, double scale) const {
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
+    refuseUnreachedReduction(getParameterPreset(context_));
     if (inner_) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [scale](const BootstrapperImpl &inner, const RingCiphertext &t,
@@ -348,6 +375,16 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
 }
 
 RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
+    // A small parameter keeps no CoeffToSlot constants: its bootstrap runs
+    // elsewhere (outsourced, or on the parent's chain).
+    const Parameter &parameter = context_->getParameter();
+    if (parameter.small_parameter)
+        throw RuntimeException(kSmallNoCoeffToSlotPrefix + parameter.name +
+                               kSmallNoCoeffToSlotMiddle +
+                               (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
+                                                        : std::string("?")) +
+                               kSmallNoCoeffToSlotSuffix);
+    refuseUnreachedChain(parameter.preset);
     const u64 s = in.getLogSlots();
     const u64 full = getLogFullSlots(context_);
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
@@ -420,7 +457,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
 void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                                double a) const {
     if (inner_) {
-        OutsourcedInput o = outsourcedInput(in, 0);
+        OutsourcedInput o = outsourcedInput(in);
         o.inner.integerToRootsBootstrap(o.t, o.t, a * o.compensation);
         switchBackFromInner(o.t, out, o.level);
         return;

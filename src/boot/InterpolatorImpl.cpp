@@ -1,7 +1,9 @@
 #include "boot/InterpolatorImpl.hpp"
 
+#include "Quelt/Exception.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/Interpolator.hpp"
+#include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 
 namespace Quelt {
@@ -20,13 +22,21 @@ ModReductionEnv InterpolatorImpl::env() const {
     return {*detail::HomEvaluatorAccess::impl(*eval_), context_, boot_param_, options};
 }
 
+void InterpolatorImpl::requireSettings() const {
+    if (boot_param_.cosine_coeffs.empty())
+        throw RuntimeException(kNoBootSettingsPrefix + context_->getParameter().name +
+                               kNoBootSettingsSuffix);
+}
+
 void InterpolatorImpl::removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const {
+    requireSettings();
     // The shared reduction is the cosine, its double-angle steps and the
     // arcsine correction, with this context's constants.
     Quelt::removeI(env(), in, out, scale);
 }
 
 void InterpolatorImpl::cosineApprox(const RingCiphertext &in, RingCiphertext &out, double a) const {
+    requireSettings();
     Quelt::cosineApprox(env(), in, out, a);
 }
 

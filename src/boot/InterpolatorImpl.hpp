@@ -27,6 +27,11 @@ public:
 
     explicit InterpolatorImpl(const HomEvaluator &eval);
 
+    static constexpr const char *kNoBootSettingsPrefix = "[Interpolator] The context ";
+    static constexpr const char *kNoBootSettingsSuffix =
+        " has no bootstrapping settings (it is not a bootstrappable preset): build the "
+        "Interpolator over a context of a bootstrappable preset";
+
     // The cosine with its double-angle steps, then the arcsine correction
     // with amplitude A / 2 pi.
     void removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const;
@@ -41,6 +46,9 @@ public:
     const BootParameter &getBootParameter() const { return boot_param_; }
     // What the reduction runs on.
     ModReductionEnv env() const;
+    // Throws kNoBootSettingsPrefix + name + kNoBootSettingsSuffix when the
+    // context has no cosine to evaluate.
+    void requireSettings() const;
 
 private:
     std::shared_ptr<ContextContent> context_;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <string>
 #include <utility>
 
 namespace Quelt {
@@ -275,22 +276,34 @@ RemoveIConstants removeIConstants(const ModReductionEnv &env, double scale) {
     return out;
 }
 
+u64 removeILevelCost(const BootParameter &param) {
+    const u64 arcsine = param.arcsine_degree == 3 ? 2 : param.arcsine_degree == 7 ? 3 : 0;
+    return (param.scale_before_remove_i ? 1 : 0) + param.cosine_log_blocks + 3 +
+           param.num_double_angle + arcsine;
+}
+
 void removeI(const ModReductionEnv &env, const RingCiphertext &in, RingCiphertext &out,
              double scale) {
     const RemoveIConstants k = removeIConstants(env, scale);
+    const u64 cost = removeILevelCost(env.param);
+    if (in.getLevel() < cost)
+        throw RuntimeException(std::string(kRemoveILevelPrefix) + std::to_string(in.getLevel()) +
+                               kRemoveILevelMiddle + std::to_string(cost) + " levels");
     const HomEvaluatorImpl &eval = env.eval;
     const u64 r = env.param.num_double_angle;
-    // The shifted input is built in out: the cosine reads its input before
-    // it writes its output.
+    // Built in a ciphertext of its own and handed to out at the end, so that
+    // out (which may be in) is left as it was when a step throws.
+    RingCiphertext t = emptyLike(in);
     if (env.param.scale_before_remove_i) {
-        multRescale(eval, in, k.pre_scale, out);
-        eval.sub(out, Complex(k.shift), out);
+        multRescale(eval, in, k.pre_scale, t);
+        eval.sub(t, Complex(k.shift), t);
     } else {
-        eval.sub(in, Complex(k.shift), out);
+        eval.sub(in, Complex(k.shift), t);
     }
-    cosineApproxWithoutDoubleAngleFormula(env, out, out, k.a, r);
-    doubleAngleFormula(env, out, out, k.a, r);
-    arcsineApprox(env, out, out, env.param.arcsine_degree, k.A / kTwoPi);
+    cosineApproxWithoutDoubleAngleFormula(env, t, t, k.a, r);
+    doubleAngleFormula(env, t, t, k.a, r);
+    arcsineApprox(env, t, t, env.param.arcsine_degree, k.A / kTwoPi);
+    out = std::move(t);
 }
 
 void cosineApproxWithoutDoubleAngleFormula(const ModReductionEnv &env, const RingCiphertext &x,

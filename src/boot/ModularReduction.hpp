@@ -58,6 +58,8 @@ struct ModReductionEnv {
 
 inline constexpr const char *kRemoveINonFinite =
     "[removeI] The scale and the constants derived from it must be finite";
+inline constexpr const char *kRemoveILevelPrefix = "[removeI] The operand is at level ";
+inline constexpr const char *kRemoveILevelMiddle = ", but the modular reduction uses ";
 inline constexpr const char *kCosineNonFinite = "[cosineApprox] The constant a must be finite";
 inline constexpr const char *kCosineCoefficientCount =
     "[cosineApprox] The coefficient list must hold four coefficients for each of the 2^m blocks";
@@ -97,8 +99,14 @@ double rootOfAmplitude(double a, std::uint64_t r);
 // about A e (times 2^-I[Lg] when the double angle meets level Lg), the
 // integer I removed. `scale` multiplies A. Uses the cosine's m + 3 levels,
 // r double-angle levels, the arcsine's levels and one more with pre-scaling.
-// Throws what removeIConstants throws before anything runs, then the
-// evaluator's messages.
+// Throws what removeIConstants throws, then "[removeI] The operand is at
+// level <l>, but the modular reduction uses <n> levels" for an input below
+// that cost, before anything runs; then the evaluator's messages, leaving out
+// as it was.
+// The levels removeI uses: the cosine's m + 3, r double-angle levels, the
+// arcsine's (0, 2 or 3) and one more with pre-scaling.
+std::uint64_t removeILevelCost(const BootParameter &param);
+
 void removeI(const ModReductionEnv &env, const CiphertextBase<EncryptionType::RLWE> &in,
              CiphertextBase<EncryptionType::RLWE> &out, double scale);
 

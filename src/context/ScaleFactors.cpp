@@ -275,8 +275,13 @@ ScaleFactors::ScaleFactors(const ParameterPreset &preset) {
 ScaleFactors::ScaleFactors(const LWE::ParameterPreset &preset) {
     const auto v = static_cast<std::uint32_t>(preset);
     std::optional<ParameterPreset> ring_source;
-    if (v == 3 || v == 4)
+    // FGbD12L1 holds the two primes of the ring preset FGbD12NS1L1, whose
+    // ciphertexts it decrypts, and takes its factors for both levels (level
+    // 0's is FGbD12L0's as well: both cut FGb's list).
+    if (v == 3)
         ring_source = static_cast<ParameterPreset>(44); // FGbD12L0
+    else if (v == 4)
+        ring_source = static_cast<ParameterPreset>(29); // FGbD12NS1L1
     else if (v == 5)
         ring_source = static_cast<ParameterPreset>(85); // Discrete_G8A_L0
     if (ring_source) {

@@ -735,8 +735,16 @@ TEST(PrimeListsTest, OwnScaleFactorsStayOnTheirIntendedSizes) {
         ScaleFactors const scale_factors(preset);
         auto const &factors = scale_factors.getFactors();
         ASSERT_GE(factors.size(), pr.chain_length);
-        for (std::size_t l = 0; l < pr.chain_length; ++l)
-            EXPECT_NEAR(factors[l], static_cast<double>(want[l]), 0.04) << "level " << l;
+        // FVb and FVc keep one-sided 57-bit primes on their top levels (the
+        // 61-bit ones must sit where the modular reduction multiplies):
+        // nothing cancels there, and the deviation doubles down to about a
+        // third of a bit at level 1, while the levels from the encryption
+        // level up stay on size.
+        const bool fv = pr.key == 1 || pr.key == 22;
+        for (std::size_t l = 0; l < pr.chain_length; ++l) {
+            const double tolerance = !fv ? 0.04 : l >= par.encryption_level ? 1e-3 : 0.35;
+            EXPECT_NEAR(factors[l], static_cast<double>(want[l]), tolerance) << "level " << l;
+        }
     }
     EXPECT_EQ(checked_gap_presets, 4u); // Discrete_G8, G8A, G8B, G10A
 }

@@ -343,6 +343,7 @@ struct FxOutsourcing {
         : outer(withParameter(fxContext(),
                               [](Parameter &p) {
                                   p.preset = ParameterPreset::FGe;
+                                  p.name = "FGe";
                                   p.outsourced_bootstrap = true;
                               })),
           inner(innerContext()), inner_key(inner, coefficients().data()), inner_pack(inner),
@@ -360,6 +361,7 @@ struct FxOutsourcing {
         moduli.at(12) = Modulus(getDegree(fx), kReplacedPrime, moduli.at(12).getNttType());
         Parameter parameter = fx->getParameter();
         parameter.preset = ParameterPreset::FGeO;
+        parameter.name = "FGeO";
         parameter.outsourcing_parameter = true;
         return std::make_shared<ContextContent>(parameter, moduli, fx->getScaleFactors(),
                                                 fx->getDevices());
@@ -419,6 +421,17 @@ TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
     Ciphertext half(pair.outer, false, true);
     boot.halfBoot(coeffs, half, true, false);
     EXPECT_GT(precisionBits(read(half), m).min, 20.0);
+    // No real part is kept on the outsourced road: the request is refused
+    // (it used to come back one level off, at -41 bits) and the output is
+    // left alone.
+    const std::string keep_real =
+        "[halfBoot] keep_real is not available on the road outsourced to FGeO (its result cannot "
+        "come back one level above the encryption level): call halfBoot with keep_real = false";
+    for (const bool complex : {true, false}) {
+        Ciphertext kept(half);
+        expectThrowsMessage([&] { boot.halfBoot(coeffs, kept, complex, true); }, keep_real);
+        EXPECT_EQ(QueltTest::wordsOf(kept.getPoly(0)), QueltTest::wordsOf(half.getPoly(0)));
+    }
 
     // The roots of the real parts, as on FX itself (see
     // IntegerToRootsBootstrap): the inner bootstrapper works from FX's

@@ -18,6 +18,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/FusedBootKeys.hpp"
+#include "boot/PresetBootKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 
@@ -42,17 +43,39 @@ struct FastRoadKeys {
 
     explicit FastRoadKeys(u64 log_slots) : FastRoadKeys(ParameterPreset::FGfL7, log_slots, 32) {}
 
+    // The contexts of the road: the main one, its sparse-secret companion
+    // (or null), the ring of twice the degree and the conjugate-invariant
+    // ring.
+    struct Contexts {
+        std::shared_ptr<ContextContent> ctx, sparse, embed, real;
+    };
+    static Contexts presetContexts(ParameterPreset preset) {
+        const auto ctx = makeContext(preset);
+        return {ctx,
+                isSparseSecretEncapsulationSupported(ctx)
+                    ? makeContext(getSparseParameterPresetFor(preset))
+                    : nullptr,
+                makeContext(preset, "embed", 1, false, true),
+                makeContext(preset, "real", 1, true, false)};
+    }
+
     // The same keys on `preset` with a main secret of `weight` non-zeros. A
-    // preset that switches to a sparse secret for the raise and fuses it
-    // (FGf) also gets its sparse-secret context, the encapsulation key and
-    // the fused rotation keys, and keeps the preset's own weight.
+    // preset that switches to a sparse secret for the raise (FGf) also gets
+    // its sparse-secret context and the encapsulation key (with the fused
+    // rotation keys where it fuses the raise), and keeps the preset's own
+    // weight.
     FastRoadKeys(ParameterPreset preset, u64 log_slots, u64 weight)
-        : ctx(makeContext(preset)), sparse(isSparseSecretEncapsulationSupported(ctx)
-                                               ? makeContext(getSparseParameterPresetFor(preset))
-                                               : nullptr),
-          embed(makeContext(preset, "embed", 1, false, true)),
-          real(makeContext(preset, "real", 1, true, false)), s(ternary(getDegree(ctx), weight)),
-          s_prime(conjugateInvariant(2 * getDegree(ctx), 192)), secret_key(ctx, s.data()),
+        : FastRoadKeys(presetContexts(preset), log_slots, weight, 192) {}
+
+    // The same over given contexts; the conjugate-invariant secret has
+    // `real_weight` non-zeros.
+    // `secret`, when given, holds the main secret's coefficients (the two
+    // sides of an outsourced bootstrap share one secret).
+    FastRoadKeys(const Contexts &contexts, u64 log_slots, u64 weight, u64 real_weight,
+                 const std::vector<int> *secret = nullptr)
+        : ctx(contexts.ctx), sparse(contexts.sparse), embed(contexts.embed), real(contexts.real),
+          s(secret ? *secret : ternary(getDegree(ctx), weight)),
+          s_prime(conjugateInvariant(2 * getDegree(ctx), real_weight)), secret_key(ctx, s.data()),
           pack(sparse ? KeyPack(ctx, sparse) : KeyPack(ctx)), real_key(real, s_prime.data()),
           real_pack(real), key(embed), key_back(embed) {
         const KeyGenerator generator = sparse ? KeyGenerator(ctx, sparse, secret_key, pack)
@@ -60,10 +83,13 @@ struct FastRoadKeys {
         generator.genEncKey();
         generator.genMultKey();
         generator.genConjKey();
-        if (isFuseModRaiseSupported(ctx))
+        if (isFuseModRaiseSupported(ctx)) {
             genFusedBootstrapRotKeys(generator, ctx, false, sparse != nullptr);
-        else
+        } else {
             generator.genRotKeysForBootstrap(log_slots, false);
+            if (sparse)
+                generator.genSparseSecretEncapsulationKey();
+        }
         eval = std::make_unique<HomEvaluator>(ctx, pack);
 
         KeyGenerator(real, real_key, real_pack).genMultKey();
@@ -109,17 +135,8 @@ struct FastRoadKeys {
         return out;
     }
 
-    Ciphertext exhausted(const Message &m) const {
-        Ciphertext ct(ctx, false, true);
-        Encryptor(ctx).encrypt(m, pack, ct);
-        eval->levelDown(ct, 3, ct);
-        return ct;
-    }
-    Message decrypt(const Ciphertext &ct) const {
-        Message out;
-        Decryptor(ctx).decrypt(ct, secret_key, out);
-        return out;
-    }
+    Ciphertext exhausted(const Message &m) const { return encryptAtLevel(ctx, pack, *eval, m, 3); }
+    Message decrypt(const Ciphertext &ct) const { return decryptWith(ctx, secret_key, ct); }
     // A conjugate-invariant ciphertext decrypted (b + a s' in NTT form),
     // moved into the embedding ring and decoded there: its N real values.
     Message decryptReal(const Ciphertext &ct) const {

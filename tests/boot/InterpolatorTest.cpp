@@ -1,9 +1,11 @@
 #include "Quelt/Interpolator.hpp"
 
 #include "Quelt/Context.hpp"
+#include "Quelt/Encryptor.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "Quelt/SecretKey.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "boot/InterpolatorImpl.hpp"
@@ -12,6 +14,7 @@
 #include "eval/HomEvaluatorImpl.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
+#include "support/PolyTestSupport.hpp"
 #include "support/SchemeFixture.hpp"
 
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@
 #include <complex>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 // The Interpolator on FX (degree 64, encryption level 12), whose context has
@@ -92,6 +96,48 @@ TEST_F(InterpolatorTest, RemoveIMayOverwriteItsInput) {
     interp.removeI(ct, want, 1.0);
     interp.removeI(ct, ct, 1.0);
     expectSameWords(ct, want);
+}
+
+// The reduction uses m + 3 + r levels on FX (3 + 3 + 3): an input below that
+// is refused before anything is written, so out (here the input itself, or
+// another ciphertext) keeps its words.
+TEST_F(InterpolatorTest, RemoveIRefusesAnInputBelowItsLevelsAndLeavesOutAlone) {
+    const Interpolator interp(eval);
+    const std::string message =
+        "[removeI] The operand is at level 2, but the modular reduction uses 9 levels";
+    RingCiphertext in = reductionInput(2);
+    const RingCiphertext before = in;
+    RingCiphertext out = reductionInput(21);
+    const RingCiphertext out_before = out;
+    expectThrowsMessage([&] { interp.removeI(in, out, 1.0); }, message);
+    expectSameWords(out, out_before);
+    expectThrowsMessage([&] { interp.removeI(in, in, 1.0); }, message);
+    expectSameWords(in, before);
+    // Level 9 is enough: the result lands on level 0.
+    RingCiphertext low(context(), false, true);
+    interp.removeI(reductionInput(9), low, 1.0);
+    EXPECT_EQ(low.getLevel(), 0u);
+}
+
+// A context without bootstrapping settings has no cosine to evaluate: the
+// Interpolator says so instead of reporting non-finite constants.
+TEST_F(InterpolatorTest, ContextWithoutBootstrapSettingsIsNamed) {
+    const auto plain = degree64ThreePrimes();
+    const SecretKeyBase<EncryptionType::RLWE> key(plain);
+    KeyPack pack(plain);
+    KeyGenerator(plain, key, pack).genMultKey();
+    const HomEvaluator plain_eval(plain, pack);
+    const Interpolator interp(plain_eval);
+    RingCiphertext ct(plain, false, true);
+    Message zeros(getLogFullSlots(plain));
+    for (auto &slot : zeros)
+        slot = Complex(0.0, 0.0);
+    Encryptor(plain).encrypt(zeros, key, ct);
+    RingCiphertext out(plain, false, true);
+    expectThrowsMessage([&] { interp.removeI(ct, out, 1.0); },
+                        "[Interpolator] The context CUSTOM has no bootstrapping settings (it is "
+                        "not a bootstrappable preset): build the Interpolator over a context of a "
+                        "bootstrappable preset");
 }
 
 // FX has arcsine degree 1: a negative amplitude negates the cosine and its

@@ -142,10 +142,10 @@ TEST(ConstantEnDecoder, ChecksLevelCounterScaleAndValue) {
         SCOPED_TRACE(testing::Message() << c.c << " " << c.level << " " << c.r);
         expectThrowsMessage([&] { e.encodeConst(c.c, c.level, c.r); }, c.message);
     }
-    // The second level of this LWE preset has no scale factor.
+    // FGbD12L1 has a scale factor at both of its levels (those of
+    // FGbD12NS1L1, whose primes it holds).
     const ConstantEnDecoder lwe(LWE::makeContext(LWE::ParameterPreset::FGbD12L1));
-    expectThrowsMessage([&] { lwe.encodeConst(1.0, 1, 0); },
-                        "[ScaleFactors] The scale factor for given level is not valid");
+    EXPECT_EQ(lwe.encodeConst(1.0, 1, 0).getLevel(), 1u);
     EXPECT_EQ(lwe.encodeConst(1.0, 1, 1).getLevel(), 1u);
 
     const char *null = "[Context] The context is null";

@@ -147,6 +147,48 @@ TEST(ScaleFactorsPresets, BootstrapPresetsKeepTheScaleThroughTheModularReduction
     }
 }
 
+// Every bootstrappable preset: the modular reduction multiplies on the levels
+// strictly between the double-angle level b (encryption level + 1, + 3 with
+// coefficient bootstrapping, + 1 with re-remove-I; its correction the
+// reduction's constants absorb) and CoeffToSlot's three top levels (whose
+// corrections its constant absorbs); the fast removeI road multiplies by
+// its second mask on level b - 1. A correction on any of those levels moves
+// the product off the scale the next step expects. The scale rule corrects
+// by the rounded log2 of each prime, so the primes of those levels must all
+// round to the size of q_b (a prime just above 2^58 rounds to 58 bits, not
+// to its bit length 59).
+TEST(ScaleFactorsPresets, EveryBootstrapPresetKeepsTheScaleWhereTheReductionMultiplies) {
+    for (std::uint32_t v = 0; v <= kMaxParameterPresetValue; ++v) {
+        if (v == 21)
+            continue;
+        const Parameter parameter(preset(v));
+        if (!parameter.bootstrappable)
+            continue;
+        SCOPED_TRACE(parameter.name);
+        const ScaleFactors factors(preset(v));
+        const u64 length = parameter.chain_length;
+        const u64 b = parameter.encryption_level + 1 + (parameter.coeff_boot ? 3 : 0) +
+                      (parameter.re_remove_i ? 1 : 0);
+        std::vector<u64> levels;
+        for (u64 l = b + 1; l + 3 < length; ++l)
+            levels.push_back(l);
+        if (parameter.re_remove_i && b >= 1 && b - 1 > parameter.encryption_level)
+            levels.push_back(b - 1);
+        for (const u64 l : levels)
+            EXPECT_EQ(factors.getCorrection(l), 0) << "level " << l;
+        // The reason, on the presets whose factors follow their own primes.
+        const bool own_rule = !parameter.small_parameter && !parameter.outsourcing_parameter &&
+                              !parameter.automatic_gap_resolve && v != 0 && v != 4 &&
+                              (v < 6 || v > 11);
+        if (own_rule) {
+            const auto &primes = PrimeModuli::getPrimeList(preset(v));
+            for (u64 l = b + 1; l + 3 < length; ++l)
+                EXPECT_EQ(utils::roundedLog2Prime(primes[l]), utils::roundedLog2Prime(primes[b]))
+                    << "level " << l;
+        }
+    }
+}
+
 TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
     // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
     const ScaleFactors single(ParameterPreset::FGbL0);
@@ -307,8 +349,10 @@ TEST(ScaleFactorsLWE, PresetsFollowThePlainRuleOrTheirRingPreset) {
     const double ring44 = ScaleFactors(preset(44)).getFactors()[0];
     EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L0).getFactors(),
               std::vector<double>{ring44});
-    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L1).getFactors(),
-              (std::vector<double>{ring44, 0.0}));
+    const std::vector<double> ring29 = ScaleFactors(ParameterPreset::FGbD12NS1L1).getFactors();
+    EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::FGbD12L1).getFactors(), ring29);
+    EXPECT_EQ(ring29.size(), 2u);
+    EXPECT_EQ(ring29[0], ring44);
     const double ring85 = ScaleFactors(preset(85)).getFactors()[0];
     EXPECT_EQ(ScaleFactors(LWE::ParameterPreset::Discrete_G8A_LWE).getFactors(),
               std::vector<double>{ring85});

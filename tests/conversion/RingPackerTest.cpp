@@ -10,6 +10,7 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "Quelt/LWE/Decryptor.hpp"
+#include "Quelt/LWE/HomEvaluator.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "arith/PrimeModuli.hpp"
@@ -116,6 +117,39 @@ TEST(RingPacker, UnPackToLWEDecryptsEveryCoefficient) {
     EXPECT_EQ(one.getBxData()[0], outs[0].getBxData()[0]);
     for (u64 t = 0; t < 4096; ++t)
         ASSERT_EQ(one.getAxData(0)[t], outs[0].getAxData(0)[t]);
+}
+
+// FGbD12L1 holds the two primes of FGbD12NS1L1 and its scale factors: a
+// level-1 ring ciphertext unpacked into it decrypts at level 1 and, rescaled
+// by the evaluator, at level 0.
+TEST(RingPacker, UnPackFromTheTwoPrimeRingDecryptsAtLevelOne) {
+    const auto ring = makeContext(ParameterPreset::FGbD12NS1L1);
+    const auto lwe = LWE::makeContext(LWE::ParameterPreset::FGbD12L1);
+    ASSERT_EQ(getEncryptionLevel(ring), 1u);
+    const RLWEKey sk(ring);
+    const std::vector<double> c = uniformValues(4096, 7);
+    RingCt ct(ring, false, false);
+    Encryptor(ring).encrypt(c, sk, ct);
+    ASSERT_EQ(ct.getLevel(), 1u);
+    const LWE::SecretKey lwe_sk = genLWESecretKeyAfterUnPack(lwe, sk);
+    const LWE::Decryptor dec(lwe);
+    const RingPacker packer;
+    for (const u64 k : {u64{0}, u64{1}, u64{2049}, u64{4095}}) {
+        std::vector<LWE::Ciphertext> outs(4096, LWE::Ciphertext(lwe));
+        if (k == 0)
+            packer.unPackOneOutput(ct, outs[0]);
+        else
+            packer.unPack(ct, pointers(outs));
+        ASSERT_EQ(outs[k].getLevel(), 1u);
+        double v = 0;
+        dec.decrypt(outs[k], lwe_sk, v);
+        EXPECT_NEAR(v, c[k], kBound) << k;
+        LWE::Ciphertext down(lwe);
+        LWE::HomEvaluator(lwe).levelDown(outs[k], 0, down);
+        ASSERT_EQ(down.getLevel(), 0u);
+        dec.decrypt(down, lwe_sk, v);
+        EXPECT_NEAR(v, c[k], kBound) << k;
+    }
 }
 
 TEST(RingPacker, UnPackMaskFollowsTheNegacyclicRule) {

@@ -85,9 +85,14 @@ TEST(LWEContext, DefaultScaleFactors) {
     EXPECT_EQ(
         getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L0)),
         std::vector<double>{ScaleFactors(static_cast<Quelt::ParameterPreset>(44)).getFactors()[0]});
-    // FGbD12L1 takes a one-level list extended with 0.0, so its top level has no default.
-    expectThrowsMessage([] { getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L1)); },
-                        kInvalidScaleFactorMessage);
+    // FGbD12L1 takes the two factors of the ring preset FGbD12NS1L1, whose
+    // primes it holds; level 0's is FGbD12L0's.
+    const std::vector<double> l1 =
+        getDefaultScaleFactorList(makeContext(ParameterPreset::FGbD12L1));
+    EXPECT_EQ(l1, ScaleFactors(Quelt::ParameterPreset::FGbD12NS1L1).getFactors());
+    ASSERT_EQ(l1.size(), 2u);
+    EXPECT_EQ(l1[0], ScaleFactors(static_cast<Quelt::ParameterPreset>(44)).getFactors()[0]);
+    EXPECT_NE(l1[1], 0.0);
 }
 
 TEST(LWEContext, CustomContexts) {

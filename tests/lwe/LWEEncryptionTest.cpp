@@ -69,7 +69,7 @@ TEST(LWEEncryption, DecryptsWithinTheBoundAtEveryLevel) {
                 SCOPED_TRACE(::testing::Message() << "preset " << static_cast<int>(preset)
                                                   << " level " << level << " counter " << r);
                 if (scaleFactor(ctx, f) == 0.0) {
-                    // FGbD12L1 has no scale factor at its top level.
+                    // A level without a scale factor cannot be encrypted at.
                     EXPECT_THAT([&] { encryptor.encrypt(1.0, sk, ct, level, r); },
                                 ThrowsMessage<RuntimeException>(
                                     "[ScaleFactors] The scale factor for given level is not "
@@ -233,11 +233,15 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
         EXPECT_EQ(streamBytes(ct), before);
         EXPECT_EQ(UniformRandomBitGenerator::getInstance().getState(), state);
     }
+    // FGbD12L1 encrypts at its top level by default (it has a factor there).
     const auto l1 = lweContext(ParameterPreset::FGbD12L1);
+    const SecretKey l1_sk(l1);
     Ciphertext l1_ct(l1);
-    EXPECT_THAT([&] { Encryptor(l1).encrypt(1.0, SecretKey(l1), l1_ct); },
-                ThrowsMessage<RuntimeException>(
-                    "[ScaleFactors] The scale factor for given level is not valid"));
+    Encryptor(l1).encrypt(1.25, l1_sk, l1_ct);
+    EXPECT_EQ(l1_ct.getLevel(), 1u);
+    double l1_out = 0;
+    Decryptor(l1).decrypt(l1_ct, l1_sk, l1_out);
+    EXPECT_NEAR(l1_out, 1.25, errorBound(l1, 1, 0, 1.25));
     EXPECT_THAT([] { Encryptor(nullptr); },
                 ThrowsMessage<RuntimeException>("[Context] The context is null"));
     EXPECT_THAT([] { Decryptor(nullptr); },
@@ -279,15 +283,14 @@ TEST(LWEEncryption, DecryptorRefusals) {
     EXPECT_THAT([&] { Decryptor(ctx).decrypt(ct, sk, out); },
                 ThrowsMessage<RuntimeException>("Operands have different levels."));
 
+    // FGbD12L1 has a factor at level 1: a counter-0 ciphertext there (made
+    // with counter 1 and the counter cleared) decrypts at level 1's scale.
     const auto l1 = lweContext(ParameterPreset::FGbD12L1);
     const SecretKey l1_sk(l1);
     Ciphertext l1_ct(l1);
-    Encryptor(l1).encrypt(2.0, l1_sk, l1_ct, 1, 1);
-    l1_ct.setRescaleCounter(0);
-    EXPECT_THAT([&] { Decryptor(l1).decrypt(l1_ct, l1_sk, out); },
-                ThrowsMessage<RuntimeException>(
-                    "[ScaleFactors] The scale factor for given level is not valid"));
-    EXPECT_EQ(out, 42);
+    Encryptor(l1).encrypt(2.0, l1_sk, l1_ct, 1, 0);
+    Decryptor(l1).decrypt(l1_ct, l1_sk, out);
+    EXPECT_NEAR(out, 2.0, errorBound(l1, 1, 0, 2.0));
 }
 
 } // namespace

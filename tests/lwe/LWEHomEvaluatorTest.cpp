@@ -249,18 +249,22 @@ TEST(LWEHomEvaluator, RefusalsInTheirOrder) {
                 ThrowsMessage<RuntimeException>("[Context] The context is null"));
 }
 
-// A level without a scale factor stops the level changes that need it.
-TEST(LWEHomEvaluator, LevelChangesNeedScaleFactors) {
+// FGbD12L1 has a scale factor at both levels: a counter-0 ciphertext at
+// level 1 is brought down to level 0 by either level change.
+TEST(LWEHomEvaluator, FGbD12L1ChangesLevelFromItsTopLevel) {
     reseed();
     const Scheme s(ParameterPreset::FGbD12L1);
-    Ciphertext ct = s.encrypt(2.0, 1, 1);
-    ct.setRescaleCounter(0); // level 1 has no scale factor
+    ASSERT_EQ(s.top, 1u);
+    const Ciphertext ct = s.encrypt(2.0, 1, 0);
+    EXPECT_NEAR(s.decrypt(ct), 2.0, kTolerance);
     Ciphertext out(s.ctx);
-    const std::string kScale = "[ScaleFactors] The scale factor for given level is not valid";
-    EXPECT_THAT([&] { s.evaluator.levelDown(ct, 0, out); },
-                ThrowsMessage<RuntimeException>(kScale));
-    EXPECT_THAT([&] { s.evaluator.levelDownOne(ct, out); },
-                ThrowsMessage<RuntimeException>(kScale));
+    s.evaluator.levelDown(ct, 0, out);
+    EXPECT_EQ(out.getLevel(), 0u);
+    EXPECT_NEAR(s.decrypt(out), 2.0, kTolerance);
+    Ciphertext one(s.ctx);
+    s.evaluator.levelDownOne(ct, one);
+    EXPECT_EQ(one.getLevel(), 0u);
+    EXPECT_NEAR(s.decrypt(one), 2.0, kTolerance);
 
     // A counter-1 ciphertext rescaled to level 0 decrypts through one prime.
     const Ciphertext counted = s.encrypt(-6.5, 1, 1);
