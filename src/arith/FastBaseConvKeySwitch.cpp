@@ -4,6 +4,15 @@
 // transformed and summed against the key while they are in cache; the base
 // limbs are divided by P right after their sums, the subtraction of the
 // correction and the factor P^-1 applied by the correction's transform.
+//
+// The form fused with a rescale adds two polynomials to the switched pair and
+// divides by the top prime q_l in the same pass: the addends enter the sums
+// times P, the top limb is finished first and brought to coefficient form,
+// and its centred lift, times P, joins the correction of every other limb,
+// whose transform then subtracts both and applies P^-1 q_l^-1 at once. Every
+// step is exact modular arithmetic on residues below their primes, so the
+// words equal those of the switch, the addition and the rescale made one
+// after the other; the lifted top limb saves a transform per limb.
 
 #include "arith/FastBaseConv.hpp"
 
@@ -26,15 +35,18 @@ constexpr u64 kGroup = 4;
 std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
     const u64 K = num_all_primes_ - num_base_primes_;
     // Sources (level + 1 limbs), the digits' limbs of a group of primes, the
-    // two temporary sums, then the mod-down corrections of a group.
-    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup) * degree_;
+    // two temporary sums, the mod-down corrections of a group, then the
+    // three limbs of the fused rescale (the factor P as a limb, the two top
+    // limbs).
+    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 3) * degree_;
 }
 
 template <typename MakeLimbs>
 void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
                                      const std::uint64_t *const *masks,
-                                     const std::uint64_t *const *bodies, std::uint64_t *out_body,
-                                     std::uint64_t *out_mask, std::uint64_t *scratch) const {
+                                     const std::uint64_t *const *bodies, const Addends *addends,
+                                     std::uint64_t *out_body, std::uint64_t *out_mask,
+                                     std::uint64_t *scratch) const {
     const u64 L = num_base_primes_;
     const u64 K = num_all_primes_ - L;
     const u64 N = degree_;
@@ -45,10 +57,17 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     u64 *sum_body = limbs + D * kGroup * N;
     u64 *sum_mask = sum_body + K * N;
     u64 *correction = sum_mask + K * N;
+    // Used with addends only: the word [P]_{q_j} in every position, and the
+    // top limbs of the two results.
+    u64 *p_limb = correction + kGroup * N;
+    u64 *top_body = p_limb + N;
+    u64 *top_mask = top_body + N;
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
-    // sums.
-    std::vector<const u64 *> digit_limbs(D), mask_limbs(D), body_limbs(D);
+    // sums. On a base limb the addends join the sums as one more term, times
+    // P, so that the division by P leaves them as they are.
+    const u64 terms = addends != nullptr ? D + 1 : D;
+    std::vector<const u64 *> digit_limbs(terms), mask_limbs(terms), body_limbs(terms);
     auto sumsAt = [&](const u64 *group, u64 size, u64 *const *body, u64 *const *mask) {
         make_limbs(group, size, limbs);
         for (u64 k = 0; k < size; ++k) {
@@ -58,10 +77,18 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
                 mask_limbs[d] = masks[d] + j * N;
                 body_limbs[d] = bodies[d] + j * N;
             }
+            u64 count = D;
+            if (addends != nullptr && j < L) {
+                std::fill(p_limb, p_limb + N, p_mod_q_[j]);
+                digit_limbs[D] = p_limb;
+                mask_limbs[D] = addends->mask + j * N;
+                body_limbs[D] = addends->body + j * N;
+                count = D + 1;
+            }
             const Modulus &modulus = moduli_[j];
             const u64 p = modulus.getPrime();
             const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
-            kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), D,
+            kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
                                 terms_per_fold, kk::FoldConstants::of(modulus), mask[k], body[k],
                                 N);
         }
@@ -84,25 +111,62 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     prepareTemporary(sum_body, sum_body);
     prepareTemporary(sum_mask, sum_mask);
 
-    for (u64 first = 0; first <= level; first += kGroup) {
-        const u64 size = std::min(kGroup, level + 1 - first);
+    // out = (sum - C) factors, C the conversion of the temporary sums plus,
+    // with addends, P times the lifted top limb.
+    auto divide = [&](u64 size, u64 *const *outs, const u64 *temporary, const u64 *top,
+                      const u64 *factors) {
+        u64 *corrections[kGroup];
+        for (u64 k = 0; k < size; ++k)
+            corrections[k] = correction + k * N;
+        const bool lifted = top != nullptr && K > 1;
+        convertTemporary(temporary, group, size, corrections,
+                         lifted ? reinterpret_cast<const std::int64_t *>(top) : nullptr);
+        if (top != nullptr && !lifted)
+            for (u64 k = 0; k < size; ++k)
+                moduli_[group[k]].normalizeModAndConstMult<true>(
+                    top, p_mod_q_[group[k]], moduli_[level].getPrime(), corrections[k]);
+        for (u64 k = 0; k < size; ++k)
+            moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
+                                                               factors[group[k]], outs[k]);
+    };
+
+    u64 last = level;
+    const u64 *factors = p_inv.getData();
+    const u64 *top_b = nullptr;
+    const u64 *top_m = nullptr;
+    if (addends != nullptr) {
+        // The top limb first: (addend + switched) at q_level, brought to
+        // coefficient form, is the value the rescale lifts to the other
+        // primes. With several temporary primes it joins their conversion
+        // as a centred source; with one it is lifted on its own.
+        group[0] = level;
+        body_out[0] = top_body;
+        mask_out[0] = top_mask;
+        sumsAt(group, 1, body_out, mask_out);
+        divide(1, body_out, sum_body, nullptr, factors);
+        divide(1, mask_out, sum_mask, nullptr, factors);
+        const Modulus &top = moduli_[level];
+        for (u64 *t : {top_body, top_mask}) {
+            top.getNTT()->computeBackward<1>(t);
+            if (K > 1)
+                kk::centredLift(t, top.getPrime(), N);
+        }
+        top_b = top_body;
+        top_m = top_mask;
+        factors = p_inv_top_inv_.data() + level * L;
+        last = level - 1;
+    }
+
+    for (u64 first = 0; first <= last; first += kGroup) {
+        const u64 size = std::min(kGroup, last + 1 - first);
         for (u64 k = 0; k < size; ++k) {
             group[k] = first + k;
             body_out[k] = out_body + (first + k) * N;
             mask_out[k] = out_mask + (first + k) * N;
         }
         sumsAt(group, size, body_out, mask_out);
-        // out = (sum - C) / P with C the conversion of the temporary sums.
-        u64 *corrections[kGroup];
-        for (u64 k = 0; k < size; ++k)
-            corrections[k] = correction + k * N;
-        for (auto [outs, temporary] :
-             {std::pair{body_out, sum_body}, std::pair{mask_out, sum_mask}}) {
-            convertTemporary(temporary, group, size, corrections);
-            for (u64 k = 0; k < size; ++k)
-                moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
-                                                                   p_inv[group[k]], outs[k]);
-        }
+        divide(size, body_out, sum_body, top_b, factors);
+        divide(size, mask_out, sum_mask, top_m, factors);
     }
 }
 
@@ -110,9 +174,30 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
                                   const std::uint64_t *factors, const std::uint64_t *const *masks,
                                   const std::uint64_t *const *bodies, std::uint64_t *out_body,
                                   std::uint64_t *out_mask, std::uint64_t *scratch) const {
-    const u64 L = num_base_primes_;
-    if (level >= L)
+    if (level >= num_base_primes_)
         throw RuntimeException(kLevelMessage);
+    switchLimbs(in, level, in_ntt, factors, masks, bodies, nullptr, out_body, out_mask, scratch);
+}
+
+void FastBaseConv::keySwitchRescaleLimbs(const std::uint64_t *in, std::uint64_t level,
+                                         bool in_ntt, const std::uint64_t *factors,
+                                         const std::uint64_t *const *masks,
+                                         const std::uint64_t *const *bodies,
+                                         const std::uint64_t *add_body,
+                                         const std::uint64_t *add_mask, std::uint64_t *out_body,
+                                         std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    if (level >= num_base_primes_ || level == 0)
+        throw RuntimeException(kLevelMessage);
+    const Addends addends{add_body, add_mask};
+    switchLimbs(in, level, in_ntt, factors, masks, bodies, &addends, out_body, out_mask, scratch);
+}
+
+void FastBaseConv::switchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                               const std::uint64_t *factors, const std::uint64_t *const *masks,
+                               const std::uint64_t *const *bodies, const Addends *addends,
+                               std::uint64_t *out_body, std::uint64_t *out_mask,
+                               std::uint64_t *scratch) const {
+    const u64 L = num_base_primes_;
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
@@ -153,7 +238,7 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
                 moduli_[converted[k]].getNTT()->computeForward<1>(converted_out[k]);
         }
     };
-    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask,
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, addends, out_body, out_mask,
                       sources + (level + 1) * N);
 }
 
@@ -184,7 +269,7 @@ void FastBaseConv::keySwitchDigitsLimbs(const std::uint64_t *const *digits, std:
                         x[w] = src[permutation[w]];
             }
     };
-    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask, scratch);
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, nullptr, out_body, out_mask, scratch);
 }
 
 } // namespace Quelt

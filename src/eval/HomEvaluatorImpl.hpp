@@ -270,6 +270,10 @@ private:
     void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b) const;
     void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
                          RingCiphertext &out) const;
+    // multiplyChecked followed by the rescale, the relinearisation's
+    // division by P and the rescale's by the top prime made in one pass.
+    void multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                RingCiphertext &out) const;
     // relinearize after its checks, with the key already fetched.
     void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                             RingCiphertext &out) const;

@@ -164,6 +164,41 @@ void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCipher
     product_scratch_->give(std::move(product));
 }
 
+void HomEvaluatorImpl::multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                              RingCiphertext &out) const {
+    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
+    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
+    if (!product)
+        product = std::make_unique<RingCiphertext>(context_, false, true);
+    tensorChecked(a, b, *product);
+    const Polynomial &body = product->getPoly(0);
+    const Polynomial &mask = product->getPoly(1);
+    const Polynomial &last = product->getPoly(2);
+    if (body.isNTT() && mask.isNTT() && !body.isModUp() && !mask.isModUp()) {
+        // The operands were read into the product, so out may be one of
+        // them. An output of the result's shape receives the polynomials
+        // directly (the switch writes only after all its checks); any other
+        // is reshaped only once they exist, so that a refusal leaves it as
+        // it was.
+        if (out.getContext() == context_ && !out.isModUp() && out.getNumPoly() == 2) {
+            key_switcher_->keySwitchRescale(last, *key, body, mask, out.getPoly(0),
+                                            out.getPoly(1));
+        } else {
+            Polynomial new_body(context_, false, true), new_mask(context_, false, true);
+            key_switcher_->keySwitchRescale(last, *key, body, mask, new_body, new_mask);
+            prepareOutput(*product, out, 2, &out == &a || &out == &b);
+            out.getPoly(0) = std::move(new_body);
+            out.getPoly(1) = std::move(new_mask);
+        }
+        utils::copyMetaData(*product, out);
+        out.setRescaleCounter(product->getRescaleCounter() - 1);
+    } else {
+        relinearizeChecked(*product, *key, out);
+        rescaleChecked(out);
+    }
+    product_scratch_->give(std::move(product));
+}
+
 void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                                           RingCiphertext &out) const {
     checkProductOperands(a, b);
@@ -180,8 +215,7 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
         throw RuntimeException(kRescaleCountersNotZero);
     if (a.getLevel() == b.getLevel()) {
         checkProductOperands(a, b);
-        multiplyChecked(a, b, out);
-        rescaleChecked(out);
+        multiplyRescaleChecked(a, b, out);
         return;
     }
     // The operand at the higher level comes down to the other's first; the
@@ -194,14 +228,12 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
     checkProductOperands(left, right);
-    multiplyChecked(left, right, out);
-    rescaleChecked(out);
+    multiplyRescaleChecked(left, right, out);
 }
 
 void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
     checkProductOperands(a, a);
-    multiplyChecked(a, a, out);
-    rescaleChecked(out);
+    multiplyRescaleChecked(a, a, out);
 }
 
 } // namespace Quelt

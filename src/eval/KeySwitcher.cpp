@@ -309,6 +309,45 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
     pool_->give(std::move(ws));
 }
 
+void KeySwitcher::keySwitchRescale(const Polynomial &in, EvaluationKey &key,
+                                   const Polynomial &add_body, const Polynomial &add_mask,
+                                   Polynomial &body, Polynomial &mask) const {
+    checkInput(in);
+    const u64 level = in.getLevel();
+    const u64 L = base_conv_.getNumBasePrimes();
+    if (level == 0)
+        throw RuntimeException(kInputShapeMessage);
+    for (const Polynomial *addend : {&add_body, &add_mask})
+        if (addend->getDevice().type != Device::kHost || addend->getLevel() != level ||
+            !addend->isNTT() || !fitsChain(*addend, primes_, base_conv_.getDegree(), L, level + 1))
+            throw RuntimeException(kInputShapeMessage);
+    if (&body == &mask)
+        throw RuntimeException(kSameOutputMessage);
+    const u64 D = base_conv_.getNumDigits(level);
+    std::vector<const u64 *> mask_parts, body_parts;
+    hostKeyParts(key, D, mask_parts, body_parts);
+    // Outputs that are operands get their new shape only after the operands
+    // were copied.
+    auto apart = [&](const Polynomial &p, std::optional<Polynomial> &copy) -> const Polynomial & {
+        if (&p == &body || &p == &mask)
+            copy.emplace(p);
+        return copy ? *copy : p;
+    };
+    std::optional<Polynomial> in_copy, body_copy, mask_copy;
+    const Polynomial &source = apart(in, in_copy);
+    const Polynomial &addend_body = apart(add_body, body_copy);
+    const Polynomial &addend_mask = apart(add_mask, mask_copy);
+    std::unique_ptr<Workspace> ws = takeWorkspace();
+    shapeOutput(body, level - 1);
+    shapeOutput(mask, level - 1);
+    base_conv_.keySwitchRescaleLimbs(source.getLimb(0), level, source.isNTT(),
+                                     decompose_data_.getHatQInvMod(kHostDevice),
+                                     mask_parts.data(), body_parts.data(), addend_body.getLimb(0),
+                                     addend_mask.getLimb(0), body.getLimb(0), mask.getLimb(0),
+                                     ws->scratch.getData());
+    pool_->give(std::move(ws));
+}
+
 void KeySwitcher::modPackKeySwitch(const std::vector<const Polynomial *> &inputs,
                                    const ModPackKeyBundle &bundle) const {
     const u64 *table = decompose_data_.getHatQInvMod(kHostDevice);

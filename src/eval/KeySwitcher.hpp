@@ -130,6 +130,19 @@ public:
     void keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
                    Polynomial &mask) const;
 
+    // keySwitch of `in` (at level l >= 1) with add_body and add_mask added to
+    // the two results and both rescaled by q_l: body and mask receive, word
+    // for word, the rescales of add_body + the switched body and add_mask +
+    // the switched mask, at level l - 1 in NTT form, in one pass over the
+    // limbs. The addends are host polynomials of the context at level l in
+    // NTT form. Outputs of another shape are replaced; either may be an
+    // operand. Throws, before any output is written: the messages of
+    // modUpPQ, kInputShapeMessage for level 0 or an addend that does not fit,
+    // kSameOutputMessage when body and mask are one polynomial, then the key
+    // messages of keySwitch.
+    void keySwitchRescale(const Polynomial &in, EvaluationKey &key, const Polynomial &add_body,
+                          const Polynomial &add_mask, Polynomial &body, Polynomial &mask) const;
+
     // keySwitch for a polynomial whose digits modUpPQ already made, each
     // read through `permutation` (N words, word w of a limb taken from word
     // permutation[w]; null for none): with the NTT-order permutation of an

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace Quelt;
@@ -459,6 +460,74 @@ TEST(KeySwitcherTest, WholeSwitchRefusals) {
     expectThrowsMessage([&] { ks.keySwitch(in, empty, body, mask); },
                         KeySwitcher::kKeyDigitsMessage);
     // No output was reshaped or written.
+    EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
+    EXPECT_EQ(QueltTest::wordsOf(body), before);
+}
+
+// The switch fused with the addition of two polynomials and the rescale:
+// word for word the switch, the additions and rescaleTwo made one after the
+// other, with four, two, one and five temporary primes.
+TEST(KeySwitcherTest, FusedRescaleEqualsSwitchAddAndRescale) {
+    for (const Context &ctx : {rankOneContext(), degreeTenContext(), wideContext(), fxContext()}) {
+        const KeySwitcher ks(ctx);
+        const PrimeModuli &chain = ctx->getPrimeModuli();
+        auto key = makeEmptyMultKey(ctx);
+        fillKey(*key, 17);
+        Polynomial body(ctx, false, true), mask(ctx, false, true);
+        for (u64 level : {getLength(ctx) - 1, u64{1}, u64{2}})
+            for (bool ntt : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level
+                                                << (ntt ? ", NTT" : ", coefficients"));
+                const Polynomial in = somePolynomial(ctx, level, ntt, level * 3 + ntt);
+                const Polynomial add_body = somePolynomial(ctx, level, true, level + 50);
+                const Polynomial add_mask = somePolynomial(ctx, level, true, level + 70);
+                Polynomial want_body(ctx, false, true), want_mask(ctx, false, true);
+                ks.keySwitch(in, *key, want_body, want_mask);
+                chain.add(add_body, want_body, want_body);
+                chain.add(add_mask, want_mask, want_mask);
+                chain.rescaleTwo(want_body, want_mask);
+                ks.keySwitchRescale(in, *key, add_body, add_mask, body, mask);
+                EXPECT_EQ(body.getLevel(), level - 1);
+                EXPECT_TRUE(body.isNTT() && mask.isNTT() && !body.isModUp());
+                EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+                // The outputs may be the operands.
+                Polynomial in_out = in, add_out = add_mask;
+                ks.keySwitchRescale(in_out, *key, add_body, add_out, in_out, add_out);
+                EXPECT_EQ(QueltTest::wordsOf(in_out), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(add_out), QueltTest::wordsOf(want_mask));
+            }
+    }
+}
+
+TEST(KeySwitcherTest, FusedRescaleRefusals) {
+    const Context &ctx = fxContext();
+    const KeySwitcher ks(ctx);
+    const Polynomial in = somePolynomial(ctx, 6, true, 1);
+    const Polynomial add = somePolynomial(ctx, 6, true, 2);
+    auto key = makeEmptyMultKey(ctx);
+    fillKey(*key, 5);
+    Polynomial body(ctx, false, true), mask(ctx, false, true);
+    const std::vector<u64> before = QueltTest::wordsOf(body);
+    const Polynomial bottom = somePolynomial(ctx, 0, true, 3);
+    const Polynomial lower = somePolynomial(ctx, 5, true, 4);
+    const Polynomial coefficients = somePolynomial(ctx, 6, false, 5);
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { ks.keySwitchRescale(bottom, *key, bottom, bottom, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, lower, add, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, add, coefficients, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, add, add, body, body); },
+         KeySwitcher::kSameOutputMessage},
+    };
+    for (const auto &[call, message] : cases)
+        expectThrowsMessage(call, message);
+    auto cut = makeEmptyRotKey(ctx, 1, 1);
+    fillKey(*cut, 6);
+    expectThrowsMessage([&] { ks.keySwitchRescale(in, *cut, add, add, body, mask); },
+                        KeySwitcher::kKeyDigitsMessage);
     EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
     EXPECT_EQ(QueltTest::wordsOf(body), before);
 }
