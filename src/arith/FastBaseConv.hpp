@@ -233,8 +233,8 @@ private:
     template <typename MakeLimbs>
     void sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
                            const std::uint64_t *const *masks, const std::uint64_t *const *bodies,
-                           const Addends *addends, std::uint64_t *out_body,
-                           std::uint64_t *out_mask, std::uint64_t *scratch) const;
+                           const Addends *addends, std::uint64_t *out_body, std::uint64_t *out_mask,
+                           std::uint64_t *scratch) const;
     // keySwitchLimbs, with the fused rescale when addends is not null.
     void switchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
                      const std::uint64_t *factors, const std::uint64_t *const *masks,

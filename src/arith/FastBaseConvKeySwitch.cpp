@@ -179,8 +179,8 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
     switchLimbs(in, level, in_ntt, factors, masks, bodies, nullptr, out_body, out_mask, scratch);
 }
 
-void FastBaseConv::keySwitchRescaleLimbs(const std::uint64_t *in, std::uint64_t level,
-                                         bool in_ntt, const std::uint64_t *factors,
+void FastBaseConv::keySwitchRescaleLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                                         const std::uint64_t *factors,
                                          const std::uint64_t *const *masks,
                                          const std::uint64_t *const *bodies,
                                          const std::uint64_t *add_body,

@@ -181,8 +181,7 @@ void HomEvaluatorImpl::multiplyRescaleChecked(const RingCiphertext &a, const Rin
         // is reshaped only once they exist, so that a refusal leaves it as
         // it was.
         if (out.getContext() == context_ && !out.isModUp() && out.getNumPoly() == 2) {
-            key_switcher_->keySwitchRescale(last, *key, body, mask, out.getPoly(0),
-                                            out.getPoly(1));
+            key_switcher_->keySwitchRescale(last, *key, body, mask, out.getPoly(0), out.getPoly(1));
         } else {
             Polynomial new_body(context_, false, true), new_mask(context_, false, true);
             key_switcher_->keySwitchRescale(last, *key, body, mask, new_body, new_mask);

@@ -340,11 +340,10 @@ void KeySwitcher::keySwitchRescale(const Polynomial &in, EvaluationKey &key,
     std::unique_ptr<Workspace> ws = takeWorkspace();
     shapeOutput(body, level - 1);
     shapeOutput(mask, level - 1);
-    base_conv_.keySwitchRescaleLimbs(source.getLimb(0), level, source.isNTT(),
-                                     decompose_data_.getHatQInvMod(kHostDevice),
-                                     mask_parts.data(), body_parts.data(), addend_body.getLimb(0),
-                                     addend_mask.getLimb(0), body.getLimb(0), mask.getLimb(0),
-                                     ws->scratch.getData());
+    base_conv_.keySwitchRescaleLimbs(
+        source.getLimb(0), level, source.isNTT(), decompose_data_.getHatQInvMod(kHostDevice),
+        mask_parts.data(), body_parts.data(), addend_body.getLimb(0), addend_mask.getLimb(0),
+        body.getLimb(0), mask.getLimb(0), ws->scratch.getData());
     pool_->give(std::move(ws));
 }
 
