@@ -7,6 +7,7 @@
 // from one iteration to the next, as in a loop of an application.
 
 #include "FgbRotationKey.hpp"
+#include "PeakMemory.hpp"
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
@@ -52,13 +53,21 @@ Setup &setup() {
     return s;
 }
 
+// Counters: peak_GiB, the peak resident size of the process (keys
+// included); work_MiB, how far the timed calls took it above the resident
+// size before them (the operation's working memory beyond its outputs).
 template <typename Step>
 void run(benchmark::State &state, Step step) {
     Setup &s = setup();
+    QueltBench::resetPeakResident();
+    const double before = QueltBench::residentKiB();
     for (auto _ : state) {
         step(s);
         benchmark::ClobberMemory();
     }
+    const double peak = QueltBench::peakResidentKiB();
+    state.counters["peak_GiB"] = peak / (1024.0 * 1024.0);
+    state.counters["work_MiB"] = (peak - before) / 1024.0;
 }
 
 void BM_LeftRotateFGb(benchmark::State &state) {

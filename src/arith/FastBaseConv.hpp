@@ -191,6 +191,35 @@ public:
                         std::uint64_t *out_mask, std::uint64_t *scratch) const;
     std::uint64_t keySwitchScratchWords(std::uint64_t level) const;
 
+    // One step of a sum of key switches at one level, sum_c switch(in_c,
+    // key_c), summed over the extended basis and divided by P once: the
+    // first step writes the sums, later ones add to them, the last one
+    // divides. Between steps the sums live in the outputs and the scratch,
+    // which the caller hands to every step unchanged. In the last step
+    // add_body and add_mask (limbs 0 .. level, NTT form, below their primes;
+    // both or neither) are added to the two results, and with `rescale` both
+    // are then rescaled by q_level.
+    struct Step {
+        bool first = true;
+        bool last = true;
+        const std::uint64_t *add_body = nullptr;
+        const std::uint64_t *add_mask = nullptr;
+        bool rescale = false;
+    };
+    // The outputs receive, after the last step, limbs 0 .. level (0 ..
+    // level - 1 with rescale) in NTT form, word for word what the switches
+    // one by one (keySwitchLimbs), the additions modulo each prime and the
+    // rescale give. Arguments as keySwitchLimbs. Throws kLevelMessage when
+    // level >= L or, with rescale, level is 0; kNoAddendsMessage for a
+    // rescale without addends.
+    void keySwitchSumLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                           const std::uint64_t *factors, const std::uint64_t *const *masks,
+                           const std::uint64_t *const *bodies, const Step &step,
+                           std::uint64_t *out_body, std::uint64_t *out_mask,
+                           std::uint64_t *scratch) const;
+    static constexpr const char *kNoAddendsMessage =
+        "[FastBaseConv] The fused rescale needs the addends.";
+
     // keySwitchLimbs followed by the addition of add_body and add_mask
     // (limbs 0 .. level, NTT form, below their primes) to the two results
     // and a rescale of both by q_level: out_body and out_mask receive limbs
@@ -220,27 +249,15 @@ public:
     std::uint64_t keySwitchDigitsScratchWords(std::uint64_t level) const;
 
 private:
-    // The polynomials added to a switched pair before its fused rescale.
-    struct Addends {
-        const std::uint64_t *body;
-        const std::uint64_t *mask;
-    };
-    // The key products of every target limb (temporary primes first) and
-    // the division by P of the base limbs; make_limbs(group, size, limbs)
-    // writes limb group[k] of digit d at limbs + (d kGroup + k) N. With
-    // addends, their sum with the pair is also rescaled by q_level and the
-    // outputs receive limbs 0 .. level - 1.
+    // The key products of every target limb (temporary primes first) and,
+    // in the last step, the division by P of the base limbs;
+    // make_limbs(group, size, limbs) writes limb group[k] of digit d at
+    // limbs + (d kGroup + k) N.
     template <typename MakeLimbs>
     void sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
                            const std::uint64_t *const *masks, const std::uint64_t *const *bodies,
-                           const Addends *addends, std::uint64_t *out_body, std::uint64_t *out_mask,
+                           const Step &step, std::uint64_t *out_body, std::uint64_t *out_mask,
                            std::uint64_t *scratch) const;
-    // keySwitchLimbs, with the fused rescale when addends is not null.
-    void switchLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
-                     const std::uint64_t *factors, const std::uint64_t *const *masks,
-                     const std::uint64_t *const *bodies, const Addends *addends,
-                     std::uint64_t *out_body, std::uint64_t *out_mask,
-                     std::uint64_t *scratch) const;
     void buildTables();
     void buildFastPathConstants();
     void modDownWithScratch(const std::uint64_t *in, std::uint64_t level, std::uint64_t *out,

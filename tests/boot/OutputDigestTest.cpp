@@ -5,8 +5,10 @@
 // the key switch (fused divisions, lazy reductions, constant storage, scratch
 // reuse) must keep every output word as it was.
 
+#include "Quelt/BlockMatMul.hpp"
 #include "Quelt/Bootstrapper.hpp"
 #include "Quelt/Context.hpp"
+#include "Quelt/EnDecoder.hpp"
 #include "Quelt/Encryptor.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
@@ -245,6 +247,45 @@ TEST_F(OutputDigest, KeySwitchingOperations) {
              ev.rotSum({input(23, 9), input(24, 9), input(25, 9)}, {1, 3, 5}, out);
              return std::vector<Ciphertext>{out};
          }},
+        {"rotSum with amounts 0",
+         [&] {
+             Ciphertext a = blank(), b = blank();
+             ev.rotSum({input(27, 9), input(28, 9), input(29, 9)}, {0, 3, 0}, a);
+             Ciphertext c = input(30, 8);
+             ev.rotSum({c, input(31, 8)}, {2, 0}, c);
+             ev.rotSum({input(32, 7), input(33, 7)}, {0, 0}, b);
+             return std::vector<Ciphertext>{a, b, c};
+         }},
+        {"rotSum then rescale",
+         [&] {
+             Ciphertext p = blank(), q = blank(), out = blank();
+             ev.multWithoutRescale(input(34, 8), input(35, 8), p);
+             ev.multWithoutRescale(input(36, 8), input(37, 8), q);
+             ev.rotSum({p, q}, {1, 5}, out);
+             ev.rescale(out);
+             return std::vector<Ciphertext>{out};
+         }},
+        {"blockMatMul",
+         [&] {
+             std::vector<Message> diags;
+             for (u64 k = 0; k < 4; ++k) {
+                 std::mt19937_64 rng(60 + k);
+                 std::uniform_real_distribution<double> dist(-1.0, 1.0);
+                 Message m(5);
+                 for (auto &slot : m)
+                     slot = {dist(rng), dist(rng)};
+                 diags.push_back(m);
+             }
+             const EnDecoder encoder(fxContext());
+             std::vector<Plaintext> plain;
+             for (u64 k = 0; k < 8; ++k)
+                 plain.push_back(encoder.encode(diags[k % 4], 9, 0));
+             Ciphertext one = blank();
+             blockMatMul1DBSGS(ev, input(38, 9), diags, one, 2, 4, 1);
+             std::vector<Ciphertext> two(2, blank());
+             blockMatMul2DBSGS(ev, {input(39, 9), input(40, 9)}, {plain, plain}, two, 2, 4, 1);
+             return std::vector<Ciphertext>{one, two[0], two[1]};
+         }},
         {"leftRotateReduce",
          [&] {
              Ciphertext out = blank();
@@ -269,6 +310,9 @@ TEST_F(OutputDigest, KeySwitchingOperations) {
         {"rotate after multWithoutRescale then rescale", 0xc7e02e69720a53b6ULL},
         {"hoisted rotations", 0x6eb4d80176325f8eULL},
         {"rotSum", 0x2ccc19942317a977ULL},
+        {"rotSum with amounts 0", 0xb12b311cb84eb731ULL},
+        {"rotSum then rescale", 0xeb1154e55ebaf6daULL},
+        {"blockMatMul", 0x96f47dc3fb2e6962ULL},
         {"leftRotateReduce", 0x15b064bea36a391eULL},
     };
     expectDigests(cases, recorded);
