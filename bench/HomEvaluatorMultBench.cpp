@@ -53,21 +53,16 @@ Setup &setup() {
     return s;
 }
 
-// Counters: peak_GiB, the peak resident size of the process (keys
-// included); work_MiB, how far the timed calls took it above the resident
-// size before them (the operation's working memory beyond its outputs).
+// Counters: the memory of the timed calls (QueltBench::MemoryWindow).
 template <typename Step>
 void run(benchmark::State &state, Step step) {
     Setup &s = setup();
-    QueltBench::resetPeakResident();
-    const double before = QueltBench::residentKiB();
+    const QueltBench::MemoryWindow memory;
     for (auto _ : state) {
         step(s);
         benchmark::ClobberMemory();
     }
-    const double peak = QueltBench::peakResidentKiB();
-    state.counters["peak_GiB"] = peak / (1024.0 * 1024.0);
-    state.counters["work_MiB"] = (peak - before) / 1024.0;
+    memory.report(state);
 }
 
 void BM_LeftRotateFGb(benchmark::State &state) {
