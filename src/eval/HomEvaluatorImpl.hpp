@@ -219,6 +219,11 @@ public:
     // rescaled. Every check runs before out is written.
     void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
     void relinearize(const RingCiphertext &in, RingCiphertext &out) const;
+    // relinearize followed by rescale, the division by P and the rescale by
+    // the top prime made in one pass: word for word the two one after the
+    // other. Throws the checks of relinearize, then kLevelZero and
+    // kRescaleCounterNotPositive for the result, before out changes.
+    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const;
     void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                             RingCiphertext &out) const;
     void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
@@ -274,6 +279,10 @@ private:
     // division by P and the rescale's by the top prime made in one pass.
     void multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
                                 RingCiphertext &out) const;
+    // relinearizeChecked followed by rescaleChecked, in one pass for a
+    // three-polynomial input in NTT form; `aliased` when out is in.
+    void relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
+                                   RingCiphertext &out, bool aliased) const;
     // relinearize after its checks, with the key already fetched.
     void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                             RingCiphertext &out) const;
