@@ -13,6 +13,12 @@
 // step is exact modular arithmetic on residues below their primes, so the
 // words equal those of the switch, the addition and the rescale made one
 // after the other; the lifted top limb saves a transform per limb.
+//
+// A sum of switches at one level (the giant sums of the homomorphic
+// transforms) runs the same pass once per input: every step adds its key
+// products to the sums kept in the outputs and the scratch, and only the last
+// one divides, so no raised digit and no product over the extended basis is
+// stored beyond one group of target limbs.
 
 #include "arith/FastBaseConv.hpp"
 
