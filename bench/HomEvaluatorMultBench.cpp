@@ -7,6 +7,7 @@
 // from one iteration to the next, as in a loop of an application.
 
 #include "FgbRotationKey.hpp"
+#include "PeakMemory.hpp"
 #include "Quelt/Ciphertext.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
@@ -52,13 +53,16 @@ Setup &setup() {
     return s;
 }
 
+// Counters: the memory of the timed calls (QueltBench::MemoryWindow).
 template <typename Step>
 void run(benchmark::State &state, Step step) {
     Setup &s = setup();
+    const QueltBench::MemoryWindow memory;
     for (auto _ : state) {
         step(s);
         benchmark::ClobberMemory();
     }
+    memory.report(state);
 }
 
 void BM_LeftRotateFGb(benchmark::State &state) {

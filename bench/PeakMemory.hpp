@@ -8,13 +8,12 @@
 
 namespace QueltBench {
 
-// The peak resident size in KiB (VmHWM of /proc/self/status), 0 when it
-// cannot be read.
-inline double peakResidentKiB() {
+// A field of /proc/self/status in KiB, 0 when it cannot be read.
+inline double statusKiB(const std::string &name) {
     std::ifstream status("/proc/self/status");
     std::string field;
     while (status >> field) {
-        if (field == "VmHWM:") {
+        if (field == name) {
             double kib = 0;
             status >> kib;
             return kib;
@@ -23,7 +22,35 @@ inline double peakResidentKiB() {
     return 0;
 }
 
+// The peak resident size in KiB (VmHWM), 0 when it cannot be read.
+inline double peakResidentKiB() { return statusKiB("VmHWM:"); }
+
+// The current resident size in KiB (VmRSS), 0 when it cannot be read.
+inline double residentKiB() { return statusKiB("VmRSS:"); }
+
 // Resets the peak to the current resident size ("5" written to clear_refs).
 inline void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// The memory of a stretch of benchmark iterations: made before them (the
+// peak reset to the current resident size), report() after them sets the
+// counters peak_GiB (the process peak, everything resident included) and
+// work_MiB (how far the stretch took the peak above the resident size at its
+// start: the working memory of the operation beyond what it reuses).
+class MemoryWindow {
+public:
+    MemoryWindow() {
+        resetPeakResident();
+        before_ = residentKiB();
+    }
+    template <typename State>
+    void report(State &state) const {
+        const double peak = peakResidentKiB();
+        state.counters["peak_GiB"] = peak / (1024.0 * 1024.0);
+        state.counters["work_MiB"] = (peak - before_) / 1024.0;
+    }
+
+private:
+    double before_ = 0;
+};
 
 } // namespace QueltBench

@@ -134,10 +134,12 @@ void FastBaseConv::buildTables() {
         }
 
     DeviceSpecificArray<u64> p_inv(L);
+    p_mod_q_.assign(L, 0);
     for (u64 i = 0; i < L; ++i) {
         u64 product = 1;
         for (u64 n = 0; n < K; ++n)
             product = mulMod(product, prime(L + n) % prime(i), prime(i));
+        p_mod_q_[i] = product;
         p_inv[i] = invModExact(product, prime(i));
     }
 
@@ -145,6 +147,15 @@ void FastBaseConv::buildTables() {
     digit_hat_mod_qp_.set(kHostDevice, std::move(digit_hat));
     p_hat_inv_mod_p_.set(kHostDevice, std::move(p_hat_inv));
     p_hat_mod_q_.set(kHostDevice, std::move(p_hat));
+    // The factors of the key switch fused with a rescale: row l holds
+    // [P^-1 q_l^-1]_{q_i} for i < l.
+    p_inv_top_inv_.assign(L * L, 0);
+    for (u64 i = 0; i < L; ++i) {
+        for (u64 l = i + 1; l < L; ++l)
+            p_inv_top_inv_[l * L + i] =
+                mulMod(p_inv[i], invModExact(prime(l) % prime(i), prime(i)), prime(i));
+    }
+
     p_inv_mod_q_.set(kHostDevice, std::move(p_inv));
 }
 
@@ -325,7 +336,8 @@ void FastBaseConv::prepareTemporary(const std::uint64_t *temporary, std::uint64_
 }
 
 void FastBaseConv::convertTemporary(const std::uint64_t *T, const std::uint64_t *targets,
-                                    std::uint64_t num_targets, std::uint64_t *const *outs) const {
+                                    std::uint64_t num_targets, std::uint64_t *const *outs,
+                                    const std::int64_t *lifted) const {
     const u64 L = num_base_primes_;
     const u64 K = num_all_primes_ - L;
     const u64 N = degree_;
@@ -335,22 +347,28 @@ void FastBaseConv::convertTemporary(const std::uint64_t *T, const std::uint64_t 
             moduli_[targets[k]].normalizeModVector(outs[k], T, p0, N);
         return;
     }
+    // The lifted source, when given, is one more term with the factor P.
+    const u64 count = lifted != nullptr ? K + 1 : K;
     const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
-    std::vector<const std::int64_t *> sources(K);
+    std::vector<const std::int64_t *> sources(count);
     for (u64 m = 0; m < K; ++m)
         sources[m] = reinterpret_cast<const std::int64_t *>(T + m * N);
-    std::vector<std::int64_t> factors(num_targets * K);
+    if (lifted != nullptr)
+        sources[K] = lifted;
+    std::vector<std::int64_t> factors(num_targets * count);
     std::vector<kk::ConversionTarget> conversion(num_targets);
     for (u64 k = 0; k < num_targets; ++k) {
         const u64 i = targets[k];
         for (u64 m = 0; m < K; ++m)
-            factors[k * K + m] = static_cast<std::int64_t>(p_hat.at(m, i));
-        conversion[k] = {factors.data() + k * K, fold_[i], fold_bias_[i], outs[k]};
+            factors[k * count + m] = static_cast<std::int64_t>(p_hat.at(m, i));
+        if (lifted != nullptr)
+            factors[k * count + K] = static_cast<std::int64_t>(p_mod_q_[i]);
+        conversion[k] = {factors.data() + k * count, fold_[i], fold_bias_[i], outs[k]};
     }
     const u64 block = std::min(kBlock, N);
     for (u64 b = 0; b < N; b += block)
-        kk::convertBlock(sources.data(), K, conversion.data(), conversion.size(), terms_per_fold_,
-                         b, std::min(block, N - b));
+        kk::convertBlock(sources.data(), count, conversion.data(), conversion.size(),
+                         terms_per_fold_, b, std::min(block, N - b));
 }
 
 void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t level,

@@ -191,6 +191,49 @@ public:
                         std::uint64_t *out_mask, std::uint64_t *scratch) const;
     std::uint64_t keySwitchScratchWords(std::uint64_t level) const;
 
+    // One step of a sum of key switches at one level, sum_c switch(in_c,
+    // key_c), summed over the extended basis and divided by P once: the
+    // first step writes the sums, later ones add to them, the last one
+    // divides. Between steps the sums live in the outputs and the scratch,
+    // which the caller hands to every step unchanged. In the last step
+    // add_body and add_mask (limbs 0 .. level, NTT form, below their primes;
+    // both or neither) are added to the two results, and with `rescale` both
+    // are then rescaled by q_level.
+    struct Step {
+        bool first = true;
+        bool last = true;
+        const std::uint64_t *add_body = nullptr;
+        const std::uint64_t *add_mask = nullptr;
+        bool rescale = false;
+    };
+    // The outputs receive, after the last step, limbs 0 .. level (0 ..
+    // level - 1 with rescale) in NTT form, word for word what the switches
+    // one by one (keySwitchLimbs), the additions modulo each prime and the
+    // rescale give. Arguments as keySwitchLimbs. Throws kLevelMessage when
+    // level >= L or, with rescale, level is 0; kNoAddendsMessage for a
+    // rescale without addends.
+    void keySwitchSumLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                           const std::uint64_t *factors, const std::uint64_t *const *masks,
+                           const std::uint64_t *const *bodies, const Step &step,
+                           std::uint64_t *out_body, std::uint64_t *out_mask,
+                           std::uint64_t *scratch) const;
+    static constexpr const char *kNoAddendsMessage =
+        "[FastBaseConv] The fused rescale needs the addends.";
+
+    // keySwitchLimbs followed by the addition of add_body and add_mask
+    // (limbs 0 .. level, NTT form, below their primes) to the two results
+    // and a rescale of both by q_level: out_body and out_mask receive limbs
+    // 0 .. level - 1, in NTT form, word for word what keySwitchLimbs, the
+    // addition and the rescale give one after the other, in one pass and
+    // with a transform fewer per limb. Scratch as keySwitchLimbs. No output
+    // may overlap the input, the addends, the key parts, the scratch or the
+    // other output. Throws kLevelMessage when level >= L or level is 0.
+    void keySwitchRescaleLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                               const std::uint64_t *factors, const std::uint64_t *const *masks,
+                               const std::uint64_t *const *bodies, const std::uint64_t *add_body,
+                               const std::uint64_t *add_mask, std::uint64_t *out_body,
+                               std::uint64_t *out_mask, std::uint64_t *scratch) const;
+
     // The second half of keySwitchLimbs for digits already raised:
     // digits[d] (d < getNumDigits(level)) in mod-up layout as modUpLimbs
     // writes them, each limb read through `permutation` (word w of the
@@ -206,13 +249,14 @@ public:
     std::uint64_t keySwitchDigitsScratchWords(std::uint64_t level) const;
 
 private:
-    // The key products of every target limb (temporary primes first) and
-    // the division by P of the base limbs; make_limbs(group, size, limbs)
-    // writes limb group[k] of digit d at limbs + (d kGroup + k) N.
+    // The key products of every target limb (temporary primes first) and,
+    // in the last step, the division by P of the base limbs;
+    // make_limbs(group, size, limbs) writes limb group[k] of digit d at
+    // limbs + (d kGroup + k) N.
     template <typename MakeLimbs>
     void sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
                            const std::uint64_t *const *masks, const std::uint64_t *const *bodies,
-                           std::uint64_t *out_body, std::uint64_t *out_mask,
+                           const Step &step, std::uint64_t *out_body, std::uint64_t *out_mask,
                            std::uint64_t *scratch) const;
     void buildTables();
     void buildFastPathConstants();
@@ -237,9 +281,11 @@ private:
     // (P / p_m)^-1 and centred when K > 1. T may be `temporary` itself.
     void prepareTemporary(const std::uint64_t *temporary, std::uint64_t *T) const;
     // X modulo the base primes targets[k] into outs[k] (from
-    // prepareTemporary's T), in [0, 4 q) and coefficient form.
+    // prepareTemporary's T), in [0, 4 q) and coefficient form. With K > 1,
+    // `lifted` (N centred words, null for none) adds P times it.
     void convertTemporary(const std::uint64_t *T, const std::uint64_t *targets,
-                          std::uint64_t num_targets, std::uint64_t *const *outs) const;
+                          std::uint64_t num_targets, std::uint64_t *const *outs,
+                          const std::int64_t *lifted = nullptr) const;
 
     // True when p has the chain's degree and chain length, and its array and
     // prime list cover `limbs` limbs whose primes are the chain's.
@@ -263,6 +309,10 @@ private:
     std::vector<keyswitch_kernels::FoldConstants> fold_;
     std::vector<unsigned __int128> fold_bias_;
     std::uint64_t terms_per_fold_ = 1;
+    // Per base prime q_i: [P]_{q_i}; L x L, row l: [P^-1 q_l^-1]_{q_i} for
+    // i < l (the fused rescale).
+    std::vector<std::uint64_t> p_mod_q_;
+    std::vector<std::uint64_t> p_inv_top_inv_;
 };
 
 } // namespace Quelt

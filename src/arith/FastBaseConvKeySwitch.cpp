@@ -4,6 +4,21 @@
 // transformed and summed against the key while they are in cache; the base
 // limbs are divided by P right after their sums, the subtraction of the
 // correction and the factor P^-1 applied by the correction's transform.
+//
+// The form fused with a rescale adds two polynomials to the switched pair and
+// divides by the top prime q_l in the same pass: the addends enter the sums
+// times P, the top limb is finished first and brought to coefficient form,
+// and its centred lift, times P, joins the correction of every other limb,
+// whose transform then subtracts both and applies P^-1 q_l^-1 at once. Every
+// step is exact modular arithmetic on residues below their primes, so the
+// words equal those of the switch, the addition and the rescale made one
+// after the other; the lifted top limb saves a transform per limb.
+//
+// A sum of switches at one level (the giant sums of the homomorphic
+// transforms) runs the same pass once per input: every step adds its key
+// products to the sums kept in the outputs and the scratch, and only the last
+// one divides, so no raised digit and no product over the extended basis is
+// stored beyond one group of target limbs.
 
 #include "arith/FastBaseConv.hpp"
 
@@ -26,83 +41,170 @@ constexpr u64 kGroup = 4;
 std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
     const u64 K = num_all_primes_ - num_base_primes_;
     // Sources (level + 1 limbs), the digits' limbs of a group of primes, the
-    // two temporary sums, then the mod-down corrections of a group.
-    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup) * degree_;
+    // two temporary sums, the mod-down corrections of a group, then five
+    // limbs of the sums and the fused rescale (the factor P as a limb, the
+    // two products of a later step, the two top limbs).
+    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 5) * degree_;
 }
 
 template <typename MakeLimbs>
 void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs,
                                      const std::uint64_t *const *masks,
-                                     const std::uint64_t *const *bodies, std::uint64_t *out_body,
-                                     std::uint64_t *out_mask, std::uint64_t *scratch) const {
+                                     const std::uint64_t *const *bodies, const Step &step,
+                                     std::uint64_t *out_body, std::uint64_t *out_mask,
+                                     std::uint64_t *scratch) const {
     const u64 L = num_base_primes_;
     const u64 K = num_all_primes_ - L;
     const u64 N = degree_;
     const u64 D = getNumDigits(level);
     const DeviceSpecificArray<u64> &p_inv = getPInvModQ();
+    const bool fused = step.rescale;
 
     u64 *limbs = scratch;
     u64 *sum_body = limbs + D * kGroup * N;
     u64 *sum_mask = sum_body + K * N;
     u64 *correction = sum_mask + K * N;
+    // The word [P]_{q_j} in every position (the addends' factor), the
+    // products of a later step before they join the sums, and the top limbs
+    // of a fused rescale.
+    u64 *p_limb = correction + kGroup * N;
+    u64 *product_body = p_limb + N;
+    u64 *product_mask = product_body + N;
+    u64 *top_body = product_mask + N;
+    u64 *top_mask = top_body + N;
+
+    // Where the sums of a target limb live from step to step: the temporary
+    // ones in the scratch, the top one of a fused rescale there too, the
+    // others in the outputs.
+    auto sumOf = [&](u64 j, u64 *&body, u64 *&mask) {
+        if (j >= L) {
+            body = sum_body + (j - L) * N;
+            mask = sum_mask + (j - L) * N;
+        } else if (fused && j == level) {
+            body = top_body;
+            mask = top_mask;
+        } else {
+            body = out_body + j * N;
+            mask = out_mask + j * N;
+        }
+    };
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
-    // sums.
-    std::vector<const u64 *> digit_limbs(D), mask_limbs(D), body_limbs(D);
-    auto sumsAt = [&](const u64 *group, u64 size, u64 *const *body, u64 *const *mask) {
+    // sums; a later step adds its products to the sums of the earlier ones.
+    // On a base limb of the last step the addends join as one more term,
+    // times P, so that the division by P leaves them as they are.
+    std::vector<const u64 *> digit_limbs(D + 1), mask_limbs(D + 1), body_limbs(D + 1);
+    auto sumsAt = [&](const u64 *group, u64 size) {
         make_limbs(group, size, limbs);
         for (u64 k = 0; k < size; ++k) {
             const u64 j = group[k];
+            u64 *body = nullptr;
+            u64 *mask = nullptr;
+            sumOf(j, body, mask);
             for (u64 d = 0; d < D; ++d) {
                 digit_limbs[d] = limbs + (d * kGroup + k) * N;
                 mask_limbs[d] = masks[d] + j * N;
                 body_limbs[d] = bodies[d] + j * N;
             }
+            u64 count = D;
+            if (step.last && step.add_body != nullptr && j < L) {
+                std::fill(p_limb, p_limb + N, p_mod_q_[j]);
+                digit_limbs[count] = p_limb;
+                mask_limbs[count] = step.add_mask + j * N;
+                body_limbs[count++] = step.add_body + j * N;
+            }
             const Modulus &modulus = moduli_[j];
             const u64 p = modulus.getPrime();
             const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
-            kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), D,
-                                terms_per_fold, kk::FoldConstants::of(modulus), mask[k], body[k],
-                                N);
+            if (step.first) {
+                kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
+                                    terms_per_fold, kk::FoldConstants::of(modulus), mask, body, N);
+            } else {
+                kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
+                                    terms_per_fold, kk::FoldConstants::of(modulus), product_mask,
+                                    product_body, N);
+                modulus.addVector(mask, mask, product_mask, N);
+                modulus.addVector(body, body, product_body, N);
+            }
         }
     };
 
     u64 group[kGroup];
-    u64 *body_out[kGroup];
-    u64 *mask_out[kGroup];
     // The temporary primes first: the division by P of every base limb
     // needs their sums.
     for (u64 first = 0; first < K; first += kGroup) {
         const u64 size = std::min(kGroup, K - first);
-        for (u64 k = 0; k < size; ++k) {
+        for (u64 k = 0; k < size; ++k)
             group[k] = L + first + k;
-            body_out[k] = sum_body + (first + k) * N;
-            mask_out[k] = sum_mask + (first + k) * N;
+        sumsAt(group, size);
+    }
+    if (!step.last) {
+        for (u64 first = 0; first <= level; first += kGroup) {
+            const u64 size = std::min(kGroup, level + 1 - first);
+            for (u64 k = 0; k < size; ++k)
+                group[k] = first + k;
+            sumsAt(group, size);
         }
-        sumsAt(group, size, body_out, mask_out);
+        return;
     }
     prepareTemporary(sum_body, sum_body);
     prepareTemporary(sum_mask, sum_mask);
 
-    for (u64 first = 0; first <= level; first += kGroup) {
-        const u64 size = std::min(kGroup, level + 1 - first);
-        for (u64 k = 0; k < size; ++k) {
-            group[k] = first + k;
-            body_out[k] = out_body + (first + k) * N;
-            mask_out[k] = out_mask + (first + k) * N;
-        }
-        sumsAt(group, size, body_out, mask_out);
-        // out = (sum - C) / P with C the conversion of the temporary sums.
+    // out = (sum - C) factors, C the conversion of the temporary sums plus,
+    // in a fused rescale, P times the lifted top limb.
+    auto divide = [&](u64 size, bool of_body, const u64 *top, const u64 *factors) {
         u64 *corrections[kGroup];
         for (u64 k = 0; k < size; ++k)
             corrections[k] = correction + k * N;
-        for (auto [outs, temporary] :
-             {std::pair{body_out, sum_body}, std::pair{mask_out, sum_mask}}) {
-            convertTemporary(temporary, group, size, corrections);
+        const bool lifted = top != nullptr && K > 1;
+        convertTemporary(of_body ? sum_body : sum_mask, group, size, corrections,
+                         lifted ? reinterpret_cast<const std::int64_t *>(top) : nullptr);
+        if (top != nullptr && !lifted)
             for (u64 k = 0; k < size; ++k)
-                moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], outs[k],
-                                                                   p_inv[group[k]], outs[k]);
+                moduli_[group[k]].normalizeModAndConstMult<true>(
+                    top, p_mod_q_[group[k]], moduli_[level].getPrime(), corrections[k]);
+        for (u64 k = 0; k < size; ++k) {
+            u64 *body = nullptr;
+            u64 *mask = nullptr;
+            sumOf(group[k], body, mask);
+            u64 *out = of_body ? body : mask;
+            moduli_[group[k]].getNTT()->computeForwardSubScale(corrections[k], out,
+                                                               factors[group[k]], out);
         }
+    };
+
+    u64 last = level;
+    const u64 *factors = p_inv.getData();
+    const u64 *top_b = nullptr;
+    const u64 *top_m = nullptr;
+    if (fused) {
+        // The top limb first: (addend + switched) at q_level, brought to
+        // coefficient form, is the value the rescale lifts to the other
+        // primes. With several temporary primes it joins their conversion
+        // as a centred source; with one it is lifted on its own.
+        group[0] = level;
+        sumsAt(group, 1);
+        divide(1, true, nullptr, factors);
+        divide(1, false, nullptr, factors);
+        const Modulus &top = moduli_[level];
+        for (u64 *t : {top_body, top_mask}) {
+            top.getNTT()->computeBackward<1>(t);
+            if (K > 1)
+                kk::centredLift(t, top.getPrime(), N);
+        }
+        top_b = top_body;
+        top_m = top_mask;
+        factors = p_inv_top_inv_.data() + level * L;
+        last = level - 1;
+    }
+
+    for (u64 first = 0; first <= last; first += kGroup) {
+        const u64 size = std::min(kGroup, last + 1 - first);
+        for (u64 k = 0; k < size; ++k)
+            group[k] = first + k;
+        sumsAt(group, size);
+        divide(size, true, top_b, factors);
+        divide(size, false, top_m, factors);
     }
 }
 
@@ -110,9 +212,32 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
                                   const std::uint64_t *factors, const std::uint64_t *const *masks,
                                   const std::uint64_t *const *bodies, std::uint64_t *out_body,
                                   std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    keySwitchSumLimbs(in, level, in_ntt, factors, masks, bodies, Step{}, out_body, out_mask,
+                      scratch);
+}
+
+void FastBaseConv::keySwitchRescaleLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                                         const std::uint64_t *factors,
+                                         const std::uint64_t *const *masks,
+                                         const std::uint64_t *const *bodies,
+                                         const std::uint64_t *add_body,
+                                         const std::uint64_t *add_mask, std::uint64_t *out_body,
+                                         std::uint64_t *out_mask, std::uint64_t *scratch) const {
+    keySwitchSumLimbs(in, level, in_ntt, factors, masks, bodies,
+                      Step{true, true, add_body, add_mask, true}, out_body, out_mask, scratch);
+}
+
+void FastBaseConv::keySwitchSumLimbs(const std::uint64_t *in, std::uint64_t level, bool in_ntt,
+                                     const std::uint64_t *factors,
+                                     const std::uint64_t *const *masks,
+                                     const std::uint64_t *const *bodies, const Step &step,
+                                     std::uint64_t *out_body, std::uint64_t *out_mask,
+                                     std::uint64_t *scratch) const {
     const u64 L = num_base_primes_;
-    if (level >= L)
+    if (level >= L || (step.rescale && level == 0))
         throw RuntimeException(kLevelMessage);
+    if (step.rescale && step.add_body == nullptr)
+        throw RuntimeException(kNoAddendsMessage);
     const u64 N = degree_;
     const u64 alpha = primes_per_digit_;
     const u64 D = getNumDigits(level);
@@ -153,7 +278,7 @@ void FastBaseConv::keySwitchLimbs(const std::uint64_t *in, std::uint64_t level, 
                 moduli_[converted[k]].getNTT()->computeForward<1>(converted_out[k]);
         }
     };
-    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask,
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, step, out_body, out_mask,
                       sources + (level + 1) * N);
 }
 
@@ -184,7 +309,7 @@ void FastBaseConv::keySwitchDigitsLimbs(const std::uint64_t *const *digits, std:
                         x[w] = src[permutation[w]];
             }
     };
-    sumAndDivideLimbs(level, make_limbs, masks, bodies, out_body, out_mask, scratch);
+    sumAndDivideLimbs(level, make_limbs, masks, bodies, Step{}, out_body, out_mask, scratch);
 }
 
 } // namespace Quelt

@@ -3,6 +3,7 @@
 #include "Quelt/EnDecoder.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "eval/HomEvaluatorImpl.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -104,8 +105,8 @@ void finishOneDimensional(const HomEvaluator &eval, const std::vector<Plaintext>
                           giant.back());
     }
     RingCt result(ctx, false, true);
-    eval.rotSum(giant, rotationAmounts(gs, bs, stride, slots), result);
-    eval.rescale(result);
+    detail::HomEvaluatorAccess::impl(eval)->rotSumRescale(
+        giant, rotationAmounts(gs, bs, stride, slots), result);
     ctxt_out = std::move(result);
 }
 
@@ -130,13 +131,15 @@ void innerProduct(const HomEvaluator &eval, std::vector<Plaintext>::const_iterat
                   std::vector<MultiCt>::const_iterator cts, MultiCt &out) {
     eval.innerProductMSRLWE(first, last, cts, out);
 }
-void rotSum(const HomEvaluator &eval, const std::vector<RingCt> &cts,
-            const std::vector<u64> &amounts, RingCt &out) {
-    eval.rotSum(cts, amounts, out);
+// The giant sum then the rescale; the ring form makes both in one pass.
+void rotSumRescaled(const HomEvaluator &eval, const std::vector<RingCt> &cts,
+                    const std::vector<u64> &amounts, RingCt &out) {
+    detail::HomEvaluatorAccess::impl(eval)->rotSumRescale(cts, amounts, out);
 }
-void rotSum(const HomEvaluator &eval, const std::vector<MultiCt> &cts,
-            const std::vector<u64> &amounts, MultiCt &out) {
+void rotSumRescaled(const HomEvaluator &eval, const std::vector<MultiCt> &cts,
+                    const std::vector<u64> &amounts, MultiCt &out) {
     eval.rotSumMSRLWE(cts, amounts, out);
+    eval.rescale(out);
 }
 
 template <EncryptionType ET>
@@ -187,11 +190,11 @@ void twoDimensional(const HomEvaluator &eval, const std::vector<Ct<ET>> &ctxts,
             }
         if (gs <= 1) {
             results.push_back(std::move(acc[0]));
+            eval.rescale(results.back());
         } else {
             results.emplace_back(ctx, false, true);
-            rotSum(eval, acc, giant_amounts, results.back());
+            rotSumRescaled(eval, acc, giant_amounts, results.back());
         }
-        eval.rescale(results.back());
     }
     for (u64 t = 0; t < ctxts_out.size(); ++t)
         ctxts_out[t] = std::move(results[t]);

@@ -120,8 +120,7 @@ void BootstrapperImpl::slotToCoeffSteps(const CiphertextBase<ET> &in,
         if (result.getDevice() != in.getDevice())
             throw RuntimeException(kDifferentDevicesMessage);
         runStep(*eval_, constants->getV0(device, k), shapeOf(rd, k, context_), min_key_, true,
-                result);
-        eval_->rescale(result);
+                result, true);
     }
 }
 
@@ -193,8 +192,7 @@ void BootstrapperImpl::slotToCoeffStepOf(const CiphertextBase<ET> &in, Ciphertex
     if (range.first == 0)
         spendSurplusLevels(*eval_, result, boot_param_.s2c_level_cost,
                            constants->countRegisteredSteps(0), boot_param_.s2c_scale);
-    runStep(*eval_, diagonals, shape, min_key_, true, result);
-    eval_->rescale(result);
+    runStep(*eval_, diagonals, shape, min_key_, true, result, true);
     out = std::move(result);
 }
 
@@ -251,9 +249,7 @@ void BootstrapperImpl::coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBas
         if (result.getDevice() != in.getDevice())
             throw RuntimeException(kDifferentDevicesMessage);
         runStep(*eval_, constants->getInvV0(device, k), shapeOf(rd, k, context_), use_min_key, true,
-                result);
-        if (k + 1 != L)
-            eval_->rescale(result);
+                result, k + 1 != L);
     }
     coeffToSlotScaling(result, L, n, s);
     out = std::move(result);

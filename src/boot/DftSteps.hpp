@@ -142,6 +142,16 @@ inline void rotatedSum(const HomEvaluatorImpl &eval, const std::vector<MsCiphert
                        const std::vector<u64> &idxs, MsCiphertext &out) {
     eval.rotSumMSRLWE(cts, idxs, out);
 }
+// The giant sum then the rescale; the ring form makes both in one pass.
+inline void rotatedSumRescaled(const HomEvaluatorImpl &eval, const std::vector<RingCiphertext> &cts,
+                               const std::vector<u64> &idxs, RingCiphertext &out) {
+    eval.rotSumRescale(cts, idxs, out);
+}
+inline void rotatedSumRescaled(const HomEvaluatorImpl &eval, const std::vector<MsCiphertext> &cts,
+                               const std::vector<u64> &idxs, MsCiphertext &out) {
+    eval.rotSumMSRLWE(cts, idxs, out);
+    eval.rescale(out);
+}
 
 // The giant sum with only the rotations by u = b d (and its negation):
 // block t must end rotated left by (t - g/2) u. With `cyclic` (step 0, g >=
@@ -180,11 +190,12 @@ void minKeyGiantSum(const HomEvaluatorImpl &eval, const std::vector<CiphertextBa
     out = std::move(acc);
 }
 
-// ct = the step's matrix times ct, with the rescale left to the caller
-// (counter 1 afterwards).
+// ct = the step's matrix times ct, then rescaled when `rescale`; without it
+// the rescale is left to the caller (counter 1 afterwards).
 template <EncryptionType ET>
 void runStep(const HomEvaluatorImpl &eval, const std::vector<Plaintext> &diagonals,
-             const StepShape &shape, bool min_key, bool cyclic_allowed, CiphertextBase<ET> &ct) {
+             const StepShape &shape, bool min_key, bool cyclic_allowed, CiphertextBase<ET> &ct,
+             bool rescale = false) {
     checkStep(shape, diagonals);
     const u64 b = shape.baby;
     const u64 g = shape.giant;
@@ -211,10 +222,15 @@ void runStep(const HomEvaluatorImpl &eval, const std::vector<Plaintext> &diagona
                     bs.cbegin() + static_cast<std::ptrdiff_t>(block.first_baby), gs.back());
     }
 
-    if (min_key)
+    if (min_key) {
         minKeyGiantSum(eval, gs, b * shape.stride, cyclic_allowed && shape.first && g >= 3, ct);
-    else
+        if (rescale)
+            eval.rescale(ct);
+    } else if (rescale) {
+        rotatedSumRescaled(eval, gs, shape.giant_amounts, ct);
+    } else {
         rotatedSum(eval, gs, shape.giant_amounts, ct);
+    }
 }
 
 // The levels of a budget beyond the radix steps, each spent as a

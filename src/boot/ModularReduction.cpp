@@ -50,17 +50,15 @@ RingCiphertext emptyLike(const RingCiphertext &ct) {
 
 // out = 2 in^2 - 1: the Chebyshev doubling T_2k = 2 T_k^2 - 1, one level.
 void chebyshevDouble(const HomEvaluatorImpl &eval, const RingCiphertext &in, RingCiphertext &out) {
-    eval.multWithoutRescale(in, in, out);
-    eval.rescale(out);
+    eval.square(in, out);
     eval.multInteger(out, 2, out);
     eval.sub(out, Complex(1.0), out);
 }
 
-// out = a b, rescaled.
+// out = a b, rescaled (operands at one level).
 void multRescale(const HomEvaluatorImpl &eval, const RingCiphertext &a, const RingCiphertext &b,
                  RingCiphertext &out) {
-    eval.multWithoutRescale(a, b, out);
-    eval.rescale(out);
+    eval.mult(a, b, out);
 }
 
 void multRescale(const HomEvaluatorImpl &eval, const RingCiphertext &a, double c,
@@ -135,8 +133,7 @@ void addTensor(const HomEvaluatorImpl &eval, const RingCiphertext &a, const Ring
 // out = relinearize(x), rescaled.
 void relinearizeRescale(const HomEvaluatorImpl &eval, const RingCiphertext &x,
                         RingCiphertext &out) {
-    eval.relinearize(x, out);
-    eval.rescale(out);
+    eval.relinearizeRescale(x, out);
 }
 
 // The storage of an unrelinearised sum of products and of one product, kept

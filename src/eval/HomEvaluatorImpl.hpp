@@ -219,6 +219,11 @@ public:
     // rescaled. Every check runs before out is written.
     void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
     void relinearize(const RingCiphertext &in, RingCiphertext &out) const;
+    // relinearize followed by rescale, the division by P and the rescale by
+    // the top prime made in one pass: word for word the two one after the
+    // other. Throws the checks of relinearize, then kLevelZero and
+    // kRescaleCounterNotPositive for the result, before out changes.
+    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const;
     void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                             RingCiphertext &out) const;
     void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
@@ -270,6 +275,14 @@ private:
     void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b) const;
     void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
                          RingCiphertext &out) const;
+    // multiplyChecked followed by the rescale, the relinearisation's
+    // division by P and the rescale's by the top prime made in one pass.
+    void multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                RingCiphertext &out) const;
+    // relinearizeChecked followed by rescaleChecked, in one pass for a
+    // three-polynomial input in NTT form; `aliased` when out is in.
+    void relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
+                                   RingCiphertext &out, bool aliased) const;
     // relinearize after its checks, with the key already fetched.
     void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                             RingCiphertext &out) const;
@@ -373,6 +386,12 @@ public:
     // give (no decomposition), all before out changes.
     void rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
                 RingCiphertext &out) const;
+    // rotSum followed by rescale: the division by P and the rescale by the
+    // top prime made in one pass, word for word what the two give one after
+    // the other. Throws what rotSum throws, then what rescale throws, before
+    // out changes.
+    void rotSumRescale(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                       RingCiphertext &out) const;
     static constexpr const char *kRotSumEmpty = "[rotSum] The list of ciphertexts is empty";
     static constexpr const char *kRotSumSizes = "ctxt and rot_idx have different size.";
 
@@ -449,6 +468,15 @@ private:
     // The left-rotation key of an amount below N/2 for a ciphertext at
     // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
     std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;
+    // The checks of rotSum; amounts receives the reduced amounts, keys the
+    // key of every amount other than 0.
+    void checkRotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                     std::vector<u64> &amounts,
+                     std::vector<std::shared_ptr<EvaluationKey>> &keys) const;
+    // rotSum after its checks, rescaled by the top prime when `rescale`.
+    void rotSumChecked(const std::vector<RingCiphertext> &cts, const std::vector<u64> &amounts,
+                       const std::vector<std::shared_ptr<EvaluationKey>> &keys, bool rescale,
+                       RingCiphertext &out) const;
     // The left-rotation key of an amount in 1 .. N/2 - 1 for a ciphertext at
     // `level` (loaded by the pack when it can); without one, null and
     // `steps` receives the pack's route through held keys. Throws the "is

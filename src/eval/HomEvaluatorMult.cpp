@@ -164,6 +164,60 @@ void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCipher
     product_scratch_->give(std::move(product));
 }
 
+void HomEvaluatorImpl::multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
+                                              RingCiphertext &out) const {
+    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
+    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
+    if (!product)
+        product = std::make_unique<RingCiphertext>(context_, false, true);
+    tensorChecked(a, b, *product);
+    // The operands were read into the product, so out may be one of them.
+    relinearizeRescaleChecked(*product, *key, out, false);
+    product_scratch_->give(std::move(product));
+}
+
+void HomEvaluatorImpl::relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
+                                                 RingCiphertext &out, bool aliased) const {
+    const Polynomial &body = in.getPoly(0);
+    const Polynomial &mask = in.getPoly(1);
+    if (in.getNumPoly() != 3 || !body.isNTT() || !mask.isNTT() || body.isModUp() ||
+        mask.isModUp()) {
+        relinearizeChecked(in, key, out);
+        rescaleChecked(out);
+        return;
+    }
+    const int counter = in.getRescaleCounter();
+    // An output of the result's shape receives the polynomials directly (the
+    // switch writes only after all its checks, and copies operands that are
+    // outputs); any other is reshaped only once they exist, so that a refusal
+    // leaves it as it was.
+    if (!aliased && out.getContext() == context_ && !out.isModUp() && out.getNumPoly() == 2) {
+        key_switcher_->keySwitchRescale(in.getPoly(2), key, body, mask, out.getPoly(0),
+                                        out.getPoly(1));
+    } else {
+        Polynomial new_body(context_, false, true), new_mask(context_, false, true);
+        key_switcher_->keySwitchRescale(in.getPoly(2), key, body, mask, new_body, new_mask);
+        prepareOutput(in, out, 2, aliased);
+        out.getPoly(0) = std::move(new_body);
+        out.getPoly(1) = std::move(new_mask);
+    }
+    utils::copyMetaData(in, out);
+    out.setRescaleCounter(counter - 1);
+}
+
+void HomEvaluatorImpl::relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
+    utils::throwIfCoeff(in);
+    if (in.getNumPoly() < 3)
+        throw RuntimeException(kRelinearizeShortInput);
+    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
+    // The checks of rescale, on the result's level and counter (those of in).
+    if (in.getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (in.getRescaleCounter() <= 0)
+        throw RuntimeException(kRescaleCounterNotPositive);
+    relinearizeRescaleChecked(in, *key, out, &out == &in);
+}
+
 void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                                           RingCiphertext &out) const {
     checkProductOperands(a, b);
@@ -180,8 +234,7 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
         throw RuntimeException(kRescaleCountersNotZero);
     if (a.getLevel() == b.getLevel()) {
         checkProductOperands(a, b);
-        multiplyChecked(a, b, out);
-        rescaleChecked(out);
+        multiplyRescaleChecked(a, b, out);
         return;
     }
     // The operand at the higher level comes down to the other's first; the
@@ -194,14 +247,12 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
     checkProductOperands(left, right);
-    multiplyChecked(left, right, out);
-    rescaleChecked(out);
+    multiplyRescaleChecked(left, right, out);
 }
 
 void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
     checkProductOperands(a, a);
-    multiplyChecked(a, a, out);
-    rescaleChecked(out);
+    multiplyRescaleChecked(a, a, out);
 }
 
 } // namespace Quelt

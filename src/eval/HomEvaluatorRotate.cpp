@@ -23,6 +23,7 @@
 #include <bit>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -369,8 +370,9 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u6
 
 // ---- Sums of rotations ---------------------------------------------------------
 
-void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                              RingCiphertext &out) const {
+void HomEvaluatorImpl::checkRotSum(const std::vector<RingCiphertext> &cts,
+                                   const std::vector<u64> &idxs, std::vector<u64> &amounts,
+                                   std::vector<std::shared_ptr<EvaluationKey>> &keys) const {
     if (cts.empty())
         throw RuntimeException(kRotSumEmpty);
     utils::throwIfCoeff(cts[0]);
@@ -381,45 +383,108 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     }
     if (idxs.size() != cts.size())
         throw RuntimeException(kRotSumSizes);
-    std::vector<u64> amounts(idxs.size());
+    amounts.resize(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
     // Every key is found before anything is computed.
-    std::vector<std::shared_ptr<EvaluationKey>> keys(cts.size());
+    keys.assign(cts.size(), nullptr);
     for (u64 i = 0; i < cts.size(); ++i)
         if (amounts[i] != 0)
             keys[i] = leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
-    // The switched masks, summed over the extended basis, then one division
-    // by P; the sum is built apart from out, which may be one of cts.
-    std::optional<RingCiphertext> extended;
-    std::vector<Polynomial> digits;
-    for (u64 i = 0; i < cts.size(); ++i) {
-        if (amounts[i] == 0)
-            continue;
-        Polynomial mask = Polynomial::shapedLike(cts[i].getPoly(1));
-        rotatePoly(cts[i].getPoly(1), amounts[i], mask);
-        key_switcher_->modUpPQ(mask, digits);
-        RingCiphertext pair = key_switcher_->multEvalKey(digits, *keys[i]);
-        if (extended)
-            addWithoutCheck(*extended, pair, *extended);
-        else
-            extended = std::move(pair);
-    }
-    RingCiphertext sum(context_, false, true);
-    if (extended) {
-        key_switcher_->getFastBaseConv().modDown(extended->getPolyVector(), sum.getPolyVector(),
-                                                 true);
-        utils::copyMetaData(cts[0], sum);
-    } else {
-        sum = cts[0];
-    }
-    for (u64 i = 0; i < cts.size(); ++i) {
+}
+
+void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                              RingCiphertext &out) const {
+    std::vector<u64> amounts;
+    std::vector<std::shared_ptr<EvaluationKey>> keys;
+    checkRotSum(cts, idxs, amounts, keys);
+    rotSumChecked(cts, amounts, keys, false, out);
+}
+
+void HomEvaluatorImpl::rotSumRescale(const std::vector<RingCiphertext> &cts,
+                                     const std::vector<u64> &idxs, RingCiphertext &out) const {
+    std::vector<u64> amounts;
+    std::vector<std::shared_ptr<EvaluationKey>> keys;
+    checkRotSum(cts, idxs, amounts, keys);
+    // The checks of rescale, on the sum's level and counter (those of cts[0]).
+    if (cts[0].getLevel() == 0)
+        throw RuntimeException(kLevelZero);
+    if (cts[0].getRescaleCounter() <= 0)
+        throw RuntimeException(kRescaleCounterNotPositive);
+    rotSumChecked(cts, amounts, keys, true, out);
+}
+
+void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
+                                     const std::vector<u64> &amounts,
+                                     const std::vector<std::shared_ptr<EvaluationKey>> &keys,
+                                     bool rescale, RingCiphertext &out) const {
+    const PrimeModuli &chain = context_->getPrimeModuli();
+    std::vector<u64> rotated;
+    for (u64 i = 0; i < cts.size(); ++i)
         if (amounts[i] != 0)
-            rotatePolyAndAdd(cts[i].getPoly(0), amounts[i], sum.getPoly(0));
-        else if (extended || i != 0)
+            rotated.push_back(i);
+    if (rotated.empty()) {
+        RingCiphertext sum = cts[0];
+        for (u64 i = 1; i < cts.size(); ++i)
             addWithoutCheck(sum, cts[i], sum);
+        if (rescale)
+            rescaleChecked(sum);
+        out = std::move(sum);
+        return;
     }
-    out = std::move(sum);
+    // What joins the switched masks: the rotated bodies, and the ciphertexts
+    // rotated by 0 as they are.
+    Polynomial add_body = Polynomial::shapedLike(cts[0].getPoly(0));
+    Polynomial add_mask = Polynomial::shapedLike(cts[0].getPoly(1));
+    bool body_written = false;
+    bool mask_written = false;
+    for (u64 i = 0; i < cts.size(); ++i) {
+        if (amounts[i] != 0) {
+            if (body_written)
+                rotatePolyAndAdd(cts[i].getPoly(0), amounts[i], add_body);
+            else
+                rotatePoly(cts[i].getPoly(0), amounts[i], add_body);
+            body_written = true;
+            continue;
+        }
+        for (auto [from, to, written] :
+             {std::tuple{&cts[i].getPoly(0), &add_body, &body_written},
+              std::tuple{&cts[i].getPoly(1), &add_mask, &mask_written}}) {
+            if (*written)
+                chain.add(*to, *from, *to);
+            else
+                *to = *from;
+            *written = true;
+        }
+    }
+    if (!mask_written)
+        std::fill(add_mask.getLimb(0),
+                  add_mask.getLimb(0) + (add_mask.getLevel() + 1) * add_mask.getDegree(), u64{0});
+    // The switched masks are summed over the extended basis limb by limb and
+    // divided by P once, the addends and the rescale joined to that pass.
+    std::vector<EvaluationKey *> switch_keys;
+    for (const u64 i : rotated)
+        switch_keys.push_back(keys[i].get());
+    Polynomial rotated_mask = Polynomial::shapedLike(cts[0].getPoly(1));
+    Polynomial body(context_, false, true), mask(context_, false, true);
+    key_switcher_->keySwitchSum(
+        cts[0].getLevel(), rotated.size(),
+        [&](u64 c) -> const Polynomial & {
+            rotatePoly(cts[rotated[c]].getPoly(1), amounts[rotated[c]], rotated_mask);
+            return rotated_mask;
+        },
+        switch_keys, &add_body, &add_mask, rescale, body, mask);
+    const int counter = cts[0].getRescaleCounter();
+    const u64 log_slots = cts[0].getLogSlots();
+    const EncodingType encoding = cts[0].getEncodingType();
+    const bool aliased =
+        std::any_of(cts.begin(), cts.end(), [&](const RingCiphertext &ct) { return &ct == &out; });
+    prepareOutput(cts[0], out, 2, aliased);
+    out.getPoly(0) = std::move(body);
+    out.getPoly(1) = std::move(mask);
+    out.setLogSlots(log_slots);
+    out.setEncodingType(encoding);
+    out.setRescaleCounter(rescale ? counter - 1 : counter);
 }
 
 // ---- Rotate-reduce -------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <optional>
 
 namespace Quelt {
@@ -306,6 +307,72 @@ void KeySwitcher::keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial
                               decompose_data_.getHatQInvMod(kHostDevice), mask_parts.data(),
                               body_parts.data(), body.getLimb(0), mask.getLimb(0),
                               ws->scratch.getData());
+    pool_->give(std::move(ws));
+}
+
+void KeySwitcher::keySwitchRescale(const Polynomial &in, EvaluationKey &key,
+                                   const Polynomial &add_body, const Polynomial &add_mask,
+                                   Polynomial &body, Polynomial &mask) const {
+    checkInput(in);
+    // Operands that are outputs are copied first: the outputs get their new
+    // shape before the operands are read.
+    auto apart = [&](const Polynomial &p, std::optional<Polynomial> &copy) -> const Polynomial & {
+        if (&p == &body || &p == &mask)
+            copy.emplace(p);
+        return copy ? *copy : p;
+    };
+    std::optional<Polynomial> in_copy, body_copy, mask_copy;
+    const Polynomial &source = apart(in, in_copy);
+    const Polynomial &addend_body = apart(add_body, body_copy);
+    const Polynomial &addend_mask = apart(add_mask, mask_copy);
+    keySwitchSum(
+        in.getLevel(), 1, [&](std::uint64_t) -> const Polynomial & { return source; }, {&key},
+        &addend_body, &addend_mask, true, body, mask);
+}
+
+void KeySwitcher::keySwitchSum(std::uint64_t level, std::uint64_t count,
+                               const std::function<const Polynomial &(std::uint64_t)> &input,
+                               const std::vector<EvaluationKey *> &keys, const Polynomial *add_body,
+                               const Polynomial *add_mask, bool rescale, Polynomial &body,
+                               Polynomial &mask) const {
+    const u64 L = base_conv_.getNumBasePrimes();
+    if (count == 0 || keys.size() != count || level >= L || (rescale && level == 0) ||
+        (add_body == nullptr) != (add_mask == nullptr) || (rescale && add_body == nullptr))
+        throw RuntimeException(kInputShapeMessage);
+    if (add_body != nullptr)
+        for (const Polynomial *addend : {add_body, add_mask})
+            if (addend->getDevice().type != Device::kHost || addend->getLevel() != level ||
+                !addend->isNTT() ||
+                !fitsChain(*addend, primes_, base_conv_.getDegree(), L, level + 1) ||
+                addend == &body || addend == &mask)
+                throw RuntimeException(kInputShapeMessage);
+    if (&body == &mask)
+        throw RuntimeException(kSameOutputMessage);
+    const u64 D = base_conv_.getNumDigits(level);
+    std::vector<std::vector<const u64 *>> mask_parts(count), body_parts(count);
+    for (u64 c = 0; c < count; ++c)
+        hostKeyParts(*keys[c], D, mask_parts[c], body_parts[c]);
+    std::unique_ptr<Workspace> ws = takeWorkspace();
+    shapeOutput(body, rescale ? level - 1 : level);
+    shapeOutput(mask, rescale ? level - 1 : level);
+    for (u64 c = 0; c < count; ++c) {
+        const Polynomial &in = input(c);
+        checkInput(in);
+        if (in.getLevel() != level || &in == &body || &in == &mask)
+            throw RuntimeException(kInputShapeMessage);
+        FastBaseConv::Step step;
+        step.first = c == 0;
+        step.last = c + 1 == count;
+        if (add_body != nullptr) {
+            step.add_body = add_body->getLimb(0);
+            step.add_mask = add_mask->getLimb(0);
+        }
+        step.rescale = rescale;
+        base_conv_.keySwitchSumLimbs(in.getLimb(0), level, in.isNTT(),
+                                     decompose_data_.getHatQInvMod(kHostDevice),
+                                     mask_parts[c].data(), body_parts[c].data(), step,
+                                     body.getLimb(0), mask.getLimb(0), ws->scratch.getData());
+    }
     pool_->give(std::move(ws));
 }
 

@@ -6,6 +6,7 @@
 #include "arith/RNSDecomposeData.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -129,6 +130,42 @@ public:
     // not span the extended basis.
     void keySwitch(const Polynomial &in, EvaluationKey &key, Polynomial &body,
                    Polynomial &mask) const;
+
+    // keySwitch of `in` (at level l >= 1) with add_body and add_mask added to
+    // the two results and both rescaled by q_l: body and mask receive, word
+    // for word, the rescales of add_body + the switched body and add_mask +
+    // the switched mask, at level l - 1 in NTT form, in one pass over the
+    // limbs. The addends are host polynomials of the context at level l in
+    // NTT form. Outputs of another shape are replaced; either may be an
+    // operand. Throws, before any output is written: the messages of
+    // modUpPQ, kInputShapeMessage for level 0 or an addend that does not fit,
+    // kSameOutputMessage when body and mask are one polynomial, then the key
+    // messages of keySwitch.
+    void keySwitchRescale(const Polynomial &in, EvaluationKey &key, const Polynomial &add_body,
+                          const Polynomial &add_mask, Polynomial &body, Polynomial &mask) const;
+
+    // The sum over c < count of the key switches of input(c) under
+    // *keys[c], all at `level`, summed over the extended basis and divided
+    // by P once; add_body and add_mask (both or neither; host polynomials of
+    // the context at `level` in NTT form) are added to the two sums, and with
+    // `rescale` both are then rescaled by q_level. body and mask receive,
+    // word for word, what the switches one by one, the additions and the
+    // rescale give, at level (level - 1 with rescale) in NTT form. input(c)
+    // is called once per c, in order; the polynomial it returns is read
+    // before the next call. No digit and no sum over the extended basis is
+    // stored beyond one target limb's. Throws, before any output is written:
+    // kInputShapeMessage for no input, a key count other than count, a level
+    // outside the chain, level 0 with rescale, a rescale without addends or
+    // addends that do not fit or are outputs; kSameOutputMessage when body
+    // and mask are one polynomial; the key messages of keySwitch. An input
+    // that fails the checks of keySwitch, is at another level or is an
+    // output throws kInputShapeMessage (or the accelerator-only failure)
+    // when it is reached, leaving the outputs unspecified.
+    void keySwitchSum(std::uint64_t level, std::uint64_t count,
+                      const std::function<const Polynomial &(std::uint64_t)> &input,
+                      const std::vector<EvaluationKey *> &keys, const Polynomial *add_body,
+                      const Polynomial *add_mask, bool rescale, Polynomial &body,
+                      Polynomial &mask) const;
 
     // keySwitch for a polynomial whose digits modUpPQ already made, each
     // read through `permutation` (N words, word w of a limb taken from word

@@ -347,6 +347,61 @@ TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
     expectSameWords(out, before);
 }
 
+// The giant sums of the homomorphic transforms: rotSum then rescale in one
+// pass, word for word the two one after the other.
+TEST_F(HomEvaluatorRotate, RotSumRescaleEqualsRotSumThenRescale) {
+    const u64 half = halfDegree();
+    const HomEvaluator eval(context(), packWith({1, 3, 7}));
+    const HomEvaluatorImpl &impl = *detail::HomEvaluatorAccess::impl(eval);
+    std::vector<RingCiphertext> cts;
+    for (u64 i = 0; i < 4; ++i) {
+        RingCiphertext product(context(), false, true);
+        eval.multWithoutRescale(encrypt(randomMessage()), std::complex<double>(0.5, 0.25), product);
+        cts.push_back(product);
+    }
+    for (const std::vector<u64> &idxs :
+         {std::vector<u64>{1, 0, half + 3, 7}, std::vector<u64>{0, 1, 3, 7},
+          std::vector<u64>{0, 0, half, 0}}) {
+        SCOPED_TRACE(idxs[0] * 1000 + idxs[1] * 100 + idxs[2] + idxs[3]);
+        RingCiphertext want(context(), false, true), got(context(), false, true);
+        eval.rotSum(cts, idxs, want);
+        eval.rescale(want);
+        impl.rotSumRescale(cts, idxs, got);
+        expectSameWords(got, want);
+        EXPECT_EQ(got.getLevel(), cts[0].getLevel() - 1);
+        EXPECT_EQ(got.getRescaleCounter(), 0);
+        // out may be one of the inputs.
+        std::vector<RingCiphertext> aliased = cts;
+        impl.rotSumRescale(aliased, idxs, aliased[2]);
+        expectSameWords(aliased[2], want);
+    }
+    // The checks of rotSum, then those of rescale, before out changes.
+    RingCiphertext out = cts[0];
+    const RingCiphertext before = out;
+    expectThrowsMessage(
+        [&] {
+            impl.rotSumRescale(cts, {1, 3}, out);
+        },
+        HomEvaluatorImpl::kRotSumSizes);
+    const std::vector<RingCiphertext> fresh = {encrypt(randomMessage()), encrypt(randomMessage())};
+    expectThrowsMessage(
+        [&] {
+            impl.rotSumRescale(fresh, {1, 3}, out);
+        },
+        HomEvaluatorImpl::kRescaleCounterNotPositive);
+    std::vector<RingCiphertext> bottom(2, RingCiphertext(context(), false, true));
+    for (u64 i = 0; i < 2; ++i) {
+        eval.levelDown(fresh[i], 0, bottom[i]);
+        bottom[i].setRescaleCounter(1);
+    }
+    expectThrowsMessage(
+        [&] {
+            impl.rotSumRescale(bottom, {1, 3}, out);
+        },
+        HomEvaluatorImpl::kLevelZero);
+    expectSameWords(out, before);
+}
+
 TEST_F(HomEvaluatorRotate, HoistedRotationsEqualSingleOnes) {
     const u64 half = halfDegree();
     const HomEvaluator eval(context(), packWith({1, 3, 5, half - 1}));

@@ -22,7 +22,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace Quelt;
@@ -461,4 +463,175 @@ TEST(KeySwitcherTest, WholeSwitchRefusals) {
     // No output was reshaped or written.
     EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
     EXPECT_EQ(QueltTest::wordsOf(body), before);
+}
+
+// The switch fused with the addition of two polynomials and the rescale:
+// word for word the switch, the additions and rescaleTwo made one after the
+// other, with four, two, one and five temporary primes.
+TEST(KeySwitcherTest, FusedRescaleEqualsSwitchAddAndRescale) {
+    for (const Context &ctx : {rankOneContext(), degreeTenContext(), wideContext(), fxContext()}) {
+        const KeySwitcher ks(ctx);
+        const PrimeModuli &chain = ctx->getPrimeModuli();
+        auto key = makeEmptyMultKey(ctx);
+        fillKey(*key, 17);
+        Polynomial body(ctx, false, true), mask(ctx, false, true);
+        for (u64 level : {getLength(ctx) - 1, u64{1}, u64{2}})
+            for (bool ntt : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level
+                                                << (ntt ? ", NTT" : ", coefficients"));
+                const Polynomial in = somePolynomial(ctx, level, ntt, level * 3 + ntt);
+                const Polynomial add_body = somePolynomial(ctx, level, true, level + 50);
+                const Polynomial add_mask = somePolynomial(ctx, level, true, level + 70);
+                Polynomial want_body(ctx, false, true), want_mask(ctx, false, true);
+                ks.keySwitch(in, *key, want_body, want_mask);
+                chain.add(add_body, want_body, want_body);
+                chain.add(add_mask, want_mask, want_mask);
+                chain.rescaleTwo(want_body, want_mask);
+                ks.keySwitchRescale(in, *key, add_body, add_mask, body, mask);
+                EXPECT_EQ(body.getLevel(), level - 1);
+                EXPECT_TRUE(body.isNTT() && mask.isNTT() && !body.isModUp());
+                EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+                // The outputs may be the operands.
+                Polynomial in_out = in, add_out = add_mask;
+                ks.keySwitchRescale(in_out, *key, add_body, add_out, in_out, add_out);
+                EXPECT_EQ(QueltTest::wordsOf(in_out), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(add_out), QueltTest::wordsOf(want_mask));
+            }
+    }
+}
+
+TEST(KeySwitcherTest, FusedRescaleRefusals) {
+    const Context &ctx = fxContext();
+    const KeySwitcher ks(ctx);
+    const Polynomial in = somePolynomial(ctx, 6, true, 1);
+    const Polynomial add = somePolynomial(ctx, 6, true, 2);
+    auto key = makeEmptyMultKey(ctx);
+    fillKey(*key, 5);
+    Polynomial body(ctx, false, true), mask(ctx, false, true);
+    const std::vector<u64> before = QueltTest::wordsOf(body);
+    const Polynomial bottom = somePolynomial(ctx, 0, true, 3);
+    const Polynomial lower = somePolynomial(ctx, 5, true, 4);
+    const Polynomial coefficients = somePolynomial(ctx, 6, false, 5);
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { ks.keySwitchRescale(bottom, *key, bottom, bottom, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, lower, add, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, add, coefficients, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchRescale(in, *key, add, add, body, body); },
+         KeySwitcher::kSameOutputMessage},
+    };
+    for (const auto &[call, message] : cases)
+        expectThrowsMessage(call, message);
+    auto cut = makeEmptyRotKey(ctx, 1, 1);
+    fillKey(*cut, 6);
+    expectThrowsMessage([&] { ks.keySwitchRescale(in, *cut, add, add, body, mask); },
+                        KeySwitcher::kKeyDigitsMessage);
+    EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
+    EXPECT_EQ(QueltTest::wordsOf(body), before);
+}
+
+// A sum of switches: word for word the products summed over the extended
+// basis (multEvalKey), one mod-down, the additions and the rescale.
+TEST(KeySwitcherTest, SumOfSwitchesEqualsOneDivisionOfTheSummedProducts) {
+    for (const Context &ctx : {rankOneContext(), degreeTenContext(), wideContext(), fxContext()}) {
+        const KeySwitcher ks(ctx);
+        const PrimeModuli &chain = ctx->getPrimeModuli();
+        std::vector<std::shared_ptr<EvaluationKey>> owned;
+        std::vector<EvaluationKey *> keys;
+        for (u64 c = 0; c < 3; ++c) {
+            owned.push_back(makeEmptyMultKey(ctx));
+            fillKey(*owned.back(), 21 + c);
+            keys.push_back(owned.back().get());
+        }
+        for (u64 level : {getLength(ctx) - 1, u64{1}})
+            for (u64 count : {u64{1}, u64{3}}) {
+                SCOPED_TRACE(testing::Message() << "N " << getDegree(ctx) << ", level " << level
+                                                << ", " << count << " inputs");
+                std::vector<Polynomial> ins;
+                for (u64 c = 0; c < count; ++c)
+                    ins.push_back(somePolynomial(ctx, level, true, 100 + 10 * level + c));
+                const Polynomial add_body = somePolynomial(ctx, level, true, 7);
+                const Polynomial add_mask = somePolynomial(ctx, level, true, 8);
+                std::optional<CiphertextBase<EncryptionType::RLWE>> extended;
+                std::vector<Polynomial> digits;
+                for (u64 c = 0; c < count; ++c) {
+                    ks.modUpPQ(ins[c], digits);
+                    auto pair = ks.multEvalKey(digits, *keys[c]);
+                    if (extended)
+                        for (u64 p = 0; p < 2; ++p)
+                            chain.add(extended->getPoly(p), pair.getPoly(p), extended->getPoly(p));
+                    else
+                        extended = std::move(pair);
+                }
+                PolynomialVector down(ctx, 2, false, true);
+                ks.getFastBaseConv().modDown(extended->getPolyVector(), down, true);
+                const std::vector<EvaluationKey *> used(keys.begin(), keys.begin() + count);
+                auto input = [&](u64 c) -> const Polynomial & { return ins[c]; };
+                Polynomial body(ctx, false, true), mask(ctx, false, true);
+                ks.keySwitchSum(level, count, input, used, nullptr, nullptr, false, body, mask);
+                EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(down.getPoly(0)));
+                EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(down.getPoly(1)));
+                Polynomial want_body = down.getPoly(0), want_mask = down.getPoly(1);
+                chain.add(add_body, want_body, want_body);
+                chain.add(add_mask, want_mask, want_mask);
+                ks.keySwitchSum(level, count, input, used, &add_body, &add_mask, false, body, mask);
+                EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+                chain.rescaleTwo(want_body, want_mask);
+                ks.keySwitchSum(level, count, input, used, &add_body, &add_mask, true, body, mask);
+                EXPECT_EQ(body.getLevel(), level - 1);
+                EXPECT_EQ(QueltTest::wordsOf(body), QueltTest::wordsOf(want_body));
+                EXPECT_EQ(QueltTest::wordsOf(mask), QueltTest::wordsOf(want_mask));
+            }
+    }
+}
+
+TEST(KeySwitcherTest, SumOfSwitchesRefusals) {
+    const Context &ctx = fxContext();
+    const KeySwitcher ks(ctx);
+    const Polynomial in = somePolynomial(ctx, 6, true, 1);
+    const Polynomial add = somePolynomial(ctx, 6, true, 2);
+    const Polynomial lower = somePolynomial(ctx, 5, true, 3);
+    auto key = makeEmptyMultKey(ctx);
+    fillKey(*key, 5);
+    auto cut = makeEmptyRotKey(ctx, 1, 1);
+    fillKey(*cut, 6);
+    auto input = [&](u64) -> const Polynomial & { return in; };
+    Polynomial body(ctx, false, true), mask(ctx, false, true);
+    const std::vector<u64> before = QueltTest::wordsOf(body);
+    const std::vector<EvaluationKey *> one = {key.get()};
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { ks.keySwitchSum(6, 0, input, {}, nullptr, nullptr, false, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(6, 2, input, one, nullptr, nullptr, false, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] {
+             ks.keySwitchSum(getLength(ctx), 1, input, one, nullptr, nullptr, false, body, mask);
+         },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(0, 1, input, one, &add, &add, true, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(6, 1, input, one, nullptr, nullptr, true, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(6, 1, input, one, &add, nullptr, false, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(6, 1, input, one, &lower, &add, false, body, mask); },
+         KeySwitcher::kInputShapeMessage},
+        {[&] { ks.keySwitchSum(6, 1, input, one, &add, &add, false, body, body); },
+         KeySwitcher::kSameOutputMessage},
+        {[&] { ks.keySwitchSum(6, 1, input, {cut.get()}, nullptr, nullptr, false, body, mask); },
+         KeySwitcher::kKeyDigitsMessage},
+    };
+    for (const auto &[call, message] : cases)
+        expectThrowsMessage(call, message);
+    EXPECT_EQ(body.getLevel(), getLength(ctx) - 1);
+    EXPECT_EQ(QueltTest::wordsOf(body), before);
+    // An input at another level is refused when it is reached.
+    auto low = [&](u64) -> const Polynomial & { return lower; };
+    expectThrowsMessage(
+        [&] { ks.keySwitchSum(6, 1, low, one, nullptr, nullptr, false, body, mask); },
+        KeySwitcher::kInputShapeMessage);
 }
