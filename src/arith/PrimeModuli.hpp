@@ -185,7 +185,8 @@ public:
     // Plaintexts times accumulated key-switched parts over the extended walk
     // of out: out_j = sum_k mx_k ix_k.poly_j for j <= n. Same checks as
     // innerProductMSRLWE (own name "innerProductMSRLWEv2"; no stride), a
-    // term lacking a polynomial or limb throws kInnerProductTermMessage.
+    // term lacking a polynomial or limb throws kInnerProductTermMessage, a
+    // plaintext or polynomial below out's level kDifferentLevelsMessage.
     template <typename ItM, typename AccM, typename ItX, typename AccX>
     void innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
                               PolyIterV2<ItX, AccX> ix, PolynomialVector &out, u64 n) const;
@@ -197,8 +198,10 @@ public:
     // "frobeniusAndInnerProduct"; then kEmptyInnerProductMessage, the
     // output's level and mod-up checks, kInnerProductShapeMessage,
     // kInnerProductExponentMessage (fewer exponents than terms, or an even
-    // one), kInnerProductTermMessage (in holds fewer than n + 1 polynomials
-    // or lacks a limb), kDifferentDevicesMessage (in on another device).
+    // one), kInnerProductTermMessage (in holds fewer than n + 1 polynomials),
+    // kDifferentDevicesMessage (in on another device), kInnerProductTermMessage
+    // (a limb missing), kDifferentLevelsMessage (a plaintext or polynomial
+    // below out's level).
     // out must not share polynomials with in.
     template <typename ItM, typename AccM>
     void frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,

@@ -204,7 +204,7 @@ void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<It
                                        u64 n) const {
     // The output vector's getters check that its polynomials agree in level
     // and mod-up state; that check comes first.
-    out.getLevel();
+    const u64 level = out.getLevel();
     out.isModUp();
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
@@ -227,6 +227,13 @@ void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<It
                 held = held && (ix + step).holdsLimb(j, top, degree_);
             if (!held)
                 throw RuntimeException(kInnerProductTermMessage);
+            // A term below the output's level has no valid residues on the
+            // upper limbs of the walk.
+            bool level_ok = (mx_first + step).termLevel() >= level;
+            for (u64 j = 0; j < rows; ++j)
+                level_ok = level_ok && (ix + step).termLevel(j) >= level;
+            if (!level_ok)
+                throw RuntimeException(kDifferentLevelsMessage);
         }
     }
     if (out.getPoly(0).getDevice() != device)
@@ -247,7 +254,7 @@ void PrimeModuli::frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first,
     dispatch(device, "frobeniusAndInnerProductCUDA", "frobeniusAndInnerProduct");
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
-    out.getLevel();
+    const u64 level = out.getLevel();
     out.isModUp();
     const u64 rows = n + 1;
     detail::checkInnerProductOutputs(*this, out, rows);
@@ -264,15 +271,20 @@ void PrimeModuli::frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first,
     using Step = typename PolyIter<ItM, AccM>::difference_type;
     {
         const u64 top = primes.back();
-        bool held = true;
-        for (u64 k = 0; k < count; ++k)
+        bool held = true, level_ok = true;
+        for (u64 k = 0; k < count; ++k) {
             held = held && (mx_first + static_cast<Step>(k)).holdsLimb(top, degree_);
+            level_ok = level_ok && (mx_first + static_cast<Step>(k)).termLevel() >= level;
+        }
         for (u64 j = 0; j < rows; ++j) {
             const Polynomial &p = in.getPoly(j);
             held = held && p.getDegree() == degree_ && p.getData().size() / degree_ > top;
+            level_ok = level_ok && p.getLevel() >= level;
         }
         if (!held)
             throw RuntimeException(kInnerProductTermMessage);
+        if (!level_ok)
+            throw RuntimeException(kDifferentLevelsMessage);
     }
 
     // Slot tables of X -> X^e, one per term.

@@ -405,6 +405,9 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
     parts.emplace_back(ctx(), 3, true, true);
     std::vector<PolynomialVector> short_parts;
     short_parts.emplace_back(ctx(), 2, true, true);
+    std::vector<PolynomialVector> low_parts;
+    low_parts.emplace_back(ctx(), 3, true, true);
+    low_parts[0].setLevel(1);
 
     const std::vector<Case> cases = {
         {"empty range", [&] { ip(chain(), none_const, one, one, up, up2); },
@@ -512,6 +515,20 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
                                           makeIxPolyIterBx(short_parts.begin()), out, 2);
          },
          kInnerProductTermMessage},
+        {"v2: part below the output level",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
+                                          makePolyIter(one_const.end()),
+                                          makeIxPolyIterBx(low_parts.begin()), out, 2);
+         },
+         PrimeModuli::kDifferentLevelsMessage},
+        {"frobenius: input below the output level",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), low_parts[0], out, 2,
+                                              {5});
+         },
+         PrimeModuli::kDifferentLevelsMessage},
         {"v2: too few outputs",
          [&] {
              chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
