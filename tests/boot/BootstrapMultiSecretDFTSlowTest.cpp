@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Quelt::test {
 namespace {
@@ -67,8 +68,11 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
     // held keys.
     generator.genFuseRotKeyBundle();
     expectStop(detail::kUnreachableRotation);
-    // With the rotation keys of bootstrapping the transform completes.
-    generator.genRotKeysForBootstrap(getLogFullSlots(ctx), true);
+    // With the rotation keys of its split the transform completes.
+    std::vector<u64> bounds;
+    for (u64 r : rd.log_radices)
+        bounds.push_back((bounds.empty() ? 0 : bounds.back()) + r);
+    generator.genRotKeysForBootstrap(bounds, true);
     MsCiphertext prepared = ct;
     boot.prepareFusedRaise(prepared);
     MsCiphertext out(ctx, false, true);
