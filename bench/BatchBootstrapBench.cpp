@@ -13,7 +13,8 @@
 // to back with BM_BootstrapFGb/1, which took 17.2 s per bootstrap, 24.4 bits
 // mean and 21.7 bits minimum, 3.9 GiB): batch of two 31.1 s, 15.6 s per
 // ciphertext, 24.9 bits mean and 21.7 bits minimum; bootstrapMStoSS 27.9 s,
-// 24.9 / 21.5 bits; 6.6 GiB.
+// 24.9 / 21.5 bits; 6.6 GiB. A second pair of runs: 17.2 s single, batch of
+// two 27.0 s (13.5 s per ciphertext).
 
 #include "PeakMemory.hpp"
 #include "Quelt/Bootstrapper.hpp"
