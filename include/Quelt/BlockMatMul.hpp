@@ -81,10 +81,8 @@ void blockMatMul2DBSGS(const HomEvaluator &eval,
                        std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts_out,
                        std::uint64_t baby_step, std::uint64_t num_diag, std::uint64_t stride);
 
-// The multi-secret form of the above. Multi-secret rotations need a key
-// switch that this build has no host kernel for: after the preconditions
-// every call throws "Cannot support the function 'mulVector' in the current
-// build configuration", with the outputs unchanged.
+// The multi-secret form of the above: every secret's messages follow the
+// formula.
 void blockMatMul2DBSGS(const HomEvaluator &eval,
                        const std::vector<CiphertextBase<EncryptionType::MSRLWE>> &ctxts,
                        const std::vector<std::vector<Plaintext>> &diags,

@@ -220,10 +220,7 @@ public:
     // different devices." when in and out are on different devices, and on a
     // small-parameter bootstrapper with an input of another context "[bootstrap]
     // ctxt_out should have the same context as bootstrapper" unless out carries
-    // the bootstrapper's context. This build has no host kernel for the
-    // multi-secret key switch: past its checks the step throws "Cannot support
-    // the function 'mulVector' in the current build configuration", leaving out
-    // unchanged.
+    // the bootstrapper's context. out changes only when the step completes.
     void slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
                                      HomEvaluator::CiphertextMSRLWE &out,
                                      std::pair<u64, u64> range) const;
@@ -259,10 +256,8 @@ public:
     // results before enableConjInvOutput: "[Bootstrapper]
     // enableConjInvOutput must be performed in advance if you want to use the
     // conjugate invariant  output."; a missing output or complex evaluator
-    // names the enable operation to run. This build has no host kernel for
-    // the multi-secret key switch: after the checks every call stops with
-    // "Cannot support the function 'mulVector' in the current build
-    // configuration". The output lists change only when a call succeeds.
+    // names the enable operation to run. The output lists change only when a
+    // call succeeds.
     using CiphertextMSRLWE = HomEvaluator::CiphertextMSRLWE;
 
     void bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,

@@ -375,11 +375,11 @@ public:
                       std::vector<Plaintext>::const_iterator last,
                       std::vector<Ciphertext>::const_iterator cts, Ciphertext &out) const;
     // Plaintext-weighted sums of Bx lists (each bxs[i]'s list, copied) and of
-    // the automorphisms X -> X^exponents[i] of in's list. This build has no
-    // kernel for them: after the argument checks they throw "Cannot support
-    // the function 'mulVector' in the current build configuration" and
-    // "Cannot support the function 'frobeniusAndMulVector' in the current
-    // build configuration"; out is not changed.
+    // the automorphisms X -> X^exponents[i] of in's list (odd exponents),
+    // polynomial by polynomial; out takes the first list's length, level and
+    // mod-up state. A plaintext or list that lacks a limb of that shape is
+    // refused ("[PrimeModuli] An inner product term lacks a limb of the
+    // walk."); out changes only when the sum is made.
     void innerProductBx(std::vector<Plaintext>::const_iterator first,
                         std::vector<Plaintext>::const_iterator last,
                         std::vector<Bx>::const_iterator bxs, Bx &out) const;
@@ -410,13 +410,9 @@ public:
     // A multi-secret ciphertext of k secrets holds its bodies first and the
     // shared mask last; it may carry fewer bodies than the context has
     // secrets, and k is then its polynomial count minus one. Only the mask is
-    // key-switched. This build has no host kernel for the multi-secret key
-    // switch: every operation below that reaches one (a rotation by an amount
-    // other than 0, conjugation, switchKeyMSRLWE, rotSumMSRLWE with a
-    // non-zero amount, the lazy and light rotations, innerProductMSRLWE)
-    // throws "Cannot support the function 'mulVector' in the current build
-    // configuration" after the checks listed, and leaves its outputs as they
-    // were (the light rotation has resized its bx). Bx operands are unwrapped to their polynomial lists ("[Bx] The
+    // key-switched, whatever k is. An operation refused by the checks listed
+    // leaves its outputs as they were (the light rotation has resized its
+    // bx). Bx operands are unwrapped to their polynomial lists ("[Bx] The
     // handle holds no polynomial list." for a handle without one).
 
     // ax's polynomial 0 = the mask, bx's polynomial i = body i, deep copies;

@@ -24,10 +24,8 @@ class SStoMSBisectionKeyBundle;
 // are built apart from the outputs, which change only when an operation
 // completes.
 //
-// This build has no host kernel for the multi-secret key switch: SStoMS,
-// IncreaseNS and SStoMSBisection throw "Cannot support the function
-// 'mulVector' in the current build configuration" at their first key switch,
-// after the checks listed. MStoSS uses single-secret key switches and works.
+// SStoMS, IncreaseNS and SStoMSBisection switch keys with the multi-secret
+// key switch, MStoSS with single-secret ones.
 class MultiSecretConverter {
 public:
     static constexpr const char *kSStoMSCount =

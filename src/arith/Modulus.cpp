@@ -3,9 +3,9 @@
 #include "arith/ModulusVector.hpp"
 #include "arith/NTT.hpp"
 
-#include "Quelt/Device.hpp"
 #include "Quelt/Exception.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -145,12 +145,16 @@ void Modulus::mulAddVector(std::uint64_t *out, const std::uint64_t *a,
                            const std::uint64_t *b) const {
     // Position i reads only a[i], b[i] and out[i], so fusing the product and
     // the sum gives the same words as forming all products first.
+    mulAddRow(out, a, b, degree_);
+}
+
+void Modulus::mulAddRow(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
+                        std::uint64_t n) const {
     if (const auto *v = modulus_vector::select(prime_))
-        return v->mulAddVector(*this, out, a, b, degree_);
+        return v->mulAddVector(*this, out, a, b, n);
     const u64 p = prime_;
     const u64 ratio = barrett_ratio_;
     const unsigned shift = barrettShift();
-    const u64 n = degree_;
     for (u64 i = 0; i < n; ++i)
         out[i] = reduceOnce(out[i] + barrett(a[i], b[i], shift, ratio, p), p);
 }
@@ -389,26 +393,101 @@ std::uint64_t Modulus::makeInteger(double v, double s) const {
     return r;
 }
 
-void Modulus::mulAddVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
-                           const std::vector<const std::uint64_t *> &) const {
-    throwUnsupportedFunction("mulAddVector");
+namespace {
+
+// Words of a row handled at once by the row-list kernels: the chunk of `a`
+// (and of a permuted input) stays in a stack buffer while every row uses it.
+constexpr u64 kRowChunk = 256;
+
+// Throws unless the rows satisfy the aliasing rule of the row-list kernels:
+// an output may equal `a`, or (unless `permuted`) the input at its own place,
+// and overlaps nothing else.
+void checkRowLists(const std::vector<u64 *> &outs, const u64 *a,
+                   const std::vector<const u64 *> &ins, bool permuted, u64 n) {
+    if (outs.size() != ins.size())
+        throw RuntimeException(Modulus::kRowListLengthMessage);
+    if (outs.empty() || n == 0)
+        return;
+    if (a == nullptr)
+        throw RuntimeException(Modulus::kRowListNullMessage);
+    for (u64 j = 0; j < outs.size(); ++j)
+        if (outs[j] == nullptr || ins[j] == nullptr)
+            throw RuntimeException(Modulus::kRowListNullMessage);
+    for (u64 j = 0; j < outs.size(); ++j) {
+        const u64 *out = outs[j];
+        if (out != a && overlaps(out, a, n))
+            throw RuntimeException(Modulus::kRowListOverlapMessage);
+        for (u64 i = 0; i < outs.size(); ++i) {
+            if (i != j && overlaps(out, outs[i], n))
+                throw RuntimeException(Modulus::kRowListOverlapMessage);
+            const bool own_place = i == j && out == ins[i] && !permuted;
+            if (!own_place && overlaps(out, ins[i], n))
+                throw RuntimeException(Modulus::kRowListOverlapMessage);
+        }
+    }
 }
 
-void Modulus::frobeniusAndMulAddVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
-                                       const std::vector<const std::uint64_t *> &,
-                                       const std::vector<std::uint64_t> &) const {
-    throwUnsupportedFunction("frobeniusAndMulAddVector");
+} // namespace
+
+template <bool Accumulate>
+void Modulus::rowListProduct(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                             const std::vector<const std::uint64_t *> &ins,
+                             const std::vector<std::uint64_t> *positions) const {
+    const u64 n = degree_;
+    if (positions != nullptr) {
+        if (positions->size() != n)
+            throw RuntimeException(kSlotTableMessage);
+        for (u64 s : *positions)
+            if (s >= n)
+                throw RuntimeException(kSlotTableMessage);
+    }
+    checkRowLists(outs, a, ins, positions != nullptr, n);
+    if (outs.empty())
+        return;
+    // Chunk by chunk: `a` is copied before any output of the chunk is
+    // written (an output may be `a`), then each row gets the single-row
+    // kernel, so every word is the one the single-row twin gives.
+    u64 a_chunk[kRowChunk];
+    u64 in_chunk[kRowChunk];
+    for (u64 offset = 0; offset < n; offset += kRowChunk) {
+        const u64 len = std::min(kRowChunk, n - offset);
+        std::copy(a + offset, a + offset + len, a_chunk);
+        for (u64 j = 0; j < outs.size(); ++j) {
+            const u64 *in = ins[j] + offset;
+            if (positions != nullptr) {
+                const u64 *slots = positions->data() + offset;
+                for (u64 s = 0; s < len; ++s)
+                    in_chunk[s] = ins[j][slots[s]];
+                in = in_chunk;
+            }
+            if constexpr (Accumulate)
+                mulAddRow(outs[j] + offset, a_chunk, in, len);
+            else
+                mulVector(outs[j] + offset, a_chunk, in, len);
+        }
+    }
 }
 
-void Modulus::mulVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
-                        const std::vector<const std::uint64_t *> &) const {
-    throwUnsupportedFunction("mulVector");
+void Modulus::mulAddVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                           const std::vector<const std::uint64_t *> &ins) const {
+    rowListProduct<true>(outs, a, ins, nullptr);
 }
 
-void Modulus::frobeniusAndMulVector(std::vector<std::uint64_t *> &, const std::uint64_t *,
-                                    const std::vector<const std::uint64_t *> &,
-                                    const std::vector<std::uint64_t> &) const {
-    throwUnsupportedFunction("frobeniusAndMulVector");
+void Modulus::frobeniusAndMulAddVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                                       const std::vector<const std::uint64_t *> &ins,
+                                       const std::vector<std::uint64_t> &positions) const {
+    rowListProduct<true>(outs, a, ins, &positions);
+}
+
+void Modulus::mulVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                        const std::vector<const std::uint64_t *> &ins) const {
+    rowListProduct<false>(outs, a, ins, nullptr);
+}
+
+void Modulus::frobeniusAndMulVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                                    const std::vector<const std::uint64_t *> &ins,
+                                    const std::vector<std::uint64_t> &positions) const {
+    rowListProduct<false>(outs, a, ins, &positions);
 }
 
 template void Modulus::constMult<1>(const std::uint64_t *, std::uint64_t, std::uint64_t *,

@@ -178,25 +178,56 @@ public:
     // 2^128.
     std::uint64_t makeInteger(double v, double s) const;
 
-    // Kernels over lists of limbs with no host implementation: each throws
-    // RuntimeException "Cannot support the function '<name>' in the current
-    // build configuration" with its own name, whatever the arguments.
+    // Kernels over lists of rows: one row `a` times each row of `ins`, into
+    // the row of `outs` at the same place, over N words per row. They give the
+    // words of their single-row twins on every row (mulVector: below p;
+    // mulAddVector: outs[j] += a * ins[j], below p for outs below p).
+    //
+    // The Frobenius forms first permute every input row by the slot table
+    // `positions` (N entries, each below N): the row multiplied at word s is
+    // ins[j][positions[s]], the automorphism of a polynomial in NTT form.
+    //
+    // outs[j] may alias ins[j] (plain forms only) and any output may alias
+    // `a`; no other rows may overlap. Empty lists do nothing.
+    // Throws RuntimeException, before anything is written:
+    // kRowListLengthMessage when the lists differ in length,
+    // kRowListNullMessage for a null row (a included) with N > 0,
+    // kRowListOverlapMessage for rows that overlap otherwise than allowed,
+    // kSlotTableMessage for a slot table of another length than N or with an
+    // entry of N or more.
+    static constexpr const char *kRowListLengthMessage =
+        "[Modulus] The output and input row lists must have the same length";
+    static constexpr const char *kRowListNullMessage = "[Modulus] A row of the lists is null";
+    static constexpr const char *kRowListOverlapMessage =
+        "[Modulus] An output row overlaps another row of the lists";
+    static constexpr const char *kSlotTableMessage =
+        "[Modulus] The slot table must hold N positions below N";
     void mulAddVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
                       const std::vector<const std::uint64_t *> &ins) const;
     void frobeniusAndMulAddVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
                                   const std::vector<const std::uint64_t *> &ins,
-                                  const std::vector<std::uint64_t> &exponents) const;
+                                  const std::vector<std::uint64_t> &positions) const;
     void mulVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
                    const std::vector<const std::uint64_t *> &ins) const;
     void frobeniusAndMulVector(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
                                const std::vector<const std::uint64_t *> &ins,
-                               const std::vector<std::uint64_t> &exponents) const;
+                               const std::vector<std::uint64_t> &positions) const;
 
 private:
     // Shift that takes a 128-bit product of two residues to its top word.
     // The mask only matters for a default-constructed modulus (k = 0), where
     // a shift by -1 would be undefined.
     unsigned barrettShift() const { return static_cast<unsigned>((prime_log_ - 1) & 63); }
+
+    // out[i] = out[i] + a[i] * b[i] mod p over n words (every path).
+    void mulAddRow(std::uint64_t *out, const std::uint64_t *a, const std::uint64_t *b,
+                   std::uint64_t n) const;
+    // The four row-list kernels: Accumulate selects mulAdd, a non-null
+    // `positions` the slot permutation of the inputs.
+    template <bool Accumulate>
+    void rowListProduct(std::vector<std::uint64_t *> &outs, const std::uint64_t *a,
+                        const std::vector<const std::uint64_t *> &ins,
+                        const std::vector<std::uint64_t> *positions) const;
 
     std::uint64_t prime_ = 0;
     std::uint64_t twice_prime_ = 0;

@@ -37,6 +37,15 @@ struct MxLimbAccessor {
         return element.getMxData(prime_index);
     }
     template <typename Element>
+    bool holds(const Element &element, std::uint64_t prime_index, std::uint64_t degree) const {
+        const auto &mx = element.getMx();
+        return mx.getDegree() == degree && mx.getData().size() / degree > prime_index;
+    }
+    template <typename Element>
+    std::uint64_t level(const Element &element) const {
+        return element.getMx().getLevel();
+    }
+    template <typename Element>
     Device device(const Element &element) const {
         return element.getDevice();
     }
@@ -73,6 +82,14 @@ public:
     auto limb(std::uint64_t prime_index) const { return accessor_.limb(*it_, prime_index); }
     // Device of the current element's residues.
     Device device() const { return accessor_.device(*it_); }
+    // The level of the current element; accessors that cannot tell answer
+    // the largest level.
+    std::uint64_t termLevel() const {
+        if constexpr (requires { accessor_.level(*it_); })
+            return accessor_.level(*it_);
+        else
+            return ~std::uint64_t{0};
+    }
     // Whether the current element holds the limb of a prime index at the
     // given degree; accessors that cannot tell answer true.
     bool holdsLimb(std::uint64_t prime_index, std::uint64_t degree) const {
@@ -110,6 +127,25 @@ struct VectorLimbAccessor {
     auto limb(Element &element, std::uint64_t poly_index, std::uint64_t prime_index) const {
         return element.getPoly(poly_index).getLimb(prime_index);
     }
+    // True when the element has polynomial poly_index, of the degree, and
+    // its array reaches the limb.
+    template <typename Element>
+    bool holds(const Element &element, std::uint64_t poly_index, std::uint64_t prime_index,
+               std::uint64_t degree) const {
+        std::uint64_t count = 0;
+        if constexpr (requires { element.getNumPoly(); })
+            count = element.getNumPoly();
+        else
+            count = element.getSize();
+        if (poly_index >= count)
+            return false;
+        const auto &poly = element.getPoly(poly_index);
+        return poly.getDegree() == degree && poly.getData().size() / degree > prime_index;
+    }
+    template <typename Element>
+    std::uint64_t level(const Element &element, std::uint64_t poly_index) const {
+        return element.getPoly(poly_index).getLevel();
+    }
     template <typename Element>
     Device device(const Element &element) const {
         return element.getPoly(0).getDevice();
@@ -132,6 +168,16 @@ public:
         return accessor_.limb(*it_, poly_index, prime_index);
     }
     Device device() const { return accessor_.device(*it_); }
+    // Whether the current element holds limb prime_index of polynomial
+    // poly_index at the given degree.
+    bool holdsLimb(std::uint64_t poly_index, std::uint64_t prime_index,
+                   std::uint64_t degree) const {
+        return accessor_.holds(*it_, poly_index, prime_index, degree);
+    }
+    // The level of polynomial poly_index of the current element.
+    std::uint64_t termLevel(std::uint64_t poly_index) const {
+        return accessor_.level(*it_, poly_index);
+    }
 
     PolyIterV2 &operator++() {
         ++it_;

@@ -163,33 +163,46 @@ public:
                       PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first, Polynomial &out1,
                       Polynomial &out2) const;
 
-    // Multi-secret key switching (out: numSecret + 1 polynomials; the key's
-    // body parts secret-major with `stride` parts per secret). No host
-    // arithmetic: after the output's level and mod-up checks
-    // (PolynomialVector), the empty-range, device and device-set checks, the
-    // accelerator dispatch ("innerProductCUDA", other non-host devices
-    // "innerProductMSRLWE") and the output allocation, the host path reaches
-    // the pointer-list Modulus::mulVector, which throws "Cannot support the
-    // function 'mulVector' in the current build configuration".
+    // Multi-secret key switching over the extended walk of out (as
+    // innerProduct): out_j = sum_k a_k c_{j stride + k} for j < numSecret
+    // (the key's body parts, secret-major with `stride` parts per secret) and
+    // out_numSecret = sum_k a_k b_k (the mask parts), every residue below its
+    // prime; polynomials of out past numSecret are not touched.
+    // Throws RuntimeException: first the output's level and mod-up checks
+    // (PolynomialVector), then kEmptyInnerProductMessage,
+    // kDifferentDevicesMessage, kUnsupportedDeviceMessage, the accelerator
+    // dispatch ("innerProductCUDA", other non-host devices
+    // "innerProductMSRLWE"), kInnerProductShapeMessage when out holds fewer
+    // than numSecret + 1 polynomials or one does not fit the chain,
+    // kInnerProductStrideMessage for more terms than `stride`,
+    // kInnerProductTermMessage when a polynomial term lacks a limb of the
+    // walk. The outputs are then moved to the operands' device.
     template <typename ItA, typename AccA, typename ItB, typename AccB, typename ItC, typename AccC>
     void innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, AccA> a_last,
                             PolyIter<ItB, AccB> b_first, PolyIter<ItC, AccC> c_first,
                             PolynomialVector &out, u64 numSecret, u64 stride) const;
 
-    // Plaintexts times accumulated key-switched parts (out: n + 1
-    // polynomials). Same checks as innerProductMSRLWE (own name
-    // "innerProductMSRLWEv2"); the host path throws the message of
-    // "mulVector".
+    // Plaintexts times accumulated key-switched parts over the extended walk
+    // of out: out_j = sum_k mx_k ix_k.poly_j for j <= n. Same checks as
+    // innerProductMSRLWE (own name "innerProductMSRLWEv2"; no stride), a
+    // term lacking a polynomial or limb throws kInnerProductTermMessage, a
+    // plaintext or polynomial below out's level kDifferentLevelsMessage.
     template <typename ItM, typename AccM, typename ItX, typename AccX>
     void innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
                               PolyIterV2<ItX, AccX> ix, PolynomialVector &out, u64 n) const;
 
-    // Plaintexts times automorphism images of the polynomials of `in` (out:
-    // n + 1 polynomials). Reads the output's level, mod-up flag and device;
-    // an accelerator throws for "frobeniusAndInnerProductCUDA", another
-    // non-host device for "frobeniusAndInnerProduct"; an empty range throws
-    // kEmptyInnerProductMessage; the host path throws the message of
-    // "frobeniusAndMulVector".
+    // Plaintexts times automorphism images of the polynomials of `in`, over
+    // the extended walk of out: out_j = sum_k mx_k in_j(X^(exponents[k])) for
+    // j <= n (NTT form). Reads the output's device first: an accelerator
+    // throws for "frobeniusAndInnerProductCUDA", another non-host device for
+    // "frobeniusAndInnerProduct"; then kEmptyInnerProductMessage, the
+    // output's level and mod-up checks, kInnerProductShapeMessage,
+    // kInnerProductExponentMessage (fewer exponents than terms, or an even
+    // one), kInnerProductTermMessage (in holds fewer than n + 1 polynomials),
+    // kDifferentDevicesMessage (in on another device), kInnerProductTermMessage
+    // (a limb missing), kDifferentLevelsMessage (a plaintext or polynomial
+    // below out's level).
+    // out must not share polynomials with in.
     template <typename ItM, typename AccM>
     void frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first, PolyIter<ItM, AccM> mx_last,
                                   PolynomialVector &in, PolynomialVector &out, u64 n,

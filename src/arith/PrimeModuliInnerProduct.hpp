@@ -20,6 +20,10 @@ inline constexpr const char *kInnerProductShapeMessage =
     "[PrimeModuli] The inner product output does not fit the prime chain.";
 inline constexpr const char *kInnerProductTermMessage =
     "[PrimeModuli] An inner product term lacks a limb of the walk.";
+inline constexpr const char *kInnerProductStrideMessage =
+    "[PrimeModuli] The multi-secret inner product has more terms than key parts per secret.";
+inline constexpr const char *kInnerProductExponentMessage =
+    "[PrimeModuli] The automorphism inner product needs one odd exponent per term.";
 
 namespace detail {
 
@@ -37,6 +41,49 @@ void innerProductHost(const std::vector<Modulus> &moduli, const std::vector<std:
                       const std::vector<const std::uint64_t *> &c,
                       const std::vector<std::uint64_t *> &out1,
                       const std::vector<std::uint64_t *> &out2);
+
+// For every walk position u (prime index primes[u]), every output row j <
+// rows and every term k < count: outs[u rows + j] = sum_k a[u count + k]
+// ins[(u count + k) rows + j], each residue below its prime, through the
+// row-list kernels of Modulus (the first term sets the rows, the others add
+// to them). With `positions` (one N-entry slot table per term), term k
+// permutes its input rows by positions[k] first.
+void rowListInnerProductHost(const std::vector<Modulus> &moduli,
+                             const std::vector<std::uint64_t> &primes, std::uint64_t count,
+                             std::uint64_t rows, const std::vector<const std::uint64_t *> &a,
+                             const std::vector<const std::uint64_t *> &ins,
+                             const std::vector<std::uint64_t *> &outs,
+                             const std::vector<std::vector<std::uint64_t>> *positions);
+
+// Throws kInnerProductShapeMessage unless the first `rows` polynomials of
+// the vector (which must hold them) each fit the chain and share the walk of
+// polynomial 0.
+void checkInnerProductOutputs(const PrimeModuli &chain, const PolynomialVector &out,
+                              std::uint64_t rows);
+
+// Gathers the rows of rowListInnerProductHost over the extended walk
+// `primes` of out and runs it: term(k, i) is the limb of term k at prime
+// index i, input(k, j, i) the limb of its input row j, and out's polynomials
+// 0 .. rows - 1 receive the sums.
+template <typename Term, typename Input>
+void gatherRowListInnerProduct(const std::vector<Modulus> &moduli,
+                               const std::vector<std::uint64_t> &primes, std::uint64_t count,
+                               std::uint64_t rows, PolynomialVector &out, Term term, Input input,
+                               const std::vector<std::vector<std::uint64_t>> *positions) {
+    std::vector<const std::uint64_t *> a(primes.size() * count), ins(a.size() * rows);
+    std::vector<std::uint64_t *> outs(primes.size() * rows);
+    for (std::uint64_t u = 0; u < primes.size(); ++u) {
+        const std::uint64_t i = primes[u];
+        for (std::uint64_t k = 0; k < count; ++k) {
+            a[u * count + k] = term(k, i);
+            for (std::uint64_t j = 0; j < rows; ++j)
+                ins[(u * count + k) * rows + j] = input(k, j, i);
+        }
+        for (std::uint64_t j = 0; j < rows; ++j)
+            outs[u * rows + j] = out.getPoly(j).getLimb(i);
+    }
+    rowListInnerProductHost(moduli, primes, count, rows, a, ins, outs, positions);
+}
 
 // Throws kInnerProductShapeMessage unless the output has the chain's degree,
 // its walk lies inside the chain and its array holds every limb of the walk.
@@ -114,22 +161,41 @@ void PrimeModuli::innerProductMSRLWE(PolyIter<ItA, AccA> a_first, PolyIter<ItA, 
         throw RuntimeException(kDifferentDevicesMessage);
     checkDeviceSupported(device);
     dispatch(device, "innerProductCUDA", "innerProductMSRLWE");
+    const u64 rows = numSecret + 1;
+    detail::checkInnerProductOutputs(*this, out, rows);
+    const u64 count = static_cast<u64>(a_last - a_first);
+    // Term k of secret j is body part j stride + k: more terms would read
+    // the parts of the next secret.
+    if (count > stride)
+        throw RuntimeException(kInnerProductStrideMessage);
+    const std::vector<u64> primes = detail::extendedWalk(out.getPoly(0));
+    using Step = typename PolyIter<ItC, AccC>::difference_type;
+    {
+        const u64 top = primes.back();
+        for (u64 k = 0; k < count; ++k) {
+            const Step step = static_cast<Step>(k);
+            bool held = (a_first + step).holdsLimb(top, degree_) &&
+                        (b_first + step).holdsLimb(top, degree_);
+            for (u64 j = 0; j < numSecret; ++j)
+                held =
+                    held && (c_first + static_cast<Step>(j * stride + k)).holdsLimb(top, degree_);
+            if (!held)
+                throw RuntimeException(kInnerProductTermMessage);
+        }
+    }
     if (out.getPoly(0).getDevice() != device)
         out.allocate(device);
 
-    // Operand layout of the multi-secret kernel at the first prime: the
-    // outputs 0 .. numSecret, the body parts c_{j stride} of every secret
-    // followed by the mask part b_0, and the digit a_0.
-    std::vector<u64 *> outs;
-    for (u64 j = 0; j <= numSecret; ++j)
-        outs.push_back(out.getPoly(j).getLimb(0));
-    std::vector<const u64 *> ins;
-    for (u64 j = 0; j < numSecret; ++j)
-        ins.push_back(
-            (c_first + static_cast<typename PolyIter<ItC, AccC>::difference_type>(j * stride))
-                .limb(0));
-    ins.push_back(b_first.limb(0));
-    moduli_.at(0).mulVector(outs, a_first.limb(0), ins);
+    // Rows of every term: the body parts c_{j stride + k} of the secrets,
+    // then the mask part b_k.
+    detail::gatherRowListInnerProduct(
+        moduli_, primes, count, rows, out,
+        [&](u64 k, u64 i) { return (a_first + static_cast<Step>(k)).limb(i); },
+        [&](u64 k, u64 j, u64 i) {
+            return j < numSecret ? (c_first + static_cast<Step>(j * stride + k)).limb(i)
+                                 : (b_first + static_cast<Step>(k)).limb(i);
+        },
+        nullptr);
 }
 
 template <typename ItM, typename AccM, typename ItX, typename AccX>
@@ -138,7 +204,7 @@ void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<It
                                        u64 n) const {
     // The output vector's getters check that its polynomials agree in level
     // and mod-up state; that check comes first.
-    out.getLevel();
+    const u64 level = out.getLevel();
     out.isModUp();
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
@@ -147,16 +213,36 @@ void PrimeModuli::innerProductMSRLWEv2(PolyIter<ItM, AccM> mx_first, PolyIter<It
         throw RuntimeException(kDifferentDevicesMessage);
     checkDeviceSupported(device);
     dispatch(device, "innerProductCUDA", "innerProductMSRLWEv2");
+    const u64 rows = n + 1;
+    detail::checkInnerProductOutputs(*this, out, rows);
+    const u64 count = static_cast<u64>(mx_last - mx_first);
+    const std::vector<u64> primes = detail::extendedWalk(out.getPoly(0));
+    using Step = typename PolyIterV2<ItX, AccX>::difference_type;
+    {
+        const u64 top = primes.back();
+        for (u64 k = 0; k < count; ++k) {
+            const Step step = static_cast<Step>(k);
+            bool held = (mx_first + step).holdsLimb(top, degree_);
+            for (u64 j = 0; j < rows; ++j)
+                held = held && (ix + step).holdsLimb(j, top, degree_);
+            if (!held)
+                throw RuntimeException(kInnerProductTermMessage);
+            // A term below the output's level has no valid residues on the
+            // upper limbs of the walk.
+            bool level_ok = (mx_first + step).termLevel() >= level;
+            for (u64 j = 0; j < rows; ++j)
+                level_ok = level_ok && (ix + step).termLevel(j) >= level;
+            if (!level_ok)
+                throw RuntimeException(kDifferentLevelsMessage);
+        }
+    }
     if (out.getPoly(0).getDevice() != device)
         out.allocate(device);
 
-    std::vector<u64 *> outs;
-    std::vector<const u64 *> ins;
-    for (u64 j = 0; j <= n; ++j) {
-        ins.push_back(ix.limb(j, 0));
-        outs.push_back(out.getPoly(j).getLimb(0));
-    }
-    moduli_.at(0).mulVector(outs, mx_first.limb(0), ins);
+    detail::gatherRowListInnerProduct(
+        moduli_, primes, count, rows, out,
+        [&](u64 k, u64 i) { return (mx_first + static_cast<Step>(k)).limb(i); },
+        [&](u64 k, u64 j, u64 i) { return (ix + static_cast<Step>(k)).limb(j, i); }, nullptr);
 }
 
 template <typename ItM, typename AccM>
@@ -168,14 +254,50 @@ void PrimeModuli::frobeniusAndInnerProduct(PolyIter<ItM, AccM> mx_first,
     dispatch(device, "frobeniusAndInnerProductCUDA", "frobeniusAndInnerProduct");
     if (mx_first == mx_last)
         throw RuntimeException(kEmptyInnerProductMessage);
-
-    std::vector<u64 *> outs;
-    std::vector<const u64 *> ins;
-    for (u64 j = 0; j <= n; ++j) {
-        ins.push_back(in.getPoly(j).getLimb(0));
-        outs.push_back(out.getPoly(j).getLimb(0));
+    const u64 level = out.getLevel();
+    out.isModUp();
+    const u64 rows = n + 1;
+    detail::checkInnerProductOutputs(*this, out, rows);
+    const u64 count = static_cast<u64>(mx_last - mx_first);
+    if (exponents.size() < count)
+        throw RuntimeException(kInnerProductExponentMessage);
+    for (u64 k = 0; k < count; ++k)
+        if ((exponents[k] & 1) == 0)
+            throw RuntimeException(kInnerProductExponentMessage);
+    if (in.getSize() < rows || in.getDevice() != device)
+        throw RuntimeException(in.getSize() < rows ? kInnerProductTermMessage
+                                                   : kDifferentDevicesMessage);
+    const std::vector<u64> primes = detail::extendedWalk(out.getPoly(0));
+    using Step = typename PolyIter<ItM, AccM>::difference_type;
+    {
+        const u64 top = primes.back();
+        bool held = true, level_ok = true;
+        for (u64 k = 0; k < count; ++k) {
+            held = held && (mx_first + static_cast<Step>(k)).holdsLimb(top, degree_);
+            level_ok = level_ok && (mx_first + static_cast<Step>(k)).termLevel() >= level;
+        }
+        for (u64 j = 0; j < rows; ++j) {
+            const Polynomial &p = in.getPoly(j);
+            held = held && p.getDegree() == degree_ && p.getData().size() / degree_ > top;
+            level_ok = level_ok && p.getLevel() >= level;
+        }
+        if (!held)
+            throw RuntimeException(kInnerProductTermMessage);
+        if (!level_ok)
+            throw RuntimeException(kDifferentLevelsMessage);
     }
-    moduli_.at(0).frobeniusAndMulVector(outs, mx_first.limb(0), ins, exponents);
+
+    // Slot tables of X -> X^e, one per term.
+    std::vector<std::vector<u64>> positions(count);
+    for (u64 k = 0; k < count; ++k) {
+        const auto table = frobeniusTable(static_cast<std::int64_t>(exponents[k] % (2 * degree_)));
+        positions[k].assign(table->begin(), table->end());
+    }
+    detail::gatherRowListInnerProduct(
+        moduli_, primes, count, rows, out,
+        [&](u64 k, u64 i) { return (mx_first + static_cast<Step>(k)).limb(i); },
+        [&](u64, u64 j, u64 i) { return static_cast<const u64 *>(in.getPoly(j).getLimb(i)); },
+        &positions);
 }
 
 } // namespace Quelt

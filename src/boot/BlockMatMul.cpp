@@ -111,8 +111,7 @@ void finishOneDimensional(const HomEvaluator &eval, const std::vector<Plaintext>
 }
 
 // The evaluator operations of the two-dimensional product, by encryption
-// type. The multi-secret ones need the multi-secret key switch, which this
-// build has no host kernel for: they stop after their own checks.
+// type.
 void hoistedRotate(const HomEvaluator &eval, const RingCt &ct, const std::vector<u64> &amounts,
                    std::vector<RingCt> &outs) {
     eval.leftRotate(ct, amounts, outs);

@@ -497,9 +497,7 @@ public:
     // CoeffToSlot) and split into k single-secret ciphertexts, each reduced
     // by the caller's Interpolator, whose evaluator's context is the context
     // of the results. A batch of 2, 4, 8 or 16 RLWE ciphertexts is first
-    // packed into one MSRLWE ciphertext. Every multi-secret key switch stops
-    // on the host with "Cannot support the function 'mulVector' in the
-    // current build configuration", after the checks of the call.
+    // packed into one MSRLWE ciphertext.
 
     using RingCiphertexts = std::vector<RingCiphertext>;
     using RingCiphertextPair = std::pair<RingCiphertexts, RingCiphertexts>;
@@ -585,11 +583,11 @@ public:
     //
     // The transforms of the pipeline for multi-secret ciphertexts, on the
     // multi-secret rotations, inner products and rotation sums of the
-    // evaluator. This build has no host kernel for a multi-secret key switch:
-    // each transform runs its checks and preparations and then throws "Cannot
-    // support the function 'mulVector' in the current build configuration" at
-    // its first multi-secret rotation or inner product. out changes only when
-    // a transform returns.
+    // evaluator. out changes only when a transform returns. The hoisted
+    // CoeffToSlot weighs extended parts, so its diagonals must carry the
+    // extended basis (a double-hoisting parameter); others are refused by
+    // the inner product ("[PrimeModuli] An inner product term lacks a limb of
+    // the walk.").
 
     static constexpr const char *kSmallContextOutputMessage =
         "[bootstrap] ctxt_out should have the same context as bootstrapper";

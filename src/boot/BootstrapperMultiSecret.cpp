@@ -3,12 +3,6 @@
 // ciphertexts (MStoSS), and batches of RLWE ciphertexts packed into one
 // MSRLWE ciphertext first. The modular reduction of every single-secret
 // result runs through the caller's Interpolator.
-//
-// This build has no host kernel for the multi-secret key switch, so every
-// road stops at its first one (a multi-secret rotation, conjugation or inner
-// product, a sparse-secret switch, or the packing of a batch) with "Cannot
-// support the function 'mulVector' in the current build configuration",
-// after its own checks and preparatory steps.
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"

@@ -15,10 +15,7 @@ class KeySwitcher;
 // raise of bootstrapping, with the encapsulation key of `pack` (fetched on
 // every call through KeyPack::getSparseSecretEncapsulationKey). k is the
 // number of secrets of the main context; a ciphertext holds k bodies and its
-// mask last. ET is RLWE or MSRLWE; on the host the MSRLWE forms reach the
-// missing list kernel of the multi-secret key switch and throw "Cannot
-// support the function 'mulVector' in the current build configuration" after
-// their own checks. `out` may be `in`; callers treat `out` as undefined after
+// mask last. ET is RLWE or MSRLWE. `out` may be `in`; callers treat `out` as undefined after
 // an exception.
 
 inline constexpr const char *kSwitchKeyDTSSizeMessage = "[switchKeyDTS] ctxt size should be ";

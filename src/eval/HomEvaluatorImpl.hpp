@@ -439,10 +439,10 @@ public:
                       RingCiphertext &out) const;
     // The plaintext-weighted sum of the lists bxs[i], polynomial by
     // polynomial, and the weighted sum of the automorphisms X -> X^e_i of in.
-    // This build has no host kernel for either: after kInnerProductEmpty,
-    // kEmptyPolynomialList (and kExponentCount) they throw "Cannot support
-    // the function 'mulVector' ('frobeniusAndMulVector') in the current
-    // build configuration"; out is not changed.
+    // out takes as many polynomials as the (first) list, at its level and
+    // mod-up state. kInnerProductEmpty, kEmptyPolynomialList (and
+    // kExponentCount), then the messages of PrimeModuli's list sums; out is
+    // not changed by a refused call.
     void innerProductBx(PlaintextIterator first, PlaintextIterator last,
                         PolynomialVectorIterator bxs, PolynomialVector &out) const;
     void frobeniusAndInnerProductBx(PlaintextIterator first, PlaintextIterator last,
@@ -497,11 +497,10 @@ private:
     // short ciphertext): k is the ciphertext's getNumSecret wherever one is
     // given, the context's number of secrets otherwise. Only the mask is
     // key-switched; the bodies follow by the automorphism. Every key switch
-    // goes through KeySwitcher::multEvalKeyMSRLWE, which this build has no
-    // host kernel for: an operation that reaches it throws "Cannot support
-    // the function 'mulVector' in the current build configuration" after its
-    // own checks and preparations, and its outputs are left as they were
-    // (the light rotation has resized its bx). Rotation amounts are taken modulo N/2, so 0 and N/2 give copies.
+    // goes through KeySwitcher::multEvalKeyMSRLWE. An operation refused by
+    // its checks leaves its outputs as they were (the light rotation has
+    // resized its bx). Rotation amounts are taken modulo N/2, so 0 and N/2
+    // give copies.
 public:
     using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
     using MsCiphertextIterator = std::vector<MsCiphertext>::const_iterator;
@@ -618,8 +617,7 @@ public:
     // kMsInnerProductLengthNow + its count, and the slot-encoding check;
     // "Operands are in different devices." and the unsupported-device
     // message; "Operands have different levels." and
-    // kInnerProductPlaintextBelow; then the missing host kernel. out is not
-    // changed.
+    // kInnerProductPlaintextBelow. out changes only when the sum is made.
     void innerProductMSRLWE(PlaintextIterator first, PlaintextIterator last,
                             MsCiphertextIterator cts, MsCiphertext &out) const;
 

@@ -95,11 +95,12 @@ public:
                                                      EvaluationKey &key) const;
 
     // The multi-secret form: numSecret body sums (0 = the context's number of
-    // secrets) and the mask sum last. The result is shaped, the key copied to
-    // the digits' device, then the inner product throws: this build has no
-    // host kernel for it ("Cannot support the function 'mulVector' in the
-    // current build configuration"; "innerProductMSRLWE" for other devices).
-    // Before that: the digit-list messages of multEvalKey,
+    // secrets) and the mask sum last: body j sums the digits times secret
+    // j's block of gadget-rank body parts of the key, the mask the digits
+    // times the mask parts, over the extended basis (mod-up, NTT form) at the
+    // digits' level. Other devices than the host reach the accelerator stub
+    // ("innerProductCUDA") or "innerProductMSRLWE". Before the inner
+    // product: the digit-list messages of multEvalKey,
     // kSecretCountMessage for a count above the context's number of secrets
     // (before anything is allocated), the key messages of multEvalKey, then
     // kKeySecretsMessage when the key holds fewer secrets than asked.

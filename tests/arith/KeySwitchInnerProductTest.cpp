@@ -251,6 +251,110 @@ TEST(KeySwitchInnerProductTest, GadgetRoundTripGivesTheProduct) {
     }
 }
 
+// Multi-secret key switching: body j sums the digits times the parts
+// j stride + k of the secret-major key list, the last output the digits times
+// the mask parts; outputs past the secrets are not touched. Fewer terms than
+// the stride use the first parts of every secret.
+TEST(KeySwitchInnerProductTest, MultiSecretSumsOverTheExtendedWalk) {
+    const u64 level = 2, stride = 3;
+    for (bool mod_up : {true, false}) {
+        for (u64 secrets : {u64{1}, u64{3}}) {
+            for (u64 count : {u64{1}, stride}) {
+                SCOPED_TRACE(::testing::Message() << "mod-up " << mod_up << " secrets " << secrets
+                                                  << " terms " << count);
+                std::vector<Polynomial> a, masks, bodies;
+                for (u64 k = 0; k < count; ++k) {
+                    a.push_back(randomPoly(true, level));
+                    masks.push_back(randomPoly(true, level));
+                }
+                for (u64 t = 0; t < secrets * stride; ++t)
+                    bodies.push_back(randomPoly(true, level));
+                const std::vector<Polynomial> &a_const = a;
+                PolynomialVector out(ctx(), secrets + 2, mod_up, true);
+                out.setLevel(level);
+                for (Polynomial &p : out.getPolys())
+                    std::fill(p.getData().begin(), p.getData().end(), kSentinel);
+                chain().innerProductMSRLWE(makePolyIter(a_const.begin()),
+                                           makePolyIter(a_const.end()), makePolyIter(masks.begin()),
+                                           makePolyIter(bodies.begin()), out, secrets, stride);
+                const u64 limbs = out.getPoly(0).getData().size() / kN;
+                for (u64 i = 0; i < limbs; ++i) {
+                    const bool walked = i <= level || (mod_up && i >= kL);
+                    for (u64 j = 0; j <= secrets + 1; ++j) {
+                        std::vector<u64> want(kN, kSentinel);
+                        if (walked && j < secrets)
+                            want = expectedSum(
+                                a,
+                                std::vector<Polynomial>(
+                                    bodies.begin() + static_cast<std::ptrdiff_t>(j * stride),
+                                    bodies.begin() +
+                                        static_cast<std::ptrdiff_t>(j * stride + count)),
+                                i);
+                        else if (walked && j == secrets)
+                            want = expectedSum(a, masks, i);
+                        EXPECT_EQ(limbOf(out.getPoly(j), i), want) << "limb " << i << " poly " << j;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Plaintexts times lists of polynomials, plain and after automorphisms; the
+// automorphism of a term is checked against frobeniusMapInNTT.
+TEST(KeySwitchInnerProductTest, PlaintextTimesPolynomialLists) {
+    const u64 level = 3, rows = 3;
+    for (bool mod_up : {false, true}) {
+        SCOPED_TRACE(mod_up);
+        std::vector<Plaintext> plain;
+        std::vector<Polynomial> mx;
+        std::vector<PolynomialVector> lists;
+        for (int k = 0; k < 3; ++k) {
+            // A plaintext over the whole extended basis when the lists are.
+            plain.emplace_back(ctx());
+            Polynomial p = randomPoly(mod_up, level);
+            plain.back().getMx() = p;
+            mx.push_back(p);
+            lists.emplace_back(ctx(), rows, mod_up, true);
+            lists.back().setLevel(level);
+            for (u64 j = 0; j < rows; ++j)
+                lists.back().getPoly(j) = randomPoly(mod_up, level);
+        }
+        const std::vector<Plaintext> &plain_const = plain;
+        PolynomialVector out(ctx(), rows, mod_up, true);
+        out.setLevel(level);
+        chain().innerProductMSRLWEv2(makeMxPolyIter(plain_const.begin()),
+                                     makeMxPolyIter(plain_const.end()),
+                                     makeIxPolyIterBx(lists.begin()), out, rows - 1);
+        const std::vector<u64> exponents = {5, 2 * kN - 1, 1};
+        PolynomialVector rotated(ctx(), rows, mod_up, true);
+        rotated.setLevel(level);
+        chain().frobeniusAndInnerProduct(makeMxPolyIter(plain_const.begin()),
+                                         makeMxPolyIter(plain_const.end()), lists[0], rotated,
+                                         rows - 1, exponents);
+        const u64 limbs = mod_up ? kL + kK : level + 1;
+        for (u64 j = 0; j < rows; ++j) {
+            std::vector<Polynomial> column, images;
+            for (u64 k = 0; k < 3; ++k) {
+                column.push_back(lists[k].getPoly(j));
+                Polynomial image(ctx(), mod_up, true);
+                image.setLevel(level);
+                chain().frobeniusMapInNTT<false>(lists[0].getPoly(j),
+                                                 static_cast<std::int64_t>(exponents[k]), image);
+                images.push_back(image);
+            }
+            for (u64 i = 0; i < limbs; ++i) {
+                if (i > level && i < kL)
+                    continue;
+                EXPECT_EQ(limbOf(out.getPoly(j), i), expectedSum(mx, column, i))
+                    << "limb " << i << " poly " << j;
+                EXPECT_EQ(limbOf(rotated.getPoly(j), i), expectedSum(mx, images, i))
+                    << "limb " << i << " poly " << j;
+            }
+        }
+    }
+}
+
 TEST(KeySwitchInnerProductTest, MessagesInOrder) {
     const Device kCuda{1, 0}, kPinned{3, 0}, kHostOne{0, 1};
     static const PrimeModuli device_chain(6, 5, 40, 40, 40, 2, {kCuda, kPinned});
@@ -299,6 +403,11 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
     mixed.getPoly(1).setLevel(1);
     std::vector<PolynomialVector> parts;
     parts.emplace_back(ctx(), 3, true, true);
+    std::vector<PolynomialVector> short_parts;
+    short_parts.emplace_back(ctx(), 2, true, true);
+    std::vector<PolynomialVector> low_parts;
+    low_parts.emplace_back(ctx(), 3, true, true);
+    low_parts[0].setLevel(1);
 
     const std::vector<Case> cases = {
         {"empty range", [&] { ip(chain(), none_const, one, one, up, up2); },
@@ -354,13 +463,27 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
                  makePolyIter(pinned_keys.begin()), makePolyIter(pinned_keys.begin()), out, 2, 1);
          },
          unsupported("innerProductMSRLWE")},
-        {"multi-secret: host",
+        {"multi-secret: more terms than parts per secret",
          [&] {
              chain().innerProductMSRLWE(makePolyIter(one_const.begin()),
                                         makePolyIter(one_const.end()), makePolyIter(one.begin()),
                                         makePolyIter(one.begin()), out, 2, 0);
          },
-         unsupported("mulVector")},
+         kInnerProductStrideMessage},
+        {"multi-secret: too few outputs",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(one_const.begin()),
+                                        makePolyIter(one_const.end()), makePolyIter(one.begin()),
+                                        makePolyIter(one.begin()), out, 3, 1);
+         },
+         kInnerProductShapeMessage},
+        {"multi-secret: term without temporary limbs",
+         [&] {
+             chain().innerProductMSRLWE(makePolyIter(plain_terms.begin()),
+                                        makePolyIter(plain_terms.end()), makePolyIter(one.begin()),
+                                        makePolyIter(one.begin()), out, 0, 1);
+         },
+         kInnerProductTermMessage},
         {"v2: empty",
          [&] {
              chain().innerProductMSRLWEv2(makePolyIter(none_const.begin()),
@@ -385,19 +508,53 @@ TEST(KeySwitchInnerProductTest, MessagesInOrder) {
                                                makeIxPolyIterBx(pinned_parts.begin()), out, 0);
          },
          unsupported("innerProductMSRLWEv2")},
-        {"v2: host",
+        {"v2: part lacks a polynomial",
          [&] {
              chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
                                           makePolyIter(one_const.end()),
-                                          makeIxPolyIterBx(parts.begin()), out, 2);
+                                          makeIxPolyIterBx(short_parts.begin()), out, 2);
          },
-         unsupported("mulVector")},
-        {"frobenius: host",
+         kInnerProductTermMessage},
+        {"v2: part below the output level",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
+                                          makePolyIter(one_const.end()),
+                                          makeIxPolyIterBx(low_parts.begin()), out, 2);
+         },
+         PrimeModuli::kDifferentLevelsMessage},
+        {"frobenius: input below the output level",
          [&] {
              chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
-                                              makePolyIter(one_const.end()), parts[0], out, 2, {5});
+                                              makePolyIter(one_const.end()), low_parts[0], out, 2,
+                                              {5});
          },
-         unsupported("frobeniusAndMulVector")},
+         PrimeModuli::kDifferentLevelsMessage},
+        {"v2: too few outputs",
+         [&] {
+             chain().innerProductMSRLWEv2(makePolyIter(one_const.begin()),
+                                          makePolyIter(one_const.end()),
+                                          makeIxPolyIterBx(parts.begin()), out, 3);
+         },
+         kInnerProductShapeMessage},
+        {"frobenius: even exponent",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), parts[0], out, 2, {4});
+         },
+         kInnerProductExponentMessage},
+        {"frobenius: no exponent",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), parts[0], out, 2, {});
+         },
+         kInnerProductExponentMessage},
+        {"frobenius: input lacks a polynomial",
+         [&] {
+             chain().frobeniusAndInnerProduct(makePolyIter(one_const.begin()),
+                                              makePolyIter(one_const.end()), short_parts[0], out, 2,
+                                              {5});
+         },
+         kInnerProductTermMessage},
         {"frobenius: empty",
          [&] {
              chain().frobeniusAndInnerProduct(makePolyIter(none_const.begin()),

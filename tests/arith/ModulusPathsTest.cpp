@@ -38,7 +38,7 @@ constexpr u64 kPrimes[] = {
     4611686018427387847ULL, // largest below 2^62
 };
 
-constexpr u64 kLengths[] = {0, 1, 7, 8, 9, 31, 100};
+constexpr u64 kLengths[] = {0, 1, 7, 8, 9, 31, 100, 300};
 
 // Residues below p reaching 0, 1 and p - 1.
 Words residues(u64 n, u64 p, std::mt19937_64 &rng) {
@@ -66,6 +66,14 @@ struct Case {
     const char *name;
     std::function<void(const Modulus &, Inputs &, u64 n)> run;
 };
+
+// The slot table n - 1, ..., 0.
+std::vector<u64> reversed(u64 n) {
+    std::vector<u64> slots(n);
+    for (u64 s = 0; s < n; ++s)
+        slots[s] = n - 1 - s;
+    return slots;
+}
 
 u64 constantOf(const Inputs &in) { return in.c.empty() ? 5 : in.c[0] * 3 + 1; }
 
@@ -99,6 +107,28 @@ const std::vector<Case> &cases() {
          [](const Modulus &m, Inputs &x, u64) {
              m.tensorVector(x.out.data(), x.a.data(), x.b.data(), x.a.data(), x.b.data(),
                             x.c.data(), x.out.data());
+         }},
+        // Row lists: out and c (in place) from b and c; the permuted forms
+        // read b and a through the reversed order.
+        {"mulVector over rows",
+         [](const Modulus &m, Inputs &x, u64) {
+             std::vector<u64 *> outs = {x.out.data(), x.c.data()};
+             m.mulVector(outs, x.a.data(), {x.b.data(), x.c.data()});
+         }},
+        {"mulAddVector over rows",
+         [](const Modulus &m, Inputs &x, u64) {
+             std::vector<u64 *> outs = {x.out.data(), x.c.data()};
+             m.mulAddVector(outs, x.a.data(), {x.b.data(), x.c.data()});
+         }},
+        {"frobeniusAndMulVector over rows",
+         [](const Modulus &m, Inputs &x, u64 n) {
+             std::vector<u64 *> outs = {x.out.data(), x.c.data()};
+             m.frobeniusAndMulVector(outs, x.a.data(), {x.b.data(), x.a.data()}, reversed(n));
+         }},
+        {"frobeniusAndMulAddVector over rows",
+         [](const Modulus &m, Inputs &x, u64 n) {
+             std::vector<u64 *> outs = {x.out.data(), x.c.data()};
+             m.frobeniusAndMulAddVector(outs, x.b.data(), {x.b.data(), x.a.data()}, reversed(n));
          }},
         {"innerProduct",
          [](const Modulus &m, Inputs &x, u64 n) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -612,22 +613,123 @@ TEST(Modulus, BarrettStaysBelowPrimeNearTheTopOfTheRange) {
     }
 }
 
-TEST(Modulus, PointerListKernelsHaveNoHostImplementation) {
-    const Modulus m(16, 131009, NttType::NONE);
-    std::vector<u64 *> outs;
-    const std::vector<const u64 *> ins;
-    const std::vector<u64> exponents;
-    auto message = [](const std::string &name) {
-        return "Cannot support the function '" + name + "' in the current build configuration";
+// The row-list kernels against 128-bit products: one row times each listed
+// row, plain and after a slot permutation, set and accumulated; rows longer
+// than one internal chunk, outputs that are `a` or their own input.
+TEST(Modulus, RowListKernelsMultiplyEveryRow) {
+    std::mt19937_64 rng(4242);
+    for (const PrimeCase &c : kPrimes) {
+        SCOPED_TRACE(c.p);
+        for (u64 n : {u64{16}, u64{600}}) {
+            const Modulus m(n, c.p, NttType::NONE);
+            const auto a = residues(c.p, n, rng);
+            std::vector<std::vector<u64>> in = {residues(c.p, n, rng), residues(c.p, n, rng),
+                                                residues(c.p, n, rng)};
+            std::vector<std::vector<u64>> start = {residues(c.p, n, rng), residues(c.p, n, rng),
+                                                   residues(c.p, n, rng)};
+            // A slot table: the reversed order with the first half rotated.
+            std::vector<u64> slots(n);
+            for (u64 s = 0; s < n; ++s)
+                slots[s] = s < n / 2 ? (s + 3) % (n / 2) : n - 1 - (s - n / 2);
+            for (bool permuted : {false, true}) {
+                for (bool accumulate : {false, true}) {
+                    SCOPED_TRACE(std::to_string(permuted) + std::to_string(accumulate));
+                    std::vector<std::vector<u64>> out = start;
+                    std::vector<u64 *> outs = {out[0].data(), out[1].data(), out[2].data()};
+                    const std::vector<const u64 *> ins = {in[0].data(), in[1].data(), in[2].data()};
+                    if (permuted && accumulate)
+                        m.frobeniusAndMulAddVector(outs, a.data(), ins, slots);
+                    else if (permuted)
+                        m.frobeniusAndMulVector(outs, a.data(), ins, slots);
+                    else if (accumulate)
+                        m.mulAddVector(outs, a.data(), ins);
+                    else
+                        m.mulVector(outs, a.data(), ins);
+                    for (u64 j = 0; j < 3; ++j)
+                        for (u64 s = 0; s < n; ++s) {
+                            const u64 x = in[j][permuted ? slots[s] : s];
+                            const u64 product = mulMod(a[s], x, c.p);
+                            ASSERT_EQ(out[j][s],
+                                      accumulate ? addMod(start[j][s], product, c.p) : product)
+                                << j << " " << s;
+                        }
+                }
+            }
+            // Output 0 is `a` and output 1 its own input: both still read
+            // their values before they are written.
+            std::vector<u64> shared = a;
+            std::vector<u64> own = in[1];
+            std::vector<u64 *> outs = {shared.data(), own.data()};
+            const std::vector<const u64 *> ins = {in[0].data(), own.data()};
+            m.mulAddVector(outs, shared.data(), ins);
+            for (u64 s = 0; s < n; ++s) {
+                ASSERT_EQ(shared[s], addMod(a[s], mulMod(a[s], in[0][s], c.p), c.p));
+                ASSERT_EQ(own[s], addMod(in[1][s], mulMod(a[s], in[1][s], c.p), c.p));
+            }
+        }
+    }
+}
+
+TEST(Modulus, RowListKernelsRefuseBadListsBeforeWriting) {
+    const u64 n = 16;
+    const Modulus m(n, 131009, NttType::NONE);
+    std::vector<u64> a(n, 3), x(n, 5), y(2 * n, 7), out(n, 11);
+    std::vector<u64> identity(n);
+    for (u64 s = 0; s < n; ++s)
+        identity[s] = s;
+    std::vector<u64> far = identity;
+    far[n - 1] = n;
+    const std::vector<u64> short_table(n - 1, 0);
+    using Outs = std::vector<u64 *>;
+    using Ins = std::vector<const u64 *>;
+    struct Case {
+        const char *name;
+        std::function<void()> call;
+        const char *message;
     };
-    expectThrowsMessage([&] { m.mulVector(outs, nullptr, ins); }, message("mulVector"));
-    expectThrowsMessage([&] { m.mulAddVector(outs, nullptr, ins); }, message("mulAddVector"));
-    expectThrowsMessage([&] { m.frobeniusAndMulVector(outs, nullptr, ins, exponents); },
-                        message("frobeniusAndMulVector"));
-    expectThrowsMessage([&] { m.frobeniusAndMulAddVector(outs, nullptr, ins, exponents); },
-                        message("frobeniusAndMulAddVector"));
-    std::vector<u64> limb(16, 1);
-    outs = {limb.data()};
-    const std::vector<const u64 *> one{limb.data()};
-    expectThrowsMessage([&] { m.mulVector(outs, limb.data(), one); }, message("mulVector"));
+    Outs two = {out.data(), y.data()};
+    Outs one = {out.data()};
+    Outs null_out = {nullptr};
+    Outs shifted = {y.data() + 1, y.data() + n};
+    Outs on_input = {y.data()};
+    Outs own = {x.data()};
+    const Case cases[] = {
+        {"lengths", [&] { m.mulVector(two, a.data(), Ins{x.data()}); },
+         Modulus::kRowListLengthMessage},
+        {"null a", [&] { m.mulAddVector(one, nullptr, Ins{x.data()}); },
+         Modulus::kRowListNullMessage},
+        {"null output", [&] { m.mulVector(null_out, a.data(), Ins{x.data()}); },
+         Modulus::kRowListNullMessage},
+        {"null input", [&] { m.mulVector(one, a.data(), Ins{nullptr}); },
+         Modulus::kRowListNullMessage},
+        {"outputs overlap",
+         [&] {
+             m.mulVector(shifted, a.data(), Ins{x.data(), x.data()});
+         },
+         Modulus::kRowListOverlapMessage},
+        {"output shifted on a", [&] { m.mulVector(one, out.data() + 1, Ins{x.data()}); },
+         Modulus::kRowListOverlapMessage},
+        {"output on another input", [&] { m.mulVector(on_input, a.data(), Ins{y.data() + n / 2}); },
+         Modulus::kRowListOverlapMessage},
+        {"permuted output on its input",
+         [&] { m.frobeniusAndMulVector(own, a.data(), Ins{x.data()}, identity); },
+         Modulus::kRowListOverlapMessage},
+        {"short table",
+         [&] { m.frobeniusAndMulAddVector(one, a.data(), Ins{x.data()}, short_table); },
+         Modulus::kSlotTableMessage},
+        {"position out of range",
+         [&] { m.frobeniusAndMulVector(one, a.data(), Ins{x.data()}, far); },
+         Modulus::kSlotTableMessage},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        expectThrowsMessage(c.call, c.message);
+    }
+    EXPECT_EQ(out, std::vector<u64>(n, 11));
+    EXPECT_EQ(y, std::vector<u64>(2 * n, 7));
+    EXPECT_EQ(x, std::vector<u64>(n, 5));
+    // Empty lists do nothing, with any `a`.
+    Outs none;
+    m.mulVector(none, nullptr, Ins{});
+    m.frobeniusAndMulAddVector(none, nullptr, Ins{}, identity);
 }

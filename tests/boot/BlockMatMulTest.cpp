@@ -6,12 +6,14 @@
 
 #include "Quelt/BlockMatMul.hpp"
 #include "Quelt/Context.hpp"
+#include "Quelt/EnDecoder.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "support/DataObjects.hpp"
+#include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
 
@@ -21,6 +23,7 @@
 #include <complex>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,8 +44,6 @@ const std::string kNoInputs = "[blockMatMulBSGS] The list of input ciphertexts i
 const std::string kNoOutputs = "[blockMatMulBSGS] The list of output ciphertexts is empty";
 const std::string kShortDiagonals =
     "[blockMatMulBSGS] The diagonal lists are shorter than the layout needs";
-const std::string kNoMultiSecretKernel =
-    "Cannot support the function 'mulVector' in the current build configuration";
 
 struct Layout {
     u64 bs, n, stride;
@@ -263,50 +264,77 @@ TEST_F(BlockMatMul, RefusedArgumentsLeaveTheOutputsAsTheyWere) {
         "Failed to load the left rotation key for index 1");
 }
 
-TEST_F(BlockMatMul, TheMultiSecretFormStopsAtItsFirstRotation) {
+TEST_F(BlockMatMul, TheMultiSecretFormFollowsTheFormulaForEverySecret) {
     using MultiCt = CiphertextBase<EncryptionType::MSRLWE>;
     const auto ctx = multiSecretContext();
-    // Rotation keys of the baby amounts 1, 2, 3, so that the rotations pass
-    // their key look-up and meet the missing multi-secret key switch.
-    const SecretKeyBase<EncryptionType::MSRLWE> key(ctx);
+    const u64 secrets = getNumSecret(ctx);
+    SchemeKeys<EncryptionType::MSRLWE> scheme(ctx);
     KeyPack pack(ctx);
-    const KeyGenerator generator(ctx, key, pack);
-    for (u64 idx : {u64{1}, u64{2}, u64{3}})
+    const KeyGenerator generator(ctx, scheme.key, pack);
+    for (u64 idx = 1; idx < (u64{1} << getLogFullSlots(ctx)); ++idx)
         generator.genLeftRotKey(idx);
     const HomEvaluator multi(ctx, pack);
-    const std::vector<MultiCt> ins(2, MultiCt(ctx, false, true));
-    const std::vector<std::vector<Plaintext>> lists(3, std::vector<Plaintext>(16, Plaintext(ctx)));
-    // The preconditions come first.
-    const auto call = [&](u64 bs, u64 outputs) {
-        return [&, bs, outputs] {
-            std::vector<MultiCt> outs(outputs, MultiCt(ctx, false, true));
-            blockMatMul2DBSGS(multi, ins, lists, outs, bs, 8, 1);
+    const EnDecoder ms_encoder(ctx);
+    {
+        const std::vector<MultiCt> ins(2, MultiCt(ctx, false, true));
+        const std::vector<std::vector<Plaintext>> lists(3,
+                                                        std::vector<Plaintext>(16, Plaintext(ctx)));
+        // The preconditions come first.
+        const auto call = [&](u64 bs, u64 outputs) {
+            return [&, bs, outputs] {
+                std::vector<MultiCt> outs(outputs, MultiCt(ctx, false, true));
+                blockMatMul2DBSGS(multi, ins, lists, outs, bs, 8, 1);
+            };
         };
-    };
-    expectThrowsMessage(call(0, 3), kBabyStepZero);
-    expectThrowsMessage(call(9, 3), kBabyStepAboveDiagonals);
-    expectThrowsMessage(call(4, 0), kNoOutputs);
-    expectThrowsMessage(call(4, 4), kShortDiagonals);
-    expectThrowsMessage(
-        [&] {
-            std::vector<MultiCt> outs(3, MultiCt(ctx, false, true));
-            blockMatMul2DBSGS(multi, std::vector<MultiCt>{}, lists, outs, 4, 8, 1);
-        },
-        kNoInputs);
-    // Then the multi-secret rotation, whose key switch this build lacks; the
-    // outputs keep their words.
-    std::vector<MultiCt> outs(3, MultiCt(ctx, false, true));
-    for (MultiCt &out : outs)
-        for (u64 p = 0; p < out.getNumPoly(); ++p)
-            fillResidues(out.getPoly(p), p + 1);
-    const std::vector<MultiCt> before = outs;
-    for (u64 stride : {u64{1}, u64{0}}) {
-        expectThrowsMessage([&] { blockMatMul2DBSGS(multi, ins, lists, outs, 4, 8, stride); },
-                            kNoMultiSecretKernel);
+        expectThrowsMessage(call(0, 3), kBabyStepZero);
+        expectThrowsMessage(call(9, 3), kBabyStepAboveDiagonals);
+        expectThrowsMessage(call(4, 0), kNoOutputs);
+        expectThrowsMessage(call(4, 4), kShortDiagonals);
+        expectThrowsMessage(
+            [&] {
+                std::vector<MultiCt> outs(3, MultiCt(ctx, false, true));
+                blockMatMul2DBSGS(multi, std::vector<MultiCt>{}, lists, outs, 4, 8, 1);
+            },
+            kNoInputs);
     }
-    for (u64 t = 0; t < outs.size(); ++t)
-        for (u64 p = 0; p < outs[t].getNumPoly(); ++p)
-            EXPECT_EQ(wordsOf(outs[t].getPoly(p)), wordsOf(before[t].getPoly(p)));
+    // Then the products: secret k of output t follows the formula on the
+    // messages of secret k.
+    constexpr u64 kInputs = 2, kOutputs = 2;
+    std::mt19937_64 rng(77);
+    for (const Layout &l : {Layout{4, 8, 1}, Layout{3, 8, 2}, Layout{4, 8, 0}}) {
+        SCOPED_TRACE(testing::Message() << "bs " << l.bs << " n " << l.n << " stride " << l.stride);
+        std::vector<Messages> xs;
+        std::vector<MultiCt> cts;
+        for (u64 c = 0; c < kInputs; ++c) {
+            xs.push_back(test::randomMessages(getLogFullSlots(ctx), secrets, rng));
+            for (Message &m : xs.back())
+                for (auto &slot : m)
+                    slot *= 0.5;
+            cts.push_back(scheme.encrypt(xs.back(), getEncryptionLevel(ctx)));
+        }
+        std::vector<Messages> diags;
+        std::vector<std::vector<Plaintext>> plain;
+        for (u64 t = 0; t < kOutputs; ++t) {
+            diags.push_back(test::randomMessages(getLogFullSlots(ctx), kInputs * l.n, rng));
+            for (Message &m : diags.back())
+                for (auto &slot : m)
+                    slot *= 0.5;
+            plain.emplace_back();
+            for (const Message &d : diags.back())
+                plain.back().push_back(ms_encoder.encode(d, cts[0].getLevel(), 0));
+        }
+        std::vector<MultiCt> outs(kOutputs, MultiCt(ctx, false, true));
+        blockMatMul2DBSGS(multi, cts, plain, outs, l.bs, l.n, l.stride);
+        for (u64 t = 0; t < kOutputs; ++t) {
+            EXPECT_EQ(outs[t].getLevel(), cts[0].getLevel() - 1);
+            const Messages got = scheme.decrypt(outs[t]);
+            ASSERT_EQ(got.size(), secrets);
+            for (u64 k = 0; k < secrets; ++k) {
+                const Message want = expectedProduct({xs[0][k], xs[1][k]}, diags[t], l);
+                EXPECT_LT(maxError(got[k], want), kBound) << "output " << t << " secret " << k;
+            }
+        }
+    }
 }
 
 } // namespace

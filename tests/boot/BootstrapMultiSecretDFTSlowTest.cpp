@@ -1,7 +1,8 @@
 // CoeffToSlot of a multi-secret ciphertext on a context that fuses the
 // modulus raise (degree 2^16): step 0 is the fused first step, which switches
-// no key, and the transform stops at the first multi-secret rotation of step
-// 1. Run alone: the fused rotation keys take GiBs.
+// no key; without the rotation keys of step 1 the transform stops at its
+// first rotation, with them it completes. Run alone: the fused rotation keys
+// take GiBs.
 
 #include "Quelt/Context.hpp"
 #include "Quelt/HomEvaluator.hpp"
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Quelt::test {
 namespace {
@@ -31,7 +33,7 @@ namespace {
 using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 
-TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenStopsAtStepOne) {
+TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsStepOnesKeys) {
     const auto ctx = genMultiSecretContext(makeContext(ParameterPreset::FGe), "FGeMS2", 2);
     ASSERT_TRUE(isFuseModRaiseSupported(ctx));
     const SecretKeyBase<EncryptionType::MSRLWE> sk(ctx);
@@ -44,7 +46,6 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenStopsA
     const BootstrapperImpl boot(eval, true, std::nullopt);
     const RadixDecomposition rd = boot.getBootParameter().getRadixDecForC2S(getLogFullSlots(ctx));
     ASSERT_GE(rd.num_radices, 2u);
-    const u64 stride = rd.strides[1];
 
     // A level-0 ciphertext, prepared for the fused first step in each case
     // (bodies over the fused prime set, mask at level L + 1).
@@ -67,9 +68,17 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenStopsA
     // held keys.
     generator.genFuseRotKeyBundle();
     expectStop(detail::kUnreachableRotation);
-    // With that key, step 1 stops at its multi-secret key switch.
-    generator.genLeftRotKey(stride);
-    expectStop(kMulVectorMessage);
+    // With the rotation keys of its split the transform completes.
+    std::vector<u64> bounds;
+    for (u64 r : rd.log_radices)
+        bounds.push_back((bounds.empty() ? 0 : bounds.back()) + r);
+    generator.genRotKeysForBootstrap(bounds, true);
+    MsCiphertext prepared = ct;
+    boot.prepareFusedRaise(prepared);
+    MsCiphertext out(ctx, false, true);
+    boot.coeffToSlotMSRLWE(prepared, out);
+    EXPECT_EQ(out.getNumPoly(), 3u);
+    EXPECT_EQ(out.getEncodingType(), EncodingType::SLOT);
 }
 
 } // namespace

@@ -28,8 +28,6 @@ using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
 using Converter = MultiSecretConverter;
 
-const std::string &kMulVector = kMulVectorMessage;
-
 // The multi-secret contexts share msBaseContext's primes: three secrets, and
 // 2, 4 and 8 for the bisection.
 const std::shared_ptr<ContextContent> &singleSecret() { return msBaseContext(); }
@@ -180,7 +178,22 @@ TEST_F(MultiSecretConverterTest, MStoSSRefusals) {
     EXPECT_EQ(ciphertextWords(outs[0]), before);
 }
 
-TEST_F(MultiSecretConverterTest, SStoMSChecksThenStopsAtTheMissingKernel) {
+// The first n messages a possibly short ciphertext (n bodies) decrypts to
+// under `key`: the decryptor wants every body, so the missing ones are
+// filled with copies of the mask and their messages dropped.
+Messages decryptBodies(const SchemeKeys<EncryptionType::MSRLWE> &key, const MsCiphertext &ct) {
+    const u64 n = ct.getNumPoly() - 1;
+    const u64 k = getNumSecret(key.context);
+    MsCiphertext full = ct;
+    full.setNumPoly(k + 1);
+    for (u64 j = n; j <= k; ++j)
+        full.getPoly(j) = ct.getPoly(n);
+    Messages m = key.decrypt(full);
+    m.resize(n);
+    return m;
+}
+
+TEST_F(MultiSecretConverterTest, SStoMSChecksInOrder) {
     using List = std::vector<SsCiphertext>;
     const SsCiphertext ct = single();
     MsCiphertext out(threeSecrets(), false, true);
@@ -192,13 +205,39 @@ TEST_F(MultiSecretConverterTest, SStoMSChecksThenStopsAtTheMissingKernel) {
         // A bundle without its keys cannot be made: its load refuses it.
         {"key", [&] { withEmptyKeys(SStoMSKeyBundle(threeSecrets()), 3); },
          KeyBundleMessages::kMissingKey},
-        {"fewer inputs", [&] { converter.SStoMS(List(2, ct), *keys().sstoms, out); }, kMulVector},
-        {"all inputs", [&] { converter.SStoMS(List(3, ct), *keys().sstoms, out); }, kMulVector},
     });
     EXPECT_EQ(ciphertextWords(out), before);
 }
 
-TEST_F(MultiSecretConverterTest, IncreaseNSChecksThenStopsAtTheMissingKernel) {
+// Input i becomes body i under secret i; MStoSS takes the result back.
+TEST_F(MultiSecretConverterTest, SStoMSThenMStoSSRoundTrips) {
+    std::vector<Messages> m;
+    std::vector<SsCiphertext> cts;
+    for (int i = 0; i < 3; ++i) {
+        m.push_back(messages(1));
+        cts.push_back(keys().ss.encrypt(m.back(), kLevel, 1));
+    }
+    for (u64 n : {u64{2}, u64{3}}) {
+        SCOPED_TRACE(n);
+        const std::vector<SsCiphertext> in(cts.begin(), cts.begin() + static_cast<long>(n));
+        MsCiphertext out(threeSecrets(), false, true);
+        converter.SStoMS(in, *keys().sstoms, out);
+        ASSERT_EQ(out.getNumPoly(), n + 1);
+        EXPECT_EQ(out.getLevel(), kLevel);
+        EXPECT_EQ(out.getRescaleCounter(), 1);
+        const Messages got = decryptBodies(keys().ms, out);
+        ASSERT_EQ(got.size(), n);
+        for (u64 i = 0; i < n; ++i)
+            EXPECT_LE(largestSlotError({got[i]}, m[i]), kBound) << i;
+        std::vector<SsCiphertext> back;
+        converter.MStoSS(out, *keys().mstoss, singleSecret(), back);
+        ASSERT_EQ(back.size(), n);
+        for (u64 i = 0; i < n; ++i)
+            EXPECT_LE(largestSlotError(keys().ss.decrypt(back[i]), m[i]), kBound) << i;
+    }
+}
+
+TEST_F(MultiSecretConverterTest, IncreaseNSChecksInOrder) {
     using List = std::vector<MsCiphertext>;
     const MsCiphertext two = keys().ms2.encrypt(messages(2), kLevel);
     const MsCiphertext three = keys().ms.encrypt(messages(3), kLevel);
@@ -230,21 +269,29 @@ TEST_F(MultiSecretConverterTest, IncreaseNSChecksThenStopsAtTheMissingKernel) {
              converter.IncreaseNS(List{two, two}, emptyKeys, out);
          },
          Converter::kIncreaseNSKeyMissing},
-        {"two inputs",
-         [&] {
-             converter.IncreaseNS(List{two, two}, *keys().increase, out);
-         },
-         kMulVector},
-        {"short last input",
-         [&] {
-             converter.IncreaseNS(List{two, shortTwo}, *keys().increase, out);
-         },
-         kMulVector},
     });
     EXPECT_EQ(ciphertextWords(out), before);
 }
 
-TEST_F(MultiSecretConverterTest, BisectionChecksThenStopsAtTheMissingKernel) {
+// The bodies of input j land at 2j and 2j + 1 of the four secrets; a short
+// last input leaves its missing body out.
+TEST_F(MultiSecretConverterTest, IncreaseNSPlacesTheBodiesOfEachInput) {
+    using List = std::vector<MsCiphertext>;
+    const Messages a = messages(2), b = messages(2);
+    const MsCiphertext ca = keys().ms2.encrypt(a, kLevel), cb = keys().ms2.encrypt(b, kLevel);
+    MsCiphertext shortB = cb;
+    shortB.getPoly(1) = cb.getPoly(2);
+    shortB.setNumPoly(2);
+    MsCiphertext out(doublings()[1], false, true);
+    converter.IncreaseNS(List{ca, cb}, *keys().increase, out);
+    ASSERT_EQ(out.getNumPoly(), 5u);
+    EXPECT_LE(largestSlotError(keys().ms4.decrypt(out), {a[0], a[1], b[0], b[1]}), kBound);
+    converter.IncreaseNS(List{ca, shortB}, *keys().increase, out);
+    ASSERT_EQ(out.getNumPoly(), 4u);
+    EXPECT_LE(largestSlotError(decryptBodies(keys().ms4, out), {a[0], a[1], b[0]}), kBound);
+}
+
+TEST_F(MultiSecretConverterTest, BisectionChecksInOrder) {
     using List = std::vector<SsCiphertext>;
     const SsCiphertext ct = single();
     MsCiphertext oneSecret(singleSecret(), false, true);
@@ -266,17 +313,45 @@ TEST_F(MultiSecretConverterTest, BisectionChecksThenStopsAtTheMissingKernel) {
          Converter::kBisectionBundleShort},
         {"one round, SStoMS's count",
          [&] { converter.SStoMSBisection(List(3, ct), bundle, intoTwo); }, Converter::kSStoMSCount},
-        {"two inputs", [&] { converter.SStoMSBisection(List(2, ct), bundle, intoTwo); },
-         kMulVector},
-        {"three inputs, one round",
-         [&] { converter.SStoMSBisection(List(3, ct), *keys().bisectionThree, intoThree); },
-         kMulVector},
-        {"three inputs, two rounds",
-         [&] { converter.SStoMSBisection(List(3, ct), bundle, intoFour); }, kMulVector},
-        {"five inputs", [&] { converter.SStoMSBisection(List(5, ct), bundle, intoEight); },
-         kMulVector},
     });
     EXPECT_EQ(ciphertextWords(intoEight), before);
+}
+
+// Input i ends as body i of the last context of the rounds.
+TEST_F(MultiSecretConverterTest, BisectionMergesTheInputsInOrder) {
+    std::vector<Messages> m;
+    std::vector<SsCiphertext> cts;
+    for (int i = 0; i < 5; ++i) {
+        m.push_back(messages(1));
+        cts.push_back(keys().ss.encrypt(m.back(), kLevel));
+    }
+    const struct {
+        const char *name;
+        u64 inputs;
+        const SStoMSBisectionKeyBundle *bundle;
+        std::shared_ptr<ContextContent> context;
+        const SchemeKeys<EncryptionType::MSRLWE> *key;
+        u64 bodies;
+    } rows[] = {
+        {"two inputs", 2, &*keys().bisection, doublings()[0], &keys().ms2, 2},
+        {"three inputs, one round", 3, &*keys().bisectionThree, threeSecrets(), &keys().ms, 3},
+        {"three inputs, two rounds", 3, &*keys().bisection, doublings()[1], &keys().ms4, 3},
+        // Round 1 carries input 4 alone into three positions (its body and
+        // the two past its group's missing body), round 2 puts them after
+        // the four others: seven bodies, the last two carrying no message.
+        {"five inputs", 5, &*keys().bisection, doublings()[2], &keys().ms8, 7},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<SsCiphertext> in(cts.begin(),
+                                           cts.begin() + static_cast<long>(row.inputs));
+        MsCiphertext out(row.context, false, true);
+        converter.SStoMSBisection(in, *row.bundle, out);
+        ASSERT_EQ(out.getNumPoly(), row.bodies + 1);
+        const Messages got = decryptBodies(*row.key, out);
+        for (u64 i = 0; i < row.inputs; ++i)
+            EXPECT_LE(largestSlotError({got[i]}, m[i]), kBound) << i;
+    }
 }
 
 TEST_F(MultiSecretConverterTest, ContextImbedCopiesThePolynomials) {

@@ -29,7 +29,6 @@ using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Impl = HomEvaluatorImpl;
 
-const std::string &kMulVector = kMulVectorMessage;
 const std::string kUnreachable =
     "[getRotKeyDecomposition] Can not reach to such rotation idx using given rot keys.";
 
@@ -295,9 +294,9 @@ TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
     expectSame(out, before);
 }
 
-// ---- Every key switch: its checks in order, then the missing kernel -------------
+// ---- Every key switch: its checks in order, outputs untouched -------------------
 
-TEST_P(HomEvaluatorMultiSecret, RotationsStopAtTheMissingKernel) {
+TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const Impl impl(ctx(), keys().pack);
@@ -311,11 +310,8 @@ TEST_P(HomEvaluatorMultiSecret, RotationsStopAtTheMissingKernel) {
         {"left, coefficients", [&] { eval.leftRotateMSRLWE(coeff, 1, out); },
          utils::kCoeffEncodedMessage},
         {"left, unreachable", [&] { keyless.leftRotateMSRLWE(ct, 1, out); }, kUnreachable},
-        {"left, direct", [&] { eval.leftRotateMSRLWE(ct, 1, out); }, kMulVector},
-        {"left, decomposed", [&] { eval.leftRotateMSRLWE(ct, 3, out); }, kMulVector},
         {"right, coefficients", [&] { impl.rightRotateMSRLWE(coeff, 1, out); },
          utils::kCoeffEncodedMessage},
-        {"right, direct", [&] { impl.rightRotateMSRLWE(ct, 1, out); }, kMulVector},
         {"hoisted, coefficients", [&] { eval.leftRotateMSRLWE(coeff, {1}, outs); },
          utils::kCoeffEncodedMessage},
         {"hoisted, size", [&] { eval.leftRotateMSRLWE(wide, {1}, outs); },
@@ -325,15 +321,9 @@ TEST_P(HomEvaluatorMultiSecret, RotationsStopAtTheMissingKernel) {
              eval.leftRotateMSRLWE(ct, {0, 3}, outs);
          },
          Impl::kLeftRotKeyMissing + std::string("3")},
-        {"hoisted",
-         [&] {
-             eval.leftRotateMSRLWE(ct, {0, 1, 3}, outs);
-         },
-         kMulVector},
         {"conjugate, coefficients", [&] { eval.conjugateMSRLWE(coeff, out); },
          utils::kCoeffEncodedMessage},
         {"conjugate, key", [&] { keyless.conjugateMSRLWE(ct, out); }, Impl::kConjKeyMissing},
-        {"conjugate", [&] { eval.conjugateMSRLWE(ct, out); }, kMulVector},
     });
     expectSame(out, before);
     ASSERT_EQ(outs.size(), 2u);
@@ -362,7 +352,7 @@ TEST_P(HomEvaluatorMultiSecret, AKeyNamedByTheTableButGoneIsReported) {
     std::filesystem::remove_all(dir);
 }
 
-TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsStopAtTheMissingKernel) {
+TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const KeyGenerator generator(ctx());
@@ -381,7 +371,6 @@ TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsStopAtTheMissingKernel) {
          utils::kCoeffEncodedMessage},
         {"switch, size", [&] { eval.switchKeyMSRLWE(wide, switchKey, out); },
          Impl::kSizeShouldBe + sizeText()},
-        {"switch", [&] { eval.switchKeyMSRLWE(ct, switchKey, out); }, kMulVector},
         {"sum, empty", [&] { eval.rotSumMSRLWE(List{}, {}, out); }, Impl::kMsRotSumEmpty},
         {"sum, coefficients",
          [&] {
@@ -408,16 +397,11 @@ TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsStopAtTheMissingKernel) {
              keyless.rotSumMSRLWE(List{ct, ct}, {0, 1}, out);
          },
          Impl::kLeftRotKeyMissing + std::string("1")},
-        {"sum",
-         [&] {
-             eval.rotSumMSRLWE(List{ct, ct}, {0, 1}, out);
-         },
-         kMulVector},
     });
     expectSame(out, before);
 }
 
-TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsStopAtTheMissingKernel) {
+TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const Impl impl(ctx(), keys().pack);
@@ -440,7 +424,6 @@ TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsStopAtTheMissingKernel) {
          Impl::kLazyBxShort},
         {"lazy, key", [&] { keyless.lazyLeftRotateMSRLWE(ct, 1, out, bx); },
          Impl::kLazyNoRotKey + one},
-        {"lazy", [&] { eval.lazyLeftRotateMSRLWE(ct, 1, out, bx); }, kMulVector},
         {"lazy chain, coefficients", [&] { eval.lazyLeftRotateMSRLWE(coeff, bx, 1, out, bx); },
          utils::kCoeffEncodedMessage},
         {"lazy chain, bx_in short", [&] { eval.lazyLeftRotateMSRLWE(ct, shortBx, 1, out, bx); },
@@ -449,28 +432,21 @@ TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsStopAtTheMissingKernel) {
          Impl::kLazyBxShort},
         {"lazy chain, key", [&] { keyless.lazyLeftRotateMSRLWE(ct, bx, 1, out, bx); },
          Impl::kLazyNoRotKey + one},
-        {"lazy chain", [&] { eval.lazyLeftRotateMSRLWE(ct, bx, 1, out, bx); }, kMulVector},
-        {"lazy right", [&] { impl.lazyRightRotateMSRLWE(ct, 1, out, *bx.getData()); }, kMulVector},
-        {"lazy right chain",
-         [&] { impl.lazyRightRotateMSRLWE(ct, *bx.getData(), 1, out, *bx.getData()); }, kMulVector},
         {"light, no mask", [&] { eval.lightLeftRotateMSRLWE(empty, 1, maskOut, lightBx); },
          Impl::kBxNoPolynomial},
         {"light, mask in bx", [&] { eval.lightLeftRotateMSRLWE(mask, 1, holder, holder); },
          Impl::kLightMaskInBx},
         {"light, key", [&] { keyless.lightLeftRotateMSRLWE(mask, 1, maskOut, lightBx); },
          Impl::kLightNoRotKey + one},
-        {"light", [&] { eval.lightLeftRotateMSRLWE(mask, 1, maskOut, lightBx); }, kMulVector},
         {"light chain, bx_in short",
          [&] { eval.lightLeftRotateMSRLWE(mask, shortBx, 1, maskOut, lightBx); },
          Impl::kLightBxShort},
         {"light chain, key", [&] { keyless.lightLeftRotateMSRLWE(mask, bx, 1, maskOut, lightBx); },
          Impl::kLightNoRotKey + one},
-        {"light chain", [&] { eval.lightLeftRotateMSRLWE(mask, bx, 1, maskOut, lightBx); },
-         kMulVector},
     });
 }
 
-TEST_P(HomEvaluatorMultiSecret, InnerProductStopsAtTheMissingKernel) {
+TEST_P(HomEvaluatorMultiSecret, InnerProductRefusesBadOperandsInOrder) {
     const HomEvaluator eval(ctx(), keys().pack);
     const EnDecoder encoder(ctx());
     const MsCiphertext ct = encrypt(messages());
@@ -501,13 +477,11 @@ TEST_P(HomEvaluatorMultiSecret, InnerProductStopsAtTheMissingKernel) {
         {"plaintext below",
          [&] { eval.innerProductMSRLWE(below.begin(), below.end(), good.begin(), out); },
          Impl::kInnerProductPlaintextBelow},
-        {"product", [&] { eval.innerProductMSRLWE(pts.begin(), pts.end(), good.begin(), out); },
-         kMulVector},
     });
     expectSame(out, before);
 }
 
-TEST(HomEvaluatorMultiSecretPreset, FGbD12NS2L1RotationStopsAtTheMissingKernel) {
+TEST(HomEvaluatorMultiSecretPreset, FGbD12NS2L1RotationMovesTheSlots) {
     static const auto ctx = makeContext(ParameterPreset::FGbD12NS2L1);
     SchemeKeys<EncryptionType::MSRLWE> scheme(ctx);
     KeyPack pack(ctx);
@@ -520,7 +494,12 @@ TEST(HomEvaluatorMultiSecretPreset, FGbD12NS2L1RotationStopsAtTheMissingKernel) 
     eval.leftRotateMSRLWE(ct, ct.getNumberOfSlots(), out);
     expectSame(out, ct);
     EXPECT_LE(largestSlotError(scheme.decrypt(out), m), kBound);
-    expectThrowsMessage([&] { eval.leftRotateMSRLWE(ct, 1, out); }, kMulVector);
+    eval.leftRotateMSRLWE(ct, 1, out);
+    Messages want = m;
+    for (u64 k = 0; k < want.size(); ++k)
+        for (u64 j = 0; j < want[k].getSize(); ++j)
+            want[k][j] = m[k][(j + 1) % want[k].getSize()];
+    EXPECT_LE(largestSlotError(scheme.decrypt(out), want), 1e-5);
 }
 
 } // namespace
