@@ -58,10 +58,12 @@ void HomEvaluatorImpl::rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomia
 
 // ---- Ring ciphertexts ----------------------------------------------------------
 
-void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct) {
+void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct, const char *function) const {
     utils::throwIfCoeff(ct);
     if (ct.getNumPoly() != 2)
         throw RuntimeException(kSizeNotTwo);
+    // The automorphism permutes the NTT slots.
+    utils::requireNTTOperand(*context_, ct, function, "ciphertext");
 }
 
 void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
@@ -87,30 +89,48 @@ void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t
 }
 
 void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-    checkRotatable(ct);
-    idx = reduceAmount(idx);
-    if (idx == 0) {
+    checkRotatable(ct, "leftRotate");
+    rotateChecked(ct, reduceAmount(idx), out);
+}
+
+void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+    checkRotatable(ct, "rightRotate");
+    rotateChecked(ct, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+}
+
+void HomEvaluatorImpl::rotateChecked(const RingCiphertext &ct, u64 amount,
+                                     RingCiphertext &out) const {
+    if (amount == 0) {
         if (&ct != &out)
             out = ct;
         return;
     }
+    const u64 level = ct.getLevel();
     std::vector<u64> steps;
-    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
-        switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(idx)), *key, out);
+    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(amount, level, steps)) {
+        switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(amount)), *key, out);
         return;
     }
-    if (&ct != &out)
-        out = ct;
-    for (const u64 step : steps)
-        leftRotate(out, step, out);
-}
-
-void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-    leftRotate(ct, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
+    // A route through held keys: every key of it is found before anything
+    // is computed, and the steps run on a ciphertext apart from out.
+    std::vector<std::shared_ptr<EvaluationKey>> keys;
+    std::vector<u64> amounts;
+    for (const u64 step : steps) {
+        const u64 reduced = reduceAmount(step);
+        if (reduced == 0)
+            continue;
+        keys.push_back(leftRotKeyOrThrow(reduced, level));
+        amounts.push_back(reduced);
+    }
+    RingCiphertext result = ct;
+    for (u64 i = 0; i < keys.size(); ++i)
+        switchAutomorphism(result, static_cast<std::int64_t>(galoisExponent(amounts[i])), *keys[i],
+                           result);
+    out = std::move(result);
 }
 
 void HomEvaluatorImpl::conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
-    checkRotatable(ct);
+    checkRotatable(ct, "conjugate");
     KeyPack pack = key_pack_;
     const std::shared_ptr<EvaluationKey> key = pack.getConjKey();
     utils::throwIfNotLoaded(key, kConjKeyMissing);
@@ -155,6 +175,7 @@ void HomEvaluatorImpl::switchKey(const RingCiphertext &ct, EvaluationKey &key, R
 }
 
 void HomEvaluatorImpl::killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+    checkRotatable(ct, "killImag");
     RingCiphertext conj(context_, false, true);
     conjugate(ct, conj);
     addWithoutCheck(ct, conj, conj);
@@ -237,7 +258,16 @@ void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext
 // ---- Plain data ----------------------------------------------------------------
 
 void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    idx = reduceAmount(idx);
+    utils::requireNTTOperand(*context_, p, "leftRotate", "plaintext");
+    rotateChecked(p, reduceAmount(idx), out);
+}
+
+void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    utils::requireNTTOperand(*context_, p, "rightRotate", "plaintext");
+    rotateChecked(p, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+}
+
+void HomEvaluatorImpl::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out) const {
     if (idx == 0) {
         if (&p != &out)
             out = p;
@@ -247,10 +277,6 @@ void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) c
     Plaintext result(p);
     rotatePoly(p.getMx(), idx, result.getMx());
     out = std::move(result);
-}
-
-void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    leftRotate(p, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
 }
 
 namespace {
@@ -321,7 +347,7 @@ std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrThrow(u64 amount, u
 
 void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
                                   std::vector<RingCiphertext> &outs) const {
-    checkRotatable(ct);
+    checkRotatable(ct, "leftRotate");
     std::vector<u64> amounts(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
@@ -378,9 +404,28 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
         utils::checkPrecondition(cts[0], ct);
         if (ct.getNumPoly() != 2)
             throw RuntimeException(kSizeNotTwo);
+        utils::requireNTTOperand(*context_, ct, "rotSum", "ciphertext");
     }
     if (idxs.size() != cts.size())
         throw RuntimeException(kRotSumSizes);
+    // The levels are aligned as add aligns them: a term above the lowest
+    // level is brought down to it by levelDown (its checks and scale), into
+    // a copy.
+    u64 level = cts[0].getLevel();
+    for (const RingCiphertext &ct : cts)
+        level = std::min(level, ct.getLevel());
+    std::vector<RingCiphertext> lowered;
+    lowered.reserve(cts.size());
+    std::vector<const RingCiphertext *> terms(cts.size());
+    for (u64 i = 0; i < cts.size(); ++i) {
+        if (cts[i].getLevel() == level) {
+            terms[i] = &cts[i];
+            continue;
+        }
+        lowered.emplace_back(context_, false, true);
+        levelDown(cts[i], level, lowered.back());
+        terms[i] = &lowered.back();
+    }
     std::vector<u64> amounts(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
@@ -388,7 +433,7 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     std::vector<std::shared_ptr<EvaluationKey>> keys(cts.size());
     for (u64 i = 0; i < cts.size(); ++i)
         if (amounts[i] != 0)
-            keys[i] = leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
+            keys[i] = leftRotKeyOrThrow(amounts[i], level);
     // The switched masks, summed over the extended basis, then one division
     // by P; the sum is built apart from out, which may be one of cts.
     std::optional<RingCiphertext> extended;
@@ -396,8 +441,9 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     for (u64 i = 0; i < cts.size(); ++i) {
         if (amounts[i] == 0)
             continue;
-        Polynomial mask = Polynomial::shapedLike(cts[i].getPoly(1));
-        rotatePoly(cts[i].getPoly(1), amounts[i], mask);
+        const RingCiphertext &term = *terms[i];
+        Polynomial mask = Polynomial::shapedLike(term.getPoly(1));
+        rotatePoly(term.getPoly(1), amounts[i], mask);
         key_switcher_->modUpPQ(mask, digits);
         RingCiphertext pair = key_switcher_->multEvalKey(digits, *keys[i]);
         if (extended)
@@ -409,15 +455,15 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     if (extended) {
         key_switcher_->getFastBaseConv().modDown(extended->getPolyVector(), sum.getPolyVector(),
                                                  true);
-        utils::copyMetaData(cts[0], sum);
+        utils::copyMetaData(*terms[0], sum);
     } else {
-        sum = cts[0];
+        sum = *terms[0];
     }
     for (u64 i = 0; i < cts.size(); ++i) {
         if (amounts[i] != 0)
-            rotatePolyAndAdd(cts[i].getPoly(0), amounts[i], sum.getPoly(0));
+            rotatePolyAndAdd(terms[i]->getPoly(0), amounts[i], sum.getPoly(0));
         else if (extended || i != 0)
-            addWithoutCheck(sum, cts[i], sum);
+            addWithoutCheck(sum, *terms[i], sum);
     }
     out = std::move(sum);
 }
@@ -454,6 +500,10 @@ void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &te
 void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
                                     bool left) const {
     utils::throwIfCoeff(ct);
+    const char *function = left ? "leftRotateReduce" : "rightRotateReduce";
+    utils::requireContext(*context_, ct, function, "ciphertext");
+    if (n > 1)
+        utils::requireForm(utils::formOf(ct), utils::Form::NTT, function, "ciphertext");
     // Amounts wrap modulo 2^64, which N/2 divides, and every rotation
     // reduces them modulo N/2: the products below are exact where it counts.
     auto rotate = [&](const RingCiphertext &in, u64 amount, RingCiphertext &to, bool to_left) {
