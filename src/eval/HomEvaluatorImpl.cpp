@@ -53,7 +53,8 @@ void checkSumOperands(const ContextContent &context, const CiphertextBase<ET> &a
                       const CiphertextBase<ET> &b, const char *function) {
     utils::requireContext(context, a, function, "first ciphertext");
     utils::requireContext(context, b, function, "second ciphertext");
-    utils::requireForm(utils::formOf(b), utils::formOf(a), function, "second ciphertext");
+    utils::requireSameForm(utils::formOf(a), utils::formOf(b), function, "first ciphertext",
+                           "second ciphertext");
 }
 
 // The constant encoder's refusal of a part that is NaN or infinite, raised
@@ -279,7 +280,8 @@ void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintex
     const char *function = subtract ? "sub" : "add";
     utils::requireContext(*context_, ct, function, "ciphertext");
     utils::requireContext(*context_, ptxt, function, "plaintext");
-    utils::requireForm(utils::formOf(ptxt), utils::formOf(ct), function, "plaintext");
+    utils::requireSameForm(utils::formOf(ct), utils::formOf(ptxt), function, "ciphertext",
+                           "plaintext");
     utils::checkPrecondition(ct, ptxt);
     const std::optional<Plaintext> reencoded =
         reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter());

@@ -188,7 +188,8 @@ void HomEvaluatorImpl::addOrSubPlain(const Plaintext &a, const Plaintext &b, Pla
     const char *function = subtract ? "sub" : "add";
     utils::requireContext(*context_, a, function, "first plaintext");
     utils::requireContext(*context_, b, function, "second plaintext");
-    utils::requireForm(utils::formOf(b), utils::formOf(a), function, "second plaintext");
+    utils::requireSameForm(utils::formOf(a), utils::formOf(b), function, "first plaintext",
+                           "second plaintext");
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     utils::checkPrecondition(a, b);

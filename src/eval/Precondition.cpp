@@ -101,6 +101,14 @@ void requireForm(Form form, Form needed, const char *function, const char *opera
                                " form");
 }
 
+void requireSameForm(Form first_form, Form second_form, const char *function, const char *first,
+                     const char *second) {
+    if (first_form != second_form)
+        throw RuntimeException(std::string("[") + function + "] The " + second + " is in " +
+                               formName(second_form) + " form, the " + first + " in " +
+                               formName(first_form) + " form");
+}
+
 template <EncryptionType ET>
 void requireContext(const ContextContent &context, const CiphertextBase<ET> &ct,
                     const char *function, const char *operand) {

@@ -83,6 +83,11 @@ Form formOf(const Plaintext &ptxt);
 // <needed> form" unless form is `needed`.
 void requireForm(Form form, Form needed, const char *function, const char *operand);
 
+// The operands of a sum share one form: throws "[<function>] The <second> is
+// in <form> form, the <first> in <form> form" otherwise.
+void requireSameForm(Form first_form, Form second_form, const char *function, const char *first,
+                     const char *second);
+
 // Throws "[<function>] The <operand> does not match the context of the
 // HomEvaluator" unless the operand's residues are over the context's ring and
 // primes: the same context object, or the same degree, the same primes (and,
