@@ -34,9 +34,12 @@ class EvaluationKey;
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
 // functions of eval/Precondition.hpp and the messages below) in a fixed order
-// before it writes the output, except where a compound operation (mult by a
-// constant, plaintext or message, levelDown, level-aligning add and sub)
-// fails in its later step. An output that is not an input and belongs to
+// before it writes the output. The operand checks of Precondition.hpp
+// (requireContext, requireForm, requireSameForm, requireNTTOperand,
+// requirePlaintextScale) name the public operation; an operation that calls
+// another public one runs its own first, so that its name is reported. The
+// members named ...Checked and addWithoutCheck / subWithoutCheck run none of
+// them: they serve callers that have checked their operands. An output that is not an input and belongs to
 // another context (or has another mod-up state) than the operand is replaced
 // by a fresh ciphertext of the operand's context first.
 class HomEvaluatorImpl {

@@ -68,6 +68,14 @@ void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct, const char *func
 
 void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
                                           EvaluationKey &key, RingCiphertext &out) const {
+    // An output that prepareOutput would replace stays as it was until the
+    // key switch has passed its checks: the result is built apart.
+    if (&ct != &out && (out.getContext() != ct.getContext() || out.isModUp() != ct.isModUp())) {
+        RingCiphertext result(ct.getContext(), ct.isModUp(), true);
+        switchAutomorphism(ct, g, key, result);
+        out = std::move(result);
+        return;
+    }
     const PrimeModuli &chain = context_->getPrimeModuli();
     Polynomial mask = Polynomial::shapedLike(ct.getPoly(1));
     chain.frobeniusMapInNTT<false>(ct.getPoly(1), g, mask);
