@@ -13,6 +13,7 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/Plaintext.hpp"
+#include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
@@ -142,6 +143,10 @@ TEST_F(HomEvaluatorOperandChecks, CiphertextOperationsRefuseAndLeaveTheOutput) {
     eval.tensor(ct, ct, three);
     three_coeff = three;
     three_coeff.backwardNTT();
+    // The coefficient form the key switch gives with ntt_body false.
+    RingCt switched = fresh();
+    eval.switchKey(ct, KeyGenerator(context()).genSwitchKey(secretKey(), secretKey()), switched,
+                   false);
     const Message msg = randomMessage();
     const std::vector<Plaintext> pts_coeff = {pt, pt_coeff};
     const std::vector<Plaintext> pts = {pt, pt};
@@ -170,6 +175,11 @@ TEST_F(HomEvaluatorOperandChecks, CiphertextOperationsRefuseAndLeaveTheOutput) {
          formsDiffer("add", "plaintext", coefficient, "ciphertext", ntt)},
         {"sub of a coefficient-form plaintext", [&](RingCt &out) { eval.sub(ct, pt_coeff, out); },
          formsDiffer("sub", "plaintext", coefficient, "ciphertext", ntt)},
+        {"add of a switched ciphertext", [&](RingCt &out) { eval.add(ct, switched, out); },
+         formsDiffer("add", "second ciphertext", coefficient, "first ciphertext", ntt)},
+        {"leftRotate of a switched ciphertext",
+         [&](RingCt &out) { eval.leftRotate(switched, 1, out); },
+         needsNTT("leftRotate", "ciphertext")},
         {"add of a message", [&](RingCt &out) { eval.add(coeff, msg, out); },
          needsNTT("add", "ciphertext")},
         {"sub of a message", [&](RingCt &out) { eval.sub(coeff, msg, out); },
