@@ -459,8 +459,8 @@ TEST_F(HomEvaluatorOperandChecks, RotSumAlignsLevelsAsAdd) {
         const double error = maxError(decrypt(sum), want);
         EXPECT_LT(error, 1e-8);
         EXPECT_LT(error, 16 * maxError(decrypt(added), want) + 1e-10);
-        RecordProperty("error_" + std::to_string(idxs[0]) + std::to_string(idxs[1]),
-                       std::to_string(error));
+        RecordProperty("largest_error_log2_" + std::to_string(idxs[0]) + std::to_string(idxs[1]),
+                       std::to_string(std::log2(error)));
         // The lower term first, out being one of the terms.
         std::vector<RingCt> terms = {low, high};
         rotating.rotSum(terms, {idxs[1], idxs[0]}, terms[1]);
