@@ -76,9 +76,9 @@ public:
     // Operand checks. Every operation on ciphertexts or plaintexts refuses,
     // before it writes, right after its slot-encoding check where it has one:
     // - an operand whose residues are not over this evaluator's ring and
-    //   primes on the limbs it uses (another degree, other primes, another
-    //   transform): "[<operation>] The <operand> does not match the context
-    //   of the HomEvaluator";
+    //   primes on the limbs it uses (another degree, other primes, for a
+    //   ciphertext another transform): "[<operation>] The <operand> does not
+    //   match the context of the HomEvaluator";
     // - where the operation multiplies in the NTT slots or permutes them
     //   (products with ciphertexts, plaintexts or messages, relinearize,
     //   innerProduct, rotations, conjugation, killImag, rotSum, the sum of a
@@ -172,8 +172,8 @@ public:
     void multWithoutRescale(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
     void multWithoutRescale(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
     // out = ct times the plaintext (NTT slots), counter 1. Throws the slot
-    // message, the operand checks, "The Operands should have
-    // rescale counter zero", the plaintext checks, then "[multWithoutRescale]
+    // message, the operand checks, "The Operands should have rescale
+    // counter zero", the plaintext checks, then "[multWithoutRescale]
     // The plaintext is below the level of the ciphertext" and
     // "[multWithoutRescale] The plaintext is above the level of the
     // ciphertext with another scale": a plaintext above ct's level serves
@@ -357,11 +357,12 @@ public:
                     std::vector<Ciphertext> &outs) const;
     // out = the sum over i of cts[i] rotated left by idxs[i] (indices taken
     // modulo N/2), with one division by P for the whole sum; out may be one
-    // of cts. Terms above the lowest level are first brought down to it by
-    // levelDown (with its messages), as add does. Throws "[rotSum] The list of ciphertexts is empty", the
+    // of cts. Throws "[rotSum] The list of ciphertexts is empty", the
     // operand checks, "Size should be 2", "ctxt and rot_idx have different
-    // size." and "Failed to load the left rotation key for index <idx>" (no
-    // route through other keys) before out changes.
+    // size.", then brings terms above the lowest level down to it by
+    // levelDown (with its messages) as add does, and throws "Failed to load
+    // the left rotation key for index <idx>" (no route through other keys),
+    // all before out changes.
     void rotSum(const std::vector<Ciphertext> &cts, const std::vector<u64> &idxs,
                 Ciphertext &out) const;
     // out = the sum over j < n of the operand rotated left (right) by
@@ -380,9 +381,9 @@ public:
     // plaintexts at that level or above it with the same scale factor
     // ("[innerProduct] A plaintext is below the level of the ciphertexts",
     // "[innerProduct] A plaintext is above the level of the ciphertexts with
-    // another scale") and counters 0 ("The Operands should
-    // have rescale counter zero"); an empty range is refused. All checks run
-    // before out changes.
+    // another scale") and counters 0 ("The Operands should have rescale
+    // counter zero"); an empty range is refused. All checks run before out
+    // changes.
     void innerProduct(std::vector<Plaintext>::const_iterator first,
                       std::vector<Plaintext>::const_iterator last,
                       std::vector<Ciphertext>::const_iterator cts, Ciphertext &out) const;

@@ -39,9 +39,10 @@ class EvaluationKey;
 // requirePlaintextScale) name the public operation; an operation that calls
 // another public one runs its own first, so that its name is reported. The
 // members named ...Checked and addWithoutCheck / subWithoutCheck run none of
-// them: they serve callers that have checked their operands. An output that is not an input and belongs to
-// another context (or has another mod-up state) than the operand is replaced
-// by a fresh ciphertext of the operand's context first.
+// them: they serve callers that have checked their operands. An output that
+// is not an input and belongs to another context (or has another mod-up
+// state) than the operand is replaced by a fresh ciphertext of the operand's
+// context, after the checks.
 class HomEvaluatorImpl {
 public:
     using u64 = std::uint64_t;
