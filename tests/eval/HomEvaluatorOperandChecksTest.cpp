@@ -367,9 +367,10 @@ TEST_F(HomEvaluatorOperandChecks, PlaintextOperationsRefuseAndLeaveTheOutput) {
     }
 }
 
-// The same refusals on a ring of degree 2^10 against a second context of the
-// same degree and chain length over other primes.
-TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextAreRefused) {
+// The same refusals on a ring of degree 2^10: a second context of the same
+// degree and chain length over other primes, and operands in coefficient
+// form.
+TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextOrFormAreRefused) {
     const auto ctx = makeContext(10, 8, 40, 40, 50, 2);
     const auto other = makeContext(10, 8, 42, 42, 50, 2);
     ASSERT_NE(getPrimeList(ctx), getPrimeList(other));
@@ -380,6 +381,9 @@ TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextAreRefused) {
     Encryptor(ctx).encrypt(m, key, ct, 6, 0);
     Encryptor(other).encrypt(m, other_key, foreign, 6, 0);
     const Plaintext foreign_pt = EnDecoder(other).encode(m, 6, 0);
+    RingCt coeff = ct;
+    coeff.backwardNTT();
+    const Plaintext pt_coeff = EnDecoder(ctx).encodeWithoutNTT(m, 6, 0);
     struct Row {
         std::string name;
         std::function<void(RingCt &)> call;
@@ -397,6 +401,16 @@ TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextAreRefused) {
         {"multWithoutRescale by a plaintext",
          [&](RingCt &out) { eval.multWithoutRescale(ct, foreign_pt, out); },
          notOfContext("multWithoutRescale", "plaintext")},
+        {"add in different forms", [&](RingCt &out) { eval.add(coeff, ct, out); },
+         formsDiffer("add", "second ciphertext", "NTT", "first ciphertext", "coefficient")},
+        {"add of a coefficient-form plaintext", [&](RingCt &out) { eval.add(ct, pt_coeff, out); },
+         formsDiffer("add", "plaintext", "coefficient", "ciphertext", "NTT")},
+        {"multWithoutRescale by a coefficient-form plaintext",
+         [&](RingCt &out) { eval.multWithoutRescale(ct, pt_coeff, out); },
+         needsNTT("multWithoutRescale", "plaintext")},
+        {"mult of a coefficient-form ciphertext",
+         [&](RingCt &out) { eval.mult(coeff, Message(getLogFullSlots(ctx), 0.5), out); },
+         needsNTT("mult", "ciphertext")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
