@@ -29,10 +29,11 @@ bool coefficientEncoded(const RingCiphertext &ct) {
     return ct.getEncodingType() == EncodingType::COEFFICIENT;
 }
 
-// Both factors of a product in the NTT slots over the evaluator's context.
+// Both factors of a product in the NTT slots over the evaluator's context
+// (one operand, as in square, is named alone).
 void requireFactors(const ContextContent &context, const RingCiphertext &a, const RingCiphertext &b,
                     const char *function) {
-    utils::requireNTTOperand(context, a, function, "first ciphertext");
+    utils::requireNTTOperand(context, a, function, &a == &b ? "ciphertext" : "first ciphertext");
     utils::requireNTTOperand(context, b, function, "second ciphertext");
 }
 

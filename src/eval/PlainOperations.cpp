@@ -249,7 +249,7 @@ void HomEvaluatorImpl::mult(const Plaintext &p, const Complex &c, Plaintext &out
 void HomEvaluatorImpl::checkPlainProduct(const Plaintext &a, const Plaintext &b,
                                          const char *function) const {
     // Products of the NTT slots.
-    utils::requireNTTOperand(*context_, a, function, "first plaintext");
+    utils::requireNTTOperand(*context_, a, function, &a == &b ? "plaintext" : "first plaintext");
     utils::requireNTTOperand(*context_, b, function, "second plaintext");
     if (a.getLevel() == 0 || b.getLevel() == 0)
         throw RuntimeException(kLevelZero);
