@@ -90,7 +90,27 @@ public:
     HomEvaluator(const std::shared_ptr<ContextContent> &context, const std::string &keyDirPath);
     HomEvaluator(const std::shared_ptr<ContextContent> &context, const KeyPack &keyPack);
 
-    // out = -ct, metadata of ct. No checks.
+    // Operand checks. Every operation on ciphertexts or plaintexts refuses,
+    // before it writes, right after its slot-encoding check where it has one:
+    // - an operand whose residues are not over this evaluator's ring and
+    //   primes on the limbs it uses (another degree, other primes, for a
+    //   ciphertext another transform): "[<operation>] The <operand> does not
+    //   match the context of the HomEvaluator";
+    // - where the operation multiplies in the NTT slots or permutes them
+    //   (products with ciphertexts, plaintexts or messages, relinearize,
+    //   innerProduct, rotations, conjugation, killImag, rotSum, the sum of a
+    //   ciphertext and a message), an operand in coefficient form (from
+    //   backwardNTT, switchKey with ntt_body false, encodeWithoutNTT):
+    //   "[<operation>] The <operand> is in coefficient form; the operation
+    //   needs NTT form";
+    // - in a sum of two ciphertexts, of a ciphertext and a plaintext, or of
+    //   two plaintexts, operands in different forms: "[<operation>] The
+    //   <second> is in <form> form, the <first> in <form> form".
+    // <operand> is "ciphertext", "plaintext", "first ciphertext", ...
+    // Operations that work on either form (constants, integers, levels,
+    // switchKey, convertToHalfDeg) keep the operand's form.
+
+    // out = -ct, metadata of ct. No checks besides the operand checks.
     void negate(const Ciphertext &ct, Ciphertext &out) const;
     void negate(const CiphertextMLWE &ct, CiphertextMLWE &out) const;
 
@@ -158,7 +178,7 @@ public:
     void multImagUnit(const CiphertextMLWE &ct, CiphertextMLWE &out) const;
 
     // out = k ct, exact, with ct's level, counter and encoding: a copy for
-    // k = 1, the negation for k = -1. No checks.
+    // k = 1, the negation for k = -1. The operand checks only.
     void multInteger(const Ciphertext &ct, i64 k, Ciphertext &out) const;
     void multInteger(const CiphertextMLWE &ct, i64 k, CiphertextMLWE &out) const;
     void multInteger(const CiphertextMSRLWE &ct, i64 k, CiphertextMSRLWE &out) const;
@@ -169,8 +189,13 @@ public:
     void multWithoutRescale(const Ciphertext &ct, const Complex &c, Ciphertext &out) const;
     void multWithoutRescale(const CiphertextMLWE &ct, const Complex &c, CiphertextMLWE &out) const;
     // out = ct times the plaintext (NTT slots), counter 1. Throws the slot
-    // message, "The Operands should have rescale counter zero", then the
-    // plaintext checks.
+    // message, the operand checks, "The Operands should have rescale
+    // counter zero", the plaintext checks, then "[multWithoutRescale]
+    // The plaintext is below the level of the ciphertext" and
+    // "[multWithoutRescale] The plaintext is above the level of the
+    // ciphertext with another scale": a plaintext above ct's level serves
+    // only when its level has the scale factor of ct's (mult encodes a
+    // plaintext of another level again at ct's level instead).
     void multWithoutRescale(const Ciphertext &ct, const Plaintext &ptxt, Ciphertext &out) const;
     void multWithoutRescale(const CiphertextMLWE &ct, const Plaintext &ptxt,
                             CiphertextMLWE &out) const;
@@ -351,8 +376,10 @@ public:
     // modulo N/2), with one division by P for the whole sum; out may be one
     // of cts. Throws "[rotSum] The list of ciphertexts is empty", the
     // operand checks, "Size should be 2", "ctxt and rot_idx have different
-    // size." and "Failed to load the left rotation key for index <idx>" (no
-    // route through other keys) before out changes.
+    // size.", then brings terms above the lowest level down to it by
+    // levelDown (with its messages) as add does, and throws "Failed to load
+    // the left rotation key for index <idx>" (no route through other keys),
+    // all before out changes.
     void rotSum(const std::vector<Ciphertext> &cts, const std::vector<u64> &idxs,
                 Ciphertext &out) const;
     // out = the sum over j < n of the operand rotated left (right) by
@@ -368,9 +395,12 @@ public:
     // ciphertext ("Size should be 2", "The operand have to encode the message
     // on its slots") at one level ("Operands have different levels."),
     // agreeing with cts[0] in log slots, counter, device and encoding, with
-    // plaintexts not below that level and counters 0 ("The Operands should
-    // have rescale counter zero"); an empty range is refused. All checks run
-    // before out changes.
+    // plaintexts at that level or above it with the same scale factor
+    // ("[innerProduct] A plaintext is below the level of the ciphertexts",
+    // "[innerProduct] A plaintext is above the level of the ciphertexts with
+    // another scale") and counters 0 ("The Operands should have rescale
+    // counter zero"); an empty range is refused. All checks run before out
+    // changes.
     void innerProduct(std::vector<Plaintext>::const_iterator first,
                       std::vector<Plaintext>::const_iterator last,
                       std::vector<Ciphertext>::const_iterator cts, Ciphertext &out) const;

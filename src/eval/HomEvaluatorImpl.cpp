@@ -45,6 +45,18 @@ void throwIfNotNTT(const CiphertextBase<ET> &ct) {
             throw RuntimeException(PrimeModuli::kNotNTTMessage);
 }
 
+// The operand checks of a sum of two ciphertexts: both over the evaluator's
+// context, b in a's form (the prime-wise sum is the sum in either form, not
+// across them).
+template <EncryptionType ET>
+void checkSumOperands(const ContextContent &context, const CiphertextBase<ET> &a,
+                      const CiphertextBase<ET> &b, const char *function) {
+    utils::requireContext(context, a, function, "first ciphertext");
+    utils::requireContext(context, b, function, "second ciphertext");
+    utils::requireSameForm(utils::formOf(a), utils::formOf(b), function, "first ciphertext",
+                           "second ciphertext");
+}
+
 // The constant encoder's refusal of a part that is NaN or infinite, raised
 // before anything is decided on the value.
 void refuseNonFinite(const PrimeModuli &chain, const std::complex<double> &c) {
@@ -76,6 +88,7 @@ template <EncryptionType ET>
 requires(ET !=
          EncryptionType::MSRLWE) void HomEvaluatorImpl::negate(const CiphertextBase<ET> &ct,
                                                                CiphertextBase<ET> &out) const {
+    utils::requireContext(*context_, ct, "negate", "ciphertext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
     for (u64 i = 0; i < ct.getNumPoly(); ++i)
@@ -86,6 +99,7 @@ requires(ET !=
 template <EncryptionType ET>
 void HomEvaluatorImpl::add(const CiphertextBase<ET> &a, const CiphertextBase<ET> &b,
                            CiphertextBase<ET> &out) const {
+    checkSumOperands(*context_, a, b, "add");
     addOrSub(a, b, out, false);
 }
 
@@ -95,6 +109,7 @@ void HomEvaluatorImpl::sub(const CiphertextBase<ET> &a, const CiphertextBase<ET>
     if (a.getEncodingType() == EncodingType::COEFFICIENT ||
         b.getEncodingType() == EncodingType::COEFFICIENT)
         throw RuntimeException(kOperandsCoeffEncoded);
+    checkSumOperands(*context_, a, b, "sub");
     addOrSub(a, b, out, true);
 }
 
@@ -192,6 +207,7 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::add(const Cipherte
                                                                   const Complex &c,
                                                                   CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "add", "ciphertext");
     const u64 level = ct.getLevel();
     const int counter = ct.getRescaleCounter();
     const ConstantEnDecoder encoder(context_);
@@ -218,6 +234,8 @@ template <EncryptionType ET>
 requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const CiphertextBase<ET> &ct,
                                                                   const Complex &c,
                                                                   CiphertextBase<ET> &out) const {
+    utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "sub", "ciphertext");
     add(ct, -c, out);
 }
 
@@ -226,6 +244,8 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::add(const Cipherte
                                                                   const Message &msg,
                                                                   CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    // The message is encoded in NTT form.
+    utils::requireNTTOperand(*context_, ct, "add", "ciphertext");
     utils::checkPrecondition(ct, msg);
     const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), ct.getRescaleCounter());
     addToBody(ct, ptxt.getMx(), out, false);
@@ -236,6 +256,7 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const Cipherte
                                                                   const Message &msg,
                                                                   CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireNTTOperand(*context_, ct, "sub", "ciphertext");
     utils::checkPrecondition(ct, msg);
     const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), ct.getRescaleCounter());
     addToBody(ct, ptxt.getMx(), out, true);
@@ -245,13 +266,22 @@ std::optional<Plaintext> HomEvaluatorImpl::reencodeIfLevelDiffers(const Plaintex
                                                                   int counter) const {
     if (ptxt.getLevel() == level)
         return std::nullopt;
+    // Encoded again in the plaintext's form.
     const EnDecoder encoder(context_);
-    return encoder.encode(encoder.decode(ptxt), level, counter);
+    const Message msg = encoder.decode(ptxt);
+    if (ptxt.getMx().isNTT())
+        return encoder.encode(msg, level, counter);
+    return encoder.encodeWithoutNTT(msg, level, counter);
 }
 
 template <EncryptionType ET>
 void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
                                     CiphertextBase<ET> &out, bool subtract) const {
+    const char *function = subtract ? "sub" : "add";
+    utils::requireContext(*context_, ct, function, "ciphertext");
+    utils::requireContext(*context_, ptxt, function, "plaintext");
+    utils::requireSameForm(utils::formOf(ct), utils::formOf(ptxt), function, "ciphertext",
+                           "plaintext");
     utils::checkPrecondition(ct, ptxt);
     const std::optional<Plaintext> reencoded =
         reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter());
@@ -314,6 +344,7 @@ void HomEvaluatorImpl::multWord(const CiphertextBase<ET> &ct, u64 k,
 template <EncryptionType ET>
 void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &ct, i64 k,
                                    CiphertextBase<ET> &out) const {
+    utils::requireContext(*context_, ct, "multInteger", "ciphertext");
     if (k == 1) {
         if (&out != &ct)
             out = ct;
@@ -336,6 +367,7 @@ void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &ct, i64 k,
 template <EncryptionType ET>
 void HomEvaluatorImpl::multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "multImagUnit", "ciphertext");
     throwIfNotNTT(ct);
     const u64 level = ct.getLevel();
     const LevelledElement re(0, context_, ct.isModUp(), level);
@@ -349,6 +381,7 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::mult(const Ciphert
                                                                    const Complex &c,
                                                                    CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "mult", "ciphertext");
     if (ct.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCounterNotZero);
     refuseNonFinite(context_->getPrimeModuli(), c);
@@ -387,6 +420,7 @@ template <EncryptionType ET>
 void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
                                           CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "multWithoutRescale", "ciphertext");
     const u64 level = ct.getLevel();
     if (level == 0)
         throw RuntimeException(kLevelZero);
@@ -408,9 +442,16 @@ template <EncryptionType ET>
 void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
                                           CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireNTTOperand(*context_, ct, "multWithoutRescale", "ciphertext");
+    utils::requireNTTOperand(*context_, ptxt, "multWithoutRescale", "plaintext");
     if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCountersNotZero);
     utils::checkPrecondition(ct, ptxt);
+    // The product carries the plaintext's scale, that of its level, and
+    // takes the lower level; the counter it sets stands for the scale of the
+    // ciphertext's level.
+    utils::requirePlaintextScale(*context_, ptxt, ct.getLevel(), kPlaintextBelow,
+                                 kPlaintextOtherScale);
     const PrimeModuli &chain = context_->getPrimeModuli();
     const Polynomial &mx = ptxt.getMx();
     prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
@@ -428,6 +469,8 @@ template <EncryptionType ET>
 void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
                             CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireNTTOperand(*context_, ct, "mult", "ciphertext");
+    utils::requireNTTOperand(*context_, ptxt, "mult", "plaintext");
     if (ct.getLevel() == 0 || ptxt.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
@@ -441,6 +484,7 @@ template <EncryptionType ET>
 void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Message &msg,
                             CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireNTTOperand(*context_, ct, "mult", "ciphertext");
     if (ct.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (ct.getRescaleCounter() != 0)

@@ -34,11 +34,15 @@ class EvaluationKey;
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
 // functions of eval/Precondition.hpp and the messages below) in a fixed order
-// before it writes the output, except where a compound operation (mult by a
-// constant, plaintext or message, levelDown, level-aligning add and sub)
-// fails in its later step. An output that is not an input and belongs to
-// another context (or has another mod-up state) than the operand is replaced
-// by a fresh ciphertext of the operand's context first.
+// before it writes the output. The operand checks of Precondition.hpp
+// (requireContext, requireForm, requireSameForm, requireNTTOperand,
+// requirePlaintextScale) name the public operation; an operation that calls
+// another public one runs its own first, so that its name is reported. The
+// members named ...Checked and addWithoutCheck / subWithoutCheck run none of
+// them: they serve callers that have checked their operands. An output that
+// is not an input and belongs to another context (or has another mod-up
+// state) than the operand is replaced by a fresh ciphertext of the operand's
+// context, after the checks.
 class HomEvaluatorImpl {
 public:
     using u64 = std::uint64_t;
@@ -64,6 +68,11 @@ public:
     static constexpr const char *kDifferentDegrees =
         "[baseModulusSwitch] The degrees of the two contexts are different.";
     static constexpr const char *kConstantOutOfLongRange = utils::kConstantOutOfLongRangeMessage;
+    static constexpr const char *kPlaintextBelow =
+        "[multWithoutRescale] The plaintext is below the level of the ciphertext";
+    static constexpr const char *kPlaintextOtherScale =
+        "[multWithoutRescale] The plaintext is above the level of the ciphertext with another "
+        "scale";
 
     // Each constructor ends with KeyPack::loadMultKey. With a context alone
     // the key pack is empty; with a path it is KeyPack(context, keyDirPath)
@@ -271,8 +280,10 @@ private:
     std::shared_ptr<EvaluationKey> multKeyOrThrow() const;
     // tensor after its checks; out is neither a nor b.
     void tensorChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
-    // The checks of multWithoutRescale and the product, unrescaled.
-    void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b) const;
+    // The checks of multWithoutRescale (their messages naming `function`)
+    // and the product, unrescaled.
+    void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
+                              const char *function) const;
     void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
                          RingCiphertext &out) const;
     // multiplyChecked followed by the rescale, the relinearisation's
@@ -288,7 +299,7 @@ private:
                             RingCiphertext &out) const;
     // The checks of the plaintext products (level 0, levels, counters, then
     // checkPrecondition) and the products after them.
-    void checkPlainProduct(const Plaintext &a, const Plaintext &b) const;
+    void checkPlainProduct(const Plaintext &a, const Plaintext &b, const char *function) const;
     void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
     void rescaleChecked(Plaintext &p) const;
 
@@ -421,6 +432,8 @@ public:
         "[innerProduct] The range of plaintexts is empty";
     static constexpr const char *kInnerProductPlaintextBelow =
         "[innerProduct] A plaintext is below the level of the ciphertexts";
+    static constexpr const char *kInnerProductPlaintextOtherScale =
+        "[innerProduct] A plaintext is above the level of the ciphertexts with another scale";
     static constexpr const char *kEmptyPolynomialList =
         "[innerProduct] The polynomial list holds no polynomial";
     static constexpr const char *kExponentCount =
@@ -473,6 +486,11 @@ private:
     void checkRotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
                      std::vector<u64> &amounts,
                      std::vector<std::shared_ptr<EvaluationKey>> &keys) const;
+    // The lowest level of a non-empty list.
+    static u64 lowestLevel(const std::vector<RingCiphertext> &cts);
+    // The terms of a sum brought to the lowest level as add brings them
+    // (levelDown into copies); empty when they share one level already.
+    std::vector<RingCiphertext> alignRotSumLevels(const std::vector<RingCiphertext> &cts) const;
     // rotSum after its checks, rescaled by the top prime when `rescale`.
     void rotSumChecked(const std::vector<RingCiphertext> &cts, const std::vector<u64> &amounts,
                        const std::vector<std::shared_ptr<EvaluationKey>> &keys, bool rescale,
@@ -484,8 +502,15 @@ private:
     // pack's message when the amount cannot be reached.
     std::shared_ptr<EvaluationKey> leftRotKeyOrRoute(u64 amount, u64 level,
                                                      std::vector<u64> &steps) const;
-    // The two entry checks of the ciphertext rotations.
-    static void checkRotatable(const RingCiphertext &ct);
+    // The entry checks of the ciphertext rotations: the slot encoding,
+    // kSizeNotTwo, then the evaluator's context and NTT form (messages naming
+    // `function`).
+    void checkRotatable(const RingCiphertext &ct, const char *function) const;
+    // The rotations after their checks, by an amount already below N/2: the
+    // key for the amount, or a route through held keys whose keys are all
+    // found before anything is computed.
+    void rotateChecked(const RingCiphertext &ct, u64 amount, RingCiphertext &out) const;
+    void rotateChecked(const Plaintext &p, u64 amount, Plaintext &out) const;
     // out = the switch of ct's mask, after an automorphism by g, plus the
     // body under the same automorphism; metadata of ct.
     void switchAutomorphism(const RingCiphertext &ct, std::int64_t g, EvaluationKey &key,

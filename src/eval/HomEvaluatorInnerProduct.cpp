@@ -45,6 +45,11 @@ void HomEvaluatorImpl::innerProduct(PlaintextIterator first, PlaintextIterator l
             throw RuntimeException(kSizeNotTwo);
         utils::throwIfCoeff(cts[i]);
     }
+    // Products of the NTT slots over the evaluator's context.
+    for (Offset i = 0; i < count; ++i) {
+        utils::requireNTTOperand(*context_, cts[i], "innerProduct", "ciphertext");
+        utils::requireNTTOperand(*context_, first[i], "innerProduct", "plaintext");
+    }
     const RingCiphertext &head = cts[0];
     const u64 level = head.getLevel();
     for (Offset i = 0; i < count; ++i)
@@ -54,9 +59,11 @@ void HomEvaluatorImpl::innerProduct(PlaintextIterator first, PlaintextIterator l
         utils::checkPrecondition(head, cts[i]);
         utils::checkPrecondition(head, first[i]);
     }
+    // A plaintext carries the scale of its level, which the counter set
+    // below stands for only where it is the scale of the ciphertexts' level.
     for (Offset i = 0; i < count; ++i)
-        if (first[i].getLevel() < level)
-            throw RuntimeException(kInnerProductPlaintextBelow);
+        utils::requirePlaintextScale(*context_, first[i], level, kInnerProductPlaintextBelow,
+                                     kInnerProductPlaintextOtherScale);
     // checkPrecondition gave every term head's counter.
     if (head.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCountersNotZero);

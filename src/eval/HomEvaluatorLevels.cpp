@@ -58,6 +58,7 @@ void HomEvaluatorImpl::rescaleChecked(CiphertextBase<ET> &ct) const {
 template <EncryptionType ET>
 void HomEvaluatorImpl::rescale(CiphertextBase<ET> &ct) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "rescale", "ciphertext");
     if (ct.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (ct.getRescaleCounter() <= 0)
@@ -67,6 +68,7 @@ void HomEvaluatorImpl::rescale(CiphertextBase<ET> &ct) const {
 
 void HomEvaluatorImpl::inverseRescale(RlweCiphertext &ct) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "inverseRescale", "ciphertext");
     const u64 level = ct.getLevel();
     if (level + 1 >= getLength(context_))
         throw RuntimeException(kInverseRescaleAtTop);
@@ -85,6 +87,7 @@ void HomEvaluatorImpl::levelDown(const CiphertextBase<ET> &ct, u64 target_level,
     if (target_level > level)
         throw RuntimeException(kTargetAboveLevel);
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "levelDown", "ciphertext");
     if (ct.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCounterNotZero);
     if (target_level == level) {
@@ -111,6 +114,7 @@ void HomEvaluatorImpl::levelDown(const CiphertextBase<ET> &ct, u64 target_level,
 template <EncryptionType ET>
 void HomEvaluatorImpl::levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
     utils::throwIfCoeff(ct);
+    utils::requireContext(*context_, ct, "levelDownOne", "ciphertext");
     if (ct.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (ct.getRescaleCounter() != 0)
@@ -120,6 +124,7 @@ void HomEvaluatorImpl::levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase
 }
 
 void HomEvaluatorImpl::discretize(RlweCiphertext &ct, u64 s) const {
+    utils::requireContext(*context_, ct, "discretize", "ciphertext");
     throwUnlessLevelZeroCoefficients(ct);
     const PrimeModuli &chain = context_->getPrimeModuli();
     for (u64 i = 0; i < ct.getNumPoly(); ++i)
@@ -131,6 +136,7 @@ void HomEvaluatorImpl::baseModulusSwitch(const RlweCiphertext &ct, RlweCiphertex
     const std::shared_ptr<ContextContent> &target = out.getContext();
     if (getDegree(target) != n)
         throw RuntimeException(kDifferentDegrees);
+    utils::requireContext(*context_, ct, "baseModulusSwitch", "ciphertext");
     throwUnlessLevelZeroCoefficients(ct);
     const u64 t = getPrimeList(target).front();
     const Device device = ct.getDevice();

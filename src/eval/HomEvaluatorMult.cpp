@@ -29,6 +29,14 @@ bool coefficientEncoded(const RingCiphertext &ct) {
     return ct.getEncodingType() == EncodingType::COEFFICIENT;
 }
 
+// Both factors of a product in the NTT slots over the evaluator's context
+// (one operand, as in square, is named alone).
+void requireFactors(const ContextContent &context, const RingCiphertext &a, const RingCiphertext &b,
+                    const char *function) {
+    utils::requireNTTOperand(context, a, function, &a == &b ? "ciphertext" : "first ciphertext");
+    utils::requireNTTOperand(context, b, function, "second ciphertext");
+}
+
 } // namespace
 
 std::shared_ptr<EvaluationKey> HomEvaluatorImpl::multKeyOrThrow() const {
@@ -43,6 +51,7 @@ void HomEvaluatorImpl::tensor(const RingCiphertext &a, const RingCiphertext &b,
                               RingCiphertext &out) const {
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
+    requireFactors(*context_, a, b, "tensor");
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     if (a.getLogSlots() != b.getLogSlots())
@@ -93,6 +102,7 @@ void HomEvaluatorImpl::tensorChecked(const RingCiphertext &a, const RingCipherte
 
 void HomEvaluatorImpl::relinearize(const RingCiphertext &in, RingCiphertext &out) const {
     utils::throwIfCoeff(in);
+    utils::requireNTTOperand(*context_, in, "relinearize", "ciphertext");
     if (in.getNumPoly() < 3)
         throw RuntimeException(kRelinearizeShortInput);
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
@@ -137,12 +147,13 @@ void HomEvaluatorImpl::relinearizeChecked(const RingCiphertext &in, EvaluationKe
 
 // ---- Products ------------------------------------------------------------------
 
-void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a,
-                                            const RingCiphertext &b) const {
+void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
+                                            const char *function) const {
     if (a.getNumPoly() != 2 || b.getNumPoly() != 2)
         throw RuntimeException(kSizeAboveTwo);
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
+    requireFactors(*context_, a, b, function);
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     if (a.getLevel() == 0)
@@ -207,6 +218,7 @@ void HomEvaluatorImpl::relinearizeRescaleChecked(const RingCiphertext &in, Evalu
 
 void HomEvaluatorImpl::relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
     utils::throwIfCoeff(in);
+    utils::requireNTTOperand(*context_, in, "relinearize", "ciphertext");
     if (in.getNumPoly() < 3)
         throw RuntimeException(kRelinearizeShortInput);
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
@@ -220,7 +232,7 @@ void HomEvaluatorImpl::relinearizeRescale(const RingCiphertext &in, RingCipherte
 
 void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                                           RingCiphertext &out) const {
-    checkProductOperands(a, b);
+    checkProductOperands(a, b, "multWithoutRescale");
     multiplyChecked(a, b, out);
 }
 
@@ -228,12 +240,13 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
                             RingCiphertext &out) const {
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
+    requireFactors(*context_, a, b, "mult");
     if (a.getLevel() == 0 || b.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (a.getRescaleCounter() != 0 || b.getRescaleCounter() != 0)
         throw RuntimeException(kRescaleCountersNotZero);
     if (a.getLevel() == b.getLevel()) {
-        checkProductOperands(a, b);
+        checkProductOperands(a, b, "mult");
         multiplyRescaleChecked(a, b, out);
         return;
     }
@@ -246,12 +259,12 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
     levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
-    checkProductOperands(left, right);
+    checkProductOperands(left, right, "mult");
     multiplyRescaleChecked(left, right, out);
 }
 
 void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
-    checkProductOperands(a, a);
+    checkProductOperands(a, a, "square");
     multiplyRescaleChecked(a, a, out);
 }
 

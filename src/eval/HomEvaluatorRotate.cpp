@@ -59,14 +59,24 @@ void HomEvaluatorImpl::rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomia
 
 // ---- Ring ciphertexts ----------------------------------------------------------
 
-void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct) {
+void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct, const char *function) const {
     utils::throwIfCoeff(ct);
     if (ct.getNumPoly() != 2)
         throw RuntimeException(kSizeNotTwo);
+    // The automorphism permutes the NTT slots.
+    utils::requireNTTOperand(*context_, ct, function, "ciphertext");
 }
 
 void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
                                           EvaluationKey &key, RingCiphertext &out) const {
+    // An output that prepareOutput would replace stays as it was until the
+    // key switch has passed its checks: the result is built apart.
+    if (&ct != &out && (out.getContext() != ct.getContext() || out.isModUp() != ct.isModUp())) {
+        RingCiphertext result(ct.getContext(), ct.isModUp(), true);
+        switchAutomorphism(ct, g, key, result);
+        out = std::move(result);
+        return;
+    }
     const PrimeModuli &chain = context_->getPrimeModuli();
     Polynomial mask = Polynomial::shapedLike(ct.getPoly(1));
     chain.frobeniusMapInNTT<false>(ct.getPoly(1), g, mask);
@@ -88,30 +98,48 @@ void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t
 }
 
 void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-    checkRotatable(ct);
-    idx = reduceAmount(idx);
-    if (idx == 0) {
+    checkRotatable(ct, "leftRotate");
+    rotateChecked(ct, reduceAmount(idx), out);
+}
+
+void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+    checkRotatable(ct, "rightRotate");
+    rotateChecked(ct, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+}
+
+void HomEvaluatorImpl::rotateChecked(const RingCiphertext &ct, u64 amount,
+                                     RingCiphertext &out) const {
+    if (amount == 0) {
         if (&ct != &out)
             out = ct;
         return;
     }
+    const u64 level = ct.getLevel();
     std::vector<u64> steps;
-    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
-        switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(idx)), *key, out);
+    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(amount, level, steps)) {
+        switchAutomorphism(ct, static_cast<std::int64_t>(galoisExponent(amount)), *key, out);
         return;
     }
-    if (&ct != &out)
-        out = ct;
-    for (const u64 step : steps)
-        leftRotate(out, step, out);
-}
-
-void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-    leftRotate(ct, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
+    // A route through held keys: every key of it is found before anything
+    // is computed, and the steps run on a ciphertext apart from out.
+    std::vector<std::shared_ptr<EvaluationKey>> keys;
+    std::vector<u64> amounts;
+    for (const u64 step : steps) {
+        const u64 reduced = reduceAmount(step);
+        if (reduced == 0)
+            continue;
+        keys.push_back(leftRotKeyOrThrow(reduced, level));
+        amounts.push_back(reduced);
+    }
+    RingCiphertext result = ct;
+    for (u64 i = 0; i < keys.size(); ++i)
+        switchAutomorphism(result, static_cast<std::int64_t>(galoisExponent(amounts[i])), *keys[i],
+                           result);
+    out = std::move(result);
 }
 
 void HomEvaluatorImpl::conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
-    checkRotatable(ct);
+    checkRotatable(ct, "conjugate");
     KeyPack pack = key_pack_;
     const std::shared_ptr<EvaluationKey> key = pack.getConjKey();
     utils::throwIfNotLoaded(key, kConjKeyMissing);
@@ -156,6 +184,7 @@ void HomEvaluatorImpl::switchKey(const RingCiphertext &ct, EvaluationKey &key, R
 }
 
 void HomEvaluatorImpl::killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+    checkRotatable(ct, "killImag");
     RingCiphertext conj(context_, false, true);
     conjugate(ct, conj);
     addWithoutCheck(ct, conj, conj);
@@ -238,7 +267,16 @@ void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext
 // ---- Plain data ----------------------------------------------------------------
 
 void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    idx = reduceAmount(idx);
+    utils::requireNTTOperand(*context_, p, "leftRotate", "plaintext");
+    rotateChecked(p, reduceAmount(idx), out);
+}
+
+void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    utils::requireNTTOperand(*context_, p, "rightRotate", "plaintext");
+    rotateChecked(p, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+}
+
+void HomEvaluatorImpl::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out) const {
     if (idx == 0) {
         if (&p != &out)
             out = p;
@@ -248,10 +286,6 @@ void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) c
     Plaintext result(p);
     rotatePoly(p.getMx(), idx, result.getMx());
     out = std::move(result);
-}
-
-void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    leftRotate(p, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
 }
 
 namespace {
@@ -322,7 +356,7 @@ std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrThrow(u64 amount, u
 
 void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
                                   std::vector<RingCiphertext> &outs) const {
-    checkRotatable(ct);
+    checkRotatable(ct, "leftRotate");
     std::vector<u64> amounts(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
@@ -380,17 +414,48 @@ void HomEvaluatorImpl::checkRotSum(const std::vector<RingCiphertext> &cts,
         utils::checkPrecondition(cts[0], ct);
         if (ct.getNumPoly() != 2)
             throw RuntimeException(kSizeNotTwo);
+        utils::requireNTTOperand(*context_, ct, "rotSum", "ciphertext");
     }
     if (idxs.size() != cts.size())
         throw RuntimeException(kRotSumSizes);
     amounts.resize(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
                    [this](u64 idx) { return reduceAmount(idx); });
+    const u64 level = lowestLevel(cts);
     // Every key is found before anything is computed.
     keys.assign(cts.size(), nullptr);
     for (u64 i = 0; i < cts.size(); ++i)
         if (amounts[i] != 0)
-            keys[i] = leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
+            keys[i] = leftRotKeyOrThrow(amounts[i], level);
+}
+
+u64 HomEvaluatorImpl::lowestLevel(const std::vector<RingCiphertext> &cts) {
+    u64 level = cts[0].getLevel();
+    for (const RingCiphertext &ct : cts)
+        level = std::min(level, ct.getLevel());
+    return level;
+}
+
+std::vector<RingCiphertext>
+HomEvaluatorImpl::alignRotSumLevels(const std::vector<RingCiphertext> &cts) const {
+    // The levels are aligned as add aligns them: a term above the lowest
+    // level is brought down to it by levelDown (its checks and scale), into
+    // a copy. Terms already at one level are summed as they are (empty result).
+    const u64 level = lowestLevel(cts);
+    if (std::all_of(cts.begin(), cts.end(),
+                    [level](const RingCiphertext &ct) { return ct.getLevel() == level; }))
+        return {};
+    std::vector<RingCiphertext> aligned;
+    aligned.reserve(cts.size());
+    for (const RingCiphertext &ct : cts) {
+        if (ct.getLevel() == level) {
+            aligned.push_back(ct);
+            continue;
+        }
+        aligned.emplace_back(context_, false, true);
+        levelDown(ct, level, aligned.back());
+    }
+    return aligned;
 }
 
 void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
@@ -398,7 +463,8 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     std::vector<u64> amounts;
     std::vector<std::shared_ptr<EvaluationKey>> keys;
     checkRotSum(cts, idxs, amounts, keys);
-    rotSumChecked(cts, amounts, keys, false, out);
+    const std::vector<RingCiphertext> aligned = alignRotSumLevels(cts);
+    rotSumChecked(aligned.empty() ? cts : aligned, amounts, keys, false, out);
 }
 
 void HomEvaluatorImpl::rotSumRescale(const std::vector<RingCiphertext> &cts,
@@ -406,12 +472,15 @@ void HomEvaluatorImpl::rotSumRescale(const std::vector<RingCiphertext> &cts,
     std::vector<u64> amounts;
     std::vector<std::shared_ptr<EvaluationKey>> keys;
     checkRotSum(cts, idxs, amounts, keys);
-    // The checks of rescale, on the sum's level and counter (those of cts[0]).
-    if (cts[0].getLevel() == 0)
+    const std::vector<RingCiphertext> aligned = alignRotSumLevels(cts);
+    const std::vector<RingCiphertext> &terms = aligned.empty() ? cts : aligned;
+    // The checks of rescale, on the sum's level and counter (those of the
+    // first term).
+    if (terms[0].getLevel() == 0)
         throw RuntimeException(kLevelZero);
-    if (cts[0].getRescaleCounter() <= 0)
+    if (terms[0].getRescaleCounter() <= 0)
         throw RuntimeException(kRescaleCounterNotPositive);
-    rotSumChecked(cts, amounts, keys, true, out);
+    rotSumChecked(terms, amounts, keys, true, out);
 }
 
 void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
@@ -519,6 +588,10 @@ void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &te
 void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
                                     bool left) const {
     utils::throwIfCoeff(ct);
+    const char *function = left ? "leftRotateReduce" : "rightRotateReduce";
+    utils::requireContext(*context_, ct, function, "ciphertext");
+    if (n > 1)
+        utils::requireForm(utils::formOf(ct), utils::Form::NTT, function, "ciphertext");
     // Amounts wrap modulo 2^64, which N/2 divides, and every rotation
     // reduces them modulo N/2: the products below are exact where it counts.
     auto rotate = [&](const RingCiphertext &in, u64 amount, RingCiphertext &to, bool to_left) {

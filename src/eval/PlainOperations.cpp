@@ -152,11 +152,13 @@ void HomEvaluatorImpl::conjugate(const Message &m, Message &out) const {
 // ---- Plaintexts ------------------------------------------------------------------
 
 void HomEvaluatorImpl::negate(const Plaintext &p, Plaintext &out) const {
+    utils::requireContext(*context_, p, "negate", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     buildPlain(p, out, [&](Plaintext &r) { chain.negate(p.getMx(), r.getMx()); });
 }
 
 void HomEvaluatorImpl::add(const Plaintext &p, const Complex &c, Plaintext &out) const {
+    utils::requireContext(*context_, p, "add", "plaintext");
     const u64 level = p.getLevel();
     const int counter = p.getRescaleCounter();
     const ConstantEnDecoder encoder(context_);
@@ -177,11 +179,17 @@ void HomEvaluatorImpl::add(const Plaintext &p, const Complex &c, Plaintext &out)
 }
 
 void HomEvaluatorImpl::sub(const Plaintext &p, const Complex &c, Plaintext &out) const {
+    utils::requireContext(*context_, p, "sub", "plaintext");
     add(p, -c, out);
 }
 
 void HomEvaluatorImpl::addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out,
                                      bool subtract) const {
+    const char *function = subtract ? "sub" : "add";
+    utils::requireContext(*context_, a, function, "first plaintext");
+    utils::requireContext(*context_, b, function, "second plaintext");
+    utils::requireSameForm(utils::formOf(a), utils::formOf(b), function, "first plaintext",
+                           "second plaintext");
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     utils::checkPrecondition(a, b);
@@ -204,6 +212,7 @@ void HomEvaluatorImpl::sub(const Plaintext &a, const Plaintext &b, Plaintext &ou
 
 void HomEvaluatorImpl::multWithoutRescale(const Plaintext &p, const Complex &c,
                                           Plaintext &out) const {
+    utils::requireContext(*context_, p, "multWithoutRescale", "plaintext");
     const u64 level = p.getLevel();
     if (level == 0)
         throw RuntimeException(kLevelZero);
@@ -227,6 +236,7 @@ void HomEvaluatorImpl::multWithoutRescale(const Plaintext &p, const Complex &c,
 }
 
 void HomEvaluatorImpl::mult(const Plaintext &p, const Complex &c, Plaintext &out) const {
+    utils::requireContext(*context_, p, "mult", "plaintext");
     if (p.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (p.getRescaleCounter() != 0)
@@ -236,7 +246,11 @@ void HomEvaluatorImpl::mult(const Plaintext &p, const Complex &c, Plaintext &out
     rescaleChecked(out);
 }
 
-void HomEvaluatorImpl::checkPlainProduct(const Plaintext &a, const Plaintext &b) const {
+void HomEvaluatorImpl::checkPlainProduct(const Plaintext &a, const Plaintext &b,
+                                         const char *function) const {
+    // Products of the NTT slots.
+    utils::requireNTTOperand(*context_, a, function, &a == &b ? "plaintext" : "first plaintext");
+    utils::requireNTTOperand(*context_, b, function, "second plaintext");
     if (a.getLevel() == 0 || b.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (a.getLevel() != b.getLevel())
@@ -247,7 +261,7 @@ void HomEvaluatorImpl::checkPlainProduct(const Plaintext &a, const Plaintext &b)
 
 void HomEvaluatorImpl::multWithoutRescale(const Plaintext &a, const Plaintext &b,
                                           Plaintext &out) const {
-    checkPlainProduct(a, b);
+    checkPlainProduct(a, b, "multWithoutRescale");
     utils::checkPrecondition(a, b);
     const PrimeModuli &chain = context_->getPrimeModuli();
     buildPlain(a, out, [&](Plaintext &r) {
@@ -257,17 +271,19 @@ void HomEvaluatorImpl::multWithoutRescale(const Plaintext &a, const Plaintext &b
 }
 
 void HomEvaluatorImpl::mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
-    checkPlainProduct(a, b);
+    checkPlainProduct(a, b, "mult");
     multWithoutRescale(a, b, out);
     rescaleChecked(out);
 }
 
 void HomEvaluatorImpl::square(const Plaintext &p, Plaintext &out) const {
+    checkPlainProduct(p, p, "square");
     multWithoutRescale(p, p, out);
     rescaleChecked(out);
 }
 
 void HomEvaluatorImpl::multImagUnit(const Plaintext &p, Plaintext &out) const {
+    utils::requireContext(*context_, p, "multImagUnit", "plaintext");
     throwIfNotNTT(p);
     const u64 level = p.getLevel();
     const bool mod_up = p.getMx().isModUp();
@@ -278,6 +294,7 @@ void HomEvaluatorImpl::multImagUnit(const Plaintext &p, Plaintext &out) const {
 }
 
 void HomEvaluatorImpl::multInteger(const Plaintext &p, i64 k, Plaintext &out) const {
+    utils::requireContext(*context_, p, "multInteger", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     buildPlain(p, out, [&](Plaintext &r) {
         if (k == 1)
@@ -300,6 +317,7 @@ void HomEvaluatorImpl::rescaleChecked(Plaintext &p) const {
 }
 
 void HomEvaluatorImpl::rescale(Plaintext &p) const {
+    utils::requireContext(*context_, p, "rescale", "plaintext");
     if (p.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (p.getRescaleCounter() <= 0)
@@ -308,6 +326,7 @@ void HomEvaluatorImpl::rescale(Plaintext &p) const {
 }
 
 void HomEvaluatorImpl::inverseRescale(Plaintext &p) const {
+    utils::requireContext(*context_, p, "inverseRescale", "plaintext");
     const u64 level = p.getLevel();
     if (level + 1 >= getLength(context_))
         throw RuntimeException(kInverseRescaleAtTop);
@@ -318,6 +337,7 @@ void HomEvaluatorImpl::inverseRescale(Plaintext &p) const {
 }
 
 void HomEvaluatorImpl::relevel(const Plaintext &p, u64 level, Plaintext &out) const {
+    utils::requireContext(*context_, p, "relevel", "plaintext");
     if (level >= getLength(context_))
         throw RuntimeException(kRelevelTooBig);
     const int counter = p.getRescaleCounter();
@@ -328,6 +348,8 @@ void HomEvaluatorImpl::relevel(const Plaintext &p, u64 level, Plaintext &out) co
 }
 
 void HomEvaluatorImpl::conjugate(const Plaintext &p, Plaintext &out) const {
+    // The automorphism permutes the NTT slots.
+    utils::requireNTTOperand(*context_, p, "conjugate", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     // The automorphism needs an output other than its input: the copy.
     buildPlain(p, out,

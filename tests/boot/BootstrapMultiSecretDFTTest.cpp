@@ -8,12 +8,14 @@
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Decryptor.hpp"
+#include "Quelt/EnDecoder.hpp"
 #include "Quelt/Encryptor.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Message.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "arith/PrimeModuli.hpp"
 #include "arith/PrimeModuliInnerProduct.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
@@ -21,6 +23,7 @@
 #include "boot/RadixDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
+#include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
@@ -100,6 +103,30 @@ MsCiphertext encryptAt(const std::shared_ptr<ContextContent> &ctx, u64 log_slots
     }
     MsCiphertext ct(ctx, false, true);
     Encryptor(ctx).encrypt(messages, msFx().key, ct, level, 0);
+    return ct;
+}
+
+// A ciphertext at `level`, which may lie above the encryption level (where
+// the modulus raise leaves the input of CoeffToSlot): a pseudo-random mask a
+// and body j = message j - a s_j, without noise. The MSRLWE layout puts the
+// mask after the k bodies.
+template <EncryptionType ET>
+CiphertextBase<ET> encryptAnyLevel(const std::shared_ptr<ContextContent> &ctx,
+                                   const std::vector<Message> &messages,
+                                   const SecretKeyBase<ET> &key, u64 level) {
+    const u64 k = messages.size();
+    CiphertextBase<ET> ct(ctx, false, true);
+    ct.setLevel(level);
+    Polynomial &mask = ct.getPoly(k);
+    QueltTest::fillResidues(mask, level * 31 + k);
+    const PrimeModuli &chain = ctx->getPrimeModuli();
+    const EnDecoder encoder(ctx);
+    for (u64 j = 0; j < k; ++j) {
+        Polynomial product = mask;
+        chain.hadamardMult(mask, key.getSx(j), product);
+        chain.sub(encoder.encode(messages[j], level, 0).getMx(), product, ct.getPoly(j));
+    }
+    ct.setLogSlots(messages[0].getLogSlots());
     return ct;
 }
 
@@ -321,7 +348,9 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
         SsCall ss;
         u64 log_slots, level;
     };
-    const u64 top = getEncryptionLevel(ctx());
+    // CoeffToSlot starts where the modulus raise leaves a ciphertext: the top
+    // of the chain, the level its diagonals are encoded for.
+    const u64 top = getLength(ctx()) - 1;
     const auto s2c = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
         return std::pair<MsCall, SsCall>{
             [&ms](const MsCiphertext &in, MsCiphertext &out) { ms.slotToCoeffMSRLWE(in, out); },
@@ -381,14 +410,15 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
                 slot = {dist(rng), dist(rng)};
             messages.push_back(std::move(m));
         }
-        MsCiphertext ms_in(ctx(), false, true), ms_out(ctx(), false, true);
-        Encryptor(ctx()).encrypt(messages, msFx().key, ms_in, c.level, 0);
+        const MsCiphertext ms_in = encryptAnyLevel(ctx(), messages, msFx().key, c.level);
+        MsCiphertext ms_out(ctx(), false, true);
         c.ms(ms_in, ms_out);
         const std::vector<Values> got = decryptEach(ms_out);
         ASSERT_EQ(got.size(), 2u);
         for (u64 k = 0; k < 2; ++k) {
-            RingCiphertext ss_in(fxContext(), false, true), ss_out(fxContext(), false, true);
-            Encryptor(fxContext()).encrypt(messages[k], fxBootKeys().secret_key, ss_in, c.level, 0);
+            const RingCiphertext ss_in =
+                encryptAnyLevel(fxContext(), {messages[k]}, fxBootKeys().secret_key, c.level);
+            RingCiphertext ss_out(fxContext(), false, true);
             c.ss(ss_in, ss_out);
             EXPECT_EQ(ms_out.getLevel(), ss_out.getLevel());
             EXPECT_EQ(ms_out.getEncodingType(), ss_out.getEncodingType());
