@@ -426,9 +426,15 @@ void HomEvaluatorImpl::innerProductMSRLWE(PlaintextIterator first, PlaintextIter
     for (Offset i = 0; i < count; ++i)
         if (cts[i].getLevel() != level)
             throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
-    for (Offset i = 0; i < count; ++i)
-        if (first[i].getLevel() < level)
-            throw RuntimeException(kInnerProductPlaintextBelow);
+    // Products of the NTT slots over the evaluator's context; a plaintext
+    // carries the scale of its level, which the counter set below stands for
+    // only where it is the scale of the ciphertexts' level.
+    for (Offset i = 0; i < count; ++i) {
+        utils::requireNTTOperand(*context_, cts[i], "innerProductMSRLWE", "ciphertext");
+        utils::requireNTTOperand(*context_, first[i], "innerProductMSRLWE", "plaintext");
+        utils::requirePlaintextScale(*context_, first[i], level, kInnerProductPlaintextBelow,
+                                     kInnerProductPlaintextOtherScale);
+    }
     if (device != kHostDevice)
         sum.allocate(device);
     chain.innerProductMSRLWEv2(makeMxPolyIter(first), makeMxPolyIter(last), makeIxPolyIterBx(cts),

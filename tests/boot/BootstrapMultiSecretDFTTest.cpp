@@ -287,10 +287,14 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
     // The budget is three levels: one multiply-and-rescale before two steps,
     // two before the single step of 16 slots; below level 3 a rescale meets
     // level 0.
-    expectRow({"S2C two steps from level 1: one rescale, the steps run out of levels", s2c(boot),
-               encryptAt(ctx(), 5, 1), ctx(), Kind::Runtime, HomEvaluatorImpl::kLevelZero});
-    expectRow({"S2C one step from level 2: two rescales, the step runs out of levels", s2c(boot),
-               encryptAt(ctx(), 4, 2), ctx(), Kind::Runtime, HomEvaluatorImpl::kLevelZero});
+    // Below the levels its constants are encoded at, a step's inner product
+    // would take their scale for the input's.
+    expectRow({"S2C two steps from level 1: constants of another scale", s2c(boot),
+               encryptAt(ctx(), 5, 1), ctx(), Kind::Runtime,
+               HomEvaluatorImpl::kInnerProductPlaintextOtherScale});
+    expectRow({"S2C one step from level 2: constants of another scale", s2c(boot),
+               encryptAt(ctx(), 4, 2), ctx(), Kind::Runtime,
+               HomEvaluatorImpl::kInnerProductPlaintextOtherScale});
     expectRow({"S2C two steps from level 0: the one rescale fails", s2c(boot),
                encryptAt(ctx(), 5, 0), ctx(), Kind::Runtime, HomEvaluatorImpl::kLevelZero});
     expectRow({"S2C one step from level 1: the second rescale fails", s2c(boot),
@@ -310,8 +314,11 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
                ctx(), Kind::Runtime, lazyNoKey(4)});
     // Constants encoded without the extended basis cannot weigh the extended
     // parts: refused, not read past the diagonals.
+    // At the top of the chain, where the raise leaves CoeffToSlot's input.
+    const std::vector<Message> raised_messages(getNumSecret(ctx()), Message(5));
     expectRow({"C2S hoisted on constants without the extended encoding", c2sHoist(boot),
-               encryptAt(ctx(), 5, top), ctx(), Kind::Runtime, kInnerProductTermMessage});
+               encryptAnyLevel(ctx(), raised_messages, msFx().key, getLength(ctx()) - 1), ctx(),
+               Kind::Runtime, kInnerProductTermMessage});
 }
 
 // The transforms of both kinds on one message per secret: the multi-secret

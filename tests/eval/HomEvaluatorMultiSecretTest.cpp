@@ -456,6 +456,8 @@ TEST_P(HomEvaluatorMultiSecret, InnerProductRefusesBadOperandsInOrder) {
                                         encoder.encode(messages()[0], kLevel, 0)};
     const std::vector<Plaintext> below = {encoder.encode(messages()[0], kLevel - 1, 0),
                                           encoder.encode(messages()[0], kLevel, 0)};
+    const std::vector<Plaintext> unscaled = {encoder.encode(messages()[0], kLevel, 0),
+                                             encoder.encodeWithoutNTT(messages()[0], kLevel, 0)};
     const std::vector<MsCiphertext> good = {ct, ct};
     const std::vector<MsCiphertext> wide = {ct, oversized()};
     const std::vector<MsCiphertext> coeff = {ct, coefficientEncoded()};
@@ -474,6 +476,10 @@ TEST_P(HomEvaluatorMultiSecret, InnerProductRefusesBadOperandsInOrder) {
          utils::kCoeffEncodedMessage},
         {"levels", [&] { eval.innerProductMSRLWE(pts.begin(), pts.end(), levels.begin(), out); },
          "Operands have different levels."},
+        {"plaintext in coefficient form",
+         [&] { eval.innerProductMSRLWE(unscaled.begin(), unscaled.end(), good.begin(), out); },
+         "[innerProductMSRLWE] The plaintext is in coefficient form; the operation needs NTT "
+         "form"},
         {"plaintext below",
          [&] { eval.innerProductMSRLWE(below.begin(), below.end(), good.begin(), out); },
          Impl::kInnerProductPlaintextBelow},
