@@ -497,5 +497,24 @@ TEST(BootstrapMultiSecret, BatchBootstrapRefreshesEveryInput) {
     }
 }
 
+// Fewer inputs than secrets, an odd count among them: one result per input,
+// each its own message (the packing carries no body past the last input).
+TEST(BootstrapMultiSecret, BatchBootstrapOfFewerInputsThanSecrets) {
+    const struct { u64 inputs, secrets; } rows[] = {{3, 4}, {5, 8}};
+    for (const auto &row : rows) {
+        const std::string what = "batchBootstrap of " + std::to_string(row.inputs) + " into " +
+                                 std::to_string(row.secrets) + " secrets";
+        SCOPED_TRACE(what);
+        const MultiSecret &s = setup(row.secrets, "T");
+        const std::vector<Message> m = bootMessages(row.inputs, 80 + row.inputs);
+        Ciphertexts in;
+        for (const Message &x : m)
+            in.push_back(single().keys.encrypt({x}, 3));
+        Ciphertexts outs;
+        s.boot->batchBootstrap(in, *s.bundle, interp(), outs, false);
+        expectRefreshed(outs, m, what);
+    }
+}
+
 } // namespace
 } // namespace Quelt::test
