@@ -457,7 +457,11 @@ BootstrapperImpl::batchBootstrapExtendedPasses(const RingCiphertexts &in,
         ev.multInteger(t, up1, t);
 
     // Second pass: the remaining errors scaled up by 2^e2 over the full slot
-    // count, bootstrapped and scaled back by the reduction's scale.
+    // count, bootstrapped and scaled back by the reduction's scale. In the
+    // half form first[i] is in[i] / 2 plus the first pass's error e, so
+    // in[i] - 2 first[i] = -2e: halved by the scale (2^-(e2+1)) it cancels e
+    // in the sum; at 2^-e2 the sum would keep -e, 2^e1 times a plain
+    // bootstrap's error.
     const u64 log_slots = in[0].getLogSlots();
     RingCiphertexts d;
     d.reserve(in.size());
@@ -470,8 +474,8 @@ BootstrapperImpl::batchBootstrapExtendedPasses(const RingCiphertexts &in,
         t.setLogSlots(getLogFullSlots(context_));
         d.push_back(std::move(t));
     }
-    RingCiphertexts second =
-        batchBootstrap(d, bundle, interp, std::ldexp(1.0, -static_cast<int>(e2)), false);
+    const int back = static_cast<int>(e2) + (half ? 1 : 0);
+    RingCiphertexts second = batchBootstrap(d, bundle, interp, std::ldexp(1.0, -back), false);
     requireCount(second, in.size());
     for (u64 i = 0; i < in.size(); ++i) {
         second[i].setLogSlots(log_slots);
