@@ -390,6 +390,11 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
         else
             converter.MStoSS(packed, bundle.getMStoSSKeyBundleComplex(), bundle.getSSContext(),
                              results);
+        // Each result carries its input's message where the input held it:
+        // in the slots, or in the coefficients of a coefficient-encoded input.
+        requireCount(results, in.size());
+        for (u64 i = 0; i < in.size(); ++i)
+            results[i].setEncodingType(in[i].getEncodingType());
         return results;
     }
 

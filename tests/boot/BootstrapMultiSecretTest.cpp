@@ -16,11 +16,13 @@
 #include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "Quelt/RingSwitchKey.hpp"
+#include "arith/PrimeModuli.hpp"
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
+#include "context/ScaleFactors.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -28,6 +30,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -582,6 +586,114 @@ TEST(BootstrapMultiSecret, BatchBootstrapExtendedForms) {
                       << got.mean << " bits, min " << got.min << " bits (one pass " << single_bits
                       << ")\n";
         }
+    }
+}
+
+// A degree-64 copy of FTxCOEFF (coefficient bootstrapping and the batch flag)
+// with `secrets` secrets: the preset's chain, levels and bootstrapping
+// settings, the sparse-secret raise switched off (the ordinary raise serves
+// at this degree). FX with the coefficient flag is no such parameter: its
+// settings are not made for it, and the single-secret road fails on it too.
+std::shared_ptr<ContextContent> coefficientMirror(u64 secrets) {
+    const ParameterPreset preset = ParameterPreset::FTxCOEFF;
+    Parameter p = secrets > 1 ? Parameter(preset, "FTxCOEFFNS" + std::to_string(secrets), secrets,
+                                          false, false)
+                              : Parameter(preset);
+    p.log_degree = 6;
+    p.degree = u64{1} << p.log_degree;
+    p.num_slots = p.degree / 2;
+    p.hamming_weight = 8;
+    p.fuse_mod_raise = false;
+    p.sparse_secret_encapsulation = false;
+    const PrimeModuli chain(preset, p.chain_length + p.num_tp, p.degree, {}, false, false);
+    return std::make_shared<ContextContent>(p, chain.getModuli(), ScaleFactors(preset),
+                                            std::set<Device>{});
+}
+
+// The coefficient batch road: two ciphertexts bootstrapped together come out
+// as the single-secret coefficient bootstrap leaves each (slot-encoded, at
+// the encryption level, the same precision; low at this degree, as the
+// settings are sized for 2^15).
+TEST(BootstrapMultiSecret, CoefficientBatchBootstrapMatchesTheSingleSecretRoad) {
+    const auto ss = coefficientMirror(1);
+    const auto ms = coefficientMirror(2);
+    const SecretKeyBase<EncryptionType::RLWE> sk(ss);
+    KeyPack pack(ss);
+    const MSRLWEKey msk(ms);
+    KeyPack ms_pack(ms);
+    // Rotation and conjugation keys on both sides, the multiplication key
+    // for the single-secret reduction.
+    const KeyGenerator generator(ss, sk, pack);
+    const KeyGenerator ms_generator(ms, msk, ms_pack);
+    generator.genMultKey();
+    for (const KeyGenerator *g : {&generator, &ms_generator}) {
+        g->genConjKey();
+        g->genRotKeyBundle();
+        g->genRotKeysForBootstrap(kLogSlots, false);
+    }
+    const HomEvaluator eval(ss, pack);
+    const Interpolator interpolator(eval);
+    const Bootstrapper single_boot(eval, false);
+    const HomEvaluator ms_eval(ms, ms_pack);
+    const Bootstrapper batch_boot(ms_eval, false);
+    const MultiSecretSwitchKeyBundle bundle =
+        KeyGenerator(ss).genMultiSecretSwitchKeyBundle(sk, std::vector<MSRLWEKey>{msk});
+
+    const std::vector<Message> m = bootMessages(2, 77);
+    Ciphertexts in;
+    std::vector<Precision> single;
+    for (const Message &x : m) {
+        RingCiphertext ct(ss, false, true);
+        Encryptor(ss).encrypt(x, sk, ct, 0, 0);
+        in.push_back(ct);
+        RingCiphertext out(ss, false, true);
+        single_boot.bootstrap(ct, out, true);
+        Message got;
+        Decryptor(ss).decrypt(out, sk, got);
+        single.push_back(precisionBits(got, x));
+    }
+    Ciphertexts outs;
+    batch_boot.batchBootstrap(in, bundle, interpolator, outs, false);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outs[i].getEncodingType(), EncodingType::SLOT);
+        EXPECT_EQ(outs[i].getLevel(), getEncryptionLevel(ss));
+        Message got;
+        Decryptor(ss).decrypt(outs[i], sk, got);
+        const Precision p = precisionBits(got, m[i]);
+        EXPECT_GE(p.mean, single[i].mean - 1.0);
+        EXPECT_GT(p.mean, 9.0);
+        std::cout << "[ FTxCOEFF at degree 64 ] coefficient batch bootstrap " << i << ": mean "
+                  << p.mean << " bits (single-secret road " << single[i].mean << ")\n";
+    }
+
+    // Coefficient-encoded inputs come back with their values in the
+    // coefficients, and say so.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-0.5, 0.5);
+    std::vector<std::vector<double>> values(2, std::vector<double>(getDegree(ss)));
+    Ciphertexts coefficients;
+    for (std::vector<double> &v : values) {
+        for (double &x : v)
+            x = unit(rng);
+        RingCiphertext ct(ss, false, true);
+        Encryptor(ss).encrypt(v, sk, ct, 0, 0);
+        coefficients.push_back(ct);
+    }
+    batch_boot.batchBootstrap(coefficients, bundle, interpolator, outs, false);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(outs[i].getEncodingType(), EncodingType::COEFFICIENT);
+        std::vector<double> got;
+        Decryptor(ss).decrypt(outs[i], sk, got);
+        ASSERT_EQ(got.size(), values[i].size());
+        double worst = 0.0;
+        for (u64 j = 0; j < got.size(); ++j)
+            worst = std::max(worst, std::abs(got[j] - values[i][j]));
+        // The slot road's precision: about 10 bits at this degree.
+        EXPECT_LT(worst, std::ldexp(1.0, -7));
     }
 }
 
