@@ -340,6 +340,12 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
     const u64 k = getNumSecret(context_);
     if (k != 2 && k != 4 && k != 8 && k != 16)
         throw RuntimeException(kBatchNumberMessage);
+    // The packed ciphertext goes through SlotToCoeff or not as a whole, by
+    // the first input's encoding: a batch mixing slot and coefficient
+    // encodings would give the others a wrong result.
+    for (const RingCiphertext &c : in)
+        if (c.getEncodingType() != in[0].getEncodingType())
+            throw RuntimeException(kBatchEncodingsMessage);
 
     // Each input levelled down and times mult_before_s2c on E; a
     // coefficient-encoded input goes to level 0 through NTT form.

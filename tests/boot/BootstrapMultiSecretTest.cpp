@@ -311,6 +311,9 @@ TEST(BootstrapMultiSecret, BatchChecksInOrder) {
     lowSecond[1] = single().encrypt(2);
     Ciphertexts counter = pair;
     counter[0] = ciphertextAt(fxContext(), kLevel, 1);
+    const Ciphertexts coefficients = batch(2, 3, true);
+    const Ciphertexts mixed{pair[0], coefficients[1]};
+    const Ciphertexts mixedBack{coefficients[0], pair[1]};
 
     // Conjugate-invariant results go to the context enableConjInvOutput set.
     Bootstrapper conjInv(*two.eval, false);
@@ -341,6 +344,12 @@ TEST(BootstrapMultiSecret, BatchChecksInOrder) {
         {"three secrets",
          [&](Lists &l) { three.boot->batchBootstrap(batch(3), bundle, interp(), l.out, false); },
          Impl::kBatchNumberMessage},
+        {"slot and coefficient encodings in one batch",
+         [&](Lists &l) { two.boot->batchBootstrap(mixed, bundle, interp(), l.out, false); },
+         Impl::kBatchEncodingsMessage},
+        {"coefficient and slot encodings in one batch",
+         [&](Lists &l) { two.boot->batchBootstrap(mixedBack, bundle, interp(), l.out, false); },
+         Impl::kBatchEncodingsMessage},
         {"re-remove-I without the output evaluator",
          [&](Lists &l) { reRemove.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
          Impl::kNoMultiSecretOutputEvaluatorMessage},
