@@ -252,7 +252,8 @@ public:
     // 3.", "[Bootstrap] This parameter does not support batch bootstrap",
     // "[Bootstrap] This small param does not support outsourced bootstrap.",
     // "The Operand should have rescale counter zero"); "The input batch
-    // number of batchBootstrap is not supported yet."; conjugate-invariant
+    // number of batchBootstrap is not supported yet."; "[Bootstrap] The
+    // ciphertexts of a batch must share one encoding type"; conjugate-invariant
     // results before enableConjInvOutput: "[Bootstrapper]
     // enableConjInvOutput must be performed in advance if you want to use the
     // conjugate invariant  output."; a missing output or complex evaluator

@@ -46,6 +46,9 @@ public:
     static constexpr const char *kIncreaseNSBodies =
         "[MultiSecretConverter/IncreaseNS] An input ciphertext carries more bodies than the NS of "
         "secret_from";
+    static constexpr const char *kIncreaseNSShortInput =
+        "[MultiSecretConverter/IncreaseNS] Only the last input ciphertext may carry fewer bodies "
+        "than the NS of secret_from";
     static constexpr const char *kMStoSSKeyMissing = "Failed to load the MStoSS key.";
     static constexpr const char *kIncompatibleContext =
         "[setContext] Input context is not compatible with the ciphertext.";
@@ -60,26 +63,41 @@ public:
     static constexpr const char *kBisectionBundleShort =
         "[MultiSecretConverter/SStoMSBisection] The key bundle holds fewer steps than the rounds "
         "need";
+    static constexpr const char *kSStoMSNotNTT =
+        "[MultiSecretConverter/SStoMS] The input ciphertexts must be in NTT form";
+    static constexpr const char *kIncreaseNSNotNTT =
+        "[MultiSecretConverter/IncreaseNS] The input ciphertexts must be in NTT form";
+    static constexpr const char *kMStoSSNotNTT =
+        "[MultiSecretConverter/MStoSS] The input ciphertext must be in NTT form";
+    static constexpr const char *kBisectionNotNTT =
+        "[MultiSecretConverter/SStoMSBisection] The input ciphertexts must be in NTT form";
 
     // n = ctxts.size() ciphertexts into one of n bodies in ctxt_out's
     // context: input i's mask switched by SStoMS key i, the switched parts
     // summed over the extended basis and divided by P once, body i added.
     // The result takes the first input's log slots, rescale counter and
     // encoding type. Throws kSStoMSEmpty; kSStoMSCount when the context has
-    // fewer than n secrets; then, per input, kSStoMSKeyMissing for an empty
-    // key (std::out_of_range for a bundle without key i) before its switch.
+    // fewer than n secrets; kSStoMSNotNTT when an input is in coefficient
+    // form (its body could not be added to the switched parts); then, per
+    // input, kSStoMSKeyMissing for an empty key (std::out_of_range for a
+    // bundle without key i) before its switch.
     void SStoMS(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,
                 const SStoMSKeyBundle &keys,
                 CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
 
     // m multi-secret ciphertexts of ns_from secrets (the first input's
     // context) into one of ctxt_out's ns_to secrets: the bodies of input j go
-    // to positions j ns_from + b; the result carries (bodies of the last
-    // input) + ns_to - ns_from bodies and the first input's log slots,
-    // counter and encoding. Throws kIncreaseNSEmpty; kIncreaseNSCount when
-    // ns_to / ns_from < m, then kIncreaseNSDivide when ns_from does not
-    // divide ns_to; kIncreaseNSBodies for an input of more than ns_from
-    // bodies; then, per input, kIncreaseNSKeyMissing before its switch.
+    // to positions j ns_from + b; the result carries (m - 1) ns_from +
+    // (bodies of the last input) bodies, one per input body and no more (so
+    // ns_to of them when m = ns_to / ns_from inputs are all full), and the
+    // first input's log slots, counter and encoding. Throws
+    // kIncreaseNSEmpty; kIncreaseNSCount when ns_to / ns_from < m, then
+    // kIncreaseNSDivide when ns_from does not divide ns_to;
+    // kIncreaseNSBodies for an input of more than ns_from bodies;
+    // kIncreaseNSShortInput for an input other than the last with fewer
+    // (its missing bodies would decrypt to noise in the middle of the
+    // result); kIncreaseNSNotNTT for an input in coefficient form; then,
+    // per input, kIncreaseNSKeyMissing before its switch.
     void IncreaseNS(const std::vector<CiphertextBase<EncryptionType::MSRLWE>> &ctxts,
                     const IncreaseNSKeyBundle &keys,
                     CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
@@ -89,9 +107,10 @@ public:
     // output i is its switch by MStoSS key i, divided by P, plus body i.
     // ctxts_out is replaced; every output takes ctxt's log slots, rescale
     // counter and encoding type. Throws, before anything is computed,
-    // kIncompatibleContext unless context_ss has ctxt's degree and the same
-    // primes (and transforms) at 0 .. ctxt's level, and kMStoSSKeyMissing
-    // when the bundle has no key for a body.
+    // kMStoSSNotNTT when ctxt is in coefficient form, kIncompatibleContext
+    // unless context_ss has ctxt's degree and the same primes (and
+    // transforms) at 0 .. ctxt's level, and kMStoSSKeyMissing when the
+    // bundle has no key for a body.
     void MStoSS(const CiphertextBase<EncryptionType::MSRLWE> &ctxt, const MStoSSKeyBundle &keys,
                 const std::shared_ptr<ContextContent> &context_ss,
                 std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts_out) const;
@@ -102,8 +121,10 @@ public:
     // first multi-secret context and round r pairs of the previous results by
     // IncreaseNS into context r, an odd last input carried alone; ctxt_out
     // becomes the result, in the bundle's context R - 1, with the first
-    // input's encoding type. Throws, before the first key switch,
-    // kBisectionEmpty, kBisectionFewSecrets (k < 2), then for R >= 2
+    // input's encoding type and one body per input (a short ciphertext when
+    // there are fewer inputs than the context's secrets). Throws, before the
+    // first key switch, kBisectionEmpty, kBisectionFewSecrets (k < 2),
+    // kBisectionNotNTT for an input in coefficient form, then for R >= 2
     // kBisectionTooMany (more than 2^R inputs) and kBisectionBundleShort; the
     // messages of SStoMS and IncreaseNS follow.
     void SStoMSBisection(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,

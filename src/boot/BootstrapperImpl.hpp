@@ -508,6 +508,8 @@ public:
         "This parameter does not support double hoisting.";
     static constexpr const char *kBatchNumberMessage =
         "The input batch number of batchBootstrap is not supported yet.";
+    static constexpr const char *kBatchEncodingsMessage =
+        "[Bootstrap] The ciphertexts of a batch must share one encoding type";
     static constexpr const char *kNoConjInvOutputMessage =
         "[Bootstrapper] enableConjInvOutput must be performed in advance if you want to use the "
         "conjugate invariant  output.";

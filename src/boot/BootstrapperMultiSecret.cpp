@@ -340,6 +340,12 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
     const u64 k = getNumSecret(context_);
     if (k != 2 && k != 4 && k != 8 && k != 16)
         throw RuntimeException(kBatchNumberMessage);
+    // The packed ciphertext goes through SlotToCoeff or not as a whole, by
+    // the first input's encoding: a batch mixing slot and coefficient
+    // encodings would give the others a wrong result.
+    for (const RingCiphertext &c : in)
+        if (c.getEncodingType() != in[0].getEncodingType())
+            throw RuntimeException(kBatchEncodingsMessage);
 
     // Each input levelled down and times mult_before_s2c on E; a
     // coefficient-encoded input goes to level 0 through NTT form.
@@ -390,6 +396,11 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
         else
             converter.MStoSS(packed, bundle.getMStoSSKeyBundleComplex(), bundle.getSSContext(),
                              results);
+        // Each result carries its input's message where the input held it:
+        // in the slots, or in the coefficients of a coefficient-encoded input.
+        requireCount(results, in.size());
+        for (u64 i = 0; i < in.size(); ++i)
+            results[i].setEncodingType(in[i].getEncodingType());
         return results;
     }
 
@@ -457,7 +468,11 @@ BootstrapperImpl::batchBootstrapExtendedPasses(const RingCiphertexts &in,
         ev.multInteger(t, up1, t);
 
     // Second pass: the remaining errors scaled up by 2^e2 over the full slot
-    // count, bootstrapped and scaled back by the reduction's scale.
+    // count, bootstrapped and scaled back by the reduction's scale. In the
+    // half form first[i] is in[i] / 2 plus the first pass's error e, so
+    // in[i] - 2 first[i] = -2e: halved by the scale (2^-(e2+1)) it cancels e
+    // in the sum; at 2^-e2 the sum would keep -e, 2^e1 times a plain
+    // bootstrap's error.
     const u64 log_slots = in[0].getLogSlots();
     RingCiphertexts d;
     d.reserve(in.size());
@@ -470,8 +485,8 @@ BootstrapperImpl::batchBootstrapExtendedPasses(const RingCiphertexts &in,
         t.setLogSlots(getLogFullSlots(context_));
         d.push_back(std::move(t));
     }
-    RingCiphertexts second =
-        batchBootstrap(d, bundle, interp, std::ldexp(1.0, -static_cast<int>(e2)), false);
+    const int back = static_cast<int>(e2) + (half ? 1 : 0);
+    RingCiphertexts second = batchBootstrap(d, bundle, interp, std::ldexp(1.0, -back), false);
     requireCount(second, in.size());
     for (u64 i = 0; i < in.size(); ++i) {
         second[i].setLogSlots(log_slots);

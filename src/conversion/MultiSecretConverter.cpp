@@ -52,6 +52,23 @@ void addParts(const PrimeModuli &chain, const MultiCiphertext &r, u64 count, Mul
         chain.add(acc.getPoly(p), r.getPoly(p), acc.getPoly(p));
 }
 
+// A body in coefficient form cannot be added to the key-switched parts, which
+// come out of the division by P in NTT form: such inputs are refused.
+template <EncryptionType ET>
+bool inNTTForm(const CiphertextBase<ET> &ct) {
+    for (u64 i = 0; i < ct.getNumPoly(); ++i)
+        if (!ct.getPoly(i).isNTT())
+            return false;
+    return true;
+}
+
+template <EncryptionType ET>
+void requireNTTForm(const std::vector<CiphertextBase<ET>> &ctxts, const char *message) {
+    for (const CiphertextBase<ET> &ct : ctxts)
+        if (!inNTTForm(ct))
+            throw RuntimeException(message);
+}
+
 // The inputs taken in pairs, an odd last one alone.
 template <typename T>
 std::vector<std::vector<T>> pairsOf(const std::vector<T> &items) {
@@ -78,6 +95,7 @@ void MultiSecretConverter::SStoMS(const std::vector<SingleCiphertext> &ctxts,
     const u64 n = ctxts.size();
     if (getNumSecret(ctx) < n)
         throw RuntimeException(kSStoMSCount);
+    requireNTTForm(ctxts, kSStoMSNotNTT);
     const KeySwitcher ks(ctx);
     const PrimeModuli &chain = ctx->getPrimeModuli();
     std::optional<MultiCiphertext> acc;
@@ -121,7 +139,16 @@ void MultiSecretConverter::IncreaseNS(const std::vector<MultiCiphertext> &ctxts,
     for (const MultiCiphertext &ct : ctxts)
         if (ct.getNumSecret() > ns_from)
             throw RuntimeException(kIncreaseNSBodies);
-    const u64 count = ctxts.back().getNumSecret() + ns_to - ns_from;
+    // Key j switches input j's mask into positions j ns_from .. j ns_from +
+    // ns_from - 1, and only the input's own bodies turn those into messages:
+    // a missing body before the last input would leave noise in the middle,
+    // and positions past the last body carry nothing, so the result ends
+    // with the last input's last body.
+    for (u64 j = 0; j + 1 < m; ++j)
+        if (ctxts[j].getNumSecret() < ns_from)
+            throw RuntimeException(kIncreaseNSShortInput);
+    requireNTTForm(ctxts, kIncreaseNSNotNTT);
+    const u64 count = (m - 1) * ns_from + ctxts.back().getNumSecret();
 
     const KeySwitcher ks(ctx);
     const PrimeModuli &chain = ctx->getPrimeModuli();
@@ -153,6 +180,8 @@ void MultiSecretConverter::IncreaseNS(const std::vector<MultiCiphertext> &ctxts,
 void MultiSecretConverter::MStoSS(const MultiCiphertext &ctxt, const MStoSSKeyBundle &keys,
                                   const std::shared_ptr<ContextContent> &context_ss,
                                   std::vector<SingleCiphertext> &ctxts_out) const {
+    if (!inNTTForm(ctxt))
+        throw RuntimeException(kMStoSSNotNTT);
     const u64 k = ctxt.getNumSecret();
     const u64 level = ctxt.getLevel();
     // The residues keep their meaning only over the same ring and primes.
@@ -200,6 +229,7 @@ void MultiSecretConverter::SStoMSBisection(const std::vector<SingleCiphertext> &
     const u64 k = getNumSecret(ctxt_out.getContext());
     if (k < 2)
         throw RuntimeException(kBisectionFewSecrets);
+    requireNTTForm(ctxts, kBisectionNotNTT);
     const u64 rounds = static_cast<u64>(std::bit_width(k)) - 1;
     if (rounds == 1) {
         SStoMS(ctxts, keys.getSStoMSKeyBundle(), ctxt_out);

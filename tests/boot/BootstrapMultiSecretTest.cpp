@@ -16,11 +16,13 @@
 #include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "Quelt/ParameterPreset.hpp"
 #include "Quelt/RingSwitchKey.hpp"
+#include "arith/PrimeModuli.hpp"
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
+#include "context/ScaleFactors.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -28,6 +30,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -307,6 +311,9 @@ TEST(BootstrapMultiSecret, BatchChecksInOrder) {
     lowSecond[1] = single().encrypt(2);
     Ciphertexts counter = pair;
     counter[0] = ciphertextAt(fxContext(), kLevel, 1);
+    const Ciphertexts coefficients = batch(2, 3, true);
+    const Ciphertexts mixed{pair[0], coefficients[1]};
+    const Ciphertexts mixedBack{coefficients[0], pair[1]};
 
     // Conjugate-invariant results go to the context enableConjInvOutput set.
     Bootstrapper conjInv(*two.eval, false);
@@ -337,6 +344,12 @@ TEST(BootstrapMultiSecret, BatchChecksInOrder) {
         {"three secrets",
          [&](Lists &l) { three.boot->batchBootstrap(batch(3), bundle, interp(), l.out, false); },
          Impl::kBatchNumberMessage},
+        {"slot and coefficient encodings in one batch",
+         [&](Lists &l) { two.boot->batchBootstrap(mixed, bundle, interp(), l.out, false); },
+         Impl::kBatchEncodingsMessage},
+        {"coefficient and slot encodings in one batch",
+         [&](Lists &l) { two.boot->batchBootstrap(mixedBack, bundle, interp(), l.out, false); },
+         Impl::kBatchEncodingsMessage},
         {"re-remove-I without the output evaluator",
          [&](Lists &l) { reRemove.boot->batchBootstrap(pair, bundle, interp(), l.out, false); },
          Impl::kNoMultiSecretOutputEvaluatorMessage},
@@ -494,6 +507,202 @@ TEST(BootstrapMultiSecret, BatchBootstrapRefreshesEveryInput) {
         Ciphertexts outs;
         s.boot->batchBootstrap(in, *s.bundle, interp(), outs, false);
         expectRefreshed(outs, m, "batchBootstrap of " + std::to_string(n));
+    }
+}
+
+// Fewer inputs than secrets, an odd count among them: one result per input,
+// each its own message (the packing carries no body past the last input).
+TEST(BootstrapMultiSecret, BatchBootstrapOfFewerInputsThanSecrets) {
+    const struct { u64 inputs, secrets; } rows[] = {{3, 4}, {5, 8}};
+    for (const auto &row : rows) {
+        const std::string what = "batchBootstrap of " + std::to_string(row.inputs) + " into " +
+                                 std::to_string(row.secrets) + " secrets";
+        SCOPED_TRACE(what);
+        const MultiSecret &s = setup(row.secrets, "T");
+        const std::vector<Message> m = bootMessages(row.inputs, 80 + row.inputs);
+        Ciphertexts in;
+        for (const Message &x : m)
+            in.push_back(single().keys.encrypt({x}, 3));
+        Ciphertexts outs;
+        s.boot->batchBootstrap(in, *s.bundle, interp(), outs, false);
+        expectRefreshed(outs, m, what);
+    }
+}
+
+// The extended batch bootstrap in its three forms, on a bootstrapper whose
+// output evaluator comes from the multi-secret fast-removeI state (its
+// ring-switch keys empty: the road of a context without re-remove-I never
+// reads them). Each result is compared with what it should carry: the
+// messages, half of them (the internal half form), and their real and
+// imaginary parts; the two passes must gain bits over a single batch
+// bootstrap.
+TEST(BootstrapMultiSecret, BatchBootstrapExtendedForms) {
+    const MultiSecret &two = setup(2, "T");
+    const auto boot = enabled(two);
+    Impl impl(*two.eval, false, std::nullopt);
+    const FastRemoveIState &f = fastRemoveI();
+    impl.enableFastRemoveIMSRLWE(f.embed, fxContext(), f.real, f.key, f.key_back, interp(),
+                                 *single().eval);
+    const std::vector<Message> m = bootMessages(2, 90);
+    Ciphertexts in;
+    for (const Message &x : m)
+        in.push_back(single().keys.encrypt({x}, kLevel));
+
+    // The messages times `factor`, or their real or imaginary parts.
+    enum class Part { All, Re, Im };
+    const auto expected = [&](u64 i, double factor, Part part) {
+        Message want = m[i];
+        for (auto &slot : want) {
+            if (part == Part::Re)
+                slot = {slot.real(), 0.0};
+            else if (part == Part::Im)
+                slot = {slot.imag(), 0.0};
+            slot *= factor;
+        }
+        return want;
+    };
+    Ciphertexts single_pass;
+    boot->batchBootstrap(in, *two.bundle, interp(), single_pass, false);
+    double single_bits = 0.0;
+    for (u64 i = 0; i < 2; ++i)
+        single_bits =
+            std::max(single_bits, precisionBits(decryptSingle(single_pass[i]), m[i]).mean);
+
+    Ciphertexts one, re, im;
+    boot->batchBootstrapExtended(in, *two.bundle, interp(), one);
+    boot->batchBootstrapExtended(in, *two.bundle, interp(), re, im);
+    const Ciphertexts half = impl.batchBootstrapExtendedMultHalf(in, *two.bundle, interp());
+    const struct {
+        const char *name;
+        const Ciphertexts *outs;
+        double factor;
+        Part part;
+    } rows[] = {
+        {"one output", &one, 1.0, Part::All},
+        {"half form", &half, 0.5, Part::All},
+        {"real parts", &re, 1.0, Part::Re},
+        {"imaginary parts", &im, 1.0, Part::Im},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(row.outs->size(), 2u);
+        for (u64 i = 0; i < 2; ++i) {
+            const Precision got =
+                precisionBits(decryptSingle((*row.outs)[i]), expected(i, row.factor, row.part));
+            EXPECT_GE(got.mean, single_bits + 3.0) << i;
+            EXPECT_GT(got.min, 24.0) << i;
+            std::cout << "[ FX ] batchBootstrapExtended, " << row.name << " " << i << ": mean "
+                      << got.mean << " bits, min " << got.min << " bits (one pass " << single_bits
+                      << ")\n";
+        }
+    }
+}
+
+// A degree-64 copy of FTxCOEFF (coefficient bootstrapping and the batch flag)
+// with `secrets` secrets: the preset's chain, levels and bootstrapping
+// settings, the sparse-secret raise switched off (the ordinary raise serves
+// at this degree). FX with the coefficient flag is no such parameter: its
+// settings are not made for it, and the single-secret road fails on it too.
+std::shared_ptr<ContextContent> coefficientMirror(u64 secrets) {
+    const ParameterPreset preset = ParameterPreset::FTxCOEFF;
+    Parameter p = secrets > 1 ? Parameter(preset, "FTxCOEFFNS" + std::to_string(secrets), secrets,
+                                          false, false)
+                              : Parameter(preset);
+    p.log_degree = 6;
+    p.degree = u64{1} << p.log_degree;
+    p.num_slots = p.degree / 2;
+    p.hamming_weight = 8;
+    p.fuse_mod_raise = false;
+    p.sparse_secret_encapsulation = false;
+    const PrimeModuli chain(preset, p.chain_length + p.num_tp, p.degree, {}, false, false);
+    return std::make_shared<ContextContent>(p, chain.getModuli(), ScaleFactors(preset),
+                                            std::set<Device>{});
+}
+
+// The coefficient batch road: two ciphertexts bootstrapped together come out
+// as the single-secret coefficient bootstrap leaves each (slot-encoded, at
+// the encryption level, the same precision; low at this degree, as the
+// settings are sized for 2^15).
+TEST(BootstrapMultiSecret, CoefficientBatchBootstrapMatchesTheSingleSecretRoad) {
+    const auto ss = coefficientMirror(1);
+    const auto ms = coefficientMirror(2);
+    const SecretKeyBase<EncryptionType::RLWE> sk(ss);
+    KeyPack pack(ss);
+    const MSRLWEKey msk(ms);
+    KeyPack ms_pack(ms);
+    // Rotation and conjugation keys on both sides, the multiplication key
+    // for the single-secret reduction.
+    const KeyGenerator generator(ss, sk, pack);
+    const KeyGenerator ms_generator(ms, msk, ms_pack);
+    generator.genMultKey();
+    for (const KeyGenerator *g : {&generator, &ms_generator}) {
+        g->genConjKey();
+        g->genRotKeyBundle();
+        g->genRotKeysForBootstrap(kLogSlots, false);
+    }
+    const HomEvaluator eval(ss, pack);
+    const Interpolator interpolator(eval);
+    const Bootstrapper single_boot(eval, false);
+    const HomEvaluator ms_eval(ms, ms_pack);
+    const Bootstrapper batch_boot(ms_eval, false);
+    const MultiSecretSwitchKeyBundle bundle =
+        KeyGenerator(ss).genMultiSecretSwitchKeyBundle(sk, std::vector<MSRLWEKey>{msk});
+
+    const std::vector<Message> m = bootMessages(2, 77);
+    Ciphertexts in;
+    std::vector<Precision> single;
+    for (const Message &x : m) {
+        RingCiphertext ct(ss, false, true);
+        Encryptor(ss).encrypt(x, sk, ct, 0, 0);
+        in.push_back(ct);
+        RingCiphertext out(ss, false, true);
+        single_boot.bootstrap(ct, out, true);
+        Message got;
+        Decryptor(ss).decrypt(out, sk, got);
+        single.push_back(precisionBits(got, x));
+    }
+    Ciphertexts outs;
+    batch_boot.batchBootstrap(in, bundle, interpolator, outs, false);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outs[i].getEncodingType(), EncodingType::SLOT);
+        EXPECT_EQ(outs[i].getLevel(), getEncryptionLevel(ss));
+        Message got;
+        Decryptor(ss).decrypt(outs[i], sk, got);
+        const Precision p = precisionBits(got, m[i]);
+        EXPECT_GE(p.mean, single[i].mean - 1.0);
+        EXPECT_GT(p.mean, 9.0);
+        std::cout << "[ FTxCOEFF at degree 64 ] coefficient batch bootstrap " << i << ": mean "
+                  << p.mean << " bits (single-secret road " << single[i].mean << ")\n";
+    }
+
+    // Coefficient-encoded inputs come back with their values in the
+    // coefficients, and say so.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-0.5, 0.5);
+    std::vector<std::vector<double>> values(2, std::vector<double>(getDegree(ss)));
+    Ciphertexts coefficients;
+    for (std::vector<double> &v : values) {
+        for (double &x : v)
+            x = unit(rng);
+        RingCiphertext ct(ss, false, true);
+        Encryptor(ss).encrypt(v, sk, ct, 0, 0);
+        coefficients.push_back(ct);
+    }
+    batch_boot.batchBootstrap(coefficients, bundle, interpolator, outs, false);
+    ASSERT_EQ(outs.size(), 2u);
+    for (u64 i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(outs[i].getEncodingType(), EncodingType::COEFFICIENT);
+        std::vector<double> got;
+        Decryptor(ss).decrypt(outs[i], sk, got);
+        ASSERT_EQ(got.size(), values[i].size());
+        double worst = 0.0;
+        for (u64 j = 0; j < got.size(); ++j)
+            worst = std::max(worst, std::abs(got[j] - values[i][j]));
+        // The slot road's precision: about 10 bits at this degree.
+        EXPECT_LT(worst, std::ldexp(1.0, -7));
     }
 }
 

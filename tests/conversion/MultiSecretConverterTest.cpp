@@ -264,6 +264,11 @@ TEST_F(MultiSecretConverterTest, IncreaseNSChecksInOrder) {
              converter.IncreaseNS(List{two, three}, *keys().increase, out);
          },
          Converter::kIncreaseNSBodies},
+        {"short input before the last",
+         [&] {
+             converter.IncreaseNS(List{shortTwo, two}, *keys().increase, out);
+         },
+         Converter::kIncreaseNSShortInput},
         {"key",
          [&] {
              converter.IncreaseNS(List{two, two}, emptyKeys, out);
@@ -289,6 +294,82 @@ TEST_F(MultiSecretConverterTest, IncreaseNSPlacesTheBodiesOfEachInput) {
     converter.IncreaseNS(List{ca, shortB}, *keys().increase, out);
     ASSERT_EQ(out.getNumPoly(), 4u);
     EXPECT_LE(largestSlotError(decryptBodies(keys().ms4, out), {a[0], a[1], b[0]}), kBound);
+}
+
+// Fewer inputs than ns_to / ns_from: the result ends with the last input's
+// last body; positions past it would carry no message (a missing body of a
+// short input would even decrypt to noise).
+TEST_F(MultiSecretConverterTest, IncreaseNSWithFewerInputsThanTheRatio) {
+    using List = std::vector<MsCiphertext>;
+    const Messages a = messages(2);
+    const MsCiphertext ca = keys().ms2.encrypt(a, kLevel);
+    MsCiphertext shortA = ca;
+    shortA.getPoly(1) = ca.getPoly(2);
+    shortA.setNumPoly(2);
+    const struct {
+        const char *name;
+        const MsCiphertext *input;
+        Messages expected;
+    } rows[] = {
+        {"full input", &ca, {a[0], a[1]}},
+        {"short input", &shortA, {a[0]}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        MsCiphertext out(doublings()[1], false, true);
+        converter.IncreaseNS(List{*row.input}, *keys().increase, out);
+        ASSERT_EQ(out.getNumPoly(), row.expected.size() + 1);
+        EXPECT_LE(largestSlotError(decryptBodies(keys().ms4, out), row.expected), kBound);
+    }
+}
+
+// A polynomial in coefficient form cannot meet the switched parts, which
+// come out in NTT form: every entry refuses it before any work, and leaves
+// its output as it was.
+TEST_F(MultiSecretConverterTest, CoefficientFormInputsAreRefused) {
+    using SsList = std::vector<SsCiphertext>;
+    using MsList = std::vector<MsCiphertext>;
+    SsCiphertext coefficient = single();
+    coefficient.backwardNTT();
+    MsCiphertext msCoefficient = keys().ms.encrypt(messages(3), kLevel);
+    msCoefficient.backwardNTT();
+    const MsCiphertext two = keys().ms2.encrypt(messages(2), kLevel);
+    MsCiphertext twoCoefficient = two;
+    twoCoefficient.backwardNTT();
+
+    MsCiphertext intoThree(threeSecrets(), false, true);
+    MsCiphertext intoFour(doublings()[1], false, true);
+    MsCiphertext intoEight(doublings()[2], false, true);
+    const auto beforeThree = ciphertextWords(intoThree);
+    const auto beforeFour = ciphertextWords(intoFour);
+    const auto beforeEight = ciphertextWords(intoEight);
+    std::vector<SsCiphertext> outs(1, single());
+    const auto beforeOuts = ciphertextWords(outs[0]);
+    expectCases({
+        {"MStoSS", [&] { converter.MStoSS(msCoefficient, *keys().mstoss, singleSecret(), outs); },
+         Converter::kMStoSSNotNTT},
+        {"SStoMS, second input",
+         [&] {
+             converter.SStoMS(SsList{single(), coefficient}, *keys().sstoms, intoThree);
+         },
+         Converter::kSStoMSNotNTT},
+        {"IncreaseNS, last input",
+         [&] {
+             converter.IncreaseNS(MsList{two, twoCoefficient}, *keys().increase, intoFour);
+         },
+         Converter::kIncreaseNSNotNTT},
+        {"SStoMSBisection, last input",
+         [&] {
+             converter.SStoMSBisection(SsList{single(), single(), coefficient}, *keys().bisection,
+                                       intoEight);
+         },
+         Converter::kBisectionNotNTT},
+    });
+    ASSERT_EQ(outs.size(), 1u);
+    EXPECT_EQ(ciphertextWords(outs[0]), beforeOuts);
+    EXPECT_EQ(ciphertextWords(intoThree), beforeThree);
+    EXPECT_EQ(ciphertextWords(intoFour), beforeFour);
+    EXPECT_EQ(ciphertextWords(intoEight), beforeEight);
 }
 
 TEST_F(MultiSecretConverterTest, BisectionChecksInOrder) {
@@ -321,7 +402,7 @@ TEST_F(MultiSecretConverterTest, BisectionChecksInOrder) {
 TEST_F(MultiSecretConverterTest, BisectionMergesTheInputsInOrder) {
     std::vector<Messages> m;
     std::vector<SsCiphertext> cts;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         m.push_back(messages(1));
         cts.push_back(keys().ss.encrypt(m.back(), kLevel));
     }
@@ -336,10 +417,11 @@ TEST_F(MultiSecretConverterTest, BisectionMergesTheInputsInOrder) {
         {"two inputs", 2, &*keys().bisection, doublings()[0], &keys().ms2, 2},
         {"three inputs, one round", 3, &*keys().bisectionThree, threeSecrets(), &keys().ms, 3},
         {"three inputs, two rounds", 3, &*keys().bisection, doublings()[1], &keys().ms4, 3},
-        // Round 1 carries input 4 alone into three positions (its body and
-        // the two past its group's missing body), round 2 puts them after
-        // the four others: seven bodies, the last two carrying no message.
-        {"five inputs", 5, &*keys().bisection, doublings()[2], &keys().ms8, 7},
+        // Input 4 is carried alone through rounds 1 and 2 and lands after
+        // the four others: one body per input, none past the last.
+        {"five inputs", 5, &*keys().bisection, doublings()[2], &keys().ms8, 5},
+        {"seven inputs", 7, &*keys().bisection, doublings()[2], &keys().ms8, 7},
+        {"one input, three rounds", 1, &*keys().bisection, doublings()[2], &keys().ms8, 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
