@@ -49,10 +49,10 @@ struct HomEvaluatorAccess;
 // and multi-secret ciphertexts (MSRLWE), messages, plaintexts and complex
 // constants. Every operation writes its result into `out`, which may be one
 // of the inputs. Its checks run, in the order listed, before `out` is
-// written; the exceptions are the compound operations (mult by a constant
-// that is not a Gaussian integer, by a message or by a plaintext; levelDown;
-// add and sub of ciphertexts at different levels), which may fail in their
-// later step after the first has written `out` or a temporary.
+// written, also for the compound operations (mult by a constant that is not
+// a Gaussian integer, by a message or by a plaintext; levelDown; add and sub
+// of ciphertexts at different levels): a refused operation leaves `out` as
+// it was.
 //
 // Shared rules:
 // - Rescale counter: a product made without rescaling raises it by one;
