@@ -9,6 +9,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
@@ -161,10 +162,9 @@ public:
     // prime set's messages, "[BootConstants] The fused modulus raise needs two
     // temporary primes", and what makeBootConstants throws.
     void initFuseModRaise();
-    const std::shared_ptr<PrimeModuli> &getFusePrimeModuli() const { return fuse_prime_moduli_; }
-    const MultipleDevice<std::vector<Polynomial>> &getFuseModRaiseConstants() const {
-        return fuse_mod_raise_constants_;
-    }
+    // The fused-raise road: its prime set and constants (empty until
+    // initFuseModRaise), its preparation and first CoeffToSlot step.
+    const FusedRaiseRoad &getFusedRaise() const { return fused_raise_; }
 
     // ---- Helpers of the bootstrap roads ----------------------------------------
 
@@ -347,43 +347,21 @@ public:
 
     // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
 
-    static constexpr const char *kFuseKeyMissingPrefix =
-        "Failed to load the fuse rotation key for index ";
-    static constexpr const char *kNoFusedRaiseMessage =
-        "[Bootstrapper] The parameter does not fuse the modulus raise";
-    static constexpr const char *kFusedInputMessage =
-        "[firstStepOfC2S] The input must hold its bodies over the fused prime set at level 1 and "
-        "its mask at level L + 1, all in NTT form";
-    static constexpr const char *kFusedKeyShapeMessage =
-        "[firstStepOfC2S] A fused rotation key does not span the chain and two temporary primes";
     static constexpr const char *kNoSparseContextMessage =
         "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
         "sparse-secret context";
 
     // The raise of a full-slot bootstrap on a fusing context, from the level-0
     // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
-    // form) when the context encapsulates it, else out of NTT form; then
-    // prepareFusedRaise.
+    // form) when the context encapsulates it, else out of NTT form; then the
+    // fused-raise road's preparation.
     template <EncryptionType ET>
     void raiseFused(CiphertextBase<ET> &r) const;
-    // A level-0 ciphertext (counter 0, coefficient form) prepared for
-    // firstStepOfC2S: each body lifted centred from q_0 to the fused prime set
-    // {q_0, q_(L+1)} (a polynomial over those two primes, level 1), the mask
-    // lifted centred to q_0 .. q_(L+1) (a polynomial over those primes, level
-    // L + 1), all in NTT form. Throws the levelRecover messages.
-    template <EncryptionType ET>
-    void prepareFusedRaise(CiphertextBase<ET> &ct) const;
-    // A prepared ciphertext times the word `factor` (nothing for 1).
+    // The fused-raise road's multiplication by a word and first CoeffToSlot
+    // step (step 0 of this bootstrapper's split at the full log slot count);
+    // see FusedRaiseRoad.
     template <EncryptionType ET>
     void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
-    // The first CoeffToSlot step on a prepared ciphertext (in may be out):
-    // the step's diagonals times the bodies over the fused prime set, the
-    // rotated mask times the fused rotation keys, and two rescales. The result
-    // is an ordinary ciphertext at level L - 1 with rescale counter 0, in NTT
-    // form, with in's log slot count and encoding. Throws std::out_of_range
-    // "map::at" for a device without fused constants or Galois table,
-    // kFuseKeyMissingPrefix + index for a missing fused rotation key (out may
-    // then be partly written), kFusedInputMessage for another input shape.
     template <EncryptionType ET>
     void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
 
@@ -712,9 +690,9 @@ private:
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> eval_;
     BootParameter boot_param_;
+    FusedRaiseRoad fused_raise_;
     // Entry 0 always exists and holds no constants (a null pointer).
     std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
-    MultipleDevice<std::vector<Polynomial>> fuse_mod_raise_constants_;
     // Set only by the sparse-secret constructors.
     std::shared_ptr<ContextContent> context_sparse_;
     std::unique_ptr<KeySwitcher> key_switcher_sparse_;
@@ -732,7 +710,6 @@ private:
     std::shared_ptr<ContextContent> conj_inv_output_context_;
     // The evaluator that receives the results of the outsourced road.
     std::shared_ptr<HomEvaluatorImpl> output_evaluator_;
-    std::shared_ptr<PrimeModuli> fuse_prime_moduli_;
     // The inner bootstrapper of the outsourced road, kept alive by this one
     // so that dropping the caller's handle leaves nothing dangling.
     std::shared_ptr<BootstrapperImpl> inner_;

@@ -633,25 +633,6 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
     }
 }
 
-// FX does not fuse the modulus raise: the fused preparation and first step
-// refuse before touching their operands.
-TEST_F(BootstrapPipeline, FusedRaiseNeedsAFusingParameter) {
-    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
-    EXPECT_EQ(boot.getFusePrimeModuli(), nullptr);
-    Ciphertext ct(ctx(), false, false);
-    ct.setLevel(0);
-    QueltTest::fillResidues(ct.getPoly(0), 3);
-    QueltTest::fillResidues(ct.getPoly(1), 4);
-    const Ciphertext before = ct;
-    expectThrowsMessage([&] { boot.prepareFusedRaise(ct); },
-                        BootstrapperImpl::kNoFusedRaiseMessage);
-    EXPECT_EQ(ct.getPoly(0).getLevel(), 0u);
-    EXPECT_EQ(ct.getPoly(1).getLimb(0)[0], before.getPoly(1).getLimb(0)[0]);
-    Ciphertext out(ctx(), false, true);
-    expectThrowsMessage([&] { boot.firstStepOfC2S(ct, out); },
-                        BootstrapperImpl::kNoFusedRaiseMessage);
-}
-
 TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {
     const auto ms = ctx()->genMultiSecretContext("FX2", 2);
     const BootstrapperImpl boot(fxBootEval(), false, u64{0});
