@@ -32,7 +32,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), min_key_(min_key) {
+      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_) {
     construct(log_slots, false);
 }
 
@@ -42,7 +42,8 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), context_sparse_(context_sparse),
-      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key) {
+      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
+      fast_remove_i_(context_) {
     construct(log_slots, true);
 }
 

@@ -9,6 +9,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/FastRemoveIRoad.hpp"
 #include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
 #include "context/Polynomial.hpp"
@@ -374,32 +375,19 @@ public:
     // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
     //
     // On a context with isReRemoveI the complex bootstrap reduces in the
-    // conjugate-invariant ring: the CoeffToSlot result is embedded into the
-    // ring of twice the degree (its N/2 slots then appear twice among the
-    // N slots there), switched to that ring's secret, multiplied by mask 0
-    // (1 on the first N/2 slots, -i on the second) and added to its key-free
-    // conjugate, which leaves [2 Re z, 2 Im z] as N real slots. These move
-    // into the conjugate-invariant ring, where the Interpolator reduces them;
-    // the way back multiplies by mask 1 (1 and +i) and halves the degree,
-    // which adds the two halves into z.
+    // conjugate-invariant ring (see FastRemoveIRoad, which holds the road's
+    // contexts, keys, interpolator and masks).
 
-    static constexpr const char *kFastRemoveINotEnabledMessage =
-        "[Bootstrapper] The fast removeI road needs its contexts, keys and interpolator: call "
-        "enableFastRemoveI first";
     static constexpr const char *kNoInnerForFastRemoveIMessage =
         "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
 
-    // Stores, replacing earlier values: the conjugate-invariant context, the
-    // two ring-switch keys (into the embedding ring's secret and back), a
-    // copy of the interpolator and a new evaluator over ctx_embed; then the
-    // masks for ctx_embed unless masks were made before. The masks are
-    // encoded before anything is stored, so a failure changes nothing.
+    // FastRemoveIRoad::enable.
     void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
                            const std::shared_ptr<ContextContent> &ctx_conj_inv,
                            const RingSwitchKey &key, const RingSwitchKey &key_back,
                            const Interpolator &interp);
-    // The same, plus a new evaluator over ctx_complex and eval's
-    // implementation as the output evaluator.
+    // FastRemoveIRoad::enableMultiSecret, then eval's implementation as the
+    // output evaluator.
     void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
                                  const std::shared_ptr<ContextContent> &ctx_complex,
                                  const std::shared_ptr<ContextContent> &ctx_conj_inv,
@@ -417,55 +405,19 @@ public:
                                            const std::shared_ptr<ContextContent> &ctx_conj_inv,
                                            const RingSwitchKey &key, const RingSwitchKey &key_back,
                                            const Interpolator &interp, const HomEvaluator &eval);
-    // The two masks for ctx_embed, made once per bootstrapper (nothing
-    // happens when they exist): mask 0 at the remove-I begin level, mask 1 at
-    // the remove-I end level of this bootstrapper's context, each a message
-    // of ctx_embed's full slot count; the host entry of masks_by_device gets
-    // a copy.
-    void genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed);
-    // The two masks of a bootstrapper over `context`, encoded for ctx_embed:
-    // {1 ... 1, -i ... -i} at context's remove-I begin level and
-    // {1 ... 1, +i ... +i} at its end level, over ctx_embed's full slots in
-    // halves of equal size.
-    static std::vector<Plaintext>
-    encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
-                         const std::shared_ptr<ContextContent> &ctx_embed);
 
-    // Throws kFastRemoveINotEnabledMessage unless an enable operation ran.
-    void requireFastRemoveI() const;
-    // The complex road on an isReRemoveI context (see above). With keep_real
-    // out is the conjugate-invariant ciphertext of [Re m, Im m]; otherwise
-    // the message in this context (followed by slotToCoeff under coefficient
-    // bootstrapping) with in's log slot count.
+    // The complex road on an isReRemoveI context. With keep_real out is the
+    // conjugate-invariant ciphertext of [Re m, Im m]; otherwise the message
+    // in this context (followed by slotToCoeff under coefficient
+    // bootstrapping) with in's log slot count. Throws
+    // FastRemoveIRoad::kFastRemoveINotEnabledMessage before any work unless
+    // an enable operation ran.
     void fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
                               bool keep_real) const;
-    // A conjugate-invariant ciphertext r of [Re m, Im m] back to m in this
-    // context: into the embedding ring, times mask 1 (the mask list of r's
-    // device: std::out_of_range "map::at" for a device without masks), switched
-    // back with the second key, and halved in degree by `evaluator` (of the
-    // embedding context).
-    void convertConjugateInvariantCiphertextToComplex(const RingCiphertext &r, RingCiphertext &out,
-                                                      const HomEvaluatorImpl &evaluator) const;
-    // The shared middle of both fast roads (RLWE and MSRLWE): the rescaled
-    // CoeffToSlot result t embedded into the ring of twice the degree,
-    // switched to that ring's secret, times mask 0 (the mask list of t's
-    // device), plus its key-free conjugate, and moved into the
-    // conjugate-invariant ring as the real slots [2 Re z, 2 Im z].
-    template <EncryptionType ET>
-    CiphertextBase<ET> embedMaskedRealParts(const CiphertextBase<ET> &t) const;
 
-    const std::shared_ptr<ContextContent> &getConjInvContext() const { return conj_inv_context_; }
+    const FastRemoveIRoad &getFastRemoveI() const { return fast_remove_i_; }
     const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
         return outsourced_context_;
-    }
-    const std::shared_ptr<HomEvaluatorImpl> &getEmbedEvaluator() const { return embed_evaluator_; }
-    const std::shared_ptr<HomEvaluatorImpl> &getComplexEvaluator() const {
-        return complex_evaluator_;
-    }
-    const std::shared_ptr<Interpolator> &getInterpolator() const { return interpolator_; }
-    const std::vector<Plaintext> &getMasks() const { return masks_; }
-    const std::map<Device, std::vector<Plaintext>> &getMasksByDevice() const {
-        return masks_by_device_;
     }
 
     // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
@@ -699,23 +651,16 @@ private:
     bool min_key_;
     bool C2S_use_min_key_ = false;
     bool use_multiply_const_before_S2C_ = true;
-    // State of the fast removeI road, empty until it is enabled.
-    std::shared_ptr<ContextContent> conj_inv_context_;
+    // The fast removeI road, empty until it is enabled.
+    FastRemoveIRoad fast_remove_i_;
+    // The outer context of the outsourced multi-secret fast removeI road.
     std::shared_ptr<ContextContent> outsourced_context_;
-    std::optional<RingSwitchKey> ring_switch_key_;
-    std::shared_ptr<RingSwitchKey> ring_switch_key_back_;
-    std::shared_ptr<Interpolator> interpolator_;
-    std::shared_ptr<HomEvaluatorImpl> embed_evaluator_;
-    std::shared_ptr<HomEvaluatorImpl> complex_evaluator_;
     std::shared_ptr<ContextContent> conj_inv_output_context_;
     // The evaluator that receives the results of the outsourced road.
     std::shared_ptr<HomEvaluatorImpl> output_evaluator_;
     // The inner bootstrapper of the outsourced road, kept alive by this one
     // so that dropping the caller's handle leaves nothing dangling.
     std::shared_ptr<BootstrapperImpl> inner_;
-    // The fast-removeI mask plaintexts, and their copies per device.
-    std::vector<Plaintext> masks_;
-    std::map<Device, std::vector<Plaintext>> masks_by_device_;
 };
 
 } // namespace Quelt

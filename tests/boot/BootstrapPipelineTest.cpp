@@ -614,7 +614,7 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
     };
     const std::vector<Road> roads = {
         {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
-         BootstrapperImpl::kFastRemoveINotEnabledMessage},
+         FastRemoveIRoad::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise without the sparse context",
          [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kNoSparseContextMessage},

@@ -58,7 +58,7 @@ inline MaskIdentityErrors maskIdentity(const std::shared_ptr<ContextContent> &ma
                                        std::mt19937_64 &rng) {
     using u64 = std::uint64_t;
     using Complex = std::complex<double>;
-    const std::vector<Plaintext> masks = BootstrapperImpl::encodePlaintextMasks(main, embed);
+    const std::vector<Plaintext> masks = FastRemoveIRoad::encodePlaintextMasks(main, embed);
     const PrimeModuli &chain = embed->getPrimeModuli();
     const u64 n = u64{1} << getLogFullSlots(main); // N/2 slots of the main ring
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
