@@ -6,6 +6,7 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
@@ -179,11 +180,8 @@ TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
 }
 
 TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
-    const auto dir =
-        std::filesystem::temp_directory_path() /
-        ("quelt-rotate-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempDirectory temp("rotate");
+    const std::filesystem::path &dir = temp.path();
     packWith({1, 5}).save(dir.string());
     KeyPack pack(context(), dir.string());
     pack.computeRotationKeyDecomposition(false); // from the files: 5 is one step
@@ -193,7 +191,6 @@ TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
     expectThrowsMessage([&] { eval.leftRotate(encrypt(randomMessage()), 5, out); },
                         "[Rotation Key] Rotation key 5 is removed.\n Rerun the "
                         "Keypack.computeRotationKeyDecomposition");
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HomEvaluatorRotate, ConjugationAndKillImag) {

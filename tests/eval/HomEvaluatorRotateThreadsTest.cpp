@@ -1,5 +1,6 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "context/Polynomial.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/SchemeFixture.hpp"
 #include "support/ThreadTestSupport.hpp"
@@ -29,9 +30,8 @@ class HomEvaluatorRotateThreads : public SchemeFixture {};
 // key directory, the first thread to need a key reading it; every thread
 // gets the single-thread words.
 TEST_F(HomEvaluatorRotateThreads, LazyKeysGiveTheSingleThreadWords) {
-    const auto dir = std::filesystem::temp_directory_path() / "quelt-rotate-threads";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempDirectory temp("rotate_threads");
+    const std::filesystem::path &dir = temp.path();
     {
         KeyPack pack(context());
         const KeyGenerator generator(context(), secretKey(), pack);
@@ -60,7 +60,6 @@ TEST_F(HomEvaluatorRotateThreads, LazyKeysGiveTheSingleThreadWords) {
     runTogether(4, [&](int t) { results[static_cast<u64>(t)] = work(shared); });
     for (const auto &r : results)
         EXPECT_TRUE(r == reference);
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
