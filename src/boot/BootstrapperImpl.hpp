@@ -36,10 +36,13 @@ struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings, the DFT constants per log slot count, the mode
-// settings, and the optional state of the outsourced, sparse-secret, fused
-// and fast-removeI roads. It drives the evaluator implementation of the
-// HomEvaluator it was built from, so the keys it uses are that evaluator's
-// key pack. See include/Quelt/Bootstrapper.hpp for the facade's contract.
+// settings, and the optional state of the outsourced and sparse-secret
+// roads. The fused-raise and fast-removeI roads are objects of their own
+// (FusedRaiseRoad, FastRemoveIRoad) that own their state; this class
+// composes them and drives them from the pipeline. It drives the evaluator
+// implementation of the HomEvaluator it was built from, so the keys it uses
+// are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
+// facade's contract.
 //
 // Nothing here takes a lock: the constants cache must not change while
 // another thread bootstraps. BootConstants and the fused constants guard
@@ -195,12 +198,9 @@ public:
     // What the modular reduction runs on: the evaluator, the context, its
     // bootstrapping settings and the multiply-before-SlotToCoeff mode.
     ModReductionEnv modReductionEnv() const;
+    // The reduction's removeI and evaluateExponential on that environment
+    // (its other steps take modReductionEnv() directly).
     void removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const;
-    void cosineApproxWithoutDoubleAngleFormula(const RingCiphertext &x, RingCiphertext &out,
-                                               double a, u64 r) const;
-    void doubleAngleFormula(const RingCiphertext &in, RingCiphertext &out, double a, u64 r) const;
-    void arcsineApprox(const RingCiphertext &in, RingCiphertext &out, u64 degree, double a) const;
-    void cosineApprox(const RingCiphertext &in, RingCiphertext &out, double a) const;
     void evaluateExponential(const RingCiphertext &in, RingCiphertext &out, double a) const;
 
     // ==== Bootstrap pipeline (BootstrapperPipeline*.cpp) ========================
