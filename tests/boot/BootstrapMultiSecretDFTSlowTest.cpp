@@ -16,6 +16,7 @@
 #include "client/RotationKeyDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -30,7 +31,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 
 TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsStepOnesKeys) {

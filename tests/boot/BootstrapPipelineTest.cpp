@@ -16,6 +16,7 @@
 #include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 
@@ -40,7 +41,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using Complex = std::complex<double>;
 

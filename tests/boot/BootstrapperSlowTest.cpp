@@ -10,6 +10,7 @@
 #include "boot/BootstrapperImpl.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -25,7 +26,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using test::ciphertextAt;
 using test::expectThrowsMessage;
 using test::fxContext;

@@ -17,6 +17,7 @@
 #include "boot/FastRoadKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
 

@@ -10,6 +10,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -28,7 +29,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Complex = std::complex<double>;
 
 class FastRemoveI : public SchemeFixture {

@@ -19,6 +19,7 @@
 #include "context/ScaleFactors.hpp"
 #include "conversion/RingSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,6 @@ inline MaskIdentityErrors maskIdentity(const std::shared_ptr<ContextContent> &ma
                                        const std::shared_ptr<ContextContent> &embed,
                                        const std::shared_ptr<ContextContent> &conj_inv,
                                        std::mt19937_64 &rng) {
-    using u64 = std::uint64_t;
     using Complex = std::complex<double>;
     const std::vector<Plaintext> masks = FastRemoveIRoad::encodePlaintextMasks(main, embed);
     const PrimeModuli &chain = embed->getPrimeModuli();

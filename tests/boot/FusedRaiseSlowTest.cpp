@@ -22,6 +22,7 @@
 #include "boot/SparseComplexMatrix.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using MSCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 

@@ -9,6 +9,7 @@
 #include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
@@ -31,7 +32,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Complex = std::complex<double>;
 
 constexpr double kPi = std::numbers::pi;

@@ -17,6 +17,7 @@
 #include "Quelt/PolynomialEvaluation.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -36,7 +37,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 
 // FNV-1a over every word of the ciphertexts' shapes and residues.

@@ -7,6 +7,7 @@
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
@@ -26,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Impl = HomEvaluatorImpl;
 

@@ -17,6 +17,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
@@ -40,7 +41,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Impl = HomEvaluatorImpl;
 using RingCt = CiphertextBase<EncryptionType::RLWE>;
 using Complex = std::complex<double>;

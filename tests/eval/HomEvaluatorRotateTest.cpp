@@ -6,6 +6,7 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
@@ -23,8 +24,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 // Keys switch with an error far below the FX scale (2^40 and more): after a
 // rotation or a conjugation the slots stay within 2^-20 of the plain result.

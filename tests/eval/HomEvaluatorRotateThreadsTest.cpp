@@ -1,5 +1,6 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/SchemeFixture.hpp"
@@ -14,8 +15,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 std::vector<std::vector<u64>> wordsOf(const CiphertextBase<EncryptionType::RLWE> &ct) {
     std::vector<std::vector<u64>> words;

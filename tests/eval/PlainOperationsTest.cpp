@@ -12,6 +12,7 @@
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "eval/PlainChecks.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -30,7 +31,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using C = std::complex<double>;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();

@@ -4,6 +4,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
@@ -31,8 +32,6 @@ using test::recordOf;
 using test::savedKey;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 template <typename Bundle>
 Bundle filledBundle(Bundle bundle, u64 seed) {

@@ -3,6 +3,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyBundleTestSupport.hpp"
@@ -28,7 +29,6 @@ using test::savedBundle;
 
 namespace {
 
-using u64 = std::uint64_t;
 using ContextList = std::vector<std::shared_ptr<ContextContent>>;
 
 // Degree 64, one base prime and one temporary prime: copies of one chain
