@@ -6,6 +6,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/EvaluatorDetail.hpp"
+#include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
 
 #include <complex>
@@ -201,6 +202,7 @@ private:
     std::shared_ptr<ContextContent> context_;
     KeyPack key_pack_;
     std::shared_ptr<KeySwitcher> key_switcher_;
+    PlainEvaluator plain_;
 
     // ==== Products of ring ciphertexts, and the same operations on plain data ====
     // (HomEvaluatorMult.cpp and PlainOperations.cpp)
@@ -238,42 +240,17 @@ public:
     void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
     void square(const RingCiphertext &a, RingCiphertext &out) const;
 
-    // Messages, slot by slot over the first operand's slots.
-    void negate(const Message &m, Message &out) const;
-    void add(const Message &m, const Complex &c, Message &out) const;
-    void sub(const Message &m, const Complex &c, Message &out) const;
-    void add(const Message &a, const Message &b, Message &out) const;
-    void sub(const Message &a, const Message &b, Message &out) const;
-    void mult(const Message &m, const Complex &c, Message &out) const;
-    void mult(const Message &a, const Message &b, Message &out) const;
-    void square(const Message &m, Message &out) const;
-    void multImagUnit(const Message &m, Message &out) const;
-    void conjugate(const Message &m, Message &out) const;
-
-    // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
-    void negate(const Plaintext &p, Plaintext &out) const;
-    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void square(const Plaintext &p, Plaintext &out) const;
-    void multImagUnit(const Plaintext &p, Plaintext &out) const;
-    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
-    void rescale(Plaintext &p) const;
-    void inverseRescale(Plaintext &p) const;
-    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
-    void conjugate(const Plaintext &p, Plaintext &out) const;
-
-    // Polynomial lists (the data of a Bx): the prime-wise sum, the longer
-    // list's tail copied; the product of every polynomial with the
-    // plaintext's, temporary limbs included.
-    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const;
+    // The operations on messages, plaintexts and polynomial lists.
+    const PlainEvaluator &plain() const { return plain_; }
+    // The two polynomial-list operations of plain(), which the multi-secret
+    // transforms also run through the evaluator.
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const {
+        plain_.add(a, b, out);
+    }
     void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
-                            PolynomialVector &out) const;
+                            PolynomialVector &out) const {
+        plain_.multWithoutRescale(a, p, out);
+    }
 
 private:
     // The multiplication key, or kMultKeyMissing.
@@ -297,11 +274,6 @@ private:
     // relinearize after its checks, with the key already fetched.
     void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                             RingCiphertext &out) const;
-    // The checks of the plaintext products (level 0, levels, counters, then
-    // checkPrecondition) and the products after them.
-    void checkPlainProduct(const Plaintext &a, const Plaintext &b, const char *function) const;
-    void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
-    void rescaleChecked(Plaintext &p) const;
 
     // Tensor products kept for the next product (a few, for concurrent
     // callers), so that a product touches no fresh memory once its output

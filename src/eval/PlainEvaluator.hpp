@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Quelt/Plaintext.hpp"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+
+namespace Quelt {
+
+class ContextContent;
+class Message;
+class PolynomialVector;
+
+// The evaluator's operations on plain data: messages slot by slot, and
+// plaintexts and polynomial lists with the ciphertext arithmetic on their
+// encoded polynomials. It holds only the context; the messages it throws
+// are the evaluator's (HomEvaluatorImpl), as the facade documents them.
+class PlainEvaluator {
+public:
+    using u64 = std::uint64_t;
+    using i64 = std::int64_t;
+    using Complex = std::complex<double>;
+
+    explicit PlainEvaluator(std::shared_ptr<ContextContent> context);
+
+    // Messages, slot by slot over the first operand's slots.
+    void negate(const Message &m, Message &out) const;
+    void add(const Message &m, const Complex &c, Message &out) const;
+    void sub(const Message &m, const Complex &c, Message &out) const;
+    void add(const Message &a, const Message &b, Message &out) const;
+    void sub(const Message &a, const Message &b, Message &out) const;
+    void mult(const Message &m, const Complex &c, Message &out) const;
+    void mult(const Message &a, const Message &b, Message &out) const;
+    void square(const Message &m, Message &out) const;
+    void multImagUnit(const Message &m, Message &out) const;
+    void conjugate(const Message &m, Message &out) const;
+
+    // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
+    void negate(const Plaintext &p, Plaintext &out) const;
+    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
+    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
+    void square(const Plaintext &p, Plaintext &out) const;
+    void multImagUnit(const Plaintext &p, Plaintext &out) const;
+    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
+    void rescale(Plaintext &p) const;
+    void inverseRescale(Plaintext &p) const;
+    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
+    void conjugate(const Plaintext &p, Plaintext &out) const;
+
+    // Polynomial lists (the data of a Bx): the prime-wise sum, the longer
+    // list's tail copied; the product of every polynomial with the
+    // plaintext's, temporary limbs included.
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const;
+    void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
+                            PolynomialVector &out) const;
+
+private:
+    // The checks of the plaintext products (level 0, levels, counters, then
+    // checkPrecondition) and the products after them.
+    void checkPlainProduct(const Plaintext &a, const Plaintext &b, const char *function) const;
+    void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
+    void rescaleChecked(Plaintext &p) const;
+
+    std::shared_ptr<ContextContent> context_;
+};
+
+} // namespace Quelt
