@@ -344,11 +344,10 @@ public:
         "The output ciphertext's degree must be half the input ciphertext's degree.";
     static constexpr const char *kHalfDegCyclic =
         "[convertToHalfDeg] The conjugate-invariant transform has no half-degree embedding.";
-    // Rotations of plain data: exact permutations, out may be in.
+    // Rotations of plaintexts: exact permutations, out may be in (those of
+    // messages are PlainEvaluator's).
     void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
     void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
-    void leftRotate(const Message &m, u64 idx, Message &out) const;
-    void rightRotate(const Message &m, u64 idx, Message &out) const;
     // Every polynomial rotated, no key switch; out takes in's size.
     void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
 
@@ -391,9 +390,7 @@ public:
     // the single rotations and of add / sub.
     void leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
     void rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
-    // The same sums of a message's slots, one rotation per term.
-    void leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
-    void rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
+    // (The same sums of a message's slots are PlainEvaluator's.)
 
     // ---- Plaintext-weighted sums (HomEvaluatorInnerProduct.cpp) ---------------
     using PlaintextIterator = std::vector<Plaintext>::const_iterator;
@@ -449,7 +446,6 @@ private:
     // Rotate-reduce in either direction (left true: rotations to the left).
     void rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
                       bool left) const;
-    void rotateReduce(const Message &in, u64 gap, u64 n, Message &out, bool left) const;
     // The left-rotation key of an amount below N/2 for a ciphertext at
     // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
     std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;

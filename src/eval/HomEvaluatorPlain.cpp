@@ -151,10 +151,10 @@ void HomEvaluator::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) cons
     impl_->rightRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
 }
 void HomEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
-    impl_->leftRotate(m, reduceModulo(idx, m.getSize()), out);
+    impl_->plain().leftRotate(m, reduceModulo(idx, m.getSize()), out);
 }
 void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
-    impl_->rightRotate(m, reduceModulo(idx, m.getSize()), out);
+    impl_->plain().rightRotate(m, reduceModulo(idx, m.getSize()), out);
 }
 void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
     impl_->leftRotate(listOf(in), idx, listOf(out));
@@ -174,10 +174,10 @@ void HomEvaluator::rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphe
     impl_->rightRotateReduce(ct, gap, n, out);
 }
 void HomEvaluator::leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
-    impl_->leftRotateReduce(m, gap, n, out);
+    impl_->plain().leftRotateReduce(m, gap, n, out);
 }
 void HomEvaluator::rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
-    impl_->rightRotateReduce(m, gap, n, out);
+    impl_->plain().rightRotateReduce(m, gap, n, out);
 }
 void HomEvaluator::innerProduct(std::vector<Plaintext>::const_iterator first,
                                 std::vector<Plaintext>::const_iterator last,

@@ -35,6 +35,13 @@ public:
     void square(const Message &m, Message &out) const;
     void multImagUnit(const Message &m, Message &out) const;
     void conjugate(const Message &m, Message &out) const;
+    // Rotations of the slots by idx (modulo the slot count; exact
+    // permutations, out may be m), and the sum of the n rotations by 0, gap,
+    // ..., (n - 1) gap, one rotation per term.
+    void leftRotate(const Message &m, u64 idx, Message &out) const;
+    void rightRotate(const Message &m, u64 idx, Message &out) const;
+    void leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
+    void rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
 
     // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
     void negate(const Plaintext &p, Plaintext &out) const;
@@ -67,6 +74,7 @@ private:
     void checkPlainProduct(const Plaintext &a, const Plaintext &b, const char *function) const;
     void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
     void rescaleChecked(Plaintext &p) const;
+    void rotateReduce(const Message &in, u64 gap, u64 n, Message &out, bool left) const;
 
     std::shared_ptr<ContextContent> context_;
 };

@@ -1,6 +1,7 @@
-// The evaluator's operations on plain data: messages slot by slot, plaintexts
-// with the ciphertexts' residue arithmetic, levels and rescale counters, and
-// the two operations on bare polynomial lists.
+// The evaluator's operations on plain data: messages slot by slot (their
+// rotations included), plaintexts with the ciphertexts' residue arithmetic,
+// levels and rescale counters, and the two operations on bare polynomial
+// lists.
 
 #include "Quelt/Context.hpp"
 #include "Quelt/EnDecoder.hpp"
@@ -151,6 +152,56 @@ void PlainEvaluator::multImagUnit(const Message &m, Message &out) const {
 
 void PlainEvaluator::conjugate(const Message &m, Message &out) const {
     mapSlots(m, out, [](const Complex &x) { return Complex(x.real(), -x.imag()); });
+}
+
+// ---- Message rotations ---------------------------------------------------------------
+
+namespace {
+
+// out = in rotated left by `shift` (already below the size), on the host.
+void rotateSlots(const Message &in, u64 shift, Message &out) {
+    utils::fitOutput(in, out);
+    if (&in != &out)
+        std::copy(in.begin(), in.end(), out.begin());
+    if (shift != 0)
+        std::rotate(out.begin(), out.begin() + shift, out.end());
+}
+
+} // namespace
+
+void PlainEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : idx % n, out);
+}
+
+void PlainEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : (n - idx % n) % n, out);
+}
+
+void PlainEvaluator::rotateReduce(const Message &in, u64 gap, u64 n, Message &out,
+                                  bool left) const {
+    Message sum;
+    utils::fitOutput(in, sum);
+    std::copy(in.begin(), in.end(), sum.begin());
+    Message t;
+    for (u64 i = 1; i < n; ++i) {
+        if (left)
+            leftRotate(in, i * gap, t);
+        else
+            rightRotate(in, i * gap, t);
+        for (u64 k = 0; k < sum.getSize(); ++k)
+            sum[k] += t[k];
+    }
+    out = std::move(sum);
+}
+
+void PlainEvaluator::leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, true);
+}
+
+void PlainEvaluator::rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, false);
 }
 
 // ---- Plaintexts ------------------------------------------------------------------
