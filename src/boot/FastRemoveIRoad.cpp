@@ -14,6 +14,7 @@
 #include "context/Polynomial.hpp"
 #include "conversion/RingSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 
 #include <complex>
@@ -26,7 +27,6 @@ namespace Quelt {
 
 namespace {
 
-using u64 = std::uint64_t;
 using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 using CiphertextMSRLWE = CiphertextBase<EncryptionType::MSRLWE>;
 

@@ -33,6 +33,7 @@
 #include "boot/RadixDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -43,8 +44,6 @@
 namespace Quelt {
 
 namespace {
-
-using u64 = std::uint64_t;
 
 // The primes q_0 .. q_(L+1) of the raised mask.
 std::vector<u64> raisedPrimes(const std::shared_ptr<ContextContent> &context, u64 chain_length) {

@@ -5,6 +5,7 @@
 #include "Quelt/MultipleDevice.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -29,8 +30,6 @@ struct BootParameter;
 // uses the road. The per-device constants guard themselves.
 class FusedRaiseRoad {
 public:
-    using u64 = std::uint64_t;
-
     static constexpr const char *kNoFusedRaiseMessage =
         "[Bootstrapper] The parameter does not fuse the modulus raise";
     static constexpr const char *kFuseKeyMissingPrefix =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Quelt/Plaintext.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <complex>
 #include <cstdint>
@@ -18,7 +19,6 @@ class PolynomialVector;
 // are the evaluator's (HomEvaluatorImpl), as the facade documents them.
 class PlainEvaluator {
 public:
-    using u64 = std::uint64_t;
     using i64 = std::int64_t;
     using Complex = std::complex<double>;
 
