@@ -163,7 +163,7 @@ void BM_FusedFirstStepFGe(benchmark::State &state) {
     Ciphertext out(ctx, false, true);
     for (auto _ : state) {
         Ciphertext t = in;
-        boot.prepareFusedRaise(t);
+        boot.getFusedRaise().prepare(t);
         boot.firstStepOfC2S(t, out);
         benchmark::DoNotOptimize(out.getPoly(0).getLimb(0));
     }

@@ -52,18 +52,8 @@ BootParameter::BootParameter(const std::shared_ptr<ContextContent> &context) {
     const Parameter &parameter = context->getParameter();
     const ParameterPreset preset = parameter.preset;
 
-    if (const std::optional<BootPresetSettings> row = getBootPresetSettings(preset)) {
-        mult_before_s2c = row->mult_before_s2c;
-        mult_before_c2s = row->mult_before_c2s;
-        range_k = row->range_k;
-        scale_before_remove_i = row->scale_before_remove_i;
-        cosine_log_blocks = row->cosine_log_blocks;
-        num_double_angle = row->num_double_angle;
-        arcsine_degree = row->arcsine_degree;
-        cosine_coeffs = getCosineCoeff(row->cosine_key, row->cosine_count);
-        if (row->extended_exponents)
-            extended_exponents = *row->extended_exponents;
-    }
+    if (const std::optional<BootPresetSettings> row = getBootPresetSettings(preset))
+        applySettings(*row);
 
     const ScaleFactors &factors = context->getScaleFactors();
     const u64 chain_length = parameter.chain_length;
@@ -86,38 +76,63 @@ BootParameter::BootParameter(const std::shared_ptr<ContextContent> &context) {
     }
 
     if (parameter.bootstrappable) {
-        // The corrections of the levels SlotToCoeff rescales through: from
-        // level 1, or from just above the encryption level when the message
-        // sits in the coefficients (one level more with re-remove-I).
-        u64 first = 1;
-        u64 count = s2c_level_cost;
-        if (parameter.coeff_boot) {
-            first = parameter.encryption_level + 1;
-            if (parameter.re_remove_i)
-                ++count;
-        }
-        s2c_scale = std::pow(2.0, correctionSum(factors, first, first + count - 1));
-        if (parameter.full_packed_base_modulus) {
-            const double level0 = validFactor(factors, 0);
-            s2c_scale = quotientOrZero(s2c_scale * (q0 / std::pow(2.0, level0)),
-                                       static_cast<double>(mult_before_s2c));
-        }
-
-        // The top levels CoeffToSlot rescales through, one per step. The
-        // fused first step divides by the two temporary primes it multiplied
-        // in (its diagonals carry q_(L+1), its keys q_L), exactly, so a fused
-        // CoeffToSlot rescales through one chain level fewer than its steps.
-        const u64 c2s_levels =
-            parameter.fuse_mod_raise && c2s_level_cost > 0 ? c2s_level_cost - 1 : c2s_level_cost;
-        const u64 c2s_first = chain_length > c2s_levels ? chain_length - c2s_levels : 0;
-        const double c2s_power =
-            c2s_levels == 0 ? 0.0 : correctionSum(factors, c2s_first, chain_length - 1);
-        c2s_scale = std::pow(2.0, c2s_power);
-        if (!scale_before_remove_i)
-            c2s_scale = quotientOrZero(c2s_scale * base, c2s_divisor);
+        s2c_scale = slotToCoeffScale(parameter, factors, q0);
+        c2s_scale = coeffToSlotScale(parameter, factors, base, c2s_divisor);
     }
 
     outsourced = isOutsourcedBootPreset(preset);
+}
+
+void BootParameter::applySettings(const BootPresetSettings &row) {
+    mult_before_s2c = row.mult_before_s2c;
+    mult_before_c2s = row.mult_before_c2s;
+    range_k = row.range_k;
+    scale_before_remove_i = row.scale_before_remove_i;
+    cosine_log_blocks = row.cosine_log_blocks;
+    num_double_angle = row.num_double_angle;
+    arcsine_degree = row.arcsine_degree;
+    cosine_coeffs = getCosineCoeff(row.cosine_key, row.cosine_count);
+    if (row.extended_exponents)
+        extended_exponents = *row.extended_exponents;
+}
+
+double BootParameter::slotToCoeffScale(const Parameter &parameter, const ScaleFactors &factors,
+                                       double q0) const {
+    // The corrections of the levels SlotToCoeff rescales through: from
+    // level 1, or from just above the encryption level when the message
+    // sits in the coefficients (one level more with re-remove-I).
+    u64 first = 1;
+    u64 count = s2c_level_cost;
+    if (parameter.coeff_boot) {
+        first = parameter.encryption_level + 1;
+        if (parameter.re_remove_i)
+            ++count;
+    }
+    double scale = std::pow(2.0, correctionSum(factors, first, first + count - 1));
+    if (parameter.full_packed_base_modulus) {
+        const double level0 = validFactor(factors, 0);
+        scale = quotientOrZero(scale * (q0 / std::pow(2.0, level0)),
+                               static_cast<double>(mult_before_s2c));
+    }
+    return scale;
+}
+
+double BootParameter::coeffToSlotScale(const Parameter &parameter, const ScaleFactors &factors,
+                                       double base, double divisor) const {
+    // The top levels CoeffToSlot rescales through, one per step. The
+    // fused first step divides by the two temporary primes it multiplied
+    // in (its diagonals carry q_(L+1), its keys q_L), exactly, so a fused
+    // CoeffToSlot rescales through one chain level fewer than its steps.
+    const u64 chain_length = parameter.chain_length;
+    const u64 c2s_levels =
+        parameter.fuse_mod_raise && c2s_level_cost > 0 ? c2s_level_cost - 1 : c2s_level_cost;
+    const u64 c2s_first = chain_length > c2s_levels ? chain_length - c2s_levels : 0;
+    const double c2s_power =
+        c2s_levels == 0 ? 0.0 : correctionSum(factors, c2s_first, chain_length - 1);
+    double scale = std::pow(2.0, c2s_power);
+    if (!scale_before_remove_i)
+        scale = quotientOrZero(scale * base, divisor);
+    return scale;
 }
 
 RadixDecomposition BootParameter::getRadixDecForC2S(u64 log_slots) const {

@@ -13,6 +13,9 @@
 namespace Quelt {
 
 class ContextContent;
+class ScaleFactors;
+struct BootPresetSettings;
+struct Parameter;
 
 // A positive rational number num / den as the key of a cosine approximation.
 // Ordered by cross-multiplication, so 16/2 and 8/1 are the same key.
@@ -79,6 +82,20 @@ struct BootParameter {
     // (log_slots). Throws what that constructor throws.
     RadixDecomposition getRadixDecForC2S(std::uint64_t log_slots) const;
     RadixDecomposition getRadixDecForS2C(std::uint64_t log_slots) const;
+
+private:
+    // The fields of the preset's row of settings.
+    void applySettings(const BootPresetSettings &row);
+    // The SlotToCoeff constant: the scale corrections of the levels
+    // SlotToCoeff rescales through (with the base prime's share for a full
+    // packed base modulus).
+    double slotToCoeffScale(const Parameter &parameter, const ScaleFactors &factors,
+                            double q0) const;
+    // The CoeffToSlot constant: the scale corrections of the top levels it
+    // rescales through, times base / divisor unless the modular reduction
+    // applies that factor.
+    double coeffToSlotScale(const Parameter &parameter, const ScaleFactors &factors, double base,
+                            double divisor) const;
 };
 
 // ---- Tables ------------------------------------------------------------------

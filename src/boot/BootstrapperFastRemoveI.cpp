@@ -1,104 +1,26 @@
-// The fast removeI road: its enable operations, the two masks, the complex
-// bootstrap that reduces in the conjugate-invariant ring, and the conversion
-// of a conjugate-invariant result back to complex form.
+// The fast removeI road as the bootstrap pipeline drives it: the enable
+// operations of the facade and the complex bootstrap that reduces in the
+// conjugate-invariant ring. The road's state and ring mechanics are
+// FastRemoveIRoad's.
 
 #include "Quelt/Context.hpp"
-#include "Quelt/EnDecoder.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/Interpolator.hpp"
-#include "Quelt/RingPacker.hpp"
-#include "arith/PrimeModuli.hpp"
 #include "boot/BootstrapperImpl.hpp"
-#include "context/ContextContent.hpp"
-#include "context/Polynomial.hpp"
-#include "conversion/RingSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
-#include "keys/RingSwitchKeyAccess.hpp"
 
-#include <complex>
-#include <cstdint>
-#include <memory>
 #include <utility>
-#include <vector>
 
 namespace Quelt {
 
-namespace {
-
-using u64 = std::uint64_t;
-using RingCiphertext = BootstrapperImpl::RingCiphertext;
-
-// A message over ctx's full slots: 1 on the first half, `second` on the
-// second half.
-Message halvesMessage(const std::shared_ptr<ContextContent> &ctx, std::complex<double> second) {
-    const u64 log_slots = getLogFullSlots(ctx);
-    Message m(log_slots);
-    const u64 half = (u64{1} << log_slots) / 2;
-    for (u64 i = 0; i < m.getSize(); ++i)
-        m[i] = i < half ? std::complex<double>(1.0, 0.0) : second;
-    return m;
-}
-
-// A ciphertext of ctx shaped like `like` (polynomial count, level, rescale
-// counter, encoding), with ctx's full slot count; residues not set.
-template <EncryptionType ET>
-CiphertextBase<ET> shapedLike(const std::shared_ptr<ContextContent> &ctx,
-                              const CiphertextBase<ET> &like) {
-    CiphertextBase<ET> out(ctx, false, true);
-    out.setNumPoly(like.getNumPoly());
-    out.setLevel(like.getLevel());
-    out.setRescaleCounter(like.getRescaleCounter());
-    out.setEncodingType(like.getEncodingType());
-    out.allocate(like.getDevice());
-    return out;
-}
-
-} // namespace
-
 // ---- Enabling -------------------------------------------------------------------------
-
-std::vector<Plaintext>
-BootstrapperImpl::encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
-                                       const std::shared_ptr<ContextContent> &ctx_embed) {
-    const EnDecoder encoder(ctx_embed);
-    std::vector<Plaintext> masks;
-    masks.push_back(
-        encoder.encode(halvesMessage(ctx_embed, {0.0, -1.0}), getRemoveIBeginLevel(context), 0));
-    masks.push_back(
-        encoder.encode(halvesMessage(ctx_embed, {0.0, 1.0}), getRemoveIEndLevel(context), 0));
-    return masks;
-}
-
-void BootstrapperImpl::genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed) {
-    if (!masks_.empty())
-        return;
-    std::vector<Plaintext> masks = encodePlaintextMasks(context_, ctx_embed);
-    masks_by_device_ = {{kHostDevice, masks}};
-    masks_ = std::move(masks);
-}
 
 void BootstrapperImpl::enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
                                          const std::shared_ptr<ContextContent> &ctx_conj_inv,
                                          const RingSwitchKey &key, const RingSwitchKey &key_back,
                                          const Interpolator &interp) {
-    // Everything that can fail runs before the first member changes; the
-    // masks of an earlier call are kept.
-    auto embed_evaluator = std::make_shared<HomEvaluatorImpl>(ctx_embed);
-    auto key_back_copy = std::make_shared<RingSwitchKey>(key_back);
-    auto interpolator = std::make_shared<Interpolator>(interp);
-    std::vector<Plaintext> masks;
-    if (masks_.empty())
-        masks = encodePlaintextMasks(context_, ctx_embed);
-    conj_inv_context_ = ctx_conj_inv;
-    ring_switch_key_ = key;
-    ring_switch_key_back_ = std::move(key_back_copy);
-    interpolator_ = std::move(interpolator);
-    embed_evaluator_ = std::move(embed_evaluator);
-    if (!masks.empty()) {
-        masks_by_device_ = {{kHostDevice, masks}};
-        masks_ = std::move(masks);
-    }
+    fast_remove_i_.enable(ctx_embed, ctx_conj_inv, key, key_back, interp);
 }
 
 void BootstrapperImpl::enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
@@ -108,9 +30,7 @@ void BootstrapperImpl::enableFastRemoveIMSRLWE(const std::shared_ptr<ContextCont
                                                const RingSwitchKey &key_back,
                                                const Interpolator &interp,
                                                const HomEvaluator &eval) {
-    auto complex_evaluator = std::make_shared<HomEvaluatorImpl>(ctx_complex);
-    enableFastRemoveI(ctx_embed, ctx_conj_inv, key, key_back, interp);
-    complex_evaluator_ = std::move(complex_evaluator);
+    fast_remove_i_.enableMultiSecret(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp);
     output_evaluator_ = detail::HomEvaluatorAccess::impl(eval);
 }
 
@@ -131,80 +51,25 @@ void BootstrapperImpl::enableOutsourcedFastRemoveIMSRLWE(
 
 // ---- The road ---------------------------------------------------------------------------
 
-void BootstrapperImpl::requireFastRemoveI() const {
-    if (!conj_inv_context_ || !ring_switch_key_ || !ring_switch_key_back_ || !interpolator_ ||
-        !embed_evaluator_ || masks_.size() != 2)
-        throw RuntimeException(kFastRemoveINotEnabledMessage);
-}
-
 void BootstrapperImpl::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                             double scale, bool keep_real) const {
-    requireFastRemoveI();
+    fast_remove_i_.require();
     RingCiphertext t = bootstrapExceptRemoveI(in);
     eval_->rescale(t);
 
-    RingCiphertext r = embedMaskedRealParts(t);
-    interpolator_->removeI(r, r, scale);
+    RingCiphertext r = fast_remove_i_.embedMaskedRealParts(t);
+    fast_remove_i_.getInterpolator()->removeI(r, r, scale);
     if (keep_real) {
         out = std::move(r);
         return;
     }
     RingCiphertext result(context_, false, true);
-    convertConjugateInvariantCiphertextToComplex(r, result, *embed_evaluator_);
+    fast_remove_i_.convertConjugateInvariantCiphertextToComplex(
+        r, result, *fast_remove_i_.getEmbedEvaluator());
     result.setLogSlots(in.getLogSlots());
     if (isCoeffBoot(context_))
         slotToCoeff(result, result);
     out = std::move(result);
-}
-
-template <EncryptionType ET>
-CiphertextBase<ET> BootstrapperImpl::embedMaskedRealParts(const CiphertextBase<ET> &t) const {
-    const HomEvaluatorImpl &embed = *embed_evaluator_;
-    const std::shared_ptr<ContextContent> &ctx_embed = embed.getContext();
-    const std::vector<Plaintext> &masks = masks_by_device_.at(t.getDevice());
-
-    // Into the ring of twice the degree: X -> Y^2 on the NTT words, then the
-    // switch from s(Y^2) to that ring's own secret.
-    CiphertextBase<ET> u = shapedLike(ctx_embed, t);
-    const RingSwitcher switcher;
-    for (u64 k = 0; k < t.getNumPoly(); ++k)
-        switcher.embedNTT(context_, t.getPoly(k), ctx_embed, u.getPoly(k));
-    auto &key = detail::RingSwitchKeyAccess::key(*ring_switch_key_);
-    if constexpr (ET == EncryptionType::RLWE)
-        embed.switchKey(u, key, u, true);
-    else
-        embed.switchKeyMSRLWE(u, key, u);
-
-    // Mask 0 and the conjugate (the embedding ring's secret is invariant
-    // under Y -> Y^-1, so no key is needed): [2 Re z, 2 Im z].
-    embed.mult(u, masks[0], u);
-    CiphertextBase<ET> w = shapedLike(ctx_embed, u);
-    const PrimeModuli &chain = ctx_embed->getPrimeModuli();
-    for (u64 k = 0; k < u.getNumPoly(); ++k)
-        chain.frobeniusMapInNTT<false>(u.getPoly(k), -1, w.getPoly(k));
-    w.setLogSlots(u.getLogSlots());
-    embed.add(u, w, u);
-
-    CiphertextBase<ET> r = shapedLike(conj_inv_context_, u);
-    RingPacker().conversionToReal(u, r);
-    return r;
-}
-
-template RingCiphertext BootstrapperImpl::embedMaskedRealParts(const RingCiphertext &) const;
-template BootstrapperImpl::CiphertextMSRLWE
-BootstrapperImpl::embedMaskedRealParts(const CiphertextMSRLWE &) const;
-
-void BootstrapperImpl::convertConjugateInvariantCiphertextToComplex(
-    const RingCiphertext &r, RingCiphertext &out, const HomEvaluatorImpl &evaluator) const {
-    requireFastRemoveI();
-    const std::vector<Plaintext> &masks = masks_by_device_.at(r.getDevice());
-    RingCiphertext v = shapedLike(evaluator.getContext(), r);
-    RingPacker().conversionToComplex(r, v);
-    evaluator.mult(v, masks[1], v);
-    evaluator.switchKey(v, detail::RingSwitchKeyAccess::key(*ring_switch_key_back_), v, true);
-    RingCiphertext half(out.getContext(), false, true);
-    evaluator.convertToHalfDeg(v, half);
-    out = std::move(half);
 }
 
 } // namespace Quelt

@@ -31,7 +31,8 @@ std::string missingConstantsMessage(u64 log_slots) {
 BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
-      eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_), min_key_(min_key) {
+      eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
+      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_) {
     construct(log_slots, false);
 }
 
@@ -40,8 +41,9 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
                                    bool min_key, std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      context_sparse_(context_sparse),
-      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key) {
+      fused_raise_(context_, eval_), context_sparse_(context_sparse),
+      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
+      fast_remove_i_(context_) {
     construct(log_slots, true);
 }
 
@@ -248,43 +250,6 @@ void BootstrapperImpl::setStatusUseMultiplyConstBeforeS2C(bool use) {
     use_multiply_const_before_S2C_ = use;
     if (inner_)
         inner_->use_multiply_const_before_S2C_ = use;
-}
-
-// ---- Fused modulus raise ---------------------------------------------------------
-
-void BootstrapperImpl::initFuseModRaise() {
-    const u64 chain_length = context_->getParameter().chain_length;
-    const PrimeModuli &chain = context_->getPrimeModuli();
-    if (chain.getModuli().size() <= chain_length + 1)
-        throw RuntimeException(BootConstants::kFusedPrimeMessage);
-    auto prime_set = std::make_shared<PrimeModuli>(
-        std::vector<Modulus>{chain.getModulus(0), chain.getModulus(chain_length + 1)},
-        getDegree(context_), context_->getDevices());
-
-    const u64 full = getLogFullSlots(context_);
-    makeBootConstants(full);
-    const std::vector<Plaintext> &diagonals = findBootConstants(full)->getInvV0(kHostDevice, 0);
-
-    // Every constant is a polynomial over the fused prime set, limb 0 and
-    // limb 1 holding primes 0 and L + 1 of the plaintext, which the fused
-    // step multiplies into the widened bodies.
-    const Polynomial shape = Polynomial::overPrimes(
-        context_, {chain.getModulus(0).getPrime(), chain.getModulus(chain_length + 1).getPrime()},
-        true);
-    std::vector<Polynomial> constants;
-    constants.reserve(diagonals.size());
-    const u64 degree = getDegree(context_);
-    for (const Plaintext &pt : diagonals) {
-        const Polynomial &mx = pt.getMx();
-        if (mx.getSize() <= chain_length + 1)
-            throw RuntimeException(BootConstants::kFusedPrimeMessage);
-        Polynomial poly = Polynomial::shapedLike(shape);
-        std::copy_n(mx.getLimb(0), degree, poly.getLimb(0));
-        std::copy_n(mx.getLimb(chain_length + 1), degree, poly.getLimb(1));
-        constants.push_back(std::move(poly));
-    }
-    fuse_prime_moduli_ = std::move(prime_set);
-    fuse_mod_raise_constants_.set(kHostDevice, std::move(constants));
 }
 
 // ---- Helpers of the bootstrap roads ------------------------------------------------

@@ -9,6 +9,8 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootConstants.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/FastRemoveIRoad.hpp"
+#include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
@@ -34,10 +36,13 @@ struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings, the DFT constants per log slot count, the mode
-// settings, and the optional state of the outsourced, sparse-secret, fused
-// and fast-removeI roads. It drives the evaluator implementation of the
-// HomEvaluator it was built from, so the keys it uses are that evaluator's
-// key pack. See include/Quelt/Bootstrapper.hpp for the facade's contract.
+// settings, and the optional state of the outsourced and sparse-secret
+// roads. The fused-raise and fast-removeI roads are objects of their own
+// (FusedRaiseRoad, FastRemoveIRoad) that own their state; this class
+// composes them and drives them from the pipeline. It drives the evaluator
+// implementation of the HomEvaluator it was built from, so the keys it uses
+// are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
+// facade's contract.
 //
 // Nothing here takes a lock: the constants cache must not change while
 // another thread bootstraps. BootConstants and the fused constants guard
@@ -161,10 +166,9 @@ public:
     // prime set's messages, "[BootConstants] The fused modulus raise needs two
     // temporary primes", and what makeBootConstants throws.
     void initFuseModRaise();
-    const std::shared_ptr<PrimeModuli> &getFusePrimeModuli() const { return fuse_prime_moduli_; }
-    const MultipleDevice<std::vector<Polynomial>> &getFuseModRaiseConstants() const {
-        return fuse_mod_raise_constants_;
-    }
+    // The fused-raise road: its prime set and constants (empty until
+    // initFuseModRaise), its preparation and first CoeffToSlot step.
+    const FusedRaiseRoad &getFusedRaise() const { return fused_raise_; }
 
     // ---- Helpers of the bootstrap roads ----------------------------------------
 
@@ -194,12 +198,9 @@ public:
     // What the modular reduction runs on: the evaluator, the context, its
     // bootstrapping settings and the multiply-before-SlotToCoeff mode.
     ModReductionEnv modReductionEnv() const;
+    // The reduction's removeI and evaluateExponential on that environment
+    // (its other steps take modReductionEnv() directly).
     void removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const;
-    void cosineApproxWithoutDoubleAngleFormula(const RingCiphertext &x, RingCiphertext &out,
-                                               double a, u64 r) const;
-    void doubleAngleFormula(const RingCiphertext &in, RingCiphertext &out, double a, u64 r) const;
-    void arcsineApprox(const RingCiphertext &in, RingCiphertext &out, u64 degree, double a) const;
-    void cosineApprox(const RingCiphertext &in, RingCiphertext &out, double a) const;
     void evaluateExponential(const RingCiphertext &in, RingCiphertext &out, double a) const;
 
     // ==== Bootstrap pipeline (BootstrapperPipeline*.cpp) ========================
@@ -347,43 +348,21 @@ public:
 
     // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
 
-    static constexpr const char *kFuseKeyMissingPrefix =
-        "Failed to load the fuse rotation key for index ";
-    static constexpr const char *kNoFusedRaiseMessage =
-        "[Bootstrapper] The parameter does not fuse the modulus raise";
-    static constexpr const char *kFusedInputMessage =
-        "[firstStepOfC2S] The input must hold its bodies over the fused prime set at level 1 and "
-        "its mask at level L + 1, all in NTT form";
-    static constexpr const char *kFusedKeyShapeMessage =
-        "[firstStepOfC2S] A fused rotation key does not span the chain and two temporary primes";
     static constexpr const char *kNoSparseContextMessage =
         "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
         "sparse-secret context";
 
     // The raise of a full-slot bootstrap on a fusing context, from the level-0
     // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
-    // form) when the context encapsulates it, else out of NTT form; then
-    // prepareFusedRaise.
+    // form) when the context encapsulates it, else out of NTT form; then the
+    // fused-raise road's preparation.
     template <EncryptionType ET>
     void raiseFused(CiphertextBase<ET> &r) const;
-    // A level-0 ciphertext (counter 0, coefficient form) prepared for
-    // firstStepOfC2S: each body lifted centred from q_0 to the fused prime set
-    // {q_0, q_(L+1)} (a polynomial over those two primes, level 1), the mask
-    // lifted centred to q_0 .. q_(L+1) (a polynomial over those primes, level
-    // L + 1), all in NTT form. Throws the levelRecover messages.
-    template <EncryptionType ET>
-    void prepareFusedRaise(CiphertextBase<ET> &ct) const;
-    // A prepared ciphertext times the word `factor` (nothing for 1).
+    // The fused-raise road's multiplication by a word and first CoeffToSlot
+    // step (step 0 of this bootstrapper's split at the full log slot count);
+    // see FusedRaiseRoad.
     template <EncryptionType ET>
     void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
-    // The first CoeffToSlot step on a prepared ciphertext (in may be out):
-    // the step's diagonals times the bodies over the fused prime set, the
-    // rotated mask times the fused rotation keys, and two rescales. The result
-    // is an ordinary ciphertext at level L - 1 with rescale counter 0, in NTT
-    // form, with in's log slot count and encoding. Throws std::out_of_range
-    // "map::at" for a device without fused constants or Galois table,
-    // kFuseKeyMissingPrefix + index for a missing fused rotation key (out may
-    // then be partly written), kFusedInputMessage for another input shape.
     template <EncryptionType ET>
     void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
 
@@ -396,32 +375,19 @@ public:
     // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
     //
     // On a context with isReRemoveI the complex bootstrap reduces in the
-    // conjugate-invariant ring: the CoeffToSlot result is embedded into the
-    // ring of twice the degree (its N/2 slots then appear twice among the
-    // N slots there), switched to that ring's secret, multiplied by mask 0
-    // (1 on the first N/2 slots, -i on the second) and added to its key-free
-    // conjugate, which leaves [2 Re z, 2 Im z] as N real slots. These move
-    // into the conjugate-invariant ring, where the Interpolator reduces them;
-    // the way back multiplies by mask 1 (1 and +i) and halves the degree,
-    // which adds the two halves into z.
+    // conjugate-invariant ring (see FastRemoveIRoad, which holds the road's
+    // contexts, keys, interpolator and masks).
 
-    static constexpr const char *kFastRemoveINotEnabledMessage =
-        "[Bootstrapper] The fast removeI road needs its contexts, keys and interpolator: call "
-        "enableFastRemoveI first";
     static constexpr const char *kNoInnerForFastRemoveIMessage =
         "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
 
-    // Stores, replacing earlier values: the conjugate-invariant context, the
-    // two ring-switch keys (into the embedding ring's secret and back), a
-    // copy of the interpolator and a new evaluator over ctx_embed; then the
-    // masks for ctx_embed unless masks were made before. The masks are
-    // encoded before anything is stored, so a failure changes nothing.
+    // FastRemoveIRoad::enable.
     void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
                            const std::shared_ptr<ContextContent> &ctx_conj_inv,
                            const RingSwitchKey &key, const RingSwitchKey &key_back,
                            const Interpolator &interp);
-    // The same, plus a new evaluator over ctx_complex and eval's
-    // implementation as the output evaluator.
+    // FastRemoveIRoad::enableMultiSecret, then eval's implementation as the
+    // output evaluator.
     void enableFastRemoveIMSRLWE(const std::shared_ptr<ContextContent> &ctx_embed,
                                  const std::shared_ptr<ContextContent> &ctx_complex,
                                  const std::shared_ptr<ContextContent> &ctx_conj_inv,
@@ -439,55 +405,19 @@ public:
                                            const std::shared_ptr<ContextContent> &ctx_conj_inv,
                                            const RingSwitchKey &key, const RingSwitchKey &key_back,
                                            const Interpolator &interp, const HomEvaluator &eval);
-    // The two masks for ctx_embed, made once per bootstrapper (nothing
-    // happens when they exist): mask 0 at the remove-I begin level, mask 1 at
-    // the remove-I end level of this bootstrapper's context, each a message
-    // of ctx_embed's full slot count; the host entry of masks_by_device gets
-    // a copy.
-    void genPlaintextMasks(const std::shared_ptr<ContextContent> &ctx_embed);
-    // The two masks of a bootstrapper over `context`, encoded for ctx_embed:
-    // {1 ... 1, -i ... -i} at context's remove-I begin level and
-    // {1 ... 1, +i ... +i} at its end level, over ctx_embed's full slots in
-    // halves of equal size.
-    static std::vector<Plaintext>
-    encodePlaintextMasks(const std::shared_ptr<ContextContent> &context,
-                         const std::shared_ptr<ContextContent> &ctx_embed);
 
-    // Throws kFastRemoveINotEnabledMessage unless an enable operation ran.
-    void requireFastRemoveI() const;
-    // The complex road on an isReRemoveI context (see above). With keep_real
-    // out is the conjugate-invariant ciphertext of [Re m, Im m]; otherwise
-    // the message in this context (followed by slotToCoeff under coefficient
-    // bootstrapping) with in's log slot count.
+    // The complex road on an isReRemoveI context. With keep_real out is the
+    // conjugate-invariant ciphertext of [Re m, Im m]; otherwise the message
+    // in this context (followed by slotToCoeff under coefficient
+    // bootstrapping) with in's log slot count. Throws
+    // FastRemoveIRoad::kFastRemoveINotEnabledMessage before any work unless
+    // an enable operation ran.
     void fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
                               bool keep_real) const;
-    // A conjugate-invariant ciphertext r of [Re m, Im m] back to m in this
-    // context: into the embedding ring, times mask 1 (the mask list of r's
-    // device: std::out_of_range "map::at" for a device without masks), switched
-    // back with the second key, and halved in degree by `evaluator` (of the
-    // embedding context).
-    void convertConjugateInvariantCiphertextToComplex(const RingCiphertext &r, RingCiphertext &out,
-                                                      const HomEvaluatorImpl &evaluator) const;
-    // The shared middle of both fast roads (RLWE and MSRLWE): the rescaled
-    // CoeffToSlot result t embedded into the ring of twice the degree,
-    // switched to that ring's secret, times mask 0 (the mask list of t's
-    // device), plus its key-free conjugate, and moved into the
-    // conjugate-invariant ring as the real slots [2 Re z, 2 Im z].
-    template <EncryptionType ET>
-    CiphertextBase<ET> embedMaskedRealParts(const CiphertextBase<ET> &t) const;
 
-    const std::shared_ptr<ContextContent> &getConjInvContext() const { return conj_inv_context_; }
+    const FastRemoveIRoad &getFastRemoveI() const { return fast_remove_i_; }
     const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
         return outsourced_context_;
-    }
-    const std::shared_ptr<HomEvaluatorImpl> &getEmbedEvaluator() const { return embed_evaluator_; }
-    const std::shared_ptr<HomEvaluatorImpl> &getComplexEvaluator() const {
-        return complex_evaluator_;
-    }
-    const std::shared_ptr<Interpolator> &getInterpolator() const { return interpolator_; }
-    const std::vector<Plaintext> &getMasks() const { return masks_; }
-    const std::map<Device, std::vector<Plaintext>> &getMasksByDevice() const {
-        return masks_by_device_;
     }
 
     // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
@@ -714,33 +644,25 @@ private:
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> eval_;
     BootParameter boot_param_;
+    FusedRaiseRoad fused_raise_;
     // Entry 0 always exists and holds no constants (a null pointer).
     std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
-    MultipleDevice<std::vector<Polynomial>> fuse_mod_raise_constants_;
     // Set only by the sparse-secret constructors.
     std::shared_ptr<ContextContent> context_sparse_;
     std::unique_ptr<KeySwitcher> key_switcher_sparse_;
     bool min_key_;
     bool C2S_use_min_key_ = false;
     bool use_multiply_const_before_S2C_ = true;
-    // State of the fast removeI road, empty until it is enabled.
-    std::shared_ptr<ContextContent> conj_inv_context_;
+    // The fast removeI road, empty until it is enabled.
+    FastRemoveIRoad fast_remove_i_;
+    // The outer context of the outsourced multi-secret fast removeI road.
     std::shared_ptr<ContextContent> outsourced_context_;
-    std::optional<RingSwitchKey> ring_switch_key_;
-    std::shared_ptr<RingSwitchKey> ring_switch_key_back_;
-    std::shared_ptr<Interpolator> interpolator_;
-    std::shared_ptr<HomEvaluatorImpl> embed_evaluator_;
-    std::shared_ptr<HomEvaluatorImpl> complex_evaluator_;
     std::shared_ptr<ContextContent> conj_inv_output_context_;
     // The evaluator that receives the results of the outsourced road.
     std::shared_ptr<HomEvaluatorImpl> output_evaluator_;
-    std::shared_ptr<PrimeModuli> fuse_prime_moduli_;
     // The inner bootstrapper of the outsourced road, kept alive by this one
     // so that dropping the caller's handle leaves nothing dangling.
     std::shared_ptr<BootstrapperImpl> inner_;
-    // The fast-removeI mask plaintexts, and their copies per device.
-    std::vector<Plaintext> masks_;
-    std::map<Device, std::vector<Plaintext>> masks_by_device_;
 };
 
 } // namespace Quelt

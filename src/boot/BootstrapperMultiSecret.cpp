@@ -95,10 +95,9 @@ const HomEvaluatorImpl &BootstrapperImpl::singleSecretEvaluator(const Interpolat
 void BootstrapperImpl::checkFastRemoveIMSRLWEState(bool conj_inv_output) const {
     if (!isReRemoveI(context_))
         return;
-    if (!embed_evaluator_ || !ring_switch_key_ || !ring_switch_key_back_ || !conj_inv_context_ ||
-        masks_.size() != 2)
+    if (!fast_remove_i_.hasMultiSecretState())
         throw RuntimeException(kNoFastRemoveIStateMessage);
-    if (!conj_inv_output && !complex_evaluator_)
+    if (!conj_inv_output && !fast_remove_i_.getComplexEvaluator())
         throw RuntimeException(kNoComplexEvaluatorMessage);
 }
 
@@ -193,7 +192,7 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::fastRemoveIMSRLWE(
     eval_->rescale(t);
 
     // [2 Re z, 2 Im z] of every secret in the conjugate-invariant ring.
-    const CiphertextMSRLWE r = embedMaskedRealParts(t);
+    const CiphertextMSRLWE r = fast_remove_i_.embedMaskedRealParts(t);
     RingCiphertexts reduced;
     MultiSecretConverter().MStoSS(r, bundle, interpolatorContext(interp), reduced);
 
@@ -206,7 +205,8 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::fastRemoveIMSRLWE(
             continue;
         }
         RingCiphertext o(out_context, false, true);
-        convertConjugateInvariantCiphertextToComplex(c, o, *complex_evaluator_);
+        fast_remove_i_.convertConjugateInvariantCiphertextToComplex(
+            c, o, *fast_remove_i_.getComplexEvaluator());
         results.push_back(std::move(o));
     }
     return results;

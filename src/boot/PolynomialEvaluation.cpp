@@ -166,84 +166,109 @@ RingCt babyStepWithReducedCoeffs(const HomEvaluator &eval, const Coeffs &coeffs,
     return result;
 }
 
-// The blocks lo .. hi-1 (block j: coefficients j bs .. j bs + bs - 1), block
-// lo at x^0. The upper part is evaluated before the lower ones: both level
-// down shared baby and giant powers in place, and the upper part needs them
-// at their higher levels first.
-RingCt recursiveGiantStep(const HomEvaluator &eval, const Coeffs &coeffs, Powers &baby,
-                          Powers &giant, u64 lo, u64 hi, Complex multiplier, bool reduced) {
-    const u64 bs = baby.size();
-    const u64 size = coeffs.size();
-    if (hi - lo == 1) {
-        const u64 count = std::min(size - lo * bs, bs);
+// The giant-step recursion over the blocks of coeffs (block j: coefficients
+// j bs .. j bs + bs - 1, bs the baby step). The parts level down shared baby
+// and giant powers in place.
+class GiantStepWalk {
+public:
+    GiantStepWalk(const HomEvaluator &eval, const Coeffs &coeffs, Powers &baby, Powers &giant,
+                  Complex multiplier)
+        : eval_(eval), coeffs_(coeffs), baby_(baby), giant_(giant), multiplier_(multiplier) {}
+
+    // The blocks lo .. hi-1, block lo at x^0. The upper part is evaluated
+    // before the lower ones: the upper part needs the shared powers at their
+    // higher levels first.
+    RingCt run(u64 lo, u64 hi, bool reduced) {
+        if (hi - lo == 1)
+            return block(lo, reduced);
+        const u64 k = ceilLog2(hi - lo);
+        const u64 mid = lo + (u64{1} << (k - 1));
+        if (coeffs_.size() - 1 == mid * baby_.size())
+            return withLoneTopCoefficient(lo, mid, k, reduced);
+        RingCt high = run(mid, hi, reduced);
+        if (k == 1)
+            return twoParts(std::move(high), lo, mid);
+        return threeParts(std::move(high), lo, hi, mid, k);
+    }
+
+private:
+    // Block lo on its own.
+    RingCt block(u64 lo, bool reduced) {
+        const u64 bs = baby_.size();
+        const u64 count = std::min(coeffs_.size() - lo * bs, bs);
         if (reduced) {
             RingCt result =
-                babyStepWithReducedCoeffs(eval, coeffs, baby, lo * bs, count, multiplier);
-            alignBabyPowers(eval, baby);
+                babyStepWithReducedCoeffs(eval_, coeffs_, baby_, lo * bs, count, multiplier_);
+            alignBabyPowers(eval_, baby_);
             return result;
         }
         RingCt result =
-            evaluateBabyStepWithoutRescale(eval, coeffs, baby, lo * bs, count, multiplier);
-        eval.rescale(result);
+            evaluateBabyStepWithoutRescale(eval_, coeffs_, baby_, lo * bs, count, multiplier_);
+        eval_.rescale(result);
         return result;
     }
 
-    const u64 k = ceilLog2(hi - lo);
-    const u64 mid = lo + (u64{1} << (k - 1));
-    if (size - 1 == mid * bs) {
-        // A lone top coefficient: one constant times a giant power instead of
-        // a block.
+    // A lone top coefficient: one constant times a giant power instead of a
+    // block.
+    RingCt withLoneTopCoefficient(u64 lo, u64 mid, u64 k, bool reduced) {
         if (reduced)
-            alignBabyPowers(eval, baby);
-        RingCt result = recursiveGiantStep(eval, coeffs, baby, giant, lo, mid, multiplier, false);
-        const Complex top = coeffs[mid * bs];
+            alignBabyPowers(eval_, baby_);
+        RingCt result = run(lo, mid, false);
+        const Complex top = coeffs_[mid * baby_.size()];
         if (std::abs(top) > kZeroThreshold) {
-            RingCt term(baby[1].getContext(), false, true);
-            eval.mult(giant[k - 1], top * multiplier, term);
-            eval.add(result, term, result);
+            RingCt term(baby_[1].getContext(), false, true);
+            eval_.mult(giant_[k - 1], top * multiplier_, term);
+            eval_.add(result, term, result);
         }
         return result;
     }
 
-    RingCt high = recursiveGiantStep(eval, coeffs, baby, giant, mid, hi, multiplier, reduced);
-    if (k == 1) {
-        eval.mult(high, giant[0], high);
-        const RingCt low =
-            recursiveGiantStep(eval, coeffs, baby, giant, lo, mid, multiplier, false);
-        eval.add(high, low, high);
+    // high x^bs + low.
+    RingCt twoParts(RingCt high, u64 lo, u64 mid) {
+        eval_.mult(high, giant_[0], high);
+        const RingCt low = run(lo, mid, false);
+        eval_.add(high, low, high);
         return high;
     }
 
     // Three parts: high x^(bs 2^(k-1)) + q x^(bs 2^(k-2)) + low, the two
     // products summed as tensors before one relinearisation and rescale.
-    const u64 level = std::min(high.getLevel(), giant[k - 1].getLevel());
-    if (high.getLevel() > level)
-        eval.levelDown(high, level, high);
-    if (giant[k - 1].getLevel() > level)
-        eval.levelDown(giant[k - 1], level, giant[k - 1]);
-    eval.tensor(high, giant[k - 1], high);
+    RingCt threeParts(RingCt high, u64 lo, u64 hi, u64 mid, u64 k) {
+        const u64 level = std::min(high.getLevel(), giant_[k - 1].getLevel());
+        if (high.getLevel() > level)
+            eval_.levelDown(high, level, high);
+        if (giant_[k - 1].getLevel() > level)
+            eval_.levelDown(giant_[k - 1], level, giant_[k - 1]);
+        eval_.tensor(high, giant_[k - 1], high);
 
-    const u64 mid2 = lo + (u64{1} << (k - 2));
-    RingCt q = recursiveGiantStep(eval, coeffs, baby, giant, mid2, mid, multiplier, false);
-    if (q.getLevel() > level)
-        eval.levelDown(q, level, q);
-    if (isPowerOfTwo(hi)) {
-        if (giant[k - 2].getLevel() > level)
-            eval.levelDown(giant[k - 2], level, giant[k - 2]);
-        eval.tensor(q, giant[k - 2], q);
-    } else {
-        // Later parts of the recursion still need this power at its level.
-        RingCt lowered(baby[1].getContext(), false, true);
-        eval.levelDown(giant[k - 2], level, lowered);
-        eval.tensor(q, lowered, q);
+        const u64 mid2 = lo + (u64{1} << (k - 2));
+        RingCt q = run(mid2, mid, false);
+        if (q.getLevel() > level)
+            eval_.levelDown(q, level, q);
+        if (isPowerOfTwo(hi)) {
+            if (giant_[k - 2].getLevel() > level)
+                eval_.levelDown(giant_[k - 2], level, giant_[k - 2]);
+            eval_.tensor(q, giant_[k - 2], q);
+        } else {
+            // Later parts of the recursion still need this power at its level.
+            RingCt lowered(baby_[1].getContext(), false, true);
+            eval_.levelDown(giant_[k - 2], level, lowered);
+            eval_.tensor(q, lowered, q);
+        }
+        eval_.add(high, q, high);
+        eval_.relinearize(high, high);
+        eval_.rescale(high);
+        const RingCt low = run(lo, mid2, false);
+        eval_.add(high, low, high);
+        return high;
     }
-    eval.add(high, q, high);
-    eval.relinearize(high, high);
-    eval.rescale(high);
-    const RingCt low = recursiveGiantStep(eval, coeffs, baby, giant, lo, mid2, multiplier, false);
-    eval.add(high, low, high);
-    return high;
-}
+
+    const HomEvaluator &eval_;
+    const Coeffs &coeffs_;
+    Powers &baby_;
+    Powers &giant_;
+    Complex multiplier_;
+};
 
 void checkArguments(u64 size, u64 bs) {
     if (size < 2)
@@ -269,7 +294,7 @@ void evaluatePolynomial(const HomEvaluator &eval, const RingCt &ctxt, const Coef
     const bool reduced = isPowerOfTwo(gs);
     if (!reduced)
         alignBabyPowers(eval, baby);
-    ctxt_out = recursiveGiantStep(eval, coeffs, baby, giant, 0, gs, multiplier, reduced);
+    ctxt_out = GiantStepWalk(eval, coeffs, baby, giant, multiplier).run(0, gs, reduced);
 }
 
 void evaluateConjugateInvariantPolynomial(const HomEvaluator &eval, const RingCt &ctxt,
@@ -292,7 +317,7 @@ void evaluateConjugateInvariantPolynomial(const HomEvaluator &eval, const RingCt
     const bool reduced = isPowerOfTwo(blocks);
     if (!reduced)
         alignBabyPowers(eval, baby);
-    const RingCt r = recursiveGiantStep(eval, lower, baby, giant, 0, blocks, multiplier, reduced);
+    const RingCt r = GiantStepWalk(eval, lower, baby, giant, multiplier).run(0, blocks, reduced);
 
     RingCt result(ctxt.getContext(), false, true);
     eval.conjugate(r, result);

@@ -78,7 +78,7 @@ HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &contex
 
 HomEvaluatorImpl::HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, KeyPack keyPack)
     : context_(context), key_pack_(std::move(keyPack)),
-      key_switcher_(std::make_shared<KeySwitcher>(context)) {
+      key_switcher_(std::make_shared<KeySwitcher>(context)), plain_(context) {
     key_pack_.loadMultKey();
 }
 

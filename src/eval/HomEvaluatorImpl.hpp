@@ -6,6 +6,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/EvaluatorDetail.hpp"
+#include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
 
 #include <complex>
@@ -201,6 +202,7 @@ private:
     std::shared_ptr<ContextContent> context_;
     KeyPack key_pack_;
     std::shared_ptr<KeySwitcher> key_switcher_;
+    PlainEvaluator plain_;
 
     // ==== Products of ring ciphertexts, and the same operations on plain data ====
     // (HomEvaluatorMult.cpp and PlainOperations.cpp)
@@ -238,42 +240,17 @@ public:
     void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
     void square(const RingCiphertext &a, RingCiphertext &out) const;
 
-    // Messages, slot by slot over the first operand's slots.
-    void negate(const Message &m, Message &out) const;
-    void add(const Message &m, const Complex &c, Message &out) const;
-    void sub(const Message &m, const Complex &c, Message &out) const;
-    void add(const Message &a, const Message &b, Message &out) const;
-    void sub(const Message &a, const Message &b, Message &out) const;
-    void mult(const Message &m, const Complex &c, Message &out) const;
-    void mult(const Message &a, const Message &b, Message &out) const;
-    void square(const Message &m, Message &out) const;
-    void multImagUnit(const Message &m, Message &out) const;
-    void conjugate(const Message &m, Message &out) const;
-
-    // Plaintexts: the ciphertext arithmetic on the encoded polynomial.
-    void negate(const Plaintext &p, Plaintext &out) const;
-    void add(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void sub(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void add(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void mult(const Plaintext &p, const Complex &c, Plaintext &out) const;
-    void multWithoutRescale(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const;
-    void square(const Plaintext &p, Plaintext &out) const;
-    void multImagUnit(const Plaintext &p, Plaintext &out) const;
-    void multInteger(const Plaintext &p, i64 k, Plaintext &out) const;
-    void rescale(Plaintext &p) const;
-    void inverseRescale(Plaintext &p) const;
-    void relevel(const Plaintext &p, u64 level, Plaintext &out) const;
-    void conjugate(const Plaintext &p, Plaintext &out) const;
-
-    // Polynomial lists (the data of a Bx): the prime-wise sum, the longer
-    // list's tail copied; the product of every polynomial with the
-    // plaintext's, temporary limbs included.
-    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const;
+    // The operations on messages, plaintexts and polynomial lists.
+    const PlainEvaluator &plain() const { return plain_; }
+    // The two polynomial-list operations of plain(), which the multi-secret
+    // transforms also run through the evaluator.
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const {
+        plain_.add(a, b, out);
+    }
     void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
-                            PolynomialVector &out) const;
+                            PolynomialVector &out) const {
+        plain_.multWithoutRescale(a, p, out);
+    }
 
 private:
     // The multiplication key, or kMultKeyMissing.
@@ -297,11 +274,6 @@ private:
     // relinearize after its checks, with the key already fetched.
     void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                             RingCiphertext &out) const;
-    // The checks of the plaintext products (level 0, levels, counters, then
-    // checkPrecondition) and the products after them.
-    void checkPlainProduct(const Plaintext &a, const Plaintext &b, const char *function) const;
-    void addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out, bool subtract) const;
-    void rescaleChecked(Plaintext &p) const;
 
     // Tensor products kept for the next product (a few, for concurrent
     // callers), so that a product touches no fresh memory once its output
@@ -372,11 +344,10 @@ public:
         "The output ciphertext's degree must be half the input ciphertext's degree.";
     static constexpr const char *kHalfDegCyclic =
         "[convertToHalfDeg] The conjugate-invariant transform has no half-degree embedding.";
-    // Rotations of plain data: exact permutations, out may be in.
+    // Rotations of plaintexts: exact permutations, out may be in (those of
+    // messages are PlainEvaluator's).
     void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
     void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
-    void leftRotate(const Message &m, u64 idx, Message &out) const;
-    void rightRotate(const Message &m, u64 idx, Message &out) const;
     // Every polynomial rotated, no key switch; out takes in's size.
     void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
 
@@ -419,9 +390,7 @@ public:
     // the single rotations and of add / sub.
     void leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
     void rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
-    // The same sums of a message's slots, one rotation per term.
-    void leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
-    void rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const;
+    // (The same sums of a message's slots are PlainEvaluator's.)
 
     // ---- Plaintext-weighted sums (HomEvaluatorInnerProduct.cpp) ---------------
     using PlaintextIterator = std::vector<Plaintext>::const_iterator;
@@ -477,7 +446,6 @@ private:
     // Rotate-reduce in either direction (left true: rotations to the left).
     void rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
                       bool left) const;
-    void rotateReduce(const Message &in, u64 gap, u64 n, Message &out, bool left) const;
     // The left-rotation key of an amount below N/2 for a ciphertext at
     // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
     std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;

@@ -46,76 +46,84 @@ void HomEvaluator::mult(const Ciphertext &a, const Ciphertext &b, Ciphertext &ou
 }
 void HomEvaluator::square(const Ciphertext &a, Ciphertext &out) const { impl_->square(a, out); }
 
-void HomEvaluator::negate(const Message &m, Message &out) const { impl_->negate(m, out); }
+void HomEvaluator::negate(const Message &m, Message &out) const { impl_->plain().negate(m, out); }
 void HomEvaluator::add(const Message &m, const Complex &c, Message &out) const {
-    impl_->add(m, c, out);
+    impl_->plain().add(m, c, out);
 }
 void HomEvaluator::add(const Message &a, const Message &b, Message &out) const {
-    impl_->add(a, b, out);
+    impl_->plain().add(a, b, out);
 }
 void HomEvaluator::sub(const Message &m, const Complex &c, Message &out) const {
-    impl_->sub(m, c, out);
+    impl_->plain().sub(m, c, out);
 }
 void HomEvaluator::sub(const Message &a, const Message &b, Message &out) const {
-    impl_->sub(a, b, out);
+    impl_->plain().sub(a, b, out);
 }
 void HomEvaluator::mult(const Message &m, const Complex &c, Message &out) const {
-    impl_->mult(m, c, out);
+    impl_->plain().mult(m, c, out);
 }
 void HomEvaluator::mult(const Message &a, const Message &b, Message &out) const {
-    impl_->mult(a, b, out);
+    impl_->plain().mult(a, b, out);
 }
-void HomEvaluator::square(const Message &m, Message &out) const { impl_->square(m, out); }
+void HomEvaluator::square(const Message &m, Message &out) const { impl_->plain().square(m, out); }
 void HomEvaluator::multImagUnit(const Message &m, Message &out) const {
-    impl_->multImagUnit(m, out);
+    impl_->plain().multImagUnit(m, out);
 }
-void HomEvaluator::conjugate(const Message &m, Message &out) const { impl_->conjugate(m, out); }
+void HomEvaluator::conjugate(const Message &m, Message &out) const {
+    impl_->plain().conjugate(m, out);
+}
 
-void HomEvaluator::negate(const Plaintext &p, Plaintext &out) const { impl_->negate(p, out); }
+void HomEvaluator::negate(const Plaintext &p, Plaintext &out) const {
+    impl_->plain().negate(p, out);
+}
 void HomEvaluator::add(const Plaintext &p, const Complex &c, Plaintext &out) const {
-    impl_->add(p, c, out);
+    impl_->plain().add(p, c, out);
 }
 void HomEvaluator::add(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
-    impl_->add(a, b, out);
+    impl_->plain().add(a, b, out);
 }
 void HomEvaluator::sub(const Plaintext &p, const Complex &c, Plaintext &out) const {
-    impl_->sub(p, c, out);
+    impl_->plain().sub(p, c, out);
 }
 void HomEvaluator::sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
-    impl_->sub(a, b, out);
+    impl_->plain().sub(a, b, out);
 }
 void HomEvaluator::multWithoutRescale(const Plaintext &p, const Complex &c, Plaintext &out) const {
-    impl_->multWithoutRescale(p, c, out);
+    impl_->plain().multWithoutRescale(p, c, out);
 }
 void HomEvaluator::mult(const Plaintext &p, const Complex &c, Plaintext &out) const {
-    impl_->mult(p, c, out);
+    impl_->plain().mult(p, c, out);
 }
 void HomEvaluator::multWithoutRescale(const Plaintext &a, const Plaintext &b,
                                       Plaintext &out) const {
-    impl_->multWithoutRescale(a, b, out);
+    impl_->plain().multWithoutRescale(a, b, out);
 }
 void HomEvaluator::mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
-    impl_->mult(a, b, out);
+    impl_->plain().mult(a, b, out);
 }
-void HomEvaluator::square(const Plaintext &p, Plaintext &out) const { impl_->square(p, out); }
+void HomEvaluator::square(const Plaintext &p, Plaintext &out) const {
+    impl_->plain().square(p, out);
+}
 void HomEvaluator::multImagUnit(const Plaintext &p, Plaintext &out) const {
-    impl_->multImagUnit(p, out);
+    impl_->plain().multImagUnit(p, out);
 }
 void HomEvaluator::multInteger(const Plaintext &p, i64 k, Plaintext &out) const {
-    impl_->multInteger(p, k, out);
+    impl_->plain().multInteger(p, k, out);
 }
-void HomEvaluator::rescale(Plaintext &p) const { impl_->rescale(p); }
-void HomEvaluator::inverseRescale(Plaintext &p) const { impl_->inverseRescale(p); }
+void HomEvaluator::rescale(Plaintext &p) const { impl_->plain().rescale(p); }
+void HomEvaluator::inverseRescale(Plaintext &p) const { impl_->plain().inverseRescale(p); }
 void HomEvaluator::relevel(const Plaintext &p, u64 level, Plaintext &out) const {
-    impl_->relevel(p, level, out);
+    impl_->plain().relevel(p, level, out);
 }
-void HomEvaluator::conjugate(const Plaintext &p, Plaintext &out) const { impl_->conjugate(p, out); }
+void HomEvaluator::conjugate(const Plaintext &p, Plaintext &out) const {
+    impl_->plain().conjugate(p, out);
+}
 
 void HomEvaluator::add(const Bx &a, const Bx &b, Bx &out) const {
-    impl_->add(listOf(a), listOf(b), listOf(out));
+    impl_->plain().add(listOf(a), listOf(b), listOf(out));
 }
 void HomEvaluator::multWithoutRescale(const Bx &a, const Plaintext &p, Bx &out) const {
-    impl_->multWithoutRescale(listOf(a), p, listOf(out));
+    impl_->plain().multWithoutRescale(listOf(a), p, listOf(out));
 }
 
 // ---- Rotations and conjugation ----------------------------------------------------
@@ -143,10 +151,10 @@ void HomEvaluator::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) cons
     impl_->rightRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
 }
 void HomEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
-    impl_->leftRotate(m, reduceModulo(idx, m.getSize()), out);
+    impl_->plain().leftRotate(m, reduceModulo(idx, m.getSize()), out);
 }
 void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
-    impl_->rightRotate(m, reduceModulo(idx, m.getSize()), out);
+    impl_->plain().rightRotate(m, reduceModulo(idx, m.getSize()), out);
 }
 void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
     impl_->leftRotate(listOf(in), idx, listOf(out));
@@ -166,10 +174,10 @@ void HomEvaluator::rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphe
     impl_->rightRotateReduce(ct, gap, n, out);
 }
 void HomEvaluator::leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
-    impl_->leftRotateReduce(m, gap, n, out);
+    impl_->plain().leftRotateReduce(m, gap, n, out);
 }
 void HomEvaluator::rightRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
-    impl_->rightRotateReduce(m, gap, n, out);
+    impl_->plain().rightRotateReduce(m, gap, n, out);
 }
 void HomEvaluator::innerProduct(std::vector<Plaintext>::const_iterator first,
                                 std::vector<Plaintext>::const_iterator last,

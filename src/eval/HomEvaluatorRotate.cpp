@@ -288,29 +288,6 @@ void HomEvaluatorImpl::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out
     out = std::move(result);
 }
 
-namespace {
-
-// out = in rotated left by `shift` (already below the size), on the host.
-void rotateSlots(const Message &in, u64 shift, Message &out) {
-    utils::fitOutput(in, out);
-    if (&in != &out)
-        std::copy(in.begin(), in.end(), out.begin());
-    if (shift != 0)
-        std::rotate(out.begin(), out.begin() + shift, out.end());
-}
-
-} // namespace
-
-void HomEvaluatorImpl::leftRotate(const Message &m, u64 idx, Message &out) const {
-    const u64 n = m.getSize();
-    rotateSlots(m, n == 0 ? 0 : idx % n, out);
-}
-
-void HomEvaluatorImpl::rightRotate(const Message &m, u64 idx, Message &out) const {
-    const u64 n = m.getSize();
-    rotateSlots(m, n == 0 ? 0 : (n - idx % n) % n, out);
-}
-
 void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
                                   PolynomialVector &out) const {
     idx = reduceAmount(idx);
@@ -655,31 +632,6 @@ void HomEvaluatorImpl::leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n
 void HomEvaluatorImpl::rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
                                          RingCiphertext &out) const {
     rotateReduce(ct, gap, n, out, false);
-}
-
-void HomEvaluatorImpl::rotateReduce(const Message &in, u64 gap, u64 n, Message &out,
-                                    bool left) const {
-    Message sum;
-    utils::fitOutput(in, sum);
-    std::copy(in.begin(), in.end(), sum.begin());
-    Message t;
-    for (u64 i = 1; i < n; ++i) {
-        if (left)
-            leftRotate(in, i * gap, t);
-        else
-            rightRotate(in, i * gap, t);
-        for (u64 k = 0; k < sum.getSize(); ++k)
-            sum[k] += t[k];
-    }
-    out = std::move(sum);
-}
-
-void HomEvaluatorImpl::leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
-    rotateReduce(in, gap, n, out, true);
-}
-
-void HomEvaluatorImpl::rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
-    rotateReduce(in, gap, n, out, false);
 }
 
 } // namespace Quelt

@@ -1,6 +1,7 @@
-// The evaluator's operations on plain data: messages slot by slot, plaintexts
-// with the ciphertexts' residue arithmetic, levels and rescale counters, and
-// the two operations on bare polynomial lists.
+// The evaluator's operations on plain data: messages slot by slot (their
+// rotations included), plaintexts with the ciphertexts' residue arithmetic,
+// levels and rescale counters, and the two operations on bare polynomial
+// lists.
 
 #include "Quelt/Context.hpp"
 #include "Quelt/EnDecoder.hpp"
@@ -16,6 +17,7 @@
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "eval/PlainChecks.hpp"
+#include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
 #include "foundation/DeviceDispatch.hpp"
 
@@ -105,59 +107,112 @@ void throwIfNotNTT(const Plaintext &p) {
 
 } // namespace
 
+PlainEvaluator::PlainEvaluator(std::shared_ptr<ContextContent> context)
+    : context_(std::move(context)) {}
+
 // ---- Messages --------------------------------------------------------------------
 
-void HomEvaluatorImpl::negate(const Message &m, Message &out) const {
+void PlainEvaluator::negate(const Message &m, Message &out) const {
     mapSlots(m, out, [](const Complex &x) { return -x; });
 }
 
-void HomEvaluatorImpl::add(const Message &m, const Complex &c, Message &out) const {
+void PlainEvaluator::add(const Message &m, const Complex &c, Message &out) const {
     mapSlots(m, out, [c](const Complex &x) { return x + c; });
 }
 
-void HomEvaluatorImpl::sub(const Message &m, const Complex &c, Message &out) const {
+void PlainEvaluator::sub(const Message &m, const Complex &c, Message &out) const {
     mapSlots(m, out, [c](const Complex &x) { return x - c; });
 }
 
-void HomEvaluatorImpl::add(const Message &a, const Message &b, Message &out) const {
+void PlainEvaluator::add(const Message &a, const Message &b, Message &out) const {
     zipSlots(a, b, out, [](const Complex &x, const Complex &y) { return x + y; });
 }
 
-void HomEvaluatorImpl::sub(const Message &a, const Message &b, Message &out) const {
+void PlainEvaluator::sub(const Message &a, const Message &b, Message &out) const {
     zipSlots(a, b, out, [](const Complex &x, const Complex &y) { return x - y; });
 }
 
 // The products are std::complex products, whose infinite and NaN parts follow
 // the language's rules (the build never enables limited-range arithmetic).
-void HomEvaluatorImpl::mult(const Message &m, const Complex &c, Message &out) const {
+void PlainEvaluator::mult(const Message &m, const Complex &c, Message &out) const {
     mapSlots(m, out, [c](const Complex &x) { return c * x; });
 }
 
-void HomEvaluatorImpl::mult(const Message &a, const Message &b, Message &out) const {
+void PlainEvaluator::mult(const Message &a, const Message &b, Message &out) const {
     zipSlots(a, b, out, [](const Complex &x, const Complex &y) { return x * y; });
 }
 
-void HomEvaluatorImpl::square(const Message &m, Message &out) const {
+void PlainEvaluator::square(const Message &m, Message &out) const {
     mapSlots(m, out, [](const Complex &x) { return x * x; });
 }
 
-void HomEvaluatorImpl::multImagUnit(const Message &m, Message &out) const {
+void PlainEvaluator::multImagUnit(const Message &m, Message &out) const {
     mapSlots(m, out, [](const Complex &x) { return x * Complex(0.0, 1.0); });
 }
 
-void HomEvaluatorImpl::conjugate(const Message &m, Message &out) const {
+void PlainEvaluator::conjugate(const Message &m, Message &out) const {
     mapSlots(m, out, [](const Complex &x) { return Complex(x.real(), -x.imag()); });
+}
+
+// ---- Message rotations ---------------------------------------------------------------
+
+namespace {
+
+// out = in rotated left by `shift` (already below the size), on the host.
+void rotateSlots(const Message &in, u64 shift, Message &out) {
+    utils::fitOutput(in, out);
+    if (&in != &out)
+        std::copy(in.begin(), in.end(), out.begin());
+    if (shift != 0)
+        std::rotate(out.begin(), out.begin() + shift, out.end());
+}
+
+} // namespace
+
+void PlainEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : idx % n, out);
+}
+
+void PlainEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
+    const u64 n = m.getSize();
+    rotateSlots(m, n == 0 ? 0 : (n - idx % n) % n, out);
+}
+
+void PlainEvaluator::rotateReduce(const Message &in, u64 gap, u64 n, Message &out,
+                                  bool left) const {
+    Message sum;
+    utils::fitOutput(in, sum);
+    std::copy(in.begin(), in.end(), sum.begin());
+    Message t;
+    for (u64 i = 1; i < n; ++i) {
+        if (left)
+            leftRotate(in, i * gap, t);
+        else
+            rightRotate(in, i * gap, t);
+        for (u64 k = 0; k < sum.getSize(); ++k)
+            sum[k] += t[k];
+    }
+    out = std::move(sum);
+}
+
+void PlainEvaluator::leftRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, true);
+}
+
+void PlainEvaluator::rightRotateReduce(const Message &in, u64 gap, u64 n, Message &out) const {
+    rotateReduce(in, gap, n, out, false);
 }
 
 // ---- Plaintexts ------------------------------------------------------------------
 
-void HomEvaluatorImpl::negate(const Plaintext &p, Plaintext &out) const {
+void PlainEvaluator::negate(const Plaintext &p, Plaintext &out) const {
     utils::requireContext(*context_, p, "negate", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     buildPlain(p, out, [&](Plaintext &r) { chain.negate(p.getMx(), r.getMx()); });
 }
 
-void HomEvaluatorImpl::add(const Plaintext &p, const Complex &c, Plaintext &out) const {
+void PlainEvaluator::add(const Plaintext &p, const Complex &c, Plaintext &out) const {
     utils::requireContext(*context_, p, "add", "plaintext");
     const u64 level = p.getLevel();
     const int counter = p.getRescaleCounter();
@@ -178,13 +233,13 @@ void HomEvaluatorImpl::add(const Plaintext &p, const Complex &c, Plaintext &out)
     });
 }
 
-void HomEvaluatorImpl::sub(const Plaintext &p, const Complex &c, Plaintext &out) const {
+void PlainEvaluator::sub(const Plaintext &p, const Complex &c, Plaintext &out) const {
     utils::requireContext(*context_, p, "sub", "plaintext");
     add(p, -c, out);
 }
 
-void HomEvaluatorImpl::addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out,
-                                     bool subtract) const {
+void PlainEvaluator::addOrSubPlain(const Plaintext &a, const Plaintext &b, Plaintext &out,
+                                   bool subtract) const {
     const char *function = subtract ? "sub" : "add";
     utils::requireContext(*context_, a, function, "first plaintext");
     utils::requireContext(*context_, b, function, "second plaintext");
@@ -202,20 +257,20 @@ void HomEvaluatorImpl::addOrSubPlain(const Plaintext &a, const Plaintext &b, Pla
     });
 }
 
-void HomEvaluatorImpl::add(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
+void PlainEvaluator::add(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
     addOrSubPlain(a, b, out, false);
 }
 
-void HomEvaluatorImpl::sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
+void PlainEvaluator::sub(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
     addOrSubPlain(a, b, out, true);
 }
 
-void HomEvaluatorImpl::multWithoutRescale(const Plaintext &p, const Complex &c,
-                                          Plaintext &out) const {
+void PlainEvaluator::multWithoutRescale(const Plaintext &p, const Complex &c,
+                                        Plaintext &out) const {
     utils::requireContext(*context_, p, "multWithoutRescale", "plaintext");
     const u64 level = p.getLevel();
     if (level == 0)
-        throw RuntimeException(kLevelZero);
+        throw RuntimeException(HomEvaluatorImpl::kLevelZero);
     const int counter = p.getRescaleCounter() + 1;
     PlaintextImpl::checkRescaleCounter(counter, level);
     const ConstantEnDecoder encoder(context_);
@@ -235,32 +290,32 @@ void HomEvaluatorImpl::multWithoutRescale(const Plaintext &p, const Complex &c,
     });
 }
 
-void HomEvaluatorImpl::mult(const Plaintext &p, const Complex &c, Plaintext &out) const {
+void PlainEvaluator::mult(const Plaintext &p, const Complex &c, Plaintext &out) const {
     utils::requireContext(*context_, p, "mult", "plaintext");
     if (p.getLevel() == 0)
-        throw RuntimeException(kLevelZero);
+        throw RuntimeException(HomEvaluatorImpl::kLevelZero);
     if (p.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCounterNotZero);
+        throw RuntimeException(HomEvaluatorImpl::kRescaleCounterNotZero);
     // No integer shortcut: every constant costs a level.
     multWithoutRescale(p, c, out);
     rescaleChecked(out);
 }
 
-void HomEvaluatorImpl::checkPlainProduct(const Plaintext &a, const Plaintext &b,
-                                         const char *function) const {
+void PlainEvaluator::checkPlainProduct(const Plaintext &a, const Plaintext &b,
+                                       const char *function) const {
     // Products of the NTT slots.
     utils::requireNTTOperand(*context_, a, function, &a == &b ? "plaintext" : "first plaintext");
     utils::requireNTTOperand(*context_, b, function, "second plaintext");
     if (a.getLevel() == 0 || b.getLevel() == 0)
-        throw RuntimeException(kLevelZero);
+        throw RuntimeException(HomEvaluatorImpl::kLevelZero);
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     if (a.getRescaleCounter() != 0 || b.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCountersNotZero);
+        throw RuntimeException(HomEvaluatorImpl::kRescaleCountersNotZero);
 }
 
-void HomEvaluatorImpl::multWithoutRescale(const Plaintext &a, const Plaintext &b,
-                                          Plaintext &out) const {
+void PlainEvaluator::multWithoutRescale(const Plaintext &a, const Plaintext &b,
+                                        Plaintext &out) const {
     checkPlainProduct(a, b, "multWithoutRescale");
     utils::checkPrecondition(a, b);
     const PrimeModuli &chain = context_->getPrimeModuli();
@@ -270,19 +325,19 @@ void HomEvaluatorImpl::multWithoutRescale(const Plaintext &a, const Plaintext &b
     });
 }
 
-void HomEvaluatorImpl::mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
+void PlainEvaluator::mult(const Plaintext &a, const Plaintext &b, Plaintext &out) const {
     checkPlainProduct(a, b, "mult");
     multWithoutRescale(a, b, out);
     rescaleChecked(out);
 }
 
-void HomEvaluatorImpl::square(const Plaintext &p, Plaintext &out) const {
+void PlainEvaluator::square(const Plaintext &p, Plaintext &out) const {
     checkPlainProduct(p, p, "square");
     multWithoutRescale(p, p, out);
     rescaleChecked(out);
 }
 
-void HomEvaluatorImpl::multImagUnit(const Plaintext &p, Plaintext &out) const {
+void PlainEvaluator::multImagUnit(const Plaintext &p, Plaintext &out) const {
     utils::requireContext(*context_, p, "multImagUnit", "plaintext");
     throwIfNotNTT(p);
     const u64 level = p.getLevel();
@@ -293,7 +348,7 @@ void HomEvaluatorImpl::multImagUnit(const Plaintext &p, Plaintext &out) const {
     buildPlain(p, out, [&](Plaintext &r) { chain.constMult(p.getMx(), re, im, r.getMx()); });
 }
 
-void HomEvaluatorImpl::multInteger(const Plaintext &p, i64 k, Plaintext &out) const {
+void PlainEvaluator::multInteger(const Plaintext &p, i64 k, Plaintext &out) const {
     utils::requireContext(*context_, p, "multInteger", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
     buildPlain(p, out, [&](Plaintext &r) {
@@ -310,36 +365,36 @@ void HomEvaluatorImpl::multInteger(const Plaintext &p, i64 k, Plaintext &out) co
     });
 }
 
-void HomEvaluatorImpl::rescaleChecked(Plaintext &p) const {
+void PlainEvaluator::rescaleChecked(Plaintext &p) const {
     const int counter = p.getRescaleCounter();
     context_->getPrimeModuli().rescale(p.getMx());
     p.setRescaleCounter(counter - 1);
 }
 
-void HomEvaluatorImpl::rescale(Plaintext &p) const {
+void PlainEvaluator::rescale(Plaintext &p) const {
     utils::requireContext(*context_, p, "rescale", "plaintext");
     if (p.getLevel() == 0)
-        throw RuntimeException(kLevelZero);
+        throw RuntimeException(HomEvaluatorImpl::kLevelZero);
     if (p.getRescaleCounter() <= 0)
-        throw RuntimeException(kPlaintextRescaleCounterNotPositive);
+        throw RuntimeException(HomEvaluatorImpl::kPlaintextRescaleCounterNotPositive);
     rescaleChecked(p);
 }
 
-void HomEvaluatorImpl::inverseRescale(Plaintext &p) const {
+void PlainEvaluator::inverseRescale(Plaintext &p) const {
     utils::requireContext(*context_, p, "inverseRescale", "plaintext");
     const u64 level = p.getLevel();
     if (level + 1 >= getLength(context_))
-        throw RuntimeException(kInverseRescaleAtTop);
+        throw RuntimeException(HomEvaluatorImpl::kInverseRescaleAtTop);
     const int counter = p.getRescaleCounter() + 1;
     PlaintextImpl::checkRescaleCounter(counter, level + 1);
     context_->getPrimeModuli().inverseRescale(p.getMx());
     p.setRescaleCounter(counter);
 }
 
-void HomEvaluatorImpl::relevel(const Plaintext &p, u64 level, Plaintext &out) const {
+void PlainEvaluator::relevel(const Plaintext &p, u64 level, Plaintext &out) const {
     utils::requireContext(*context_, p, "relevel", "plaintext");
     if (level >= getLength(context_))
-        throw RuntimeException(kRelevelTooBig);
+        throw RuntimeException(HomEvaluatorImpl::kRelevelTooBig);
     const int counter = p.getRescaleCounter();
     // The plaintext rule holds at the target level too.
     PlaintextImpl::checkRescaleCounter(counter, level);
@@ -347,7 +402,7 @@ void HomEvaluatorImpl::relevel(const Plaintext &p, u64 level, Plaintext &out) co
     out = encoder.encode(encoder.decode(p), level, counter);
 }
 
-void HomEvaluatorImpl::conjugate(const Plaintext &p, Plaintext &out) const {
+void PlainEvaluator::conjugate(const Plaintext &p, Plaintext &out) const {
     // The automorphism permutes the NTT slots.
     utils::requireNTTOperand(*context_, p, "conjugate", "plaintext");
     const PrimeModuli &chain = context_->getPrimeModuli();
@@ -390,8 +445,8 @@ void shapeLike(const Polynomial &input, const Polynomial &other, Polynomial &out
 
 } // namespace
 
-void HomEvaluatorImpl::add(const PolynomialVector &a, const PolynomialVector &b,
-                           PolynomialVector &out) const {
+void PlainEvaluator::add(const PolynomialVector &a, const PolynomialVector &b,
+                         PolynomialVector &out) const {
     const u64 n_a = a.getSize();
     const u64 n_b = b.getSize();
     const u64 common = std::min(n_a, n_b);
@@ -410,8 +465,8 @@ void HomEvaluatorImpl::add(const PolynomialVector &a, const PolynomialVector &b,
             out.getPoly(i) = longer.getPoly(i);
 }
 
-void HomEvaluatorImpl::multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
-                                          PolynomialVector &out) const {
+void PlainEvaluator::multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
+                                        PolynomialVector &out) const {
     const Polynomial &mx = p.getMx();
     for (u64 i = 0; i < a.getSize(); ++i) {
         const Polynomial &x = a.getPoly(i);

@@ -1,6 +1,7 @@
 #include "arith/NumberTheoryUtils.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,6 @@
 #include <vector>
 
 using namespace Quelt;
-using u64 = std::uint64_t;
-
 namespace {
 
 using Quelt::test::expectThrowsMessage;

@@ -3,6 +3,7 @@
 #include "arith/NumberTheoryUtils.hpp"
 #include "context/Parameter.hpp"
 #include "context/ScaleFactors.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,6 @@
 
 namespace Quelt {
 namespace {
-
-using u64 = std::uint64_t;
 
 // Expected shape of every list, from the preset records: degree, chain
 // length, temporary primes, encryption level, parent preset (-1: none),

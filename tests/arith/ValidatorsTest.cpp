@@ -1,4 +1,5 @@
 #include "arith/Validators.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 constexpr u64 kMax = std::numeric_limits<u64>::max();
 
 // The indices in [0, limit) that a validator accepts.

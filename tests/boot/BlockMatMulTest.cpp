@@ -12,6 +12,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/SecretKey.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -30,7 +31,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Messages = std::vector<Message>;
 
 // Sums of up to 24 products of slots below 0.5 in each part, at the FX

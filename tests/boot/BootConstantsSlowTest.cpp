@@ -11,6 +11,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/CrtReference.hpp"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using P = ParameterPreset;
 
 using test::maxDistance;

@@ -16,6 +16,7 @@
 #include "client/RotationKeyDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -30,7 +31,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 
 TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsStepOnesKeys) {
@@ -52,7 +52,7 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
     const MsCiphertext ct = randomLevelZeroMultiSecret(ctx, 34);
     const auto expectStop = [&](const std::string &message) {
         MsCiphertext prepared = ct;
-        boot.prepareFusedRaise(prepared);
+        boot.getFusedRaise().prepare(prepared);
         MsCiphertext out(ctx, false, true);
         for (u64 p = 0; p < out.getNumPoly(); ++p)
             fillResidues(out.getPoly(p), p + 5);
@@ -62,7 +62,7 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
             EXPECT_EQ(wordsOf(out.getPoly(p)), wordsOf(before.getPoly(p)));
     };
     // No fused rotation keys: the first step needs them.
-    expectStop(std::string(BootstrapperImpl::kFuseKeyMissingPrefix) + "0");
+    expectStop(std::string(FusedRaiseRoad::kFuseKeyMissingPrefix) + "0");
     // The fused keys alone: step 0 is done without a key switch, and the
     // first rotation of step 1 finds neither its key nor a route through
     // held keys.
@@ -74,7 +74,7 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
         bounds.push_back((bounds.empty() ? 0 : bounds.back()) + r);
     generator.genRotKeysForBootstrap(bounds, true);
     MsCiphertext prepared = ct;
-    boot.prepareFusedRaise(prepared);
+    boot.getFusedRaise().prepare(prepared);
     MsCiphertext out(ctx, false, true);
     boot.coeffToSlotMSRLWE(prepared, out);
     EXPECT_EQ(out.getNumPoly(), 3u);

@@ -25,6 +25,7 @@
 #include "context/Parameter.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -48,7 +49,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 

@@ -17,6 +17,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -33,7 +34,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertexts = std::vector<HomEvaluator::Ciphertext>;
 using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
 

@@ -14,6 +14,7 @@
 #include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 
@@ -37,7 +38,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 
 // A secret key and a pack with the encryption, multiplication and conjugation

@@ -16,6 +16,7 @@
 #include "context/Polynomial.hpp"
 #include "context/ScaleFactors.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 
@@ -40,7 +41,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using Complex = std::complex<double>;
 
@@ -614,7 +614,7 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
     };
     const std::vector<Road> roads = {
         {"fast removeI before enableFastRemoveI", [](Parameter &p) { p.re_remove_i = true; }, true,
-         BootstrapperImpl::kFastRemoveINotEnabledMessage},
+         FastRemoveIRoad::kFastRemoveINotEnabledMessage},
         {"sparse-secret raise without the sparse context",
          [](Parameter &p) { p.sparse_secret_encapsulation = true; }, true,
          BootstrapperImpl::kNoSparseContextMessage},
@@ -631,25 +631,6 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
         expectThrowsMessage([&] { boot.bootstrap(ct, out, road.complex); }, road.message);
         EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
     }
-}
-
-// FX does not fuse the modulus raise: the fused preparation and first step
-// refuse before touching their operands.
-TEST_F(BootstrapPipeline, FusedRaiseNeedsAFusingParameter) {
-    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
-    EXPECT_EQ(boot.getFusePrimeModuli(), nullptr);
-    Ciphertext ct(ctx(), false, false);
-    ct.setLevel(0);
-    QueltTest::fillResidues(ct.getPoly(0), 3);
-    QueltTest::fillResidues(ct.getPoly(1), 4);
-    const Ciphertext before = ct;
-    expectThrowsMessage([&] { boot.prepareFusedRaise(ct); },
-                        BootstrapperImpl::kNoFusedRaiseMessage);
-    EXPECT_EQ(ct.getPoly(0).getLevel(), 0u);
-    EXPECT_EQ(ct.getPoly(1).getLimb(0)[0], before.getPoly(1).getLimb(0)[0]);
-    Ciphertext out(ctx(), false, true);
-    expectThrowsMessage([&] { boot.firstStepOfC2S(ct, out); },
-                        BootstrapperImpl::kNoFusedRaiseMessage);
 }
 
 TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {

@@ -4,6 +4,7 @@
 #include "Quelt/Encryptor.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 
 TEST(BootstrapPipelineThreads, TwoThreadsShareOneBootstrapper) {

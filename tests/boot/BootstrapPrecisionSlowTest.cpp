@@ -10,6 +10,7 @@
 #include "boot/BootstrapperImpl.hpp"
 #include "boot/FastRoadKeys.hpp"
 #include "boot/PresetBootKeys.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -26,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 
 void print(const std::string &preset, const std::string &road, const Precision &p) {

@@ -18,6 +18,7 @@
 #include "boot/PresetBootKeys.hpp"
 #include "boot/PresetMirror.hpp"
 #include "context/Parameter.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -38,7 +39,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
 

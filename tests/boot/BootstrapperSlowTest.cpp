@@ -10,6 +10,7 @@
 #include "boot/BootstrapperImpl.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -25,7 +26,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using test::ciphertextAt;
 using test::expectThrowsMessage;
 using test::fxContext;
@@ -83,14 +83,14 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
 
     const u64 chain_length = getLength(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
-    const auto &prime_set = boot.getFusePrimeModuli();
+    const auto &prime_set = boot.getFusedRaise().getPrimeModuli();
     ASSERT_NE(prime_set, nullptr);
     ASSERT_EQ(prime_set->getModuli().size(), 2u);
     EXPECT_EQ(prime_set->getModulus(0).getPrime(), primes[0]);
     EXPECT_EQ(prime_set->getModulus(1).getPrime(), primes[chain_length + 1]);
 
     const std::vector<Plaintext> &diagonals = boot.findBootConstants(15)->getInvV0(kHostDevice, 0);
-    const std::vector<Polynomial> &constants = boot.getFuseModRaiseConstants().at(kHostDevice);
+    const std::vector<Polynomial> &constants = boot.getFusedRaise().getConstants().at(kHostDevice);
     ASSERT_EQ(constants.size(), diagonals.size());
     const u64 degree = getDegree(ctx);
     for (u64 i = 0; i < constants.size(); ++i) {
@@ -108,7 +108,7 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
 
     // Made again from the existing constants, the same rows.
     boot.initFuseModRaise();
-    EXPECT_EQ(boot.getFuseModRaiseConstants().at(kHostDevice).size(), diagonals.size());
+    EXPECT_EQ(boot.getFusedRaise().getConstants().at(kHostDevice).size(), diagonals.size());
 }
 
 // Presets built with one log slot (few constants at any degree).

@@ -6,6 +6,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -24,7 +25,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using i64 = std::int64_t;
 using test::ciphertextAt;
 using test::expectThrowsMessage;

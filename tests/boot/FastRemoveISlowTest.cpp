@@ -17,6 +17,7 @@
 #include "boot/FastRoadKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
 
@@ -66,7 +66,7 @@ TEST(FastRemoveISlowTest, FGfO0MasksAndConjugateInvariantRoundTrip) {
     const auto main = makeContext(ParameterPreset::FGfO0);
     const auto embed = makeContext(ParameterPreset::FGfO0, "FGfO0embed", 1, false, true);
     const auto real = makeContext(ParameterPreset::FGfO0, "FGfO0real", 1, true, false);
-    const std::vector<Plaintext> masks = BootstrapperImpl::encodePlaintextMasks(main, embed);
+    const std::vector<Plaintext> masks = FastRemoveIRoad::encodePlaintextMasks(main, embed);
     ASSERT_EQ(masks.size(), 2u);
     const u64 n = getDegree(main);
     for (u64 k = 0; k < 2; ++k) {

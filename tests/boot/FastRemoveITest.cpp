@@ -5,10 +5,12 @@
 #include "Quelt/Interpolator.hpp"
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/FastRemoveIRoad.hpp"
 #include "boot/FastRemoveITestSupport.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -27,7 +29,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Complex = std::complex<double>;
 
 class FastRemoveI : public SchemeFixture {
@@ -49,21 +50,21 @@ protected:
 
 TEST_F(FastRemoveI, EnableStoresTheStateAndMakesTheMasks) {
     BootstrapperImpl boot(eval, false, 0);
-    EXPECT_TRUE(boot.getMasks().empty());
-    EXPECT_FALSE(boot.getEmbedEvaluator());
+    EXPECT_TRUE(boot.getFastRemoveI().getMasks().empty());
+    EXPECT_FALSE(boot.getFastRemoveI().getEmbedEvaluator());
     boot.enableFastRemoveI(embedContext(), conjInvContext(), key, key_back, interp);
-    EXPECT_EQ(boot.getConjInvContext(), conjInvContext());
-    ASSERT_TRUE(boot.getEmbedEvaluator());
-    EXPECT_EQ(boot.getEmbedEvaluator()->getContext(), embedContext());
-    EXPECT_NE(boot.getEmbedEvaluator(), boot.getEvaluator());
-    ASSERT_TRUE(boot.getInterpolator());
-    EXPECT_EQ(&boot.getInterpolator()->getEval(), &interp.getEval());
-    EXPECT_FALSE(boot.getComplexEvaluator());
+    EXPECT_EQ(boot.getFastRemoveI().getConjInvContext(), conjInvContext());
+    ASSERT_TRUE(boot.getFastRemoveI().getEmbedEvaluator());
+    EXPECT_EQ(boot.getFastRemoveI().getEmbedEvaluator()->getContext(), embedContext());
+    EXPECT_NE(boot.getFastRemoveI().getEmbedEvaluator(), boot.getEvaluator());
+    ASSERT_TRUE(boot.getFastRemoveI().getInterpolator());
+    EXPECT_EQ(&boot.getFastRemoveI().getInterpolator()->getEval(), &interp.getEval());
+    EXPECT_FALSE(boot.getFastRemoveI().getComplexEvaluator());
 
     // Mask 0: 1 on the first half of the embedding ring's N slots, -i on
     // the second, at the remove-I begin level; mask 1: 1 and +i at the end
     // level. Only the host holds them.
-    const std::vector<Plaintext> &masks = boot.getMasks();
+    const std::vector<Plaintext> &masks = boot.getFastRemoveI().getMasks();
     ASSERT_EQ(masks.size(), 2u);
     const EnDecoder decoder(embedContext());
     const u64 n = u64{1} << getLogFullSlots(embedContext());
@@ -79,8 +80,8 @@ TEST_F(FastRemoveI, EnableStoresTheStateAndMakesTheMasks) {
         for (u64 i = 0; i < n; ++i)
             ASSERT_LT(std::abs(m[i] - (i < n / 2 ? Complex(1.0) : second)), 1e-9) << i;
     }
-    ASSERT_EQ(boot.getMasksByDevice().size(), 1u);
-    const std::vector<Plaintext> &host = boot.getMasksByDevice().at(kHostDevice);
+    ASSERT_EQ(boot.getFastRemoveI().getMasksByDevice().size(), 1u);
+    const std::vector<Plaintext> &host = boot.getFastRemoveI().getMasksByDevice().at(kHostDevice);
     ASSERT_EQ(host.size(), 2u);
     for (u64 k = 0; k < 2; ++k)
         EXPECT_EQ(QueltTest::wordsOf(host[k].getMx()), QueltTest::wordsOf(masks[k].getMx()));
@@ -93,18 +94,20 @@ TEST_F(FastRemoveI, EnableStoresTheStateAndMakesTheMasks) {
 TEST_F(FastRemoveI, EnablingTwiceKeepsTheFirstMasks) {
     BootstrapperImpl boot(eval, false, 0);
     boot.enableFastRemoveI(embedContext(), conjInvContext(), key, key_back, interp);
-    const std::vector<u64> first = QueltTest::wordsOf(boot.getMasks()[0].getMx());
+    const std::vector<u64> first = QueltTest::wordsOf(boot.getFastRemoveI().getMasks()[0].getMx());
     const auto other_real = makeContext(ParameterPreset::FX, "FXreal2", 1, true, false);
     const Interpolator other_interp(eval);
     boot.enableFastRemoveI(context(), other_real, RingSwitchKey(context()),
                            RingSwitchKey(context()), other_interp);
-    EXPECT_EQ(boot.getConjInvContext(), other_real);
-    EXPECT_EQ(boot.getEmbedEvaluator()->getContext(), context());
-    EXPECT_EQ(&boot.getInterpolator()->getEval(), &other_interp.getEval());
-    ASSERT_EQ(boot.getMasks().size(), 2u);
-    EXPECT_EQ(boot.getMasks()[0].getMx().getDegree(), 2 * getDegree(context()));
-    EXPECT_EQ(QueltTest::wordsOf(boot.getMasks()[0].getMx()), first);
-    EXPECT_EQ(QueltTest::wordsOf(boot.getMasksByDevice().at(kHostDevice)[0].getMx()), first);
+    EXPECT_EQ(boot.getFastRemoveI().getConjInvContext(), other_real);
+    EXPECT_EQ(boot.getFastRemoveI().getEmbedEvaluator()->getContext(), context());
+    EXPECT_EQ(&boot.getFastRemoveI().getInterpolator()->getEval(), &other_interp.getEval());
+    ASSERT_EQ(boot.getFastRemoveI().getMasks().size(), 2u);
+    EXPECT_EQ(boot.getFastRemoveI().getMasks()[0].getMx().getDegree(), 2 * getDegree(context()));
+    EXPECT_EQ(QueltTest::wordsOf(boot.getFastRemoveI().getMasks()[0].getMx()), first);
+    EXPECT_EQ(
+        QueltTest::wordsOf(boot.getFastRemoveI().getMasksByDevice().at(kHostDevice)[0].getMx()),
+        first);
 }
 
 TEST_F(FastRemoveI, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
@@ -112,11 +115,29 @@ TEST_F(FastRemoveI, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
     const HomEvaluator output(context(), keyPack());
     boot.enableFastRemoveIMSRLWE(embedContext(), context(), conjInvContext(), key, key_back, interp,
                                  output);
-    ASSERT_TRUE(boot.getComplexEvaluator());
-    EXPECT_EQ(boot.getComplexEvaluator()->getContext(), context());
-    EXPECT_NE(boot.getComplexEvaluator(), boot.getEvaluator());
+    ASSERT_TRUE(boot.getFastRemoveI().getComplexEvaluator());
+    EXPECT_EQ(boot.getFastRemoveI().getComplexEvaluator()->getContext(), context());
+    EXPECT_NE(boot.getFastRemoveI().getComplexEvaluator(), boot.getEvaluator());
     EXPECT_EQ(boot.getOutputEvaluator(), detail::HomEvaluatorAccess::impl(output));
-    EXPECT_EQ(boot.getMasks().size(), 2u);
+    EXPECT_EQ(boot.getFastRemoveI().getMasks().size(), 2u);
+}
+
+// The road on its own, without a bootstrapper: empty, it refuses the
+// complex road and lacks the multi-secret state; enabled, it has both, and
+// the multi-secret form adds the complex evaluator alone.
+TEST_F(FastRemoveI, TheRoadStandsAlone) {
+    FastRemoveIRoad road(context());
+    EXPECT_FALSE(road.hasMultiSecretState());
+    expectThrowsMessage([&] { road.require(); }, FastRemoveIRoad::kFastRemoveINotEnabledMessage);
+    road.enable(embedContext(), conjInvContext(), key, key_back, interp);
+    EXPECT_TRUE(road.hasMultiSecretState());
+    EXPECT_NO_THROW(road.require());
+    EXPECT_FALSE(road.getComplexEvaluator());
+    const std::vector<u64> mask = QueltTest::wordsOf(road.getMasks()[1].getMx());
+    road.enableMultiSecret(embedContext(), context(), conjInvContext(), key, key_back, interp);
+    ASSERT_TRUE(road.getComplexEvaluator());
+    EXPECT_EQ(road.getComplexEvaluator()->getContext(), context());
+    EXPECT_EQ(QueltTest::wordsOf(road.getMasks()[1].getMx()), mask);
 }
 
 TEST_F(FastRemoveI, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
@@ -130,11 +151,11 @@ TEST_F(FastRemoveI, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
         "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first");
     EXPECT_FALSE(boot.getOutsourcedContext());
     EXPECT_FALSE(boot.getOutputEvaluator());
-    EXPECT_FALSE(boot.getEmbedEvaluator());
-    EXPECT_FALSE(boot.getConjInvContext());
-    EXPECT_FALSE(boot.getInterpolator());
-    EXPECT_TRUE(boot.getMasks().empty());
-    EXPECT_TRUE(boot.getMasksByDevice().empty());
+    EXPECT_FALSE(boot.getFastRemoveI().getEmbedEvaluator());
+    EXPECT_FALSE(boot.getFastRemoveI().getConjInvContext());
+    EXPECT_FALSE(boot.getFastRemoveI().getInterpolator());
+    EXPECT_TRUE(boot.getFastRemoveI().getMasks().empty());
+    EXPECT_TRUE(boot.getFastRemoveI().getMasksByDevice().empty());
 }
 
 // The public facade forwards: the masks appear on the shared state.
@@ -163,9 +184,9 @@ TEST_F(FastRemoveI, FailedEnableStoresNothing) {
     BootstrapperImpl boot(flagged_eval, false, 0);
     EXPECT_ANY_THROW(
         boot.enableFastRemoveI(embedContext(), conjInvContext(), key, key_back, interp));
-    EXPECT_FALSE(boot.getEmbedEvaluator());
-    EXPECT_FALSE(boot.getConjInvContext());
-    EXPECT_TRUE(boot.getMasks().empty());
+    EXPECT_FALSE(boot.getFastRemoveI().getEmbedEvaluator());
+    EXPECT_FALSE(boot.getFastRemoveI().getConjInvContext());
+    EXPECT_TRUE(boot.getFastRemoveI().getMasks().empty());
 }
 
 // Without an enable operation the conversion back refuses; a complex
@@ -176,9 +197,10 @@ TEST_F(FastRemoveI, RoadPiecesRefuseBeforeEnabling) {
     RingCiphertext out(context(), false, true);
     expectThrowsMessage(
         [&] {
-            boot.convertConjugateInvariantCiphertextToComplex(r, out, HomEvaluatorImpl(context()));
+            boot.getFastRemoveI().convertConjugateInvariantCiphertextToComplex(
+                r, out, HomEvaluatorImpl(context()));
         },
-        BootstrapperImpl::kFastRemoveINotEnabledMessage);
+        FastRemoveIRoad::kFastRemoveINotEnabledMessage);
 }
 
 // The mask identity (see FastRemoveITestSupport.hpp) on FX's variants, with

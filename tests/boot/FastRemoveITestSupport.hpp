@@ -19,6 +19,7 @@
 #include "context/ScaleFactors.hpp"
 #include "conversion/RingSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 
 #include <gtest/gtest.h>
@@ -56,9 +57,8 @@ inline MaskIdentityErrors maskIdentity(const std::shared_ptr<ContextContent> &ma
                                        const std::shared_ptr<ContextContent> &embed,
                                        const std::shared_ptr<ContextContent> &conj_inv,
                                        std::mt19937_64 &rng) {
-    using u64 = std::uint64_t;
     using Complex = std::complex<double>;
-    const std::vector<Plaintext> masks = BootstrapperImpl::encodePlaintextMasks(main, embed);
+    const std::vector<Plaintext> masks = FastRemoveIRoad::encodePlaintextMasks(main, embed);
     const PrimeModuli &chain = embed->getPrimeModuli();
     const u64 n = u64{1} << getLogFullSlots(main); // N/2 slots of the main ring
     std::uniform_real_distribution<double> dist(-1.0, 1.0);

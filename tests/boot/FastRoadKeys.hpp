@@ -21,6 +21,7 @@
 #include "boot/PresetBootKeys.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -37,7 +38,6 @@ namespace Quelt::test {
 // (so that the conjugate needs no key), and the first half of s' as the
 // secret of the conjugate-invariant ring.
 struct FastRoadKeys {
-    using u64 = std::uint64_t;
     using Ciphertext = HomEvaluator::Ciphertext;
     using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
 

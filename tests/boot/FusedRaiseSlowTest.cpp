@@ -22,6 +22,7 @@
 #include "boot/SparseComplexMatrix.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 using MSCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 
@@ -166,7 +166,7 @@ void expectPlainStepZero(ParameterPreset preset) {
 
     Ciphertext t = ct;
     t.backwardNTT();
-    impl.prepareFusedRaise(t);
+    impl.getFusedRaise().prepare(t);
     EXPECT_EQ(t.getPoly(0).getLevel(), 1u);
     EXPECT_EQ(t.getPoly(1).getLevel(), L + 1);
     impl.firstStepOfC2S(t, t);
@@ -199,14 +199,14 @@ TEST(FusedRaiseSlowTest, MissingFuseKeyOfIndexZeroOnFGe) {
     const BootstrapperImpl impl(eval, false, std::nullopt);
     Ciphertext t = levelZeroCiphertext(ctx, sk, 8);
     t.backwardNTT();
-    impl.prepareFusedRaise(t);
+    impl.getFusedRaise().prepare(t);
     Ciphertext out(ctx, false, true);
     expectThrowsMessage([&] { impl.firstStepOfC2S(t, out); },
                         "Failed to load the fuse rotation key for index 0");
     // An ordinary ciphertext is not a prepared one.
     const Ciphertext plain = levelZeroCiphertext(ctx, sk, 9);
     expectThrowsMessage([&] { impl.firstStepOfC2S(plain, out); },
-                        BootstrapperImpl::kFusedInputMessage);
+                        FusedRaiseRoad::kFusedInputMessage);
 }
 
 // k secrets: k bodies over the fused prime set and one mask in, k + 1
@@ -231,7 +231,7 @@ TEST(FusedRaiseSlowTest, MultiSecretFormOnFGbMS) {
     impl.levelRecover(raised, raised, L - 1);
     raised.forwardNTT();
 
-    impl.prepareFusedRaise(ct);
+    impl.getFusedRaise().prepare(ct);
     MSCiphertext out(ctx, false, true);
     impl.firstStepOfC2S(ct, out);
     EXPECT_EQ(out.getNumPoly(), k + 1);

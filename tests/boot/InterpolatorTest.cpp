@@ -12,6 +12,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -33,7 +34,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Complex = std::complex<double>;
 
 class InterpolatorTest : public SchemeFixture {

@@ -21,6 +21,7 @@
 #include "Quelt/ParameterPreset.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -40,7 +41,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;

@@ -14,13 +14,16 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Message.hpp"
+#include "Quelt/PolynomialEvaluation.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -34,7 +37,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = HomEvaluator::Ciphertext;
 
 // FNV-1a over every word of the ciphertexts' shapes and residues.
@@ -470,6 +472,63 @@ TEST_F(OutputDigest, BootstrapRoads) {
         {"integerToRootsBootstrap", 0x8133541a5f29def0ULL},
         {"sparse slots", 0xd66e5e608e9c6697ULL},
         {"minimal keys", 0x2e9121ae9082093cULL},
+    };
+    expectDigests(cases, recorded);
+}
+
+// The polynomial evaluations over every branch of their giant-step
+// recursion: a lone top coefficient, two and three parts, block counts that
+// are and are not powers of two, short last blocks, and the
+// conjugate-invariant form.
+TEST_F(OutputDigest, PolynomialEvaluations) {
+    // The keys exist before the first input is drawn.
+    const HomEvaluator &ev = eval();
+    using Coeffs = std::vector<std::complex<double>>;
+    const auto coeffsOf = [](u64 seed, u64 size) {
+        std::mt19937_64 rng(seed);
+        std::uniform_real_distribution<double> dist(-1.0, 1.0);
+        Coeffs c(size);
+        for (auto &v : c)
+            v = {dist(rng), dist(rng)};
+        return c;
+    };
+    const std::complex<double> multiplier{0.75, -0.375};
+    struct Shape {
+        u64 size, bs;
+        bool conjugate_invariant;
+    };
+    const std::vector<Shape> shapes = {{9, 4, false},  {17, 4, false}, {33, 8, false},
+                                       {16, 4, false}, {16, 2, false}, {24, 4, false},
+                                       {10, 4, false}, {20, 5, false}, {12, 3, false},
+                                       {16, 4, true},  {24, 3, true},  {40, 5, true}};
+    std::vector<std::pair<std::string, std::function<std::vector<Ciphertext>()>>> cases;
+    for (const Shape &s : shapes) {
+        const std::string name = std::string(s.conjugate_invariant ? "conjugate-invariant " : "") +
+                                 "S " + std::to_string(s.size) + " bs " + std::to_string(s.bs);
+        cases.emplace_back(name, [&, s] {
+            const Coeffs coeffs = coeffsOf(50 + s.size * 7 + s.bs, s.size);
+            Ciphertext out = blank();
+            if (s.conjugate_invariant)
+                evaluateConjugateInvariantPolynomial(ev, input(51, 12), coeffs, out, multiplier,
+                                                     s.bs);
+            else
+                evaluatePolynomial(ev, input(51, 12), coeffs, out, multiplier, s.bs);
+            return std::vector<Ciphertext>{out};
+        });
+    }
+    const std::map<std::string, u64> recorded = {
+        {"S 9 bs 4", 0x9292a2d389c99cbaULL},
+        {"S 17 bs 4", 0xf097fb0353f64e31ULL},
+        {"S 33 bs 8", 0xf7ca49b6ff7df375ULL},
+        {"S 16 bs 4", 0xdd3c1e7d168c2f96ULL},
+        {"S 16 bs 2", 0x7edf40a3565bc5feULL},
+        {"S 24 bs 4", 0x3ae711b23ccfc49fULL},
+        {"S 10 bs 4", 0x01bb453aa2ecda32ULL},
+        {"S 20 bs 5", 0xb60eb297f692f742ULL},
+        {"S 12 bs 3", 0xa1e47882b3060b0fULL},
+        {"conjugate-invariant S 16 bs 4", 0xefcf34a844a5a3dbULL},
+        {"conjugate-invariant S 24 bs 3", 0xc1009a15c14a810dULL},
+        {"conjugate-invariant S 40 bs 5", 0x670b8bbf32165ca7ULL},
     };
     expectDigests(cases, recorded);
 }

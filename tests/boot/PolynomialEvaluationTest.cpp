@@ -7,6 +7,7 @@
 #include "Quelt/PolynomialEvaluation.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/HomEvaluator.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
@@ -23,7 +24,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Complex = std::complex<double>;
 using Coeffs = std::vector<Complex>;
 

@@ -1,6 +1,7 @@
 #include "boot/SparseComplexMatrix.hpp"
 
 #include "boot/BootConstants.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 namespace Quelt {
 namespace {
 
-using u64 = std::uint64_t;
 using cd = std::complex<double>;
 using Dense = std::vector<std::vector<cd>>;
 using test::expectThrowsMessage;

@@ -3,6 +3,7 @@
 #include "Quelt/Message.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ThreadTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 // The words of a plaintext with its header, for comparison across threads.
 struct Words {

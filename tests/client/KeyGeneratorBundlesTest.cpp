@@ -15,6 +15,7 @@
 #include "client/KeyGeneratorImpl.hpp"
 #include "client/KeyGeneratorMessages.hpp"
 #include "foundation/HostMemoryResourceOverride.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/EvaluationKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyBundleTestSupport.hpp"
@@ -40,7 +41,6 @@ using namespace Quelt::test;
 
 namespace {
 
-using u64 = std::uint64_t;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 using MLWEKey = SecretKeyBase<EncryptionType::MLWE>;
 using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;

@@ -14,6 +14,7 @@
 #include "boot/RadixDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/CrtReference.hpp"
 
 #include <gtest/gtest.h>
@@ -26,8 +27,6 @@ using namespace Quelt;
 using namespace Quelt::test;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 u64 mulModRef(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
 u64 powModRef(u64 b, u64 e, u64 p) {

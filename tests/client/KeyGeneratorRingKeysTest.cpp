@@ -12,6 +12,7 @@
 #include "client/KeyGeneratorImpl.hpp"
 #include "client/KeyGeneratorMessages.hpp"
 #include "client/KeyPackImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyPackTestSupport.hpp"
@@ -32,7 +33,6 @@ using namespace Quelt::test;
 
 namespace {
 
-using u64 = std::uint64_t;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
 

@@ -6,6 +6,7 @@
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "client/KeyPackImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyPackTestSupport.hpp"
 #include "support/SchemeFixture.hpp"
@@ -24,7 +25,6 @@ using test::implOf;
 
 namespace {
 
-using u64 = std::uint64_t;
 using Steps = std::vector<u64>;
 
 constexpr double kBound = 1e-6;

@@ -5,6 +5,7 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyGenerator.hpp"
 #include "Quelt/KeyPack.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/KeyPackTestSupport.hpp"
 #include "support/SchemeFixture.hpp"
 #include "support/ThreadTestSupport.hpp"
@@ -18,8 +19,6 @@
 using namespace Quelt;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 class KeyPackRoutesThreads : public test::SchemeFixture {};
 

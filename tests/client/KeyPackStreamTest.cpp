@@ -19,6 +19,7 @@
 
 using namespace Quelt;
 using Quelt::test::bytesOf;
+using Quelt::test::thrownMessage;
 using test::expectThrowsMessage;
 using test::filledConjKey;
 using test::filledMultKey;
@@ -26,8 +27,6 @@ using test::filledRotKey;
 using test::implOf;
 using test::storedForm;
 using testing::StartsWith;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -206,9 +205,9 @@ TEST(KeyPackStream, ADamagedStreamChangesNothing) {
         {"an identifier introduced twice", header + newId(1) + mult + tail, verifier},
         {"an unknown identifier", header + id(7) + tail,
          [](const std::function<void()> &load) {
-             EXPECT_THAT(load, ThrowsMessage<cereal::Exception>(
-                                   StrEq("Error while trying to deserialize a smart pointer. Could "
-                                         "not find id 7")));
+             expectThrowsMessage<cereal::Exception>(
+                 load, "Error while trying to deserialize a smart pointer. Could "
+                       "not find id 7");
          }},
         {"an encapsulation key in a pack without a sparse context",
          "\x01" + id(0) + id(0) + id(0) + bytesOf(std::uint64_t{0}) + newId(1) + mult + mult,
@@ -220,11 +219,11 @@ TEST(KeyPackStream, ADamagedStreamChangesNothing) {
     for (const std::size_t cut :
          {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{5}, std::size_t{200},
           good.size() / 3, good.size() / 2, good.size() - 13, good.size() - 1})
-        cases.push_back(
-            {"cut at " + std::to_string(cut), good.substr(0, cut),
-             [](const std::function<void()> &load) {
-                 EXPECT_THAT(load, ThrowsMessage<cereal::Exception>(StartsWith("Failed to read ")));
-             }});
+        cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut),
+                         [](const std::function<void()> &load) {
+                             EXPECT_THAT(thrownMessage<cereal::Exception>(load),
+                                         StartsWith("Failed to read "));
+                         }});
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

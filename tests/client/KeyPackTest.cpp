@@ -23,6 +23,7 @@
 #include <vector>
 
 using namespace Quelt;
+using Quelt::test::thrownMessage;
 using test::expectThrowsMessage;
 using test::filledConjKey;
 using test::filledMultKey;
@@ -33,7 +34,6 @@ using test::keyWords;
 using test::masksOf;
 using test::storedForm;
 using testing::StartsWith;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -198,8 +198,8 @@ TEST(KeyPack, LazyLoadsFromTheKeyDirectory) {
 
         const KeyPack fresh(ctx(), dir.dir());
         dir.writeKeyFile(kind.file, kind.stored.substr(0, kind.stored.size() - 9));
-        EXPECT_THAT([&] { kind.get(fresh); },
-                    ThrowsMessage<cereal::Exception>(StartsWith("Failed to read ")));
+        EXPECT_THAT(thrownMessage<cereal::Exception>([&] { kind.get(fresh); }),
+                    StartsWith("Failed to read "));
         EXPECT_FALSE(kind.loaded(fresh));
         dir.writeKeyFile(kind.file, kind.stored);
         EXPECT_EQ(kind.get(fresh), kind.stored);

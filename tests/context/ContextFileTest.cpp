@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
@@ -25,15 +26,7 @@ using Bytes = std::vector<unsigned char>;
 
 class ContextFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("quelt_context_file_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    std::string path(const std::string &name) const { return temp_.file(name); }
 
     static Bytes readBytes(const std::string &file) {
         std::ifstream in(file, std::ios::binary);
@@ -45,7 +38,11 @@ protected:
                   static_cast<std::streamsize>(bytes.size()));
     }
 
-    std::filesystem::path dir_;
+    // A directory of this test's own, removed with its files afterwards.
+    const Quelt::test::TempDirectory temp_{
+        std::string("context_file_") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const std::filesystem::path &dir_ = temp_.path();
 };
 
 void appendLittle(Bytes &bytes, u64 value, int width) {

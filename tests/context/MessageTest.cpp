@@ -2,6 +2,7 @@
 
 #include "Quelt/Exception.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gmock/gmock.h>
@@ -20,8 +21,8 @@
 #include <unistd.h>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using Complex = std::complex<double>;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -84,10 +85,9 @@ TEST(Message, ConstructorsAndSizes) {
 
 TEST(Message, RefusesBadSizes) {
     for (std::size_t n : {3u, 6u, 12u})
-        EXPECT_THAT([&] { Message m{std::vector<Complex>(n)}; },
-                    ThrowsMessage<RuntimeException>(kNotPowerOfTwo));
-    EXPECT_THAT([] { Message m(std::uint64_t{64}); },
-                ThrowsMessage<RuntimeException>("[Message] The log slot count must be below 64"));
+        expectThrowsMessage([&] { Message m{std::vector<Complex>(n)}; }, kNotPowerOfTwo);
+    expectThrowsMessage([] { Message m(std::uint64_t{64}); },
+                        "[Message] The log slot count must be below 64");
     // 2^60 slots of 16 bytes do not fit in 64 bits of bytes.
     EXPECT_THROW(Message m(std::uint64_t{60}), RuntimeException);
 }
@@ -190,32 +190,29 @@ TEST(Message, FailedLoadsLeaveTheMessageUnchanged) {
         file.write(c.bytes);
         Message m(before);
         const Complex *data = m.begin();
-        EXPECT_THAT([&] { m.load(file.path()); }, ThrowsMessage<cereal::Exception>(c.message));
+        expectThrowsMessage<cereal::Exception>([&] { m.load(file.path()); }, c.message);
         EXPECT_EQ(slotsOf(m), before);
         EXPECT_EQ(m.begin(), data);
     }
 
     Message m(before);
     std::istringstream in(overflowCount);
-    EXPECT_THAT([&] { m.load(in); },
-                ThrowsMessage<RuntimeException>(
-                    "[DeviceSpecificArray] Stored element count is too large."));
+    expectThrowsMessage([&] { m.load(in); },
+                        "[DeviceSpecificArray] Stored element count is too large.");
     EXPECT_EQ(slotsOf(m), before);
 }
 
 TEST(Message, ReportsUnopenableFilesAndShortWrites) {
     const std::string missing = "/nonexistent-quelt-dir/message.bin";
     Message m(kFour);
-    EXPECT_THAT([&] { m.load(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { m.save(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { m.load(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { m.save(missing); }, "Cannot open file " + missing);
     EXPECT_EQ(slotsOf(m), kFour);
 
     LimitedBuffer buffer(5);
     std::ostream out(&buffer);
-    EXPECT_THAT([&] { m.save(out); }, ThrowsMessage<cereal::Exception>(
-                                          "Failed to write 8 bytes to output stream! Wrote 4"));
+    expectThrowsMessage<cereal::Exception>([&] { m.save(out); },
+                                           "Failed to write 8 bytes to output stream! Wrote 4");
 }
 
 TEST(Message, CopiesAreDeep) {
@@ -277,8 +274,7 @@ TEST(Message, DevicePlacement) {
     empty.allocate(Device{Device::kCuda, 0});
     EXPECT_EQ(empty.getDevice(), (Device{Device::kCuda, 0}));
     std::ostringstream out;
-    EXPECT_THAT([&] { empty.save(out); },
-                ThrowsMessage<RuntimeException>("Not supported. Build with QUELT_CUDA flag."));
+    expectThrowsMessage([&] { empty.save(out); }, "Not supported. Build with QUELT_CUDA flag.");
     // Loading always gives a host message.
     std::istringstream in(saveToString(m));
     empty.load(in);

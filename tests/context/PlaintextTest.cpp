@@ -6,6 +6,7 @@
 #include "context/Polynomial.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gmock/gmock.h>
@@ -19,9 +20,9 @@
 using namespace Quelt;
 using Quelt::test::bytesOf;
 using Quelt::test::degree64FourPrimes;
+using Quelt::test::expectThrowsMessage;
 using Quelt::test::fillResidues;
 using Quelt::test::wordsOf;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -85,10 +86,10 @@ TEST(Plaintext, NewPlaintextsSitAtTheTopLevel) {
 
     Plaintext wide(ctx);
     wide.setLogSlots(64);
-    EXPECT_THAT([&] { (void)wide.getNumberOfSlots(); },
-                ThrowsMessage<RuntimeException>("[Plaintext] The log slot count must be below 64"));
-    EXPECT_THAT([] { Plaintext p(std::shared_ptr<ContextContent>{}); },
-                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+    expectThrowsMessage([&] { (void)wide.getNumberOfSlots(); },
+                        "[Plaintext] The log slot count must be below 64");
+    expectThrowsMessage([] { Plaintext p(std::shared_ptr<ContextContent>{}); },
+                        "[Context] The context is null");
 }
 
 TEST(Plaintext, RescaleCounterRules) {
@@ -106,9 +107,8 @@ TEST(Plaintext, RescaleCounterRules) {
         pt.levelDrop(c.level);
         pt.setRescaleCounter(0);
         if (c.error) {
-            EXPECT_THAT([&] { pt.setRescaleCounter(c.value); },
-                        ThrowsMessage<RuntimeException>(c.error))
-                << c.level << " " << c.value;
+            SCOPED_TRACE(testing::Message() << c.level << " " << c.value);
+            expectThrowsMessage([&] { pt.setRescaleCounter(c.value); }, c.error);
             EXPECT_EQ(pt.getRescaleCounter(), 0);
         } else {
             pt.setRescaleCounter(c.value);
@@ -125,9 +125,8 @@ TEST(Plaintext, LevelDropAndSetLevel) {
     pt.levelDrop(3); // the current level: nothing happens
     EXPECT_EQ(wordsOf(pt.getMx()), before);
     pt.levelDrop(1);
-    EXPECT_THAT([&] { pt.levelDrop(2); },
-                ThrowsMessage<RuntimeException>(
-                    "[level drop] target level is greater than level of Plaintext."));
+    expectThrowsMessage([&] { pt.levelDrop(2); },
+                        "[level drop] target level is greater than level of Plaintext.");
     EXPECT_EQ(pt.getLevel(), 1u);
     pt.levelDrop(0);
     EXPECT_EQ(pt.getLevel(), 0u);
@@ -271,10 +270,8 @@ TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
     EXPECT_TRUE(seededBack.getMx().hasGerm());
 
     const std::string missing = file.path() + ".missing/x.bin";
-    EXPECT_THAT([&] { pt.save(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { fromFile.load(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { pt.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
 TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
@@ -296,20 +293,16 @@ TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
     // Header: another context, another object code.
     Plaintext foreign(Quelt::test::degree64FivePrimes());
     std::istringstream foreignIn(good);
-    EXPECT_THAT([&] { foreign.load(foreignIn); }, ThrowsMessage<RuntimeException>(kVerifier));
-    EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); },
-                ThrowsMessage<RuntimeException>(kVerifier));
+    expectThrowsMessage([&] { foreign.load(foreignIn); }, kVerifier);
+    expectThrowsMessage([&] { attempt(patched(9, bytesOf(std::uint32_t{3}))); }, kVerifier);
     // Counter above the level (2) or negative.
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{3}))); },
-                ThrowsMessage<RuntimeException>(kAboveLevel));
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); },
-                ThrowsMessage<RuntimeException>(kNegative));
+    expectThrowsMessage([&] { attempt(patched(21, bytesOf(std::int32_t{3}))); }, kAboveLevel);
+    expectThrowsMessage([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); }, kNegative);
     // A polynomial that does not fit the context: another degree.
     EXPECT_THROW(attempt(patched(25, bytesOf(std::uint64_t{128}))), RuntimeException);
     // Cut short: inside the log slot count, and inside the residues.
-    EXPECT_THAT(
-        [&] { attempt(good.substr(0, 17)); },
-        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 4"));
+    expectThrowsMessage<cereal::Exception>([&] { attempt(good.substr(0, 17)); },
+                                           "Failed to read 8 bytes from input stream! Read 4");
     EXPECT_THROW(attempt(good.substr(0, good.size() - 1)), cereal::Exception);
     EXPECT_EQ(snapshot(target), before);
 }

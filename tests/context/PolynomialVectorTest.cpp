@@ -48,9 +48,9 @@ TEST(PolynomialVectorTest, EmptyVectorThrowsOutOfRangeButKnowsItsDegree) {
     EXPECT_THROW(v.isModUp(), std::out_of_range);
     EXPECT_THROW(v.isNTT(), std::out_of_range);
     EXPECT_THROW(v.getDevice(), std::out_of_range);
-    EXPECT_THAT([&] { v.getPoly(0); },
-                testing::ThrowsMessage<std::out_of_range>(testing::StrEq(
-                    "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)")));
+    expectThrowsMessage<std::out_of_range>(
+        [&] { v.getPoly(0); },
+        "vector::_M_range_check: __n (which is 0) >= this->size() (which is 0)");
     // The degree and the growth come from the context.
     EXPECT_EQ(v.getDegree(), kN);
     v.setSize(2);

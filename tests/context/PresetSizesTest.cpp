@@ -14,6 +14,7 @@
 #include "Quelt/Message.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "context/Parameter.hpp"
+#include "foundation/WordArith.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +24,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 // A record's bytes beyond its polynomials: headers, counts, flags and the
 // prime lists of its polynomials.

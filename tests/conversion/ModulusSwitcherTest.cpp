@@ -9,6 +9,7 @@
 #include "context/CiphertextImpl.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/BigInteger.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -23,8 +24,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 // N = 1024, four primes (a 50-bit base prime, 40-bit quantize primes), and a
 // chain of five with the same base size and 42-bit quantize primes: the two

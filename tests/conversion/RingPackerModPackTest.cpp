@@ -13,6 +13,7 @@
 #include "Quelt/LWE/Encryptor.hpp"
 #include "context/ContextContent.hpp"
 #include "conversion/ConversionTestSupport.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -26,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using RingCt = CiphertextBase<EncryptionType::RLWE>;
 using ModuleCt = CiphertextBase<EncryptionType::MLWE>;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;

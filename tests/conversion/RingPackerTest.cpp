@@ -18,6 +18,7 @@
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
 #include "conversion/ConversionTestSupport.hpp"
+#include "foundation/WordArith.hpp"
 #include "lwe/LWEContext.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -35,7 +36,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using RingCt = CiphertextBase<EncryptionType::RLWE>;
 using ModuleCt = CiphertextBase<EncryptionType::MLWE>;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;

@@ -6,6 +6,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/LWE/Context.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -17,7 +18,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 using MSRLWEKey = SecretKeyBase<EncryptionType::MSRLWE>;
 

@@ -12,6 +12,7 @@
 #include "context/ContextContent.hpp"
 #include "context/LevelledElement.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -26,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using RS = RingSwitcher;
 using Polys = std::vector<const Polynomial *>;
 

@@ -9,6 +9,7 @@
 #include "Quelt/EnDecoder.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/EvaluatorTestSupport.hpp"
@@ -25,7 +26,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using C = std::complex<double>;
 
 template <EncryptionType ET>

@@ -11,6 +11,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -23,7 +24,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 
 // The FX primes (degree 64) serve the ring of degree 128 too. With the

@@ -11,6 +11,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -28,7 +29,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Impl = HomEvaluatorImpl;
 
 // Products at the FX scales (2^40 and more) keep the slots within 2^-20 of

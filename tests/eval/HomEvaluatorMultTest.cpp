@@ -9,6 +9,7 @@
 #include "arith/PrimeModuli.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -26,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 using C = std::complex<double>;
 

@@ -12,6 +12,7 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/MultiSecretTestSupport.hpp"
 
@@ -32,7 +33,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Impl = HomEvaluatorImpl;
 

@@ -7,6 +7,8 @@
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -25,7 +27,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Impl = HomEvaluatorImpl;
 
@@ -331,11 +332,8 @@ TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
 }
 
 TEST_P(HomEvaluatorMultiSecret, AKeyNamedByTheTableButGoneIsReported) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("quelt-ms-rotate-" + std::to_string(secrets()) + "-" +
-                      std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempDirectory temp("ms_rotate_" + std::to_string(secrets()));
+    const std::filesystem::path &dir = temp.path();
     KeyPack source(ctx());
     const KeyGenerator generator(ctx(), keys().scheme.key, source);
     for (u64 idx : {u64{1}, u64{5}})
@@ -349,7 +347,6 @@ TEST_P(HomEvaluatorMultiSecret, AKeyNamedByTheTableButGoneIsReported) {
     expectThrowsMessage([&] { eval.leftRotateMSRLWE(encrypt(messages()), 5, out); },
                         "[Rotation Key] Rotation key 5 is removed.\n Rerun the "
                         "Keypack.computeRotationKeyDecomposition");
-    std::filesystem::remove_all(dir);
 }
 
 TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsRefuseBadOperandsInOrder) {

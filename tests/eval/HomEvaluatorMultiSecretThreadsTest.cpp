@@ -10,6 +10,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -24,7 +25,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Words = std::vector<std::vector<u64>>;
 

@@ -17,6 +17,8 @@
 #include "Quelt/SecretKey.hpp"
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -39,7 +41,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Impl = HomEvaluatorImpl;
 using RingCt = CiphertextBase<EncryptionType::RLWE>;
 using Complex = std::complex<double>;
@@ -427,13 +428,10 @@ TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextOrFormAreRefused) {
 // the route unreadable, the rotation refuses and the output stays as it was,
 // whichever step of the route that key serves.
 TEST_F(HomEvaluatorOperandChecks, ARouteWithAnUnreadableKeyLeavesTheOutput) {
-    const auto dir =
-        std::filesystem::temp_directory_path() /
-        ("quelt-route-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     for (const u64 spoiled : {u64{1}, u64{2}}) {
         SCOPED_TRACE(spoiled);
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        const TempDirectory temp("route");
+        const std::filesystem::path &dir = temp.path();
         packWith({1, 2}).save(dir.string());
         KeyPack pack(context(), dir.string());
         pack.computeRotationKeyDecomposition(false);
@@ -446,7 +444,6 @@ TEST_F(HomEvaluatorOperandChecks, ARouteWithAnUnreadableKeyLeavesTheOutput) {
         EXPECT_ANY_THROW(routed.leftRotate(ct, 3, out));
         EXPECT_EQ(ciphertextWords(out), before);
     }
-    std::filesystem::remove_all(dir);
 }
 
 // rotSum brings terms above the lowest level down as add does: FX levels 12

@@ -6,6 +6,8 @@
 #include "context/ContextContent.hpp"
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "foundation/WordArith.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/SchemeFixture.hpp"
@@ -22,8 +24,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 // Keys switch with an error far below the FX scale (2^40 and more): after a
 // rotation or a conjugation the slots stay within 2^-20 of the plain result.
@@ -179,11 +179,8 @@ TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
 }
 
 TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
-    const auto dir =
-        std::filesystem::temp_directory_path() /
-        ("quelt-rotate-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempDirectory temp("rotate");
+    const std::filesystem::path &dir = temp.path();
     packWith({1, 5}).save(dir.string());
     KeyPack pack(context(), dir.string());
     pack.computeRotationKeyDecomposition(false); // from the files: 5 is one step
@@ -193,7 +190,6 @@ TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
     expectThrowsMessage([&] { eval.leftRotate(encrypt(randomMessage()), 5, out); },
                         "[Rotation Key] Rotation key 5 is removed.\n Rerun the "
                         "Keypack.computeRotationKeyDecomposition");
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HomEvaluatorRotate, ConjugationAndKillImag) {

@@ -1,5 +1,7 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "context/Polynomial.hpp"
+#include "foundation/WordArith.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
 #include "support/SchemeFixture.hpp"
 #include "support/ThreadTestSupport.hpp"
@@ -14,8 +16,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
-
 std::vector<std::vector<u64>> wordsOf(const CiphertextBase<EncryptionType::RLWE> &ct) {
     std::vector<std::vector<u64>> words;
     for (u64 i = 0; i < ct.getNumPoly(); ++i)
@@ -29,9 +29,8 @@ class HomEvaluatorRotateThreads : public SchemeFixture {};
 // key directory, the first thread to need a key reading it; every thread
 // gets the single-thread words.
 TEST_F(HomEvaluatorRotateThreads, LazyKeysGiveTheSingleThreadWords) {
-    const auto dir = std::filesystem::temp_directory_path() / "quelt-rotate-threads";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const TempDirectory temp("rotate_threads");
+    const std::filesystem::path &dir = temp.path();
     {
         KeyPack pack(context());
         const KeyGenerator generator(context(), secretKey(), pack);
@@ -60,7 +59,6 @@ TEST_F(HomEvaluatorRotateThreads, LazyKeysGiveTheSingleThreadWords) {
     runTogether(4, [&](int t) { results[static_cast<u64>(t)] = work(shared); });
     for (const auto &r : results)
         EXPECT_TRUE(r == reference);
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "context/ContextContent.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "eval/Precondition.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -30,7 +31,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using C = std::complex<double>;
 using u128 = unsigned __int128;
 

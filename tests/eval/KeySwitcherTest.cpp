@@ -12,6 +12,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "arith/PrimeModuliInnerProduct.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "support/EncryptionTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -34,8 +35,6 @@ using namespace Quelt;
 using namespace Quelt::test;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 // Degree 2^10, four base and quantize primes (50 and 40 bits), gadget rank 1
 // (one digit of four primes, four temporary primes), 2 (two digits of two

@@ -9,6 +9,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "context/Polynomial.hpp"
 #include "context/PolynomialVector.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/ThreadTestSupport.hpp"
@@ -23,7 +24,6 @@ using namespace Quelt;
 
 namespace {
 
-using u64 = std::uint64_t;
 using Words = std::vector<std::vector<u64>>;
 
 constexpr int kThreads = 4;

@@ -12,6 +12,8 @@
 #include "context/PolynomialVector.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 #include "eval/PlainChecks.hpp"
+#include "eval/PlainEvaluator.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -30,7 +32,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using C = std::complex<double>;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -116,7 +117,7 @@ TEST(PlainMessageTest, EveryOperationIsTheStdComplexLoop) {
 }
 
 TEST(PlainMessageTest, OutputTakesTheOperandsSizeAndDevice) {
-    const HomEvaluatorImpl evaluator(degree64ThreePrimes());
+    const PlainEvaluator evaluator(degree64ThreePrimes());
     const Message a(std::vector<C>{{1.0, 2.0}});
     Message empty;
     evaluator.add(a, a, empty);
@@ -135,7 +136,7 @@ TEST(PlainMessageTest, OutputTakesTheOperandsSizeAndDevice) {
 }
 
 TEST(PlainMessageTest, RefusalsInOrder) {
-    const HomEvaluatorImpl evaluator(degree64ThreePrimes());
+    const PlainEvaluator evaluator(degree64ThreePrimes());
     const Message three(3), four(4);
     Message on_other(3);
     on_other.to(Device(Device::kHost, 1));

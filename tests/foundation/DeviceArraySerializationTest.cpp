@@ -1,4 +1,5 @@
 #include "foundation/DeviceArraySerialization.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,8 +14,7 @@
 #include <vector>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -161,12 +161,10 @@ TEST(DeviceArraySerialization, BigEndianStreamsAreConvertedPerElement) {
 
 TEST(DeviceArraySerialization, NonHostArraysCannotBeSaved) {
     DeviceSpecificArray<std::uint64_t> cuda(0, Device{1, 0});
-    EXPECT_THAT([&] { saveToString(cuda); },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    expectThrowsMessage([&] { saveToString(cuda); }, kNotSupportedBuildCuda);
     DeviceSpecificArray<int> pinned(0, Device{3, 0});
-    EXPECT_THAT([&] { saveToString(pinned); },
-                ThrowsMessage<RuntimeException>(StrEq(
-                    "Cannot support the function 'save' in the current build configuration")));
+    expectThrowsMessage([&] { saveToString(pinned); },
+                        "Cannot support the function 'save' in the current build configuration");
 }
 
 TEST(DeviceArraySerialization, BadStreamsLeaveTheArrayUnchanged) {
@@ -201,8 +199,8 @@ TEST(DeviceArraySerialization, BadStreamsLeaveTheArrayUnchanged) {
         target.to(target.getDevice(), CudaStreamView{5});
         const auto *block = target.getData();
         const std::string message = c.message;
-        EXPECT_THAT([&] { loadFromString(toString(bytes), target); },
-                    ThrowsMessage<std::exception>(StrEq(message)));
+        expectThrowsMessage<std::exception>([&] { loadFromString(toString(bytes), target); },
+                                            message);
         EXPECT_EQ(target.getData(), block);
         EXPECT_EQ(target.size(), 3u);
         EXPECT_EQ(target.getStream(), CudaStreamView{5});
@@ -228,8 +226,8 @@ TEST(DeviceArraySerialization, LargeArraysAreReadPiecewise) {
     const std::string cut = bytes.substr(0, bytes.size() - 20);
     DeviceSpecificArray<std::uint64_t> target(1);
     target[0] = 77;
-    EXPECT_THAT([&] { loadFromString(cut, target); },
-                ThrowsMessage<cereal::Exception>(StrEq(shortRead(count * 8, count * 8 - 20))));
+    expectThrowsMessage<cereal::Exception>([&] { loadFromString(cut, target); },
+                                           shortRead(count * 8, count * 8 - 20));
     EXPECT_EQ(target.size(), 1u);
     EXPECT_EQ(target[0], 77u);
 }

@@ -1,4 +1,5 @@
 #include "Quelt/DeviceSpecificArray.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +10,7 @@
 #include <utility>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -103,12 +103,11 @@ TYPED_TEST(DeviceSpecificArrayTyped, SizesCapacityAndExactGrowth) {
 
 TEST(DeviceSpecificArray, OversizedRequestsAreRefused) {
     const std::uint64_t huge = std::numeric_limits<std::uint64_t>::max() / 8 + 1;
-    EXPECT_THAT([huge] { DeviceSpecificArray<std::uint64_t> a(huge); },
-                ThrowsMessage<RuntimeException>(StrEq(kTooLarge)));
+    expectThrowsMessage([huge] { DeviceSpecificArray<std::uint64_t> a(huge); }, kTooLarge);
     DeviceSpecificArray<std::uint64_t> array(2);
     fill(array);
     const auto *block = array.getData();
-    EXPECT_THAT([&] { array.resize(huge); }, ThrowsMessage<RuntimeException>(StrEq(kTooLarge)));
+    expectThrowsMessage([&] { array.resize(huge); }, kTooLarge);
     EXPECT_EQ(array.getData(), block);
     EXPECT_EQ(array.size(), 2u);
     EXPECT_TRUE(holds(array, 2));
@@ -208,16 +207,10 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
     DeviceSpecificArray<std::uint64_t> cuda_empty(0, kCuda);
     EXPECT_EQ(cuda_empty.getDevice(), kCuda);
     EXPECT_EQ(cuda_empty.getData(), nullptr);
-    EXPECT_THAT([] { DeviceSpecificArray<std::uint64_t> a(1, kCuda); },
-                ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
-    EXPECT_THAT([] { DeviceSpecificArray<std::uint64_t> a(1, kPinned); },
-                ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
-    EXPECT_THAT(
-        [] {
-            DeviceSpecificArray<std::uint64_t> a(0, Device{2, 0});
-        },
-        ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
-    EXPECT_THAT([&] { cuda_empty.resize(2); }, ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
+    expectThrowsMessage([] { DeviceSpecificArray<std::uint64_t> a(1, kCuda); }, kDoAllocate);
+    expectThrowsMessage([] { DeviceSpecificArray<std::uint64_t> a(1, kPinned); }, kDoAllocate);
+    expectThrowsMessage([] { DeviceSpecificArray<std::uint64_t> a(0, Device{2, 0}); }, kNoResource);
+    expectThrowsMessage([&] { cuda_empty.resize(2); }, kDoAllocate);
     EXPECT_EQ(cuda_empty.size(), 0u);
 
     struct Case {
@@ -238,7 +231,7 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
         DeviceSpecificArray<std::uint64_t> array(c.size);
         fill(array);
         const auto *block = array.getData();
-        EXPECT_THAT([&] { array.to(c.target); }, ThrowsMessage<RuntimeException>(StrEq(c.message)));
+        expectThrowsMessage([&] { array.to(c.target); }, c.message);
         EXPECT_EQ(array.getData(), block);
         EXPECT_EQ(array.getDevice(), kHostDevice);
         EXPECT_EQ(array.size(), c.size);
@@ -246,12 +239,11 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
     }
 
     // Copying an empty accelerator array needs an accelerator copy.
-    EXPECT_THAT([&] { DeviceSpecificArray<std::uint64_t> copy(cuda_empty); },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    expectThrowsMessage([&] { DeviceSpecificArray<std::uint64_t> copy(cuda_empty); },
+                        kNotSupportedBuildCuda);
     DeviceSpecificArray<std::uint64_t> target(2);
     fill(target);
-    EXPECT_THAT([&] { target = cuda_empty; },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    expectThrowsMessage([&] { target = cuda_empty; }, kNotSupportedBuildCuda);
     EXPECT_EQ(target.getDevice(), kHostDevice);
     EXPECT_TRUE(holds(target, 2));
 }
@@ -282,16 +274,16 @@ TEST(DeviceSpecificArray, CopyDataFromFollowsTheDevicePairRule) {
             EXPECT_TRUE(holds(target, 3));
             EXPECT_EQ(target[3], valueOf<int>(53));
         } else {
-            EXPECT_THAT([&] { target.copyDataFrom(source, getDefaultStream()); },
-                        ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+            expectThrowsMessage([&] { target.copyDataFrom(source, getDefaultStream()); },
+                                kNotSupportedBuildCuda);
         }
     }
 
     DeviceSpecificArray<int> small(2), large(3);
     fill(small, 10);
     fill(large);
-    EXPECT_THAT([&] { small.copyDataFrom(large); },
-                ThrowsMessage<RuntimeException>(StrEq(DeviceSpecificArray<int>::kBlockTooSmall)));
+    expectThrowsMessage([&] { small.copyDataFrom(large); },
+                        DeviceSpecificArray<int>::kBlockTooSmall);
     EXPECT_TRUE(holds(small, 2, 10));
     // Within the capacity, even past the size, the copy is allowed.
     small.resize(1);

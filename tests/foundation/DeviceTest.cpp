@@ -1,6 +1,7 @@
 #include "Quelt/Device.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/MemoryResource.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +11,7 @@
 #include <vector>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 const char *const kNoResource = "Cannot find a proper memory resource for the requested device.";
@@ -57,11 +57,7 @@ TEST(MemoryResource, OneResourcePerDeviceOfItsKind) {
 
 TEST(MemoryResource, UnknownDeviceTypesHaveNoResource) {
     for (int type : {2, 4, -1, 100})
-        EXPECT_THAT(
-            [type] {
-                getPerDeviceMemoryResource(Device{type, 0});
-            },
-            ThrowsMessage<RuntimeException>(StrEq(kNoResource)));
+        expectThrowsMessage([type] { getPerDeviceMemoryResource(Device{type, 0}); }, kNoResource);
 }
 
 TEST(MemoryResource, LargeHostBlocksAreKeptForTheSameSize) {
@@ -116,8 +112,8 @@ TEST(MemoryResource, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
         // A pinned block that is really null would let an array with a size
         // point nowhere, so both kinds refuse every non-zero request.
         for (std::uint64_t bytes : {1, 4096})
-            EXPECT_THAT([&] { resource->doAllocate(bytes, getDefaultStream()); },
-                        ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
+            expectThrowsMessage([&] { resource->doAllocate(bytes, getDefaultStream()); },
+                                kDoAllocate);
         resource->doDeallocate(nullptr, 0, getDefaultStream());
     }
 }
@@ -147,14 +143,13 @@ TEST(CudaTools, CollectsAcceleratorIds) {
 TEST(CudaTools, UnsupportedOperationsAndCopies) {
     EXPECT_EQ(unsupportedFunctionMessage("addCUDA"),
               "Cannot support the function 'addCUDA' in the current build configuration");
-    EXPECT_THAT([] { throwUnsupportedFunction("save"); },
-                ThrowsMessage<RuntimeException>(StrEq(
-                    "Cannot support the function 'save' in the current build configuration")));
+    expectThrowsMessage([] { throwUnsupportedFunction("save"); },
+                        "Cannot support the function 'save' in the current build configuration");
     std::uint64_t a = 1, b = 2;
-    EXPECT_THAT([&] { heteroDeviceCopy(&a, 8, &b, getDefaultStream()); },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
-    EXPECT_THAT([&] { deviceToDeviceCopy(0, &a, 8, 1, &b, getDefaultStream()); },
-                ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+    expectThrowsMessage([&] { heteroDeviceCopy(&a, 8, &b, getDefaultStream()); },
+                        kNotSupportedBuildCuda);
+    expectThrowsMessage([&] { deviceToDeviceCopy(0, &a, 8, 1, &b, getDefaultStream()); },
+                        kNotSupportedBuildCuda);
     EXPECT_EQ(b, 2u);
     EXPECT_STREQ(kNotSupportedBuildCuda, "Not supported. Build with QUELT_CUDA flag.");
 }

@@ -1,6 +1,7 @@
 #include "foundation/GlobalConfiguration.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,9 +10,8 @@
 #include <string>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using json = nlohmann::json;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -39,9 +39,8 @@ TEST(GlobalConfiguration, DefaultDocument) {
     EXPECT_EQ(config.getFeature("use_new_filesystem"), json(true));
     expectTypeError([&] { config.isFeatureEnabled("use_radix"); }, 302,
                     "type must be boolean, but is array");
-    EXPECT_THAT([&] { config.getFeature("no_such_feature"); },
-                ThrowsMessage<RuntimeException>(
-                    StrEq("[GlobalConfiguration] No feature named 'no_such_feature'.")));
+    expectThrowsMessage([&] { config.getFeature("no_such_feature"); },
+                        "[GlobalConfiguration] No feature named 'no_such_feature'.");
     EXPECT_EQ(GlobalConfiguration::getCurrentFeature(), 0);
 
     config.setFeature("use_radix", true);
@@ -89,9 +88,8 @@ TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
         if (c.get_error)
             expectTypeError([&] { config.getFeature("x"); }, 305, prefix + c.get_error);
         else
-            EXPECT_THAT([&] { config.getFeature("x"); },
-                        ThrowsMessage<RuntimeException>(
-                            StrEq("[GlobalConfiguration] No feature named 'x'.")));
+            expectThrowsMessage([&] { config.getFeature("x"); },
+                                "[GlobalConfiguration] No feature named 'x'.");
     }
 
     // Setting a switch creates the feature object where it is missing.
@@ -105,13 +103,10 @@ TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
 TEST(GlobalConfiguration, NullNamesAreRefused) {
     GlobalConfiguration config(json::parse(R"({"features": {}})"));
     const char *null_name = nullptr;
-    const auto null_string = StrEq("basic_string: construction from null is not valid");
-    EXPECT_THAT([&] { config.isFeatureEnabled(null_name); },
-                ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.getFeature(null_name); },
-                ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.setFeature(null_name, true); },
-                ThrowsMessage<std::logic_error>(null_string));
-    EXPECT_THAT([&] { config.setFeature(null_name, json(1)); },
-                ThrowsMessage<std::logic_error>(null_string));
+    const std::string null_string = "basic_string: construction from null is not valid";
+    expectThrowsMessage<std::logic_error>([&] { config.isFeatureEnabled(null_name); }, null_string);
+    expectThrowsMessage<std::logic_error>([&] { config.getFeature(null_name); }, null_string);
+    expectThrowsMessage<std::logic_error>([&] { config.setFeature(null_name, true); }, null_string);
+    expectThrowsMessage<std::logic_error>([&] { config.setFeature(null_name, json(1)); },
+                                          null_string);
 }

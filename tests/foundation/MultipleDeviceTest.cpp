@@ -1,5 +1,6 @@
 #include "Quelt/MultipleDevice.hpp"
 #include "foundation/DeviceSpecificArray2D.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +11,7 @@
 #include <vector>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -53,17 +53,9 @@ TEST(MultipleDevice, DefaultMapsOfWordsHoldAnEmptyHostEntry) {
 
 TEST(MultipleDevice, AtOfAnAbsentDeviceThrowsAndReleasesTheLock) {
     MultipleDevice<Words> tables;
-    EXPECT_THAT(
-        [&] {
-            tables.at(Device{0, 1});
-        },
-        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { tables.at(Device{0, 1}); }, "map::at");
     const auto &constant = tables;
-    EXPECT_THAT(
-        [&] {
-            constant.at(Device{1, 0});
-        },
-        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { constant.at(Device{1, 0}); }, "map::at");
     // The map still answers: a lock left held would deadlock here.
     tables.set(Device{0, 1}, words({1}));
     EXPECT_EQ(tables.size(), 2u);
@@ -83,24 +75,23 @@ TEST(MultipleDevice, CopyToCopiesMovesAndReplaces) {
     EXPECT_EQ(contents(tables.at(Device{0, 1})), (std::vector<std::uint64_t>{10, 2, 3}));
     EXPECT_EQ(tables.size(), 2u);
 
-    EXPECT_THAT(
+    expectThrowsMessage<std::out_of_range>(
         [&] {
             tables.copyTo(Device{0, 5}, kHostDevice);
         },
-        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+        "map::at");
     // No accelerator: the move fails and the map stays as it was.
-    EXPECT_THAT(
+    expectThrowsMessage(
         [&] {
             tables.copyTo(kHostDevice, Device{1, 0});
         },
-        ThrowsMessage<RuntimeException>(
-            StrEq("Cannot support the function 'doAllocate' in the current build configuration")));
+        "Cannot support the function 'doAllocate' in the current build configuration");
     MultipleDevice<Words> empty_tables;
-    EXPECT_THAT(
+    expectThrowsMessage(
         [&] {
             empty_tables.copyTo(kHostDevice, Device{1, 0});
         },
-        ThrowsMessage<RuntimeException>(StrEq(kNotSupportedBuildCuda)));
+        kNotSupportedBuildCuda);
     EXPECT_EQ(tables.size(), 2u);
     EXPECT_FALSE(tables.contains(Device{1, 0}));
     EXPECT_EQ(empty_tables.size(), 1u);
@@ -119,8 +110,7 @@ TEST(MultipleDevice, ComplexTablesSkipTheHostTarget) {
 
 TEST(MultipleDevice, CopyFromAnyDeviceToTakesTheSmallestDevice) {
     MultipleDevice<WordLists> parts;
-    EXPECT_THAT([&] { parts.copyFromAnyDeviceTo(kHostDevice); },
-                ThrowsMessage<RuntimeException>(StrEq(kEmptyMap)));
+    expectThrowsMessage([&] { parts.copyFromAnyDeviceTo(kHostDevice); }, kEmptyMap);
     EXPECT_EQ(parts.size(), 0u);
 
     parts.set(Device{0, 2}, list({2}, Device{0, 2}));
@@ -144,8 +134,7 @@ TEST(MultipleDevice, CopyFromAnyDeviceToTakesTheSmallestDevice) {
 
 TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     MultipleDevice<WordLists> parts;
-    EXPECT_THAT([&] { parts.removeExcept(kHostDevice); },
-                ThrowsMessage<RuntimeException>(StrEq(kEmptyMap)));
+    expectThrowsMessage([&] { parts.removeExcept(kHostDevice); }, kEmptyMap);
 
     parts.set(Device{0, 2}, list({2}, Device{0, 2}));
     parts.set(Device{0, 1}, list({1}, Device{0, 1}));
@@ -185,10 +174,9 @@ TEST(DeviceSpecificArray2D, RowMajorLayout) {
     table.to(Device{0, 1});
     EXPECT_EQ(table.getDevice(), (Device{0, 1}));
     EXPECT_EQ(table.at(1, 0), 10u);
-    EXPECT_THAT(
+    expectThrowsMessage(
         [] {
             DeviceSpecificArray2D<std::uint64_t> t(std::uint64_t{1} << 32, std::uint64_t{1} << 32);
         },
-        ThrowsMessage<RuntimeException>(
-            StrEq("[DeviceSpecificArray] Requested size is too large.")));
+        "[DeviceSpecificArray] Requested size is too large.");
 }

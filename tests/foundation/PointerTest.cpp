@@ -1,4 +1,5 @@
 #include "Quelt/Pointer.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,8 +9,7 @@
 #include <vector>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -101,13 +101,12 @@ TEST_F(PointerTest, EmptyPointersThrowInsteadOfDereferencingNull) {
     Pointer<Impl> empty(std::move(full));
     Pointer<Impl> &moved = full;
     const Pointer<Impl> &constant = moved;
-    EXPECT_THAT([&] { (void)*moved; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { (void)moved->tag; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { (void)*constant; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { (void)constant->tag; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { Pointer<Impl> copy(constant); },
-                ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
-    EXPECT_THAT([&] { empty = constant; }, ThrowsMessage<RuntimeException>(StrEq(kEmpty)));
+    expectThrowsMessage([&] { (void)*moved; }, kEmpty);
+    expectThrowsMessage([&] { (void)moved->tag; }, kEmpty);
+    expectThrowsMessage([&] { (void)*constant; }, kEmpty);
+    expectThrowsMessage([&] { (void)constant->tag; }, kEmpty);
+    expectThrowsMessage([&] { Pointer<Impl> copy(constant); }, kEmpty);
+    expectThrowsMessage([&] { empty = constant; }, kEmpty);
     EXPECT_EQ(empty->values, (std::vector<int>{1}));
 
     // Copy-assigning into an empty pointer gives it a copy of the source.

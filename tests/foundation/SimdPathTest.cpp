@@ -1,14 +1,14 @@
 #include "foundation/SimdPath.hpp"
 
 #include "Quelt/Exception.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/SimdPaths.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 TEST(SimdPath, NamesRoundTrip) {
     for (simd::Path path :
@@ -16,10 +16,9 @@ TEST(SimdPath, NamesRoundTrip) {
         EXPECT_EQ(simd::parsePath(simd::pathName(path)), path);
     EXPECT_STREQ(simd::pathName(simd::Path::Avx512), "avx512");
     for (const char *bad : {"", "AVX512", "sse", "avx512 "})
-        EXPECT_THAT(
-            [bad] { simd::parsePath(bad); },
-            ThrowsMessage<RuntimeException>(StrEq(std::string("[SimdPath] Unknown path '") + bad +
-                                                  "': use scalar, avx2, avx512 or ifma.")));
+        expectThrowsMessage([bad] { simd::parsePath(bad); },
+                            std::string("[SimdPath] Unknown path '") + bad +
+                                "': use scalar, avx2, avx512 or ifma.");
 }
 
 // Each path needs what the paths before it need; the scalar path always runs.
@@ -36,10 +35,9 @@ TEST(SimdPath, RefusesPathsTheProcessorLacksAndKeepsTheActiveOne) {
          {simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma, static_cast<simd::Path>(7)}) {
         if (simd::isSupported(path))
             continue;
-        EXPECT_THAT([path] { simd::setActivePath(path); },
-                    ThrowsMessage<RuntimeException>(
-                        StrEq(std::string("[SimdPath] The processor does not support the path '") +
-                              simd::pathName(path) + "'.")));
+        expectThrowsMessage([path] { simd::setActivePath(path); },
+                            std::string("[SimdPath] The processor does not support the path '") +
+                                simd::pathName(path) + "'.");
         EXPECT_EQ(simd::activePath(), before);
     }
     {

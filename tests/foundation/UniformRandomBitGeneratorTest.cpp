@@ -1,6 +1,7 @@
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "Quelt/Random.hpp"
 #include "foundation/Blake3Utils.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,8 +16,7 @@
 #include <vector>
 
 using namespace Quelt;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -180,8 +180,8 @@ TEST(UniformRandomBitGenerator, ShortStateLeavesTheGeneratorAsItWas) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.length);
-        EXPECT_THAT([&] { generator->setState(full.substr(0, c.length)); },
-                    ThrowsMessage<cereal::Exception>(StrEq(c.message)));
+        expectThrowsMessage<cereal::Exception>(
+            [&] { generator->setState(full.substr(0, c.length)); }, c.message);
         EXPECT_EQ(generator->getState(), before);
     }
     auto reference = seeded({7, 7, 7, 7});

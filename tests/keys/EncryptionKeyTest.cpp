@@ -11,6 +11,7 @@
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -28,9 +29,10 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
 using Quelt::test::bytesOf;
 using Quelt::test::wordsOf;
-using testing::ThrowsMessage;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 
 constexpr const char *kVerifier =
@@ -131,10 +133,8 @@ TEST(EncryptionKey, ReloadReproducesTheKey) {
     EXPECT_EQ(saved(viaFreeLoad), bytes);
 
     const std::string missing = file.path() + ".missing/EncKey.bin";
-    EXPECT_THAT([&] { g.key.save(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { fromFile.load(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { g.key.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
 TEST(EncryptionKey, RefusedRecordsLeaveTheKeyUnchanged) {
@@ -171,7 +171,7 @@ TEST(EncryptionKey, RefusedRecordsLeaveTheKeyUnchanged) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.bytes);
-        EXPECT_THAT([&] { target.load(in); }, ThrowsMessage<RuntimeException>(c.message));
+        expectThrowsMessage([&] { target.load(in); }, c.message);
         EXPECT_EQ(saved(target), before);
     }
 
@@ -183,9 +183,8 @@ TEST(EncryptionKey, RefusedRecordsLeaveTheKeyUnchanged) {
         EXPECT_EQ(saved(target), before);
     }
     std::istringstream cutInBx(good.substr(0, 100));
-    EXPECT_THAT(
-        [&] { target.load(cutInBx); },
-        ThrowsMessage<cereal::Exception>("Failed to read 1024 bytes from input stream! Read 12"));
+    expectThrowsMessage<cereal::Exception>([&] { target.load(cutInBx); },
+                                           "Failed to read 1024 bytes from input stream! Read 12");
     EXPECT_EQ(saved(target), before);
 }
 
@@ -207,8 +206,7 @@ TEST(EncryptionKey, LoadAgainstAContextTheCallerPasses) {
     {
         std::istringstream in(patched(good, 46, std::string(1, '\0')));
         cereal::PortableBinaryInputArchive archive(in);
-        EXPECT_THAT([&] { key.load(archive, ctx); },
-                    ThrowsMessage<RuntimeException>(EncryptionKeyImpl::kLoadShape));
+        expectThrowsMessage([&] { key.load(archive, ctx); }, EncryptionKeyImpl::kLoadShape);
     }
     EXPECT_EQ(saved(key), foreignHash);
 }
@@ -220,8 +218,7 @@ TEST(EncryptionKey, EmptyKeyDevicesAndCopies) {
     EXPECT_TRUE(empty.getAx().isNTT() && empty.getBx().isNTT());
     EXPECT_FALSE(empty.getAx().isModUp() || empty.getAx().hasGerm());
     EXPECT_EQ(empty.getBx().getData().size(), 3 * kN);
-    EXPECT_THAT([] { EncryptionKey k(nullptr); },
-                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+    expectThrowsMessage([] { EncryptionKey k(nullptr); }, "[Context] The context is null");
 
     Generated g;
     const std::string bytes = saved(g.key);
@@ -243,14 +240,12 @@ TEST(EncryptionKey, EmptyKeyDevicesAndCopies) {
     const Quelt::test::TempFile file("EncKey.bin");
     g.key.save(file.path());
     g.key.getBx().setData(DeviceSpecificArray<std::uint64_t>(0, Device{Device::kPinned, 0}));
-    EXPECT_THAT(
-        [&] { g.key.getDevice(); },
-        ThrowsMessage<RuntimeException>("Polynomials in a ciphertext are in different devices"));
+    expectThrowsMessage([&] { g.key.getDevice(); },
+                        "Polynomials in a ciphertext are in different devices");
     // Its record cannot be written past the header; the file saved before
     // stays as it was.
-    EXPECT_THAT([&] { g.key.save(file.path()); },
-                ThrowsMessage<RuntimeException>(
-                    "Cannot support the function 'save' in the current build configuration"));
+    expectThrowsMessage([&] { g.key.save(file.path()); },
+                        "Cannot support the function 'save' in the current build configuration");
     EXPECT_EQ(file.read(), bytes);
 }
 

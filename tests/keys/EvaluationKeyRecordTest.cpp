@@ -6,6 +6,7 @@
 #include "context/Polynomial.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -21,13 +22,12 @@
 
 using namespace Quelt;
 using Quelt::test::bytesOf;
+using Quelt::test::expectThrowsMessage;
 using test::bodiesOf;
 using test::fillKey;
 using test::keyWords;
 using test::masksOf;
 using test::savedKey;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -172,8 +172,7 @@ TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
     auto foreign = makeEmptyConjKey(other);
     fillKey(*foreign, 8);
     const std::string before = savedKey(*target);
-    EXPECT_THAT([&] { loadKey(*target, savedKey(*foreign)); },
-                ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
+    expectThrowsMessage([&] { loadKey(*target, savedKey(*foreign)); }, kVerifierMessage);
     EXPECT_EQ(savedKey(*target), before);
     EvaluationKey blank;
     loadKey(blank, savedKey(*foreign));
@@ -185,10 +184,8 @@ TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
     // Object code 0 (an encryption key) is not an evaluation key.
     std::string code0 = savedKey(*mult);
     code0[1] = 0;
-    EXPECT_THAT([&] { loadKey(*target, code0); },
-                ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
-    EXPECT_THAT([&] { loadKey(blank, code0); },
-                ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
+    expectThrowsMessage([&] { loadKey(*target, code0); }, kVerifierMessage);
+    expectThrowsMessage([&] { loadKey(blank, code0); }, kVerifierMessage);
 }
 
 TEST(EvaluationKeyRecord, CutKeysReloadCut) {
@@ -225,16 +222,8 @@ TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
     fillKey(*source, 2);
     for (EvaluationKey *target : {key.get(), &blank}) {
         loadKey(*target, savedKey(*source));
-        EXPECT_THAT(
-            [&] {
-                target->getAxIter(Device{0, 1});
-            },
-            ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-        EXPECT_THAT(
-            [&] {
-                target->getBxIter(Device{0, 2});
-            },
-            ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+        expectThrowsMessage<std::out_of_range>([&] { target->getAxIter(Device{0, 1}); }, "map::at");
+        expectThrowsMessage<std::out_of_range>([&] { target->getBxIter(Device{0, 2}); }, "map::at");
         EXPECT_EQ(keyWords(*target), keyWords(*source));
     }
 }
@@ -303,8 +292,7 @@ TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
         if (c.context)
             fillKey(*target, 70);
         const std::string before = savedKey(*target);
-        EXPECT_THAT([&] { loadKey(*target, c.bytes); },
-                    ThrowsMessage<RuntimeException>(StrEq(c.message)));
+        expectThrowsMessage([&] { loadKey(*target, c.bytes); }, c.message);
         EXPECT_EQ(savedKey(*target), before);
         EXPECT_EQ(target->getType(), c.context ? 'r' : 0);
     }
@@ -354,10 +342,8 @@ TEST(EvaluationKeyRecord, PathForms) {
     EXPECT_EQ(keyWords(*loaded), keyWords(*key));
 
     const std::string missing = file.path() + ".missing/key.bin";
-    EXPECT_THAT([&] { Serialize::save(missing, *key); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
-    EXPECT_THAT([&] { Serialize::load(missing, *loaded); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { Serialize::save(missing, *key); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { Serialize::load(missing, *loaded); }, "Cannot open file " + missing);
 }
 
 // The one validation of a key against a context, for the operations that take

@@ -4,6 +4,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -16,12 +17,11 @@
 #include <vector>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using test::bodiesOf;
 using test::fillKey;
 using test::keyWords;
 using test::masksOf;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -112,16 +112,13 @@ TEST(EvaluationKey, DefaultKeyHasEmptyHostListsAndNoContext) {
 
 TEST(EvaluationKey, MultiSecretKeysCannotBeCut) {
     const auto ctx = Quelt::test::multiSecretContext(); // gadget rank 2, four secrets
-    EXPECT_THAT([&] { makeEmptyRotKey(ctx, 1, 1); },
-                ThrowsMessage<RuntimeException>(StrEq(EvaluationKey::kMultiSecretCut)));
-    EXPECT_THAT([&] { EvaluationKey(ctx, 'r', 1, 1); },
-                ThrowsMessage<RuntimeException>(StrEq(EvaluationKey::kMultiSecretCut)));
+    expectThrowsMessage([&] { makeEmptyRotKey(ctx, 1, 1); }, EvaluationKey::kMultiSecretCut);
+    expectThrowsMessage([&] { EvaluationKey(ctx, 'r', 1, 1); }, EvaluationKey::kMultiSecretCut);
 
     auto key = makeEmptyRotKey(ctx, 1, 0);
     fillKey(*key, 4);
     const auto before = keyWords(*key);
-    EXPECT_THAT([&] { key->resizeDnumForRotkey(1); },
-                ThrowsMessage<RuntimeException>(StrEq(EvaluationKey::kMultiSecretCut)));
+    expectThrowsMessage([&] { key->resizeDnumForRotkey(1); }, EvaluationKey::kMultiSecretCut);
     EXPECT_EQ(keyWords(*key), before);
     EXPECT_EQ(key->getDnum(), 0u);
     // Asking for every digit, or more, cuts nothing.
@@ -161,8 +158,7 @@ TEST(EvaluationKey, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
 
     // A key without a context has no gadget rank to cut to.
     EvaluationKey empty;
-    EXPECT_THAT([&] { empty.resizeDnumForRotkey(1); },
-                ThrowsMessage<RuntimeException>(StrEq("[Context] The context is null")));
+    expectThrowsMessage([&] { empty.resizeDnumForRotkey(1); }, "[Context] The context is null");
 }
 
 TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
@@ -185,25 +181,20 @@ TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
     EXPECT_NE(key->getBxIter(other)->getData().getData(), bodiesOf(*key)[0].getData().getData());
 
     key->removeExcept(kHostDevice);
-    EXPECT_THAT([&] { key->getAxIter(other); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-    EXPECT_THAT([&] { key->getBxIter(other); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { key->getAxIter(other); }, "map::at");
+    expectThrowsMessage<std::out_of_range>([&] { key->getBxIter(other); }, "map::at");
     EXPECT_EQ(masksOf(*key)[0].getData().getData(), hostMask);
 
     // Towards an accelerator the device layer refuses; the host lists stay.
     for (auto move : {&EvaluationKey::copyTo, &EvaluationKey::removeExcept}) {
-        EXPECT_THAT(
-            [&] {
-                ((*key).*move)(Device{1, 0});
-            },
-            ThrowsMessage<RuntimeException>(StrEq(kDoAllocate)));
+        expectThrowsMessage([&] { ((*key).*move)(Device{1, 0}); }, kDoAllocate);
         EXPECT_EQ(masksOf(*key)[0].getData().getData(), hostMask);
         EXPECT_EQ(keyWords(*key), words);
     }
 
     // A device without an entry receives a copy, then holds the only one.
     key->removeExcept(Device{0, 2});
-    EXPECT_THAT([&] { key->getGadgetRank(); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { key->getGadgetRank(); }, "map::at");
     EXPECT_EQ(Quelt::test::wordsOf(*key->getAxIter(Device{0, 2})), words[2]);
-    EXPECT_THAT([&] { key->resizeDnumForRotkey(1); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { key->resizeDnumForRotkey(1); }, "map::at");
 }

@@ -7,6 +7,7 @@
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -21,8 +22,7 @@
 
 using namespace Quelt;
 using Quelt::test::bytesOf;
-using testing::StrEq;
-using testing::ThrowsMessage;
+using Quelt::test::expectThrowsMessage;
 
 namespace {
 
@@ -78,21 +78,17 @@ TEST(FuseRotationKey, HoldsOnePolynomialPerSecretAndTheMask) {
         const std::string range = "vector::_M_range_check: __n (which is " +
                                   std::to_string(secrets + 1) + ") >= this->size() (which is " +
                                   std::to_string(secrets + 1) + ")";
-        EXPECT_THAT([&] { key.getPoly(kHostDevice, secrets + 1); },
-                    ThrowsMessage<std::out_of_range>(StrEq(range)));
+        expectThrowsMessage<std::out_of_range>([&] { key.getPoly(kHostDevice, secrets + 1); },
+                                               range);
         const FuseRotationKey &constant = key;
-        EXPECT_THAT([&] { constant.getPoly(kHostDevice, secrets + 1); },
-                    ThrowsMessage<std::out_of_range>(StrEq(range)));
-        EXPECT_THAT(
-            [&] {
-                key.getPoly(Device{0, 1}, 0);
-            },
-            ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+        expectThrowsMessage<std::out_of_range>([&] { constant.getPoly(kHostDevice, secrets + 1); },
+                                               range);
+        expectThrowsMessage<std::out_of_range>([&] { key.getPoly(Device{0, 1}, 0); }, "map::at");
     }
 
     // The top two limbs live on temporary primes, so one is not enough.
-    EXPECT_THAT([] { FuseRotationKey key(Quelt::test::fiveDigitContext()); },
-                ThrowsMessage<RuntimeException>(StrEq(FuseRotationKey::kTooFewTemporaryPrimes)));
+    expectThrowsMessage([] { FuseRotationKey key(Quelt::test::fiveDigitContext()); },
+                        FuseRotationKey::kTooFewTemporaryPrimes);
 }
 
 TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
@@ -128,8 +124,7 @@ TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
         FuseRotationKey target(ctx);
         fillKey(target, 9);
         const std::string before = saved(target);
-        EXPECT_THAT([&] { loadKey(target, bad); },
-                    ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
+        expectThrowsMessage([&] { loadKey(target, bad); }, kVerifierMessage);
         EXPECT_EQ(saved(target), before);
     }
 }
@@ -170,8 +165,7 @@ TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         expectUnchanged(c.bytes, [&](FuseRotationKey &target, const std::string &bytes) {
-            EXPECT_THAT([&] { loadKey(target, bytes); },
-                        ThrowsMessage<RuntimeException>(StrEq(c.message)));
+            expectThrowsMessage([&] { loadKey(target, bytes); }, c.message);
         });
     }
     for (std::size_t cut : {std::size_t{10}, std::size_t{25}, good.size() / 2, good.size() - 1}) {
@@ -185,11 +179,7 @@ TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
     FuseRotationKey target(ctx);
     target.copyTo(Device{0, 1});
     loadKey(target, good);
-    EXPECT_THAT(
-        [&] {
-            target.getPoly(Device{0, 1}, 0);
-        },
-        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { target.getPoly(Device{0, 1}, 0); }, "map::at");
 }
 
 TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
@@ -205,17 +195,12 @@ TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
     EXPECT_EQ(Quelt::test::wordsOf(key.getPoly(Device{0, 1}, 4)), words[4]);
     EXPECT_EQ(key.getPoly(Device{0, 1}, 4).getLevel(), getLength(ctx) + 1);
     key.removeExcept(kHostDevice);
-    EXPECT_THAT(
-        [&] {
-            key.getPoly(Device{0, 1}, 0);
-        },
-        ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-    EXPECT_THAT(
+    expectThrowsMessage<std::out_of_range>([&] { key.getPoly(Device{0, 1}, 0); }, "map::at");
+    expectThrowsMessage(
         [&] {
             key.copyTo(Device{1, 0});
         },
-        ThrowsMessage<RuntimeException>(
-            StrEq("Cannot support the function 'doAllocate' in the current build configuration")));
+        "Cannot support the function 'doAllocate' in the current build configuration");
     EXPECT_EQ(key.getPoly(kHostDevice, 4).getData().getData(), hostData);
 
     Quelt::test::TempFile file("fuse_rotation_key.bin");
@@ -225,17 +210,13 @@ TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
     EXPECT_EQ(keyWords(loaded), words);
     // Same chain, but one secret: the count does not fit.
     FuseRotationKey single(Quelt::test::degree64FourPrimes());
-    EXPECT_THAT([&] { Serialize::load(file.path(), single); },
-                ThrowsMessage<RuntimeException>(StrEq(FuseRotationKey::kLoadCount)));
+    expectThrowsMessage([&] { Serialize::load(file.path(), single); }, FuseRotationKey::kLoadCount);
     // Another chain: another hash.
     FuseRotationKey foreign(Quelt::test::degree64FivePrimes());
-    EXPECT_THAT([&] { Serialize::load(file.path(), foreign); },
-                ThrowsMessage<RuntimeException>(StrEq(kVerifierMessage)));
+    expectThrowsMessage([&] { Serialize::load(file.path(), foreign); }, kVerifierMessage);
 
     key.removeExcept(Device{0, 2});
-    EXPECT_THAT([&] { Serialize::save(file.path(), key); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { Serialize::save(file.path(), key); }, "map::at");
     const std::string missing = file.path() + ".missing/key.bin";
-    EXPECT_THAT([&] { Serialize::load(missing, loaded); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { Serialize::load(missing, loaded); }, "Cannot open file " + missing);
 }

@@ -4,6 +4,7 @@
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
@@ -22,18 +23,15 @@
 #include <vector>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using QueltTest::bytesOf;
 using test::fillKey;
 using test::keyOf;
 using test::keyWords;
 using test::recordOf;
 using test::savedKey;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 template <typename Bundle>
 Bundle filledBundle(Bundle bundle, u64 seed) {
@@ -74,8 +72,7 @@ void expectShape(const Bundle &bundle, u64 keys, char type) {
             EXPECT_NE(keyOf(bundle, i - 1), key);
         }
     }
-    EXPECT_THAT([&] { keyOf(bundle, keys); },
-                ThrowsMessage<std::out_of_range>(StrEq(rangeMessage(keys, keys))));
+    expectThrowsMessage<std::out_of_range>([&] { keyOf(bundle, keys); }, rangeMessage(keys, keys));
 }
 
 } // namespace
@@ -92,8 +89,7 @@ TEST(KeyBundle, ConstructorsMakeEmptyKeysOfTheirType) {
     const ModPackKeyBundle a(ctx(), 1);
     const ModPackKeyBundle b = a;
     EXPECT_EQ(a.getModPackKey(0), b.getModPackKey(0));
-    EXPECT_THAT([] { IncreaseNSKeyBundle(nullptr, 1); },
-                ThrowsMessage<RuntimeException>(StrEq("[Context] The context is null")));
+    expectThrowsMessage([] { IncreaseNSKeyBundle(nullptr, 1); }, "[Context] The context is null");
 }
 
 TEST(KeyBundle, BodyLayout) {
@@ -250,8 +246,6 @@ TEST(KeyBundle, ModPackPathForms) {
     EXPECT_EQ(test::savedBundle(target), test::savedBundle(source));
 
     const std::string missing = "/nonexistent-dir/bundle";
-    EXPECT_THAT([&] { source.save(missing); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
-    EXPECT_THAT([&] { target.load(missing); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { source.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { target.load(missing); }, "Cannot open file " + missing);
 }

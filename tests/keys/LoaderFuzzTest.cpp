@@ -13,6 +13,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "Quelt/SecretKey.hpp"
 #include "client/KeyPackImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/RingSwitchKeyAccess.hpp"
 #include "keys/Serialize.hpp"
 #include "support/DataObjects.hpp"
@@ -32,8 +33,6 @@ using namespace Quelt;
 using test::fuzzLoader;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 constexpr int kRounds = 500;
 

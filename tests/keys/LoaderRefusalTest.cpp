@@ -10,6 +10,7 @@
 #include "Quelt/SecretKey.hpp"
 #include "client/KeyPackImpl.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
+#include "foundation/WordArith.hpp"
 #include "keys/SecretKeyImpl.hpp"
 #include "keys/Serialize.hpp"
 #include "support/AllocationCounter.hpp"
@@ -39,8 +40,6 @@ using test::filledRotKey;
 using test::implOf;
 
 namespace {
-
-using u64 = std::uint64_t;
 
 constexpr const char *kVerifier =
     "[Verifier::load] Validation failed during deserializing objects.";

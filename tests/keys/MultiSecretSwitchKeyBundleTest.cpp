@@ -3,6 +3,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyBundleTestSupport.hpp"
@@ -18,18 +19,16 @@
 #include <vector>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using QueltTest::bytesOf;
 using test::fillBundle;
 using test::keyOf;
 using test::loadBundle;
 using test::recordOf;
 using test::savedBundle;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
-using u64 = std::uint64_t;
 using ContextList = std::vector<std::shared_ptr<ContextContent>>;
 
 // Degree 64, one base prime and one temporary prime: copies of one chain
@@ -100,9 +99,8 @@ TEST(SStoMSBisectionKeyBundle, FromAListOfContexts) {
     };
     for (const ContextList &list : mismatched) {
         SCOPED_TRACE(list.size());
-        EXPECT_THAT(
-            [&] { SStoMSBisectionKeyBundle(secrets(1), list); },
-            ThrowsMessage<RuntimeException>(StrEq(SStoMSBisectionKeyBundle::kContextMismatch)));
+        expectThrowsMessage([&] { SStoMSBisectionKeyBundle(secrets(1), list); },
+                            SStoMSBisectionKeyBundle::kContextMismatch);
     }
 }
 
@@ -126,11 +124,10 @@ TEST(SStoMSBisectionKeyBundle, FromOnePresetContext) {
     EXPECT_EQ(two.getMSContext(0), fx(2));
     EXPECT_TRUE(two.getIncreaseNSKeyBundleVec().empty());
 
-    EXPECT_THAT([] { SStoMSBisectionKeyBundle(fx(1)); },
-                ThrowsMessage<RuntimeException>(StrEq(SStoMSBisectionKeyBundle::kContextMismatch)));
-    EXPECT_THAT([] { SStoMSBisectionKeyBundle(secrets(4)); },
-                ThrowsMessage<RuntimeException>(
-                    StrEq("Need to specify some parameters in order to use CUSTOM parameters.")));
+    expectThrowsMessage([] { SStoMSBisectionKeyBundle(fx(1)); },
+                        SStoMSBisectionKeyBundle::kContextMismatch);
+    expectThrowsMessage([] { SStoMSBisectionKeyBundle(secrets(4)); },
+                        "Need to specify some parameters in order to use CUSTOM parameters.");
 }
 
 TEST(SStoMSBisectionKeyBundle, StreamForm) {
@@ -189,9 +186,8 @@ TEST(MultiSecretSwitchKeyBundle, TwoAndFourContexts) {
     EXPECT_EQ(two.getMStoSSKeyBundle().getNumKeys(), 4u);
     EXPECT_EQ(two.getMStoSSKeyBundle().getMStoSSKey(3)->getContext(), fx(4));
     EXPECT_EQ(two.getSStoMSBisectionKeyBundle().getIncreaseNSKeyBundleVec().size(), 1u);
-    EXPECT_THAT(
-        [&] { two.getMStoSSKeyBundleComplex(); },
-        ThrowsMessage<RuntimeException>(StrEq(MultiSecretSwitchKeyBundle::kNoComplexBundle)));
+    expectThrowsMessage([&] { two.getMStoSSKeyBundleComplex(); },
+                        MultiSecretSwitchKeyBundle::kNoComplexBundle);
 
     MultiSecretSwitchKeyBundle four(fx(1), fx(4), fx(1), fx(2));
     EXPECT_EQ(four.getMStoSSKeyBundle().getNumKeys(), 2u);
@@ -200,8 +196,8 @@ TEST(MultiSecretSwitchKeyBundle, TwoAndFourContexts) {
     ASSERT_EQ(four.getMStoSSKeyBundleComplex().getNumKeys(), 1u);
     EXPECT_EQ(four.getMStoSSKeyBundleComplex().getMStoSSKey(0)->getContext(), fx(1));
 
-    EXPECT_THAT([] { MultiSecretSwitchKeyBundle(fx(1), fx(1)); },
-                ThrowsMessage<RuntimeException>(StrEq(SStoMSBisectionKeyBundle::kContextMismatch)));
+    expectThrowsMessage([] { MultiSecretSwitchKeyBundle(fx(1), fx(1)); },
+                        SStoMSBisectionKeyBundle::kContextMismatch);
 }
 
 TEST(MultiSecretSwitchKeyBundle, StreamAndFileForms) {
@@ -218,9 +214,8 @@ TEST(MultiSecretSwitchKeyBundle, StreamAndFileForms) {
     EXPECT_EQ(bytes.substr(0, mstossBytes.size()), mstossBytes);
 
     loadBundle(four, bytes);
-    EXPECT_THAT(
-        [&] { four.getMStoSSKeyBundleComplex(); },
-        ThrowsMessage<RuntimeException>(StrEq(MultiSecretSwitchKeyBundle::kNoComplexBundle)));
+    expectThrowsMessage([&] { four.getMStoSSKeyBundleComplex(); },
+                        MultiSecretSwitchKeyBundle::kNoComplexBundle);
     EXPECT_FALSE(four.getMStoSSKeyBundle().getMStoSSKey(0)->getContext());
     EXPECT_EQ(savedBundle(four), bytes);
 
@@ -237,8 +232,6 @@ TEST(MultiSecretSwitchKeyBundle, StreamAndFileForms) {
     EXPECT_EQ(savedBundle(target), bytes);
 
     const std::string missing = "/nonexistent-dir/bundle";
-    EXPECT_THAT([&] { two.save(missing); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
-    EXPECT_THAT([&] { target.load(missing); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { two.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { target.load(missing); }, "Cannot open file " + missing);
 }

@@ -5,6 +5,7 @@
 #include "Quelt/Exception.hpp"
 #include "context/ContextContent.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -17,11 +18,10 @@
 #include <vector>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using test::fillKey;
 using test::keyWords;
 using test::savedKey;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -87,8 +87,7 @@ TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
     fromFile.load(file.path());
     EXPECT_EQ(residues(fromFile), residues(handle));
     const std::string missing = file.path() + ".missing/key.bin";
-    EXPECT_THAT([&] { fromFile.load(missing); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
 TEST(RingSwitchKey, CopiesShareOneKey) {
@@ -104,17 +103,17 @@ TEST(RingSwitchKey, CopiesShareOneKey) {
     EXPECT_EQ(residues(copy), before);
     copy.to(Device{0, 1});
     EXPECT_EQ(residues(handle, Device{0, 1}), before);
-    EXPECT_THAT([&] { handle.getAxPolyData(0, 0, kHostDevice); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-    EXPECT_THAT([&] { saved(handle); }, ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { handle.getAxPolyData(0, 0, kHostDevice); },
+                                           "map::at");
+    expectThrowsMessage<std::out_of_range>([&] { saved(handle); }, "map::at");
 }
 
 TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
     RingSwitchKey handle(Quelt::test::degree64FourPrimes());
-    EXPECT_THAT([&] { handle.getAxPolyData(2, 0, kHostDevice); },
-                ThrowsMessage<std::out_of_range>(StrEq(RingSwitchKey::kPolynomialIndexOutOfRange)));
-    EXPECT_THAT([&] { handle.getBxPolyData(0, kPrimes, kHostDevice); },
-                ThrowsMessage<std::out_of_range>(StrEq(RingSwitchKey::kPrimeIndexOutOfRange)));
+    expectThrowsMessage<std::out_of_range>([&] { handle.getAxPolyData(2, 0, kHostDevice); },
+                                           RingSwitchKey::kPolynomialIndexOutOfRange);
+    expectThrowsMessage<std::out_of_range>([&] { handle.getBxPolyData(0, kPrimes, kHostDevice); },
+                                           RingSwitchKey::kPrimeIndexOutOfRange);
     EXPECT_EQ(handle.getBxPolyData(1, kPrimes - 1, kHostDevice) + kN,
               handle.getBxPolyData(1, 0, kHostDevice) + kPrimes * kN);
 }
@@ -130,9 +129,8 @@ TEST(RingSwitchKey, LoadRefusesOtherKinds) {
     filledPair(target, 9);
     const auto before = residues(target);
     for (const std::string &bad : {savedKey(*mult), auxOne}) {
-        EXPECT_THAT([&] { loadKey(target, bad); },
-                    ThrowsMessage<RuntimeException>(
-                        StrEq("[Verifier::load] Validation failed during deserializing objects.")));
+        expectThrowsMessage([&] { loadKey(target, bad); },
+                            "[Verifier::load] Validation failed during deserializing objects.");
         EXPECT_EQ(residues(target), before);
     }
     // With the right letter and aux the same residues load.

@@ -9,6 +9,7 @@
 #include "keys/SecretKeyImpl.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -28,12 +29,13 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
 using Quelt::test::bytesOf;
 using test::coefficientsOf;
 using test::fullRecord;
 using test::residuesOf;
 using test::seedRecord;
-using testing::ThrowsMessage;
 using Mlwe = SecretKeyBase<EncryptionType::MLWE>;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 using Msrlwe = SecretKeyBase<EncryptionType::MSRLWE>;
@@ -153,8 +155,7 @@ void checkRoundTrips(const std::shared_ptr<ContextContent> &ctx, const Quelt::te
     expectSameKey(reloaded, made);
     EXPECT_EQ(residuesOf(reloaded), residuesOf(key));
     std::ostringstream out;
-    EXPECT_THAT([&] { reloaded.saveSeedOnly(out); },
-                ThrowsMessage<RuntimeException>(RlweImpl::kNotRandom));
+    expectThrowsMessage([&] { reloaded.saveSeedOnly(out); }, RlweImpl::kNotRandom);
 }
 
 TEST(SecretKeyFile, RoundTripsOfBothFormsForEveryType) {
@@ -188,8 +189,7 @@ TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
     int *data = c.data();
     const Rlwe key(test::degree64ThreePrimes(), data);
     const Quelt::test::TempFile file("secret_key_not_random.bin");
-    EXPECT_THAT([&] { key.saveSeedOnly(file.path()); },
-                ThrowsMessage<RuntimeException>(RlweImpl::kNotRandom));
+    expectThrowsMessage([&] { key.saveSeedOnly(file.path()); }, RlweImpl::kNotRandom);
     EXPECT_FALSE(std::filesystem::exists(file.path()));
 
     // The adaptor refuses other options before it writes a field.
@@ -199,16 +199,15 @@ TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
           std::optional<std::uint32_t>()}) {
         std::ostringstream out;
         const detail::CerealAdaptor<const RlweImpl> adaptor(&impl, option);
-        EXPECT_THAT([&] { Serialize::save(out, adaptor); },
-                    ThrowsMessage<RuntimeException>("[save SecretKey] Invalid serialize option"));
+        expectThrowsMessage([&] { Serialize::save(out, adaptor); },
+                            "[save SecretKey] Invalid serialize option");
         EXPECT_EQ(out.str(), "\x01");
     }
 
     const std::string missing = file.path() + ".missing/key.bin";
-    EXPECT_THAT([&] { key.save(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { Rlwe k(test::degree64ThreePrimes(), missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { key.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { Rlwe k(test::degree64ThreePrimes(), missing); },
+                        "Cannot open file " + missing);
 }
 
 TEST(SecretKeyFile, ReadsTheOtherByteOrder) {
@@ -283,7 +282,7 @@ TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.bytes);
         if (c.message != nullptr)
-            EXPECT_THAT([&] { Rlwe k(c.ctx, in); }, ThrowsMessage<RuntimeException>(c.message));
+            expectThrowsMessage([&] { Rlwe k(c.ctx, in); }, c.message);
         else if (c.bytes.size() < good.size())
             EXPECT_THROW(Rlwe k(c.ctx, in), cereal::Exception);
         else
@@ -322,8 +321,8 @@ TEST(SecretKeyFile, TypeAndOptionMessages) {
                     else
                         Msrlwe k(ctx, in);
                 };
-                EXPECT_THAT(attempt, ThrowsMessage<RuntimeException>(typeMessages[receiving]))
-                    << receiving << " " << stored << " " << option;
+                SCOPED_TRACE(testing::Message() << receiving << " " << stored << " " << option);
+                expectThrowsMessage(attempt, typeMessages[receiving]);
             }
         }
     }
@@ -345,8 +344,7 @@ TEST(SecretKeyFile, TypeAndOptionMessages) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.bytes);
-        EXPECT_THAT([&] { Rlwe k(test::degree64ThreePrimes(), in); },
-                    ThrowsMessage<RuntimeException>(c.message));
+        expectThrowsMessage([&] { Rlwe k(test::degree64ThreePrimes(), in); }, c.message);
     }
     // Only the lowest bit of the flag counts: 2 says present.
     std::istringstream in(head(2, 2, 1) + seedTail);
@@ -399,15 +397,14 @@ TEST(SecretKeyFile, FullRecordChecksAgainstTheContext) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.bytes);
-        EXPECT_THAT([&] { Rlwe k(ctx, in); }, ThrowsMessage<RuntimeException>(c.message));
+        expectThrowsMessage([&] { Rlwe k(ctx, in); }, c.message);
     }
 
     // Another context's record; an RLWE seed-only record over rank 4.
     std::istringstream other(fullRecord(Rlwe(test::otherContext())));
-    EXPECT_THAT([&] { Rlwe k(ctx, other); }, ThrowsMessage<RuntimeException>(kVerifier));
+    expectThrowsMessage([&] { Rlwe k(ctx, other); }, kVerifier);
     std::istringstream rankFour(seedRecord(key));
-    EXPECT_THAT([&] { Rlwe k(test::rankFourContext(), rankFour); },
-                ThrowsMessage<RuntimeException>(RlweImpl::kRLWEShape));
+    expectThrowsMessage([&] { Rlwe k(test::rankFourContext(), rankFour); }, RlweImpl::kRLWEShape);
 }
 
 TEST(SecretKeyFile, CutRecordsNameTheShortRead) {
@@ -434,7 +431,7 @@ TEST(SecretKeyFile, CutRecordsNameTheShortRead) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.bytes.size());
         std::istringstream in(c.bytes);
-        EXPECT_THAT([&] { Rlwe k(ctx, in); }, ThrowsMessage<cereal::Exception>(c.message));
+        expectThrowsMessage<cereal::Exception>([&] { Rlwe k(ctx, in); }, c.message);
     }
 }
 

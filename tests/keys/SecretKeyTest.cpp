@@ -8,6 +8,7 @@
 #include "context/PolynomialVector.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "keys/SecretKeyImpl.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -25,10 +26,11 @@
 namespace Quelt {
 namespace {
 
+using Quelt::test::expectThrowsMessage;
+
 using test::coefficientsOf;
 using test::recordedState;
 using test::residuesOf;
-using testing::ThrowsMessage;
 using Mlwe = SecretKeyBase<EncryptionType::MLWE>;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 using Msrlwe = SecretKeyBase<EncryptionType::MSRLWE>;
@@ -144,7 +146,7 @@ TEST(SecretKey, HammingWeightEdges) {
     const auto tooHeavy = test::withParameter(test::degree64ThreePrimes(),
                                               [](Parameter &p) { p.hamming_weight = 65; });
     const std::uint64_t next = test::peekWord();
-    EXPECT_THAT([&] { Rlwe refused(tooHeavy); }, ThrowsMessage<RuntimeException>(kWeight));
+    expectThrowsMessage([&] { Rlwe refused(tooHeavy); }, kWeight);
     EXPECT_EQ(test::peekWord(), next);
 }
 
@@ -157,8 +159,8 @@ TEST(SecretKey, FromCoefficientsMatchesASampledKey) {
         EXPECT_EQ(coefficientsOf(made), c);
         EXPECT_EQ(residuesOf(made), residuesOf(sampled));
         std::ostringstream out;
-        EXPECT_THAT([&] { made.saveSeedOnly(out); },
-                    ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
+        expectThrowsMessage([&] { made.saveSeedOnly(out); },
+                            "The secret key is not randomly generated");
         EXPECT_TRUE(out.str().empty());
     };
     check(Rlwe(test::degree64ThreePrimes()));
@@ -198,7 +200,7 @@ TEST(SecretKey, ShapeRules) {
     for (const Case &c : refused) {
         SCOPED_TRACE(c.name);
         const std::uint64_t next = test::peekWord();
-        EXPECT_THAT(c.make, ThrowsMessage<RuntimeException>(c.message));
+        expectThrowsMessage(c.make, c.message);
         EXPECT_EQ(test::peekWord(), next);
     }
 
@@ -269,8 +271,7 @@ TEST(SecretKey, GettersCheckTheirIndices) {
     EXPECT_EQ(key.getDevice(), kHostDevice);
     // Polynomials on different devices (an empty pinned array stands for one).
     key.getSx(1).setData(DeviceSpecificArray<std::uint64_t>(0, Device{Device::kPinned, 0}));
-    EXPECT_THAT([&] { key.getDevice(); },
-                ThrowsMessage<RuntimeException>("Polynomials are in different devices"));
+    expectThrowsMessage([&] { key.getDevice(); }, "Polynomials are in different devices");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "context/PolynomialVector.hpp"
 #include "support/ByteStreams.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
 #include <gmock/gmock.h>
@@ -31,9 +32,9 @@
 using namespace Quelt;
 using Quelt::test::bytesOf;
 using Quelt::test::degree64FourPrimes;
+using Quelt::test::expectThrowsMessage;
 using Quelt::test::fillResidues;
 using Quelt::test::wordsOf;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -157,15 +158,13 @@ TEST(Serialize, VerifierHeaderForms) {
     // Another context's hash, or another code with the right hash.
     Record other{record.hash + 1, 5, {1, 2}, "old"};
     std::istringstream in2(bytes);
-    EXPECT_THAT([&] { Serialize::load(in2, other); },
-                ThrowsMessage<RuntimeException>(kVerifierMessage));
+    expectThrowsMessage([&] { Serialize::load(in2, other); }, kVerifierMessage);
     EXPECT_EQ(other.value, 5u);
     std::string wrongCode = bytes;
     wrongCode[9] = 4;
     Record target{record.hash, 5, {1, 2}, "old"};
     std::istringstream in3(wrongCode);
-    EXPECT_THAT([&] { Serialize::load(in3, target); },
-                ThrowsMessage<RuntimeException>(kVerifierMessage));
+    expectThrowsMessage([&] { Serialize::load(in3, target); }, kVerifierMessage);
     EXPECT_EQ(target.words, (std::vector<std::uint64_t>{1, 2}));
 
     // Key form: code first, only the code is checked, the hash comes back.
@@ -183,22 +182,20 @@ TEST(Serialize, VerifierHeaderForms) {
     {
         std::istringstream keyIn(keyOut.str());
         cereal::PortableBinaryInputArchive ar(keyIn);
-        EXPECT_THAT([&] { Verifier::loadKeyForm(ar, ObjectCode::ENCRYPTION_KEY); },
-                    ThrowsMessage<RuntimeException>(kVerifierMessage));
+        expectThrowsMessage([&] { Verifier::loadKeyForm(ar, ObjectCode::ENCRYPTION_KEY); },
+                            kVerifierMessage);
     }
 }
 
 TEST(Serialize, ShortReadsAndWrites) {
     std::istringstream in("\x01" + std::string("\x05\x00\x00", 3));
     std::uint64_t word = 0;
-    EXPECT_THAT(
-        [&] { Serialize::load(in, word); },
-        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 3"));
+    expectThrowsMessage<cereal::Exception>([&] { Serialize::load(in, word); },
+                                           "Failed to read 8 bytes from input stream! Read 3");
     Quelt::test::LimitedBuffer buffer(4);
     std::ostream out(&buffer);
-    EXPECT_THAT(
-        [&] { Serialize::save(out, word); },
-        ThrowsMessage<cereal::Exception>("Failed to write 8 bytes to output stream! Wrote 3"));
+    expectThrowsMessage<cereal::Exception>([&] { Serialize::save(out, word); },
+                                           "Failed to write 8 bytes to output stream! Wrote 3");
 }
 
 TEST(Serialize, FilesAndOpenFailures) {
@@ -212,10 +209,8 @@ TEST(Serialize, FilesAndOpenFailures) {
     EXPECT_EQ(value, 3u);
 
     const std::string missing = path + ".no_such_dir/file.bin";
-    EXPECT_THAT([&] { Serialize::save(missing, value); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { Serialize::load(missing, value); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { Serialize::save(missing, value); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { Serialize::load(missing, value); }, "Cannot open file " + missing);
 }
 
 namespace {
@@ -247,8 +242,7 @@ TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
     const std::string before = Quelt::test::TempFile::contentsOf(path);
 
     // A writer that throws part-way leaves the previous file and no temporary.
-    EXPECT_THAT([&] { Serialize::save(path, FailingRecord{}); },
-                ThrowsMessage<RuntimeException>("writer failed"));
+    expectThrowsMessage([&] { Serialize::save(path, FailingRecord{}); }, "writer failed");
     EXPECT_EQ(Quelt::test::TempFile::contentsOf(path), before);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"RotKey5.bin"});
 
@@ -275,13 +269,12 @@ TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
     // opened; nothing is left behind.
     const std::string sub = dir.file("PK");
     std::filesystem::create_directory(sub);
-    EXPECT_THAT([&] { Serialize::save(sub, std::uint32_t{1}); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + sub));
-    EXPECT_THAT([&] { Serialize::save(sub + "/", std::uint32_t{1}); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + sub + "/"));
+    expectThrowsMessage([&] { Serialize::save(sub, std::uint32_t{1}); }, "Cannot open file " + sub);
+    expectThrowsMessage([&] { Serialize::save(sub + "/", std::uint32_t{1}); },
+                        "Cannot open file " + sub + "/");
     const std::string missing = dir.file("missing/EncKey.bin");
-    EXPECT_THAT([&] { Serialize::save(missing, std::uint32_t{1}); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { Serialize::save(missing, std::uint32_t{1}); },
+                        "Cannot open file " + missing);
     EXPECT_EQ(dir.entries(),
               (std::vector<std::string>{"EncKey.bin", "PK", "RotKey3_0.bin", "RotKey5.bin"}));
     EXPECT_TRUE(std::filesystem::is_empty(sub));
@@ -510,10 +503,8 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
     EXPECT_EQ(stateOf(b), stateOf(second));
 
     const std::string missing = file.path() + ".missing/c.bin";
-    EXPECT_THAT([&] { rlwe.save(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
-    EXPECT_THAT([&] { a.load(missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { rlwe.save(missing); }, "Cannot open file " + missing);
+    expectThrowsMessage([&] { a.load(missing); }, "Cannot open file " + missing);
 }
 
 TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
@@ -532,53 +523,48 @@ TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
         bytes.replace(offset, value.size(), value);
         return bytes;
     };
-    const auto refused = [](const char *message) {
-        return ThrowsMessage<RuntimeException>(message);
-    };
 
     // The verifier: another context, a plaintext, another code.
     Rlwe foreign(Quelt::test::degree64FivePrimes(), false, true);
     const CiphertextState foreignBefore = stateOf(foreign);
     std::istringstream foreignIn(good);
-    EXPECT_THAT([&] { foreign.load(foreignIn); }, refused(kVerifierMessage));
+    expectThrowsMessage([&] { foreign.load(foreignIn); }, kVerifierMessage);
     EXPECT_EQ(stateOf(foreign), foreignBefore);
     Plaintext pt(degree64FourPrimes());
     fillResidues(pt.getMx(), 1);
     std::ostringstream ptOut;
     pt.save(ptOut);
-    EXPECT_THAT([&] { attempt(ptOut.str()); }, refused(kVerifierMessage));
-    EXPECT_THAT([&] { attempt(patched(9, bytesOf(std::uint32_t{5}))); }, refused(kVerifierMessage));
+    expectThrowsMessage([&] { attempt(ptOut.str()); }, kVerifierMessage);
+    expectThrowsMessage([&] { attempt(patched(9, bytesOf(std::uint32_t{5}))); }, kVerifierMessage);
 
     // Fields out of range (the stored level is 1).
-    EXPECT_THAT([&] { attempt(patched(25, bytesOf(std::uint32_t{2}))); },
-                refused("[Ciphertext] The stored encoding type is not known"));
-    EXPECT_THAT([&] { attempt(patched(29, bytesOf(std::uint64_t{1}))); },
-                refused("The size of a ciphertext should be greater than 1"));
-    EXPECT_THAT([&] { attempt(patched(29, bytesOf(std::uint64_t{0}))); },
-                refused("The size of a ciphertext should be greater than 1"));
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{2}))); },
-                refused("Rescale counter should be less than or equal to the level"));
-    EXPECT_THAT([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); },
-                refused("Rescale counter should be greater than or equal to zero"));
+    expectThrowsMessage([&] { attempt(patched(25, bytesOf(std::uint32_t{2}))); },
+                        "[Ciphertext] The stored encoding type is not known");
+    expectThrowsMessage([&] { attempt(patched(29, bytesOf(std::uint64_t{1}))); },
+                        "The size of a ciphertext should be greater than 1");
+    expectThrowsMessage([&] { attempt(patched(29, bytesOf(std::uint64_t{0}))); },
+                        "The size of a ciphertext should be greater than 1");
+    expectThrowsMessage([&] { attempt(patched(21, bytesOf(std::int32_t{2}))); },
+                        "Rescale counter should be less than or equal to the level");
+    expectThrowsMessage([&] { attempt(patched(21, bytesOf(std::int32_t{-1}))); },
+                        "Rescale counter should be greater than or equal to zero");
     // A polynomial of another degree; a count larger than the file holds.
     EXPECT_THROW(attempt(patched(37, bytesOf(std::uint64_t{128}))), RuntimeException);
     EXPECT_THROW(attempt(patched(29, bytesOf(std::uint64_t{1} << 40))), cereal::Exception);
     // Polynomials at different levels.
     Rlwe mixed = sampleCiphertext();
     mixed.getPoly(0).setLevel(0);
-    EXPECT_THAT([&] { attempt(savedCiphertext(mixed)); },
-                refused("Polynomials have different levels"));
+    expectThrowsMessage([&] { attempt(savedCiphertext(mixed)); },
+                        "Polynomials have different levels");
 
     // Truncated: inside the log slot count, inside the second polynomial.
-    EXPECT_THAT(
-        [&] { attempt(good.substr(0, 18)); },
-        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 5"));
+    expectThrowsMessage<cereal::Exception>([&] { attempt(good.substr(0, 18)); },
+                                           "Failed to read 8 bytes from input stream! Read 5");
     EXPECT_THROW(attempt(good.substr(0, good.size() - 100)), cereal::Exception);
     const Quelt::test::TempFile cut("ciphertext_cut.bin");
     cut.write(good.substr(0, 30));
-    EXPECT_THAT(
-        [&] { target.load(cut.path()); },
-        ThrowsMessage<cereal::Exception>("Failed to read 8 bytes from input stream! Read 1"));
+    expectThrowsMessage<cereal::Exception>([&] { target.load(cut.path()); },
+                                           "Failed to read 8 bytes from input stream! Read 1");
 
     EXPECT_EQ(stateOf(target), before);
     EXPECT_EQ(target.getNumPoly(), 2u);

@@ -5,6 +5,7 @@
 #include "context/ContextContent.hpp"
 #include "keys/Serialize.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 
 #include <gmock/gmock.h>
@@ -15,13 +16,12 @@
 #include <string>
 
 using namespace Quelt;
+using Quelt::test::expectThrowsMessage;
 using test::bodiesOf;
 using test::fillKey;
 using test::keyWords;
 using test::masksOf;
 using test::savedKey;
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -69,10 +69,8 @@ TEST(SparseSecretEncapsulationKey, PartsLiveOverTheirOwnContexts) {
     EXPECT_EQ(masksOf(key->getSTDPart(), Device{0, 1}).size(), 2u);
     EXPECT_EQ(masksOf(key->getDTSPart(), Device{0, 1}).size(), 5u);
     key->removeExcept(Device{0, 1});
-    EXPECT_THAT([&] { key->getDTSPart().getGadgetRank(); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
-    EXPECT_THAT([&] { key->getSTDPart().getGadgetRank(); },
-                ThrowsMessage<std::out_of_range>(StrEq("map::at")));
+    expectThrowsMessage<std::out_of_range>([&] { key->getDTSPart().getGadgetRank(); }, "map::at");
+    expectThrowsMessage<std::out_of_range>([&] { key->getSTDPart().getGadgetRank(); }, "map::at");
 }
 
 TEST(SparseSecretEncapsulationKey, FileIsTwoEvaluationKeyRecords) {
@@ -105,8 +103,7 @@ TEST(SparseSecretEncapsulationKey, FileIsTwoEvaluationKeyRecords) {
     Serialize::load(file.path(), *fromFile);
     EXPECT_EQ(saved(*fromFile), bytes);
     const std::string missing = file.path() + ".missing/key.bin";
-    EXPECT_THAT([&] { Serialize::save(missing, *key); },
-                ThrowsMessage<RuntimeException>(StrEq("Cannot open file " + missing)));
+    expectThrowsMessage([&] { Serialize::save(missing, *key); }, "Cannot open file " + missing);
 }
 
 TEST(SparseSecretEncapsulationKey, ABadPartLeavesBothPartsUnchanged) {
@@ -121,9 +118,8 @@ TEST(SparseSecretEncapsulationKey, ABadPartLeavesBothPartsUnchanged) {
     for (const std::string &bad : {badCode, swapped}) {
         auto target = filledKey(7);
         const std::string before = saved(*target);
-        EXPECT_THAT([&] { loadKey(*target, bad); },
-                    ThrowsMessage<RuntimeException>(
-                        StrEq("[Verifier::load] Validation failed during deserializing objects.")));
+        expectThrowsMessage([&] { loadKey(*target, bad); },
+                            "[Verifier::load] Validation failed during deserializing objects.");
         EXPECT_EQ(saved(*target), before);
     }
     auto target = filledKey(7);

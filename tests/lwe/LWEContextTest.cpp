@@ -5,6 +5,7 @@
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "lwe/LWEContext.hpp"
 #include "lwe/LWEParameter.hpp"
+#include "support/ByteStreams.hpp"
 #include "support/ExpectThrow.hpp"
 
 #include <cereal/details/helpers.hpp>
@@ -145,14 +146,7 @@ TEST(LWEContext, Equality) {
 
 class LWEContextFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("quelt_lwe_context_file_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    std::string path(const std::string &name) const { return temp_.file(name); }
     static Bytes readBytes(const std::string &file) {
         std::ifstream in(file, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -162,7 +156,11 @@ protected:
         out.write(reinterpret_cast<const char *>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     }
-    std::filesystem::path dir_;
+    // A directory of this test's own, removed with its files afterwards.
+    const Quelt::test::TempDirectory temp_{
+        std::string("lwe_context_file_") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const std::filesystem::path &dir_ = temp_.path();
 };
 
 // preset, dimension, base_bits, quantize_bits, chain_length.

@@ -4,6 +4,7 @@
 #include "Quelt/Random.hpp"
 #include "foundation/UniformRandomBitGenerator.hpp"
 #include "support/ByteStreams.hpp"
+#include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/LweTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -27,7 +28,6 @@ using LWE::ParameterPreset;
 using LWE::SecretKey;
 using Quelt::test::bytesOf;
 using Quelt::test::TempFile;
-using ::testing::ThrowsMessage;
 
 constexpr u64 kSD3Hash = 0x72525cdf9a76976cULL;
 constexpr u64 kDim = 32; // SD3
@@ -117,8 +117,7 @@ TEST(LWESecretKey, SampledKeysHaveTheWeightOfTheirContext) {
         expectResiduesOf(key, c);
         EXPECT_EQ(key.getDevice(), kHostDevice);
     }
-    EXPECT_THAT([] { SecretKey key(nullptr); },
-                ThrowsMessage<RuntimeException>("[Context] The context is null"));
+    expectThrowsMessage([] { SecretKey key(nullptr); }, "[Context] The context is null");
 }
 
 TEST(LWESecretKey, GivenCoefficientsAreCopied) {
@@ -133,13 +132,11 @@ TEST(LWESecretKey, GivenCoefficientsAreCopied) {
     EXPECT_EQ(coefficientsOf(key), givenCoefficients());
 
     int *null = nullptr;
-    EXPECT_THAT([&] { SecretKey(sd3(), null); },
-                ThrowsMessage<RuntimeException>("[Secret Key] The coefficients are null"));
+    expectThrowsMessage([&] { SecretKey(sd3(), null); }, "[Secret Key] The coefficients are null");
     const TempFile file("lwe_not_random");
-    EXPECT_THAT([&] { seedRecord(key); },
-                ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
-    EXPECT_THAT([&] { key.saveSeedOnly(file.path()); },
-                ThrowsMessage<RuntimeException>("The secret key is not randomly generated"));
+    expectThrowsMessage([&] { seedRecord(key); }, "The secret key is not randomly generated");
+    expectThrowsMessage([&] { key.saveSeedOnly(file.path()); },
+                        "The secret key is not randomly generated");
     EXPECT_FALSE(std::filesystem::exists(file.path()));
 }
 
@@ -194,8 +191,7 @@ TEST(LWESecretKey, RoundTripsThroughStreamsAndFiles) {
     EXPECT_EQ(streamBytes(loadKey(full)), full);
 
     const std::string missing = "/nonexistent-directory/sk.bin";
-    EXPECT_THAT([&] { SecretKey(sd3(), missing); },
-                ThrowsMessage<RuntimeException>("Cannot open file " + missing));
+    expectThrowsMessage([&] { SecretKey(sd3(), missing); }, "Cannot open file " + missing);
 }
 
 TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
@@ -247,7 +243,7 @@ TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
         if (c.message.empty())
             EXPECT_THROW(loadKey(c.record()), cereal::Exception);
         else
-            EXPECT_THAT([&] { loadKey(c.record()); }, ThrowsMessage<RuntimeException>(c.message));
+            expectThrowsMessage([&] { loadKey(c.record()); }, c.message);
         EXPECT_EQ(UniformRandomBitGenerator::getInstance().getState(), state);
     }
     // As in the ring schemes' records, only the lowest bit of the option's

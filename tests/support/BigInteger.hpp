@@ -5,6 +5,8 @@
 // products by words and by big integers, residues, exact division by a word,
 // and CRT reconstruction from residues.
 
+#include "foundation/WordArith.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
@@ -14,9 +16,6 @@ namespace Quelt::test {
 
 class BigInteger {
 public:
-    using u64 = std::uint64_t;
-    using u128 = unsigned __int128;
-
     BigInteger() = default;
     BigInteger(u64 value) { // NOLINT: implicit from a word on purpose
         if (value != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
-// The one check of "this call throws RuntimeException with this message".
+// The one check of "this call throws RuntimeException (or E) with this
+// message". An exception of another type propagates and fails the test.
 
 #include "Quelt/Exception.hpp"
 
@@ -12,41 +13,39 @@
 
 namespace Quelt::test {
 
-// The message of the RuntimeException `call` throws, or nothing when it
-// returns.
-template <typename F>
+// The message of the E `call` throws, or nothing when it returns.
+template <typename E = RuntimeException, typename F>
 std::optional<std::string> caughtMessage(F &&call) {
     try {
         call();
-    } catch (const RuntimeException &e) {
+    } catch (const E &e) {
         return std::string(e.what());
     }
     return std::nullopt;
 }
 
 // The same with an empty string when the call returns.
-template <typename F>
+template <typename E = RuntimeException, typename F>
 std::string thrownMessage(F &&call) {
-    return caughtMessage(std::forward<F>(call)).value_or("");
+    return caughtMessage<E>(std::forward<F>(call)).value_or("");
 }
 
-// Fails the test unless `call` throws RuntimeException with exactly `message`.
-template <typename F>
+// Fails the test unless `call` throws E with exactly `message`.
+template <typename E = RuntimeException, typename F>
 void expectThrowsMessage(F &&call, const std::string &message) {
-    const std::optional<std::string> caught = caughtMessage(std::forward<F>(call));
+    const std::optional<std::string> caught = caughtMessage<E>(std::forward<F>(call));
     if (!caught)
-        ADD_FAILURE() << "expected RuntimeException: " << message;
+        ADD_FAILURE() << "expected exception: " << message;
     else
         EXPECT_EQ(*caught, message);
 }
 
-// Fails the test unless `call` throws RuntimeException whose message contains
-// `text`.
-template <typename F>
+// Fails the test unless `call` throws E whose message contains `text`.
+template <typename E = RuntimeException, typename F>
 void expectThrowsContaining(F &&call, const std::string &text) {
-    const std::optional<std::string> caught = caughtMessage(std::forward<F>(call));
+    const std::optional<std::string> caught = caughtMessage<E>(std::forward<F>(call));
     if (!caught)
-        ADD_FAILURE() << "expected RuntimeException containing: " << text;
+        ADD_FAILURE() << "expected exception containing: " << text;
     else
         EXPECT_THAT(*caught, testing::HasSubstr(text));
 }
