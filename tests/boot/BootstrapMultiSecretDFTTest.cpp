@@ -315,7 +315,10 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
     // Constants encoded without the extended basis cannot weigh the extended
     // parts: refused, not read past the diagonals.
     // At the top of the chain, where the raise leaves CoeffToSlot's input.
-    const std::vector<Message> raised_messages(getNumSecret(ctx()), Message(5));
+    std::vector<Message> raised_messages(getNumSecret(ctx()), Message(5));
+    for (Message &m : raised_messages)
+        for (auto &slot : m)
+            slot = {0.25, -0.125};
     expectRow({"C2S hoisted on constants without the extended encoding", c2sHoist(boot),
                encryptAnyLevel(ctx(), raised_messages, msFx().key, getLength(ctx()) - 1), ctx(),
                Kind::Runtime, kInnerProductTermMessage});
