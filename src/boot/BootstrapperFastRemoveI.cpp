@@ -31,7 +31,7 @@ void BootstrapperImpl::enableFastRemoveIMSRLWE(const std::shared_ptr<ContextCont
                                                const Interpolator &interp,
                                                const HomEvaluator &eval) {
     fast_remove_i_.enableMultiSecret(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp);
-    output_evaluator_ = detail::HomEvaluatorAccess::impl(eval);
+    outsourced_.setOutputEvaluator(detail::HomEvaluatorAccess::impl(eval));
 }
 
 void BootstrapperImpl::enableOutsourcedFastRemoveIMSRLWE(
@@ -40,13 +40,13 @@ void BootstrapperImpl::enableOutsourcedFastRemoveIMSRLWE(
     const std::shared_ptr<ContextContent> &ctx_complex,
     const std::shared_ptr<ContextContent> &ctx_conj_inv, const RingSwitchKey &key,
     const RingSwitchKey &key_back, const Interpolator &interp, const HomEvaluator &eval) {
-    if (!inner_)
+    const std::shared_ptr<BootstrapperImpl> &inner = outsourced_.getInner();
+    if (!inner)
         throw RuntimeException(kNoInnerForFastRemoveIMessage);
     // The inner bootstrapper first: should it fail, this one is unchanged.
-    inner_->enableFastRemoveIMSRLWE(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp,
-                                    eval);
-    outsourced_context_ = ctx_outer;
-    output_evaluator_ = detail::HomEvaluatorAccess::impl(eval);
+    inner->enableFastRemoveIMSRLWE(ctx_embed, ctx_complex, ctx_conj_inv, key, key_back, interp,
+                                   eval);
+    outsourced_.setOuter(ctx_outer, detail::HomEvaluatorAccess::impl(eval));
 }
 
 // ---- The road ---------------------------------------------------------------------------

@@ -32,7 +32,8 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_) {
+      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_),
+      outsourced_(context_) {
     construct(log_slots, false);
 }
 
@@ -43,7 +44,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), context_sparse_(context_sparse),
       key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
-      fast_remove_i_(context_) {
+      fast_remove_i_(context_), outsourced_(context_) {
     construct(log_slots, true);
 }
 
@@ -217,29 +218,7 @@ u64 BootstrapperImpl::getLevelAfterFullSlotBootstrap() const {
 
 void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl> &inner,
                                          const std::shared_ptr<HomEvaluatorImpl> &eval) {
-    if (!isOutsourcedBootstrapSupported(context_))
-        throw RuntimeException(kNoOutsourcingMessage);
-    if (getParameterPreset(inner->context_) !=
-        getOutsourcingParameterPresetFor(getParameterPreset(context_)))
-        throw RuntimeException(kOutsourcingMismatchMessage);
-    const std::shared_ptr<ContextContent> &output_context = eval->getContext();
-    if (output_context->getParameter().small_parameter || getNumSecret(output_context) >= 2)
-        throw RuntimeException(kOutputEvaluatorMessage);
-    // The inner result is switched from the inner modulus at its output
-    // level to the output chain's at its encryption level: where the first is
-    // the smaller, the switch multiplies the inner bootstrap's error by the
-    // ratio, which a few bits of slack cover and more do not.
-    const double ratio = computeModulusSwitchCompensation(inner->context_, output_context,
-                                                          inner->getLevelAfterFullSlotBootstrap(),
-                                                          getEncryptionLevel(output_context));
-    const double short_bits = -std::log2(ratio);
-    if (short_bits > kMaxShortInnerModulusBits)
-        throw RuntimeException(kShortInnerModulusPrefix + inner->context_->getParameter().name +
-                               kShortInnerModulusMiddle +
-                               std::to_string(static_cast<long>(std::lround(short_bits))) +
-                               kShortInnerModulusSuffix);
-    output_evaluator_ = eval;
-    inner_ = inner;
+    outsourced_.enable(inner, eval);
 }
 
 void BootstrapperImpl::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
@@ -248,8 +227,8 @@ void BootstrapperImpl::enableConjInvOutput(const std::shared_ptr<ContextContent>
 
 void BootstrapperImpl::setStatusUseMultiplyConstBeforeS2C(bool use) {
     use_multiply_const_before_S2C_ = use;
-    if (inner_)
-        inner_->use_multiply_const_before_S2C_ = use;
+    if (outsourced_.getInner())
+        outsourced_.getInner()->use_multiply_const_before_S2C_ = use;
 }
 
 // ---- Helpers of the bootstrap roads ------------------------------------------------

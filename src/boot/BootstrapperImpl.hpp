@@ -12,6 +12,7 @@
 #include "boot/FastRemoveIRoad.hpp"
 #include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
+#include "boot/OutsourcedRoad.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
 
@@ -36,9 +37,9 @@ struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings, the DFT constants per log slot count, the mode
-// settings, and the optional state of the outsourced and sparse-secret
-// roads. The fused-raise and fast-removeI roads are objects of their own
-// (FusedRaiseRoad, FastRemoveIRoad) that own their state; this class
+// settings, and the optional state of the sparse-secret road. The
+// fused-raise, fast-removeI and outsourced roads are objects of their own
+// (FusedRaiseRoad, FastRemoveIRoad, OutsourcedRoad) that own their state; this class
 // composes them and drives them from the pipeline. It drives the evaluator
 // implementation of the HomEvaluator it was built from, so the keys it uses
 // are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
@@ -153,9 +154,12 @@ public:
         return conj_inv_output_context_;
     }
     const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
-        return output_evaluator_;
+        return outsourced_.getOutputEvaluator();
     }
-    const std::shared_ptr<BootstrapperImpl> &getInner() const { return inner_; }
+    const std::shared_ptr<BootstrapperImpl> &getInner() const { return outsourced_.getInner(); }
+    // The outsourced road: its inner bootstrapper, output evaluator and
+    // outer context (empty until enableOutsourcing).
+    const OutsourcedRoad &getOutsourced() const { return outsourced_; }
 
     // ---- Fused modulus raise ---------------------------------------------------
 
@@ -417,7 +421,7 @@ public:
 
     const FastRemoveIRoad &getFastRemoveI() const { return fast_remove_i_; }
     const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
-        return outsourced_context_;
+        return outsourced_.getOutsourcedContext();
     }
 
     // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
@@ -655,14 +659,10 @@ private:
     bool use_multiply_const_before_S2C_ = true;
     // The fast removeI road, empty until it is enabled.
     FastRemoveIRoad fast_remove_i_;
-    // The outer context of the outsourced multi-secret fast removeI road.
-    std::shared_ptr<ContextContent> outsourced_context_;
     std::shared_ptr<ContextContent> conj_inv_output_context_;
-    // The evaluator that receives the results of the outsourced road.
-    std::shared_ptr<HomEvaluatorImpl> output_evaluator_;
-    // The inner bootstrapper of the outsourced road, kept alive by this one
-    // so that dropping the caller's handle leaves nothing dangling.
-    std::shared_ptr<BootstrapperImpl> inner_;
+    // The outsourced road (inner bootstrapper, output evaluator, outer
+    // context), empty until it is enabled.
+    OutsourcedRoad outsourced_;
 };
 
 } // namespace Quelt

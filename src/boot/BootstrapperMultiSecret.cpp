@@ -81,9 +81,10 @@ RingCiphertexts switchModulusInto(const RingCiphertexts &results,
 // ---- Evaluators and state -------------------------------------------------------------
 
 const HomEvaluatorImpl &BootstrapperImpl::requireOutputEvaluator() const {
-    if (!output_evaluator_)
+    const std::shared_ptr<HomEvaluatorImpl> &output = outsourced_.getOutputEvaluator();
+    if (!output)
         throw RuntimeException(kNoMultiSecretOutputEvaluatorMessage);
-    return *output_evaluator_;
+    return *output;
 }
 
 const HomEvaluatorImpl &BootstrapperImpl::singleSecretEvaluator(const Interpolator &interp) const {
@@ -258,16 +259,17 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::bootstrapMStoSS(const Cipher
                                                                     double scale) const {
     if (isCoeffBoot(context_))
         throw RuntimeException(kMStoSSCoeffBootMessage);
-    if (!inner_)
+    if (!outsourced_.getInner())
         return bootstrapMStoSSStepTwo(bootstrapMStoSSStepOne(ms), bundle, interp,
                                       interpolatorContext(interp), scale, false);
+    const BootstrapperImpl &inner = *outsourced_.getInner();
 
     // Outsourced: SlotToCoeff here, the rest of the bootstrap in the inner
     // context, and the results switched onto the output evaluator's chain.
     const HomEvaluatorImpl &e = singleSecretEvaluator(interp);
     const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
     CiphertextMSRLWE t(ms.getContext(), false, true);
-    CiphertextMSRLWE u(inner_->context_, false, true);
+    CiphertextMSRLWE u(inner.context_, false, true);
     if (ms.getEncodingType() == EncodingType::COEFFICIENT) {
         t = ms;
         e.multInteger(t, before_s2c, t);
@@ -279,16 +281,14 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::bootstrapMStoSS(const Cipher
     t.setEncodingType(EncodingType::COEFFICIENT);
     ModulusSwitcher().embed(t, u);
 
-    const u64 level_inner = inner_->getLevelAfterFullSlotBootstrap();
+    const u64 level_inner = inner.getLevelAfterFullSlotBootstrap();
     const HomEvaluatorImpl &out_eval = requireOutputEvaluator();
     const std::shared_ptr<ContextContent> &out_context = out_eval.getContext();
     const u64 level_out = getEncryptionLevel(out_context);
-    if (!outsourced_context_)
-        throw RuntimeException(kNoOutsourcedContextMessage);
-    const double f =
-        computeModulusSwitchCompensation(outsourced_context_, out_context, level_inner, level_out);
+    const std::shared_ptr<ContextContent> &outer = outsourced_.requireOutsourcedContext();
+    const double f = computeModulusSwitchCompensation(outer, out_context, level_inner, level_out);
     const RingCiphertexts results =
-        inner_->bootstrapMStoSSStepTwo(u, bundle, interp, outsourced_context_, scale * f, false);
+        inner.bootstrapMStoSSStepTwo(u, bundle, interp, outer, scale * f, false);
     return switchModulusInto(results, out_context, level_out);
 }
 
@@ -376,7 +376,7 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
     }
     const MultiSecretConverter converter;
 
-    if (!inner_) {
+    if (!outsourced_.getInner()) {
         CiphertextMSRLWE ms(context_, false, true);
         converter.SStoMSBisection(prepared, bundle.getSStoMSBisectionKeyBundle(), ms);
         RingCiphertexts results = bootstrapMStoSSStepTwo(ms, bundle.getMStoSSKeyBundle(), interp,
@@ -414,20 +414,19 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::batchBootstrap(
         slotToCoeffMSRLWE(packed, packed);
     packed.setEncodingType(EncodingType::COEFFICIENT);
 
-    u64 level_inner = inner_->getLevelAfterFullSlotBootstrap();
+    const BootstrapperImpl &inner = *outsourced_.getInner();
+    u64 level_inner = inner.getLevelAfterFullSlotBootstrap();
     u64 level_out = getEncryptionLevel(e.getContext());
     if (conj_inv_output) {
         ++level_inner;
         ++level_out;
     }
-    if (!outsourced_context_)
-        throw RuntimeException(kNoOutsourcedContextMessage);
-    const double f = computeModulusSwitchCompensation(outsourced_context_, in[0].getContext(),
-                                                      level_inner, level_out);
-    packed.setContext(inner_->context_);
-    const RingCiphertexts results =
-        inner_->bootstrapMStoSSStepTwo(packed, bundle.getMStoSSKeyBundle(), interp,
-                                       outsourced_context_, scale * f, conj_inv_output);
+    const std::shared_ptr<ContextContent> &outer = outsourced_.requireOutsourcedContext();
+    const double f =
+        computeModulusSwitchCompensation(outer, in[0].getContext(), level_inner, level_out);
+    packed.setContext(inner.context_);
+    const RingCiphertexts results = inner.bootstrapMStoSSStepTwo(
+        packed, bundle.getMStoSSKeyBundle(), interp, outer, scale * f, conj_inv_output);
     return switchModulusInto(results, out_context, level_out);
 }
 

@@ -109,8 +109,7 @@ struct BootstrapperImpl::OutsourcedInput {
 
 BootstrapperImpl::OutsourcedInput
 BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
-    if (!inner_)
-        throw RuntimeException(kNoInnerBootstrapperMessage);
+    const BootstrapperImpl &inner = outsourced_.requireInner();
     const HomEvaluatorImpl &output = requireOutputEvaluator();
     const bool slots = in.getEncodingType() == EncodingType::SLOT;
     const u64 target = slots && !isCoeffBoot(context_) ? 3 : 0;
@@ -129,13 +128,13 @@ BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     u.setEncodingType(EncodingType::COEFFICIENT);
     if (u.getPoly(0).isNTT())
         u.backwardNTT();
-    RingCiphertext w(inner_->context_, false, true);
+    RingCiphertext w(inner.context_, false, true);
     switcher.embed(u, w);
 
     const u64 level = getEncryptionLevel(output.getContext());
     const double f = computeModulusSwitchCompensation(
-        inner_->context_, in.getContext(), inner_->getLevelAfterFullSlotBootstrap(), level);
-    return OutsourcedInput{std::move(w), *inner_, level, f};
+        inner.context_, in.getContext(), inner.getLevelAfterFullSlotBootstrap(), level);
+    return OutsourcedInput{std::move(w), inner, level, f};
 }
 
 void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
@@ -197,9 +196,10 @@ const HomEvaluatorImpl &BootstrapperImpl::extendedEvaluator(const RingCiphertext
                                    kMissingConstantsSuffix);
     if (!context_->getParameter().small_parameter)
         return *eval_;
-    if (!output_evaluator_)
+    const std::shared_ptr<HomEvaluatorImpl> &output = outsourced_.getOutputEvaluator();
+    if (!output)
         throw RuntimeException(kNoOutputEvaluatorMessage);
-    return *output_evaluator_;
+    return *output;
 }
 
 // ---- Entry points ---------------------------------------------------------------------
@@ -302,7 +302,7 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
                                      double scale, bool keep_real) const {
     refuseUnreachedReduction(getParameterPreset(context_));
-    if (inner_) {
+    if (outsourced_.getInner()) {
         // Only the inner fast removeI road keeps a real part, a
         // conjugate-invariant result one level above the inner encryption
         // level. Every other inner road would hand back a result read one
@@ -311,7 +311,8 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
         // position, which the modulus switch refuses. So the kept real part
         // is refused before any work.
         if (keep_real)
-            throw RuntimeException(kKeepRealPrefix + inner_->context_->getParameter().name +
+            throw RuntimeException(kKeepRealPrefix +
+                                   outsourced_.getInner()->context_->getParameter().name +
                                    kKeepRealSuffix);
         OutsourcedInput o = outsourcedInput(in);
         RingCiphertext u(o.inner.context_, false, true);
@@ -349,7 +350,7 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
     refuseUnreachedReduction(getParameterPreset(context_));
-    if (inner_) {
+    if (outsourced_.getInner()) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [scale](const BootstrapperImpl &inner, const RingCiphertext &t,
                                      RingCiphertext &a, RingCiphertext &b,
@@ -456,7 +457,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
 
 void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
                                                double a) const {
-    if (inner_) {
+    if (outsourced_.getInner()) {
         OutsourcedInput o = outsourcedInput(in);
         o.inner.integerToRootsBootstrap(o.t, o.t, a * o.compensation);
         switchBackFromInner(o.t, out, o.level);
@@ -471,7 +472,7 @@ void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCip
                                                RingCiphertext &out_imag, double a) const {
     if (&out_real == &out_imag)
         throw RuntimeException(kAliasedOutputsMessage);
-    if (inner_) {
+    if (outsourced_.getInner()) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [a](const BootstrapperImpl &inner, const RingCiphertext &t,
                                  RingCiphertext &re, RingCiphertext &im,

@@ -331,56 +331,6 @@ TEST_F(BootstrapPipeline, IntegerToRootsBootstrap) {
 
 // ---- Outsourced road --------------------------------------------------------------------
 
-// An outsourcing pair at degree 64. The outer context is FX named FGe with
-// outsourced bootstrapping; the inner one is FX named FGeO with prime 12 (the
-// level both sides end at) replaced by a prime 1.5 times as large, so the modulus
-// switch back exchanges exactly that prime and the compensation is the ratio
-// of the two. Both use FX's scale factors and one secret.
-struct FxOutsourcing {
-    static constexpr u64 kReplacedPrime = 0x60000000001;
-
-    FxOutsourcing()
-        : outer(withParameter(fxContext(),
-                              [](Parameter &p) {
-                                  p.preset = ParameterPreset::FGe;
-                                  p.name = "FGe";
-                                  p.outsourced_bootstrap = true;
-                              })),
-          inner(innerContext()), inner_key(inner, coefficients().data()), inner_pack(inner),
-          outer_eval(outer, fxBootKeys().pack) {
-        const KeyGenerator generator(inner, inner_key, inner_pack);
-        generator.genMultKey();
-        generator.genConjKey();
-        generator.genRotKeysForBootstrap(5, false);
-        inner_eval = std::make_unique<HomEvaluator>(inner, inner_pack);
-    }
-
-    static std::shared_ptr<ContextContent> innerContext() {
-        const std::shared_ptr<ContextContent> &fx = fxContext();
-        std::vector<Modulus> moduli = fx->getPrimeModuli().getModuli();
-        moduli.at(12) = Modulus(getDegree(fx), kReplacedPrime, moduli.at(12).getNttType());
-        Parameter parameter = fx->getParameter();
-        parameter.preset = ParameterPreset::FGeO;
-        parameter.name = "FGeO";
-        parameter.outsourcing_parameter = true;
-        return std::make_shared<ContextContent>(parameter, moduli, fx->getScaleFactors(),
-                                                fx->getDevices());
-    }
-    std::vector<int> &coefficients() {
-        const int *c = fxBootKeys().secret_key.getCoefficients();
-        secret.assign(c, c + getDegree(fxContext()));
-        return secret;
-    }
-
-    std::vector<int> secret;
-    std::shared_ptr<ContextContent> outer;
-    std::shared_ptr<ContextContent> inner;
-    SecretKeyBase<EncryptionType::RLWE> inner_key;
-    KeyPack inner_pack;
-    HomEvaluator outer_eval;
-    std::unique_ptr<HomEvaluator> inner_eval;
-};
-
 TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
     FxOutsourcing pair;
     const Bootstrapper inner(*pair.inner_eval, false);
