@@ -258,15 +258,13 @@ private:
     // tensor after its checks; out is neither a nor b.
     void tensorChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
     // The checks of multWithoutRescale (their messages naming `function`)
-    // and the product, unrescaled.
+    // and the product: unrescaled, or with `rescale` rescaled too, the
+    // relinearisation's division by P and the rescale's by the top prime made
+    // in one pass.
     void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
                               const char *function) const;
-    void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
-                         RingCiphertext &out) const;
-    // multiplyChecked followed by the rescale, the relinearisation's
-    // division by P and the rescale's by the top prime made in one pass.
-    void multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
-                                RingCiphertext &out) const;
+    void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out,
+                         bool rescale = false) const;
     // relinearizeChecked followed by rescaleChecked, in one pass for a
     // three-polynomial input in NTT form; `aliased` when out is in.
     void relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,

@@ -165,25 +165,17 @@ void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a, const RingC
 }
 
 void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
-                                       RingCiphertext &out) const {
-    const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
-    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
-    if (!product)
-        product = std::make_unique<RingCiphertext>(context_, false, true);
-    tensorChecked(a, b, *product);
-    relinearizeChecked(*product, *key, out);
-    product_scratch_->give(std::move(product));
-}
-
-void HomEvaluatorImpl::multiplyRescaleChecked(const RingCiphertext &a, const RingCiphertext &b,
-                                              RingCiphertext &out) const {
+                                       RingCiphertext &out, bool rescale) const {
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
     std::unique_ptr<RingCiphertext> product = product_scratch_->take();
     if (!product)
         product = std::make_unique<RingCiphertext>(context_, false, true);
     tensorChecked(a, b, *product);
     // The operands were read into the product, so out may be one of them.
-    relinearizeRescaleChecked(*product, *key, out, false);
+    if (rescale)
+        relinearizeRescaleChecked(*product, *key, out, false);
+    else
+        relinearizeChecked(*product, *key, out);
     product_scratch_->give(std::move(product));
 }
 
@@ -247,7 +239,7 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
         throw RuntimeException(kRescaleCountersNotZero);
     if (a.getLevel() == b.getLevel()) {
         checkProductOperands(a, b, "mult");
-        multiplyRescaleChecked(a, b, out);
+        multiplyChecked(a, b, out, true);
         return;
     }
     // The operand at the higher level comes down to the other's first; the
@@ -260,12 +252,12 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
     checkProductOperands(left, right, "mult");
-    multiplyRescaleChecked(left, right, out);
+    multiplyChecked(left, right, out, true);
 }
 
 void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
     checkProductOperands(a, a, "square");
-    multiplyRescaleChecked(a, a, out);
+    multiplyChecked(a, a, out, true);
 }
 
 } // namespace Quelt
