@@ -16,7 +16,7 @@
 //   - outsourced road (FGe): the middle of the bootstrap runs in the
 //     companion context getOutsourcingParameterPresetFor(preset), with its
 //     own keys of the same secret.
-// Presets with the fast removeI road (FGf, FGfL7, ...) also need
+// Presets with the fast removeI road (FGf, FGfOL7, ...) also need
 // Bootstrapper::enableFastRemoveI; include/Quelt/Bootstrapper.hpp lists its
 // recipe, which this example leaves out.
 //

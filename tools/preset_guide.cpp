@@ -9,6 +9,7 @@
 #include "PresetSizes.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/ParameterPreset.hpp"
+#include "boot/BootstrapperImpl.hpp"
 #include "context/Parameter.hpp"
 
 #include <cstdint>
@@ -143,7 +144,9 @@ change to either, regenerate it:
 - **Security**: estimated bits of security ("none": below 128 bits or no
   claim).
 - **Roads** of bootstrapping, with the preset's features: *ordinary*
-  (modulus raise on the secret itself), *sparse-secret* (the raise runs on a
+  (modulus raise on the secret itself; not listed for `FGfL7` and
+  `FGfL7Low`, whose own chain is refused: they bootstrap outsourced),
+  *sparse-secret* (the raise runs on a
   sparse secret of the sparse companion), *fused* (the raise fused into the
   first CoeffToSlot step, with fused rotation keys), *outsourced* (the middle
   of the bootstrap runs in the outsourcing companion), *fast removeI*
@@ -168,11 +171,22 @@ change to either, regenerate it:
 )";
 }
 
+// Presets whose own chain the bootstrapper refuses (they bootstrap through
+// their outsourcing companion).
+bool ownChainRefused(ParameterPreset preset) {
+    try {
+        Quelt::refuseUnreachedChain(preset);
+        return false;
+    } catch (const Quelt::RuntimeException &) {
+        return true;
+    }
+}
+
 std::string roadsOf(const Parameter &p) {
     if (!p.bootstrappable)
         return "";
     std::vector<std::string> roads;
-    if (!p.sparse_secret_encapsulation && !p.fuse_mod_raise)
+    if (!p.sparse_secret_encapsulation && !p.fuse_mod_raise && !ownChainRefused(p.preset))
         roads.emplace_back("ordinary");
     if (p.sparse_secret_encapsulation)
         roads.emplace_back("sparse-secret");

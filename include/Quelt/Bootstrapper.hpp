@@ -179,8 +179,9 @@ public:
     // without the encapsulation key fails with "Failed to load sparse secret
     // encapsulation key". Roads known not to reach their precision refuse
     // with a message naming the cause and the road to take: every bootstrap
-    // of FTa and Discrete_G10, everything of FGfL7Low on its own chain, and
-    // of a small parameter (no CoeffToSlot constants). The precision of every
+    // of FTa and Discrete_G10, everything of FGfL7 and FGfL7Low on their own
+    // chains (they bootstrap through enableOutsourcing), and of a small
+    // parameter (no CoeffToSlot constants). The precision of every
     // preset and road is listed in docs/bootstrap-precision.md.
     void bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const;
     // The real parts and the imaginary parts of the slots, each times scale,

@@ -247,6 +247,11 @@ public:
         "[bootstrap] FGfL7Low does not bootstrap on its own chain: at its top levels a key-switch "
         "digit (ten 50-bit primes) is far larger than its six 61-bit temporary primes; bootstrap "
         "through its outsourcing companion FGfOL7Low (enableOutsourcing)";
+    static constexpr const char *kFGfL7Message =
+        "[bootstrap] FGfL7 does not bootstrap on its own chain: its modulus raise runs on its "
+        "secret of weight 192, whose integer parts after the raise reach beyond the modular "
+        "reduction's range K = 11.6 (some slots come back wrong); bootstrap through its "
+        "outsourcing companion FGfOL7 (enableOutsourcing), whose raise runs on a sparse secret";
     // The most bits the inner modulus of an outsourced road may fall short
     // of the output chain's (a larger shortfall is refused by
     // enableOutsourcing).
@@ -664,5 +669,10 @@ private:
     // context), empty until it is enabled.
     OutsourcedRoad outsourced_;
 };
+
+// Throws where a preset's own chain is known not to bootstrap to its
+// precision (FGfL7Low, FGfL7): their roads are the outsourced ones. Every
+// road that raises the modulus on this bootstrapper's chain calls it first.
+void refuseUnreachedChain(ParameterPreset preset);
 
 } // namespace Quelt

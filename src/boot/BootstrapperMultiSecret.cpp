@@ -216,6 +216,7 @@ BootstrapperImpl::RingCiphertexts BootstrapperImpl::fastRemoveIMSRLWE(
 BootstrapperImpl::RingCiphertexts BootstrapperImpl::bootstrapMStoSSStepTwo(
     const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle, const Interpolator &interp,
     const std::shared_ptr<ContextContent> &out_context, double scale, bool conj_inv_output) const {
+    refuseUnreachedChain(getParameterPreset(context_));
     // The state of the fast removeI road is read only at the end; a
     // bootstrapper without it is refused before the back half starts.
     checkFastRemoveIMSRLWEState(conj_inv_output);
@@ -309,6 +310,7 @@ BootstrapperImpl::bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms,
                                            const Interpolator &interp, double scale) const {
     if (!isDoubleHoistingSupported(context_))
         throw RuntimeException(kNoDoubleHoistingMessage);
+    refuseUnreachedChain(getParameterPreset(context_));
     const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
     CiphertextMSRLWE t = bootstrapMStoSSStepOne(ms);
     slotToCoeffMSRLWE(t, t);

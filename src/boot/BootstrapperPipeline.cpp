@@ -76,7 +76,11 @@ const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) 
 // settings, refused with the road to take instead rather than returning wrong
 // values (the messages give the causes): the modular reduction of FTa (0.25
 // comes back as 0.225) and Discrete_G10 (half its result); everything of
-// FGfL7Low on its own chain (its top-level key switches lose every bit).
+// FGfL7Low on its own chain (its top-level key switches lose every bit) and of
+// FGfL7 (its raise on the weight-192 secret leaves the reduction's range).
+// The bootstrapper sees only evaluation keys, not the secret's weight, so
+// FGfL7's own chain is refused whatever the secret: its road is the
+// outsourced one.
 void refuseUnreachedReduction(ParameterPreset preset) {
     if (preset == ParameterPreset::FTa)
         throw RuntimeException(BootstrapperImpl::kFTaMessage);
@@ -84,12 +88,14 @@ void refuseUnreachedReduction(ParameterPreset preset) {
         throw RuntimeException(BootstrapperImpl::kDiscreteG10Message);
 }
 
+} // namespace
+
 void refuseUnreachedChain(ParameterPreset preset) {
     if (preset == ParameterPreset::FGfL7Low)
         throw RuntimeException(BootstrapperImpl::kFGfL7LowMessage);
+    if (preset == ParameterPreset::FGfL7)
+        throw RuntimeException(BootstrapperImpl::kFGfL7Message);
 }
-
-} // namespace
 
 // ---- Outsourced road ------------------------------------------------------------------
 

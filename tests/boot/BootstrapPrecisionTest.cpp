@@ -268,11 +268,16 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
     for (const auto &[refused, message] :
          {std::pair{ParameterPreset::FTa, BootstrapperImpl::kFTaMessage},
           std::pair{ParameterPreset::FGfL7Low, BootstrapperImpl::kFGfL7LowMessage},
+          std::pair{ParameterPreset::FGfL7, BootstrapperImpl::kFGfL7Message},
           std::pair{ParameterPreset::Discrete_G10, BootstrapperImpl::kDiscreteG10Message}})
         if (preset == refused) {
             expectRefused(mb, *boot, true, message);
-            if (!fast)
+            if (!fast) {
                 expectRefused(mb, *boot, false, message);
+            } else {
+                const FastRoadKeys keys(fastRoadMirrors(preset), 5, 8, 16);
+                expectRefused(keys, *fastBootstrapper(keys), false, message);
+            }
             return;
         }
     const std::string prefix = mb.sparse ? "sparse-secret raise " : "";

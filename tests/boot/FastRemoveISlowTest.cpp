@@ -19,6 +19,7 @@
 #include "context/Polynomial.hpp"
 #include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
+#include "support/ExpectThrow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,10 @@
 #include <random>
 #include <vector>
 
-// The fast removeI road on FGfL7 (degree 2^16, re-remove-I, no fused raise):
-// the mask identity on its double-degree and conjugate-invariant variants,
-// and full-slot bootstraps through the road with the precision printed.
+// The fast removeI road at degree 2^16: the mask identity on FGfL7's
+// double-degree and conjugate-invariant variants, and full-slot bootstraps
+// through the road (FGfL7 outsourced to FGfOL7, FGf on its own chain) with
+// the precision printed.
 // Each bootstrap test makes its keys (the rotation keys of a full-slot
 // bootstrap at degree 2^16 take several GiB): run one at a time.
 
@@ -94,33 +96,59 @@ TEST(FastRemoveISlowTest, FGfO0MasksAndConjugateInvariantRoundTrip) {
     EXPECT_EQ(QueltTest::wordsOf(back.getMx()), QueltTest::wordsOf(e.getMx()));
 }
 
-void printPrecision(const char *what, const Precision &p) {
-    std::cout << "[ FGfL7 ] " << what << ": mean " << p.mean << " bits, min " << p.min << " bits\n";
+void printPrecision(const char *preset, const char *what, const Precision &p) {
+    std::cout << "[ " << preset << " ] " << what << ": mean " << p.mean << " bits, min " << p.min
+              << " bits\n";
 }
 
-TEST(FastRemoveISlowTest, FGfL7FullSlotComplexBootstrap) {
-    const FastRoadKeys keys(15);
-    Bootstrapper boot(*keys.eval, false);
-    keys.enableOn(boot);
+// FGfL7 with its own secret (weight 192) bootstraps through FGfOL7, whose
+// raise runs on its sparse companion's secret, and FGfOL7's fast removeI
+// road: complex and two-output results on FGfL7's chain. Its own chain is
+// refused (the raise on the weight-192 secret leaves the reduction's range).
+TEST(FastRemoveISlowTest, FGfL7ThroughFGfOL7FastRoad) {
+    const OutsourcedFastRoad road(ParameterPreset::FGfL7);
+    const PresetBootKeys &keys = road.outer;
     std::mt19937_64 rng(15);
     const Message m = randomBootMessage(rng, 15, 1.0);
+    const Ciphertext in = keys.exhausted(m);
     Ciphertext out(keys.ctx, false, true);
-    boot.bootstrap(keys.exhausted(m), out, true);
+    expectThrowsMessage([&] { keys.bootstrapper()->bootstrap(in, out, false); },
+                        BootstrapperImpl::kFGfL7Message);
+
+    road.boot->bootstrap(in, out, true);
     EXPECT_EQ(out.getContext(), keys.ctx);
-    EXPECT_EQ(out.getLevel(), boot.getLevelAfterFullSlotBootstrap());
+    EXPECT_EQ(out.getLevel(), getEncryptionLevel(keys.ctx));
     EXPECT_EQ(out.getLogSlots(), 15u);
     const Precision p = precisionBits(keys.decrypt(out), m);
-    printPrecision("fast-road complex bootstrap", p);
-    // Measured: mean 22.5 bits, minimum 21.2 bits; 7.4 GiB resident.
+    printPrecision("FGfL7", "outsourced fast-road complex bootstrap", p);
+    // Measured: mean 22.5 bits, minimum 21.1 bits; 13.3 GiB resident for
+    // both sides' keys.
     EXPECT_GT(p.mean, 20.0);
     EXPECT_GT(p.min, 18.0);
+
+    Ciphertext re(keys.ctx, false, true), im(keys.ctx, false, true);
+    road.boot->bootstrap(in, re, im, 1.0);
+    Message want_re(15), want_im(15);
+    for (u64 i = 0; i < m.getSize(); ++i) {
+        want_re[i] = m[i].real();
+        want_im[i] = m[i].imag();
+    }
+    const Precision pr = precisionBits(keys.decrypt(re), want_re);
+    const Precision pi = precisionBits(keys.decrypt(im), want_im);
+    printPrecision("FGfL7", "outsourced two-output bootstrap, real part", pr);
+    printPrecision("FGfL7", "outsourced two-output bootstrap, imaginary part", pi);
+    // Measured: mean 23.3 bits, minimum 21.2 bits for both parts.
+    EXPECT_GT(pr.mean, 20.0);
+    EXPECT_GT(pi.mean, 20.0);
+    EXPECT_GT(std::min(pr.min, pi.min), 18.0);
 }
 
-// keep_real: the result stays in the conjugate-invariant ring as the N real
-// values [Re m, Im m].
-TEST(FastRemoveISlowTest, FGfL7FullSlotRealBootstrap) {
-    const FastRoadKeys keys(15);
-    BootstrapperImpl boot(*keys.eval, false, std::nullopt);
+// keep_real on a preset's own fast road (FGf: sparse-secret fused raise):
+// the result stays in the conjugate-invariant ring as the N real values
+// [Re m, Im m].
+TEST(FastRemoveISlowTest, FGfFullSlotRealBootstrap) {
+    const FastRoadKeys keys(ParameterPreset::FGf, 15, 192);
+    BootstrapperImpl boot(*keys.eval, keys.sparse, false, std::nullopt);
     keys.enableOn(boot);
     std::mt19937_64 rng(16);
     const Message m = randomBootMessage(rng, 15, 1.0);
@@ -138,34 +166,11 @@ TEST(FastRemoveISlowTest, FGfL7FullSlotRealBootstrap) {
         want[n + i] = m[i].imag();
     }
     const Precision p = precisionBits(got, want);
-    std::cout << "[ FGfL7 ] real result at level " << r.getLevel() << "\n";
-    printPrecision("fast-road real (keep_real) bootstrap", p);
-    // Measured: mean 23.3 bits, minimum 21.3 bits, at level 8.
+    std::cout << "[ FGf ] real result at level " << r.getLevel() << "\n";
+    printPrecision("FGf", "fast-road real (keep_real) bootstrap", p);
+    // Measured: mean 23.3 bits, minimum 21.3 bits, at level 13; 12.1 GiB.
     EXPECT_GT(p.mean, 20.0);
     EXPECT_GT(p.min, 18.0);
-}
-
-TEST(FastRemoveISlowTest, FGfL7TwoOutputBootstrap) {
-    const FastRoadKeys keys(15);
-    Bootstrapper boot(*keys.eval, false);
-    keys.enableOn(boot);
-    std::mt19937_64 rng(17);
-    const Message m = randomBootMessage(rng, 15, 1.0);
-    Ciphertext re(keys.ctx, false, true), im(keys.ctx, false, true);
-    boot.bootstrap(keys.exhausted(m), re, im, 1.0);
-    Message want_re(15), want_im(15);
-    for (u64 i = 0; i < m.getSize(); ++i) {
-        want_re[i] = m[i].real();
-        want_im[i] = m[i].imag();
-    }
-    const Precision pr = precisionBits(keys.decrypt(re), want_re);
-    const Precision pi = precisionBits(keys.decrypt(im), want_im);
-    printPrecision("two-output bootstrap, real part", pr);
-    printPrecision("two-output bootstrap, imaginary part", pi);
-    // Measured: mean 23.3 bits, minimum 21.4 bits for both parts.
-    EXPECT_GT(pr.mean, 20.0);
-    EXPECT_GT(pi.mean, 20.0);
-    EXPECT_GT(std::min(pr.min, pi.min), 18.0);
 }
 
 // FGf switches to its sparse secret for the raise, fuses the raise into the

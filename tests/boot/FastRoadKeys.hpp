@@ -1,7 +1,8 @@
 #pragma once
 
-// Keys of the fast removeI road on FGfL7 for the slow tests and the
-// benchmark (no test framework needed).
+// Keys of the fast removeI road for the slow tests and the benchmark, on a
+// preset's own chain or outsourced to its companion (no test framework
+// needed).
 
 #include "Quelt/Context.hpp"
 #include "Quelt/Decryptor.hpp"
@@ -20,6 +21,7 @@
 #include "boot/FusedBootKeys.hpp"
 #include "boot/PresetBootKeys.hpp"
 #include "context/ContextContent.hpp"
+#include "context/Parameter.hpp"
 #include "context/Polynomial.hpp"
 #include "foundation/WordArith.hpp"
 
@@ -30,18 +32,13 @@
 
 namespace Quelt::test {
 
-// The secrets of the road: the main secret s (ternary with 32 non-zeros,
-// the weight of FGfL7's sparse companions: with the preset's own weight 192
-// the integer parts after the raise reach about 4.3 standard deviations of
-// sqrt(192 / 12) = 4, beyond the reduction's range K = 11.6), s(Y^2)
-// in the embedding ring, an embedding-ring secret s' with s'(Y^-1) = s'(Y)
+// The secrets of the road: the main secret s (ternary, of a given weight),
+// s(Y^2) in the embedding ring, an embedding-ring secret s' with s'(Y^-1) = s'(Y)
 // (so that the conjugate needs no key), and the first half of s' as the
 // secret of the conjugate-invariant ring.
 struct FastRoadKeys {
     using Ciphertext = HomEvaluator::Ciphertext;
     using RingSecretKey = SecretKeyBase<EncryptionType::RLWE>;
-
-    explicit FastRoadKeys(u64 log_slots) : FastRoadKeys(ParameterPreset::FGfL7, log_slots, 32) {}
 
     // The contexts of the road: the main one, its sparse-secret companion
     // (or null), the ring of twice the degree and the conjugate-invariant
@@ -162,6 +159,30 @@ struct FastRoadKeys {
     std::unique_ptr<HomEvaluator> eval, real_eval;
     RingSwitchKey key, key_back;
     std::unique_ptr<Interpolator> interp;
+};
+
+// A preset that bootstraps through its outsourcing companion (FGfL7 through
+// FGfOL7): the keys of the preset's own chain for SlotToCoeff (the preset's
+// own secret weight), the companion's fast removeI road over the same
+// secret, and the outer bootstrapper with the inner one enabled.
+struct OutsourcedFastRoad {
+    explicit OutsourcedFastRoad(ParameterPreset preset)
+        : outer(makeContext(preset), nullptr),
+          secret(PresetBootKeys::coefficients(outer.secret_key)),
+          inner(FastRoadKeys::presetContexts(getOutsourcingParameterPresetFor(preset)),
+                getLogFullSlots(outer.ctx), 0, Parameter(preset).hamming_weight, &secret),
+          boot(outer.bootstrapper()) {
+        const auto inner_boot =
+            inner.sparse ? std::make_unique<Bootstrapper>(*inner.eval, inner.sparse, false)
+                         : std::make_unique<Bootstrapper>(*inner.eval, false);
+        inner.enableOn(*inner_boot);
+        boot->enableOutsourcing(*inner_boot);
+    }
+
+    PresetBootKeys outer;
+    std::vector<int> secret; // the outer secret's coefficients, shared by the inner keys
+    FastRoadKeys inner;
+    std::unique_ptr<Bootstrapper> boot;
 };
 
 } // namespace Quelt::test
