@@ -71,6 +71,18 @@ public:
         "[MultiSecretConverter/MStoSS] The input ciphertext must be in NTT form";
     static constexpr const char *kBisectionNotNTT =
         "[MultiSecretConverter/SStoMSBisection] The input ciphertexts must be in NTT form";
+    // The result carries one rescale counter, slot count and encoding for
+    // all its bodies: inputs that differ in them would decrypt to other
+    // values than they hold.
+    static constexpr const char *kSStoMSMetadata =
+        "[MultiSecretConverter/SStoMS] The input ciphertexts must share one rescale counter, "
+        "number of slots and encoding type";
+    static constexpr const char *kIncreaseNSMetadata =
+        "[MultiSecretConverter/IncreaseNS] The input ciphertexts must share one rescale counter, "
+        "number of slots and encoding type";
+    static constexpr const char *kBisectionMetadata =
+        "[MultiSecretConverter/SStoMSBisection] The input ciphertexts must share one rescale "
+        "counter, number of slots and encoding type";
 
     // n = ctxts.size() ciphertexts into one of n bodies in ctxt_out's
     // context: input i's mask switched by SStoMS key i, the switched parts
@@ -78,7 +90,9 @@ public:
     // The result takes the first input's log slots, rescale counter and
     // encoding type. Throws kSStoMSEmpty; kSStoMSCount when the context has
     // fewer than n secrets; kSStoMSNotNTT when an input is in coefficient
-    // form (its body could not be added to the switched parts); then, per
+    // form (its body could not be added to the switched parts);
+    // kSStoMSMetadata when an input's rescale counter, log slots or encoding
+    // type differs from the first input's; then, per
     // input, kSStoMSKeyMissing for an empty key (std::out_of_range for a
     // bundle without key i) before its switch.
     void SStoMS(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,
@@ -96,8 +110,10 @@ public:
     // kIncreaseNSBodies for an input of more than ns_from bodies;
     // kIncreaseNSShortInput for an input other than the last with fewer
     // (its missing bodies would decrypt to noise in the middle of the
-    // result); kIncreaseNSNotNTT for an input in coefficient form; then,
-    // per input, kIncreaseNSKeyMissing before its switch.
+    // result); kIncreaseNSNotNTT for an input in coefficient form;
+    // kIncreaseNSMetadata for an input whose rescale counter, log slots or
+    // encoding type differs from the first's; then, per input,
+    // kIncreaseNSKeyMissing before its switch.
     void IncreaseNS(const std::vector<CiphertextBase<EncryptionType::MSRLWE>> &ctxts,
                     const IncreaseNSKeyBundle &keys,
                     CiphertextBase<EncryptionType::MSRLWE> &ctxt_out) const;
@@ -124,7 +140,9 @@ public:
     // input's encoding type and one body per input (a short ciphertext when
     // there are fewer inputs than the context's secrets). Throws, before the
     // first key switch, kBisectionEmpty, kBisectionFewSecrets (k < 2),
-    // kBisectionNotNTT for an input in coefficient form, then for R >= 2
+    // kBisectionNotNTT for an input in coefficient form, kBisectionMetadata
+    // for an input whose rescale counter, log slots or encoding type differs
+    // from the first's, then for R >= 2
     // kBisectionTooMany (more than 2^R inputs) and kBisectionBundleShort; the
     // messages of SStoMS and IncreaseNS follow.
     void SStoMSBisection(const std::vector<CiphertextBase<EncryptionType::RLWE>> &ctxts,

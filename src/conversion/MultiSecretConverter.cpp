@@ -69,6 +69,17 @@ void requireNTTForm(const std::vector<CiphertextBase<ET>> &ctxts, const char *me
             throw RuntimeException(message);
 }
 
+// The result's metadata is the first input's: every input must carry the
+// same rescale counter, log slots and encoding type.
+template <EncryptionType ET>
+void requireSharedMetadata(const std::vector<CiphertextBase<ET>> &ctxts, const char *message) {
+    for (const CiphertextBase<ET> &ct : ctxts)
+        if (ct.getRescaleCounter() != ctxts[0].getRescaleCounter() ||
+            ct.getLogSlots() != ctxts[0].getLogSlots() ||
+            ct.getEncodingType() != ctxts[0].getEncodingType())
+            throw RuntimeException(message);
+}
+
 // The inputs taken in pairs, an odd last one alone.
 template <typename T>
 std::vector<std::vector<T>> pairsOf(const std::vector<T> &items) {
@@ -96,6 +107,7 @@ void MultiSecretConverter::SStoMS(const std::vector<SingleCiphertext> &ctxts,
     if (getNumSecret(ctx) < n)
         throw RuntimeException(kSStoMSCount);
     requireNTTForm(ctxts, kSStoMSNotNTT);
+    requireSharedMetadata(ctxts, kSStoMSMetadata);
     const KeySwitcher ks(ctx);
     const PrimeModuli &chain = ctx->getPrimeModuli();
     std::optional<MultiCiphertext> acc;
@@ -148,6 +160,7 @@ void MultiSecretConverter::IncreaseNS(const std::vector<MultiCiphertext> &ctxts,
         if (ctxts[j].getNumSecret() < ns_from)
             throw RuntimeException(kIncreaseNSShortInput);
     requireNTTForm(ctxts, kIncreaseNSNotNTT);
+    requireSharedMetadata(ctxts, kIncreaseNSMetadata);
     const u64 count = (m - 1) * ns_from + ctxts.back().getNumSecret();
 
     const KeySwitcher ks(ctx);
@@ -230,6 +243,7 @@ void MultiSecretConverter::SStoMSBisection(const std::vector<SingleCiphertext> &
     if (k < 2)
         throw RuntimeException(kBisectionFewSecrets);
     requireNTTForm(ctxts, kBisectionNotNTT);
+    requireSharedMetadata(ctxts, kBisectionMetadata);
     const u64 rounds = static_cast<u64>(std::bit_width(k)) - 1;
     if (rounds == 1) {
         SStoMS(ctxts, keys.getSStoMSKeyBundle(), ctxt_out);

@@ -86,6 +86,22 @@ Bundle withEmptyKeys(Bundle bundle, u64 count) {
     return bundle;
 }
 
+// Outputs of three, four and eight secrets that refused calls must leave
+// as they were.
+struct Outputs {
+    MsCiphertext three{threeSecrets(), false, true};
+    MsCiphertext four{doublings()[1], false, true};
+    MsCiphertext eight{doublings()[2], false, true};
+    using Words = std::vector<std::vector<u64>>;
+    const std::vector<Words> before{ciphertextWords(three), ciphertextWords(four),
+                                    ciphertextWords(eight)};
+    void expectUnchanged() const {
+        EXPECT_EQ(ciphertextWords(three), before[0]);
+        EXPECT_EQ(ciphertextWords(four), before[1]);
+        EXPECT_EQ(ciphertextWords(eight), before[2]);
+    }
+};
+
 class MultiSecretConverterTest : public testing::Test {
 protected:
     Messages messages(u64 count, u64 log_slots = getLogFullSlots(singleSecret())) {
@@ -337,12 +353,8 @@ TEST_F(MultiSecretConverterTest, CoefficientFormInputsAreRefused) {
     MsCiphertext twoCoefficient = two;
     twoCoefficient.backwardNTT();
 
-    MsCiphertext intoThree(threeSecrets(), false, true);
-    MsCiphertext intoFour(doublings()[1], false, true);
-    MsCiphertext intoEight(doublings()[2], false, true);
-    const auto beforeThree = ciphertextWords(intoThree);
-    const auto beforeFour = ciphertextWords(intoFour);
-    const auto beforeEight = ciphertextWords(intoEight);
+    Outputs outputs;
+    MsCiphertext &intoThree = outputs.three, &intoFour = outputs.four, &intoEight = outputs.eight;
     std::vector<SsCiphertext> outs(1, single());
     const auto beforeOuts = ciphertextWords(outs[0]);
     expectCases({
@@ -367,9 +379,60 @@ TEST_F(MultiSecretConverterTest, CoefficientFormInputsAreRefused) {
     });
     ASSERT_EQ(outs.size(), 1u);
     EXPECT_EQ(ciphertextWords(outs[0]), beforeOuts);
-    EXPECT_EQ(ciphertextWords(intoThree), beforeThree);
-    EXPECT_EQ(ciphertextWords(intoFour), beforeFour);
-    EXPECT_EQ(ciphertextWords(intoEight), beforeEight);
+    outputs.expectUnchanged();
+}
+
+// The result carries the first input's rescale counter, log slots and
+// encoding for every body: an input that differs in any of them would
+// decrypt to another value (a counter of 0 beside 1 came back off by more
+// than 1 in every slot), so it is refused before any work.
+TEST_F(MultiSecretConverterTest, InputsOfOtherMetadataAreRefused) {
+    using SsList = std::vector<SsCiphertext>;
+    using MsList = std::vector<MsCiphertext>;
+    const SsCiphertext ct = keys().ss.encrypt(messages(1), kLevel, 1);
+    const SsCiphertext counter = keys().ss.encrypt(messages(1), kLevel, 0);
+    const SsCiphertext slots = keys().ss.encrypt(messages(1, 2), kLevel, 1);
+    SsCiphertext coefficients = ct;
+    coefficients.setEncodingType(EncodingType::COEFFICIENT);
+    const MsCiphertext two = keys().ms2.encrypt(messages(2), kLevel, 1);
+    const MsCiphertext twoCounter = keys().ms2.encrypt(messages(2), kLevel, 0);
+    const MsCiphertext twoSlots = keys().ms2.encrypt(messages(2, 2), kLevel, 1);
+
+    Outputs outputs;
+    MsCiphertext &intoThree = outputs.three, &intoFour = outputs.four, &intoEight = outputs.eight;
+    expectCases({
+        {"SStoMS, counter",
+         [&] {
+             converter.SStoMS(SsList{ct, counter}, *keys().sstoms, intoThree);
+         },
+         Converter::kSStoMSMetadata},
+        {"SStoMS, slots",
+         [&] {
+             converter.SStoMS(SsList{ct, slots}, *keys().sstoms, intoThree);
+         },
+         Converter::kSStoMSMetadata},
+        {"SStoMS, encoding",
+         [&] {
+             converter.SStoMS(SsList{ct, coefficients}, *keys().sstoms, intoThree);
+         },
+         Converter::kSStoMSMetadata},
+        {"IncreaseNS, counter",
+         [&] {
+             converter.IncreaseNS(MsList{two, twoCounter}, *keys().increase, intoFour);
+         },
+         Converter::kIncreaseNSMetadata},
+        {"IncreaseNS, slots",
+         [&] {
+             converter.IncreaseNS(MsList{two, twoSlots}, *keys().increase, intoFour);
+         },
+         Converter::kIncreaseNSMetadata},
+        {"SStoMSBisection, counter of the last input",
+         [&] {
+             converter.SStoMSBisection(SsList{ct, ct, counter}, *keys().bisection, intoEight);
+         },
+         Converter::kBisectionMetadata},
+    });
+    outputs.expectUnchanged();
 }
 
 TEST_F(MultiSecretConverterTest, BisectionChecksInOrder) {
