@@ -6,6 +6,7 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/EvaluatorDetail.hpp"
+#include "eval/HomEvaluatorMessages.hpp"
 #include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
 
@@ -34,7 +35,8 @@ class EvaluationKey;
 //
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
-// functions of eval/Precondition.hpp and the messages below) in a fixed order
+// functions of eval/Precondition.hpp and the messages of
+// eval/HomEvaluatorMessages.hpp, which the class inherits) in a fixed order
 // before it writes the output. The operand checks of Precondition.hpp
 // (requireContext, requireForm, requireSameForm, requireNTTOperand,
 // requirePlaintextScale) name the public operation; an operation that calls
@@ -44,36 +46,11 @@ class EvaluationKey;
 // is not an input and belongs to another context (or has another mod-up
 // state) than the operand is replaced by a fresh ciphertext of the operand's
 // context, after the checks.
-class HomEvaluatorImpl {
+class HomEvaluatorImpl : public HomEvaluatorMessages {
 public:
     using u64 = std::uint64_t;
     using i64 = std::int64_t;
     using Complex = std::complex<double>;
-
-    static constexpr const char *kLevelZero = utils::kLevelZeroMessage;
-    static constexpr const char *kRescaleCounterNotZero = utils::kRescaleCounterNotZeroMessage;
-    static constexpr const char *kRescaleCountersNotZero =
-        "The Operands should have rescale counter zero";
-    static constexpr const char *kRescaleCounterNotPositive =
-        utils::kRescaleCounterNotPositiveMessage;
-    static constexpr const char *kTargetAboveLevel = utils::kTargetAboveLevelMessage;
-    static constexpr const char *kInverseRescaleAtTop =
-        "[inverseRescale] Cannot inverseRescale when the level is greater than or equal to the "
-        "maximum level";
-    static constexpr const char *kOperandsCoeffEncoded =
-        "The operands have to encode the message on its slots";
-    static constexpr const char *kAddDifferentLevelModUp =
-        "Cannot add different level modUp-ed ciphertexts";
-    static constexpr const char *kSubDifferentLevelModUp =
-        "Cannot sub different level modUp-ed ciphertexts";
-    static constexpr const char *kDifferentDegrees =
-        "[baseModulusSwitch] The degrees of the two contexts are different.";
-    static constexpr const char *kConstantOutOfLongRange = utils::kConstantOutOfLongRangeMessage;
-    static constexpr const char *kPlaintextBelow =
-        "[multWithoutRescale] The plaintext is below the level of the ciphertext";
-    static constexpr const char *kPlaintextOtherScale =
-        "[multWithoutRescale] The plaintext is above the level of the ciphertext with another "
-        "scale";
 
     // Each constructor ends with KeyPack::loadMultKey. With a context alone
     // the key pack is empty; with a path it is KeyPack(context, keyDirPath)
@@ -209,17 +186,6 @@ private:
 public:
     using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 
-    static constexpr const char *kSizeAboveTwo = "Size > 2 is not supported yet";
-    static constexpr const char *kRelinearizeShortInput =
-        "[relinearize] the length of the input ciphertext should be >= 3.";
-    static constexpr const char *kMultKeyMissing = "Failed to load the multiplication key";
-    static constexpr const char *kPlaintextRescaleCounterNotPositive =
-        "[rescale] Rescale Counter of the Plaintext is zero or less";
-    static constexpr const char *kRelevelTooBig = "[relevel] target_level too big";
-    static constexpr const char *kAcceleratorMessage =
-        "Message that is GPU-allocated is not supported.";
-    static constexpr const char *kEmptyBx = "[Bx] The handle holds no polynomial list.";
-
     // Ring ciphertexts. tensor: out = a (x) b, n_a + n_b - 1 polynomials,
     // counter rc(a) + rc(b) + 1, a's log slots. relinearize: the last
     // polynomial switched from s^(n-1) to s^(n-2) with the multiplication key
@@ -283,14 +249,6 @@ private:
         std::make_shared<detail::ScratchPool<std::vector<Polynomial>>>();
     // ==== Rotations and conjugation (HomEvaluatorRotate.cpp) ====================
 public:
-    static constexpr const char *kSizeNotTwo = "Size should be 2";
-    static constexpr const char *kLeftRotKeyMissing =
-        "Failed to load the left rotation key for index ";
-    static constexpr const char *kConjKeyMissing = "Failed to load the conjugation key";
-    static constexpr const char *kRotKeyRemovedHead = "[Rotation Key] Rotation key ";
-    static constexpr const char *kRotKeyRemovedTail =
-        " is removed.\n Rerun the Keypack.computeRotationKeyDecomposition";
-
     // Slot rotations move slot i + idx to slot i (left) or slot i to i + idx
     // (right); the amount is taken modulo the slot count N/2 (modulo the
     // size for a message), so 0 and N/2 give a copy. The automorphism is
@@ -336,12 +294,6 @@ public:
     static std::vector<bool> halfDegreeThroughCoefficients(const PrimeModuli &chain,
                                                            const PrimeModuli &half_chain,
                                                            u64 level);
-    static constexpr const char *kHalfDegContext =
-        "Context of input ciphertext does not match the context of HomEvaluator.";
-    static constexpr const char *kHalfDegDegree =
-        "The output ciphertext's degree must be half the input ciphertext's degree.";
-    static constexpr const char *kHalfDegCyclic =
-        "[convertToHalfDeg] The conjugate-invariant transform has no half-degree embedding.";
     // Rotations of plaintexts: exact permutations, out may be in (those of
     // messages are PlainEvaluator's).
     void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
@@ -372,16 +324,12 @@ public:
     // out changes.
     void rotSumRescale(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
                        RingCiphertext &out) const;
-    static constexpr const char *kRotSumEmpty = "[rotSum] The list of ciphertexts is empty";
-    static constexpr const char *kRotSumSizes = "ctxt and rot_idx have different size.";
 
     // The signed split of n into powers of two t_0 > t_1 > ... (an odd
     // count of terms, n = t_0 - t_1 + t_2 - ..., the last term positive),
     // appended to terms; count receives the number of terms. n = 0 gives
     // none. n must be below 2^63 (kSplitTooLarge).
     static void getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count);
-    static constexpr const char *kSplitTooLarge =
-        "[getRotIdxDecomposition] The count must be below 2^63";
     // out = the sum over j < n of ct rotated left (right) by j * gap, with
     // about log2 n rotations (doubling, a three-term split for 3 * 2^k, the
     // signed split otherwise); n = 0 and n = 1 give a copy. The messages of
@@ -394,18 +342,6 @@ public:
     using PlaintextIterator = std::vector<Plaintext>::const_iterator;
     using RingCiphertextIterator = std::vector<RingCiphertext>::const_iterator;
     using PolynomialVectorIterator = std::vector<PolynomialVector>::const_iterator;
-
-    static constexpr const char *kInnerProductEmpty =
-        "[innerProduct] The range of plaintexts is empty";
-    static constexpr const char *kInnerProductPlaintextBelow =
-        "[innerProduct] A plaintext is below the level of the ciphertexts";
-    static constexpr const char *kInnerProductPlaintextOtherScale =
-        "[innerProduct] A plaintext is above the level of the ciphertexts with another scale";
-    static constexpr const char *kEmptyPolynomialList =
-        "[innerProduct] The polynomial list holds no polynomial";
-    static constexpr const char *kExponentCount =
-        "[frobeniusAndInnerProductBx] The exponents and the plaintexts differ in number";
-    static constexpr const char *kMatmulEmpty = "[matmul] The list of ciphertexts is empty";
 
     // out = the sum over i of the plaintext first[i] times cts[i], both
     // polynomials in NTT form, at the ciphertexts' level with cts[0]'s log
@@ -495,45 +431,6 @@ private:
 public:
     using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
     using MsCiphertextIterator = std::vector<MsCiphertext>::const_iterator;
-
-    static constexpr const char *kSizeShouldBe = "Size should be ";
-    static constexpr const char *kMsHoistedSize =
-        "[HomEvaluatorImpl/leftRotateMSRLWE] Ctxt vec size should be ";
-    static constexpr const char *kMsRotSumSize =
-        "[HomEvaluatorImpl/rotSumMSRLWE] Ctxt vec size should be ";
-    static constexpr const char *kMsRotSumSizes =
-        "[HomEvaluatorImpl/rotSumMSRLWE] ctxt and rot_idx have different size.";
-    static constexpr const char *kMsRotSumEmpty =
-        "[HomEvaluatorImpl/rotSumMSRLWE] The list of ciphertexts is empty";
-    static constexpr const char *kLazyNoRotKey = "[lazyLeftRotate] no rotation key for index ";
-    static constexpr const char *kLightNoRotKey =
-        "[lightLeftRotate/Load Rotation Key] no left rotation key for index ";
-    static constexpr const char *kLazyRightZero =
-        "[HomEvaluatorImpl/lazyRightRotateMSRLWE] rot idx shouldn't be 0";
-    static constexpr const char *kBxSizeIncompatible =
-        "[HomEvalImpl/modDownBxAndSum] The size of Bx polyvector and MSRLWE ciphertexts are "
-        "incompatible.";
-    static constexpr const char *kMsInnerProductLength =
-        "[HomEvaluatorImpl/innerProductMSRLWE] The length of the ciphertext should be ";
-    static constexpr const char *kMsInnerProductLengthNow = "but now";
-    static constexpr const char *kMsInnerProductEmpty =
-        "[HomEvaluatorImpl/innerProductMSRLWE] The range of plaintexts is empty";
-    static constexpr const char *kSplitShort =
-        "[HomEvaluatorImpl/splitMSRLWECiphertext] The output vectors hold fewer polynomials than "
-        "the mask and the bodies of the ciphertext";
-    static constexpr const char *kCombineShort =
-        "[HomEvaluatorImpl/combineMSRLWECiphertext] The input vectors hold fewer polynomials than "
-        "the mask and the bodies of the ciphertext";
-    static constexpr const char *kLazyBxShort =
-        "[HomEvaluatorImpl/lazyLeftRotateMSRLWE] The Bx polyvector holds fewer polynomials than "
-        "the ciphertext has bodies";
-    static constexpr const char *kLightMaskInBx =
-        "[HomEvaluatorImpl/lightLeftRotateMSRLWE] The mask must not be a polynomial of the Bx "
-        "polyvector";
-    static constexpr const char *kBxNoPolynomial = "[Bx] The handle's list holds no polynomial.";
-    static constexpr const char *kLightBxShort =
-        "[HomEvaluatorImpl/lightLeftRotateMSRLWE] The Bx polyvector holds fewer polynomials than "
-        "the context has secrets";
 
     // ax.poly[0] = the mask, bx.poly[i] = body i (i < k), deep copies; the
     // vectors must already hold them (kSplitShort). combine: the reverse into
