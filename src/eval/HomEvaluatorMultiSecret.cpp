@@ -95,15 +95,16 @@ void HomEvaluatorImpl::finishMSRLWE(const MsCiphertext &res, const MsCiphertext 
 void HomEvaluatorImpl::leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
     utils::throwIfCoeff(ct);
     const u64 k = ct.getNumSecret();
-    idx = reduceAmount(idx);
+    idx = rotations_.reduceAmount(idx);
     if (idx == 0) {
         if (&ct != &out)
             out = ct;
         return;
     }
     std::vector<u64> steps;
-    if (const std::shared_ptr<EvaluationKey> key = leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
-        const auto g = static_cast<std::int64_t>(galoisExponent(idx));
+    if (const std::shared_ptr<EvaluationKey> key =
+            rotations_.leftRotKeyOrRoute(idx, ct.getLevel(), steps)) {
+        const auto g = static_cast<std::int64_t>(rotations_.galoisExponent(idx));
         const Polynomial rotated = automorphismOfMask(ct, k, g);
         std::vector<Polynomial> digits;
         key_switcher_->modUpPQ(rotated, digits);
@@ -118,7 +119,7 @@ void HomEvaluatorImpl::leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphe
 }
 
 void HomEvaluatorImpl::rightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
-    leftRotateMSRLWE(ct, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out);
+    leftRotateMSRLWE(ct, (u64{1} << getLogFullSlots(context_)) - rotations_.reduceAmount(idx), out);
 }
 
 void HomEvaluatorImpl::leftRotateMSRLWE(const MsCiphertext &ct, const std::vector<u64> &idxs,
@@ -137,17 +138,18 @@ void HomEvaluatorImpl::leftRotateMSRLWE(const MsCiphertext &ct, const std::vecto
     for (u64 j = 0; j < digits.size(); ++j)
         rotated.push_back(Polynomial::shapedLike(digits[j]));
     for (u64 i = 0; i < idxs.size(); ++i) {
-        const u64 idx = reduceAmount(idxs[i]);
+        const u64 idx = rotations_.reduceAmount(idxs[i]);
         if (idx == 0) {
             results[i] = ct;
             continue;
         }
-        const std::shared_ptr<EvaluationKey> key = leftRotKeyOrThrow(idx, ct.getLevel());
+        const std::shared_ptr<EvaluationKey> key = rotations_.leftRotKeyOrThrow(idx, ct.getLevel());
         // The digits of the rotated mask are the rotated digits.
         for (u64 j = 0; j < digits.size(); ++j)
-            rotatePoly(digits[j], idx, rotated[j]);
+            rotations_.rotatePoly(digits[j], idx, rotated[j]);
         const MsCiphertext res = key_switcher_->multEvalKeyMSRLWE(rotated, *key, k);
-        finishMSRLWE(res, ct, k, static_cast<std::int64_t>(galoisExponent(idx)), results[i]);
+        finishMSRLWE(res, ct, k, static_cast<std::int64_t>(rotations_.galoisExponent(idx)),
+                     results[i]);
     }
     outs = std::move(results);
 }
@@ -192,7 +194,7 @@ void HomEvaluatorImpl::rotSumMSRLWE(const std::vector<MsCiphertext> &cts,
         throw RuntimeException(kMsRotSumSizes);
     std::vector<u64> amounts(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
-                   [this](u64 idx) { return reduceAmount(idx); });
+                   [this](u64 idx) { return rotations_.reduceAmount(idx); });
     // Everything is built apart from out, which may be one of cts.
     if (std::all_of(amounts.begin(), amounts.end(), [](u64 a) { return a == 0; })) {
         MsCiphertext sum = cts[0];
@@ -208,9 +210,10 @@ void HomEvaluatorImpl::rotSumMSRLWE(const std::vector<MsCiphertext> &cts,
     for (u64 i = 0; i < cts.size(); ++i) {
         if (amounts[i] == 0)
             continue;
-        const std::shared_ptr<EvaluationKey> key = leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
-        const Polynomial rotated =
-            automorphismOfMask(cts[i], k, static_cast<std::int64_t>(galoisExponent(amounts[i])));
+        const std::shared_ptr<EvaluationKey> key =
+            rotations_.leftRotKeyOrThrow(amounts[i], cts[i].getLevel());
+        const Polynomial rotated = automorphismOfMask(
+            cts[i], k, static_cast<std::int64_t>(rotations_.galoisExponent(amounts[i])));
         key_switcher_->modUpPQ(rotated, digits);
         MsCiphertext res = key_switcher_->multEvalKeyMSRLWE(digits, *key, k);
         if (extended)
@@ -227,7 +230,7 @@ void HomEvaluatorImpl::rotSumMSRLWE(const std::vector<MsCiphertext> &cts,
             continue;
         }
         for (u64 j = 0; j < k; ++j)
-            rotatePolyAndAdd(cts[i].getPoly(j), amounts[i], sum.getPoly(j));
+            rotations_.rotatePolyAndAdd(cts[i].getPoly(j), amounts[i], sum.getPoly(j));
     }
     out = std::move(sum);
 }
@@ -243,7 +246,7 @@ void HomEvaluatorImpl::lazyRotateChecked(const MsCiphertext &ct, u64 k, u64 amou
     pack.loadLeftRotKey(amount, d);
     if (!pack.isLeftRotKeyLoaded(amount, d))
         throw RuntimeException(kLazyNoRotKey + std::to_string(amount));
-    const auto g = static_cast<std::int64_t>(galoisExponent(amount));
+    const auto g = static_cast<std::int64_t>(rotations_.galoisExponent(amount));
     const Polynomial rotated = automorphismOfMask(ct, k, g);
     std::vector<Polynomial> digits;
     key_switcher_->modUpPQ(rotated, digits);
@@ -257,7 +260,7 @@ void HomEvaluatorImpl::lazyRotateChecked(const MsCiphertext &ct, u64 k, u64 amou
     result.setNumPoly(k + 1);
     key_switcher_->getFastBaseConv().modDown(res.getPoly(k), result.getPoly(k), true);
     for (u64 i = 0; i < k; ++i)
-        rotatePoly(ct.getPoly(i), amount, result.getPoly(i));
+        rotations_.rotatePoly(ct.getPoly(i), amount, result.getPoly(i));
     utils::copyMetaData(ct, result);
     for (u64 i = 0; i < k; ++i)
         bx.getPoly(i) = res.getPoly(i);
@@ -270,7 +273,7 @@ void HomEvaluatorImpl::lazyLeftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsC
     const u64 k = ct.getNumSecret();
     if (bx.getSize() < k)
         throw RuntimeException(kLazyBxShort);
-    idx = reduceAmount(idx);
+    idx = rotations_.reduceAmount(idx);
     if (idx == 0) {
         if (&ct != &out)
             out = ct;
@@ -286,7 +289,7 @@ void HomEvaluatorImpl::lazyLeftRotateMSRLWE(const MsCiphertext &ct, const Polyno
     const u64 k = ct.getNumSecret();
     if (bx_in.getSize() < k)
         throw RuntimeException(kLazyBxShort);
-    idx = reduceAmount(idx);
+    idx = rotations_.reduceAmount(idx);
     if (idx == 0) {
         // The identity of a chain: the pair as it stands.
         if (&ct != &out)
@@ -301,12 +304,12 @@ void HomEvaluatorImpl::lazyLeftRotateMSRLWE(const MsCiphertext &ct, const Polyno
     const PolynomialVector earlier = bx_in;
     lazyRotateChecked(ct, k, idx, out, bx);
     for (u64 i = 0; i < k; ++i)
-        rotatePolyAndAdd(earlier.getPoly(i), idx, bx.getPoly(i));
+        rotations_.rotatePolyAndAdd(earlier.getPoly(i), idx, bx.getPoly(i));
 }
 
 void HomEvaluatorImpl::lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
                                              PolynomialVector &bx) const {
-    const u64 amount = reduceAmount(idx);
+    const u64 amount = rotations_.reduceAmount(idx);
     if (amount == 0)
         throw RuntimeException(kLazyRightZero);
     lazyLeftRotateMSRLWE(ct, (u64{1} << getLogFullSlots(context_)) - amount, out, bx);
@@ -315,8 +318,8 @@ void HomEvaluatorImpl::lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, Ms
 void HomEvaluatorImpl::lazyRightRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in,
                                              u64 idx, MsCiphertext &out,
                                              PolynomialVector &bx) const {
-    lazyLeftRotateMSRLWE(ct, bx_in, (u64{1} << getLogFullSlots(context_)) - reduceAmount(idx), out,
-                         bx);
+    lazyLeftRotateMSRLWE(
+        ct, bx_in, (u64{1} << getLogFullSlots(context_)) - rotations_.reduceAmount(idx), out, bx);
 }
 
 // ---- Light rotations ----------------------------------------------------------------
@@ -329,7 +332,7 @@ void HomEvaluatorImpl::lightLeftRotateMSRLWE(const Polynomial &a_in, u64 idx, Po
         if (&p == &a_in || &p == &a_out)
             throw RuntimeException(kLightMaskInBx);
     bx.setSize(k);
-    idx = reduceAmount(idx);
+    idx = rotations_.reduceAmount(idx);
     if (idx == 0) {
         if (&a_in != &a_out)
             a_out = a_in;
@@ -341,7 +344,7 @@ void HomEvaluatorImpl::lightLeftRotateMSRLWE(const Polynomial &a_in, u64 idx, Po
     if (!pack.isLeftRotKeyLoaded(idx, 0))
         throw RuntimeException(kLightNoRotKey + std::to_string(idx));
     Polynomial rotated = Polynomial::shapedLike(a_in);
-    rotatePoly(a_in, idx, rotated);
+    rotations_.rotatePoly(a_in, idx, rotated);
     std::vector<Polynomial> digits;
     key_switcher_->modUpPQ(rotated, digits);
     const std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(idx, 0);
@@ -363,7 +366,7 @@ void HomEvaluatorImpl::lightLeftRotateMSRLWE(const Polynomial &a_in, const Polyn
     for (const Polynomial &p : bx.getPolys())
         if (&p == &a_in || &p == &a_out)
             throw RuntimeException(kLightMaskInBx);
-    if (reduceAmount(idx) == 0) {
+    if (rotations_.reduceAmount(idx) == 0) {
         // The identity of a chain: the pair as it stands.
         if (&a_in != &a_out)
             a_out = a_in;
@@ -376,7 +379,8 @@ void HomEvaluatorImpl::lightLeftRotateMSRLWE(const Polynomial &a_in, const Polyn
     const PolynomialVector earlier = bx_in;
     lightLeftRotateMSRLWE(a_in, idx, a_out, bx);
     for (u64 i = 0; i < k; ++i)
-        rotatePolyAndAdd(earlier.getPoly(i), reduceAmount(idx), bx.getPoly(i));
+        rotations_.rotatePolyAndAdd(earlier.getPoly(i), rotations_.reduceAmount(idx),
+                                    bx.getPoly(i));
 }
 
 // ---- End of a chain ------------------------------------------------------------------
