@@ -35,6 +35,14 @@ class EvaluationKey;
 // evaluation keys and the key switcher. See include/Quelt/HomEvaluator.hpp
 // for the behaviour of each operation.
 //
+// The arithmetic, levels, products and plaintext-weighted sums of
+// ciphertexts are the class's own; its parts hold the rest: plain()
+// (PlainEvaluator: messages, plaintexts, polynomial lists), rotations()
+// (RotationEvaluator: automorphisms, key switches, hoisting) and
+// multiSecret() (MultiSecretEvaluator). The parts' operations that the
+// bootstrapper's roads call on the evaluator are forwarded by one-line
+// members of the same signature.
+//
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
 // functions of eval/Precondition.hpp and the messages of
