@@ -6,8 +6,11 @@
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "eval/EvaluatorDetail.hpp"
+#include "eval/HomEvaluatorMessages.hpp"
+#include "eval/MultiSecretEvaluator.hpp"
 #include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
+#include "eval/RotationEvaluator.hpp"
 
 #include <complex>
 #include <cstdint>
@@ -32,9 +35,18 @@ class EvaluationKey;
 // evaluation keys and the key switcher. See include/Quelt/HomEvaluator.hpp
 // for the behaviour of each operation.
 //
+// The arithmetic, levels, products and plaintext-weighted sums of
+// ciphertexts are the class's own; its parts hold the rest: plain()
+// (PlainEvaluator: messages, plaintexts, polynomial lists), rotations()
+// (RotationEvaluator: automorphisms, key switches, hoisting) and
+// multiSecret() (MultiSecretEvaluator). The parts' operations that the
+// bootstrapper's roads call on the evaluator are forwarded by one-line
+// members of the same signature.
+//
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
-// functions of eval/Precondition.hpp and the messages below) in a fixed order
+// functions of eval/Precondition.hpp and the messages of
+// eval/HomEvaluatorMessages.hpp, which the class inherits) in a fixed order
 // before it writes the output. The operand checks of Precondition.hpp
 // (requireContext, requireForm, requireSameForm, requireNTTOperand,
 // requirePlaintextScale) name the public operation; an operation that calls
@@ -44,36 +56,11 @@ class EvaluationKey;
 // is not an input and belongs to another context (or has another mod-up
 // state) than the operand is replaced by a fresh ciphertext of the operand's
 // context, after the checks.
-class HomEvaluatorImpl {
+class HomEvaluatorImpl : public HomEvaluatorMessages {
 public:
     using u64 = std::uint64_t;
     using i64 = std::int64_t;
     using Complex = std::complex<double>;
-
-    static constexpr const char *kLevelZero = utils::kLevelZeroMessage;
-    static constexpr const char *kRescaleCounterNotZero = utils::kRescaleCounterNotZeroMessage;
-    static constexpr const char *kRescaleCountersNotZero =
-        "The Operands should have rescale counter zero";
-    static constexpr const char *kRescaleCounterNotPositive =
-        utils::kRescaleCounterNotPositiveMessage;
-    static constexpr const char *kTargetAboveLevel = utils::kTargetAboveLevelMessage;
-    static constexpr const char *kInverseRescaleAtTop =
-        "[inverseRescale] Cannot inverseRescale when the level is greater than or equal to the "
-        "maximum level";
-    static constexpr const char *kOperandsCoeffEncoded =
-        "The operands have to encode the message on its slots";
-    static constexpr const char *kAddDifferentLevelModUp =
-        "Cannot add different level modUp-ed ciphertexts";
-    static constexpr const char *kSubDifferentLevelModUp =
-        "Cannot sub different level modUp-ed ciphertexts";
-    static constexpr const char *kDifferentDegrees =
-        "[baseModulusSwitch] The degrees of the two contexts are different.";
-    static constexpr const char *kConstantOutOfLongRange = utils::kConstantOutOfLongRangeMessage;
-    static constexpr const char *kPlaintextBelow =
-        "[multWithoutRescale] The plaintext is below the level of the ciphertext";
-    static constexpr const char *kPlaintextOtherScale =
-        "[multWithoutRescale] The plaintext is above the level of the ciphertext with another "
-        "scale";
 
     // Each constructor ends with KeyPack::loadMultKey. With a context alone
     // the key pack is empty; with a path it is KeyPack(context, keyDirPath)
@@ -81,6 +68,10 @@ public:
     explicit HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context);
     HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, const std::string &keyDirPath);
     HomEvaluatorImpl(const std::shared_ptr<ContextContent> &context, KeyPack keyPack);
+    // The parts of the evaluator refer to it: it is neither copied nor moved
+    // (copies of a HomEvaluator share one).
+    HomEvaluatorImpl(const HomEvaluatorImpl &) = delete;
+    HomEvaluatorImpl &operator=(const HomEvaluatorImpl &) = delete;
 
     const std::shared_ptr<ContextContent> &getContext() const { return context_; }
     const KeyPack &getKeyPack() const { return key_pack_; }
@@ -156,6 +147,10 @@ public:
     void levelDown(const CiphertextBase<ET> &ct, u64 target_level, CiphertextBase<ET> &out) const;
     template <EncryptionType ET>
     void levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const;
+    // Divides every polynomial by its top prime (both of a two-polynomial
+    // ciphertext in one pass) and lowers the counter; checked by the caller.
+    template <EncryptionType ET>
+    void rescaleChecked(CiphertextBase<ET> &ct) const;
 
     // ---- Ring ciphertexts only -------------------------------------------------
 
@@ -190,10 +185,6 @@ private:
                       const LevelledElement *im, CiphertextBase<ET> &out) const;
     template <EncryptionType ET>
     void multWord(const CiphertextBase<ET> &ct, u64 k, CiphertextBase<ET> &out) const;
-    // Divides every polynomial by its top prime (both of a two-polynomial
-    // ciphertext in one pass) and lowers the counter; checked by the caller.
-    template <EncryptionType ET>
-    void rescaleChecked(CiphertextBase<ET> &ct) const;
     // The plaintext re-encoded at `level` with `counter` when its level is
     // another; otherwise nothing (the caller uses ptxt).
     std::optional<Plaintext> reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
@@ -208,17 +199,6 @@ private:
     // (HomEvaluatorMult.cpp and PlainOperations.cpp)
 public:
     using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
-
-    static constexpr const char *kSizeAboveTwo = "Size > 2 is not supported yet";
-    static constexpr const char *kRelinearizeShortInput =
-        "[relinearize] the length of the input ciphertext should be >= 3.";
-    static constexpr const char *kMultKeyMissing = "Failed to load the multiplication key";
-    static constexpr const char *kPlaintextRescaleCounterNotPositive =
-        "[rescale] Rescale Counter of the Plaintext is zero or less";
-    static constexpr const char *kRelevelTooBig = "[relevel] target_level too big";
-    static constexpr const char *kAcceleratorMessage =
-        "Message that is GPU-allocated is not supported.";
-    static constexpr const char *kEmptyBx = "[Bx] The handle holds no polynomial list.";
 
     // Ring ciphertexts. tensor: out = a (x) b, n_a + n_b - 1 polynomials,
     // counter rc(a) + rc(b) + 1, a's log slots. relinearize: the last
@@ -275,137 +255,111 @@ private:
 
     // Tensor products kept for the next product (a few, for concurrent
     // callers), so that a product touches no fresh memory once its output
-    // has its shape. Copies of the evaluator share them.
+    // has its shape.
     std::shared_ptr<detail::ScratchPool<RingCiphertext>> product_scratch_ =
         std::make_shared<detail::ScratchPool<RingCiphertext>>();
-    // Raised digits of hoisted rotations, kept likewise.
-    std::shared_ptr<detail::ScratchPool<std::vector<Polynomial>>> digit_scratch_ =
-        std::make_shared<detail::ScratchPool<std::vector<Polynomial>>>();
-    // ==== Rotations and conjugation (HomEvaluatorRotate.cpp) ====================
+
 public:
-    static constexpr const char *kSizeNotTwo = "Size should be 2";
-    static constexpr const char *kLeftRotKeyMissing =
-        "Failed to load the left rotation key for index ";
-    static constexpr const char *kConjKeyMissing = "Failed to load the conjugation key";
-    static constexpr const char *kRotKeyRemovedHead = "[Rotation Key] Rotation key ";
-    static constexpr const char *kRotKeyRemovedTail =
-        " is removed.\n Rerun the Keypack.computeRotationKeyDecomposition";
-
-    // Slot rotations move slot i + idx to slot i (left) or slot i to i + idx
-    // (right); the amount is taken modulo the slot count N/2 (modulo the
-    // size for a message), so 0 and N/2 give a copy. The automorphism is
-    // X -> X^(5^idx mod 2N).
-    //
-    // rotatePoly: out = in(X^g) in NTT form; rotatePolyAndAdd: out += in(X^g).
-    // out must be another polynomial than in unless the amount is 0.
-    void rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const;
-    void rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomial &out) const;
-    // Ring ciphertexts of two slot-encoded polynomials. Throws the
-    // slot-encoding message, then kSizeNotTwo. The key for the ciphertext's
-    // digit count is loaded from the key pack; without it the rotation runs
-    // through the key pack's decomposition into held keys ("[Rotation Key]
-    // Rotation key <idx> is removed..." when the table names the index
-    // itself, the key pack's message when the index cannot be reached). Keys
-    // are found before out changes. Log slots, counter and encoding type are
-    // the input's.
-    void leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const;
-    void rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const;
-    // Every slot conjugated with the conjugation key ("Failed to load the
-    // conjugation key"); the checks of leftRotate.
-    void conjugate(const RingCiphertext &ct, RingCiphertext &out) const;
-    // ct switched from the key's source secret to its target secret: the
-    // mask key-switched, the body added. ntt_body false gives both
-    // polynomials in coefficient form. No slot-encoding check; kSizeNotTwo.
-    void switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
-                   bool ntt_body) const;
-    // The real part of every slot: (ct + conjugate(ct)) / 2, one level lower.
-    void killImag(const RingCiphertext &ct, RingCiphertext &out) const;
-    // The even-index coefficient part of ct, doubled, in the ring of half
-    // the degree: out (of a context of degree N/2 with ct's primes up to its
-    // level) takes ct's polynomial count, level and rescale counter. Where
-    // the half ring's transform root is the square of this ring's, the even
-    // words of the NTT form are kept as they stand; for the other primes the
-    // limb goes through coefficient form. Throws kHalfDegContext for a ct of
-    // another context object, kHalfDegDegree, kHalfDegCyclic for a
-    // conjugate-invariant transform on either side, then the operand checks
-    // of add and the shape checks of the embedding, before out changes.
-    void convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const;
-    // For the limbs 0 .. level, whether the half-degree embedding from chain
-    // to half_chain must go through coefficient form (the roots do not
-    // match). Throws kHalfDegCyclic for a conjugate-invariant transform.
-    static std::vector<bool> halfDegreeThroughCoefficients(const PrimeModuli &chain,
-                                                           const PrimeModuli &half_chain,
-                                                           u64 level);
-    static constexpr const char *kHalfDegContext =
-        "Context of input ciphertext does not match the context of HomEvaluator.";
-    static constexpr const char *kHalfDegDegree =
-        "The output ciphertext's degree must be half the input ciphertext's degree.";
-    static constexpr const char *kHalfDegCyclic =
-        "[convertToHalfDeg] The conjugate-invariant transform has no half-degree embedding.";
-    // Rotations of plaintexts: exact permutations, out may be in (those of
-    // messages are PlainEvaluator's).
-    void leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
-    void rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const;
-    // Every polynomial rotated, no key switch; out takes in's size.
-    void leftRotate(const PolynomialVector &in, u64 idx, PolynomialVector &out) const;
-
-    // outs = ct rotated left by each of idxs (amounts modulo N/2; 0 and N/2
-    // give copies), sharing one mod-up of the mask: per amount only the
-    // digits' permutation, the key product and the division by P. outs is
-    // replaced by idxs.size() results (ct may be one of its elements). The
-    // checks of leftRotate, then kLeftRotKeyMissing + idx for a key the
-    // pack cannot give (no decomposition), all before outs changes.
+    // ---- Rotations and conjugation (RotationEvaluator.cpp) ---------------------
+    const RotationEvaluator &rotations() const { return rotations_; }
+    // The rotations the bootstrapper's roads drive through the evaluator
+    // (RotationEvaluator documents them).
+    void rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
+        rotations_.rotatePoly(in, idx, out);
+    }
+    void leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+        rotations_.leftRotate(ct, idx, out);
+    }
+    void rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+        rotations_.rightRotate(ct, idx, out);
+    }
     void leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
-                    std::vector<RingCiphertext> &outs) const;
-    // out = the sum over i of cts[i] rotated left by idxs[i] (amounts modulo
-    // N/2): the key products are summed over the extended basis and divided
-    // by P once, the bodies added by permutation. out may be any of cts.
-    // Throws kRotSumEmpty, the slot-encoding message of cts[0], for each
-    // ciphertext checkPrecondition against cts[0] and kSizeNotTwo,
-    // kRotSumSizes, then kLeftRotKeyMissing + idx for a key the pack cannot
-    // give (no decomposition), all before out changes.
+                    std::vector<RingCiphertext> &outs) const {
+        rotations_.leftRotate(ct, idxs, outs);
+    }
+    void conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.conjugate(ct, out);
+    }
+    void switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
+                   bool ntt_body) const {
+        rotations_.switchKey(ct, key, out, ntt_body);
+    }
+    void killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.killImag(ct, out);
+    }
+    void convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.convertToHalfDeg(ct, out);
+    }
     void rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                RingCiphertext &out) const;
-    // rotSum followed by rescale: the division by P and the rescale by the
-    // top prime made in one pass, word for word what the two give one after
-    // the other. Throws what rotSum throws, then what rescale throws, before
-    // out changes.
+                RingCiphertext &out) const {
+        rotations_.rotSum(cts, idxs, out);
+    }
     void rotSumRescale(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                       RingCiphertext &out) const;
-    static constexpr const char *kRotSumEmpty = "[rotSum] The list of ciphertexts is empty";
-    static constexpr const char *kRotSumSizes = "ctxt and rot_idx have different size.";
+                       RingCiphertext &out) const {
+        rotations_.rotSumRescale(cts, idxs, out);
+    }
 
-    // The signed split of n into powers of two t_0 > t_1 > ... (an odd
-    // count of terms, n = t_0 - t_1 + t_2 - ..., the last term positive),
-    // appended to terms; count receives the number of terms. n = 0 gives
-    // none. n must be below 2^63 (kSplitTooLarge).
-    static void getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count);
-    static constexpr const char *kSplitTooLarge =
-        "[getRotIdxDecomposition] The count must be below 2^63";
-    // out = the sum over j < n of ct rotated left (right) by j * gap, with
-    // about log2 n rotations (doubling, a three-term split for 3 * 2^k, the
-    // signed split otherwise); n = 0 and n = 1 give a copy. The messages of
-    // the single rotations and of add / sub.
-    void leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
-    void rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out) const;
-    // (The same sums of a message's slots are PlainEvaluator's.)
+    // ---- Multi-secret operations (MultiSecretEvaluator.cpp) --------------------
+    using MsCiphertext = MultiSecretEvaluator::MsCiphertext;
+    using MsCiphertextIterator = MultiSecretEvaluator::MsCiphertextIterator;
+    const MultiSecretEvaluator &multiSecret() const { return multi_secret_; }
+    // The multi-secret operations the bootstrapper's roads drive through the
+    // evaluator (MultiSecretEvaluator documents them).
+    void leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
+        multi_secret_.leftRotateMSRLWE(ct, idx, out);
+    }
+    void rightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
+        multi_secret_.rightRotateMSRLWE(ct, idx, out);
+    }
+    void leftRotateMSRLWE(const MsCiphertext &ct, const std::vector<u64> &idxs,
+                          std::vector<MsCiphertext> &outs) const {
+        multi_secret_.leftRotateMSRLWE(ct, idxs, outs);
+    }
+    void conjugateMSRLWE(const MsCiphertext &ct, MsCiphertext &out) const {
+        multi_secret_.conjugateMSRLWE(ct, out);
+    }
+    void switchKeyMSRLWE(const MsCiphertext &ct, EvaluationKey &key, MsCiphertext &out) const {
+        multi_secret_.switchKeyMSRLWE(ct, key, out);
+    }
+    void rotSumMSRLWE(const std::vector<MsCiphertext> &cts, const std::vector<u64> &idxs,
+                      MsCiphertext &out) const {
+        multi_secret_.rotSumMSRLWE(cts, idxs, out);
+    }
+    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
+                              PolynomialVector &bx) const {
+        multi_secret_.lazyLeftRotateMSRLWE(ct, idx, out, bx);
+    }
+    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
+                              MsCiphertext &out, PolynomialVector &bx) const {
+        multi_secret_.lazyLeftRotateMSRLWE(ct, bx_in, idx, out, bx);
+    }
+    void lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
+                               PolynomialVector &bx) const {
+        multi_secret_.lazyRightRotateMSRLWE(ct, idx, out, bx);
+    }
+    void lazyRightRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
+                               MsCiphertext &out, PolynomialVector &bx) const {
+        multi_secret_.lazyRightRotateMSRLWE(ct, bx_in, idx, out, bx);
+    }
+    void modDownBxAndSum(const PolynomialVector &bx, const MsCiphertext &ct,
+                         MsCiphertext &out) const {
+        multi_secret_.modDownBxAndSum(bx, ct, out);
+    }
+    void innerProductMSRLWE(MultiSecretEvaluator::PlaintextIterator first,
+                            MultiSecretEvaluator::PlaintextIterator last, MsCiphertextIterator cts,
+                            MsCiphertext &out) const {
+        multi_secret_.innerProductMSRLWE(first, last, cts, out);
+    }
 
+private:
+    RotationEvaluator rotations_{*this};
+    MultiSecretEvaluator multi_secret_{*this};
+
+public:
     // ---- Plaintext-weighted sums (HomEvaluatorInnerProduct.cpp) ---------------
     using PlaintextIterator = std::vector<Plaintext>::const_iterator;
     using RingCiphertextIterator = std::vector<RingCiphertext>::const_iterator;
     using PolynomialVectorIterator = std::vector<PolynomialVector>::const_iterator;
-
-    static constexpr const char *kInnerProductEmpty =
-        "[innerProduct] The range of plaintexts is empty";
-    static constexpr const char *kInnerProductPlaintextBelow =
-        "[innerProduct] A plaintext is below the level of the ciphertexts";
-    static constexpr const char *kInnerProductPlaintextOtherScale =
-        "[innerProduct] A plaintext is above the level of the ciphertexts with another scale";
-    static constexpr const char *kEmptyPolynomialList =
-        "[innerProduct] The polynomial list holds no polynomial";
-    static constexpr const char *kExponentCount =
-        "[frobeniusAndInnerProductBx] The exponents and the plaintexts differ in number";
-    static constexpr const char *kMatmulEmpty = "[matmul] The list of ciphertexts is empty";
 
     // out = the sum over i of the plaintext first[i] times cts[i], both
     // polynomials in NTT form, at the ciphertexts' level with cts[0]'s log
@@ -435,195 +389,6 @@ public:
     // not changed.
     void matmul(const std::vector<RingCiphertext> &cts, const Plaintext &pt,
                 RingCiphertext &out) const;
-
-private:
-    // The Galois exponent 5^idx mod 2N of an amount already below N/2.
-    u64 galoisExponent(u64 idx) const;
-    // The amount modulo N/2.
-    u64 reduceAmount(u64 idx) const;
-    // Rotate-reduce in either direction (left true: rotations to the left).
-    void rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
-                      bool left) const;
-    // The left-rotation key of an amount below N/2 for a ciphertext at
-    // `level` (loaded by the pack when it can), or kLeftRotKeyMissing + amount.
-    std::shared_ptr<EvaluationKey> leftRotKeyOrThrow(u64 amount, u64 level) const;
-    // The checks of rotSum; amounts receives the reduced amounts, keys the
-    // key of every amount other than 0.
-    void checkRotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                     std::vector<u64> &amounts,
-                     std::vector<std::shared_ptr<EvaluationKey>> &keys) const;
-    // The lowest level of a non-empty list.
-    static u64 lowestLevel(const std::vector<RingCiphertext> &cts);
-    // The terms of a sum brought to the lowest level as add brings them
-    // (levelDown into copies); empty when they share one level already.
-    std::vector<RingCiphertext> alignRotSumLevels(const std::vector<RingCiphertext> &cts) const;
-    // rotSum after its checks, rescaled by the top prime when `rescale`.
-    void rotSumChecked(const std::vector<RingCiphertext> &cts, const std::vector<u64> &amounts,
-                       const std::vector<std::shared_ptr<EvaluationKey>> &keys, bool rescale,
-                       RingCiphertext &out) const;
-    // The left-rotation key of an amount in 1 .. N/2 - 1 for a ciphertext at
-    // `level` (loaded by the pack when it can); without one, null and
-    // `steps` receives the pack's route through held keys. Throws the "is
-    // removed" message when the route has fewer than two steps, and the
-    // pack's message when the amount cannot be reached.
-    std::shared_ptr<EvaluationKey> leftRotKeyOrRoute(u64 amount, u64 level,
-                                                     std::vector<u64> &steps) const;
-    // The entry checks of the ciphertext rotations: the slot encoding,
-    // kSizeNotTwo, then the evaluator's context and NTT form (messages naming
-    // `function`).
-    void checkRotatable(const RingCiphertext &ct, const char *function) const;
-    // The rotations after their checks, by an amount already below N/2: the
-    // key for the amount, or a route through held keys whose keys are all
-    // found before anything is computed.
-    void rotateChecked(const RingCiphertext &ct, u64 amount, RingCiphertext &out) const;
-    void rotateChecked(const Plaintext &p, u64 amount, Plaintext &out) const;
-    // out = the switch of ct's mask, after an automorphism by g, plus the
-    // body under the same automorphism; metadata of ct.
-    void switchAutomorphism(const RingCiphertext &ct, std::int64_t g, EvaluationKey &key,
-                            RingCiphertext &out) const;
-    // ==== Multi-secret operations (HomEvaluatorMultiSecret.cpp) =================
-    // A multi-secret ciphertext of k secrets holds the bodies b_0 .. b_(k-1)
-    // in polynomials 0 .. k-1 and the shared mask a last; secret j decrypts
-    // b_j + a s_j. It may carry fewer bodies than the context has secrets (a
-    // short ciphertext): k is the ciphertext's getNumSecret wherever one is
-    // given, the context's number of secrets otherwise. Only the mask is
-    // key-switched; the bodies follow by the automorphism. Every key switch
-    // goes through KeySwitcher::multEvalKeyMSRLWE. An operation refused by
-    // its checks leaves its outputs as they were (the light rotation has
-    // resized its bx). Rotation amounts are taken modulo N/2, so 0 and N/2
-    // give copies.
-public:
-    using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
-    using MsCiphertextIterator = std::vector<MsCiphertext>::const_iterator;
-
-    static constexpr const char *kSizeShouldBe = "Size should be ";
-    static constexpr const char *kMsHoistedSize =
-        "[HomEvaluatorImpl/leftRotateMSRLWE] Ctxt vec size should be ";
-    static constexpr const char *kMsRotSumSize =
-        "[HomEvaluatorImpl/rotSumMSRLWE] Ctxt vec size should be ";
-    static constexpr const char *kMsRotSumSizes =
-        "[HomEvaluatorImpl/rotSumMSRLWE] ctxt and rot_idx have different size.";
-    static constexpr const char *kMsRotSumEmpty =
-        "[HomEvaluatorImpl/rotSumMSRLWE] The list of ciphertexts is empty";
-    static constexpr const char *kLazyNoRotKey = "[lazyLeftRotate] no rotation key for index ";
-    static constexpr const char *kLightNoRotKey =
-        "[lightLeftRotate/Load Rotation Key] no left rotation key for index ";
-    static constexpr const char *kLazyRightZero =
-        "[HomEvaluatorImpl/lazyRightRotateMSRLWE] rot idx shouldn't be 0";
-    static constexpr const char *kBxSizeIncompatible =
-        "[HomEvalImpl/modDownBxAndSum] The size of Bx polyvector and MSRLWE ciphertexts are "
-        "incompatible.";
-    static constexpr const char *kMsInnerProductLength =
-        "[HomEvaluatorImpl/innerProductMSRLWE] The length of the ciphertext should be ";
-    static constexpr const char *kMsInnerProductLengthNow = "but now";
-    static constexpr const char *kMsInnerProductEmpty =
-        "[HomEvaluatorImpl/innerProductMSRLWE] The range of plaintexts is empty";
-    static constexpr const char *kSplitShort =
-        "[HomEvaluatorImpl/splitMSRLWECiphertext] The output vectors hold fewer polynomials than "
-        "the mask and the bodies of the ciphertext";
-    static constexpr const char *kCombineShort =
-        "[HomEvaluatorImpl/combineMSRLWECiphertext] The input vectors hold fewer polynomials than "
-        "the mask and the bodies of the ciphertext";
-    static constexpr const char *kLazyBxShort =
-        "[HomEvaluatorImpl/lazyLeftRotateMSRLWE] The Bx polyvector holds fewer polynomials than "
-        "the ciphertext has bodies";
-    static constexpr const char *kLightMaskInBx =
-        "[HomEvaluatorImpl/lightLeftRotateMSRLWE] The mask must not be a polynomial of the Bx "
-        "polyvector";
-    static constexpr const char *kBxNoPolynomial = "[Bx] The handle's list holds no polynomial.";
-    static constexpr const char *kLightBxShort =
-        "[HomEvaluatorImpl/lightLeftRotateMSRLWE] The Bx polyvector holds fewer polynomials than "
-        "the context has secrets";
-
-    // ax.poly[0] = the mask, bx.poly[i] = body i (i < k), deep copies; the
-    // vectors must already hold them (kSplitShort). combine: the reverse into
-    // ct's polynomials (kCombineShort); ct keeps its context and metadata.
-    void splitMSRLWECiphertext(const MsCiphertext &ct, PolynomialVector &ax,
-                               PolynomialVector &bx) const;
-    void combineMSRLWECiphertext(const PolynomialVector &ax, const PolynomialVector &bx,
-                                 MsCiphertext &ct) const;
-
-    // Slots of every secret rotated left (right) by idx. The slot-encoding
-    // check, then the key for the ciphertext's digit count from the key pack
-    // or, when absent, the key pack's decomposition into held keys (the
-    // "[Rotation Key] Rotation key <idx> is removed..." message when the
-    // table names idx itself, the key pack's message when idx is out of
-    // reach); kLeftRotKeyMissing + idx when the key cannot be given.
-    void leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const;
-    void rightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const;
-    // Hoisted: outs is replaced by idxs.size() results, outs[i] the rotation
-    // by idxs[i], sharing one mod-up of the mask. The slot-encoding check,
-    // kMsHoistedSize + (k + 1) unless ct holds k + 1 polynomials, then per
-    // index kLeftRotKeyMissing + idx (no decomposition).
-    void leftRotateMSRLWE(const MsCiphertext &ct, const std::vector<u64> &idxs,
-                          std::vector<MsCiphertext> &outs) const;
-    // Every slot conjugated: the slot-encoding check, then kConjKeyMissing.
-    void conjugateMSRLWE(const MsCiphertext &ct, MsCiphertext &out) const;
-    // ct switched by the key: the slot-encoding check, then kSizeShouldBe +
-    // (k + 1) unless ct holds k + 1 polynomials.
-    void switchKeyMSRLWE(const MsCiphertext &ct, EvaluationKey &key, MsCiphertext &out) const;
-    // out = the sum of cts[i] rotated left by idxs[i], one division by P for
-    // the whole sum; out may be any of cts. kMsRotSumEmpty, the
-    // slot-encoding check of cts[0], per ciphertext checkPrecondition
-    // against cts[0] and kMsRotSumSize + (k + 1), kMsRotSumSizes, then per
-    // non-zero index kLeftRotKeyMissing + idx.
-    void rotSumMSRLWE(const std::vector<MsCiphertext> &cts, const std::vector<u64> &idxs,
-                      MsCiphertext &out) const;
-
-    // Lazy rotation: out holds the rotated bodies and the switched mask, bx
-    // (which must hold k polynomials, kLazyBxShort) the switched body parts
-    // over the extended basis, not yet divided by P. The slot-encoding
-    // check, kLazyBxShort; 0 copies ct and leaves bx; the key pack is moved
-    // to ct's device, then kLazyNoRotKey + idx when the key is not held (no
-    // decomposition) and kLeftRotKeyMissing + idx.
-    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
-                              PolynomialVector &bx) const;
-    // The chain form: bx = the new parts plus bx_in rotated along (bx_in may
-    // be bx; it must hold k polynomials, kLazyBxShort). 0 copies ct and bx_in.
-    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
-                              MsCiphertext &out, PolynomialVector &bx) const;
-    // Right rotations by N/2 - idx. The single form refuses 0 and N/2
-    // (kLazyRightZero); the chain form copies ct and bx_in for them.
-    void lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
-                               PolynomialVector &bx) const;
-    void lazyRightRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
-                               MsCiphertext &out, PolynomialVector &bx) const;
-    // Light rotation of a lone mask: a_out the switched mask, bx resized to
-    // the context's k and given the switched body parts over the extended
-    // basis. The full key (digit count 0) is asked for: kLightNoRotKey + idx
-    // when it is not held, kLeftRotKeyMissing + idx. 0 copies a_in (bx
-    // resized). Neither mask may be a polynomial of bx (kLightMaskInBx), which
-    // is resized. The chain form adds bx_in rotated along (kLightBxShort
-    // unless it holds k polynomials) and copies a_in and bx_in for 0.
-    void lightLeftRotateMSRLWE(const Polynomial &a_in, u64 idx, Polynomial &a_out,
-                               PolynomialVector &bx) const;
-    void lightLeftRotateMSRLWE(const Polynomial &a_in, const PolynomialVector &bx_in, u64 idx,
-                               Polynomial &a_out, PolynomialVector &bx) const;
-    // out = ct with bx / P added to its bodies, ct's rescale counter kept:
-    // kBxSizeIncompatible unless bx holds ct's k polynomials.
-    void modDownBxAndSum(const PolynomialVector &bx, const MsCiphertext &ct,
-                         MsCiphertext &out) const;
-    // out = the sum of first[i] times cts[i], polynomial by polynomial.
-    // kMsInnerProductEmpty; per term kMsInnerProductLength + (k + 1) +
-    // kMsInnerProductLengthNow + its count, and the slot-encoding check;
-    // "Operands are in different devices." and the unsupported-device
-    // message; "Operands have different levels." and
-    // kInnerProductPlaintextBelow. out changes only when the sum is made.
-    void innerProductMSRLWE(PlaintextIterator first, PlaintextIterator last,
-                            MsCiphertextIterator cts, MsCiphertext &out) const;
-
-private:
-    // The mask of ct (polynomial k) rotated by a reduced amount (g its
-    // exponent; -1 conjugates) into a fresh polynomial.
-    Polynomial automorphismOfMask(const MsCiphertext &ct, u64 k, std::int64_t g) const;
-    // out = the switched parts `res` divided by P, plus bodies 0 .. k-1 of ct
-    // under the automorphism X -> X^g (g = 1: as they stand); ct's log slots,
-    // counter and encoding. out may be ct.
-    void finishMSRLWE(const MsCiphertext &res, const MsCiphertext &ct, u64 k, std::int64_t g,
-                      MsCiphertext &out) const;
-    // The lazy rotation by a reduced, non-zero amount, after its checks.
-    void lazyRotateChecked(const MsCiphertext &ct, u64 k, u64 amount, MsCiphertext &out,
-                           PolynomialVector &bx) const;
 };
 
 namespace detail {

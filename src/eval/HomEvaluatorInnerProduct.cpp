@@ -147,7 +147,7 @@ void HomEvaluatorImpl::matmul(const std::vector<RingCiphertext> &cts, const Plai
     for (u64 i = 1; i < cts.size(); ++i) {
         // The exponent of a rotation by 256 i; 5 has order N/2 modulo 2N, so
         // the amount taken modulo N/2 gives the same exponent.
-        const u64 g = galoisExponent(reduceAmount(256 * i));
+        const u64 g = rotations_.galoisExponent(rotations_.reduceAmount(256 * i));
         chain.rotMulAdd(product, cts[i], pt, g);
     }
     out = std::move(product);

@@ -41,55 +41,57 @@ HomEvaluator::u64 reduceModulo(HomEvaluator::u64 idx, HomEvaluator::u64 slots) {
 } // namespace
 
 void HomEvaluator::splitMSRLWECiphertext(const CiphertextMSRLWE &ct, Bx &ax, Bx &bx) const {
-    impl_->splitMSRLWECiphertext(ct, listOf(ax), listOf(bx));
+    impl_->multiSecret().splitMSRLWECiphertext(ct, listOf(ax), listOf(bx));
 }
 void HomEvaluator::combineMSRLWECiphertext(const Bx &ax, const Bx &bx, CiphertextMSRLWE &ct) const {
-    impl_->combineMSRLWECiphertext(listOf(ax), listOf(bx), ct);
+    impl_->multiSecret().combineMSRLWECiphertext(listOf(ax), listOf(bx), ct);
 }
 void HomEvaluator::leftRotateMSRLWE(const CiphertextMSRLWE &ct, u64 idx,
                                     CiphertextMSRLWE &out) const {
-    impl_->leftRotateMSRLWE(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
+    impl_->multiSecret().leftRotateMSRLWE(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
 }
 void HomEvaluator::leftRotateMSRLWE(const CiphertextMSRLWE &ct, const std::vector<u64> &idxs,
                                     std::vector<CiphertextMSRLWE> &outs) const {
-    impl_->leftRotateMSRLWE(ct, idxs, outs);
+    impl_->multiSecret().leftRotateMSRLWE(ct, idxs, outs);
 }
 void HomEvaluator::rotSumMSRLWE(const std::vector<CiphertextMSRLWE> &cts,
                                 const std::vector<u64> &idxs, CiphertextMSRLWE &out) const {
-    impl_->rotSumMSRLWE(cts, idxs, out);
+    impl_->multiSecret().rotSumMSRLWE(cts, idxs, out);
 }
 void HomEvaluator::conjugateMSRLWE(const CiphertextMSRLWE &ct, CiphertextMSRLWE &out) const {
-    impl_->conjugateMSRLWE(ct, out);
+    impl_->multiSecret().conjugateMSRLWE(ct, out);
 }
 void HomEvaluator::switchKeyMSRLWE(const CiphertextMSRLWE &ct, const RingSwitchKey &key,
                                    CiphertextMSRLWE &out) const {
-    impl_->switchKeyMSRLWE(ct, detail::RingSwitchKeyAccess::key(key), out);
+    impl_->multiSecret().switchKeyMSRLWE(ct, detail::RingSwitchKeyAccess::key(key), out);
 }
 void HomEvaluator::lazyLeftRotateMSRLWE(const CiphertextMSRLWE &ct, u64 idx, CiphertextMSRLWE &out,
                                         Bx &bx) const {
-    impl_->lazyLeftRotateMSRLWE(ct, reduceModulo(idx, ct.getNumberOfSlots()), out, listOf(bx));
+    impl_->multiSecret().lazyLeftRotateMSRLWE(ct, reduceModulo(idx, ct.getNumberOfSlots()), out,
+                                              listOf(bx));
 }
 void HomEvaluator::lazyLeftRotateMSRLWE(const CiphertextMSRLWE &ct, const Bx &bx_in, u64 idx,
                                         CiphertextMSRLWE &out, Bx &bx) const {
-    impl_->lazyLeftRotateMSRLWE(ct, listOf(bx_in), reduceModulo(idx, ct.getNumberOfSlots()), out,
-                                listOf(bx));
+    impl_->multiSecret().lazyLeftRotateMSRLWE(
+        ct, listOf(bx_in), reduceModulo(idx, ct.getNumberOfSlots()), out, listOf(bx));
 }
 void HomEvaluator::lightLeftRotateMSRLWE(const Bx &a_in, u64 idx, Bx &a_out, Bx &bx) const {
-    impl_->lightLeftRotateMSRLWE(maskOf(a_in), idx, maskOf(a_out), listOf(bx));
+    impl_->multiSecret().lightLeftRotateMSRLWE(maskOf(a_in), idx, maskOf(a_out), listOf(bx));
 }
 void HomEvaluator::lightLeftRotateMSRLWE(const Bx &a_in, const Bx &bx_in, u64 idx, Bx &a_out,
                                          Bx &bx) const {
-    impl_->lightLeftRotateMSRLWE(maskOf(a_in), listOf(bx_in), idx, maskOf(a_out), listOf(bx));
+    impl_->multiSecret().lightLeftRotateMSRLWE(maskOf(a_in), listOf(bx_in), idx, maskOf(a_out),
+                                               listOf(bx));
 }
 void HomEvaluator::modDownBxAndSum(const Bx &bx, const CiphertextMSRLWE &ct,
                                    CiphertextMSRLWE &out) const {
-    impl_->modDownBxAndSum(listOf(bx), ct, out);
+    impl_->multiSecret().modDownBxAndSum(listOf(bx), ct, out);
 }
 void HomEvaluator::innerProductMSRLWE(std::vector<Plaintext>::const_iterator first,
                                       std::vector<Plaintext>::const_iterator last,
                                       std::vector<CiphertextMSRLWE>::const_iterator cts,
                                       CiphertextMSRLWE &out) const {
-    impl_->innerProductMSRLWE(first, last, cts, out);
+    impl_->multiSecret().innerProductMSRLWE(first, last, cts, out);
 }
 
 } // namespace Quelt

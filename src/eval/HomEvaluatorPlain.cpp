@@ -139,16 +139,16 @@ HomEvaluator::u64 reduceModulo(HomEvaluator::u64 idx, HomEvaluator::u64 slots) {
 } // namespace
 
 void HomEvaluator::leftRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const {
-    impl_->leftRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
+    impl_->rotations().leftRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
 }
 void HomEvaluator::rightRotate(const Ciphertext &ct, u64 idx, Ciphertext &out) const {
-    impl_->rightRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
+    impl_->rotations().rightRotate(ct, reduceModulo(idx, ct.getNumberOfSlots()), out);
 }
 void HomEvaluator::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    impl_->leftRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
+    impl_->rotations().leftRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
 }
 void HomEvaluator::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    impl_->rightRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
+    impl_->rotations().rightRotate(p, reduceModulo(idx, p.getNumberOfSlots()), out);
 }
 void HomEvaluator::leftRotate(const Message &m, u64 idx, Message &out) const {
     impl_->plain().leftRotate(m, reduceModulo(idx, m.getSize()), out);
@@ -157,21 +157,21 @@ void HomEvaluator::rightRotate(const Message &m, u64 idx, Message &out) const {
     impl_->plain().rightRotate(m, reduceModulo(idx, m.getSize()), out);
 }
 void HomEvaluator::leftRotate(const Bx &in, u64 idx, Bx &out) const {
-    impl_->leftRotate(listOf(in), idx, listOf(out));
+    impl_->rotations().leftRotate(listOf(in), idx, listOf(out));
 }
 void HomEvaluator::leftRotate(const Ciphertext &ct, const std::vector<u64> &idxs,
                               std::vector<Ciphertext> &outs) const {
-    impl_->leftRotate(ct, idxs, outs);
+    impl_->rotations().leftRotate(ct, idxs, outs);
 }
 void HomEvaluator::rotSum(const std::vector<Ciphertext> &cts, const std::vector<u64> &idxs,
                           Ciphertext &out) const {
-    impl_->rotSum(cts, idxs, out);
+    impl_->rotations().rotSum(cts, idxs, out);
 }
 void HomEvaluator::leftRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const {
-    impl_->leftRotateReduce(ct, gap, n, out);
+    impl_->rotations().leftRotateReduce(ct, gap, n, out);
 }
 void HomEvaluator::rightRotateReduce(const Ciphertext &ct, u64 gap, u64 n, Ciphertext &out) const {
-    impl_->rightRotateReduce(ct, gap, n, out);
+    impl_->rotations().rightRotateReduce(ct, gap, n, out);
 }
 void HomEvaluator::leftRotateReduce(const Message &m, u64 gap, u64 n, Message &out) const {
     impl_->plain().leftRotateReduce(m, gap, n, out);
@@ -206,17 +206,17 @@ void HomEvaluator::matmul(const std::vector<Ciphertext> &cts, const Plaintext &p
     impl_->matmul(cts, pt, out);
 }
 void HomEvaluator::conjugate(const Ciphertext &ct, Ciphertext &out) const {
-    impl_->conjugate(ct, out);
+    impl_->rotations().conjugate(ct, out);
 }
 void HomEvaluator::killImag(const Ciphertext &ct, Ciphertext &out) const {
-    impl_->killImag(ct, out);
+    impl_->rotations().killImag(ct, out);
 }
 void HomEvaluator::switchKey(const Ciphertext &ct, const RingSwitchKey &key, Ciphertext &out,
                              bool ntt_body) const {
-    impl_->switchKey(ct, detail::RingSwitchKeyAccess::key(key), out, ntt_body);
+    impl_->rotations().switchKey(ct, detail::RingSwitchKeyAccess::key(key), out, ntt_body);
 }
 void HomEvaluator::convertToHalfDeg(const Ciphertext &ct, Ciphertext &out) const {
-    impl_->convertToHalfDeg(ct, out);
+    impl_->rotations().convertToHalfDeg(ct, out);
 }
 
 } // namespace Quelt

@@ -92,13 +92,13 @@ TEST(HomEvaluatorHalfDegree, RootsDecideWhichLimbsGoThroughCoefficients) {
     const auto big = doubleFx();
     const auto fx = makeContext(ParameterPreset::FX);
     const u64 top = getLength(fx) - 1;
-    EXPECT_EQ(HomEvaluatorImpl::halfDegreeThroughCoefficients(big->getPrimeModuli(),
-                                                              fx->getPrimeModuli(), top),
+    EXPECT_EQ(RotationEvaluator::halfDegreeThroughCoefficients(big->getPrimeModuli(),
+                                                               fx->getPrimeModuli(), top),
               std::vector<bool>(top + 1, true));
     std::vector<bool> expected(top + 1, true);
     for (u64 i : kSquareRootLimbs)
         expected[i] = false;
-    EXPECT_EQ(HomEvaluatorImpl::halfDegreeThroughCoefficients(
+    EXPECT_EQ(RotationEvaluator::halfDegreeThroughCoefficients(
                   big->getPrimeModuli(), halfWithMatchingRoots(fx)->getPrimeModuli(), top),
               expected);
 }
@@ -111,7 +111,7 @@ TEST(HomEvaluatorHalfDegree, KeepsTheEvenPartDoubledOnBothRoads) {
         for (u64 level : {u64{24}, u64{6}}) {
             const RingCiphertext ct = randomCiphertext(big, level);
             RingCiphertext out(half, false, true);
-            eval.convertToHalfDeg(ct, out);
+            eval.rotations().convertToHalfDeg(ct, out);
             EXPECT_EQ(out.getNumPoly(), 2U);
             for (u64 k = 0; k < 2; ++k)
                 expectEvenPartDoubled(big->getPrimeModuli(), ct.getPoly(k), half->getPrimeModuli(),
@@ -160,16 +160,16 @@ TEST(HomEvaluatorHalfDegree, Refusals) {
     RingCiphertext same_degree(big, false, true);
     expectThrowsMessage([&] { HomEvaluator(big).convertToHalfDeg(ct, same_degree); },
                         HomEvaluatorImpl::kHalfDegDegree);
-    expectThrowsMessage([&] { eval.convertToHalfDeg(ct, same_degree); },
+    expectThrowsMessage([&] { eval.rotations().convertToHalfDeg(ct, same_degree); },
                         HomEvaluatorImpl::kHalfDegDegree);
     // An equal context that is another object is still another context.
     RingCiphertext out(fx, false, true);
     const RingCiphertext foreign = randomCiphertext(doubleFx(), 3);
-    expectThrowsMessage([&] { eval.convertToHalfDeg(foreign, out); },
+    expectThrowsMessage([&] { eval.rotations().convertToHalfDeg(foreign, out); },
                         HomEvaluatorImpl::kHalfDegContext);
     const auto cyclic = makeContext(ParameterPreset::FX, "FX", 1, true, false);
     RingCiphertext cyclic_out(cyclic, false, true);
-    expectThrowsMessage([&] { eval.convertToHalfDeg(ct, cyclic_out); },
+    expectThrowsMessage([&] { eval.rotations().convertToHalfDeg(ct, cyclic_out); },
                         HomEvaluatorImpl::kHalfDegCyclic);
 }
 

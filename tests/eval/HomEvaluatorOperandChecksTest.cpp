@@ -62,13 +62,6 @@ std::string formsDiffer(const std::string &function, const std::string &second,
            " in " + first_form + " form";
 }
 
-Message rotatedLeft(const Message &m, u64 idx) {
-    Message out = m;
-    std::rotate(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(idx % m.getSize()),
-                out.end());
-    return out;
-}
-
 Message slotSum(const Message &a, const Message &b) {
     Message out = a;
     for (u64 i = 0; i < out.getSize(); ++i)

@@ -56,22 +56,11 @@ void expectSameWords(const CiphertextBase<EncryptionType::RLWE> &a,
 class HomEvaluatorRotate : public SchemeFixture {
 protected:
     static u64 halfDegree() { return u64{1} << getLogFullSlots(context()); }
-
-    // A pack with the fixture's keys and the left-rotation keys of `indices`.
-    static KeyPack packWith(const std::vector<u64> &indices) {
-        KeyPack pack(context());
-        const KeyGenerator generator(context(), secretKey(), pack);
-        generator.genEncKey();
-        generator.genConjKey();
-        for (u64 idx : indices)
-            generator.genLeftRotKey(idx);
-        return pack;
-    }
 };
 
 TEST_F(HomEvaluatorRotate, LeftAndRightRotationsMoveTheSlots) {
     const u64 half = halfDegree();
-    const HomEvaluator eval(context(), packWith({1, 3, half - 1, half - 3}));
+    const HomEvaluator eval(context(), rotationPack({1, 3, half - 1, half - 3}));
     const Message m = randomMessage();
     const RingCiphertext ct = encrypt(m);
     for (u64 idx : {u64{1}, u64{3}, half - 1}) {
@@ -90,7 +79,7 @@ TEST_F(HomEvaluatorRotate, LeftAndRightRotationsMoveTheSlots) {
 
 TEST_F(HomEvaluatorRotate, TheFacadeReducesAmountsModuloTheSlotCount) {
     const u64 half = halfDegree();
-    const HomEvaluator eval(context(), packWith({1}));
+    const HomEvaluator eval(context(), rotationPack({1}));
     const RingCiphertext ct = encrypt(randomMessage());
     RingCiphertext by1(context(), false, true), byMore(context(), false, true);
     eval.leftRotate(ct, 1, by1);
@@ -118,7 +107,7 @@ TEST_F(HomEvaluatorRotate, TheFacadeReducesAmountsModuloTheSlotCount) {
 }
 
 TEST_F(HomEvaluatorRotate, RotationsCompose) {
-    const HomEvaluator eval(context(), packWith({3, 5, 8}));
+    const HomEvaluator eval(context(), rotationPack({3, 5, 8}));
     const Message m = randomMessage();
     const RingCiphertext ct = encrypt(m);
     RingCiphertext twice(context(), false, true), once(context(), false, true);
@@ -134,7 +123,7 @@ TEST_F(HomEvaluatorRotate, MissingKeysAreRotatedThroughHeldOnes) {
     std::vector<u64> powers;
     for (u64 k = 1; k < halfDegree(); k *= 2)
         powers.push_back(k);
-    const HomEvaluator eval(context(), packWith(powers));
+    const HomEvaluator eval(context(), rotationPack(powers));
     const Message m = randomMessage();
     const RingCiphertext ct = encrypt(m);
     for (u64 idx : {u64{5}, u64{13}}) {
@@ -171,7 +160,7 @@ TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
                         "given rot keys.");
     expectThrowsMessage([&] { keyless.conjugate(ct, out); }, HomEvaluatorImpl::kConjKeyMissing);
     // Only a key of 2: odd amounts are out of reach.
-    const HomEvaluator evens(context(), packWith({2}));
+    const HomEvaluator evens(context(), rotationPack({2}));
     expectThrowsMessage([&] { evens.leftRotate(ct, 1, out); },
                         "[getRotKeyDecomposition] Can not reach to such rotation idx using "
                         "given rot keys.");
@@ -181,7 +170,7 @@ TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
 TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
     const TempDirectory temp("rotate");
     const std::filesystem::path &dir = temp.path();
-    packWith({1, 5}).save(dir.string());
+    rotationPack({1, 5}).save(dir.string());
     KeyPack pack(context(), dir.string());
     pack.computeRotationKeyDecomposition(false); // from the files: 5 is one step
     std::filesystem::remove(dir / "PK" / "RotKey5.bin");
@@ -281,13 +270,14 @@ TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
     const RingCiphertext ct = encrypt(m);
     const PolynomialVector &list = ct.getPolyVector();
     const HomEvaluatorImpl impl(context());
+    const RotationEvaluator &rotations = impl.rotations();
     PolynomialVector rotated = list;
-    impl.leftRotate(list, 7, rotated);
+    rotations.leftRotate(list, 7, rotated);
     PolynomialVector in_place = list;
-    impl.leftRotate(in_place, 7, in_place);
+    rotations.leftRotate(in_place, 7, in_place);
     for (u64 i = 0; i < list.getSize(); ++i) {
         Polynomial want = Polynomial::shapedLike(list.getPoly(i));
-        impl.rotatePoly(list.getPoly(i), 7, want);
+        rotations.rotatePoly(list.getPoly(i), 7, want);
         EXPECT_EQ(wordsOf(rotated.getPoly(i)), wordsOf(want));
         EXPECT_EQ(wordsOf(in_place.getPoly(i)), wordsOf(want));
     }
@@ -295,7 +285,7 @@ TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
 
 TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
     const u64 half = halfDegree();
-    const HomEvaluator eval(context(), packWith({1, 3, 7}));
+    const HomEvaluator eval(context(), rotationPack({1, 3, 7}));
     const std::vector<Message> ms = {randomMessage(), randomMessage(), randomMessage(),
                                      randomMessage()};
     std::vector<RingCiphertext> cts;
@@ -343,122 +333,6 @@ TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
     expectSameWords(out, before);
 }
 
-// The giant sums of the homomorphic transforms: rotSum then rescale in one
-// pass, word for word the two one after the other.
-TEST_F(HomEvaluatorRotate, RotSumRescaleEqualsRotSumThenRescale) {
-    const u64 half = halfDegree();
-    const HomEvaluator eval(context(), packWith({1, 3, 7}));
-    const HomEvaluatorImpl &impl = *detail::HomEvaluatorAccess::impl(eval);
-    std::vector<RingCiphertext> cts;
-    for (u64 i = 0; i < 4; ++i) {
-        RingCiphertext product(context(), false, true);
-        eval.multWithoutRescale(encrypt(randomMessage()), std::complex<double>(0.5, 0.25), product);
-        cts.push_back(product);
-    }
-    for (const std::vector<u64> &idxs :
-         {std::vector<u64>{1, 0, half + 3, 7}, std::vector<u64>{0, 1, 3, 7},
-          std::vector<u64>{0, 0, half, 0}}) {
-        SCOPED_TRACE(idxs[0] * 1000 + idxs[1] * 100 + idxs[2] + idxs[3]);
-        RingCiphertext want(context(), false, true), got(context(), false, true);
-        eval.rotSum(cts, idxs, want);
-        eval.rescale(want);
-        impl.rotSumRescale(cts, idxs, got);
-        expectSameWords(got, want);
-        EXPECT_EQ(got.getLevel(), cts[0].getLevel() - 1);
-        EXPECT_EQ(got.getRescaleCounter(), 0);
-        // out may be one of the inputs.
-        std::vector<RingCiphertext> aliased = cts;
-        impl.rotSumRescale(aliased, idxs, aliased[2]);
-        expectSameWords(aliased[2], want);
-    }
-    // The checks of rotSum, then those of rescale, before out changes.
-    RingCiphertext out = cts[0];
-    const RingCiphertext before = out;
-    expectThrowsMessage(
-        [&] {
-            impl.rotSumRescale(cts, {1, 3}, out);
-        },
-        HomEvaluatorImpl::kRotSumSizes);
-    const std::vector<RingCiphertext> fresh = {encrypt(randomMessage()), encrypt(randomMessage())};
-    expectThrowsMessage(
-        [&] {
-            impl.rotSumRescale(fresh, {1, 3}, out);
-        },
-        HomEvaluatorImpl::kRescaleCounterNotPositive);
-    std::vector<RingCiphertext> bottom(2, RingCiphertext(context(), false, true));
-    for (u64 i = 0; i < 2; ++i) {
-        eval.levelDown(fresh[i], 0, bottom[i]);
-        bottom[i].setRescaleCounter(1);
-    }
-    expectThrowsMessage(
-        [&] {
-            impl.rotSumRescale(bottom, {1, 3}, out);
-        },
-        HomEvaluatorImpl::kLevelZero);
-    expectSameWords(out, before);
-}
-
-TEST_F(HomEvaluatorRotate, HoistedRotationsEqualSingleOnes) {
-    const u64 half = halfDegree();
-    const HomEvaluator eval(context(), packWith({1, 3, 5, half - 1}));
-    const Message m = randomMessage();
-    const RingCiphertext ct = encrypt(m);
-    const std::vector<u64> idxs = {0, 1, 5, half, half + 3, ~u64{0}};
-    std::vector<RingCiphertext> outs(9, RingCiphertext(context(), false, true));
-    eval.leftRotate(ct, idxs, outs);
-    ASSERT_EQ(outs.size(), idxs.size());
-    for (u64 i = 0; i < idxs.size(); ++i) {
-        SCOPED_TRACE(i);
-        RingCiphertext single(context(), false, true);
-        eval.leftRotate(ct, idxs[i] % half, single);
-        // Base conversion commutes with the automorphism's signed
-        // permutation of the digits, so the words agree.
-        expectSameWords(outs[i], single);
-        EXPECT_LT(maxError(decrypt(outs[i]), rotatedLeft(m, idxs[i] % half)), kBound);
-    }
-    // ct may be one of outs; a missing key leaves outs as they were.
-    std::vector<RingCiphertext> in_outs = {ct};
-    eval.leftRotate(in_outs[0], {1, 3}, in_outs);
-    ASSERT_EQ(in_outs.size(), 2u);
-    expectSameWords(in_outs[0], outs[1]);
-    expectThrowsMessage(
-        [&] {
-            eval.leftRotate(ct, {1, 2}, in_outs);
-        },
-        std::string(HomEvaluatorImpl::kLeftRotKeyMissing) + "2");
-    EXPECT_EQ(in_outs.size(), 2u);
-}
-
-TEST(RotIdxDecomposition, SignedSplitsIntoPowersOfTwo) {
-    const struct {
-        u64 n;
-        std::vector<u64> terms;
-    } cases[] = {{0, {}},
-                 {1, {1}},
-                 {2, {2}},
-                 {3, {4, 2, 1}},
-                 {4, {4}},
-                 {5, {8, 4, 1}},
-                 {6, {8, 4, 2}},
-                 {7, {8, 2, 1}},
-                 {11, {16, 8, 4, 2, 1}},
-                 {12, {16, 8, 4}},
-                 {u64{1} << 62, {u64{1} << 62}}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.n);
-        std::vector<u64> terms = {99};
-        u64 count = 7;
-        HomEvaluatorImpl::getRotIdxDecomposition(c.n, terms, count);
-        EXPECT_EQ(count, c.terms.size());
-        EXPECT_EQ(std::vector<u64>(terms.begin() + 1, terms.end()), c.terms);
-    }
-    std::vector<u64> terms;
-    u64 count = 0;
-    expectThrowsMessage(
-        [&] { HomEvaluatorImpl::getRotIdxDecomposition(u64{1} << 63, terms, count); },
-        HomEvaluatorImpl::kSplitTooLarge);
-}
-
 // The sum over j < n of the message rotated by j * gap, term by term.
 Message plainRotateSum(const Message &m, u64 gap, u64 n, bool left) {
     const u64 size = m.getSize();
@@ -480,7 +354,7 @@ TEST_F(HomEvaluatorRotate, RotateReduceSumsTheRotatedCopies) {
         powers.push_back(k);
     for (u64 k = 1; k < halfDegree(); k *= 2)
         powers.push_back(halfDegree() - k);
-    const HomEvaluator eval(context(), packWith(powers));
+    const HomEvaluator eval(context(), rotationPack(powers));
     const Message m = randomMessage(0.01);
     const RingCiphertext ct = encrypt(m);
     for (u64 gap : {u64{1}, u64{3}})

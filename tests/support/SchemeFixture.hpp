@@ -28,6 +28,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace Quelt::test {
 
@@ -40,6 +41,17 @@ protected:
     static const RingSecretKey &secretKey() { return keys().secret_key; }
     // Holds the encryption, multiplication and conjugation keys.
     static const KeyPack &keyPack() { return keys().pack; }
+    // A fresh pack with the encryption and conjugation keys of the fixture's
+    // secret and the left-rotation keys of `indices`.
+    static KeyPack rotationPack(const std::vector<std::uint64_t> &indices) {
+        KeyPack pack(context());
+        const KeyGenerator generator(context(), secretKey(), pack);
+        generator.genEncKey();
+        generator.genConjKey();
+        for (const std::uint64_t idx : indices)
+            generator.genLeftRotKey(idx);
+        return pack;
+    }
 
     // A message on every slot of the context, both parts uniform in
     // [-bound, bound].
@@ -61,6 +73,14 @@ protected:
     Message decrypt(const RingCiphertext &ct) const {
         Message out;
         decryptor.decrypt(ct, secretKey(), out);
+        return out;
+    }
+
+    // m with slot i + idx moved to slot i (idx modulo the size).
+    static Message rotatedLeft(const Message &m, std::uint64_t idx) {
+        Message out = m;
+        std::rotate(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(idx % m.getSize()),
+                    out.end());
         return out;
     }
 

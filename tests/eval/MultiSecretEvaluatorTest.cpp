@@ -1,3 +1,4 @@
+#include "eval/MultiSecretEvaluator.hpp"
 #include "Quelt/Bx.hpp"
 #include "Quelt/EnDecoder.hpp"
 #include "Quelt/HomEvaluator.hpp"
@@ -145,7 +146,8 @@ TEST_P(HomEvaluatorMultiSecret, SplitThenCombineRestoresTheCiphertext) {
 TEST_P(HomEvaluatorMultiSecret, IdentitiesCopyWithoutAKey) {
     // No key at all: every identity completes without one.
     const HomEvaluator eval(ctx());
-    const Impl impl(ctx());
+    const Impl owner(ctx());
+    const MultiSecretEvaluator &ms = owner.multiSecret();
     const Messages m = messages();
     const MsCiphertext ct = encrypt(m);
     const u64 slots = ct.getNumberOfSlots();
@@ -154,10 +156,10 @@ TEST_P(HomEvaluatorMultiSecret, IdentitiesCopyWithoutAKey) {
 
     for (u64 idx : {u64{0}, half()}) {
         SCOPED_TRACE(idx);
-        impl.leftRotateMSRLWE(ct, idx, out);
+        ms.leftRotateMSRLWE(ct, idx, out);
         expectSame(out, ct);
         EXPECT_LE(largestSlotError(keys().scheme.decrypt(out), m), kBound);
-        impl.rightRotateMSRLWE(ct, idx, out);
+        ms.rightRotateMSRLWE(ct, idx, out);
         expectSame(out, ct);
         // The facade reduces modulo the slot count before the member sees it.
         eval.leftRotateMSRLWE(ct, idx + slots, out);
@@ -190,11 +192,11 @@ TEST_P(HomEvaluatorMultiSecret, IdentitiesCopyWithoutAKey) {
                   QueltTest::wordsOf(bx_before.getPoly(i)));
     for (u64 idx : {u64{0}, half()}) {
         PolynomialVector copy(ctx(), 1, true, true);
-        impl.lazyRightRotateMSRLWE(ct, *bx.getData(), idx, out, copy);
+        ms.lazyRightRotateMSRLWE(ct, *bx.getData(), idx, out, copy);
         expectSame(out, ct);
         ASSERT_EQ(copy.getSize(), secrets());
         EXPECT_EQ(QueltTest::wordsOf(copy.getPoly(0)), QueltTest::wordsOf(bx_before.getPoly(0)));
-        expectThrowsMessage([&] { impl.lazyRightRotateMSRLWE(ct, idx, out, copy); },
+        expectThrowsMessage([&] { ms.lazyRightRotateMSRLWE(ct, idx, out, copy); },
                             Impl::kLazyRightZero);
     }
 
@@ -221,7 +223,8 @@ TEST_P(HomEvaluatorMultiSecret, FacadeReducesByTheOperandsSlotCount) {
     // A ciphertext of half the full slots: a rotation by its slot count is a
     // copy, where the member alone (modulo N/2) would need a key.
     const HomEvaluator eval(ctx());
-    const Impl impl(ctx());
+    const Impl owner(ctx());
+    const MultiSecretEvaluator &ms = owner.multiSecret();
     MsCiphertext ct = encrypt(messages());
     ct.setLogSlots(getLogFullSlots(ctx()) - 1);
     const u64 slots = ct.getNumberOfSlots();
@@ -233,8 +236,8 @@ TEST_P(HomEvaluatorMultiSecret, FacadeReducesByTheOperandsSlotCount) {
     expectSame(out, ct);
     eval.lazyLeftRotateMSRLWE(ct, bx, slots, out, bx);
     expectSame(out, ct);
-    expectThrowsMessage([&] { impl.leftRotateMSRLWE(ct, slots, out); }, kUnreachable);
-    expectThrowsMessage([&] { impl.lazyLeftRotateMSRLWE(ct, slots, out, *bx.getData()); },
+    expectThrowsMessage([&] { ms.leftRotateMSRLWE(ct, slots, out); }, kUnreachable);
+    expectThrowsMessage([&] { ms.lazyLeftRotateMSRLWE(ct, slots, out, *bx.getData()); },
                         Impl::kLazyNoRotKey + std::to_string(slots));
 }
 
@@ -256,7 +259,8 @@ TEST_P(HomEvaluatorMultiSecret, RotationSumOfZerosIsTheSum) {
 TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
     // bx_i = P pt_i over the extended basis (zero on the temporary primes) is
     // exactly divisible by P, so body i decrypts to m_i + pt_i.
-    const Impl impl(ctx());
+    const Impl owner(ctx());
+    const MultiSecretEvaluator &ms = owner.multiSecret();
     const EnDecoder encoder(ctx());
     const Messages m = messages();
     const Messages p = messages();
@@ -279,7 +283,7 @@ TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
         }
     }
     MsCiphertext out(ctx(), false, true);
-    impl.modDownBxAndSum(bx, ct, out);
+    ms.modDownBxAndSum(bx, ct, out);
     EXPECT_EQ(out.getRescaleCounter(), counter);
     EXPECT_EQ(out.getLevel(), kLevel);
     Messages want = m;
@@ -291,16 +295,46 @@ TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
     PolynomialVector fewer = bx;
     fewer.setSize(secrets() - 1);
     const MsCiphertext before = out;
-    expectThrowsMessage([&] { impl.modDownBxAndSum(fewer, ct, out); }, Impl::kBxSizeIncompatible);
+    expectThrowsMessage([&] { ms.modDownBxAndSum(fewer, ct, out); }, Impl::kBxSizeIncompatible);
     expectSame(out, before);
 }
 
 // ---- Every key switch: its checks in order, outputs untouched -------------------
 
+// The rotation's three forms compute the same words: the hoisted one (the
+// digits of the mask rotated), the lazy one once its bx is divided by P and
+// added, and the single one; a right rotation is the left one by N/2 - idx.
+TEST_P(HomEvaluatorMultiSecret, HoistedAndLazyRotationsEqualTheSingleOne) {
+    const Impl owner(ctx(), keys().pack);
+    const MultiSecretEvaluator &ms = owner.multiSecret();
+    const MsCiphertext ct = encrypt(messages());
+    const std::vector<u64> idxs = {1, 0, 2, half() - 1};
+    std::vector<MsCiphertext> hoisted;
+    ms.leftRotateMSRLWE(ct, idxs, hoisted);
+    ASSERT_EQ(hoisted.size(), idxs.size());
+    for (u64 i = 0; i < idxs.size(); ++i) {
+        SCOPED_TRACE(idxs[i]);
+        MsCiphertext single(ctx(), false, true);
+        ms.leftRotateMSRLWE(ct, idxs[i], single);
+        expectSame(hoisted[i], single);
+        if (idxs[i] == 0)
+            continue;
+        MsCiphertext lazy(ctx(), false, true), done(ctx(), false, true);
+        PolynomialVector bx(ctx(), secrets(), true, true);
+        ms.lazyLeftRotateMSRLWE(ct, idxs[i], lazy, bx);
+        ms.modDownBxAndSum(bx, lazy, done);
+        expectSame(done, single);
+    }
+    MsCiphertext right(ctx(), false, true);
+    ms.rightRotateMSRLWE(ct, 1, right);
+    expectSame(right, hoisted[3]);
+}
+
 TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
-    const Impl impl(ctx(), keys().pack);
+    const Impl owner(ctx(), keys().pack);
+    const MultiSecretEvaluator &ms = owner.multiSecret();
     const MsCiphertext ct = encrypt(messages());
     const MsCiphertext coeff = coefficientEncoded();
     const MsCiphertext wide = oversized();
@@ -311,7 +345,7 @@ TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
         {"left, coefficients", [&] { eval.leftRotateMSRLWE(coeff, 1, out); },
          utils::kCoeffEncodedMessage},
         {"left, unreachable", [&] { keyless.leftRotateMSRLWE(ct, 1, out); }, kUnreachable},
-        {"right, coefficients", [&] { impl.rightRotateMSRLWE(coeff, 1, out); },
+        {"right, coefficients", [&] { ms.rightRotateMSRLWE(coeff, 1, out); },
          utils::kCoeffEncodedMessage},
         {"hoisted, coefficients", [&] { eval.leftRotateMSRLWE(coeff, {1}, outs); },
          utils::kCoeffEncodedMessage},
@@ -401,7 +435,6 @@ TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsRefuseBadOperandsInOrder) {
 TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
-    const Impl impl(ctx(), keys().pack);
     const MsCiphertext ct = encrypt(messages());
     const MsCiphertext coeff = coefficientEncoded();
     MsCiphertext out(ctx(), false, true);

@@ -1,7 +1,9 @@
 // Slot rotations and complex conjugation: automorphisms X -> X^g of the ring
-// applied to ciphertexts (with a key switch of the mask), plaintexts,
-// polynomial lists and messages; the general key switch and killImag.
+// applied to ciphertexts (with a key switch of the mask), plaintexts and
+// polynomial lists; hoisted rotations, rotation sums, rotate-reduce, the
+// general key switch, killImag and the half-degree embedding.
 
+#include "eval/RotationEvaluator.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
@@ -30,45 +32,48 @@
 namespace Quelt {
 
 using detail::prepareOutput;
-using RingCiphertext = HomEvaluatorImpl::RingCiphertext;
+using RingCiphertext = RotationEvaluator::RingCiphertext;
+using Complex = std::complex<double>;
+
+RotationEvaluator::RotationEvaluator(const HomEvaluatorImpl &eval) : eval_(eval) {}
 
 // ---- Polynomials ---------------------------------------------------------------
 
-u64 HomEvaluatorImpl::reduceAmount(u64 idx) const {
+u64 RotationEvaluator::reduceAmount(u64 idx) const {
     // N/2 is a power of two, so this is also the two's-complement reading of
     // a negative amount: -k becomes N/2 - k.
-    return idx & ((u64{1} << getLogFullSlots(context_)) - 1);
+    return idx & ((u64{1} << getLogFullSlots(eval_.getContext())) - 1);
 }
 
-u64 HomEvaluatorImpl::galoisExponent(u64 idx) const {
+u64 RotationEvaluator::galoisExponent(u64 idx) const {
     // The table lookup holds the table map's mutex only while it finds the
     // host entry; the table itself never changes.
-    const FFT::PowerTable &powers = context_->getFFT().getPowers().at(kHostDevice);
+    const FFT::PowerTable &powers = eval_.getContext()->getFFT().getPowers().at(kHostDevice);
     return powers[reduceAmount(idx)];
 }
 
-void HomEvaluatorImpl::rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
-    context_->getPrimeModuli().frobeniusMapInNTT<false>(
+void RotationEvaluator::rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
+    eval_.getContext()->getPrimeModuli().frobeniusMapInNTT<false>(
         in, static_cast<std::int64_t>(galoisExponent(idx)), out);
 }
 
-void HomEvaluatorImpl::rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomial &out) const {
-    context_->getPrimeModuli().frobeniusMapInNTT<true>(
+void RotationEvaluator::rotatePolyAndAdd(const Polynomial &in, u64 idx, Polynomial &out) const {
+    eval_.getContext()->getPrimeModuli().frobeniusMapInNTT<true>(
         in, static_cast<std::int64_t>(galoisExponent(idx)), out);
 }
 
 // ---- Ring ciphertexts ----------------------------------------------------------
 
-void HomEvaluatorImpl::checkRotatable(const RingCiphertext &ct, const char *function) const {
+void RotationEvaluator::checkRotatable(const RingCiphertext &ct, const char *function) const {
     utils::throwIfCoeff(ct);
     if (ct.getNumPoly() != 2)
         throw RuntimeException(kSizeNotTwo);
     // The automorphism permutes the NTT slots.
-    utils::requireNTTOperand(*context_, ct, function, "ciphertext");
+    utils::requireNTTOperand(*eval_.getContext(), ct, function, "ciphertext");
 }
 
-void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
-                                          EvaluationKey &key, RingCiphertext &out) const {
+void RotationEvaluator::switchAutomorphism(const RingCiphertext &ct, std::int64_t g,
+                                           EvaluationKey &key, RingCiphertext &out) const {
     // An output that prepareOutput would replace stays as it was until the
     // key switch has passed its checks: the result is built apart.
     if (&ct != &out && (out.getContext() != ct.getContext() || out.isModUp() != ct.isModUp())) {
@@ -77,7 +82,7 @@ void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t
         out = std::move(result);
         return;
     }
-    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     Polynomial mask = Polynomial::shapedLike(ct.getPoly(1));
     chain.frobeniusMapInNTT<false>(ct.getPoly(1), g, mask);
     // The body is read after the switch has written out: a copy when out is
@@ -90,25 +95,26 @@ void HomEvaluatorImpl::switchAutomorphism(const RingCiphertext &ct, std::int64_t
     const u64 log_slots = ct.getLogSlots();
     const EncodingType encoding = ct.getEncodingType();
     prepareOutput(ct, out, 2, &ct == &out);
-    key_switcher_->keySwitch(mask, key, out.getPoly(0), out.getPoly(1));
+    eval_.getKeySwitcher()->keySwitch(mask, key, out.getPoly(0), out.getPoly(1));
     chain.frobeniusMapInNTT<true>(body, g, out.getPoly(0));
     out.setLogSlots(log_slots);
     out.setEncodingType(encoding);
     out.setRescaleCounter(counter);
 }
 
-void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+void RotationEvaluator::leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
     checkRotatable(ct, "leftRotate");
     rotateChecked(ct, reduceAmount(idx), out);
 }
 
-void HomEvaluatorImpl::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+void RotationEvaluator::rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
     checkRotatable(ct, "rightRotate");
-    rotateChecked(ct, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+    rotateChecked(
+        ct, reduceAmount((u64{1} << getLogFullSlots(eval_.getContext())) - reduceAmount(idx)), out);
 }
 
-void HomEvaluatorImpl::rotateChecked(const RingCiphertext &ct, u64 amount,
-                                     RingCiphertext &out) const {
+void RotationEvaluator::rotateChecked(const RingCiphertext &ct, u64 amount,
+                                      RingCiphertext &out) const {
     if (amount == 0) {
         if (&ct != &out)
             out = ct;
@@ -138,26 +144,26 @@ void HomEvaluatorImpl::rotateChecked(const RingCiphertext &ct, u64 amount,
     out = std::move(result);
 }
 
-void HomEvaluatorImpl::conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
+void RotationEvaluator::conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
     checkRotatable(ct, "conjugate");
-    KeyPack pack = key_pack_;
+    KeyPack pack = eval_.getKeyPack();
     const std::shared_ptr<EvaluationKey> key = pack.getConjKey();
     utils::throwIfNotLoaded(key, kConjKeyMissing);
     switchAutomorphism(ct, -1, *key, out);
 }
 
-void HomEvaluatorImpl::switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
-                                 bool ntt_body) const {
+void RotationEvaluator::switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
+                                  bool ntt_body) const {
     if (ct.getNumPoly() != 2)
         throw RuntimeException(kSizeNotTwo);
-    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     Polynomial body = ct.getPoly(0);
     const int counter = ct.getRescaleCounter();
     const u64 log_slots = ct.getLogSlots();
     const EncodingType encoding = ct.getEncodingType();
     Polynomial switched_body = Polynomial::shapedLike(ct.getPoly(1));
     Polynomial switched_mask = Polynomial::shapedLike(ct.getPoly(1));
-    key_switcher_->keySwitch(ct.getPoly(1), key, switched_body, switched_mask);
+    eval_.getKeySwitcher()->keySwitch(ct.getPoly(1), key, switched_body, switched_mask);
     // keySwitch gives NTT form; the coefficient form is asked for with
     // ntt_body false, for both polynomials.
     const u64 bound = body.isModUp() ? body.getSize() : body.getLevel() + 1;
@@ -183,20 +189,20 @@ void HomEvaluatorImpl::switchKey(const RingCiphertext &ct, EvaluationKey &key, R
     out.setRescaleCounter(counter);
 }
 
-void HomEvaluatorImpl::killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+void RotationEvaluator::killImag(const RingCiphertext &ct, RingCiphertext &out) const {
     checkRotatable(ct, "killImag");
-    RingCiphertext conj(context_, false, true);
+    RingCiphertext conj(eval_.getContext(), false, true);
     conjugate(ct, conj);
-    addWithoutCheck(ct, conj, conj);
-    multWithoutRescale(conj, Complex(0.5, 0.0), out);
-    rescale(out);
+    eval_.addWithoutCheck(ct, conj, conj);
+    eval_.multWithoutRescale(conj, Complex(0.5, 0.0), out);
+    eval_.rescale(out);
 }
 
 // ---- Half-degree embedding ------------------------------------------------------
 
-std::vector<bool> HomEvaluatorImpl::halfDegreeThroughCoefficients(const PrimeModuli &chain,
-                                                                  const PrimeModuli &half_chain,
-                                                                  u64 level) {
+std::vector<bool> RotationEvaluator::halfDegreeThroughCoefficients(const PrimeModuli &chain,
+                                                                   const PrimeModuli &half_chain,
+                                                                   u64 level) {
     // X^2 -> Y maps the evaluation at psi^(2r+1) of the big ring onto that at
     // psi_half^(2r+1) exactly when psi_half = psi^2 (sharesEvaluationPoints).
     // Limbs past either chain are left to the embedding's own checks.
@@ -214,14 +220,14 @@ std::vector<bool> HomEvaluatorImpl::halfDegreeThroughCoefficients(const PrimeMod
     return through;
 }
 
-void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
-    if (ct.getContext() != context_)
+void RotationEvaluator::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
+    if (ct.getContext() != eval_.getContext())
         throw RuntimeException(kHalfDegContext);
     const std::shared_ptr<ContextContent> &half = out.getContext();
-    const u64 n = getDegree(context_);
+    const u64 n = getDegree(eval_.getContext());
     if (!half || getDegree(half) * 2 != n)
         throw RuntimeException(kHalfDegDegree);
-    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     const PrimeModuli &half_chain = half->getPrimeModuli();
     const u64 level = ct.getLevel();
     const std::vector<bool> through_coefficients =
@@ -235,14 +241,14 @@ void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext
         ntt_copy->forwardNTT();
     }
     const RingCiphertext &src = ntt_copy ? *ntt_copy : ct;
-    RingCiphertext t(context_, false, true);
+    RingCiphertext t(eval_.getContext(), false, true);
     t.setNumPoly(src.getNumPoly());
     t.setLevel(level);
     for (u64 p = 0; p < src.getNumPoly(); ++p)
         chain.frobeniusMapInNTT<false>(src.getPoly(p), static_cast<std::int64_t>(n + 1),
                                        t.getPoly(p));
     utils::copyMetaData(src, t);
-    add(t, src, t);
+    eval_.add(t, src, t);
 
     RingCiphertext result(out);
     chain.embedCiphertext(t, result);
@@ -266,17 +272,18 @@ void HomEvaluatorImpl::convertToHalfDeg(const RingCiphertext &ct, RingCiphertext
 
 // ---- Plain data ----------------------------------------------------------------
 
-void HomEvaluatorImpl::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    utils::requireNTTOperand(*context_, p, "leftRotate", "plaintext");
+void RotationEvaluator::leftRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    utils::requireNTTOperand(*eval_.getContext(), p, "leftRotate", "plaintext");
     rotateChecked(p, reduceAmount(idx), out);
 }
 
-void HomEvaluatorImpl::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
-    utils::requireNTTOperand(*context_, p, "rightRotate", "plaintext");
-    rotateChecked(p, reduceAmount((u64{1} << getLogFullSlots(context_)) - reduceAmount(idx)), out);
+void RotationEvaluator::rightRotate(const Plaintext &p, u64 idx, Plaintext &out) const {
+    utils::requireNTTOperand(*eval_.getContext(), p, "rightRotate", "plaintext");
+    rotateChecked(
+        p, reduceAmount((u64{1} << getLogFullSlots(eval_.getContext())) - reduceAmount(idx)), out);
 }
 
-void HomEvaluatorImpl::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out) const {
+void RotationEvaluator::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out) const {
     if (idx == 0) {
         if (&p != &out)
             out = p;
@@ -288,8 +295,8 @@ void HomEvaluatorImpl::rotateChecked(const Plaintext &p, u64 idx, Plaintext &out
     out = std::move(result);
 }
 
-void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
-                                  PolynomialVector &out) const {
+void RotationEvaluator::leftRotate(const PolynomialVector &in, u64 idx,
+                                   PolynomialVector &out) const {
     idx = reduceAmount(idx);
     if (idx == 0) {
         if (&in != &out)
@@ -304,10 +311,10 @@ void HomEvaluatorImpl::leftRotate(const PolynomialVector &in, u64 idx,
 
 // ---- Hoisted rotations -----------------------------------------------------------
 
-std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrRoute(u64 amount, u64 level,
-                                                                   std::vector<u64> &steps) const {
-    const u64 d = utils::dnum(context_, level);
-    KeyPack pack = key_pack_;
+std::shared_ptr<EvaluationKey> RotationEvaluator::leftRotKeyOrRoute(u64 amount, u64 level,
+                                                                    std::vector<u64> &steps) const {
+    const u64 d = utils::dnum(eval_.getContext(), level);
+    KeyPack pack = eval_.getKeyPack();
     pack.loadLeftRotKey(amount, d);
     if (pack.isLeftRotKeyLoaded(amount, d)) {
         std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(amount, d);
@@ -322,17 +329,17 @@ std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrRoute(u64 amount, u
     return nullptr;
 }
 
-std::shared_ptr<EvaluationKey> HomEvaluatorImpl::leftRotKeyOrThrow(u64 amount, u64 level) const {
-    KeyPack pack = key_pack_;
-    const u64 d = utils::dnum(context_, level);
+std::shared_ptr<EvaluationKey> RotationEvaluator::leftRotKeyOrThrow(u64 amount, u64 level) const {
+    KeyPack pack = eval_.getKeyPack();
+    const u64 d = utils::dnum(eval_.getContext(), level);
     pack.loadLeftRotKey(amount, d);
     std::shared_ptr<EvaluationKey> key = pack.getLeftRotKey(amount, d);
     utils::throwIfNotLoaded(key, kLeftRotKeyMissing + std::to_string(amount));
     return key;
 }
 
-void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
-                                  std::vector<RingCiphertext> &outs) const {
+void RotationEvaluator::leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
+                                   std::vector<RingCiphertext> &outs) const {
     checkRotatable(ct, "leftRotate");
     std::vector<u64> amounts(idxs.size());
     std::transform(idxs.begin(), idxs.end(), amounts.begin(),
@@ -341,13 +348,13 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u6
     for (u64 i = 0; i < idxs.size(); ++i)
         if (amounts[i] != 0)
             keys[i] = leftRotKeyOrThrow(amounts[i], ct.getLevel());
-    std::unique_ptr<std::vector<Polynomial>> kept = digit_scratch_->take();
+    std::unique_ptr<std::vector<Polynomial>> kept = digit_scratch_.take();
     if (!kept)
         kept = std::make_unique<std::vector<Polynomial>>();
     std::vector<Polynomial> &digits = *kept;
     if (std::any_of(amounts.begin(), amounts.end(), [](u64 a) { return a != 0; }))
-        key_switcher_->modUpPQ(ct.getPoly(1), digits);
-    const PrimeModuli &chain = context_->getPrimeModuli();
+        eval_.getKeySwitcher()->modUpPQ(ct.getPoly(1), digits);
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     auto rotateInto = [&](u64 i, RingCiphertext &r) {
         if (amounts[i] == 0) {
             r = ct;
@@ -358,7 +365,8 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u6
         const u64 g = galoisExponent(amounts[i]);
         const auto table = chain.frobeniusTable(static_cast<std::int64_t>(g));
         prepareOutput(ct, r, 2, false);
-        key_switcher_->keySwitchDigits(digits, table->data(), *keys[i], r.getPoly(0), r.getPoly(1));
+        eval_.getKeySwitcher()->keySwitchDigits(digits, table->data(), *keys[i], r.getPoly(0),
+                                                r.getPoly(1));
         chain.frobeniusMapInNTT<true>(ct.getPoly(0), static_cast<std::int64_t>(g), r.getPoly(0));
         utils::copyMetaData(ct, r);
     };
@@ -367,23 +375,24 @@ void HomEvaluatorImpl::leftRotate(const RingCiphertext &ct, const std::vector<u6
     const bool ct_in_outs =
         std::any_of(outs.begin(), outs.end(), [&](const RingCiphertext &o) { return &o == &ct; });
     if (!ct_in_outs) {
-        outs.resize(idxs.size(), RingCiphertext(context_, false, true));
+        outs.resize(idxs.size(), RingCiphertext(eval_.getContext(), false, true));
         for (u64 i = 0; i < idxs.size(); ++i)
             rotateInto(i, outs[i]);
     } else {
-        std::vector<RingCiphertext> results(idxs.size(), RingCiphertext(context_, false, true));
+        std::vector<RingCiphertext> results(idxs.size(),
+                                            RingCiphertext(eval_.getContext(), false, true));
         for (u64 i = 0; i < idxs.size(); ++i)
             rotateInto(i, results[i]);
         outs = std::move(results);
     }
-    digit_scratch_->give(std::move(kept));
+    digit_scratch_.give(std::move(kept));
 }
 
 // ---- Sums of rotations ---------------------------------------------------------
 
-void HomEvaluatorImpl::checkRotSum(const std::vector<RingCiphertext> &cts,
-                                   const std::vector<u64> &idxs, std::vector<u64> &amounts,
-                                   std::vector<std::shared_ptr<EvaluationKey>> &keys) const {
+void RotationEvaluator::checkRotSum(const std::vector<RingCiphertext> &cts,
+                                    const std::vector<u64> &idxs, std::vector<u64> &amounts,
+                                    std::vector<std::shared_ptr<EvaluationKey>> &keys) const {
     if (cts.empty())
         throw RuntimeException(kRotSumEmpty);
     utils::throwIfCoeff(cts[0]);
@@ -391,7 +400,7 @@ void HomEvaluatorImpl::checkRotSum(const std::vector<RingCiphertext> &cts,
         utils::checkPrecondition(cts[0], ct);
         if (ct.getNumPoly() != 2)
             throw RuntimeException(kSizeNotTwo);
-        utils::requireNTTOperand(*context_, ct, "rotSum", "ciphertext");
+        utils::requireNTTOperand(*eval_.getContext(), ct, "rotSum", "ciphertext");
     }
     if (idxs.size() != cts.size())
         throw RuntimeException(kRotSumSizes);
@@ -406,7 +415,7 @@ void HomEvaluatorImpl::checkRotSum(const std::vector<RingCiphertext> &cts,
             keys[i] = leftRotKeyOrThrow(amounts[i], level);
 }
 
-u64 HomEvaluatorImpl::lowestLevel(const std::vector<RingCiphertext> &cts) {
+u64 RotationEvaluator::lowestLevel(const std::vector<RingCiphertext> &cts) {
     u64 level = cts[0].getLevel();
     for (const RingCiphertext &ct : cts)
         level = std::min(level, ct.getLevel());
@@ -414,7 +423,7 @@ u64 HomEvaluatorImpl::lowestLevel(const std::vector<RingCiphertext> &cts) {
 }
 
 std::vector<RingCiphertext>
-HomEvaluatorImpl::alignRotSumLevels(const std::vector<RingCiphertext> &cts) const {
+RotationEvaluator::alignRotSumLevels(const std::vector<RingCiphertext> &cts) const {
     // The levels are aligned as add aligns them: a term above the lowest
     // level is brought down to it by levelDown (its checks and scale), into
     // a copy. Terms already at one level are summed as they are (empty result).
@@ -429,14 +438,14 @@ HomEvaluatorImpl::alignRotSumLevels(const std::vector<RingCiphertext> &cts) cons
             aligned.push_back(ct);
             continue;
         }
-        aligned.emplace_back(context_, false, true);
-        levelDown(ct, level, aligned.back());
+        aligned.emplace_back(eval_.getContext(), false, true);
+        eval_.levelDown(ct, level, aligned.back());
     }
     return aligned;
 }
 
-void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                              RingCiphertext &out) const {
+void RotationEvaluator::rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                               RingCiphertext &out) const {
     std::vector<u64> amounts;
     std::vector<std::shared_ptr<EvaluationKey>> keys;
     checkRotSum(cts, idxs, amounts, keys);
@@ -444,8 +453,8 @@ void HomEvaluatorImpl::rotSum(const std::vector<RingCiphertext> &cts, const std:
     rotSumChecked(aligned.empty() ? cts : aligned, amounts, keys, false, out);
 }
 
-void HomEvaluatorImpl::rotSumRescale(const std::vector<RingCiphertext> &cts,
-                                     const std::vector<u64> &idxs, RingCiphertext &out) const {
+void RotationEvaluator::rotSumRescale(const std::vector<RingCiphertext> &cts,
+                                      const std::vector<u64> &idxs, RingCiphertext &out) const {
     std::vector<u64> amounts;
     std::vector<std::shared_ptr<EvaluationKey>> keys;
     checkRotSum(cts, idxs, amounts, keys);
@@ -454,17 +463,17 @@ void HomEvaluatorImpl::rotSumRescale(const std::vector<RingCiphertext> &cts,
     // The checks of rescale, on the sum's level and counter (those of the
     // first term).
     if (terms[0].getLevel() == 0)
-        throw RuntimeException(kLevelZero);
+        throw RuntimeException(HomEvaluatorMessages::kLevelZero);
     if (terms[0].getRescaleCounter() <= 0)
-        throw RuntimeException(kRescaleCounterNotPositive);
+        throw RuntimeException(HomEvaluatorMessages::kRescaleCounterNotPositive);
     rotSumChecked(terms, amounts, keys, true, out);
 }
 
-void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
-                                     const std::vector<u64> &amounts,
-                                     const std::vector<std::shared_ptr<EvaluationKey>> &keys,
-                                     bool rescale, RingCiphertext &out) const {
-    const PrimeModuli &chain = context_->getPrimeModuli();
+void RotationEvaluator::rotSumChecked(const std::vector<RingCiphertext> &cts,
+                                      const std::vector<u64> &amounts,
+                                      const std::vector<std::shared_ptr<EvaluationKey>> &keys,
+                                      bool rescale, RingCiphertext &out) const {
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     std::vector<u64> rotated;
     for (u64 i = 0; i < cts.size(); ++i)
         if (amounts[i] != 0)
@@ -472,9 +481,9 @@ void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
     if (rotated.empty()) {
         RingCiphertext sum = cts[0];
         for (u64 i = 1; i < cts.size(); ++i)
-            addWithoutCheck(sum, cts[i], sum);
+            eval_.addWithoutCheck(sum, cts[i], sum);
         if (rescale)
-            rescaleChecked(sum);
+            eval_.rescaleChecked(sum);
         out = std::move(sum);
         return;
     }
@@ -512,8 +521,8 @@ void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
     for (const u64 i : rotated)
         switch_keys.push_back(keys[i].get());
     Polynomial rotated_mask = Polynomial::shapedLike(cts[0].getPoly(1));
-    Polynomial body(context_, false, true), mask(context_, false, true);
-    key_switcher_->keySwitchSum(
+    Polynomial body(eval_.getContext(), false, true), mask(eval_.getContext(), false, true);
+    eval_.getKeySwitcher()->keySwitchSum(
         cts[0].getLevel(), rotated.size(),
         [&](u64 c) -> const Polynomial & {
             rotatePoly(cts[rotated[c]].getPoly(1), amounts[rotated[c]], rotated_mask);
@@ -535,7 +544,7 @@ void HomEvaluatorImpl::rotSumChecked(const std::vector<RingCiphertext> &cts,
 
 // ---- Rotate-reduce -------------------------------------------------------------
 
-void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count) {
+void RotationEvaluator::getRotIdxDecomposition(const u64 &n, std::vector<u64> &terms, u64 &count) {
     if (n >= (u64{1} << 63))
         throw RuntimeException(kSplitTooLarge);
     count = 0;
@@ -562,11 +571,11 @@ void HomEvaluatorImpl::getRotIdxDecomposition(const u64 &n, std::vector<u64> &te
     }
 }
 
-void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
-                                    bool left) const {
+void RotationEvaluator::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, RingCiphertext &out,
+                                     bool left) const {
     utils::throwIfCoeff(ct);
     const char *function = left ? "leftRotateReduce" : "rightRotateReduce";
-    utils::requireContext(*context_, ct, function, "ciphertext");
+    utils::requireContext(*eval_.getContext(), ct, function, "ciphertext");
     if (n > 1)
         utils::requireForm(utils::formOf(ct), utils::Form::NTT, function, "ciphertext");
     // Amounts wrap modulo 2^64, which N/2 divides, and every rotation
@@ -584,22 +593,22 @@ void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, Ri
     }
     if (std::has_single_bit(n)) {
         RingCiphertext sum = ct;
-        RingCiphertext t(context_, false, true);
+        RingCiphertext t(eval_.getContext(), false, true);
         for (u64 c = 1; c < n; c *= 2) {
             rotate(sum, c * gap, t, left);
-            add(t, sum, sum);
+            eval_.add(t, sum, sum);
         }
         out = std::move(sum);
         return;
     }
     if (n % 3 == 0 && std::has_single_bit(n / 3)) {
         const u64 m = n / 3;
-        RingCiphertext t(context_, false, true);
+        RingCiphertext t(eval_.getContext(), false, true);
         rotateReduce(ct, gap, m, t, left);
         RingCiphertext sum = t;
         for (int k = 0; k < 2; ++k) {
             rotate(t, m * gap, t, left);
-            add(sum, t, sum);
+            eval_.add(sum, t, sum);
         }
         out = std::move(sum);
         return;
@@ -608,7 +617,7 @@ void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, Ri
     u64 count = 0;
     getRotIdxDecomposition(n, terms, count);
     const u64 last = terms.back();
-    RingCiphertext sum(context_, false, true);
+    RingCiphertext sum(eval_.getContext(), false, true);
     rotate(ct, (n - last) * gap, sum, left);
     rotateReduce(sum, gap, last, sum, left);
     RingCiphertext tmp = sum;
@@ -617,20 +626,20 @@ void HomEvaluatorImpl::rotateReduce(const RingCiphertext &ct, u64 gap, u64 n, Ri
     for (u64 k = count - 1; k >= 2; k -= 2) {
         const u64 a = terms[k], b = terms[k - 1], c = terms[k - 2];
         rotateReduce(tmp, a * gap, b / a, tmp, left);
-        sub(sum, tmp, sum);
+        eval_.sub(sum, tmp, sum);
         rotateReduce(tmp, b * gap, c / b, tmp, !left);
-        add(sum, tmp, sum);
+        eval_.add(sum, tmp, sum);
     }
     out = std::move(sum);
 }
 
-void HomEvaluatorImpl::leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
-                                        RingCiphertext &out) const {
+void RotationEvaluator::leftRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
+                                         RingCiphertext &out) const {
     rotateReduce(ct, gap, n, out, true);
 }
 
-void HomEvaluatorImpl::rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
-                                         RingCiphertext &out) const {
+void RotationEvaluator::rightRotateReduce(const RingCiphertext &ct, u64 gap, u64 n,
+                                          RingCiphertext &out) const {
     rotateReduce(ct, gap, n, out, false);
 }
 
