@@ -10,6 +10,7 @@
 #include "eval/MultiSecretEvaluator.hpp"
 #include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
+#include "eval/ProductEvaluator.hpp"
 #include "eval/RotationEvaluator.hpp"
 
 #include <complex>
@@ -35,13 +36,13 @@ class EvaluationKey;
 // evaluation keys and the key switcher. See include/Quelt/HomEvaluator.hpp
 // for the behaviour of each operation.
 //
-// The arithmetic, levels, products and plaintext-weighted sums of
-// ciphertexts are the class's own; its parts hold the rest: plain()
-// (PlainEvaluator: messages, plaintexts, polynomial lists), rotations()
-// (RotationEvaluator: automorphisms, key switches, hoisting) and
-// multiSecret() (MultiSecretEvaluator). The parts' operations that the
-// bootstrapper's roads call on the evaluator are forwarded by one-line
-// members of the same signature.
+// The arithmetic, levels and plaintext-weighted sums of ciphertexts are the
+// class's own; its parts hold the rest: plain() (PlainEvaluator: messages,
+// plaintexts, polynomial lists), products() (ProductEvaluator: products of
+// ring ciphertexts), rotations() (RotationEvaluator: automorphisms, key
+// switches, hoisting) and multiSecret() (MultiSecretEvaluator). The parts'
+// operations that the bootstrapper's roads call on the evaluator are
+// forwarded by one-line members of the same signature.
 //
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
@@ -195,31 +196,32 @@ private:
     std::shared_ptr<KeySwitcher> key_switcher_;
     PlainEvaluator plain_;
 
-    // ==== Products of ring ciphertexts, and the same operations on plain data ====
-    // (HomEvaluatorMult.cpp and PlainOperations.cpp)
 public:
     using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
 
-    // Ring ciphertexts. tensor: out = a (x) b, n_a + n_b - 1 polynomials,
-    // counter rc(a) + rc(b) + 1, a's log slots. relinearize: the last
-    // polynomial switched from s^(n-1) to s^(n-2) with the multiplication key
-    // and folded into the two before it; log slots and counter kept.
-    // multWithoutRescale: tensor then relinearize of two two-polynomial
-    // ciphertexts (counter 1); mult: the same followed by rescale, the higher
-    // operand first brought down to the other's level; square: a x a,
-    // rescaled. Every check runs before out is written.
-    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
-    void relinearize(const RingCiphertext &in, RingCiphertext &out) const;
-    // relinearize followed by rescale, the division by P and the rescale by
-    // the top prime made in one pass: word for word the two one after the
-    // other. Throws the checks of relinearize, then kLevelZero and
-    // kRescaleCounterNotPositive for the result, before out changes.
-    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const;
+    // ---- Products of ring ciphertexts (ProductEvaluator.cpp) -------------------
+    const ProductEvaluator &products() const { return products_; }
+    // forward for src/boot
+    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
+        products_.tensor(a, b, out);
+    }
+    // forward for src/boot
+    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
+        products_.relinearizeRescale(in, out);
+    }
+    // forward for src/boot
     void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
-                            RingCiphertext &out) const;
-    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
-    void square(const RingCiphertext &a, RingCiphertext &out) const;
+                            RingCiphertext &out) const {
+        products_.multWithoutRescale(a, b, out);
+    }
+    // forward for src/boot
+    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
+        products_.mult(a, b, out);
+    }
+    // forward for src/boot
+    void square(const RingCiphertext &a, RingCiphertext &out) const { products_.square(a, out); }
 
+    // ---- Plain data (PlainOperations.cpp) ----------------------------------------
     // The operations on messages, plaintexts and polynomial lists.
     const PlainEvaluator &plain() const { return plain_; }
     // The two polynomial-list operations of plain(), which the multi-secret
@@ -233,31 +235,7 @@ public:
     }
 
 private:
-    // The multiplication key, or kMultKeyMissing.
-    std::shared_ptr<EvaluationKey> multKeyOrThrow() const;
-    // tensor after its checks; out is neither a nor b.
-    void tensorChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const;
-    // The checks of multWithoutRescale (their messages naming `function`)
-    // and the product: unrescaled, or with `rescale` rescaled too, the
-    // relinearisation's division by P and the rescale's by the top prime made
-    // in one pass.
-    void checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
-                              const char *function) const;
-    void multiplyChecked(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out,
-                         bool rescale = false) const;
-    // relinearizeChecked followed by rescaleChecked, in one pass for a
-    // three-polynomial input in NTT form; `aliased` when out is in.
-    void relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
-                                   RingCiphertext &out, bool aliased) const;
-    // relinearize after its checks, with the key already fetched.
-    void relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
-                            RingCiphertext &out) const;
-
-    // Tensor products kept for the next product (a few, for concurrent
-    // callers), so that a product touches no fresh memory once its output
-    // has its shape.
-    std::shared_ptr<detail::ScratchPool<RingCiphertext>> product_scratch_ =
-        std::make_shared<detail::ScratchPool<RingCiphertext>>();
+    ProductEvaluator products_{*this};
 
 public:
     // ---- Rotations and conjugation (RotationEvaluator.cpp) ---------------------

@@ -69,12 +69,10 @@ struct MultiSecretMessages {
         "the context has secrets";
 };
 
-// Every message the evaluator throws, read as HomEvaluatorImpl::k... by the
-// library and its tests: those of the arithmetic, levels and products, of
-// the plaintext-weighted sums, and (inherited) those of the rotations and the
-// multi-secret operations.
-struct HomEvaluatorMessages : RotationMessages, MultiSecretMessages {
-    // Entry checks of the arithmetic and the levels.
+// The entry checks of the arithmetic, the levels and the products with
+// constants, messages and plaintexts (HomEvaluatorImpl, LevelEvaluator,
+// ConstantEvaluator, ProductEvaluator).
+struct ArithmeticMessages {
     static constexpr const char *kLevelZero = utils::kLevelZeroMessage;
     static constexpr const char *kRescaleCounterNotZero = utils::kRescaleCounterNotZeroMessage;
     static constexpr const char *kRescaleCountersNotZero =
@@ -99,12 +97,25 @@ struct HomEvaluatorMessages : RotationMessages, MultiSecretMessages {
     static constexpr const char *kPlaintextOtherScale =
         "[multWithoutRescale] The plaintext is above the level of the ciphertext with another "
         "scale";
+};
 
-    // Products, plain data and Bx handles.
+// The messages of the products of ring ciphertexts (ProductEvaluator).
+struct ProductMessages {
     static constexpr const char *kSizeAboveTwo = "Size > 2 is not supported yet";
     static constexpr const char *kRelinearizeShortInput =
         "[relinearize] the length of the input ciphertext should be >= 3.";
     static constexpr const char *kMultKeyMissing = "Failed to load the multiplication key";
+};
+
+// Every message the evaluator throws, read as HomEvaluatorImpl::k... by the
+// library and its tests: (inherited) those of the arithmetic and levels, the
+// products, the rotations and the multi-secret operations, and those of plain
+// data and of the plaintext-weighted sums.
+struct HomEvaluatorMessages : RotationMessages,
+                              MultiSecretMessages,
+                              ArithmeticMessages,
+                              ProductMessages {
+    // Plain data and Bx handles.
     static constexpr const char *kPlaintextRescaleCounterNotPositive =
         "[rescale] Rescale Counter of the Plaintext is zero or less";
     static constexpr const char *kRelevelTooBig = "[relevel] target_level too big";

@@ -32,19 +32,21 @@ PolynomialVector &listOf(Bx &bx) { return sharedListOf(bx); }
 } // namespace
 
 void HomEvaluator::tensor(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const {
-    impl_->tensor(a, b, out);
+    impl_->products().tensor(a, b, out);
 }
 void HomEvaluator::relinearize(const Ciphertext &in, Ciphertext &out) const {
-    impl_->relinearize(in, out);
+    impl_->products().relinearize(in, out);
 }
 void HomEvaluator::multWithoutRescale(const Ciphertext &a, const Ciphertext &b,
                                       Ciphertext &out) const {
-    impl_->multWithoutRescale(a, b, out);
+    impl_->products().multWithoutRescale(a, b, out);
 }
 void HomEvaluator::mult(const Ciphertext &a, const Ciphertext &b, Ciphertext &out) const {
-    impl_->mult(a, b, out);
+    impl_->products().mult(a, b, out);
 }
-void HomEvaluator::square(const Ciphertext &a, Ciphertext &out) const { impl_->square(a, out); }
+void HomEvaluator::square(const Ciphertext &a, Ciphertext &out) const {
+    impl_->products().square(a, out);
+}
 
 void HomEvaluator::negate(const Message &m, Message &out) const { impl_->plain().negate(m, out); }
 void HomEvaluator::add(const Message &m, const Complex &c, Message &out) const {

@@ -220,65 +220,6 @@ TEST(HomEvaluatorMultTest, AliasedOutputsGiveTheFreshResults) {
     EXPECT_EQ(ciphertextWords(tensored), ciphertextWords(t));
 }
 
-// The products rescaled in the switch's pass equal the unfused steps word for
-// word: mult and square against multWithoutRescale then rescale, and
-// relinearizeRescale against relinearize then rescale, into fresh, reused
-// and aliased outputs; a four-polynomial input takes the steps one by one.
-TEST(HomEvaluatorMultTest, FusedRescalesEqualTheStepsOneAfterTheOther) {
-    MultSetup &s = customSetup();
-    const HomEvaluator &ev = s.evaluator;
-    const HomEvaluatorImpl &impl = *detail::HomEvaluatorAccess::impl(ev);
-    for (const u64 level : {u64{8}, u64{5}, u64{1}}) {
-        SCOPED_TRACE(level);
-        const Ciphertext a = s.keys.encrypt(s.x, level);
-        const Ciphertext b = s.keys.encrypt(s.y, level);
-        Ciphertext want = s.fresh(), want_square = s.fresh(), t = s.fresh();
-        ev.multWithoutRescale(a, b, want);
-        ev.rescale(want);
-        ev.multWithoutRescale(a, a, want_square);
-        ev.rescale(want_square);
-        ev.tensor(a, b, t);
-        Ciphertext got = s.fresh(), reused = a, got_square = s.fresh();
-        ev.mult(a, b, got);
-        ev.mult(a, b, reused);
-        ev.square(a, got_square);
-        EXPECT_EQ(ciphertextWords(got), ciphertextWords(want));
-        EXPECT_EQ(ciphertextWords(reused), ciphertextWords(want));
-        EXPECT_EQ(ciphertextWords(got_square), ciphertextWords(want_square));
-        Ciphertext relinearized = s.fresh(), aliased = t;
-        impl.relinearizeRescale(t, relinearized);
-        impl.relinearizeRescale(aliased, aliased);
-        EXPECT_EQ(ciphertextWords(relinearized), ciphertextWords(want));
-        EXPECT_EQ(ciphertextWords(aliased), ciphertextWords(want));
-    }
-    // Four polynomials: relinearised step by step, then rescaled.
-    const Ciphertext a = s.keys.encrypt(s.x, 6);
-    const Ciphertext b = s.keys.encrypt(s.y, 6);
-    const Ciphertext c = s.keys.encrypt(s.z, 6);
-    Ciphertext ab = s.fresh(), abc = s.fresh(), want = s.fresh(), got = s.fresh();
-    ev.tensor(a, b, ab);
-    ev.tensor(ab, c, abc);
-    ev.relinearize(abc, want);
-    ev.rescale(want);
-    impl.relinearizeRescale(abc, got);
-    EXPECT_EQ(ciphertextWords(got), ciphertextWords(want));
-    // The checks of relinearize, then those of rescale, before out changes.
-    Ciphertext out = a;
-    const auto before = ciphertextWords(out);
-    expectThrowsMessage([&] { impl.relinearizeRescale(a, out); },
-                        HomEvaluatorImpl::kRelinearizeShortInput);
-    Ciphertext unscaled = s.fresh();
-    ev.tensor(a, b, unscaled);
-    unscaled.setRescaleCounter(0);
-    expectThrowsMessage([&] { impl.relinearizeRescale(unscaled, out); },
-                        HomEvaluatorImpl::kRescaleCounterNotPositive);
-    Ciphertext bottom = s.fresh();
-    ev.tensor(s.keys.encrypt(s.x, 0), s.keys.encrypt(s.y, 0), bottom);
-    expectThrowsMessage([&] { impl.relinearizeRescale(bottom, out); },
-                        HomEvaluatorImpl::kLevelZero);
-    EXPECT_EQ(ciphertextWords(out), before);
-}
-
 // ---- Where the key comes from ------------------------------------------------------
 
 TEST(HomEvaluatorMultTest, KeyFromTheContextAloneADirectoryOrASharedPack) {
@@ -306,7 +247,7 @@ TEST(HomEvaluatorMultTest, KeyFromTheContextAloneADirectoryOrASharedPack) {
     const HomEvaluatorImpl from_dir(ctx, dir.dir());
     EXPECT_TRUE(from_dir.getKeyPack().isMultKeyLoaded());
     Ciphertext via_dir = s.fresh();
-    from_dir.mult(a, b, via_dir);
+    from_dir.products().mult(a, b, via_dir);
     EXPECT_EQ(ciphertextWords(via_dir), ciphertextWords(want));
 
     // Copies of one pack: a key generated after construction serves both.

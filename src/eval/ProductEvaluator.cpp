@@ -1,6 +1,7 @@
 // Products of ring ciphertexts: the tensor product, relinearisation with the
 // multiplication key, and the products built on them.
 
+#include "eval/ProductEvaluator.hpp"
 #include "Quelt/EvaluationKey.hpp"
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
@@ -21,7 +22,7 @@
 namespace Quelt {
 
 using detail::prepareOutput;
-using RingCiphertext = HomEvaluatorImpl::RingCiphertext;
+using RingCiphertext = ProductEvaluator::RingCiphertext;
 
 namespace {
 
@@ -37,21 +38,32 @@ void requireFactors(const ContextContent &context, const RingCiphertext &a, cons
     utils::requireNTTOperand(context, b, function, "second ciphertext");
 }
 
+// The checks of relinearize on its input (relinearizeRescale's too): slots,
+// the evaluator's context in NTT form, at least three polynomials.
+void requireRelinearizable(const ContextContent &context, const RingCiphertext &in) {
+    utils::throwIfCoeff(in);
+    utils::requireNTTOperand(context, in, "relinearize", "ciphertext");
+    if (in.getNumPoly() < 3)
+        throw RuntimeException(ProductMessages::kRelinearizeShortInput);
+}
+
 } // namespace
 
-std::shared_ptr<EvaluationKey> HomEvaluatorImpl::multKeyOrThrow() const {
-    std::shared_ptr<EvaluationKey> key = key_pack_.getMultKey();
+ProductEvaluator::ProductEvaluator(const HomEvaluatorImpl &eval) : eval_(eval) {}
+
+std::shared_ptr<EvaluationKey> ProductEvaluator::multKeyOrThrow() const {
+    std::shared_ptr<EvaluationKey> key = eval_.getKeyPack().getMultKey();
     utils::throwIfNotLoaded(key, kMultKeyMissing);
     return key;
 }
 
 // ---- Tensor product ------------------------------------------------------------
 
-void HomEvaluatorImpl::tensor(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::tensor(const RingCiphertext &a, const RingCiphertext &b,
                               RingCiphertext &out) const {
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
-    requireFactors(*context_, a, b, "tensor");
+    requireFactors(*eval_.getContext(), a, b, "tensor");
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     if (a.getLogSlots() != b.getLogSlots())
@@ -63,14 +75,14 @@ void HomEvaluatorImpl::tensor(const RingCiphertext &a, const RingCiphertext &b,
         tensorChecked(a, b, out);
         return;
     }
-    RingCiphertext product(context_, a.isModUp(), true);
+    RingCiphertext product(eval_.getContext(), a.isModUp(), true);
     tensorChecked(a, b, product);
     out = std::move(product);
 }
 
-void HomEvaluatorImpl::tensorChecked(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::tensorChecked(const RingCiphertext &a, const RingCiphertext &b,
                                      RingCiphertext &out) const {
-    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     const u64 n_a = a.getNumPoly();
     const u64 n_b = b.getNumPoly();
     prepareOutput(a, out, n_a + n_b - 1, false);
@@ -100,18 +112,15 @@ void HomEvaluatorImpl::tensorChecked(const RingCiphertext &a, const RingCipherte
 
 // ---- Relinearisation -----------------------------------------------------------
 
-void HomEvaluatorImpl::relinearize(const RingCiphertext &in, RingCiphertext &out) const {
-    utils::throwIfCoeff(in);
-    utils::requireNTTOperand(*context_, in, "relinearize", "ciphertext");
-    if (in.getNumPoly() < 3)
-        throw RuntimeException(kRelinearizeShortInput);
+void ProductEvaluator::relinearize(const RingCiphertext &in, RingCiphertext &out) const {
+    requireRelinearizable(*eval_.getContext(), in);
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
     relinearizeChecked(in, *key, out);
 }
 
-void HomEvaluatorImpl::relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
+void ProductEvaluator::relinearizeChecked(const RingCiphertext &in, EvaluationKey &key,
                                           RingCiphertext &out) const {
-    const PrimeModuli &chain = context_->getPrimeModuli();
+    const PrimeModuli &chain = eval_.getContext()->getPrimeModuli();
     const u64 n = in.getNumPoly();
     const Polynomial &last = in.getPoly(n - 1);
     const bool aliased = &out == &in;
@@ -122,12 +131,12 @@ void HomEvaluatorImpl::relinearizeChecked(const RingCiphertext &in, EvaluationKe
                           out.getNumPoly() == n - 1 && !out.getPoly(0).isModUp() &&
                           !out.getPoly(n - 3).isModUp() && !out.getPoly(n - 2).isModUp();
     if (in_place) {
-        key_switcher_->keySwitch(last, key, out.getPoly(n - 3), out.getPoly(n - 2));
+        eval_.getKeySwitcher()->keySwitch(last, key, out.getPoly(n - 3), out.getPoly(n - 2));
     } else {
         // The digits come from the input before out is reshaped.
         Polynomial body = Polynomial::shapedLike(last);
         Polynomial mask = Polynomial::shapedLike(last);
-        key_switcher_->keySwitch(last, key, body, mask);
+        eval_.getKeySwitcher()->keySwitch(last, key, body, mask);
         if (aliased) {
             chain.add(out.getPoly(n - 3), body, out.getPoly(n - 3));
             chain.add(out.getPoly(n - 2), mask, out.getPoly(n - 2));
@@ -147,13 +156,13 @@ void HomEvaluatorImpl::relinearizeChecked(const RingCiphertext &in, EvaluationKe
 
 // ---- Products ------------------------------------------------------------------
 
-void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::checkProductOperands(const RingCiphertext &a, const RingCiphertext &b,
                                             const char *function) const {
     if (a.getNumPoly() != 2 || b.getNumPoly() != 2)
         throw RuntimeException(kSizeAboveTwo);
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
-    requireFactors(*context_, a, b, function);
+    requireFactors(*eval_.getContext(), a, b, function);
     if (a.getLevel() != b.getLevel())
         throw RuntimeException(PrimeModuli::kDifferentLevelsMessage);
     if (a.getLevel() == 0)
@@ -164,42 +173,44 @@ void HomEvaluatorImpl::checkProductOperands(const RingCiphertext &a, const RingC
         throw RuntimeException(utils::kDifferentLogSlotsMessage);
 }
 
-void HomEvaluatorImpl::multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::multiplyChecked(const RingCiphertext &a, const RingCiphertext &b,
                                        RingCiphertext &out, bool rescale) const {
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
-    std::unique_ptr<RingCiphertext> product = product_scratch_->take();
+    std::unique_ptr<RingCiphertext> product = product_scratch_.take();
     if (!product)
-        product = std::make_unique<RingCiphertext>(context_, false, true);
+        product = std::make_unique<RingCiphertext>(eval_.getContext(), false, true);
     tensorChecked(a, b, *product);
     // The operands were read into the product, so out may be one of them.
     if (rescale)
         relinearizeRescaleChecked(*product, *key, out, false);
     else
         relinearizeChecked(*product, *key, out);
-    product_scratch_->give(std::move(product));
+    product_scratch_.give(std::move(product));
 }
 
-void HomEvaluatorImpl::relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
+void ProductEvaluator::relinearizeRescaleChecked(const RingCiphertext &in, EvaluationKey &key,
                                                  RingCiphertext &out, bool aliased) const {
     const Polynomial &body = in.getPoly(0);
     const Polynomial &mask = in.getPoly(1);
     if (in.getNumPoly() != 3 || !body.isNTT() || !mask.isNTT() || body.isModUp() ||
         mask.isModUp()) {
         relinearizeChecked(in, key, out);
-        rescaleChecked(out);
+        eval_.rescaleChecked(out);
         return;
     }
     const int counter = in.getRescaleCounter();
+    const std::shared_ptr<ContextContent> &context = eval_.getContext();
     // An output of the result's shape receives the polynomials directly (the
     // switch writes only after all its checks, and copies operands that are
     // outputs); any other is reshaped only once they exist, so that a refusal
     // leaves it as it was.
-    if (!aliased && out.getContext() == context_ && !out.isModUp() && out.getNumPoly() == 2) {
-        key_switcher_->keySwitchRescale(in.getPoly(2), key, body, mask, out.getPoly(0),
-                                        out.getPoly(1));
+    if (!aliased && out.getContext() == context && !out.isModUp() && out.getNumPoly() == 2) {
+        eval_.getKeySwitcher()->keySwitchRescale(in.getPoly(2), key, body, mask, out.getPoly(0),
+                                                 out.getPoly(1));
     } else {
-        Polynomial new_body(context_, false, true), new_mask(context_, false, true);
-        key_switcher_->keySwitchRescale(in.getPoly(2), key, body, mask, new_body, new_mask);
+        Polynomial new_body(context, false, true), new_mask(context, false, true);
+        eval_.getKeySwitcher()->keySwitchRescale(in.getPoly(2), key, body, mask, new_body,
+                                                 new_mask);
         prepareOutput(in, out, 2, aliased);
         out.getPoly(0) = std::move(new_body);
         out.getPoly(1) = std::move(new_mask);
@@ -208,11 +219,8 @@ void HomEvaluatorImpl::relinearizeRescaleChecked(const RingCiphertext &in, Evalu
     out.setRescaleCounter(counter - 1);
 }
 
-void HomEvaluatorImpl::relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
-    utils::throwIfCoeff(in);
-    utils::requireNTTOperand(*context_, in, "relinearize", "ciphertext");
-    if (in.getNumPoly() < 3)
-        throw RuntimeException(kRelinearizeShortInput);
+void ProductEvaluator::relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
+    requireRelinearizable(*eval_.getContext(), in);
     const std::shared_ptr<EvaluationKey> key = multKeyOrThrow();
     // The checks of rescale, on the result's level and counter (those of in).
     if (in.getLevel() == 0)
@@ -222,17 +230,17 @@ void HomEvaluatorImpl::relinearizeRescale(const RingCiphertext &in, RingCipherte
     relinearizeRescaleChecked(in, *key, out, &out == &in);
 }
 
-void HomEvaluatorImpl::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
                                           RingCiphertext &out) const {
     checkProductOperands(a, b, "multWithoutRescale");
     multiplyChecked(a, b, out);
 }
 
-void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
+void ProductEvaluator::mult(const RingCiphertext &a, const RingCiphertext &b,
                             RingCiphertext &out) const {
     if (coefficientEncoded(a) || coefficientEncoded(b))
         throw RuntimeException(kOperandsCoeffEncoded);
-    requireFactors(*context_, a, b, "mult");
+    requireFactors(*eval_.getContext(), a, b, "mult");
     if (a.getLevel() == 0 || b.getLevel() == 0)
         throw RuntimeException(kLevelZero);
     if (a.getRescaleCounter() != 0 || b.getRescaleCounter() != 0)
@@ -246,16 +254,16 @@ void HomEvaluatorImpl::mult(const RingCiphertext &a, const RingCiphertext &b,
     // operands keep the caller's order.
     const bool a_higher = a.getLevel() > b.getLevel();
     const RingCiphertext &higher = a_higher ? a : b;
-    RingCiphertext lowered(context_, false, true);
+    RingCiphertext lowered(eval_.getContext(), false, true);
     lowered.setLogSlots(a.getLogSlots());
-    levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
+    eval_.levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
     checkProductOperands(left, right, "mult");
     multiplyChecked(left, right, out, true);
 }
 
-void HomEvaluatorImpl::square(const RingCiphertext &a, RingCiphertext &out) const {
+void ProductEvaluator::square(const RingCiphertext &a, RingCiphertext &out) const {
     checkProductOperands(a, a, "square");
     multiplyChecked(a, a, out, true);
 }

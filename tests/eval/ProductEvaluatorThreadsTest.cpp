@@ -1,4 +1,4 @@
-#include "Quelt/HomEvaluator.hpp"
+#include "eval/ProductEvaluator.hpp"
 
 #include "Quelt/KeyGenerator.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
@@ -18,16 +18,18 @@ namespace {
 
 using Words = std::vector<std::vector<std::uint64_t>>;
 
-// Four threads share one evaluator whose multiplication key is still in its
-// key directory: the first products load it (once, under the key pack's
-// locks), and every thread gets, word for word, what the same calls give on
-// one thread afterwards.
-TEST(HomEvaluatorMultThreadsTest, SharedEvaluatorLoadsTheKeyLazilyAndMultipliesAsAlone) {
+// Four threads share one product evaluator, and with it the pool of tensor
+// products, on an evaluator whose multiplication key is still in its key
+// directory: the first products load it (once, under the key pack's locks),
+// and every thread gets, word for word, what the same calls give on one
+// thread afterwards.
+TEST(ProductEvaluatorThreadsTest, SharedEvaluatorLoadsTheKeyLazilyAndMultipliesAsAlone) {
     const auto &ctx = degreeTenContext();
     reseed();
     const SchemeKeys<EncryptionType::RLWE> keys(ctx);
     KeyDirectory dir("evaluator_mult_threads");
     const HomEvaluatorImpl evaluator(ctx, dir.dir());
+    const ProductEvaluator &products = evaluator.products();
     {
         const KeyPack pack(ctx);
         KeyGenerator(ctx, keys.key, pack).genMultKey();
@@ -45,9 +47,9 @@ TEST(HomEvaluatorMultThreadsTest, SharedEvaluatorLoadsTheKeyLazilyAndMultipliesA
         const Ciphertext &in = inputs[static_cast<std::size_t>(t)];
         Ciphertext product(ctx, false, true), squared(ctx, false, true), aligned(ctx, false, true);
         for (int round = 0; round < 4; ++round) {
-            evaluator.mult(in, shared, product);
-            evaluator.square(product, squared);
-            evaluator.mult(squared, in, aligned);
+            products.mult(in, shared, product);
+            products.square(product, squared);
+            products.mult(squared, in, aligned);
         }
         Words words;
         for (const Ciphertext *ct : {&product, &squared, &aligned})
