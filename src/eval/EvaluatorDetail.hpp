@@ -1,14 +1,18 @@
 #pragma once
 
-// Helpers the evaluator's source files share: pools of scratch objects, shaping an output ciphertext
-// and running a kernel over every polynomial of a ciphertext.
+// Helpers the evaluator's source files share: pools of scratch objects, shaping an output ciphertext,
+// running a kernel over every polynomial of a ciphertext and re-encoding a plaintext at a level.
 
 #include "Quelt/Ciphertext.hpp"
+#include "Quelt/EnDecoder.hpp"
+#include "Quelt/Message.hpp"
+#include "Quelt/Plaintext.hpp"
 #include "context/Polynomial.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace Quelt::detail {
@@ -65,6 +69,21 @@ void forEachPoly(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out, Two &&tw
     }
     for (std::uint64_t i = 0; i < n; ++i)
         one(ct.getPoly(i), out.getPoly(i));
+}
+
+// The plaintext encoded again at `level` with `counter`, in its own form
+// (NTT or coefficients), when its level is another; otherwise nothing (the
+// caller uses ptxt).
+inline std::optional<Plaintext>
+reencodeIfLevelDiffers(const std::shared_ptr<ContextContent> &context, const Plaintext &ptxt,
+                       std::uint64_t level, int counter) {
+    if (ptxt.getLevel() == level)
+        return std::nullopt;
+    const EnDecoder encoder(context);
+    const Message msg = encoder.decode(ptxt);
+    if (ptxt.getMx().isNTT())
+        return encoder.encode(msg, level, counter);
+    return encoder.encodeWithoutNTT(msg, level, counter);
 }
 
 } // namespace Quelt::detail

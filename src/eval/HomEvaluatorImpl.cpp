@@ -1,5 +1,4 @@
-// Construction, negation, addition and subtraction, and the products with
-// constants, messages and plaintexts of the evaluator.
+// Construction, negation, addition and subtraction of the evaluator.
 
 #include "eval/HomEvaluatorImpl.hpp"
 
@@ -24,26 +23,9 @@
 
 namespace Quelt {
 
-using i64 = std::int64_t;
-using detail::forEachPoly;
 using detail::prepareOutput;
 
 namespace {
-
-// A constant within this distance of a Gaussian integer (on each part) is
-// multiplied as that integer: exactly, without using a level.
-constexpr double kIntegerTolerance = 1e-8;
-// 2^63: rounded parts must lie in [-2^63, 2^63) to be held as i64.
-constexpr double kTwoTo63 = 9223372036854775808.0;
-
-// Complex constants are products in the NTT slots: refused for polynomials
-// in coefficient form before anything is written.
-template <EncryptionType ET>
-void throwIfNotNTT(const CiphertextBase<ET> &ct) {
-    for (u64 i = 0; i < ct.getNumPoly(); ++i)
-        if (!ct.getPoly(i).isNTT())
-            throw RuntimeException(PrimeModuli::kNotNTTMessage);
-}
 
 // The operand checks of a sum of two ciphertexts: both over the evaluator's
 // context, b in a's form (the prime-wise sum is the sum in either form, not
@@ -55,14 +37,6 @@ void checkSumOperands(const ContextContent &context, const CiphertextBase<ET> &a
     utils::requireContext(context, b, function, "second ciphertext");
     utils::requireSameForm(utils::formOf(a), utils::formOf(b), function, "first ciphertext",
                            "second ciphertext");
-}
-
-// The constant encoder's refusal of a part that is NaN or infinite, raised
-// before anything is decided on the value.
-void refuseNonFinite(const PrimeModuli &chain, const std::complex<double> &c) {
-    for (const double part : {c.real(), c.imag()})
-        if (!std::isfinite(part))
-            (void)chain.getModulus(0).makeInteger(part, 0.0);
 }
 
 } // namespace
@@ -129,7 +103,7 @@ void HomEvaluatorImpl::addOrSub(const CiphertextBase<ET> &a, const CiphertextBas
     const bool a_higher = level_a > level_b;
     const CiphertextBase<ET> &higher = a_higher ? a : b;
     CiphertextBase<ET> lowered(higher.getContext(), false, true);
-    levelDown(higher, std::min(level_a, level_b), lowered);
+    levels_.levelDown(higher, std::min(level_a, level_b), lowered);
     if (a_higher)
         addOrSubWithoutCheck(lowered, b, out, subtract);
     else
@@ -262,18 +236,6 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const Cipherte
     addToBody(ct, ptxt.getMx(), out, true);
 }
 
-std::optional<Plaintext> HomEvaluatorImpl::reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
-                                                                  int counter) const {
-    if (ptxt.getLevel() == level)
-        return std::nullopt;
-    // Encoded again in the plaintext's form.
-    const EnDecoder encoder(context_);
-    const Message msg = encoder.decode(ptxt);
-    if (ptxt.getMx().isNTT())
-        return encoder.encode(msg, level, counter);
-    return encoder.encodeWithoutNTT(msg, level, counter);
-}
-
 template <EncryptionType ET>
 void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
                                     CiphertextBase<ET> &out, bool subtract) const {
@@ -284,7 +246,7 @@ void HomEvaluatorImpl::addPlaintext(const CiphertextBase<ET> &ct, const Plaintex
                            "plaintext");
     utils::checkPrecondition(ct, ptxt);
     const std::optional<Plaintext> reencoded =
-        reencodeIfLevelDiffers(ptxt, ct.getLevel(), ct.getRescaleCounter());
+        detail::reencodeIfLevelDiffers(context_, ptxt, ct.getLevel(), ct.getRescaleCounter());
     addToBody(ct, (reencoded ? *reencoded : ptxt).getMx(), out, subtract);
 }
 
@@ -305,195 +267,6 @@ requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::sub(const Cipherte
     addPlaintext(ct, ptxt, out, true);
 }
 
-// ---- Products ----------------------------------------------------------------------
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multConstant(const CiphertextBase<ET> &ct, const LevelledElement &re,
-                                    const LevelledElement *im, CiphertextBase<ET> &out) const {
-    const PrimeModuli &chain = context_->getPrimeModuli();
-    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
-    if (im)
-        forEachPoly(
-            ct, out,
-            [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
-                chain.constMultTwo(a, b, re, *im, oa, ob);
-            },
-            [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, re, *im, oa); });
-    else
-        forEachPoly(
-            ct, out,
-            [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
-                chain.constMultTwo(a, b, re, oa, ob);
-            },
-            [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, re, oa); });
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multWord(const CiphertextBase<ET> &ct, u64 k,
-                                CiphertextBase<ET> &out) const {
-    const PrimeModuli &chain = context_->getPrimeModuli();
-    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
-    forEachPoly(
-        ct, out,
-        [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
-            chain.constMultTwo(a, b, k, oa, ob);
-        },
-        [&](const Polynomial &a, Polynomial &oa) { chain.constMult(a, k, oa); });
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &ct, i64 k,
-                                   CiphertextBase<ET> &out) const {
-    utils::requireContext(*context_, ct, "multInteger", "ciphertext");
-    if (k == 1) {
-        if (&out != &ct)
-            out = ct;
-        return;
-    }
-    if (k == -1) {
-        const PrimeModuli &chain = context_->getPrimeModuli();
-        prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
-        for (u64 i = 0; i < ct.getNumPoly(); ++i)
-            chain.negate(ct.getPoly(i), out.getPoly(i));
-    } else if (k < -1) {
-        const LevelledElement residues(k, context_, ct.isModUp(), ct.getLevel());
-        multConstant(ct, residues, nullptr, out);
-    } else {
-        multWord(ct, static_cast<u64>(k), out);
-    }
-    utils::copyMetaData(ct, out);
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireContext(*context_, ct, "multImagUnit", "ciphertext");
-    throwIfNotNTT(ct);
-    const u64 level = ct.getLevel();
-    const LevelledElement re(0, context_, ct.isModUp(), level);
-    const LevelledElement im(1, context_, ct.isModUp(), level);
-    multConstant(ct, re, &im, out);
-    utils::copyMetaData(ct, out);
-}
-
-template <EncryptionType ET>
-requires(ET != EncryptionType::MSRLWE) void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct,
-                                                                   const Complex &c,
-                                                                   CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireContext(*context_, ct, "mult", "ciphertext");
-    if (ct.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCounterNotZero);
-    refuseNonFinite(context_->getPrimeModuli(), c);
-    // std::round takes halves away from zero.
-    const double re = std::round(c.real());
-    const double im = std::round(c.imag());
-    if (std::fabs(c.real() - re) > kIntegerTolerance ||
-        std::fabs(c.imag() - im) > kIntegerTolerance) {
-        if (ct.getLevel() == 0)
-            throw RuntimeException(kLevelZero);
-        multWithoutRescale(ct, c, out);
-        rescaleChecked(out);
-        return;
-    }
-    // A Gaussian integer R + iI: exact, at the same level and counter.
-    for (const double part : {re, im})
-        if (!(part >= -kTwoTo63 && part < kTwoTo63))
-            throw RuntimeException(kConstantOutOfLongRange);
-    const auto real = static_cast<i64>(re);
-    const auto imag = static_cast<i64>(im);
-    if (imag == 0) {
-        multInteger(ct, real, out);
-        return;
-    }
-    // R x + I (i x) modulo each prime is the product with the residue of
-    // R + I i, i the NTT image of X^(N/2): one pass, and the same words as
-    // the integer products, the imaginary unit and the sum taken apart.
-    throwIfNotNTT(ct);
-    const LevelledElement real_residues(real, context_, ct.isModUp(), ct.getLevel());
-    const LevelledElement imag_residues(imag, context_, ct.isModUp(), ct.getLevel());
-    multConstant(ct, real_residues, &imag_residues, out);
-    utils::copyMetaData(ct, out);
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
-                                          CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireContext(*context_, ct, "multWithoutRescale", "ciphertext");
-    const u64 level = ct.getLevel();
-    if (level == 0)
-        throw RuntimeException(kLevelZero);
-    const int counter = ct.getRescaleCounter() + 1;
-    CiphertextImpl<ET>::checkRescaleCounter(counter, level);
-    const ConstantEnDecoder encoder(context_);
-    const LevelledElement re = encoder.encodeConst(c.real(), level, 0);
-    std::optional<LevelledElement> im;
-    if (c.imag() != 0.0) {
-        im = encoder.encodeConst(c.imag(), level, 0);
-        throwIfNotNTT(ct);
-    }
-    multConstant(ct, re, im ? &*im : nullptr, out);
-    utils::copyMetaData(ct, out);
-    out.setRescaleCounter(counter);
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::multWithoutRescale(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
-                                          CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireNTTOperand(*context_, ct, "multWithoutRescale", "ciphertext");
-    utils::requireNTTOperand(*context_, ptxt, "multWithoutRescale", "plaintext");
-    if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCountersNotZero);
-    utils::checkPrecondition(ct, ptxt);
-    // The product carries the plaintext's scale, that of its level, and
-    // takes the lower level; the counter it sets stands for the scale of the
-    // ciphertext's level.
-    utils::requirePlaintextScale(*context_, ptxt, ct.getLevel(), kPlaintextBelow,
-                                 kPlaintextOtherScale);
-    const PrimeModuli &chain = context_->getPrimeModuli();
-    const Polynomial &mx = ptxt.getMx();
-    prepareOutput(ct, out, ct.getNumPoly(), &out == &ct);
-    forEachPoly(
-        ct, out,
-        [&](const Polynomial &a, const Polynomial &b, Polynomial &oa, Polynomial &ob) {
-            chain.hadamardMultTwo(a, b, mx, oa, ob);
-        },
-        [&](const Polynomial &a, Polynomial &oa) { chain.hadamardMult(a, mx, oa); });
-    utils::copyMetaData(ct, out);
-    out.setRescaleCounter(1);
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
-                            CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireNTTOperand(*context_, ct, "mult", "ciphertext");
-    utils::requireNTTOperand(*context_, ptxt, "mult", "plaintext");
-    if (ct.getLevel() == 0 || ptxt.getLevel() == 0)
-        throw RuntimeException(kLevelZero);
-    if (ct.getRescaleCounter() != 0 || ptxt.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCountersNotZero);
-    const std::optional<Plaintext> reencoded = reencodeIfLevelDiffers(ptxt, ct.getLevel(), 0);
-    multWithoutRescale(ct, reencoded ? *reencoded : ptxt, out);
-    rescaleChecked(out);
-}
-
-template <EncryptionType ET>
-void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Message &msg,
-                            CiphertextBase<ET> &out) const {
-    utils::throwIfCoeff(ct);
-    utils::requireNTTOperand(*context_, ct, "mult", "ciphertext");
-    if (ct.getLevel() == 0)
-        throw RuntimeException(kLevelZero);
-    if (ct.getRescaleCounter() != 0)
-        throw RuntimeException(kRescaleCounterNotZero);
-    const Plaintext ptxt = EnDecoder(context_).encode(msg, ct.getLevel(), 0);
-    multWithoutRescale(ct, ptxt, out);
-    rescaleChecked(out);
-}
-
 // ---- Instantiations -------------------------------------------------------------
 
 #define QUELT_EVALUATOR_ALL_TYPES(ET)                                                              \
@@ -504,22 +277,7 @@ void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Message &msg,
     template void HomEvaluatorImpl::addWithoutCheck(                                               \
         const CiphertextBase<ET> &, const CiphertextBase<ET> &, CiphertextBase<ET> &) const;       \
     template void HomEvaluatorImpl::subWithoutCheck(                                               \
-        const CiphertextBase<ET> &, const CiphertextBase<ET> &, CiphertextBase<ET> &) const;       \
-    template void HomEvaluatorImpl::multInteger(const CiphertextBase<ET> &, i64,                   \
-                                                CiphertextBase<ET> &) const;                       \
-    template void HomEvaluatorImpl::multImagUnit(const CiphertextBase<ET> &, CiphertextBase<ET> &) \
-        const;                                                                                     \
-    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Message &,              \
-                                         CiphertextBase<ET> &) const;                              \
-    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Plaintext &,            \
-                                         CiphertextBase<ET> &) const;                              \
-    template void HomEvaluatorImpl::multWithoutRescale(                                            \
-        const CiphertextBase<ET> &, const Complex &, CiphertextBase<ET> &) const;                  \
-    template void HomEvaluatorImpl::multWithoutRescale(                                            \
-        const CiphertextBase<ET> &, const Plaintext &, CiphertextBase<ET> &) const;                \
-    template void HomEvaluatorImpl::multConstant(const CiphertextBase<ET> &,                       \
-                                                 const LevelledElement &, const LevelledElement *, \
-                                                 CiphertextBase<ET> &) const;
+        const CiphertextBase<ET> &, const CiphertextBase<ET> &, CiphertextBase<ET> &) const;
 
 #define QUELT_EVALUATOR_SINGLE_SECRET(ET)                                                          \
     template void HomEvaluatorImpl::negate(const CiphertextBase<ET> &, CiphertextBase<ET> &)       \
@@ -535,9 +293,7 @@ void HomEvaluatorImpl::mult(const CiphertextBase<ET> &ct, const Message &msg,
     template void HomEvaluatorImpl::add(const CiphertextBase<ET> &, const Plaintext &,             \
                                         CiphertextBase<ET> &) const;                               \
     template void HomEvaluatorImpl::sub(const CiphertextBase<ET> &, const Plaintext &,             \
-                                        CiphertextBase<ET> &) const;                               \
-    template void HomEvaluatorImpl::mult(const CiphertextBase<ET> &, const Complex &,              \
-                                         CiphertextBase<ET> &) const;
+                                        CiphertextBase<ET> &) const;
 
 QUELT_EVALUATOR_ALL_TYPES(EncryptionType::MLWE)
 QUELT_EVALUATOR_ALL_TYPES(EncryptionType::RLWE)

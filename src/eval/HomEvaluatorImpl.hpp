@@ -5,8 +5,10 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "Quelt/KeyPack.hpp"
 #include "Quelt/Plaintext.hpp"
+#include "eval/ConstantEvaluator.hpp"
 #include "eval/EvaluatorDetail.hpp"
 #include "eval/HomEvaluatorMessages.hpp"
+#include "eval/LevelEvaluator.hpp"
 #include "eval/MultiSecretEvaluator.hpp"
 #include "eval/PlainEvaluator.hpp"
 #include "eval/Precondition.hpp"
@@ -36,13 +38,17 @@ class EvaluationKey;
 // evaluation keys and the key switcher. See include/Quelt/HomEvaluator.hpp
 // for the behaviour of each operation.
 //
-// The arithmetic, levels and plaintext-weighted sums of ciphertexts are the
-// class's own; its parts hold the rest: plain() (PlainEvaluator: messages,
-// plaintexts, polynomial lists), products() (ProductEvaluator: products of
-// ring ciphertexts), rotations() (RotationEvaluator: automorphisms, key
-// switches, hoisting) and multiSecret() (MultiSecretEvaluator). The parts'
-// operations that the bootstrapper's roads call on the evaluator are
-// forwarded by one-line members of the same signature.
+// Negation, addition and subtraction and the plaintext-weighted sums of
+// ciphertexts are the class's own; its parts hold the rest: plain()
+// (PlainEvaluator: messages, plaintexts, polynomial lists), products()
+// (ProductEvaluator: products of ring ciphertexts), levels()
+// (LevelEvaluator: rescale, levelDown, conversions of ring ciphertexts),
+// constants() (ConstantEvaluator: products with integers, constants,
+// messages and plaintexts), rotations() (RotationEvaluator: automorphisms,
+// key switches, hoisting) and multiSecret() (MultiSecretEvaluator). The
+// parts' operations that the bootstrapper's roads call on the evaluator are
+// forwarded by one-line members of the same signature, each marked
+// "forward for src/boot".
 //
 // Every operation is const and keeps no state; the output comes last and may
 // be one of the inputs. Each operation runs its entry checks (the utils
@@ -120,49 +126,6 @@ public:
                                                     const Plaintext &ptxt,
                                                     CiphertextBase<ET> &out) const;
 
-    // ---- Multiplication by constants, messages and plaintexts ----------------
-
-    template <EncryptionType ET>
-    void multInteger(const CiphertextBase<ET> &ct, i64 k, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    requires(ET != EncryptionType::MSRLWE) void mult(const CiphertextBase<ET> &ct, const Complex &c,
-                                                     CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void mult(const CiphertextBase<ET> &ct, const Message &msg, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
-                            CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void multWithoutRescale(const CiphertextBase<ET> &ct, const Plaintext &ptxt,
-                            CiphertextBase<ET> &out) const;
-
-    // ---- Levels ----------------------------------------------------------------
-
-    template <EncryptionType ET>
-    void rescale(CiphertextBase<ET> &ct) const;
-    template <EncryptionType ET>
-    void levelDown(const CiphertextBase<ET> &ct, u64 target_level, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const;
-    // Divides every polynomial by its top prime (both of a two-polynomial
-    // ciphertext in one pass) and lowers the counter; checked by the caller.
-    template <EncryptionType ET>
-    void rescaleChecked(CiphertextBase<ET> &ct) const;
-
-    // ---- Ring ciphertexts only -------------------------------------------------
-
-    void inverseRescale(CiphertextBase<EncryptionType::RLWE> &ct) const;
-    void discretize(CiphertextBase<EncryptionType::RLWE> &ct, u64 s) const;
-    void baseModulusSwitch(const CiphertextBase<EncryptionType::RLWE> &ct,
-                           CiphertextBase<EncryptionType::RLWE> &out) const;
-    void switchContext(const CiphertextBase<EncryptionType::RLWE> &ct,
-                       CiphertextBase<EncryptionType::RLWE> &out) const;
-    void modReduct(CiphertextBase<EncryptionType::RLWE> &ct) const;
-
 private:
     // a + b or a - b after the entry checks of add / sub.
     template <EncryptionType ET>
@@ -179,161 +142,24 @@ private:
     template <EncryptionType ET>
     void addPlaintext(const CiphertextBase<ET> &ct, const Plaintext &ptxt, CiphertextBase<ET> &out,
                       bool subtract) const;
-    // Every polynomial of ct times the real (im null) or complex constant, or
-    // the word k; out shaped, metadata not set.
-    template <EncryptionType ET>
-    void multConstant(const CiphertextBase<ET> &ct, const LevelledElement &re,
-                      const LevelledElement *im, CiphertextBase<ET> &out) const;
-    template <EncryptionType ET>
-    void multWord(const CiphertextBase<ET> &ct, u64 k, CiphertextBase<ET> &out) const;
-    // The plaintext re-encoded at `level` with `counter` when its level is
-    // another; otherwise nothing (the caller uses ptxt).
-    std::optional<Plaintext> reencodeIfLevelDiffers(const Plaintext &ptxt, u64 level,
-                                                    int counter) const;
 
     std::shared_ptr<ContextContent> context_;
     KeyPack key_pack_;
     std::shared_ptr<KeySwitcher> key_switcher_;
+    // The parts refer to the evaluator; their own state is at most a pool of
+    // scratch objects.
     PlainEvaluator plain_;
-
-public:
-    using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
-
-    // ---- Products of ring ciphertexts (ProductEvaluator.cpp) -------------------
-    const ProductEvaluator &products() const { return products_; }
-    // forward for src/boot
-    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
-        products_.tensor(a, b, out);
-    }
-    // forward for src/boot
-    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
-        products_.relinearizeRescale(in, out);
-    }
-    // forward for src/boot
-    void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
-                            RingCiphertext &out) const {
-        products_.multWithoutRescale(a, b, out);
-    }
-    // forward for src/boot
-    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
-        products_.mult(a, b, out);
-    }
-    // forward for src/boot
-    void square(const RingCiphertext &a, RingCiphertext &out) const { products_.square(a, out); }
-
-    // ---- Plain data (PlainOperations.cpp) ----------------------------------------
-    // The operations on messages, plaintexts and polynomial lists.
-    const PlainEvaluator &plain() const { return plain_; }
-    // The two polynomial-list operations of plain(), which the multi-secret
-    // transforms also run through the evaluator.
-    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const {
-        plain_.add(a, b, out);
-    }
-    void multWithoutRescale(const PolynomialVector &a, const Plaintext &p,
-                            PolynomialVector &out) const {
-        plain_.multWithoutRescale(a, p, out);
-    }
-
-private:
     ProductEvaluator products_{*this};
-
-public:
-    // ---- Rotations and conjugation (RotationEvaluator.cpp) ---------------------
-    const RotationEvaluator &rotations() const { return rotations_; }
-    // The rotations the bootstrapper's roads drive through the evaluator
-    // (RotationEvaluator documents them).
-    void rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
-        rotations_.rotatePoly(in, idx, out);
-    }
-    void leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-        rotations_.leftRotate(ct, idx, out);
-    }
-    void rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
-        rotations_.rightRotate(ct, idx, out);
-    }
-    void leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
-                    std::vector<RingCiphertext> &outs) const {
-        rotations_.leftRotate(ct, idxs, outs);
-    }
-    void conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
-        rotations_.conjugate(ct, out);
-    }
-    void switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
-                   bool ntt_body) const {
-        rotations_.switchKey(ct, key, out, ntt_body);
-    }
-    void killImag(const RingCiphertext &ct, RingCiphertext &out) const {
-        rotations_.killImag(ct, out);
-    }
-    void convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
-        rotations_.convertToHalfDeg(ct, out);
-    }
-    void rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                RingCiphertext &out) const {
-        rotations_.rotSum(cts, idxs, out);
-    }
-    void rotSumRescale(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
-                       RingCiphertext &out) const {
-        rotations_.rotSumRescale(cts, idxs, out);
-    }
-
-    // ---- Multi-secret operations (MultiSecretEvaluator.cpp) --------------------
-    using MsCiphertext = MultiSecretEvaluator::MsCiphertext;
-    using MsCiphertextIterator = MultiSecretEvaluator::MsCiphertextIterator;
-    const MultiSecretEvaluator &multiSecret() const { return multi_secret_; }
-    // The multi-secret operations the bootstrapper's roads drive through the
-    // evaluator (MultiSecretEvaluator documents them).
-    void leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
-        multi_secret_.leftRotateMSRLWE(ct, idx, out);
-    }
-    void rightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
-        multi_secret_.rightRotateMSRLWE(ct, idx, out);
-    }
-    void leftRotateMSRLWE(const MsCiphertext &ct, const std::vector<u64> &idxs,
-                          std::vector<MsCiphertext> &outs) const {
-        multi_secret_.leftRotateMSRLWE(ct, idxs, outs);
-    }
-    void conjugateMSRLWE(const MsCiphertext &ct, MsCiphertext &out) const {
-        multi_secret_.conjugateMSRLWE(ct, out);
-    }
-    void switchKeyMSRLWE(const MsCiphertext &ct, EvaluationKey &key, MsCiphertext &out) const {
-        multi_secret_.switchKeyMSRLWE(ct, key, out);
-    }
-    void rotSumMSRLWE(const std::vector<MsCiphertext> &cts, const std::vector<u64> &idxs,
-                      MsCiphertext &out) const {
-        multi_secret_.rotSumMSRLWE(cts, idxs, out);
-    }
-    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
-                              PolynomialVector &bx) const {
-        multi_secret_.lazyLeftRotateMSRLWE(ct, idx, out, bx);
-    }
-    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
-                              MsCiphertext &out, PolynomialVector &bx) const {
-        multi_secret_.lazyLeftRotateMSRLWE(ct, bx_in, idx, out, bx);
-    }
-    void lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
-                               PolynomialVector &bx) const {
-        multi_secret_.lazyRightRotateMSRLWE(ct, idx, out, bx);
-    }
-    void lazyRightRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
-                               MsCiphertext &out, PolynomialVector &bx) const {
-        multi_secret_.lazyRightRotateMSRLWE(ct, bx_in, idx, out, bx);
-    }
-    void modDownBxAndSum(const PolynomialVector &bx, const MsCiphertext &ct,
-                         MsCiphertext &out) const {
-        multi_secret_.modDownBxAndSum(bx, ct, out);
-    }
-    void innerProductMSRLWE(MultiSecretEvaluator::PlaintextIterator first,
-                            MultiSecretEvaluator::PlaintextIterator last, MsCiphertextIterator cts,
-                            MsCiphertext &out) const {
-        multi_secret_.innerProductMSRLWE(first, last, cts, out);
-    }
-
-private:
+    LevelEvaluator levels_{*this};
+    ConstantEvaluator constants_{*this};
     RotationEvaluator rotations_{*this};
     MultiSecretEvaluator multi_secret_{*this};
 
 public:
+    using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
+    using MsCiphertext = MultiSecretEvaluator::MsCiphertext;
+    using MsCiphertextIterator = MultiSecretEvaluator::MsCiphertextIterator;
+
     // ---- Plaintext-weighted sums (HomEvaluatorInnerProduct.cpp) ---------------
     using PlaintextIterator = std::vector<Plaintext>::const_iterator;
     using RingCiphertextIterator = std::vector<RingCiphertext>::const_iterator;
@@ -367,6 +193,194 @@ public:
     // not changed.
     void matmul(const std::vector<RingCiphertext> &cts, const Plaintext &pt,
                 RingCiphertext &out) const;
+
+    // ---- The parts -------------------------------------------------------------
+    // Messages, plaintexts and polynomial lists (PlainOperations.cpp).
+    const PlainEvaluator &plain() const { return plain_; }
+    // Products of ring ciphertexts (ProductEvaluator.cpp).
+    const ProductEvaluator &products() const { return products_; }
+    // Levels and conversions of ring ciphertexts (LevelEvaluator.cpp).
+    const LevelEvaluator &levels() const { return levels_; }
+    // Products with integers, constants, messages and plaintexts
+    // (ConstantEvaluator.cpp).
+    const ConstantEvaluator &constants() const { return constants_; }
+    // Rotations, conjugation, key switches and hoisting (RotationEvaluator.cpp).
+    const RotationEvaluator &rotations() const { return rotations_; }
+    // The multi-secret operations (MultiSecretEvaluator.cpp).
+    const MultiSecretEvaluator &multiSecret() const { return multi_secret_; }
+
+    // ---- Forwards to the parts -------------------------------------------------
+    // The parts' operations that the bootstrapper's roads, its tests and the
+    // benchmarks call on the evaluator, one line each with the part's
+    // signature (the part documents them). The evaluator's own sources and
+    // tests call the parts.
+
+    // forward for src/boot
+    void add(const PolynomialVector &a, const PolynomialVector &b, PolynomialVector &out) const {
+        plain_.add(a, b, out);
+    }
+    // forward for src/boot
+    void tensor(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
+        products_.tensor(a, b, out);
+    }
+    // forward for src/boot
+    void relinearizeRescale(const RingCiphertext &in, RingCiphertext &out) const {
+        products_.relinearizeRescale(in, out);
+    }
+    // forward for src/boot
+    void multWithoutRescale(const RingCiphertext &a, const RingCiphertext &b,
+                            RingCiphertext &out) const {
+        products_.multWithoutRescale(a, b, out);
+    }
+    // forward for src/boot
+    void mult(const RingCiphertext &a, const RingCiphertext &b, RingCiphertext &out) const {
+        products_.mult(a, b, out);
+    }
+    // forward for src/boot
+    void square(const RingCiphertext &a, RingCiphertext &out) const { products_.square(a, out); }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void rescale(CiphertextBase<ET> &ct) const {
+        levels_.rescale(ct);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void levelDown(const CiphertextBase<ET> &ct, u64 target_level, CiphertextBase<ET> &out) const {
+        levels_.levelDown(ct, target_level, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void levelDownOne(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
+        levels_.levelDownOne(ct, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void multInteger(const CiphertextBase<ET> &ct, i64 k, CiphertextBase<ET> &out) const {
+        constants_.multInteger(ct, k, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void multImagUnit(const CiphertextBase<ET> &ct, CiphertextBase<ET> &out) const {
+        constants_.multImagUnit(ct, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    requires(ET != EncryptionType::MSRLWE) void mult(const CiphertextBase<ET> &ct, const Complex &c,
+                                                     CiphertextBase<ET> &out) const {
+        constants_.mult(ct, c, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void mult(const CiphertextBase<ET> &ct, const Plaintext &ptxt, CiphertextBase<ET> &out) const {
+        constants_.mult(ct, ptxt, out);
+    }
+    // forward for src/boot
+    template <EncryptionType ET>
+    void multWithoutRescale(const CiphertextBase<ET> &ct, const Complex &c,
+                            CiphertextBase<ET> &out) const {
+        constants_.multWithoutRescale(ct, c, out);
+    }
+    // forward for src/boot
+    void rotatePoly(const Polynomial &in, u64 idx, Polynomial &out) const {
+        rotations_.rotatePoly(in, idx, out);
+    }
+    // forward for src/boot
+    void leftRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+        rotations_.leftRotate(ct, idx, out);
+    }
+    // forward for src/boot
+    void rightRotate(const RingCiphertext &ct, u64 idx, RingCiphertext &out) const {
+        rotations_.rightRotate(ct, idx, out);
+    }
+    // forward for src/boot
+    void leftRotate(const RingCiphertext &ct, const std::vector<u64> &idxs,
+                    std::vector<RingCiphertext> &outs) const {
+        rotations_.leftRotate(ct, idxs, outs);
+    }
+    // forward for src/boot
+    void conjugate(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.conjugate(ct, out);
+    }
+    // forward for src/boot
+    void switchKey(const RingCiphertext &ct, EvaluationKey &key, RingCiphertext &out,
+                   bool ntt_body) const {
+        rotations_.switchKey(ct, key, out, ntt_body);
+    }
+    // forward for src/boot
+    void killImag(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.killImag(ct, out);
+    }
+    // forward for src/boot
+    void convertToHalfDeg(const RingCiphertext &ct, RingCiphertext &out) const {
+        rotations_.convertToHalfDeg(ct, out);
+    }
+    // forward for src/boot
+    void rotSum(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                RingCiphertext &out) const {
+        rotations_.rotSum(cts, idxs, out);
+    }
+    // forward for src/boot
+    void rotSumRescale(const std::vector<RingCiphertext> &cts, const std::vector<u64> &idxs,
+                       RingCiphertext &out) const {
+        rotations_.rotSumRescale(cts, idxs, out);
+    }
+    // forward for src/boot
+    void leftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
+        multi_secret_.leftRotateMSRLWE(ct, idx, out);
+    }
+    // forward for src/boot
+    void rightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out) const {
+        multi_secret_.rightRotateMSRLWE(ct, idx, out);
+    }
+    // forward for src/boot
+    void leftRotateMSRLWE(const MsCiphertext &ct, const std::vector<u64> &idxs,
+                          std::vector<MsCiphertext> &outs) const {
+        multi_secret_.leftRotateMSRLWE(ct, idxs, outs);
+    }
+    // forward for src/boot
+    void conjugateMSRLWE(const MsCiphertext &ct, MsCiphertext &out) const {
+        multi_secret_.conjugateMSRLWE(ct, out);
+    }
+    // forward for src/boot
+    void switchKeyMSRLWE(const MsCiphertext &ct, EvaluationKey &key, MsCiphertext &out) const {
+        multi_secret_.switchKeyMSRLWE(ct, key, out);
+    }
+    // forward for src/boot
+    void rotSumMSRLWE(const std::vector<MsCiphertext> &cts, const std::vector<u64> &idxs,
+                      MsCiphertext &out) const {
+        multi_secret_.rotSumMSRLWE(cts, idxs, out);
+    }
+    // forward for src/boot
+    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
+                              PolynomialVector &bx) const {
+        multi_secret_.lazyLeftRotateMSRLWE(ct, idx, out, bx);
+    }
+    // forward for src/boot
+    void lazyLeftRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
+                              MsCiphertext &out, PolynomialVector &bx) const {
+        multi_secret_.lazyLeftRotateMSRLWE(ct, bx_in, idx, out, bx);
+    }
+    // forward for src/boot
+    void lazyRightRotateMSRLWE(const MsCiphertext &ct, u64 idx, MsCiphertext &out,
+                               PolynomialVector &bx) const {
+        multi_secret_.lazyRightRotateMSRLWE(ct, idx, out, bx);
+    }
+    // forward for src/boot
+    void lazyRightRotateMSRLWE(const MsCiphertext &ct, const PolynomialVector &bx_in, u64 idx,
+                               MsCiphertext &out, PolynomialVector &bx) const {
+        multi_secret_.lazyRightRotateMSRLWE(ct, bx_in, idx, out, bx);
+    }
+    // forward for src/boot
+    void modDownBxAndSum(const PolynomialVector &bx, const MsCiphertext &ct,
+                         MsCiphertext &out) const {
+        multi_secret_.modDownBxAndSum(bx, ct, out);
+    }
+    // forward for src/boot
+    void innerProductMSRLWE(MultiSecretEvaluator::PlaintextIterator first,
+                            MultiSecretEvaluator::PlaintextIterator last, MsCiphertextIterator cts,
+                            MsCiphertext &out) const {
+        multi_secret_.innerProductMSRLWE(first, last, cts, out);
+    }
 };
 
 namespace detail {

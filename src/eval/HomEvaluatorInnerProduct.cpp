@@ -136,13 +136,13 @@ void HomEvaluatorImpl::matmul(const std::vector<RingCiphertext> &cts, const Plai
     if (cts.empty())
         throw RuntimeException(kMatmulEmpty);
     if (cts.size() == 1) {
-        multWithoutRescale(cts[0], pt, out);
+        constants_.multWithoutRescale(cts[0], pt, out);
         return;
     }
     // The product runs its checks into a temporary, so that out is untouched
     // when the accumulation of the other ciphertexts fails.
     RingCiphertext product(context_, false, true);
-    multWithoutRescale(cts[0], pt, product);
+    constants_.multWithoutRescale(cts[0], pt, product);
     const PrimeModuli &chain = context_->getPrimeModuli();
     for (u64 i = 1; i < cts.size(); ++i) {
         // The exponent of a rotation by 256 i; 5 has order N/2 modulo 2N, so

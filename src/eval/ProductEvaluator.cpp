@@ -195,7 +195,7 @@ void ProductEvaluator::relinearizeRescaleChecked(const RingCiphertext &in, Evalu
     if (in.getNumPoly() != 3 || !body.isNTT() || !mask.isNTT() || body.isModUp() ||
         mask.isModUp()) {
         relinearizeChecked(in, key, out);
-        eval_.rescaleChecked(out);
+        eval_.levels().rescaleChecked(out);
         return;
     }
     const int counter = in.getRescaleCounter();
@@ -256,7 +256,7 @@ void ProductEvaluator::mult(const RingCiphertext &a, const RingCiphertext &b,
     const RingCiphertext &higher = a_higher ? a : b;
     RingCiphertext lowered(eval_.getContext(), false, true);
     lowered.setLogSlots(a.getLogSlots());
-    eval_.levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
+    eval_.levels().levelDown(higher, std::min(a.getLevel(), b.getLevel()), lowered);
     const RingCiphertext &left = a_higher ? lowered : a;
     const RingCiphertext &right = a_higher ? b : lowered;
     checkProductOperands(left, right, "mult");

@@ -194,8 +194,8 @@ void RotationEvaluator::killImag(const RingCiphertext &ct, RingCiphertext &out) 
     RingCiphertext conj(eval_.getContext(), false, true);
     conjugate(ct, conj);
     eval_.addWithoutCheck(ct, conj, conj);
-    eval_.multWithoutRescale(conj, Complex(0.5, 0.0), out);
-    eval_.rescale(out);
+    eval_.constants().multWithoutRescale(conj, Complex(0.5, 0.0), out);
+    eval_.levels().rescale(out);
 }
 
 // ---- Half-degree embedding ------------------------------------------------------
@@ -439,7 +439,7 @@ RotationEvaluator::alignRotSumLevels(const std::vector<RingCiphertext> &cts) con
             continue;
         }
         aligned.emplace_back(eval_.getContext(), false, true);
-        eval_.levelDown(ct, level, aligned.back());
+        eval_.levels().levelDown(ct, level, aligned.back());
     }
     return aligned;
 }
@@ -483,7 +483,7 @@ void RotationEvaluator::rotSumChecked(const std::vector<RingCiphertext> &cts,
         for (u64 i = 1; i < cts.size(); ++i)
             eval_.addWithoutCheck(sum, cts[i], sum);
         if (rescale)
-            eval_.rescaleChecked(sum);
+            eval_.levels().rescaleChecked(sum);
         out = std::move(sum);
         return;
     }

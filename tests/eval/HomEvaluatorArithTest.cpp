@@ -28,9 +28,56 @@ namespace {
 
 using C = std::complex<double>;
 
+// The implementation under the public evaluator's names, for the
+// multi-secret table: the sums are its own, the products with constants and
+// the levels those of its parts.
+class ImplementationOperations {
+public:
+    explicit ImplementationOperations(const std::shared_ptr<ContextContent> &ctx) : impl_(ctx) {}
+    template <typename... Args>
+    void add(Args &&...args) const {
+        impl_.add(args...);
+    }
+    template <typename... Args>
+    void sub(Args &&...args) const {
+        impl_.sub(args...);
+    }
+    template <typename... Args>
+    void multInteger(Args &&...args) const {
+        impl_.constants().multInteger(args...);
+    }
+    template <typename... Args>
+    void multImagUnit(Args &&...args) const {
+        impl_.constants().multImagUnit(args...);
+    }
+    template <typename... Args>
+    void mult(Args &&...args) const {
+        impl_.constants().mult(args...);
+    }
+    template <typename... Args>
+    void multWithoutRescale(Args &&...args) const {
+        impl_.constants().multWithoutRescale(args...);
+    }
+    template <typename... Args>
+    void rescale(Args &&...args) const {
+        impl_.levels().rescale(args...);
+    }
+    template <typename... Args>
+    void levelDown(Args &&...args) const {
+        impl_.levels().levelDown(args...);
+    }
+    template <typename... Args>
+    void levelDownOne(Args &&...args) const {
+        impl_.levels().levelDownOne(args...);
+    }
+
+private:
+    HomEvaluatorImpl impl_;
+};
+
 template <EncryptionType ET>
 using EvaluatorFor =
-    std::conditional_t<ET == EncryptionType::MSRLWE, HomEvaluatorImpl, HomEvaluator>;
+    std::conditional_t<ET == EncryptionType::MSRLWE, ImplementationOperations, HomEvaluator>;
 
 // x and y encrypted at the top level, y also at the lower level; a message m
 // (shared by the secrets) and its plaintexts at both levels.

@@ -1,6 +1,7 @@
-// The evaluator's construction, the exact identities of its keyless
-// operations, the level and conversion operations against independent
-// computations, and its error messages with their order.
+// The evaluator's construction, exact identities of its sums, and its error
+// messages with their order, through the public evaluator. The levels and
+// conversions are tested in LevelEvaluatorTest, the products with constants
+// in ConstantEvaluatorTest.
 
 #include "Quelt/HomEvaluator.hpp"
 
@@ -17,6 +18,7 @@
 #include "support/ExpectThrow.hpp"
 #include "support/KeyPackTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
+#include "support/RingOperandsFixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,31 +34,10 @@ namespace Quelt::test {
 namespace {
 
 using C = std::complex<double>;
-using u128 = unsigned __int128;
 
-// A ring key of the degree-2^10 context, messages and their encryptions at
-// levels 3 (the top), 1 and 0.
-struct HomEvaluatorTest : ::testing::Test {
-    HomEvaluatorTest() : keys((reseed(), degreeTenContext())), evaluator(degreeTenContext()) {
-        std::mt19937_64 rng(11);
-        x = randomMessages(getLogFullSlots(ctx()), 1, rng);
-        y = randomMessages(getLogFullSlots(ctx()), 1, rng);
-        top = keys.encrypt(x, 3);
-        other = keys.encrypt(y, 3);
-        low = keys.encrypt(y, 1);
-        bottom = keys.encrypt(x, 0);
-    }
-    static const std::shared_ptr<ContextContent> &ctx() {
-        static const auto context = degreeTenContext();
-        return context;
-    }
-    const PrimeModuli &chain() const { return ctx()->getPrimeModuli(); }
-
-    SchemeKeys<EncryptionType::RLWE> keys;
-    HomEvaluator evaluator;
-    Messages x, y;
-    Ciphertext top{ctx(), false, true}, other{ctx(), false, true}, low{ctx(), false, true},
-        bottom{ctx(), false, true};
+// The ring operands of the degree-2^10 context and an evaluator on it.
+struct HomEvaluatorTest : RingOperandsTest {
+    HomEvaluator evaluator{ctx()};
 };
 
 // ---- Construction ----------------------------------------------------------------
@@ -96,77 +77,6 @@ TEST(HomEvaluatorConstructionTest, EvaluatorsOnCopiesOfOnePackSeeKeysGeneratedLa
 }
 
 // ---- Exact identities ------------------------------------------------------------
-
-TEST_F(HomEvaluatorTest, ImaginaryUnitTwiceIsNegation) {
-    Ciphertext once(ctx(), false, true), twice(ctx(), false, true), negated(ctx(), false, true);
-    evaluator.multImagUnit(top, once);
-    evaluator.multImagUnit(once, twice);
-    evaluator.negate(top, negated);
-    EXPECT_EQ(ciphertextWords(twice), ciphertextWords(negated));
-}
-
-TEST_F(HomEvaluatorTest, InverseRescaleThenRescaleReturnsTheInput) {
-    Ciphertext ct = low;
-    evaluator.inverseRescale(ct);
-    EXPECT_EQ(ct.getLevel(), 2u);
-    EXPECT_EQ(ct.getRescaleCounter(), 1);
-    evaluator.rescale(ct);
-    EXPECT_EQ(ciphertextWords(ct), ciphertextWords(low));
-}
-
-// Both polynomials in one pass give the words of two single rescalings; in
-// coefficient form as in NTT form.
-TEST_F(HomEvaluatorTest, RescaleIsThePolynomialRescaleOfEachPolynomial) {
-    for (const bool ntt : {true, false}) {
-        Ciphertext ct(ctx(), false, true);
-        evaluator.multWithoutRescale(top, C(0.75), ct);
-        if (!ntt)
-            ct.backwardNTT();
-        Ciphertext single = ct;
-        evaluator.rescale(ct);
-        chain().rescale(single.getPoly(0));
-        chain().rescale(single.getPoly(1));
-        single.setRescaleCounter(0);
-        EXPECT_EQ(ciphertextWords(ct), ciphertextWords(single)) << ntt;
-    }
-}
-
-TEST_F(HomEvaluatorTest, IntegerProductsAreSums) {
-    Ciphertext three(ctx(), false, true), sum(ctx(), false, true), product(ctx(), false, true);
-    evaluator.multInteger(top, 3, three);
-    evaluator.add(top, top, sum);
-    evaluator.add(sum, top, sum);
-    EXPECT_EQ(ciphertextWords(three), ciphertextWords(sum));
-    // Gaussian integers take the exact path: 3.0 and 1.000000001 as integers,
-    // -2 + i as -(2 ct) + i ct.
-    evaluator.mult(top, C(3.0), product);
-    EXPECT_EQ(ciphertextWords(product), ciphertextWords(three));
-    evaluator.mult(top, C(1.000000001), product);
-    EXPECT_EQ(ciphertextWords(product), ciphertextWords(top));
-    Ciphertext twice(ctx(), false, true), imag(ctx(), false, true);
-    evaluator.multInteger(top, 2, twice);
-    evaluator.negate(twice, twice);
-    evaluator.multImagUnit(top, imag);
-    HomEvaluatorImpl(ctx()).addWithoutCheck(twice, imag, twice);
-    evaluator.mult(top, C(-2.0, 1.0), product);
-    EXPECT_EQ(ciphertextWords(product), ciphertextWords(twice));
-    // At level 0 an integer costs nothing.
-    evaluator.mult(bottom, C(2.0), product);
-    evaluator.multInteger(bottom, 2, three);
-    EXPECT_EQ(ciphertextWords(product), ciphertextWords(three));
-}
-
-TEST_F(HomEvaluatorTest, MultiplyingByZeroKeepsTheMetadata) {
-    Ciphertext raised(ctx(), false, true), zero(ctx(), false, true);
-    evaluator.multWithoutRescale(top, C(0.5), raised);
-    raised.setLogSlots(4);
-    evaluator.multInteger(raised, 0, zero);
-    EXPECT_EQ(zero.getRescaleCounter(), 1);
-    EXPECT_EQ(zero.getLogSlots(), 4u);
-    EXPECT_EQ(zero.getLevel(), 3u);
-    for (u64 i = 0; i < 2; ++i)
-        EXPECT_TRUE(chain().isZero(zero.getPoly(i)));
-}
 
 // add needs no slot encoding (sub does): two coefficient-encoded ciphertexts
 // at one level add to the same words as slot-encoded ones.
@@ -248,106 +158,6 @@ TEST_F(HomEvaluatorTest, OutputsMayBeInputs) {
     evaluator.add(top, other, separate);
     EXPECT_EQ(foreign.getContext(), ctx());
     EXPECT_EQ(ciphertextWords(foreign), ciphertextWords(separate));
-}
-
-TEST_F(HomEvaluatorTest, LevelDownToTheSameLevelIsACopy) {
-    Ciphertext out(ctx(), false, true);
-    evaluator.levelDown(top, 3, out);
-    EXPECT_EQ(ciphertextWords(out), ciphertextWords(top));
-}
-
-// FX: levels 13 and above have 58-bit scales, 12 and below 42-bit ones; the
-// step from 13 to 12 carries a correction of 16 bits. A level-14 ciphertext
-// (made without error: c0 = m - c1 s) brought to level 12 must decrypt to its
-// message at the scale of level 12.
-TEST(HomEvaluatorLevelTest, LevelDownAcrossTheScaleGapOfFX) {
-    const auto &ctx = fxContext();
-    reseed();
-    const SchemeKeys<EncryptionType::RLWE> keys(ctx);
-    std::mt19937_64 rng(5);
-    const Messages m = randomMessages(getLogFullSlots(ctx), 1, rng);
-    const PrimeModuli &chain = ctx->getPrimeModuli();
-    Ciphertext ct(ctx, false, true);
-    ct.setLevel(14);
-    QueltTest::fillResidues(ct.getPoly(1), 9);
-    Polynomial product = ct.getPoly(1);
-    chain.hadamardMult(ct.getPoly(1), keys.key.getSx(0), product);
-    chain.sub(EnDecoder(ctx).encode(m.front(), 14, 0).getMx(), product, ct.getPoly(0));
-    ASSERT_LE(largestSlotError(keys.decrypt(ct), m), 1e-9);
-    Ciphertext out(ctx, false, true);
-    HomEvaluator(ctx).levelDown(ct, 12, out);
-    EXPECT_EQ(out.getLevel(), 12u);
-    EXPECT_EQ(out.getRescaleCounter(), 0);
-    EXPECT_LE(largestSlotError(keys.decrypt(out), m), 1e-9);
-}
-
-// ---- Conversions against independent computations ---------------------------
-
-// round(a / b) for b > 0, halves up, in 128-bit arithmetic.
-u128 roundedQuotient(u128 a, u128 b) { return (2 * a + b) / (2 * b); }
-
-TEST_F(HomEvaluatorTest, DiscretizeRoundsEveryCoefficientThroughTwoToTheS) {
-    const u64 q = primeAt(ctx(), 0);
-    for (const u64 s : {1u, 17u, 40u}) {
-        SCOPED_TRACE(s);
-        Ciphertext ct = bottom;
-        ct.backwardNTT();
-        const Ciphertext before = ct;
-        HomEvaluator(ctx()).discretize(ct, s);
-        for (u64 i = 0; i < 2; ++i)
-            for (u64 j = 0; j < getDegree(ctx()); ++j) {
-                const u128 m =
-                    roundedQuotient(static_cast<u128>(before.getPoly(i).getLimb(0)[j]) << s, q);
-                const u128 r = roundedQuotient(m * q, static_cast<u128>(1) << s);
-                ASSERT_EQ(ct.getPoly(i).getLimb(0)[j], static_cast<u64>(r == q ? 0 : r))
-                    << i << " " << j;
-            }
-    }
-}
-
-TEST_F(HomEvaluatorTest, BaseModulusSwitchMapsTheCoefficientsToTheOtherBase) {
-    static const auto target = makeContext(10, 3, 45, 40, 45, 3);
-    const u64 q = primeAt(ctx(), 0);
-    const u64 t = primeAt(target, 0);
-    Ciphertext ct = bottom;
-    ct.backwardNTT();
-    ct.setLogSlots(7);
-    Ciphertext out(target, false, true);
-    evaluator.baseModulusSwitch(ct, out);
-    EXPECT_EQ(out.getLevel(), 0u);
-    EXPECT_EQ(out.getLogSlots(), 7u);
-    EXPECT_EQ(out.getContext(), target);
-    for (u64 i = 0; i < 2; ++i) {
-        EXPECT_FALSE(out.getPoly(i).isNTT());
-        for (u64 j = 0; j < getDegree(ctx()); ++j) {
-            const u128 v = roundedQuotient(static_cast<u128>(ct.getPoly(i).getLimb(0)[j]) * t, q);
-            ASSERT_EQ(out.getPoly(i).getLimb(0)[j], static_cast<u64>(v == t ? 0 : v));
-        }
-    }
-}
-
-TEST_F(HomEvaluatorTest, SwitchContextComparesThePrimes) {
-    // The same sizes give the same primes: a shorter chain takes ciphertexts
-    // of its levels.
-    static const auto shorter = makeContext(10, 2, 50, 40, 50, 2);
-    ASSERT_EQ(primeAt(shorter, 1), primeAt(ctx(), 1));
-    Ciphertext low_one(ctx(), false, true);
-    evaluator.levelDown(top, 1, low_one);
-    Ciphertext out(shorter, false, true);
-    evaluator.switchContext(low_one, out);
-    EXPECT_EQ(out.getContext(), shorter);
-    EXPECT_EQ(ciphertextWords(out), ciphertextWords(low_one));
-
-    static const auto other_primes = makeContext(10, 4, 51, 41, 51, 2);
-    Ciphertext foreign(other_primes, false, true);
-    QueltTest::fillResidues(foreign.getPoly(0), 1);
-    const auto before = ciphertextWords(foreign);
-    expectThrowsMessage([&] { evaluator.switchContext(top, foreign); },
-                        "[setContext] Input context is not compatible with the ciphertext.");
-    EXPECT_EQ(ciphertextWords(foreign), before);
-    Ciphertext short_out(shorter, false, true);
-    expectThrowsMessage([&] { evaluator.switchContext(top, short_out); },
-                        "The level of input ciphertext does not fit in current context");
 }
 
 // ---- Messages and their order ----------------------------------------------------

@@ -69,7 +69,7 @@ TEST_F(ProductEvaluatorTest, ProductsDecryptToTheSlotProducts) {
         EXPECT_EQ(out.getLevel(), c.level);
         EXPECT_EQ(out.getRescaleCounter(), c.counter);
         if (c.counter == 1)
-            impl.rescale(out);
+            impl.levels().rescale(out);
         EXPECT_LT(maxError(decrypt(out), c.want), kBound);
     }
 }
@@ -88,9 +88,9 @@ TEST_F(ProductEvaluatorTest, FusedRescalesEqualTheStepsOneAfterTheOther) {
         const RingCiphertext b = encryptAt(y, level);
         RingCiphertext want = fresh(), want_square = fresh(), t = fresh();
         products.multWithoutRescale(a, b, want);
-        impl.rescale(want);
+        impl.levels().rescale(want);
         products.multWithoutRescale(a, a, want_square);
-        impl.rescale(want_square);
+        impl.levels().rescale(want_square);
         products.tensor(a, b, t);
         RingCiphertext got = fresh(), reused = a, got_square = fresh();
         products.mult(a, b, got);
@@ -113,7 +113,7 @@ TEST_F(ProductEvaluatorTest, FusedRescalesEqualTheStepsOneAfterTheOther) {
     products.tensor(a, b, ab);
     products.tensor(ab, c, abc);
     products.relinearize(abc, want);
-    impl.rescale(want);
+    impl.levels().rescale(want);
     products.relinearizeRescale(abc, got);
     EXPECT_EQ(ciphertextWords(got), ciphertextWords(want));
     // The checks of relinearize, then those of rescale, before out changes.

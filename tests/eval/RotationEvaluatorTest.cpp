@@ -128,7 +128,8 @@ TEST_F(RotationEvaluatorTest, RotSumRescaleEqualsRotSumThenRescale) {
     std::vector<RingCiphertext> cts;
     for (u64 i = 0; i < 4; ++i) {
         RingCiphertext product = fresh();
-        impl.multWithoutRescale(encrypt(randomMessage()), std::complex<double>(0.5, 0.25), product);
+        impl.constants().multWithoutRescale(encrypt(randomMessage()),
+                                            std::complex<double>(0.5, 0.25), product);
         cts.push_back(product);
     }
     for (const std::vector<u64> &idxs :
@@ -137,7 +138,7 @@ TEST_F(RotationEvaluatorTest, RotSumRescaleEqualsRotSumThenRescale) {
         SCOPED_TRACE(idxs[0] * 1000 + idxs[1] * 100 + idxs[2] + idxs[3]);
         RingCiphertext want = fresh(), got = fresh();
         rotations.rotSum(cts, idxs, want);
-        impl.rescale(want);
+        impl.levels().rescale(want);
         rotations.rotSumRescale(cts, idxs, got);
         EXPECT_EQ(ciphertextWords(got), ciphertextWords(want));
         EXPECT_EQ(got.getLevel(), cts[0].getLevel() - 1);
@@ -163,7 +164,7 @@ TEST_F(RotationEvaluatorTest, RotSumRescaleEqualsRotSumThenRescale) {
         HomEvaluatorImpl::kRescaleCounterNotPositive);
     std::vector<RingCiphertext> bottom(2, fresh());
     for (u64 i = 0; i < 2; ++i) {
-        impl.levelDown(plain[i], 0, bottom[i]);
+        impl.levels().levelDown(plain[i], 0, bottom[i]);
         bottom[i].setRescaleCounter(1);
     }
     expectThrowsMessage(
