@@ -95,7 +95,7 @@ void Bootstrapper::slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
 void Bootstrapper::slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
                                                HomEvaluator::CiphertextMSRLWE &out,
                                                std::pair<u64, u64> range) const {
-    impl_->slotToCoeffSingleStepMSRLWE(in, out, range);
+    impl_->getMultiSecret().slotToCoeffSingleStepMSRLWE(in, out, range);
 }
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const {
     impl_->integerToRootsBootstrap(in, out, 1.0);
@@ -109,12 +109,12 @@ void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out
 // implementation has returned, so a failure leaves them as they were.
 void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
                                    const Interpolator &interp, std::vector<Ciphertext> &out) const {
-    out = impl_->bootstrapMStoSS(in, bundle, interp, 1.0);
+    out = impl_->getMultiSecret().bootstrapMStoSS(in, bundle, interp, 1.0);
 }
 void Bootstrapper::bootstrapMStoSS(const CiphertextMSRLWE &in, const MStoSSKeyBundle &bundle,
                                    const Interpolator &interp, std::vector<Ciphertext> &out_real,
                                    std::vector<Ciphertext> &out_imag) const {
-    auto [re, im] = impl_->bootstrapMStoSS(in, bundle, interp, out_real, out_imag);
+    auto [re, im] = impl_->getMultiSecret().bootstrapMStoSS(in, bundle, interp, out_real, out_imag);
     out_real = std::move(re);
     out_imag = std::move(im);
 }
@@ -122,19 +122,19 @@ void Bootstrapper::bootstrapMStoSSOptimized(const CiphertextMSRLWE &in,
                                             const MStoSSKeyBundle &bundle,
                                             const Interpolator &interp,
                                             std::vector<Ciphertext> &out) const {
-    out = impl_->bootstrapMStoSSOptimized(in, bundle, interp, 1.0);
+    out = impl_->getMultiSecret().bootstrapMStoSSOptimized(in, bundle, interp, 1.0);
 }
 void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
                                   const MultiSecretSwitchKeyBundle &bundle,
                                   const Interpolator &interp, std::vector<Ciphertext> &out,
                                   bool conj_inv_output) const {
-    out = impl_->batchBootstrap(in, bundle, interp, 1.0, conj_inv_output);
+    out = impl_->getMultiSecret().batchBootstrap(in, bundle, interp, 1.0, conj_inv_output);
 }
 void Bootstrapper::batchBootstrap(const std::vector<Ciphertext> &in,
                                   const MultiSecretSwitchKeyBundle &bundle,
                                   const Interpolator &interp, std::vector<Ciphertext> &out_real,
                                   std::vector<Ciphertext> &out_imag) const {
-    auto [re, im] = impl_->batchBootstrap(in, bundle, interp, out_real, out_imag);
+    auto [re, im] = impl_->getMultiSecret().batchBootstrap(in, bundle, interp, out_real, out_imag);
     out_real = std::move(re);
     out_imag = std::move(im);
 }
@@ -142,14 +142,15 @@ void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
                                           const MultiSecretSwitchKeyBundle &bundle,
                                           const Interpolator &interp,
                                           std::vector<Ciphertext> &out) const {
-    out = impl_->batchBootstrapExtended(in, bundle, interp);
+    out = impl_->getMultiSecret().batchBootstrapExtended(in, bundle, interp);
 }
 void Bootstrapper::batchBootstrapExtended(const std::vector<Ciphertext> &in,
                                           const MultiSecretSwitchKeyBundle &bundle,
                                           const Interpolator &interp,
                                           std::vector<Ciphertext> &out_real,
                                           std::vector<Ciphertext> &out_imag) const {
-    auto [re, im] = impl_->batchBootstrapExtended(in, bundle, interp, out_real, out_imag);
+    auto [re, im] =
+        impl_->getMultiSecret().batchBootstrapExtended(in, bundle, interp, out_real, out_imag);
     out_real = std::move(re);
     out_imag = std::move(im);
 }
@@ -162,7 +163,7 @@ void Bootstrapper::enableOutsourcing(const Bootstrapper &inner) {
 }
 
 void Bootstrapper::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
-    impl_->enableConjInvOutput(context);
+    impl_->getMultiSecret().enableConjInvOutput(context);
 }
 
 void Bootstrapper::enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,

@@ -33,7 +33,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_) {
+      outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -44,7 +44,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), context_sparse_(context_sparse),
       key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
-      fast_remove_i_(context_), outsourced_(context_) {
+      fast_remove_i_(context_), outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, true);
 }
 
@@ -221,10 +221,6 @@ void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl>
     outsourced_.enable(inner, eval);
 }
 
-void BootstrapperImpl::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
-    conj_inv_output_context_ = context;
-}
-
 void BootstrapperImpl::setStatusUseMultiplyConstBeforeS2C(bool use) {
     use_multiply_const_before_S2C_ = use;
     if (outsourced_.getInner())
@@ -261,31 +257,6 @@ std::vector<u64> BootstrapperImpl::convertFromSgnIdx(const std::vector<i64> &ind
     out.reserve(indices.size());
     for (const i64 index : indices)
         out.push_back(static_cast<u64>(index) & mask);
-    return out;
-}
-
-void BootstrapperImpl::checkBatchBootstrappable(const std::vector<RingCiphertext> &cts) const {
-    if (cts.empty())
-        throw RuntimeException(kEmptyBatchMessage);
-    const Parameter &parameter = context_->getParameter();
-    for (const RingCiphertext &ct : cts) {
-        if (ct.getEncodingType() == EncodingType::SLOT && ct.getLevel() < 3 &&
-            !isCoeffBoot(context_))
-            throw RuntimeException(kBatchLevelMessage);
-        if (!parameter.batch_bootstrap)
-            throw RuntimeException(kNoBatchBootstrapMessage);
-        if (parameter.small_parameter && !isOutsourcedBootstrapSupported(context_))
-            throw RuntimeException(kSmallNotOutsourcedMessage);
-        if (ct.getRescaleCounter() != 0)
-            throw RuntimeException(HomEvaluatorImpl::kRescaleCounterNotZero);
-    }
-}
-
-BootstrapperImpl::CiphertextMSRLWE
-BootstrapperImpl::bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const {
-    CiphertextMSRLWE out(ct);
-    eval_->levelDown(ct, isCoeffBoot(context_) ? 0 : 3, out);
-    eval_->multInteger(out, multiplier(boot_param_.mult_before_s2c), out);
     return out;
 }
 

@@ -13,6 +13,7 @@
 #include "boot/FastRemoveIRoad.hpp"
 #include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
+#include "boot/MultiSecretRoad.hpp"
 #include "boot/OutsourcedRoad.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
@@ -31,8 +32,6 @@ class ContextContent;
 class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
-class MStoSSKeyBundle;
-class MultiSecretSwitchKeyBundle;
 class PrimeModuli;
 struct RadixDecomposition;
 
@@ -41,7 +40,8 @@ struct RadixDecomposition;
 // settings, and the optional state of the sparse-secret road. The
 // fused-raise, fast-removeI and outsourced roads are objects of their own
 // (FusedRaiseRoad, FastRemoveIRoad, OutsourcedRoad) that own their state; this class
-// composes them and drives them from the pipeline. It drives the evaluator
+// composes them and drives them from the pipeline. The multi-secret and
+// batch roads (MultiSecretRoad) own their one context and drive this class. It drives the evaluator
 // implementation of the HomEvaluator it was built from, so the keys it uses
 // are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
 // facade's contract. Its messages are those of BootstrapperMessages.
@@ -99,20 +99,16 @@ public:
 
     void enableOutsourcing(const std::shared_ptr<BootstrapperImpl> &inner,
                            const std::shared_ptr<HomEvaluatorImpl> &eval);
-    void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
     void setC2Suseminkey(bool use_min_key) { C2S_use_min_key_ = use_min_key; }
     bool getC2Suseminkey() const { return C2S_use_min_key_; }
     void setStatusUseMultiplyConstBeforeS2C(bool use);
     bool getStatusUseMultiplyConstBeforeS2C() const { return use_multiply_const_before_S2C_; }
 
-    std::shared_ptr<ContextContent> getContext() const { return context_; }
+    const std::shared_ptr<ContextContent> &getContext() const { return context_; }
     const std::shared_ptr<HomEvaluatorImpl> &getEvaluator() const { return eval_; }
     const BootParameter &getBootParameter() const { return boot_param_; }
     bool isMinKey() const { return min_key_; }
     const std::shared_ptr<ContextContent> &getSparseContext() const { return context_sparse_; }
-    const std::shared_ptr<ContextContent> &getConjInvOutputContext() const {
-        return conj_inv_output_context_;
-    }
     const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
         return outsourced_.getOutputEvaluator();
     }
@@ -120,6 +116,10 @@ public:
     // The outsourced road: its inner bootstrapper, output evaluator and
     // outer context (empty until enableOutsourcing).
     const OutsourcedRoad &getOutsourced() const { return outsourced_; }
+    // The multi-secret and batch roads and the context of their
+    // conjugate-invariant results (empty until enableConjInvOutput).
+    MultiSecretRoad &getMultiSecret() { return multi_secret_; }
+    const MultiSecretRoad &getMultiSecret() const { return multi_secret_; }
 
     // ---- Fused modulus raise ---------------------------------------------------
 
@@ -148,14 +148,6 @@ public:
     // (two's complement), so -1 becomes slots - 1.
     static std::vector<u64> convertFromSgnIdx(const std::vector<i64> &indices,
                                               const std::shared_ptr<ContextContent> &ctx);
-    // The entry checks of a batch bootstrap on every ciphertext, in order:
-    // level, the parameter's batch support, small parameter without
-    // outsourcing, rescale counter. Throws kEmptyBatchMessage for an empty
-    // list.
-    void checkBatchBootstrappable(const std::vector<RingCiphertext> &cts) const;
-    // The first step of a multi-secret bootstrap: ct levelled down to 3 (0
-    // under coefficient bootstrapping), times the integer mult_before_s2c.
-    CiphertextMSRLWE bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const;
 
     // ---- Modular reduction (on this bootstrapper's evaluator and settings) ----
 
@@ -296,106 +288,11 @@ public:
         return outsourced_.getOutsourcedContext();
     }
 
-    // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
-    //
-    // An MSRLWE ciphertext of k bodies is bootstrapped once in the multi-secret
-    // ring (multi-secret SlotToCoeff, raise, folding, multi-secret
-    // CoeffToSlot) and split into k single-secret ciphertexts, each reduced
-    // by the caller's Interpolator, whose evaluator's context is the context
-    // of the results. A batch of 2, 4, 8 or 16 RLWE ciphertexts is first
-    // packed into one MSRLWE ciphertext.
-
-    using RingCiphertexts = std::vector<RingCiphertext>;
-    using RingCiphertextPair = std::pair<RingCiphertexts, RingCiphertexts>;
-
-    // k refreshed RLWE ciphertexts of the Interpolator's context (of the
-    // output evaluator's context on the outsourced road), one per body of ms,
-    // in the order of the secrets, each times scale. Refuses a
-    // coefficient-bootstrapping context first.
-    RingCiphertexts bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
-                                    const Interpolator &interp, double scale) const;
-    // The real and imaginary parts of the results, on the output evaluator.
-    // out_real and out_imag only give the count: empty, or one entry per body
-    // of ms (kAllocatedCountMessage otherwise); the results are returned.
-    RingCiphertextPair bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
-                                       const Interpolator &interp, const RingCiphertexts &out_real,
-                                       const RingCiphertexts &out_imag) const;
-    // The hoisted form, on double-hoisting contexts only.
-    RingCiphertexts bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms,
-                                             const MStoSSKeyBundle &bundle,
-                                             const Interpolator &interp, double scale) const;
-    // The back half of every multi-secret road: SlotToCoeff of a
-    // slot-encoded input, the raise (ordinary, through the sparse secret, or
-    // fused), folding, CoeffToSlot, and the split into single-secret
-    // ciphertexts reduced by the Interpolator (or the fast removeI road into
-    // out_context, or conjugate-invariant results).
-    RingCiphertexts bootstrapMStoSSStepTwo(const CiphertextMSRLWE &ms,
-                                           const MStoSSKeyBundle &bundle,
-                                           const Interpolator &interp,
-                                           const std::shared_ptr<ContextContent> &out_context,
-                                           double scale, bool conj_inv_output) const;
-    // The batch roads. Every form refuses an empty list first.
-    RingCiphertexts batchBootstrap(const RingCiphertexts &in,
-                                   const MultiSecretSwitchKeyBundle &bundle,
-                                   const Interpolator &interp, double scale,
-                                   bool conj_inv_output) const;
-    RingCiphertextPair batchBootstrap(const RingCiphertexts &in,
-                                      const MultiSecretSwitchKeyBundle &bundle,
-                                      const Interpolator &interp, const RingCiphertexts &out_real,
-                                      const RingCiphertexts &out_imag) const;
-    RingCiphertexts batchBootstrapExtended(const RingCiphertexts &in,
-                                           const MultiSecretSwitchKeyBundle &bundle,
-                                           const Interpolator &interp) const;
-    // The extended batch bootstrap of half the input.
-    RingCiphertexts batchBootstrapExtendedMultHalf(const RingCiphertexts &in,
-                                                   const MultiSecretSwitchKeyBundle &bundle,
-                                                   const Interpolator &interp) const;
-    RingCiphertextPair batchBootstrapExtended(const RingCiphertexts &in,
-                                              const MultiSecretSwitchKeyBundle &bundle,
-                                              const Interpolator &interp,
-                                              const RingCiphertexts &out_real,
-                                              const RingCiphertexts &out_imag) const;
-
-    // ==== End of the bootstrap pipeline ==========================================
-
-    // ==== Multi-secret DFTs (BootstrapperMultiSecretDFT.cpp) ======================
-    //
-    // The transforms of the pipeline for multi-secret ciphertexts, on the
-    // multi-secret rotations, inner products and rotation sums of the
-    // evaluator. out changes only when a transform returns. The hoisted
-    // CoeffToSlot weighs extended parts, so its diagonals must carry the
-    // extended basis (a double-hoisting parameter); others are refused by
-    // the inner product ("[PrimeModuli] An inner product term lacks a limb of
-    // the walk.").
-
-    // SlotToCoeff over the default split of the input's log slot count, with
-    // a budget of three levels (the surplus over the split's steps spent on
-    // the cube root of the SlotToCoeff scale) and no multiplier before it.
-    // The constants' message of the load, then the device check of each step.
-    void slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // CoeffToSlot as for ring ciphertexts: the parameter's split, the
-    // min-key chains with min_key or the CoeffToSlot min-key mode, the same
-    // scaling tail; one rescale stays pending.
-    void coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // CoeffToSlot over the default split with hoisted key switching: per
-    // radix step the baby rotations are chained lazily (their switched body
-    // parts kept over the extended basis), the giant blocks are the inner
-    // products of the diagonals with the rotations and with their extended
-    // parts, the giant chain runs lazily, and one division by P ends the
-    // step. Rescales after every step but step 2; a split of at most two
-    // steps is followed by the scaling tail of a three-level budget. The
-    // device check runs after the baby steps of each step.
-    void coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // One SlotToCoeff step of a registered split. First the device check of
-    // in against out; on a small-parameter bootstrapper with an input of
-    // another (not small) context, out must carry this bootstrapper's context
-    // (kSmallContextOutputMessage) and the input is copied into it.
-    void slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
-                                     std::pair<u64, u64> range) const;
-
-    // ==== End of the multi-secret DFTs ==============================================
-
 private:
+    // The multi-secret roads run on this bootstrapper's constants, raise and
+    // transform mechanics.
+    friend class MultiSecretRoad;
+
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
     void construct(std::optional<u64> log_slots, bool sparse_checks);
@@ -451,36 +348,6 @@ private:
     void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
     template <EncryptionType ET>
     void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
-    // The evaluator of the single-secret work of the multi-secret roads: the
-    // output evaluator on re-remove-I contexts (kNoMultiSecretOutputEvaluatorMessage
-    // when unset), the Interpolator's evaluator otherwise.
-    const HomEvaluatorImpl &singleSecretEvaluator(const Interpolator &interp) const;
-    const HomEvaluatorImpl &requireOutputEvaluator() const;
-    // The fast-removeI state the multi-secret back half reads on re-remove-I
-    // contexts (the complex evaluator only for complex results).
-    void checkFastRemoveIMSRLWEState(bool conj_inv_output) const;
-    // The raise of the bootstrap pipeline for an MSRLWE ciphertext at level 0.
-    void raiseMSRLWE(CiphertextMSRLWE &t) const;
-    // Conjugate split, two MStoSS into the Interpolator's context, removeI of
-    // each part and recombination: one result per body of t.
-    RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
-                                    const Interpolator &interp, double scale) const;
-    // The fast removeI road of the back half (t after CoeffToSlot).
-    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
-                                      const Interpolator &interp,
-                                      const std::shared_ptr<ContextContent> &out_context,
-                                      double scale, bool conj_inv_output) const;
-    // Both passes of the extended batch bootstrap; `half` gives half the input.
-    RingCiphertexts batchBootstrapExtendedPasses(const RingCiphertexts &in,
-                                                 const MultiSecretSwitchKeyBundle &bundle,
-                                                 const Interpolator &interp, bool half) const;
-    // The caller's two-output lists: empty, or one entry per result
-    // (kAllocatedCountMessage); the output evaluator must be set
-    // (kNoMultiSecretOutputEvaluatorMessage; first when a list is empty).
-    void checkAllocated(u64 n, const RingCiphertexts &out_real,
-                        const RingCiphertexts &out_imag) const;
-    // The real and imaginary parts of every result on the output evaluator.
-    RingCiphertextPair splitOnOutputEvaluator(const RingCiphertexts &results) const;
     // An integer multiplier of the settings as the evaluator's signed word
     // (kMultiplierMessage above 2^63 - 1).
     static i64 multiplier(u64 value);
@@ -499,10 +366,11 @@ private:
     bool use_multiply_const_before_S2C_ = true;
     // The fast removeI road, empty until it is enabled.
     FastRemoveIRoad fast_remove_i_;
-    std::shared_ptr<ContextContent> conj_inv_output_context_;
     // The outsourced road (inner bootstrapper, output evaluator, outer
     // context), empty until it is enabled.
     OutsourcedRoad outsourced_;
+    // The multi-secret and batch roads; they drive this bootstrapper.
+    MultiSecretRoad multi_secret_;
 };
 
 // Throws where a preset's own chain is known not to bootstrap to its

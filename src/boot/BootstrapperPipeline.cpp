@@ -116,7 +116,7 @@ struct BootstrapperImpl::OutsourcedInput {
 BootstrapperImpl::OutsourcedInput
 BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     const BootstrapperImpl &inner = outsourced_.requireInner();
-    const HomEvaluatorImpl &output = requireOutputEvaluator();
+    const HomEvaluatorImpl &output = outsourced_.requireOutputEvaluator();
     const bool slots = in.getEncodingType() == EncodingType::SLOT;
     const u64 target = slots && !isCoeffBoot(context_) ? 3 : 0;
     RingCiphertext t = in;
@@ -145,7 +145,7 @@ BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
 
 void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
                                            u64 level) const {
-    RingCiphertext result(requireOutputEvaluator().getContext(), false, true);
+    RingCiphertext result(outsourced_.requireOutputEvaluator().getContext(), false, true);
     ModulusSwitcher().switchModulus(u, result, level);
     out = std::move(result);
 }

@@ -260,14 +260,18 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
 
     using Call = std::function<void(const MsCiphertext &, MsCiphertext &)>;
     const auto s2c = [](const BootstrapperImpl &b) -> Call {
-        return [&b](const MsCiphertext &in, MsCiphertext &out) { b.slotToCoeffMSRLWE(in, out); };
+        return [&b](const MsCiphertext &in, MsCiphertext &out) {
+            b.getMultiSecret().slotToCoeffMSRLWE(in, out);
+        };
     };
     const auto c2s = [](const BootstrapperImpl &b) -> Call {
-        return [&b](const MsCiphertext &in, MsCiphertext &out) { b.coeffToSlotMSRLWE(in, out); };
+        return [&b](const MsCiphertext &in, MsCiphertext &out) {
+            b.getMultiSecret().coeffToSlotMSRLWE(in, out);
+        };
     };
     const auto c2sHoist = [](const BootstrapperImpl &b) -> Call {
         return [&b](const MsCiphertext &in, MsCiphertext &out) {
-            b.coeffToSlotMSRLWEDoubleHoist(in, out);
+            b.getMultiSecret().coeffToSlotMSRLWEDoubleHoist(in, out);
         };
     };
     const u64 top = getEncryptionLevel(ctx());
@@ -363,24 +367,29 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
     const u64 top = getLength(ctx()) - 1;
     const auto s2c = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
         return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) { ms.slotToCoeffMSRLWE(in, out); },
+            [&ms](const MsCiphertext &in, MsCiphertext &out) {
+                ms.getMultiSecret().slotToCoeffMSRLWE(in, out);
+            },
             [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.slotToCoeff(in, out); }};
     };
     const auto c2s = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
         return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) { ms.coeffToSlotMSRLWE(in, out); },
+            [&ms](const MsCiphertext &in, MsCiphertext &out) {
+                ms.getMultiSecret().coeffToSlotMSRLWE(in, out);
+            },
             [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.coeffToSlot(in, out); }};
     };
     const auto c2sHoisted = [&] {
-        return std::pair<MsCall, SsCall>{[&](const MsCiphertext &in, MsCiphertext &out) {
-                                             MsCiphertext result(hoisting, false, true);
-                                             hoisting_boot.coeffToSlotMSRLWEDoubleHoist(
-                                                 MsCiphertext(hoisting, in), result);
-                                             out = MsCiphertext(ctx(), result);
-                                         },
-                                         [&ss_boot](const RingCiphertext &in, RingCiphertext &out) {
-                                             ss_boot.coeffToSlot(in, out);
-                                         }};
+        return std::pair<MsCall, SsCall>{
+            [&](const MsCiphertext &in, MsCiphertext &out) {
+                MsCiphertext result(hoisting, false, true);
+                hoisting_boot.getMultiSecret().coeffToSlotMSRLWEDoubleHoist(
+                    MsCiphertext(hoisting, in), result);
+                out = MsCiphertext(ctx(), result);
+            },
+            [&ss_boot](const RingCiphertext &in, RingCiphertext &out) {
+                ss_boot.coeffToSlot(in, out);
+            }};
     };
     const auto step = [&](std::pair<u64, u64> range) {
         return std::pair<MsCall, SsCall>{

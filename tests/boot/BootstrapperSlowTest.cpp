@@ -198,24 +198,24 @@ TEST(BootstrapperSlowTest, CheckBatchBootstrappableChecksEveryCiphertext) {
     const HomEvaluator eval(ctx);
     const BootstrapperImpl batch(eval, false, u64{1});
     const RingCiphertext good = ciphertextAt(ctx, 3, 0);
-    batch.checkBatchBootstrappable({good});
-    batch.checkBatchBootstrappable({good, good});
-    expectThrowsMessage([&] { batch.checkBatchBootstrappable({}); },
+    batch.getMultiSecret().checkBatchBootstrappable({good});
+    batch.getMultiSecret().checkBatchBootstrappable({good, good});
+    expectThrowsMessage([&] { batch.getMultiSecret().checkBatchBootstrappable({}); },
                         BootstrapperImpl::kEmptyBatchMessage);
     expectThrowsMessage(
         [&] {
-            batch.checkBatchBootstrappable({good, ciphertextAt(ctx, 2, 0)});
+            batch.getMultiSecret().checkBatchBootstrappable({good, ciphertextAt(ctx, 2, 0)});
         },
         BootstrapperImpl::kBatchLevelMessage);
     expectThrowsMessage(
         [&] {
-            batch.checkBatchBootstrappable({good, ciphertextAt(ctx, 4, 1)});
+            batch.getMultiSecret().checkBatchBootstrappable({good, ciphertextAt(ctx, 4, 1)});
         },
         HomEvaluatorImpl::kRescaleCounterNotZero);
     // A coefficient-encoded ciphertext is not held to the level.
     RingCiphertext coeff = ciphertextAt(ctx, 1, 0);
     coeff.setEncodingType(EncodingType::COEFFICIENT);
-    batch.checkBatchBootstrappable({good, coeff});
+    batch.getMultiSecret().checkBatchBootstrappable({good, coeff});
 }
 
 } // namespace

@@ -251,48 +251,5 @@ TEST(BootstrapperTest, ModeSettingsAreSharedByCopies) {
     EXPECT_EQ(copy.getContext(), fxContext());
 }
 
-TEST(BootstrapperTest, ConjInvOutputReplacesTheEarlierContext) {
-    BootstrapperImpl boot(fxEval(), false, u64{1});
-    EXPECT_EQ(boot.getConjInvOutputContext(), nullptr);
-    boot.enableConjInvOutput(test::degree64ThreePrimes());
-    EXPECT_EQ(boot.getConjInvOutputContext(), test::degree64ThreePrimes());
-    boot.enableConjInvOutput(fxContext());
-    EXPECT_EQ(boot.getConjInvOutputContext(), fxContext());
-}
-
-// ---- Batch checks -----------------------------------------------------------------------
-
-TEST(BootstrapperTest, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
-    const BootstrapperImpl fx(fxEval(), false, u64{1});
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({}); },
-                        BootstrapperImpl::kEmptyBatchMessage);
-    // The level comes before FX's missing batch support.
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({ciphertextAt(fxContext(), 2, 0)}); },
-                        BootstrapperImpl::kBatchLevelMessage);
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({ciphertextAt(fxContext(), 3, 1)}); },
-                        BootstrapperImpl::kNoBatchBootstrapMessage);
-}
-
-// The first step of a multi-secret bootstrap on a two-secret copy of FX: down
-// to level 3, each slot times mult_before_s2c (8 on FX).
-TEST(BootstrapperTest, MStoSSStepOneLevelsDownAndMultiplies) {
-    const auto ctx = genMultiSecretContext(fxContext(), "FXTwoSecrets", 2);
-    const HomEvaluator eval(ctx);
-    const BootstrapperImpl boot(eval, false, u64{1});
-    const test::SchemeKeys<EncryptionType::MSRLWE> keys(ctx);
-    std::mt19937_64 rng(7);
-    test::Messages messages = test::randomMessages(getLogFullSlots(ctx), 2, rng);
-    const auto ct = keys.encrypt(messages, 10);
-
-    const auto out = boot.bootstrapMStoSSStepOne(ct);
-    EXPECT_EQ(out.getLevel(), 3u);
-    EXPECT_EQ(out.getRescaleCounter(), 0);
-    EXPECT_EQ(ct.getLevel(), 10u);
-    for (Message &m : messages)
-        for (auto &slot : m)
-            slot *= 8.0;
-    EXPECT_LT(test::largestSlotError(keys.decrypt(out), messages), 1e-6);
-}
-
 } // namespace
 } // namespace Quelt
