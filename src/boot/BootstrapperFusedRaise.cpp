@@ -5,7 +5,6 @@
 #include "Quelt/Exception.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/BootstrapperImpl.hpp"
-#include "boot/SparseSecretSwitch.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
 
 namespace Quelt {
@@ -20,10 +19,8 @@ void BootstrapperImpl::initFuseModRaise() {
 template <EncryptionType ET>
 void BootstrapperImpl::raiseFused(CiphertextBase<ET> &r) const {
     if (isSparseSecretEncapsulationSupported(context_)) {
-        if (!key_switcher_sparse_)
-            throw RuntimeException(kNoSparseContextMessage);
         // Onto the sparse secret, in coefficient form, before the raise.
-        switchKeyDTS(context_, *key_switcher_sparse_, eval_->getKeyPack(), r, r, false);
+        sparse_raise_.toSparse(r, eval_->getKeyPack());
     } else if (r.getPoly(0).isNTT()) {
         r.backwardNTT();
     }

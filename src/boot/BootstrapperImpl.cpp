@@ -32,8 +32,8 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_), multi_secret_(*this) {
+      fused_raise_(context_, eval_), sparse_raise_(context_, nullptr), min_key_(min_key),
+      fast_remove_i_(context_), outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -42,8 +42,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
                                    bool min_key, std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), context_sparse_(context_sparse),
-      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
+      fused_raise_(context_, eval_), sparse_raise_(context_, context_sparse), min_key_(min_key),
       fast_remove_i_(context_), outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, true);
 }
@@ -78,21 +77,11 @@ void BootstrapperImpl::construct(std::optional<u64> log_slots, bool sparse_check
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("another preset")));
     if (sparse_checks)
-        checkSparseContext();
+        sparse_raise_.checkCompanion();
     boot_constants_[0].reset();
     makeBootConstants(log_slots ? *log_slots : getLogFullSlots(context_));
     if (isFuseModRaiseSupported(context_))
         initFuseModRaise();
-}
-
-void BootstrapperImpl::checkSparseContext() const {
-    if (!isSparseSecretEncapsulationSupported(context_))
-        throw RuntimeException(kNoSparseSecretMessage);
-    if (getParameterPreset(context_sparse_) !=
-        getSparseParameterPresetFor(getParameterPreset(context_)))
-        throw RuntimeException(kSparsePresetMismatchMessage);
-    if (getNumSecret(context_sparse_) != getNumSecret(context_))
-        throw RuntimeException(kSparseNumSecretMessage);
 }
 
 // ---- Constants ---------------------------------------------------------------

@@ -15,8 +15,8 @@
 #include "boot/ModularReduction.hpp"
 #include "boot/MultiSecretRoad.hpp"
 #include "boot/OutsourcedRoad.hpp"
+#include "boot/SparseSecretRaise.hpp"
 #include "context/Polynomial.hpp"
-#include "eval/KeySwitcher.hpp"
 
 #include <cstdint>
 #include <map>
@@ -36,14 +36,15 @@ class PrimeModuli;
 struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
-// bootstrapping settings, the DFT constants per log slot count, the mode
-// settings, and the optional state of the sparse-secret road. The
-// fused-raise, fast-removeI and outsourced roads are objects of their own
-// (FusedRaiseRoad, FastRemoveIRoad, OutsourcedRoad) that own their state; this class
-// composes them and drives them from the pipeline. The multi-secret and
-// batch roads (MultiSecretRoad) own their one context and drive this class. It drives the evaluator
-// implementation of the HomEvaluator it was built from, so the keys it uses
-// are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
+// bootstrapping settings, the DFT constants per log slot count and the mode
+// settings. The sparse-secret companion (SparseSecretRaise) and the
+// fused-raise, fast-removeI and outsourced roads (FusedRaiseRoad,
+// FastRemoveIRoad, OutsourcedRoad) are objects of their own that own their
+// state; this class composes them and drives them from the pipeline. The
+// multi-secret and batch roads (MultiSecretRoad) own their one context and
+// drive this class. It drives the evaluator implementation of the
+// HomEvaluator it was built from, so the keys it uses are that evaluator's
+// key pack. See include/Quelt/Bootstrapper.hpp for the
 // facade's contract. Its messages are those of BootstrapperMessages.
 //
 // Nothing here takes a lock: the constants cache must not change while
@@ -108,7 +109,8 @@ public:
     const std::shared_ptr<HomEvaluatorImpl> &getEvaluator() const { return eval_; }
     const BootParameter &getBootParameter() const { return boot_param_; }
     bool isMinKey() const { return min_key_; }
-    const std::shared_ptr<ContextContent> &getSparseContext() const { return context_sparse_; }
+    // The sparse-secret companion (empty unless built with it).
+    const SparseSecretRaise &getSparseRaise() const { return sparse_raise_; }
     const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
         return outsourced_.getOutputEvaluator();
     }
@@ -217,6 +219,13 @@ public:
     // The SlotToCoeff step of the bit range `range` of a registered split.
     void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
                                std::pair<u64, u64> range) const;
+    // The ordinary modulus raise of a level-0 ciphertext to the top of the
+    // chain (BootstrapperPipelineDFT.cpp): the level-0 residues lifted
+    // centred to every prime, in NTT form. Under sparse-secret encapsulation
+    // the ciphertext is moved onto the sparse secret before and back onto
+    // the main secret after (kNoSparseContextMessage without the companion).
+    template <EncryptionType ET>
+    void raiseToTop(CiphertextBase<ET> &r) const;
     // The homomorphic DFT after the modulus raise; one rescale stays pending.
     // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
     void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
@@ -296,7 +305,6 @@ private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
     void construct(std::optional<u64> log_slots, bool sparse_checks);
-    void checkSparseContext() const;
     // The constants of log_slots for the list forms: the split's last total
     // must be log_slots and the entry must exist.
     BootConstants &constantsForList(u64 log_slots, const std::vector<u64> &log_dft_sizes);
@@ -358,9 +366,8 @@ private:
     FusedRaiseRoad fused_raise_;
     // Entry 0 always exists and holds no constants (a null pointer).
     std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
-    // Set only by the sparse-secret constructors.
-    std::shared_ptr<ContextContent> context_sparse_;
-    std::unique_ptr<KeySwitcher> key_switcher_sparse_;
+    // The companion is set only by the sparse-secret constructors.
+    SparseSecretRaise sparse_raise_;
     bool min_key_;
     bool C2S_use_min_key_ = false;
     bool use_multiply_const_before_S2C_ = true;

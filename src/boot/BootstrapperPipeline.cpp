@@ -8,12 +8,10 @@
 #include "Quelt/Exception.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapperImpl.hpp"
-#include "boot/SparseSecretSwitch.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "conversion/ModulusSwitcher.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
-#include "eval/KeySwitcher.hpp"
 
 #include <cmath>
 #include <complex>
@@ -66,12 +64,6 @@ void addConjugateAndRescale(const HomEvaluatorImpl &eval, RingCiphertext &t) {
 
 // The key switcher over the sparse-secret context, which only the
 // constructors given that context build.
-const KeySwitcher &sparseSwitcher(const std::unique_ptr<KeySwitcher> &switcher) {
-    if (!switcher)
-        throw RuntimeException(BootstrapperImpl::kNoSparseContextMessage);
-    return *switcher;
-}
-
 // Roads measured far below their precision on the presets' own chains and
 // settings, refused with the road to take instead rather than returning wrong
 // values (the messages give the causes): the modular reduction of FTa (0.25
@@ -397,8 +389,8 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
     const bool fused = isFuseModRaiseSupported(context_) && s == full;
     // The roads of the raise that are not built yet refuse before any work.
     // The sparse-secret raise needs the switcher over the sparse context.
-    if (isSparseSecretEncapsulationSupported(context_) && !key_switcher_sparse_)
-        throw RuntimeException(kNoSparseContextMessage);
+    if (isSparseSecretEncapsulationSupported(context_))
+        sparse_raise_.requireSwitcher();
     const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
     const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
     const bool full_packed = isFullPackedBaseModulus(context_);
@@ -429,22 +421,9 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
         return r;
     }
 
-    // The ordinary raise: the level-0 residues lifted centred to every prime.
-    // Under sparse-secret encapsulation the ciphertext is first moved onto
-    // the sparse secret, whose small norm keeps the integer part of the
-    // raised value small, and then back onto the main secret.
-    const u64 target = getLength(context_) - 1;
-    if (isSparseSecretEncapsulationSupported(context_)) {
-        const KeyPack &pack = eval_->getKeyPack();
-        switchKeyDTS(context_, sparseSwitcher(key_switcher_sparse_), pack, r, r, false);
-        levelRecover(r, r, target);
-        switchKeySTD(*eval_->getKeySwitcher(), pack, r, r, true);
-    } else {
-        if (r.getPoly(0).isNTT())
-            r.backwardNTT();
-        levelRecover(r, r, target);
-        r.forwardNTT();
-    }
+    // The ordinary raise: the level-0 residues lifted centred to every prime
+    // (through the sparse secret where the context encapsulates it).
+    raiseToTop(r);
 
     // Sparse slots: the raised coefficients are summed over the slot period
     // so that CoeffToSlot of 2^s slots sees each slot's value once.

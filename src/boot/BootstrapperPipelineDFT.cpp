@@ -13,9 +13,11 @@
 #include "boot/BootstrapperImpl.hpp"
 #include "boot/DftSteps.hpp"
 #include "boot/RadixDecomposition.hpp"
+#include "boot/SparseSecretSwitch.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/HomEvaluatorImpl.hpp"
+#include "eval/KeySwitcher.hpp"
 
 #include <cmath>
 #include <complex>
@@ -103,6 +105,24 @@ void BootstrapperImpl::levelRecover(const RingCiphertext &in, RingCiphertext &ou
 void BootstrapperImpl::levelRecover(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
                                     u64 level) const {
     levelRecoverCiphertext(*context_, in, out, level);
+}
+
+template <EncryptionType ET>
+void BootstrapperImpl::raiseToTop(CiphertextBase<ET> &r) const {
+    // The sparse secret's small norm keeps the integer part of the raised
+    // value small.
+    const u64 top = getLength(context_) - 1;
+    if (isSparseSecretEncapsulationSupported(context_)) {
+        const KeyPack &pack = eval_->getKeyPack();
+        sparse_raise_.toSparse(r, pack);
+        levelRecover(r, r, top);
+        switchKeySTD(*eval_->getKeySwitcher(), pack, r, r, true);
+        return;
+    }
+    if (r.getPoly(0).isNTT())
+        r.backwardNTT();
+    levelRecover(r, r, top);
+    r.forwardNTT();
 }
 
 // ---- SlotToCoeff ------------------------------------------------------------------
@@ -259,6 +279,8 @@ void BootstrapperImpl::coeffToSlot(const RingCiphertext &in, RingCiphertext &out
     coeffToSlotOf(in, out);
 }
 
+template void BootstrapperImpl::raiseToTop(RingCiphertext &) const;
+template void BootstrapperImpl::raiseToTop(CiphertextMSRLWE &) const;
 template void BootstrapperImpl::slotToCoeffSteps(const CiphertextMSRLWE &, const BootConstants *,
                                                  const RadixDecomposition &, u64,
                                                  CiphertextMSRLWE &) const;

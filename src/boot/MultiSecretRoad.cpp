@@ -14,7 +14,6 @@
 #include "Quelt/RingPacker.hpp"
 #include "arith/PrimeModuli.hpp"
 #include "boot/BootstrapperImpl.hpp"
-#include "boot/SparseSecretSwitch.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "conversion/ModulusSwitcher.hpp"
@@ -161,23 +160,6 @@ MultiSecretRoad::splitOnOutputEvaluator(const RingCiphertexts &results) const {
 
 // ---- The back half --------------------------------------------------------------------
 
-void MultiSecretRoad::raiseMSRLWE(CiphertextMSRLWE &t) const {
-    const u64 top = getLength(boot_.getContext()) - 1;
-    if (isSparseSecretEncapsulationSupported(boot_.getContext())) {
-        if (!boot_.key_switcher_sparse_)
-            throw RuntimeException(BootstrapperMessages::kNoSparseContextMessage);
-        const KeyPack &pack = boot_.getEvaluator()->getKeyPack();
-        switchKeyDTS(boot_.getContext(), *boot_.key_switcher_sparse_, pack, t, t, false);
-        boot_.levelRecover(t, t, top);
-        switchKeySTD(*boot_.getEvaluator()->getKeySwitcher(), pack, t, t, true);
-        return;
-    }
-    if (t.getPoly(0).isNTT())
-        t.backwardNTT();
-    boot_.levelRecover(t, t, top);
-    t.forwardNTT();
-}
-
 MultiSecretRoad::RingCiphertexts MultiSecretRoad::splitAndRemoveI(const CiphertextMSRLWE &t,
                                                                   const MStoSSKeyBundle &bundle,
                                                                   const Interpolator &interp,
@@ -256,7 +238,7 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::bootstrapMStoSSStepTwo(
         slotToCoeffMSRLWE(t, t);
 
     if (!(isFuseModRaiseSupported(boot_.getContext()) && s == full)) {
-        raiseMSRLWE(t);
+        boot_.raiseToTop(t);
         // Sparse slots: the raised coefficients summed over the slot period.
         CiphertextMSRLWE rotated(t);
         for (u64 i = s; i < full; ++i) {

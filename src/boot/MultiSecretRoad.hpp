@@ -161,8 +161,6 @@ private:
     // The fast-removeI state the back half reads on re-remove-I contexts
     // (the complex evaluator only for complex results).
     void checkFastRemoveIMSRLWEState(bool conj_inv_output) const;
-    // The raise of the bootstrap pipeline for an MSRLWE ciphertext at level 0.
-    void raiseMSRLWE(CiphertextMSRLWE &t) const;
     // Conjugate split, two MStoSS into the Interpolator's context, removeI of
     // each part and recombination: one result per body of t.
     RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
