@@ -91,7 +91,7 @@ struct Setup {
         eval = std::make_unique<HomEvaluator>(ctx, pack);
         boot = sparse ? std::make_shared<BootstrapperImpl>(*eval, sparse, min_key, std::nullopt)
                       : std::make_shared<BootstrapperImpl>(*eval, min_key, std::nullopt);
-        boot->loadBootConstants(getLogFullSlots(ctx), Device());
+        boot->getConstants().loadBootConstants(getLogFullSlots(ctx), Device());
         peak_gib = QueltBench::peakResidentKiB() / (1024.0 * 1024.0);
 
         std::mt19937_64 rng(2026);

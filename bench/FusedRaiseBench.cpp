@@ -192,7 +192,7 @@ void BM_RaiseAndStepZeroFGb(benchmark::State &state) {
     const BootstrapperImpl boot(eval, false, std::nullopt);
     const HomEvaluatorImpl &impl = *boot.getEvaluator();
     const std::vector<Plaintext> &diagonals =
-        boot.findBootConstants(full)->getInvV0(kHostDevice, 0);
+        boot.getConstants().findBootConstants(full)->getInvV0(kHostDevice, 0);
     const u64 b = rd.baby_steps[0];
     const u64 g = rd.giant_steps[0];
     const Ciphertext in = levelZero(ctx, pack, eval);

@@ -21,39 +21,41 @@ Bootstrapper::Bootstrapper(const HomEvaluator &eval,
     : impl_(std::make_shared<BootstrapperImpl>(eval, context_sparse, min_key, log_slots)) {}
 
 bool Bootstrapper::isBootstrapReady(u64 log_slots) const {
-    return impl_->isBootstrapReady(log_slots);
+    return impl_->getConstants().isBootstrapReady(log_slots);
 }
 
-void Bootstrapper::makeBootConstants(u64 log_slots) { impl_->makeBootConstants(log_slots); }
+void Bootstrapper::makeBootConstants(u64 log_slots) {
+    impl_->getConstants().makeBootConstants(log_slots);
+}
 
 void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
-    impl_->makeBootConstants(log_slots, log_dft_sizes, {1, 2, 3}, std::nullopt);
+    impl_->getConstants().makeBootConstants(log_slots, log_dft_sizes, {1, 2, 3}, std::nullopt);
 }
 
 void Bootstrapper::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
                                      const std::vector<u64> &levels, std::optional<double> scale) {
-    impl_->makeBootConstants(log_slots, log_dft_sizes, levels, scale);
+    impl_->getConstants().makeBootConstants(log_slots, log_dft_sizes, levels, scale);
 }
 
 std::vector<std::vector<Message>>
 Bootstrapper::getMessageV0Diagonals(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
-    return impl_->getMessageV0Diagonals(log_slots, log_dft_sizes);
+    return impl_->getConstants().getMessageV0Diagonals(log_slots, log_dft_sizes);
 }
 
 void Bootstrapper::loadBootConstants(u64 log_slots, const Device &device) {
-    impl_->loadBootConstants(log_slots, device);
+    impl_->getConstants().loadBootConstants(log_slots, device);
 }
 void Bootstrapper::loadS2CConstants(u64 log_slots, const Device &device) {
-    impl_->loadS2CConstants(log_slots, device);
+    impl_->getConstants().loadS2CConstants(log_slots, device);
 }
 void Bootstrapper::loadC2SConstants(u64 log_slots, const Device &device) {
-    impl_->loadC2SConstants(log_slots, device);
+    impl_->getConstants().loadC2SConstants(log_slots, device);
 }
 void Bootstrapper::removeExceptS2CConstants(u64 log_slots, const Device &device) {
-    impl_->removeExceptS2CConstants(log_slots, device);
+    impl_->getConstants().removeExceptS2CConstants(log_slots, device);
 }
 void Bootstrapper::removeExceptC2SConstants(u64 log_slots, const Device &device) {
-    impl_->removeExceptC2SConstants(log_slots, device);
+    impl_->getConstants().removeExceptC2SConstants(log_slots, device);
 }
 
 Bootstrapper::u64 Bootstrapper::getLevelAfterFullSlotBootstrap() const {

@@ -12,8 +12,9 @@ namespace Quelt {
 void BootstrapperImpl::initFuseModRaise() {
     std::shared_ptr<PrimeModuli> prime_set = fused_raise_.makePrimeSet();
     const u64 full = getLogFullSlots(context_);
-    makeBootConstants(full);
-    fused_raise_.install(std::move(prime_set), findBootConstants(full)->getInvV0(kHostDevice, 0));
+    constants_.makeBootConstants(full);
+    fused_raise_.install(std::move(prime_set),
+                         constants_.findBootConstants(full)->getInvV0(kHostDevice, 0));
 }
 
 template <EncryptionType ET>

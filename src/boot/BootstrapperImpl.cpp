@@ -17,23 +17,13 @@
 
 namespace Quelt {
 
-namespace {
-
-using u64 = std::uint64_t;
-
-std::string missingConstantsMessage(u64 log_slots) {
-    return BootstrapperImpl::kMissingConstantsPrefix + std::to_string(log_slots) +
-           BootstrapperImpl::kMissingConstantsSuffix;
-}
-
-} // namespace
-
 BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), sparse_raise_(context_, nullptr), min_key_(min_key),
-      fast_remove_i_(context_), outsourced_(context_), multi_secret_(*this) {
+      fused_raise_(context_, eval_), constants_(context_, boot_param_),
+      sparse_raise_(context_, nullptr), min_key_(min_key), fast_remove_i_(context_),
+      outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -42,8 +32,9 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
                                    bool min_key, std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), sparse_raise_(context_, context_sparse), min_key_(min_key),
-      fast_remove_i_(context_), outsourced_(context_), multi_secret_(*this) {
+      fused_raise_(context_, eval_), constants_(context_, boot_param_),
+      sparse_raise_(context_, context_sparse), min_key_(min_key), fast_remove_i_(context_),
+      outsourced_(context_), multi_secret_(*this) {
     construct(log_slots, true);
 }
 
@@ -78,99 +69,9 @@ void BootstrapperImpl::construct(std::optional<u64> log_slots, bool sparse_check
                                                         : std::string("another preset")));
     if (sparse_checks)
         sparse_raise_.checkCompanion();
-    boot_constants_[0].reset();
-    makeBootConstants(log_slots ? *log_slots : getLogFullSlots(context_));
+    constants_.makeBootConstants(log_slots ? *log_slots : getLogFullSlots(context_));
     if (isFuseModRaiseSupported(context_))
         initFuseModRaise();
-}
-
-// ---- Constants ---------------------------------------------------------------
-
-bool BootstrapperImpl::isBootstrapReady(u64 log_slots) const {
-    return log_slots == 0 || boot_constants_.count(log_slots) != 0;
-}
-
-const BootConstants *BootstrapperImpl::findBootConstants(u64 log_slots) const {
-    const auto it = boot_constants_.find(log_slots);
-    return it == boot_constants_.end() ? nullptr : it->second.get();
-}
-
-void BootstrapperImpl::makeBootConstants(u64 log_slots) {
-    if (log_slots == 0) {
-        boot_constants_[0].reset();
-        return;
-    }
-    const u64 full = getLogFullSlots(context_);
-    if (log_slots > full)
-        throw RuntimeException(kLogSlotsTooLargeMessage + std::to_string(full));
-    // The fused modulus raise multiplies the first CoeffToSlot step of the
-    // full slot count into the raised ciphertext; constants of fewer slots
-    // would be built but give wrong results.
-    if (log_slots < full && isFuseModRaiseSupported(context_))
-        throw RuntimeException(kFusedSparseSlotsMessage + std::to_string(full) +
-                               kFusedSparseSlotsSuffix);
-    if (boot_constants_.count(log_slots) != 0)
-        return;
-    auto constants = std::make_unique<BootConstants>(log_slots, context_, boot_param_);
-    boot_constants_.emplace(log_slots, std::move(constants));
-}
-
-BootConstants &BootstrapperImpl::constantsForList(u64 log_slots,
-                                                  const std::vector<u64> &log_dft_sizes) {
-    if (log_dft_sizes.empty() || log_dft_sizes.back() != log_slots)
-        throw RuntimeException(kDftSizesMismatchMessage);
-    const auto it = boot_constants_.find(log_slots);
-    if (it == boot_constants_.end() || !it->second)
-        throw RuntimeException(missingConstantsMessage(log_slots));
-    return *it->second;
-}
-
-void BootstrapperImpl::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
-                                         const std::vector<u64> &levels,
-                                         std::optional<double> scale) {
-    constantsForList(log_slots, log_dft_sizes)
-        .generateDFTEncodingsForS2C(boot_param_, log_dft_sizes, levels, scale);
-}
-
-std::vector<std::vector<Message>>
-BootstrapperImpl::getMessageV0Diagonals(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
-    BootConstants &constants = constantsForList(log_slots, log_dft_sizes);
-    constants.generateDFTMessagesForS2C(boot_param_, log_dft_sizes);
-    return constants.getMsgV0(log_dft_sizes);
-}
-
-BootConstants *BootstrapperImpl::constantsForPlacement(u64 log_slots) {
-    if (log_slots == 0)
-        return nullptr;
-    const auto it = boot_constants_.find(log_slots);
-    if (it == boot_constants_.end() || !it->second)
-        throw RuntimeException(missingConstantsMessage(log_slots));
-    return it->second.get();
-}
-
-void BootstrapperImpl::loadBootConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExists(device);
-}
-
-void BootstrapperImpl::loadS2CConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExistsV0(device);
-}
-
-void BootstrapperImpl::loadC2SConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExistsInvV0(device);
-}
-
-void BootstrapperImpl::removeExceptS2CConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->removeExceptV0(device);
-}
-
-void BootstrapperImpl::removeExceptC2SConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->removeExceptInvV0(device);
 }
 
 // ---- Levels --------------------------------------------------------------------

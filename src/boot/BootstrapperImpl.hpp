@@ -7,7 +7,7 @@
 #include "Quelt/MultipleDevice.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/RingSwitchKey.hpp"
-#include "boot/BootConstants.hpp"
+#include "boot/BootConstantsCache.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapperMessages.hpp"
 #include "boot/FastRemoveIRoad.hpp"
@@ -19,7 +19,6 @@
 #include "context/Polynomial.hpp"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,16 +35,16 @@ class PrimeModuli;
 struct RadixDecomposition;
 
 // The state behind a Bootstrapper (shared by its copies): the parameter's
-// bootstrapping settings, the DFT constants per log slot count and the mode
-// settings. The sparse-secret companion (SparseSecretRaise) and the
-// fused-raise, fast-removeI and outsourced roads (FusedRaiseRoad,
+// bootstrapping settings and the mode settings. The DFT constants
+// (BootConstantsCache), the sparse-secret companion (SparseSecretRaise) and
+// the fused-raise, fast-removeI and outsourced roads (FusedRaiseRoad,
 // FastRemoveIRoad, OutsourcedRoad) are objects of their own that own their
 // state; this class composes them and drives them from the pipeline. The
 // multi-secret and batch roads (MultiSecretRoad) own their one context and
 // drive this class. It drives the evaluator implementation of the
 // HomEvaluator it was built from, so the keys it uses are that evaluator's
-// key pack. See include/Quelt/Bootstrapper.hpp for the
-// facade's contract. Its messages are those of BootstrapperMessages.
+// key pack. See include/Quelt/Bootstrapper.hpp for the facade's contract.
+// Its messages are those of BootstrapperMessages.
 //
 // Nothing here takes a lock: the constants cache must not change while
 // another thread bootstraps. BootConstants and the fused constants guard
@@ -75,21 +74,9 @@ public:
 
     // ---- Constants ------------------------------------------------------
 
-    bool isBootstrapReady(u64 log_slots) const;
-    void makeBootConstants(u64 log_slots);
-    void makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
-                           const std::vector<u64> &levels, std::optional<double> scale);
-    std::vector<std::vector<Message>> getMessageV0Diagonals(u64 log_slots,
-                                                            const std::vector<u64> &log_dft_sizes);
-
-    void loadBootConstants(u64 log_slots, const Device &device);
-    void loadS2CConstants(u64 log_slots, const Device &device);
-    void loadC2SConstants(u64 log_slots, const Device &device);
-    void removeExceptS2CConstants(u64 log_slots, const Device &device);
-    void removeExceptC2SConstants(u64 log_slots, const Device &device);
-
-    // The constants of log_slots, or nothing (also for log_slots 0).
-    const BootConstants *findBootConstants(u64 log_slots) const;
+    // The DFT constants per log slot count.
+    BootConstantsCache &getConstants() { return constants_; }
+    const BootConstantsCache &getConstants() const { return constants_; }
 
     // ---- Levels -----------------------------------------------------------
 
@@ -305,14 +292,6 @@ private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
     void construct(std::optional<u64> log_slots, bool sparse_checks);
-    // The constants of log_slots for the list forms: the split's last total
-    // must be log_slots and the entry must exist.
-    BootConstants &constantsForList(u64 log_slots, const std::vector<u64> &log_dft_sizes);
-    // The constants of log_slots for the placement family (null for 0).
-    BootConstants *constantsForPlacement(u64 log_slots);
-    // The constants of log_slots placed on the device for one transform
-    // (nothing for 0); the placement family's message when they are absent.
-    const BootConstants *placedConstants(u64 log_slots, const Device &device, bool s2c) const;
     // The evaluator of the extended forms (the output evaluator on a small
     // parameter) and the constants both of their passes need.
     const HomEvaluatorImpl &extendedEvaluator(const RingCiphertext &in) const;
@@ -364,8 +343,7 @@ private:
     std::shared_ptr<HomEvaluatorImpl> eval_;
     BootParameter boot_param_;
     FusedRaiseRoad fused_raise_;
-    // Entry 0 always exists and holds no constants (a null pointer).
-    std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
+    BootConstantsCache constants_;
     // The companion is set only by the sparse-secret constructors.
     SparseSecretRaise sparse_raise_;
     bool min_key_;

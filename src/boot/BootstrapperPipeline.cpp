@@ -167,7 +167,7 @@ void BootstrapperImpl::checkBootstrappable(const RingCiphertext &ct) const {
     if (ct.getNumPoly() != 2)
         throw RuntimeException(kBootSizeMessage);
     const u64 s = ct.getLogSlots();
-    if (s != 0 && findBootConstants(s) == nullptr)
+    if (s != 0 && constants_.findBootConstants(s) == nullptr)
         throw RuntimeException(kBootConstantsPrefix + std::to_string(s) + kMissingConstantsSuffix);
     if (ct.getRescaleCounter() != 0)
         throw RuntimeException(kCounterMessage);
@@ -189,7 +189,7 @@ const HomEvaluatorImpl &BootstrapperImpl::extendedEvaluator(const RingCiphertext
     // full count. Checked here so that a missing entry is reported before any
     // output changes.
     for (const u64 s : {in.getLogSlots(), getLogFullSlots(context_)})
-        if (s != 0 && findBootConstants(s) == nullptr)
+        if (s != 0 && constants_.findBootConstants(s) == nullptr)
             throw RuntimeException(kBootConstantsPrefix + std::to_string(s) +
                                    kMissingConstantsSuffix);
     if (!context_->getParameter().small_parameter)

@@ -37,22 +37,6 @@ using dft::shapeOf;
 using dft::spendSurplusLevels;
 using dft::StepShape;
 
-const BootConstants *BootstrapperImpl::placedConstants(u64 log_slots, const Device &device,
-                                                       bool s2c) const {
-    if (log_slots == 0)
-        return nullptr;
-    const auto it = boot_constants_.find(log_slots);
-    if (it == boot_constants_.end() || !it->second)
-        throw RuntimeException(kMissingConstantsPrefix + std::to_string(log_slots) +
-                               kMissingConstantsSuffix);
-    // The entry guards its device copies with its own mutex.
-    if (s2c)
-        it->second->copyToIfNotExistsV0(device);
-    else
-        it->second->copyToIfNotExistsInvV0(device);
-    return it->second.get();
-}
-
 // ---- Modulus raise --------------------------------------------------------------
 
 void BootstrapperImpl::levelRecover(const Polynomial &in, Polynomial &out, u64 level) const {
@@ -146,8 +130,7 @@ void BootstrapperImpl::slotToCoeffSteps(const CiphertextBase<ET> &in,
 
 void BootstrapperImpl::slotToCoeff(const RingCiphertext &in, RingCiphertext &out) const {
     const u64 s = in.getLogSlots();
-    placedConstants(s, in.getDevice(), true);
-    const BootConstants *constants = boot_constants_.at(s).get();
+    const BootConstants *constants = constants_.placedConstants(s, in.getDevice(), true);
     const RadixDecomposition rd = boot_param_.getRadixDecForS2C(s);
 
     RingCiphertext result = emptyLike(in);
@@ -186,8 +169,7 @@ void BootstrapperImpl::slotToCoeffStepOf(const CiphertextBase<ET> &in, Ciphertex
                                          std::pair<u64, u64> range, CiphertextBase<ET> &out) const {
     const u64 s = in.getLogSlots();
     const Device device = in.getDevice();
-    placedConstants(s, device, true);
-    const BootConstants *constants = boot_constants_.at(s).get();
+    const BootConstants *constants = constants_.placedConstants(s, device, true);
     if (constants == nullptr)
         throw std::out_of_range("map::at");
     const RadixDecompositionElement &e = constants->getRadixDecompElem(range);
@@ -251,8 +233,7 @@ template <EncryptionType ET>
 void BootstrapperImpl::coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const {
     const u64 s = in.getLogSlots();
     const Device device = in.getDevice();
-    placedConstants(s, device, false);
-    const BootConstants *constants = boot_constants_.at(s).get();
+    const BootConstants *constants = constants_.placedConstants(s, device, false);
     const u64 L = boot_param_.c2s_level_cost;
     const RadixDecomposition rd = boot_param_.getRadixDecForC2S(s);
     const u64 n = rd.num_radices;

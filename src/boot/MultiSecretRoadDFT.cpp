@@ -109,7 +109,7 @@ LazyCiphertext lazyGiantSum(const HomEvaluatorImpl &eval, const std::vector<Lazy
 
 void MultiSecretRoad::slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
     const u64 s = in.getLogSlots();
-    const BootConstants *constants = boot_.placedConstants(s, in.getDevice(), true);
+    const BootConstants *constants = boot_.getConstants().placedConstants(s, in.getDevice(), true);
     // The default split with a fixed budget of three levels, and no
     // multiplier before the transform.
     const RadixDecomposition rd(s);
@@ -126,7 +126,7 @@ void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
                                                    CiphertextMSRLWE &out) const {
     const u64 s = in.getLogSlots();
     const Device device = in.getDevice();
-    const BootConstants *constants = boot_.placedConstants(s, device, false);
+    const BootConstants *constants = boot_.getConstants().placedConstants(s, device, false);
     const RadixDecomposition rd(s);
     const u64 n = rd.num_radices;
     const HomEvaluatorImpl &eval = *boot_.getEvaluator();

@@ -255,7 +255,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
     // Constants of 5 and 4 slots on the bootstrappers with keys; only 5 on
     // the keyless one.
     BootstrapperImpl boot(eval(), false, u64{5});
-    boot.makeBootConstants(4);
+    boot.getConstants().makeBootConstants(4);
     const BootstrapperImpl keyless(keylessEval(), false, u64{5});
 
     using Call = std::function<void(const MsCiphertext &, MsCiphertext &)>;
@@ -334,12 +334,12 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
 TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret) {
     constexpr double kBound = 0x1p-28;
     BootstrapperImpl boot(eval(), false, u64{5});
-    boot.makeBootConstants(4);
+    boot.getConstants().makeBootConstants(4);
     BootstrapperImpl min_boot(minKeyEval(), true, u64{5});
     BootstrapperImpl c2s_min_boot(eval(), false, u64{5});
     c2s_min_boot.setC2Suseminkey(true);
     BootstrapperImpl ss_boot(fxBootEval(), false, u64{5});
-    ss_boot.makeBootConstants(4);
+    ss_boot.getConstants().makeBootConstants(4);
     BootstrapperImpl ss_min_boot(fxMinKeyEval(), true, u64{5});
     BootstrapperImpl ss_c2s_min_boot(fxBootEval(), false, u64{5});
     ss_c2s_min_boot.setC2Suseminkey(true);
@@ -348,7 +348,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
     const auto hoisting = withParameter(ctx(), [](Parameter &p) { p.double_hoisting = true; });
     const HomEvaluator hoisting_eval(hoisting, msFx().pack);
     BootstrapperImpl hoisting_boot(hoisting_eval, false, u64{5});
-    hoisting_boot.makeBootConstants(4);
+    hoisting_boot.getConstants().makeBootConstants(4);
     Bootstrapper steps(eval(), u64{5}, false);
     steps.makeBootConstants(5, {1, 3, 5});
     Bootstrapper ss_steps(fxBootEval(), u64{5}, false);

@@ -222,7 +222,7 @@ TEST_F(BootstrapPipeline, SingleStepsGiveSlotToCoeff) {
     // A split of three steps, (0, 1), (1, 3), (3, 5), at levels 1, 2, 3:
     // the whole budget of three levels, each step at the level it runs at.
     ASSERT_EQ(param.s2c_level_cost, 3u);
-    boot.makeBootConstants(5, {1, 3, 5}, {1, 2, 3}, std::nullopt);
+    boot.getConstants().makeBootConstants(5, {1, 3, 5}, {1, 2, 3}, std::nullopt);
     const Message m = randomBootMessage(rng, 5, 1.0);
     const Ciphertext in = exhausted(m);
     Ciphertext whole = blank();

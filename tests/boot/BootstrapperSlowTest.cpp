@@ -79,7 +79,7 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
     const auto &ctx = presetContext(ParameterPreset::FGbSSE);
     const HomEvaluator eval(ctx);
     BootstrapperImpl boot(eval, false, u64{0});
-    EXPECT_TRUE(boot.isBootstrapReady(15));
+    EXPECT_TRUE(boot.getConstants().isBootstrapReady(15));
 
     const u64 chain_length = getLength(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
@@ -89,7 +89,8 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
     EXPECT_EQ(prime_set->getModulus(0).getPrime(), primes[0]);
     EXPECT_EQ(prime_set->getModulus(1).getPrime(), primes[chain_length + 1]);
 
-    const std::vector<Plaintext> &diagonals = boot.findBootConstants(15)->getInvV0(kHostDevice, 0);
+    const std::vector<Plaintext> &diagonals =
+        boot.getConstants().findBootConstants(15)->getInvV0(kHostDevice, 0);
     const std::vector<Polynomial> &constants = boot.getFusedRaise().getConstants().at(kHostDevice);
     ASSERT_EQ(constants.size(), diagonals.size());
     const u64 degree = getDegree(ctx);

@@ -69,35 +69,11 @@ TEST(BootstrapperTest, ConstructorChecksInOrder) {
 
 // ---- Constants --------------------------------------------------------------------
 
-TEST(BootstrapperTest, LogSlotsZeroMakesNoConstants) {
-    BootstrapperImpl boot(fxEval(), false, u64{0});
-    EXPECT_TRUE(boot.isBootstrapReady(0));
-    EXPECT_EQ(boot.findBootConstants(0), nullptr);
-    for (u64 s = 1; s <= 5; ++s)
-        EXPECT_FALSE(boot.isBootstrapReady(s));
-    boot.makeBootConstants(0);
-    EXPECT_FALSE(boot.isBootstrapReady(5));
-    // Placement of log slot count 0 does nothing.
-    boot.loadBootConstants(0, kHostDevice);
-    boot.removeExceptC2SConstants(0, kHostDevice);
-}
-
 TEST(BootstrapperTest, DefaultConstructorMakesFullSlotConstants) {
     const Bootstrapper boot(fxEval(), false);
     EXPECT_TRUE(boot.isBootstrapReady(0));
     EXPECT_TRUE(boot.isBootstrapReady(5));
     EXPECT_FALSE(boot.isBootstrapReady(3));
-}
-
-TEST(BootstrapperTest, SecondCallKeepsTheConstants) {
-    BootstrapperImpl boot(fxEval(), false, u64{3});
-    const BootConstants *first = boot.findBootConstants(3);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->getLogSlots(), 3u);
-    boot.makeBootConstants(3);
-    EXPECT_EQ(boot.findBootConstants(3), first);
-    boot.makeBootConstants(0);
-    EXPECT_EQ(boot.findBootConstants(3), first);
 }
 
 TEST(BootstrapperTest, LogSlotsAboveFullNamesTheFullCount) {

@@ -152,7 +152,7 @@ TEST(FusedRaiseRoad, InstallRefusesDiagonalsWithoutTheTemporaryPrime) {
     const auto &ctx = fxContext();
     const BootstrapperImpl boot(fxBootEval(), false, std::nullopt);
     const std::vector<Plaintext> &diagonals =
-        boot.findBootConstants(getLogFullSlots(ctx))->getInvV0(kHostDevice, 0);
+        boot.getConstants().findBootConstants(getLogFullSlots(ctx))->getInvV0(kHostDevice, 0);
     FusedRaiseRoad road = fxRoad();
     expectThrowsMessage([&] { road.install(road.makePrimeSet(), diagonals); },
                         BootConstants::kFusedPrimeMessage);
