@@ -177,14 +177,14 @@ void BM_BootstrapPhasesFGb(benchmark::State &state) {
         Ciphertext r(s.ctx, false, true);
         eval.levelDown(s.input, 3, r);
         eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_s2c), r);
-        boot.slotToCoeff(r, r);
+        boot.getTransforms().slotToCoeff(r, r);
         const Clock::time_point t1 = Clock::now();
         r.backwardNTT();
-        boot.levelRecover(r, r, getLength(s.ctx) - 1);
+        boot.getTransforms().levelRecover(r, r, getLength(s.ctx) - 1);
         r.forwardNTT();
         const Clock::time_point t2 = Clock::now();
         eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_c2s), r);
-        boot.coeffToSlot(r, r);
+        boot.getTransforms().coeffToSlot(r, r);
         const Clock::time_point t3 = Clock::now();
         Ciphertext conj(s.ctx, false, true), re(s.ctx, false, true), im(s.ctx, false, true);
         eval.conjugate(r, conj);

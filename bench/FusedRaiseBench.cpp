@@ -199,7 +199,7 @@ void BM_RaiseAndStepZeroFGb(benchmark::State &state) {
     Ciphertext out(ctx, false, true);
     for (auto _ : state) {
         Ciphertext r(ctx, false, true);
-        boot.levelRecover(in, r, getLength(ctx) - 1);
+        boot.getTransforms().levelRecover(in, r, getLength(ctx) - 1);
         r.forwardNTT();
         std::vector<Ciphertext> bs;
         impl.leftRotate(r, baby, bs);

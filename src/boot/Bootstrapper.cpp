@@ -88,11 +88,11 @@ void Bootstrapper::halfBoot(const Ciphertext &in, Ciphertext &out_real,
     impl_->halfBoot(in, out_real, out_imag);
 }
 void Bootstrapper::slotToCoeff(const Ciphertext &in, Ciphertext &out) const {
-    impl_->levelDownAndSlotToCoeff(in, out);
+    impl_->getTransforms().levelDownAndSlotToCoeff(in, out);
 }
 void Bootstrapper::slotToCoeffSingleStep(const Ciphertext &in, Ciphertext &out,
                                          std::pair<u64, u64> range) const {
-    impl_->slotToCoeffSingleStep(in, out, range);
+    impl_->getTransforms().slotToCoeffSingleStep(in, out, range);
 }
 void Bootstrapper::slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSRLWE &in,
                                                HomEvaluator::CiphertextMSRLWE &out,

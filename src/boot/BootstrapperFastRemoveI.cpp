@@ -68,7 +68,7 @@ void BootstrapperImpl::fastRemoveIBootstrap(const RingCiphertext &in, RingCipher
         r, result, *fast_remove_i_.getEmbedEvaluator());
     result.setLogSlots(in.getLogSlots());
     if (isCoeffBoot(context_))
-        slotToCoeff(result, result);
+        transforms_.slotToCoeff(result, result);
     out = std::move(result);
 }
 

@@ -23,7 +23,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
       sparse_raise_(context_, nullptr), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_), multi_secret_(*this) {
+      outsourced_(context_), transforms_(*this), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -34,7 +34,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
       sparse_raise_(context_, context_sparse), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_), multi_secret_(*this) {
+      outsourced_(context_), transforms_(*this), multi_secret_(*this) {
     construct(log_slots, true);
 }
 

@@ -9,6 +9,7 @@
 #include "Quelt/RingSwitchKey.hpp"
 #include "boot/BootConstantsCache.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/BootTransforms.hpp"
 #include "boot/BootstrapperMessages.hpp"
 #include "boot/FastRemoveIRoad.hpp"
 #include "boot/FusedRaiseRoad.hpp"
@@ -133,6 +134,9 @@ public:
     static double computeModulusSwitchCompensation(const std::shared_ptr<ContextContent> &ctx_a,
                                                    const std::shared_ptr<ContextContent> &ctx_b,
                                                    u64 level_a, u64 level_b);
+    // An integer multiplier of the settings as the evaluator's signed word
+    // (kMultiplierMessage above 2^63 - 1).
+    static i64 multiplier(u64 value);
     // Every signed rotation amount reduced modulo the full slot count of ctx
     // (two's complement), so -1 becomes slots - 1.
     static std::vector<u64> convertFromSgnIdx(const std::vector<i64> &indices,
@@ -189,33 +193,8 @@ public:
     // rescale pending and the input's log slot count.
     RingCiphertext bootstrapExceptRemoveI(const RingCiphertext &in) const;
 
-    // The centred residues of limb 0 of a level-0 polynomial (coefficient
-    // form) written into limbs 0..level of out.
-    void levelRecover(const Polynomial &in, Polynomial &out, u64 level) const;
-    // Every polynomial of a level-0 ciphertext (counter 0, coefficient form)
-    // raised to `level`; out takes in's polynomial count and log slots.
-    void levelRecover(const RingCiphertext &in, RingCiphertext &out, u64 level) const;
-    void levelRecover(const CiphertextMSRLWE &in, CiphertextMSRLWE &out, u64 level) const;
-
-    // The homomorphic inverse DFT of the input's log slot count, ending at
-    // level 0 (no encoding-type change).
-    void slotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
-    // Levelled down, slotToCoeff, marked coefficient-encoded and taken out of
-    // NTT form.
-    void levelDownAndSlotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
-    // The SlotToCoeff step of the bit range `range` of a registered split.
-    void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
-                               std::pair<u64, u64> range) const;
-    // The ordinary modulus raise of a level-0 ciphertext to the top of the
-    // chain (BootstrapperPipelineDFT.cpp): the level-0 residues lifted
-    // centred to every prime, in NTT form. Under sparse-secret encapsulation
-    // the ciphertext is moved onto the sparse secret before and back onto
-    // the main secret after (kNoSparseContextMessage without the companion).
-    template <EncryptionType ET>
-    void raiseToTop(CiphertextBase<ET> &r) const;
-    // The homomorphic DFT after the modulus raise; one rescale stays pending.
-    // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
-    void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
+    // The homomorphic DFTs and the modulus raise between them.
+    const BootTransforms &getTransforms() const { return transforms_; }
 
     // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
 
@@ -285,10 +264,6 @@ public:
     }
 
 private:
-    // The multi-secret roads run on this bootstrapper's constants, raise and
-    // transform mechanics.
-    friend class MultiSecretRoad;
-
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
     void construct(std::optional<u64> log_slots, bool sparse_checks);
@@ -316,28 +291,6 @@ private:
     template <class Run>
     void outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
                               RingCiphertext &out_imag, const Run &run) const;
-    // The shared mechanics of the transforms for both encryption types
-    // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
-    // last down, after the surplus of `budget` over them, on result (which
-    // starts as the transform's input).
-    template <EncryptionType ET>
-    void slotToCoeffSteps(const CiphertextBase<ET> &in, const BootConstants *constants,
-                          const RadixDecomposition &rd, u64 budget,
-                          CiphertextBase<ET> &result) const;
-    // The SlotToCoeff step of `range`, run on `result` (in, or in copied into
-    // another context).
-    template <EncryptionType ET>
-    void slotToCoeffStepOf(const CiphertextBase<ET> &in, CiphertextBase<ET> result,
-                           std::pair<u64, u64> range, CiphertextBase<ET> &out) const;
-    // The CoeffToSlot scale constant over the levels of `budget` beyond
-    // `steps`; the last multiplication's rescale stays pending.
-    template <EncryptionType ET>
-    void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
-    template <EncryptionType ET>
-    void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
-    // An integer multiplier of the settings as the evaluator's signed word
-    // (kMultiplierMessage above 2^63 - 1).
-    static i64 multiplier(u64 value);
 
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> eval_;
@@ -354,7 +307,9 @@ private:
     // The outsourced road (inner bootstrapper, output evaluator, outer
     // context), empty until it is enabled.
     OutsourcedRoad outsourced_;
-    // The multi-secret and batch roads; they drive this bootstrapper.
+    // The transforms and the multi-secret and batch roads; they drive this
+    // bootstrapper.
+    BootTransforms transforms_;
     MultiSecretRoad multi_secret_;
 };
 

@@ -122,7 +122,7 @@ BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     RingCiphertext u(context_, false, true);
     switcher.embed(t, u);
     if (slots)
-        slotToCoeff(u, u);
+        transforms_.slotToCoeff(u, u);
     u.setEncodingType(EncodingType::COEFFICIENT);
     if (u.getPoly(0).isNTT())
         u.backwardNTT();
@@ -329,7 +329,7 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
         eval_->multImagUnit(b, b);
         eval_->add(b, a, out);
         if (isCoeffBoot(context_))
-            slotToCoeff(out, out);
+            transforms_.slotToCoeff(out, out);
         return;
     }
     if (isCoeffBoot(context_))
@@ -407,7 +407,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
         if (!full_packed)
             eval_->multInteger(r, before_s2c, r);
         if (!isCoeffBoot(context_))
-            slotToCoeff(r, r);
+            transforms_.slotToCoeff(r, r);
     }
 
     // The fused raise: the mask to level L + 1 and the bodies to the fused
@@ -416,14 +416,14 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
     if (fused) {
         raiseFused(r);
         multiplyFusedByWord(r, boot_param_.mult_before_c2s);
-        coeffToSlot(r, r);
+        transforms_.coeffToSlot(r, r);
         r.setLogSlots(s);
         return r;
     }
 
     // The ordinary raise: the level-0 residues lifted centred to every prime
     // (through the sparse secret where the context encapsulates it).
-    raiseToTop(r);
+    transforms_.raiseToTop(r);
 
     // Sparse slots: the raised coefficients are summed over the slot period
     // so that CoeffToSlot of 2^s slots sees each slot's value once.
@@ -433,7 +433,7 @@ RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in
         eval_->add(r, rotated, r);
     }
     eval_->multInteger(r, before_c2s, r);
-    coeffToSlot(r, r);
+    transforms_.coeffToSlot(r, r);
     r.setLogSlots(s);
     return r;
 }

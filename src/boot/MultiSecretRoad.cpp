@@ -238,7 +238,7 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::bootstrapMStoSSStepTwo(
         slotToCoeffMSRLWE(t, t);
 
     if (!(isFuseModRaiseSupported(boot_.getContext()) && s == full)) {
-        boot_.raiseToTop(t);
+        boot_.getTransforms().raiseToTop(t);
         // Sparse slots: the raised coefficients summed over the slot period.
         CiphertextMSRLWE rotated(t);
         for (u64 i = s; i < full; ++i) {
@@ -327,7 +327,7 @@ MultiSecretRoad::bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms, const MSto
     // then folding of sparse slots.
     if (t.getPoly(0).isNTT())
         t.backwardNTT();
-    boot_.levelRecover(t, t, getLength(boot_.getContext()) - 1);
+    boot_.getTransforms().levelRecover(t, t, getLength(boot_.getContext()) - 1);
     t.forwardNTT();
     CiphertextMSRLWE rotated(t);
     for (u64 i = ms.getLogSlots(); i < getLogFullSlots(boot_.getContext()); ++i) {

@@ -114,12 +114,12 @@ void MultiSecretRoad::slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMS
     // multiplier before the transform.
     const RadixDecomposition rd(s);
     CiphertextMSRLWE result = in;
-    boot_.slotToCoeffSteps(in, constants, rd, 3, result);
+    boot_.getTransforms().slotToCoeffSteps(in, constants, rd, 3, result);
     out = std::move(result);
 }
 
 void MultiSecretRoad::coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
-    boot_.coeffToSlotOf(in, out);
+    boot_.getTransforms().coeffToSlotOf(in, out);
 }
 
 void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
@@ -188,7 +188,7 @@ void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
         if (k != 2)
             eval.rescale(result);
     }
-    boot_.coeffToSlotScaling(result, 3, n, s);
+    boot_.getTransforms().coeffToSlotScaling(result, 3, n, s);
     out = std::move(result);
 }
 
@@ -205,10 +205,10 @@ void MultiSecretRoad::slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, Ci
             throw RuntimeException(BootstrapperMessages::kSmallContextOutputMessage);
         CiphertextMSRLWE start(out.getContext(), false, true);
         ModulusSwitcher().embed(in, start);
-        boot_.slotToCoeffStepOf(in, std::move(start), range, out);
+        boot_.getTransforms().slotToCoeffStepOf(in, std::move(start), range, out);
         return;
     }
-    boot_.slotToCoeffStepOf(in, in, range, out);
+    boot_.getTransforms().slotToCoeffStepOf(in, in, range, out);
 }
 
 } // namespace Quelt

@@ -366,18 +366,20 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
     // of the chain, the level its diagonals are encoded for.
     const u64 top = getLength(ctx()) - 1;
     const auto s2c = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
-        return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) {
-                ms.getMultiSecret().slotToCoeffMSRLWE(in, out);
-            },
-            [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.slotToCoeff(in, out); }};
+        return std::pair<MsCall, SsCall>{[&ms](const MsCiphertext &in, MsCiphertext &out) {
+                                             ms.getMultiSecret().slotToCoeffMSRLWE(in, out);
+                                         },
+                                         [&ss](const RingCiphertext &in, RingCiphertext &out) {
+                                             ss.getTransforms().slotToCoeff(in, out);
+                                         }};
     };
     const auto c2s = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
-        return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) {
-                ms.getMultiSecret().coeffToSlotMSRLWE(in, out);
-            },
-            [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.coeffToSlot(in, out); }};
+        return std::pair<MsCall, SsCall>{[&ms](const MsCiphertext &in, MsCiphertext &out) {
+                                             ms.getMultiSecret().coeffToSlotMSRLWE(in, out);
+                                         },
+                                         [&ss](const RingCiphertext &in, RingCiphertext &out) {
+                                             ss.getTransforms().coeffToSlot(in, out);
+                                         }};
     };
     const auto c2sHoisted = [&] {
         return std::pair<MsCall, SsCall>{
@@ -388,7 +390,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
                 out = MsCiphertext(ctx(), result);
             },
             [&ss_boot](const RingCiphertext &in, RingCiphertext &out) {
-                ss_boot.coeffToSlot(in, out);
+                ss_boot.getTransforms().coeffToSlot(in, out);
             }};
     };
     const auto step = [&](std::pair<u64, u64> range) {

@@ -159,7 +159,7 @@ void expectPlainStepZero(ParameterPreset preset) {
     // Reference: the ordinary raise to level L - 1, decrypted.
     Ciphertext raised = ct;
     raised.backwardNTT();
-    impl.levelRecover(raised, raised, L - 1);
+    impl.getTransforms().levelRecover(raised, raised, L - 1);
     raised.forwardNTT();
     Message lifted;
     Decryptor(ctx).decrypt(raised, sk, lifted);
@@ -228,7 +228,7 @@ TEST(FusedRaiseSlowTest, MultiSecretFormOnFGbMS) {
     MSCiphertext ct = randomLevelZeroMultiSecret(ctx, 11);
     ct.setLogSlots(getLogFullSlots(ctx));
     MSCiphertext raised = ct;
-    impl.levelRecover(raised, raised, L - 1);
+    impl.getTransforms().levelRecover(raised, raised, L - 1);
     raised.forwardNTT();
 
     impl.getFusedRaise().prepare(ct);
