@@ -105,7 +105,7 @@ struct Setup {
         // One untimed bootstrap: the first touches fresh memory for every
         // temporary and runs markedly slower on a virtual machine.
         Ciphertext warm(ctx, false, true);
-        boot->bootstrap(input, warm, true);
+        boot->getPipeline().bootstrap(input, warm, true);
     }
 
     // Mean and minimum of -log2 |out - message| over the slots.
@@ -157,7 +157,7 @@ void bootstrapPreset(benchmark::State &state, ParameterPreset preset) {
     Setup &s = setup(preset, state.range(0) != 0);
     Ciphertext out(s.ctx, false, true);
     for (auto _ : state)
-        s.boot->bootstrap(s.input, out, true);
+        s.boot->getPipeline().bootstrap(s.input, out, true);
     reportSetup(state, s, out);
 }
 
@@ -193,8 +193,8 @@ void BM_BootstrapPhasesFGb(benchmark::State &state) {
         eval.multImagUnit(im, im);
         eval.rescale(re);
         eval.rescale(im);
-        boot.removeI(re, re, 1.0);
-        boot.removeI(im, im, 1.0);
+        boot.getPipeline().removeI(re, re, 1.0);
+        boot.getPipeline().removeI(im, im, 1.0);
         eval.multImagUnit(im, im);
         eval.add(im, re, out);
         const Clock::time_point t4 = Clock::now();

@@ -66,26 +66,26 @@ Bootstrapper::u64 Bootstrapper::getMinLevelForBootstrap() const {
 }
 
 void Bootstrapper::bootstrap(const Ciphertext &in, Ciphertext &out, bool complex) const {
-    impl_->bootstrap(in, out, complex);
+    impl_->getPipeline().bootstrap(in, out, complex);
 }
 void Bootstrapper::bootstrap(const Ciphertext &in, Ciphertext &out_real, Ciphertext &out_imag,
                              double scale) const {
-    impl_->bootstrap(in, out_real, out_imag, scale);
+    impl_->getPipeline().bootstrap(in, out_real, out_imag, scale);
 }
 void Bootstrapper::bootstrapExtended(const Ciphertext &in, Ciphertext &out, bool complex) const {
-    impl_->bootstrapExtended(in, out, complex);
+    impl_->getPipeline().bootstrapExtended(in, out, complex);
 }
 void Bootstrapper::bootstrapExtended(const Ciphertext &in, Ciphertext &out_real,
                                      Ciphertext &out_imag) const {
-    impl_->bootstrapExtended(in, out_real, out_imag);
+    impl_->getPipeline().bootstrapExtended(in, out_real, out_imag);
 }
 void Bootstrapper::halfBoot(const Ciphertext &in, Ciphertext &out, bool complex,
                             bool keep_real) const {
-    impl_->halfBoot(in, out, complex, keep_real);
+    impl_->getPipeline().halfBoot(in, out, complex, keep_real);
 }
 void Bootstrapper::halfBoot(const Ciphertext &in, Ciphertext &out_real,
                             Ciphertext &out_imag) const {
-    impl_->halfBoot(in, out_real, out_imag);
+    impl_->getPipeline().halfBoot(in, out_real, out_imag);
 }
 void Bootstrapper::slotToCoeff(const Ciphertext &in, Ciphertext &out) const {
     impl_->getTransforms().levelDownAndSlotToCoeff(in, out);
@@ -100,11 +100,11 @@ void Bootstrapper::slotToCoeffSingleStepMSRLWE(const HomEvaluator::CiphertextMSR
     impl_->getMultiSecret().slotToCoeffSingleStepMSRLWE(in, out, range);
 }
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out) const {
-    impl_->integerToRootsBootstrap(in, out, 1.0);
+    impl_->getPipeline().integerToRootsBootstrap(in, out, 1.0);
 }
 void Bootstrapper::integerToRootsBootstrap(const Ciphertext &in, Ciphertext &out_real,
                                            Ciphertext &out_imag) const {
-    impl_->integerToRootsBootstrap(in, out_real, out_imag, 1.0);
+    impl_->getPipeline().integerToRootsBootstrap(in, out_real, out_imag, 1.0);
 }
 
 // The multi-secret forms replace the caller's lists only once the

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -23,7 +24,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
       sparse_raise_(context_, nullptr), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_), transforms_(*this), multi_secret_(*this) {
+      outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -34,7 +35,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
       sparse_raise_(context_, context_sparse), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_), transforms_(*this), multi_secret_(*this) {
+      outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, true);
 }
 
@@ -138,6 +139,12 @@ BootstrapperImpl::computeModulusSwitchCompensation(const std::shared_ptr<Context
     if (!std::isfinite(ratio))
         throw RuntimeException(kCompensationNotFiniteMessage);
     return ratio;
+}
+
+BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
+    if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
+        throw RuntimeException(kMultiplierMessage);
+    return static_cast<i64>(value);
 }
 
 std::vector<u64> BootstrapperImpl::convertFromSgnIdx(const std::vector<i64> &indices,

@@ -476,7 +476,7 @@ MultiSecretRoad::batchBootstrapExtendedPasses(const RingCiphertexts &in,
                                               const MultiSecretSwitchKeyBundle &bundle,
                                               const Interpolator &interp, bool half) const {
     requireNonEmpty(in);
-    boot_.checkExtendedBootstrappable(in[0]);
+    boot_.getPipeline().checkExtendedBootstrappable(in[0]);
     const HomEvaluatorImpl &ev = boot_.getOutsourced().requireOutputEvaluator();
     const auto [e1, e2] = boot_.getBootParameter().extended_exponents;
     const std::int64_t up1 = powerOfTwo(e1);

@@ -517,7 +517,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
     Ciphertext in(small, false, true);
     in.setLevel(5);
     Ciphertext out(small, false, true);
-    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); },
+    expectThrowsMessage([&] { boot.getPipeline().bootstrapExtended(in, out, true); },
                         BootstrapperImpl::kNoOutputEvaluatorMessage);
 }
 

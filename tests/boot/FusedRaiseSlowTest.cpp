@@ -278,7 +278,7 @@ TEST(FusedRaiseSlowTest, SparseSecretFusedRaiseOnFGbSSE) {
     Ciphertext ct(fb.ctx, false, true);
     Encryptor(fb.ctx).encrypt(m, fb.pack, ct);
     fb.eval->levelDown(ct, 3, ct);
-    Ciphertext t = impl.bootstrapExceptRemoveI(ct);
+    Ciphertext t = impl.getPipeline().bootstrapExceptRemoveI(ct);
     fb.eval->rescale(t);
     Message got;
     Decryptor(fb.ctx).decrypt(t, fb.secret_key, got);

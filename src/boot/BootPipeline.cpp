@@ -4,8 +4,10 @@
 // and extended forms. The transforms themselves are in
 // BootstrapperPipelineDFT.cpp.
 
+#include "boot/BootPipeline.hpp"
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
+#include "Quelt/Interpolator.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "context/ContextContent.hpp"
@@ -24,13 +26,14 @@ namespace Quelt {
 namespace {
 
 using u64 = std::uint64_t;
-using RingCiphertext = BootstrapperImpl::RingCiphertext;
+using i64 = std::int64_t;
+using RingCiphertext = BootPipeline::RingCiphertext;
 
 RingCiphertext emptyLike(const RingCiphertext &ct) {
     return RingCiphertext(ct.getContext(), false, true);
 }
 
-// 2^e as a signed word (e below 63, else kMultiplierMessage).
+// 2^e as a signed word (e below 63, else BootstrapperMessages::kMultiplierMessage).
 std::int64_t powerOfTwo(u64 e) {
     if (e >= 63)
         throw RuntimeException(BootstrapperImpl::kMultiplierMessage);
@@ -91,7 +94,9 @@ void refuseUnreachedChain(ParameterPreset preset) {
 
 // ---- Outsourced road ------------------------------------------------------------------
 
-struct BootstrapperImpl::OutsourcedInput {
+BootPipeline::BootPipeline(const BootstrapperImpl &boot) : boot_(boot) {}
+
+struct BootPipeline::OutsourcedInput {
     // The input as a coefficient-encoded level-0 ciphertext of the inner
     // context.
     RingCiphertext t;
@@ -105,12 +110,11 @@ struct BootstrapperImpl::OutsourcedInput {
     double compensation;
 };
 
-BootstrapperImpl::OutsourcedInput
-BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
-    const BootstrapperImpl &inner = outsourced_.requireInner();
-    const HomEvaluatorImpl &output = outsourced_.requireOutputEvaluator();
+BootPipeline::OutsourcedInput BootPipeline::outsourcedInput(const RingCiphertext &in) const {
+    const BootstrapperImpl &inner = boot_.getOutsourced().requireInner();
+    const HomEvaluatorImpl &output = boot_.getOutsourced().requireOutputEvaluator();
     const bool slots = in.getEncodingType() == EncodingType::SLOT;
-    const u64 target = slots && !isCoeffBoot(context_) ? 3 : 0;
+    const u64 target = slots && !isCoeffBoot(boot_.getContext()) ? 3 : 0;
     RingCiphertext t = in;
     if (target < in.getLevel()) {
         t.setEncodingType(EncodingType::SLOT);
@@ -119,123 +123,118 @@ BootstrapperImpl::outsourcedInput(const RingCiphertext &in) const {
     // Into this bootstrapper's context for SlotToCoeff, then (out of NTT
     // form) into the inner one; both share the primes the ciphertext uses.
     const ModulusSwitcher switcher;
-    RingCiphertext u(context_, false, true);
+    RingCiphertext u(boot_.getContext(), false, true);
     switcher.embed(t, u);
     if (slots)
-        transforms_.slotToCoeff(u, u);
+        boot_.getTransforms().slotToCoeff(u, u);
     u.setEncodingType(EncodingType::COEFFICIENT);
     if (u.getPoly(0).isNTT())
         u.backwardNTT();
-    RingCiphertext w(inner.context_, false, true);
+    RingCiphertext w(inner.getContext(), false, true);
     switcher.embed(u, w);
 
     const u64 level = getEncryptionLevel(output.getContext());
-    const double f = computeModulusSwitchCompensation(
-        inner.context_, in.getContext(), inner.getLevelAfterFullSlotBootstrap(), level);
+    const double f = BootstrapperImpl::computeModulusSwitchCompensation(
+        inner.getContext(), in.getContext(), inner.getLevelAfterFullSlotBootstrap(), level);
     return OutsourcedInput{std::move(w), inner, level, f};
 }
 
-void BootstrapperImpl::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
-                                           u64 level) const {
-    RingCiphertext result(outsourced_.requireOutputEvaluator().getContext(), false, true);
+void BootPipeline::switchBackFromInner(const RingCiphertext &u, RingCiphertext &out,
+                                       u64 level) const {
+    RingCiphertext result(boot_.getOutsourced().requireOutputEvaluator().getContext(), false, true);
     ModulusSwitcher().switchModulus(u, result, level);
     out = std::move(result);
 }
 
 template <class Run>
-void BootstrapperImpl::outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
-                                            RingCiphertext &out_imag, const Run &run) const {
+void BootPipeline::outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
+                                        RingCiphertext &out_imag, const Run &run) const {
     OutsourcedInput o = outsourcedInput(in);
-    RingCiphertext a(o.inner.context_, false, true);
-    RingCiphertext b(o.inner.context_, false, true);
+    RingCiphertext a(o.inner.getContext(), false, true);
+    RingCiphertext b(o.inner.getContext(), false, true);
     run(o.inner, o.t, a, b, o.compensation);
     switchBackFromInner(a, out_real, o.level);
     switchBackFromInner(b, out_imag, o.level);
 }
 
-BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
-    if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
-        throw RuntimeException(kMultiplierMessage);
-    return static_cast<i64>(value);
-}
-
 // ---- Entry checks -------------------------------------------------------------------
 
-void BootstrapperImpl::checkBootstrappable(const RingCiphertext &ct) const {
-    if (ct.getEncodingType() == EncodingType::SLOT && ct.getLevel() < 3 && !isCoeffBoot(context_))
-        throw RuntimeException(kBootLevelMessage);
+void BootPipeline::checkBootstrappable(const RingCiphertext &ct) const {
+    if (ct.getEncodingType() == EncodingType::SLOT && ct.getLevel() < 3 &&
+        !isCoeffBoot(boot_.getContext()))
+        throw RuntimeException(BootstrapperMessages::kBootLevelMessage);
     if (ct.getNumPoly() != 2)
-        throw RuntimeException(kBootSizeMessage);
+        throw RuntimeException(BootstrapperMessages::kBootSizeMessage);
     const u64 s = ct.getLogSlots();
-    if (s != 0 && constants_.findBootConstants(s) == nullptr)
-        throw RuntimeException(kBootConstantsPrefix + std::to_string(s) + kMissingConstantsSuffix);
+    if (s != 0 && boot_.getConstants().findBootConstants(s) == nullptr)
+        throw RuntimeException(BootstrapperMessages::kBootConstantsPrefix + std::to_string(s) +
+                               BootstrapperMessages::kMissingConstantsSuffix);
     if (ct.getRescaleCounter() != 0)
-        throw RuntimeException(kCounterMessage);
+        throw RuntimeException(BootstrapperMessages::kCounterMessage);
 }
 
-void BootstrapperImpl::checkExtendedBootstrappable(const RingCiphertext &ct) const {
-    if (!isExtendedBootstrapSupported(context_))
-        throw RuntimeException(kNoExtendedMessage);
-    if (ct.getLevel() < (isCoeffBoot(context_) ? 1u : 4u))
-        throw RuntimeException(kExtendedLevelMessage);
+void BootPipeline::checkExtendedBootstrappable(const RingCiphertext &ct) const {
+    if (!isExtendedBootstrapSupported(boot_.getContext()))
+        throw RuntimeException(BootstrapperMessages::kNoExtendedMessage);
+    if (ct.getLevel() < (isCoeffBoot(boot_.getContext()) ? 1u : 4u))
+        throw RuntimeException(BootstrapperMessages::kExtendedLevelMessage);
     if (ct.getNumPoly() != 2)
-        throw RuntimeException(kExtendedSizeMessage);
+        throw RuntimeException(BootstrapperMessages::kExtendedSizeMessage);
     if (ct.getRescaleCounter() != 0)
-        throw RuntimeException(kCounterMessage);
+        throw RuntimeException(BootstrapperMessages::kCounterMessage);
 }
 
-const HomEvaluatorImpl &BootstrapperImpl::extendedEvaluator(const RingCiphertext &in) const {
+const HomEvaluatorImpl &BootPipeline::extendedEvaluator(const RingCiphertext &in) const {
     // Both passes need their constants: the input's log slot count, then the
     // full count. Checked here so that a missing entry is reported before any
     // output changes.
-    for (const u64 s : {in.getLogSlots(), getLogFullSlots(context_)})
-        if (s != 0 && constants_.findBootConstants(s) == nullptr)
-            throw RuntimeException(kBootConstantsPrefix + std::to_string(s) +
-                                   kMissingConstantsSuffix);
-    if (!context_->getParameter().small_parameter)
-        return *eval_;
-    const std::shared_ptr<HomEvaluatorImpl> &output = outsourced_.getOutputEvaluator();
+    for (const u64 s : {in.getLogSlots(), getLogFullSlots(boot_.getContext())})
+        if (s != 0 && boot_.getConstants().findBootConstants(s) == nullptr)
+            throw RuntimeException(BootstrapperMessages::kBootConstantsPrefix + std::to_string(s) +
+                                   BootstrapperMessages::kMissingConstantsSuffix);
+    if (!boot_.getContext()->getParameter().small_parameter)
+        return *boot_.getEvaluator();
+    const std::shared_ptr<HomEvaluatorImpl> &output = boot_.getOutsourced().getOutputEvaluator();
     if (!output)
-        throw RuntimeException(kNoOutputEvaluatorMessage);
+        throw RuntimeException(BootstrapperMessages::kNoOutputEvaluatorMessage);
     return *output;
 }
 
 // ---- Entry points ---------------------------------------------------------------------
 
-void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out,
-                                 bool complex) const {
-    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+void BootPipeline::bootstrap(const RingCiphertext &in, RingCiphertext &out, bool complex) const {
+    requireEncoding(in, EncodingType::SLOT, BootstrapperMessages::kSlotEncodedMessage);
     checkBootstrappable(in);
     bootstrapOnce(in, out, complex, 1.0, false);
 }
 
-void BootstrapperImpl::bootstrap(const RingCiphertext &in, RingCiphertext &out_real,
-                                 RingCiphertext &out_imag, double scale) const {
-    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+void BootPipeline::bootstrap(const RingCiphertext &in, RingCiphertext &out_real,
+                             RingCiphertext &out_imag, double scale) const {
+    requireEncoding(in, EncodingType::SLOT, BootstrapperMessages::kSlotEncodedMessage);
     checkBootstrappable(in);
     bootstrapTwoOutput(in, out_real, out_imag, scale);
 }
 
-void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
-                                bool keep_real) const {
-    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
+void BootPipeline::halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
+                            bool keep_real) const {
+    requireEncoding(in, EncodingType::COEFFICIENT, BootstrapperMessages::kCoeffEncodedMessage);
     checkBootstrappable(in);
     bootstrapOnce(in, out, complex, 1.0, keep_real);
 }
 
-void BootstrapperImpl::halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
-                                RingCiphertext &out_imag) const {
-    requireEncoding(in, EncodingType::COEFFICIENT, kCoeffEncodedMessage);
+void BootPipeline::halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
+                            RingCiphertext &out_imag) const {
+    requireEncoding(in, EncodingType::COEFFICIENT, BootstrapperMessages::kCoeffEncodedMessage);
     checkBootstrappable(in);
     bootstrapTwoOutput(in, out_real, out_imag, 1.0);
 }
 
-void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out,
-                                         bool complex) const {
-    requireEncoding(in, EncodingType::SLOT, kSlotEncodedMessage);
+void BootPipeline::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out,
+                                     bool complex) const {
+    requireEncoding(in, EncodingType::SLOT, BootstrapperMessages::kSlotEncodedMessage);
     checkExtendedBootstrappable(in);
     const HomEvaluatorImpl &ev = extendedEvaluator(in);
-    const auto [e1, e2] = boot_param_.extended_exponents;
+    const auto [e1, e2] = boot_.getBootParameter().extended_exponents;
     const std::int64_t up1 = powerOfTwo(e1);
     const std::int64_t up2 = powerOfTwo(e2);
 
@@ -252,19 +251,19 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
     ev.sub(in, t, d);
     ev.multInteger(d, up2, d);
     const u64 log_slots = d.getLogSlots();
-    d.setLogSlots(getLogFullSlots(context_));
+    d.setLogSlots(getLogFullSlots(boot_.getContext()));
     bootstrapOnce(d, d, true, std::ldexp(1.0, -static_cast<int>(e2)), false);
     d.setLogSlots(log_slots);
     ev.add(t, d, out);
 }
 
-void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out_real,
-                                         RingCiphertext &out_imag) const {
+void BootPipeline::bootstrapExtended(const RingCiphertext &in, RingCiphertext &out_real,
+                                     RingCiphertext &out_imag) const {
     if (&out_real == &out_imag)
-        throw RuntimeException(kAliasedOutputsMessage);
+        throw RuntimeException(BootstrapperMessages::kAliasedOutputsMessage);
     checkExtendedBootstrappable(in);
     const HomEvaluatorImpl &ev = extendedEvaluator(in);
-    const auto [e1, e2] = boot_param_.extended_exponents;
+    const auto [e1, e2] = boot_.getBootParameter().extended_exponents;
     const std::int64_t up2 = powerOfTwo(e2);
     powerOfTwo(e1);
 
@@ -285,7 +284,7 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
     ev.sub(in, a, d);
     ev.multInteger(d, up2, d);
     const u64 log_slots = d.getLogSlots();
-    d.setLogSlots(getLogFullSlots(context_));
+    d.setLogSlots(getLogFullSlots(boot_.getContext()));
     RingCiphertext r = emptyLike(in);
     RingCiphertext i = emptyLike(in);
     bootstrapTwoOutput(d, r, i, std::ldexp(1.0, -static_cast<int>(e2)));
@@ -297,10 +296,10 @@ void BootstrapperImpl::bootstrapExtended(const RingCiphertext &in, RingCiphertex
 
 // ---- Roads --------------------------------------------------------------------------------
 
-void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
-                                     double scale, bool keep_real) const {
-    refuseUnreachedReduction(getParameterPreset(context_));
-    if (outsourced_.getInner()) {
+void BootPipeline::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex,
+                                 double scale, bool keep_real) const {
+    refuseUnreachedReduction(getParameterPreset(boot_.getContext()));
+    if (boot_.getOutsourced().getInner()) {
         // Only the inner fast removeI road keeps a real part, a
         // conjugate-invariant result one level above the inner encryption
         // level. Every other inner road would hand back a result read one
@@ -309,63 +308,65 @@ void BootstrapperImpl::bootstrapOnce(const RingCiphertext &in, RingCiphertext &o
         // position, which the modulus switch refuses. So the kept real part
         // is refused before any work.
         if (keep_real)
-            throw RuntimeException(kKeepRealPrefix +
-                                   outsourced_.getInner()->context_->getParameter().name +
-                                   kKeepRealSuffix);
+            throw RuntimeException(
+                BootstrapperMessages::kKeepRealPrefix +
+                boot_.getOutsourced().getInner()->getContext()->getParameter().name +
+                BootstrapperMessages::kKeepRealSuffix);
         OutsourcedInput o = outsourcedInput(in);
-        RingCiphertext u(o.inner.context_, false, true);
-        o.inner.bootstrapOnce(o.t, u, complex, scale * o.compensation, false);
+        RingCiphertext u(o.inner.getContext(), false, true);
+        o.inner.getPipeline().bootstrapOnce(o.t, u, complex, scale * o.compensation, false);
         switchBackFromInner(u, out, o.level);
         return;
     }
     if (complex) {
-        if (isReRemoveI(context_)) {
+        if (isReRemoveI(boot_.getContext())) {
             fastRemoveIBootstrap(in, out, scale, keep_real);
             return;
         }
         RingCiphertext a = emptyLike(in);
         RingCiphertext b = emptyLike(in);
         bootstrapTwoOutput(in, a, b, scale);
-        eval_->multImagUnit(b, b);
-        eval_->add(b, a, out);
-        if (isCoeffBoot(context_))
-            transforms_.slotToCoeff(out, out);
+        boot_.getEvaluator()->multImagUnit(b, b);
+        boot_.getEvaluator()->add(b, a, out);
+        if (isCoeffBoot(boot_.getContext()))
+            boot_.getTransforms().slotToCoeff(out, out);
         return;
     }
-    if (isCoeffBoot(context_))
-        throw RuntimeException(kRealBootMessage);
+    if (isCoeffBoot(boot_.getContext()))
+        throw RuntimeException(BootstrapperMessages::kRealBootMessage);
     RingCiphertext t = bootstrapExceptRemoveI(in);
-    addConjugateAndRescale(*eval_, t);
-    if (isReRemoveI(context_))
-        eval_->levelDownOne(t, t);
+    addConjugateAndRescale(*boot_.getEvaluator(), t);
+    if (isReRemoveI(boot_.getContext()))
+        boot_.getEvaluator()->levelDownOne(t, t);
     removeI(t, out, scale);
-    if (isReRemoveI(context_))
-        eval_->killImag(out, out);
+    if (isReRemoveI(boot_.getContext()))
+        boot_.getEvaluator()->killImag(out, out);
 }
 
-void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
-                                          RingCiphertext &out_imag, double scale) const {
+void BootPipeline::bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
+                                      RingCiphertext &out_imag, double scale) const {
     if (&out_real == &out_imag)
-        throw RuntimeException(kAliasedOutputsMessage);
-    refuseUnreachedReduction(getParameterPreset(context_));
-    if (outsourced_.getInner()) {
+        throw RuntimeException(BootstrapperMessages::kAliasedOutputsMessage);
+    refuseUnreachedReduction(getParameterPreset(boot_.getContext()));
+    if (boot_.getOutsourced().getInner()) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [scale](const BootstrapperImpl &inner, const RingCiphertext &t,
-                                     RingCiphertext &a, RingCiphertext &b,
-                                     double f) { inner.bootstrapTwoOutput(t, a, b, scale * f); });
+                                     RingCiphertext &a, RingCiphertext &b, double f) {
+                                 inner.getPipeline().bootstrapTwoOutput(t, a, b, scale * f);
+                             });
         return;
     }
     RingCiphertext t = emptyLike(in);
-    if (isReRemoveI(context_))
+    if (isReRemoveI(boot_.getContext()))
         bootstrapOnce(in, t, true, scale * 0.5, false);
     else
         t = bootstrapExceptRemoveI(in);
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);
-    splitParts(*eval_, t, re, im);
-    if (!isReRemoveI(context_)) {
-        eval_->rescale(re);
-        eval_->rescale(im);
+    splitParts(*boot_.getEvaluator(), t, re, im);
+    if (!isReRemoveI(boot_.getContext())) {
+        boot_.getEvaluator()->rescale(re);
+        boot_.getEvaluator()->rescale(im);
         removeI(re, re, scale);
         removeI(im, im, scale);
     }
@@ -373,107 +374,148 @@ void BootstrapperImpl::bootstrapTwoOutput(const RingCiphertext &in, RingCipherte
     out_imag = std::move(im);
 }
 
-RingCiphertext BootstrapperImpl::bootstrapExceptRemoveI(const RingCiphertext &in) const {
+RingCiphertext BootPipeline::bootstrapExceptRemoveI(const RingCiphertext &in) const {
     // A small parameter keeps no CoeffToSlot constants: its bootstrap runs
     // elsewhere (outsourced, or on the parent's chain).
-    const Parameter &parameter = context_->getParameter();
+    const Parameter &parameter = boot_.getContext()->getParameter();
     if (parameter.small_parameter)
-        throw RuntimeException(kSmallNoCoeffToSlotPrefix + parameter.name +
-                               kSmallNoCoeffToSlotMiddle +
+        throw RuntimeException(BootstrapperMessages::kSmallNoCoeffToSlotPrefix + parameter.name +
+                               BootstrapperMessages::kSmallNoCoeffToSlotMiddle +
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("?")) +
-                               kSmallNoCoeffToSlotSuffix);
+                               BootstrapperMessages::kSmallNoCoeffToSlotSuffix);
     refuseUnreachedChain(parameter.preset);
     const u64 s = in.getLogSlots();
-    const u64 full = getLogFullSlots(context_);
-    const bool fused = isFuseModRaiseSupported(context_) && s == full;
+    const u64 full = getLogFullSlots(boot_.getContext());
+    const bool fused = isFuseModRaiseSupported(boot_.getContext()) && s == full;
     // The roads of the raise that are not built yet refuse before any work.
     // The sparse-secret raise needs the switcher over the sparse context.
-    if (isSparseSecretEncapsulationSupported(context_))
-        sparse_raise_.requireSwitcher();
-    const i64 before_s2c = multiplier(boot_param_.mult_before_s2c);
-    const i64 before_c2s = multiplier(boot_param_.mult_before_c2s);
-    const bool full_packed = isFullPackedBaseModulus(context_);
+    if (isSparseSecretEncapsulationSupported(boot_.getContext()))
+        boot_.getSparseRaise().requireSwitcher();
+    const i64 before_s2c = BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_s2c);
+    const i64 before_c2s = BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_c2s);
+    const bool full_packed = isFullPackedBaseModulus(boot_.getContext());
 
     RingCiphertext r = emptyLike(in);
     if (in.getEncodingType() == EncodingType::COEFFICIENT) {
         r = in;
         r.setEncodingType(EncodingType::SLOT);
-        eval_->levelDown(r, 0, r);
+        boot_.getEvaluator()->levelDown(r, 0, r);
         if (!full_packed)
-            eval_->multInteger(r, before_s2c, r);
+            boot_.getEvaluator()->multInteger(r, before_s2c, r);
     } else {
-        eval_->levelDown(in, isCoeffBoot(context_) ? 0 : 3, r);
+        boot_.getEvaluator()->levelDown(in, isCoeffBoot(boot_.getContext()) ? 0 : 3, r);
         if (!full_packed)
-            eval_->multInteger(r, before_s2c, r);
-        if (!isCoeffBoot(context_))
-            transforms_.slotToCoeff(r, r);
+            boot_.getEvaluator()->multInteger(r, before_s2c, r);
+        if (!isCoeffBoot(boot_.getContext()))
+            boot_.getTransforms().slotToCoeff(r, r);
     }
 
     // The fused raise: the mask to level L + 1 and the bodies to the fused
     // prime set; the first CoeffToSlot step finishes the raise. Full slots
     // only, so nothing is folded.
     if (fused) {
-        raiseFused(r);
-        multiplyFusedByWord(r, boot_param_.mult_before_c2s);
-        transforms_.coeffToSlot(r, r);
+        boot_.raiseFused(r);
+        boot_.multiplyFusedByWord(r, boot_.getBootParameter().mult_before_c2s);
+        boot_.getTransforms().coeffToSlot(r, r);
         r.setLogSlots(s);
         return r;
     }
 
     // The ordinary raise: the level-0 residues lifted centred to every prime
     // (through the sparse secret where the context encapsulates it).
-    transforms_.raiseToTop(r);
+    boot_.getTransforms().raiseToTop(r);
 
     // Sparse slots: the raised coefficients are summed over the slot period
     // so that CoeffToSlot of 2^s slots sees each slot's value once.
     RingCiphertext rotated = emptyLike(in);
     for (u64 i = s; i < full; ++i) {
-        eval_->leftRotate(r, u64{1} << i, rotated);
-        eval_->add(r, rotated, r);
+        boot_.getEvaluator()->leftRotate(r, u64{1} << i, rotated);
+        boot_.getEvaluator()->add(r, rotated, r);
     }
-    eval_->multInteger(r, before_c2s, r);
-    transforms_.coeffToSlot(r, r);
+    boot_.getEvaluator()->multInteger(r, before_c2s, r);
+    boot_.getTransforms().coeffToSlot(r, r);
     r.setLogSlots(s);
     return r;
 }
 
 // ---- Roots of unity -------------------------------------------------------------------
 
-void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
-                                               double a) const {
-    if (outsourced_.getInner()) {
+void BootPipeline::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out,
+                                           double a) const {
+    if (boot_.getOutsourced().getInner()) {
         OutsourcedInput o = outsourcedInput(in);
-        o.inner.integerToRootsBootstrap(o.t, o.t, a * o.compensation);
+        o.inner.getPipeline().integerToRootsBootstrap(o.t, o.t, a * o.compensation);
         switchBackFromInner(o.t, out, o.level);
         return;
     }
     RingCiphertext t = bootstrapExceptRemoveI(in);
-    addConjugateAndRescale(*eval_, t);
+    addConjugateAndRescale(*boot_.getEvaluator(), t);
     evaluateExponential(t, out, a);
 }
 
-void BootstrapperImpl::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
-                                               RingCiphertext &out_imag, double a) const {
+void BootPipeline::integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
+                                           RingCiphertext &out_imag, double a) const {
     if (&out_real == &out_imag)
-        throw RuntimeException(kAliasedOutputsMessage);
-    if (outsourced_.getInner()) {
+        throw RuntimeException(BootstrapperMessages::kAliasedOutputsMessage);
+    if (boot_.getOutsourced().getInner()) {
         outsourcedTwoOutputs(in, out_real, out_imag,
                              [a](const BootstrapperImpl &inner, const RingCiphertext &t,
-                                 RingCiphertext &re, RingCiphertext &im,
-                                 double f) { inner.integerToRootsBootstrap(t, re, im, a * f); });
+                                 RingCiphertext &re, RingCiphertext &im, double f) {
+                                 inner.getPipeline().integerToRootsBootstrap(t, re, im, a * f);
+                             });
         return;
     }
     const RingCiphertext t = bootstrapExceptRemoveI(in);
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);
-    splitParts(*eval_, t, re, im);
-    eval_->rescale(re);
-    eval_->rescale(im);
+    splitParts(*boot_.getEvaluator(), t, re, im);
+    boot_.getEvaluator()->rescale(re);
+    boot_.getEvaluator()->rescale(im);
     evaluateExponential(re, re, a);
     evaluateExponential(im, im, a);
     out_real = std::move(re);
     out_imag = std::move(im);
+}
+
+// ---- The fast removeI road ------------------------------------------------------------
+
+void BootPipeline::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
+                                        bool keep_real) const {
+    boot_.getFastRemoveI().require();
+    RingCiphertext t = bootstrapExceptRemoveI(in);
+    boot_.getEvaluator()->rescale(t);
+
+    RingCiphertext r = boot_.getFastRemoveI().embedMaskedRealParts(t);
+    boot_.getFastRemoveI().getInterpolator()->removeI(r, r, scale);
+    if (keep_real) {
+        out = std::move(r);
+        return;
+    }
+    RingCiphertext result(boot_.getContext(), false, true);
+    boot_.getFastRemoveI().convertConjugateInvariantCiphertextToComplex(
+        r, result, *boot_.getFastRemoveI().getEmbedEvaluator());
+    result.setLogSlots(in.getLogSlots());
+    if (isCoeffBoot(boot_.getContext()))
+        boot_.getTransforms().slotToCoeff(result, result);
+    out = std::move(result);
+}
+
+// ---- Modular reduction ------------------------------------------------------------------
+
+ModReductionEnv BootPipeline::modReductionEnv() const {
+    const std::shared_ptr<ContextContent> &context = boot_.getContext();
+    return {*boot_.getEvaluator(), context, boot_.getBootParameter(),
+            ModReductionOptions::fromContext(context, boot_.getStatusUseMultiplyConstBeforeS2C())};
+}
+
+void BootPipeline::removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const {
+    Quelt::removeI(modReductionEnv(), in, out, scale);
+}
+
+void BootPipeline::evaluateExponential(const RingCiphertext &in, RingCiphertext &out,
+                                       double a) const {
+    Quelt::evaluateExponential(modReductionEnv(), in, out, a);
 }
 
 } // namespace Quelt
