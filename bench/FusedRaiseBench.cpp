@@ -164,7 +164,7 @@ void BM_FusedFirstStepFGe(benchmark::State &state) {
     for (auto _ : state) {
         Ciphertext t = in;
         boot.getFusedRaise().prepare(t);
-        boot.firstStepOfC2S(t, out);
+        boot.getFusedRaise().firstStepOfC2S(t, out, boot.getBootParameter());
         benchmark::DoNotOptimize(out.getPoly(0).getLimb(0));
     }
 }

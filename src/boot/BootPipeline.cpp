@@ -415,8 +415,8 @@ RingCiphertext BootPipeline::bootstrapExceptRemoveI(const RingCiphertext &in) co
     // prime set; the first CoeffToSlot step finishes the raise. Full slots
     // only, so nothing is folded.
     if (fused) {
-        boot_.raiseFused(r);
-        boot_.multiplyFusedByWord(r, boot_.getBootParameter().mult_before_c2s);
+        boot_.getTransforms().raiseFused(r);
+        boot_.getFusedRaise().multiplyByWord(r, boot_.getBootParameter().mult_before_c2s);
         boot_.getTransforms().coeffToSlot(r, r);
         r.setLogSlots(s);
         return r;

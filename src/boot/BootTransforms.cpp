@@ -114,6 +114,17 @@ void BootTransforms::raiseToTop(CiphertextBase<ET> &r) const {
     r.forwardNTT();
 }
 
+template <EncryptionType ET>
+void BootTransforms::raiseFused(CiphertextBase<ET> &r) const {
+    if (isSparseSecretEncapsulationSupported(boot_.getContext())) {
+        // Onto the sparse secret, in coefficient form, before the raise.
+        boot_.getSparseRaise().toSparse(r, boot_.getEvaluator()->getKeyPack());
+    } else if (r.getPoly(0).isNTT()) {
+        r.backwardNTT();
+    }
+    boot_.getFusedRaise().prepare(r);
+}
+
 // ---- SlotToCoeff ------------------------------------------------------------------
 
 template <EncryptionType ET>
@@ -251,7 +262,7 @@ void BootTransforms::coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<
     // On a fusing context step 0 finishes the modulus raise as well.
     u64 first = 0;
     if (n > 0 && isFuseModRaiseSupported(boot_.getContext())) {
-        boot_.firstStepOfC2S(result, result);
+        boot_.getFusedRaise().firstStepOfC2S(result, result, boot_.getBootParameter());
         first = 1;
     }
     for (u64 k = first; k < n; ++k) {
@@ -270,6 +281,8 @@ void BootTransforms::coeffToSlot(const RingCiphertext &in, RingCiphertext &out) 
 
 template void BootTransforms::raiseToTop(RingCiphertext &) const;
 template void BootTransforms::raiseToTop(CiphertextMSRLWE &) const;
+template void BootTransforms::raiseFused(RingCiphertext &) const;
+template void BootTransforms::raiseFused(CiphertextMSRLWE &) const;
 template void BootTransforms::slotToCoeffSteps(const CiphertextMSRLWE &, const BootConstants *,
                                                const RadixDecomposition &, u64,
                                                CiphertextMSRLWE &) const;

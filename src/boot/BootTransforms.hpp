@@ -48,6 +48,13 @@ public:
     // (kNoSparseContextMessage without the companion).
     template <EncryptionType ET>
     void raiseToTop(CiphertextBase<ET> &r) const;
+    // The raise of a full-slot bootstrap on a fusing context, from the level-0
+    // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
+    // form) when the context encapsulates it, else out of NTT form; then the
+    // fused-raise road's preparation (FusedRaiseRoad::prepare), whose first
+    // CoeffToSlot step finishes the raise.
+    template <EncryptionType ET>
+    void raiseFused(CiphertextBase<ET> &r) const;
 
     // ---- SlotToCoeff ----------------------------------------------------------------
 
@@ -64,7 +71,8 @@ public:
     // ---- CoeffToSlot ----------------------------------------------------------------
 
     // The homomorphic DFT after the modulus raise; one rescale stays pending.
-    // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
+    // On a context that fuses the modulus raise, step 0 is the fused-raise
+    // road's firstStepOfC2S.
     void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
 
     // ---- Mechanics of both encryption types ---------------------------------------

@@ -100,10 +100,6 @@ public:
     bool isMinKey() const { return min_key_; }
     // The sparse-secret companion (empty unless built with it).
     const SparseSecretRaise &getSparseRaise() const { return sparse_raise_; }
-    const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
-        return outsourced_.getOutputEvaluator();
-    }
-    const std::shared_ptr<BootstrapperImpl> &getInner() const { return outsourced_.getInner(); }
     // The outsourced road: its inner bootstrapper, output evaluator and
     // outer context (empty until enableOutsourcing).
     const OutsourcedRoad &getOutsourced() const { return outsourced_; }
@@ -149,22 +145,6 @@ public:
     // reduction on this bootstrapper's evaluator and settings.
     const BootPipeline &getPipeline() const { return pipeline_; }
 
-    // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
-
-    // The raise of a full-slot bootstrap on a fusing context, from the level-0
-    // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
-    // form) when the context encapsulates it, else out of NTT form; then the
-    // fused-raise road's preparation.
-    template <EncryptionType ET>
-    void raiseFused(CiphertextBase<ET> &r) const;
-    // The fused-raise road's multiplication by a word and first CoeffToSlot
-    // step (step 0 of this bootstrapper's split at the full log slot count);
-    // see FusedRaiseRoad.
-    template <EncryptionType ET>
-    void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
-    template <EncryptionType ET>
-    void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
-
     // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
     //
     // On a context with isReRemoveI the complex bootstrap reduces in the
@@ -197,9 +177,6 @@ public:
                                            const Interpolator &interp, const HomEvaluator &eval);
 
     const FastRemoveIRoad &getFastRemoveI() const { return fast_remove_i_; }
-    const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
-        return outsourced_.getOutsourcedContext();
-    }
 
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of

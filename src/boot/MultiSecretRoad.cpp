@@ -249,8 +249,8 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::bootstrapMStoSSStepTwo(
     } else {
         // Fused: the bodies over the fused prime set and the mask over the
         // whole chain; the first CoeffToSlot step finishes the raise.
-        boot_.raiseFused(t);
-        boot_.multiplyFusedByWord(t, boot_.getBootParameter().mult_before_c2s);
+        boot_.getTransforms().raiseFused(t);
+        boot_.getFusedRaise().multiplyByWord(t, boot_.getBootParameter().mult_before_c2s);
     }
     coeffToSlotMSRLWE(t, t);
     t.setLogSlots(s);

@@ -173,24 +173,24 @@ TEST(BootstrapperSlowTest, EnableOutsourcingKeepsTheInnerBootstrapper) {
     expectThrowsMessage(
         [&] { outer->enableOutsourcing(inner, detail::HomEvaluatorAccess::impl(small_eval)); },
         BootstrapperImpl::kOutputEvaluatorMessage);
-    EXPECT_EQ(outer->getInner(), nullptr);
-    EXPECT_EQ(outer->getOutputEvaluator(), nullptr);
+    EXPECT_EQ(outer->getOutsourced().getInner(), nullptr);
+    EXPECT_EQ(outer->getOutsourced().getOutputEvaluator(), nullptr);
 
     outer->enableOutsourcing(inner, outer->getEvaluator());
-    EXPECT_EQ(outer->getOutputEvaluator(), outer->getEvaluator());
+    EXPECT_EQ(outer->getOutsourced().getOutputEvaluator(), outer->getEvaluator());
     const std::weak_ptr<BootstrapperImpl> watch = inner;
     inner.reset();
     ASSERT_FALSE(watch.expired());
-    ASSERT_EQ(outer->getInner(), watch.lock());
+    ASSERT_EQ(outer->getOutsourced().getInner(), watch.lock());
 
     // The multiply-before-SlotToCoeff setting reaches the inner bootstrapper.
     outer->setStatusUseMultiplyConstBeforeS2C(false);
-    EXPECT_FALSE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getStatusUseMultiplyConstBeforeS2C());
     outer->setStatusUseMultiplyConstBeforeS2C(true);
-    EXPECT_TRUE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_TRUE(outer->getOutsourced().getInner()->getStatusUseMultiplyConstBeforeS2C());
     // The CoeffToSlot setting stays with the outer one.
     outer->setC2Suseminkey(true);
-    EXPECT_FALSE(outer->getInner()->getC2Suseminkey());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getC2Suseminkey());
 }
 
 // FGfL7 supports batch bootstrapping: every ciphertext of the list is checked.

@@ -107,9 +107,10 @@ TEST(FusedRaiseRoad, ABootstrapperOfANonFusingContextKeepsItEmpty) {
     EXPECT_EQ(boot.getFusedRaise().getPrimeModuli(), nullptr);
     Ciphertext ct = levelZero(5);
     Ciphertext out(fxContext(), false, true);
-    expectThrowsMessage([&] { boot.firstStepOfC2S(ct, out); },
-                        FusedRaiseRoad::kNoFusedRaiseMessage);
-    expectThrowsMessage([&] { boot.multiplyFusedByWord(ct, 2); },
+    expectThrowsMessage(
+        [&] { boot.getFusedRaise().firstStepOfC2S(ct, out, boot.getBootParameter()); },
+        FusedRaiseRoad::kNoFusedRaiseMessage);
+    expectThrowsMessage([&] { boot.getFusedRaise().multiplyByWord(ct, 2); },
                         FusedRaiseRoad::kNoFusedRaiseMessage);
 }
 

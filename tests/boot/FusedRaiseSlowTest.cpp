@@ -169,7 +169,7 @@ void expectPlainStepZero(ParameterPreset preset) {
     impl.getFusedRaise().prepare(t);
     EXPECT_EQ(t.getPoly(0).getLevel(), 1u);
     EXPECT_EQ(t.getPoly(1).getLevel(), L + 1);
-    impl.firstStepOfC2S(t, t);
+    impl.getFusedRaise().firstStepOfC2S(t, t, impl.getBootParameter());
     EXPECT_EQ(t.getLevel(), L - 1);
     EXPECT_EQ(t.getRescaleCounter(), 0);
     EXPECT_EQ(t.getLogSlots(), full);
@@ -201,12 +201,14 @@ TEST(FusedRaiseSlowTest, MissingFuseKeyOfIndexZeroOnFGe) {
     t.backwardNTT();
     impl.getFusedRaise().prepare(t);
     Ciphertext out(ctx, false, true);
-    expectThrowsMessage([&] { impl.firstStepOfC2S(t, out); },
-                        "Failed to load the fuse rotation key for index 0");
+    expectThrowsMessage(
+        [&] { impl.getFusedRaise().firstStepOfC2S(t, out, impl.getBootParameter()); },
+        "Failed to load the fuse rotation key for index 0");
     // An ordinary ciphertext is not a prepared one.
     const Ciphertext plain = levelZeroCiphertext(ctx, sk, 9);
-    expectThrowsMessage([&] { impl.firstStepOfC2S(plain, out); },
-                        FusedRaiseRoad::kFusedInputMessage);
+    expectThrowsMessage(
+        [&] { impl.getFusedRaise().firstStepOfC2S(plain, out, impl.getBootParameter()); },
+        FusedRaiseRoad::kFusedInputMessage);
 }
 
 // k secrets: k bodies over the fused prime set and one mask in, k + 1
@@ -233,7 +235,7 @@ TEST(FusedRaiseSlowTest, MultiSecretFormOnFGbMS) {
 
     impl.getFusedRaise().prepare(ct);
     MSCiphertext out(ctx, false, true);
-    impl.firstStepOfC2S(ct, out);
+    impl.getFusedRaise().firstStepOfC2S(ct, out, impl.getBootParameter());
     EXPECT_EQ(out.getNumPoly(), k + 1);
     EXPECT_EQ(out.getLevel(), L - 1);
     EXPECT_EQ(out.getRescaleCounter(), 0);
