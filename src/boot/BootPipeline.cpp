@@ -506,7 +506,7 @@ void BootPipeline::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext
 ModReductionEnv BootPipeline::modReductionEnv() const {
     const std::shared_ptr<ContextContent> &context = boot_.getContext();
     return {*boot_.getEvaluator(), context, boot_.getBootParameter(),
-            ModReductionOptions::fromContext(context, boot_.getStatusUseMultiplyConstBeforeS2C())};
+            ModReductionOptions::fromContext(context, boot_.getModes().multiply_const_before_s2c)};
 }
 
 void BootPipeline::removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const {

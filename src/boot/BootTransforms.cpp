@@ -140,7 +140,7 @@ void BootTransforms::slotToCoeffSteps(const CiphertextBase<ET> &in, const BootCo
         if (result.getDevice() != in.getDevice())
             throw RuntimeException(BootstrapperMessages::kDifferentDevicesMessage);
         runStep(*boot_.getEvaluator(), constants->getV0(device, k),
-                shapeOf(rd, k, boot_.getContext()), boot_.isMinKey(), true, result, true);
+                shapeOf(rd, k, boot_.getContext()), boot_.getModes().min_key, true, result, true);
     }
 }
 
@@ -152,7 +152,7 @@ void BootTransforms::slotToCoeff(const RingCiphertext &in, RingCiphertext &out) 
     RingCiphertext result = emptyLike(in);
     // The one place of the multiplier on a full packed base modulus; other
     // contexts multiply before SlotToCoeff is called.
-    if (isFullPackedBaseModulus(boot_.getContext()) && boot_.getStatusUseMultiplyConstBeforeS2C())
+    if (isFullPackedBaseModulus(boot_.getContext()) && boot_.getModes().multiply_const_before_s2c)
         boot_.getEvaluator()->multInteger(
             in, BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_s2c), result);
     else
@@ -212,7 +212,7 @@ void BootTransforms::slotToCoeffStepOf(const CiphertextBase<ET> &in, CiphertextB
     if (range.first == 0)
         spendSurplusLevels(*boot_.getEvaluator(), result, boot_.getBootParameter().s2c_level_cost,
                            constants->countRegisteredSteps(0), boot_.getBootParameter().s2c_scale);
-    runStep(*boot_.getEvaluator(), diagonals, shape, boot_.isMinKey(), true, result, true);
+    runStep(*boot_.getEvaluator(), diagonals, shape, boot_.getModes().min_key, true, result, true);
     out = std::move(result);
 }
 
@@ -257,7 +257,7 @@ void BootTransforms::coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<
     const RadixDecomposition rd = boot_.getBootParameter().getRadixDecForC2S(s);
     const u64 n = rd.num_radices;
 
-    const bool use_min_key = boot_.isMinKey() || boot_.getC2Suseminkey();
+    const bool use_min_key = boot_.getModes().min_key || boot_.getModes().c2s_use_min_key;
     CiphertextBase<ET> result = in;
     // On a fusing context step 0 finishes the modulus raise as well.
     u64 first = 0;

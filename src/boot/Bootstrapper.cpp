@@ -193,12 +193,12 @@ void Bootstrapper::enableOutsourcedFastRemoveIMSRLWE(
 }
 
 void Bootstrapper::setC2Suseminkey(bool use_min_key) { impl_->setC2Suseminkey(use_min_key); }
-bool Bootstrapper::getC2Suseminkey() const { return impl_->getC2Suseminkey(); }
+bool Bootstrapper::getC2Suseminkey() const { return impl_->getModes().c2s_use_min_key; }
 void Bootstrapper::setStatusUseMultiplyConstBeforeS2C(bool use) {
     impl_->setStatusUseMultiplyConstBeforeS2C(use);
 }
 bool Bootstrapper::getStatusUseMultiplyConstBeforeS2C() const {
-    return impl_->getStatusUseMultiplyConstBeforeS2C();
+    return impl_->getModes().multiply_const_before_s2c;
 }
 
 std::shared_ptr<ContextContent> Bootstrapper::getContext() const { return impl_->getContext(); }

@@ -23,7 +23,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
-      sparse_raise_(context_, nullptr), min_key_(min_key), fast_remove_i_(context_),
+      sparse_raise_(context_, nullptr), modes_{min_key}, fast_remove_i_(context_),
       outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, false);
 }
@@ -34,7 +34,7 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
       fused_raise_(context_, eval_), constants_(context_, boot_param_),
-      sparse_raise_(context_, context_sparse), min_key_(min_key), fast_remove_i_(context_),
+      sparse_raise_(context_, context_sparse), modes_{min_key}, fast_remove_i_(context_),
       outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, true);
 }
@@ -113,9 +113,9 @@ void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl>
 }
 
 void BootstrapperImpl::setStatusUseMultiplyConstBeforeS2C(bool use) {
-    use_multiply_const_before_S2C_ = use;
+    modes_.multiply_const_before_s2c = use;
     if (outsourced_.getInner())
-        outsourced_.getInner()->use_multiply_const_before_S2C_ = use;
+        outsourced_.getInner()->modes_.multiply_const_before_s2c = use;
 }
 
 // ---- Helpers of the bootstrap roads ------------------------------------------------

@@ -36,6 +36,16 @@ class Interpolator;
 class PrimeModuli;
 struct RadixDecomposition;
 
+// The mode settings of a bootstrapper: minimal key-switching keys (fixed at
+// construction), the min-key chains of CoeffToSlot alone, and the
+// multiplication by mult_before_s2c inside SlotToCoeff on a full packed base
+// modulus (also the modular reduction's option of that name).
+struct BootModes {
+    bool min_key = false;
+    bool c2s_use_min_key = false;
+    bool multiply_const_before_s2c = true;
+};
+
 // The state behind a Bootstrapper (shared by its copies): the parameter's
 // bootstrapping settings and the mode settings. The DFT constants
 // (BootConstantsCache), the sparse-secret companion (SparseSecretRaise) and
@@ -89,15 +99,13 @@ public:
 
     void enableOutsourcing(const std::shared_ptr<BootstrapperImpl> &inner,
                            const std::shared_ptr<HomEvaluatorImpl> &eval);
-    void setC2Suseminkey(bool use_min_key) { C2S_use_min_key_ = use_min_key; }
-    bool getC2Suseminkey() const { return C2S_use_min_key_; }
+    const BootModes &getModes() const { return modes_; }
+    void setC2Suseminkey(bool use_min_key) { modes_.c2s_use_min_key = use_min_key; }
     void setStatusUseMultiplyConstBeforeS2C(bool use);
-    bool getStatusUseMultiplyConstBeforeS2C() const { return use_multiply_const_before_S2C_; }
 
     const std::shared_ptr<ContextContent> &getContext() const { return context_; }
     const std::shared_ptr<HomEvaluatorImpl> &getEvaluator() const { return eval_; }
     const BootParameter &getBootParameter() const { return boot_param_; }
-    bool isMinKey() const { return min_key_; }
     // The sparse-secret companion (empty unless built with it).
     const SparseSecretRaise &getSparseRaise() const { return sparse_raise_; }
     // The outsourced road: its inner bootstrapper, output evaluator and
@@ -190,9 +198,7 @@ private:
     BootConstantsCache constants_;
     // The companion is set only by the sparse-secret constructors.
     SparseSecretRaise sparse_raise_;
-    bool min_key_;
-    bool C2S_use_min_key_ = false;
-    bool use_multiply_const_before_S2C_ = true;
+    BootModes modes_;
     // The fast removeI road, empty until it is enabled.
     FastRemoveIRoad fast_remove_i_;
     // The outsourced road (inner bootstrapper, output evaluator, outer

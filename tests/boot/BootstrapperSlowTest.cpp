@@ -185,12 +185,12 @@ TEST(BootstrapperSlowTest, EnableOutsourcingKeepsTheInnerBootstrapper) {
 
     // The multiply-before-SlotToCoeff setting reaches the inner bootstrapper.
     outer->setStatusUseMultiplyConstBeforeS2C(false);
-    EXPECT_FALSE(outer->getOutsourced().getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getModes().multiply_const_before_s2c);
     outer->setStatusUseMultiplyConstBeforeS2C(true);
-    EXPECT_TRUE(outer->getOutsourced().getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_TRUE(outer->getOutsourced().getInner()->getModes().multiply_const_before_s2c);
     // The CoeffToSlot setting stays with the outer one.
     outer->setC2Suseminkey(true);
-    EXPECT_FALSE(outer->getOutsourced().getInner()->getC2Suseminkey());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getModes().c2s_use_min_key);
 }
 
 // FGfL7 supports batch bootstrapping: every ciphertext of the list is checked.
