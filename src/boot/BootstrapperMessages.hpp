@@ -3,11 +3,14 @@
 namespace Quelt {
 
 // The messages a bootstrapper throws and the one limit its outsourced road
-// checks. BootstrapperImpl derives from this struct, so every text reads as
-// BootstrapperImpl::kSomething as well; the roads it owns name them here.
-struct BootstrapperMessages {
-    // Construction, constants, levels and modes (BootstrapperImpl.cpp), the
-    // outsourced road and the entry checks of a batch.
+// checks, in three groups below. BootstrapperMessages gathers them and
+// BootstrapperImpl derives from it, so every text reads as
+// BootstrapperImpl::kSomething as well; the parts it owns name them through
+// BootstrapperMessages.
+
+// Construction (BootstrapperImpl.cpp), the constants (BootConstantsCache),
+// levels, the outsourced road and the entry checks of a batch.
+struct BootSetupMessages {
     static constexpr const char *kNotBootstrappableMessage =
         "The Parameter does not support bootstrap";
     static constexpr const char *kNoSparseSecretMessage =
@@ -48,10 +51,13 @@ struct BootstrapperMessages {
         "[Bootstrap] This parameter does not support batch bootstrap";
     static constexpr const char *kSmallNotOutsourcedMessage =
         "[Bootstrap] This small param does not support outsourced bootstrap.";
+};
 
-    // The bootstrap pipeline (BootstrapperPipeline*.cpp): entry checks, the
-    // presets whose roads are refused, level recovery, SlotToCoeff and the
-    // outsourced and extended forms.
+// The bootstrap pipeline and its transforms (BootPipeline, BootTransforms):
+// entry checks, the presets whose roads are refused, level recovery,
+// SlotToCoeff, the outsourced and extended forms, the raise through the
+// sparse secret and the fast removeI road.
+struct BootPipelineMessages {
     static constexpr const char *kBootLevelMessage =
         "[bootstrap] Level of ciphertext should be >= 3.";
     static constexpr const char *kBootSizeMessage = "[bootstrap] Size should be 2";
@@ -138,16 +144,18 @@ struct BootstrapperMessages {
     static constexpr const char *kMultiplierMessage =
         "[Bootstrapper] An integer multiplier of the bootstrap does not fit in 63 bits";
 
-    // The fused modulus raise (BootstrapperFusedRaise.cpp).
+    // The raise through the sparse secret (SparseSecretRaise).
     static constexpr const char *kNoSparseContextMessage =
         "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
         "sparse-secret context";
 
-    // The fast removeI road (BootstrapperFastRemoveI.cpp).
+    // Enabling the fast removeI road (BootstrapperFastRemoveI.cpp).
     static constexpr const char *kNoInnerForFastRemoveIMessage =
         "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
+};
 
-    // The multi-secret and batch roads (MultiSecretRoad).
+// The multi-secret and batch roads and their DFTs (MultiSecretRoad).
+struct MultiSecretMessages {
     static constexpr const char *kMStoSSCoeffBootMessage =
         "bootstrapMStoSS is not supported for C2S-first bootstrap parameters";
     static constexpr const char *kNoDoubleHoistingMessage =
@@ -177,9 +185,11 @@ struct BootstrapperMessages {
         "[Bootstrapper] A batch bootstrap returned another number of ciphertexts than it was "
         "given";
 
-    // The multi-secret DFTs (MultiSecretRoad).
+    // The multi-secret DFTs.
     static constexpr const char *kSmallContextOutputMessage =
         "[bootstrap] ctxt_out should have the same context as bootstrapper";
 };
+
+struct BootstrapperMessages : BootSetupMessages, BootPipelineMessages, MultiSecretMessages {};
 
 } // namespace Quelt
