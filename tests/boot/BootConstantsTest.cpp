@@ -5,6 +5,7 @@
 #include "arith/FFT.hpp"
 #include "boot/BootParameter.hpp"
 #include "boot/BootTestSupport.hpp"
+#include "boot/DftMatrices.hpp"
 #include "context/Polynomial.hpp"
 #include "support/DataObjects.hpp"
 #include "support/ExpectThrow.hpp"
@@ -86,8 +87,8 @@ TEST(BootConstantsMatrices, StageProductIsTheSlotTransform) {
     for (u64 log_n = 1; log_n <= 10; ++log_n) {
         SCOPED_TRACE(log_n);
         std::vector<SparseComplexMatrix> v, w;
-        BootConstants::buildV0(log_n, v);
-        BootConstants::buildInvV0(log_n, w);
+        dftmatrix::buildV0(log_n, v);
+        dftmatrix::buildInvV0(log_n, w);
         ASSERT_EQ(v.size(), log_n);
         for (const SparseComplexMatrix &stage : v) {
             EXPECT_EQ(stage.getNnzPerCol(), 2u);
@@ -118,10 +119,10 @@ TEST(BootConstantsMatrices, StageProductIsTheSlotTransform) {
 
     // As matrices for a small size: the product is the identity.
     std::vector<SparseComplexMatrix> v, w;
-    BootConstants::buildV0(3, v);
-    BootConstants::buildInvV0(3, w);
+    dftmatrix::buildV0(3, v);
+    dftmatrix::buildInvV0(3, w);
     const SparseComplexMatrix identity =
-        BootConstants::stepMatrix(w, {0, 3}, true) * BootConstants::stepMatrix(v, {0, 3}, false);
+        dftmatrix::stepMatrix(w, {0, 3}, true) * dftmatrix::stepMatrix(v, {0, 3}, false);
     for (u64 i = 0; i < 8; ++i)
         for (u64 j = 0; j < 8; ++j)
             EXPECT_LT(std::abs(identity.coeff(i, j) - cd(i == j ? 1.0 : 0.0)), 1e-15);
@@ -129,7 +130,7 @@ TEST(BootConstantsMatrices, StageProductIsTheSlotTransform) {
 
 TEST(BootConstantsMatrices, OneSlotPairTwiddle) {
     std::vector<SparseComplexMatrix> v;
-    BootConstants::buildV0(1, v);
+    dftmatrix::buildV0(1, v);
     ASSERT_EQ(v.size(), 1u);
     const cd zeta = std::polar(1.0, 2.0 * std::numbers::pi / 8.0);
     EXPECT_EQ(v[0].coeff(0, 0), cd(1.0));
@@ -138,12 +139,12 @@ TEST(BootConstantsMatrices, OneSlotPairTwiddle) {
     EXPECT_LT(std::abs(v[0].coeff(1, 1) + zeta), 1e-16);
 
     std::vector<SparseComplexMatrix> none;
-    BootConstants::buildV0(0, none);
+    dftmatrix::buildV0(0, none);
     EXPECT_TRUE(none.empty());
     SparseComplexMatrix m(4, 4, 2, 2);
-    EXPECT_THROW(BootConstants::buildPartialMatrix(0, 0, 1, m), RuntimeException);
-    EXPECT_THROW(BootConstants::stepMatrix(v, {0, 2}, false), RuntimeException);
-    EXPECT_THROW(BootConstants::stepMatrix(v, {1, 1}, false), RuntimeException);
+    EXPECT_THROW(dftmatrix::buildPartialMatrix(0, 0, 1, m), RuntimeException);
+    EXPECT_THROW(dftmatrix::stepMatrix(v, {0, 2}, false), RuntimeException);
+    EXPECT_THROW(dftmatrix::stepMatrix(v, {1, 1}, false), RuntimeException);
 }
 
 TEST(BootConstantsMatrices, DiagonalsAndRotations) {
@@ -151,9 +152,9 @@ TEST(BootConstantsMatrices, DiagonalsAndRotations) {
     m.coeffRef(0, 1) = 1.0; // offset 1
     m.coeffRef(3, 0) = 2.0; // offset 1 (wraps)
     m.coeffRef(2, 1) = 3.0; // offset -1
-    const Message d1 = BootConstants::extractDiagonal(m, 1);
-    const Message dm1 = BootConstants::extractDiagonal(m, -1);
-    const Message d5 = BootConstants::extractDiagonal(m, 5);
+    const Message d1 = dftmatrix::extractDiagonal(m, 1);
+    const Message dm1 = dftmatrix::extractDiagonal(m, -1);
+    const Message d5 = dftmatrix::extractDiagonal(m, 5);
     EXPECT_EQ(std::vector<cd>(d1.begin(), d1.end()), (std::vector<cd>{1.0, 0.0, 0.0, 2.0}));
     EXPECT_EQ(std::vector<cd>(dm1.begin(), dm1.end()), (std::vector<cd>{0.0, 0.0, 3.0, 0.0}));
     EXPECT_EQ(std::vector<cd>(d5.begin(), d5.end()), std::vector<cd>(d1.begin(), d1.end()));
@@ -175,14 +176,14 @@ void checkLayout(u64 log_slots, const RadixDecomposition &rd, bool c2s, bool zer
     std::mt19937_64 rng(log_slots * 2 + (c2s ? 1 : 0));
     std::vector<SparseComplexMatrix> stages;
     if (c2s)
-        BootConstants::buildInvV0(log_slots, stages);
+        dftmatrix::buildInvV0(log_slots, stages);
     else
-        BootConstants::buildV0(log_slots, stages);
+        dftmatrix::buildV0(log_slots, stages);
     const double f = 0.75;
     for (u64 j = 0; j < rd.num_radices; ++j) {
         SCOPED_TRACE(testing::Message()
                      << "log_slots " << log_slots << (c2s ? " C2S" : " S2C") << " step " << j);
-        const SparseComplexMatrix a = BootConstants::stepMatrix(stages, rd.bit_ranges[j], c2s);
+        const SparseComplexMatrix a = dftmatrix::stepMatrix(stages, rd.bit_ranges[j], c2s);
         const Message x = randomMessage(log_slots, rng);
         const Message ax = apply(a, x);
         const i64 r = static_cast<i64>(rd.radices[j]);
@@ -195,11 +196,11 @@ void checkLayout(u64 log_slots, const RadixDecomposition &rd, bool c2s, bool zer
         const i64 first = j == 0 ? (g == 1 || zero_first_offset ? 0 : -(r / 2)) : -r + 1;
         const i64 count = j == 0 ? r : 2 * r - 1;
         for (i64 d = first; d < first + count; ++d)
-            accumulate(sum, times(BootConstants::extractDiagonal(a, d * s), leftRotate(x, d * s)));
+            accumulate(sum, times(dftmatrix::extractDiagonal(a, d * s), leftRotate(x, d * s)));
         EXPECT_LT(maxDistance(sum, ax), 1e-12);
 
         const std::vector<Message> diagonals =
-            BootConstants::diagonalsOfStep(a, rd, j, f, zero_first_offset);
+            dftmatrix::diagonalsOfStep(a, rd, j, f, zero_first_offset);
         ASSERT_EQ(diagonals.size(), static_cast<u64>(count));
         ASSERT_EQ(bb * g, static_cast<u64>(j == 0 ? r : 2 * r));
         // Baby steps: x rotated by 0, s, ..., (bb - 1) s.
@@ -228,7 +229,7 @@ void checkLayout(u64 log_slots, const RadixDecomposition &rd, bool c2s, bool zer
         if (j == 0 && g == 1) {
             for (i64 k = 0; k < r; ++k)
                 EXPECT_EQ(maxDistance(diagonals[static_cast<u64>(k)],
-                                      scaled(BootConstants::extractDiagonal(a, k * s), f)),
+                                      scaled(dftmatrix::extractDiagonal(a, k * s), f)),
                           0.0);
         }
     }
@@ -258,9 +259,9 @@ TEST(BootConstantsLayout, RefusesAZeroBabyCount) {
     RadixDecomposition rd(3);
     rd.baby_steps[0] = 0;
     std::vector<SparseComplexMatrix> stages;
-    BootConstants::buildV0(3, stages);
-    const SparseComplexMatrix a = BootConstants::stepMatrix(stages, {0, 3}, false);
-    expectThrowsMessage([&] { BootConstants::diagonalsOfStep(a, rd, 0, 1.0, false); },
+    dftmatrix::buildV0(3, stages);
+    const SparseComplexMatrix a = dftmatrix::stepMatrix(stages, {0, 3}, false);
+    expectThrowsMessage([&] { dftmatrix::diagonalsOfStep(a, rd, 0, 1.0, false); },
                         BootConstants::kBabyStepMessage);
 }
 

@@ -18,6 +18,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/DftMatrices.hpp"
 #include "boot/FusedBootKeys.hpp"
 #include "boot/SparseComplexMatrix.hpp"
 #include "context/ContextContent.hpp"
@@ -62,8 +63,8 @@ void expectStepZeroOf(const std::shared_ptr<ContextContent> &ctx, const Message 
     const BootParameter bp(ctx);
     const RadixDecomposition rd = bp.getRadixDecForC2S(full);
     std::vector<SparseComplexMatrix> stages;
-    BootConstants::buildInvV0(full, stages);
-    const SparseComplexMatrix a0 = BootConstants::stepMatrix(stages, rd.bit_ranges[0], true);
+    dftmatrix::buildInvV0(full, stages);
+    const SparseComplexMatrix a0 = dftmatrix::stepMatrix(stages, rd.bit_ranges[0], true);
     const double factor = std::pow(bp.c2s_scale, 1.0 / static_cast<double>(bp.c2s_level_cost));
     const Message want = applyStep(a0, lifted, factor);
 
