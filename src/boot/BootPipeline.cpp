@@ -1,10 +1,11 @@
 // The roads of one bootstrap: the entry checks, SlotToCoeff, the modulus
 // raise, folding of sparse slots, CoeffToSlot, the conjugate-and-add and the
 // modular reduction, in the one-output, two-output, half (coefficient input)
-// and extended forms. The transforms themselves are in
-// BootstrapperPipelineDFT.cpp.
+// and extended forms, the fast removeI road and the outsourced road. The
+// transforms themselves are BootTransforms'.
 
 #include "boot/BootPipeline.hpp"
+
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/Interpolator.hpp"

@@ -33,8 +33,6 @@ class ContextContent;
 class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
-class PrimeModuli;
-struct RadixDecomposition;
 
 // The mode settings of a bootstrapper: minimal key-switching keys (fixed at
 // construction), the min-key chains of CoeffToSlot alone, and the
@@ -46,17 +44,19 @@ struct BootModes {
     bool multiply_const_before_s2c = true;
 };
 
-// The state behind a Bootstrapper (shared by its copies): the parameter's
-// bootstrapping settings and the mode settings. The DFT constants
-// (BootConstantsCache), the sparse-secret companion (SparseSecretRaise) and
-// the fused-raise, fast-removeI and outsourced roads (FusedRaiseRoad,
-// FastRemoveIRoad, OutsourcedRoad) are objects of their own that own their
-// state; this class composes them and drives them from the pipeline. The
-// multi-secret and batch roads (MultiSecretRoad) own their one context and
-// drive this class. It drives the evaluator implementation of the
-// HomEvaluator it was built from, so the keys it uses are that evaluator's
-// key pack. See include/Quelt/Bootstrapper.hpp for the facade's contract.
-// Its messages are those of BootstrapperMessages.
+// The state behind a Bootstrapper (shared by its copies): the context and
+// evaluator, the parameter's bootstrapping settings, the mode settings, and
+// the parts that own their state: the DFT constants (BootConstantsCache), the
+// sparse-secret companion (SparseSecretRaise) and the fused-raise,
+// fast-removeI and outsourced roads (FusedRaiseRoad, FastRemoveIRoad,
+// OutsourcedRoad). The parts that drive them hold only a reference back to
+// this object: the transforms (BootTransforms), the ring bootstrap in its
+// forms (BootPipeline) and the multi-secret and batch roads (MultiSecretRoad,
+// which also owns the context of its conjugate-invariant results). It drives
+// the evaluator implementation of the HomEvaluator it was built from, so the
+// keys it uses are that evaluator's key pack. See
+// include/Quelt/Bootstrapper.hpp for the facade's contract. Its messages are
+// those of BootstrapperMessages.
 //
 // Nothing here takes a lock: the constants cache must not change while
 // another thread bootstraps. BootConstants and the fused constants guard

@@ -5,6 +5,7 @@
 // result runs through the caller's Interpolator.
 
 #include "boot/MultiSecretRoad.hpp"
+
 #include "Quelt/Context.hpp"
 #include "Quelt/Exception.hpp"
 #include "Quelt/Interpolator.hpp"
