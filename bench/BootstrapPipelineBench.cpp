@@ -91,7 +91,7 @@ struct Setup {
         eval = std::make_unique<HomEvaluator>(ctx, pack);
         boot = sparse ? std::make_shared<BootstrapperImpl>(*eval, sparse, min_key, std::nullopt)
                       : std::make_shared<BootstrapperImpl>(*eval, min_key, std::nullopt);
-        boot->loadBootConstants(getLogFullSlots(ctx), Device());
+        boot->getConstants().loadBootConstants(getLogFullSlots(ctx), Device());
         peak_gib = QueltBench::peakResidentKiB() / (1024.0 * 1024.0);
 
         std::mt19937_64 rng(2026);
@@ -105,7 +105,7 @@ struct Setup {
         // One untimed bootstrap: the first touches fresh memory for every
         // temporary and runs markedly slower on a virtual machine.
         Ciphertext warm(ctx, false, true);
-        boot->bootstrap(input, warm, true);
+        boot->getPipeline().bootstrap(input, warm, true);
     }
 
     // Mean and minimum of -log2 |out - message| over the slots.
@@ -157,7 +157,7 @@ void bootstrapPreset(benchmark::State &state, ParameterPreset preset) {
     Setup &s = setup(preset, state.range(0) != 0);
     Ciphertext out(s.ctx, false, true);
     for (auto _ : state)
-        s.boot->bootstrap(s.input, out, true);
+        s.boot->getPipeline().bootstrap(s.input, out, true);
     reportSetup(state, s, out);
 }
 
@@ -177,14 +177,14 @@ void BM_BootstrapPhasesFGb(benchmark::State &state) {
         Ciphertext r(s.ctx, false, true);
         eval.levelDown(s.input, 3, r);
         eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_s2c), r);
-        boot.slotToCoeff(r, r);
+        boot.getTransforms().slotToCoeff(r, r);
         const Clock::time_point t1 = Clock::now();
         r.backwardNTT();
-        boot.levelRecover(r, r, getLength(s.ctx) - 1);
+        boot.getTransforms().levelRecover(r, r, getLength(s.ctx) - 1);
         r.forwardNTT();
         const Clock::time_point t2 = Clock::now();
         eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_c2s), r);
-        boot.coeffToSlot(r, r);
+        boot.getTransforms().coeffToSlot(r, r);
         const Clock::time_point t3 = Clock::now();
         Ciphertext conj(s.ctx, false, true), re(s.ctx, false, true), im(s.ctx, false, true);
         eval.conjugate(r, conj);
@@ -193,8 +193,8 @@ void BM_BootstrapPhasesFGb(benchmark::State &state) {
         eval.multImagUnit(im, im);
         eval.rescale(re);
         eval.rescale(im);
-        boot.removeI(re, re, 1.0);
-        boot.removeI(im, im, 1.0);
+        boot.getPipeline().removeI(re, re, 1.0);
+        boot.getPipeline().removeI(im, im, 1.0);
         eval.multImagUnit(im, im);
         eval.add(im, re, out);
         const Clock::time_point t4 = Clock::now();

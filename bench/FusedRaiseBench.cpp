@@ -112,9 +112,9 @@ void bootstrapFused(benchmark::State &state, ParameterPreset preset, bool sparse
     eval.levelDown(in, 3, in);
     Ciphertext out(ctx, false, true);
     // One untimed bootstrap: the first touches fresh memory.
-    boot->bootstrap(in, out, true);
+    boot->getPipeline().bootstrap(in, out, true);
     for (auto _ : state)
-        boot->bootstrap(in, out, true);
+        boot->getPipeline().bootstrap(in, out, true);
 
     Message got;
     Decryptor(ctx).decrypt(out, sk, got);
@@ -164,7 +164,7 @@ void BM_FusedFirstStepFGe(benchmark::State &state) {
     for (auto _ : state) {
         Ciphertext t = in;
         boot.getFusedRaise().prepare(t);
-        boot.firstStepOfC2S(t, out);
+        boot.getFusedRaise().firstStepOfC2S(t, out, boot.getBootParameter());
         benchmark::DoNotOptimize(out.getPoly(0).getLimb(0));
     }
 }
@@ -192,14 +192,14 @@ void BM_RaiseAndStepZeroFGb(benchmark::State &state) {
     const BootstrapperImpl boot(eval, false, std::nullopt);
     const HomEvaluatorImpl &impl = *boot.getEvaluator();
     const std::vector<Plaintext> &diagonals =
-        boot.findBootConstants(full)->getInvV0(kHostDevice, 0);
+        boot.getConstants().findBootConstants(full)->getInvV0(kHostDevice, 0);
     const u64 b = rd.baby_steps[0];
     const u64 g = rd.giant_steps[0];
     const Ciphertext in = levelZero(ctx, pack, eval);
     Ciphertext out(ctx, false, true);
     for (auto _ : state) {
         Ciphertext r(ctx, false, true);
-        boot.levelRecover(in, r, getLength(ctx) - 1);
+        boot.getTransforms().levelRecover(in, r, getLength(ctx) - 1);
         r.forwardNTT();
         std::vector<Ciphertext> bs;
         impl.leftRotate(r, baby, bs);

@@ -49,27 +49,4 @@ void BootstrapperImpl::enableOutsourcedFastRemoveIMSRLWE(
     outsourced_.setOuter(ctx_outer, detail::HomEvaluatorAccess::impl(eval));
 }
 
-// ---- The road ---------------------------------------------------------------------------
-
-void BootstrapperImpl::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out,
-                                            double scale, bool keep_real) const {
-    fast_remove_i_.require();
-    RingCiphertext t = bootstrapExceptRemoveI(in);
-    eval_->rescale(t);
-
-    RingCiphertext r = fast_remove_i_.embedMaskedRealParts(t);
-    fast_remove_i_.getInterpolator()->removeI(r, r, scale);
-    if (keep_real) {
-        out = std::move(r);
-        return;
-    }
-    RingCiphertext result(context_, false, true);
-    fast_remove_i_.convertConjugateInvariantCiphertextToComplex(
-        r, result, *fast_remove_i_.getEmbedEvaluator());
-    result.setLogSlots(in.getLogSlots());
-    if (isCoeffBoot(context_))
-        slotToCoeff(result, result);
-    out = std::move(result);
-}
-
 } // namespace Quelt

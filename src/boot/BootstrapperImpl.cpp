@@ -12,28 +12,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 
 namespace Quelt {
 
-namespace {
-
-using u64 = std::uint64_t;
-
-std::string missingConstantsMessage(u64 log_slots) {
-    return BootstrapperImpl::kMissingConstantsPrefix + std::to_string(log_slots) +
-           BootstrapperImpl::kMissingConstantsSuffix;
-}
-
-} // namespace
-
 BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval, bool min_key,
                                    std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), min_key_(min_key), fast_remove_i_(context_),
-      outsourced_(context_) {
+      fused_raise_(context_, eval_), constants_(context_, boot_param_),
+      sparse_raise_(context_, nullptr), modes_{min_key}, fast_remove_i_(context_),
+      outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, false);
 }
 
@@ -42,9 +33,9 @@ BootstrapperImpl::BootstrapperImpl(const HomEvaluator &eval,
                                    bool min_key, std::optional<u64> log_slots)
     : context_(detail::HomEvaluatorAccess::context(eval)),
       eval_(detail::HomEvaluatorAccess::impl(eval)), boot_param_(context_),
-      fused_raise_(context_, eval_), context_sparse_(context_sparse),
-      key_switcher_sparse_(std::make_unique<KeySwitcher>(context_sparse)), min_key_(min_key),
-      fast_remove_i_(context_), outsourced_(context_) {
+      fused_raise_(context_, eval_), constants_(context_, boot_param_),
+      sparse_raise_(context_, context_sparse), modes_{min_key}, fast_remove_i_(context_),
+      outsourced_(context_), transforms_(*this), pipeline_(*this), multi_secret_(*this) {
     construct(log_slots, true);
 }
 
@@ -78,110 +69,10 @@ void BootstrapperImpl::construct(std::optional<u64> log_slots, bool sparse_check
                                (parameter.parent_preset ? Parameter(*parameter.parent_preset).name
                                                         : std::string("another preset")));
     if (sparse_checks)
-        checkSparseContext();
-    boot_constants_[0].reset();
-    makeBootConstants(log_slots ? *log_slots : getLogFullSlots(context_));
+        sparse_raise_.checkCompanion();
+    constants_.makeBootConstants(log_slots ? *log_slots : getLogFullSlots(context_));
     if (isFuseModRaiseSupported(context_))
         initFuseModRaise();
-}
-
-void BootstrapperImpl::checkSparseContext() const {
-    if (!isSparseSecretEncapsulationSupported(context_))
-        throw RuntimeException(kNoSparseSecretMessage);
-    if (getParameterPreset(context_sparse_) !=
-        getSparseParameterPresetFor(getParameterPreset(context_)))
-        throw RuntimeException(kSparsePresetMismatchMessage);
-    if (getNumSecret(context_sparse_) != getNumSecret(context_))
-        throw RuntimeException(kSparseNumSecretMessage);
-}
-
-// ---- Constants ---------------------------------------------------------------
-
-bool BootstrapperImpl::isBootstrapReady(u64 log_slots) const {
-    return log_slots == 0 || boot_constants_.count(log_slots) != 0;
-}
-
-const BootConstants *BootstrapperImpl::findBootConstants(u64 log_slots) const {
-    const auto it = boot_constants_.find(log_slots);
-    return it == boot_constants_.end() ? nullptr : it->second.get();
-}
-
-void BootstrapperImpl::makeBootConstants(u64 log_slots) {
-    if (log_slots == 0) {
-        boot_constants_[0].reset();
-        return;
-    }
-    const u64 full = getLogFullSlots(context_);
-    if (log_slots > full)
-        throw RuntimeException(kLogSlotsTooLargeMessage + std::to_string(full));
-    // The fused modulus raise multiplies the first CoeffToSlot step of the
-    // full slot count into the raised ciphertext; constants of fewer slots
-    // would be built but give wrong results.
-    if (log_slots < full && isFuseModRaiseSupported(context_))
-        throw RuntimeException(kFusedSparseSlotsMessage + std::to_string(full) +
-                               kFusedSparseSlotsSuffix);
-    if (boot_constants_.count(log_slots) != 0)
-        return;
-    auto constants = std::make_unique<BootConstants>(log_slots, context_, boot_param_);
-    boot_constants_.emplace(log_slots, std::move(constants));
-}
-
-BootConstants &BootstrapperImpl::constantsForList(u64 log_slots,
-                                                  const std::vector<u64> &log_dft_sizes) {
-    if (log_dft_sizes.empty() || log_dft_sizes.back() != log_slots)
-        throw RuntimeException(kDftSizesMismatchMessage);
-    const auto it = boot_constants_.find(log_slots);
-    if (it == boot_constants_.end() || !it->second)
-        throw RuntimeException(missingConstantsMessage(log_slots));
-    return *it->second;
-}
-
-void BootstrapperImpl::makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
-                                         const std::vector<u64> &levels,
-                                         std::optional<double> scale) {
-    constantsForList(log_slots, log_dft_sizes)
-        .generateDFTEncodingsForS2C(boot_param_, log_dft_sizes, levels, scale);
-}
-
-std::vector<std::vector<Message>>
-BootstrapperImpl::getMessageV0Diagonals(u64 log_slots, const std::vector<u64> &log_dft_sizes) {
-    BootConstants &constants = constantsForList(log_slots, log_dft_sizes);
-    constants.generateDFTMessagesForS2C(boot_param_, log_dft_sizes);
-    return constants.getMsgV0(log_dft_sizes);
-}
-
-BootConstants *BootstrapperImpl::constantsForPlacement(u64 log_slots) {
-    if (log_slots == 0)
-        return nullptr;
-    const auto it = boot_constants_.find(log_slots);
-    if (it == boot_constants_.end() || !it->second)
-        throw RuntimeException(missingConstantsMessage(log_slots));
-    return it->second.get();
-}
-
-void BootstrapperImpl::loadBootConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExists(device);
-}
-
-void BootstrapperImpl::loadS2CConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExistsV0(device);
-}
-
-void BootstrapperImpl::loadC2SConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->copyToIfNotExistsInvV0(device);
-}
-
-void BootstrapperImpl::removeExceptS2CConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->removeExceptV0(device);
-}
-
-void BootstrapperImpl::removeExceptC2SConstants(u64 log_slots, const Device &device) {
-    if (BootConstants *constants = constantsForPlacement(log_slots))
-        constants->removeExceptInvV0(device);
 }
 
 // ---- Levels --------------------------------------------------------------------
@@ -221,14 +112,10 @@ void BootstrapperImpl::enableOutsourcing(const std::shared_ptr<BootstrapperImpl>
     outsourced_.enable(inner, eval);
 }
 
-void BootstrapperImpl::enableConjInvOutput(const std::shared_ptr<ContextContent> &context) {
-    conj_inv_output_context_ = context;
-}
-
 void BootstrapperImpl::setStatusUseMultiplyConstBeforeS2C(bool use) {
-    use_multiply_const_before_S2C_ = use;
+    modes_.multiply_const_before_s2c = use;
     if (outsourced_.getInner())
-        outsourced_.getInner()->use_multiply_const_before_S2C_ = use;
+        outsourced_.getInner()->modes_.multiply_const_before_s2c = use;
 }
 
 // ---- Helpers of the bootstrap roads ------------------------------------------------
@@ -254,6 +141,12 @@ BootstrapperImpl::computeModulusSwitchCompensation(const std::shared_ptr<Context
     return ratio;
 }
 
+BootstrapperImpl::i64 BootstrapperImpl::multiplier(u64 value) {
+    if (value > static_cast<u64>(std::numeric_limits<i64>::max()))
+        throw RuntimeException(kMultiplierMessage);
+    return static_cast<i64>(value);
+}
+
 std::vector<u64> BootstrapperImpl::convertFromSgnIdx(const std::vector<i64> &indices,
                                                      const std::shared_ptr<ContextContent> &ctx) {
     const u64 mask = (u64{1} << getLogFullSlots(ctx)) - 1;
@@ -261,31 +154,6 @@ std::vector<u64> BootstrapperImpl::convertFromSgnIdx(const std::vector<i64> &ind
     out.reserve(indices.size());
     for (const i64 index : indices)
         out.push_back(static_cast<u64>(index) & mask);
-    return out;
-}
-
-void BootstrapperImpl::checkBatchBootstrappable(const std::vector<RingCiphertext> &cts) const {
-    if (cts.empty())
-        throw RuntimeException(kEmptyBatchMessage);
-    const Parameter &parameter = context_->getParameter();
-    for (const RingCiphertext &ct : cts) {
-        if (ct.getEncodingType() == EncodingType::SLOT && ct.getLevel() < 3 &&
-            !isCoeffBoot(context_))
-            throw RuntimeException(kBatchLevelMessage);
-        if (!parameter.batch_bootstrap)
-            throw RuntimeException(kNoBatchBootstrapMessage);
-        if (parameter.small_parameter && !isOutsourcedBootstrapSupported(context_))
-            throw RuntimeException(kSmallNotOutsourcedMessage);
-        if (ct.getRescaleCounter() != 0)
-            throw RuntimeException(HomEvaluatorImpl::kRescaleCounterNotZero);
-    }
-}
-
-BootstrapperImpl::CiphertextMSRLWE
-BootstrapperImpl::bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const {
-    CiphertextMSRLWE out(ct);
-    eval_->levelDown(ct, isCoeffBoot(context_) ? 0 : 3, out);
-    eval_->multInteger(out, multiplier(boot_param_.mult_before_s2c), out);
     return out;
 }
 

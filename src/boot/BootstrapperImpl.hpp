@@ -7,17 +7,20 @@
 #include "Quelt/MultipleDevice.hpp"
 #include "Quelt/Plaintext.hpp"
 #include "Quelt/RingSwitchKey.hpp"
-#include "boot/BootConstants.hpp"
+#include "boot/BootConstantsCache.hpp"
 #include "boot/BootParameter.hpp"
+#include "boot/BootPipeline.hpp"
+#include "boot/BootTransforms.hpp"
+#include "boot/BootstrapperMessages.hpp"
 #include "boot/FastRemoveIRoad.hpp"
 #include "boot/FusedRaiseRoad.hpp"
 #include "boot/ModularReduction.hpp"
+#include "boot/MultiSecretRoad.hpp"
 #include "boot/OutsourcedRoad.hpp"
+#include "boot/SparseSecretRaise.hpp"
 #include "context/Polynomial.hpp"
-#include "eval/KeySwitcher.hpp"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,71 +33,40 @@ class ContextContent;
 class HomEvaluator;
 class HomEvaluatorImpl;
 class Interpolator;
-class MStoSSKeyBundle;
-class MultiSecretSwitchKeyBundle;
-class PrimeModuli;
-struct RadixDecomposition;
 
-// The state behind a Bootstrapper (shared by its copies): the parameter's
-// bootstrapping settings, the DFT constants per log slot count, the mode
-// settings, and the optional state of the sparse-secret road. The
-// fused-raise, fast-removeI and outsourced roads are objects of their own
-// (FusedRaiseRoad, FastRemoveIRoad, OutsourcedRoad) that own their state; this class
-// composes them and drives them from the pipeline. It drives the evaluator
-// implementation of the HomEvaluator it was built from, so the keys it uses
-// are that evaluator's key pack. See include/Quelt/Bootstrapper.hpp for the
-// facade's contract.
+// The mode settings of a bootstrapper: minimal key-switching keys (fixed at
+// construction), the min-key chains of CoeffToSlot alone, and the
+// multiplication by mult_before_s2c inside SlotToCoeff on a full packed base
+// modulus (also the modular reduction's option of that name).
+struct BootModes {
+    bool min_key = false;
+    bool c2s_use_min_key = false;
+    bool multiply_const_before_s2c = true;
+};
+
+// The state behind a Bootstrapper (shared by its copies): the context and
+// evaluator, the parameter's bootstrapping settings, the mode settings, and
+// the parts that own their state: the DFT constants (BootConstantsCache), the
+// sparse-secret companion (SparseSecretRaise) and the fused-raise,
+// fast-removeI and outsourced roads (FusedRaiseRoad, FastRemoveIRoad,
+// OutsourcedRoad). The parts that drive them hold only a reference back to
+// this object: the transforms (BootTransforms), the ring bootstrap in its
+// forms (BootPipeline) and the multi-secret and batch roads (MultiSecretRoad,
+// which also owns the context of its conjugate-invariant results). It drives
+// the evaluator implementation of the HomEvaluator it was built from, so the
+// keys it uses are that evaluator's key pack. See
+// include/Quelt/Bootstrapper.hpp for the facade's contract. Its messages are
+// those of BootstrapperMessages.
 //
 // Nothing here takes a lock: the constants cache must not change while
 // another thread bootstraps. BootConstants and the fused constants guard
 // their per-device copies themselves.
-class BootstrapperImpl {
+class BootstrapperImpl : public BootstrapperMessages {
 public:
     using u64 = std::uint64_t;
     using i64 = std::int64_t;
     using RingCiphertext = CiphertextBase<EncryptionType::RLWE>;
     using CiphertextMSRLWE = CiphertextBase<EncryptionType::MSRLWE>;
-
-    static constexpr const char *kNotBootstrappableMessage =
-        "The Parameter does not support bootstrap";
-    static constexpr const char *kNoSparseSecretMessage =
-        "[Bootstrapper] context does not support sparse secret encapsulation";
-    static constexpr const char *kSparsePresetMismatchMessage =
-        "[Bootstrapper] parameter of context and context_sparse does not match";
-    static constexpr const char *kSparseNumSecretMessage =
-        "[Bootstrapper] The num_secret of subparameter for SSE does not match to the original's";
-    static constexpr const char *kLogSlotsTooLargeMessage =
-        "[makeBootConstants] log_slots should not exceed ";
-    static constexpr const char *kFusedSparseSlotsMessage =
-        "[Bootstrapper] Sparse-slot bootstrapping needs the full log slot count ";
-    static constexpr const char *kFusedSparseSlotsSuffix = " on this parameter";
-    static constexpr const char *kDftSizesMismatchMessage =
-        "[makeBootConstants] log_slots should be equal to the last element of log_dft_sizes";
-    static constexpr const char *kMissingConstantsPrefix = "Bootstrapping constants for log slots ";
-    static constexpr const char *kMissingConstantsSuffix = " do not exist.";
-    static constexpr const char *kArcsineDegreeMessage = "This arcsine_degree is not supported";
-    static constexpr const char *kLevelBudgetMessage =
-        "[Bootstrapper] The chain is too short for the levels a bootstrap consumes";
-    static constexpr const char *kCompensationLevelMessage =
-        "[computeModulusSwitchCompensation] The level exceeds the prime chain";
-    static constexpr const char *kCompensationNotFiniteMessage =
-        "[computeModulusSwitchCompensation] The modulus-switch compensation is not a finite "
-        "number";
-    static constexpr const char *kNoOutsourcingMessage =
-        "[Bootstrapper] The parameter does not support outsourced bootstrap";
-    static constexpr const char *kOutsourcingMismatchMessage =
-        "[Bootstrapper] The parameter and input outsourcing parameter does not match";
-    static constexpr const char *kOutputEvaluatorMessage =
-        "[Bootstrapper] The parameter of the input HomEvaluator should be single secret and not "
-        "small";
-    static constexpr const char *kEmptyBatchMessage =
-        "[bootstrap] The list of ciphertexts is empty";
-    static constexpr const char *kBatchLevelMessage =
-        "[bootstrap] Level of ciphertext should be >= 3.";
-    static constexpr const char *kNoBatchBootstrapMessage =
-        "[Bootstrap] This parameter does not support batch bootstrap";
-    static constexpr const char *kSmallNotOutsourcedMessage =
-        "[Bootstrap] This small param does not support outsourced bootstrap.";
 
     // Construction in this order: the settings of the context, the
     // bootstrappable check, the empty entry of log slot count 0, the constants
@@ -114,21 +86,9 @@ public:
 
     // ---- Constants ------------------------------------------------------
 
-    bool isBootstrapReady(u64 log_slots) const;
-    void makeBootConstants(u64 log_slots);
-    void makeBootConstants(u64 log_slots, const std::vector<u64> &log_dft_sizes,
-                           const std::vector<u64> &levels, std::optional<double> scale);
-    std::vector<std::vector<Message>> getMessageV0Diagonals(u64 log_slots,
-                                                            const std::vector<u64> &log_dft_sizes);
-
-    void loadBootConstants(u64 log_slots, const Device &device);
-    void loadS2CConstants(u64 log_slots, const Device &device);
-    void loadC2SConstants(u64 log_slots, const Device &device);
-    void removeExceptS2CConstants(u64 log_slots, const Device &device);
-    void removeExceptC2SConstants(u64 log_slots, const Device &device);
-
-    // The constants of log_slots, or nothing (also for log_slots 0).
-    const BootConstants *findBootConstants(u64 log_slots) const;
+    // The DFT constants per log slot count.
+    BootConstantsCache &getConstants() { return constants_; }
+    const BootConstantsCache &getConstants() const { return constants_; }
 
     // ---- Levels -----------------------------------------------------------
 
@@ -139,27 +99,22 @@ public:
 
     void enableOutsourcing(const std::shared_ptr<BootstrapperImpl> &inner,
                            const std::shared_ptr<HomEvaluatorImpl> &eval);
-    void enableConjInvOutput(const std::shared_ptr<ContextContent> &context);
-    void setC2Suseminkey(bool use_min_key) { C2S_use_min_key_ = use_min_key; }
-    bool getC2Suseminkey() const { return C2S_use_min_key_; }
+    const BootModes &getModes() const { return modes_; }
+    void setC2Suseminkey(bool use_min_key) { modes_.c2s_use_min_key = use_min_key; }
     void setStatusUseMultiplyConstBeforeS2C(bool use);
-    bool getStatusUseMultiplyConstBeforeS2C() const { return use_multiply_const_before_S2C_; }
 
-    std::shared_ptr<ContextContent> getContext() const { return context_; }
+    const std::shared_ptr<ContextContent> &getContext() const { return context_; }
     const std::shared_ptr<HomEvaluatorImpl> &getEvaluator() const { return eval_; }
     const BootParameter &getBootParameter() const { return boot_param_; }
-    bool isMinKey() const { return min_key_; }
-    const std::shared_ptr<ContextContent> &getSparseContext() const { return context_sparse_; }
-    const std::shared_ptr<ContextContent> &getConjInvOutputContext() const {
-        return conj_inv_output_context_;
-    }
-    const std::shared_ptr<HomEvaluatorImpl> &getOutputEvaluator() const {
-        return outsourced_.getOutputEvaluator();
-    }
-    const std::shared_ptr<BootstrapperImpl> &getInner() const { return outsourced_.getInner(); }
+    // The sparse-secret companion (empty unless built with it).
+    const SparseSecretRaise &getSparseRaise() const { return sparse_raise_; }
     // The outsourced road: its inner bootstrapper, output evaluator and
     // outer context (empty until enableOutsourcing).
     const OutsourcedRoad &getOutsourced() const { return outsourced_; }
+    // The multi-secret and batch roads and the context of their
+    // conjugate-invariant results (empty until enableConjInvOutput).
+    MultiSecretRoad &getMultiSecret() { return multi_secret_; }
+    const MultiSecretRoad &getMultiSecret() const { return multi_secret_; }
 
     // ---- Fused modulus raise ---------------------------------------------------
 
@@ -184,211 +139,25 @@ public:
     static double computeModulusSwitchCompensation(const std::shared_ptr<ContextContent> &ctx_a,
                                                    const std::shared_ptr<ContextContent> &ctx_b,
                                                    u64 level_a, u64 level_b);
+    // An integer multiplier of the settings as the evaluator's signed word
+    // (kMultiplierMessage above 2^63 - 1).
+    static i64 multiplier(u64 value);
     // Every signed rotation amount reduced modulo the full slot count of ctx
     // (two's complement), so -1 becomes slots - 1.
     static std::vector<u64> convertFromSgnIdx(const std::vector<i64> &indices,
                                               const std::shared_ptr<ContextContent> &ctx);
-    // The entry checks of a batch bootstrap on every ciphertext, in order:
-    // level, the parameter's batch support, small parameter without
-    // outsourcing, rescale counter. Throws kEmptyBatchMessage for an empty
-    // list.
-    void checkBatchBootstrappable(const std::vector<RingCiphertext> &cts) const;
-    // The first step of a multi-secret bootstrap: ct levelled down to 3 (0
-    // under coefficient bootstrapping), times the integer mult_before_s2c.
-    CiphertextMSRLWE bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const;
 
-    // ---- Modular reduction (on this bootstrapper's evaluator and settings) ----
-
-    // What the modular reduction runs on: the evaluator, the context, its
-    // bootstrapping settings and the multiply-before-SlotToCoeff mode.
-    ModReductionEnv modReductionEnv() const;
-    // The reduction's removeI and evaluateExponential on that environment
-    // (its other steps take modReductionEnv() directly).
-    void removeI(const RingCiphertext &in, RingCiphertext &out, double scale) const;
-    void evaluateExponential(const RingCiphertext &in, RingCiphertext &out, double a) const;
-
-    // ==== Bootstrap pipeline (BootstrapperPipeline*.cpp) ========================
-    //
-    // One bootstrap: the input levelled down (to 3, or 0 under coefficient
-    // bootstrapping), times mult_before_s2c, SlotToCoeff, the modulus raise to
-    // the top of the chain, folding of sparse slots, CoeffToSlot, the
-    // conjugate-and-add, one rescale and the modular reduction. A full-slot
-    // bootstrap ends at getLevelAfterFullSlotBootstrap().
-
-    static constexpr const char *kBootLevelMessage =
-        "[bootstrap] Level of ciphertext should be >= 3.";
-    static constexpr const char *kBootSizeMessage = "[bootstrap] Size should be 2";
-    static constexpr const char *kBootConstantsPrefix =
-        "[bootstrap] Bootstrapping constants for log slots ";
-    static constexpr const char *kCounterMessage = "The Operand should have rescale counter zero";
-    static constexpr const char *kNoExtendedMessage =
-        "This parameter does not support extended bootstrap";
-    static constexpr const char *kExtendedLevelMessage =
-        "[bootstrap extended] Level of ciphertext should be >= 4.";
-    static constexpr const char *kExtendedSizeMessage = "[bootstrap extended] Size should be 2";
-    static constexpr const char *kSlotEncodedMessage =
-        "The operand have to encode the message on its slots";
-    static constexpr const char *kCoeffEncodedMessage =
-        "The operand have to encode the message on its coefficients";
-    static constexpr const char *kRealBootMessage =
-        "Real bootstrap is not enabled for this parameter";
-    static constexpr const char *kRecoverNTTMessage =
-        "[levelRecover] Input should be non-NTT form.";
-    static constexpr const char *kRecoverPolyLevelMessage = "[levelRecover] Level should be zero.";
-    static constexpr const char *kRecoverLevelMessage = "[levelRecover] Level should be zero";
-    static constexpr const char *kRecoverCounterMessage =
-        "[levelRecover] RescaleCounter should be zero";
-    static constexpr const char *kFTaMessage =
-        "[bootstrap] FTa does not bootstrap to its precision: its level-0 scale 2^33 times the "
-        "multiplier 16 fills half of its 38-bit base prime, where the modular reduction's sine "
-        "is far from linear (0.25 comes back as 0.225); use FTb, the other bootstrappable preset "
-        "of degree 2^15";
-    static constexpr const char *kFGfL7LowMessage =
-        "[bootstrap] FGfL7Low does not bootstrap on its own chain: at its top levels a key-switch "
-        "digit (ten 50-bit primes) is far larger than its six 61-bit temporary primes; bootstrap "
-        "through its outsourcing companion FGfOL7Low (enableOutsourcing)";
-    static constexpr const char *kFGfL7Message =
-        "[bootstrap] FGfL7 does not bootstrap on its own chain: its modulus raise runs on its "
-        "secret of weight 192, whose integer parts after the raise reach beyond the modular "
-        "reduction's range K = 11.6 (some slots come back wrong); bootstrap through its "
-        "outsourcing companion FGfOL7 (enableOutsourcing), whose raise runs on a sparse secret";
-    // The most bits the inner modulus of an outsourced road may fall short
-    // of the output chain's (a larger shortfall is refused by
-    // enableOutsourcing).
-    static constexpr double kMaxShortInnerModulusBits = 8.0;
-    static constexpr const char *kShortInnerModulusPrefix =
-        "[Bootstrapper] The outsourced road through ";
-    static constexpr const char *kShortInnerModulusMiddle =
-        " returns its result from a modulus smaller than the output chain's at its encryption "
-        "level by ";
-    static constexpr const char *kShortInnerModulusSuffix =
-        " bits, which the switch back multiplies the error by: bootstrap on the preset's own "
-        "chain";
-    static constexpr const char *kDiscreteG10Message =
-        "[bootstrap] Discrete_G10 returns half of its reduction's result (its level-0 scale is "
-        "its whole 42-bit base prime and the multiplier 2 divides the amplitude): use "
-        "Discrete_G10A";
-    static constexpr const char *kNoSparseCompanionPrefix = "[bootstrap] ";
-    static constexpr const char *kNoSparseCompanionMiddle =
-        " has no sparse-secret companion to raise its modulus with: bootstrap on ";
-    static constexpr const char *kSmallNoCoeffToSlotPrefix = "[bootstrap] ";
-    static constexpr const char *kSmallNoCoeffToSlotMiddle =
-        " is a small parameter and keeps no CoeffToSlot constants: bootstrap on its parent ";
-    static constexpr const char *kSmallNoCoeffToSlotSuffix =
-        " (or through enableOutsourcing where the preset outsources its bootstrap) and move the "
-        "result to the small chain";
-    static constexpr const char *kKeepRealPrefix =
-        "[halfBoot] keep_real is not available on the road outsourced to ";
-    static constexpr const char *kKeepRealSuffix =
-        " (its result cannot come back one level above the encryption level): call halfBoot "
-        "with keep_real = false";
-    static constexpr const char *kSlotToCoeffLevelMessage =
-        "[slotToCoeff] Level of ciphertext should be >= ";
-    static constexpr const char *kDifferentDevicesMessage = "Operands are in different devices.";
-    static constexpr const char *kNoOutputEvaluatorMessage =
-        "[Bootstrapper] The extended bootstrap on a small parameter needs the output evaluator: "
-        "run enableOutsourcing first";
-    static constexpr const char *kNoInnerBootstrapperMessage =
-        "[Bootstrapper] The outsourced bootstrap needs the inner bootstrapper: run "
-        "enableOutsourcing first";
-    static constexpr const char *kAliasedOutputsMessage =
-        "[bootstrap] The real and the imaginary output must be two different ciphertexts";
-    static constexpr const char *kDiagonalCountMessage =
-        "[Bootstrapper] A radix step has fewer diagonals than its baby and giant counts need";
-    static constexpr const char *kStepShapeMessage =
-        "[Bootstrapper] A radix step needs positive baby and giant counts, and at least two baby "
-        "steps after the first step";
-    static constexpr const char *kMultiplierMessage =
-        "[Bootstrapper] An integer multiplier of the bootstrap does not fit in 63 bits";
-
-    // The entry checks of a bootstrap, in order: level (slot-encoded input
-    // below 3 unless coefficient bootstrapping), two polynomials, constants of
-    // the input's log slot count (none needed for 0), rescale counter 0.
-    void checkBootstrappable(const RingCiphertext &ct) const;
-    // The same for the extended bootstrap: the parameter's support, level 4
-    // (1 under coefficient bootstrapping), two polynomials, counter 0.
-    void checkExtendedBootstrappable(const RingCiphertext &ct) const;
-
-    // Slot-encoded input; the complex or the real road.
-    void bootstrap(const RingCiphertext &in, RingCiphertext &out, bool complex) const;
-    // Slot-encoded input; real and imaginary parts, each times `scale`.
-    void bootstrap(const RingCiphertext &in, RingCiphertext &out_real, RingCiphertext &out_imag,
-                   double scale) const;
-    // Coefficient-encoded input (as made by levelDownAndSlotToCoeff).
-    void halfBoot(const RingCiphertext &in, RingCiphertext &out, bool complex,
-                  bool keep_real) const;
-    void halfBoot(const RingCiphertext &in, RingCiphertext &out_real,
-                  RingCiphertext &out_imag) const;
-    // Two bootstraps: the first of the input scaled down by 2^e1, the second
-    // of the remaining error scaled up by 2^e2 at the full slot count.
-    void bootstrapExtended(const RingCiphertext &in, RingCiphertext &out, bool complex) const;
-    void bootstrapExtended(const RingCiphertext &in, RingCiphertext &out_real,
-                           RingCiphertext &out_imag) const;
-
-    // One bootstrap without entry checks.
-    void bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, bool complex, double scale,
-                       bool keep_real) const;
-    void bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
-                            RingCiphertext &out_imag, double scale) const;
-    // Everything up to the conjugate-and-add: CoeffToSlot's result with one
-    // rescale pending and the input's log slot count.
-    RingCiphertext bootstrapExceptRemoveI(const RingCiphertext &in) const;
-
-    // The centred residues of limb 0 of a level-0 polynomial (coefficient
-    // form) written into limbs 0..level of out.
-    void levelRecover(const Polynomial &in, Polynomial &out, u64 level) const;
-    // Every polynomial of a level-0 ciphertext (counter 0, coefficient form)
-    // raised to `level`; out takes in's polynomial count and log slots.
-    void levelRecover(const RingCiphertext &in, RingCiphertext &out, u64 level) const;
-    void levelRecover(const CiphertextMSRLWE &in, CiphertextMSRLWE &out, u64 level) const;
-
-    // The homomorphic inverse DFT of the input's log slot count, ending at
-    // level 0 (no encoding-type change).
-    void slotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
-    // Levelled down, slotToCoeff, marked coefficient-encoded and taken out of
-    // NTT form.
-    void levelDownAndSlotToCoeff(const RingCiphertext &in, RingCiphertext &out) const;
-    // The SlotToCoeff step of the bit range `range` of a registered split.
-    void slotToCoeffSingleStep(const RingCiphertext &in, RingCiphertext &out,
-                               std::pair<u64, u64> range) const;
-    // The homomorphic DFT after the modulus raise; one rescale stays pending.
-    // On a context that fuses the modulus raise, step 0 is firstStepOfC2S.
-    void coeffToSlot(const RingCiphertext &in, RingCiphertext &out) const;
-
-    // ---- Fused modulus raise (BootstrapperFusedRaise.cpp) -----------------------
-
-    static constexpr const char *kNoSparseContextMessage =
-        "[Bootstrapper] The sparse-secret modulus raise needs the bootstrapper built with the "
-        "sparse-secret context";
-
-    // The raise of a full-slot bootstrap on a fusing context, from the level-0
-    // ciphertext after SlotToCoeff: onto the sparse secret first (coefficient
-    // form) when the context encapsulates it, else out of NTT form; then the
-    // fused-raise road's preparation.
-    template <EncryptionType ET>
-    void raiseFused(CiphertextBase<ET> &r) const;
-    // The fused-raise road's multiplication by a word and first CoeffToSlot
-    // step (step 0 of this bootstrapper's split at the full log slot count);
-    // see FusedRaiseRoad.
-    template <EncryptionType ET>
-    void multiplyFusedByWord(CiphertextBase<ET> &ct, u64 factor) const;
-    template <EncryptionType ET>
-    void firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
-
-    // exp(2 pi i x)-style roots of the integer part of the raised input
-    // (see evaluateExponential), one output or real and imaginary parts.
-    void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out, double a) const;
-    void integerToRootsBootstrap(const RingCiphertext &in, RingCiphertext &out_real,
-                                 RingCiphertext &out_imag, double a) const;
+    // The homomorphic DFTs and the modulus raise between them.
+    const BootTransforms &getTransforms() const { return transforms_; }
+    // One bootstrap of a ring ciphertext in its forms, and the modular
+    // reduction on this bootstrapper's evaluator and settings.
+    const BootPipeline &getPipeline() const { return pipeline_; }
 
     // ==== Fast removeI road (BootstrapperFastRemoveI.cpp) =======================
     //
     // On a context with isReRemoveI the complex bootstrap reduces in the
     // conjugate-invariant ring (see FastRemoveIRoad, which holds the road's
     // contexts, keys, interpolator and masks).
-
-    static constexpr const char *kNoInnerForFastRemoveIMessage =
-        "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first";
 
     // FastRemoveIRoad::enable.
     void enableFastRemoveI(const std::shared_ptr<ContextContent> &ctx_embed,
@@ -415,259 +184,31 @@ public:
                                            const RingSwitchKey &key, const RingSwitchKey &key_back,
                                            const Interpolator &interp, const HomEvaluator &eval);
 
-    // The complex road on an isReRemoveI context. With keep_real out is the
-    // conjugate-invariant ciphertext of [Re m, Im m]; otherwise the message
-    // in this context (followed by slotToCoeff under coefficient
-    // bootstrapping) with in's log slot count. Throws
-    // FastRemoveIRoad::kFastRemoveINotEnabledMessage before any work unless
-    // an enable operation ran.
-    void fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext &out, double scale,
-                              bool keep_real) const;
-
     const FastRemoveIRoad &getFastRemoveI() const { return fast_remove_i_; }
-    const std::shared_ptr<ContextContent> &getOutsourcedContext() const {
-        return outsourced_.getOutsourcedContext();
-    }
-
-    // ==== Multi-secret and batch bootstrapping (BootstrapperMultiSecret.cpp) =====
-    //
-    // An MSRLWE ciphertext of k bodies is bootstrapped once in the multi-secret
-    // ring (multi-secret SlotToCoeff, raise, folding, multi-secret
-    // CoeffToSlot) and split into k single-secret ciphertexts, each reduced
-    // by the caller's Interpolator, whose evaluator's context is the context
-    // of the results. A batch of 2, 4, 8 or 16 RLWE ciphertexts is first
-    // packed into one MSRLWE ciphertext.
-
-    using RingCiphertexts = std::vector<RingCiphertext>;
-    using RingCiphertextPair = std::pair<RingCiphertexts, RingCiphertexts>;
-
-    static constexpr const char *kMStoSSCoeffBootMessage =
-        "bootstrapMStoSS is not supported for C2S-first bootstrap parameters";
-    static constexpr const char *kNoDoubleHoistingMessage =
-        "This parameter does not support double hoisting.";
-    static constexpr const char *kBatchNumberMessage =
-        "The input batch number of batchBootstrap is not supported yet.";
-    static constexpr const char *kBatchEncodingsMessage =
-        "[Bootstrap] The ciphertexts of a batch must share one encoding type";
-    static constexpr const char *kNoConjInvOutputMessage =
-        "[Bootstrapper] enableConjInvOutput must be performed in advance if you want to use the "
-        "conjugate invariant  output.";
-    static constexpr const char *kCoeffBootConjInvMessage =
-        "[Bootstrap] C2S-first bootstrap does not support conjugate invariant output.";
-    static constexpr const char *kAllocatedCountMessage =
-        "[Bootstrapper] The number of allocated ciphertexts is not equal to the input ciphertexts";
-    static constexpr const char *kNoMultiSecretOutputEvaluatorMessage =
-        "[Bootstrapper] The output evaluator is not set: run enableOutsourcing or "
-        "enableFastRemoveIMSRLWE first";
-    static constexpr const char *kNoComplexEvaluatorMessage =
-        "[Bootstrapper] The complex evaluator is not set: run enableFastRemoveIMSRLWE first";
-    static constexpr const char *kNoFastRemoveIStateMessage =
-        "[Bootstrapper] The fast removeI state is not set: run enableFastRemoveIMSRLWE first";
-    static constexpr const char *kNoOutsourcedContextMessage =
-        "[Bootstrapper] The outsourced context is not set: run enableOutsourcedFastRemoveIMSRLWE "
-        "first";
-    static constexpr const char *kResultCountMessage =
-        "[Bootstrapper] A batch bootstrap returned another number of ciphertexts than it was "
-        "given";
-
-    // k refreshed RLWE ciphertexts of the Interpolator's context (of the
-    // output evaluator's context on the outsourced road), one per body of ms,
-    // in the order of the secrets, each times scale. Refuses a
-    // coefficient-bootstrapping context first.
-    RingCiphertexts bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
-                                    const Interpolator &interp, double scale) const;
-    // The real and imaginary parts of the results, on the output evaluator.
-    // out_real and out_imag only give the count: empty, or one entry per body
-    // of ms (kAllocatedCountMessage otherwise); the results are returned.
-    RingCiphertextPair bootstrapMStoSS(const CiphertextMSRLWE &ms, const MStoSSKeyBundle &bundle,
-                                       const Interpolator &interp, const RingCiphertexts &out_real,
-                                       const RingCiphertexts &out_imag) const;
-    // The hoisted form, on double-hoisting contexts only.
-    RingCiphertexts bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms,
-                                             const MStoSSKeyBundle &bundle,
-                                             const Interpolator &interp, double scale) const;
-    // The back half of every multi-secret road: SlotToCoeff of a
-    // slot-encoded input, the raise (ordinary, through the sparse secret, or
-    // fused), folding, CoeffToSlot, and the split into single-secret
-    // ciphertexts reduced by the Interpolator (or the fast removeI road into
-    // out_context, or conjugate-invariant results).
-    RingCiphertexts bootstrapMStoSSStepTwo(const CiphertextMSRLWE &ms,
-                                           const MStoSSKeyBundle &bundle,
-                                           const Interpolator &interp,
-                                           const std::shared_ptr<ContextContent> &out_context,
-                                           double scale, bool conj_inv_output) const;
-    // The batch roads. Every form refuses an empty list first.
-    RingCiphertexts batchBootstrap(const RingCiphertexts &in,
-                                   const MultiSecretSwitchKeyBundle &bundle,
-                                   const Interpolator &interp, double scale,
-                                   bool conj_inv_output) const;
-    RingCiphertextPair batchBootstrap(const RingCiphertexts &in,
-                                      const MultiSecretSwitchKeyBundle &bundle,
-                                      const Interpolator &interp, const RingCiphertexts &out_real,
-                                      const RingCiphertexts &out_imag) const;
-    RingCiphertexts batchBootstrapExtended(const RingCiphertexts &in,
-                                           const MultiSecretSwitchKeyBundle &bundle,
-                                           const Interpolator &interp) const;
-    // The extended batch bootstrap of half the input.
-    RingCiphertexts batchBootstrapExtendedMultHalf(const RingCiphertexts &in,
-                                                   const MultiSecretSwitchKeyBundle &bundle,
-                                                   const Interpolator &interp) const;
-    RingCiphertextPair batchBootstrapExtended(const RingCiphertexts &in,
-                                              const MultiSecretSwitchKeyBundle &bundle,
-                                              const Interpolator &interp,
-                                              const RingCiphertexts &out_real,
-                                              const RingCiphertexts &out_imag) const;
-
-    // ==== End of the bootstrap pipeline ==========================================
-
-    // ==== Multi-secret DFTs (BootstrapperMultiSecretDFT.cpp) ======================
-    //
-    // The transforms of the pipeline for multi-secret ciphertexts, on the
-    // multi-secret rotations, inner products and rotation sums of the
-    // evaluator. out changes only when a transform returns. The hoisted
-    // CoeffToSlot weighs extended parts, so its diagonals must carry the
-    // extended basis (a double-hoisting parameter); others are refused by
-    // the inner product ("[PrimeModuli] An inner product term lacks a limb of
-    // the walk.").
-
-    static constexpr const char *kSmallContextOutputMessage =
-        "[bootstrap] ctxt_out should have the same context as bootstrapper";
-
-    // SlotToCoeff over the default split of the input's log slot count, with
-    // a budget of three levels (the surplus over the split's steps spent on
-    // the cube root of the SlotToCoeff scale) and no multiplier before it.
-    // The constants' message of the load, then the device check of each step.
-    void slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // CoeffToSlot as for ring ciphertexts: the parameter's split, the
-    // min-key chains with min_key or the CoeffToSlot min-key mode, the same
-    // scaling tail; one rescale stays pending.
-    void coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // CoeffToSlot over the default split with hoisted key switching: per
-    // radix step the baby rotations are chained lazily (their switched body
-    // parts kept over the extended basis), the giant blocks are the inner
-    // products of the diagonals with the rotations and with their extended
-    // parts, the giant chain runs lazily, and one division by P ends the
-    // step. Rescales after every step but step 2; a split of at most two
-    // steps is followed by the scaling tail of a three-level budget. The
-    // device check runs after the baby steps of each step.
-    void coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const;
-    // One SlotToCoeff step of a registered split. First the device check of
-    // in against out; on a small-parameter bootstrapper with an input of
-    // another (not small) context, out must carry this bootstrapper's context
-    // (kSmallContextOutputMessage) and the input is copied into it.
-    void slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
-                                     std::pair<u64, u64> range) const;
-
-    // ==== End of the multi-secret DFTs ==============================================
 
 private:
     // Steps 2 to 5 of construction; `sparse_checks` adds the three checks of
     // the sparse-secret companion after the bootstrappable check.
     void construct(std::optional<u64> log_slots, bool sparse_checks);
-    void checkSparseContext() const;
-    // The constants of log_slots for the list forms: the split's last total
-    // must be log_slots and the entry must exist.
-    BootConstants &constantsForList(u64 log_slots, const std::vector<u64> &log_dft_sizes);
-    // The constants of log_slots for the placement family (null for 0).
-    BootConstants *constantsForPlacement(u64 log_slots);
-    // The constants of log_slots placed on the device for one transform
-    // (nothing for 0); the placement family's message when they are absent.
-    const BootConstants *placedConstants(u64 log_slots, const Device &device, bool s2c) const;
-    // The evaluator of the extended forms (the output evaluator on a small
-    // parameter) and the constants both of their passes need.
-    const HomEvaluatorImpl &extendedEvaluator(const RingCiphertext &in) const;
-    // The outsourced road (an inner bootstrapper is set): what every form
-    // shares before the inner bootstrap.
-    struct OutsourcedInput;
-    // The input levelled down by the output evaluator (to 3 when it is
-    // slot-encoded, 0 under coefficient bootstrapping or for a coefficient
-    // input), SlotToCoeff on this bootstrapper for a slot-encoded input, then
-    // marked coefficient-encoded, out of NTT form and written over the inner
-    // context; with the compensation of the modulus switch back to the
-    // encryption level of the output evaluator. Throws kNoInnerBootstrapperMessage or
-    // kNoMultiSecretOutputEvaluatorMessage when the inner bootstrapper or the
-    // output evaluator is not set, before any work.
-    OutsourcedInput outsourcedInput(const RingCiphertext &in) const;
-    // The inner bootstrapper's result switched down to `level` of the output
-    // evaluator's context.
-    void switchBackFromInner(const RingCiphertext &u, RingCiphertext &out, u64 level) const;
-    // The outsourced road of a two-output form: run(inner, t, a, b,
-    // compensation) on the inner bootstrapper, then both results switched
-    // back into out_real and out_imag.
-    template <class Run>
-    void outsourcedTwoOutputs(const RingCiphertext &in, RingCiphertext &out_real,
-                              RingCiphertext &out_imag, const Run &run) const;
-    // The shared mechanics of the transforms for both encryption types
-    // (BootstrapperPipelineDFT.cpp). The SlotToCoeff steps of rd from the
-    // last down, after the surplus of `budget` over them, on result (which
-    // starts as the transform's input).
-    template <EncryptionType ET>
-    void slotToCoeffSteps(const CiphertextBase<ET> &in, const BootConstants *constants,
-                          const RadixDecomposition &rd, u64 budget,
-                          CiphertextBase<ET> &result) const;
-    // The SlotToCoeff step of `range`, run on `result` (in, or in copied into
-    // another context).
-    template <EncryptionType ET>
-    void slotToCoeffStepOf(const CiphertextBase<ET> &in, CiphertextBase<ET> result,
-                           std::pair<u64, u64> range, CiphertextBase<ET> &out) const;
-    // The CoeffToSlot scale constant over the levels of `budget` beyond
-    // `steps`; the last multiplication's rescale stays pending.
-    template <EncryptionType ET>
-    void coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 steps, u64 log_slots) const;
-    template <EncryptionType ET>
-    void coeffToSlotOf(const CiphertextBase<ET> &in, CiphertextBase<ET> &out) const;
-    // The evaluator of the single-secret work of the multi-secret roads: the
-    // output evaluator on re-remove-I contexts (kNoMultiSecretOutputEvaluatorMessage
-    // when unset), the Interpolator's evaluator otherwise.
-    const HomEvaluatorImpl &singleSecretEvaluator(const Interpolator &interp) const;
-    const HomEvaluatorImpl &requireOutputEvaluator() const;
-    // The fast-removeI state the multi-secret back half reads on re-remove-I
-    // contexts (the complex evaluator only for complex results).
-    void checkFastRemoveIMSRLWEState(bool conj_inv_output) const;
-    // The raise of the bootstrap pipeline for an MSRLWE ciphertext at level 0.
-    void raiseMSRLWE(CiphertextMSRLWE &t) const;
-    // Conjugate split, two MStoSS into the Interpolator's context, removeI of
-    // each part and recombination: one result per body of t.
-    RingCiphertexts splitAndRemoveI(const CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
-                                    const Interpolator &interp, double scale) const;
-    // The fast removeI road of the back half (t after CoeffToSlot).
-    RingCiphertexts fastRemoveIMSRLWE(CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle,
-                                      const Interpolator &interp,
-                                      const std::shared_ptr<ContextContent> &out_context,
-                                      double scale, bool conj_inv_output) const;
-    // Both passes of the extended batch bootstrap; `half` gives half the input.
-    RingCiphertexts batchBootstrapExtendedPasses(const RingCiphertexts &in,
-                                                 const MultiSecretSwitchKeyBundle &bundle,
-                                                 const Interpolator &interp, bool half) const;
-    // The caller's two-output lists: empty, or one entry per result
-    // (kAllocatedCountMessage); the output evaluator must be set
-    // (kNoMultiSecretOutputEvaluatorMessage; first when a list is empty).
-    void checkAllocated(u64 n, const RingCiphertexts &out_real,
-                        const RingCiphertexts &out_imag) const;
-    // The real and imaginary parts of every result on the output evaluator.
-    RingCiphertextPair splitOnOutputEvaluator(const RingCiphertexts &results) const;
-    // An integer multiplier of the settings as the evaluator's signed word
-    // (kMultiplierMessage above 2^63 - 1).
-    static i64 multiplier(u64 value);
 
     std::shared_ptr<ContextContent> context_;
     std::shared_ptr<HomEvaluatorImpl> eval_;
     BootParameter boot_param_;
     FusedRaiseRoad fused_raise_;
-    // Entry 0 always exists and holds no constants (a null pointer).
-    std::map<u64, std::unique_ptr<BootConstants>> boot_constants_;
-    // Set only by the sparse-secret constructors.
-    std::shared_ptr<ContextContent> context_sparse_;
-    std::unique_ptr<KeySwitcher> key_switcher_sparse_;
-    bool min_key_;
-    bool C2S_use_min_key_ = false;
-    bool use_multiply_const_before_S2C_ = true;
+    BootConstantsCache constants_;
+    // The companion is set only by the sparse-secret constructors.
+    SparseSecretRaise sparse_raise_;
+    BootModes modes_;
     // The fast removeI road, empty until it is enabled.
     FastRemoveIRoad fast_remove_i_;
-    std::shared_ptr<ContextContent> conj_inv_output_context_;
     // The outsourced road (inner bootstrapper, output evaluator, outer
     // context), empty until it is enabled.
     OutsourcedRoad outsourced_;
+    // The transforms, the pipeline and the multi-secret and batch roads; they
+    // drive this bootstrapper.
+    BootTransforms transforms_;
+    BootPipeline pipeline_;
+    MultiSecretRoad multi_secret_;
 };
 
 // Throws where a preset's own chain is known not to bootstrap to its

@@ -55,6 +55,12 @@ const BootstrapperImpl &OutsourcedRoad::requireInner() const {
     return *inner_;
 }
 
+const HomEvaluatorImpl &OutsourcedRoad::requireOutputEvaluator() const {
+    if (!output_evaluator_)
+        throw RuntimeException(BootstrapperImpl::kNoMultiSecretOutputEvaluatorMessage);
+    return *output_evaluator_;
+}
+
 const std::shared_ptr<ContextContent> &OutsourcedRoad::requireOutsourcedContext() const {
     if (!outsourced_context_)
         throw RuntimeException(BootstrapperImpl::kNoOutsourcedContextMessage);

@@ -48,6 +48,10 @@ public:
     // The inner bootstrapper (BootstrapperImpl::kNoInnerBootstrapperMessage
     // when it is not set).
     const BootstrapperImpl &requireInner() const;
+    // The output evaluator
+    // (BootstrapperImpl::kNoMultiSecretOutputEvaluatorMessage when it is not
+    // set).
+    const HomEvaluatorImpl &requireOutputEvaluator() const;
     // The outer context (BootstrapperImpl::kNoOutsourcedContextMessage when
     // it is not set).
     const std::shared_ptr<ContextContent> &requireOutsourcedContext() const;

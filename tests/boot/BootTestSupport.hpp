@@ -6,6 +6,7 @@
 #include "Quelt/Context.hpp"
 #include "Quelt/Message.hpp"
 #include "boot/BootConstants.hpp"
+#include "boot/DftMatrices.hpp"
 #include "boot/RadixDecomposition.hpp"
 #include "context/Polynomial.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -72,12 +73,11 @@ inline std::vector<Message> stepDiagonals(std::uint64_t log_slots, const RadixDe
                                           bool zero_first_offset = false) {
     std::vector<SparseComplexMatrix> stages;
     if (c2s)
-        BootConstants::buildInvV0(log_slots, stages);
+        dftmatrix::buildInvV0(log_slots, stages);
     else
-        BootConstants::buildV0(log_slots, stages);
-    return BootConstants::diagonalsOfStep(
-        BootConstants::stepMatrix(stages, rd.bit_ranges[step], c2s), rd, step, factor,
-        zero_first_offset);
+        dftmatrix::buildV0(log_slots, stages);
+    return dftmatrix::diagonalsOfStep(dftmatrix::stepMatrix(stages, rd.bit_ranges[step], c2s), rd,
+                                      step, factor, zero_first_offset);
 }
 
 // The largest slot-wise distance; messages of different sizes fail the test.

@@ -57,7 +57,8 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
         for (u64 p = 0; p < out.getNumPoly(); ++p)
             fillResidues(out.getPoly(p), p + 5);
         const MsCiphertext before = out;
-        expectThrowsMessage([&] { boot.coeffToSlotMSRLWE(prepared, out); }, message);
+        expectThrowsMessage([&] { boot.getMultiSecret().coeffToSlotMSRLWE(prepared, out); },
+                            message);
         for (u64 p = 0; p < out.getNumPoly(); ++p)
             EXPECT_EQ(wordsOf(out.getPoly(p)), wordsOf(before.getPoly(p)));
     };
@@ -76,7 +77,7 @@ TEST(BootstrapMultiSecretDFTSlowTest, FusedCoeffToSlotRunsTheFirstStepThenNeedsS
     MsCiphertext prepared = ct;
     boot.getFusedRaise().prepare(prepared);
     MsCiphertext out(ctx, false, true);
-    boot.coeffToSlotMSRLWE(prepared, out);
+    boot.getMultiSecret().coeffToSlotMSRLWE(prepared, out);
     EXPECT_EQ(out.getNumPoly(), 3u);
     EXPECT_EQ(out.getEncodingType(), EncodingType::SLOT);
 }

@@ -255,19 +255,23 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
     // Constants of 5 and 4 slots on the bootstrappers with keys; only 5 on
     // the keyless one.
     BootstrapperImpl boot(eval(), false, u64{5});
-    boot.makeBootConstants(4);
+    boot.getConstants().makeBootConstants(4);
     const BootstrapperImpl keyless(keylessEval(), false, u64{5});
 
     using Call = std::function<void(const MsCiphertext &, MsCiphertext &)>;
     const auto s2c = [](const BootstrapperImpl &b) -> Call {
-        return [&b](const MsCiphertext &in, MsCiphertext &out) { b.slotToCoeffMSRLWE(in, out); };
+        return [&b](const MsCiphertext &in, MsCiphertext &out) {
+            b.getMultiSecret().slotToCoeffMSRLWE(in, out);
+        };
     };
     const auto c2s = [](const BootstrapperImpl &b) -> Call {
-        return [&b](const MsCiphertext &in, MsCiphertext &out) { b.coeffToSlotMSRLWE(in, out); };
+        return [&b](const MsCiphertext &in, MsCiphertext &out) {
+            b.getMultiSecret().coeffToSlotMSRLWE(in, out);
+        };
     };
     const auto c2sHoist = [](const BootstrapperImpl &b) -> Call {
         return [&b](const MsCiphertext &in, MsCiphertext &out) {
-            b.coeffToSlotMSRLWEDoubleHoist(in, out);
+            b.getMultiSecret().coeffToSlotMSRLWEDoubleHoist(in, out);
         };
     };
     const u64 top = getEncryptionLevel(ctx());
@@ -330,12 +334,12 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
 TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret) {
     constexpr double kBound = 0x1p-28;
     BootstrapperImpl boot(eval(), false, u64{5});
-    boot.makeBootConstants(4);
+    boot.getConstants().makeBootConstants(4);
     BootstrapperImpl min_boot(minKeyEval(), true, u64{5});
     BootstrapperImpl c2s_min_boot(eval(), false, u64{5});
     c2s_min_boot.setC2Suseminkey(true);
     BootstrapperImpl ss_boot(fxBootEval(), false, u64{5});
-    ss_boot.makeBootConstants(4);
+    ss_boot.getConstants().makeBootConstants(4);
     BootstrapperImpl ss_min_boot(fxMinKeyEval(), true, u64{5});
     BootstrapperImpl ss_c2s_min_boot(fxBootEval(), false, u64{5});
     ss_c2s_min_boot.setC2Suseminkey(true);
@@ -344,7 +348,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
     const auto hoisting = withParameter(ctx(), [](Parameter &p) { p.double_hoisting = true; });
     const HomEvaluator hoisting_eval(hoisting, msFx().pack);
     BootstrapperImpl hoisting_boot(hoisting_eval, false, u64{5});
-    hoisting_boot.makeBootConstants(4);
+    hoisting_boot.getConstants().makeBootConstants(4);
     Bootstrapper steps(eval(), u64{5}, false);
     steps.makeBootConstants(5, {1, 3, 5});
     Bootstrapper ss_steps(fxBootEval(), u64{5}, false);
@@ -362,25 +366,32 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
     // of the chain, the level its diagonals are encoded for.
     const u64 top = getLength(ctx()) - 1;
     const auto s2c = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
-        return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) { ms.slotToCoeffMSRLWE(in, out); },
-            [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.slotToCoeff(in, out); }};
+        return std::pair<MsCall, SsCall>{[&ms](const MsCiphertext &in, MsCiphertext &out) {
+                                             ms.getMultiSecret().slotToCoeffMSRLWE(in, out);
+                                         },
+                                         [&ss](const RingCiphertext &in, RingCiphertext &out) {
+                                             ss.getTransforms().slotToCoeff(in, out);
+                                         }};
     };
     const auto c2s = [](const BootstrapperImpl &ms, const BootstrapperImpl &ss) {
-        return std::pair<MsCall, SsCall>{
-            [&ms](const MsCiphertext &in, MsCiphertext &out) { ms.coeffToSlotMSRLWE(in, out); },
-            [&ss](const RingCiphertext &in, RingCiphertext &out) { ss.coeffToSlot(in, out); }};
+        return std::pair<MsCall, SsCall>{[&ms](const MsCiphertext &in, MsCiphertext &out) {
+                                             ms.getMultiSecret().coeffToSlotMSRLWE(in, out);
+                                         },
+                                         [&ss](const RingCiphertext &in, RingCiphertext &out) {
+                                             ss.getTransforms().coeffToSlot(in, out);
+                                         }};
     };
     const auto c2sHoisted = [&] {
-        return std::pair<MsCall, SsCall>{[&](const MsCiphertext &in, MsCiphertext &out) {
-                                             MsCiphertext result(hoisting, false, true);
-                                             hoisting_boot.coeffToSlotMSRLWEDoubleHoist(
-                                                 MsCiphertext(hoisting, in), result);
-                                             out = MsCiphertext(ctx(), result);
-                                         },
-                                         [&ss_boot](const RingCiphertext &in, RingCiphertext &out) {
-                                             ss_boot.coeffToSlot(in, out);
-                                         }};
+        return std::pair<MsCall, SsCall>{
+            [&](const MsCiphertext &in, MsCiphertext &out) {
+                MsCiphertext result(hoisting, false, true);
+                hoisting_boot.getMultiSecret().coeffToSlotMSRLWEDoubleHoist(
+                    MsCiphertext(hoisting, in), result);
+                out = MsCiphertext(ctx(), result);
+            },
+            [&ss_boot](const RingCiphertext &in, RingCiphertext &out) {
+                ss_boot.getTransforms().coeffToSlot(in, out);
+            }};
     };
     const auto step = [&](std::pair<u64, u64> range) {
         return std::pair<MsCall, SsCall>{

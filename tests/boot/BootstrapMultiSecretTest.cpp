@@ -396,10 +396,13 @@ TEST(BootstrapMultiSecret, InternalForms) {
     const MultiSecret &reRemove = setup(2, "TR");
     const Impl impl(*two.eval, false, std::nullopt);
     const Impl reImpl(*reRemove.eval, false, std::nullopt);
-    expectThrowsMessage([&] { impl.batchBootstrapExtendedMultHalf({}, *two.bundle, interp()); },
-                        Impl::kEmptyBatchMessage);
     expectThrowsMessage(
-        [&] { impl.batchBootstrapExtendedMultHalf(batch(2), *two.bundle, interp()); },
+        [&] { impl.getMultiSecret().batchBootstrapExtendedMultHalf({}, *two.bundle, interp()); },
+        Impl::kEmptyBatchMessage);
+    expectThrowsMessage(
+        [&] {
+            impl.getMultiSecret().batchBootstrapExtendedMultHalf(batch(2), *two.bundle, interp());
+        },
         Impl::kNoMultiSecretOutputEvaluatorMessage);
     Impl withOutput(*two.eval, false, std::nullopt);
     const FastRemoveIState &f = fastRemoveI();
@@ -408,8 +411,8 @@ TEST(BootstrapMultiSecret, InternalForms) {
     // The back half checks the fast-removeI state before SlotToCoeff.
     expectThrowsMessage(
         [&] {
-            reImpl.bootstrapMStoSSStepTwo(*reRemove.ct, two.bundle->getMStoSSKeyBundle(), interp(),
-                                          fxContext(), 1.0, true);
+            reImpl.getMultiSecret().bootstrapMStoSSStepTwo(
+                *reRemove.ct, two.bundle->getMStoSSKeyBundle(), interp(), fxContext(), 1.0, true);
         },
         Impl::kNoFastRemoveIStateMessage);
 }
@@ -571,7 +574,8 @@ TEST(BootstrapMultiSecret, BatchBootstrapExtendedForms) {
     Ciphertexts one, re, im;
     boot->batchBootstrapExtended(in, *two.bundle, interp(), one);
     boot->batchBootstrapExtended(in, *two.bundle, interp(), re, im);
-    const Ciphertexts half = impl.batchBootstrapExtendedMultHalf(in, *two.bundle, interp());
+    const Ciphertexts half =
+        impl.getMultiSecret().batchBootstrapExtendedMultHalf(in, *two.bundle, interp());
     const struct {
         const char *name;
         const Ciphertexts *outs;

@@ -222,16 +222,16 @@ TEST_F(BootstrapPipeline, SingleStepsGiveSlotToCoeff) {
     // A split of three steps, (0, 1), (1, 3), (3, 5), at levels 1, 2, 3:
     // the whole budget of three levels, each step at the level it runs at.
     ASSERT_EQ(param.s2c_level_cost, 3u);
-    boot.makeBootConstants(5, {1, 3, 5}, {1, 2, 3}, std::nullopt);
+    boot.getConstants().makeBootConstants(5, {1, 3, 5}, {1, 2, 3}, std::nullopt);
     const Message m = randomBootMessage(rng, 5, 1.0);
     const Ciphertext in = exhausted(m);
     Ciphertext whole = blank();
-    boot.slotToCoeff(in, whole);
+    boot.getTransforms().slotToCoeff(in, whole);
     Ciphertext steps = blank();
-    boot.slotToCoeffSingleStep(in, steps, {3, 5});
+    boot.getTransforms().slotToCoeffSingleStep(in, steps, {3, 5});
     EXPECT_EQ(steps.getLevel(), 2u);
-    boot.slotToCoeffSingleStep(steps, steps, {1, 3});
-    boot.slotToCoeffSingleStep(steps, steps, {0, 1});
+    boot.getTransforms().slotToCoeffSingleStep(steps, steps, {1, 3});
+    boot.getTransforms().slotToCoeffSingleStep(steps, steps, {0, 1});
     EXPECT_EQ(steps.getLevel(), 0u);
     // Both are the inverse DFT at level 0 (still slot-encoded): compare
     // their coefficients.
@@ -408,39 +408,6 @@ TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
     EXPECT_GT(precisionBits(read(roots_re), want).min + std::log2(magnitude), 20.0);
 }
 
-// ---- Levels and the raise ---------------------------------------------------------------
-
-TEST_F(BootstrapPipeline, LevelRecoverLiftsTheCentredResidues) {
-    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
-    const Message m = randomBootMessage(rng, 5, 1.0);
-    Ciphertext ct = atLevel(encrypt(m), 0);
-    ct.backwardNTT();
-    Ciphertext raised = blank();
-    boot.levelRecover(ct, raised, 5);
-    EXPECT_EQ(raised.getLevel(), 5u);
-    EXPECT_EQ(raised.getLogSlots(), ct.getLogSlots());
-    const u64 n = getDegree(ctx());
-    const std::vector<u64> primes = getPrimeList(ctx());
-    for (u64 p = 0; p < 2; ++p)
-        for (u64 j = 0; j <= 5; ++j)
-            for (u64 i = 0; i < n; ++i) {
-                const u64 x = ct.getPoly(p).getLimb(0)[i];
-                // The centred lift of x modulo q0, reduced modulo q_j.
-                const bool negative = x > primes[0] / 2;
-                const u64 size = negative ? primes[0] - x : x;
-                const u64 want =
-                    negative ? (primes[j] - size % primes[j]) % primes[j] : size % primes[j];
-                ASSERT_EQ(raised.getPoly(p).getLimb(j)[i], want);
-            }
-    // The polynomial form, in place.
-    Polynomial poly = ct.getPoly(0);
-    boot.levelRecover(poly, poly, 5);
-    EXPECT_EQ(poly.getLevel(), 5u);
-    for (u64 j = 0; j <= 5; ++j)
-        for (u64 i = 0; i < n; ++i)
-            ASSERT_EQ(poly.getLimb(j)[i], raised.getPoly(0).getLimb(j)[i]);
-}
-
 // ---- Messages -----------------------------------------------------------------------------
 
 TEST_F(BootstrapPipeline, MessageTable) {
@@ -500,15 +467,16 @@ TEST_F(BootstrapPipeline, MessageTable) {
          "The operand have to encode the message on its slots"},
         {"slotToCoeff level 2", [&] { boot.slotToCoeff(level2, out); },
          "[slotToCoeff] Level of ciphertext should be >= 3"},
-        {"levelRecover level 1", [&] { impl.levelRecover(at1, out, 5); },
+        {"levelRecover level 1", [&] { impl.getTransforms().levelRecover(at1, out, 5); },
          "[levelRecover] Level should be zero"},
         {"levelRecover of a ciphertext in NTT form",
-         [&] { impl.levelRecover(atLevel(ct, 0), out, 5); },
+         [&] { impl.getTransforms().levelRecover(atLevel(ct, 0), out, 5); },
          "[levelRecover] Input should be non-NTT form."},
-        {"levelRecover polynomial in NTT form", [&] { impl.levelRecover(ntt_poly, high_poly, 5); },
+        {"levelRecover polynomial in NTT form",
+         [&] { impl.getTransforms().levelRecover(ntt_poly, high_poly, 5); },
          "[levelRecover] Input should be non-NTT form."},
         {"levelRecover polynomial above level 0",
-         [&] { impl.levelRecover(at1.getPoly(0), high_poly, 5); },
+         [&] { impl.getTransforms().levelRecover(at1.getPoly(0), high_poly, 5); },
          "[levelRecover] Level should be zero."},
     };
     for (const Case &c : cases) {
@@ -549,7 +517,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
     Ciphertext in(small, false, true);
     in.setLevel(5);
     Ciphertext out(small, false, true);
-    expectThrowsMessage([&] { boot.bootstrapExtended(in, out, true); },
+    expectThrowsMessage([&] { boot.getPipeline().bootstrapExtended(in, out, true); },
                         BootstrapperImpl::kNoOutputEvaluatorMessage);
 }
 
@@ -581,34 +549,6 @@ TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
         expectThrowsMessage([&] { boot.bootstrap(ct, out, road.complex); }, road.message);
         EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
     }
-}
-
-TEST_F(BootstrapPipeline, LevelRecoverOfAMultiSecretCiphertext) {
-    const auto ms = ctx()->genMultiSecretContext("FX2", 2);
-    const BootstrapperImpl boot(fxBootEval(), false, u64{0});
-    CiphertextBase<EncryptionType::MSRLWE> ct(ms, false, false);
-    ct.setLevel(0);
-    for (u64 p = 0; p < ct.getNumPoly(); ++p)
-        QueltTest::fillResidues(ct.getPoly(p), 40 + p);
-    ct.setLogSlots(3);
-    CiphertextBase<EncryptionType::MSRLWE> raised(ms, false, false);
-    boot.levelRecover(ct, raised, 4);
-    EXPECT_EQ(raised.getNumPoly(), 3u);
-    EXPECT_EQ(raised.getLevel(), 4u);
-    EXPECT_EQ(raised.getLogSlots(), 3u);
-    for (u64 p = 0; p < ct.getNumPoly(); ++p) {
-        Polynomial want = ct.getPoly(p);
-        boot.levelRecover(ct.getPoly(p), want, 4);
-        for (u64 j = 0; j <= 4; ++j)
-            for (u64 i = 0; i < getDegree(ctx()); ++i)
-                ASSERT_EQ(raised.getPoly(p).getLimb(j)[i], want.getLimb(j)[i]);
-    }
-    CiphertextBase<EncryptionType::MSRLWE> high = raised;
-    expectThrowsMessage([&] { boot.levelRecover(high, raised, 5); },
-                        "[levelRecover] Level should be zero");
-    ct.setRescaleCounter(1);
-    expectThrowsMessage([&] { boot.levelRecover(ct, raised, 5); },
-                        "[levelRecover] RescaleCounter should be zero");
 }
 
 } // namespace

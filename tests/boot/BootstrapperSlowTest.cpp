@@ -79,7 +79,7 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
     const auto &ctx = presetContext(ParameterPreset::FGbSSE);
     const HomEvaluator eval(ctx);
     BootstrapperImpl boot(eval, false, u64{0});
-    EXPECT_TRUE(boot.isBootstrapReady(15));
+    EXPECT_TRUE(boot.getConstants().isBootstrapReady(15));
 
     const u64 chain_length = getLength(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
@@ -89,7 +89,8 @@ TEST(BootstrapperSlowTest, InitFuseModRaiseTakesRowsZeroAndLPlusOne) {
     EXPECT_EQ(prime_set->getModulus(0).getPrime(), primes[0]);
     EXPECT_EQ(prime_set->getModulus(1).getPrime(), primes[chain_length + 1]);
 
-    const std::vector<Plaintext> &diagonals = boot.findBootConstants(15)->getInvV0(kHostDevice, 0);
+    const std::vector<Plaintext> &diagonals =
+        boot.getConstants().findBootConstants(15)->getInvV0(kHostDevice, 0);
     const std::vector<Polynomial> &constants = boot.getFusedRaise().getConstants().at(kHostDevice);
     ASSERT_EQ(constants.size(), diagonals.size());
     const u64 degree = getDegree(ctx);
@@ -172,24 +173,24 @@ TEST(BootstrapperSlowTest, EnableOutsourcingKeepsTheInnerBootstrapper) {
     expectThrowsMessage(
         [&] { outer->enableOutsourcing(inner, detail::HomEvaluatorAccess::impl(small_eval)); },
         BootstrapperImpl::kOutputEvaluatorMessage);
-    EXPECT_EQ(outer->getInner(), nullptr);
-    EXPECT_EQ(outer->getOutputEvaluator(), nullptr);
+    EXPECT_EQ(outer->getOutsourced().getInner(), nullptr);
+    EXPECT_EQ(outer->getOutsourced().getOutputEvaluator(), nullptr);
 
     outer->enableOutsourcing(inner, outer->getEvaluator());
-    EXPECT_EQ(outer->getOutputEvaluator(), outer->getEvaluator());
+    EXPECT_EQ(outer->getOutsourced().getOutputEvaluator(), outer->getEvaluator());
     const std::weak_ptr<BootstrapperImpl> watch = inner;
     inner.reset();
     ASSERT_FALSE(watch.expired());
-    ASSERT_EQ(outer->getInner(), watch.lock());
+    ASSERT_EQ(outer->getOutsourced().getInner(), watch.lock());
 
     // The multiply-before-SlotToCoeff setting reaches the inner bootstrapper.
     outer->setStatusUseMultiplyConstBeforeS2C(false);
-    EXPECT_FALSE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getModes().multiply_const_before_s2c);
     outer->setStatusUseMultiplyConstBeforeS2C(true);
-    EXPECT_TRUE(outer->getInner()->getStatusUseMultiplyConstBeforeS2C());
+    EXPECT_TRUE(outer->getOutsourced().getInner()->getModes().multiply_const_before_s2c);
     // The CoeffToSlot setting stays with the outer one.
     outer->setC2Suseminkey(true);
-    EXPECT_FALSE(outer->getInner()->getC2Suseminkey());
+    EXPECT_FALSE(outer->getOutsourced().getInner()->getModes().c2s_use_min_key);
 }
 
 // FGfL7 supports batch bootstrapping: every ciphertext of the list is checked.
@@ -198,24 +199,24 @@ TEST(BootstrapperSlowTest, CheckBatchBootstrappableChecksEveryCiphertext) {
     const HomEvaluator eval(ctx);
     const BootstrapperImpl batch(eval, false, u64{1});
     const RingCiphertext good = ciphertextAt(ctx, 3, 0);
-    batch.checkBatchBootstrappable({good});
-    batch.checkBatchBootstrappable({good, good});
-    expectThrowsMessage([&] { batch.checkBatchBootstrappable({}); },
+    batch.getMultiSecret().checkBatchBootstrappable({good});
+    batch.getMultiSecret().checkBatchBootstrappable({good, good});
+    expectThrowsMessage([&] { batch.getMultiSecret().checkBatchBootstrappable({}); },
                         BootstrapperImpl::kEmptyBatchMessage);
     expectThrowsMessage(
         [&] {
-            batch.checkBatchBootstrappable({good, ciphertextAt(ctx, 2, 0)});
+            batch.getMultiSecret().checkBatchBootstrappable({good, ciphertextAt(ctx, 2, 0)});
         },
         BootstrapperImpl::kBatchLevelMessage);
     expectThrowsMessage(
         [&] {
-            batch.checkBatchBootstrappable({good, ciphertextAt(ctx, 4, 1)});
+            batch.getMultiSecret().checkBatchBootstrappable({good, ciphertextAt(ctx, 4, 1)});
         },
         HomEvaluatorImpl::kRescaleCounterNotZero);
     // A coefficient-encoded ciphertext is not held to the level.
     RingCiphertext coeff = ciphertextAt(ctx, 1, 0);
     coeff.setEncodingType(EncodingType::COEFFICIENT);
-    batch.checkBatchBootstrappable({good, coeff});
+    batch.getMultiSecret().checkBatchBootstrappable({good, coeff});
 }
 
 } // namespace

@@ -69,35 +69,11 @@ TEST(BootstrapperTest, ConstructorChecksInOrder) {
 
 // ---- Constants --------------------------------------------------------------------
 
-TEST(BootstrapperTest, LogSlotsZeroMakesNoConstants) {
-    BootstrapperImpl boot(fxEval(), false, u64{0});
-    EXPECT_TRUE(boot.isBootstrapReady(0));
-    EXPECT_EQ(boot.findBootConstants(0), nullptr);
-    for (u64 s = 1; s <= 5; ++s)
-        EXPECT_FALSE(boot.isBootstrapReady(s));
-    boot.makeBootConstants(0);
-    EXPECT_FALSE(boot.isBootstrapReady(5));
-    // Placement of log slot count 0 does nothing.
-    boot.loadBootConstants(0, kHostDevice);
-    boot.removeExceptC2SConstants(0, kHostDevice);
-}
-
 TEST(BootstrapperTest, DefaultConstructorMakesFullSlotConstants) {
     const Bootstrapper boot(fxEval(), false);
     EXPECT_TRUE(boot.isBootstrapReady(0));
     EXPECT_TRUE(boot.isBootstrapReady(5));
     EXPECT_FALSE(boot.isBootstrapReady(3));
-}
-
-TEST(BootstrapperTest, SecondCallKeepsTheConstants) {
-    BootstrapperImpl boot(fxEval(), false, u64{3});
-    const BootConstants *first = boot.findBootConstants(3);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->getLogSlots(), 3u);
-    boot.makeBootConstants(3);
-    EXPECT_EQ(boot.findBootConstants(3), first);
-    boot.makeBootConstants(0);
-    EXPECT_EQ(boot.findBootConstants(3), first);
 }
 
 TEST(BootstrapperTest, LogSlotsAboveFullNamesTheFullCount) {
@@ -249,49 +225,6 @@ TEST(BootstrapperTest, ModeSettingsAreSharedByCopies) {
     boot.makeBootConstants(2);
     EXPECT_TRUE(copy.isBootstrapReady(2));
     EXPECT_EQ(copy.getContext(), fxContext());
-}
-
-TEST(BootstrapperTest, ConjInvOutputReplacesTheEarlierContext) {
-    BootstrapperImpl boot(fxEval(), false, u64{1});
-    EXPECT_EQ(boot.getConjInvOutputContext(), nullptr);
-    boot.enableConjInvOutput(test::degree64ThreePrimes());
-    EXPECT_EQ(boot.getConjInvOutputContext(), test::degree64ThreePrimes());
-    boot.enableConjInvOutput(fxContext());
-    EXPECT_EQ(boot.getConjInvOutputContext(), fxContext());
-}
-
-// ---- Batch checks -----------------------------------------------------------------------
-
-TEST(BootstrapperTest, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
-    const BootstrapperImpl fx(fxEval(), false, u64{1});
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({}); },
-                        BootstrapperImpl::kEmptyBatchMessage);
-    // The level comes before FX's missing batch support.
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({ciphertextAt(fxContext(), 2, 0)}); },
-                        BootstrapperImpl::kBatchLevelMessage);
-    expectThrowsMessage([&] { fx.checkBatchBootstrappable({ciphertextAt(fxContext(), 3, 1)}); },
-                        BootstrapperImpl::kNoBatchBootstrapMessage);
-}
-
-// The first step of a multi-secret bootstrap on a two-secret copy of FX: down
-// to level 3, each slot times mult_before_s2c (8 on FX).
-TEST(BootstrapperTest, MStoSSStepOneLevelsDownAndMultiplies) {
-    const auto ctx = genMultiSecretContext(fxContext(), "FXTwoSecrets", 2);
-    const HomEvaluator eval(ctx);
-    const BootstrapperImpl boot(eval, false, u64{1});
-    const test::SchemeKeys<EncryptionType::MSRLWE> keys(ctx);
-    std::mt19937_64 rng(7);
-    test::Messages messages = test::randomMessages(getLogFullSlots(ctx), 2, rng);
-    const auto ct = keys.encrypt(messages, 10);
-
-    const auto out = boot.bootstrapMStoSSStepOne(ct);
-    EXPECT_EQ(out.getLevel(), 3u);
-    EXPECT_EQ(out.getRescaleCounter(), 0);
-    EXPECT_EQ(ct.getLevel(), 10u);
-    for (Message &m : messages)
-        for (auto &slot : m)
-            slot *= 8.0;
-    EXPECT_LT(test::largestSlotError(keys.decrypt(out), messages), 1e-6);
 }
 
 } // namespace

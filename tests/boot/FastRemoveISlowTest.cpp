@@ -153,9 +153,9 @@ TEST(FastRemoveISlowTest, FGfFullSlotRealBootstrap) {
     std::mt19937_64 rng(16);
     const Message m = randomBootMessage(rng, 15, 1.0);
     Ciphertext in = keys.exhausted(m);
-    boot.checkBootstrappable(in);
+    boot.getPipeline().checkBootstrappable(in);
     Ciphertext r(keys.ctx, false, true);
-    boot.bootstrapOnce(in, r, true, 1.0, true);
+    boot.getPipeline().bootstrapOnce(in, r, true, 1.0, true);
     EXPECT_EQ(r.getContext(), keys.real);
     const Message got = keys.decryptReal(r);
     const u64 n = m.getSize();

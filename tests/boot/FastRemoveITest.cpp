@@ -118,7 +118,7 @@ TEST_F(FastRemoveI, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
     ASSERT_TRUE(boot.getFastRemoveI().getComplexEvaluator());
     EXPECT_EQ(boot.getFastRemoveI().getComplexEvaluator()->getContext(), context());
     EXPECT_NE(boot.getFastRemoveI().getComplexEvaluator(), boot.getEvaluator());
-    EXPECT_EQ(boot.getOutputEvaluator(), detail::HomEvaluatorAccess::impl(output));
+    EXPECT_EQ(boot.getOutsourced().getOutputEvaluator(), detail::HomEvaluatorAccess::impl(output));
     EXPECT_EQ(boot.getFastRemoveI().getMasks().size(), 2u);
 }
 
@@ -149,8 +149,8 @@ TEST_F(FastRemoveI, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
                                                    conjInvContext(), key, key_back, interp, output);
         },
         "[Bootstrapper] There is no internal outsourced bootstrapper. Enable outsourcing first");
-    EXPECT_FALSE(boot.getOutsourcedContext());
-    EXPECT_FALSE(boot.getOutputEvaluator());
+    EXPECT_FALSE(boot.getOutsourced().getOutsourcedContext());
+    EXPECT_FALSE(boot.getOutsourced().getOutputEvaluator());
     EXPECT_FALSE(boot.getFastRemoveI().getEmbedEvaluator());
     EXPECT_FALSE(boot.getFastRemoveI().getConjInvContext());
     EXPECT_FALSE(boot.getFastRemoveI().getInterpolator());

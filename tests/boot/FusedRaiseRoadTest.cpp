@@ -107,9 +107,10 @@ TEST(FusedRaiseRoad, ABootstrapperOfANonFusingContextKeepsItEmpty) {
     EXPECT_EQ(boot.getFusedRaise().getPrimeModuli(), nullptr);
     Ciphertext ct = levelZero(5);
     Ciphertext out(fxContext(), false, true);
-    expectThrowsMessage([&] { boot.firstStepOfC2S(ct, out); },
-                        FusedRaiseRoad::kNoFusedRaiseMessage);
-    expectThrowsMessage([&] { boot.multiplyFusedByWord(ct, 2); },
+    expectThrowsMessage(
+        [&] { boot.getFusedRaise().firstStepOfC2S(ct, out, boot.getBootParameter()); },
+        FusedRaiseRoad::kNoFusedRaiseMessage);
+    expectThrowsMessage([&] { boot.getFusedRaise().multiplyByWord(ct, 2); },
                         FusedRaiseRoad::kNoFusedRaiseMessage);
 }
 
@@ -152,7 +153,7 @@ TEST(FusedRaiseRoad, InstallRefusesDiagonalsWithoutTheTemporaryPrime) {
     const auto &ctx = fxContext();
     const BootstrapperImpl boot(fxBootEval(), false, std::nullopt);
     const std::vector<Plaintext> &diagonals =
-        boot.findBootConstants(getLogFullSlots(ctx))->getInvV0(kHostDevice, 0);
+        boot.getConstants().findBootConstants(getLogFullSlots(ctx))->getInvV0(kHostDevice, 0);
     FusedRaiseRoad road = fxRoad();
     expectThrowsMessage([&] { road.install(road.makePrimeSet(), diagonals); },
                         BootConstants::kFusedPrimeMessage);

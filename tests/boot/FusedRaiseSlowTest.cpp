@@ -18,6 +18,7 @@
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapPipelineTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "boot/DftMatrices.hpp"
 #include "boot/FusedBootKeys.hpp"
 #include "boot/SparseComplexMatrix.hpp"
 #include "context/ContextContent.hpp"
@@ -62,8 +63,8 @@ void expectStepZeroOf(const std::shared_ptr<ContextContent> &ctx, const Message 
     const BootParameter bp(ctx);
     const RadixDecomposition rd = bp.getRadixDecForC2S(full);
     std::vector<SparseComplexMatrix> stages;
-    BootConstants::buildInvV0(full, stages);
-    const SparseComplexMatrix a0 = BootConstants::stepMatrix(stages, rd.bit_ranges[0], true);
+    dftmatrix::buildInvV0(full, stages);
+    const SparseComplexMatrix a0 = dftmatrix::stepMatrix(stages, rd.bit_ranges[0], true);
     const double factor = std::pow(bp.c2s_scale, 1.0 / static_cast<double>(bp.c2s_level_cost));
     const Message want = applyStep(a0, lifted, factor);
 
@@ -159,7 +160,7 @@ void expectPlainStepZero(ParameterPreset preset) {
     // Reference: the ordinary raise to level L - 1, decrypted.
     Ciphertext raised = ct;
     raised.backwardNTT();
-    impl.levelRecover(raised, raised, L - 1);
+    impl.getTransforms().levelRecover(raised, raised, L - 1);
     raised.forwardNTT();
     Message lifted;
     Decryptor(ctx).decrypt(raised, sk, lifted);
@@ -169,7 +170,7 @@ void expectPlainStepZero(ParameterPreset preset) {
     impl.getFusedRaise().prepare(t);
     EXPECT_EQ(t.getPoly(0).getLevel(), 1u);
     EXPECT_EQ(t.getPoly(1).getLevel(), L + 1);
-    impl.firstStepOfC2S(t, t);
+    impl.getFusedRaise().firstStepOfC2S(t, t, impl.getBootParameter());
     EXPECT_EQ(t.getLevel(), L - 1);
     EXPECT_EQ(t.getRescaleCounter(), 0);
     EXPECT_EQ(t.getLogSlots(), full);
@@ -201,12 +202,14 @@ TEST(FusedRaiseSlowTest, MissingFuseKeyOfIndexZeroOnFGe) {
     t.backwardNTT();
     impl.getFusedRaise().prepare(t);
     Ciphertext out(ctx, false, true);
-    expectThrowsMessage([&] { impl.firstStepOfC2S(t, out); },
-                        "Failed to load the fuse rotation key for index 0");
+    expectThrowsMessage(
+        [&] { impl.getFusedRaise().firstStepOfC2S(t, out, impl.getBootParameter()); },
+        "Failed to load the fuse rotation key for index 0");
     // An ordinary ciphertext is not a prepared one.
     const Ciphertext plain = levelZeroCiphertext(ctx, sk, 9);
-    expectThrowsMessage([&] { impl.firstStepOfC2S(plain, out); },
-                        FusedRaiseRoad::kFusedInputMessage);
+    expectThrowsMessage(
+        [&] { impl.getFusedRaise().firstStepOfC2S(plain, out, impl.getBootParameter()); },
+        FusedRaiseRoad::kFusedInputMessage);
 }
 
 // k secrets: k bodies over the fused prime set and one mask in, k + 1
@@ -228,12 +231,12 @@ TEST(FusedRaiseSlowTest, MultiSecretFormOnFGbMS) {
     MSCiphertext ct = randomLevelZeroMultiSecret(ctx, 11);
     ct.setLogSlots(getLogFullSlots(ctx));
     MSCiphertext raised = ct;
-    impl.levelRecover(raised, raised, L - 1);
+    impl.getTransforms().levelRecover(raised, raised, L - 1);
     raised.forwardNTT();
 
     impl.getFusedRaise().prepare(ct);
     MSCiphertext out(ctx, false, true);
-    impl.firstStepOfC2S(ct, out);
+    impl.getFusedRaise().firstStepOfC2S(ct, out, impl.getBootParameter());
     EXPECT_EQ(out.getNumPoly(), k + 1);
     EXPECT_EQ(out.getLevel(), L - 1);
     EXPECT_EQ(out.getRescaleCounter(), 0);
@@ -278,7 +281,7 @@ TEST(FusedRaiseSlowTest, SparseSecretFusedRaiseOnFGbSSE) {
     Ciphertext ct(fb.ctx, false, true);
     Encryptor(fb.ctx).encrypt(m, fb.pack, ct);
     fb.eval->levelDown(ct, 3, ct);
-    Ciphertext t = impl.bootstrapExceptRemoveI(ct);
+    Ciphertext t = impl.getPipeline().bootstrapExceptRemoveI(ct);
     fb.eval->rescale(t);
     Message got;
     Decryptor(fb.ctx).decrypt(t, fb.secret_key, got);

@@ -81,7 +81,7 @@ TEST_F(InterpolatorTest, RemoveIIsTheBootstrappersRemoveI) {
     for (double scale : {1.0, 0.5}) {
         SCOPED_TRACE(scale);
         RingCiphertext want(context(), false, true), got(context(), false, true);
-        boot.removeI(in, want, scale);
+        boot.getPipeline().removeI(in, want, scale);
         interp.removeI(in, got, scale);
         EXPECT_EQ(got.getLevel(), getEncryptionLevel(context()));
         expectSameWords(got, want);

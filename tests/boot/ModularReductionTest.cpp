@@ -330,16 +330,16 @@ TEST_F(ModularReduction, BootstrapperMembersRunOnItsOwnSettings) {
     // environment give the words of the reduction run on an evaluator with
     // the same keys.
     const BootstrapperImpl boot(HomEvaluator(context(), keyPack()), false, 0);
-    EXPECT_TRUE(boot.modReductionEnv().options.use_multiply_const_before_s2c);
+    EXPECT_TRUE(boot.getPipeline().modReductionEnv().options.use_multiply_const_before_s2c);
     std::vector<double> e;
     const RingCiphertext in = encryptAt(integersPlusFractions(e, 1.0), 21);
     RingCiphertext want(context(), false, true), got(context(), false, true);
     removeI(env(), in, want, 1.0);
-    boot.removeI(in, got, 1.0);
+    boot.getPipeline().removeI(in, got, 1.0);
     for (u64 k = 0; k < 2; ++k)
         EXPECT_EQ(QueltTest::wordsOf(got.getPoly(k)), QueltTest::wordsOf(want.getPoly(k)));
     cosineApprox(env(), in, want, 1.0);
-    cosineApprox(boot.modReductionEnv(), in, got, 1.0);
+    cosineApprox(boot.getPipeline().modReductionEnv(), in, got, 1.0);
     for (u64 k = 0; k < 2; ++k)
         EXPECT_EQ(QueltTest::wordsOf(got.getPoly(k)), QueltTest::wordsOf(want.getPoly(k)));
 }

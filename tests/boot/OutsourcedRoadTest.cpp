@@ -32,7 +32,7 @@ void expectEmpty(const OutsourcedRoad &road) {
     EXPECT_EQ(road.getOutsourcedContext(), nullptr);
 }
 
-TEST(OutsourcedRoad, AnEmptyRoadRefusesItsInnerBootstrapperAndOuterContext) {
+TEST(OutsourcedRoad, AnEmptyRoadRefusesItsInnerBootstrapperOuterContextAndOutputEvaluator) {
     const FxOutsourcing pair;
     const OutsourcedRoad road(pair.outer);
     expectEmpty(road);
@@ -40,6 +40,8 @@ TEST(OutsourcedRoad, AnEmptyRoadRefusesItsInnerBootstrapperAndOuterContext) {
                         BootstrapperImpl::kNoInnerBootstrapperMessage);
     expectThrowsMessage([&] { (void)road.requireOutsourcedContext(); },
                         BootstrapperImpl::kNoOutsourcedContextMessage);
+    expectThrowsMessage([&] { (void)road.requireOutputEvaluator(); },
+                        BootstrapperImpl::kNoMultiSecretOutputEvaluatorMessage);
 }
 
 TEST(OutsourcedRoad, EnablingChecksBeforeItStoresTheInnerBootstrapperAndOutputEvaluator) {
@@ -73,6 +75,7 @@ TEST(OutsourcedRoad, EnablingChecksBeforeItStoresTheInnerBootstrapperAndOutputEv
     EXPECT_EQ(road.getInner(), inner);
     EXPECT_EQ(&road.requireInner(), inner.get());
     EXPECT_EQ(road.getOutputEvaluator(), output);
+    EXPECT_EQ(&road.requireOutputEvaluator(), output.get());
     // The outer context belongs to the multi-secret fast removeI road and is
     // set with its evaluator only.
     EXPECT_EQ(road.getOutsourcedContext(), nullptr);
@@ -91,8 +94,7 @@ TEST(OutsourcedRoad, TheBootstrapperDelegatesToItsRoad) {
         detail::HomEvaluatorAccess::impl(pair.outer_eval);
     boot->enableOutsourcing(inner, output);
     EXPECT_EQ(boot->getOutsourced().getInner(), inner);
-    EXPECT_EQ(boot->getInner(), inner);
-    EXPECT_EQ(boot->getOutputEvaluator(), output);
+    EXPECT_EQ(boot->getOutsourced().getOutputEvaluator(), output);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "boot/SparseComplexMatrix.hpp"
 
 #include "boot/BootConstants.hpp"
+#include "boot/DftMatrices.hpp"
 #include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 
@@ -117,7 +118,7 @@ TEST(SparseComplexMatrix, ProductsAgainstDenseProducts) {
 
 TEST(SparseComplexMatrix, ProductOfTwoStagesHasFourSlotsPerColumn) {
     std::vector<SparseComplexMatrix> stages;
-    BootConstants::buildV0(2, stages);
+    dftmatrix::buildV0(2, stages);
     ASSERT_EQ(stages.size(), 2u);
     const SparseComplexMatrix product = stages[0] * stages[1];
     EXPECT_EQ(product.getNnzPerCol(), 4u);

@@ -11,6 +11,7 @@
 #include "boot/BootParameter.hpp"
 #include "boot/BootstrapperImpl.hpp"
 #include "boot/DftSteps.hpp"
+#include "boot/MultiSecretRoad.hpp"
 #include "boot/RadixDecomposition.hpp"
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
@@ -30,7 +31,7 @@ namespace Quelt {
 namespace {
 
 using u64 = std::uint64_t;
-using MsCiphertext = BootstrapperImpl::CiphertextMSRLWE;
+using MsCiphertext = MultiSecretRoad::CiphertextMSRLWE;
 
 // A multi-secret ciphertext whose key-switched body parts are still over the
 // extended basis (not yet divided by P): the value is ct + bx / P. No bx
@@ -106,35 +107,34 @@ LazyCiphertext lazyGiantSum(const HomEvaluatorImpl &eval, const std::vector<Lazy
 
 } // namespace
 
-void BootstrapperImpl::slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
+void MultiSecretRoad::slotToCoeffMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
     const u64 s = in.getLogSlots();
-    placedConstants(s, in.getDevice(), true);
-    const BootConstants *constants = boot_constants_.at(s).get();
+    const BootConstants *constants = boot_.getConstants().placedConstants(s, in.getDevice(), true);
     // The default split with a fixed budget of three levels, and no
     // multiplier before the transform.
     const RadixDecomposition rd(s);
     CiphertextMSRLWE result = in;
-    slotToCoeffSteps(in, constants, rd, 3, result);
+    boot_.getTransforms().slotToCoeffSteps(in, constants, rd, 3, result);
     out = std::move(result);
 }
 
-void BootstrapperImpl::coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
-    coeffToSlotOf(in, out);
+void MultiSecretRoad::coeffToSlotMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out) const {
+    boot_.getTransforms().coeffToSlotOf(in, out);
 }
 
-void BootstrapperImpl::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
-                                                    CiphertextMSRLWE &out) const {
+void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
+                                                   CiphertextMSRLWE &out) const {
     const u64 s = in.getLogSlots();
     const Device device = in.getDevice();
-    placedConstants(s, device, false);
-    const BootConstants *constants = boot_constants_.at(s).get();
+    const BootConstants *constants = boot_.getConstants().placedConstants(s, device, false);
     const RadixDecomposition rd(s);
     const u64 n = rd.num_radices;
-    const HomEvaluatorImpl &eval = *eval_;
+    const HomEvaluatorImpl &eval = *boot_.getEvaluator();
+    const std::shared_ptr<ContextContent> &context = boot_.getContext();
 
     CiphertextMSRLWE result = in;
     for (u64 k = 0; k < n; ++k) {
-        const dft::StepShape shape = dft::shapeOf(rd, k, context_);
+        const dft::StepShape shape = dft::shapeOf(rd, k, context);
         const std::vector<Plaintext> &diagonals = constants->getInvV0(device, k);
         dft::checkStep(shape, diagonals);
         const u64 b = shape.baby;
@@ -150,7 +150,7 @@ void BootstrapperImpl::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
             bs.push_back(lazyRotate(eval, bs[j - 1], d, true));
 
         if (result.getDevice() != in.getDevice())
-            throw RuntimeException(kDifferentDevicesMessage);
+            throw RuntimeException(BootstrapperMessages::kDifferentDevicesMessage);
 
         // Giant blocks: the diagonals times the baby rotations and times
         // their extended parts. The first baby step has none, so a block
@@ -173,7 +173,7 @@ void BootstrapperImpl::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
             eval.innerProductMSRLWE(first, last, cts.cbegin(), sum.ct);
             if (!bxs.empty()) {
                 const auto bx_first = last - static_cast<std::ptrdiff_t>(bxs.size());
-                sum.bx.emplace(context_, result.getNumSecret(), true, true);
+                sum.bx.emplace(context, result.getNumSecret(), true, true);
                 eval.innerProductBx(bx_first, last, bxs.cbegin(), *sum.bx);
             }
             gs.push_back(std::move(sum));
@@ -188,27 +188,27 @@ void BootstrapperImpl::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
         if (k != 2)
             eval.rescale(result);
     }
-    coeffToSlotScaling(result, 3, n, s);
+    boot_.getTransforms().coeffToSlotScaling(result, 3, n, s);
     out = std::move(result);
 }
 
-void BootstrapperImpl::slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in,
-                                                   CiphertextMSRLWE &out,
-                                                   std::pair<u64, u64> range) const {
+void MultiSecretRoad::slotToCoeffSingleStepMSRLWE(const CiphertextMSRLWE &in, CiphertextMSRLWE &out,
+                                                  std::pair<u64, u64> range) const {
     if (in.getDevice() != out.getDevice())
-        throw RuntimeException(kDifferentDevicesMessage);
+        throw RuntimeException(BootstrapperMessages::kDifferentDevicesMessage);
     // A small-parameter bootstrapper works in its own context: an input of
     // another context is copied into the output's, which must be this one.
-    if (context_->getParameter().small_parameter &&
+    const std::shared_ptr<ContextContent> &context = boot_.getContext();
+    if (context->getParameter().small_parameter &&
         !in.getContext()->getParameter().small_parameter) {
-        if (out.getContext()->getHash() != context_->getHash())
-            throw RuntimeException(kSmallContextOutputMessage);
+        if (out.getContext()->getHash() != context->getHash())
+            throw RuntimeException(BootstrapperMessages::kSmallContextOutputMessage);
         CiphertextMSRLWE start(out.getContext(), false, true);
         ModulusSwitcher().embed(in, start);
-        slotToCoeffStepOf(in, std::move(start), range, out);
+        boot_.getTransforms().slotToCoeffStepOf(in, std::move(start), range, out);
         return;
     }
-    slotToCoeffStepOf(in, in, range, out);
+    boot_.getTransforms().slotToCoeffStepOf(in, in, range, out);
 }
 
 } // namespace Quelt
