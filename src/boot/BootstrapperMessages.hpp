@@ -155,7 +155,7 @@ struct BootPipelineMessages {
 };
 
 // The multi-secret and batch roads and their DFTs (MultiSecretRoad).
-struct MultiSecretMessages {
+struct BootMultiSecretMessages {
     static constexpr const char *kMStoSSCoeffBootMessage =
         "bootstrapMStoSS is not supported for C2S-first bootstrap parameters";
     static constexpr const char *kNoDoubleHoistingMessage =
@@ -190,6 +190,6 @@ struct MultiSecretMessages {
         "[bootstrap] ctxt_out should have the same context as bootstrapper";
 };
 
-struct BootstrapperMessages : BootSetupMessages, BootPipelineMessages, MultiSecretMessages {};
+struct BootstrapperMessages : BootSetupMessages, BootPipelineMessages, BootMultiSecretMessages {};
 
 } // namespace Quelt
