@@ -101,7 +101,7 @@ struct Setup {
             slot = {dist(rng), dist(rng)};
         input = Ciphertext(ctx, false, true);
         Encryptor(ctx).encrypt(message, pack, input);
-        detail::HomEvaluatorAccess::impl(*eval)->levelDown(input, 3, input);
+        detail::HomEvaluatorAccess::impl(*eval)->levels().levelDown(input, 3, input);
         // One untimed bootstrap: the first touches fresh memory for every
         // temporary and runs markedly slower on a virtual machine.
         Ciphertext warm(ctx, false, true);
@@ -175,27 +175,27 @@ void BM_BootstrapPhasesFGb(benchmark::State &state) {
     for (auto _ : state) {
         const Clock::time_point t0 = Clock::now();
         Ciphertext r(s.ctx, false, true);
-        eval.levelDown(s.input, 3, r);
-        eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_s2c), r);
+        eval.levels().levelDown(s.input, 3, r);
+        eval.constants().multInteger(r, static_cast<std::int64_t>(param.mult_before_s2c), r);
         boot.getTransforms().slotToCoeff(r, r);
         const Clock::time_point t1 = Clock::now();
         r.backwardNTT();
         boot.getTransforms().levelRecover(r, r, getLength(s.ctx) - 1);
         r.forwardNTT();
         const Clock::time_point t2 = Clock::now();
-        eval.multInteger(r, static_cast<std::int64_t>(param.mult_before_c2s), r);
+        eval.constants().multInteger(r, static_cast<std::int64_t>(param.mult_before_c2s), r);
         boot.getTransforms().coeffToSlot(r, r);
         const Clock::time_point t3 = Clock::now();
         Ciphertext conj(s.ctx, false, true), re(s.ctx, false, true), im(s.ctx, false, true);
-        eval.conjugate(r, conj);
+        eval.rotations().conjugate(r, conj);
         eval.add(r, conj, re);
         eval.sub(conj, r, im);
-        eval.multImagUnit(im, im);
-        eval.rescale(re);
-        eval.rescale(im);
+        eval.constants().multImagUnit(im, im);
+        eval.levels().rescale(re);
+        eval.levels().rescale(im);
         boot.getPipeline().removeI(re, re, 1.0);
         boot.getPipeline().removeI(im, im, 1.0);
-        eval.multImagUnit(im, im);
+        eval.constants().multImagUnit(im, im);
         eval.add(im, re, out);
         const Clock::time_point t4 = Clock::now();
         s2c += seconds(t0, t1);

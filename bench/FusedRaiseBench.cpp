@@ -202,7 +202,7 @@ void BM_RaiseAndStepZeroFGb(benchmark::State &state) {
         boot.getTransforms().levelRecover(in, r, getLength(ctx) - 1);
         r.forwardNTT();
         std::vector<Ciphertext> bs;
-        impl.leftRotate(r, baby, bs);
+        impl.rotations().leftRotate(r, baby, bs);
         std::vector<Ciphertext> gs;
         for (u64 t = 0; t < g; ++t) {
             const auto first = diagonals.cbegin() + static_cast<std::ptrdiff_t>(t * b);
@@ -210,8 +210,8 @@ void BM_RaiseAndStepZeroFGb(benchmark::State &state) {
             impl.innerProduct(first, first + static_cast<std::ptrdiff_t>(b), bs.cbegin(),
                               gs.back());
         }
-        impl.rotSum(gs, giant, out);
-        impl.rescale(out);
+        impl.rotations().rotSum(gs, giant, out);
+        impl.levels().rescale(out);
         benchmark::DoNotOptimize(out.getPoly(0).getLimb(0));
     }
 }

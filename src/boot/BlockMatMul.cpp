@@ -105,7 +105,7 @@ void finishOneDimensional(const HomEvaluator &eval, const std::vector<Plaintext>
                           giant.back());
     }
     RingCt result(ctx, false, true);
-    detail::HomEvaluatorAccess::impl(eval)->rotSumRescale(
+    detail::HomEvaluatorAccess::impl(eval)->rotations().rotSumRescale(
         giant, rotationAmounts(gs, bs, stride, slots), result);
     ctxt_out = std::move(result);
 }
@@ -133,7 +133,7 @@ void innerProduct(const HomEvaluator &eval, std::vector<Plaintext>::const_iterat
 // The giant sum then the rescale; the ring form makes both in one pass.
 void rotSumRescaled(const HomEvaluator &eval, const std::vector<RingCt> &cts,
                     const std::vector<u64> &amounts, RingCt &out) {
-    detail::HomEvaluatorAccess::impl(eval)->rotSumRescale(cts, amounts, out);
+    detail::HomEvaluatorAccess::impl(eval)->rotations().rotSumRescale(cts, amounts, out);
 }
 void rotSumRescaled(const HomEvaluator &eval, const std::vector<MultiCt> &cts,
                     const std::vector<u64> &amounts, MultiCt &out) {

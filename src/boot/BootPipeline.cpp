@@ -52,18 +52,18 @@ void requireEncoding(const RingCiphertext &ct, EncodingType type, const char *me
 void splitParts(const HomEvaluatorImpl &eval, const RingCiphertext &t, RingCiphertext &re,
                 RingCiphertext &im) {
     RingCiphertext conj = emptyLike(t);
-    eval.conjugate(t, conj);
+    eval.rotations().conjugate(t, conj);
     eval.add(t, conj, re);
     eval.sub(conj, t, im);
-    eval.multImagUnit(im, im);
+    eval.constants().multImagUnit(im, im);
 }
 
 // t = t + conj(t), rescaled: twice the real parts after CoeffToSlot.
 void addConjugateAndRescale(const HomEvaluatorImpl &eval, RingCiphertext &t) {
     RingCiphertext conj = emptyLike(t);
-    eval.conjugate(t, conj);
+    eval.rotations().conjugate(t, conj);
     eval.add(t, conj, t);
-    eval.rescale(t);
+    eval.levels().rescale(t);
 }
 
 // The key switcher over the sparse-secret context, which only the
@@ -119,7 +119,7 @@ BootPipeline::OutsourcedInput BootPipeline::outsourcedInput(const RingCiphertext
     RingCiphertext t = in;
     if (target < in.getLevel()) {
         t.setEncodingType(EncodingType::SLOT);
-        output.levelDown(t, target, t);
+        output.levels().levelDown(t, target, t);
     }
     // Into this bootstrapper's context for SlotToCoeff, then (out of NTT
     // form) into the inner one; both share the primes the ciphertext uses.
@@ -242,15 +242,15 @@ void BootPipeline::bootstrapExtended(const RingCiphertext &in, RingCiphertext &o
     // First pass: the message scaled down by 2^e1, bootstrapped and scaled
     // back; its error is then 2^e1 times smaller relative to the message.
     RingCiphertext t = emptyLike(in);
-    ev.mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), t);
+    ev.constants().mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), t);
     bootstrapOnce(t, t, complex, 1.0, false);
-    ev.multInteger(t, up1, t);
+    ev.constants().multInteger(t, up1, t);
 
     // Second pass: the remaining error scaled up by 2^e2, over the full slot
     // count, bootstrapped and scaled back by the reduction's scale.
     RingCiphertext d = emptyLike(in);
     ev.sub(in, t, d);
-    ev.multInteger(d, up2, d);
+    ev.constants().multInteger(d, up2, d);
     const u64 log_slots = d.getLogSlots();
     d.setLogSlots(getLogFullSlots(boot_.getContext()));
     bootstrapOnce(d, d, true, std::ldexp(1.0, -static_cast<int>(e2)), false);
@@ -269,21 +269,21 @@ void BootPipeline::bootstrapExtended(const RingCiphertext &in, RingCiphertext &o
     powerOfTwo(e1);
 
     RingCiphertext a = emptyLike(in);
-    ev.mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), a);
+    ev.constants().mult(in, std::complex<double>(std::ldexp(1.0, -static_cast<int>(e1)), 0.0), a);
     RingCiphertext p = emptyLike(in);
     RingCiphertext q = emptyLike(in);
     bootstrapTwoOutput(a, p, q, std::ldexp(1.0, static_cast<int>(e1) - 1));
     RingCiphertext conj = emptyLike(in);
-    ev.conjugate(p, conj);
+    ev.rotations().conjugate(p, conj);
     ev.add(p, conj, p);
-    ev.conjugate(q, conj);
+    ev.rotations().conjugate(q, conj);
     ev.add(q, conj, q);
-    ev.multImagUnit(q, a);
+    ev.constants().multImagUnit(q, a);
     ev.add(p, a, a);
 
     RingCiphertext d = emptyLike(in);
     ev.sub(in, a, d);
-    ev.multInteger(d, up2, d);
+    ev.constants().multInteger(d, up2, d);
     const u64 log_slots = d.getLogSlots();
     d.setLogSlots(getLogFullSlots(boot_.getContext()));
     RingCiphertext r = emptyLike(in);
@@ -327,7 +327,7 @@ void BootPipeline::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, 
         RingCiphertext a = emptyLike(in);
         RingCiphertext b = emptyLike(in);
         bootstrapTwoOutput(in, a, b, scale);
-        boot_.getEvaluator()->multImagUnit(b, b);
+        boot_.getEvaluator()->constants().multImagUnit(b, b);
         boot_.getEvaluator()->add(b, a, out);
         if (isCoeffBoot(boot_.getContext()))
             boot_.getTransforms().slotToCoeff(out, out);
@@ -338,10 +338,10 @@ void BootPipeline::bootstrapOnce(const RingCiphertext &in, RingCiphertext &out, 
     RingCiphertext t = bootstrapExceptRemoveI(in);
     addConjugateAndRescale(*boot_.getEvaluator(), t);
     if (isReRemoveI(boot_.getContext()))
-        boot_.getEvaluator()->levelDownOne(t, t);
+        boot_.getEvaluator()->levels().levelDownOne(t, t);
     removeI(t, out, scale);
     if (isReRemoveI(boot_.getContext()))
-        boot_.getEvaluator()->killImag(out, out);
+        boot_.getEvaluator()->rotations().killImag(out, out);
 }
 
 void BootPipeline::bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &out_real,
@@ -366,8 +366,8 @@ void BootPipeline::bootstrapTwoOutput(const RingCiphertext &in, RingCiphertext &
     RingCiphertext im = emptyLike(in);
     splitParts(*boot_.getEvaluator(), t, re, im);
     if (!isReRemoveI(boot_.getContext())) {
-        boot_.getEvaluator()->rescale(re);
-        boot_.getEvaluator()->rescale(im);
+        boot_.getEvaluator()->levels().rescale(re);
+        boot_.getEvaluator()->levels().rescale(im);
         removeI(re, re, scale);
         removeI(im, im, scale);
     }
@@ -401,13 +401,13 @@ RingCiphertext BootPipeline::bootstrapExceptRemoveI(const RingCiphertext &in) co
     if (in.getEncodingType() == EncodingType::COEFFICIENT) {
         r = in;
         r.setEncodingType(EncodingType::SLOT);
-        boot_.getEvaluator()->levelDown(r, 0, r);
+        boot_.getEvaluator()->levels().levelDown(r, 0, r);
         if (!full_packed)
-            boot_.getEvaluator()->multInteger(r, before_s2c, r);
+            boot_.getEvaluator()->constants().multInteger(r, before_s2c, r);
     } else {
-        boot_.getEvaluator()->levelDown(in, isCoeffBoot(boot_.getContext()) ? 0 : 3, r);
+        boot_.getEvaluator()->levels().levelDown(in, isCoeffBoot(boot_.getContext()) ? 0 : 3, r);
         if (!full_packed)
-            boot_.getEvaluator()->multInteger(r, before_s2c, r);
+            boot_.getEvaluator()->constants().multInteger(r, before_s2c, r);
         if (!isCoeffBoot(boot_.getContext()))
             boot_.getTransforms().slotToCoeff(r, r);
     }
@@ -431,10 +431,10 @@ RingCiphertext BootPipeline::bootstrapExceptRemoveI(const RingCiphertext &in) co
     // so that CoeffToSlot of 2^s slots sees each slot's value once.
     RingCiphertext rotated = emptyLike(in);
     for (u64 i = s; i < full; ++i) {
-        boot_.getEvaluator()->leftRotate(r, u64{1} << i, rotated);
+        boot_.getEvaluator()->rotations().leftRotate(r, u64{1} << i, rotated);
         boot_.getEvaluator()->add(r, rotated, r);
     }
-    boot_.getEvaluator()->multInteger(r, before_c2s, r);
+    boot_.getEvaluator()->constants().multInteger(r, before_c2s, r);
     boot_.getTransforms().coeffToSlot(r, r);
     r.setLogSlots(s);
     return r;
@@ -471,8 +471,8 @@ void BootPipeline::integerToRootsBootstrap(const RingCiphertext &in, RingCiphert
     RingCiphertext re = emptyLike(in);
     RingCiphertext im = emptyLike(in);
     splitParts(*boot_.getEvaluator(), t, re, im);
-    boot_.getEvaluator()->rescale(re);
-    boot_.getEvaluator()->rescale(im);
+    boot_.getEvaluator()->levels().rescale(re);
+    boot_.getEvaluator()->levels().rescale(im);
     evaluateExponential(re, re, a);
     evaluateExponential(im, im, a);
     out_real = std::move(re);
@@ -485,7 +485,7 @@ void BootPipeline::fastRemoveIBootstrap(const RingCiphertext &in, RingCiphertext
                                         bool keep_real) const {
     boot_.getFastRemoveI().require();
     RingCiphertext t = bootstrapExceptRemoveI(in);
-    boot_.getEvaluator()->rescale(t);
+    boot_.getEvaluator()->levels().rescale(t);
 
     RingCiphertext r = boot_.getFastRemoveI().embedMaskedRealParts(t);
     boot_.getFastRemoveI().getInterpolator()->removeI(r, r, scale);

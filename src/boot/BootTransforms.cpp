@@ -153,7 +153,7 @@ void BootTransforms::slotToCoeff(const RingCiphertext &in, RingCiphertext &out) 
     // The one place of the multiplier on a full packed base modulus; other
     // contexts multiply before SlotToCoeff is called.
     if (isFullPackedBaseModulus(boot_.getContext()) && boot_.getModes().multiply_const_before_s2c)
-        boot_.getEvaluator()->multInteger(
+        boot_.getEvaluator()->constants().multInteger(
             in, BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_s2c), result);
     else
         result = in;
@@ -175,7 +175,7 @@ void BootTransforms::levelDownAndSlotToCoeff(const RingCiphertext &in, RingCiphe
         throw RuntimeException(BootstrapperMessages::kSlotToCoeffLevelMessage +
                                std::to_string(target));
     RingCiphertext t = emptyLike(in);
-    boot_.getEvaluator()->levelDown(in, target, t);
+    boot_.getEvaluator()->levels().levelDown(in, target, t);
     slotToCoeff(t, t);
     t.setEncodingType(EncodingType::COEFFICIENT);
     t.backwardNTT();
@@ -235,17 +235,17 @@ void BootTransforms::coeffToSlotScaling(CiphertextBase<ET> &ct, u64 budget, u64 
         boot_.getBootParameter().c2s_scale / std::ldexp(1.0, static_cast<int>(full - log_slots));
     if (getParameterPreset(boot_.getContext()) == ParameterPreset::FVa && steps == 0) {
         const Complex c(std::sqrt(d), 0.0);
-        boot_.getEvaluator()->multWithoutRescale(ct, c, ct);
-        boot_.getEvaluator()->rescale(ct);
-        boot_.getEvaluator()->multWithoutRescale(ct, c, ct);
+        boot_.getEvaluator()->constants().multWithoutRescale(ct, c, ct);
+        boot_.getEvaluator()->levels().rescale(ct);
+        boot_.getEvaluator()->constants().multWithoutRescale(ct, c, ct);
         return;
     }
     const Complex c(std::pow(d, 1.0 / static_cast<double>(budget)), 0.0);
     for (u64 k = steps; k + 1 < budget; ++k) {
-        boot_.getEvaluator()->multWithoutRescale(ct, c, ct);
-        boot_.getEvaluator()->rescale(ct);
+        boot_.getEvaluator()->constants().multWithoutRescale(ct, c, ct);
+        boot_.getEvaluator()->levels().rescale(ct);
     }
-    boot_.getEvaluator()->multWithoutRescale(ct, c, ct);
+    boot_.getEvaluator()->constants().multWithoutRescale(ct, c, ct);
 }
 
 template <EncryptionType ET>

@@ -102,27 +102,27 @@ CiphertextBase<ET> emptyLike(const CiphertextBase<ET> &ct) {
 // The evaluator operations of a step, by encryption type.
 inline void rotateLeft(const HomEvaluatorImpl &eval, const RingCiphertext &ct, u64 idx,
                        RingCiphertext &out) {
-    eval.leftRotate(ct, idx, out);
+    eval.rotations().leftRotate(ct, idx, out);
 }
 inline void rotateLeft(const HomEvaluatorImpl &eval, const MsCiphertext &ct, u64 idx,
                        MsCiphertext &out) {
-    eval.leftRotateMSRLWE(ct, idx, out);
+    eval.multiSecret().leftRotateMSRLWE(ct, idx, out);
 }
 inline void rotateRight(const HomEvaluatorImpl &eval, const RingCiphertext &ct, u64 idx,
                         RingCiphertext &out) {
-    eval.rightRotate(ct, idx, out);
+    eval.rotations().rightRotate(ct, idx, out);
 }
 inline void rotateRight(const HomEvaluatorImpl &eval, const MsCiphertext &ct, u64 idx,
                         MsCiphertext &out) {
-    eval.rightRotateMSRLWE(ct, idx, out);
+    eval.multiSecret().rightRotateMSRLWE(ct, idx, out);
 }
 inline void rotateHoisted(const HomEvaluatorImpl &eval, const RingCiphertext &ct,
                           const std::vector<u64> &idxs, std::vector<RingCiphertext> &outs) {
-    eval.leftRotate(ct, idxs, outs);
+    eval.rotations().leftRotate(ct, idxs, outs);
 }
 inline void rotateHoisted(const HomEvaluatorImpl &eval, const MsCiphertext &ct,
                           const std::vector<u64> &idxs, std::vector<MsCiphertext> &outs) {
-    eval.leftRotateMSRLWE(ct, idxs, outs);
+    eval.multiSecret().leftRotateMSRLWE(ct, idxs, outs);
 }
 inline void weightedSum(const HomEvaluatorImpl &eval, HomEvaluatorImpl::PlaintextIterator first,
                         HomEvaluatorImpl::PlaintextIterator last,
@@ -132,25 +132,25 @@ inline void weightedSum(const HomEvaluatorImpl &eval, HomEvaluatorImpl::Plaintex
 inline void weightedSum(const HomEvaluatorImpl &eval, HomEvaluatorImpl::PlaintextIterator first,
                         HomEvaluatorImpl::PlaintextIterator last,
                         std::vector<MsCiphertext>::const_iterator cts, MsCiphertext &out) {
-    eval.innerProductMSRLWE(first, last, cts, out);
+    eval.multiSecret().innerProductMSRLWE(first, last, cts, out);
 }
 inline void rotatedSum(const HomEvaluatorImpl &eval, const std::vector<RingCiphertext> &cts,
                        const std::vector<u64> &idxs, RingCiphertext &out) {
-    eval.rotSum(cts, idxs, out);
+    eval.rotations().rotSum(cts, idxs, out);
 }
 inline void rotatedSum(const HomEvaluatorImpl &eval, const std::vector<MsCiphertext> &cts,
                        const std::vector<u64> &idxs, MsCiphertext &out) {
-    eval.rotSumMSRLWE(cts, idxs, out);
+    eval.multiSecret().rotSumMSRLWE(cts, idxs, out);
 }
 // The giant sum then the rescale; the ring form makes both in one pass.
 inline void rotatedSumRescaled(const HomEvaluatorImpl &eval, const std::vector<RingCiphertext> &cts,
                                const std::vector<u64> &idxs, RingCiphertext &out) {
-    eval.rotSumRescale(cts, idxs, out);
+    eval.rotations().rotSumRescale(cts, idxs, out);
 }
 inline void rotatedSumRescaled(const HomEvaluatorImpl &eval, const std::vector<MsCiphertext> &cts,
                                const std::vector<u64> &idxs, MsCiphertext &out) {
-    eval.rotSumMSRLWE(cts, idxs, out);
-    eval.rescale(out);
+    eval.multiSecret().rotSumMSRLWE(cts, idxs, out);
+    eval.levels().rescale(out);
 }
 
 // The giant sum with only the rotations by u = b d (and its negation):
@@ -225,7 +225,7 @@ void runStep(const HomEvaluatorImpl &eval, const std::vector<Plaintext> &diagona
     if (min_key) {
         minKeyGiantSum(eval, gs, b * shape.stride, cyclic_allowed && shape.first && g >= 3, ct);
         if (rescale)
-            eval.rescale(ct);
+            eval.levels().rescale(ct);
     } else if (rescale) {
         rotatedSumRescaled(eval, gs, shape.giant_amounts, ct);
     } else {
@@ -243,8 +243,8 @@ void spendSurplusLevels(const HomEvaluatorImpl &eval, CiphertextBase<ET> &ct, u6
         return;
     const Complex constant(std::pow(scale, 1.0 / static_cast<double>(budget)), 0.0);
     for (u64 remaining = budget; remaining > steps; --remaining) {
-        eval.multWithoutRescale(ct, constant, ct);
-        eval.rescale(ct);
+        eval.constants().multWithoutRescale(ct, constant, ct);
+        eval.levels().rescale(ct);
     }
 }
 

@@ -134,13 +134,13 @@ CiphertextBase<ET> FastRemoveIRoad::embedMaskedRealParts(const CiphertextBase<ET
         switcher.embedNTT(context_, t.getPoly(k), ctx_embed, u.getPoly(k));
     auto &key = detail::RingSwitchKeyAccess::key(*ring_switch_key_);
     if constexpr (ET == EncryptionType::RLWE)
-        embed.switchKey(u, key, u, true);
+        embed.rotations().switchKey(u, key, u, true);
     else
-        embed.switchKeyMSRLWE(u, key, u);
+        embed.multiSecret().switchKeyMSRLWE(u, key, u);
 
     // Mask 0 and the conjugate (the embedding ring's secret is invariant
     // under Y -> Y^-1, so no key is needed): [2 Re z, 2 Im z].
-    embed.mult(u, masks[0], u);
+    embed.constants().mult(u, masks[0], u);
     CiphertextBase<ET> w = shapedLike(ctx_embed, u);
     const PrimeModuli &chain = ctx_embed->getPrimeModuli();
     for (u64 k = 0; k < u.getNumPoly(); ++k)
@@ -162,10 +162,11 @@ void FastRemoveIRoad::convertConjugateInvariantCiphertextToComplex(
     const std::vector<Plaintext> &masks = masks_by_device_.at(r.getDevice());
     RingCiphertext v = shapedLike(evaluator.getContext(), r);
     RingPacker().conversionToComplex(r, v);
-    evaluator.mult(v, masks[1], v);
-    evaluator.switchKey(v, detail::RingSwitchKeyAccess::key(*ring_switch_key_back_), v, true);
+    evaluator.constants().mult(v, masks[1], v);
+    evaluator.rotations().switchKey(v, detail::RingSwitchKeyAccess::key(*ring_switch_key_back_), v,
+                                    true);
     RingCiphertext half(out.getContext(), false, true);
-    evaluator.convertToHalfDeg(v, half);
+    evaluator.rotations().convertToHalfDeg(v, half);
     out = std::move(half);
 }
 

@@ -190,8 +190,8 @@ void FusedRaiseRoad::firstStepOfC2S(const CiphertextBase<ET> &in, CiphertextBase
     // Divided by q_(L+1) and then q_L: the keys carry q_L and the diagonals
     // the scale q_(L+1).
     res.backwardNTT();
-    eval_->rescale(res);
-    eval_->rescale(res);
+    eval_->levels().rescale(res);
+    eval_->levels().rescale(res);
     for (u64 l = 0; l <= k; ++l)
         res.getPoly(l) = toChainShape(context_, res.getPoly(l));
     res.forwardNTT();
@@ -287,7 +287,7 @@ CiphertextBase<ET> FusedRaiseRoad::maskProducts(const CiphertextBase<ET> &in, u6
     const KeyPack &pack = eval_->getKeyPack();
     for (u64 j = 0; j < r; ++j) {
         const u64 idx = j * stride;
-        eval_->rotatePoly(a, idx, rot);
+        eval_->rotations().rotatePoly(a, idx, rot);
         const std::shared_ptr<FuseRotationKey> key = pack.getFuseRotKey(idx);
         if (!key)
             throw RuntimeException(kFuseKeyMissingPrefix + std::to_string(idx));

@@ -50,21 +50,21 @@ RingCiphertext emptyLike(const RingCiphertext &ct) {
 
 // out = 2 in^2 - 1: the Chebyshev doubling T_2k = 2 T_k^2 - 1, one level.
 void chebyshevDouble(const HomEvaluatorImpl &eval, const RingCiphertext &in, RingCiphertext &out) {
-    eval.square(in, out);
-    eval.multInteger(out, 2, out);
+    eval.products().square(in, out);
+    eval.constants().multInteger(out, 2, out);
     eval.sub(out, Complex(1.0), out);
 }
 
 // out = a b, rescaled (operands at one level).
 void multRescale(const HomEvaluatorImpl &eval, const RingCiphertext &a, const RingCiphertext &b,
                  RingCiphertext &out) {
-    eval.mult(a, b, out);
+    eval.products().mult(a, b, out);
 }
 
 void multRescale(const HomEvaluatorImpl &eval, const RingCiphertext &a, double c,
                  RingCiphertext &out) {
-    eval.multWithoutRescale(a, Complex(c), out);
-    eval.rescale(out);
+    eval.constants().multWithoutRescale(a, Complex(c), out);
+    eval.levels().rescale(out);
 }
 
 // The baby basis: T2 (one level below x), T4 (two), T2' = T2 one level
@@ -77,15 +77,15 @@ BabyBasis babyBasis(const HomEvaluatorImpl &eval, const RingCiphertext &x, bool 
     BabyBasis b{emptyLike(x), emptyLike(x), emptyLike(x), emptyLike(x), emptyLike(x), emptyLike(x)};
     chebyshevDouble(eval, x, b.t2);
     chebyshevDouble(eval, b.t2, b.t4);
-    eval.levelDownOne(b.t2, b.t2p);
+    eval.levels().levelDownOne(b.t2, b.t2p);
     if (!with_t6)
         return b;
-    eval.levelDownOne(b.t2p, b.t2pp);
-    eval.levelDownOne(b.t4, b.t4p);
+    eval.levels().levelDownOne(b.t2p, b.t2pp);
+    eval.levels().levelDownOne(b.t4, b.t4p);
     // T6 = 2 T2 T4 - T2.
-    eval.multWithoutRescale(b.t2p, b.t4, b.t6);
-    eval.rescale(b.t6);
-    eval.multInteger(b.t6, 2, b.t6);
+    eval.products().multWithoutRescale(b.t2p, b.t4, b.t6);
+    eval.levels().rescale(b.t6);
+    eval.constants().multInteger(b.t6, 2, b.t6);
     eval.sub(b.t6, b.t2pp, b.t6);
     return b;
 }
@@ -93,7 +93,7 @@ BabyBasis babyBasis(const HomEvaluatorImpl &eval, const RingCiphertext &x, bool 
 // out += p x c (constant product without rescale).
 void addScaled(const HomEvaluatorImpl &eval, const RingCiphertext &p, double c, RingCiphertext &out,
                RingCiphertext &scratch) {
-    eval.multWithoutRescale(p, Complex(c), scratch);
+    eval.constants().multWithoutRescale(p, Complex(c), scratch);
     eval.add(out, scratch, out);
 }
 
@@ -101,10 +101,10 @@ void addScaled(const HomEvaluatorImpl &eval, const RingCiphertext &p, double c, 
 // levels below x.
 void innerBlock(const HomEvaluatorImpl &eval, const BabyBasis &b, const double *c,
                 RingCiphertext &out, RingCiphertext &scratch) {
-    eval.multWithoutRescale(b.t2pp, Complex(c[1]), out);
+    eval.constants().multWithoutRescale(b.t2pp, Complex(c[1]), out);
     addScaled(eval, b.t4p, c[2], out, scratch);
     addScaled(eval, b.t6, c[3], out, scratch);
-    eval.rescale(out);
+    eval.levels().rescale(out);
     eval.add(out, Complex(c[0]), out);
 }
 
@@ -114,26 +114,26 @@ void lastBlock(const HomEvaluatorImpl &eval, const BabyBasis &b, const double *c
                RingCiphertext &out, RingCiphertext &scratch) {
     // v = c3 T2 in out, 2 T4 - 1 in scratch.
     multRescale(eval, b.t2, c[3], out);
-    eval.multInteger(b.t4, 2, scratch);
+    eval.constants().multInteger(b.t4, 2, scratch);
     eval.sub(scratch, Complex(1.0), scratch);
-    eval.multWithoutRescale(scratch, out, out);
+    eval.products().multWithoutRescale(scratch, out, out);
     addScaled(eval, b.t2p, c[1], out, scratch);
     addScaled(eval, b.t4, c[2], out, scratch);
-    eval.rescale(out);
+    eval.levels().rescale(out);
     eval.add(out, Complex(c[0]), out);
 }
 
 // x += tensor(a, b), x holding an unrelinearised sum.
 void addTensor(const HomEvaluatorImpl &eval, const RingCiphertext &a, const RingCiphertext &b,
                RingCiphertext &x, RingCiphertext &scratch) {
-    eval.tensor(a, b, scratch);
+    eval.products().tensor(a, b, scratch);
     eval.add(x, scratch, x);
 }
 
 // out = relinearize(x), rescaled.
 void relinearizeRescale(const HomEvaluatorImpl &eval, const RingCiphertext &x,
                         RingCiphertext &out) {
-    eval.relinearizeRescale(x, out);
+    eval.products().relinearizeRescale(x, out);
 }
 
 // The storage of an unrelinearised sum of products and of one product, kept
@@ -150,12 +150,12 @@ void combineFour(const HomEvaluatorImpl &eval, std::vector<RingCiphertext> &B, u
     RingCiphertext &x = sum.x;
     RingCiphertext &scratch = sum.scratch;
     multRescale(eval, B[b + 3], G[0], B[b + 3]);
-    eval.levelDownOne(G[0], G[0]);
-    eval.tensor(B[b + 1], G[0], x);
+    eval.levels().levelDownOne(G[0], G[0]);
+    eval.products().tensor(B[b + 1], G[0], x);
     eval.add(B[b + 2], B[b + 3], B[b + 2]);
     addTensor(eval, B[b + 2], G[1], x, scratch);
     relinearizeRescale(eval, x, B[b + 2]);
-    eval.levelDownOne(B[b], B[b]);
+    eval.levels().levelDownOne(B[b], B[b]);
     eval.add(B[b], B[b + 2], out);
 }
 
@@ -167,16 +167,16 @@ void combineEight(const HomEvaluatorImpl &eval, std::vector<RingCiphertext> &B,
     RingCiphertext &x = sum.x;
     RingCiphertext &scratch = sum.scratch;
     multRescale(eval, B[3], G[0], B[3]);
-    eval.levelDownOne(B[1], B[1]);
-    eval.levelDownOne(G[0], G[0]);
-    eval.tensor(B[1], G[0], x);
-    eval.levelDownOne(B[2], B[2]);
+    eval.levels().levelDownOne(B[1], B[1]);
+    eval.levels().levelDownOne(G[0], G[0]);
+    eval.products().tensor(B[1], G[0], x);
+    eval.levels().levelDownOne(B[2], B[2]);
     eval.add(B[2], B[3], B[2]);
-    eval.levelDownOne(G[1], G[1]);
+    eval.levels().levelDownOne(G[1], G[1]);
     addTensor(eval, B[2], G[1], x, scratch);
     addTensor(eval, G[2], B[4], x, scratch);
     relinearizeRescale(eval, x, B[1]);
-    eval.levelDown(B[0], B[1].getLevel(), B[0]);
+    eval.levels().levelDown(B[0], B[1].getLevel(), B[0]);
     eval.add(B[0], B[1], out);
 }
 
@@ -194,12 +194,12 @@ void combineInPasses(const HomEvaluatorImpl &eval, u64 m, std::vector<RingCipher
         eval.add(B[top], B[top + h], B[top]);
         if (top == 0)
             continue;
-        eval.levelDownOne(G[k], G[k]);
+        eval.levels().levelDownOne(G[k], G[k]);
         for (u64 j = 0; j < top; j += 2 * h) {
-            eval.multWithoutRescale(B[j + h], G[k], B[j + h]);
-            eval.multWithoutRescale(B[j], Complex(1.0), B[j]);
+            eval.products().multWithoutRescale(B[j + h], G[k], B[j + h]);
+            eval.constants().multWithoutRescale(B[j], Complex(1.0), B[j]);
             eval.add(B[j], B[j + h], B[j]);
-            eval.rescale(B[j]);
+            eval.levels().rescale(B[j]);
         }
     }
     out = std::move(B[0]);
@@ -391,9 +391,9 @@ void doubleAngleFormula(const ModReductionEnv &env, const RingCiphertext &in, Ri
     }
     for (u64 i = 0; i < r; ++i) {
         const bool at_lg = out.getLevel() == lg;
-        eval.multWithoutRescale(out, out, out);
-        eval.multInteger(out, 2, out);
-        eval.rescale(out);
+        eval.products().multWithoutRescale(out, out, out);
+        eval.constants().multInteger(out, 2, out);
+        eval.levels().rescale(out);
         if (at_lg) {
             // Rescaling from level Lg scales the value by 2^-I[Lg]; the
             // subtrahend follows, v stays.
@@ -414,27 +414,27 @@ void arcsineApprox(const ModReductionEnv &env, const RingCiphertext &in, RingCip
     if (degree == 3) {
         // (a / 6) x (x^2 + 6).
         RingCiphertext u = emptyLike(in);
-        eval.mult(in, in, u);
+        eval.products().mult(in, in, u);
         eval.add(u, Complex(6.0), u);
         RingCiphertext w = emptyLike(in);
         multRescale(eval, in, a / 6.0, w);
-        eval.mult(w, u, out);
+        eval.products().mult(w, u, out);
     } else if (degree == 7) {
         // (5a / 112) x (x^2 + c) (x^4 + b x^2 + d).
         RingCiphertext s = emptyLike(in);
-        eval.mult(in, in, s);
+        eval.products().mult(in, in, s);
         RingCiphertext q = emptyLike(in);
         RingCiphertext scratch = emptyLike(in);
-        eval.multWithoutRescale(s, s, q);
-        eval.multWithoutRescale(s, Complex(kArcsineB), scratch);
+        eval.products().multWithoutRescale(s, s, q);
+        eval.constants().multWithoutRescale(s, Complex(kArcsineB), scratch);
         eval.add(q, scratch, q);
-        eval.rescale(q);
+        eval.levels().rescale(q);
         eval.add(q, Complex(kArcsineD), q);
         eval.add(s, Complex(kArcsineC), s);
         RingCiphertext p = emptyLike(in);
         multRescale(eval, in, 5.0 * a / 112.0, p);
-        eval.mult(p, s, s);
-        eval.mult(s, q, out);
+        eval.products().mult(p, s, s);
+        eval.products().mult(s, q, out);
     } else if (&out != &in) {
         out = in;
     }
@@ -467,10 +467,10 @@ void evaluateExponential(const ModReductionEnv &env, const RingCiphertext &in, R
     RingCiphertext c = emptyLike(in);
     cosineApproxWithoutDoubleAngleFormula(env, in, c, amplitude, r);
     cosineApproxWithoutDoubleAngleFormula(env, t, out, amplitude, r);
-    eval.multImagUnit(out, out);
+    eval.constants().multImagUnit(out, out);
     eval.add(out, c, out);
     for (u64 i = 0; i < r; ++i)
-        eval.mult(out, out, out);
+        eval.products().mult(out, out, out);
 }
 
 } // namespace Quelt

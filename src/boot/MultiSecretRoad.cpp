@@ -105,9 +105,9 @@ void MultiSecretRoad::checkBatchBootstrappable(const RingCiphertexts &cts) const
 CiphertextMSRLWE MultiSecretRoad::bootstrapMStoSSStepOne(const CiphertextMSRLWE &ct) const {
     const HomEvaluatorImpl &eval = *boot_.getEvaluator();
     CiphertextMSRLWE out(ct);
-    eval.levelDown(ct, isCoeffBoot(boot_.getContext()) ? 0 : 3, out);
-    eval.multInteger(out, BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_s2c),
-                     out);
+    eval.levels().levelDown(ct, isCoeffBoot(boot_.getContext()) ? 0 : 3, out);
+    eval.constants().multInteger(
+        out, BootstrapperImpl::multiplier(boot_.getBootParameter().mult_before_s2c), out);
     return out;
 }
 
@@ -147,12 +147,12 @@ MultiSecretRoad::splitOnOutputEvaluator(const RingCiphertexts &results) const {
     RingCiphertextPair parts;
     for (const RingCiphertext &r : results) {
         RingCiphertext conj(r);
-        ev.conjugate(r, conj);
+        ev.rotations().conjugate(r, conj);
         RingCiphertext re(r);
         ev.add(r, conj, re);
         RingCiphertext im(r);
         ev.sub(conj, r, im);
-        ev.multImagUnit(im, im);
+        ev.constants().multImagUnit(im, im);
         parts.first.push_back(std::move(re));
         parts.second.push_back(std::move(im));
     }
@@ -166,14 +166,14 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::splitAndRemoveI(const Cipherte
                                                                   const Interpolator &interp,
                                                                   double scale) const {
     CiphertextMSRLWE conj(t);
-    boot_.getEvaluator()->conjugateMSRLWE(t, conj);
+    boot_.getEvaluator()->multiSecret().conjugateMSRLWE(t, conj);
     CiphertextMSRLWE re(t);
     boot_.getEvaluator()->add(t, conj, re);
     CiphertextMSRLWE im(t);
     boot_.getEvaluator()->sub(conj, t, im);
-    boot_.getEvaluator()->multImagUnit(im, im);
-    boot_.getEvaluator()->rescale(re);
-    boot_.getEvaluator()->rescale(im);
+    boot_.getEvaluator()->constants().multImagUnit(im, im);
+    boot_.getEvaluator()->levels().rescale(re);
+    boot_.getEvaluator()->levels().rescale(im);
 
     const MultiSecretConverter converter;
     const std::shared_ptr<ContextContent> &out_context = interpolatorContext(interp);
@@ -189,7 +189,7 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::splitAndRemoveI(const Cipherte
     for (u64 i = 0; i < a.size(); ++i) {
         interp.removeI(a[i], a[i], scale);
         interp.removeI(b[i], b[i], scale);
-        ev.multImagUnit(b[i], b[i]);
+        ev.constants().multImagUnit(b[i], b[i]);
         ev.add(b[i], a[i], b[i]);
         results.push_back(std::move(b[i]));
     }
@@ -199,7 +199,7 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::splitAndRemoveI(const Cipherte
 MultiSecretRoad::RingCiphertexts MultiSecretRoad::fastRemoveIMSRLWE(
     CiphertextMSRLWE &t, const MStoSSKeyBundle &bundle, const Interpolator &interp,
     const std::shared_ptr<ContextContent> &out_context, double scale, bool conj_inv_output) const {
-    boot_.getEvaluator()->rescale(t);
+    boot_.getEvaluator()->levels().rescale(t);
 
     // [2 Re z, 2 Im z] of every secret in the conjugate-invariant ring.
     const CiphertextMSRLWE r = boot_.getFastRemoveI().embedMaskedRealParts(t);
@@ -243,10 +243,10 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::bootstrapMStoSSStepTwo(
         // Sparse slots: the raised coefficients summed over the slot period.
         CiphertextMSRLWE rotated(t);
         for (u64 i = s; i < full; ++i) {
-            boot_.getEvaluator()->leftRotateMSRLWE(t, u64{1} << i, rotated);
+            boot_.getEvaluator()->multiSecret().leftRotateMSRLWE(t, u64{1} << i, rotated);
             boot_.getEvaluator()->add(t, rotated, t);
         }
-        boot_.getEvaluator()->multInteger(t, before_c2s, t);
+        boot_.getEvaluator()->constants().multInteger(t, before_c2s, t);
     } else {
         // Fused: the bodies over the fused prime set and the mask over the
         // whole chain; the first CoeffToSlot step finishes the raise.
@@ -282,10 +282,10 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::bootstrapMStoSS(const Cipherte
     CiphertextMSRLWE u(inner.getContext(), false, true);
     if (ms.getEncodingType() == EncodingType::COEFFICIENT) {
         t = ms;
-        e.multInteger(t, before_s2c, t);
+        e.constants().multInteger(t, before_s2c, t);
     } else {
-        e.levelDown(ms, boot_.getMinLevelForBootstrap(), t);
-        e.multInteger(t, before_s2c, t);
+        e.levels().levelDown(ms, boot_.getMinLevelForBootstrap(), t);
+        e.constants().multInteger(t, before_s2c, t);
         slotToCoeffMSRLWE(t, t);
     }
     t.setEncodingType(EncodingType::COEFFICIENT);
@@ -332,11 +332,11 @@ MultiSecretRoad::bootstrapMStoSSOptimized(const CiphertextMSRLWE &ms, const MSto
     t.forwardNTT();
     CiphertextMSRLWE rotated(t);
     for (u64 i = ms.getLogSlots(); i < getLogFullSlots(boot_.getContext()); ++i) {
-        boot_.getEvaluator()->leftRotateMSRLWE(t, u64{1} << i, rotated);
+        boot_.getEvaluator()->multiSecret().leftRotateMSRLWE(t, u64{1} << i, rotated);
         boot_.getEvaluator()->add(t, rotated, t);
     }
 
-    boot_.getEvaluator()->multInteger(t, before_c2s, t);
+    boot_.getEvaluator()->constants().multInteger(t, before_c2s, t);
     coeffToSlotMSRLWEDoubleHoist(t, t);
     t.setLogSlots(ms.getLogSlots());
     return splitAndRemoveI(t, bundle, interp, scale);
@@ -384,13 +384,13 @@ MultiSecretRoad::RingCiphertexts MultiSecretRoad::prepareBatch(const RingCiphert
     for (const RingCiphertext &c : in) {
         RingCiphertext p(c);
         if (c.getEncodingType() == EncodingType::SLOT) {
-            e.levelDown(c, boot_.getMinLevelForBootstrap(), p);
-            e.multInteger(p, before_s2c, p);
+            e.levels().levelDown(c, boot_.getMinLevelForBootstrap(), p);
+            e.constants().multInteger(p, before_s2c, p);
         } else {
             p.setEncodingType(EncodingType::SLOT);
             p.forwardNTT();
-            e.levelDown(p, 0, p);
-            e.multInteger(p, before_s2c, p);
+            e.levels().levelDown(p, 0, p);
+            e.constants().multInteger(p, before_s2c, p);
             p.setEncodingType(EncodingType::COEFFICIENT);
         }
         prepared.push_back(std::move(p));
@@ -490,13 +490,13 @@ MultiSecretRoad::batchBootstrapExtendedPasses(const RingCiphertexts &in,
     a.reserve(in.size());
     for (const RingCiphertext &c : in) {
         RingCiphertext t(c);
-        ev.mult(c, std::complex<double>(std::ldexp(1.0, -down), 0.0), t);
+        ev.constants().mult(c, std::complex<double>(std::ldexp(1.0, -down), 0.0), t);
         a.push_back(std::move(t));
     }
     RingCiphertexts first = batchBootstrap(a, bundle, interp, 1.0, false);
     requireCount(first, in.size());
     for (RingCiphertext &t : first)
-        ev.multInteger(t, up1, t);
+        ev.constants().multInteger(t, up1, t);
 
     // Second pass: the remaining errors scaled up by 2^e2 over the full slot
     // count, bootstrapped and scaled back by the reduction's scale. In the
@@ -512,7 +512,7 @@ MultiSecretRoad::batchBootstrapExtendedPasses(const RingCiphertexts &in,
         ev.sub(in[i], first[i], t);
         if (half)
             ev.sub(t, first[i], t);
-        ev.multInteger(t, up2, t);
+        ev.constants().multInteger(t, up2, t);
         t.setLogSlots(getLogFullSlots(boot_.getContext()));
         d.push_back(std::move(t));
     }

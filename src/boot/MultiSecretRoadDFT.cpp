@@ -53,14 +53,14 @@ LazyCiphertext lazyRotate(const HomEvaluatorImpl &eval, const LazyCiphertext &x,
     PolynomialVector &bx = *r.bx;
     if (x.bx) {
         if (left)
-            eval.lazyLeftRotateMSRLWE(x.ct, *x.bx, idx, r.ct, bx);
+            eval.multiSecret().lazyLeftRotateMSRLWE(x.ct, *x.bx, idx, r.ct, bx);
         else
-            eval.lazyRightRotateMSRLWE(x.ct, *x.bx, idx, r.ct, bx);
+            eval.multiSecret().lazyRightRotateMSRLWE(x.ct, *x.bx, idx, r.ct, bx);
     } else {
         if (left)
-            eval.lazyLeftRotateMSRLWE(x.ct, idx, r.ct, bx);
+            eval.multiSecret().lazyLeftRotateMSRLWE(x.ct, idx, r.ct, bx);
         else
-            eval.lazyRightRotateMSRLWE(x.ct, idx, r.ct, bx);
+            eval.multiSecret().lazyRightRotateMSRLWE(x.ct, idx, r.ct, bx);
     }
     return r;
 }
@@ -71,7 +71,7 @@ LazyCiphertext lazyAdd(const HomEvaluatorImpl &eval, const LazyCiphertext &a,
     eval.add(a.ct, b.ct, r.ct);
     if (a.bx && b.bx) {
         r.bx.emplace(a.bx->getContext(), a.bx->getSize(), true, true);
-        eval.add(*a.bx, *b.bx, *r.bx);
+        eval.plain().add(*a.bx, *b.bx, *r.bx);
     } else if (a.bx) {
         r.bx = a.bx;
     } else if (b.bx) {
@@ -170,7 +170,7 @@ void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
                     bxs.push_back(*bs[j].bx);
             }
             LazyCiphertext sum{dft::emptyLike(result), std::nullopt};
-            eval.innerProductMSRLWE(first, last, cts.cbegin(), sum.ct);
+            eval.multiSecret().innerProductMSRLWE(first, last, cts.cbegin(), sum.ct);
             if (!bxs.empty()) {
                 const auto bx_first = last - static_cast<std::ptrdiff_t>(bxs.size());
                 sum.bx.emplace(context, result.getNumSecret(), true, true);
@@ -181,12 +181,12 @@ void MultiSecretRoad::coeffToSlotMSRLWEDoubleHoist(const CiphertextMSRLWE &in,
 
         LazyCiphertext total = lazyGiantSum(eval, gs, b * d, shape.first && g >= 3);
         if (total.bx)
-            eval.modDownBxAndSum(*total.bx, total.ct, result);
+            eval.multiSecret().modDownBxAndSum(*total.bx, total.ct, result);
         else
             result = std::move(total.ct);
         // A budget of three levels: the rescale of step 2 is left pending.
         if (k != 2)
-            eval.rescale(result);
+            eval.levels().rescale(result);
     }
     boot_.getTransforms().coeffToSlotScaling(result, 3, n, s);
     out = std::move(result);

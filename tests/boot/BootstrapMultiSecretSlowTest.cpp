@@ -95,7 +95,7 @@ TEST(BootstrapMultiSecretSlowTest, OutsourcedRoadsCheckThenSwitchKeys) {
     // compensation needs the outsourced context of the multi-secret enable
     // operation.
     CiphertextBase<EncryptionType::MSRLWE> coeff(ct);
-    detail::HomEvaluatorAccess::impl(ms_eval)->levelDown(ct, 0, coeff);
+    detail::HomEvaluatorAccess::impl(ms_eval)->levels().levelDown(ct, 0, coeff);
     coeff.setEncodingType(EncodingType::COEFFICIENT);
     expectThrowsMessage(
         [&] { boot.bootstrapMStoSS(coeff, bundle.getMStoSSKeyBundle(), interp, out); },

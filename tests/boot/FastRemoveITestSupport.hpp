@@ -131,7 +131,7 @@ inline MaskIdentityErrors maskIdentity(const std::shared_ptr<ContextContent> &ma
         ct.getPoly(1) = v.getMx();
         chain.sub(ct.getPoly(1), ct.getPoly(1), ct.getPoly(1));
         CiphertextBase<EncryptionType::RLWE> half(main, false, true);
-        HomEvaluatorImpl(embed).convertToHalfDeg(ct, half);
+        HomEvaluatorImpl(embed).rotations().convertToHalfDeg(ct, half);
         Plaintext h(main);
         h.setLevel(level);
         h.getMx() = half.getPoly(0);
