@@ -161,11 +161,12 @@ u128 foldBias(u64 p) {
     return top - top % p - (top % p == 0 ? p : 0);
 }
 
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n) {
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_bound,
+                  const ConversionTarget *targets, u64 num_targets, u64 terms_per_fold, u64 offset,
+                  u64 n) {
     if (count <= terms_per_fold) {
         if (const auto *v = vector::select())
-            return v->convertBlock(sources, count, targets, num_targets, offset, n);
+            return v->convertBlock(sources, count, source_bound, targets, num_targets, offset, n);
         switch (count) {
         case 1:
             return convertFixed<1>(sources, targets, num_targets, offset, n);

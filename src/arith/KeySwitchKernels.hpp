@@ -55,10 +55,13 @@ struct ConversionTarget {
 // For every target t and offset <= c < offset + n:
 // t.out[c] = sum_m sources[m][c] t.factors[m], as a value in [0, 4p) (a
 // valid input of the forward transform). The sources hold centred residues
-// (centredLift). count >= 1; targets are converted several at a time so that
-// every source word loaded serves all of them.
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n);
+// (centredLift), every one below source_bound in magnitude (half the largest
+// source prime plus one serves; the bound only picks the fastest vector form,
+// never the words). count >= 1; targets are converted several at a time so
+// that every source word loaded serves all of them.
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_bound,
+                  const ConversionTarget *targets, u64 num_targets, u64 terms_per_fold, u64 offset,
+                  u64 n);
 
 // Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
 // c[k][c] modulo p, each below p. Every word of a term is read before the

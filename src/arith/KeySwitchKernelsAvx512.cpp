@@ -80,9 +80,10 @@ QUELT_AVX512 void convertGroup(const std::int64_t *const *sources, u64 count,
     });
 }
 
-// Four targets at a time: every source vector loaded serves all of them.
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 offset, u64 n) {
+// Four targets at a time: every source vector loaded serves all of them. The
+// source bound does not change the products here.
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 /*source_bound*/,
+                  const ConversionTarget *targets, u64 num_targets, u64 offset, u64 n) {
     u64 t = 0;
     for (; t + 4 <= num_targets; t += 4)
         convertGroup<4>(sources, count, targets + t, offset, n);

@@ -61,7 +61,11 @@ Words convertAll(const std::vector<u64> &source_primes, const std::vector<u64> &
     }
     const u64 per_fold =
         kk::signedTermsPerFold(static_cast<unsigned __int128>(largest / 2 + 1) * largest);
-    kk::convertBlock(sources.data(), count, targets.data(), num_targets, per_fold, offset, n);
+    u64 largest_source = 0;
+    for (u64 q : source_primes)
+        largest_source = std::max(largest_source, q);
+    kk::convertBlock(sources.data(), count, largest_source / 2 + 1, targets.data(), num_targets,
+                     per_fold, offset, n);
     Words all;
     for (const Words &o : outs)
         all.insert(all.end(), o.begin(), o.end());
