@@ -7,7 +7,9 @@
 // Counters: the mean and minimum precision of the result in bits, the peak
 // resident size of the process after the key set and the constants were made
 // (keys + constants, in GiB), the peak of the whole process after the
-// bootstraps (peak_GiB), the seconds the key set took, and, in the
+// bootstraps (peak_GiB), the seconds the key set took, the minor page faults
+// and kernel seconds per timed bootstrap (minflt, sys_s: first touches of
+// fresh memory), and, in the
 // Phases benchmark, the seconds of each stage of one bootstrap: SlotToCoeff
 // (with the level-down and the multiplier before it), the modulus raise,
 // CoeffToSlot (with its multiplier) and the conjugate-and-add with the two
@@ -156,8 +158,10 @@ void reportSetup(benchmark::State &state, const Setup &s, const Ciphertext &out)
 void bootstrapPreset(benchmark::State &state, ParameterPreset preset) {
     Setup &s = setup(preset, state.range(0) != 0);
     Ciphertext out(s.ctx, false, true);
+    const QueltBench::KernelWindow kernel;
     for (auto _ : state)
         s.boot->bootstrap(s.input, out, true);
+    kernel.report(state);
     reportSetup(state, s, out);
 }
 

@@ -5,8 +5,9 @@
 // raise and the fused first CoeffToSlot step), from a ciphertext at level 3
 // of a random message (|m| <= 1), after one untimed warm-up bootstrap.
 // Counters: mean and minimum precision in bits, the peak resident size after
-// the key set and the constants were made (GiB), the key-set seconds, and
-// the peak resident size at the end of the run (GiB).
+// the key set and the constants were made (GiB), the key-set seconds, the
+// peak resident size at the end of the run (GiB), and the minor page faults
+// and kernel seconds per timed bootstrap (minflt, sys_s).
 //
 // BM_FusedFirstStepFGe: the fused road from a level-0 ciphertext in
 // coefficient form on FGe: the mask raised to level L + 1 and the bodies
@@ -113,8 +114,10 @@ void bootstrapFused(benchmark::State &state, ParameterPreset preset, bool sparse
     Ciphertext out(ctx, false, true);
     // One untimed bootstrap: the first touches fresh memory.
     boot->bootstrap(in, out, true);
+    const QueltBench::KernelWindow kernel;
     for (auto _ : state)
         boot->bootstrap(in, out, true);
+    kernel.report(state);
 
     Message got;
     Decryptor(ctx).decrypt(out, sk, got);
