@@ -16,8 +16,8 @@
 //
 // A sum of switches at one level (the giant sums of the homomorphic
 // transforms) runs the same pass once per input: every step adds its key
-// products to the sums kept in the outputs and the scratch (the sums enter
-// the step's inner product as one more term), and only the last
+// products to the sums kept in the outputs and the scratch (inside the inner
+// product, which starts from them), and only the last
 // one divides, so no raised digit and no product over the extended basis is
 // stored beyond one group of target limbs.
 
@@ -42,10 +42,10 @@ constexpr u64 kGroup = 4;
 std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
     const u64 K = num_all_primes_ - num_base_primes_;
     // Sources (level + 1 limbs), the digits' limbs of a group of primes, the
-    // two temporary sums, the mod-down corrections of a group, then four
+    // two temporary sums, the mod-down corrections of a group, then three
     // limbs of the sums and the fused rescale (the factor P as a limb, the
-    // factor 1 of the sums of a later step, the two top limbs).
-    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 4) * degree_;
+    // two top limbs).
+    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 3) * degree_;
 }
 
 template <typename MakeLimbs>
@@ -65,15 +65,11 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     u64 *sum_body = limbs + D * kGroup * N;
     u64 *sum_mask = sum_body + K * N;
     u64 *correction = sum_mask + K * N;
-    // The word [P]_{q_j} in every position (the addends' factor), the word 1
-    // in every position (the factor of the sums of earlier steps), and the
-    // top limbs of a fused rescale.
+    // The word [P]_{q_j} in every position (the addends' factor) and the top
+    // limbs of a fused rescale.
     u64 *p_limb = correction + kGroup * N;
-    u64 *ones = p_limb + N;
-    u64 *top_body = ones + N;
+    u64 *top_body = p_limb + N;
     u64 *top_mask = top_body + N;
-    if (!step.first)
-        std::fill(ones, ones + N, u64{1});
 
     // Where the sums of a target limb live from step to step: the temporary
     // ones in the scratch, the top one of a fused rescale there too, the
@@ -92,13 +88,11 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     };
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
-    // sums; in a later step the sums of the earlier ones join as one more
-    // term, times 1 (the kernel reads every term of a position before it
-    // writes the position, and the exact residue of the total is the sum of
-    // the residues, reduced). On a base limb of the last step the addends
-    // join as one more term, times P, so that the division by P leaves them
-    // as they are.
-    std::vector<const u64 *> digit_limbs(D + 2), mask_limbs(D + 2), body_limbs(D + 2);
+    // sums; a later step adds its products to the sums of the earlier ones
+    // inside the inner product (the exact residue of the total either way).
+    // On a base limb of the last step the addends join as one more term,
+    // times P, so that the division by P leaves them as they are.
+    std::vector<const u64 *> digit_limbs(D + 1), mask_limbs(D + 1), body_limbs(D + 1);
     auto sumsAt = [&](const u64 *group, u64 size) {
         make_limbs(group, size, limbs);
         for (u64 k = 0; k < size; ++k) {
@@ -118,16 +112,12 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
                 mask_limbs[count] = step.add_mask + j * N;
                 body_limbs[count++] = step.add_body + j * N;
             }
-            if (!step.first) {
-                digit_limbs[count] = ones;
-                mask_limbs[count] = mask;
-                body_limbs[count++] = body;
-            }
             const Modulus &modulus = moduli_[j];
             const u64 p = modulus.getPrime();
             const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
             kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
-                                terms_per_fold, kk::FoldConstants::of(modulus), mask, body, N);
+                                terms_per_fold, kk::FoldConstants::of(modulus), mask, body, N,
+                                !step.first);
         }
     };
 

@@ -64,10 +64,12 @@ void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_boun
                   u64 n);
 
 // Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
-// c[k][c] modulo p, each below p. Every word of a term is read before the
-// outputs of that position are written, so outputs may alias the terms
-// position for position. count >= 1; inputs below p.
+// c[k][c] modulo p, each below p; with `accumulate` the words out1[c] and
+// out2[c] held before (below p) are added to their sums. Every word of a
+// term is read before the outputs of that position are written, so outputs
+// may alias the terms position for position. count >= 1; inputs below p.
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
-                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n);
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                     bool accumulate);
 
 } // namespace Quelt::keyswitch_kernels

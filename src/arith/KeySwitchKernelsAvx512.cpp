@@ -93,16 +93,20 @@ void convertBlock(const std::int64_t *const *sources, u64 count, u64 /*source_bo
         convertGroup<1>(sources, count, targets + t, offset, n);
 }
 
-// Both sums of a position in 128 bits per lane, folded (to below 4p) every
-// terms_per_fold products, then reduced below p: the residue, which is the
-// scalar word.
+// Both sums of a position in 128 bits per lane (starting from the outputs'
+// words when accumulating), folded (to below 4p) every terms_per_fold
+// products, then reduced below p: the residue, which is the scalar word.
 QUELT_AVX512 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                   u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
-                                  u64 *out2, u64 n) {
+                                  u64 *out2, u64 n, bool accumulate) {
     const avx512::FoldConstants fold = avx512::foldConstantsOf(f);
     const V p = set1(f.prime), p2 = set1(2 * f.prime);
     forEachVector(n, [&](u64 i, Mask k) QUELT_AVX512 {
         V hi1 = avx512::zero(), lo1 = hi1, hi2 = hi1, lo2 = hi1;
+        if (accumulate) {
+            lo1 = load(out1 + i, k);
+            lo2 = load(out2 + i, k);
+        }
         u64 pending = 0;
         for (u64 j = 0; j < count; ++j) {
             if (pending == terms_per_fold) {

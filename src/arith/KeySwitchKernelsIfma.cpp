@@ -122,9 +122,10 @@ void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_boun
 
 // ---- inner products ------------------------------------------------------
 
-// Both sums of a position in columns, joined and folded (below 4p) every
-// `chunk` products, finally reduced below p: the residue, the scalar word.
-template <bool Wide>
+// Both sums of a position in columns (starting from the outputs' words when
+// accumulating), joined and folded (below 4p) every `chunk` products,
+// finally reduced below p: the residue, the scalar word.
+template <bool Wide, bool Accumulate>
 QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                     u64 count, u64 chunk, const FoldConstants &f, u64 *out1,
                                     u64 *out2, u64 n) {
@@ -137,6 +138,10 @@ QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, co
     };
     forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
         avx512::Columns s1 = avx512::zeroColumns(), s2 = avx512::zeroColumns();
+        if constexpr (Accumulate) {
+            s1 = avx512::columnsOf(load(out1 + i, k));
+            s2 = avx512::columnsOf(load(out2 + i, k));
+        }
         u64 pending = 0;
         for (u64 j = 0; j < count; ++j) {
             if (pending == chunk) {
@@ -159,12 +164,16 @@ QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, co
 // The sums must also stay below 2^128 between folds: terms_per_fold products
 // at most, as the scalar kernel does.
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
-                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                     bool accumulate) {
     const u64 chunk = std::min(terms_per_fold, kColumnTerms);
-    if (f.prime < kLimb52)
-        innerProductColumns<false>(a, b, c, count, chunk, f, out1, out2, n);
+    const bool wide = f.prime >= kLimb52;
+    if (accumulate)
+        wide ? innerProductColumns<true, true>(a, b, c, count, chunk, f, out1, out2, n)
+             : innerProductColumns<false, true>(a, b, c, count, chunk, f, out1, out2, n);
     else
-        innerProductColumns<true>(a, b, c, count, chunk, f, out1, out2, n);
+        wide ? innerProductColumns<true, false>(a, b, c, count, chunk, f, out1, out2, n)
+             : innerProductColumns<false, false>(a, b, c, count, chunk, f, out1, out2, n);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ struct Kernels {
                          const ConversionTarget *targets, u64 num_targets, u64 offset, u64 n);
     void (*innerProductTwo)(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                             u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
-                            u64 *out2, u64 n);
+                            u64 *out2, u64 n, bool accumulate);
 };
 
 // The kernels of the active path, or null when the scalar loops serve.

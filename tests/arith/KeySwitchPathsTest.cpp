@@ -102,14 +102,16 @@ TEST_P(KeySwitchPaths, ConversionMatchesScalar) {
 }
 
 // Counts below and above the number of products a 128-bit sum holds, outputs
-// aliasing the terms, lengths that are not multiples of eight.
+// aliasing the terms (and, accumulating, added to), lengths that are not
+// multiples of eight.
 TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
     std::mt19937_64 rng(31);
     for (u64 p : kPrimes) {
         const Modulus modulus(8, p, NttType::NONE);
         const u64 per_fold = kk::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
         for (u64 count : {u64{1}, u64{5}, u64{40}}) {
-            for (u64 n : {u64{13}, u64{64}}) {
+            for (const auto &[n, accumulate] :
+                 {std::pair<u64, bool>{13, false}, {64, false}, {13, true}, {64, true}}) {
                 std::vector<Words> a(count), b(count), c(count);
                 for (u64 k = 0; k < count; ++k) {
                     a[k] = wordsNearTop(n, p, rng);
@@ -127,10 +129,11 @@ TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
                     // out1 is the first term's a, out2 the last term's c.
                     kk::innerProductTwo(pa.data(), pb.data(), pc.data(), count, per_fold,
                                         kk::FoldConstants::of(modulus), x[0].data(),
-                                        z[count - 1].data(), n);
+                                        z[count - 1].data(), n, accumulate);
                     return std::make_pair(x[0], z[count - 1]);
                 });
-                EXPECT_EQ(scalar, vector) << "p = " << p << ", count = " << count << ", n = " << n;
+                EXPECT_EQ(scalar, vector) << "p = " << p << ", count = " << count << ", n = " << n
+                                          << ", accumulate " << accumulate;
             }
         }
     }
