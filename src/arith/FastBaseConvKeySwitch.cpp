@@ -297,8 +297,7 @@ void FastBaseConv::keySwitchDigitsLimbs(const std::uint64_t *const *digits, std:
                 if (permutation == nullptr)
                     std::memcpy(x, src, N * sizeof(u64));
                 else
-                    for (u64 w = 0; w < N; ++w)
-                        x[w] = src[permutation[w]];
+                    kk::permuteWords(src, permutation, x, N);
             }
     };
     sumAndDivideLimbs(level, make_limbs, masks, bodies, Step{}, out_body, out_mask, scratch);

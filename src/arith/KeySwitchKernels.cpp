@@ -194,6 +194,13 @@ void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_boun
         convertGeneric(sources, count, targets[t], terms_per_fold, offset, n);
 }
 
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n) {
+    if (const auto *v = vector::select())
+        return v->permuteWords(in, permutation, out, n);
+    for (u64 w = 0; w < n; ++w)
+        out[w] = in[permutation[w]];
+}
+
 namespace {
 template <bool Accumulate>
 void innerProductTwoFrom(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,

@@ -72,4 +72,11 @@ void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const 
                      u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
                      bool accumulate);
 
+// out[w] = in[permutation[w]] for w < n, in and out of n words each, apart:
+// a limb read through the word order of an automorphism. Every
+// permutation[w] is below n. The vector paths move eight words at once where
+// they come from one aligned block of eight (as they do for the automorphisms
+// in NTT order), word by word elsewhere.
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n);
+
 } // namespace Quelt::keyswitch_kernels

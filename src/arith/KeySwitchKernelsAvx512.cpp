@@ -132,8 +132,34 @@ QUELT_AVX512 void innerProductTwo(const u64 *const *a, const u64 *const *b, cons
 
 } // namespace
 
+// Eight output words whose sources lie in one aligned block of eight input
+// words (within the input) are one load and one lane permutation; others are
+// copied word by word. The IFMA path uses it as it is.
+QUELT_AVX512 void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n) {
+    const __m256i seven = _mm256_set1_epi32(7);
+    u64 i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i index =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(permutation + i));
+        const u64 block = permutation[i] & ~u64{7};
+        const __m256i blocks = _mm256_srli_epi32(index, 3);
+        const __mmask8 same =
+            _mm256_cmpeq_epi32_mask(blocks, _mm256_set1_epi32(static_cast<int>(block >> 3)));
+        if (same == 0xFF && block + 8 <= n) {
+            const V words = _mm512_loadu_si512(in + block);
+            const V lanes = _mm512_cvtepu32_epi64(_mm256_and_si256(index, seven));
+            _mm512_storeu_si512(out + i, _mm512_permutexvar_epi64(lanes, words));
+        } else {
+            for (u64 w = i; w < i + 8; ++w)
+                out[w] = in[permutation[w]];
+        }
+    }
+    for (; i < n; ++i)
+        out[i] = in[permutation[i]];
+}
+
 extern const Kernels kAvx512Kernels;
-const Kernels kAvx512Kernels = {&convertBlock, &innerProductTwo};
+const Kernels kAvx512Kernels = {&convertBlock, &innerProductTwo, &permuteWords};
 
 const Kernels *select() {
     switch (simd::activePath()) {

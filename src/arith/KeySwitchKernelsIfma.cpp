@@ -21,6 +21,7 @@
 namespace Quelt::keyswitch_kernels::vector {
 
 extern const Kernels kAvx512Kernels;
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n);
 
 namespace {
 
@@ -179,7 +180,7 @@ void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const 
 } // namespace
 
 extern const Kernels kIfmaKernels;
-const Kernels kIfmaKernels = {&convertBlock, &innerProductTwo};
+const Kernels kIfmaKernels = {&convertBlock, &innerProductTwo, &permuteWords};
 
 } // namespace Quelt::keyswitch_kernels::vector
 

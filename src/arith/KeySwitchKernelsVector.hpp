@@ -14,6 +14,7 @@ struct Kernels {
     void (*innerProductTwo)(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                             u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
                             u64 *out2, u64 n, bool accumulate);
+    void (*permuteWords)(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n);
 };
 
 // The kernels of the active path, or null when the scalar loops serve.

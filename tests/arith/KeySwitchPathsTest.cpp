@@ -139,4 +139,61 @@ TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
     }
 }
 
+// Orders that move aligned blocks of eight words to aligned blocks of eight
+// (as the automorphisms in NTT order do; the blocks shuffled and the words
+// within each), orders that do not (a shuffle of all words, the reversal of
+// a length that is not a multiple of eight), and lengths with a tail shorter
+// than a vector: every word is the input's word at its index, and no word
+// past the end is written.
+TEST_P(KeySwitchPaths, PermutedWordsMatchScalar) {
+    std::mt19937_64 rng(37);
+    auto blockwise = [&](u64 n) {
+        std::vector<std::uint32_t> blocks(n / 8), order;
+        for (u64 b = 0; b < n / 8; ++b)
+            blocks[b] = static_cast<std::uint32_t>(b);
+        std::shuffle(blocks.begin(), blocks.end(), rng);
+        for (std::uint32_t b : blocks) {
+            std::uint32_t lanes[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+            std::shuffle(std::begin(lanes), std::end(lanes), rng);
+            for (std::uint32_t lane : lanes)
+                order.push_back(8 * b + lane);
+        }
+        for (u64 w = order.size(); w < n; ++w)
+            order.push_back(static_cast<std::uint32_t>(w));
+        return order;
+    };
+    auto shuffled = [&](u64 n) {
+        std::vector<std::uint32_t> order(n);
+        for (u64 w = 0; w < n; ++w)
+            order[w] = static_cast<std::uint32_t>(w);
+        std::shuffle(order.begin(), order.end(), rng);
+        return order;
+    };
+    auto reversed = [](u64 n) {
+        std::vector<std::uint32_t> order(n);
+        for (u64 w = 0; w < n; ++w)
+            order[w] = static_cast<std::uint32_t>(n - 1 - w);
+        return order;
+    };
+    // 1003 words: the tail of three words maps to itself in the block order;
+    // the reversal's first vector reads two source blocks.
+    const std::vector<std::pair<u64, std::vector<std::uint32_t>>> orders = {
+        {64, blockwise(64)}, {1024, blockwise(1024)}, {1003, blockwise(1003)}, {64, shuffled(64)},
+        {13, reversed(13)},  {1003, reversed(1003)},  {1024, reversed(1024)},  {5, shuffled(5)}};
+    for (const auto &[n, order] : orders) {
+        Words in(n);
+        for (u64 &w : in)
+            w = rng();
+        const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
+            Words out(n + 3, 7);
+            kk::permuteWords(in.data(), order.data(), out.data(), n);
+            return out;
+        });
+        EXPECT_EQ(scalar, vector) << "n = " << n;
+        for (u64 w = 0; w < n; ++w)
+            ASSERT_EQ(vector[w], in[order[w]]) << "n = " << n << ", word " << w;
+        EXPECT_EQ(vector[n], 7u) << "n = " << n;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Simd, KeySwitchPaths, testing::ValuesIn(kVectorPaths), pathParamName);
