@@ -28,12 +28,13 @@
 // 21.4 bits minimum precision, keys + constants 8.5 GiB, key set 12.3 s;
 // min_key 7.4 s, 24.3 / 21.5 bits, 4.0 GiB, key set 3.3 s.
 // On an 8-core machine with IFMA (NTT of 2^16 words, 60-bit prime: 274 us),
-// shared with three other jobs, hoisted keys: 6.2 to 7.5 s per bootstrap
-// from run to run (stage by stage CoeffToSlot 3.4 to 3.9 s, SlotToCoeff
-// 0.36 to 0.43 s, conjugate-and-add with both removeI 2.9 to 3.6 s), keys +
-// constants 8.29 GiB (40 keys of 150 MiB, 2.1 GiB of constants), peak
-// 9.05 GiB; about 4200 minor faults and 0.12 to 0.42 kernel seconds per
-// bootstrap.
+// shared with three other jobs, hoisted keys: medians of 6.3 to 7.4 s per
+// bootstrap from run to run (stage by stage CoeffToSlot 3.2 s, SlotToCoeff
+// 0.36 s, conjugate-and-add with both removeI 3.0 s), keys + constants
+// 8.29 GiB (40 keys of 150 MiB, 2.1 GiB of constants), peak 9.05 GiB,
+// growing to 9.2 GiB over six more bootstraps; about 4200 minor faults and
+// 0.1 to 0.26 kernel seconds per bootstrap (0.63 to 0.78 s, and 0.9 s more
+// per bootstrap, without the large-block cache of the memory resource).
 //
 // Argument 0 uses the hoisted rotation keys, 1 the minimal key set (min_key).
 // Run one argument per process to see its own peak memory, for example

@@ -28,9 +28,8 @@
 //   (see the slow tests).
 // - BM_BootstrapFGe: 4.86 s per bootstrap, 24.4 bits mean and 21.6 bits
 //   minimum precision; keys + constants 10.0 GiB, peak 11.0 GiB. On an
-//   8-core machine with IFMA shared with three other jobs: 5.0 to 5.7 s,
-//   keys + constants 9.97 GiB, peak 10.92 GiB (first benchmark of the
-//   process).
+//   8-core machine with IFMA shared with three other jobs: 5.3 s, keys +
+//   constants 9.97 GiB, peak 10.90 GiB (first benchmark of the process).
 // - BM_FusedFirstStepFGe: 491 ms (raise preparation and fused step, radix
 //   64); BM_RaiseAndStepZeroFGb: 1097 ms (raise to the top and step 0 of
 //   radix 32 with hoisted rotations).
