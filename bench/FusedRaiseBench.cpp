@@ -5,8 +5,9 @@
 // raise and the fused first CoeffToSlot step), from a ciphertext at level 3
 // of a random message (|m| <= 1), after one untimed warm-up bootstrap.
 // Counters: mean and minimum precision in bits, the peak resident size after
-// the key set and the constants were made (GiB), the key-set seconds, and
-// the peak resident size at the end of the run (GiB).
+// the key set and the constants were made (GiB), the key-set seconds, the
+// peak resident size at the end of the run (GiB), and the minor page faults
+// and kernel seconds per timed bootstrap (minflt, sys_s).
 //
 // BM_FusedFirstStepFGe: the fused road from a level-0 ciphertext in
 // coefficient form on FGe: the mask raised to level L + 1 and the bodies
@@ -26,7 +27,9 @@
 //   its amplitude in every slot; the CoeffToSlot output it receives is right
 //   (see the slow tests).
 // - BM_BootstrapFGe: 4.86 s per bootstrap, 24.4 bits mean and 21.6 bits
-//   minimum precision; keys + constants 10.0 GiB, peak 11.0 GiB.
+//   minimum precision; keys + constants 10.0 GiB, peak 11.0 GiB. On an
+//   8-core machine with IFMA shared with three other jobs: 5.3 s, keys +
+//   constants 9.97 GiB, peak 10.90 GiB (first benchmark of the process).
 // - BM_FusedFirstStepFGe: 491 ms (raise preparation and fused step, radix
 //   64); BM_RaiseAndStepZeroFGb: 1097 ms (raise to the top and step 0 of
 //   radix 32 with hoisted rotations).
@@ -113,8 +116,10 @@ void bootstrapFused(benchmark::State &state, ParameterPreset preset, bool sparse
     Ciphertext out(ctx, false, true);
     // One untimed bootstrap: the first touches fresh memory.
     boot->getPipeline().bootstrap(in, out, true);
+    const QueltBench::KernelWindow kernel;
     for (auto _ : state)
         boot->getPipeline().bootstrap(in, out, true);
+    kernel.report(state);
 
     Message got;
     Decryptor(ctx).decrypt(out, sk, got);

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include <sys/resource.h>
+
 namespace QueltBench {
 
 // A field of /proc/self/status in KiB, 0 when it cannot be read.
@@ -30,6 +32,33 @@ inline double residentKiB() { return statusKiB("VmRSS:"); }
 
 // Resets the peak to the current resident size ("5" written to clear_refs).
 inline void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// The page faults and the kernel seconds of a stretch of benchmark iterations
+// (first touches of fresh pages, their zeroing and the returns of memory to
+// the system), per iteration: made before them, report() after them sets
+// the counters minflt (minor page faults) and sys_s.
+class KernelWindow {
+public:
+    KernelWindow() { start_ = now(); }
+    template <typename State>
+    void report(State &state) const {
+        const rusage end = now();
+        const double n = static_cast<double>(state.iterations());
+        state.counters["minflt"] = static_cast<double>(end.ru_minflt - start_.ru_minflt) / n;
+        state.counters["sys_s"] = (seconds(end.ru_stime) - seconds(start_.ru_stime)) / n;
+    }
+
+private:
+    static rusage now() {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage;
+    }
+    static double seconds(const timeval &t) {
+        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+    }
+    rusage start_{};
+};
 
 // The memory of a stretch of benchmark iterations: made before them (the
 // peak reset to the current resident size), report() after them sets the

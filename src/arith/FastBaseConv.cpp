@@ -212,8 +212,11 @@ void FastBaseConv::convertDigitTargets(const std::uint64_t *t, std::uint64_t dig
 
     const DeviceSpecificArray2D<u64> &hat = getDigitHatModQP();
     std::vector<const std::int64_t *> sources(count);
-    for (u64 m = m0; m < m1; ++m)
+    u64 largest = 0;
+    for (u64 m = m0; m < m1; ++m) {
         sources[m - m0] = reinterpret_cast<const std::int64_t *>(t + m * N);
+        largest = std::max(largest, moduli_[m].getPrime());
+    }
     std::vector<std::int64_t> factors(num_targets * count);
     std::vector<kk::ConversionTarget> conversion(num_targets);
     for (u64 k = 0; k < num_targets; ++k) {
@@ -224,8 +227,8 @@ void FastBaseConv::convertDigitTargets(const std::uint64_t *t, std::uint64_t dig
     }
     const u64 block = std::min(kBlock, N);
     for (u64 b = 0; b < N; b += block)
-        kk::convertBlock(sources.data(), count, conversion.data(), conversion.size(),
-                         terms_per_fold_, b, std::min(block, N - b));
+        kk::convertBlock(sources.data(), count, largest / 2 + 1, conversion.data(),
+                         conversion.size(), terms_per_fold_, b, std::min(block, N - b));
 }
 
 void FastBaseConv::prepareSource(const std::uint64_t *in, std::uint64_t m, bool in_ntt,
@@ -327,11 +330,15 @@ void FastBaseConv::prepareTemporary(const std::uint64_t *temporary, std::uint64_
         u64 *tm = T + m * N;
         if (tm != temporary + m * N)
             std::memcpy(tm, temporary + m * N, N * sizeof(u64));
-        moduli_[L + m].getNTT()->computeBackward<1>(tm);
-        if (K != 1) {
-            moduli_[L + m].constMult<1>(tm, p_hat_inv[m], tm, N);
-            kk::centredLift(tm, moduli_[L + m].getPrime(), N);
+        const Modulus &modulus = moduli_[L + m];
+        if (K == 1) {
+            modulus.getNTT()->computeBackward<1>(tm);
+            continue;
         }
+        // The factor joins the transform's last stage: the residues are
+        // exact, so the words are those of the transform and a product after.
+        modulus.getNTT()->computeBackwardScaled(tm, p_hat_inv[m] % modulus.getPrime());
+        kk::centredLift(tm, modulus.getPrime(), N);
     }
 }
 
@@ -351,10 +358,17 @@ void FastBaseConv::convertTemporary(const std::uint64_t *T, const std::uint64_t 
     const u64 count = lifted != nullptr ? K + 1 : K;
     const DeviceSpecificArray2D<u64> &p_hat = getPHatModQ();
     std::vector<const std::int64_t *> sources(count);
-    for (u64 m = 0; m < K; ++m)
+    u64 largest = 0;
+    for (u64 m = 0; m < K; ++m) {
         sources[m] = reinterpret_cast<const std::int64_t *>(T + m * N);
-    if (lifted != nullptr)
+        largest = std::max(largest, moduli_[L + m].getPrime());
+    }
+    // The lifted source is a centred limb of a base prime.
+    if (lifted != nullptr) {
         sources[K] = lifted;
+        for (u64 i = 0; i < L; ++i)
+            largest = std::max(largest, moduli_[i].getPrime());
+    }
     std::vector<std::int64_t> factors(num_targets * count);
     std::vector<kk::ConversionTarget> conversion(num_targets);
     for (u64 k = 0; k < num_targets; ++k) {
@@ -367,8 +381,8 @@ void FastBaseConv::convertTemporary(const std::uint64_t *T, const std::uint64_t 
     }
     const u64 block = std::min(kBlock, N);
     for (u64 b = 0; b < N; b += block)
-        kk::convertBlock(sources.data(), count, conversion.data(), conversion.size(),
-                         terms_per_fold_, b, std::min(block, N - b));
+        kk::convertBlock(sources.data(), count, largest / 2 + 1, conversion.data(),
+                         conversion.size(), terms_per_fold_, b, std::min(block, N - b));
 }
 
 void FastBaseConv::modDownWithScratch(const std::uint64_t *in, std::uint64_t level,

@@ -16,7 +16,8 @@
 //
 // A sum of switches at one level (the giant sums of the homomorphic
 // transforms) runs the same pass once per input: every step adds its key
-// products to the sums kept in the outputs and the scratch, and only the last
+// products to the sums kept in the outputs and the scratch (inside the inner
+// product, which starts from them), and only the last
 // one divides, so no raised digit and no product over the extended basis is
 // stored beyond one group of target limbs.
 
@@ -41,10 +42,10 @@ constexpr u64 kGroup = 4;
 std::uint64_t FastBaseConv::keySwitchScratchWords(std::uint64_t level) const {
     const u64 K = num_all_primes_ - num_base_primes_;
     // Sources (level + 1 limbs), the digits' limbs of a group of primes, the
-    // two temporary sums, the mod-down corrections of a group, then five
+    // two temporary sums, the mod-down corrections of a group, then three
     // limbs of the sums and the fused rescale (the factor P as a limb, the
-    // two products of a later step, the two top limbs).
-    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 5) * degree_;
+    // two top limbs).
+    return (level + 1 + getNumDigits(level) * kGroup + 2 * K + kGroup + 3) * degree_;
 }
 
 template <typename MakeLimbs>
@@ -64,13 +65,10 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     u64 *sum_body = limbs + D * kGroup * N;
     u64 *sum_mask = sum_body + K * N;
     u64 *correction = sum_mask + K * N;
-    // The word [P]_{q_j} in every position (the addends' factor), the
-    // products of a later step before they join the sums, and the top limbs
-    // of a fused rescale.
+    // The word [P]_{q_j} in every position (the addends' factor) and the top
+    // limbs of a fused rescale.
     u64 *p_limb = correction + kGroup * N;
-    u64 *product_body = p_limb + N;
-    u64 *product_mask = product_body + N;
-    u64 *top_body = product_mask + N;
+    u64 *top_body = p_limb + N;
     u64 *top_mask = top_body + N;
 
     // Where the sums of a target limb live from step to step: the temporary
@@ -90,7 +88,8 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
     };
 
     // Limbs of a group of targets (up to kGroup) of every digit, then their
-    // sums; a later step adds its products to the sums of the earlier ones.
+    // sums; a later step adds its products to the sums of the earlier ones
+    // inside the inner product (the exact residue of the total either way).
     // On a base limb of the last step the addends join as one more term,
     // times P, so that the division by P leaves them as they are.
     std::vector<const u64 *> digit_limbs(D + 1), mask_limbs(D + 1), body_limbs(D + 1);
@@ -116,16 +115,9 @@ void FastBaseConv::sumAndDivideLimbs(std::uint64_t level, MakeLimbs &&make_limbs
             const Modulus &modulus = moduli_[j];
             const u64 p = modulus.getPrime();
             const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
-            if (step.first) {
-                kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
-                                    terms_per_fold, kk::FoldConstants::of(modulus), mask, body, N);
-            } else {
-                kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
-                                    terms_per_fold, kk::FoldConstants::of(modulus), product_mask,
-                                    product_body, N);
-                modulus.addVector(mask, mask, product_mask, N);
-                modulus.addVector(body, body, product_body, N);
-            }
+            kk::innerProductTwo(digit_limbs.data(), mask_limbs.data(), body_limbs.data(), count,
+                                terms_per_fold, kk::FoldConstants::of(modulus), mask, body, N,
+                                !step.first);
         }
     };
 
@@ -305,8 +297,7 @@ void FastBaseConv::keySwitchDigitsLimbs(const std::uint64_t *const *digits, std:
                 if (permutation == nullptr)
                     std::memcpy(x, src, N * sizeof(u64));
                 else
-                    for (u64 w = 0; w < N; ++w)
-                        x[w] = src[permutation[w]];
+                    kk::permuteWords(src, permutation, x, N);
             }
     };
     sumAndDivideLimbs(level, make_limbs, masks, bodies, Step{}, out_body, out_mask, scratch);

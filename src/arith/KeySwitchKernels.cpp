@@ -87,7 +87,8 @@ void convertFixed(const std::int64_t *const *sources, const ConversionTarget *ta
 
 inline u64 reduceFully(u128 acc, const FoldConstants &f) { return word::reduceWide(acc, f); }
 
-template <int M>
+// The sums start from the outputs' words with Accumulate, else from 0.
+template <int M, bool Accumulate>
 void innerProductFixed(const u64 *const *a, const u64 *const *b, const u64 *const *cc,
                        const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
     const u64 *pa[M], *pb[M], *pc[M];
@@ -97,7 +98,7 @@ void innerProductFixed(const u64 *const *a, const u64 *const *b, const u64 *cons
         pc[k] = cc[k];
     }
     for (u64 i = 0; i < n; ++i) {
-        u128 acc1 = 0, acc2 = 0;
+        u128 acc1 = Accumulate ? out1[i] : 0, acc2 = Accumulate ? out2[i] : 0;
         for (int k = 0; k < M; ++k) {
             const u64 x = pa[k][i];
             acc1 += static_cast<u128>(x) * pb[k][i];
@@ -109,9 +110,10 @@ void innerProductFixed(const u64 *const *a, const u64 *const *b, const u64 *cons
 }
 
 void innerProductGeneric(const u64 *const *a, const u64 *const *b, const u64 *const *cc, u64 count,
-                         u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
+                         u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                         bool accumulate) {
     for (u64 i = 0; i < n; ++i) {
-        u128 acc1 = 0, acc2 = 0;
+        u128 acc1 = accumulate ? out1[i] : 0, acc2 = accumulate ? out2[i] : 0;
         u64 pending = 0;
         for (u64 k = 0; k < count; ++k) {
             if (pending == terms_per_fold) {
@@ -161,11 +163,12 @@ u128 foldBias(u64 p) {
     return top - top % p - (top % p == 0 ? p : 0);
 }
 
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n) {
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_bound,
+                  const ConversionTarget *targets, u64 num_targets, u64 terms_per_fold, u64 offset,
+                  u64 n) {
     if (count <= terms_per_fold) {
         if (const auto *v = vector::select())
-            return v->convertBlock(sources, count, targets, num_targets, offset, n);
+            return v->convertBlock(sources, count, source_bound, targets, num_targets, offset, n);
         switch (count) {
         case 1:
             return convertFixed<1>(sources, targets, num_targets, offset, n);
@@ -191,33 +194,52 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
         convertGeneric(sources, count, targets[t], terms_per_fold, offset, n);
 }
 
-void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
-                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n) {
     if (const auto *v = vector::select())
-        return v->innerProductTwo(a, b, c, count, terms_per_fold, f, out1, out2, n);
+        return v->permuteWords(in, permutation, out, n);
+    for (u64 w = 0; w < n; ++w)
+        out[w] = in[permutation[w]];
+}
+
+namespace {
+template <bool Accumulate>
+void innerProductTwoFrom(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
+                         u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
     if (count <= terms_per_fold) {
         switch (count) {
         case 1:
-            return innerProductFixed<1>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<1, Accumulate>(a, b, c, f, out1, out2, n);
         case 2:
-            return innerProductFixed<2>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<2, Accumulate>(a, b, c, f, out1, out2, n);
         case 3:
-            return innerProductFixed<3>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<3, Accumulate>(a, b, c, f, out1, out2, n);
         case 4:
-            return innerProductFixed<4>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<4, Accumulate>(a, b, c, f, out1, out2, n);
         case 5:
-            return innerProductFixed<5>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<5, Accumulate>(a, b, c, f, out1, out2, n);
         case 6:
-            return innerProductFixed<6>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<6, Accumulate>(a, b, c, f, out1, out2, n);
         case 7:
-            return innerProductFixed<7>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<7, Accumulate>(a, b, c, f, out1, out2, n);
         case 8:
-            return innerProductFixed<8>(a, b, c, f, out1, out2, n);
+            return innerProductFixed<8, Accumulate>(a, b, c, f, out1, out2, n);
         default:
             break;
         }
     }
-    innerProductGeneric(a, b, c, count, terms_per_fold, f, out1, out2, n);
+    innerProductGeneric(a, b, c, count, terms_per_fold, f, out1, out2, n, Accumulate);
+}
+} // namespace
+
+void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                     bool accumulate) {
+    if (const auto *v = vector::select())
+        return v->innerProductTwo(a, b, c, count, terms_per_fold, f, out1, out2, n, accumulate);
+    if (accumulate)
+        innerProductTwoFrom<true>(a, b, c, count, terms_per_fold, f, out1, out2, n);
+    else
+        innerProductTwoFrom<false>(a, b, c, count, terms_per_fold, f, out1, out2, n);
 }
 
 } // namespace Quelt::keyswitch_kernels

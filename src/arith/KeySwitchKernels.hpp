@@ -55,16 +55,28 @@ struct ConversionTarget {
 // For every target t and offset <= c < offset + n:
 // t.out[c] = sum_m sources[m][c] t.factors[m], as a value in [0, 4p) (a
 // valid input of the forward transform). The sources hold centred residues
-// (centredLift). count >= 1; targets are converted several at a time so that
-// every source word loaded serves all of them.
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 terms_per_fold, u64 offset, u64 n);
+// (centredLift), every one below source_bound in magnitude (half the largest
+// source prime plus one serves; the bound only picks the fastest vector form,
+// never the words). count >= 1; targets are converted several at a time so
+// that every source word loaded serves all of them.
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_bound,
+                  const ConversionTarget *targets, u64 num_targets, u64 terms_per_fold, u64 offset,
+                  u64 n);
 
 // Over n words: out1[c] = sum_k a[k][c] b[k][c] and out2[c] = sum_k a[k][c]
-// c[k][c] modulo p, each below p. Every word of a term is read before the
-// outputs of that position are written, so outputs may alias the terms
-// position for position. count >= 1; inputs below p.
+// c[k][c] modulo p, each below p; with `accumulate` the words out1[c] and
+// out2[c] held before (below p) are added to their sums. Every word of a
+// term is read before the outputs of that position are written, so outputs
+// may alias the terms position for position. count >= 1; inputs below p.
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
-                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n);
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                     bool accumulate);
+
+// out[w] = in[permutation[w]] for w < n, in and out of n words each, apart:
+// a limb read through the word order of an automorphism. Every
+// permutation[w] is below n. The vector paths move eight words at once where
+// they come from one aligned block of eight (as they do for the automorphisms
+// in NTT order), word by word elsewhere.
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n);
 
 } // namespace Quelt::keyswitch_kernels

@@ -80,9 +80,10 @@ QUELT_AVX512 void convertGroup(const std::int64_t *const *sources, u64 count,
     });
 }
 
-// Four targets at a time: every source vector loaded serves all of them.
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 offset, u64 n) {
+// Four targets at a time: every source vector loaded serves all of them. The
+// source bound does not change the products here.
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 /*source_bound*/,
+                  const ConversionTarget *targets, u64 num_targets, u64 offset, u64 n) {
     u64 t = 0;
     for (; t + 4 <= num_targets; t += 4)
         convertGroup<4>(sources, count, targets + t, offset, n);
@@ -92,16 +93,20 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
         convertGroup<1>(sources, count, targets + t, offset, n);
 }
 
-// Both sums of a position in 128 bits per lane, folded (to below 4p) every
-// terms_per_fold products, then reduced below p: the residue, which is the
-// scalar word.
+// Both sums of a position in 128 bits per lane (starting from the outputs'
+// words when accumulating), folded (to below 4p) every terms_per_fold
+// products, then reduced below p: the residue, which is the scalar word.
 QUELT_AVX512 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                   u64 count, u64 terms_per_fold, const FoldConstants &f, u64 *out1,
-                                  u64 *out2, u64 n) {
+                                  u64 *out2, u64 n, bool accumulate) {
     const avx512::FoldConstants fold = avx512::foldConstantsOf(f);
     const V p = set1(f.prime), p2 = set1(2 * f.prime);
     forEachVector(n, [&](u64 i, Mask k) QUELT_AVX512 {
         V hi1 = avx512::zero(), lo1 = hi1, hi2 = hi1, lo2 = hi1;
+        if (accumulate) {
+            lo1 = load(out1 + i, k);
+            lo2 = load(out2 + i, k);
+        }
         u64 pending = 0;
         for (u64 j = 0; j < count; ++j) {
             if (pending == terms_per_fold) {
@@ -127,8 +132,34 @@ QUELT_AVX512 void innerProductTwo(const u64 *const *a, const u64 *const *b, cons
 
 } // namespace
 
+// Eight output words whose sources lie in one aligned block of eight input
+// words (within the input) are one load and one lane permutation; others are
+// copied word by word. The IFMA path uses it as it is.
+QUELT_AVX512 void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n) {
+    const __m256i seven = _mm256_set1_epi32(7);
+    u64 i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i index =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(permutation + i));
+        const u64 block = permutation[i] & ~u64{7};
+        const __m256i blocks = _mm256_srli_epi32(index, 3);
+        const __mmask8 same =
+            _mm256_cmpeq_epi32_mask(blocks, _mm256_set1_epi32(static_cast<int>(block >> 3)));
+        if (same == 0xFF && block + 8 <= n) {
+            const V words = _mm512_loadu_si512(in + block);
+            const V lanes = _mm512_cvtepu32_epi64(_mm256_and_si256(index, seven));
+            _mm512_storeu_si512(out + i, _mm512_permutexvar_epi64(lanes, words));
+        } else {
+            for (u64 w = i; w < i + 8; ++w)
+                out[w] = in[permutation[w]];
+        }
+    }
+    for (; i < n; ++i)
+        out[i] = in[permutation[i]];
+}
+
 extern const Kernels kAvx512Kernels;
-const Kernels kAvx512Kernels = {&convertBlock, &innerProductTwo};
+const Kernels kAvx512Kernels = {&convertBlock, &innerProductTwo, &permuteWords};
 
 const Kernels *select() {
     switch (simd::activePath()) {

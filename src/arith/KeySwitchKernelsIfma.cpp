@@ -2,8 +2,8 @@
 // multiply-adds (avx512::Columns), at most kColumnTerms of them before the
 // columns are joined into a 128-bit value.
 //
-// Base conversion reads each source word as x + 2^51 (when every source word
-// of the block lies in [-2^51, 2^51), which makes x1 zero) or as x + 2^63,
+// Base conversion reads each source word as x + 2^51 (when the sources' bound
+// puts every word in (-2^51, 2^51), which makes x1 zero) or as x + 2^63,
 // and takes the excess off with the bias, as the AVX-512 kernel does. Folded
 // and reduced as there, the words are the scalar words.
 
@@ -21,6 +21,7 @@
 namespace Quelt::keyswitch_kernels::vector {
 
 extern const Kernels kAvx512Kernels;
+void permuteWords(const u64 *in, const std::uint32_t *permutation, u64 *out, u64 n);
 
 namespace {
 
@@ -35,19 +36,6 @@ constexpr u64 kColumnTerms = 1024;
 constexpr u64 kLimb52 = u64{1} << 52;
 
 // ---- base conversion -----------------------------------------------------
-
-// Whether every source word of the block lies in [-2^51, 2^51).
-QUELT_IFMA bool sourcesFit51(const std::int64_t *const *sources, u64 count, u64 offset, u64 n) {
-    const V shift = set1(u64{1} << 51);
-    V any = avx512::zero();
-    for (u64 m = 0; m < count; ++m) {
-        const u64 *s = reinterpret_cast<const u64 *>(sources[m]) + offset;
-        forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
-            any = _mm512_or_si512(any, _mm512_maskz_add_epi64(k, load(s + i, k), shift));
-        });
-    }
-    return _mm512_test_epi64_mask(any, set1(~(kLimb52 - 1))) == 0;
-}
 
 template <int T, bool WideX, bool WideF>
 QUELT_IFMA void convertGroup(const std::int64_t *const *sources, u64 count,
@@ -100,12 +88,15 @@ void convertTargets(const std::int64_t *const *sources, u64 count,
 }
 
 // Targets below 2^52 have factors that fit the multiplier (WideF false); the
-// others are converted after them, in groups of their own.
-void convertBlock(const std::int64_t *const *sources, u64 count, const ConversionTarget *targets,
-                  u64 num_targets, u64 offset, u64 n) {
+// others are converted after them, in groups of their own. Sources below 2^51
+// in magnitude (their bound says so, from the primes: no pass over the words)
+// are read as x + 2^51, the others as x + 2^63; both give the same words.
+void convertBlock(const std::int64_t *const *sources, u64 count, u64 source_bound,
+                  const ConversionTarget *targets, u64 num_targets, u64 offset, u64 n) {
     if (count > kColumnTerms)
-        return kAvx512Kernels.convertBlock(sources, count, targets, num_targets, offset, n);
-    const bool narrow = sourcesFit51(sources, count, offset, n);
+        return kAvx512Kernels.convertBlock(sources, count, source_bound, targets, num_targets,
+                                           offset, n);
+    const bool narrow = source_bound <= (u64{1} << 51);
     std::array<const ConversionTarget *, 16> group;
     for (bool wide_factors : {false, true}) {
         u64 size = 0;
@@ -132,9 +123,10 @@ void convertBlock(const std::int64_t *const *sources, u64 count, const Conversio
 
 // ---- inner products ------------------------------------------------------
 
-// Both sums of a position in columns, joined and folded (below 4p) every
-// `chunk` products, finally reduced below p: the residue, the scalar word.
-template <bool Wide>
+// Both sums of a position in columns (starting from the outputs' words when
+// accumulating), joined and folded (below 4p) every `chunk` products,
+// finally reduced below p: the residue, the scalar word.
+template <bool Wide, bool Accumulate>
 QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, const u64 *const *c,
                                     u64 count, u64 chunk, const FoldConstants &f, u64 *out1,
                                     u64 *out2, u64 n) {
@@ -147,6 +139,10 @@ QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, co
     };
     forEachVector(n, [&](u64 i, Mask k) QUELT_IFMA {
         avx512::Columns s1 = avx512::zeroColumns(), s2 = avx512::zeroColumns();
+        if constexpr (Accumulate) {
+            s1 = avx512::columnsOf(load(out1 + i, k));
+            s2 = avx512::columnsOf(load(out2 + i, k));
+        }
         u64 pending = 0;
         for (u64 j = 0; j < count; ++j) {
             if (pending == chunk) {
@@ -169,18 +165,22 @@ QUELT_IFMA void innerProductColumns(const u64 *const *a, const u64 *const *b, co
 // The sums must also stay below 2^128 between folds: terms_per_fold products
 // at most, as the scalar kernel does.
 void innerProductTwo(const u64 *const *a, const u64 *const *b, const u64 *const *c, u64 count,
-                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n) {
+                     u64 terms_per_fold, const FoldConstants &f, u64 *out1, u64 *out2, u64 n,
+                     bool accumulate) {
     const u64 chunk = std::min(terms_per_fold, kColumnTerms);
-    if (f.prime < kLimb52)
-        innerProductColumns<false>(a, b, c, count, chunk, f, out1, out2, n);
+    const bool wide = f.prime >= kLimb52;
+    if (accumulate)
+        wide ? innerProductColumns<true, true>(a, b, c, count, chunk, f, out1, out2, n)
+             : innerProductColumns<false, true>(a, b, c, count, chunk, f, out1, out2, n);
     else
-        innerProductColumns<true>(a, b, c, count, chunk, f, out1, out2, n);
+        wide ? innerProductColumns<true, false>(a, b, c, count, chunk, f, out1, out2, n)
+             : innerProductColumns<false, false>(a, b, c, count, chunk, f, out1, out2, n);
 }
 
 } // namespace
 
 extern const Kernels kIfmaKernels;
-const Kernels kIfmaKernels = {&convertBlock, &innerProductTwo};
+const Kernels kIfmaKernels = {&convertBlock, &innerProductTwo, &permuteWords};
 
 } // namespace Quelt::keyswitch_kernels::vector
 

@@ -247,6 +247,11 @@ void Modulus::normalizeModVector(std::uint64_t *out, const std::uint64_t *in, st
                                  std::uint64_t n) const {
     const u64 p = prime_;
     const u64 half = q >> 1;
+    // The vector kernels take the lift x = v + p - [q]_p (congruent to v - q
+    // for v above q/2, below 2^63) to its residue by a Shoup product by 1 and
+    // one subtraction: the exact residue, the scalar word in both branches.
+    if (const auto *v = modulus_vector::select(p))
+        return v->normalizeMod(*this, in, 1, shoupCompanion(1), half, p - reduceWord(q), out, n);
     if (half > p) {
         const u64 quotient = word_quotient_;
         const u64 d = p - reduceWord(q);

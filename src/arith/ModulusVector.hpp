@@ -33,6 +33,10 @@ struct Kernels {
     // The centred lift (v + d for v > half) times w; index 1 adds it to out.
     void (*normalizeModAndConstMult[2])(const Modulus &m, const u64 *in, u64 w, u64 wc, u64 half,
                                         u64 d, u64 *out, u64 n);
+    // The centred lift (v + d for v > half) reduced below p: the Shoup
+    // product by w = 1 (companion wc), then one conditional subtraction.
+    void (*normalizeMod)(const Modulus &m, const u64 *in, u64 w, u64 wc, u64 half, u64 d, u64 *out,
+                         u64 n);
 };
 
 // The kernels of the active path for the prime p, or null when the scalar

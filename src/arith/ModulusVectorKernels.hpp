@@ -152,6 +152,17 @@ struct VectorKernels {
         });
     }
 
+    QUELT_VECTOR_TARGET static void normalizeMod(const Modulus &m, const u64 *in, u64 w, u64 wc,
+                                                 u64 half, u64 d, u64 *out, u64 n) {
+        const Shoup c = Arith::shoupConstant(m, w, wc);
+        const V halves = set1(half), lift = set1(d), p = set1(m.getPrime());
+        forEachVector(n, [&](u64 i, Mask k) QUELT_VECTOR_TARGET {
+            const V v = load(in + i, k);
+            const V x = _mm512_mask_add_epi64(v, _mm512_movepi64_mask(sub(halves, v)), v, lift);
+            store(out + i, k, reduceOnce(Arith::shoup(x, c), p));
+        });
+    }
+
     static constexpr Kernels table() {
         return {&addVector,
                 &subVector,
@@ -162,7 +173,8 @@ struct VectorKernels {
                 {&constMult<1>, &constMult<2>},
                 {&subAndConstMult<1>, &subAndConstMult<2>},
                 &switchingKeyBody,
-                {&normalizeModAndConstMult<false>, &normalizeModAndConstMult<true>}};
+                {&normalizeModAndConstMult<false>, &normalizeModAndConstMult<true>},
+                &normalizeMod};
     }
 };
 

@@ -1,6 +1,7 @@
 // Galois automorphisms in NTT form, monomial shifts, the index reversal of
 // LWE vectors and the half-degree embedding.
 
+#include "arith/KeySwitchKernels.hpp"
 #include "arith/PrimeModuli.hpp"
 
 #include "Quelt/Exception.hpp"
@@ -137,9 +138,7 @@ void PrimeModuli::frobeniusMapInNTT(const Polynomial &in, std::int64_t k, Polyno
         if (!table) {
             std::reverse_copy(src, src + n, dst);
         } else {
-            const std::uint32_t *index = table->data();
-            for (u64 j = 0; j < n; ++j)
-                dst[j] = src[index[j]];
+            keyswitch_kernels::permuteWords(src, table->data(), dst, n);
         }
         if constexpr (Accumulate)
             moduli_[i].addVector(out.getLimb(i), out.getLimb(i), scratch.data(), n);

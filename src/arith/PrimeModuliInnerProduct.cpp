@@ -46,7 +46,7 @@ void innerProductHost(const std::vector<Modulus> &moduli, const std::vector<std:
         const u64 terms_per_fold = kk::termsPerFold(static_cast<u128>(p - 1) * (p - 1));
         kk::innerProductTwo(a.data() + u * count, b.data() + u * count, c.data() + u * count, count,
                             terms_per_fold, kk::FoldConstants::of(modulus), out1[u], out2[u],
-                            modulus.getDegree());
+                            modulus.getDegree(), false);
     }
 }
 

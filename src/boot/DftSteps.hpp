@@ -209,6 +209,14 @@ void runStep(const HomEvaluatorImpl &eval, const std::vector<Plaintext> &diagona
             rotateLeft(eval, bs[j - 1], shape.stride, bs[j]);
         }
     } else {
+        // Ring outputs of the right count keep their storage: made here one
+        // by one, they are not copies of a prototype (a fresh allocation and
+        // a copy of its words each).
+        if constexpr (ET == EncryptionType::RLWE) {
+            bs.reserve(shape.baby_amounts.size());
+            for (u64 j = 0; j < shape.baby_amounts.size(); ++j)
+                bs.push_back(emptyLike(ct));
+        }
         rotateHoisted(eval, ct, shape.baby_amounts, bs);
     }
 

@@ -291,8 +291,10 @@ TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
         for (u64 terms_per_fold : {per_fold, u64{2}}) {
             std::vector<std::vector<u64>> limbs(count, std::vector<u64>(n));
             std::vector<const std::int64_t *> sources;
+            u64 largest = 0;
             for (u64 m = 0; m < count; ++m) {
                 const u64 q = primes[m];
+                largest = std::max(largest, q);
                 for (u64 c = 0; c < n; ++c)
                     limbs[m][c] = c == 0 ? q - 1 : c == 1 ? q / 2 + 1 : c == 2 ? q / 2 : rng() % q;
                 kk::centredLift(limbs[m].data(), q, n);
@@ -312,8 +314,8 @@ TEST(FastBaseConvTest, ConversionKernelFoldsLongSums) {
                 targets.push_back({factors[t].data(), kk::FoldConstants::of(modulus),
                                    kk::foldBias(p), outs[t].data()});
             }
-            kk::convertBlock(sources.data(), count, targets.data(), targets.size(), terms_per_fold,
-                             0, n);
+            kk::convertBlock(sources.data(), count, largest / 2 + 1, targets.data(), targets.size(),
+                             terms_per_fold, 0, n);
             for (u64 t = 0; t < num_targets; ++t) {
                 const u64 p = primes[9 + t];
                 for (u64 c = 0; c < n; ++c) {

@@ -166,21 +166,28 @@ TEST(KeySwitchInnerProductTest, KernelFoldsLongSums) {
     const u64 per_fold =
         keyswitch_kernels::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
     EXPECT_LT(per_fold, count);
-    for (u64 terms : {u64{5}, count}) {
-        std::vector<u64> out1(8), out2(8);
-        keyswitch_kernels::innerProductTwo(pa.data(), pb.data(), pc.data(), terms, per_fold,
-                                           keyswitch_kernels::FoldConstants::of(modulus),
-                                           out1.data(), out2.data(), 8);
-        for (u64 i = 0; i < 8; ++i) {
-            u64 s1 = 0, s2 = 0;
-            for (u64 k = 0; k < terms; ++k) {
-                s1 = test::addModRef(s1, test::mulModRef(a[k][i], b[k][i], p), p);
-                s2 = test::addModRef(s2, test::mulModRef(a[k][i], c[k][i], p), p);
+    // Without and with sums to add to (p - 1 - i and i: both ends of the
+    // residues).
+    for (u64 terms : {u64{5}, count})
+        for (bool accumulate : {false, true}) {
+            std::vector<u64> out1(8), out2(8);
+            for (u64 i = 0; i < 8; ++i) {
+                out1[i] = p - 1 - i;
+                out2[i] = i;
             }
-            EXPECT_EQ(out1[i], s1);
-            EXPECT_EQ(out2[i], s2);
+            keyswitch_kernels::innerProductTwo(pa.data(), pb.data(), pc.data(), terms, per_fold,
+                                               keyswitch_kernels::FoldConstants::of(modulus),
+                                               out1.data(), out2.data(), 8, accumulate);
+            for (u64 i = 0; i < 8; ++i) {
+                u64 s1 = accumulate ? p - 1 - i : 0, s2 = accumulate ? i : 0;
+                for (u64 k = 0; k < terms; ++k) {
+                    s1 = test::addModRef(s1, test::mulModRef(a[k][i], b[k][i], p), p);
+                    s2 = test::addModRef(s2, test::mulModRef(a[k][i], c[k][i], p), p);
+                }
+                EXPECT_EQ(out1[i], s1) << "accumulate " << accumulate;
+                EXPECT_EQ(out2[i], s2) << "accumulate " << accumulate;
+            }
         }
-    }
 }
 
 // Decompose a, raise the digits, multiply them by key parts that carry the

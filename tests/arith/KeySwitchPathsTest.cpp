@@ -61,7 +61,11 @@ Words convertAll(const std::vector<u64> &source_primes, const std::vector<u64> &
     }
     const u64 per_fold =
         kk::signedTermsPerFold(static_cast<unsigned __int128>(largest / 2 + 1) * largest);
-    kk::convertBlock(sources.data(), count, targets.data(), num_targets, per_fold, offset, n);
+    u64 largest_source = 0;
+    for (u64 q : source_primes)
+        largest_source = std::max(largest_source, q);
+    kk::convertBlock(sources.data(), count, largest_source / 2 + 1, targets.data(), num_targets,
+                     per_fold, offset, n);
     Words all;
     for (const Words &o : outs)
         all.insert(all.end(), o.begin(), o.end());
@@ -98,14 +102,16 @@ TEST_P(KeySwitchPaths, ConversionMatchesScalar) {
 }
 
 // Counts below and above the number of products a 128-bit sum holds, outputs
-// aliasing the terms, lengths that are not multiples of eight.
+// aliasing the terms (and, accumulating, added to), lengths that are not
+// multiples of eight.
 TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
     std::mt19937_64 rng(31);
     for (u64 p : kPrimes) {
         const Modulus modulus(8, p, NttType::NONE);
         const u64 per_fold = kk::termsPerFold(static_cast<unsigned __int128>(p - 1) * (p - 1));
         for (u64 count : {u64{1}, u64{5}, u64{40}}) {
-            for (u64 n : {u64{13}, u64{64}}) {
+            for (const auto &[n, accumulate] :
+                 {std::pair<u64, bool>{13, false}, {64, false}, {13, true}, {64, true}}) {
                 std::vector<Words> a(count), b(count), c(count);
                 for (u64 k = 0; k < count; ++k) {
                     a[k] = wordsNearTop(n, p, rng);
@@ -123,12 +129,70 @@ TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
                     // out1 is the first term's a, out2 the last term's c.
                     kk::innerProductTwo(pa.data(), pb.data(), pc.data(), count, per_fold,
                                         kk::FoldConstants::of(modulus), x[0].data(),
-                                        z[count - 1].data(), n);
+                                        z[count - 1].data(), n, accumulate);
                     return std::make_pair(x[0], z[count - 1]);
                 });
-                EXPECT_EQ(scalar, vector) << "p = " << p << ", count = " << count << ", n = " << n;
+                EXPECT_EQ(scalar, vector) << "p = " << p << ", count = " << count << ", n = " << n
+                                          << ", accumulate " << accumulate;
             }
         }
+    }
+}
+
+// Orders that move aligned blocks of eight words to aligned blocks of eight
+// (as the automorphisms in NTT order do; the blocks shuffled and the words
+// within each), orders that do not (a shuffle of all words, the reversal of
+// a length that is not a multiple of eight), and lengths with a tail shorter
+// than a vector: every word is the input's word at its index, and no word
+// past the end is written.
+TEST_P(KeySwitchPaths, PermutedWordsMatchScalar) {
+    std::mt19937_64 rng(37);
+    auto blockwise = [&](u64 n) {
+        std::vector<std::uint32_t> blocks(n / 8), order;
+        for (u64 b = 0; b < n / 8; ++b)
+            blocks[b] = static_cast<std::uint32_t>(b);
+        std::shuffle(blocks.begin(), blocks.end(), rng);
+        for (std::uint32_t b : blocks) {
+            std::uint32_t lanes[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+            std::shuffle(std::begin(lanes), std::end(lanes), rng);
+            for (std::uint32_t lane : lanes)
+                order.push_back(8 * b + lane);
+        }
+        for (u64 w = order.size(); w < n; ++w)
+            order.push_back(static_cast<std::uint32_t>(w));
+        return order;
+    };
+    auto shuffled = [&](u64 n) {
+        std::vector<std::uint32_t> order(n);
+        for (u64 w = 0; w < n; ++w)
+            order[w] = static_cast<std::uint32_t>(w);
+        std::shuffle(order.begin(), order.end(), rng);
+        return order;
+    };
+    auto reversed = [](u64 n) {
+        std::vector<std::uint32_t> order(n);
+        for (u64 w = 0; w < n; ++w)
+            order[w] = static_cast<std::uint32_t>(n - 1 - w);
+        return order;
+    };
+    // 1003 words: the tail of three words maps to itself in the block order;
+    // the reversal's first vector reads two source blocks.
+    const std::vector<std::pair<u64, std::vector<std::uint32_t>>> orders = {
+        {64, blockwise(64)}, {1024, blockwise(1024)}, {1003, blockwise(1003)}, {64, shuffled(64)},
+        {13, reversed(13)},  {1003, reversed(1003)},  {1024, reversed(1024)},  {5, shuffled(5)}};
+    for (const auto &[n, order] : orders) {
+        Words in(n);
+        for (u64 &w : in)
+            w = rng();
+        const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
+            Words out(n + 3, 7);
+            kk::permuteWords(in.data(), order.data(), out.data(), n);
+            return out;
+        });
+        EXPECT_EQ(scalar, vector) << "n = " << n;
+        for (u64 w = 0; w < n; ++w)
+            ASSERT_EQ(vector[w], in[order[w]]) << "n = " << n << ", word " << w;
+        EXPECT_EQ(vector[n], 7u) << "n = " << n;
     }
 }
 

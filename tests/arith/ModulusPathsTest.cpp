@@ -172,12 +172,14 @@ const std::vector<Case> &cases() {
 
 // The centred lift from a prime q, above and below p, with inputs near 0, q/2
 // and q - 1.
-void runNormalizeCases(const Modulus &m, std::mt19937_64 &rng, Words &out_false, Words &out_true,
-                       const Words &start, u64 q, u64 c) {
+void runNormalizeCases(const Modulus &m, std::mt19937_64 &rng, Words &out_lift, Words &out_false,
+                       Words &out_true, const Words &start, u64 q, u64 c) {
     const u64 N = m.getDegree();
     Words in = wordsNearTop(N, q, rng);
     for (u64 i = 2; i < N; i += 7)
         in[i] = q / 2 + (i % 3) - 1;
+    out_lift = Words(N, 0);
+    m.normalizeModVector(out_lift.data(), in.data(), q, N);
     out_false = Words(N, 0);
     m.normalizeModAndConstMult<false>(in.data(), c, q, out_false.data());
     out_true = start;
@@ -208,21 +210,22 @@ TEST_P(ModulusPaths, MatchScalarWordForWord) {
     }
 }
 
-TEST_P(ModulusPaths, NormalizeModAndConstMultMatchesScalar) {
+TEST_P(ModulusPaths, NormalizeModMatchesScalar) {
     std::mt19937_64 rng(22);
     for (u64 p : kPrimes) {
         for (u64 n : {1, 9, 64}) {
             const Modulus m(n, p, NttType::NONE);
             // out below 2p for the accumulating form.
             const Words start = wordsNearTop(n, 2 * p, rng);
-            for (u64 q :
-                 {u64{5}, u64{1073741789}, u64{1125899906842597}, u64{4611686018427387847}}) {
+            // q = p and q = 2p + 1 (p = 3) reach the lift's edge cases.
+            for (u64 q : {u64{5}, u64{7}, p, u64{1073741789}, u64{1125899906842597},
+                          u64{4611686018427387847}}) {
                 const u64 c = rng(), seed = rng();
                 const auto [scalar, vector] = onScalarAndOn(GetParam(), [&] {
-                    Words plain, accumulated;
+                    Words lifted, plain, accumulated;
                     std::mt19937_64 same(seed);
-                    runNormalizeCases(m, same, plain, accumulated, start, q, c);
-                    return std::vector<Words>{plain, accumulated};
+                    runNormalizeCases(m, same, lifted, plain, accumulated, start, q, c);
+                    return std::vector<Words>{lifted, plain, accumulated};
                 });
                 EXPECT_EQ(scalar, vector) << "p = " << p << ", q = " << q << ", n = " << n;
             }
