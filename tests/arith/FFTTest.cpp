@@ -69,7 +69,7 @@ double maxDistance(const Message &m, const std::vector<Complex> &expected) {
 
 } // namespace
 
-TEST(FFT, ForwardMatchesClosedFormForEverySlotCount) {
+TEST(FFTTest, ForwardMatchesClosedFormForEverySlotCount) {
     for (std::uint64_t degree : {8u, 16u, 64u, 1024u}) {
         const FFT fft(degree, {kHostDevice});
         for (std::uint64_t n = 1; n <= degree / 2; n *= 2) {
@@ -89,7 +89,7 @@ TEST(FFT, ForwardMatchesClosedFormForEverySlotCount) {
     }
 }
 
-TEST(FFT, RoundTripsInBothOrders) {
+TEST(FFTTest, RoundTripsInBothOrders) {
     const std::uint64_t degree = 1 << 12;
     const FFT fft(degree, {kHostDevice});
     for (std::uint64_t n : {2u, 8u, 256u, 2048u}) {
@@ -106,7 +106,7 @@ TEST(FFT, RoundTripsInBothOrders) {
     }
 }
 
-TEST(FFT, TablesOfDegreeEight) {
+TEST(FFTTest, TablesOfDegreeEight) {
     const FFT fft(8, {kHostDevice});
     EXPECT_EQ(fft.getDegree(), 8u);
     const auto &powers = fft.getPowers().at(kHostDevice);
@@ -137,7 +137,7 @@ TEST(FFT, TablesOfDegreeEight) {
         EXPECT_LT(std::abs(bwd[i] - std::conj(fwd[i])), 1e-15);
 }
 
-TEST(FFT, TwiddlesDependOnStageOnlyNotOnDegree) {
+TEST(FFTTest, TwiddlesDependOnStageOnlyNotOnDegree) {
     const FFT small(16, {kHostDevice});
     const FFT large(256, {kHostDevice});
     const auto &a = small.getForwardTwiddles().at(kHostDevice);
@@ -150,7 +150,7 @@ TEST(FFT, TwiddlesDependOnStageOnlyNotOnDegree) {
     }
 }
 
-TEST(FFT, TwoSlotsAndTrivialSizes) {
+TEST(FFTTest, TwoSlotsAndTrivialSizes) {
     const FFT fft(16, {kHostDevice});
     const Complex a0(0.5, -1.25), a1(2.0, 0.75);
     const Complex w = std::polar(1.0, M_PI / 4);
@@ -174,7 +174,7 @@ TEST(FFT, TwoSlotsAndTrivialSizes) {
     EXPECT_TRUE(empty.isEmpty());
 }
 
-TEST(FFT, RefusesBadSizesWithoutTouchingTheMessage) {
+TEST(FFTTest, RefusesBadSizesWithoutTouchingTheMessage) {
     const FFT fft(16, {kHostDevice});
     struct Case {
         std::uint64_t size;
@@ -197,7 +197,7 @@ TEST(FFT, RefusesBadSizesWithoutTouchingTheMessage) {
     }
 }
 
-TEST(FFT, RefusesMessagesOffTheHost) {
+TEST(FFTTest, RefusesMessagesOffTheHost) {
     const FFT fft(16, {kHostDevice});
     const std::string prefix = "Cannot support the function '";
     const std::string suffix = "' in the current build configuration";
@@ -219,7 +219,7 @@ TEST(FFT, RefusesMessagesOffTheHost) {
     }
 }
 
-TEST(FFT, RefusesBadDegrees) {
+TEST(FFTTest, RefusesBadDegrees) {
     for (std::uint64_t degree : {0ull, 12ull, 3ull << 20}) {
         expectThrowsMessage([&] { FFT(degree, {kHostDevice}); },
                             "[FFT] degree must be a power of two.");
@@ -228,7 +228,7 @@ TEST(FFT, RefusesBadDegrees) {
                         "[FFT] degree must not exceed 2^62.");
 }
 
-TEST(FFT, PlainProductStagesAreBitIdenticalToStdComplex) {
+TEST(FFTTest, PlainProductStagesAreBitIdenticalToStdComplex) {
     const std::uint64_t degree = 1 << 10;
     const FFT fft(degree, {kHostDevice});
     std::mt19937_64 rng(11);
@@ -256,7 +256,7 @@ TEST(FFT, PlainProductStagesAreBitIdenticalToStdComplex) {
     }
 }
 
-TEST(FFT, NonFiniteInputsKeepTheRecoveringProduct) {
+TEST(FFTTest, NonFiniteInputsKeepTheRecoveringProduct) {
     // (inf, NaN) x w gives NaN in both parts by the plain formula; the
     // recovering product turns it into (inf, inf) for w = exp(i pi / 4).
     const FFT fft(16, {kHostDevice});

@@ -26,7 +26,7 @@ constexpr u64 kPrimes[] = {1073741789ULL,          4398046511093ULL,      112589
                            4503599627370449ULL,    288230376151711717ULL, 1152921504606846883ULL,
                            2305843009213693951ULL, 4611686018427387847ULL};
 
-class KeySwitchPaths : public PathTest {};
+class KeySwitchPathsTest : public PathTest {};
 
 // One conversion: sources modulo `source_primes` (centred, reaching q - 1,
 // q / 2 and q / 2 + 1), targets modulo `target_primes`, over words
@@ -77,7 +77,7 @@ Words convertAll(const std::vector<u64> &source_primes, const std::vector<u64> &
 // Sources all below 2^52 (their centred words fit 52 bits) or not, targets on
 // both sides of 2^52 and more of them than one pass converts, blocks that do
 // not start or end on a vector boundary.
-TEST_P(KeySwitchPaths, ConversionMatchesScalar) {
+TEST_P(KeySwitchPathsTest, ConversionMatchesScalar) {
     const std::vector<std::vector<u64>> source_sets = {
         {kPrimes[0]},
         {kPrimes[1], kPrimes[1]},
@@ -104,7 +104,7 @@ TEST_P(KeySwitchPaths, ConversionMatchesScalar) {
 // Counts below and above the number of products a 128-bit sum holds, outputs
 // aliasing the terms (and, accumulating, added to), lengths that are not
 // multiples of eight.
-TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
+TEST_P(KeySwitchPathsTest, InnerProductMatchesScalar) {
     std::mt19937_64 rng(31);
     for (u64 p : kPrimes) {
         const Modulus modulus(8, p, NttType::NONE);
@@ -145,7 +145,7 @@ TEST_P(KeySwitchPaths, InnerProductMatchesScalar) {
 // a length that is not a multiple of eight), and lengths with a tail shorter
 // than a vector: every word is the input's word at its index, and no word
 // past the end is written.
-TEST_P(KeySwitchPaths, PermutedWordsMatchScalar) {
+TEST_P(KeySwitchPathsTest, PermutedWordsMatchScalar) {
     std::mt19937_64 rng(37);
     auto blockwise = [&](u64 n) {
         std::vector<std::uint32_t> blocks(n / 8), order;
@@ -196,4 +196,4 @@ TEST_P(KeySwitchPaths, PermutedWordsMatchScalar) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, KeySwitchPaths, testing::ValuesIn(kVectorPaths), pathParamName);
+INSTANTIATE_TEST_SUITE_P(Simd, KeySwitchPathsTest, testing::ValuesIn(kVectorPaths), pathParamName);

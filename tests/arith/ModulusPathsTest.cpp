@@ -186,11 +186,11 @@ void runNormalizeCases(const Modulus &m, std::mt19937_64 &rng, Words &out_lift, 
     m.normalizeModAndConstMult<true>(in.data(), c, q, out_true.data());
 }
 
-class ModulusPaths : public PathTest {};
+class ModulusPathsTest : public PathTest {};
 
 } // namespace
 
-TEST_P(ModulusPaths, MatchScalarWordForWord) {
+TEST_P(ModulusPathsTest, MatchScalarWordForWord) {
     std::mt19937_64 rng(21);
     for (u64 p : kPrimes) {
         for (u64 n : kLengths) {
@@ -210,7 +210,7 @@ TEST_P(ModulusPaths, MatchScalarWordForWord) {
     }
 }
 
-TEST_P(ModulusPaths, NormalizeModMatchesScalar) {
+TEST_P(ModulusPathsTest, NormalizeModMatchesScalar) {
     std::mt19937_64 rng(22);
     for (u64 p : kPrimes) {
         for (u64 n : {1, 9, 64}) {
@@ -235,7 +235,7 @@ TEST_P(ModulusPaths, NormalizeModMatchesScalar) {
 
 // Long sums: the lanes fold their 128-bit sums many times over (every 2^11
 // products on the IFMA path, every few products for primes near 2^62).
-TEST_P(ModulusPaths, InnerProductOfLongSumsMatchesScalar) {
+TEST_P(ModulusPathsTest, InnerProductOfLongSumsMatchesScalar) {
     std::mt19937_64 rng(23);
     for (u64 p : kPrimes) {
         const u64 n = 20011;
@@ -252,4 +252,4 @@ TEST_P(ModulusPaths, InnerProductOfLongSumsMatchesScalar) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, ModulusPaths, testing::ValuesIn(kVectorPaths), pathParamName);
+INSTANTIATE_TEST_SUITE_P(Simd, ModulusPathsTest, testing::ValuesIn(kVectorPaths), pathParamName);

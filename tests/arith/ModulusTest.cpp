@@ -102,7 +102,7 @@ std::vector<u64> lazyValues(u64 p, u64 n, std::mt19937_64 &rng) {
 
 } // namespace
 
-TEST(Modulus, ConstantsMatchIndependentValues) {
+TEST(ModulusTest, ConstantsMatchIndependentValues) {
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
         const Modulus &m = modulusOf(c);
@@ -121,14 +121,14 @@ TEST(Modulus, ConstantsMatchIndependentValues) {
     }
 }
 
-TEST(Modulus, CopiesShareTheTransform) {
+TEST(ModulusTest, CopiesShareTheTransform) {
     const Modulus m(16, 1152921504606844417ULL, NttType::NEGACYCLIC);
     const Modulus copy = m;
     ASSERT_NE(m.getNTT(), nullptr);
     EXPECT_EQ(copy.getNTT().get(), m.getNTT().get());
 }
 
-TEST(Modulus, ConstructionRejectsBadArguments) {
+TEST(ModulusTest, ConstructionRejectsBadArguments) {
     const std::string prime_message = "[Modulus] The prime must be at least 2 and below 2^62";
     for (u64 p : {u64{0}, u64{1}, u64{1} << 62, kAllOnes})
         expectThrowsMessage([&] { Modulus(16, p, NttType::NONE); }, prime_message);
@@ -144,7 +144,7 @@ TEST(Modulus, ConstructionRejectsBadArguments) {
     EXPECT_EQ(Modulus(0, 11, NttType::NONE).getDegree(), 0u);
 }
 
-TEST(Modulus, ElementWiseKernelsMatchOracle) {
+TEST(ModulusTest, ElementWiseKernelsMatchOracle) {
     std::mt19937_64 rng(101);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -189,7 +189,7 @@ TEST(Modulus, ElementWiseKernelsMatchOracle) {
     }
 }
 
-TEST(Modulus, AccumulatingAndTwoOutputProductsMatchOracle) {
+TEST(ModulusTest, AccumulatingAndTwoOutputProductsMatchOracle) {
     std::mt19937_64 rng(202);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -236,7 +236,7 @@ TEST(Modulus, AccumulatingAndTwoOutputProductsMatchOracle) {
     }
 }
 
-TEST(Modulus, TensorIsTheProductOfTwoLinearPolynomials) {
+TEST(ModulusTest, TensorIsTheProductOfTwoLinearPolynomials) {
     std::mt19937_64 rng(303);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -258,7 +258,7 @@ TEST(Modulus, TensorIsTheProductOfTwoLinearPolynomials) {
     }
 }
 
-TEST(Modulus, InnerProductIsExact) {
+TEST(ModulusTest, InnerProductIsExact) {
     std::mt19937_64 rng(404);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -284,7 +284,7 @@ TEST(Modulus, InnerProductIsExact) {
     }
 }
 
-TEST(Modulus, IsZeroLooksAtTheWholeLimb) {
+TEST(ModulusTest, IsZeroLooksAtTheWholeLimb) {
     const Modulus m(16, 131009, NttType::NONE);
     std::vector<u64> limb(17, 0);
     limb[16] = 5; // beyond the degree
@@ -293,7 +293,7 @@ TEST(Modulus, IsZeroLooksAtTheWholeLimb) {
     EXPECT_FALSE(m.isZero(limb.data()));
 }
 
-TEST(Modulus, ConstantProductsMatchOracleAndLazyFormula) {
+TEST(ModulusTest, ConstantProductsMatchOracleAndLazyFormula) {
     std::mt19937_64 rng(505);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -330,7 +330,7 @@ TEST(Modulus, ConstantProductsMatchOracleAndLazyFormula) {
     }
 }
 
-TEST(Modulus, SwitchingKeyBodyMatchesOracle) {
+TEST(ModulusTest, SwitchingKeyBodyMatchesOracle) {
     std::mt19937_64 rng(515);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -352,7 +352,7 @@ TEST(Modulus, SwitchingKeyBodyMatchesOracle) {
     }
 }
 
-TEST(Modulus, SignedConstantProductsScatterAndMatchOracle) {
+TEST(ModulusTest, SignedConstantProductsScatterAndMatchOracle) {
     std::mt19937_64 rng(606);
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
@@ -407,7 +407,7 @@ u64 centredModP(u64 r, u64 q, u64 p) {
 }
 } // namespace
 
-TEST(Modulus, NormalizeModLiftsCentredResidues) {
+TEST(ModulusTest, NormalizeModLiftsCentredResidues) {
     std::mt19937_64 rng(606);
     for (const auto &c : kPrimes) {
         const Modulus &m = modulusOf(c);
@@ -452,7 +452,7 @@ TEST(Modulus, NormalizeModLiftsCentredResidues) {
     }
 }
 
-TEST(Modulus, NormalizeModStaysBelowPrimeWhenSourceIsTwicePlusOne) {
+TEST(ModulusTest, NormalizeModStaysBelowPrimeWhenSourceIsTwicePlusOne) {
     // 23 = 2 * 11 + 1: the value 11 modulo 23 is +11, which is 0 modulo 11.
     const Modulus m(0, 11, NttType::NONE);
     std::vector<u64> in(23);
@@ -494,7 +494,7 @@ std::vector<u64> conjugateOracle(const std::vector<u64> &in, std::int64_t m, u64
 }
 } // namespace
 
-TEST(Modulus, MonomialAndConjugatePermutationsMatchOracle) {
+TEST(ModulusTest, MonomialAndConjugatePermutationsMatchOracle) {
     std::mt19937_64 rng(707);
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -529,7 +529,7 @@ TEST(Modulus, MonomialAndConjugatePermutationsMatchOracle) {
     }
 }
 
-TEST(Modulus, PermutationsRejectOutOfRangeShiftsAndOverlap) {
+TEST(ModulusTest, PermutationsRejectOutOfRangeShiftsAndOverlap) {
     const Modulus m(16, 131009, NttType::NONE);
     std::vector<u64> in(32, 1), out(32, 0);
     const std::string range = "[Modulus] multMonomial: the exponent must lie in [-n, n]";
@@ -553,7 +553,7 @@ TEST(Modulus, PermutationsRejectOutOfRangeShiftsAndOverlap) {
     EXPECT_EQ(out, std::vector<u64>(32, 0)); // nothing written by a refused call
 }
 
-TEST(Modulus, MakeIntegerTruncatesAndReduces) {
+TEST(ModulusTest, MakeIntegerTruncatesAndReduces) {
     for (const auto &c : kPrimes) {
         SCOPED_TRACE(c.p);
         const Modulus &m = modulusOf(c);
@@ -577,7 +577,7 @@ TEST(Modulus, MakeIntegerTruncatesAndReduces) {
     }
 }
 
-TEST(Modulus, MakeIntegerRejectsValuesOutside128Bits) {
+TEST(ModulusTest, MakeIntegerRejectsValuesOutside128Bits) {
     const Modulus m(16, 131009, NttType::NONE);
     const std::string message =
         "[Modulus] makeInteger: the scaled value must be finite and below 2^128";
@@ -590,7 +590,7 @@ TEST(Modulus, MakeIntegerRejectsValuesOutside128Bits) {
         expectThrowsMessage([&, v = v, s = s] { (void)m.makeInteger(v, s); }, message);
 }
 
-TEST(Modulus, BarrettStaysBelowPrimeNearTheTopOfTheRange) {
+TEST(ModulusTest, BarrettStaysBelowPrimeNearTheTopOfTheRange) {
     // For these primes (about 0.93 * 2^62) the Barrett quotient estimate is
     // two too small on the pairs below; a single correction would return
     // p + 1 and p + 2.
@@ -616,7 +616,7 @@ TEST(Modulus, BarrettStaysBelowPrimeNearTheTopOfTheRange) {
 // The row-list kernels against 128-bit products: one row times each listed
 // row, plain and after a slot permutation, set and accumulated; rows longer
 // than one internal chunk, outputs that are `a` or their own input.
-TEST(Modulus, RowListKernelsMultiplyEveryRow) {
+TEST(ModulusTest, RowListKernelsMultiplyEveryRow) {
     std::mt19937_64 rng(4242);
     for (const PrimeCase &c : kPrimes) {
         SCOPED_TRACE(c.p);
@@ -670,7 +670,7 @@ TEST(Modulus, RowListKernelsMultiplyEveryRow) {
     }
 }
 
-TEST(Modulus, RowListKernelsRefuseBadListsBeforeWriting) {
+TEST(ModulusTest, RowListKernelsRefuseBadListsBeforeWriting) {
     const u64 n = 16;
     const Modulus m(n, 131009, NttType::NONE);
     std::vector<u64> a(n, 3), x(n, 5), y(2 * n, 7), out(n, 11);

@@ -10,10 +10,10 @@ using namespace Quelt::test;
 using namespace Quelt::test::ntt_paths;
 
 namespace {
-class NTTPathsSlow : public PathTest {};
+class NTTPathsSlowTest : public PathTest {};
 } // namespace
 
-TEST_P(NTTPathsSlow, MatchScalarWordForWordAtLargeDegrees) {
+TEST_P(NTTPathsSlowTest, MatchScalarWordForWordAtLargeDegrees) {
     std::mt19937_64 rng(12);
     for (u64 p : {kPrime50, kPrime60, kPrime62})
         for (NttType type : kTypes)
@@ -21,4 +21,4 @@ TEST_P(NTTPathsSlow, MatchScalarWordForWordAtLargeDegrees) {
                 expectSameWords(GetParam(), u64{1} << log_n, p, type, rng);
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, NTTPathsSlow, testing::ValuesIn(kVectorPaths), pathParamName);
+INSTANTIATE_TEST_SUITE_P(Simd, NTTPathsSlowTest, testing::ValuesIn(kVectorPaths), pathParamName);

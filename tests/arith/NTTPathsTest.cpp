@@ -18,14 +18,14 @@ using namespace Quelt::test::ntt_paths;
 
 namespace {
 
-class NTTPaths : public PathTest {};
+class NTTPathsTest : public PathTest {};
 
 } // namespace
 
 // Degrees 2^1 .. 2^14 cover every stage arrangement of the forward drivers
 // (blocks and whole-limb passes, an odd stage count) and the lower ones of the
 // inverse drivers.
-TEST_P(NTTPaths, MatchScalarWordForWord) {
+TEST_P(NTTPathsTest, MatchScalarWordForWord) {
     std::mt19937_64 rng(11);
     for (u64 p : kAllPrimes)
         for (NttType type : kTypes)
@@ -35,7 +35,7 @@ TEST_P(NTTPaths, MatchScalarWordForWord) {
 
 // The twists of type 2 alone, into another limb and in place: the pre-twist
 // of inputs below 4p, the post-twist of inputs below 2p.
-TEST_P(NTTPaths, TwistsMatchScalarWordForWord) {
+TEST_P(NTTPathsTest, TwistsMatchScalarWordForWord) {
     std::mt19937_64 rng(13);
     for (u64 p : kAllPrimes) {
         for (unsigned log_n = 1; log_n <= 10; ++log_n) {
@@ -60,7 +60,7 @@ TEST_P(NTTPaths, TwistsMatchScalarWordForWord) {
 // The forward transform followed by out = (b - x) factor, into another limb
 // and into b itself, against the transform's words and the formula in
 // 128-bit arithmetic, with factors at both ends of their range.
-TEST_P(NTTPaths, ForwardSubScaleIsTheTransformThenTheFormula) {
+TEST_P(NTTPathsTest, ForwardSubScaleIsTheTransformThenTheFormula) {
     std::mt19937_64 rng(17);
     for (u64 p : kAllPrimes)
         for (NttType type : kTypes)
@@ -92,7 +92,7 @@ TEST_P(NTTPaths, ForwardSubScaleIsTheTransformThenTheFormula) {
 
 // The inverse transform with a factor joined to its last stage gives the
 // words of the inverse transform of the scaled input.
-TEST_P(NTTPaths, BackwardScaledIsTheTransformOfTheScaledInput) {
+TEST_P(NTTPathsTest, BackwardScaledIsTheTransformOfTheScaledInput) {
     std::mt19937_64 rng(19);
     for (u64 p : kAllPrimes)
         for (NttType type : kTypes)
@@ -117,4 +117,4 @@ TEST_P(NTTPaths, BackwardScaledIsTheTransformOfTheScaledInput) {
             }
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, NTTPaths, testing::ValuesIn(kVectorPaths), pathParamName);
+INSTANTIATE_TEST_SUITE_P(Simd, NTTPathsTest, testing::ValuesIn(kVectorPaths), pathParamName);

@@ -47,7 +47,7 @@ const Transform kTransforms[] = {
 
 } // namespace
 
-TEST(NTTSlow, VectorPathMatchesScalarWordForWordAtDegree2To16) {
+TEST(NTTSlowTest, VectorPathMatchesScalarWordForWordAtDegree2To16) {
     if (!ntt_kernels::vectorPathAvailable())
         GTEST_SKIP() << "no vector path on this processor";
     std::mt19937_64 rng(16);

@@ -101,7 +101,7 @@ void expectRoundTrips(const NTT &ntt, const std::vector<u64> &input) {
 
 } // namespace
 
-TEST(NTT, RejectsUnfriendlyModuliBeforeBadDegrees) {
+TEST(NTTTest, RejectsUnfriendlyModuliBeforeBadDegrees) {
     const std::string degree = "[NTT] degree must be a power of two.";
     auto modulus = [](u64 p) {
         return "The modulus " + std::to_string(p) + " is not NTT-friendly.";
@@ -123,7 +123,7 @@ TEST(NTT, RejectsUnfriendlyModuliBeforeBadDegrees) {
     EXPECT_NO_THROW(NTT(8, 17, NttType::NEGACYCLIC));
 }
 
-TEST(NTT, TwistsExistOnlyForTheConjugateInvariantType) {
+TEST(NTTTest, TwistsExistOnlyForTheConjugateInvariantType) {
     NTT ntt(8, 17, NttType::NEGACYCLIC);
     EXPECT_TRUE(ntt.getTwistPowers().empty());
     EXPECT_TRUE(ntt.getInverseTwistCompanions().empty());
@@ -140,7 +140,7 @@ TEST(NTT, TwistsExistOnlyForTheConjugateInvariantType) {
     EXPECT_EQ(a, std::vector<u64>(8, 1));
 }
 
-TEST(NTT, RootChoice) {
+TEST(NTTTest, RootChoice) {
     struct Case {
         u64 N, p;
         NttType type;
@@ -157,7 +157,7 @@ TEST(NTT, RootChoice) {
     }
 }
 
-TEST(NTT, TablesAndCompanions) {
+TEST(NTTTest, TablesAndCompanions) {
     for (NttType type : kTypes) {
         for (u64 N : {1, 2, 16}) {
             const u64 p = kPrime30;
@@ -206,7 +206,7 @@ TEST(NTT, TablesAndCompanions) {
     }
 }
 
-TEST(NTT, ForwardEvaluatesAtTheRoots) {
+TEST(NTTTest, ForwardEvaluatesAtTheRoots) {
     std::mt19937_64 rng(1);
     for (NttType type : kTypes) {
         for (u64 N : {1, 2, 4, 8, 16, 64}) {
@@ -234,7 +234,7 @@ TEST(NTT, ForwardEvaluatesAtTheRoots) {
     }
 }
 
-TEST(NTT, NegacyclicProductsMatchSchoolbook) {
+TEST(NTTTest, NegacyclicProductsMatchSchoolbook) {
     std::mt19937_64 rng(2);
     for (NttType type : {NttType::NEGACYCLIC, NttType::NEGACYCLIC_SQUARE_4N}) {
         for (u64 p : {kPrime30, kPrime60, kPrime62}) {
@@ -254,7 +254,7 @@ TEST(NTT, NegacyclicProductsMatchSchoolbook) {
     }
 }
 
-TEST(NTT, ConjugateInvariantTwistsInvert) {
+TEST(NTTTest, ConjugateInvariantTwistsInvert) {
     std::mt19937_64 rng(3);
     for (u64 N : {1, 2, 4, 8, 32}) {
         NTT ntt(N, kPrime60, NttType::CONJUGATE_INVARIANT);
@@ -268,7 +268,7 @@ TEST(NTT, ConjugateInvariantTwistsInvert) {
     }
 }
 
-TEST(NTT, RoundTripsForEveryTypeDegreeAndK) {
+TEST(NTTTest, RoundTripsForEveryTypeDegreeAndK) {
     std::mt19937_64 rng(4);
     for (NttType type : kTypes) {
         for (unsigned log_n = 0; log_n <= 16; ++log_n) {
@@ -280,7 +280,7 @@ TEST(NTT, RoundTripsForEveryTypeDegreeAndK) {
     }
 }
 
-TEST(NTT, OutputBoundsOnInputsNearTheTop) {
+TEST(NTTTest, OutputBoundsOnInputsNearTheTop) {
     std::mt19937_64 rng(5);
     for (NttType type : kTypes) {
         for (u64 N : {2, 8, 256}) {
@@ -326,7 +326,7 @@ TEST(NTT, OutputBoundsOnInputsNearTheTop) {
     }
 }
 
-TEST(NTT, TransformsAreTheirSingleStages) {
+TEST(NTTTest, TransformsAreTheirSingleStages) {
     std::mt19937_64 rng(6);
     for (NttType type : kTypes) {
         for (u64 N : {2, 4, 16, 64}) {
@@ -356,7 +356,7 @@ TEST(NTT, TransformsAreTheirSingleStages) {
     }
 }
 
-TEST(NTT, SharedEvaluationPointsFollowTheRoots) {
+TEST(NTTTest, SharedEvaluationPointsFollowTheRoots) {
     // 2^61 + 10485761 is 1 modulo 512. The smallest primitive 128th root is
     // not the square of the smallest 256th root here, while the type-1 root
     // of degree 64 is that square by construction.
@@ -374,7 +374,7 @@ TEST(NTT, SharedEvaluationPointsFollowTheRoots) {
     EXPECT_FALSE(sharesEvaluationPoints(NTT(64, p, NttType::CONJUGATE_INVARIANT), big));
 }
 
-TEST(NTT, VectorPathMatchesScalarWordForWord) {
+TEST(NTTTest, VectorPathMatchesScalarWordForWord) {
     if (!ntt_kernels::vectorPathAvailable())
         GTEST_SKIP() << "no vector path on this processor";
     std::mt19937_64 rng(7);

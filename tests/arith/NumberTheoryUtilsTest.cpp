@@ -18,7 +18,7 @@ using Quelt::test::expectThrowsMessage;
 constexpr u64 kMax = std::numeric_limits<u64>::max();
 } // namespace
 
-TEST(NumberTheoryUtils, IsPrimeKnownValues) {
+TEST(NumberTheoryUtilsTest, IsPrimeKnownValues) {
     const std::vector<u64> primes = {2,         3,
                                      5,         7,
                                      11,        113,
@@ -52,7 +52,7 @@ TEST(NumberTheoryUtils, IsPrimeKnownValues) {
         EXPECT_FALSE(utils::isPrime(n)) << n;
 }
 
-TEST(NumberTheoryUtils, FindPrimeFactors) {
+TEST(NumberTheoryUtilsTest, FindPrimeFactors) {
     std::set<u64> f = {99, 100};
     utils::findPrimeFactors(f, 360);
     EXPECT_EQ(f, (std::set<u64>{2, 3, 5}));
@@ -72,7 +72,7 @@ TEST(NumberTheoryUtils, FindPrimeFactors) {
     EXPECT_EQ(f, (std::set<u64>{2, 3, 7, 43, 127, 337, 5419}));
 }
 
-TEST(NumberTheoryUtils, FindPrimitiveRoot) {
+TEST(NumberTheoryUtilsTest, FindPrimitiveRoot) {
     const std::vector<std::pair<u64, u64>> cases = {{0, 0},   {1, 0},     {2, 0},
                                                     {3, 2},   {7, 3},     {17, 3},
                                                     {193, 5}, {65537, 3}, {(u64{1} << 61) - 1, 37}};
@@ -80,7 +80,7 @@ TEST(NumberTheoryUtils, FindPrimitiveRoot) {
         EXPECT_EQ(utils::findPrimitiveRoot(p), g) << p;
 }
 
-TEST(NumberTheoryUtils, SeekPrimesOrders) {
+TEST(NumberTheoryUtilsTest, SeekPrimesOrders) {
     EXPECT_EQ(utils::seekPrimes(1024, 16, 3, true), (std::vector<u64>{1009, 977, 929}));
     EXPECT_EQ(utils::seekPrimes(1024, 16, 3, false), (std::vector<u64>{1009, 977, 929}));
     EXPECT_EQ(utils::seekPrimes(65536, 16, 1, true), (std::vector<u64>{65521}));
@@ -92,7 +92,7 @@ TEST(NumberTheoryUtils, SeekPrimesOrders) {
     EXPECT_EQ(utils::seekPrimes(kMax, 59, 1, true), (std::vector<u64>{kMax - 58}));
 }
 
-TEST(NumberTheoryUtils, SeekPrimesNeverWraps) {
+TEST(NumberTheoryUtilsTest, SeekPrimesNeverWraps) {
     const char *range =
         "[seekPrimes] Not enough primes: the search left the range of 64-bit integers.";
     struct Case {

@@ -23,7 +23,7 @@ std::uint32_t listOwner(std::uint32_t preset) {
 
 } // namespace
 
-TEST(PrimeListsParameter, EveryPresetListHasOnePrimePerChainSlot) {
+TEST(PrimeListsParameterTest, EveryPresetListHasOnePrimePerChainSlot) {
     for (std::uint32_t value = 0; value <= kMaxParameterPresetValue; ++value) {
         const auto preset = static_cast<ParameterPreset>(value);
         if (preset == ParameterPreset::CUSTOM)
@@ -40,7 +40,7 @@ TEST(PrimeListsParameter, EveryPresetListHasOnePrimePerChainSlot) {
     }
 }
 
-TEST(PrimeListsParameter, LWEListsMatchTheirRecords) {
+TEST(PrimeListsParameterTest, LWEListsMatchTheirRecords) {
     for (std::uint32_t value : {0u, 1u, 3u, 4u, 5u}) {
         SCOPED_TRACE(value);
         const auto preset = static_cast<LWE::ParameterPreset>(value);

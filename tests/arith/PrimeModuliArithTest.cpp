@@ -6,9 +6,9 @@
 namespace Quelt::test {
 namespace {
 
-using Arith = PrimeModuliFixture;
+using ArithTest = PrimeModuliFixture;
 
-TEST_F(Arith, AddSubNegateAgainstIntegersModQ) {
+TEST_F(ArithTest, AddSubNegateAgainstIntegersModQ) {
     const u128 q2 = modulusQ(2);
     const u128 q1 = modulusQ(1);
     const auto va = randomValues(q2);
@@ -35,7 +35,7 @@ TEST_F(Arith, AddSubNegateAgainstIntegersModQ) {
     }
 }
 
-TEST_F(Arith, NegateKeepsZeroAndAliasing) {
+TEST_F(ArithTest, NegateKeepsZeroAndAliasing) {
     Polynomial a = fromValues(std::vector<u128>(kN, 0), 2);
     chain().negate(a, a);
     for (u64 i = 0; i <= 2; ++i)
@@ -43,7 +43,7 @@ TEST_F(Arith, NegateKeepsZeroAndAliasing) {
             EXPECT_EQ(a.getLimb(i)[j], 0u);
 }
 
-TEST_F(Arith, HadamardProductsAgainstIntegersModQ) {
+TEST_F(ArithTest, HadamardProductsAgainstIntegersModQ) {
     const u128 q = modulusQ(2);
     const auto va = randomValues(q), vb = randomValues(q), vc = randomValues(q);
     const Polynomial a = fromValues(va, 2), b = fromValues(vb, 2), c = fromValues(vc, 2);
@@ -74,7 +74,7 @@ TEST_F(Arith, HadamardProductsAgainstIntegersModQ) {
     }
 }
 
-TEST_F(Arith, TensorIsTheProductOfLinearPolynomials) {
+TEST_F(ArithTest, TensorIsTheProductOfLinearPolynomials) {
     const u128 q = modulusQ(2);
     const auto x0 = randomValues(q), x1 = randomValues(q), y0 = randomValues(q),
                y1 = randomValues(q);
@@ -91,7 +91,7 @@ TEST_F(Arith, TensorIsTheProductOfLinearPolynomials) {
     }
 }
 
-TEST_F(Arith, ModUpAdditionCoversTemporaryLimbsOnly) {
+TEST_F(ArithTest, ModUpAdditionCoversTemporaryLimbsOnly) {
     Polynomial a = randomPoly(1, true), b = randomPoly(2, true);
     Polynomial out = randomPoly(2, true);
     const auto untouched = limb(out, 2);
@@ -103,7 +103,7 @@ TEST_F(Arith, ModUpAdditionCoversTemporaryLimbsOnly) {
     EXPECT_EQ(limb(out, 2), untouched);
 }
 
-TEST_F(Arith, MixedModUpShapes) {
+TEST_F(ArithTest, MixedModUpShapes) {
     const Polynomial plain = randomPoly(2);
     const Polynomial mod_up = randomPoly(1, true);
     Polynomial out(ctx(), false, false);
@@ -134,7 +134,7 @@ TEST_F(Arith, MixedModUpShapes) {
     EXPECT_THROW(chain().hadamardMultModUp(mod_up, plain, out_up), RuntimeException);
 }
 
-TEST_F(Arith, AccumulatingProductsStopAtTheLowestLevel) {
+TEST_F(ArithTest, AccumulatingProductsStopAtTheLowestLevel) {
     const Polynomial a = randomPoly(2), b = randomPoly(2);
     Polynomial out = randomPoly(0);
     const auto before = limb(out, 0);
@@ -146,7 +146,7 @@ TEST_F(Arith, AccumulatingProductsStopAtTheLowestLevel) {
             addModRef(before[j], mulModRef(a.getLimb(0)[j], b.getLimb(0)[j], prime(0)), prime(0)));
 }
 
-TEST_F(Arith, TwoOutputProductsRefuseAnOutputReadLater) {
+TEST_F(ArithTest, TwoOutputProductsRefuseAnOutputReadLater) {
     const Polynomial a = randomPoly(2);
     Polynomial b = randomPoly(2), c = randomPoly(2), other = randomPoly(2);
     const auto b_before = limb(b, 1);
@@ -163,7 +163,7 @@ TEST_F(Arith, TwoOutputProductsRefuseAnOutputReadLater) {
         EXPECT_EQ(b.getLimb(2)[j], mulModRef(b_copy.getLimb(2)[j], c.getLimb(2)[j], prime(2)));
 }
 
-TEST_F(Arith, IsZeroIgnoresUnusedLimbs) {
+TEST_F(ArithTest, IsZeroIgnoresUnusedLimbs) {
     Polynomial p = fromValues(std::vector<u128>(kN, 0), 0, true);
     p.setLevel(0);
     // Limbs 1 and 2 lie between the level and the temporary primes.

@@ -8,7 +8,7 @@
 namespace Quelt::test {
 namespace {
 
-using Automorphism = PrimeModuliFixture;
+using AutomorphismTest = PrimeModuliFixture;
 
 // a(X^k) modulo X^N + 1 and p, by substituting term by term.
 std::vector<u64> substitute(const std::vector<u64> &a, std::int64_t k, u64 p) {
@@ -38,7 +38,7 @@ std::vector<u64> monomial(std::int64_t k, u64 n, u64 p) {
     return m;
 }
 
-TEST_F(Automorphism, FrobeniusMapIsSubstitution) {
+TEST_F(AutomorphismTest, FrobeniusMapIsSubstitution) {
     const Polynomial a = randomPoly(2);
     const Polynomial ta = transformed(a);
     const std::int64_t two_n = 2 * kN;
@@ -63,7 +63,7 @@ TEST_F(Automorphism, FrobeniusMapIsSubstitution) {
     }
 }
 
-TEST_F(Automorphism, TablesAreKeptPerExponentAndSharedByCopies) {
+TEST_F(AutomorphismTest, TablesAreKeptPerExponentAndSharedByCopies) {
     const std::int64_t two_n = 2 * kN;
     const auto table = chain().frobeniusTable(5);
     ASSERT_EQ(table->size(), kN);
@@ -79,7 +79,7 @@ TEST_F(Automorphism, TablesAreKeptPerExponentAndSharedByCopies) {
         EXPECT_EQ(sorted[j], j);
 }
 
-TEST_F(Automorphism, AccumulatingFrobeniusMap) {
+TEST_F(AutomorphismTest, AccumulatingFrobeniusMap) {
     const Polynomial a = randomPoly(2), b = randomPoly(2);
     Polynomial acc = transformed(b);
     chain().frobeniusMapInNTT<true>(transformed(a), 5, acc);
@@ -97,7 +97,7 @@ TEST_F(Automorphism, AccumulatingFrobeniusMap) {
         EXPECT_EQ(twice.getLimb(1)[j], addModRef(tb.getLimb(1)[j], tb.getLimb(1)[j], prime(1)));
 }
 
-TEST_F(Automorphism, FrobeniusRefusesEvenExponentsAndAliasing) {
+TEST_F(AutomorphismTest, FrobeniusRefusesEvenExponentsAndAliasing) {
     Polynomial a = transformed(randomPoly(2));
     const auto before = limb(a, 0);
     expectThrowsMessage([&] { chain().frobeniusMapInNTT<false>(a, 4, a); },
@@ -107,7 +107,7 @@ TEST_F(Automorphism, FrobeniusRefusesEvenExponentsAndAliasing) {
     EXPECT_EQ(limb(a, 0), before);
 }
 
-TEST_F(Automorphism, MonomialShiftsAnyExponent) {
+TEST_F(AutomorphismTest, MonomialShiftsAnyExponent) {
     const Polynomial a = randomPoly(2);
     const std::int64_t n = kN;
     for (std::int64_t k : {std::int64_t{0}, std::int64_t{1}, std::int64_t{13}, n - 1, n, n + 3,
@@ -132,7 +132,7 @@ TEST_F(Automorphism, MonomialShiftsAnyExponent) {
     EXPECT_THROW(chain().multMonomial(self, self, 1), RuntimeException);
 }
 
-TEST_F(Automorphism, NoHostPathForBatchedMonomials) {
+TEST_F(AutomorphismTest, NoHostPathForBatchedMonomials) {
     std::vector<const Polynomial *> ins;
     std::vector<Polynomial *> outs;
     expectThrowsMessage(
@@ -140,7 +140,7 @@ TEST_F(Automorphism, NoHostPathForBatchedMonomials) {
         "Cannot support the function 'multMonomialBatch' in the current build configuration");
 }
 
-class LweAutomorphism : public ::testing::Test {
+class LweAutomorphismTest : public ::testing::Test {
 protected:
     static constexpr u64 kDim = 16;
     static const std::shared_ptr<LWE::ContextContent> &lwe() {
@@ -160,7 +160,7 @@ protected:
     }
 };
 
-TEST_F(LweAutomorphism, ConjugateInvertPairsWithTheSecretToOneProductCoefficient) {
+TEST_F(LweAutomorphismTest, ConjugateInvertPairsWithTheSecretToOneProductCoefficient) {
     const LevelledVector a = randomVector(), s = randomVector();
     for (u64 k : {u64{0}, u64{5}, kDim - 1}) {
         LevelledVector out(lwe());
@@ -182,7 +182,7 @@ TEST_F(LweAutomorphism, ConjugateInvertPairsWithTheSecretToOneProductCoefficient
     EXPECT_THROW(chain().conjugateInvert(a, out, kDim), RuntimeException);
 }
 
-TEST_F(LweAutomorphism, BatchMatchesSingleCallsAndChecksItsOutputs) {
+TEST_F(LweAutomorphismTest, BatchMatchesSingleCallsAndChecksItsOutputs) {
     const LevelledVector a = randomVector();
     std::vector<LevelledVector> storage(3, LevelledVector(lwe()));
     std::vector<LevelledVector *> outs = {&storage[0], &storage[1], &storage[2]};

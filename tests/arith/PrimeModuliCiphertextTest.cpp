@@ -14,7 +14,7 @@ namespace {
 
 using Rlwe = CiphertextBase<EncryptionType::RLWE>;
 
-class CiphertextMembers : public PrimeModuliFixture {
+class CiphertextMembersTest : public PrimeModuliFixture {
 protected:
     // With a 43-bit base prime both degrees share the base prime (the largest
     // 43-bit prime that is 1 modulo 256); the quantize primes differ.
@@ -40,7 +40,7 @@ protected:
     }
 };
 
-TEST_F(CiphertextMembers, CiphertextEmbedding) {
+TEST_F(CiphertextMembersTest, CiphertextEmbedding) {
     const PrimeModuli &chain = small()->getPrimeModuli();
     Rlwe in = embeddingInput(), out(small(), false, false);
     ASSERT_EQ(in.getPoly(0).getPrime(0), chain.getModulus(0).getPrime());
@@ -60,7 +60,7 @@ TEST_F(CiphertextMembers, CiphertextEmbedding) {
     expectThrowsMessage([&] { chain.embedCiphertext(out, same); }, PrimeModuli::kHalfDegreeMessage);
 }
 
-TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput) {
+TEST_F(CiphertextMembersTest, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput) {
     Rlwe in = embeddingInput(), out(small(), false, false);
     for (u64 p = 0; p < 2; ++p)
         std::fill(out.getPoly(p).getData().begin(), out.getPoly(p).getData().end(), 0);
@@ -81,7 +81,7 @@ TEST_F(CiphertextMembers, EmbeddingChecksEveryPolynomialBeforeChangingTheOutput)
     EXPECT_EQ(out.getLevel(), 2u);
 }
 
-TEST_F(CiphertextMembers, NoHostPathForRotMulAddAndModReduct) {
+TEST_F(CiphertextMembersTest, NoHostPathForRotMulAddAndModReduct) {
     Rlwe ct(ctx(), false, true), out(ctx(), false, true);
     const Plaintext ptxt(ctx());
     expectThrowsMessage(

@@ -5,7 +5,7 @@
 namespace Quelt::test {
 namespace {
 
-using Const = PrimeModuliFixture;
+using ConstTest = PrimeModuliFixture;
 
 // X^(N/2) as a vector of N residues.
 std::vector<u64> halfDegreeMonomial(u64 n) {
@@ -14,7 +14,7 @@ std::vector<u64> halfDegreeMonomial(u64 n) {
     return m;
 }
 
-TEST_F(Const, IntegerAndLevelledProductsAgainstIntegersModQ) {
+TEST_F(ConstTest, IntegerAndLevelledProductsAgainstIntegersModQ) {
     const u128 q2 = modulusQ(2), q1 = modulusQ(1);
     const auto v = randomValues(q2);
     const Polynomial a = fromValues(v, 2);
@@ -42,7 +42,7 @@ TEST_F(Const, IntegerAndLevelledProductsAgainstIntegersModQ) {
     EXPECT_EQ(limb(out, 1), std::vector<u64>(kN, 0));
 }
 
-TEST_F(Const, RealConstantAddedInEitherForm) {
+TEST_F(ConstTest, RealConstantAddedInEitherForm) {
     const u128 q = modulusQ(2);
     const auto v = randomValues(q);
     const Polynomial a = fromValues(v, 2);
@@ -65,7 +65,7 @@ TEST_F(Const, RealConstantAddedInEitherForm) {
     }
 }
 
-TEST_F(Const, ComplexConstantIsMultiplicationByReAndImTimesXHalf) {
+TEST_F(ConstTest, ComplexConstantIsMultiplicationByReAndImTimesXHalf) {
     const Polynomial a = randomPoly(2);
     const std::vector<u64> re_r = {11, 22, 33}, im_r = {prime(0) - 5, 7, 0x1234567};
     const LevelledElement re = element(re_r, 2), im = element(im_r, 2);
@@ -96,7 +96,7 @@ TEST_F(Const, ComplexConstantIsMultiplicationByReAndImTimesXHalf) {
     EXPECT_THROW(chain().constMult(a, re, im, prod), RuntimeException);
 }
 
-TEST_F(Const, ComplexTableAndItsSpecialCases) {
+TEST_F(ConstTest, ComplexTableAndItsSpecialCases) {
     const std::vector<u64> re_r = {3, 4, 5}, zero = {0, 0, 0}, one = {1, 1, 1};
     const auto table = chain().computeConstantCoefficients(element(re_r, 2), element(zero, 2));
     ASSERT_EQ(table.size(), 6u);
@@ -125,7 +125,7 @@ TEST_F(Const, ComplexTableAndItsSpecialCases) {
         EXPECT_EQ(limb(out, i), limb(real, i));
 }
 
-TEST_F(Const, TwoPolynomialFormsMatchTheSingleForms) {
+TEST_F(ConstTest, TwoPolynomialFormsMatchTheSingleForms) {
     const Polynomial a = transformed(randomPoly(2)), b = transformed(randomPoly(2));
     const LevelledElement c = element({9, 99, 999}, 2), im = element({1, 2, 3}, 2);
     Polynomial o1(ctx(), false, false), o2(ctx(), false, false), r1(ctx(), false, false),
@@ -153,7 +153,7 @@ TEST_F(Const, TwoPolynomialFormsMatchTheSingleForms) {
     }
 }
 
-TEST_F(Const, SubtractAndMultiplyPerPrime) {
+TEST_F(ConstTest, SubtractAndMultiplyPerPrime) {
     const Polynomial a = randomPoly(2), b = randomPoly(1);
     const std::vector<u64> c = {prime(0) - 1, 2, 3};
     Polynomial out(ctx(), false, false);
@@ -166,7 +166,7 @@ TEST_F(Const, SubtractAndMultiplyPerPrime) {
                 mulModRef(subModRef(a.getLimb(i)[j], b.getLimb(i)[j], prime(i)), c[i], prime(i)));
 }
 
-TEST_F(Const, ValidatedKernelSkipsRejectedLimbs) {
+TEST_F(ConstTest, ValidatedKernelSkipsRejectedLimbs) {
     const Polynomial a = randomPoly(2);
     Polynomial out(a);
     const std::vector<u64> c = {5, 6, 7, 8, 9, 10};

@@ -6,7 +6,7 @@
 namespace Quelt::test {
 namespace {
 
-using Domain = PrimeModuliFixture;
+using DomainTest = PrimeModuliFixture;
 
 // round(v / q) with the centred lift of v mod q (a remainder of exactly
 // floor(q / 2) rounds down), reduced modulo m.
@@ -16,7 +16,7 @@ u128 roundedDivision(u128 v, u64 q, u128 m) {
     return (r <= q / 2 ? down : down + 1) % m;
 }
 
-TEST_F(Domain, TransformsRoundTripAndMultiplyNegacyclically) {
+TEST_F(DomainTest, TransformsRoundTripAndMultiplyNegacyclically) {
     const Polynomial a = randomPoly(2), b = randomPoly(2);
     const Polynomial ta = transformed(a);
     EXPECT_TRUE(ta.isNTT());
@@ -48,7 +48,7 @@ TEST_F(Domain, TransformsRoundTripAndMultiplyNegacyclically) {
         EXPECT_EQ(limb(tup, i), limb(up, i));
 }
 
-TEST_F(Domain, RescaleIsRoundedDivisionInBothForms) {
+TEST_F(DomainTest, RescaleIsRoundedDivisionInBothForms) {
     const u128 q2 = modulusQ(2), q1 = modulusQ(1);
     auto v = randomValues(q2);
     const u64 top = prime(2);
@@ -88,7 +88,7 @@ TEST_F(Domain, RescaleIsRoundedDivisionInBothForms) {
     EXPECT_EQ(limb(small, 1), std::vector<u64>(kN, 99));
 }
 
-TEST_F(Domain, LevelChangesAtTheEndsOfTheChainThrow) {
+TEST_F(DomainTest, LevelChangesAtTheEndsOfTheChainThrow) {
     Polynomial bottom = randomPoly(0);
     const auto before = limb(bottom, 0);
     expectThrowsMessage([&] { chain().rescale(bottom); }, PrimeModuli::kRescaleBottomMessage);
@@ -98,7 +98,7 @@ TEST_F(Domain, LevelChangesAtTheEndsOfTheChainThrow) {
     EXPECT_EQ(top.getLevel(), kL - 1);
 }
 
-TEST_F(Domain, InverseRescaleMultipliesByTheNextPrime) {
+TEST_F(DomainTest, InverseRescaleMultipliesByTheNextPrime) {
     const u128 q1 = modulusQ(1), q2 = modulusQ(2);
     const auto v = randomValues(q1);
     for (bool ntt : {false, true}) {
@@ -119,7 +119,7 @@ TEST_F(Domain, InverseRescaleMultipliesByTheNextPrime) {
     }
 }
 
-TEST_F(Domain, NormalizeModLiftsOneLimbCentred) {
+TEST_F(DomainTest, NormalizeModLiftsOneLimbCentred) {
     Polynomial in = randomPoly(2);
     const u64 src = prime(2);
     in.getLimb(2)[0] = src - 1;     // -1
@@ -142,7 +142,7 @@ TEST_F(Domain, NormalizeModLiftsOneLimbCentred) {
     EXPECT_THROW(chain().normalizeMod(out, low, 2, 1), RuntimeException);
 }
 
-TEST_F(Domain, ForwardTransformWithSubtractionAndMultiplication) {
+TEST_F(DomainTest, ForwardTransformWithSubtractionAndMultiplication) {
     Polynomial a = randomPoly(1);
     const Polynomial b = transformed(randomPoly(2));
     const Polynomial ta = transformed(a);
@@ -159,7 +159,7 @@ TEST_F(Domain, ForwardTransformWithSubtractionAndMultiplication) {
 
 // A switching-key body over the mod-up chain: the error is transformed limb
 // by limb, and only the digit's base primes get the gadget term.
-TEST_F(Domain, SwitchingKeyBodyTransformsTheErrorAndAddsTheDigitTerm) {
+TEST_F(DomainTest, SwitchingKeyBodyTransformsTheErrorAndAddsTheDigitTerm) {
     const u64 top = kL - 1;
     Polynomial error = randomPoly(top, true, false);
     const Polynomial mask = randomPoly(top, true, true), target = randomPoly(top, true, true);
@@ -196,7 +196,7 @@ TEST_F(Domain, SwitchingKeyBodyTransformsTheErrorAndAddsTheDigitTerm) {
     EXPECT_EQ(limb(body, 0), before);
 }
 
-TEST_F(Domain, AcceleratorOnlyTransformsThrow) {
+TEST_F(DomainTest, AcceleratorOnlyTransformsThrow) {
     Polynomial a = randomPoly(1, false, true);
     const std::vector<u64> c(3, 1);
     expectThrowsMessage(

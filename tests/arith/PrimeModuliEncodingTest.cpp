@@ -15,9 +15,9 @@
 namespace Quelt::test {
 namespace {
 
-using Encoding = PrimeModuliFixture;
+using EncodingTest = PrimeModuliFixture;
 
-TEST_F(Encoding, MessageLayoutAndRounding) {
+TEST_F(EncodingTest, MessageLayoutAndRounding) {
     // N/2 values: gap 1, real parts in the first half, imaginary in the second.
     std::vector<std::complex<double>> v(kN / 2);
     for (u64 k = 0; k < kN / 2; ++k)
@@ -48,7 +48,7 @@ TEST_F(Encoding, MessageLayoutAndRounding) {
               signedResidueRef(static_cast<__int128>(100000000000000000000.0), prime(0)));
 }
 
-TEST_F(Encoding, SparseMessageAndExtendedWalk) {
+TEST_F(EncodingTest, SparseMessageAndExtendedWalk) {
     const Message msg(
         std::vector<std::complex<double>>{{1.5, -1.0}, {2.0, 0.0}, {-3.0, 4.0}, {0.0, 0.5}});
     Polynomial out = randomPoly(1, true);
@@ -65,7 +65,7 @@ TEST_F(Encoding, SparseMessageAndExtendedWalk) {
     }
 }
 
-TEST_F(Encoding, ExtendedWalkZeroesTheLimbsBetweenLevelAndTemporaryPrimes) {
+TEST_F(EncodingTest, ExtendedWalkZeroesTheLimbsBetweenLevelAndTemporaryPrimes) {
     // Level 0 of a mod-up polynomial whose every limb holds residues: limbs 1
     // and 2 lie between the level and the chain length, limb 3 is the
     // temporary prime.
@@ -94,7 +94,7 @@ TEST_F(Encoding, ExtendedWalkZeroesTheLimbsBetweenLevelAndTemporaryPrimes) {
         EXPECT_EQ(limb(plain, i), limb(filled, i)) << i;
 }
 
-TEST_F(Encoding, MessageSizesAndValuesAreChecked) {
+TEST_F(EncodingTest, MessageSizesAndValuesAreChecked) {
     Polynomial out(ctx(), false, false);
     const auto before = limb(out, 0);
     Message three(std::vector<std::complex<double>>{{1, 0}, {2, 0}, {3, 0}, {4, 0}});
@@ -109,7 +109,7 @@ TEST_F(Encoding, MessageSizesAndValuesAreChecked) {
     EXPECT_EQ(limb(out, 0), before);
 }
 
-TEST_F(Encoding, RealValues) {
+TEST_F(EncodingTest, RealValues) {
     std::vector<double> values(16);
     for (u64 k = 0; k < 16; ++k)
         values[k] = static_cast<double>(k) - 7.5;
@@ -129,7 +129,7 @@ TEST_F(Encoding, RealValues) {
     EXPECT_THROW(chain().embeddingToN(values.data(), 16, 1.0, out), RuntimeException);
 }
 
-TEST_F(Encoding, FactorsMultiplyEachLimbInTheSamePass) {
+TEST_F(EncodingTest, FactorsMultiplyEachLimbInTheSamePass) {
     const std::vector<u64> factors = {prime(1) * 3 + 7, 0, 1, prime(3) - 1};
     // Values below 2^63 after scaling, then one far above (the 128-bit path).
     for (double big : {0.0, 0x1p80}) {
@@ -158,7 +158,7 @@ TEST_F(Encoding, FactorsMultiplyEachLimbInTheSamePass) {
     }
 }
 
-TEST_F(Encoding, TopPrimeProductsAccumulateFromTheTop) {
+TEST_F(EncodingTest, TopPrimeProductsAccumulateFromTheTop) {
     for (u64 level = 0; level < kL + kK; ++level)
         for (u64 count = 0; count <= level; ++count) {
             const std::vector<u64> products = chain().topPrimeProducts(level, count);
@@ -174,7 +174,7 @@ TEST_F(Encoding, TopPrimeProductsAccumulateFromTheTop) {
     EXPECT_THROW(chain().topPrimeProducts(kL + kK, 0), RuntimeException);
 }
 
-TEST_F(Encoding, LiftToRealRefusesWhatItCannotRead) {
+TEST_F(EncodingTest, LiftToRealRefusesWhatItCannotRead) {
     std::vector<double> out(kN);
     const Polynomial p = randomPoly(1);
     auto expectShape = [](auto &&call) {
@@ -192,7 +192,7 @@ TEST_F(Encoding, LiftToRealRefusesWhatItCannotRead) {
     chain().liftToReal(p, 0, 1, nullptr);
 }
 
-TEST_F(Encoding, SignedCoefficientsOnSmallPrimes) {
+TEST_F(EncodingTest, SignedCoefficientsOnSmallPrimes) {
     // 25-bit primes: the int32 extremes exceed them.
     const std::vector<u64> small_primes = {0x1fffc81, 0x1fffb01, 0x1fff901};
     std::vector<Modulus> moduli;
@@ -226,7 +226,7 @@ TEST_F(Encoding, SignedCoefficientsOnSmallPrimes) {
     EXPECT_THROW(small.coefficientsToPolyVector(nothing, none), RuntimeException);
 }
 
-TEST_F(Encoding, SignedCoefficientsIntoLevelledVector) {
+TEST_F(EncodingTest, SignedCoefficientsIntoLevelledVector) {
     const auto lwe = LWE::makeContext(8, 2, 40, 38);
     const PrimeModuli &lwe_chain = lwe->getPrimeModuli();
     LevelledVector v(lwe);
@@ -244,7 +244,7 @@ TEST_F(Encoding, SignedCoefficientsIntoLevelledVector) {
                         "the dimension of levelled vector.");
 }
 
-TEST_F(Encoding, DiscretizeRoundsToMultiplesOfAStep) {
+TEST_F(EncodingTest, DiscretizeRoundsToMultiplesOfAStep) {
     const u64 q = prime(0);
     Polynomial p = randomPoly(0);
     std::vector<u64> c = limb(p, 0);
@@ -279,7 +279,7 @@ TEST_F(Encoding, DiscretizeRoundsToMultiplesOfAStep) {
                         "Polynomial should not be in NTT form");
 }
 
-TEST_F(Encoding, BaseModulusSwitchStaysBelowTheTarget) {
+TEST_F(EncodingTest, BaseModulusSwitchStaysBelowTheTarget) {
     const u64 q = prime(0);
     Polynomial in = randomPoly(0);
     in.getLimb(0)[0] = q - 1;

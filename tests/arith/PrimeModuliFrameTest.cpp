@@ -22,7 +22,7 @@ std::string unsupported(const std::string &name) {
     return "Cannot support the function '" + name + "' in the current build configuration";
 }
 
-class Frame : public PrimeModuliFixture {
+class FrameTest : public PrimeModuliFixture {
 public:
     using PrimeModuliFixture::ctx;
 
@@ -64,11 +64,11 @@ struct Case {
     const char *own;  // message name for other accelerator types
     bool common;      // check 1: operands must share one device
     bool in_set;      // check 2: a non-default device must be in the set
-    std::function<void(Frame &, const PrimeModuli &, const Device &, const Device &)> run;
+    std::function<void(FrameTest &, const PrimeModuli &, const Device &, const Device &)> run;
 };
 
-TEST_F(Frame, ChecksAndTwinNamesPerOperation) {
-    using F = Frame;
+TEST_F(FrameTest, ChecksAndTwinNamesPerOperation) {
+    using F = FrameTest;
     using PM = PrimeModuli;
     const std::vector<Case> cases = {
         {"add", "addCUDA", "add", true, true,
@@ -253,14 +253,14 @@ TEST_F(Frame, ChecksAndTwinNamesPerOperation) {
     }
 }
 
-TEST_F(Frame, ModUpStatesAreCheckedAfterDevices) {
+TEST_F(FrameTest, ModUpStatesAreCheckedAfterDevices) {
     Polynomial a = on(kHostOne, 2, true), b = on(kHostDevice, 2, false), o = on(kHostOne);
     expectThrowsMessage([&] { deviceChain().add(a, b, o); }, PrimeModuli::kDifferentDevicesMessage);
     Polynomial c = on(kHostOne, 2, false);
     expectThrowsMessage([&] { deviceChain().add(a, c, o); }, PrimeModuli::kDifferentModUpMessage);
 }
 
-TEST_F(Frame, ShapesThatDoNotFitTheChainAreRefused) {
+TEST_F(FrameTest, ShapesThatDoNotFitTheChainAreRefused) {
     // A polynomial whose array is shorter than its level claims.
     Polynomial a = randomPoly(2);
     a.getData().resize(2 * kN);
@@ -273,7 +273,7 @@ TEST_F(Frame, ShapesThatDoNotFitTheChainAreRefused) {
     EXPECT_THROW(chain().isZero(other), RuntimeException);
 }
 
-TEST_F(Frame, EveryAcceleratorEntryThrowsItsName) {
+TEST_F(FrameTest, EveryAcceleratorEntryThrowsItsName) {
     const PrimeModuli &c = chain();
     const std::vector<std::pair<std::string, std::function<void()>>> entries = {
         {"execNttBatch", [&] { c.execNttBatch(); }},

@@ -90,7 +90,7 @@ Message expectedProduct(const Messages &xs, const Messages &diags, const Layout 
     return out;
 }
 
-class BlockMatMul : public SchemeFixture {
+class BlockMatMulTest : public SchemeFixture {
 protected:
     // Every left-rotation key of FX (1 .. 31), made once.
     static const KeyPack &rotationPack() {
@@ -124,7 +124,7 @@ protected:
     const HomEvaluator eval{context(), rotationPack()};
 };
 
-TEST_F(BlockMatMul, OneDimensionalFormsFollowTheFormula) {
+TEST_F(BlockMatMulTest, OneDimensionalFormsFollowTheFormula) {
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(testing::Message() << "bs " << l.bs << " n " << l.n << " stride " << l.stride);
         const Message x = randomMessage();
@@ -145,7 +145,7 @@ TEST_F(BlockMatMul, OneDimensionalFormsFollowTheFormula) {
     }
 }
 
-TEST_F(BlockMatMul, TheOutputMayBeTheInput) {
+TEST_F(BlockMatMulTest, TheOutputMayBeTheInput) {
     const Layout l{4, 8, 1};
     const Message x = randomMessage();
     RingCiphertext ct = encrypt(x);
@@ -154,7 +154,7 @@ TEST_F(BlockMatMul, TheOutputMayBeTheInput) {
     EXPECT_LT(maxError(decrypt(ct), expectedProduct({x}, diags, l)), kBound);
 }
 
-TEST_F(BlockMatMul, TheMessageFormEncodesTheUnusedTail) {
+TEST_F(BlockMatMulTest, TheMessageFormEncodesTheUnusedTail) {
     // n = 5, bs = 2: diagonal 4 has no effect, but the message form encodes
     // it, so a message the encoder refuses is reported; the plaintext form
     // never reads that entry.
@@ -172,7 +172,7 @@ TEST_F(BlockMatMul, TheMessageFormEncodesTheUnusedTail) {
     EXPECT_EQ(out.getLevel(), ct.getLevel() - 1);
 }
 
-TEST_F(BlockMatMul, TwoDimensionalFormFollowsTheFormulaForEveryOutput) {
+TEST_F(BlockMatMulTest, TwoDimensionalFormFollowsTheFormulaForEveryOutput) {
     constexpr u64 kInputs = 2, kOutputs = 3;
     for (const Layout &l : kLayouts) {
         SCOPED_TRACE(testing::Message() << "bs " << l.bs << " n " << l.n << " stride " << l.stride);
@@ -199,7 +199,7 @@ TEST_F(BlockMatMul, TwoDimensionalFormFollowsTheFormulaForEveryOutput) {
     }
 }
 
-TEST_F(BlockMatMul, RefusedArgumentsLeaveTheOutputsAsTheyWere) {
+TEST_F(BlockMatMulTest, RefusedArgumentsLeaveTheOutputsAsTheyWere) {
     const RingCiphertext ct = encrypt(randomMessage());
     const Messages diags = randomMessages(8);
     const std::vector<Plaintext> plain = encodeAll(diags, ct.getLevel());
@@ -264,7 +264,7 @@ TEST_F(BlockMatMul, RefusedArgumentsLeaveTheOutputsAsTheyWere) {
         "Failed to load the left rotation key for index 1");
 }
 
-TEST_F(BlockMatMul, TheMultiSecretFormFollowsTheFormulaForEverySecret) {
+TEST_F(BlockMatMulTest, TheMultiSecretFormFollowsTheFormulaForEverySecret) {
     using MultiCt = CiphertextBase<EncryptionType::MSRLWE>;
     const auto ctx = multiSecretContext();
     const u64 secrets = getNumSecret(ctx);

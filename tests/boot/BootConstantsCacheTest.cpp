@@ -24,7 +24,7 @@ const BootParameter &fxParameter() {
     return parameter;
 }
 
-TEST(BootConstantsCache, LogSlotsZeroMakesNoConstants) {
+TEST(BootConstantsCacheTest, LogSlotsZeroMakesNoConstants) {
     BootConstantsCache cache(fxContext(), fxParameter());
     EXPECT_TRUE(cache.isBootstrapReady(0));
     EXPECT_EQ(cache.findBootConstants(0), nullptr);
@@ -38,7 +38,7 @@ TEST(BootConstantsCache, LogSlotsZeroMakesNoConstants) {
     EXPECT_EQ(cache.placedConstants(0, kHostDevice, true), nullptr);
 }
 
-TEST(BootConstantsCache, SecondCallKeepsTheConstants) {
+TEST(BootConstantsCacheTest, SecondCallKeepsTheConstants) {
     BootConstantsCache cache(fxContext(), fxParameter());
     cache.makeBootConstants(3);
     const BootConstants *first = cache.findBootConstants(3);
@@ -53,7 +53,7 @@ TEST(BootConstantsCache, SecondCallKeepsTheConstants) {
 
 // Every member of the placement family refuses absent constants with the
 // same message, and the transforms' placement returns the entry it placed.
-TEST(BootConstantsCache, PlacementRefusesAbsentConstants) {
+TEST(BootConstantsCacheTest, PlacementRefusesAbsentConstants) {
     BootConstantsCache cache(fxContext(), fxParameter());
     cache.makeBootConstants(3);
     const char *missing = "Bootstrapping constants for log slots 4 do not exist.";

@@ -29,7 +29,7 @@ using P = ParameterPreset;
 using test::maxDistance;
 using test::stepDiagonals;
 
-TEST(BootConstantsPresets, FusedContextKeysStepZeroAboveTheChain) {
+TEST(BootConstantsPresetsTest, FusedContextKeysStepZeroAboveTheChain) {
     const auto ctx = makeContext(P::FGbSSE);
     const BootParameter bp(ctx);
     const u64 chain_length = getLength(ctx); // 24
@@ -92,7 +92,7 @@ TEST(BootConstantsPresets, FusedContextKeysStepZeroAboveTheChain) {
     }
 }
 
-TEST(BootConstantsPresets, CoefficientBootstrappingEncodesSlotToCoeffHigher) {
+TEST(BootConstantsPresetsTest, CoefficientBootstrappingEncodesSlotToCoeffHigher) {
     const auto ctx = makeContext(P::FTxCOEFF);
     const BootParameter bp(ctx);
     const u64 encryption_level = getEncryptionLevel(ctx); // 7
@@ -110,7 +110,7 @@ TEST(BootConstantsPresets, CoefficientBootstrappingEncodesSlotToCoeffHigher) {
     }
 }
 
-TEST(BootConstantsPresets, FlagsOfThePreset) {
+TEST(BootConstantsPresetsTest, FlagsOfThePreset) {
     // Double hoisting: both transforms in the mod-up form.
     const auto hoisting = makeContext(P::FFFMS);
     const BootConstants hoisted(2, hoisting, BootParameter(hoisting));

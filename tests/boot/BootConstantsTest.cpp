@@ -41,7 +41,7 @@ void expectDecodesTo(const std::shared_ptr<ContextContent> &ctx,
     }
 }
 
-TEST(BootConstantsEncodings, FXEntriesDecodeToTheScaledDiagonals) {
+TEST(BootConstantsEncodingsTest, FXEntriesDecodeToTheScaledDiagonals) {
     const auto &ctx = test::fxContext();
     const BootParameter bp(ctx);
     const u64 chain_length = getLength(ctx);
@@ -69,7 +69,7 @@ TEST(BootConstantsEncodings, FXEntriesDecodeToTheScaledDiagonals) {
     }
 }
 
-TEST(BootConstantsEncodings, LookUpsAndCopies) {
+TEST(BootConstantsEncodingsTest, LookUpsAndCopies) {
     const auto &ctx = test::fxContext();
     const BootParameter bp(ctx);
     BootConstants constants(5, ctx, bp);
@@ -97,7 +97,7 @@ TEST(BootConstantsEncodings, LookUpsAndCopies) {
     EXPECT_EQ(constants.getInvV0(kHostDevice, 1).size(), 7u);
 }
 
-TEST(BootConstantsEncodings, CustomSplits) {
+TEST(BootConstantsEncodingsTest, CustomSplits) {
     const auto &ctx = test::fxContext();
     BootParameter bp(ctx);
     BootConstants constants(5, ctx, bp);
@@ -164,7 +164,7 @@ TEST(BootConstantsEncodings, CustomSplits) {
     EXPECT_THROW(constants.getV0(kHostDevice, {0, 1}, 1), std::out_of_range);
 }
 
-TEST(BootConstantsEncodings, FlagsAndRefusals) {
+TEST(BootConstantsEncodingsTest, FlagsAndRefusals) {
     const auto &ctx = test::fxContext();
     BootParameter bp(ctx);
 

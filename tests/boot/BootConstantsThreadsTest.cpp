@@ -17,7 +17,7 @@ namespace {
 constexpr int kThreads = 6;
 constexpr int kRounds = 50;
 
-TEST(BootParameterThreads, ParametersBuiltAtOnce) {
+TEST(BootParameterThreadsTest, ParametersBuiltAtOnce) {
     // The first threads to build parameters also fill the coefficient table.
     std::vector<std::vector<double>> coeffs(kThreads);
     std::vector<std::thread> threads;
@@ -30,7 +30,7 @@ TEST(BootParameterThreads, ParametersBuiltAtOnce) {
         EXPECT_EQ(c, getCosineCoeff({7, 1}, 32));
 }
 
-TEST(BootConstantsThreads, LookUpsAndCopiesAtOnce) {
+TEST(BootConstantsThreadsTest, LookUpsAndCopiesAtOnce) {
     const auto &ctx = test::fxContext();
     const BootParameter bp(ctx);
     BootConstants constants(5, ctx, bp);

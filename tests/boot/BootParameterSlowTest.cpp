@@ -32,7 +32,7 @@ double baseOf(const std::shared_ptr<ContextContent> &ctx) {
     return std::pow(2.0, sf.at(getLength(ctx) - 1)) / static_cast<double>(getPrimeList(ctx)[0]);
 }
 
-TEST(BootParameterPresets, Scales) {
+TEST(BootParameterPresetsTest, Scales) {
     struct Case {
         P preset;
         // Levels whose corrections make up E_s, the number of CoeffToSlot
@@ -83,7 +83,7 @@ TEST(BootParameterPresets, Scales) {
     EXPECT_EQ(BootParameter(makeContext(P::FTa)).extended_exponents, (std::pair<u64, u64>{0, 0}));
 }
 
-TEST(BootParameterPresets, FusedSplitsAgreeWithTheContextRule) {
+TEST(BootParameterPresetsTest, FusedSplitsAgreeWithTheContextRule) {
     struct Case {
         P preset;
         std::vector<u64> split;

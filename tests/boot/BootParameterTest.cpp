@@ -35,7 +35,7 @@ double blockForm(const std::vector<double> &c, double x) {
     return sum;
 }
 
-TEST(BootParameterTables, CosineCoefficientsApproximateTheirCosines) {
+TEST(BootParameterTablesTest, CosineCoefficientsApproximateTheirCosines) {
     // A single mistyped digit moves the maximum error far above these bounds.
     struct Case {
         u64 num, den, n;
@@ -62,7 +62,7 @@ TEST(BootParameterTables, CosineCoefficientsApproximateTheirCosines) {
     }
 }
 
-TEST(BootParameterTables, RationalKeys) {
+TEST(BootParameterTablesTest, RationalKeys) {
     const Rational sixteen_halves{16, 2}, eight{8, 1};
     EXPECT_FALSE(sixteen_halves < eight);
     EXPECT_FALSE(eight < sixteen_halves);
@@ -78,7 +78,7 @@ TEST(BootParameterTables, RationalKeys) {
     EXPECT_THROW(getCosineCoeff({5, 0}, 32), std::out_of_range);
 }
 
-TEST(BootParameterTables, EveryRowIsConsistent) {
+TEST(BootParameterTablesTest, EveryRowIsConsistent) {
     for (std::uint32_t v = 0; v <= kMaxParameterPresetValue; ++v) {
         const auto preset = static_cast<ParameterPreset>(v);
         SCOPED_TRACE(v);
@@ -102,7 +102,7 @@ TEST(BootParameterTables, EveryRowIsConsistent) {
     }
 }
 
-TEST(BootParameterTables, RepresentativeRows) {
+TEST(BootParameterTablesTest, RepresentativeRows) {
     using P = ParameterPreset;
     struct Case {
         P preset;
@@ -147,7 +147,7 @@ TEST(BootParameterTables, RepresentativeRows) {
     EXPECT_FALSE(isOutsourcedBootPreset(P::FGf));
 }
 
-TEST(BootParameter, FXFields) {
+TEST(BootParameterTest, FXFields) {
     const auto ctx = test::fxContext();
     const BootParameter bp(ctx);
     EXPECT_EQ(bp.mult_before_s2c, 8u);
@@ -180,7 +180,7 @@ TEST(BootParameter, FXFields) {
     EXPECT_THROW(bp.getRadixDecForS2C(21), RuntimeException);
 }
 
-TEST(BootParameter, ContextsWithoutSettings) {
+TEST(BootParameterTest, ContextsWithoutSettings) {
     // A custom context and a named preset outside the table: no row, not
     // bootstrappable.
     const BootParameter named(makeContext(ParameterPreset::FGbD12L0));

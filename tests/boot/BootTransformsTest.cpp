@@ -36,7 +36,7 @@ Ciphertext levelZeroCiphertext() {
     return ct;
 }
 
-TEST(BootTransforms, LevelRecoverLiftsTheCentredResidues) {
+TEST(BootTransformsTest, LevelRecoverLiftsTheCentredResidues) {
     const BootstrapperImpl boot(fxBootEval(), false, u64{0});
     Ciphertext ct = levelZeroCiphertext();
     ct.backwardNTT();
@@ -66,7 +66,7 @@ TEST(BootTransforms, LevelRecoverLiftsTheCentredResidues) {
             ASSERT_EQ(poly.getLimb(j)[i], raised.getPoly(0).getLimb(j)[i]);
 }
 
-TEST(BootTransforms, LevelRecoverOfAMultiSecretCiphertext) {
+TEST(BootTransformsTest, LevelRecoverOfAMultiSecretCiphertext) {
     const auto ms = fxContext()->genMultiSecretContext("FX2", 2);
     const BootstrapperImpl boot(fxBootEval(), false, u64{0});
     CiphertextBase<EncryptionType::MSRLWE> ct(ms, false, false);
@@ -96,7 +96,7 @@ TEST(BootTransforms, LevelRecoverOfAMultiSecretCiphertext) {
 
 // Without sparse-secret encapsulation (FX) the raise is the level recovery
 // to the top of the chain, back in NTT form.
-TEST(BootTransforms, RaiseToTopIsTheLevelRecoveryToTheTop) {
+TEST(BootTransformsTest, RaiseToTopIsTheLevelRecoveryToTheTop) {
     const BootstrapperImpl boot(fxBootEval(), false, u64{0});
     const BootTransforms &transforms = boot.getTransforms();
     const Ciphertext ct = levelZeroCiphertext();

@@ -223,7 +223,7 @@ void expectRow(const Row &row) {
         EXPECT_EQ(wordsOf(out.getPoly(p)), wordsOf(before.getPoly(p)));
 }
 
-class BootstrapMultiSecretDFT : public testing::Test {
+class BootstrapMultiSecretDFTTest : public testing::Test {
 protected:
     static const std::shared_ptr<ContextContent> &ctx() { return msFx().ctx; }
     static const HomEvaluator &eval() {
@@ -240,7 +240,7 @@ protected:
     }
 };
 
-TEST_F(BootstrapMultiSecretDFT, MultiSecretCopyKeepsTheBootstrappingSettings) {
+TEST_F(BootstrapMultiSecretDFTTest, MultiSecretCopyKeepsTheBootstrappingSettings) {
     const Parameter &p = ctx()->getParameter();
     EXPECT_EQ(getNumSecret(ctx()), 2u);
     EXPECT_TRUE(p.bootstrappable);
@@ -251,7 +251,7 @@ TEST_F(BootstrapMultiSecretDFT, MultiSecretCopyKeepsTheBootstrappingSettings) {
     EXPECT_EQ(RadixDecomposition(4).num_radices, 1u);
 }
 
-TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
+TEST_F(BootstrapMultiSecretDFTTest, TransformsCheckInOrder) {
     // Constants of 5 and 4 slots on the bootstrappers with keys; only 5 on
     // the keyless one.
     BootstrapperImpl boot(eval(), false, u64{5});
@@ -331,7 +331,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsCheckInOrder) {
 // The transforms of both kinds on one message per secret: the multi-secret
 // result decrypts, under each secret, to the single-secret result of that
 // secret's message (measured: within 2^-34 of the largest value).
-TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret) {
+TEST_F(BootstrapMultiSecretDFTTest, TransformsMatchTheSingleSecretOnesOnEverySecret) {
     constexpr double kBound = 0x1p-28;
     BootstrapperImpl boot(eval(), false, u64{5});
     boot.getConstants().makeBootConstants(4);
@@ -454,7 +454,7 @@ TEST_F(BootstrapMultiSecretDFT, TransformsMatchTheSingleSecretOnesOnEverySecret)
 
 // The single SlotToCoeff step on a registered split of three steps ((0, 1),
 // (1, 3), (3, 5) at levels 1, 2, 3), through the facade.
-TEST_F(BootstrapMultiSecretDFT, SingleStepChecksInOrder) {
+TEST_F(BootstrapMultiSecretDFTTest, SingleStepChecksInOrder) {
     Bootstrapper boot(eval(), u64{5}, false);
     boot.makeBootConstants(5, {1, 3, 5});
     using Call = std::function<void(const MsCiphertext &, MsCiphertext &)>;
@@ -479,7 +479,7 @@ TEST_F(BootstrapMultiSecretDFT, SingleStepChecksInOrder) {
 
 // On a small-parameter bootstrapper an input of the ordinary context goes
 // into the output's context, which must be the bootstrapper's.
-TEST_F(BootstrapMultiSecretDFT, SingleStepOnASmallParameterNeedsItsContext) {
+TEST_F(BootstrapMultiSecretDFTTest, SingleStepOnASmallParameterNeedsItsContext) {
     const auto small = withParameter(ctx(), [](Parameter &p) { p.small_parameter = true; });
     const HomEvaluator small_eval(small, msFx().pack);
     Bootstrapper boot(small_eval, u64{5}, false);

@@ -255,7 +255,7 @@ std::unique_ptr<Bootstrapper> enabled(const MultiSecret &s) {
 
 // ---- MStoSS ------------------------------------------------------------------------------
 
-TEST(BootstrapMultiSecret, MStoSSChecksInOrder) {
+TEST(BootstrapMultiSecretTest, MStoSSChecksInOrder) {
     const MultiSecret &two = setup(2);
     const MultiSecret &coeff = setup(2, "C");
     const MultiSecret &reRemove = setup(2, "TR");
@@ -299,7 +299,7 @@ TEST(BootstrapMultiSecret, MStoSSChecksInOrder) {
 
 // ---- Batches -------------------------------------------------------------------------------
 
-TEST(BootstrapMultiSecret, BatchChecksInOrder) {
+TEST(BootstrapMultiSecretTest, BatchChecksInOrder) {
     const MultiSecret &plain = setup(2);
     const MultiSecret &two = setup(2, "T");
     const MultiSecret &three = setup(3, "T");
@@ -391,7 +391,7 @@ TEST(BootstrapMultiSecret, BatchChecksInOrder) {
 
 // The internal forms: the extended half form and the back half's checks of
 // the fast-removeI state.
-TEST(BootstrapMultiSecret, InternalForms) {
+TEST(BootstrapMultiSecretTest, InternalForms) {
     const MultiSecret &two = setup(2, "T");
     const MultiSecret &reRemove = setup(2, "TR");
     const Impl impl(*two.eval, false, std::nullopt);
@@ -475,7 +475,7 @@ std::vector<Message> bootMessages(u64 count, u64 seed) {
     return out;
 }
 
-TEST(BootstrapMultiSecret, MStoSSRefreshesEverySecret) {
+TEST(BootstrapMultiSecretTest, MStoSSRefreshesEverySecret) {
     for (u64 secrets : {u64{2}, u64{4}}) {
         SCOPED_TRACE(secrets);
         const MultiSecret &s = setup(secrets);
@@ -498,7 +498,7 @@ TEST(BootstrapMultiSecret, MStoSSRefreshesEverySecret) {
     expectRefreshed(outs, m, "bootstrapMStoSSOptimized of 2 secrets");
 }
 
-TEST(BootstrapMultiSecret, BatchBootstrapRefreshesEveryInput) {
+TEST(BootstrapMultiSecretTest, BatchBootstrapRefreshesEveryInput) {
     for (u64 n : {u64{2}, u64{4}, u64{8}, u64{16}}) {
         SCOPED_TRACE(n);
         const MultiSecret &s = setup(n, "T");
@@ -515,7 +515,7 @@ TEST(BootstrapMultiSecret, BatchBootstrapRefreshesEveryInput) {
 
 // Fewer inputs than secrets, an odd count among them: one result per input,
 // each its own message (the packing carries no body past the last input).
-TEST(BootstrapMultiSecret, BatchBootstrapOfFewerInputsThanSecrets) {
+TEST(BootstrapMultiSecretTest, BatchBootstrapOfFewerInputsThanSecrets) {
     const struct { u64 inputs, secrets; } rows[] = {{3, 4}, {5, 8}};
     for (const auto &row : rows) {
         const std::string what = "batchBootstrap of " + std::to_string(row.inputs) + " into " +
@@ -539,7 +539,7 @@ TEST(BootstrapMultiSecret, BatchBootstrapOfFewerInputsThanSecrets) {
 // messages, half of them (the internal half form), and their real and
 // imaginary parts; the two passes must gain bits over a single batch
 // bootstrap.
-TEST(BootstrapMultiSecret, BatchBootstrapExtendedForms) {
+TEST(BootstrapMultiSecretTest, BatchBootstrapExtendedForms) {
     const MultiSecret &two = setup(2, "T");
     const auto boot = enabled(two);
     Impl impl(*two.eval, false, std::nullopt);
@@ -627,7 +627,7 @@ std::shared_ptr<ContextContent> coefficientMirror(u64 secrets) {
 // as the single-secret coefficient bootstrap leaves each (slot-encoded, at
 // the encryption level, the same precision; low at this degree, as the
 // settings are sized for 2^15).
-TEST(BootstrapMultiSecret, CoefficientBatchBootstrapMatchesTheSingleSecretRoad) {
+TEST(BootstrapMultiSecretTest, CoefficientBatchBootstrapMatchesTheSingleSecretRoad) {
     const auto ss = coefficientMirror(1);
     const auto ms = coefficientMirror(2);
     const SecretKeyBase<EncryptionType::RLWE> sk(ss);

@@ -48,7 +48,7 @@ using Complex = std::complex<double>;
 // 25.0 bits mean plain, 29.9 extended, 30.7 and 30.9 for the two parts).
 constexpr double kExtendedMargin = 3.0;
 
-class BootstrapPipeline : public testing::Test {
+class BootstrapPipelineTest : public testing::Test {
 protected:
     static const std::shared_ptr<ContextContent> &ctx() { return fxContext(); }
 
@@ -93,7 +93,7 @@ u64 bitReverse(u64 j, u64 log_slots) {
     return r;
 }
 
-TEST_F(BootstrapPipeline, FullSlotComplexBootstrap) {
+TEST_F(BootstrapPipelineTest, FullSlotComplexBootstrap) {
     const Bootstrapper boot(fxBootEval(), false);
     const Message m = randomBootMessage(rng, 5, 1.0);
     for (const u64 level : {u64{3}, u64{12}}) {
@@ -113,7 +113,7 @@ TEST_F(BootstrapPipeline, FullSlotComplexBootstrap) {
     }
 }
 
-TEST_F(BootstrapPipeline, SparseSlots) {
+TEST_F(BootstrapPipelineTest, SparseSlots) {
     Bootstrapper boot(fxBootEval(), u64{0}, false);
     // log_slots 0 needs no constants.
     EXPECT_TRUE(boot.isBootstrapReady(0));
@@ -131,7 +131,7 @@ TEST_F(BootstrapPipeline, SparseSlots) {
     }
 }
 
-TEST_F(BootstrapPipeline, RealBootstrap) {
+TEST_F(BootstrapPipelineTest, RealBootstrap) {
     const Bootstrapper boot(fxBootEval(), false);
     const Message m = randomBootMessage(rng, 5, 1.0, true);
     Ciphertext out = blank();
@@ -150,7 +150,7 @@ Message part(const Message &m, bool imag, double scale) {
     return out;
 }
 
-TEST_F(BootstrapPipeline, TwoOutputBootstrap) {
+TEST_F(BootstrapPipelineTest, TwoOutputBootstrap) {
     const Bootstrapper boot(fxBootEval(), false);
     const Message m = randomBootMessage(rng, 5, 1.0);
     for (const double scale : {1.0, 0.5}) {
@@ -162,7 +162,7 @@ TEST_F(BootstrapPipeline, TwoOutputBootstrap) {
     }
 }
 
-TEST_F(BootstrapPipeline, HalfBootOfSlotToCoeffOutput) {
+TEST_F(BootstrapPipelineTest, HalfBootOfSlotToCoeffOutput) {
     const Bootstrapper boot(fxBootEval(), false);
     const Message m = randomBootMessage(rng, 5, 1.0);
     Ciphertext coeffs = blank();
@@ -187,7 +187,7 @@ TEST_F(BootstrapPipeline, HalfBootOfSlotToCoeffOutput) {
     EXPECT_GT(measure(out, r, "real halfBoot").min, 20.0);
 }
 
-TEST_F(BootstrapPipeline, SlotToCoeffCoefficientLayout) {
+TEST_F(BootstrapPipelineTest, SlotToCoeffCoefficientLayout) {
     Bootstrapper boot(fxBootEval(), false);
     const double s2c_scale = BootParameter(ctx()).s2c_scale;
     for (const u64 s : {u64{5}, u64{3}}) {
@@ -216,7 +216,7 @@ TEST_F(BootstrapPipeline, SlotToCoeffCoefficientLayout) {
     }
 }
 
-TEST_F(BootstrapPipeline, SingleStepsGiveSlotToCoeff) {
+TEST_F(BootstrapPipelineTest, SingleStepsGiveSlotToCoeff) {
     BootstrapperImpl boot(fxBootEval(), false, u64{5});
     const BootParameter &param = boot.getBootParameter();
     // A split of three steps, (0, 1), (1, 3), (3, 5), at levels 1, 2, 3:
@@ -247,7 +247,7 @@ TEST_F(BootstrapPipeline, SingleStepsGiveSlotToCoeff) {
         EXPECT_NEAR(a[k], b[k], 1e-5) << "coefficient " << k;
 }
 
-TEST_F(BootstrapPipeline, MinimalKeyChainsMatchTheHoistedRoad) {
+TEST_F(BootstrapPipelineTest, MinimalKeyChainsMatchTheHoistedRoad) {
     // log_slots 4 runs one step with four giant blocks (the cyclic chain),
     // 3 one with two, 5 a later step as well.
     for (const u64 s : {u64{3}, u64{4}, u64{5}}) {
@@ -272,7 +272,7 @@ TEST_F(BootstrapPipeline, MinimalKeyChainsMatchTheHoistedRoad) {
     }
 }
 
-TEST_F(BootstrapPipeline, ExtendedBootstrapGainsPrecision) {
+TEST_F(BootstrapPipelineTest, ExtendedBootstrapGainsPrecision) {
     const Bootstrapper boot(fxBootEval(), false);
     const Message m = randomBootMessage(rng, 5, 1.0);
     const Ciphertext in = atLevel(encrypt(m), 4);
@@ -292,7 +292,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapGainsPrecision) {
     EXPECT_GT(std::min(er.mean, ei.mean), p.mean + kExtendedMargin);
 }
 
-TEST_F(BootstrapPipeline, IntegerToRootsBootstrap) {
+TEST_F(BootstrapPipelineTest, IntegerToRootsBootstrap) {
     // After CoeffToSlot a slot holds x mult_before_s2c 2^sf[0] / q0 plus an
     // integer; the exponential gives exp(2 pi i f x), at the scale left by
     // the level with the scale correction (2^16 on FX).
@@ -331,7 +331,7 @@ TEST_F(BootstrapPipeline, IntegerToRootsBootstrap) {
 
 // ---- Outsourced road --------------------------------------------------------------------
 
-TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
+TEST_F(BootstrapPipelineTest, OutsourcedRoadsOnADegree64Pair) {
     FxOutsourcing pair;
     const Bootstrapper inner(*pair.inner_eval, false);
     Bootstrapper boot(pair.outer_eval, false);
@@ -410,7 +410,7 @@ TEST_F(BootstrapPipeline, OutsourcedRoadsOnADegree64Pair) {
 
 // ---- Messages -----------------------------------------------------------------------------
 
-TEST_F(BootstrapPipeline, MessageTable) {
+TEST_F(BootstrapPipelineTest, MessageTable) {
     const Bootstrapper boot(fxBootEval(), false);
     const BootstrapperImpl impl(fxBootEval(), false, u64{5});
     const Message m = randomBootMessage(rng, 5, 1.0);
@@ -485,7 +485,7 @@ TEST_F(BootstrapPipeline, MessageTable) {
     }
 }
 
-TEST_F(BootstrapPipeline, ChecksComeBeforeTheOutputChanges) {
+TEST_F(BootstrapPipelineTest, ChecksComeBeforeTheOutputChanges) {
     const Bootstrapper boot(fxBootEval(), false);
     const Ciphertext ct = encrypt(randomBootMessage(rng, 5, 1.0));
     Ciphertext out = ct;
@@ -495,7 +495,7 @@ TEST_F(BootstrapPipeline, ChecksComeBeforeTheOutputChanges) {
     EXPECT_EQ(out.getPoly(0).getData()[0], ct.getPoly(0).getData()[0]);
 }
 
-TEST_F(BootstrapPipeline, ExtendedBootstrapNeedsBothConstantsBeforeItWrites) {
+TEST_F(BootstrapPipelineTest, ExtendedBootstrapNeedsBothConstantsBeforeItWrites) {
     // The second pass runs at the full slot count: its constants are checked
     // with the input's before the output changes.
     const Bootstrapper boot(fxBootEval(), u64{3}, false);
@@ -508,7 +508,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapNeedsBothConstantsBeforeItWrites) {
     EXPECT_EQ(other.getPoly(0).getData()[0], in.getPoly(0).getData()[0]);
 }
 
-TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
+TEST_F(BootstrapPipelineTest, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
     // FX with the small-parameter flag: the extended forms run on the output
     // evaluator, which only enableOutsourcing installs.
     const auto small = withParameter(ctx(), [](Parameter &p) { p.small_parameter = true; });
@@ -521,7 +521,7 @@ TEST_F(BootstrapPipeline, ExtendedBootstrapOnASmallParameterNeedsItsEvaluator) {
                         BootstrapperImpl::kNoOutputEvaluatorMessage);
 }
 
-TEST_F(BootstrapPipeline, RefusedRoadsLeaveTheOutputUnchanged) {
+TEST_F(BootstrapPipelineTest, RefusedRoadsLeaveTheOutputUnchanged) {
     const Message m = randomBootMessage(rng, 5, 1.0);
     const Ciphertext in = exhausted(m);
     struct Road {

@@ -21,7 +21,7 @@ namespace {
 
 using Ciphertext = HomEvaluator::Ciphertext;
 
-TEST(BootstrapPipelineThreads, TwoThreadsShareOneBootstrapper) {
+TEST(BootstrapPipelineThreadsTest, TwoThreadsShareOneBootstrapper) {
     const auto &ctx = fxContext();
     Bootstrapper boot(fxBootEval(), false);
     boot.makeBootConstants(3);

@@ -191,9 +191,9 @@ void expectRefused(const Keys &keys, const Bootstrapper &boot, bool real,
     expectThrowsMessage([&] { boot.bootstrap(in, out, !real); }, message);
 }
 
-class BootstrapPrecision : public ::testing::TestWithParam<std::uint32_t> {};
+class BootstrapPrecisionTest : public ::testing::TestWithParam<std::uint32_t> {};
 
-TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
+TEST_P(BootstrapPrecisionTest, EveryRoadReachesItsFloor) {
     reseed(); // the same keys and encryptions whatever runs before
     const auto preset = static_cast<ParameterPreset>(GetParam());
     const Parameter par(preset);
@@ -293,7 +293,7 @@ TEST_P(BootstrapPrecision, EveryRoadReachesItsFloor) {
 // sit one level above FGfO's encryption level, on the 42-bit prime that FGf
 // holds one level higher, which the modulus switch back cannot map. Refused
 // before any work; the complex road over the same pair returns the message.
-TEST(BootstrapPrecisionRoads, OutsourcedRoadRefusesKeepRealEvenThroughTheInnerFastRoad) {
+TEST(BootstrapPrecisionRoadsTest, OutsourcedRoadRefusesKeepRealEvenThroughTheInnerFastRoad) {
     reseed();
     const MirrorBoot outer(ParameterPreset::FGf);
     const std::vector<int> secret = MirrorBoot::coefficients(outer.secret_key);
@@ -324,7 +324,8 @@ std::vector<std::uint32_t> bootstrappablePresets() {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Presets, BootstrapPrecision, ::testing::ValuesIn(bootstrappablePresets()),
+INSTANTIATE_TEST_SUITE_P(Presets, BootstrapPrecisionTest,
+                         ::testing::ValuesIn(bootstrappablePresets()),
                          [](const ::testing::TestParamInfo<std::uint32_t> &info) {
                              return Parameter(static_cast<ParameterPreset>(info.param)).name;
                          });

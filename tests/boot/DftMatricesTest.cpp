@@ -85,7 +85,7 @@ Message bitReversed(const Message &m) {
     return out;
 }
 
-TEST(DftMatrices, StageProductIsTheSlotTransform) {
+TEST(DftMatricesTest, StageProductIsTheSlotTransform) {
     std::mt19937_64 rng(15);
     for (u64 log_n = 1; log_n <= 10; ++log_n) {
         SCOPED_TRACE(log_n);
@@ -131,7 +131,7 @@ TEST(DftMatrices, StageProductIsTheSlotTransform) {
             EXPECT_LT(std::abs(identity.coeff(i, j) - cd(i == j ? 1.0 : 0.0)), 1e-15);
 }
 
-TEST(DftMatrices, OneSlotPairTwiddle) {
+TEST(DftMatricesTest, OneSlotPairTwiddle) {
     std::vector<SparseComplexMatrix> v;
     dftmatrix::buildV0(1, v);
     ASSERT_EQ(v.size(), 1u);
@@ -150,7 +150,7 @@ TEST(DftMatrices, OneSlotPairTwiddle) {
     EXPECT_THROW(dftmatrix::stepMatrix(v, {1, 1}, false), RuntimeException);
 }
 
-TEST(DftMatrices, DiagonalsAndRotations) {
+TEST(DftMatricesTest, DiagonalsAndRotations) {
     SparseComplexMatrix m(4, 4, 2, 2);
     m.coeffRef(0, 1) = 1.0; // offset 1
     m.coeffRef(3, 0) = 2.0; // offset 1 (wraps)
@@ -238,7 +238,7 @@ void checkLayout(u64 log_slots, const RadixDecomposition &rd, bool c2s, bool zer
     }
 }
 
-TEST(DftMatricesLayout, StepsCombineToTheStepMatrix) {
+TEST(DftMatricesLayoutTest, StepsCombineToTheStepMatrix) {
     for (u64 log_slots : {1, 4, 5, 7, 14}) {
         const RadixDecomposition rd(log_slots);
         checkLayout(log_slots, rd, false, false);
@@ -258,7 +258,7 @@ TEST(DftMatricesLayout, StepsCombineToTheStepMatrix) {
     checkLayout(7, fused, true, true);
 }
 
-TEST(DftMatricesLayout, RefusesAZeroBabyCount) {
+TEST(DftMatricesLayoutTest, RefusesAZeroBabyCount) {
     RadixDecomposition rd(3);
     rd.baby_steps[0] = 0;
     std::vector<SparseComplexMatrix> stages;

@@ -31,7 +31,7 @@ namespace {
 
 using Complex = std::complex<double>;
 
-class FastRemoveI : public SchemeFixture {
+class FastRemoveITest : public SchemeFixture {
 protected:
     static const std::shared_ptr<ContextContent> &embedContext() {
         static const auto ctx = makeContext(ParameterPreset::FX, "FXembed", 1, false, true);
@@ -48,7 +48,7 @@ protected:
     const RingSwitchKey key_back{embedContext()};
 };
 
-TEST_F(FastRemoveI, EnableStoresTheStateAndMakesTheMasks) {
+TEST_F(FastRemoveITest, EnableStoresTheStateAndMakesTheMasks) {
     BootstrapperImpl boot(eval, false, 0);
     EXPECT_TRUE(boot.getFastRemoveI().getMasks().empty());
     EXPECT_FALSE(boot.getFastRemoveI().getEmbedEvaluator());
@@ -91,7 +91,7 @@ TEST_F(FastRemoveI, EnableStoresTheStateAndMakesTheMasks) {
 // masks stay those encoded for the first embedding context (the second
 // one here is FX itself, of half the degree: nothing about the contexts is
 // checked).
-TEST_F(FastRemoveI, EnablingTwiceKeepsTheFirstMasks) {
+TEST_F(FastRemoveITest, EnablingTwiceKeepsTheFirstMasks) {
     BootstrapperImpl boot(eval, false, 0);
     boot.enableFastRemoveI(embedContext(), conjInvContext(), key, key_back, interp);
     const std::vector<u64> first = QueltTest::wordsOf(boot.getFastRemoveI().getMasks()[0].getMx());
@@ -110,7 +110,7 @@ TEST_F(FastRemoveI, EnablingTwiceKeepsTheFirstMasks) {
         first);
 }
 
-TEST_F(FastRemoveI, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
+TEST_F(FastRemoveITest, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
     BootstrapperImpl boot(eval, false, 0);
     const HomEvaluator output(context(), keyPack());
     boot.enableFastRemoveIMSRLWE(embedContext(), context(), conjInvContext(), key, key_back, interp,
@@ -125,7 +125,7 @@ TEST_F(FastRemoveI, MultiSecretFormAlsoSetsTheComplexAndOutputEvaluators) {
 // The road on its own, without a bootstrapper: empty, it refuses the
 // complex road and lacks the multi-secret state; enabled, it has both, and
 // the multi-secret form adds the complex evaluator alone.
-TEST_F(FastRemoveI, TheRoadStandsAlone) {
+TEST_F(FastRemoveITest, TheRoadStandsAlone) {
     FastRemoveIRoad road(context());
     EXPECT_FALSE(road.hasMultiSecretState());
     expectThrowsMessage([&] { road.require(); }, FastRemoveIRoad::kFastRemoveINotEnabledMessage);
@@ -140,7 +140,7 @@ TEST_F(FastRemoveI, TheRoadStandsAlone) {
     EXPECT_EQ(QueltTest::wordsOf(road.getMasks()[1].getMx()), mask);
 }
 
-TEST_F(FastRemoveI, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
+TEST_F(FastRemoveITest, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
     BootstrapperImpl boot(eval, false, 0);
     const HomEvaluator output(context(), keyPack());
     expectThrowsMessage(
@@ -159,7 +159,7 @@ TEST_F(FastRemoveI, OutsourcedFormWithoutInnerBootstrapperChangesNothing) {
 }
 
 // The public facade forwards: the masks appear on the shared state.
-TEST_F(FastRemoveI, FacadeForwards) {
+TEST_F(FastRemoveITest, FacadeForwards) {
     Bootstrapper boot(eval, 0, false);
     boot.enableFastRemoveI(embedContext(), conjInvContext(), key, key_back, interp);
     const HomEvaluator output(context(), keyPack());
@@ -175,7 +175,7 @@ TEST_F(FastRemoveI, FacadeForwards) {
 
 // A mask level the embedding context does not have: the encoder refuses and
 // nothing is stored.
-TEST_F(FastRemoveI, FailedEnableStoresNothing) {
+TEST_F(FastRemoveITest, FailedEnableStoresNothing) {
     const auto flagged = withParameter(context(), [](Parameter &p) {
         p.remove_i_begin_level = 40;
         p.remove_i_end_level = 30;
@@ -191,7 +191,7 @@ TEST_F(FastRemoveI, FailedEnableStoresNothing) {
 
 // Without an enable operation the conversion back refuses; a complex
 // bootstrap on a re-remove-I context does too (BootstrapPipelineTest).
-TEST_F(FastRemoveI, RoadPiecesRefuseBeforeEnabling) {
+TEST_F(FastRemoveITest, RoadPiecesRefuseBeforeEnabling) {
     const BootstrapperImpl boot(eval, false, 0);
     const RingCiphertext r = encrypt(randomMessage());
     RingCiphertext out(context(), false, true);
@@ -206,7 +206,7 @@ TEST_F(FastRemoveI, RoadPiecesRefuseBeforeEnabling) {
 // The mask identity (see FastRemoveITestSupport.hpp) on FX's variants, with
 // FX's remove-I levels set to 2 and 1 so that a product with a mask has room
 // above the primes' scale; FGfL7 is in FastRemoveISlowTest.cpp.
-TEST_F(FastRemoveI, MaskIdentity) {
+TEST_F(FastRemoveITest, MaskIdentity) {
     const auto flagged = withParameter(context(), [](Parameter &p) {
         p.remove_i_begin_level = 2;
         p.remove_i_end_level = 1;

@@ -80,7 +80,7 @@ u64 centredLift(u64 x, u64 q0, u64 q) {
     return negative == 0 ? 0 : q - negative;
 }
 
-TEST(FusedRaiseRoad, AnEmptyRoadRefusesBeforeTouchingItsOperands) {
+TEST(FusedRaiseRoadTest, AnEmptyRoadRefusesBeforeTouchingItsOperands) {
     const FusedRaiseRoad road = fxRoad();
     EXPECT_EQ(road.getPrimeModuli(), nullptr);
     EXPECT_FALSE(road.getConstants().contains(kHostDevice));
@@ -102,7 +102,7 @@ TEST(FusedRaiseRoad, AnEmptyRoadRefusesBeforeTouchingItsOperands) {
 
 // A bootstrapper over a context that does not fuse its raise keeps its road
 // empty and refuses the fused steps with the road's message.
-TEST(FusedRaiseRoad, ABootstrapperOfANonFusingContextKeepsItEmpty) {
+TEST(FusedRaiseRoadTest, ABootstrapperOfANonFusingContextKeepsItEmpty) {
     const BootstrapperImpl boot(fxBootEval(), false, u64{0});
     EXPECT_EQ(boot.getFusedRaise().getPrimeModuli(), nullptr);
     Ciphertext ct = levelZero(5);
@@ -114,7 +114,7 @@ TEST(FusedRaiseRoad, ABootstrapperOfANonFusingContextKeepsItEmpty) {
                         FusedRaiseRoad::kNoFusedRaiseMessage);
 }
 
-TEST(FusedRaiseRoad, PrimeSetIsTheBasePrimeAndTheSecondTemporaryPrime) {
+TEST(FusedRaiseRoadTest, PrimeSetIsTheBasePrimeAndTheSecondTemporaryPrime) {
     const auto &ctx = fxContext();
     const u64 L = getLength(ctx);
     const PrimeModuli &chain = ctx->getPrimeModuli();
@@ -125,7 +125,7 @@ TEST(FusedRaiseRoad, PrimeSetIsTheBasePrimeAndTheSecondTemporaryPrime) {
     EXPECT_EQ(set->getModulus(1).getPrime(), chain.getModulus(L + 1).getPrime());
 }
 
-TEST(FusedRaiseRoad, InstallKeepsTheResiduesOfTheTwoFusedPrimes) {
+TEST(FusedRaiseRoadTest, InstallKeepsTheResiduesOfTheTwoFusedPrimes) {
     const auto &ctx = fxContext();
     const u64 L = getLength(ctx);
     const u64 N = getDegree(ctx);
@@ -149,7 +149,7 @@ TEST(FusedRaiseRoad, InstallKeepsTheResiduesOfTheTwoFusedPrimes) {
 
 // The diagonals of a non-fusing preset stop at the chain: the road refuses
 // them and stays empty.
-TEST(FusedRaiseRoad, InstallRefusesDiagonalsWithoutTheTemporaryPrime) {
+TEST(FusedRaiseRoadTest, InstallRefusesDiagonalsWithoutTheTemporaryPrime) {
     const auto &ctx = fxContext();
     const BootstrapperImpl boot(fxBootEval(), false, std::nullopt);
     const std::vector<Plaintext> &diagonals =
@@ -164,7 +164,7 @@ TEST(FusedRaiseRoad, InstallRefusesDiagonalsWithoutTheTemporaryPrime) {
 // Each body becomes its residues mod q_0 lifted centred to {q_0, q_(L+1)},
 // the mask its lift to q_0 .. q_(L+1); both in NTT form. Refused inputs
 // carry the level-recovery messages and stay unchanged.
-TEST(FusedRaiseRoad, PrepareLiftsBodiesAndMaskCentred) {
+TEST(FusedRaiseRoadTest, PrepareLiftsBodiesAndMaskCentred) {
     const auto &ctx = fxContext();
     const u64 L = getLength(ctx);
     const u64 N = getDegree(ctx);
@@ -211,7 +211,7 @@ TEST(FusedRaiseRoad, PrepareLiftsBodiesAndMaskCentred) {
 
 // multiplyByWord multiplies the bodies over the fused set and the mask over
 // the raised primes, limb by limb.
-TEST(FusedRaiseRoad, MultiplyByWordScalesEveryLimb) {
+TEST(FusedRaiseRoadTest, MultiplyByWordScalesEveryLimb) {
     const auto &ctx = fxContext();
     const u64 L = getLength(ctx);
     const u64 N = getDegree(ctx);

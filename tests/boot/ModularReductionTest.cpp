@@ -57,13 +57,13 @@ double blockModel(const std::vector<double> &c, u64 m, double s, double x) {
 // The precision of an error in bits.
 double bits(double error) { return -std::log2(error); }
 
-class ModularReduction : public SchemeFixture {
+class ModularReductionTest : public SchemeFixture {
 protected:
     static constexpr u64 kTop = 24;
     // Level Lg of FX: the encryption level plus one.
     static constexpr u64 kLg = 13;
 
-    ModularReduction() : param(context()) {}
+    ModularReductionTest() : param(context()) {}
 
     ModReductionEnv env() const {
         return {eval, context(), param, ModReductionOptions::fromContext(context(), true)};
@@ -130,7 +130,7 @@ protected:
     BootParameter param;
 };
 
-TEST_F(ModularReduction, FxSettingsAreTheOnesTheseTestsAssume) {
+TEST_F(ModularReductionTest, FxSettingsAreTheOnesTheseTestsAssume) {
     EXPECT_EQ(getLength(context()), 25u);
     EXPECT_EQ(getEncryptionLevel(context()), 12u);
     EXPECT_EQ(doubleAngleCorrectionLevel(env()), kLg);
@@ -145,7 +145,7 @@ TEST_F(ModularReduction, FxSettingsAreTheOnesTheseTestsAssume) {
 
 // The cosine kernel for m = 0 .. 4 with random coefficients: m + 3 levels,
 // the value of the block form.
-TEST_F(ModularReduction, CosineKernelMatchesTheBlockFormForEveryM) {
+TEST_F(ModularReductionTest, CosineKernelMatchesTheBlockFormForEveryM) {
     std::uniform_real_distribution<double> coeff(-1.0, 1.0);
     const double s = 0.75;
     for (u64 m = 0; m <= 4; ++m) {
@@ -164,7 +164,7 @@ TEST_F(ModularReduction, CosineKernelMatchesTheBlockFormForEveryM) {
     }
 }
 
-TEST_F(ModularReduction, CosineKernelMayOverwriteItsInput) {
+TEST_F(ModularReductionTest, CosineKernelMayOverwriteItsInput) {
     const std::vector<double> c = param.cosine_coeffs;
     const std::vector<double> x = uniform(-1.0, 1.0);
     RingCiphertext ct = encryptAt(x, kTop);
@@ -177,7 +177,7 @@ TEST_F(ModularReduction, CosineKernelMayOverwriteItsInput) {
 
 // The member scales the coefficients by |a|^(1/2^r) for arcsine degree 1 and
 // by 1 otherwise; FX's coefficients approximate cos(7 pi x).
-TEST_F(ModularReduction, CosineTakesTheAmplitudeRootForDegreeOne) {
+TEST_F(ModularReductionTest, CosineTakesTheAmplitudeRootForDegreeOne) {
     const std::vector<double> x = uniform(-1.0, 1.0);
     const RingCiphertext in = encryptAt(x, kTop);
     const double a = -0.3;
@@ -200,7 +200,7 @@ TEST_F(ModularReduction, CosineTakesTheAmplitudeRootForDegreeOne) {
 
 // r double-angle steps on s cos(theta): |a| cos(2^r theta), negated for a < 0
 // with degree 1; the run through level Lg picks up 2^-I[Lg] in its last step.
-TEST_F(ModularReduction, DoubleAngleRaisesTheAngle) {
+TEST_F(ModularReductionTest, DoubleAngleRaisesTheAngle) {
     struct Case {
         u64 degree;
         double a;
@@ -240,7 +240,7 @@ TEST_F(ModularReduction, DoubleAngleRaisesTheAngle) {
     }
 }
 
-TEST_F(ModularReduction, DoubleAngleWithoutStepsNegatesOrCopies) {
+TEST_F(ModularReductionTest, DoubleAngleWithoutStepsNegatesOrCopies) {
     const std::vector<double> x = uniform(-1.0, 1.0);
     const RingCiphertext in = encryptAt(x, 20);
     RingCiphertext out(context(), false, true);
@@ -255,7 +255,7 @@ TEST_F(ModularReduction, DoubleAngleWithoutStepsNegatesOrCopies) {
 
 // cosineApprox with arcsine degree 1, r = 0 and a < 0: the cosine scaled by
 // |a| and negated, the double-angle step using no level.
-TEST_F(ModularReduction, CosineApproxWithoutStepsIsTheNegatedCosine) {
+TEST_F(ModularReductionTest, CosineApproxWithoutStepsIsTheNegatedCosine) {
     param.num_double_angle = 0;
     const std::vector<double> x = uniform(-1.0, 1.0);
     const RingCiphertext in = encryptAt(x, kTop);
@@ -267,7 +267,7 @@ TEST_F(ModularReduction, CosineApproxWithoutStepsIsTheNegatedCosine) {
     EXPECT_GT(bits(error), 42.0) << "measured " << bits(error);
 }
 
-TEST_F(ModularReduction, ArcsineUsesTwoAndThreeLevels) {
+TEST_F(ModularReductionTest, ArcsineUsesTwoAndThreeLevels) {
     const double a = 0.7;
     const std::vector<double> x = uniform(-0.5, 0.5);
     const RingCiphertext in = encryptAt(x, 20);
@@ -291,7 +291,7 @@ TEST_F(ModularReduction, ArcsineUsesTwoAndThreeLevels) {
 }
 
 // exp(2 pi i K x), K = 28: the cosine of x and of x - 2^r / (4K), r squarings.
-TEST_F(ModularReduction, ExponentialTurnsTheSlotIntoARootOfUnity) {
+TEST_F(ModularReductionTest, ExponentialTurnsTheSlotIntoARootOfUnity) {
     const std::vector<double> x = uniform(-0.9, 0.9);
     const RingCiphertext in = encryptAt(x, kTop);
     RingCiphertext out(context(), false, true);
@@ -304,7 +304,7 @@ TEST_F(ModularReduction, ExponentialTurnsTheSlotIntoARootOfUnity) {
 
 // Slot values (I + e) / K lose I and keep e: the output is 2^-I[Lg] A / 2pi
 // sin(2 pi e), A = q0 2^(I[Lg] - sf[0]) / mult_before_s2c times the scale.
-TEST_F(ModularReduction, RemoveIKeepsTheFractionAndDropsTheInteger) {
+TEST_F(ModularReductionTest, RemoveIKeepsTheFractionAndDropsTheInteger) {
     std::vector<double> e;
     const std::vector<double> t = integersPlusFractions(e, 1.0);
     const u64 level = 21;
@@ -325,7 +325,7 @@ TEST_F(ModularReduction, RemoveIKeepsTheFractionAndDropsTheInteger) {
     }
 }
 
-TEST_F(ModularReduction, BootstrapperMembersRunOnItsOwnSettings) {
+TEST_F(ModularReductionTest, BootstrapperMembersRunOnItsOwnSettings) {
     // A bootstrapper of FX without constants: its members and its
     // environment give the words of the reduction run on an evaluator with
     // the same keys.
@@ -346,7 +346,7 @@ TEST_F(ModularReduction, BootstrapperMembersRunOnItsOwnSettings) {
 
 // With the pre-scaling multiply the input is divided by
 // f = 2^sf[L-1] / q0 / (2K mult_before_c2s) first, one level more.
-TEST_F(ModularReduction, RemoveIAppliesThePreScaling) {
+TEST_F(ModularReductionTest, RemoveIAppliesThePreScaling) {
     param.scale_before_remove_i = true;
     const double f = std::pow(2.0, context()->getScaleFactors().getFactors().at(24)) / q0() / 56.0;
     std::vector<double> e;
@@ -364,7 +364,7 @@ TEST_F(ModularReduction, RemoveIAppliesThePreScaling) {
 }
 
 // The rules of A and a, on FX's numbers with the flags switched.
-TEST_F(ModularReduction, RemoveIConstantsFollowTheFlags) {
+TEST_F(ModularReductionTest, RemoveIConstantsFollowTheFlags) {
     const double base = q0() * std::pow(2.0, -sf0()) / 8.0;
     const double twoPi = 6.283185307179586;
     ModReductionEnv e = env();
@@ -399,7 +399,7 @@ TEST_F(ModularReduction, RemoveIConstantsFollowTheFlags) {
     EXPECT_DOUBLE_EQ(k.a, k.A / 8.0);
 }
 
-TEST_F(ModularReduction, NonFiniteConstantsAreRefusedBeforeAnythingChanges) {
+TEST_F(ModularReductionTest, NonFiniteConstantsAreRefusedBeforeAnythingChanges) {
     const std::vector<double> x = uniform(-0.5, 0.5);
     const RingCiphertext in = encryptAt(x, 21);
     RingCiphertext out = in;
@@ -431,7 +431,7 @@ TEST_F(ModularReduction, NonFiniteConstantsAreRefusedBeforeAnythingChanges) {
     EXPECT_LT(errorAgainst(out, 21, x, [](double v) { return v; }), 1e-9);
 }
 
-TEST_F(ModularReduction, CoefficientListMustFillTheBlocks) {
+TEST_F(ModularReductionTest, CoefficientListMustFillTheBlocks) {
     const RingCiphertext in = encryptAt(uniform(-0.5, 0.5), kTop);
     RingCiphertext out(context(), false, true);
     for (u64 size : {u64{0}, u64{31}, u64{33}}) {

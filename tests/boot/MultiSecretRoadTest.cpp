@@ -31,7 +31,7 @@ const HomEvaluator &fxEval() {
     return eval;
 }
 
-TEST(MultiSecretRoad, ConjInvOutputReplacesTheEarlierContext) {
+TEST(MultiSecretRoadTest, ConjInvOutputReplacesTheEarlierContext) {
     BootstrapperImpl boot(fxEval(), false, u64{1});
     MultiSecretRoad &road = boot.getMultiSecret();
     EXPECT_EQ(road.getConjInvOutputContext(), nullptr);
@@ -43,7 +43,7 @@ TEST(MultiSecretRoad, ConjInvOutputReplacesTheEarlierContext) {
 
 // FX has no batch support, so every batch that passes the level check stops
 // there: the order of the checks shows in which message comes first.
-TEST(MultiSecretRoad, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
+TEST(MultiSecretRoadTest, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
     const BootstrapperImpl fx(fxEval(), false, u64{1});
     const MultiSecretRoad &road = fx.getMultiSecret();
     RingCiphertext coefficients = ciphertextAt(fxContext(), 2, 0);
@@ -75,7 +75,7 @@ TEST(MultiSecretRoad, CheckBatchBootstrappableChecksEveryCiphertextInOrder) {
 
 // The first step of a multi-secret bootstrap on a two-secret copy of FX: down
 // to level 3, each slot times mult_before_s2c (8 on FX).
-TEST(MultiSecretRoad, MStoSSStepOneLevelsDownAndMultiplies) {
+TEST(MultiSecretRoadTest, MStoSSStepOneLevelsDownAndMultiplies) {
     const auto ctx = genMultiSecretContext(fxContext(), "FXTwoSecrets", 2);
     const HomEvaluator eval(ctx);
     const BootstrapperImpl boot(eval, false, u64{1});

@@ -84,7 +84,7 @@ struct DigestSetup {
     KeyPack min_pack;
 };
 
-class OutputDigest : public testing::Test {
+class OutputDigestTest : public testing::Test {
 protected:
     static const DigestSetup &setup() {
         static const DigestSetup s;
@@ -145,7 +145,7 @@ protected:
     }
 };
 
-TEST_F(OutputDigest, KeySwitchingOperations) {
+TEST_F(OutputDigestTest, KeySwitchingOperations) {
     const HomEvaluator &ev = eval();
     const std::vector<std::pair<std::string, std::function<std::vector<Ciphertext>()>>> cases = {
         {"mult",
@@ -322,7 +322,7 @@ TEST_F(OutputDigest, KeySwitchingOperations) {
 
 // Custom contexts of degree 2^10 whose temporary primes number one or
 // several: the products and rotations under keys made from fixed seeds.
-TEST_F(OutputDigest, CustomContexts) {
+TEST_F(OutputDigestTest, CustomContexts) {
     struct Shape {
         std::string name;
         u64 chain_length;
@@ -380,7 +380,7 @@ TEST_F(OutputDigest, CustomContexts) {
     expectDigests(cases, recorded);
 }
 
-TEST_F(OutputDigest, BootstrapRoads) {
+TEST_F(OutputDigestTest, BootstrapRoads) {
     const Bootstrapper boot(eval(), false);
     const std::vector<std::pair<std::string, std::function<std::vector<Ciphertext>()>>> cases = {
         {"bootstrap complex level 3",
@@ -480,7 +480,7 @@ TEST_F(OutputDigest, BootstrapRoads) {
 // recursion: a lone top coefficient, two and three parts, block counts that
 // are and are not powers of two, short last blocks, and the
 // conjugate-invariant form.
-TEST_F(OutputDigest, PolynomialEvaluations) {
+TEST_F(OutputDigestTest, PolynomialEvaluations) {
     // The keys exist before the first input is drawn.
     const HomEvaluator &ev = eval();
     using Coeffs = std::vector<std::complex<double>>;

@@ -32,7 +32,7 @@ void expectEmpty(const OutsourcedRoad &road) {
     EXPECT_EQ(road.getOutsourcedContext(), nullptr);
 }
 
-TEST(OutsourcedRoad, AnEmptyRoadRefusesItsInnerBootstrapperOuterContextAndOutputEvaluator) {
+TEST(OutsourcedRoadTest, AnEmptyRoadRefusesItsInnerBootstrapperOuterContextAndOutputEvaluator) {
     const FxOutsourcing pair;
     const OutsourcedRoad road(pair.outer);
     expectEmpty(road);
@@ -44,7 +44,7 @@ TEST(OutsourcedRoad, AnEmptyRoadRefusesItsInnerBootstrapperOuterContextAndOutput
                         BootstrapperImpl::kNoMultiSecretOutputEvaluatorMessage);
 }
 
-TEST(OutsourcedRoad, EnablingChecksBeforeItStoresTheInnerBootstrapperAndOutputEvaluator) {
+TEST(OutsourcedRoadTest, EnablingChecksBeforeItStoresTheInnerBootstrapperAndOutputEvaluator) {
     const FxOutsourcing pair;
     const std::shared_ptr<BootstrapperImpl> inner = bootstrapperOver(*pair.inner_eval);
     const std::shared_ptr<BootstrapperImpl> outer = bootstrapperOver(pair.outer_eval);
@@ -85,7 +85,7 @@ TEST(OutsourcedRoad, EnablingChecksBeforeItStoresTheInnerBootstrapperAndOutputEv
     EXPECT_EQ(road.getInner(), inner);
 }
 
-TEST(OutsourcedRoad, TheBootstrapperDelegatesToItsRoad) {
+TEST(OutsourcedRoadTest, TheBootstrapperDelegatesToItsRoad) {
     const FxOutsourcing pair;
     const std::shared_ptr<BootstrapperImpl> inner = bootstrapperOver(*pair.inner_eval);
     const std::shared_ptr<BootstrapperImpl> boot = bootstrapperOver(pair.outer_eval);

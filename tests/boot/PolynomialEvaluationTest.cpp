@@ -84,7 +84,7 @@ const std::vector<Case> kCases = {
     {"zero top and constant", 16, 4, 4, {0, 3, 7}},
 };
 
-class PolynomialEvaluation : public SchemeFixture {
+class PolynomialEvaluationTest : public SchemeFixture {
 protected:
     Coeffs randomCoeffs(u64 size) {
         std::uniform_real_distribution<double> dist(-1.0, 1.0);
@@ -99,7 +99,7 @@ protected:
     const HomEvaluator eval{context(), keyPack()};
 };
 
-TEST_F(PolynomialEvaluation, MatchesHornerAndConsumesTheCountedLevels) {
+TEST_F(PolynomialEvaluationTest, MatchesHornerAndConsumesTheCountedLevels) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.what);
         Coeffs coeffs = randomCoeffs(c.size);
@@ -121,7 +121,7 @@ TEST_F(PolynomialEvaluation, MatchesHornerAndConsumesTheCountedLevels) {
     }
 }
 
-TEST_F(PolynomialEvaluation, TheOutputMayBeTheInput) {
+TEST_F(PolynomialEvaluationTest, TheOutputMayBeTheInput) {
     const Coeffs coeffs = randomCoeffs(12);
     RingCiphertext ct = encrypt(randomMessage());
     const Message x = decrypt(ct);
@@ -131,7 +131,7 @@ TEST_F(PolynomialEvaluation, TheOutputMayBeTheInput) {
               kBound);
 }
 
-TEST_F(PolynomialEvaluation, ConjugateInvariantFormAddsTheConjugateOfTheLowerHalf) {
+TEST_F(PolynomialEvaluationTest, ConjugateInvariantFormAddsTheConjugateOfTheLowerHalf) {
     // S = bs 2^m: out = multiplier (c_0 + c_h x^h) + r + conj(r) with
     // r = multiplier sum_{0 < i < h} c_i x^i, h = S / 2.
     struct Shape {
@@ -156,7 +156,7 @@ TEST_F(PolynomialEvaluation, ConjugateInvariantFormAddsTheConjugateOfTheLowerHal
     }
 }
 
-TEST_F(PolynomialEvaluation, RefusedArgumentsLeaveTheOutputAsItWas) {
+TEST_F(PolynomialEvaluationTest, RefusedArgumentsLeaveTheOutputAsItWas) {
     const RingCiphertext ct = encrypt(randomMessage());
     using Form = void (*)(const HomEvaluator &, const RingCiphertext &, const Coeffs &,
                           RingCiphertext &, Complex, u64);

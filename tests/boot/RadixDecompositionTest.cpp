@@ -16,7 +16,7 @@ using U64s = std::vector<std::uint64_t>;
 using I64s = std::vector<std::int64_t>;
 using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-TEST(RadixDecomposition, DefaultSplits) {
+TEST(RadixDecompositionTest, DefaultSplits) {
     struct Case {
         std::uint64_t log_slots;
         U64s log_radices, strides, babies, giants;
@@ -62,7 +62,7 @@ TEST(RadixDecomposition, DefaultSplits) {
     }
 }
 
-TEST(RadixDecomposition, ExplicitLogRadices) {
+TEST(RadixDecompositionTest, ExplicitLogRadices) {
     const RadixDecomposition d(U64s{6, 3, 3, 3});
     EXPECT_EQ(d.num_radices, 4u);
     EXPECT_EQ(d.radices, (U64s{64, 8, 8, 8}));
@@ -76,7 +76,7 @@ TEST(RadixDecomposition, ExplicitLogRadices) {
     EXPECT_EQ(copy.bit_ranges, d.bit_ranges);
 }
 
-TEST(RadixDecomposition, InvariantsOfEveryDefaultSplit) {
+TEST(RadixDecompositionTest, InvariantsOfEveryDefaultSplit) {
     for (std::uint64_t log_slots = 1; log_slots <= 20; ++log_slots) {
         SCOPED_TRACE(log_slots);
         const RadixDecomposition d(log_slots);
@@ -92,7 +92,7 @@ TEST(RadixDecomposition, InvariantsOfEveryDefaultSplit) {
     }
 }
 
-TEST(RadixDecomposition, RotationAmountsOfEachStep) {
+TEST(RadixDecompositionTest, RotationAmountsOfEachStep) {
     const RadixDecomposition d(15); // strides 1024, 32, 1; babies 8; giants 4, 8, 8
     EXPECT_EQ(d.getRotIndicesForBabyStep(0, false),
               (I64s{0, 1024, 2048, 3072, 4096, 5120, 6144, 7168}));
@@ -127,7 +127,7 @@ TEST(RadixDecomposition, RotationAmountsOfEachStep) {
     EXPECT_EQ(one.getRotIndicesForBabyStep(0, false), (I64s{0, 1}));
 }
 
-TEST(RadixDecomposition, BabyAndGiantAmountsCoverTheDiagonals) {
+TEST(RadixDecompositionTest, BabyAndGiantAmountsCoverTheDiagonals) {
     // Every diagonal offset d*s of a step is one baby amount plus one giant
     // amount: d in [-radix/2, radix/2) for step 0, [-radix, radix) later.
     for (std::uint64_t log_slots = 1; log_slots <= 20; ++log_slots) {
@@ -151,7 +151,7 @@ TEST(RadixDecomposition, BabyAndGiantAmountsCoverTheDiagonals) {
     }
 }
 
-TEST(RadixDecomposition, SetBabyStep) {
+TEST(RadixDecompositionTest, SetBabyStep) {
     RadixDecomposition d(15);
     d.setBabyStep(0, 32);
     EXPECT_EQ(d.baby_steps[0], 32u);
@@ -179,7 +179,7 @@ TEST(RadixDecomposition, SetBabyStep) {
                         "[setBabyStep] idx must be less than num_radices");
 }
 
-TEST(RadixDecomposition, RefusesBadLogRadices) {
+TEST(RadixDecompositionTest, RefusesBadLogRadices) {
     const std::uint64_t huge = std::numeric_limits<std::uint64_t>::max();
     U64s twentyTwoOnes(22, 1);
     U64s zeroAt22nd(22, 1);
@@ -211,7 +211,7 @@ TEST(RadixDecomposition, RefusesBadLogRadices) {
                             "[RadixDecomposition] log_slots value is too large");
 }
 
-TEST(RadixDecomposition, RefusesStepsOutOfRange) {
+TEST(RadixDecompositionTest, RefusesStepsOutOfRange) {
     const RadixDecomposition d(7);
     expectThrowsMessage([&] { (void)d.getRotIndicesForBabyStep(2, false); },
                         "[getRotIndicesForBabyStep] idx must be less than num_radices");

@@ -45,7 +45,7 @@ SparseComplexMatrix randomSparse(u64 rows, u64 cols, u64 per_row, u64 per_col,
     return m;
 }
 
-TEST(SparseComplexMatrix, FreshMatrixAndInsertionOrder) {
+TEST(SparseComplexMatrixTest, FreshMatrixAndInsertionOrder) {
     SparseComplexMatrix m(6, 4, 2, 3);
     EXPECT_EQ(m.getRows(), 6u);
     EXPECT_EQ(m.getCols(), 4u);
@@ -89,7 +89,7 @@ TEST(SparseComplexMatrix, FreshMatrixAndInsertionOrder) {
     EXPECT_EQ(occupied, 3u);
 }
 
-TEST(SparseComplexMatrix, ProductsAgainstDenseProducts) {
+TEST(SparseComplexMatrixTest, ProductsAgainstDenseProducts) {
     std::mt19937_64 rng(24);
     struct Shape {
         u64 rows, inner, cols, a_per_col, b_per_col;
@@ -116,7 +116,7 @@ TEST(SparseComplexMatrix, ProductsAgainstDenseProducts) {
     expectThrowsMessage([&] { (void)(a * b); }, SparseComplexMatrix::kSizeMismatchMessage);
 }
 
-TEST(SparseComplexMatrix, ProductOfTwoStagesHasFourSlotsPerColumn) {
+TEST(SparseComplexMatrixTest, ProductOfTwoStagesHasFourSlotsPerColumn) {
     std::vector<SparseComplexMatrix> stages;
     dftmatrix::buildV0(2, stages);
     ASSERT_EQ(stages.size(), 2u);
@@ -128,7 +128,7 @@ TEST(SparseComplexMatrix, ProductOfTwoStagesHasFourSlotsPerColumn) {
         EXPECT_FALSE(it.isEmpty());
 }
 
-TEST(SparseComplexMatrix, ConjugateTranspose) {
+TEST(SparseComplexMatrixTest, ConjugateTranspose) {
     std::mt19937_64 rng(7);
     const SparseComplexMatrix original = randomSparse(6, 9, 9, 3, rng);
     SparseComplexMatrix m = original;
@@ -154,7 +154,7 @@ TEST(SparseComplexMatrix, ConjugateTranspose) {
     EXPECT_EQ(toDense(crowded), before);
 }
 
-TEST(SparseComplexMatrix, ScalingAndReallocation) {
+TEST(SparseComplexMatrixTest, ScalingAndReallocation) {
     SparseComplexMatrix m(4, 4, 2, 2);
     m.coeffRef(1, 0) = cd(3.0, -1.0);
     m.coeffRef(3, 2) = 8.0;

@@ -46,7 +46,7 @@ bool sameWords(const Polynomial &a, const Polynomial &b) {
     return a.getLevel() == b.getLevel() && std::equal(a.getLimb(0), a.getLimb(0) + n, b.getLimb(0));
 }
 
-TEST(SparseSecretRaise, CheckCompanionChecksInOrder) {
+TEST(SparseSecretRaiseTest, CheckCompanionChecksInOrder) {
     struct Case {
         std::string name;
         std::shared_ptr<ContextContent> main;
@@ -71,7 +71,7 @@ TEST(SparseSecretRaise, CheckCompanionChecksInOrder) {
     EXPECT_EQ(raise.getSparseContext(), sseNamedSparse());
 }
 
-TEST(SparseSecretRaise, WithoutACompanionEverySwitchIsRefused) {
+TEST(SparseSecretRaiseTest, WithoutACompanionEverySwitchIsRefused) {
     const SparseSecretRaise raise(sseNamedMain(), nullptr);
     EXPECT_EQ(raise.getSparseContext(), nullptr);
     expectThrowsMessage([&] { (void)raise.requireSwitcher(); },
@@ -87,7 +87,7 @@ TEST(SparseSecretRaise, WithoutACompanionEverySwitchIsRefused) {
         EXPECT_TRUE(sameWords(ct.getPoly(i), before.getPoly(i))) << i;
 }
 
-TEST(SparseSecretRaise, ToSparseThenBackDecryptsToTheInput) {
+TEST(SparseSecretRaiseTest, ToSparseThenBackDecryptsToTheInput) {
     const RLWEKey sk(sseNamedMain());
     const KeyPack pack(sseNamedMain(), sseNamedSparse());
     KeyGenerator(sseNamedMain(), sseNamedSparse(), sk, pack).genSparseSecretEncapsulationKey();

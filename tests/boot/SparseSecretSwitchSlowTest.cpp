@@ -19,7 +19,7 @@
 
 using namespace Quelt;
 
-TEST(SparseSecretSwitchSlow, DenseToSparseAndBackOnFGd) {
+TEST(SparseSecretSwitchSlowTest, DenseToSparseAndBackOnFGd) {
     const auto main = makeContext(ParameterPreset::FGd);
     const auto sparse = makeContext(getSparseParameterPresetFor(ParameterPreset::FGd));
     const SecretKeyBase<EncryptionType::RLWE> sk(main);

@@ -53,7 +53,7 @@ Ciphertext encryptAtLevelZero(const RLWEKey &sk, const std::vector<double> &valu
 
 } // namespace
 
-TEST(SparseSecretSwitch, DenseToSparseAndBackDecryptsToTheInput) {
+TEST(SparseSecretSwitchTest, DenseToSparseAndBackDecryptsToTheInput) {
     Pair pair;
     KeyGenerator(mainContext(), sparseContext(), pair.sk, pair.pack)
         .genSparseSecretEncapsulationKey();
@@ -80,7 +80,7 @@ TEST(SparseSecretSwitch, DenseToSparseAndBackDecryptsToTheInput) {
         EXPECT_NEAR(decrypted[j], values[j], 1e-5) << j;
 }
 
-TEST(SparseSecretSwitch, Refusals) {
+TEST(SparseSecretSwitchTest, Refusals) {
     Pair pair;
     Ciphertext ct = encryptAtLevelZero(pair.sk, std::vector<double>(4, 0.5));
     Ciphertext three(ct);
@@ -101,7 +101,7 @@ TEST(SparseSecretSwitch, Refusals) {
 
 // The multi-secret forms: dense to sparse and back decrypts to the input
 // under every secret; the size check comes first.
-TEST(SparseSecretSwitch, MultiSecretFormsDecryptToTheInput) {
+TEST(SparseSecretSwitchTest, MultiSecretFormsDecryptToTheInput) {
     const auto main = genMultiSecretContext(mainContext(), "SseMain2", 2);
     const auto sparse = genMultiSecretContext(sparseContext(), "SseSparse2", 2);
     SchemeKeys<EncryptionType::MSRLWE> scheme(main);

@@ -48,7 +48,7 @@ void expectShape(const LevelledElement &element, u64 level, u64 size) {
     EXPECT_EQ(element.getDevice(), kHostDevice);
 }
 
-TEST(ConstantEnDecoder, EdgeCasesOfTruncationSignAndCounter) {
+TEST(ConstantEnDecoderTest, EdgeCasesOfTruncationSignAndCounter) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     const ConstantEnDecoder encoder(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
@@ -97,7 +97,7 @@ TEST(ConstantEnDecoder, EdgeCasesOfTruncationSignAndCounter) {
             }
 }
 
-TEST(ConstantEnDecoder, LweContextsUseTheirOwnPrimesAndScales) {
+TEST(ConstantEnDecoderTest, LweContextsUseTheirOwnPrimesAndScales) {
     for (const auto &ctx :
          {LWE::makeContext(LWE::ParameterPreset::SD3), LWE::makeContext(64, 3, 50, 40)}) {
         const ConstantEnDecoder encoder(ctx);
@@ -117,7 +117,7 @@ TEST(ConstantEnDecoder, LweContextsUseTheirOwnPrimesAndScales) {
     }
 }
 
-TEST(ConstantEnDecoder, ChecksLevelCounterScaleAndValue) {
+TEST(ConstantEnDecoderTest, ChecksLevelCounterScaleAndValue) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     const ConstantEnDecoder e(ctx);
     const char *level = "[encode] The target level is greater than the maximum possible level";

@@ -78,7 +78,7 @@ void expectPlaintext(const Context &ctx, const Plaintext &pt, const Rows &expect
 
 // RLWE of two and of three polynomials: c0 + c1 s and c0 + c1 s + c2 s^2,
 // whether the polynomials come in coefficient or in NTT form.
-TEST(DecryptorProducts, Ring) {
+TEST(DecryptorProductsTest, Ring) {
     const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Decryptor dec(ctx);
@@ -102,7 +102,7 @@ TEST(DecryptorProducts, Ring) {
 }
 
 // MLWE of rank 4: c0 + c1 s0 + ... + c4 s3.
-TEST(DecryptorProducts, Module) {
+TEST(DecryptorProductsTest, Module) {
     const Context ctx = rankFourContext();
     const MlweKey sk(ctx);
     std::mt19937_64 rng(31);
@@ -123,7 +123,7 @@ TEST(DecryptorProducts, Module) {
 
 // Two secrets: per secret (c0 + c2 s0, c1 + c2 s1), in general form c2 + c0
 // s0 + c1 s1; either encoding type is accepted.
-TEST(DecryptorProducts, MultiSecret) {
+TEST(DecryptorProductsTest, MultiSecret) {
     const Context ctx = twoSecretVariant();
     const MsKey sk(ctx);
     const Decryptor dec(ctx);
@@ -160,7 +160,7 @@ TEST(DecryptorProducts, MultiSecret) {
 
 // (c1 s + c0 + e, c1) with one Gaussian e drawn after the checks; c1 and the
 // encoding type carry over, and the output may be the input.
-TEST(Decryptor, PartialDecrypt) {
+TEST(DecryptorTest, PartialDecrypt) {
     const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Encryptor enc(ctx);
@@ -236,7 +236,7 @@ Ciphertext exactCiphertext(const Context &ctx, const RlweKey &sk, const std::vec
 }
 
 // Values below -0.5 / t move up by one; -0.5 itself stays.
-TEST(Decryptor, TorusRule) {
+TEST(DecryptorTest, TorusRule) {
     const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Decryptor dec(ctx);
@@ -268,7 +268,7 @@ TEST(Decryptor, TorusRule) {
 // polynomials are in coefficient or in NTT form, through every path and with
 // either NTT-form flag; the input is never changed. The same holds for slot
 // encoding.
-TEST(Decryptor, EitherFormDecryptsAlike) {
+TEST(DecryptorTest, EitherFormDecryptsAlike) {
     const Context ctx = degree64ThreePrimes();
     const RlweKey sk(ctx);
     const Encryptor enc(ctx);
@@ -345,7 +345,7 @@ TEST(Decryptor, EitherFormDecryptsAlike) {
 
 // Outputs are replaced whole: the per-secret list ends with exactly s
 // plaintexts, a plaintext of another context becomes one of this context.
-TEST(Decryptor, OutputsAreReplacedWhole) {
+TEST(DecryptorTest, OutputsAreReplacedWhole) {
     const Context ctx = twoSecretVariant();
     const MsKey sk(ctx);
     MsCiphertext ct(ctx, false, true);
@@ -374,7 +374,7 @@ TEST(Decryptor, OutputsAreReplacedWhole) {
 const Device kPinned{Device::kPinned, 0};
 
 // Every refusal, with its message; none changes the output.
-TEST(Decryptor, RefusalsLeaveTheOutputUnchanged) {
+TEST(DecryptorTest, RefusalsLeaveTheOutputUnchanged) {
     const Context ctx = fxContext();
     const RlweKey sk(ctx);
     const Encryptor enc(ctx);

@@ -110,9 +110,9 @@ struct Shape {
 
 void PrintTo(const Shape &shape, std::ostream *os) { *os << shape.name; }
 
-class EnDecoderRoundTrip : public ::testing::TestWithParam<Shape> {};
+class EnDecoderRoundTripTest : public ::testing::TestWithParam<Shape> {};
 
-TEST_P(EnDecoderRoundTrip, EveryLevelCounterAndSlotCount) {
+TEST_P(EnDecoderRoundTripTest, EveryLevelCounterAndSlotCount) {
     const Context ctx = GetParam().context();
     const EnDecoder encoder(ctx);
     const u64 N = getDegree(ctx), L = getLength(ctx);
@@ -137,7 +137,7 @@ TEST_P(EnDecoderRoundTrip, EveryLevelCounterAndSlotCount) {
     }
 }
 
-TEST_P(EnDecoderRoundTrip, CoefficientsAtEveryLevelAndCounter) {
+TEST_P(EnDecoderRoundTripTest, CoefficientsAtEveryLevelAndCounter) {
     const Context ctx = GetParam().context();
     const EnDecoder encoder(ctx);
     const u64 N = getDegree(ctx), L = getLength(ctx);
@@ -168,7 +168,7 @@ TEST_P(EnDecoderRoundTrip, CoefficientsAtEveryLevelAndCounter) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Contexts, EnDecoderRoundTrip,
+INSTANTIATE_TEST_SUITE_P(Contexts, EnDecoderRoundTripTest,
                          ::testing::Values(Shape{"N64", ctx64}, Shape{"N1024", ctx1024},
                                            Shape{"FX", fx}),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Contexts, EnDecoderRoundTrip,
 // expected integers were computed with 60-digit arithmetic from the
 // definition a_k = (1/n) sum_j z_j w^(-k 5^j), w = exp(i pi / (2n)); none of
 // the exact values lies within 0.2 (n = 4) or 6e-5 (n = 32) of a half.
-TEST(EnDecoderLayout, IntegerSlotsGiveKnownCoefficients) {
+TEST(EnDecoderLayoutTest, IntegerSlotsGiveKnownCoefficients) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const u64 N = 64, level = 3;
@@ -227,7 +227,7 @@ TEST(EnDecoderLayout, IntegerSlotsGiveKnownCoefficients) {
 // The plaintext polynomial evaluated at the roots zeta^(5^j), zeta =
 // exp(i pi / N), gives Delta times slot j: the canonical embedding, checked
 // without the library's transform.
-TEST(EnDecoderLayout, PolynomialEvaluatesToTheScaledSlots) {
+TEST(EnDecoderLayoutTest, PolynomialEvaluatesToTheScaledSlots) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const u64 N = 64;
@@ -258,7 +258,7 @@ TEST(EnDecoderLayout, PolynomialEvaluatesToTheScaledSlots) {
 
 // Encoding with counter r multiplies row i by (q_(l-r+1) ... q_l) mod q_i,
 // the factor computed here in 128 bits, on top of the scale 2^sf[l - r].
-TEST(EnDecoderLayout, RescaleCounterMultipliesByTheTopPrimes) {
+TEST(EnDecoderLayoutTest, RescaleCounterMultipliesByTheTopPrimes) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(11);
@@ -292,7 +292,7 @@ TEST(EnDecoderLayout, RescaleCounterMultipliesByTheTopPrimes) {
         }
 }
 
-TEST(EnDecoderLayout, CustomLevelWritesTemporaryLimbsWhenModUp) {
+TEST(EnDecoderLayoutTest, CustomLevelWritesTemporaryLimbsWhenModUp) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const u64 L = getLength(ctx), K = getNumTP(ctx);
@@ -338,7 +338,7 @@ TEST(EnDecoderLayout, CustomLevelWritesTemporaryLimbsWhenModUp) {
     }
 }
 
-TEST(EnDecoderLayout, VectorFormsEncodeElementByElement) {
+TEST(EnDecoderLayoutTest, VectorFormsEncodeElementByElement) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(3);
@@ -368,7 +368,7 @@ TEST(EnDecoderLayout, VectorFormsEncodeElementByElement) {
 // ---------------------------------------------------------------------------
 
 // Level 0: one prime, split at floor(q0 / 2) (that value itself positive).
-TEST(EnDecoderLift, OnePrimeSplitsAtHalfTheBasePrime) {
+TEST(EnDecoderLiftTest, OnePrimeSplitsAtHalfTheBasePrime) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const u64 q0 = primeOf(ctx, 0);
@@ -388,7 +388,7 @@ TEST(EnDecoderLift, OnePrimeSplitsAtHalfTheBasePrime) {
 
 // Higher levels: q0 and q1 only, split at floor(Q / 2); the limbs above are
 // never read and the rescale counter is ignored.
-TEST(EnDecoderLift, TwoPrimesSplitAtHalfTheirProduct) {
+TEST(EnDecoderLiftTest, TwoPrimesSplitAtHalfTheirProduct) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
@@ -429,7 +429,7 @@ TEST(EnDecoderLift, TwoPrimesSplitAtHalfTheirProduct) {
 
 // Counter equal to the level: the value X q1 ... ql is rescaled l times and
 // lifted with q0 alone, then divided by 2^sf[0].
-TEST(EnDecoderLift, FullCounterRescalesDownToTheBasePrime) {
+TEST(EnDecoderLiftTest, FullCounterRescalesDownToTheBasePrime) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     const std::vector<u64> primes = getPrimeList(ctx);
@@ -453,7 +453,7 @@ TEST(EnDecoderLift, FullCounterRescalesDownToTheBasePrime) {
 
 // Decoding reads the NTT flag: both forms give the same values, also when
 // the counter forces rescaling.
-TEST(EnDecoderLift, TransformedAndCoefficientFormsDecodeAlike) {
+TEST(EnDecoderLiftTest, TransformedAndCoefficientFormsDecodeAlike) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(13);
@@ -471,7 +471,7 @@ TEST(EnDecoderLift, TransformedAndCoefficientFormsDecodeAlike) {
         }
 }
 
-TEST(EnDecoderLift, DecodeOnAnotherDeviceReturnsThere) {
+TEST(EnDecoderLiftTest, DecodeOnAnotherDeviceReturnsThere) {
     const Context ctx = ctx64();
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(17);
@@ -517,7 +517,7 @@ struct FailureCase {
     const char *message;
 };
 
-TEST(EnDecoderFailures, EachCheckAloneThenWhichWins) {
+TEST(EnDecoderFailuresTest, EachCheckAloneThenWhichWins) {
     // N = 64, L = 4, K = 2: levels 0..3, slot counts up to 32, reals up to 64.
     const Context ctx = ctx64();
     const EnDecoder e(ctx);
@@ -642,7 +642,7 @@ TEST(EnDecoderFailures, EachCheckAloneThenWhichWins) {
     EXPECT_EQ(real_inputs, real_inputs_after);
 }
 
-TEST(EnDecoderFailures, DecodingRefusesInconsistentPlaintexts) {
+TEST(EnDecoderFailuresTest, DecodingRefusesInconsistentPlaintexts) {
     const Context ctx = ctx64();
     const EnDecoder e(ctx);
     std::mt19937_64 rng(29);

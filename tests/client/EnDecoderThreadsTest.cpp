@@ -31,7 +31,7 @@ Words wordsOf(const Plaintext &pt) {
 
 // One encoder shared by four threads gives every thread the words that a
 // single thread gets.
-TEST(EnDecoderThreads, SharedEncoderGivesTheSameWords) {
+TEST(EnDecoderThreadsTest, SharedEncoderGivesTheSameWords) {
     const auto ctx = makeContext(10, 6, 55, 45, 55, 3);
     const EnDecoder encoder(ctx);
     std::mt19937_64 rng(31);

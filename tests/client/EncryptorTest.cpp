@@ -160,7 +160,7 @@ void expectSecretKeyRoundTrip(const Context &ctx, const SecretKeyBase<ET> &sk, u
 
 // Ring keys, with the secret key and with the public key, at every level up
 // to the encryption level and with rescale counters.
-TEST(EncryptorRoundTrip, Ring) {
+TEST(EncryptorRoundTripTest, Ring) {
     std::mt19937_64 rng(20);
     for (const Context &ctx : {degree64ThreePrimes(), degreeTenContext(), fxContext()}) {
         SCOPED_TRACE(getDegree(ctx));
@@ -205,7 +205,7 @@ TEST(EncryptorRoundTrip, Ring) {
 
 // Module keys of rank 4: rank + 1 polynomials, decrypting to c0 + sum ci
 // s(i-1).
-TEST(EncryptorRoundTrip, Module) {
+TEST(EncryptorRoundTripTest, Module) {
     std::mt19937_64 rng(21);
     const Context ctx = rankFourContext();
     const MlweKey sk(ctx);
@@ -215,7 +215,7 @@ TEST(EncryptorRoundTrip, Module) {
 }
 
 // Two secrets sharing one mask: each decrypts its own message.
-TEST(EncryptorRoundTrip, MultiSecret) {
+TEST(EncryptorRoundTripTest, MultiSecret) {
     std::mt19937_64 rng(22);
     const Context ctx = twoSecretVariant();
     const MsKey sk(ctx);
@@ -294,7 +294,7 @@ Rows errorPlusMessage(const Context &ctx, const Polynomial &e, const Plaintext &
 
 // Public key: v (ternary), e0, e1 in this order; c1 = a v + e0 and c0 = b v +
 // e1 + m, with plaintexts in NTT form and in coefficient form.
-TEST(EncryptorDrawOrder, PublicKey) {
+TEST(EncryptorDrawOrderTest, PublicKey) {
     const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const std::shared_ptr<EncryptionKey> key = keys.pack.getEncKey();
@@ -366,7 +366,7 @@ void expectSecretKeyDraws(const Context &ctx) {
     }
 }
 
-TEST(EncryptorDrawOrder, SecretKey) {
+TEST(EncryptorDrawOrderTest, SecretKey) {
     expectSecretKeyDraws<EncryptionType::RLWE>(degree64ThreePrimes());
     expectSecretKeyDraws<EncryptionType::MLWE>(rankFourContext());
 }
@@ -374,7 +374,7 @@ TEST(EncryptorDrawOrder, SecretKey) {
 // Several secrets: the common mask (last polynomial) first, then e_i per
 // secret in order; c_i = e_i + m_i - mask s_i. A plaintext beyond the number
 // of secrets is not used.
-TEST(EncryptorDrawOrder, MultiSecret) {
+TEST(EncryptorDrawOrderTest, MultiSecret) {
     const Context ctx = twoSecretVariant();
     const MsKey sk(ctx);
     const Encryptor enc(ctx);
@@ -418,7 +418,7 @@ TEST(EncryptorDrawOrder, MultiSecret) {
 
 // Real vectors: two values are enough; the result has coefficient encoding in
 // coefficient form, or in NTT form when encryptWithScale is told to keep it.
-TEST(Encryptor, RealVectorForms) {
+TEST(EncryptorTest, RealVectorForms) {
     const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const Encryptor enc(ctx);
@@ -461,7 +461,7 @@ TEST(Encryptor, RealVectorForms) {
 // Whatever the output held before (coefficient encoding, another context,
 // three polynomials, the temporary primes, a seed), the result is that of a
 // fresh ciphertext, and the encoding type is written by every form.
-TEST(Encryptor, ReusedOutputIsReplacedWhole) {
+TEST(EncryptorTest, ReusedOutputIsReplacedWhole) {
     const Context ctx = degree64ThreePrimes();
     const PublicKeys keys(ctx);
     const Encryptor enc(ctx);
@@ -510,7 +510,7 @@ Plaintext onOtherDevice(Plaintext pt) {
 }
 
 // Every refusal, with its message; none changes the output.
-TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
+TEST(EncryptorTest, RefusalsLeaveTheOutputUnchanged) {
     // FX: encryption level 12 below the top level 24.
     const Context ctx = fxContext();
     const u64 top = getEncryptionLevel(ctx);
@@ -674,7 +674,7 @@ TEST(Encryptor, RefusalsLeaveTheOutputUnchanged) {
     }
 }
 
-TEST(Encryptor, NullContext) {
+TEST(EncryptorTest, NullContext) {
     expectThrowsMessage([] { Encryptor enc(nullptr); }, "[Context] The context is null");
     expectThrowsMessage([] { KeyPack pack(nullptr); }, "[Context] The context is null");
 }

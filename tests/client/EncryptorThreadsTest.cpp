@@ -57,7 +57,7 @@ Result run(const Encryptor &enc, const Decryptor &dec, const PublicKeys &keys, c
 // One encryptor, one decryptor and one key pack shared by 8 threads, each
 // with its own seed: every thread gets exactly the ciphertexts a single
 // thread gets from that seed, and they decrypt correctly.
-TEST(EncryptorConcurrency, SharedEncryptorAndDecryptorGiveTheSingleThreadCiphertexts) {
+TEST(EncryptorConcurrencyTest, SharedEncryptorAndDecryptorGiveTheSingleThreadCiphertexts) {
     const auto ctx = degreeTenContext();
     const PublicKeys keys(ctx);
     const Encryptor enc(ctx);

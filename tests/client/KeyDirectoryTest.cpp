@@ -50,7 +50,7 @@ std::vector<std::string> sorted(std::vector<std::string> values) {
 
 } // namespace
 
-TEST(KeyDirectory, SetKeyDirPathCreatesTheKeySubdirectoryOnly) {
+TEST(KeyDirectoryTest, SetKeyDirPathCreatesTheKeySubdirectoryOnly) {
     Quelt::test::TempDirectory dir("keydir_set");
     // The constructor creates nothing and refuses a directory without "PK".
     expectThrowsMessage(
@@ -74,7 +74,7 @@ TEST(KeyDirectory, SetKeyDirPathCreatesTheKeySubdirectoryOnly) {
     EXPECT_TRUE(pack.getMultKey());
 }
 
-TEST(KeyDirectory, FileProbes) {
+TEST(KeyDirectoryTest, FileProbes) {
     KeyDirectory dir("keydir_probe");
     const KeyPack pack(ctx(), dir.dir());
     const KeyPackImpl &impl = implOf(pack);
@@ -98,7 +98,7 @@ TEST(KeyDirectory, FileProbes) {
 
 // The path is kept as given: "dir/" names files "dir//PK/...", the same
 // files.
-TEST(KeyDirectory, ATrailingSlashNamesTheSameFiles) {
+TEST(KeyDirectoryTest, ATrailingSlashNamesTheSameFiles) {
     KeyDirectory dir("keydir_slash");
     const auto key = filledMultKey(ctx(), 4);
     const KeyPack writer(ctx());
@@ -112,7 +112,7 @@ TEST(KeyDirectory, ATrailingSlashNamesTheSameFiles) {
     EXPECT_EQ(storedForm(*reader.getMultKey()), storedForm(*key));
 }
 
-TEST(KeyDirectory, SaveWritesEveryHeldKeyInItsOrder) {
+TEST(KeyDirectoryTest, SaveWritesEveryHeldKeyInItsOrder) {
     const KeyPack pack(ctx());
     KeyPackImpl &impl = implOf(pack);
     impl.installEncKey(test::generatedEncKey(ctx()));
@@ -167,7 +167,7 @@ TEST(KeyDirectory, SaveWritesEveryHeldKeyInItsOrder) {
     EXPECT_EQ(implOf(pack).getKeyDirPath(), before);
 }
 
-TEST(KeyDirectory, SaveListNamesEachKeyWithItsDigits) {
+TEST(KeyDirectoryTest, SaveListNamesEachKeyWithItsDigits) {
     KeyDirectory dir("keydir_list");
     Serialize::save(dir.keyFile("RotKey3.bin"), *filledRotKey(fiveDigits(), 3, 3));
 
@@ -187,7 +187,7 @@ TEST(KeyDirectory, SaveListNamesEachKeyWithItsDigits) {
     EXPECT_EQ(dir.readKeyFile("RotKey3_2.bin"), storedForm(*minimal.getLeftRotKey(3, 2)));
 }
 
-TEST(KeyDirectory, RotationKeyFilesAreListedByTheirFullName) {
+TEST(KeyDirectoryTest, RotationKeyFilesAreListedByTheirFullName) {
     KeyDirectory dir("keydir_scan");
     const std::vector<std::pair<std::string, bool>> names = {
         {"RotKey3.bin", true},      {"RotKey17.bin", true},
@@ -212,7 +212,7 @@ TEST(KeyDirectory, RotationKeyFilesAreListedByTheirFullName) {
     expectThrowsMessage([&] { implOf(pack).getRotKeyList(false); }, notADirectory(dir.dir()));
 }
 
-class LoadMinRotKey : public testing::Test {
+class LoadMinRotKeyTest : public testing::Test {
 protected:
     // The full keys 3 and 7 in `keys_`; a list naming 3 cut to 2 digits and 7
     // whole in `list_`.
@@ -243,7 +243,7 @@ protected:
     KeyDirectory list_{"keydir_min_list"};
 };
 
-TEST_F(LoadMinRotKey, LoadsTheListedKeysFromThePacksOwnDirectory) {
+TEST_F(LoadMinRotKeyTest, LoadsTheListedKeysFromThePacksOwnDirectory) {
     using Held = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
     KeyPack minimal = packOnKeys(true);
     minimal.loadMinRotKey(list_.dir());
@@ -262,7 +262,7 @@ TEST_F(LoadMinRotKey, LoadsTheListedKeysFromThePacksOwnDirectory) {
     EXPECT_EQ(digitsHeld(anyDot), (Held{{7, 5}}));
 }
 
-TEST_F(LoadMinRotKey, SaveListThenLoadInANewPack) {
+TEST_F(LoadMinRotKeyTest, SaveListThenLoadInANewPack) {
     KeyPack first = packOnKeys(true);
     first.loadLeftRotKey(3, 1);
     first.loadLeftRotKey(7, 4);
@@ -273,7 +273,7 @@ TEST_F(LoadMinRotKey, SaveListThenLoadInANewPack) {
     EXPECT_EQ(digitsHeld(second), (Held{{3, 1}, {7, 4}}));
 }
 
-TEST_F(LoadMinRotKey, RefusesBeforeLoadingAnything) {
+TEST_F(LoadMinRotKeyTest, RefusesBeforeLoadingAnything) {
     KeyPack pack = packOnKeys(true);
     const std::string missing = list_.file("missing");
     expectThrowsMessage([&] { pack.loadMinRotKey(missing); }, notADirectory(missing));

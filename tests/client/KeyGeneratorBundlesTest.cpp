@@ -239,7 +239,7 @@ void addKeys(const Bundle &bundle, u64 &total, u64 &largest) {
 
 } // namespace
 
-TEST(KeyGeneratorBundles, IncreaseNSKeys) {
+TEST(KeyGeneratorBundlesTest, IncreaseNSKeys) {
     const KeyGenerator kg(chain(6));
     for (auto [a, b] : {std::pair<u64, u64>{2, 4}, {2, 2}}) {
         SCOPED_TRACE(std::to_string(a) + " to " + std::to_string(b));
@@ -249,7 +249,7 @@ TEST(KeyGeneratorBundles, IncreaseNSKeys) {
     }
 }
 
-TEST(KeyGeneratorBundles, MStoSSAndSStoMSKeys) {
+TEST(KeyGeneratorBundlesTest, MStoSSAndSStoMSKeys) {
     const KeyGenerator kg(chain(6));
     const auto ms = keyOver<MSRLWEKey>(chain(6, 1, 2), 3);
     const auto ss = keyOver<RLWEKey>(chain(6), 4);
@@ -257,7 +257,7 @@ TEST(KeyGeneratorBundles, MStoSSAndSStoMSKeys) {
     expectSStoMS(kg.genSStoMSKeyBundle(ss, ms), ss, ms);
 }
 
-TEST(KeyGeneratorBundles, ModPackFromModuleKeys) {
+TEST(KeyGeneratorBundlesTest, ModPackFromModuleKeys) {
     const auto g = chain(8);
     const KeyGenerator kg(g);
     const u64 n = 256;
@@ -287,7 +287,7 @@ TEST(KeyGeneratorBundles, ModPackFromModuleKeys) {
     });
 }
 
-TEST(KeyGeneratorBundles, ModPackFromLWEKeys) {
+TEST(KeyGeneratorBundlesTest, ModPackFromLWEKeys) {
     // The LWE preset SD3: dimension 32 over the chain's first four primes.
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::SD3);
     std::vector<int> lc = ternary(32, 8);
@@ -316,7 +316,7 @@ TEST(KeyGeneratorBundles, ModPackFromLWEKeys) {
     });
 }
 
-TEST(KeyGeneratorBundles, BisectionKeys) {
+TEST(KeyGeneratorBundlesTest, BisectionKeys) {
     const KeyGenerator kg(chain(6));
     const auto ss = keyOver<RLWEKey>(chain(6), 11);
     const std::vector<MSRLWEKey> ms = {keyOver<MSRLWEKey>(chain(6, 1, 2), 12),
@@ -348,7 +348,7 @@ TEST(KeyGeneratorBundles, BisectionKeys) {
     }
 }
 
-TEST(KeyGeneratorBundles, MultiSecretSwitchKeys) {
+TEST(KeyGeneratorBundlesTest, MultiSecretSwitchKeys) {
     const KeyGenerator kg(chain(6));
     const auto ss = keyOver<RLWEKey>(chain(6), 15);
     const std::vector<MSRLWEKey> ms = {keyOver<MSRLWEKey>(chain(6, 1, 2), 16),
@@ -381,7 +381,7 @@ TEST(KeyGeneratorBundles, MultiSecretSwitchKeys) {
     expectMStoSS(withComplex.getMStoSSKeyBundleComplex(), ms[0], ssCoeff);
 }
 
-TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
+TEST(KeyGeneratorBundlesTest, ModPackMessagesInOrder) {
     const auto g = chain(8);
     const auto otherChain =
         withParameter(makeContext(6, 4, 40, 40, 40, 2), [](Parameter &p) { p.rank = 4; });
@@ -432,7 +432,7 @@ TEST(KeyGeneratorBundles, ModPackMessagesInOrder) {
     EXPECT_NO_THROW(checkModPackKeyBundleCondition(g, lwe, chain(7, 2)));
 }
 
-TEST(KeyGeneratorBundles, SecretSwitchMessages) {
+TEST(KeyGeneratorBundlesTest, SecretSwitchMessages) {
     const KeyGenerator kg(chain(6));
     const auto otherPrimes = makeContext(6, 4, 40, 40, 40, 2);
     // Degrees first, then every prime of the first chain.
@@ -493,7 +493,7 @@ TEST(KeyGeneratorBundles, SecretSwitchMessages) {
     }
 }
 
-TEST(KeyGeneratorBundles, MultiSecretSwitchAllocatesItsKeysOnce) {
+TEST(KeyGeneratorBundlesTest, MultiSecretSwitchAllocatesItsKeysOnce) {
     const KeyGenerator kg(chain(6));
     const auto ss = keyOver<RLWEKey>(chain(6), 40);
     const std::vector<MSRLWEKey> ms = {keyOver<MSRLWEKey>(chain(6, 1, 2), 41),

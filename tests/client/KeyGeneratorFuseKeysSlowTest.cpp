@@ -42,7 +42,7 @@ u64 powModRef(u64 b, u64 e, u64 p) {
 // body_k + mask s = m_j (p_L sigma_r(s) + e) on the first L + 2 primes: the
 // error recovered slot by slot (m_j^-1) and transformed back is one small
 // integer polynomial on every prime.
-TEST(FuseRotKeyBundleSlow, KeysHoldTheirRelationAndStay) {
+TEST(FuseRotKeyBundleSlowTest, KeysHoldTheirRelationAndStay) {
     const auto ctx = makeContext(ParameterPreset::FGe);
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx);
     const KeyPack pack(ctx);
@@ -119,7 +119,7 @@ TEST(FuseRotKeyBundleSlow, KeysHoldTheirRelationAndStay) {
 // With a new encapsulation key the fused keys are made for its sparse secret
 // and replace those already held (which belong to the default secret or an
 // earlier sparse secret).
-TEST(FuseRotKeyBundleSlow, WithSSEReplacesHeldKeys) {
+TEST(FuseRotKeyBundleSlowTest, WithSSEReplacesHeldKeys) {
     const auto ctx = makeContext(ParameterPreset::FGbSSE);
     const auto sparse = makeContext(getSparseParameterPresetFor(ParameterPreset::FGbSSE));
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx);

@@ -32,7 +32,7 @@ std::shared_ptr<ContextContent> fusingFx() {
 
 } // namespace
 
-TEST(FuseRotKeyBundle, RefusesContextsWithoutFusing) {
+TEST(FuseRotKeyBundleTest, RefusesContextsWithoutFusing) {
     const RLWEKey sk(fxContext());
     const KeyGenerator gen(fxContext(), sk);
     expectThrowsMessage([&] { gen.genFuseRotKeyBundle(); },
@@ -45,7 +45,7 @@ TEST(FuseRotKeyBundle, RefusesContextsWithoutFusing) {
                         KeyGeneratorMessages::kFuseNotSupported);
 }
 
-TEST(FuseRotKeyBundle, RefusesListsOfAnotherSize) {
+TEST(FuseRotKeyBundleTest, RefusesListsOfAnotherSize) {
     const RLWEKey sk(fusingFx());
     const KeyGenerator gen(fusingFx(), sk);
     const PolynomialVector two(fusingFx(), 2, true, true);
@@ -55,7 +55,7 @@ TEST(FuseRotKeyBundle, RefusesListsOfAnotherSize) {
                         KeyGeneratorMessages::kFuseSecretCount);
 }
 
-TEST(FuseRotKeyBundle, RefusesGeneratorsWithoutTheSecretKey) {
+TEST(FuseRotKeyBundleTest, RefusesGeneratorsWithoutTheSecretKey) {
     // The key check of the form without lists comes before the fusing one.
     expectThrowsMessage([] { KeyGenerator(fxContext()).genFuseRotKeyBundle(); },
                         KeyGeneratorMessages::kFuseNoSecretKey);
@@ -63,7 +63,7 @@ TEST(FuseRotKeyBundle, RefusesGeneratorsWithoutTheSecretKey) {
                         KeyGeneratorMessages::kFuseNoMultiSecretKey);
 }
 
-TEST(FuseRotKeyBundleWithSSE, ChecksBeforeAnythingEntersThePack) {
+TEST(FuseRotKeyBundleWithSSETest, ChecksBeforeAnythingEntersThePack) {
     const RLWEKey sk(fxContext());
     expectThrowsMessage([&] { KeyGenerator(fxContext(), sk).genFuseRotKeyBundleWithSSE(); },
                         KeyGeneratorMessages::kFuseNoSparseContext);

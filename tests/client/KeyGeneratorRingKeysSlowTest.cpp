@@ -15,7 +15,7 @@
 using namespace Quelt;
 using namespace Quelt::test;
 
-TEST(EncapsulationKeySlow, FGbSSEWithItsSparseCompanion) {
+TEST(EncapsulationKeySlowTest, FGbSSEWithItsSparseCompanion) {
     const auto main = makeContext(ParameterPreset::FGbSSE);
     const auto sparse = makeContext(getSparseParameterPresetFor(ParameterPreset::FGbSSE));
     ASSERT_EQ(getParameterPreset(sparse), ParameterPreset::SGb0);

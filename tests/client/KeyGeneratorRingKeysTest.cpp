@@ -101,7 +101,7 @@ std::shared_ptr<EvaluationKey> heldPart(const KeyPack &pack, bool dts) {
 // Encapsulation keys
 // ---------------------------------------------------------------------------
 
-TEST(EncapsulationKey, RoutineOnSmallPairs) {
+TEST(EncapsulationKeyTest, RoutineOnSmallPairs) {
     {
         SCOPED_TRACE("one secret");
         expectRoutineOnPair<RLWEKey>(mainContext(), sparseContext());
@@ -111,7 +111,7 @@ TEST(EncapsulationKey, RoutineOnSmallPairs) {
                                    genMultiSecretContext(sparseContext(), "sparse2", 2));
 }
 
-TEST(EncapsulationKey, PublicOperationReplacesTheKeyAndLeavesFusedKeys) {
+TEST(EncapsulationKeyTest, PublicOperationReplacesTheKeyAndLeavesFusedKeys) {
     const RLWEKey sk(sseMain());
     const KeyPack pack(sseMain(), sseSparse());
     const KeyGenerator gen(sseMain(), sseSparse(), sk, pack);
@@ -142,7 +142,7 @@ TEST(EncapsulationKey, PublicOperationReplacesTheKeyAndLeavesFusedKeys) {
 
 // The multi-secret pair (FGbSSEMS2 and SGb0MS2 in name) through the public
 // operation: each part switches secret k to secret k.
-TEST(EncapsulationKey, PublicOperationWithTwoSecrets) {
+TEST(EncapsulationKeyTest, PublicOperationWithTwoSecrets) {
     const auto main = withParameter(sseMain(), [](Parameter &p) {
         p.preset = ParameterPreset::FGbSSEMS2;
         p.num_secret = 2;
@@ -159,7 +159,7 @@ TEST(EncapsulationKey, PublicOperationWithTwoSecrets) {
     expectEncapsulationKey(main, sparse, *pack.getSparseSecretEncapsulationKey(), sk, kSeed);
 }
 
-TEST(EncapsulationKey, Refusals) {
+TEST(EncapsulationKeyTest, Refusals) {
     const RLWEKey sk(sseMain());
     const auto sparseOtherDegree = withParameter(
         makeContext(8, 2, 52, 42, 52, 1), [](Parameter &p) { p.preset = ParameterPreset::SGb0; });
@@ -256,7 +256,7 @@ Coefficients embedded(const RLWEKey &small, u64 degree) {
 
 } // namespace
 
-TEST(RingKeys, ComposeAndDecomposeIdentities) {
+TEST(RingKeysTest, ComposeAndDecomposeIdentities) {
     const RLWEKey sk(large());
     const KeyGenerator gen(large(), sk);
     const u64 n = getDegree(large());
@@ -288,7 +288,7 @@ TEST(RingKeys, ComposeAndDecomposeIdentities) {
     }
 }
 
-TEST(RingKeys, CheckOrders) {
+TEST(RingKeysTest, CheckOrders) {
     const RLWEKey sk(large());
     const KeyGenerator gen(large(), sk);
     const KeyGenerator none(large());
@@ -358,7 +358,7 @@ TEST(RingKeys, CheckOrders) {
 // Compatible level
 // ---------------------------------------------------------------------------
 
-TEST(RingKeys, MaxCompatibleLevel) {
+TEST(RingKeysTest, MaxCompatibleLevel) {
     const struct {
         std::vector<u64> a, b;
         u64 level;

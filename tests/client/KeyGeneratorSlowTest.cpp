@@ -33,7 +33,7 @@ const Indices kDefaultSplit15 = {
 // Expected sets from the written rule, computed by a short script: the
 // default split {5, 5, 5}, the fused CoeffToSlot split {6, 3, 3, 3} from its
 // step 1 on, reduction modulo 2^15.
-TEST(KeyGeneratorBootstrapSlow, SetsOfPresetsThatSkipParts) {
+TEST(KeyGeneratorBootstrapSlowTest, SetsOfPresetsThatSkipParts) {
     // FGf runs its CoeffToSlot elsewhere (outsourced bootstrap): SlotToCoeff
     // alone.
     const auto fgf = makeContext(ParameterPreset::FGf);
@@ -64,7 +64,7 @@ TEST(KeyGeneratorBootstrapSlow, SetsOfPresetsThatSkipParts) {
               kDefaultSplit15);
 }
 
-TEST(KeyGeneratorBootstrapSlow, SparseContextMustBeTheCompanion) {
+TEST(KeyGeneratorBootstrapSlowTest, SparseContextMustBeTheCompanion) {
     const auto sse = makeContext(ParameterPreset::FGbSSE);
     const auto fgb = makeContext(ParameterPreset::FGb);
     const SecretKeyBase<EncryptionType::RLWE> sk(sse);

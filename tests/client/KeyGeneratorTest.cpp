@@ -121,11 +121,11 @@ void expectSingleSecretKinds(const std::shared_ptr<ContextContent> &ctx) {
 // Identities
 // ---------------------------------------------------------------------------
 
-TEST(KeyGeneratorIdentity, EveryKindOnTheCustomContext) { expectSingleSecretKinds(custom()); }
+TEST(KeyGeneratorIdentityTest, EveryKindOnTheCustomContext) { expectSingleSecretKinds(custom()); }
 
-TEST(KeyGeneratorIdentity, EveryKindOnFX) { expectSingleSecretKinds(fxContext()); }
+TEST(KeyGeneratorIdentityTest, EveryKindOnFX) { expectSingleSecretKinds(fxContext()); }
 
-TEST(KeyGeneratorIdentity, SwitchKeysBetweenTwoSecrets) {
+TEST(KeyGeneratorIdentityTest, SwitchKeysBetweenTwoSecrets) {
     const RLWEKey from(custom()), to(custom());
     const KeyGenerator gen(custom());
     const RingSwitchKey key = gen.genSwitchKey(from, to);
@@ -136,7 +136,7 @@ TEST(KeyGeneratorIdentity, SwitchKeysBetweenTwoSecrets) {
                                                     secretCoefficients(to)));
 }
 
-TEST(KeyGeneratorIdentity, MultiSecretKeys) {
+TEST(KeyGeneratorIdentityTest, MultiSecretKeys) {
     const auto ctx = twoSecrets();
     const std::uint64_t n = getDegree(ctx);
     const MSRLWEKey sk(ctx);
@@ -160,7 +160,7 @@ TEST(KeyGeneratorIdentity, MultiSecretKeys) {
         {secretCoefficients(other, 0), secretCoefficients(other, 1)}, s));
 }
 
-TEST(KeyGeneratorIdentity, EncryptionKey) {
+TEST(KeyGeneratorIdentityTest, EncryptionKey) {
     for (const auto &ctx : {custom(), fxContext()}) {
         const RLWEKey sk(ctx);
         const KeyPack pack(ctx);
@@ -172,7 +172,7 @@ TEST(KeyGeneratorIdentity, EncryptionKey) {
     }
 }
 
-TEST(KeyGeneratorIdentity, MasksRegenerateAndSavedKeysStillHold) {
+TEST(KeyGeneratorIdentityTest, MasksRegenerateAndSavedKeysStillHold) {
     const RLWEKey sk(custom());
     const KeyPack pack(custom());
     const KeyGenerator gen(custom(), sk, pack);
@@ -250,7 +250,7 @@ void expectReplayedKey(const std::shared_ptr<ContextContent> &ctx, EvaluationKey
 
 } // namespace
 
-TEST(KeyGeneratorDraws, ReplayRebuildsKeysWordForWord) {
+TEST(KeyGeneratorDrawsTest, ReplayRebuildsKeysWordForWord) {
     auto &rng = UniformRandomBitGenerator::getInstance();
     {
         const RLWEKey sk(custom());
@@ -283,7 +283,7 @@ TEST(KeyGeneratorDraws, ReplayRebuildsKeysWordForWord) {
 // Where keys go
 // ---------------------------------------------------------------------------
 
-TEST(KeyGeneratorPack, RotationKeysAreKeptFixedKeysReplaced) {
+TEST(KeyGeneratorPackTest, RotationKeysAreKeptFixedKeysReplaced) {
     const RLWEKey sk(fxContext());
     const KeyPack pack(fxContext());
     const KeyGenerator gen(fxContext(), sk, pack);
@@ -316,7 +316,7 @@ TEST(KeyGeneratorPack, RotationKeysAreKeptFixedKeysReplaced) {
     EXPECT_EQ(heldIndices(pack), (std::vector<std::uint64_t>{29, 31}));
 }
 
-TEST(KeyGeneratorPack, BundleEqualsKeysMadeOneByOne) {
+TEST(KeyGeneratorPackTest, BundleEqualsKeysMadeOneByOne) {
     const RLWEKey sk(fxContext());
     const KeyPack bundled(fxContext()), single(fxContext());
     auto &rng = UniformRandomBitGenerator::getInstance();
@@ -338,7 +338,7 @@ TEST(KeyGeneratorPack, BundleEqualsKeysMadeOneByOne) {
     EXPECT_EQ(bundled.getLeftRotKey(16, 0), first);
 }
 
-TEST(KeyGeneratorPack, FlushStartsANewPack) {
+TEST(KeyGeneratorPackTest, FlushStartsANewPack) {
     const RLWEKey sk(custom());
     const KeyPack pack(custom());
     KeyGenerator gen(custom(), sk, pack);
@@ -370,7 +370,7 @@ std::vector<std::uint64_t> reducedRule(const std::shared_ptr<ContextContent> &ct
 
 } // namespace
 
-TEST(KeyGeneratorBootstrap, KeysOfFXAreTheReducedRuleSet) {
+TEST(KeyGeneratorBootstrapTest, KeysOfFXAreTheReducedRuleSet) {
     const RLWEKey sk(fxContext());
     // Values from the written rule (a short script), for log_slots 3 and 5.
     const struct {
@@ -401,7 +401,7 @@ TEST(KeyGeneratorBootstrap, KeysOfFXAreTheReducedRuleSet) {
     EXPECT_EQ(pack.getLeftRotKey(3, 0), held);
 }
 
-TEST(KeyGeneratorBootstrap, IndexFunctionMakesNoKey) {
+TEST(KeyGeneratorBootstrapTest, IndexFunctionMakesNoKey) {
     EXPECT_EQ(detail::bootstrapRotationIndices(fxContext(), 5, false, false),
               (std::vector<std::uint64_t>{1, 2, 3, 4, 8, 12, 16, 28}));
     // Minimal keys for CoeffToSlot alone: FX's SlotToCoeff and CoeffToSlot
@@ -418,7 +418,7 @@ TEST(KeyGeneratorBootstrap, IndexFunctionMakesNoKey) {
 // Refusals
 // ---------------------------------------------------------------------------
 
-TEST(KeyGeneratorErrors, Construction) {
+TEST(KeyGeneratorErrorsTest, Construction) {
     const RLWEKey sk(custom());
     // Other sizes, and the same primes with two secrets.
     const RLWEKey otherSizes(Quelt::test::degree64FourPrimes());
@@ -462,7 +462,7 @@ TEST(KeyGeneratorErrors, Construction) {
                         KeyGeneratorMessages::kSwitchKeyContext);
 }
 
-TEST(KeyGeneratorErrors, Operations) {
+TEST(KeyGeneratorErrorsTest, Operations) {
     const KeyGenerator none(custom());
     const std::uint64_t slots = slotsOf(custom());
     const std::vector<std::pair<const char *, std::function<void()>>> withoutKey = {
@@ -529,7 +529,7 @@ TEST(KeyGeneratorErrors, Operations) {
 
 // A key whose lists do not hold the context's digits is refused before
 // anything is drawn; the plain-mask block.
-TEST(KeyGeneratorBlocks, KeyShapeCheckAndPlainMasks) {
+TEST(KeyGeneratorBlocksTest, KeyShapeCheckAndPlainMasks) {
     const auto ctx = Quelt::test::fiveDigitContext();
     const RLWEKey sk(ctx);
     const KeyPack pack(ctx);

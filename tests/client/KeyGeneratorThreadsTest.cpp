@@ -33,7 +33,7 @@ constexpr int kThreads = 8;
 
 } // namespace
 
-TEST(KeyGeneratorThreads, DisjointAndIdenticalRotationIndices) {
+TEST(KeyGeneratorThreadsTest, DisjointAndIdenticalRotationIndices) {
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx());
     const KeyPack pack(ctx());
     const KeyGenerator gen(ctx(), sk, pack);
@@ -57,7 +57,7 @@ TEST(KeyGeneratorThreads, DisjointAndIdenticalRotationIndices) {
     }
 }
 
-TEST(KeyGeneratorThreads, ReadersSeeCompleteMultiplicationKeys) {
+TEST(KeyGeneratorThreadsTest, ReadersSeeCompleteMultiplicationKeys) {
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx());
     const KeyPack pack(ctx());
     const KeyGenerator gen(ctx(), sk, pack);

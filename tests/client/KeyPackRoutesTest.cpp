@@ -31,7 +31,7 @@ constexpr double kBound = 1e-6;
 constexpr const char *kUnreachable =
     "[getRotKeyDecomposition] Can not reach to such rotation idx using given rot keys.";
 
-class KeyPackRoutes : public test::SchemeFixture {
+class KeyPackRoutesTest : public test::SchemeFixture {
 protected:
     // Key files of the left rotations `indices` in a new key directory.
     void writeKeys(const test::KeyDirectory &dir, const std::vector<u64> &indices) const {
@@ -64,7 +64,7 @@ protected:
 
 // A fresh pack on a directory with keys 1 and 4 only in files: rotating by 5
 // takes the route [4, 1] from the files, loading its keys as it goes.
-TEST_F(KeyPackRoutes, AFreshPackRoutesOverTheKeyFiles) {
+TEST_F(KeyPackRoutesTest, AFreshPackRoutesOverTheKeyFiles) {
     test::KeyDirectory dir("routes_files");
     writeKeys(dir, {1, 4});
     const KeyPack pack(context(), dir.dir());
@@ -77,7 +77,7 @@ TEST_F(KeyPackRoutes, AFreshPackRoutesOverTheKeyFiles) {
 // A first refused rotation does not stay refused: once a key is generated,
 // read from a stream or written into the directory by a save, the next
 // route is found over the new set.
-TEST_F(KeyPackRoutes, RoutesFollowTheKeysAsTheyChange) {
+TEST_F(KeyPackRoutesTest, RoutesFollowTheKeysAsTheyChange) {
     test::KeyDirectory dir("routes_change");
     KeyPack pack(context(), dir.dir());
     RingCiphertext out(context(), false, true);
@@ -123,7 +123,7 @@ TEST_F(KeyPackRoutes, RoutesFollowTheKeysAsTheyChange) {
 // A stray key file of an index at or beyond the slot count is no step: it
 // neither shortens a route nor turns a refusal into a message about a
 // removed key.
-TEST_F(KeyPackRoutes, StrayKeyFilesAreNoSteps) {
+TEST_F(KeyPackRoutesTest, StrayKeyFilesAreNoSteps) {
     test::KeyDirectory dir("routes_stray");
     const u64 slots = u64{1} << getLogFullSlots(context());
     writeKeys(dir, {4});
@@ -141,7 +141,7 @@ TEST_F(KeyPackRoutes, StrayKeyFilesAreNoSteps) {
 
 // A directory or a pipe under a key file's name: the library's message from
 // the evaluator's rotation, the pack unchanged.
-TEST_F(KeyPackRoutes, AnEntryThatIsNotAFileIsReported) {
+TEST_F(KeyPackRoutesTest, AnEntryThatIsNotAFileIsReported) {
     test::KeyDirectory dir("routes_not_files");
     writeKeys(dir, {1});
     std::filesystem::create_directory(dir.keyFile("RotKey9.bin"));
@@ -164,7 +164,7 @@ TEST_F(KeyPackRoutes, AnEntryThatIsNotAFileIsReported) {
 
 // Minimal key load records the dnum asked for: cut below the gadget rank,
 // whole at or above it; saveList names the files by it.
-TEST_F(KeyPackRoutes, ListFormNamesRecordTheRequestedDnum) {
+TEST_F(KeyPackRoutesTest, ListFormNamesRecordTheRequestedDnum) {
     test::KeyDirectory dir("routes_list_names");
     writeKeys(dir, {3, 5});
     const u64 rank = getGadgetRank(context());

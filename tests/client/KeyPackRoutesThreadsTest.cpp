@@ -20,11 +20,11 @@ using namespace Quelt;
 
 namespace {
 
-class KeyPackRoutesThreads : public test::SchemeFixture {};
+class KeyPackRoutesThreadsTest : public test::SchemeFixture {};
 
 } // namespace
 
-TEST_F(KeyPackRoutesThreads, EightThreadsRouteOverTheKeyFiles) {
+TEST_F(KeyPackRoutesThreadsTest, EightThreadsRouteOverTheKeyFiles) {
     test::KeyDirectory dir("routes_threads");
     {
         KeyPack pack(context());

@@ -33,7 +33,7 @@ const std::shared_ptr<ContextContent> &sparseContext() {
 
 } // namespace
 
-TEST(KeyPackSparse, ConstructorChecks) {
+TEST(KeyPackSparseTest, ConstructorChecks) {
     EXPECT_NO_THROW(KeyPack(mainContext(), sparseContext()));
     expectThrowsMessage(
         [] {
@@ -60,7 +60,7 @@ TEST(KeyPackSparse, ConstructorChecks) {
 }
 
 // N = 2^16: 32768 slots.
-TEST(KeyPackSparse, IndicesAtTheFullDegree) {
+TEST(KeyPackSparseTest, IndicesAtTheFullDegree) {
     const KeyPack pack(mainContext());
     EXPECT_EQ(implOf(pack).getNumSlots(), 32768u);
     implOf(pack).tryEmplaceRotKey(0, makeEmptyRotKey(mainContext(), 0, 0));
@@ -74,7 +74,7 @@ TEST(KeyPackSparse, IndicesAtTheFullDegree) {
 
 // One encapsulation key through the key directory: saved, read on first
 // use, and refused when its sparse part was stored for the main context.
-TEST(KeyPackSparse, EncapsulationKeyThroughTheKeyDirectory) {
+TEST(KeyPackSparseTest, EncapsulationKeyThroughTheKeyDirectory) {
     KeyDirectory dir("keypack_sparse_sse");
     std::string stored;
     {

@@ -71,7 +71,7 @@ KeyPack fullPack() {
 
 } // namespace
 
-TEST(KeyPackStream, AnEmptyPackIsTwentyFiveBytes) {
+TEST(KeyPackStreamTest, AnEmptyPackIsTwentyFiveBytes) {
     const std::string expected = "\x01" + id(0) + id(0) + id(0) + bytesOf(std::uint64_t{0}) + id(0);
     EXPECT_EQ(expected.size(), 25u);
     EXPECT_EQ(saved(KeyPack(ctx())), expected);
@@ -79,7 +79,7 @@ TEST(KeyPackStream, AnEmptyPackIsTwentyFiveBytes) {
 
 // Identifiers run 1, 2, ... over all fields in the order of first
 // occurrence.
-TEST(KeyPackStream, IdentifiersNumberEveryKeyOnce) {
+TEST(KeyPackStreamTest, IdentifiersNumberEveryKeyOnce) {
     const KeyPack pack(ctx());
     KeyPackImpl &impl = implOf(pack);
     const auto enc = test::generatedEncKey(ctx());
@@ -97,7 +97,7 @@ TEST(KeyPackStream, IdentifiersNumberEveryKeyOnce) {
 }
 
 // One key object in two places is written once and read back as one object.
-TEST(KeyPackStream, AKeyHeldTwiceIsSharedAgain) {
+TEST(KeyPackStreamTest, AKeyHeldTwiceIsSharedAgain) {
     const KeyPack pack(ctx());
     const auto enc = test::generatedEncKey(ctx());
     const auto mult = filledMultKey(ctx(), 1);
@@ -116,7 +116,7 @@ TEST(KeyPackStream, AKeyHeldTwiceIsSharedAgain) {
     EXPECT_EQ(saved(loaded), before);
 }
 
-TEST(KeyPackStream, RoundTripReplacesTheStreamsKindsOnly) {
+TEST(KeyPackStreamTest, RoundTripReplacesTheStreamsKindsOnly) {
     const KeyPack source = fullPack();
     const std::string bytes = saved(source);
     // The fused key is not written: the stream is that of the pack without it.
@@ -151,7 +151,7 @@ TEST(KeyPackStream, RoundTripReplacesTheStreamsKindsOnly) {
 }
 
 // A rotation key cut to fewer digits keeps its digit count as its dnum.
-TEST(KeyPackStream, ACutRotationKeyKeepsItsDigits) {
+TEST(KeyPackStreamTest, ACutRotationKeyKeepsItsDigits) {
     const auto five = Quelt::test::fiveDigitContext();
     const KeyPack source(five);
     auto cut = filledRotKey(five, 3, 1);
@@ -169,7 +169,7 @@ TEST(KeyPackStream, ACutRotationKeyKeepsItsDigits) {
     EXPECT_EQ(loaded.getLeftRotKey(4, 0)->getDnum(), 0u);
 }
 
-TEST(KeyPackStream, ARepeatedIndexKeepsItsFirstKey) {
+TEST(KeyPackStreamTest, ARepeatedIndexKeepsItsFirstKey) {
     const auto first = filledRotKey(ctx(), 5, 1);
     const auto second = filledRotKey(ctx(), 5, 2);
     const std::string bytes = "\x01" + id(0) + id(0) + id(0) + bytesOf(std::uint64_t{2}) +
@@ -182,7 +182,7 @@ TEST(KeyPackStream, ARepeatedIndexKeepsItsFirstKey) {
 }
 
 // A stream that is cut or damaged anywhere leaves the pack as it was.
-TEST(KeyPackStream, ADamagedStreamChangesNothing) {
+TEST(KeyPackStreamTest, ADamagedStreamChangesNothing) {
     const std::string good = saved(fullPack());
     const std::string enc = record(*test::generatedEncKey(ctx()));
     const std::string mult = record(*filledMultKey(ctx(), 1));

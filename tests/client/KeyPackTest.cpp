@@ -55,7 +55,7 @@ std::istringstream streamOf(const std::string &bytes) { return std::istringstrea
 
 } // namespace
 
-TEST(KeyPack, ConstructorChecksAndTheirOrder) {
+TEST(KeyPackTest, ConstructorChecksAndTheirOrder) {
     Quelt::test::TempDirectory root("keypack_ctor");
     const std::string missing = root.file("missing");
     const std::string noKeySubdirectory = root.path().string();
@@ -93,7 +93,7 @@ TEST(KeyPack, ConstructorChecksAndTheirOrder) {
     EXPECT_FALSE(KeyPack(ctx()).getMinimalKeyLoad());
 }
 
-TEST(KeyPack, CopiesShareOneStore) {
+TEST(KeyPackTest, CopiesShareOneStore) {
     const KeyPack pack(ctx());
     const KeyPack copy = pack;
     const auto key = filledMultKey(ctx(), 1);
@@ -102,7 +102,7 @@ TEST(KeyPack, CopiesShareOneStore) {
 }
 
 // Left members use idx AND 31, right members (32 - (idx AND 31)) AND 31.
-TEST(KeyPack, RotationIndicesAreReducedModuloTheSlots) {
+TEST(KeyPackTest, RotationIndicesAreReducedModuloTheSlots) {
     KeyDirectory dir("keypack_reduce");
     for (const std::uint64_t idx : {1, 31})
         Serialize::save(dir.keyFile("RotKey" + std::to_string(idx) + ".bin"),
@@ -148,7 +148,7 @@ TEST(KeyPack, RotationIndicesAreReducedModuloTheSlots) {
 // Every key the pack loads lazily from its directory: held keys come back
 // without another read, a missing file gives an empty pointer, a damaged one
 // the reader's error and nothing held until it is repaired.
-TEST(KeyPack, LazyLoadsFromTheKeyDirectory) {
+TEST(KeyPackTest, LazyLoadsFromTheKeyDirectory) {
     struct Kind {
         const char *file;
         std::string stored;
@@ -214,7 +214,7 @@ TEST(KeyPack, LazyLoadsFromTheKeyDirectory) {
 // Where the pack knows the context, a key stored for another context, of
 // another kind or for another index is refused and nothing changes; a key
 // held before a refused stream load stays.
-TEST(KeyPack, RefusesKeysOfAnotherContextKindOrIndex) {
+TEST(KeyPackTest, RefusesKeysOfAnotherContextKindOrIndex) {
     const std::uint64_t foreignHash = Quelt::test::degree64FivePrimes()->getHash();
     const std::string mult = storedForm(*filledMultKey(ctx(), 1));
     const std::string conj = storedForm(*filledConjKey(ctx(), 2));
@@ -274,7 +274,7 @@ TEST(KeyPack, RefusesKeysOfAnotherContextKindOrIndex) {
     }
 }
 
-TEST(KeyPack, StreamLoadsReplaceHeldKeys) {
+TEST(KeyPackTest, StreamLoadsReplaceHeldKeys) {
     KeyPack pack(ctx());
     const auto first = filledMultKey(ctx(), 1);
     const auto second = filledMultKey(ctx(), 2);
@@ -307,7 +307,7 @@ TEST(KeyPack, StreamLoadsReplaceHeldKeys) {
     EXPECT_EQ(keyWords(*pack.getLeftRotKey(7, 0)), keyWords(*filledRotKey(ctx(), 7, 6)));
 }
 
-TEST(KeyPack, EncapsulationKeyNeedsASparseContext) {
+TEST(KeyPackTest, EncapsulationKeyNeedsASparseContext) {
     KeyDirectory dir("keypack_sse");
     KeyPack pack(ctx(), dir.dir());
     EXPECT_FALSE(pack.getSparseSecretEncapsulationKey());
@@ -330,7 +330,7 @@ TEST(KeyPack, EncapsulationKeyNeedsASparseContext) {
 
 // With minimal key load on, a rotation key is read with only the digits a
 // request asks for, and read again when a request needs more.
-TEST(KeyPack, MinimalKeyLoad) {
+TEST(KeyPackTest, MinimalKeyLoad) {
     KeyDirectory dir("keypack_minimal");
     const auto full = filledRotKey(fiveDigits(), 3, 9);
     Serialize::save(dir.keyFile("RotKey3.bin"), *full);
@@ -414,7 +414,7 @@ TEST(KeyPack, MinimalKeyLoad) {
 
 // Keys of a multi-secret context index their bodies with the gadget rank, so
 // the pack keeps them whole.
-TEST(KeyPack, MultiSecretRotationKeysStayWhole) {
+TEST(KeyPackTest, MultiSecretRotationKeysStayWhole) {
     const auto multi = Quelt::test::multiSecretContext();
     KeyDirectory dir("keypack_multi");
     Serialize::save(dir.keyFile("RotKey3.bin"), *filledRotKey(multi, 3, 9));
@@ -439,7 +439,7 @@ TEST(KeyPack, MultiSecretRotationKeysStayWhole) {
     EXPECT_TRUE(other.isLeftRotKeyLoaded(3, 0));
 }
 
-TEST(KeyPack, KeyGeneratorStores) {
+TEST(KeyPackTest, KeyGeneratorStores) {
     const KeyPack pack(ctx());
     KeyPackImpl &impl = implOf(pack);
     const auto a = filledRotKey(ctx(), 5, 1);
@@ -471,7 +471,7 @@ TEST(KeyPack, KeyGeneratorStores) {
     EXPECT_EQ(pack.getFuseRotKey(6), f1);
 }
 
-TEST(KeyPack, DevicesOfTheKeys) {
+TEST(KeyPackTest, DevicesOfTheKeys) {
     const Device second{0, 1};
     const KeyPack source(ctx());
     KeyPackImpl &impl = implOf(source);

@@ -42,7 +42,7 @@ std::string savedPack(const KeyPack &pack) {
 
 // Sixteen requests for one key that is not held read its file once: all get
 // the one key.
-TEST(KeyPackThreads, OneMissingKeyIsLoadedOnce) {
+TEST(KeyPackThreadsTest, OneMissingKeyIsLoadedOnce) {
     KeyDirectory dir("keypack_threads_once");
     Serialize::save(dir.keyFile("RotKey5.bin"), *filledRotKey(ctx(), 5, 5));
     for (int round = 0; round < 10; ++round) {
@@ -57,7 +57,7 @@ TEST(KeyPackThreads, OneMissingKeyIsLoadedOnce) {
 
 // With minimal key load, each request gets at least the digits it asked
 // for; a key with too few digits is read again and replaced.
-TEST(KeyPackThreads, ConcurrentMinimalLoadsGiveEachItsDigits) {
+TEST(KeyPackThreadsTest, ConcurrentMinimalLoadsGiveEachItsDigits) {
     KeyDirectory dir("keypack_threads_minimal");
     Serialize::save(dir.keyFile("RotKey5.bin"), *filledRotKey(fiveDigits(), 5, 5));
     for (int round = 0; round < 10; ++round) {
@@ -73,7 +73,7 @@ TEST(KeyPackThreads, ConcurrentMinimalLoadsGiveEachItsDigits) {
     }
 }
 
-TEST(KeyPackThreads, ConcurrentInsertsOfRotationKeys) {
+TEST(KeyPackThreadsTest, ConcurrentInsertsOfRotationKeys) {
     const KeyPack pack(ctx());
     std::vector<std::shared_ptr<EvaluationKey>> own(8);
     for (int t = 0; t < 8; ++t)
@@ -99,7 +99,7 @@ TEST(KeyPackThreads, ConcurrentInsertsOfRotationKeys) {
 
 // Readers of a fixed key while a writer replaces it (by the key generator's
 // store, a stream load or a whole-pack load) always get a whole key.
-TEST(KeyPackThreads, ReadersSeeWholeKeysWhileTheyAreReplaced) {
+TEST(KeyPackThreadsTest, ReadersSeeWholeKeysWhileTheyAreReplaced) {
     const auto a = filledMultKey(ctx(), 1);
     const auto b = filledMultKey(ctx(), 2);
     const auto wordsA = keyWords(*a);
@@ -143,7 +143,7 @@ TEST(KeyPackThreads, ReadersSeeWholeKeysWhileTheyAreReplaced) {
 }
 
 // Loads, checks, inserts and moves to the host at once.
-TEST(KeyPackThreads, MixedUse) {
+TEST(KeyPackThreadsTest, MixedUse) {
     KeyDirectory dir("keypack_threads_mixed");
     for (std::uint64_t idx = 1; idx < 6; ++idx)
         Serialize::save(dir.keyFile("RotKey" + std::to_string(idx) + ".bin"),
@@ -187,7 +187,7 @@ TEST(KeyPackThreads, MixedUse) {
         EXPECT_TRUE(pack.isLeftRotKeyLoaded(idx, 0));
 }
 
-TEST(KeyPackThreads, ConcurrentFirstDecompositionsAgree) {
+TEST(KeyPackThreadsTest, ConcurrentFirstDecompositionsAgree) {
     const KeyPack reference(ctx());
     for (const std::uint64_t idx : {1, 4, 31})
         implOf(reference).tryEmplaceRotKey(idx, filledRotKey(ctx(), idx, idx));
@@ -204,7 +204,7 @@ TEST(KeyPackThreads, ConcurrentFirstDecompositionsAgree) {
 
 // A whole-pack save while other threads read keys writes the same stream
 // every time.
-TEST(KeyPackThreads, WholePackSaveWhileReadersRun) {
+TEST(KeyPackThreadsTest, WholePackSaveWhileReadersRun) {
     KeyDirectory dir("keypack_threads_save");
     Serialize::save(dir.keyFile("RotKey3.bin"), *filledRotKey(ctx(), 3, 3));
     const KeyPack pack(ctx(), dir.dir());

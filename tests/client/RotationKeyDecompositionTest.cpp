@@ -57,7 +57,7 @@ std::vector<std::uint64_t> fewestSteps(std::uint64_t slots, const Steps &keys) {
 
 } // namespace
 
-TEST(RotationKeyDecomposition, ExamplesAtEightSlots) {
+TEST(RotationKeyDecompositionTest, ExamplesAtEightSlots) {
     EXPECT_EQ(buildRotationKeyDecompositionTable(8, {1, 7}), (Steps{7, 1, 1, 1, 1, 7, 7, 7}));
     struct Case {
         Steps keys;
@@ -93,7 +93,7 @@ TEST(RotationKeyDecomposition, ExamplesAtEightSlots) {
 
 // Steps that are 0 modulo the slots (keys at index 0 or S) lead nowhere: the
 // search skips them and ends.
-TEST(RotationKeyDecomposition, StepsOfZeroAreSkipped) {
+TEST(RotationKeyDecompositionTest, StepsOfZeroAreSkipped) {
     EXPECT_EQ(buildRotationKeyDecompositionTable(8, {0}), Steps(8, 0));
     EXPECT_EQ(buildRotationKeyDecompositionTable(8, {8, 0, 16}), Steps(8, 0));
     EXPECT_EQ(buildRotationKeyDecompositionTable(8, {0, 1, 8, 7}),
@@ -104,7 +104,7 @@ TEST(RotationKeyDecomposition, StepsOfZeroAreSkipped) {
 
 // Against the fewest steps found independently: every route uses listed
 // keys, adds up to the index and is as short as any.
-TEST(RotationKeyDecomposition, RoutesAreShortestAtThirtyTwoSlots) {
+TEST(RotationKeyDecompositionTest, RoutesAreShortestAtThirtyTwoSlots) {
     std::mt19937_64 random(17);
     for (int round = 0; round < 40; ++round) {
         Steps keys(1 + random() % 4);
@@ -131,7 +131,7 @@ TEST(RotationKeyDecomposition, RoutesAreShortestAtThirtyTwoSlots) {
     }
 }
 
-TEST(RotationKeyDecomposition, ThroughAPackFromHeldKeys) {
+TEST(RotationKeyDecompositionTest, ThroughAPackFromHeldKeys) {
     const KeyPack pack(ctx());
     KeyPackImpl &impl = implOf(pack);
     for (const std::uint64_t idx : {31, 1})
@@ -157,7 +157,7 @@ TEST(RotationKeyDecomposition, ThroughAPackFromHeldKeys) {
         expectThrowsMessage([&] { empty.getRotKeyDecomposition(idx); }, kUnreachable);
 }
 
-TEST(RotationKeyDecomposition, ThroughAPackFromKeyFiles) {
+TEST(RotationKeyDecompositionTest, ThroughAPackFromKeyFiles) {
     KeyDirectory dir("decomposition_files");
     // Only the names are read; RotKey0.bin and RotKey32.bin give steps of 0.
     for (const char *name : {"RotKey0.bin", "RotKey32.bin", "RotKey4.bin", "RotKey4_1.bin"})

@@ -3,11 +3,11 @@
 namespace Quelt::test {
 namespace {
 
-class Scheme : public SchemeFixture {};
+class SchemeTest : public SchemeFixture {};
 
 // The fixture holds the encryption key and the evaluation keys later
 // operations need; a fresh encryption decrypts to its message.
-TEST_F(Scheme, KeysAreSharedAndEncryptionRoundTrips) {
+TEST_F(SchemeTest, KeysAreSharedAndEncryptionRoundTrips) {
     ASSERT_TRUE(keyPack().getMultKey());
     ASSERT_TRUE(keyPack().getConjKey());
     const Message m = randomMessage();

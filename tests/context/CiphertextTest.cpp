@@ -59,7 +59,7 @@ Rlwe sampleCiphertext(std::uint64_t level, std::uint64_t seed = 1) {
 
 } // namespace
 
-TEST(Ciphertext, NewCiphertextShapes) {
+TEST(CiphertextTest, NewCiphertextShapes) {
     const Rlwe rlwe(degree64FourPrimes(), false, true);
     EXPECT_EQ(rlwe.getNumPoly(), 2u);
     EXPECT_EQ(rlwe.getSize(), 2u);
@@ -112,7 +112,7 @@ TEST(Ciphertext, NewCiphertextShapes) {
                         "[Ciphertext] The format of multi-secret MLWE is currently not supported");
 }
 
-TEST(Ciphertext, NumberOfPolynomials) {
+TEST(CiphertextTest, NumberOfPolynomials) {
     Rlwe ct = sampleCiphertext(2);
     expectThrowsMessage([&] { ct.setNumPoly(1); }, kSizeTooSmall);
     expectThrowsMessage([&] { ct.setSize(0); }, kSizeTooSmall);
@@ -126,7 +126,7 @@ TEST(Ciphertext, NumberOfPolynomials) {
     EXPECT_EQ(ct.getNumPoly(), 2u);
 }
 
-TEST(Ciphertext, LevelsAndRescaleCounterRules) {
+TEST(CiphertextTest, LevelsAndRescaleCounterRules) {
     struct Case {
         std::uint64_t level;
         int value;
@@ -167,7 +167,7 @@ TEST(Ciphertext, LevelsAndRescaleCounterRules) {
     EXPECT_EQ(ct.getEncodingType(), EncodingType::COEFFICIENT);
 }
 
-TEST(Ciphertext, TransformsCheckEveryPolynomialFirst) {
+TEST(CiphertextTest, TransformsCheckEveryPolynomialFirst) {
     Rlwe ct = sampleCiphertext(2);
     const auto ctx = degree64FourPrimes();
     // The expected transform: the chain's own, on a copy of each polynomial.
@@ -209,7 +209,7 @@ TEST(Ciphertext, TransformsCheckEveryPolynomialFirst) {
     EXPECT_EQ(allWords(up), upBefore);
 }
 
-TEST(Ciphertext, CopiesAreDeep) {
+TEST(CiphertextTest, CopiesAreDeep) {
     Rlwe a = sampleCiphertext(2);
     a.setRescaleCounter(2);
     a.setLogSlots(3);
@@ -228,7 +228,7 @@ TEST(Ciphertext, CopiesAreDeep) {
     EXPECT_EQ(allWords(moved), allWords(a));
 }
 
-TEST(Ciphertext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
+TEST(CiphertextTest, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
     const Rlwe a = sampleCiphertext(2, 3);
     Rlwe b = sampleCiphertext(2, 9);
     const PolynomialVector *impl = &b.getPolyVector();
@@ -246,7 +246,7 @@ TEST(Ciphertext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
     }
 }
 
-TEST(Ciphertext, CopyIntoAnotherContext) {
+TEST(CiphertextTest, CopyIntoAnotherContext) {
     const auto target = Quelt::test::degree64FivePrimes(); // degree 64, five primes
     Rlwe source = sampleCiphertext(2, 7);
     source.setRescaleCounter(1);
@@ -293,7 +293,7 @@ TEST(Ciphertext, CopyIntoAnotherContext) {
     EXPECT_TRUE(upCopy.isModUp());
 }
 
-TEST(Ciphertext, CopyOfAReloadedSeededPolynomialTakesOnlyTheLimbsInUse) {
+TEST(CiphertextTest, CopyOfAReloadedSeededPolynomialTakesOnlyTheLimbsInUse) {
     // A polynomial regenerated from its seed spans every prime of its chain,
     // whatever its level; a chain just long enough for the level takes it.
     Rlwe source = sampleCiphertext(3, 5);
@@ -322,7 +322,7 @@ TEST(Ciphertext, CopyOfAReloadedSeededPolynomialTakesOnlyTheLimbsInUse) {
                         "[Ciphertext] The input ciphertext does not hold the limbs of its level");
 }
 
-TEST(Ciphertext, CopyRefusesOtherTransforms) {
+TEST(CiphertextTest, CopyRefusesOtherTransforms) {
     const auto plain = presetContext(ParameterPreset::SD3D6R2);
     const auto cyclic = makeContext(ParameterPreset::SD3D6R2, "SD3D6R2cyclic", 1, true, false);
     const Mlwe ct(plain, false, true);
@@ -334,7 +334,7 @@ TEST(Ciphertext, CopyRefusesOtherTransforms) {
     EXPECT_EQ(rebound.getContext(), plain);
 }
 
-TEST(Ciphertext, VerifierTellsTheCyclicRingFromItsPreset) {
+TEST(CiphertextTest, VerifierTellsTheCyclicRingFromItsPreset) {
     const auto plain = presetContext(ParameterPreset::SD3D6R2);
     const auto cyclic = makeContext(ParameterPreset::SD3D6R2, "SD3D6R2cyclic", 1, true, false);
     EXPECT_NE(cyclic->getHash(), plain->getHash());
@@ -350,7 +350,7 @@ TEST(Ciphertext, VerifierTellsTheCyclicRingFromItsPreset) {
     EXPECT_EQ(target.getContext(), plain);
 }
 
-TEST(Ciphertext, SetContext) {
+TEST(CiphertextTest, SetContext) {
     const auto ctx = degree64FourPrimes();
     Rlwe ct = sampleCiphertext(3);
     const auto before = allWords(ct);
@@ -392,7 +392,7 @@ TEST(Ciphertext, SetContext) {
     EXPECT_EQ(small.getContext(), sd3d6);
 }
 
-TEST(Ciphertext, DevicePlacement) {
+TEST(CiphertextTest, DevicePlacement) {
     Rlwe ct = sampleCiphertext(1);
     const auto before = allWords(ct);
     ct.to(kHostDevice);

@@ -74,7 +74,7 @@ const std::vector<CustomCase> &customCases() {
     return cases;
 }
 
-TEST(ContextIdentity, CustomContextsMatchIndependentHashes) {
+TEST(ContextIdentityTest, CustomContextsMatchIndependentHashes) {
     for (const CustomCase &c : customCases()) {
         SCOPED_TRACE("log_degree " + std::to_string(c.log_degree) + ", L " +
                      std::to_string(c.chain_length));
@@ -97,14 +97,14 @@ TEST(ContextIdentity, CustomContextsMatchIndependentHashes) {
     }
 }
 
-TEST(ContextIdentity, PresetHashCoversEveryPrimeAndTheDegree) {
+TEST(ContextIdentityTest, PresetHashCoversEveryPrimeAndTheDegree) {
     const auto ctx = makeContext(ParameterPreset::FGb);
     const auto &primes = PrimeModuli::getPrimeList(ParameterPreset::FGb);
     EXPECT_EQ(ctx->getHash(), utils::computeContextHash(primes, 65536));
     EXPECT_NE(ctx->getHash(), utils::computeContextHash(primes, 32768));
 }
 
-TEST(ContextGetters, FGbRecordAndChain) {
+TEST(ContextGettersTest, FGbRecordAndChain) {
     const auto ctx = makeContext(ParameterPreset::FGb);
     EXPECT_EQ(getLogFullSlots(ctx), 15u);
     EXPECT_EQ(getDegree(ctx), 65536u);
@@ -128,7 +128,7 @@ TEST(ContextGetters, FGbRecordAndChain) {
                                            ctx->getScaleFactors().getFactors().begin() + 25));
 }
 
-TEST(ContextGetters, PredicatesFollowTheFlags) {
+TEST(ContextGettersTest, PredicatesFollowTheFlags) {
     using Predicate = bool (*)(const std::shared_ptr<ContextContent> &);
     const Predicate predicates[] = {isBootstrappableParameter,
                                     isExtendedBootstrapSupported,
@@ -163,7 +163,7 @@ TEST(ContextGetters, PredicatesFollowTheFlags) {
     EXPECT_EQ(getRemoveIEndLevel(fgf), 13u);
 }
 
-TEST(ContextGetters, PowersOfFiveModuloTwiceTheDegree) {
+TEST(ContextGettersTest, PowersOfFiveModuloTwiceTheDegree) {
     const auto ctx = makeContext(6, 2, 50, 40, 50, 2);
     // N = 64: 5^j mod 128.
     const u64 expected[] = {1, 5, 25, 125, 113, 53, 9, 45};
@@ -177,7 +177,7 @@ TEST(ContextGetters, PowersOfFiveModuloTwiceTheDegree) {
     EXPECT_THROW(getPow(ctx, ~u64{0}), RuntimeException);
 }
 
-TEST(ContextGetters, OutsourcingContextsHaveNoDefaultFactorsBelowTheirEncryptionLevel) {
+TEST(ContextGettersTest, OutsourcingContextsHaveNoDefaultFactorsBelowTheirEncryptionLevel) {
     const auto ctx = makeContext(ParameterPreset::FGfO);
     expectThrowsMessage([&] { getDefaultScaleFactorList(ctx); }, kInvalidScaleFactorMessage);
     // The whole-copy preset keeps 23 factors but hands out its one level.
@@ -186,7 +186,7 @@ TEST(ContextGetters, OutsourcingContextsHaveNoDefaultFactorsBelowTheirEncryption
     EXPECT_EQ(getDefaultScaleFactorList(g8).size(), 1u);
 }
 
-TEST(ContextGetters, NullContextIsRefused) {
+TEST(ContextGettersTest, NullContextIsRefused) {
     const std::shared_ptr<ContextContent> none;
     expectThrowsMessage([&] { getDegree(none); }, kNullContextMessage);
     expectThrowsMessage([&] { getPrimeList(none); }, kNullContextMessage);
@@ -195,7 +195,7 @@ TEST(ContextGetters, NullContextIsRefused) {
                         kNullContextMessage);
 }
 
-TEST(ContextFactories, DevicesAndParameterFailures) {
+TEST(ContextFactoriesTest, DevicesAndParameterFailures) {
     expectThrowsMessage([] { makeContext(ParameterPreset::FGbL0, {0}); },
                         "Invalid CUDA device ID: 0");
     expectThrowsMessage([] { makeContext(ParameterPreset::FGbL0, {-1}); },
@@ -213,7 +213,7 @@ TEST(ContextFactories, DevicesAndParameterFailures) {
     EXPECT_TRUE(host_only->getDevices().empty());
 }
 
-TEST(ContextFactories, CustomFormsDefaultRankAndSecrets) {
+TEST(ContextFactoriesTest, CustomFormsDefaultRankAndSecrets) {
     const auto three = makeContext(6, 3, 50, 40, 50, 3, 1, 3);
     EXPECT_EQ(getNumSecret(three), 3u);
     EXPECT_EQ(getRank(three), 1u);
@@ -224,7 +224,7 @@ TEST(ContextFactories, CustomFormsDefaultRankAndSecrets) {
     EXPECT_EQ(getNumTP(three), 1u);
 }
 
-TEST(ContextEquality, PresetsCustomSizesAndRings) {
+TEST(ContextEqualityTest, PresetsCustomSizesAndRings) {
     const auto fgb = makeContext(ParameterPreset::FGb);
     const auto fgb_ms = makeContext(ParameterPreset::FGb, "other", 4, false, false);
     EXPECT_EQ(getParameterName(fgb_ms), "other");
@@ -247,7 +247,7 @@ TEST(ContextEquality, PresetsCustomSizesAndRings) {
     EXPECT_TRUE(*fgb != *short_chain);
 }
 
-TEST(ContextEquality, DoubleDegreeAndCyclicVariantsAreOtherRings) {
+TEST(ContextEqualityTest, DoubleDegreeAndCyclicVariantsAreOtherRings) {
     // FGfO0 has primes = 1 mod 4N, so both variants can be built.
     const auto plain = makeContext(ParameterPreset::FGfO0);
     const auto doubled = makeContext(ParameterPreset::FGfO0, "doubled", 2, false, true);
@@ -272,7 +272,7 @@ TEST(ContextEquality, DoubleDegreeAndCyclicVariantsAreOtherRings) {
         EXPECT_EQ(type, NttType::NEGACYCLIC_SQUARE_4N);
 }
 
-TEST(ContextMultiSecret, CopiesKeepPrimesAndHash) {
+TEST(ContextMultiSecretTest, CopiesKeepPrimesAndHash) {
     const auto ctx = makeContext(ParameterPreset::FGbL0);
     const auto copy = genMultiSecretContext(ctx, "renamed", 3);
     EXPECT_EQ(getParameterName(copy), "renamed");
@@ -284,7 +284,7 @@ TEST(ContextMultiSecret, CopiesKeepPrimesAndHash) {
     EXPECT_TRUE(*copy == *ctx);
 }
 
-TEST(ContextMultiSecret, VectorNamesAndSecretCounts) {
+TEST(ContextMultiSecretTest, VectorNamesAndSecretCounts) {
     const auto sse = makeContext(6, 2, 50, 40, 50, 2);
     EXPECT_TRUE(genMultiSecretContextVector(sse, 0, "").empty());
     const auto three = genMultiSecretContextVector(sse, 3, "");
@@ -297,7 +297,7 @@ TEST(ContextMultiSecret, VectorNamesAndSecretCounts) {
     EXPECT_THROW(genMultiSecretContextVector(sse, 64, ""), RuntimeException);
 }
 
-TEST(ContextMultiSecret, VectorOfFGbSSE) {
+TEST(ContextMultiSecretTest, VectorOfFGbSSE) {
     const auto ctx = makeContext(ParameterPreset::FGbSSE);
     const auto named = genMultiSecretContextVector(ctx, 2, "x");
     ASSERT_EQ(named.size(), 2u);
@@ -309,7 +309,7 @@ TEST(ContextMultiSecret, VectorOfFGbSSE) {
 // Expected sets derived by hand from the radix steps: the default split of
 // log_slots, strides 2^(S - l_0), then division by each radix, baby counts
 // 2^ceil(l_0/2) and 2^(floor(l_i/2)+1), and the giant amounts k * stride * baby.
-TEST(ContextBootstrapRotations, FGbFullSlots) {
+TEST(ContextBootstrapRotationsTest, FGbFullSlots) {
     const auto ctx = makeContext(ParameterPreset::FGb);
     // {5, 5, 5}: strides 1024, 32, 1; baby 8, 8, 8; giant 4, 8, 8. No folding.
     const std::set<std::int64_t> expected{
@@ -324,7 +324,7 @@ TEST(ContextBootstrapRotations, FGbFullSlots) {
                         "[RadixDecomposition] log_slots value is too large");
 }
 
-TEST(ContextBootstrapRotations, OutsourcedFGfKeepsOnlySlotToCoeff) {
+TEST(ContextBootstrapRotationsTest, OutsourcedFGfKeepsOnlySlotToCoeff) {
     const auto ctx = makeContext(ParameterPreset::FGf);
     // SlotToCoeff {4, 3, 3} minimal: strides 64, 8, 1; folding 2^10 .. 2^14.
     const std::set<std::int64_t> expected{-256, -32,  -4,   1,    4,    8,    32,
@@ -334,7 +334,7 @@ TEST(ContextBootstrapRotations, OutsourcedFGfKeepsOnlySlotToCoeff) {
     EXPECT_EQ(getRotIndicesForBootstrap(ctx, 10, false, true), folding_only);
 }
 
-TEST(ContextBootstrapRotations, FusedContextsSkipTheFirstCoeffToSlotStep) {
+TEST(ContextBootstrapRotationsTest, FusedContextsSkipTheFirstCoeffToSlotStep) {
     // FGbSSE: CoeffToSlot {6, 3, 3, 3} from step 1 adds -64 and -4 to FGb's set.
     const auto sse = makeContext(ParameterPreset::FGbSSE);
     const std::set<std::int64_t> expected{
@@ -350,7 +350,7 @@ TEST(ContextBootstrapRotations, FusedContextsSkipTheFirstCoeffToSlotStep) {
     EXPECT_EQ(getRotIndicesForBootstrap(obts, 9, true, false), obts_expected);
 }
 
-TEST(ContextBootstrapRotations, RefusedContexts) {
+TEST(ContextBootstrapRotationsTest, RefusedContexts) {
     expectThrowsMessage(
         [] { getRotIndicesForBootstrap(makeContext(ParameterPreset::FGbL0), 4, false, false); },
         "The parameter dose not support bootstrap.");
@@ -359,14 +359,14 @@ TEST(ContextBootstrapRotations, RefusedContexts) {
                         "The parameter dose not support bootstrap.");
 }
 
-TEST(ContextBootstrapRotations, FusedContextOfAnotherDegreeIsRefused) {
+TEST(ContextBootstrapRotationsTest, FusedContextOfAnotherDegreeIsRefused) {
     // A double-degree multi-secret variant keeps the fused flag.
     const auto doubled = makeContext(ParameterPreset::FGf, "x", 2, false, true);
     expectThrowsMessage([&] { getRotIndicesForBootstrap(doubled, 4, false, false); },
                         "Currently, FuseModRaise is only supported for degree 2^16");
 }
 
-TEST(ContextBootstrapRotations, ListFormFromRunningTotals) {
+TEST(ContextBootstrapRotationsTest, ListFormFromRunningTotals) {
     const auto ctx = makeContext(ParameterPreset::FGbL0);
     const std::set<std::int64_t> expected{
         -16384, -12288, -8192, -4096, -512, -256, -64,  -32,  -8,   -4,   0,
@@ -391,7 +391,7 @@ TEST(ContextBootstrapRotations, ListFormFromRunningTotals) {
 namespace Quelt {
 namespace {
 
-TEST(ContextPresets, EveryPresetBuildsItsContext) {
+TEST(ContextPresetsTest, EveryPresetBuildsItsContext) {
     for (std::uint32_t v = 0; v <= 119; ++v) {
         if (v == 21)
             continue;

@@ -74,7 +74,7 @@ std::vector<u64> runOperations(const std::shared_ptr<ContextContent> &ctx, const
 
 } // namespace
 
-TEST(ContextThreads, SharedContextGivesTheSingleThreadResults) {
+TEST(ContextThreadsTest, SharedContextGivesTheSingleThreadResults) {
     // Degree 2^10, four chain primes and two temporary primes: two digits.
     const auto ctx = makeContext(10, 4, 50, 40, 50, 2);
     const FastBaseConv conv(ctx);

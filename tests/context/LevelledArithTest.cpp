@@ -8,13 +8,13 @@
 namespace Quelt::test {
 namespace {
 
-using LevelledArith = PrimeModuliFixture;
+using LevelledArithTest = PrimeModuliFixture;
 
 std::vector<u64> residues(const LevelledElement &e, u64 count) {
     return std::vector<u64>(e.getData().getData(), e.getData().getData() + count);
 }
 
-TEST_F(LevelledArith, ElementArithmeticPerPrime) {
+TEST_F(LevelledArithTest, ElementArithmeticPerPrime) {
     const LevelledElement a(-5, ctx(), false, 2), b(1234567, ctx(), false, 2);
     LevelledElement sum(ctx(), false), diff(ctx(), false), prod(ctx(), false), neg(ctx(), false);
     chain().add(a, b, sum);
@@ -43,7 +43,7 @@ TEST_F(LevelledArith, ElementArithmeticPerPrime) {
         EXPECT_EQ(up_out.getData().getData()[i], prime(i) - 6);
 }
 
-TEST_F(LevelledArith, LevelsAreComparedBeforeDevices) {
+TEST_F(LevelledArithTest, LevelsAreComparedBeforeDevices) {
     const LevelledElement a(1, ctx(), false, 2), b(1, ctx(), false, 1);
     LevelledElement c(1, ctx(), false, 2);
     c.getData() = DeviceSpecificArray<u64>(0, Device(1, 0));
@@ -53,7 +53,7 @@ TEST_F(LevelledArith, LevelsAreComparedBeforeDevices) {
     expectThrowsMessage([&] { chain().mult(a, c, out); }, "Operands are in different devices.");
 }
 
-TEST_F(LevelledArith, ElementRescaleRoundsToTheNearest) {
+TEST_F(LevelledArithTest, ElementRescaleRoundsToTheNearest) {
     const u64 top = prime(2);
     // k q + r for r on both sides of zero, and the tie q/2 (rounded down).
     for (auto [k, r, expected] : std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>>{
@@ -80,7 +80,7 @@ TEST_F(LevelledArith, ElementRescaleRoundsToTheNearest) {
     EXPECT_EQ(bottom.getLevel(), 0u);
 }
 
-class LevelledVectorArith : public ::testing::Test {
+class LevelledVectorArithTest : public ::testing::Test {
 protected:
     static constexpr u64 kDim = 8;
     static const std::shared_ptr<LWE::ContextContent> &lwe() {
@@ -103,7 +103,7 @@ protected:
     }
 };
 
-TEST_F(LevelledVectorArith, LimbwiseArithmetic) {
+TEST_F(LevelledVectorArithTest, LimbwiseArithmetic) {
     const LevelledVector a = randomVector(3), b = randomVector(3);
     LevelledVector sum(lwe()), diff(lwe()), neg(lwe()), scaled(lwe());
     chain().add(a, b, sum);
@@ -126,7 +126,7 @@ TEST_F(LevelledVectorArith, LimbwiseArithmetic) {
     EXPECT_THROW(chain().constMult(low, c, scaled), RuntimeException);
 }
 
-TEST_F(LevelledVectorArith, InnerProductTakesTheLowerLevel) {
+TEST_F(LevelledVectorArithTest, InnerProductTakesTheLowerLevel) {
     const LevelledVector a = randomVector(2), b = randomVector(4);
     LevelledElement out(lwe());
     chain().innerProduct(a, b, out);
@@ -140,7 +140,7 @@ TEST_F(LevelledVectorArith, InnerProductTakesTheLowerLevel) {
     }
 }
 
-TEST_F(LevelledVectorArith, RescaleAgreesWithTheElementRescale) {
+TEST_F(LevelledVectorArithTest, RescaleAgreesWithTheElementRescale) {
     LevelledVector v = randomVector(3);
     std::vector<LevelledElement> columns;
     for (u64 j = 0; j < kDim; ++j) {
@@ -162,7 +162,7 @@ TEST_F(LevelledVectorArith, RescaleAgreesWithTheElementRescale) {
 
 // The signed value of an element: centred modulo q_0 at level 0, modulo
 // q_0 q_1 above, whatever the higher residues hold.
-TEST_F(LevelledVectorArith, LiftToRealCentresOverOneOrTwoPrimes) {
+TEST_F(LevelledVectorArithTest, LiftToRealCentresOverOneOrTwoPrimes) {
     const u64 q0 = prime(0), q1 = prime(1);
     auto element = [&](__int128 value, u64 level) {
         LevelledElement e(0, lwe(), level);

@@ -52,7 +52,7 @@ const std::vector<Complex> kFour = {{1.5, -2.0}, {0.25, 3.0}, {-0.0, 1e300}, {-7
 
 } // namespace
 
-TEST(Message, ConstructorsAndSizes) {
+TEST(MessageTest, ConstructorsAndSizes) {
     Message empty;
     EXPECT_TRUE(empty.isEmpty());
     EXPECT_EQ(empty.getSize(), 0u);
@@ -83,7 +83,7 @@ TEST(Message, ConstructorsAndSizes) {
     EXPECT_EQ(four[3], kFour[3]);
 }
 
-TEST(Message, RefusesBadSizes) {
+TEST(MessageTest, RefusesBadSizes) {
     for (std::size_t n : {3u, 6u, 12u})
         expectThrowsMessage([&] { Message m{std::vector<Complex>(n)}; }, kNotPowerOfTwo);
     expectThrowsMessage([] { Message m(std::uint64_t{64}); },
@@ -92,7 +92,7 @@ TEST(Message, RefusesBadSizes) {
     EXPECT_THROW(Message m(std::uint64_t{60}), RuntimeException);
 }
 
-TEST(Message, FileFormIsByteExact) {
+TEST(MessageTest, FileFormIsByteExact) {
     Message m(kFour);
     std::string expected(1, '\x01');
     appendLittle(expected, 4);
@@ -116,7 +116,7 @@ TEST(Message, FileFormIsByteExact) {
     EXPECT_EQ(saveToString(Message()), std::string("\x01\0\0\0\0\0\0\0\0", 9));
 }
 
-TEST(Message, RoundTripsThroughStreamsAndFiles) {
+TEST(MessageTest, RoundTripsThroughStreamsAndFiles) {
     const Message source(kFour);
     Message target(2, Complex(9.0, 9.0));
     std::istringstream in(saveToString(source));
@@ -131,7 +131,7 @@ TEST(Message, RoundTripsThroughStreamsAndFiles) {
     EXPECT_EQ(fromFile.getDevice(), kHostDevice);
 }
 
-TEST(Message, LoadsAnyStoredCount) {
+TEST(MessageTest, LoadsAnyStoredCount) {
     std::string bytes(1, '\x01');
     appendLittle(bytes, 3);
     for (int i = 0; i < 3; ++i) {
@@ -148,7 +148,7 @@ TEST(Message, LoadsAnyStoredCount) {
     EXPECT_EQ(m[2], Complex(2.0, -2.0));
 }
 
-TEST(Message, ReadsBigEndianFiles) {
+TEST(MessageTest, ReadsBigEndianFiles) {
     // Writer of the other byte order: byte 0, count and every double reversed,
     // each double on its own so real and imaginary parts keep their places.
     const std::vector<Complex> slots = {{1.0, -2.5}, {3.75, 1e-300}, {-0.5, 6.0}};
@@ -165,7 +165,7 @@ TEST(Message, ReadsBigEndianFiles) {
     EXPECT_EQ(slotsOf(m), slots);
 }
 
-TEST(Message, FailedLoadsLeaveTheMessageUnchanged) {
+TEST(MessageTest, FailedLoadsLeaveTheMessageUnchanged) {
     const std::string good = saveToString(Message(kFour)); // 73 bytes
     struct Case {
         std::string bytes;
@@ -202,7 +202,7 @@ TEST(Message, FailedLoadsLeaveTheMessageUnchanged) {
     EXPECT_EQ(slotsOf(m), before);
 }
 
-TEST(Message, ReportsUnopenableFilesAndShortWrites) {
+TEST(MessageTest, ReportsUnopenableFilesAndShortWrites) {
     const std::string missing = "/nonexistent-quelt-dir/message.bin";
     Message m(kFour);
     expectThrowsMessage([&] { m.load(missing); }, "Cannot open file " + missing);
@@ -215,7 +215,7 @@ TEST(Message, ReportsUnopenableFilesAndShortWrites) {
                                            "Failed to write 8 bytes to output stream! Wrote 4");
 }
 
-TEST(Message, CopiesAreDeep) {
+TEST(MessageTest, CopiesAreDeep) {
     Message source(kFour);
     Message copy(source);
     EXPECT_NE(copy.begin(), source.begin());
@@ -236,7 +236,7 @@ TEST(Message, CopiesAreDeep) {
     EXPECT_EQ(slotsOf(target), slotsOf(source));
 }
 
-TEST(Message, MovesHandTheSlotsOver) {
+TEST(MessageTest, MovesHandTheSlotsOver) {
     Message source(kFour);
     const Complex *data = source.begin();
     Message moved(std::move(source));
@@ -254,7 +254,7 @@ TEST(Message, MovesHandTheSlotsOver) {
     EXPECT_EQ(slotsOf(target), kFour);
 }
 
-TEST(Message, DevicePlacement) {
+TEST(MessageTest, DevicePlacement) {
     Message m(kFour);
     const Complex *data = m.begin();
     m.allocate(kHostDevice);

@@ -132,7 +132,7 @@ const std::vector<ExpectedRow> kExpectedRows = {
 
 } // namespace
 
-TEST(ParameterPreset, RecordsMatchTheirTableRows) {
+TEST(ParameterPresetTest, RecordsMatchTheirTableRows) {
     for (const ExpectedRow &row : kExpectedRows) {
         SCOPED_TRACE(row.value);
         const Parameter p(preset(row.value));
@@ -168,7 +168,7 @@ TEST(ParameterPreset, RecordsMatchTheirTableRows) {
     }
 }
 
-TEST(ParameterPreset, EveryRecordKeepsTheRecordInvariants) {
+TEST(ParameterPresetTest, EveryRecordKeepsTheRecordInvariants) {
     std::map<std::string, std::vector<std::uint32_t>> values_by_name;
     for (std::uint32_t v : namedPresetValues()) {
         SCOPED_TRACE(v);
@@ -218,7 +218,7 @@ TEST(ParameterPreset, EveryRecordKeepsTheRecordInvariants) {
     EXPECT_EQ(values_by_name.size(), 118u);
 }
 
-TEST(ParameterPreset, EnumeratorsCarryTheirValues) {
+TEST(ParameterPresetTest, EnumeratorsCarryTheirValues) {
     EXPECT_EQ(static_cast<std::uint32_t>(ParameterPreset::FVa), 0u);
     EXPECT_EQ(static_cast<std::uint32_t>(ParameterPreset::CUSTOM), 21u);
     EXPECT_EQ(static_cast<std::uint32_t>(ParameterPreset::FGbD9R3L0), 30u);
@@ -228,7 +228,7 @@ TEST(ParameterPreset, EnumeratorsCarryTheirValues) {
     EXPECT_EQ(sizeof(ParameterPreset), 4u);
 }
 
-TEST(ParameterPreset, CustomAndOutOfRangeValuesAreRejected) {
+TEST(ParameterPresetTest, CustomAndOutOfRangeValuesAreRejected) {
     for (std::uint32_t v : {120u, 121u, 1000u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(v);
         expectThrowsMessage([&] { Parameter p(preset(v)); }, kNotSupported);
@@ -241,7 +241,7 @@ TEST(ParameterPreset, CustomAndOutOfRangeValuesAreRejected) {
     expectThrowsMessage([] { (void)getEncryptionType(ParameterPreset::CUSTOM); }, kCustom);
 }
 
-TEST(ParameterPreset, EncryptionTypeFollowsRankAndSecrets) {
+TEST(ParameterPresetTest, EncryptionTypeFollowsRankAndSecrets) {
     const std::vector<std::pair<std::uint32_t, EncryptionType>> cases = {
         {30, EncryptionType::MLWE},  {45, EncryptionType::MLWE},   {42, EncryptionType::MLWE},
         {4, EncryptionType::MSRLWE}, {26, EncryptionType::MSRLWE}, {35, EncryptionType::MSRLWE},
@@ -254,7 +254,7 @@ TEST(ParameterPreset, EncryptionTypeFollowsRankAndSecrets) {
     EXPECT_EQ(static_cast<std::uint32_t>(EncryptionType::MSRLWE), 2u);
 }
 
-TEST(CustomParameter, FillsTheRecordFromSizes) {
+TEST(CustomParameterTest, FillsTheRecordFromSizes) {
     const Parameter p(16, 7, 3, 60, 50, 61, 1, 2);
     EXPECT_EQ(p.preset, ParameterPreset::CUSTOM);
     EXPECT_EQ(p.name, "CUSTOM");
@@ -284,7 +284,7 @@ TEST(CustomParameter, FillsTheRecordFromSizes) {
     EXPECT_EQ(p.security_level, SecurityLevel::SL256);
 }
 
-TEST(CustomParameter, DerivedSizes) {
+TEST(CustomParameterTest, DerivedSizes) {
     struct Case {
         std::uint64_t log_degree, chain_length, gadget_rank;
         std::uint64_t num_tp, hamming_weight;
@@ -306,7 +306,7 @@ TEST(CustomParameter, DerivedSizes) {
     }
 }
 
-TEST(CustomParameter, SecurityFromTotalModulusBits) {
+TEST(CustomParameterTest, SecurityFromTotalModulusBits) {
     struct Case {
         std::uint64_t log_degree, chain_length, gadget_rank, bp, qp, tp;
         SecurityLevel expected;
@@ -343,7 +343,7 @@ TEST(CustomParameter, SecurityFromTotalModulusBits) {
     }
 }
 
-TEST(CustomParameter, ChecksRunInOrderWithTheirMessages) {
+TEST(CustomParameterTest, ChecksRunInOrderWithTheirMessages) {
     struct Case {
         std::uint64_t log_degree, chain_length, gadget_rank, rank;
         std::string message; // empty: accepted
@@ -385,7 +385,7 @@ TEST(CustomParameter, ChecksRunInOrderWithTheirMessages) {
     }
 }
 
-TEST(MultiSecretParameter, DoubledDegreeOnFGbSSE) {
+TEST(MultiSecretParameterTest, DoubledDegreeOnFGbSSE) {
     const Parameter p(ParameterPreset::FGbSSE, "FGbSSE_MS4", 4, false, true);
     EXPECT_EQ(static_cast<std::uint32_t>(p.preset), 5u);
     EXPECT_EQ(p.name, "FGbSSE_MS4");
@@ -410,7 +410,7 @@ TEST(MultiSecretParameter, DoubledDegreeOnFGbSSE) {
     EXPECT_EQ(p.security_level, SecurityLevel::SL128);
 }
 
-TEST(MultiSecretParameter, KeepsBootstrapFlagsAndDropsCompanionFlags) {
+TEST(MultiSecretParameterTest, KeepsBootstrapFlagsAndDropsCompanionFlags) {
     // Discrete_G8A_OBTS: BSFUPG with parent 80.
     const Parameter obts(preset(82), "obts", 2, true, false);
     EXPECT_EQ(flagLetters(obts), "BSF");
@@ -432,7 +432,7 @@ TEST(MultiSecretParameter, KeepsBootstrapFlagsAndDropsCompanionFlags) {
     EXPECT_EQ(flagLetters(Parameter(preset(59), "small", 2, false, false)), "BXTROM");
 }
 
-TEST(MultiSecretParameter, ModuleRankBecomesOneAndFXKeepsNoSecurity) {
+TEST(MultiSecretParameterTest, ModuleRankBecomesOneAndFXKeepsNoSecurity) {
     // Preset 45: degree 2^9, rank 8.
     const Parameter ms(preset(45), "ring", 3, false, true);
     EXPECT_EQ(ms.rank, 1u);
@@ -499,19 +499,19 @@ void checkCompanionFunction(F &&companion, const std::map<std::uint32_t, std::ui
 
 } // namespace
 
-TEST(CompanionPreset, SparseTableAndError) {
+TEST(CompanionPresetTest, SparseTableAndError) {
     checkCompanionFunction(getSparseParameterPresetFor, kSparsePairs, kNoSparse);
 }
 
-TEST(CompanionPreset, OutsourcingTableAndError) {
+TEST(CompanionPresetTest, OutsourcingTableAndError) {
     checkCompanionFunction(getOutsourcingParameterPresetFor, kOutsourcingPairs, kNoOutsourcing);
 }
 
-TEST(CompanionPreset, SmallTableAndError) {
+TEST(CompanionPresetTest, SmallTableAndError) {
     checkCompanionFunction(getSmallParameterPresetFor, kSmallPairs, kNoSmall);
 }
 
-TEST(CompanionPreset, MultiSecretTableAndError) {
+TEST(CompanionPresetTest, MultiSecretTableAndError) {
     const std::map<std::uint64_t, std::uint32_t> fgbsse = {{2, 6}, {4, 7}, {8, 8}, {16, 9}};
     for (std::uint64_t n : {0ull, 1ull, 2ull, 3ull, 4ull, 5ull, 8ull, 15ull, 16ull, 32ull,
                             static_cast<unsigned long long>(kU64Max)}) {
@@ -532,7 +532,7 @@ TEST(CompanionPreset, MultiSecretTableAndError) {
 }
 
 // Companions point to presets of the expected shape.
-TEST(CompanionPreset, CompanionsHaveTheExpectedShape) {
+TEST(CompanionPresetTest, CompanionsHaveTheExpectedShape) {
     for (const auto &[from, to] : kSparsePairs) {
         SCOPED_TRACE(testing::Message() << from << " -> " << to);
         const Parameter main(preset(from)), sparse(preset(to));

@@ -65,7 +65,7 @@ Plaintext samplePlaintext() {
 
 } // namespace
 
-TEST(Plaintext, NewPlaintextsSitAtTheTopLevel) {
+TEST(PlaintextTest, NewPlaintextsSitAtTheTopLevel) {
     const auto ctx = degree64FourPrimes();
     const Plaintext pt(ctx);
     EXPECT_EQ(pt.getLogSlots(), 5u);
@@ -92,7 +92,7 @@ TEST(Plaintext, NewPlaintextsSitAtTheTopLevel) {
                         "[Context] The context is null");
 }
 
-TEST(Plaintext, RescaleCounterRules) {
+TEST(PlaintextTest, RescaleCounterRules) {
     struct Case {
         std::uint64_t level;
         int value;
@@ -117,7 +117,7 @@ TEST(Plaintext, RescaleCounterRules) {
     }
 }
 
-TEST(Plaintext, LevelDropAndSetLevel) {
+TEST(PlaintextTest, LevelDropAndSetLevel) {
     Plaintext pt(degree64FourPrimes());
     fillResidues(pt.getMx(), 1);
     const std::vector<std::uint64_t> before = wordsOf(pt.getMx());
@@ -144,7 +144,7 @@ TEST(Plaintext, LevelDropAndSetLevel) {
     EXPECT_EQ(pt.getRescaleCounter(), 2);
 }
 
-TEST(Plaintext, IsZeroLooksAtTheLimbsInUse) {
+TEST(PlaintextTest, IsZeroLooksAtTheLimbsInUse) {
     Plaintext pt(degree64FourPrimes());
     pt.levelDrop(1);
     std::fill(pt.getMx().getData().begin(), pt.getMx().getData().end(), 0);
@@ -153,7 +153,7 @@ TEST(Plaintext, IsZeroLooksAtTheLimbsInUse) {
     EXPECT_FALSE(pt.isZero());
 }
 
-TEST(Plaintext, CopiesAreDeep) {
+TEST(PlaintextTest, CopiesAreDeep) {
     Plaintext a = samplePlaintext();
     Plaintext b(a);
     EXPECT_EQ(snapshot(b), snapshot(a));
@@ -167,7 +167,7 @@ TEST(Plaintext, CopiesAreDeep) {
     EXPECT_EQ(snapshot(moved), snapshot(a));
 }
 
-TEST(Plaintext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
+TEST(PlaintextTest, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
     const Plaintext a = samplePlaintext();
     Plaintext b = samplePlaintext();
     fillResidues(b.getMx(), 11);
@@ -181,7 +181,7 @@ TEST(Plaintext, CopyAssignmentOfTheSameShapeKeepsEveryBlock) {
     EXPECT_EQ(b.getMx().getPrimes().data(), primes);
 }
 
-TEST(Plaintext, StoredFormIsByteExact) {
+TEST(PlaintextTest, StoredFormIsByteExact) {
     const auto ctx = degree64FourPrimes();
     const Plaintext pt = samplePlaintext();
     const std::string bytes = saved(pt);
@@ -208,7 +208,7 @@ TEST(Plaintext, StoredFormIsByteExact) {
     EXPECT_EQ(bytes[9], 4);
 }
 
-TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
+TEST(PlaintextTest, ReadsAHandMadeBigEndianForm) {
     const auto ctx = degree64FourPrimes();
     const std::vector<std::uint64_t> primes = Plaintext(ctx).getMx().getPrimes();
     std::string bytes(1, '\x00');
@@ -236,7 +236,7 @@ TEST(Plaintext, ReadsAHandMadeBigEndianForm) {
         EXPECT_EQ(pt.getMxData(0)[j], j * 3 + 1);
 }
 
-TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
+TEST(PlaintextTest, RoundTripsThroughStreamsAndFiles) {
     const Plaintext pt = samplePlaintext();
     Plaintext fromStream(degree64FourPrimes());
     std::istringstream in(saved(pt));
@@ -274,7 +274,7 @@ TEST(Plaintext, RoundTripsThroughStreamsAndFiles) {
     expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
-TEST(Plaintext, RefusedLoadsLeaveThePlaintextUnchanged) {
+TEST(PlaintextTest, RefusedLoadsLeaveThePlaintextUnchanged) {
     const std::string good = saved(samplePlaintext());
     Plaintext target(degree64FourPrimes());
     fillResidues(target.getMx(), 77);

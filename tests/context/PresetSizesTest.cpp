@@ -47,7 +47,7 @@ void expectRecord(u64 written, u64 computed, u64 digits) {
     EXPECT_LT(written, computed + digits * 2048 + kRecordOverhead);
 }
 
-TEST(PresetSizes, OneSecretCiphertextAndKeyOfFX) {
+TEST(PresetSizesTest, OneSecretCiphertextAndKeyOfFX) {
     const auto ctx = makeContext(ParameterPreset::FX);
     const Parameter p(ParameterPreset::FX);
     const SecretKeyBase<EncryptionType::RLWE> sk(ctx);
@@ -64,7 +64,7 @@ TEST(PresetSizes, OneSecretCiphertextAndKeyOfFX) {
     expectRecord(keySize(*pack.getLeftRotKey(1, 0)), presets::switchingKeyBytes(p), p.gadget_rank);
 }
 
-TEST(PresetSizes, MultiSecretCiphertextAndKey) {
+TEST(PresetSizesTest, MultiSecretCiphertextAndKey) {
     const ParameterPreset preset = ParameterPreset::FGbD12NS2L1;
     const auto ctx = makeContext(preset);
     const Parameter p(preset);

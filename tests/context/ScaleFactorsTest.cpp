@@ -23,7 +23,7 @@ ParameterPreset preset(std::uint32_t value) { return static_cast<ParameterPreset
 // Values of the rules below were computed independently with big integers and
 // IEEE doubles (the same operations in another language).
 
-TEST(ScaleFactorsRules, PlainRuleFollowsPrimeSizesDownward) {
+TEST(ScaleFactorsRulesTest, PlainRuleFollowsPrimeSizesDownward) {
     // The chain of the custom sizes (log_degree 10, L 5, b 50, q 40, t 50, d 3).
     const std::vector<u64> primes{1125899906826241, 1099511592961, 1099511590913,
                                   1099511560193,    1099511556097, 1125899906820097,
@@ -39,7 +39,7 @@ TEST(ScaleFactorsRules, PlainRuleFollowsPrimeSizesDownward) {
     EXPECT_EQ(factors[6], 0.0);
 }
 
-TEST(ScaleFactorsRules, BootstrappableRuleAppliesRoundedSizeCorrections) {
+TEST(ScaleFactorsRulesTest, BootstrappableRuleAppliesRoundedSizeCorrections) {
     const std::vector<u64> primes{(1ULL << 58) - 27,  (1ULL << 42) - 11,  (1ULL << 43) + 5,
                                   (1ULL << 42) - 105, (1ULL << 41) + 77,  (1ULL << 58) - 201,
                                   (1ULL << 59) - 55,  (1ULL << 58) - 999, (1ULL << 60) - 3};
@@ -55,7 +55,7 @@ TEST(ScaleFactorsRules, BootstrappableRuleAppliesRoundedSizeCorrections) {
     EXPECT_EQ(corrections, expected_corrections);
 }
 
-TEST(ScaleFactorsRules, CleaningRuleMovesLevelOneCorrectionToLevelZero) {
+TEST(ScaleFactorsRulesTest, CleaningRuleMovesLevelOneCorrectionToLevelZero) {
     const std::vector<u64> primes{(1ULL << 61) - 1, (1ULL << 60) - 93, (1ULL << 60) - 1001,
                                   (1ULL << 30) + 3, (1ULL << 31) - 5,  (1ULL << 30) - 7,
                                   (1ULL << 61) - 9};
@@ -67,7 +67,7 @@ TEST(ScaleFactorsRules, CleaningRuleMovesLevelOneCorrectionToLevelZero) {
         EXPECT_NEAR(factors[l], expected[l], 1e-12) << "level " << l;
 }
 
-TEST(ScaleFactorsRules, RulesRefuseListsShorterThanTheLevels) {
+TEST(ScaleFactorsRulesTest, RulesRefuseListsShorterThanTheLevels) {
     std::vector<double> factors(3, 0.0);
     std::vector<std::int64_t> corrections(3, 0);
     const std::vector<u64> primes{(1ULL << 40) + 1, (1ULL << 40) + 3};
@@ -77,7 +77,7 @@ TEST(ScaleFactorsRules, RulesRefuseListsShorterThanTheLevels) {
                  RuntimeException);
 }
 
-TEST(ScaleFactorsPresets, EveryPresetHasFactorsForItsLevels) {
+TEST(ScaleFactorsPresetsTest, EveryPresetHasFactorsForItsLevels) {
     for (std::uint32_t v = 0; v <= 119; ++v) {
         if (v == 21)
             continue;
@@ -89,7 +89,7 @@ TEST(ScaleFactorsPresets, EveryPresetHasFactorsForItsLevels) {
     }
 }
 
-TEST(ScaleFactorsPresets, FGbMeetsItsTolerances) {
+TEST(ScaleFactorsPresetsTest, FGbMeetsItsTolerances) {
     const ScaleFactors factors(ParameterPreset::FGb);
     ASSERT_EQ(factors.getFactors().size(), 25u);
     for (u64 l = 13; l <= 24; ++l)
@@ -107,7 +107,7 @@ TEST(ScaleFactorsPresets, FGbMeetsItsTolerances) {
 // are not of the bootstrap scale's size (56, 56 and 57 bits) sit on
 // CoeffToSlot's levels, whose corrections its constant absorbs, and
 // SlotToCoeff's (35 bits, levels 1 to 3).
-TEST(ScaleFactorsPresets, FGbSSEKeepsTheScaleThroughTheModularReduction) {
+TEST(ScaleFactorsPresetsTest, FGbSSEKeepsTheScaleThroughTheModularReduction) {
     const ScaleFactors factors(ParameterPreset::FGbSSE);
     ASSERT_EQ(factors.getFactors().size(), 24u);
     const std::vector<std::int64_t> want{0, -7, -7,  -7, 0, 0, 0, 0, 0, 0,  0,  0,
@@ -123,7 +123,7 @@ TEST(ScaleFactorsPresets, FGbSSEKeepsTheScaleThroughTheModularReduction) {
 // above the encryption level (plus 3 with coefficient bootstrapping), whose
 // correction its constants absorb; every level between carries none. The
 // other corrections sit on CoeffToSlot's top levels and SlotToCoeff's.
-TEST(ScaleFactorsPresets, BootstrapPresetsKeepTheScaleThroughTheModularReduction) {
+TEST(ScaleFactorsPresetsTest, BootstrapPresetsKeepTheScaleThroughTheModularReduction) {
     struct Case {
         ParameterPreset preset;
         double boot_bits;
@@ -157,7 +157,7 @@ TEST(ScaleFactorsPresets, BootstrapPresetsKeepTheScaleThroughTheModularReduction
 // by the rounded log2 of each prime, so the primes of those levels must all
 // round to the size of q_b (a prime just above 2^58 rounds to 58 bits, not
 // to its bit length 59).
-TEST(ScaleFactorsPresets, EveryBootstrapPresetKeepsTheScaleWhereTheReductionMultiplies) {
+TEST(ScaleFactorsPresetsTest, EveryBootstrapPresetKeepsTheScaleWhereTheReductionMultiplies) {
     for (std::uint32_t v = 0; v <= kMaxParameterPresetValue; ++v) {
         if (v == 21)
             continue;
@@ -189,7 +189,7 @@ TEST(ScaleFactorsPresets, EveryBootstrapPresetKeepsTheScaleWhereTheReductionMult
     }
 }
 
-TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
+TEST(ScaleFactorsPresetsTest, PlainPresetsTakeTheTopPrimeSize) {
     // Not bootstrappable and of chain length 1: the single factor is lg(q_0).
     const ScaleFactors single(ParameterPreset::FGbL0);
     ASSERT_EQ(single.getFactors().size(), 1u);
@@ -209,7 +209,7 @@ TEST(ScaleFactorsPresets, PlainPresetsTakeTheTopPrimeSize) {
     }
 }
 
-TEST(ScaleFactorsPresets, FVaAndGapResolvingPresetsUseThePlainRule) {
+TEST(ScaleFactorsPresetsTest, FVaAndGapResolvingPresetsUseThePlainRule) {
     // FVa is bootstrappable but excluded from the correction rule.
     const auto &fva_primes = PrimeModuli::getPrimeList(preset(0));
     const ScaleFactors fva(preset(0));
@@ -222,7 +222,7 @@ TEST(ScaleFactorsPresets, FVaAndGapResolvingPresetsUseThePlainRule) {
         EXPECT_EQ(c, 0);
 }
 
-TEST(ScaleFactorsPresets, SmallCompanionsTakeTheirParentsLowerLevels) {
+TEST(ScaleFactorsPresetsTest, SmallCompanionsTakeTheirParentsLowerLevels) {
     for (std::uint32_t small : {49u, 51u, 56u, 59u, 81u, 89u, 102u, 108u, 116u}) {
         SCOPED_TRACE("preset " + std::to_string(small));
         const Parameter parameter(preset(small));
@@ -237,7 +237,7 @@ TEST(ScaleFactorsPresets, SmallCompanionsTakeTheirParentsLowerLevels) {
     }
 }
 
-TEST(ScaleFactorsPresets, FGfOTakesFGfFactorsByLevelAndPrime) {
+TEST(ScaleFactorsPresetsTest, FGfOTakesFGfFactorsByLevelAndPrime) {
     const ScaleFactors fgf(ParameterPreset::FGf);
     const ScaleFactors fgfo(ParameterPreset::FGfO);
     const auto &f = fgfo.getFactors();
@@ -259,7 +259,7 @@ TEST(ScaleFactorsPresets, FGfOTakesFGfFactorsByLevelAndPrime) {
         EXPECT_EQ(fgfo.getCorrections()[l], l == 10 ? -16 : 0) << "level " << l;
 }
 
-TEST(ScaleFactorsPresets, OutsourcingCompanionsHaveNoFactorsBelowTheirEncryptionLevel) {
+TEST(ScaleFactorsPresetsTest, OutsourcingCompanionsHaveNoFactorsBelowTheirEncryptionLevel) {
     for (std::uint32_t v : {52u, 55u, 58u, 77u, 82u, 90u, 101u, 107u, 114u, 115u}) {
         SCOPED_TRACE("preset " + std::to_string(v));
         const Parameter parameter(preset(v));
@@ -274,7 +274,7 @@ TEST(ScaleFactorsPresets, OutsourcingCompanionsHaveNoFactorsBelowTheirEncryption
     }
 }
 
-TEST(ScaleFactorsPresets, BorrowedFactorsAreCopiedWholeOrCut) {
+TEST(ScaleFactorsPresetsTest, BorrowedFactorsAreCopiedWholeOrCut) {
     struct Case {
         std::uint32_t preset, source;
         bool whole;
@@ -302,7 +302,7 @@ TEST(ScaleFactorsPresets, BorrowedFactorsAreCopiedWholeOrCut) {
     EXPECT_EQ(ScaleFactors(ParameterPreset::Discrete_G8A_L0).getFactors().size(), 23u);
 }
 
-TEST(ScaleFactorsPresets, CleaningPresetsUseTheCleaningRule) {
+TEST(ScaleFactorsPresetsTest, CleaningPresetsUseTheCleaningRule) {
     for (std::uint32_t v : {111u, 119u}) {
         SCOPED_TRACE("preset " + std::to_string(v));
         const u64 length = Parameter(preset(v)).chain_length;
@@ -318,7 +318,7 @@ TEST(ScaleFactorsPresets, CleaningPresetsUseTheCleaningRule) {
     }
 }
 
-TEST(ScaleFactorsPresets, InvalidPresetsAndLevelsAreRefused) {
+TEST(ScaleFactorsPresetsTest, InvalidPresetsAndLevelsAreRefused) {
     expectThrowsMessage([] { ScaleFactors{ParameterPreset::CUSTOM}; },
                         "Need to specify some parameters in order to use CUSTOM parameters.");
     expectThrowsMessage([] { ScaleFactors{preset(120)}; },
@@ -329,7 +329,7 @@ TEST(ScaleFactorsPresets, InvalidPresetsAndLevelsAreRefused) {
     EXPECT_EQ(factors.getCorrection(1000), 0);
 }
 
-TEST(ScaleFactorsLWE, PresetsFollowThePlainRuleOrTheirRingPreset) {
+TEST(ScaleFactorsLWETest, PresetsFollowThePlainRuleOrTheirRingPreset) {
     const ScaleFactors ss7(LWE::ParameterPreset::SS7);
     const std::vector<double> expected_ss7{41.99986946420326, 41.99993447412777, 41.99996319546043,
                                            41.99997747013495, 41.99998417751299, 41.99998624132283,

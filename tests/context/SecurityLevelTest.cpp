@@ -23,7 +23,7 @@ const std::vector<Bounds> kBounds = {
 
 } // namespace
 
-TEST(SecurityLevel, EnumeratorValues) {
+TEST(SecurityLevelTest, EnumeratorValues) {
     EXPECT_EQ(static_cast<std::uint32_t>(SecurityLevel::NONE), 0u);
     EXPECT_EQ(static_cast<std::uint32_t>(SecurityLevel::SL128), 128u);
     EXPECT_EQ(static_cast<std::uint32_t>(SecurityLevel::SL192), 192u);
@@ -31,7 +31,7 @@ TEST(SecurityLevel, EnumeratorValues) {
     EXPECT_EQ(sizeof(SecurityLevel), 4u);
 }
 
-TEST(SecurityLevel, EveryBoundOfEveryTabledDimension) {
+TEST(SecurityLevelTest, EveryBoundOfEveryTabledDimension) {
     for (const Bounds &b : kBounds) {
         SCOPED_TRACE(b.log_dimension);
         const std::uint64_t d = b.log_dimension;
@@ -46,7 +46,7 @@ TEST(SecurityLevel, EveryBoundOfEveryTabledDimension) {
     }
 }
 
-TEST(SecurityLevel, KnownPoints) {
+TEST(SecurityLevelTest, KnownPoints) {
     EXPECT_EQ(computeLWESecurityLevel(16, 1750), SecurityLevel::SL128);
     EXPECT_EQ(computeLWESecurityLevel(16, 1751), SecurityLevel::NONE);
     EXPECT_EQ(computeLWESecurityLevel(16, 1199), SecurityLevel::SL192);
@@ -55,7 +55,7 @@ TEST(SecurityLevel, KnownPoints) {
     EXPECT_EQ(computeLWESecurityLevel(10, 15), SecurityLevel::SL192);
 }
 
-TEST(SecurityLevel, UntabledDimensionsAndEmptyModulusHaveNoClaim) {
+TEST(SecurityLevelTest, UntabledDimensionsAndEmptyModulusHaveNoClaim) {
     for (std::uint64_t d :
          {std::uint64_t{0}, std::uint64_t{9}, std::uint64_t{18}, std::uint64_t{64}, kU64Max}) {
         EXPECT_EQ(computeLWESecurityLevel(d, 100), SecurityLevel::NONE) << d;

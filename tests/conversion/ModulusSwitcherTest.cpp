@@ -120,9 +120,9 @@ struct SwitchCase {
     double log2Scale;
 };
 
-class ModulusSwitcherLevels : public testing::TestWithParam<SwitchCase> {};
+class ModulusSwitcherLevelsTest : public testing::TestWithParam<SwitchCase> {};
 
-TEST_P(ModulusSwitcherLevels, ExactResiduesAndScaledMessage) {
+TEST_P(ModulusSwitcherLevelsTest, ExactResiduesAndScaledMessage) {
     const SwitchCase &param = GetParam();
     const Context from = inputContext();
     const Context &to = outputContext();
@@ -164,7 +164,7 @@ TEST_P(ModulusSwitcherLevels, ExactResiduesAndScaledMessage) {
     EXPECT_LT(worst, 1e-6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, ModulusSwitcherLevels,
+INSTANTIATE_TEST_SUITE_P(Levels, ModulusSwitcherLevelsTest,
                          testing::Values(SwitchCase{"Above", 1, 2, 30},
                                          SwitchCase{"Equal", 3, 3, 40},
                                          SwitchCase{"Below", 3, 1, 120}),

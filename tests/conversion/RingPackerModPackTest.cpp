@@ -58,7 +58,7 @@ std::shared_ptr<ContextContent> preset(ParameterPreset p) { return makeContext(p
 
 } // namespace
 
-TEST(RingPackerModPack, LWEIntoModuleOfRankSixtyFour) {
+TEST(RingPackerModPackTest, LWEIntoModuleOfRankSixtyFour) {
     const auto d12 = preset(ParameterPreset::FGbD12L0);
     const auto d6 = preset(ParameterPreset::FGbD6R6L0);
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::FGbD12L0);
@@ -78,7 +78,7 @@ TEST(RingPackerModPack, LWEIntoModuleOfRankSixtyFour) {
         ASSERT_NEAR(got[i], v[i], kBound) << i;
 }
 
-TEST(RingPackerModPack, LWEIntoRingOfTheSamePrimes) {
+TEST(RingPackerModPackTest, LWEIntoRingOfTheSamePrimes) {
     // SD3: the LWE primes are the ring's first four.
     const auto ring = preset(ParameterPreset::SD3);
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::SD3);
@@ -104,7 +104,7 @@ TEST(RingPackerModPack, LWEIntoRingOfTheSamePrimes) {
 }
 
 // The output may be one of the inputs: they are read before it is replaced.
-TEST(RingPackerModPack, OutputMayBeAnInput) {
+TEST(RingPackerModPackTest, OutputMayBeAnInput) {
     const auto d12 = preset(ParameterPreset::FGbD12L0);
     const auto d6 = preset(ParameterPreset::FGbD6R6L0);
     const MLWEKey in_sk(d6), out_sk(d6);
@@ -121,7 +121,7 @@ TEST(RingPackerModPack, OutputMayBeAnInput) {
         ASSERT_NEAR(got[i], v[i], kBound) << i;
 }
 
-TEST(RingPackerModPack, ModuleCiphertextsIntoRingAndModule) {
+TEST(RingPackerModPackTest, ModuleCiphertextsIntoRingAndModule) {
     const auto d12 = preset(ParameterPreset::FGbD12L0);
     const auto d6 = preset(ParameterPreset::FGbD6R6L0);
     const auto d8 = preset(ParameterPreset::FGbD8R4L0);
@@ -165,7 +165,7 @@ TEST(RingPackerModPack, ModuleCiphertextsIntoRingAndModule) {
     }
 }
 
-TEST(RingPackerModPack, ChecksInOrder) {
+TEST(RingPackerModPackTest, ChecksInOrder) {
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::SD3); // dimension 32, 4 primes
     const auto ring64 = degree64ThreePrimes();                    // encryption level 2
     const LWE::SecretKey sk(lwe);

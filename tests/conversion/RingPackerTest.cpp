@@ -95,7 +95,7 @@ std::vector<LWE::Ciphertext *> pointers(std::vector<LWE::Ciphertext> &v) {
 
 } // namespace
 
-TEST(RingPacker, UnPackToLWEDecryptsEveryCoefficient) {
+TEST(RingPackerTest, UnPackToLWEDecryptsEveryCoefficient) {
     const RLWEKey sk(d12());
     const std::vector<double> c = uniformValues(4096, 1);
     RingCt ct(d12(), false, false);
@@ -122,7 +122,7 @@ TEST(RingPacker, UnPackToLWEDecryptsEveryCoefficient) {
 // FGbD12L1 holds the two primes of FGbD12NS1L1 and its scale factors: a
 // level-1 ring ciphertext unpacked into it decrypts at level 1 and, rescaled
 // by the evaluator, at level 0.
-TEST(RingPacker, UnPackFromTheTwoPrimeRingDecryptsAtLevelOne) {
+TEST(RingPackerTest, UnPackFromTheTwoPrimeRingDecryptsAtLevelOne) {
     const auto ring = makeContext(ParameterPreset::FGbD12NS1L1);
     const auto lwe = LWE::makeContext(LWE::ParameterPreset::FGbD12L1);
     ASSERT_EQ(getEncryptionLevel(ring), 1u);
@@ -152,7 +152,7 @@ TEST(RingPacker, UnPackFromTheTwoPrimeRingDecryptsAtLevelOne) {
     }
 }
 
-TEST(RingPacker, UnPackMaskFollowsTheNegacyclicRule) {
+TEST(RingPackerTest, UnPackMaskFollowsTheNegacyclicRule) {
     // The rule on raw words: a'_k[t] = a[k - t] (t <= k), -a[N + k - t]
     // (t > k); for N = 4 and k = 1 that is (a_1, a_0, -a_3, -a_2).
     const auto four_ptr = LWE::makeContext(4, 1, 40, 40);
@@ -178,7 +178,7 @@ TEST(RingPacker, UnPackMaskFollowsTheNegacyclicRule) {
     }
 }
 
-TEST(RingPacker, UnPackToMLWEDecryptsEveryClass) {
+TEST(RingPackerTest, UnPackToMLWEDecryptsEveryClass) {
     const auto module = makeContext(ParameterPreset::FGbD6R6L0);
     const RLWEKey sk(d12());
     const std::vector<double> c = uniformValues(4096, 3);
@@ -208,7 +208,7 @@ TEST(RingPacker, UnPackToMLWEDecryptsEveryClass) {
             ASSERT_EQ(one.getPoly(p).getLimb(0)[j], outs[0].getPoly(p).getLimb(0)[j]);
 }
 
-TEST(RingPacker, UnPackToRankTwoMasks) {
+TEST(RingPackerTest, UnPackToRankTwoMasks) {
     // r = 2: output 0 has masks (A_0, X A_1), output 1 has (A_1, A_0).
     const auto big = makeContext(7, 2, 40, 40, 40, 1);
     const auto module =
@@ -234,7 +234,7 @@ TEST(RingPacker, UnPackToRankTwoMasks) {
     }
 }
 
-TEST(RingPacker, DecomposeThenComposeReturnsTheMessage) {
+TEST(RingPackerTest, DecomposeThenComposeReturnsTheMessage) {
     const RLWEKey sk(large());
     const RLWEKey sk_small(small());
     const KeyGenerator gen(large(), sk);
@@ -284,7 +284,7 @@ TEST(RingPacker, DecomposeThenComposeReturnsTheMessage) {
         ASSERT_NEAR(v[i], i % 4 == 0 ? c[i] : 0.0, 2 * kBound) << i;
 }
 
-TEST(RingPacker, ConversionsRoundTripAndLeaveMetadata) {
+TEST(RingPackerTest, ConversionsRoundTripAndLeaveMetadata) {
     const auto half = contextFromPrimes(degree64ThreePrimes(), 5, {0, 1, 2}, {3}, 3);
     const auto full = degree64ThreePrimes();
     const RingPacker packer;
@@ -352,7 +352,7 @@ TEST(RingPacker, ConversionsRoundTripAndLeaveMetadata) {
 // The conversions copy words as they stand, so the output is in the input's
 // form whatever its own flag was: a transform-form input must not come out
 // flagged as coefficients (or the reverse), which would be read as noise.
-TEST(RingPacker, ConversionsKeepTheFormOfTheWords) {
+TEST(RingPackerTest, ConversionsKeepTheFormOfTheWords) {
     const auto half = contextFromPrimes(degree64ThreePrimes(), 5, {0, 1, 2}, {3}, 3);
     const auto full = degree64ThreePrimes();
     const RingPacker packer;
@@ -396,7 +396,7 @@ TEST(RingPacker, ConversionsKeepTheFormOfTheWords) {
 // Every output of a list takes its own part; an object listed twice would
 // keep only the last part written to it. The lists are refused before any
 // output changes.
-TEST(RingPacker, OutputsListedTwiceAreRefusedBeforeAnyWrite) {
+TEST(RingPackerTest, OutputsListedTwiceAreRefusedBeforeAnyWrite) {
     const std::string repeated = "[RingPacker] An output ciphertext is listed more than once.";
     const RingPacker packer;
     const RLWEKey sk(large());
@@ -459,7 +459,7 @@ TEST(RingPacker, OutputsListedTwiceAreRefusedBeforeAnyWrite) {
     }
 }
 
-TEST(RingPacker, UnPackChecksInOrder) {
+TEST(RingPackerTest, UnPackChecksInOrder) {
     const RingPacker packer;
     const std::string level_message = "[unPack] The level of given ciphertext is more than the "
                                       "level of max encryption level of the output ciphertext(s)";
@@ -502,7 +502,7 @@ TEST(RingPacker, UnPackChecksInOrder) {
     expectThrowsMessage([&] { packer.unPackOneOutput(other, mone); }, incompatible);
 }
 
-TEST(RingPacker, DecomposeAndComposeCheckInOrder) {
+TEST(RingPackerTest, DecomposeAndComposeCheckInOrder) {
     const RLWEKey sk(large());
     const RLWEKey sk_small(small());
     const KeyGenerator gen(large(), sk);

@@ -40,7 +40,7 @@ SecretKeyBase<ET> keyOf(const std::shared_ptr<ContextContent> &ctx, std::vector<
 
 } // namespace
 
-TEST(RingPackingUtils, Counts) {
+TEST(RingPackingUtilsTest, Counts) {
     const auto d12 = makeContext(ParameterPreset::FGbD12L0);
     const auto d6 = makeContext(ParameterPreset::FGbD6R6L0);
     EXPECT_EQ(getNumCiphertextsAfterUnPack(d12), 4096U);
@@ -51,7 +51,7 @@ TEST(RingPackingUtils, Counts) {
     EXPECT_EQ(getNumCiphertextsToModPack(LWE::makeContext(LWE::ParameterPreset::SD3), d12), 4096U);
 }
 
-TEST(RingPackingUtils, SecretKeysAfterUnPack) {
+TEST(RingPackingUtilsTest, SecretKeysAfterUnPack) {
     const std::vector<int> s = {1, -1, 0, 1, 1, 0, -1, -1};
     const auto eight = ring(3);
     const RLWEKey sk = keyOf<EncryptionType::RLWE>(eight, s);
@@ -70,7 +70,7 @@ TEST(RingPackingUtils, SecretKeysAfterUnPack) {
                         "the dimension of LWE context.");
 }
 
-TEST(RingPackingUtils, EmbedAndConjugateInvariantKeys) {
+TEST(RingPackingUtilsTest, EmbedAndConjugateInvariantKeys) {
     const RLWEKey two = keyOf<EncryptionType::RLWE>(ring(1), {1, -1});
     EXPECT_EQ(coefficients(genEmbedSecretKey(ring(3), two), 8),
               (std::vector<int>{1, 0, 0, 0, -1, 0, 0, 0}));
@@ -101,7 +101,7 @@ TEST(RingPackingUtils, EmbedAndConjugateInvariantKeys) {
                         "The degree of context_ci should be equal to twice degree of sk");
 }
 
-TEST(RingPackingUtils, ModulusSwitchCompensation) {
+TEST(RingPackingUtilsTest, ModulusSwitchCompensation) {
     const auto fx = makeContext(ParameterPreset::FX);
     EXPECT_EQ(computeModulusSwitchCompensation(fx, fx, 12, 12), 1.0);
     const std::vector<u64> p = getPrimeList(fx);

@@ -72,7 +72,7 @@ Polynomial on(const Polynomial &p, const Device &device) {
 
 } // namespace
 
-TEST(RingSwitcher, SplitThenCombineRestoresEveryLimb) {
+TEST(RingSwitcherTest, SplitThenCombineRestoresEveryLimb) {
     const auto big = ring(4);
     const RS rs;
     for (const u64 log_small : {u64{2}, u64{3}, u64{4}}) {
@@ -100,7 +100,7 @@ TEST(RingSwitcher, SplitThenCombineRestoresEveryLimb) {
     }
 }
 
-TEST(RingSwitcher, ExtractAfterEmbedRestoresTheInput) {
+TEST(RingSwitcherTest, ExtractAfterEmbedRestoresTheInput) {
     const auto small = ring(2);
     const auto big = ring(4);
     const RS rs;
@@ -116,7 +116,7 @@ TEST(RingSwitcher, ExtractAfterEmbedRestoresTheInput) {
     expectSameLimbs(back, in);
 }
 
-TEST(RingSwitcher, ElementsAndVectors) {
+TEST(RingSwitcherTest, ElementsAndVectors) {
     const auto ctx = ring(3);
     const RS rs;
     const Polynomial in = filled(ctx, 3, 1);
@@ -157,7 +157,7 @@ TEST(RingSwitcher, ElementsAndVectors) {
             ASSERT_EQ(v.getLimb(l)[t], word(3, l, t));
 }
 
-TEST(RingSwitcher, CombineBatchIsATransposition) {
+TEST(RingSwitcherTest, CombineBatchIsATransposition) {
     // Sizes that are not multiples of the 256-word tiles.
     const u64 d = 300, N = 512;
     const auto lwe = LWE::makeContext(d, 2, 50, 40);
@@ -184,7 +184,7 @@ TEST(RingSwitcher, CombineBatchIsATransposition) {
     }
 }
 
-TEST(RingSwitcher, ConjugateInvariantLayouts) {
+TEST(RingSwitcherTest, ConjugateInvariantLayouts) {
     const auto four = ring(2);
     const auto eight = ring(3);
     const RS rs;
@@ -211,7 +211,7 @@ TEST(RingSwitcher, ConjugateInvariantLayouts) {
 // the 64-th power of its root at degree 4096 (coefficient road), while that of
 // the temporary prime 0x0007fffffffe0001 is (its words are repeated). Both
 // facts were computed apart with exact integers.
-TEST(RingSwitcher, EmbedNTTEqualsTheTransformOfTheEmbedding) {
+TEST(RingSwitcherTest, EmbedNTTEqualsTheTransformOfTheEmbedding) {
     struct Case {
         std::shared_ptr<ContextContent> small, big;
         bool mod_up;
@@ -269,7 +269,7 @@ TEST(RingSwitcher, EmbedNTTEqualsTheTransformOfTheEmbedding) {
     }
 }
 
-TEST(RingSwitcher, EmbedNTTRepeatsWordsWhereTheRootsAgree) {
+TEST(RingSwitcherTest, EmbedNTTRepeatsWordsWhereTheRootsAgree) {
     // A degree-4 prime with the square of its smallest 16-th root is the
     // degree-8 transform's root squared: (u, v, w, x) -> (u, u, v, v, w, w,
     // x, x).
@@ -285,7 +285,7 @@ TEST(RingSwitcher, EmbedNTTRepeatsWordsWhereTheRootsAgree) {
         EXPECT_EQ(out.getLimb(0)[j], word(6, 0, j / 2));
 }
 
-TEST(RingSwitcher, ChecksInOrder) {
+TEST(RingSwitcherTest, ChecksInOrder) {
     const auto c4 = ring(2), c8 = ring(3), c16 = ring(4);
     const RS rs;
     Polynomial p16 = filled(c16, 1, 2), p8 = filled(c8, 2, 2), p4 = filled(c4, 3, 2);
@@ -381,7 +381,7 @@ TEST(RingSwitcher, ChecksInOrder) {
     expectThrowsMessage([&] { rs.embed(p16, p16); }, RS::kAliasedOutputMessage);
 }
 
-TEST(RingSwitcher, OtherDevicesNameTheOperation) {
+TEST(RingSwitcherTest, OtherDevicesNameTheOperation) {
     const auto c8 = ring(3), c16 = ring(4);
     const RS rs;
     const auto lwe = LWE::makeContext(1, 3, 50, 40);

@@ -88,7 +88,7 @@ RingCiphertext randomCiphertext(const std::shared_ptr<ContextContent> &ctx, u64 
     return ct;
 }
 
-TEST(HomEvaluatorHalfDegree, RootsDecideWhichLimbsGoThroughCoefficients) {
+TEST(HomEvaluatorHalfDegreeTest, RootsDecideWhichLimbsGoThroughCoefficients) {
     const auto big = doubleFx();
     const auto fx = makeContext(ParameterPreset::FX);
     const u64 top = getLength(fx) - 1;
@@ -103,7 +103,7 @@ TEST(HomEvaluatorHalfDegree, RootsDecideWhichLimbsGoThroughCoefficients) {
               expected);
 }
 
-TEST(HomEvaluatorHalfDegree, KeepsTheEvenPartDoubledOnBothRoads) {
+TEST(HomEvaluatorHalfDegreeTest, KeepsTheEvenPartDoubledOnBothRoads) {
     const auto big = doubleFx();
     const auto fx = makeContext(ParameterPreset::FX);
     const HomEvaluatorImpl eval(big);
@@ -120,7 +120,7 @@ TEST(HomEvaluatorHalfDegree, KeepsTheEvenPartDoubledOnBothRoads) {
     }
 }
 
-TEST(HomEvaluatorHalfDegree, DecryptsUnderTheHalfSecretToTheEvenPartDoubled) {
+TEST(HomEvaluatorHalfDegreeTest, DecryptsUnderTheHalfSecretToTheEvenPartDoubled) {
     // s(X) = s'(X^2): the big ring's decryption b + a s has the even part
     // b_e + a_e s', so the converted ciphertext decrypts under s' to twice
     // the even coefficients of the big ring's decryption, word for word.
@@ -152,7 +152,7 @@ TEST(HomEvaluatorHalfDegree, DecryptsUnderTheHalfSecretToTheEvenPartDoubled) {
                           plain_half.getMx());
 }
 
-TEST(HomEvaluatorHalfDegree, Refusals) {
+TEST(HomEvaluatorHalfDegreeTest, Refusals) {
     const auto big = doubleFx();
     const auto fx = makeContext(ParameterPreset::FX);
     const HomEvaluatorImpl eval(big);

@@ -40,11 +40,11 @@ std::string unsupported(const std::string &name) {
     return "Cannot support the function '" + name + "' in the current build configuration";
 }
 
-class HomEvaluatorInnerProduct : public SchemeFixture {
+class HomEvaluatorInnerProductTest : public SchemeFixture {
 protected:
     static constexpr u64 kTerms = 3;
 
-    HomEvaluatorInnerProduct() {
+    HomEvaluatorInnerProductTest() {
         level = getEncryptionLevel(context());
         for (u64 i = 0; i < kTerms; ++i) {
             xs.push_back(randomMessage());
@@ -74,7 +74,7 @@ protected:
     std::vector<Plaintext> pts;
 };
 
-TEST_F(HomEvaluatorInnerProduct, DecryptsToTheSumOfSlotProductsWithCounterOne) {
+TEST_F(HomEvaluatorInnerProductTest, DecryptsToTheSumOfSlotProductsWithCounterOne) {
     RingCiphertext out = fresh();
     eval.innerProduct(pts.cbegin(), pts.cend(), cts.cbegin(), out);
     EXPECT_EQ(out.getNumPoly(), 2u);
@@ -100,7 +100,7 @@ TEST_F(HomEvaluatorInnerProduct, DecryptsToTheSumOfSlotProductsWithCounterOne) {
     EXPECT_EQ(ciphertextWords(out), ciphertextWords(term));
 }
 
-TEST_F(HomEvaluatorInnerProduct, OutputMayBeATermAndPlaintextsMustCarryTheCiphertextsScale) {
+TEST_F(HomEvaluatorInnerProductTest, OutputMayBeATermAndPlaintextsMustCarryTheCiphertextsScale) {
     RingCiphertext want = fresh();
     eval.innerProduct(pts.cbegin(), pts.cend(), cts.cbegin(), want);
     std::vector<RingCiphertext> aliased = cts;
@@ -141,7 +141,7 @@ TEST_F(HomEvaluatorInnerProduct, OutputMayBeATermAndPlaintextsMustCarryTheCipher
     EXPECT_LT(maxError(decrypt(out), plainSum()), 0x1p-30);
 }
 
-TEST_F(HomEvaluatorInnerProduct, RefusalsInOrderLeaveTheOutputUnchanged) {
+TEST_F(HomEvaluatorInnerProductTest, RefusalsInOrderLeaveTheOutputUnchanged) {
     RingCiphertext three = fresh();
     eval.tensor(cts[1], cts[1], three);
     RingCiphertext coeff = cts[1];
@@ -218,7 +218,7 @@ TEST_F(HomEvaluatorInnerProduct, RefusalsInOrderLeaveTheOutputUnchanged) {
     }
 }
 
-TEST_F(HomEvaluatorInnerProduct, MatmulOfOneCiphertextIsTheUnrescaledProduct) {
+TEST_F(HomEvaluatorInnerProductTest, MatmulOfOneCiphertextIsTheUnrescaledProduct) {
     RingCiphertext want = fresh(), out = fresh();
     eval.multWithoutRescale(cts[0], pts[0], want);
     eval.matmul({cts[0]}, pts[0], out);
@@ -228,7 +228,7 @@ TEST_F(HomEvaluatorInnerProduct, MatmulOfOneCiphertextIsTheUnrescaledProduct) {
     EXPECT_EQ(ciphertextWords(one[0]), ciphertextWords(want));
 }
 
-TEST_F(HomEvaluatorInnerProduct, MatmulOfMoreCiphertextsRefusesAfterTheProductChecks) {
+TEST_F(HomEvaluatorInnerProductTest, MatmulOfMoreCiphertextsRefusesAfterTheProductChecks) {
     RingCiphertext coeff = cts[0];
     coeff.setEncodingType(EncodingType::COEFFICIENT);
     Plaintext counted = pts[0];
@@ -258,7 +258,7 @@ TEST_F(HomEvaluatorInnerProduct, MatmulOfMoreCiphertextsRefusesAfterTheProductCh
 // Sums of polynomial lists: the lists of the ciphertexts weighted by the
 // plaintexts decrypt like innerProduct; the weighted automorphisms X -> X^(5^i)
 // of one list are the weighted sum of its rotations.
-TEST_F(HomEvaluatorInnerProduct, SumsOfPolynomialListsAreTheWeightedSums) {
+TEST_F(HomEvaluatorInnerProductTest, SumsOfPolynomialListsAreTheWeightedSums) {
     std::vector<Bx> bxs;
     for (u64 i = 0; i < kTerms; ++i) {
         bxs.emplace_back(context(), 2, false);
@@ -290,7 +290,7 @@ TEST_F(HomEvaluatorInnerProduct, SumsOfPolynomialListsAreTheWeightedSums) {
                   wordsOf(by_rotations.getData()->getPoly(j)));
 }
 
-TEST_F(HomEvaluatorInnerProduct, SumsOfPolynomialListsRefuseBadArguments) {
+TEST_F(HomEvaluatorInnerProductTest, SumsOfPolynomialListsRefuseBadArguments) {
     std::vector<Bx> bxs;
     for (u64 i = 0; i < kTerms; ++i) {
         bxs.emplace_back(context(), 2, false);

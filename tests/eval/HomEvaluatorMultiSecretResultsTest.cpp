@@ -99,7 +99,7 @@ Messages sum(const Messages &a, const Messages &b) {
     return out;
 }
 
-class MultiSecretResults : public testing::TestWithParam<std::shared_ptr<ContextContent>> {
+class MultiSecretResultsTest : public testing::TestWithParam<std::shared_ptr<ContextContent>> {
 protected:
     const std::shared_ptr<ContextContent> &ctx() const { return ctx_; }
     u64 secrets() const { return getNumSecret(ctx_); }
@@ -133,13 +133,13 @@ protected:
     const MultiSecretEvaluator &ms = owner.multiSecret();
 };
 
-INSTANTIATE_TEST_SUITE_P(Contexts, MultiSecretResults, testing::ValuesIn(msResultContexts()),
+INSTANTIATE_TEST_SUITE_P(Contexts, MultiSecretResultsTest, testing::ValuesIn(msResultContexts()),
                          [](const auto &info) {
                              return "N" + std::to_string(getDegree(info.param)) + "Secrets" +
                                     std::to_string(getNumSecret(info.param));
                          });
 
-TEST_P(MultiSecretResults, RotationsAndConjugationMoveEverySecretsSlots) {
+TEST_P(MultiSecretResultsTest, RotationsAndConjugationMoveEverySecretsSlots) {
     const Messages m = messages();
     const MsCiphertext ct = encrypt(m);
     MsCiphertext out(ctx(), false, true);
@@ -171,7 +171,7 @@ TEST_P(MultiSecretResults, RotationsAndConjugationMoveEverySecretsSlots) {
     expectDecrypts(out, conjugated(m));
 }
 
-TEST_P(MultiSecretResults, KeySwitchMovesToTheOtherKey) {
+TEST_P(MultiSecretResultsTest, KeySwitchMovesToTheOtherKey) {
     const Messages m = messages();
     const MsCiphertext ct = encrypt(m);
     MsCiphertext out(ctx(), false, true);
@@ -182,7 +182,7 @@ TEST_P(MultiSecretResults, KeySwitchMovesToTheOtherKey) {
     EXPECT_GT(largestSlotError(keys().scheme.decrypt(out), m), 1.0);
 }
 
-TEST_P(MultiSecretResults, RotationSumsAddTheRotatedMessages) {
+TEST_P(MultiSecretResultsTest, RotationSumsAddTheRotatedMessages) {
     const Messages a = messages(), b = messages(), c = messages();
     const std::vector<MsCiphertext> cts = {encrypt(a), encrypt(b), encrypt(c)};
     MsCiphertext out(ctx(), false, true);
@@ -194,7 +194,7 @@ TEST_P(MultiSecretResults, RotationSumsAddTheRotatedMessages) {
     expectDecrypts(in[1], sum(sum(rotated(a, 2), rotated(b, half() - 1)), rotated(c, 1)));
 }
 
-TEST_P(MultiSecretResults, DeferredRotationsDecryptOnceTheBxIsAdded) {
+TEST_P(MultiSecretResultsTest, DeferredRotationsDecryptOnceTheBxIsAdded) {
     const Messages m = messages();
     const MsCiphertext ct = encrypt(m);
 
@@ -234,7 +234,7 @@ TEST_P(MultiSecretResults, DeferredRotationsDecryptOnceTheBxIsAdded) {
     }
 }
 
-TEST_P(MultiSecretResults, InnerProductWeighsEverySecretsSlots) {
+TEST_P(MultiSecretResultsTest, InnerProductWeighsEverySecretsSlots) {
     const EnDecoder encoder(ctx());
     std::vector<MsCiphertext> cts;
     std::vector<Plaintext> pts;

@@ -35,7 +35,7 @@ Words wordsOfAll(const PolynomialVector &v) {
     return words;
 }
 
-TEST(HomEvaluatorMultiSecretThreads, SharedEvaluatorGivesTheSingleThreadWords) {
+TEST(HomEvaluatorMultiSecretThreadsTest, SharedEvaluatorGivesTheSingleThreadWords) {
     const auto &ctx = msVariant(msBase1024(), "Ms1024", 3);
     SchemeKeys<EncryptionType::MSRLWE> scheme(ctx);
     KeyPack pack(ctx);

@@ -76,9 +76,9 @@ Message slotProduct(const Message &a, const Message &b) {
     return out;
 }
 
-class HomEvaluatorOperandChecks : public SchemeFixture {
+class HomEvaluatorOperandChecksTest : public SchemeFixture {
 protected:
-    HomEvaluatorOperandChecks() {
+    HomEvaluatorOperandChecksTest() {
         m = randomMessage();
         y = randomMessage();
         ct = encrypt(m);
@@ -132,7 +132,7 @@ protected:
     Plaintext twin_pt{twin()};
 };
 
-TEST_F(HomEvaluatorOperandChecks, CiphertextOperationsRefuseAndLeaveTheOutput) {
+TEST_F(HomEvaluatorOperandChecksTest, CiphertextOperationsRefuseAndLeaveTheOutput) {
     RingCt three = fresh(), three_coeff = fresh();
     eval.tensor(ct, ct, three);
     three_coeff = three;
@@ -312,7 +312,7 @@ TEST_F(HomEvaluatorOperandChecks, CiphertextOperationsRefuseAndLeaveTheOutput) {
     }
 }
 
-TEST_F(HomEvaluatorOperandChecks, PlaintextOperationsRefuseAndLeaveTheOutput) {
+TEST_F(HomEvaluatorOperandChecksTest, PlaintextOperationsRefuseAndLeaveTheOutput) {
     struct Row {
         std::string name;
         std::function<void(Plaintext &)> call;
@@ -363,7 +363,7 @@ TEST_F(HomEvaluatorOperandChecks, PlaintextOperationsRefuseAndLeaveTheOutput) {
 // The same refusals on a ring of degree 2^10: a second context of the same
 // degree and chain length over other primes, and operands in coefficient
 // form.
-TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextOrFormAreRefused) {
+TEST(HomEvaluatorOperandChecksWideTest, OperandsOfAnotherContextOrFormAreRefused) {
     const auto ctx = makeContext(10, 8, 40, 40, 50, 2);
     const auto other = makeContext(10, 8, 42, 42, 50, 2);
     ASSERT_NE(getPrimeList(ctx), getPrimeList(other));
@@ -420,7 +420,7 @@ TEST(HomEvaluatorOperandChecksWide, OperandsOfAnotherContextOrFormAreRefused) {
 // A route through held keys finds all its keys first: with one key file of
 // the route unreadable, the rotation refuses and the output stays as it was,
 // whichever step of the route that key serves.
-TEST_F(HomEvaluatorOperandChecks, ARouteWithAnUnreadableKeyLeavesTheOutput) {
+TEST_F(HomEvaluatorOperandChecksTest, ARouteWithAnUnreadableKeyLeavesTheOutput) {
     for (const u64 spoiled : {u64{1}, u64{2}}) {
         SCOPED_TRACE(spoiled);
         const TempDirectory temp("route");
@@ -441,7 +441,7 @@ TEST_F(HomEvaluatorOperandChecks, ARouteWithAnUnreadableKeyLeavesTheOutput) {
 
 // rotSum brings terms above the lowest level down as add does: FX levels 12
 // and 5 give the sum of the rotations as exactly as add of the rotations.
-TEST_F(HomEvaluatorOperandChecks, RotSumAlignsLevelsAsAdd) {
+TEST_F(HomEvaluatorOperandChecksTest, RotSumAlignsLevelsAsAdd) {
     const HomEvaluator rotating(context(), packWith({1, 3}));
     const Message a = randomMessage(), b = randomMessage();
     const RingCt high = encrypt(a);
@@ -487,7 +487,7 @@ TEST_F(HomEvaluatorOperandChecks, RotSumAlignsLevelsAsAdd) {
 // A plaintext above the ciphertext's level serves a product when its level
 // has the same scale factor: on this degree-2^10 context levels 6 and 7 share
 // one. mult re-encodes a plaintext of another level and so serves them all.
-TEST(HomEvaluatorPlaintextLevels, AboveWithTheSameScaleServesAndMultReencodes) {
+TEST(HomEvaluatorPlaintextLevelsTest, AboveWithTheSameScaleServesAndMultReencodes) {
     const auto ctx = makeContext(10, 8, 40, 40, 50, 2);
     const std::vector<double> &factors = ctx->getScaleFactors().getFactors();
     ASSERT_EQ(factors[6], factors[7]);
@@ -549,7 +549,7 @@ TEST(HomEvaluatorPlaintextLevels, AboveWithTheSameScaleServesAndMultReencodes) {
 // Sums in coefficient form keep working: two ciphertexts in coefficient form,
 // and a ciphertext with a plaintext in coefficient form at another level (the
 // plaintext encoded again in that form).
-TEST_F(HomEvaluatorOperandChecks, SumsInCoefficientFormStayCorrect) {
+TEST_F(HomEvaluatorOperandChecksTest, SumsInCoefficientFormStayCorrect) {
     const Message b = randomMessage();
     RingCt other = encrypt(b);
     other.backwardNTT();

@@ -53,12 +53,12 @@ void expectSameWords(const CiphertextBase<EncryptionType::RLWE> &a,
         EXPECT_EQ(wordsOf(a.getPoly(i)), wordsOf(b.getPoly(i))) << "polynomial " << i;
 }
 
-class HomEvaluatorRotate : public SchemeFixture {
+class HomEvaluatorRotateTest : public SchemeFixture {
 protected:
     static u64 halfDegree() { return u64{1} << getLogFullSlots(context()); }
 };
 
-TEST_F(HomEvaluatorRotate, LeftAndRightRotationsMoveTheSlots) {
+TEST_F(HomEvaluatorRotateTest, LeftAndRightRotationsMoveTheSlots) {
     const u64 half = halfDegree();
     const HomEvaluator eval(context(), rotationPack({1, 3, half - 1, half - 3}));
     const Message m = randomMessage();
@@ -77,7 +77,7 @@ TEST_F(HomEvaluatorRotate, LeftAndRightRotationsMoveTheSlots) {
     }
 }
 
-TEST_F(HomEvaluatorRotate, TheFacadeReducesAmountsModuloTheSlotCount) {
+TEST_F(HomEvaluatorRotateTest, TheFacadeReducesAmountsModuloTheSlotCount) {
     const u64 half = halfDegree();
     const HomEvaluator eval(context(), rotationPack({1}));
     const RingCiphertext ct = encrypt(randomMessage());
@@ -106,7 +106,7 @@ TEST_F(HomEvaluatorRotate, TheFacadeReducesAmountsModuloTheSlotCount) {
     EXPECT_EQ(maxError(out, rotatedLeft(small, 1)), 0.0);
 }
 
-TEST_F(HomEvaluatorRotate, RotationsCompose) {
+TEST_F(HomEvaluatorRotateTest, RotationsCompose) {
     const HomEvaluator eval(context(), rotationPack({3, 5, 8}));
     const Message m = randomMessage();
     const RingCiphertext ct = encrypt(m);
@@ -118,7 +118,7 @@ TEST_F(HomEvaluatorRotate, RotationsCompose) {
     EXPECT_LT(maxError(decrypt(twice), decrypt(once)), kBound);
 }
 
-TEST_F(HomEvaluatorRotate, MissingKeysAreRotatedThroughHeldOnes) {
+TEST_F(HomEvaluatorRotateTest, MissingKeysAreRotatedThroughHeldOnes) {
     // Power-of-two keys only: 5 and 13 are reached through their sums.
     std::vector<u64> powers;
     for (u64 k = 1; k < halfDegree(); k *= 2)
@@ -138,7 +138,7 @@ TEST_F(HomEvaluatorRotate, MissingKeysAreRotatedThroughHeldOnes) {
     }
 }
 
-TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
+TEST_F(HomEvaluatorRotateTest, RefusalsInTheirOrder) {
     const HomEvaluator keyless(context());
     const RingCiphertext ct = encrypt(randomMessage());
     RingCiphertext out(context(), false, true);
@@ -167,7 +167,7 @@ TEST_F(HomEvaluatorRotate, RefusalsInTheirOrder) {
     expectSameWords(out, before);
 }
 
-TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
+TEST_F(HomEvaluatorRotateTest, AKeyNamedByTheTableButGoneIsReported) {
     const TempDirectory temp("rotate");
     const std::filesystem::path &dir = temp.path();
     rotationPack({1, 5}).save(dir.string());
@@ -181,7 +181,7 @@ TEST_F(HomEvaluatorRotate, AKeyNamedByTheTableButGoneIsReported) {
                         "Keypack.computeRotationKeyDecomposition");
 }
 
-TEST_F(HomEvaluatorRotate, ConjugationAndKillImag) {
+TEST_F(HomEvaluatorRotateTest, ConjugationAndKillImag) {
     const HomEvaluator eval(context(), keyPack());
     const Message m = randomMessage();
     const RingCiphertext ct = encrypt(m);
@@ -210,7 +210,7 @@ TEST_F(HomEvaluatorRotate, ConjugationAndKillImag) {
     EXPECT_LT(maxError(decrypt(real), want), kBound);
 }
 
-TEST_F(HomEvaluatorRotate, SwitchKeyReencryptsUnderTheTargetSecret) {
+TEST_F(HomEvaluatorRotateTest, SwitchKeyReencryptsUnderTheTargetSecret) {
     const RingSecretKey other(context());
     const RingSwitchKey key = KeyGenerator(context()).genSwitchKey(secretKey(), other);
     const HomEvaluator eval(context());
@@ -239,7 +239,7 @@ TEST_F(HomEvaluatorRotate, SwitchKeyReencryptsUnderTheTargetSecret) {
                         HomEvaluatorImpl::kSizeNotTwo);
 }
 
-TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
+TEST_F(HomEvaluatorRotateTest, PlainRotationsArePermutations) {
     const HomEvaluator eval(context());
     const Message m = randomMessage();
     const Plaintext pt = encoder.encode(m, 3, 0);
@@ -283,7 +283,7 @@ TEST_F(HomEvaluatorRotate, PlainRotationsArePermutations) {
     }
 }
 
-TEST_F(HomEvaluatorRotate, RotSumAddsRotatedCiphertextsWithOneDivision) {
+TEST_F(HomEvaluatorRotateTest, RotSumAddsRotatedCiphertextsWithOneDivision) {
     const u64 half = halfDegree();
     const HomEvaluator eval(context(), rotationPack({1, 3, 7}));
     const std::vector<Message> ms = {randomMessage(), randomMessage(), randomMessage(),
@@ -348,7 +348,7 @@ Message plainRotateSum(const Message &m, u64 gap, u64 n, bool left) {
     return sum;
 }
 
-TEST_F(HomEvaluatorRotate, RotateReduceSumsTheRotatedCopies) {
+TEST_F(HomEvaluatorRotateTest, RotateReduceSumsTheRotatedCopies) {
     std::vector<u64> powers;
     for (u64 k = 1; k < halfDegree(); k *= 2)
         powers.push_back(k);

@@ -23,12 +23,12 @@ std::vector<std::vector<u64>> wordsOf(const CiphertextBase<EncryptionType::RLWE>
     return words;
 }
 
-class HomEvaluatorRotateThreads : public SchemeFixture {};
+class HomEvaluatorRotateThreadsTest : public SchemeFixture {};
 
 // Four threads share one evaluator whose rotation keys load lazily from its
 // key directory, the first thread to need a key reading it; every thread
 // gets the single-thread words.
-TEST_F(HomEvaluatorRotateThreads, LazyKeysGiveTheSingleThreadWords) {
+TEST_F(HomEvaluatorRotateThreadsTest, LazyKeysGiveTheSingleThreadWords) {
     const TempDirectory temp("rotate_threads");
     const std::filesystem::path &dir = temp.path();
     {

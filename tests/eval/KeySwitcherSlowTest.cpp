@@ -18,7 +18,7 @@
 using namespace Quelt;
 using namespace Quelt::test;
 
-TEST(KeySwitcherSlow, FGbMatchesTheLandedPiecesWordForWord) {
+TEST(KeySwitcherSlowTest, FGbMatchesTheLandedPiecesWordForWord) {
     const auto ctx = makeContext(ParameterPreset::FGb);
     const KeySwitcher ks(ctx);
     auto key = makeEmptyMultKey(ctx);

@@ -183,10 +183,10 @@ void expectIdentities(const Context &ctx) {
 
 } // namespace
 
-TEST(KeySwitcherIdentity, GadgetRankOne) { expectIdentities(rankOneContext()); }
-TEST(KeySwitcherIdentity, GadgetRankTwo) { expectIdentities(degreeTenContext()); }
-TEST(KeySwitcherIdentity, GadgetRankAboveChainLength) { expectIdentities(wideContext()); }
-TEST(KeySwitcherIdentity, FX) { expectIdentities(fxContext()); }
+TEST(KeySwitcherIdentityTest, GadgetRankOne) { expectIdentities(rankOneContext()); }
+TEST(KeySwitcherIdentityTest, GadgetRankTwo) { expectIdentities(degreeTenContext()); }
+TEST(KeySwitcherIdentityTest, GadgetRankAboveChainLength) { expectIdentities(wideContext()); }
+TEST(KeySwitcherIdentityTest, FX) { expectIdentities(fxContext()); }
 
 TEST(KeySwitcherTest, CoefficientAndNttInputsGiveTheSameDigits) {
     const Context &ctx = fxContext();

@@ -57,7 +57,7 @@ Words switchOnce(const KeySwitcher &ks, EvaluationKey &key, int t, u64 r) {
 
 } // namespace
 
-TEST(KeySwitcherThreads, SharedSwitcherGivesTheSingleThreadResults) {
+TEST(KeySwitcherThreadsTest, SharedSwitcherGivesTheSingleThreadResults) {
     const KeySwitcher ks(ctx());
     auto key = makeEmptyMultKey(ctx());
     test::fillKey(*key, 3);

@@ -72,7 +72,7 @@ void expectSame(const MsCiphertext &a, const MsCiphertext &b) {
     EXPECT_EQ(ciphertextWords(a), ciphertextWords(b));
 }
 
-class HomEvaluatorMultiSecret : public testing::TestWithParam<std::shared_ptr<ContextContent>> {
+class HomEvaluatorMultiSecretTest : public testing::TestWithParam<std::shared_ptr<ContextContent>> {
 protected:
     const std::shared_ptr<ContextContent> &ctx() const { return ctx_; }
     u64 secrets() const { return getNumSecret(ctx_); }
@@ -101,12 +101,12 @@ protected:
     std::mt19937_64 rng_{20261211};
 };
 
-INSTANTIATE_TEST_SUITE_P(Contexts, HomEvaluatorMultiSecret,
+INSTANTIATE_TEST_SUITE_P(Contexts, HomEvaluatorMultiSecretTest,
                          testing::Values(twoSecrets(), threeSecrets()), [](const auto &info) {
                              return std::to_string(getNumSecret(info.param)) + "Secrets";
                          });
 
-TEST_P(HomEvaluatorMultiSecret, SplitThenCombineRestoresTheCiphertext) {
+TEST_P(HomEvaluatorMultiSecretTest, SplitThenCombineRestoresTheCiphertext) {
     const HomEvaluator eval(ctx());
     const MsCiphertext full = encrypt(messages());
     // A short ciphertext: the first body and the mask.
@@ -143,7 +143,7 @@ TEST_P(HomEvaluatorMultiSecret, SplitThenCombineRestoresTheCiphertext) {
     expectSame(out, full);
 }
 
-TEST_P(HomEvaluatorMultiSecret, IdentitiesCopyWithoutAKey) {
+TEST_P(HomEvaluatorMultiSecretTest, IdentitiesCopyWithoutAKey) {
     // No key at all: every identity completes without one.
     const HomEvaluator eval(ctx());
     const Impl owner(ctx());
@@ -219,7 +219,7 @@ TEST_P(HomEvaluatorMultiSecret, IdentitiesCopyWithoutAKey) {
     }
 }
 
-TEST_P(HomEvaluatorMultiSecret, FacadeReducesByTheOperandsSlotCount) {
+TEST_P(HomEvaluatorMultiSecretTest, FacadeReducesByTheOperandsSlotCount) {
     // A ciphertext of half the full slots: a rotation by its slot count is a
     // copy, where the member alone (modulo N/2) would need a key.
     const HomEvaluator eval(ctx());
@@ -241,7 +241,7 @@ TEST_P(HomEvaluatorMultiSecret, FacadeReducesByTheOperandsSlotCount) {
                         Impl::kLazyNoRotKey + std::to_string(slots));
 }
 
-TEST_P(HomEvaluatorMultiSecret, RotationSumOfZerosIsTheSum) {
+TEST_P(HomEvaluatorMultiSecretTest, RotationSumOfZerosIsTheSum) {
     const HomEvaluator eval(ctx());
     const Messages a = messages();
     const Messages b = messages();
@@ -256,7 +256,7 @@ TEST_P(HomEvaluatorMultiSecret, RotationSumOfZerosIsTheSum) {
     EXPECT_LE(largestSlotError(keys().scheme.decrypt(cts[1]), want), kBound);
 }
 
-TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
+TEST_P(HomEvaluatorMultiSecretTest, ModDownOfTheBxIsAddedToTheBodies) {
     // bx_i = P pt_i over the extended basis (zero on the temporary primes) is
     // exactly divisible by P, so body i decrypts to m_i + pt_i.
     const Impl owner(ctx());
@@ -304,7 +304,7 @@ TEST_P(HomEvaluatorMultiSecret, ModDownOfTheBxIsAddedToTheBodies) {
 // The rotation's three forms compute the same words: the hoisted one (the
 // digits of the mask rotated), the lazy one once its bx is divided by P and
 // added, and the single one; a right rotation is the left one by N/2 - idx.
-TEST_P(HomEvaluatorMultiSecret, HoistedAndLazyRotationsEqualTheSingleOne) {
+TEST_P(HomEvaluatorMultiSecretTest, HoistedAndLazyRotationsEqualTheSingleOne) {
     const Impl owner(ctx(), keys().pack);
     const MultiSecretEvaluator &ms = owner.multiSecret();
     const MsCiphertext ct = encrypt(messages());
@@ -330,7 +330,7 @@ TEST_P(HomEvaluatorMultiSecret, HoistedAndLazyRotationsEqualTheSingleOne) {
     expectSame(right, hoisted[3]);
 }
 
-TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
+TEST_P(HomEvaluatorMultiSecretTest, RotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const Impl owner(ctx(), keys().pack);
@@ -365,7 +365,7 @@ TEST_P(HomEvaluatorMultiSecret, RotationsRefuseBadOperandsInOrder) {
     expectSame(outs[1], ct);
 }
 
-TEST_P(HomEvaluatorMultiSecret, AKeyNamedByTheTableButGoneIsReported) {
+TEST_P(HomEvaluatorMultiSecretTest, AKeyNamedByTheTableButGoneIsReported) {
     const TempDirectory temp("ms_rotate_" + std::to_string(secrets()));
     const std::filesystem::path &dir = temp.path();
     KeyPack source(ctx());
@@ -383,7 +383,7 @@ TEST_P(HomEvaluatorMultiSecret, AKeyNamedByTheTableButGoneIsReported) {
                         "Keypack.computeRotationKeyDecomposition");
 }
 
-TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsRefuseBadOperandsInOrder) {
+TEST_P(HomEvaluatorMultiSecretTest, SwitchesAndSumsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const KeyGenerator generator(ctx());
@@ -432,7 +432,7 @@ TEST_P(HomEvaluatorMultiSecret, SwitchesAndSumsRefuseBadOperandsInOrder) {
     expectSame(out, before);
 }
 
-TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsRefuseBadOperandsInOrder) {
+TEST_P(HomEvaluatorMultiSecretTest, LazyAndLightRotationsRefuseBadOperandsInOrder) {
     const HomEvaluator keyless(ctx());
     const HomEvaluator eval(ctx(), keys().pack);
     const MsCiphertext ct = encrypt(messages());
@@ -476,7 +476,7 @@ TEST_P(HomEvaluatorMultiSecret, LazyAndLightRotationsRefuseBadOperandsInOrder) {
     });
 }
 
-TEST_P(HomEvaluatorMultiSecret, InnerProductRefusesBadOperandsInOrder) {
+TEST_P(HomEvaluatorMultiSecretTest, InnerProductRefusesBadOperandsInOrder) {
     const HomEvaluator eval(ctx(), keys().pack);
     const EnDecoder encoder(ctx());
     const MsCiphertext ct = encrypt(messages());
@@ -517,7 +517,7 @@ TEST_P(HomEvaluatorMultiSecret, InnerProductRefusesBadOperandsInOrder) {
     expectSame(out, before);
 }
 
-TEST(HomEvaluatorMultiSecretPreset, FGbD12NS2L1RotationMovesTheSlots) {
+TEST(HomEvaluatorMultiSecretPresetTest, FGbD12NS2L1RotationMovesTheSlots) {
     static const auto ctx = makeContext(ParameterPreset::FGbD12NS2L1);
     SchemeKeys<EncryptionType::MSRLWE> scheme(ctx);
     KeyPack pack(ctx);

@@ -175,7 +175,7 @@ TEST_F(RotationEvaluatorTest, RotSumRescaleEqualsRotSumThenRescale) {
     EXPECT_EQ(ciphertextWords(out), ciphertextWords(before));
 }
 
-TEST(RotIdxDecomposition, SignedSplitsIntoPowersOfTwo) {
+TEST(RotIdxDecompositionTest, SignedSplitsIntoPowersOfTwo) {
     const struct {
         u64 n;
         std::vector<u64> terms;

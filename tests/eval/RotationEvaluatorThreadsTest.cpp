@@ -12,12 +12,12 @@
 namespace Quelt::test {
 namespace {
 
-class RotationEvaluatorThreads : public SchemeFixture {};
+class RotationEvaluatorThreadsTest : public SchemeFixture {};
 
 // Four threads share one rotation evaluator, and with it the pool of raised
 // digits that hoisted rotations take and give back; each thread, on its own
 // ciphertext, gets the words its hoisted rotations give on a fresh evaluator.
-TEST_F(RotationEvaluatorThreads, HoistedRotationsShareTheDigitPool) {
+TEST_F(RotationEvaluatorThreadsTest, HoistedRotationsShareTheDigitPool) {
     const u64 half = u64{1} << getLogFullSlots(context());
     const KeyPack pack = rotationPack({1, 3, 5, half - 1});
     const std::vector<u64> idxs = {1, 0, 3, 5, half - 1};

@@ -78,7 +78,7 @@ std::vector<T> contents(const DeviceSpecificArray<T> &array) {
 
 } // namespace
 
-TEST(DeviceArraySerialization, WritesCountThenRawElements) {
+TEST(DeviceArraySerializationTest, WritesCountThenRawElements) {
     Bytes expected{1};
     putLittleEndian(expected, 2, 8);
     putLittleEndian(expected, 1, 4);
@@ -98,7 +98,7 @@ TEST(DeviceArraySerialization, WritesCountThenRawElements) {
     EXPECT_EQ(saveToString(words), toString(one));
 }
 
-TEST(DeviceArraySerialization, RoundTripsInBothByteOrders) {
+TEST(DeviceArraySerializationTest, RoundTripsInBothByteOrders) {
     using Options = cereal::PortableBinaryOutputArchive::Options;
     for (const auto &options : {Options::LittleEndian(), Options::BigEndian()}) {
         const auto words = makeArray<std::uint64_t>({0, 1, 0x0123456789abcdefULL, ~0ULL});
@@ -118,7 +118,7 @@ TEST(DeviceArraySerialization, RoundTripsInBothByteOrders) {
     }
 }
 
-TEST(DeviceArraySerialization, LoadedArrayIsAnExactHostArray) {
+TEST(DeviceArraySerializationTest, LoadedArrayIsAnExactHostArray) {
     const std::string bytes = saveToString(makeArray<std::uint64_t>({4, 5, 6}));
     const CudaStreamView stream{7};
     for (const Device device : {kHostDevice, Device{0, 1}, Device{1, 0}}) {
@@ -131,7 +131,7 @@ TEST(DeviceArraySerialization, LoadedArrayIsAnExactHostArray) {
     }
 }
 
-TEST(DeviceArraySerialization, BigEndianStreamsAreConvertedPerElement) {
+TEST(DeviceArraySerializationTest, BigEndianStreamsAreConvertedPerElement) {
     Bytes words{0};
     putBigEndian(words, 2, 8);
     putBigEndian(words, 0x0102030405060708ULL, 8);
@@ -159,7 +159,7 @@ TEST(DeviceArraySerialization, BigEndianStreamsAreConvertedPerElement) {
     EXPECT_EQ(contents(c), (std::vector<std::complex<double>>{{1.5, -2.25}, {3.0e-310, -7.0}}));
 }
 
-TEST(DeviceArraySerialization, NonHostArraysCannotBeSaved) {
+TEST(DeviceArraySerializationTest, NonHostArraysCannotBeSaved) {
     DeviceSpecificArray<std::uint64_t> cuda(0, Device{1, 0});
     expectThrowsMessage([&] { saveToString(cuda); }, kNotSupportedBuildCuda);
     DeviceSpecificArray<int> pinned(0, Device{3, 0});
@@ -167,7 +167,7 @@ TEST(DeviceArraySerialization, NonHostArraysCannotBeSaved) {
                         "Cannot support the function 'save' in the current build configuration");
 }
 
-TEST(DeviceArraySerialization, BadStreamsLeaveTheArrayUnchanged) {
+TEST(DeviceArraySerializationTest, BadStreamsLeaveTheArrayUnchanged) {
     struct Case {
         const char *name;
         std::uint64_t count;
@@ -208,7 +208,7 @@ TEST(DeviceArraySerialization, BadStreamsLeaveTheArrayUnchanged) {
     }
 }
 
-TEST(DeviceArraySerialization, LargeArraysAreReadPiecewise) {
+TEST(DeviceArraySerializationTest, LargeArraysAreReadPiecewise) {
     // Just above the size read in one piece, so the piecewise path is used.
     const std::uint64_t count = detail::kDirectReadBytes / 8 + 3;
     DeviceSpecificArray<std::uint64_t> source(count);

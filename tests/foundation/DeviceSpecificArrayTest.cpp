@@ -51,15 +51,15 @@ bool holds(const DeviceSpecificArray<T> &array, std::uint64_t count, std::uint64
 }
 
 template <typename T>
-class DeviceSpecificArrayTyped : public ::testing::Test {};
+class DeviceSpecificArrayTypedTest : public ::testing::Test {};
 
 using ElementTypes = ::testing::Types<std::uint64_t, std::uint64_t *, double, std::complex<double>,
                                       int, bool, unsigned __int128, __int128>;
-TYPED_TEST_SUITE(DeviceSpecificArrayTyped, ElementTypes);
+TYPED_TEST_SUITE(DeviceSpecificArrayTypedTest, ElementTypes);
 
 } // namespace
 
-TYPED_TEST(DeviceSpecificArrayTyped, SizesCapacityAndExactGrowth) {
+TYPED_TEST(DeviceSpecificArrayTypedTest, SizesCapacityAndExactGrowth) {
     using T = TypeParam;
     DeviceSpecificArray<T> empty(0);
     EXPECT_EQ(empty.getData(), nullptr);
@@ -101,7 +101,7 @@ TYPED_TEST(DeviceSpecificArrayTyped, SizesCapacityAndExactGrowth) {
     EXPECT_TRUE(array[0] == valueOf<T>(0));
 }
 
-TEST(DeviceSpecificArray, OversizedRequestsAreRefused) {
+TEST(DeviceSpecificArrayTest, OversizedRequestsAreRefused) {
     const std::uint64_t huge = std::numeric_limits<std::uint64_t>::max() / 8 + 1;
     expectThrowsMessage([huge] { DeviceSpecificArray<std::uint64_t> a(huge); }, kTooLarge);
     DeviceSpecificArray<std::uint64_t> array(2);
@@ -113,7 +113,7 @@ TEST(DeviceSpecificArray, OversizedRequestsAreRefused) {
     EXPECT_TRUE(holds(array, 2));
 }
 
-TEST(DeviceSpecificArray, CopyAssignmentReusesOrReplacesTheBlock) {
+TEST(DeviceSpecificArrayTest, CopyAssignmentReusesOrReplacesTheBlock) {
     struct Case {
         const char *name;
         std::uint64_t target_size;
@@ -161,7 +161,7 @@ TEST(DeviceSpecificArray, CopyAssignmentReusesOrReplacesTheBlock) {
     EXPECT_TRUE(holds(self, 3));
 }
 
-TEST(DeviceSpecificArray, MovesLeaveAnEmptyHostArray) {
+TEST(DeviceSpecificArrayTest, MovesLeaveAnEmptyHostArray) {
     DeviceSpecificArray<int> source(3, kHost1, kOtherStream);
     fill(source);
     const int *block = source.getData();
@@ -185,7 +185,7 @@ TEST(DeviceSpecificArray, MovesLeaveAnEmptyHostArray) {
     EXPECT_EQ(moved.size(), 5u);
 }
 
-TEST(DeviceSpecificArray, ToMovesBetweenHostIdsAndKeepsBlockOnSameDevice) {
+TEST(DeviceSpecificArrayTest, ToMovesBetweenHostIdsAndKeepsBlockOnSameDevice) {
     DeviceSpecificArray<double> array(6);
     fill(array);
     const double *block = array.getData();
@@ -202,7 +202,7 @@ TEST(DeviceSpecificArray, ToMovesBetweenHostIdsAndKeepsBlockOnSameDevice) {
     EXPECT_TRUE(holds(array, 4));
 }
 
-TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
+TEST(DeviceSpecificArrayTest, NonHostDevicesFailWithoutChangingTheArray) {
     // Accelerator and pinned arrays can only be empty in this build.
     DeviceSpecificArray<std::uint64_t> cuda_empty(0, kCuda);
     EXPECT_EQ(cuda_empty.getDevice(), kCuda);
@@ -248,7 +248,7 @@ TEST(DeviceSpecificArray, NonHostDevicesFailWithoutChangingTheArray) {
     EXPECT_TRUE(holds(target, 2));
 }
 
-TEST(DeviceSpecificArray, CopyDataFromFollowsTheDevicePairRule) {
+TEST(DeviceSpecificArrayTest, CopyDataFromFollowsTheDevicePairRule) {
     struct Case {
         Device target, source;
         bool copies;

@@ -19,7 +19,7 @@ const char *const kDoAllocate =
     "Cannot support the function 'doAllocate' in the current build configuration";
 } // namespace
 
-TEST(Device, OrdersByIdThenType) {
+TEST(DeviceTest, OrdersByIdThenType) {
     struct Case {
         Device a, b;
         bool less;
@@ -40,13 +40,13 @@ TEST(Device, OrdersByIdThenType) {
     EXPECT_TRUE((Device{1, 2} != Device{2, 1}));
 }
 
-TEST(Device, StreamsAreNullHandles) {
+TEST(DeviceTest, StreamsAreNullHandles) {
     EXPECT_EQ(getDefaultStream().handle, 0u);
     CudaStream stream;
     EXPECT_EQ(stream.view(), getDefaultStream());
 }
 
-TEST(MemoryResource, OneResourcePerDeviceOfItsKind) {
+TEST(MemoryResourceTest, OneResourcePerDeviceOfItsKind) {
     EXPECT_EQ(getPerDeviceMemoryResource({0, 6}), getPerDeviceMemoryResource({0, 6}));
     EXPECT_NE(getPerDeviceMemoryResource({0, 0}), getPerDeviceMemoryResource({0, 6}));
 
@@ -55,12 +55,12 @@ TEST(MemoryResource, OneResourcePerDeviceOfItsKind) {
     EXPECT_NE(dynamic_cast<PinnedMemoryResource *>(getPerDeviceMemoryResource({3, 0})), nullptr);
 }
 
-TEST(MemoryResource, UnknownDeviceTypesHaveNoResource) {
+TEST(MemoryResourceTest, UnknownDeviceTypesHaveNoResource) {
     for (int type : {2, 4, -1, 100})
         expectThrowsMessage([type] { getPerDeviceMemoryResource(Device{type, 0}); }, kNoResource);
 }
 
-TEST(MemoryResource, LargeHostBlocksAreKeptForTheSameSize) {
+TEST(MemoryResourceTest, LargeHostBlocksAreKeptForTheSameSize) {
     // A freed block of 4 MiB or more serves the next request of exactly its
     // size; other sizes get blocks of their own. Blocks stay writable to the
     // last byte. (Under AddressSanitizer nothing is kept.)
@@ -81,7 +81,7 @@ TEST(MemoryResource, LargeHostBlocksAreKeptForTheSameSize) {
     host->doDeallocate(again, bytes, getDefaultStream());
 }
 
-TEST(MemoryResource, HostBlocksAreAlignedAndZeroGivesNull) {
+TEST(MemoryResourceTest, HostBlocksAreAlignedAndZeroGivesNull) {
     MemoryResource *host = getPerDeviceMemoryResource({0, 0});
     EXPECT_EQ(host->doAllocate(0, getDefaultStream()), nullptr);
     host->doDeallocate(nullptr, 0, getDefaultStream());
@@ -105,7 +105,7 @@ TEST(MemoryResource, HostBlocksAreAlignedAndZeroGivesNull) {
     }
 }
 
-TEST(MemoryResource, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
+TEST(MemoryResourceTest, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
     for (const Device device : {Device{1, 0}, Device{3, 0}}) {
         MemoryResource *resource = getPerDeviceMemoryResource(device);
         EXPECT_EQ(resource->doAllocate(0, getDefaultStream()), nullptr);
@@ -118,7 +118,7 @@ TEST(MemoryResource, AcceleratorAndPinnedGiveNullOnlyForZeroBytes) {
     }
 }
 
-TEST(CudaTools, HostOnlyAnswers) {
+TEST(CudaToolsTest, HostOnlyAnswers) {
     EXPECT_FALSE(CudaTools::isAvailable());
     EXPECT_EQ(CudaTools::cudaGetDeviceCount(), 0);
     EXPECT_EQ(CudaTools::cudaGetDevice(), 0);
@@ -134,13 +134,13 @@ TEST(CudaTools, HostOnlyAnswers) {
     EXPECT_EQ(CudaTools::cudaGetDevice(), 0);
 }
 
-TEST(CudaTools, CollectsAcceleratorIds) {
+TEST(CudaToolsTest, CollectsAcceleratorIds) {
     EXPECT_EQ(deviceSet2CudaDeviceIds({{0, 0}, {1, 2}, {1, 0}, {3, 0}}), (std::set<int>{0, 2}));
     EXPECT_TRUE(deviceSet2CudaDeviceIds({}).empty());
     EXPECT_TRUE(deviceSet2CudaDeviceIds({{0, 0}, {3, 1}, {0, 4}}).empty());
 }
 
-TEST(CudaTools, UnsupportedOperationsAndCopies) {
+TEST(CudaToolsTest, UnsupportedOperationsAndCopies) {
     EXPECT_EQ(unsupportedFunctionMessage("addCUDA"),
               "Cannot support the function 'addCUDA' in the current build configuration");
     expectThrowsMessage([] { throwUnsupportedFunction("save"); },

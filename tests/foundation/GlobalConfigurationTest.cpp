@@ -30,7 +30,7 @@ void expectTypeError(Call call, int id, const std::string &text) {
 
 } // namespace
 
-TEST(GlobalConfiguration, DefaultDocument) {
+TEST(GlobalConfigurationTest, DefaultDocument) {
     GlobalConfiguration &config = GlobalConfiguration::instance();
     EXPECT_EQ(&config, &GlobalConfiguration::instance());
     EXPECT_TRUE(config.isFeatureEnabled("use_new_filesystem"));
@@ -49,7 +49,7 @@ TEST(GlobalConfiguration, DefaultDocument) {
     EXPECT_EQ(config.getFeature("use_radix"), json::parse("[1, 2, 3]"));
 }
 
-TEST(GlobalConfiguration, TakesTheDocument) {
+TEST(GlobalConfigurationTest, TakesTheDocument) {
     json document = {{"features", {{"a", false}}}};
     GlobalConfiguration config(std::move(document));
     EXPECT_TRUE(document.is_null());
@@ -62,7 +62,7 @@ TEST(GlobalConfiguration, TakesTheDocument) {
                     "type must be boolean, but is string");
 }
 
-TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
+TEST(GlobalConfigurationTest, DocumentsOfOtherShapes) {
     struct Case {
         const char *document;
         const char *enabled_error; // type of the 305 error of isFeatureEnabled, or null
@@ -100,7 +100,7 @@ TEST(GlobalConfiguration, DocumentsOfOtherShapes) {
     }
 }
 
-TEST(GlobalConfiguration, NullNamesAreRefused) {
+TEST(GlobalConfigurationTest, NullNamesAreRefused) {
     GlobalConfiguration config(json::parse(R"({"features": {}})"));
     const char *null_name = nullptr;
     const std::string null_string = "basic_string: construction from null is not valid";

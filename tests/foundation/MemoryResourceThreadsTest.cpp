@@ -9,7 +9,7 @@
 
 using namespace Quelt;
 
-TEST(MemoryResource, OneResourcePerDeviceAcrossThreads) {
+TEST(MemoryResourceTest, OneResourcePerDeviceAcrossThreads) {
     const Device device{0, 7};
     MemoryResource *first = getPerDeviceMemoryResource(device);
     std::vector<MemoryResource *> seen(4);

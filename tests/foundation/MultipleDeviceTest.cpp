@@ -41,7 +41,7 @@ WordLists list(std::initializer_list<std::uint64_t> first, const Device &device)
 
 } // namespace
 
-TEST(MultipleDevice, DefaultMapsOfWordsHoldAnEmptyHostEntry) {
+TEST(MultipleDeviceTest, DefaultMapsOfWordsHoldAnEmptyHostEntry) {
     MultipleDevice<Words> tables;
     EXPECT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables.at(kHostDevice).size(), 0u);
@@ -51,7 +51,7 @@ TEST(MultipleDevice, DefaultMapsOfWordsHoldAnEmptyHostEntry) {
     EXPECT_EQ(MultipleDevice<WordLists>().size(), 0u);
 }
 
-TEST(MultipleDevice, AtOfAnAbsentDeviceThrowsAndReleasesTheLock) {
+TEST(MultipleDeviceTest, AtOfAnAbsentDeviceThrowsAndReleasesTheLock) {
     MultipleDevice<Words> tables;
     expectThrowsMessage<std::out_of_range>([&] { tables.at(Device{0, 1}); }, "map::at");
     const auto &constant = tables;
@@ -61,7 +61,7 @@ TEST(MultipleDevice, AtOfAnAbsentDeviceThrowsAndReleasesTheLock) {
     EXPECT_EQ(tables.size(), 2u);
 }
 
-TEST(MultipleDevice, CopyToCopiesMovesAndReplaces) {
+TEST(MultipleDeviceTest, CopyToCopiesMovesAndReplaces) {
     MultipleDevice<Words> tables;
     tables.set(kHostDevice, words({1, 2, 3}));
     tables.copyTo(kHostDevice, Device{0, 1});
@@ -97,7 +97,7 @@ TEST(MultipleDevice, CopyToCopiesMovesAndReplaces) {
     EXPECT_EQ(empty_tables.size(), 1u);
 }
 
-TEST(MultipleDevice, ComplexTablesSkipTheHostTarget) {
+TEST(MultipleDeviceTest, ComplexTablesSkipTheHostTarget) {
     MultipleDevice<DeviceSpecificArray<std::complex<double>>> roots;
     roots.copyTo(Device{0, 4}, kHostDevice);
     EXPECT_EQ(roots.size(), 0u);
@@ -108,7 +108,7 @@ TEST(MultipleDevice, ComplexTablesSkipTheHostTarget) {
     EXPECT_EQ(roots.at(Device{0, 2}).size(), 2u);
 }
 
-TEST(MultipleDevice, CopyFromAnyDeviceToTakesTheSmallestDevice) {
+TEST(MultipleDeviceTest, CopyFromAnyDeviceToTakesTheSmallestDevice) {
     MultipleDevice<WordLists> parts;
     expectThrowsMessage([&] { parts.copyFromAnyDeviceTo(kHostDevice); }, kEmptyMap);
     EXPECT_EQ(parts.size(), 0u);
@@ -132,7 +132,7 @@ TEST(MultipleDevice, CopyFromAnyDeviceToTakesTheSmallestDevice) {
     EXPECT_TRUE(parts.at(Device{0, 6}).empty());
 }
 
-TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
+TEST(MultipleDeviceTest, RemoveExceptKeepsExactlyOneEntry) {
     MultipleDevice<WordLists> parts;
     expectThrowsMessage([&] { parts.removeExcept(kHostDevice); }, kEmptyMap);
 
@@ -150,7 +150,7 @@ TEST(MultipleDevice, RemoveExceptKeepsExactlyOneEntry) {
     EXPECT_EQ(parts.at(Device{0, 3})[0].getDevice(), (Device{0, 3}));
 }
 
-TEST(MultipleDevice, ResetToLeavesOneEntry) {
+TEST(MultipleDeviceTest, ResetToLeavesOneEntry) {
     MultipleDevice<WordLists> parts;
     parts.resetTo(Device{0, 2}, list({2}, Device{0, 2}));
     parts.set(kHostDevice, list({1}, kHostDevice));
@@ -161,7 +161,7 @@ TEST(MultipleDevice, ResetToLeavesOneEntry) {
     EXPECT_FALSE(parts.contains(Device{0, 2}));
 }
 
-TEST(DeviceSpecificArray2D, RowMajorLayout) {
+TEST(DeviceSpecificArray2DTest, RowMajorLayout) {
     DeviceSpecificArray2D<std::uint64_t> table(2, 3);
     EXPECT_EQ(table.rows(), 2u);
     EXPECT_EQ(table.columns(), 3u);

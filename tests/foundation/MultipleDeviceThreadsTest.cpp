@@ -31,7 +31,7 @@ struct CountedValue {
     void to(const Device &) {}
 };
 
-TEST(MultipleDevice, ConcurrentCopiesToOneDeviceCopyOnce) {
+TEST(MultipleDeviceTest, ConcurrentCopiesToOneDeviceCopyOnce) {
     // Callers released together all ask for the same missing entry: exactly
     // one of them may copy, the others find its copy.
     for (int round = 0; round < 200; ++round) {
@@ -53,7 +53,7 @@ TEST(MultipleDevice, ConcurrentCopiesToOneDeviceCopyOnce) {
     }
 }
 
-TEST(MultipleDevice, ConcurrentLookupsAndInsertions) {
+TEST(MultipleDeviceTest, ConcurrentLookupsAndInsertions) {
     MultipleDevice<Words> tables;
     Words five(1);
     five[0] = 5;

@@ -10,7 +10,7 @@
 using namespace Quelt;
 using Quelt::test::expectThrowsMessage;
 
-TEST(SimdPath, NamesRoundTrip) {
+TEST(SimdPathTest, NamesRoundTrip) {
     for (simd::Path path :
          {simd::Path::Scalar, simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma})
         EXPECT_EQ(simd::parsePath(simd::pathName(path)), path);
@@ -22,14 +22,14 @@ TEST(SimdPath, NamesRoundTrip) {
 }
 
 // Each path needs what the paths before it need; the scalar path always runs.
-TEST(SimdPath, SupportFollowsTheOrderOfThePaths) {
+TEST(SimdPathTest, SupportFollowsTheOrderOfThePaths) {
     EXPECT_TRUE(simd::isSupported(simd::Path::Scalar));
     EXPECT_TRUE(simd::isSupported(simd::bestPath()));
     for (simd::Path path : {simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma})
         EXPECT_EQ(simd::isSupported(path), path <= simd::bestPath()) << simd::pathName(path);
 }
 
-TEST(SimdPath, RefusesPathsTheProcessorLacksAndKeepsTheActiveOne) {
+TEST(SimdPathTest, RefusesPathsTheProcessorLacksAndKeepsTheActiveOne) {
     const simd::Path before = simd::activePath();
     for (simd::Path path :
          {simd::Path::Avx2, simd::Path::Avx512, simd::Path::Ifma, static_cast<simd::Path>(7)}) {

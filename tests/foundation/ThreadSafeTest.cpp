@@ -10,7 +10,7 @@
 
 using namespace Quelt;
 
-TEST(ThreadSafeMap, InsertOnlyOrReplace) {
+TEST(ThreadSafeMapTest, InsertOnlyOrReplace) {
     ThreadSafeMap<std::uint64_t, std::string> map;
     EXPECT_EQ(map.try_emplace(3, "a"), (std::pair<std::string, bool>("a", true)));
     EXPECT_EQ(map.try_emplace(3, "b"), (std::pair<std::string, bool>("a", false)));

@@ -12,7 +12,7 @@ using namespace Quelt;
 // Writers that all find a key absent insert it once between them: whoever
 // comes second after seeing it absent keeps the first entry; whoever saw it
 // present replaces it.
-TEST(ThreadSafeMapThreads, OneInsertionPerKey) {
+TEST(ThreadSafeMapThreadsTest, OneInsertionPerKey) {
     for (int round = 0; round < 20; ++round) {
         ThreadSafeMap<std::uint64_t, int> map;
         std::atomic<int> insertions{0};

@@ -54,7 +54,7 @@ std::string shortRead(int asked, int read) {
 
 } // namespace
 
-TEST(Blake3Utils, KnownAnswers) {
+TEST(Blake3UtilsTest, KnownAnswers) {
     const std::string abc = "abc";
     std::vector<unsigned char> out(70);
     utils::doBLAKE3Hash(out.data(), out.size(), abc.data(), abc.size());
@@ -76,7 +76,7 @@ TEST(Blake3Utils, KnownAnswers) {
     EXPECT_EQ(hex(out), "87a6adc921306eca930361d5d07d7067");
 }
 
-TEST(UniformRandomBitGenerator, KnownAnswerStreams) {
+TEST(UniformRandomBitGeneratorTest, KnownAnswerStreams) {
     auto zero = seeded({0, 0, 0, 0});
     EXPECT_EQ((*zero)(), 0xad8f07deebf2ed69ULL);
     EXPECT_EQ((*zero)(), 0xd30f9b7f0b4aa65fULL);
@@ -101,7 +101,7 @@ TEST(UniformRandomBitGenerator, KnownAnswerStreams) {
     EXPECT_EQ(block5.back(), 0x7ea6b7ac05e28b26ULL);
 }
 
-TEST(UniformRandomBitGenerator, BulkAndSingleDrawsAgree) {
+TEST(UniformRandomBitGeneratorTest, BulkAndSingleDrawsAgree) {
     // Runs that start and end at and across block boundaries, and one longer
     // than a whole block.
     const std::uint64_t runs[] = {0, 1, kBlock - 2, 1, 1, 3, kBlock + 5, kBlock - 8, 17};
@@ -117,7 +117,7 @@ TEST(UniformRandomBitGenerator, BulkAndSingleDrawsAgree) {
     }
 }
 
-TEST(UniformRandomBitGenerator, StateFormAndRestore) {
+TEST(UniformRandomBitGeneratorTest, StateFormAndRestore) {
     auto generator = seeded({0x1122334455667788ULL, 2, 3, 4});
     draw(*generator, 5);
     const std::string state = generator->getState();
@@ -149,7 +149,7 @@ TEST(UniformRandomBitGenerator, StateFormAndRestore) {
     EXPECT_EQ(saved.str(), other->getState());
 }
 
-TEST(UniformRandomBitGenerator, BigEndianStateIsConverted) {
+TEST(UniformRandomBitGeneratorTest, BigEndianStateIsConverted) {
     std::string state(1, '\0');
     for (std::uint64_t word : {1ULL, 2ULL, 3ULL, 4ULL, 1ULL, 2ULL})
         for (int i = 7; i >= 0; --i)
@@ -165,7 +165,7 @@ TEST(UniformRandomBitGenerator, BigEndianStateIsConverted) {
     EXPECT_EQ((*generator)(), (*reference)());
 }
 
-TEST(UniformRandomBitGenerator, ShortStateLeavesTheGeneratorAsItWas) {
+TEST(UniformRandomBitGeneratorTest, ShortStateLeavesTheGeneratorAsItWas) {
     auto generator = seeded({7, 7, 7, 7});
     draw(*generator, 3);
     const std::string before = generator->getState();
@@ -189,7 +189,7 @@ TEST(UniformRandomBitGenerator, ShortStateLeavesTheGeneratorAsItWas) {
     EXPECT_EQ(draw(*generator, 4), draw(*reference, 4));
 }
 
-TEST(UniformRandomBitGenerator, ConstructorSeedsHaveZeroUpperHalves) {
+TEST(UniformRandomBitGeneratorTest, ConstructorSeedsHaveZeroUpperHalves) {
     for (int k = 0; k < 3; ++k) {
         auto generator = std::make_unique<UniformRandomBitGenerator>();
         for (auto word : generator->getSeed())
@@ -200,7 +200,7 @@ TEST(UniformRandomBitGenerator, ConstructorSeedsHaveZeroUpperHalves) {
     }
 }
 
-TEST(UniformRandomBitGenerator, StateGuardPutsTheThreadsGeneratorBack) {
+TEST(UniformRandomBitGeneratorTest, StateGuardPutsTheThreadsGeneratorBack) {
     auto &generator = UniformRandomBitGenerator::getInstance();
     generator.setSeed({7, 7, 7, 7});
     generator();

@@ -14,7 +14,7 @@ namespace {
 using Seed = std::array<std::uint64_t, 4>;
 } // namespace
 
-TEST(UniformRandomBitGenerator, ThreadsHaveTheirOwnGenerators) {
+TEST(UniformRandomBitGeneratorTest, ThreadsHaveTheirOwnGenerators) {
     setSeed({1, 2, 3, 4});
     auto &mine = UniformRandomBitGenerator::getInstance();
     mine();

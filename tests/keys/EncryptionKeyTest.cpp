@@ -63,7 +63,7 @@ struct Generated {
     EncryptionKey key{levelOneContext(), sk};
 };
 
-TEST(EncryptionKey, MatchesItsDefiningFormulaByReplay) {
+TEST(EncryptionKeyTest, MatchesItsDefiningFormulaByReplay) {
     for (const auto &ctx :
          {levelOneContext(), test::degree64ThreePrimes(), Quelt::test::degree64FourPrimes()}) {
         const Rlwe sk(ctx);
@@ -73,7 +73,7 @@ TEST(EncryptionKey, MatchesItsDefiningFormulaByReplay) {
     }
 }
 
-TEST(EncryptionKey, RecordIsByteExact) {
+TEST(EncryptionKeyTest, RecordIsByteExact) {
     const auto ctx = levelOneContext();
     const Generated g;
     const std::string bytes = saved(g.key);
@@ -96,7 +96,7 @@ TEST(EncryptionKey, RecordIsByteExact) {
     EXPECT_EQ(Quelt::test::firstDifference(bytes, expected), std::string::npos);
 }
 
-TEST(EncryptionKey, ReloadReproducesTheKey) {
+TEST(EncryptionKeyTest, ReloadReproducesTheKey) {
     const auto ctx = levelOneContext();
     const Generated g;
     const std::string bytes = saved(g.key);
@@ -137,7 +137,7 @@ TEST(EncryptionKey, ReloadReproducesTheKey) {
     expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
-TEST(EncryptionKey, RefusedRecordsLeaveTheKeyUnchanged) {
+TEST(EncryptionKeyTest, RefusedRecordsLeaveTheKeyUnchanged) {
     const auto ctx = levelOneContext();
     const Generated g;
     const std::string good = saved(g.key);
@@ -188,7 +188,7 @@ TEST(EncryptionKey, RefusedRecordsLeaveTheKeyUnchanged) {
     EXPECT_EQ(saved(target), before);
 }
 
-TEST(EncryptionKey, LoadAgainstAContextTheCallerPasses) {
+TEST(EncryptionKeyTest, LoadAgainstAContextTheCallerPasses) {
     // Inside a larger record no hash is compared: the key keeps the stored
     // one, and the polynomials are checked against the context passed in.
     const auto ctx = levelOneContext();
@@ -211,7 +211,7 @@ TEST(EncryptionKey, LoadAgainstAContextTheCallerPasses) {
     EXPECT_EQ(saved(key), foreignHash);
 }
 
-TEST(EncryptionKey, EmptyKeyDevicesAndCopies) {
+TEST(EncryptionKeyTest, EmptyKeyDevicesAndCopies) {
     const auto ctx = levelOneContext();
     const EncryptionKey empty(ctx);
     EXPECT_EQ(empty.getAx().getLevel(), 2u);

@@ -76,7 +76,7 @@ std::string foreignRecord() {
 
 } // namespace
 
-TEST(EvaluationKeyRecord, StandaloneFormIsByteExact) {
+TEST(EvaluationKeyRecordTest, StandaloneFormIsByteExact) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyRotKey(ctx, 6, 0);
     fillKey(*key, 21);
@@ -101,7 +101,7 @@ TEST(EvaluationKeyRecord, StandaloneFormIsByteExact) {
     EXPECT_EQ(file.read(), bytes);
 }
 
-TEST(EvaluationKeyRecord, EveryKindRoundTrips) {
+TEST(EvaluationKeyRecordTest, EveryKindRoundTrips) {
     using Factory =
         std::function<std::unique_ptr<EvaluationKey>(const std::shared_ptr<ContextContent> &)>;
     const Factory factories[] = {
@@ -131,7 +131,7 @@ TEST(EvaluationKeyRecord, EveryKindRoundTrips) {
     }
 }
 
-TEST(EvaluationKeyRecord, SeededMasksTravelAsTheirSeeds) {
+TEST(EvaluationKeyRecordTest, SeededMasksTravelAsTheirSeeds) {
     const auto ctx = Quelt::test::degree64FourPrimes(); // six primes held by each polynomial
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 2, true);
@@ -150,7 +150,7 @@ TEST(EvaluationKeyRecord, SeededMasksTravelAsTheirSeeds) {
     EXPECT_EQ(keyWords(*loaded), keyWords(*key));
 }
 
-TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
+TEST(EvaluationKeyRecordTest, LoadsTakeTypeAuxAndHashFromTheRecord) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto rot = makeEmptyRotKey(ctx, 9, 0);
     fillKey(*rot, 5);
@@ -188,7 +188,7 @@ TEST(EvaluationKeyRecord, LoadsTakeTypeAuxAndHashFromTheRecord) {
     expectThrowsMessage([&] { loadKey(blank, code0); }, kVerifierMessage);
 }
 
-TEST(EvaluationKeyRecord, CutKeysReloadCut) {
+TEST(EvaluationKeyRecordTest, CutKeysReloadCut) {
     const auto ctx = Quelt::test::fiveDigitContext();
     auto key = makeEmptyRotKey(ctx, 4, 0);
     fillKey(*key, 30);
@@ -211,7 +211,7 @@ TEST(EvaluationKeyRecord, CutKeysReloadCut) {
     EXPECT_EQ(key->getGadgetRank(), 5u);
 }
 
-TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
+TEST(EvaluationKeyRecordTest, LoadReplacesEveryDeviceEntry) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 1);
@@ -228,7 +228,7 @@ TEST(EvaluationKeyRecord, LoadReplacesEveryDeviceEntry) {
     }
 }
 
-TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
+TEST(EvaluationKeyRecordTest, DamagedRecordsLeaveTheKeyUnchanged) {
     const auto ctx = Quelt::test::degree64FourPrimes(); // gadget rank 2, one secret
     const std::uint64_t hash = ctx->getHash();
     auto source = makeEmptyMultKey(ctx);
@@ -310,7 +310,7 @@ TEST(EvaluationKeyRecord, DamagedRecordsLeaveTheKeyUnchanged) {
     }
 }
 
-TEST(EvaluationKeyRecord, BigEndianFormLoads) {
+TEST(EvaluationKeyRecordTest, BigEndianFormLoads) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyRotKey(ctx, 0x0102030405, 0);
     fillKey(*key, 3, true);
@@ -331,7 +331,7 @@ TEST(EvaluationKeyRecord, BigEndianFormLoads) {
     EXPECT_EQ(savedKey(*loaded), le);
 }
 
-TEST(EvaluationKeyRecord, PathForms) {
+TEST(EvaluationKeyRecordTest, PathForms) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyConjKey(ctx);
     fillKey(*key, 12, true);
@@ -349,7 +349,7 @@ TEST(EvaluationKeyRecord, PathForms) {
 // The one validation of a key against a context, for the operations that take
 // one: a key fits the context it was made for, also cut to fewer digits with
 // one secret, and no longer fits with other counts or shapes.
-TEST(EvaluationKeyRecord, FitsChecksIdentityCountsAndShapes) {
+TEST(EvaluationKeyRecordTest, FitsChecksIdentityCountsAndShapes) {
     using detail::EvaluationKeyAccess;
     const auto ctx = Quelt::test::degree64FourPrimes(); // one secret, gadget rank 2
     const auto fitsAfter = [](const std::shared_ptr<ContextContent> &c,

@@ -68,7 +68,7 @@ const char *const kDoAllocate =
 
 } // namespace
 
-TEST(EvaluationKey, FactoriesBuildFullHostListsOverTheChain) {
+TEST(EvaluationKeyTest, FactoriesBuildFullHostListsOverTheChain) {
     for (const auto &ctx : {Quelt::test::fiveDigitContext(), Quelt::test::multiSecretContext()}) {
         const std::uint64_t secrets = getNumSecret(ctx);
         const std::uint64_t rank = getGadgetRank(ctx);
@@ -97,7 +97,7 @@ TEST(EvaluationKey, FactoriesBuildFullHostListsOverTheChain) {
     }
 }
 
-TEST(EvaluationKey, DefaultKeyHasEmptyHostListsAndNoContext) {
+TEST(EvaluationKeyTest, DefaultKeyHasEmptyHostListsAndNoContext) {
     EvaluationKey key;
     EXPECT_EQ(key.getGadgetRank(), 0u);
     EXPECT_FALSE(key.getContext());
@@ -110,7 +110,7 @@ TEST(EvaluationKey, DefaultKeyHasEmptyHostListsAndNoContext) {
     EXPECT_EQ(constant.getAxIter(kHostDevice), masksOf(key).cbegin());
 }
 
-TEST(EvaluationKey, MultiSecretKeysCannotBeCut) {
+TEST(EvaluationKeyTest, MultiSecretKeysCannotBeCut) {
     const auto ctx = Quelt::test::multiSecretContext(); // gadget rank 2, four secrets
     expectThrowsMessage([&] { makeEmptyRotKey(ctx, 1, 1); }, EvaluationKey::kMultiSecretCut);
     expectThrowsMessage([&] { EvaluationKey(ctx, 'r', 1, 1); }, EvaluationKey::kMultiSecretCut);
@@ -127,7 +127,7 @@ TEST(EvaluationKey, MultiSecretKeysCannotBeCut) {
     EXPECT_EQ(keyWords(*key), before);
 }
 
-TEST(EvaluationKey, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
+TEST(EvaluationKeyTest, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
     const auto ctx = Quelt::test::fiveDigitContext();
     auto full = makeEmptyRotKey(ctx, 3, 0);
     fillKey(*full, 10);
@@ -161,7 +161,7 @@ TEST(EvaluationKey, ResizeKeepsTheLeadingDigitsWithTheirBodies) {
     expectThrowsMessage([&] { empty.resizeDnumForRotkey(1); }, "[Context] The context is null");
 }
 
-TEST(EvaluationKey, CopyToAndRemoveExceptManageDeviceEntries) {
+TEST(EvaluationKeyTest, CopyToAndRemoveExceptManageDeviceEntries) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto key = makeEmptyMultKey(ctx);
     fillKey(*key, 7);

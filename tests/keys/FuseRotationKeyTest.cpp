@@ -57,7 +57,7 @@ void loadKey(FuseRotationKey &key, const std::string &bytes) {
 
 } // namespace
 
-TEST(FuseRotationKey, HoldsOnePolynomialPerSecretAndTheMask) {
+TEST(FuseRotationKeyTest, HoldsOnePolynomialPerSecretAndTheMask) {
     for (const auto &ctx : {Quelt::test::degree64FourPrimes(), Quelt::test::multiSecretContext()}) {
         const std::uint64_t secrets = getNumSecret(ctx);
         const std::uint64_t length = getLength(ctx);
@@ -91,7 +91,7 @@ TEST(FuseRotationKey, HoldsOnePolynomialPerSecretAndTheMask) {
                         FuseRotationKey::kTooFewTemporaryPrimes);
 }
 
-TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
+TEST(FuseRotationKeyTest, RecordCarriesTheHashTwice) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     FuseRotationKey key(ctx);
     fillKey(key, 4);
@@ -129,7 +129,7 @@ TEST(FuseRotationKey, RecordCarriesTheHashTwice) {
     }
 }
 
-TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
+TEST(FuseRotationKeyTest, DamagedRecordsLeaveTheKeyUnchanged) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     FuseRotationKey key(ctx);
     fillKey(key, 4);
@@ -182,7 +182,7 @@ TEST(FuseRotationKey, DamagedRecordsLeaveTheKeyUnchanged) {
     expectThrowsMessage<std::out_of_range>([&] { target.getPoly(Device{0, 1}, 0); }, "map::at");
 }
 
-TEST(FuseRotationKey, CopyToRemoveExceptAndPaths) {
+TEST(FuseRotationKeyTest, CopyToRemoveExceptAndPaths) {
     const auto ctx = Quelt::test::multiSecretContext();
     FuseRotationKey key(ctx);
     fillKey(key, 6);

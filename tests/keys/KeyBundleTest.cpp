@@ -77,7 +77,7 @@ void expectShape(const Bundle &bundle, u64 keys, char type) {
 
 } // namespace
 
-TEST(KeyBundle, ConstructorsMakeEmptyKeysOfTheirType) {
+TEST(KeyBundleTest, ConstructorsMakeEmptyKeysOfTheirType) {
     expectShape(IncreaseNSKeyBundle(ctx(), 3), 3, 'i');
     expectShape(ModPackKeyBundle(ctx(), 2), 2, 'p');
     expectShape(MStoSSKeyBundle(ctx()), 4, 'z');
@@ -92,7 +92,7 @@ TEST(KeyBundle, ConstructorsMakeEmptyKeysOfTheirType) {
     expectThrowsMessage([] { IncreaseNSKeyBundle(nullptr, 1); }, "[Context] The context is null");
 }
 
-TEST(KeyBundle, BodyLayout) {
+TEST(KeyBundleTest, BodyLayout) {
     // No key: the byte-order byte and the count 0; `to` has nothing to move.
     IncreaseNSKeyBundle none(ctx(), 0);
     none.to(kHostDevice);
@@ -114,7 +114,7 @@ TEST(KeyBundle, BodyLayout) {
                              recordOf(*three.getSStoMSKey(1)) + count(2) + id(1) + id(2));
 }
 
-TEST(KeyBundle, LoadReplacesTheListWithContextFreeKeys) {
+TEST(KeyBundleTest, LoadReplacesTheListWithContextFreeKeys) {
     const auto source = filledBundle(ModPackKeyBundle(ctx(), 3), 5);
     const std::string bytes = test::savedBundle(source);
 
@@ -159,7 +159,7 @@ TEST(KeyBundle, LoadReplacesTheListWithContextFreeKeys) {
     EXPECT_EQ(test::savedBundle(mstoss), before);
 }
 
-TEST(KeyBundle, EmptyAndRepeatedEntries) {
+TEST(KeyBundleTest, EmptyAndRepeatedEntries) {
     const auto source = filledBundle(IncreaseNSKeyBundle(ctx(), 1), 3);
     const std::string record = recordOf(*source.getIncreaseNSKey(0));
 
@@ -178,7 +178,7 @@ TEST(KeyBundle, EmptyAndRepeatedEntries) {
     EXPECT_EQ(test::savedBundle(target), bytes);
 }
 
-TEST(KeyBundle, DamagedStreamsLeaveTheBundleAsItWas) {
+TEST(KeyBundleTest, DamagedStreamsLeaveTheBundleAsItWas) {
     const auto source = filledBundle(MStoSSKeyBundle(ctx()), 11);
     const std::string good = test::savedBundle(source);
     const std::string record = recordOf(*source.getMStoSSKey(0));
@@ -218,7 +218,7 @@ TEST(KeyBundle, DamagedStreamsLeaveTheBundleAsItWas) {
     }
 }
 
-TEST(KeyBundle, BigEndianStreamLoads) {
+TEST(KeyBundleTest, BigEndianStreamLoads) {
     const auto source = filledBundle(SStoMSKeyBundle(test::twoSecretContext()), 13);
     const std::string le = test::savedBundle(source);
     std::string be = le;
@@ -236,7 +236,7 @@ TEST(KeyBundle, BigEndianStreamLoads) {
     EXPECT_EQ(test::savedBundle(target), le);
 }
 
-TEST(KeyBundle, ModPackPathForms) {
+TEST(KeyBundleTest, ModPackPathForms) {
     const auto source = filledBundle(ModPackKeyBundle(ctx(), 2), 17);
     const QueltTest::TempFile file("modpack_bundle");
     source.save(file.path());

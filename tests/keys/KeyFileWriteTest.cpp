@@ -72,7 +72,7 @@ pid_t deadProcessId() {
 
 // Every secret-key writer gives a file for its owner only, whatever the
 // umask and whatever the mode of the file it replaces; the key reads back.
-TEST(KeyFileWrite, SecretKeysArePrivateWhateverTheUmask) {
+TEST(KeyFileWriteTest, SecretKeysArePrivateWhateverTheUmask) {
     const test::TempDirectory dir("secret_modes");
     const auto ring = test::degree64FourPrimes();
     const auto multi = test::multiSecretContext();
@@ -122,7 +122,7 @@ TEST(KeyFileWrite, SecretKeysArePrivateWhateverTheUmask) {
 }
 
 // Files that hold no secret keep the mode a plain create gives.
-TEST(KeyFileWrite, OtherFilesKeepTheModeOfAPlainCreate) {
+TEST(KeyFileWriteTest, OtherFilesKeepTheModeOfAPlainCreate) {
     const test::TempDirectory dir("public_modes");
     const auto key = test::filledRotKey(test::degree64FourPrimes(), 1, 1);
     for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
@@ -138,7 +138,7 @@ TEST(KeyFileWrite, OtherFilesKeepTheModeOfAPlainCreate) {
 // A killed writer leaves its temporary; the next save into the folder
 // removes it when its process is gone, and keeps those of live processes and
 // anything else.
-TEST(KeyFileWrite, TemporariesOfKilledWritersAreRemovedAtTheNextSave) {
+TEST(KeyFileWriteTest, TemporariesOfKilledWritersAreRemovedAtTheNextSave) {
     const test::TempDirectory dir("stale_temporaries");
     const pid_t dead = deadProcessId();
     const std::string stale = ".quelt-" + std::to_string(dead) + "-7.tmp";
@@ -168,7 +168,7 @@ TEST(KeyFileWrite, TemporariesOfKilledWritersAreRemovedAtTheNextSave) {
 
 // A full disk is reported as the header says, for a record that fits the
 // stream's buffer and for one that does not; the error names the path.
-TEST(KeyFileWrite, AFullDiskIsCannotWriteFile) {
+TEST(KeyFileWriteTest, AFullDiskIsCannotWriteFile) {
     if (!std::filesystem::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     const auto key = test::filledRotKey(test::degree64FourPrimes(), 1, 1);
@@ -182,7 +182,7 @@ TEST(KeyFileWrite, AFullDiskIsCannotWriteFile) {
 // Save has rename semantics: a read-only file is replaced, a symbolic link
 // to a file keeps pointing to the (new) file, and a dangling link is itself
 // replaced by the new file.
-TEST(KeyFileWrite, ReadOnlyFilesAndLinksAreReplacedByRename) {
+TEST(KeyFileWriteTest, ReadOnlyFilesAndLinksAreReplacedByRename) {
     const test::TempDirectory dir("rename_semantics");
     const std::string readOnly = dir.file("readonly.bin");
     existingFile(readOnly, 0444);

@@ -54,7 +54,7 @@ std::string savedBy(const Object &object) {
 
 } // namespace
 
-TEST(LoaderFuzz, EvaluationKeys) {
+TEST(LoaderFuzzTest, EvaluationKeys) {
     // Over a context, and without one (seeded masks too).
     const auto key = test::filledRotKey(ctx(), 3, 3);
     auto seeded = test::filledRotKey(ctx(), 5, 5);
@@ -97,7 +97,7 @@ TEST(LoaderFuzz, EvaluationKeys) {
         [](auto &k, std::istream &in) { k->load(in); }, [](const auto &k) { return savedBy(*k); });
 }
 
-TEST(LoaderFuzz, KeyBundles) {
+TEST(LoaderFuzzTest, KeyBundles) {
     const auto four = test::fourSecretContext();
     const auto makeMStoSS = [four](u64 seed) {
         MStoSSKeyBundle bundle(four);
@@ -130,7 +130,7 @@ TEST(LoaderFuzz, KeyBundles) {
         [](const auto &b) { return test::savedBundle(b); });
 }
 
-TEST(LoaderFuzz, WholeKeyPack) {
+TEST(LoaderFuzzTest, WholeKeyPack) {
     const auto makePack = [](u64 seed) {
         KeyPack pack(ctx());
         KeyPackImpl &impl = test::implOf(pack);
@@ -147,7 +147,7 @@ TEST(LoaderFuzz, WholeKeyPack) {
         [](const KeyPack &p) { return savedBy(p); });
 }
 
-TEST(LoaderFuzz, SecretKeys) {
+TEST(LoaderFuzzTest, SecretKeys) {
     // A secret key is loaded by construction: a refused load makes no key.
     using Ring = SecretKeyBase<EncryptionType::RLWE>;
     using Multi = SecretKeyBase<EncryptionType::MSRLWE>;

@@ -127,7 +127,7 @@ std::vector<u64> manyPrimes() { return std::vector<u64>(32, (u64{1} << 50) - 27)
 
 // The whole-pack stream: each key must be of the kind of its place and, for
 // a rotation key, of its index below the slot count (32 here).
-TEST(LoaderRefusal, WholePackStream) {
+TEST(LoaderRefusalTest, WholePackStream) {
     const test::TempDirectory dir("refuse_pack_stream");
     const auto keyOne = [] { return filledRotKey(ctx(), 1, 7); };
     const std::vector<Row> rows = {
@@ -175,7 +175,7 @@ TEST(LoaderRefusal, WholePackStream) {
 }
 
 // Bundles made over a context take only what they were made for.
-TEST(LoaderRefusal, KeyBundles) {
+TEST(LoaderRefusalTest, KeyBundles) {
     const test::TempDirectory dir("refuse_bundles");
     const auto four = test::fourSecretContext();
     // Four secrets over other primes: another context of the same shape.
@@ -263,7 +263,7 @@ TEST(LoaderRefusal, KeyBundles) {
 // Keys read without a context (EvaluationKey() and the bundle made without
 // one) check every shape before a seed is regenerated: a few hundred bytes
 // that describe 512 MiB of seeded residues allocate next to nothing.
-TEST(LoaderRefusal, SeedsAreRegeneratedOnlyForAConsistentRecord) {
+TEST(LoaderRefusalTest, SeedsAreRegeneratedOnlyForAConsistentRecord) {
     const test::TempDirectory dir("refuse_seeds");
     const u64 huge = u64{1} << 21;
     const std::string hugeSeed = polynomialRecord(huge, 1, 32, 0, manyPrimes(), true);
@@ -310,7 +310,7 @@ TEST(LoaderRefusal, SeedsAreRegeneratedOnlyForAConsistentRecord) {
 
 // Key directory entries: only regular files are key files; list-form names
 // parse strictly; indices at or beyond the slot count are not steps.
-TEST(LoaderRefusal, KeyDirectoryEntries) {
+TEST(LoaderRefusalTest, KeyDirectoryEntries) {
     test::KeyDirectory dir("refuse_directory_entries");
     Serialize::save(dir.keyFile("RotKey4.bin"), *filledRotKey(ctx(), 4, 4));
     std::filesystem::create_directory(dir.keyFile("RotKey9.bin"));
@@ -366,7 +366,7 @@ TEST(LoaderRefusal, KeyDirectoryEntries) {
 
 // loadMinRotKey: names that do not parse as the library writes them are
 // skipped, and a number never wraps.
-TEST(LoaderRefusal, ListFormNames) {
+TEST(LoaderRefusalTest, ListFormNames) {
     const auto five = test::fiveDigitContext();
     test::KeyDirectory keys("refuse_list_keys");
     for (const u64 idx : {1, 2, 3})
@@ -411,7 +411,7 @@ TEST(LoaderRefusal, ListFormNames) {
 
 // A secret-key load that is refused draws nothing from the caller's
 // generator (nor does one that succeeds).
-TEST(LoaderRefusal, SecretKeysDrawNothing) {
+TEST(LoaderRefusalTest, SecretKeysDrawNothing) {
     const test::TempDirectory dir("refuse_secret");
     const SecretKeyBase<EncryptionType::RLWE> secret(ctx());
     std::ostringstream out;

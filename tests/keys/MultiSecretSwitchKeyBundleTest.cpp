@@ -67,7 +67,7 @@ std::string id(std::uint32_t value) { return bytesOf(value); }
 
 } // namespace
 
-TEST(SStoMSBisectionKeyBundle, FromAListOfContexts) {
+TEST(SStoMSBisectionKeyBundleTest, FromAListOfContexts) {
     const ContextList ms = {secrets(2), secrets(4), secrets(8)};
     const SStoMSBisectionKeyBundle b(secrets(1), ms);
     EXPECT_EQ(b.getSSContext(), secrets(1));
@@ -104,7 +104,7 @@ TEST(SStoMSBisectionKeyBundle, FromAListOfContexts) {
     }
 }
 
-TEST(SStoMSBisectionKeyBundle, FromOnePresetContext) {
+TEST(SStoMSBisectionKeyBundleTest, FromOnePresetContext) {
     const auto ms = fx(8);
     const SStoMSBisectionKeyBundle b(ms);
     EXPECT_EQ(getNumSecret(b.getSSContext()), 1u);
@@ -130,7 +130,7 @@ TEST(SStoMSBisectionKeyBundle, FromOnePresetContext) {
                         "Need to specify some parameters in order to use CUSTOM parameters.");
 }
 
-TEST(SStoMSBisectionKeyBundle, StreamForm) {
+TEST(SStoMSBisectionKeyBundleTest, StreamForm) {
     SStoMSBisectionKeyBundle b(secrets(1), {secrets(2), secrets(4)});
     fillAll(b, 1);
     const auto &sstoms = b.getSStoMSKeyBundle();
@@ -179,7 +179,7 @@ TEST(SStoMSBisectionKeyBundle, StreamForm) {
     EXPECT_EQ(savedBundle(target), before);
 }
 
-TEST(MultiSecretSwitchKeyBundle, TwoAndFourContexts) {
+TEST(MultiSecretSwitchKeyBundleTest, TwoAndFourContexts) {
     MultiSecretSwitchKeyBundle two(fx(1), fx(4));
     EXPECT_EQ(two.getSSContext(), fx(1));
     EXPECT_EQ(two.getMSContext(), fx(4));
@@ -200,7 +200,7 @@ TEST(MultiSecretSwitchKeyBundle, TwoAndFourContexts) {
                         SStoMSBisectionKeyBundle::kContextMismatch);
 }
 
-TEST(MultiSecretSwitchKeyBundle, StreamAndFileForms) {
+TEST(MultiSecretSwitchKeyBundleTest, StreamAndFileForms) {
     MultiSecretSwitchKeyBundle two(fx(1), fx(4));
     MultiSecretSwitchKeyBundle four(fx(1), fx(4), fx(1), fx(4));
     fillAll(two, 5);

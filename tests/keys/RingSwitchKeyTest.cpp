@@ -69,7 +69,7 @@ std::unique_ptr<EvaluationKey> filledPair(RingSwitchKey &handle, std::uint64_t s
 
 } // namespace
 
-TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
+TEST(RingSwitchKeyTest, SavesAsTheStandaloneFormOfItsKey) {
     RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     auto key = filledPair(handle, 3);
     const std::string bytes = saved(handle);
@@ -90,7 +90,7 @@ TEST(RingSwitchKey, SavesAsTheStandaloneFormOfItsKey) {
     expectThrowsMessage([&] { fromFile.load(missing); }, "Cannot open file " + missing);
 }
 
-TEST(RingSwitchKey, CopiesShareOneKey) {
+TEST(RingSwitchKeyTest, CopiesShareOneKey) {
     RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     filledPair(handle, 5);
     RingSwitchKey copy = handle;
@@ -108,7 +108,7 @@ TEST(RingSwitchKey, CopiesShareOneKey) {
     expectThrowsMessage<std::out_of_range>([&] { saved(handle); }, "map::at");
 }
 
-TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
+TEST(RingSwitchKeyTest, AccessorsCheckTheirIndices) {
     RingSwitchKey handle(Quelt::test::degree64FourPrimes());
     expectThrowsMessage<std::out_of_range>([&] { handle.getAxPolyData(2, 0, kHostDevice); },
                                            RingSwitchKey::kPolynomialIndexOutOfRange);
@@ -118,7 +118,7 @@ TEST(RingSwitchKey, AccessorsCheckTheirIndices) {
               handle.getBxPolyData(1, 0, kHostDevice) + kPrimes * kN);
 }
 
-TEST(RingSwitchKey, LoadRefusesOtherKinds) {
+TEST(RingSwitchKeyTest, LoadRefusesOtherKinds) {
     const auto ctx = Quelt::test::degree64FourPrimes();
     auto mult = makeEmptyMultKey(ctx);
     fillKey(*mult, 8);

@@ -77,7 +77,7 @@ std::string patched(std::string bytes, std::size_t offset, const std::string &va
 // Layouts and round trips
 // ---------------------------------------------------------------------------
 
-TEST(SecretKeyFile, SeedOnlyRecordFieldByField) {
+TEST(SecretKeyFileTest, SeedOnlyRecordFieldByField) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     test::reseed();
     const std::string state = gen.getState();
@@ -120,7 +120,7 @@ void checkFullRecordLayout(const std::shared_ptr<ContextContent> &ctx) {
               std::string::npos);
 }
 
-TEST(SecretKeyFile, FullRecordLayoutForEveryShape) {
+TEST(SecretKeyFileTest, FullRecordLayoutForEveryShape) {
     checkFullRecordLayout<EncryptionType::RLWE>(test::degree64ThreePrimes());
     checkFullRecordLayout<EncryptionType::MLWE>(test::rankFourContext());
     checkFullRecordLayout<EncryptionType::MSRLWE>(test::fourSecretContext());
@@ -158,7 +158,7 @@ void checkRoundTrips(const std::shared_ptr<ContextContent> &ctx, const Quelt::te
     expectThrowsMessage([&] { reloaded.saveSeedOnly(out); }, RlweImpl::kNotRandom);
 }
 
-TEST(SecretKeyFile, RoundTripsOfBothFormsForEveryType) {
+TEST(SecretKeyFileTest, RoundTripsOfBothFormsForEveryType) {
     const Quelt::test::TempFile file("secret_key.bin");
     checkRoundTrips<Rlwe>(test::degree64ThreePrimes(), file);
     checkRoundTrips<Rlwe>(test::twoSecretContext(), file, false);
@@ -167,7 +167,7 @@ TEST(SecretKeyFile, RoundTripsOfBothFormsForEveryType) {
     checkRoundTrips<Msrlwe>(test::fourSecretContext(), file);
 }
 
-TEST(SecretKeyFile, SeedOnlyRecordSamplesForTheReceivingContext) {
+TEST(SecretKeyFileTest, SeedOnlyRecordSamplesForTheReceivingContext) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     const auto check = [&](const auto &key, const std::shared_ptr<ContextContent> &other) {
         using Key = std::decay_t<decltype(key)>;
@@ -184,7 +184,7 @@ TEST(SecretKeyFile, SeedOnlyRecordSamplesForTheReceivingContext) {
     check(Msrlwe(test::twoSecretContext()), test::fourSecretContext());
 }
 
-TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
+TEST(SecretKeyFileTest, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
     std::vector<int> c(64, 0);
     int *data = c.data();
     const Rlwe key(test::degree64ThreePrimes(), data);
@@ -210,7 +210,7 @@ TEST(SecretKeyFile, SaveSeedOnlyOfAKeyFromCoefficientsWritesNothing) {
                         "Cannot open file " + missing);
 }
 
-TEST(SecretKeyFile, ReadsTheOtherByteOrder) {
+TEST(SecretKeyFileTest, ReadsTheOtherByteOrder) {
     // A full record as a big-endian host writes it: every number reversed,
     // the recorded state (a string) as it is.
     const auto ctx = test::twoSecretContext();
@@ -246,7 +246,7 @@ TEST(SecretKeyFile, ReadsTheOtherByteOrder) {
 // The generator around seed-only loads
 // ---------------------------------------------------------------------------
 
-TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
+TEST(SecretKeyFileTest, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
     auto &gen = UniformRandomBitGenerator::getInstance();
     test::reseed();
     const std::string good = seedRecord(Rlwe(test::degree64ThreePrimes()));
@@ -297,7 +297,7 @@ TEST(SecretKeyFile, SeedOnlyLoadsLeaveTheCallersStreamAsItWas) {
 // Refused records
 // ---------------------------------------------------------------------------
 
-TEST(SecretKeyFile, TypeAndOptionMessages) {
+TEST(SecretKeyFileTest, TypeAndOptionMessages) {
     const std::string state = UniformRandomBitGenerator::getInstance().getState();
     const std::string seedTail = bytesOf(std::uint32_t{2}) + bytesOf(kStateBytes) + state;
     const char *const typeMessages[] = {
@@ -352,7 +352,7 @@ TEST(SecretKeyFile, TypeAndOptionMessages) {
     EXPECT_EQ(in.peek(), std::char_traits<char>::eof());
 }
 
-TEST(SecretKeyFile, FullRecordChecksAgainstTheContext) {
+TEST(SecretKeyFileTest, FullRecordChecksAgainstTheContext) {
     const auto ctx = test::degree64ThreePrimes();
     const Rlwe key(ctx);
     const std::string good = fullRecord(key);
@@ -407,7 +407,7 @@ TEST(SecretKeyFile, FullRecordChecksAgainstTheContext) {
     expectThrowsMessage([&] { Rlwe k(test::rankFourContext(), rankFour); }, RlweImpl::kRLWEShape);
 }
 
-TEST(SecretKeyFile, CutRecordsNameTheShortRead) {
+TEST(SecretKeyFileTest, CutRecordsNameTheShortRead) {
     const auto ctx = test::degree64ThreePrimes();
     const Rlwe key(ctx);
     const std::string full = fullRecord(key);

@@ -101,7 +101,7 @@ void checkSampledKeys(const std::shared_ptr<ContextContent> &ctx) {
     EXPECT_EQ(second.getContext(), ctx);
 }
 
-TEST(SecretKey, SampledKeysOfEveryShape) {
+TEST(SecretKeyTest, SampledKeysOfEveryShape) {
     {
         SCOPED_TRACE("RLWE");
         checkSampledKeys<EncryptionType::RLWE>(test::degree64ThreePrimes());
@@ -120,7 +120,7 @@ TEST(SecretKey, SampledKeysOfEveryShape) {
     }
 }
 
-TEST(SecretKey, KnownAnswerOfATwoSecretKey) {
+TEST(SecretKeyTest, KnownAnswerOfATwoSecretKey) {
     // From an independent replica of the generator (keyed BLAKE3 of block 0
     // under the seed {1, 2, 3, 4}) and of the fixed-weight sampler: two
     // blocks of 64, 43 nonzeros each.
@@ -134,7 +134,7 @@ TEST(SecretKey, KnownAnswerOfATwoSecretKey) {
     EXPECT_EQ(signs, expected);
 }
 
-TEST(SecretKey, HammingWeightEdges) {
+TEST(SecretKeyTest, HammingWeightEdges) {
     // Weight 0 gives the zero key; a weight above rank x N is refused before
     // anything is drawn.
     const auto zero = test::withParameter(test::degree64ThreePrimes(),
@@ -150,7 +150,7 @@ TEST(SecretKey, HammingWeightEdges) {
     EXPECT_EQ(test::peekWord(), next);
 }
 
-TEST(SecretKey, FromCoefficientsMatchesASampledKey) {
+TEST(SecretKeyTest, FromCoefficientsMatchesASampledKey) {
     const auto check = [](const auto &sampled) {
         using Key = std::decay_t<decltype(sampled)>;
         std::vector<int> c = coefficientsOf(sampled);
@@ -177,7 +177,7 @@ TEST(SecretKey, FromCoefficientsMatchesASampledKey) {
     expectSxMatchesCoefficients(key);
 }
 
-TEST(SecretKey, ShapeRules) {
+TEST(SecretKeyTest, ShapeRules) {
     std::vector<int> c(4 * 64, 1);
     int *data = c.data();
     int *null = nullptr;
@@ -216,7 +216,7 @@ TEST(SecretKey, ShapeRules) {
     expectSxMatchesCoefficients(twoSecrets);
 }
 
-TEST(SecretKey, CopiesAreIndependent) {
+TEST(SecretKeyTest, CopiesAreIndependent) {
     const auto ctx = test::degree64ThreePrimes();
     Rlwe key(ctx);
     const auto words = residuesOf(key);
@@ -252,7 +252,7 @@ TEST(SecretKey, CopiesAreIndependent) {
     EXPECT_EQ(moved.getCoefficients()[0], coefficients[0] + 5);
 }
 
-TEST(SecretKey, GettersCheckTheirIndices) {
+TEST(SecretKeyTest, GettersCheckTheirIndices) {
     const auto ctx = test::twoSecretContext();
     Msrlwe key(ctx);
     const Msrlwe &view = key;

@@ -21,7 +21,7 @@ using test::coefficientsOf;
 using test::seedRecord;
 using Rlwe = SecretKeyBase<EncryptionType::RLWE>;
 
-TEST(SecretKeyConcurrency, SeedOnlyLoadsOnOneThreadLeaveAnotherThreadsStreamAlone) {
+TEST(SecretKeyConcurrencyTest, SeedOnlyLoadsOnOneThreadLeaveAnotherThreadsStreamAlone) {
     test::reseed();
     const Rlwe source(test::degree64ThreePrimes());
     const std::string bytes = seedRecord(source);

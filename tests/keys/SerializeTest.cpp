@@ -61,7 +61,7 @@ struct Record {
 
 } // namespace
 
-TEST(Serialize, ArchiveConventionsAreByteExact) {
+TEST(SerializeTest, ArchiveConventionsAreByteExact) {
     std::ostringstream out;
     const std::optional<std::uint32_t> empty;
     const std::optional<std::uint32_t> seven = 7;
@@ -109,7 +109,7 @@ TEST(Serialize, ArchiveConventionsAreByteExact) {
     EXPECT_FALSE(r);
 }
 
-TEST(Serialize, ReadsTheOtherByteOrder) {
+TEST(SerializeTest, ReadsTheOtherByteOrder) {
     // Written by a big-endian host: numbers reversed, the string as it is.
     for (const char order : {'\x00', '\x02'}) {
         std::string bytes(1, order);
@@ -128,7 +128,7 @@ TEST(Serialize, ReadsTheOtherByteOrder) {
     }
 }
 
-TEST(Serialize, EachCallIsOneArchive) {
+TEST(SerializeTest, EachCallIsOneArchive) {
     std::ostringstream out;
     Serialize::save(out, std::uint32_t{1});
     Serialize::save(out, std::uint32_t{2});
@@ -141,7 +141,7 @@ TEST(Serialize, EachCallIsOneArchive) {
     EXPECT_EQ(b, 2u);
 }
 
-TEST(Serialize, VerifierHeaderForms) {
+TEST(SerializeTest, VerifierHeaderForms) {
     Record record{0x0123456789abcdef, 42, {7}, "k"};
     std::ostringstream out;
     Serialize::save(out, record);
@@ -187,7 +187,7 @@ TEST(Serialize, VerifierHeaderForms) {
     }
 }
 
-TEST(Serialize, ShortReadsAndWrites) {
+TEST(SerializeTest, ShortReadsAndWrites) {
     std::istringstream in("\x01" + std::string("\x05\x00\x00", 3));
     std::uint64_t word = 0;
     expectThrowsMessage<cereal::Exception>([&] { Serialize::load(in, word); },
@@ -198,7 +198,7 @@ TEST(Serialize, ShortReadsAndWrites) {
                                            "Failed to write 8 bytes to output stream! Wrote 3");
 }
 
-TEST(Serialize, FilesAndOpenFailures) {
+TEST(SerializeTest, FilesAndOpenFailures) {
     const Quelt::test::TempFile file("serialize.bin");
     const std::string &path = file.path();
     Serialize::save(path, std::uint64_t{11}, std::string("x"));
@@ -235,7 +235,7 @@ struct PeekingRecord {
 
 } // namespace
 
-TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
+TEST(SerializeTest, FilesAreReplacedOnlyWhenComplete) {
     const Quelt::test::TempDirectory dir("serialize_replace");
     const std::string path = dir.file("RotKey5.bin");
     Serialize::save(path, std::uint64_t{11}, std::string("old"));
@@ -280,7 +280,7 @@ TEST(Serialize, FilesAreReplacedOnlyWhenComplete) {
     EXPECT_TRUE(std::filesystem::is_empty(sub));
 }
 
-TEST(Serialize, LinksAndPipesKeepTheirKind) {
+TEST(SerializeTest, LinksAndPipesKeepTheirKind) {
     const Quelt::test::TempDirectory dir("serialize_kinds");
     const std::string real = dir.file("real.bin");
     const std::string link = dir.file("link.bin");
@@ -306,7 +306,7 @@ TEST(Serialize, LinksAndPipesKeepTheirKind) {
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
-TEST(Serialize, MessagesKeepTheirForm) {
+TEST(SerializeTest, MessagesKeepTheirForm) {
     Message message(1, {1.5, -2.0});
     std::ostringstream direct;
     message.save(direct);
@@ -388,7 +388,7 @@ Rlwe sampleCiphertext() {
 
 } // namespace
 
-TEST(CiphertextFile, IsByteExact) {
+TEST(CiphertextFileTest, IsByteExact) {
     const auto ctx = degree64FourPrimes();
     const Rlwe ct = sampleCiphertext();
     const std::string bytes = savedCiphertext(ct);
@@ -422,7 +422,7 @@ TEST(CiphertextFile, IsByteExact) {
     EXPECT_EQ(bytes.substr(9, 4), std::string("\x03\x00\x00\x00", 4));
 }
 
-TEST(CiphertextFile, ReadsAHandMadeBigEndianFile) {
+TEST(CiphertextFileTest, ReadsAHandMadeBigEndianFile) {
     const auto ctx = degree64FourPrimes();
     const std::vector<std::uint64_t> primes = Rlwe(ctx, false, true).getPoly(0).getPrimes();
     std::string bytes(1, '\x00');
@@ -453,7 +453,7 @@ TEST(CiphertextFile, ReadsAHandMadeBigEndianFile) {
             ASSERT_EQ(ct.getPolyData(i, 0)[j], 1000 * i + j);
 }
 
-TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
+TEST(CiphertextFileTest, RoundTripsForEveryEncryptionType) {
     // RLWE on the small context, MLWE of rank 4, two-secret RLWE.
     Rlwe rlwe = sampleCiphertext();
     Mlwe mlwe(makeContext(ParameterPreset::SD3D6R2), false, true);
@@ -507,7 +507,7 @@ TEST(CiphertextFile, RoundTripsForEveryEncryptionType) {
     expectThrowsMessage([&] { a.load(missing); }, "Cannot open file " + missing);
 }
 
-TEST(CiphertextFile, RefusedLoadsLeaveTheCiphertextUnchanged) {
+TEST(CiphertextFileTest, RefusedLoadsLeaveTheCiphertextUnchanged) {
     const std::string good = savedCiphertext(sampleCiphertext());
     Rlwe target(degree64FourPrimes(), false, true);
     fill(target, 50);

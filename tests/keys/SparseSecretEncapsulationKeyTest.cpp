@@ -49,7 +49,7 @@ std::unique_ptr<SparseSecretEncapsulationKey> filledKey(std::uint64_t seed) {
 
 } // namespace
 
-TEST(SparseSecretEncapsulationKey, PartsLiveOverTheirOwnContexts) {
+TEST(SparseSecretEncapsulationKeyTest, PartsLiveOverTheirOwnContexts) {
     auto key = makeEmptySparseSecretEncapsulationKey(mainContext(), sparseContext());
     const SparseSecretEncapsulationKey &constant = *key;
     EXPECT_EQ(constant.getDTSPart().getContext(), sparseContext());
@@ -73,7 +73,7 @@ TEST(SparseSecretEncapsulationKey, PartsLiveOverTheirOwnContexts) {
     expectThrowsMessage<std::out_of_range>([&] { key->getSTDPart().getGadgetRank(); }, "map::at");
 }
 
-TEST(SparseSecretEncapsulationKey, FileIsTwoEvaluationKeyRecords) {
+TEST(SparseSecretEncapsulationKeyTest, FileIsTwoEvaluationKeyRecords) {
     auto key = filledKey(1);
     const std::string bytes = saved(*key);
     const std::string dts = savedKey(key->getDTSPart());
@@ -106,7 +106,7 @@ TEST(SparseSecretEncapsulationKey, FileIsTwoEvaluationKeyRecords) {
     expectThrowsMessage([&] { Serialize::save(missing, *key); }, "Cannot open file " + missing);
 }
 
-TEST(SparseSecretEncapsulationKey, ABadPartLeavesBothPartsUnchanged) {
+TEST(SparseSecretEncapsulationKeyTest, ABadPartLeavesBothPartsUnchanged) {
     auto key = filledKey(1);
     const std::string bytes = saved(*key);
     const std::size_t stdAt = savedKey(key->getDTSPart()).size();

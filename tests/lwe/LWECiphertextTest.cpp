@@ -66,7 +66,7 @@ void put(std::string &bytes, std::size_t at, const std::string &field) {
     bytes.replace(at, field.size(), field);
 }
 
-TEST(LWECiphertext, FreshCiphertextAndLevels) {
+TEST(LWECiphertextTest, FreshCiphertextAndLevels) {
     Ciphertext ct(sd3());
     EXPECT_EQ(ct.getLevel(), 3u);
     EXPECT_EQ(ct.getRescaleCounter(), 0);
@@ -96,7 +96,7 @@ TEST(LWECiphertext, FreshCiphertextAndLevels) {
     expectThrowsMessage([] { Ciphertext(nullptr); }, "[Context] The context is null");
 }
 
-TEST(LWECiphertext, RescaleCounterRules) {
+TEST(LWECiphertextTest, RescaleCounterRules) {
     Ciphertext ct = patterned(2, 0);
     ct.setRescaleCounter(2);
     EXPECT_EQ(ct.getRescaleCounter(), 2);
@@ -117,7 +117,7 @@ TEST(LWECiphertext, RescaleCounterRules) {
     expectThrowsMessage([&] { ct.setRescaleCounter(0); }, "Operands have different levels.");
 }
 
-TEST(LWECiphertext, DevicesAndCopies) {
+TEST(LWECiphertextTest, DevicesAndCopies) {
     const Ciphertext original = patterned(3, 1);
     Ciphertext copy = original;
     copy.getAxData(0)[0] = 999;
@@ -136,7 +136,7 @@ TEST(LWECiphertext, DevicesAndCopies) {
 
 // Two operands with different counters and devices: the counters are
 // compared first.
-TEST(LWECiphertext, PreconditionComparesCountersBeforeDevices) {
+TEST(LWECiphertextTest, PreconditionComparesCountersBeforeDevices) {
     const Ciphertext host = patterned(1, 0);
     Ciphertext away = patterned(1, 1);
     away.getAx().getData() = DeviceSpecificArray<u64>(0, Device(1, 0));
@@ -149,7 +149,7 @@ TEST(LWECiphertext, PreconditionComparesCountersBeforeDevices) {
     EXPECT_NO_THROW(utils::checkPrecondition(host, patterned(1, 0, 7)));
 }
 
-TEST(LWECiphertext, RecordIsByteExactInBothByteOrders) {
+TEST(LWECiphertextTest, RecordIsByteExactInBothByteOrders) {
     const Ciphertext ct = patterned(1, 1);
     const std::string little = handWrittenRecord(false);
     ASSERT_EQ(little.size(), kRecordSize);
@@ -166,7 +166,7 @@ TEST(LWECiphertext, RecordIsByteExactInBothByteOrders) {
     }
 }
 
-TEST(LWECiphertext, RoundTripsThroughStreamsAndFiles) {
+TEST(LWECiphertextTest, RoundTripsThroughStreamsAndFiles) {
     for (u64 level : {0u, 2u, 3u}) {
         const Ciphertext ct = patterned(level, static_cast<int>(level / 2), level + 3);
         const std::string bytes = streamBytes(ct);
@@ -188,7 +188,7 @@ TEST(LWECiphertext, RoundTripsThroughStreamsAndFiles) {
     expectThrowsMessage([&] { ct.save(missing); }, "Cannot open file " + missing);
 }
 
-TEST(LWECiphertext, RecordOfAnotherContextIsRefused) {
+TEST(LWECiphertextTest, RecordOfAnotherContextIsRefused) {
     Ciphertext ss7(lweContext(ParameterPreset::SS7));
     ss7.setLevel(0);
     for (u64 j = 0; j < 1024; ++j)
@@ -204,7 +204,7 @@ TEST(LWECiphertext, RecordOfAnotherContextIsRefused) {
 
 // Each damaged record gives its message, and the ciphertext loaded into keeps
 // every byte it had.
-TEST(LWECiphertext, DamagedRecordsLeaveTheCiphertextUnchanged) {
+TEST(LWECiphertextTest, DamagedRecordsLeaveTheCiphertextUnchanged) {
     const std::string good = handWrittenRecord(false);
     struct Case {
         const char *name;

@@ -60,7 +60,7 @@ const std::vector<PresetCase> &presetCases() {
     return cases;
 }
 
-TEST(LWEContext, PresetContexts) {
+TEST(LWEContextTest, PresetContexts) {
     for (const PresetCase &c : presetCases()) {
         SCOPED_TRACE("LWE preset " + std::to_string(static_cast<std::uint32_t>(c.preset)));
         const auto ctx = makeContext(c.preset);
@@ -74,7 +74,7 @@ TEST(LWEContext, PresetContexts) {
     }
 }
 
-TEST(LWEContext, DefaultScaleFactors) {
+TEST(LWEContextTest, DefaultScaleFactors) {
     const std::vector<double> ss7 = getDefaultScaleFactorList(makeContext(ParameterPreset::SS7));
     const std::vector<double> expected{41.99986946420326, 41.99993447412777, 41.99996319546043,
                                        41.99997747013495, 41.99998417751299, 41.99998624132283,
@@ -96,7 +96,7 @@ TEST(LWEContext, DefaultScaleFactors) {
     EXPECT_NE(l1[1], 0.0);
 }
 
-TEST(LWEContext, CustomContexts) {
+TEST(LWEContextTest, CustomContexts) {
     const auto ctx = makeContext(64, 3, 50, 40);
     EXPECT_EQ(getPrimeList(ctx),
               (std::vector<u64>{1125899906842597, 1099511627689, 1099511627609}));
@@ -109,7 +109,7 @@ TEST(LWEContext, CustomContexts) {
     EXPECT_EQ(getEncryptionLevel(makeContext(16, 50, 50, 40)), 49u);
 }
 
-TEST(LWEContext, RefusedSizesAndDevices) {
+TEST(LWEContextTest, RefusedSizesAndDevices) {
     expectThrowsMessage([] { makeContext(64, 51, 50, 40); }, "[Parameter] Invalid chain_length");
     expectThrowsMessage([] { makeContext(64, 0, 50, 40); }, "[Parameter] Invalid chain_length");
     expectThrowsMessage([] { makeContext(0, 2, 50, 40); }, "[Parameter] Invalid dimension");
@@ -129,7 +129,7 @@ TEST(LWEContext, RefusedSizesAndDevices) {
     expectThrowsMessage([&] { getDimension(none); }, kNullContextMessage);
 }
 
-TEST(LWEContext, Equality) {
+TEST(LWEContextTest, Equality) {
     const auto ss7 = makeContext(ParameterPreset::SS7);
     EXPECT_TRUE(*ss7 == *makeContext(ParameterPreset::SS7));
     EXPECT_TRUE(*ss7 != *makeContext(ParameterPreset::SD3));

@@ -53,7 +53,7 @@ double errorBound(const std::shared_ptr<LWE::ContextContent> &ctx, u64 f, int r,
     return (22.0 + r) * std::pow(2.0, -scaleFactor(ctx, f)) + std::ldexp(std::fabs(value), -50);
 }
 
-TEST(LWEEncryption, DecryptsWithinTheBoundAtEveryLevel) {
+TEST(LWEEncryptionTest, DecryptsWithinTheBoundAtEveryLevel) {
     reseed();
     double worst_units = 0; // measured error of small values, in units of the scale
     for (ParameterPreset preset : kPresets) {
@@ -104,7 +104,7 @@ TEST(LWEEncryption, DecryptsWithinTheBoundAtEveryLevel) {
 
 // The decryptor reads b + <a, s> on the first residue at level 0 and on the
 // first two above, exactly as an independent big-integer reconstruction does.
-TEST(LWEEncryption, DecryptorAgreesWithAnIndependentReconstruction) {
+TEST(LWEEncryptionTest, DecryptorAgreesWithAnIndependentReconstruction) {
     reseed();
     for (ParameterPreset preset : kPresets) {
         const auto ctx = lweContext(preset);
@@ -127,7 +127,7 @@ TEST(LWEEncryption, DecryptorAgreesWithAnIndependentReconstruction) {
 
 // b = m + e - <a, s> with m the truncated scaled value and e one small integer,
 // the same on every prime; the mask is drawn before the error.
-TEST(LWEEncryption, BodyIsMessagePlusErrorMinusInnerProduct) {
+TEST(LWEEncryptionTest, BodyIsMessagePlusErrorMinusInnerProduct) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     const SecretKey sk(ctx);
     const std::vector<u64> primes = LWE::getPrimeList(ctx);
@@ -171,7 +171,7 @@ TEST(LWEEncryption, BodyIsMessagePlusErrorMinusInnerProduct) {
 }
 
 // Every refusal comes before the first draw and before out changes.
-TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
+TEST(LWEEncryptionTest, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     const SecretKey sk(ctx);
     const SecretKey other_sk(lweContext(ParameterPreset::SS7));
@@ -245,7 +245,7 @@ TEST(LWEEncryption, RefusalsLeaveTheOutputAndTheGeneratorAlone) {
     expectThrowsMessage([] { Decryptor(nullptr); }, "[Context] The context is null");
 }
 
-TEST(LWEEncryption, DecryptorRefusals) {
+TEST(LWEEncryptionTest, DecryptorRefusals) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     const SecretKey sk(ctx);
     Ciphertext ct(ctx);

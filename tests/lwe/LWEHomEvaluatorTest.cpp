@@ -52,7 +52,7 @@ constexpr double kTolerance = 1e-9;
 
 // One operation per row, checked against double arithmetic after
 // decryption, with the level and the counter of its result.
-TEST(LWEHomEvaluator, OperationsAgreeWithDoubleArithmetic) {
+TEST(LWEHomEvaluatorTest, OperationsAgreeWithDoubleArithmetic) {
     reseed();
     for (ParameterPreset preset : {ParameterPreset::SD3, ParameterPreset::SS7}) {
         const Scheme s(preset);
@@ -132,7 +132,7 @@ TEST(LWEHomEvaluator, OperationsAgreeWithDoubleArithmetic) {
 }
 
 // At level 0 only integer constants can be multiplied.
-TEST(LWEHomEvaluator, LevelZeroTakesIntegerConstantsOnly) {
+TEST(LWEHomEvaluatorTest, LevelZeroTakesIntegerConstantsOnly) {
     reseed();
     const Scheme s(ParameterPreset::SD3);
     const Ciphertext ct = s.encrypt(-3.5, 0);
@@ -151,7 +151,7 @@ TEST(LWEHomEvaluator, LevelZeroTakesIntegerConstantsOnly) {
 }
 
 // Every refusal leaves out as it was.
-TEST(LWEHomEvaluator, RefusalsInTheirOrder) {
+TEST(LWEHomEvaluatorTest, RefusalsInTheirOrder) {
     reseed();
     const Scheme s(ParameterPreset::SD3);
     const HomEvaluator &ev = s.evaluator;
@@ -250,7 +250,7 @@ TEST(LWEHomEvaluator, RefusalsInTheirOrder) {
 
 // FGbD12L1 has a scale factor at both levels: a counter-0 ciphertext at
 // level 1 is brought down to level 0 by either level change.
-TEST(LWEHomEvaluator, FGbD12L1ChangesLevelFromItsTopLevel) {
+TEST(LWEHomEvaluatorTest, FGbD12L1ChangesLevelFromItsTopLevel) {
     reseed();
     const Scheme s(ParameterPreset::FGbD12L1);
     ASSERT_EQ(s.top, 1u);

@@ -30,7 +30,7 @@ void expectFixedFields(const LWE::Parameter &p) {
 
 } // namespace
 
-TEST(LWEParameter, PresetRecords) {
+TEST(LWEParameterTest, PresetRecords) {
     struct Row {
         std::uint32_t value;
         const char *name;
@@ -62,7 +62,7 @@ TEST(LWEParameter, PresetRecords) {
     EXPECT_EQ(static_cast<std::uint32_t>(LWE::ParameterPreset::Discrete_G8A_LWE), 5u);
 }
 
-TEST(LWEParameter, CustomAndUnknownPresetsAreRejected) {
+TEST(LWEParameterTest, CustomAndUnknownPresetsAreRejected) {
     expectThrowsMessage([] { LWE::Parameter p(LWE::ParameterPreset::CUSTOM); },
                         "Need to specify some parameters in order to use CUSTOM parameters.");
     for (std::uint32_t v : {6u, 7u, 100u, 0xFFFFFFFFu})
@@ -70,7 +70,7 @@ TEST(LWEParameter, CustomAndUnknownPresetsAreRejected) {
                             "The input parameter preset is not yet supported.");
 }
 
-TEST(LWEParameter, RecordFromSizes) {
+TEST(LWEParameterTest, RecordFromSizes) {
     const LWE::Parameter p(1024, 8, 50, 42);
     EXPECT_EQ(p.preset, LWE::ParameterPreset::CUSTOM);
     EXPECT_EQ(p.name, "CUSTOM");
@@ -84,7 +84,7 @@ TEST(LWEParameter, RecordFromSizes) {
     expectFixedFields(p);
 }
 
-TEST(LWEParameter, SecurityFromSizes) {
+TEST(LWEParameterTest, SecurityFromSizes) {
     struct Case {
         std::uint64_t dimension, chain_length, base_bits, quantize_bits;
         SecurityLevel expected;
@@ -114,7 +114,7 @@ TEST(LWEParameter, SecurityFromSizes) {
     }
 }
 
-TEST(LWEParameter, HammingWeightRoundsHalfAwayFromZero) {
+TEST(LWEParameterTest, HammingWeightRoundsHalfAwayFromZero) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> cases = {
         {1, 1},
         {2, 1},
@@ -128,7 +128,7 @@ TEST(LWEParameter, HammingWeightRoundsHalfAwayFromZero) {
         EXPECT_EQ(LWE::Parameter(dimension, 1, 40, 40).hamming_weight, weight) << dimension;
 }
 
-TEST(LWEParameter, SizeChecksWithTheirMessages) {
+TEST(LWEParameterTest, SizeChecksWithTheirMessages) {
     const std::string bad_chain = "[Parameter] Invalid chain_length";
     const std::string bad_dimension = "[Parameter] Invalid dimension";
     EXPECT_NO_THROW(LWE::Parameter(1024, 1, 50, 40));
@@ -143,7 +143,7 @@ TEST(LWEParameter, SizeChecksWithTheirMessages) {
     expectThrowsMessage([&] { LWE::Parameter p(0, 51, 50, 40); }, bad_chain);
 }
 
-TEST(LWEParameter, VectorsMustFitInMemory) {
+TEST(LWEParameterTest, VectorsMustFitInMemory) {
     // dimension x chain_length words: at most 2^45, and never a product that
     // wraps around 64 bits (2^63 x 2 would read as 0 words, (2^62 + 1) x 4 as 4).
     struct Case {

@@ -102,7 +102,7 @@ SecretKey loadKey(const std::string &bytes) {
     return SecretKey(sd3(), in);
 }
 
-TEST(LWESecretKey, SampledKeysHaveTheWeightOfTheirContext) {
+TEST(LWESecretKeyTest, SampledKeysHaveTheWeightOfTheirContext) {
     for (auto [preset, weight] :
          std::vector<std::pair<ParameterPreset, u64>>{{ParameterPreset::SD3, 21},
                                                       {ParameterPreset::SS7, 683},
@@ -120,7 +120,7 @@ TEST(LWESecretKey, SampledKeysHaveTheWeightOfTheirContext) {
     expectThrowsMessage([] { SecretKey key(nullptr); }, "[Context] The context is null");
 }
 
-TEST(LWESecretKey, GivenCoefficientsAreCopied) {
+TEST(LWESecretKeyTest, GivenCoefficientsAreCopied) {
     std::vector<int> c = givenCoefficients();
     const SecretKey key = givenKey(c);
     c[0] = 7;
@@ -140,7 +140,7 @@ TEST(LWESecretKey, GivenCoefficientsAreCopied) {
     EXPECT_FALSE(std::filesystem::exists(file.path()));
 }
 
-TEST(LWESecretKey, FullRecordIsByteExactInBothByteOrders) {
+TEST(LWESecretKeyTest, FullRecordIsByteExactInBothByteOrders) {
     const std::vector<int> c = givenCoefficients();
     const SecretKey key = givenKey(c);
     const std::string little = fullRecord(c, false);
@@ -153,7 +153,7 @@ TEST(LWESecretKey, FullRecordIsByteExactInBothByteOrders) {
     }
 }
 
-TEST(LWESecretKey, SeedOnlyRecordIsByteExactAndReloadsTheSameKey) {
+TEST(LWESecretKeyTest, SeedOnlyRecordIsByteExactAndReloadsTheSameKey) {
     reseed();
     const SecretKey key(sd3());
     const std::string little = seedOnlyRecord(freshState(), false);
@@ -177,7 +177,7 @@ TEST(LWESecretKey, SeedOnlyRecordIsByteExactAndReloadsTheSameKey) {
     }
 }
 
-TEST(LWESecretKey, RoundTripsThroughStreamsAndFiles) {
+TEST(LWESecretKeyTest, RoundTripsThroughStreamsAndFiles) {
     reseed();
     const SecretKey key(sd3());
     const std::string full = streamBytes(key);
@@ -194,7 +194,7 @@ TEST(LWESecretKey, RoundTripsThroughStreamsAndFiles) {
     expectThrowsMessage([&] { SecretKey(sd3(), missing); }, "Cannot open file " + missing);
 }
 
-TEST(LWESecretKey, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
+TEST(LWESecretKeyTest, DamagedRecordsAreRefusedAndTheGeneratorIsKept) {
     const std::string full = fullRecord(givenCoefficients(), false);
     const std::string seed = seedOnlyRecord(freshState(), false);
     auto edited = [](const std::string &record, std::size_t at, const std::string &field) {

@@ -24,7 +24,7 @@ using LWE::SecretKey;
 
 // Two threads, each seeding its own generator, make keys and encrypt at the
 // same time; each gets exactly what it gets alone.
-TEST(LWEThreads, KeysAndEncryptionsReproduceTheirSingleThreadResults) {
+TEST(LWEThreadsTest, KeysAndEncryptionsReproduceTheirSingleThreadResults) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     auto job = [&](const std::array<u64, 4> &seed) {
         setSeed(seed);
@@ -54,7 +54,7 @@ TEST(LWEThreads, KeysAndEncryptionsReproduceTheirSingleThreadResults) {
 }
 
 // A seed saved on one thread gives the same key on another.
-TEST(LWEThreads, SeedReloadsOnAnotherThread) {
+TEST(LWEThreadsTest, SeedReloadsOnAnotherThread) {
     const auto ctx = lweContext(ParameterPreset::SD3);
     reseed();
     const SecretKey key(ctx);
