@@ -5,6 +5,7 @@
 #include "boot/BootConstantsCache.hpp"
 
 #include "boot/BootParameter.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/PolyTestSupport.hpp"
 
@@ -16,8 +17,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 const BootParameter &fxParameter() {
     static const BootParameter parameter(fxContext());

@@ -23,6 +23,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Parameter.hpp"
 #include "context/ScaleFactors.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/MultiSecretTestSupport.hpp"
@@ -45,7 +46,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Impl = BootstrapperImpl;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using Ciphertexts = std::vector<RingCiphertext>;

@@ -4,6 +4,7 @@
 #include "Quelt/HomEvaluator.hpp"
 #include "boot/BootTestSupport.hpp"
 #include "boot/BootstrapperImpl.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
 
@@ -23,8 +24,6 @@
 
 namespace Quelt::test {
 namespace {
-
-using u64 = std::uint64_t;
 
 const HomEvaluator &fxEval() {
     static const HomEvaluator eval(fxContext());

@@ -15,6 +15,7 @@
 #include "context/ContextContent.hpp"
 #include "context/Polynomial.hpp"
 #include "eval/KeySwitcher.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/ExpectThrow.hpp"
 #include "support/KeyTestSupport.hpp"
 #include "support/PolyTestSupport.hpp"
@@ -31,7 +32,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using Ciphertext = CiphertextBase<EncryptionType::RLWE>;
 using RLWEKey = SecretKeyBase<EncryptionType::RLWE>;
 

@@ -4,6 +4,7 @@
 #include "Quelt/MultiSecretSwitchKeyBundle.hpp"
 #include "context/Polynomial.hpp"
 #include "conversion/ContextImbed.hpp"
+#include "foundation/WordArith.hpp"
 #include "support/DataObjects.hpp"
 #include "support/EvaluatorTestSupport.hpp"
 #include "support/ExpectThrow.hpp"
@@ -22,7 +23,6 @@
 namespace Quelt::test {
 namespace {
 
-using u64 = std::uint64_t;
 using SsCiphertext = CiphertextBase<EncryptionType::RLWE>;
 using MsCiphertext = CiphertextBase<EncryptionType::MSRLWE>;
 using MsKey = SecretKeyBase<EncryptionType::MSRLWE>;
