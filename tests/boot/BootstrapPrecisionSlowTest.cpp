@@ -57,13 +57,6 @@ Precision complexBootstrap(const Keys &keys, const Bootstrapper &boot, u64 seed)
     return precisionBits(keys.decrypt(out), m);
 }
 
-std::unique_ptr<Bootstrapper> fastBootstrapper(const FastRoadKeys &keys) {
-    auto boot = keys.sparse ? std::make_unique<Bootstrapper>(*keys.eval, keys.sparse, false)
-                            : std::make_unique<Bootstrapper>(*keys.eval, false);
-    keys.enableOn(*boot);
-    return boot;
-}
-
 // FTa refuses (its level-0 scale times its multiplier fills half of its
 // base prime); FTb's real road.
 TEST(BootstrapPrecisionSlowTest, FTaRefusesAndFTbRealRoad) {
@@ -93,7 +86,7 @@ TEST(BootstrapPrecisionSlowTest, FTaRefusesAndFTbRealRoad) {
 TEST(BootstrapPrecisionSlowTest, FGSbFastRoadComplex) {
     reseed();
     const FastRoadKeys keys(ParameterPreset::FGSb, 15, 256);
-    const Precision p = complexBootstrap(keys, *fastBootstrapper(keys), 68);
+    const Precision p = complexBootstrap(keys, *keys.bootstrapper(), 68);
     print("FGSb", "sparse-secret raise, fast removeI, complex", p);
     EXPECT_GT(p.mean, 20.0);
 }
@@ -101,7 +94,7 @@ TEST(BootstrapPrecisionSlowTest, FGSbFastRoadComplex) {
 TEST(BootstrapPrecisionSlowTest, FGCaFastRoadCoefficients) {
     reseed();
     const FastRoadKeys keys(ParameterPreset::FGCa, 15, 256);
-    const Precision p = complexBootstrap(keys, *fastBootstrapper(keys), 74);
+    const Precision p = complexBootstrap(keys, *keys.bootstrapper(), 74);
     print("FGCa", "sparse-secret raise, fast removeI, coefficient bootstrapping, complex", p);
     // Measured: mean 21.7 bits, minimum 19.5 bits.
     EXPECT_GT(p.mean, 20.0);
@@ -110,7 +103,7 @@ TEST(BootstrapPrecisionSlowTest, FGCaFastRoadCoefficients) {
 TEST(BootstrapPrecisionSlowTest, KAPLO2FusedFastRoadComplex) {
     reseed();
     const FastRoadKeys keys(ParameterPreset::KAPLO_2_BTS, 15, 192);
-    const Precision p = complexBootstrap(keys, *fastBootstrapper(keys), 105);
+    const Precision p = complexBootstrap(keys, *keys.bootstrapper(), 105);
     print("KAPLO_2_BTS", "sparse-secret fused raise, fast removeI, complex", p);
     EXPECT_GT(p.mean, 20.0);
 }

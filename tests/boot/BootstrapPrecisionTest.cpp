@@ -174,13 +174,6 @@ FastRoadKeys::Contexts fastRoadMirrors(ParameterPreset preset) {
             presetMirror(preset, {6, 8, true, false, name + "real"})};
 }
 
-std::unique_ptr<Bootstrapper> fastBootstrapper(const FastRoadKeys &keys) {
-    auto boot = keys.sparse ? std::make_unique<Bootstrapper>(*keys.eval, keys.sparse, false)
-                            : std::make_unique<Bootstrapper>(*keys.eval, false);
-    keys.enableOn(*boot);
-    return boot;
-}
-
 // A road refused with `message` (the real road when `real`).
 template <class Keys>
 void expectRefused(const Keys &keys, const Bootstrapper &boot, bool real,
@@ -257,7 +250,7 @@ TEST_P(BootstrapPrecisionTest, EveryRoadReachesItsFloor) {
             const std::vector<int> secret = MirrorBoot::coefficients(outer.secret_key);
             const FastRoadKeys inner_keys(fastRoadMirrors(preset), 5, 8, 16, &secret);
             const auto fast_boot = outer.bootstrapper();
-            fast_boot->enableOutsourcing(*fastBootstrapper(inner_keys));
+            fast_boot->enableOutsourcing(*inner_keys.bootstrapper());
             runRoads(parent_name, outer, *fast_boot, prefix + "fast removeI ", true, false);
         }
         return;
@@ -276,7 +269,7 @@ TEST_P(BootstrapPrecisionTest, EveryRoadReachesItsFloor) {
                 expectRefused(mb, *boot, false, message);
             } else {
                 const FastRoadKeys keys(fastRoadMirrors(preset), 5, 8, 16);
-                expectRefused(keys, *fastBootstrapper(keys), false, message);
+                expectRefused(keys, *keys.bootstrapper(), false, message);
             }
             return;
         }
@@ -284,7 +277,7 @@ TEST_P(BootstrapPrecisionTest, EveryRoadReachesItsFloor) {
     runRoads(name, mb, *boot, prefix, !fast, true);
     if (fast) {
         const FastRoadKeys keys(fastRoadMirrors(preset), 5, 8, 16);
-        runRoads(name, keys, *fastBootstrapper(keys), prefix + "fast removeI ", true, false);
+        runRoads(name, keys, *keys.bootstrapper(), prefix + "fast removeI ", true, false);
     }
 }
 
@@ -299,7 +292,7 @@ TEST(BootstrapPrecisionRoadsTest, OutsourcedRoadRefusesKeepRealEvenThroughTheInn
     const std::vector<int> secret = MirrorBoot::coefficients(outer.secret_key);
     const FastRoadKeys inner(fastRoadMirrors(ParameterPreset::FGfO), 5, 8, 16, &secret);
     const auto boot = outer.bootstrapper();
-    boot->enableOutsourcing(*fastBootstrapper(inner));
+    boot->enableOutsourcing(*inner.bootstrapper());
     std::mt19937_64 rng(39);
     const Message m = randomBootMessage(rng, 5, 1.0);
     Ciphertext coeffs(outer.ctx, false, true);

@@ -103,6 +103,15 @@ struct FastRoadKeys {
         interp = std::make_unique<Interpolator>(*real_eval);
     }
 
+    // A bootstrapper over the keys (with the sparse context where there is
+    // one) with the fast removeI road enabled.
+    std::unique_ptr<Bootstrapper> bootstrapper() const {
+        auto boot = sparse ? std::make_unique<Bootstrapper>(*eval, sparse, false)
+                           : std::make_unique<Bootstrapper>(*eval, false);
+        enableOn(*boot);
+        return boot;
+    }
+
     // The fast removeI road enabled on a Bootstrapper or its implementation.
     template <class Boot>
     void enableOn(Boot &boot) const {
@@ -172,11 +181,7 @@ struct OutsourcedFastRoad {
           inner(FastRoadKeys::presetContexts(getOutsourcingParameterPresetFor(preset)),
                 getLogFullSlots(outer.ctx), 0, Parameter(preset).hamming_weight, &secret),
           boot(outer.bootstrapper()) {
-        const auto inner_boot =
-            inner.sparse ? std::make_unique<Bootstrapper>(*inner.eval, inner.sparse, false)
-                         : std::make_unique<Bootstrapper>(*inner.eval, false);
-        inner.enableOn(*inner_boot);
-        boot->enableOutsourcing(*inner_boot);
+        boot->enableOutsourcing(*inner.bootstrapper());
     }
 
     PresetBootKeys outer;
